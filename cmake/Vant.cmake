@@ -1,0 +1,64 @@
+# Helpers shared by every folder's CMakeLists.txt.
+#
+# Each source folder is one target whose public include path is its own folder, so a file sees
+# only the headers of the targets its target links. Header names are unique across the tree.
+
+# vant_library(<target> SOURCES ... [LINKS ...] [PRIVATE_LINKS ...])
+function(vant_library target)
+  cmake_parse_arguments(A "" "" "SOURCES;LINKS;PRIVATE_LINKS" ${ARGN})
+  add_library(${target} STATIC ${A_SOURCES})
+  target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC ${A_LINKS} PRIVATE ${A_PRIVATE_LINKS})
+endfunction()
+
+# vant_test(<name> LABEL unit|gui|audio|interop SOURCES ... LINKS ... [ENV k=v ...])
+# One GoogleTest executable per source folder; each test case is registered with CTest.
+function(vant_test name)
+  cmake_parse_arguments(A "" "LABEL;TIMEOUT" "SOURCES;LINKS;ENV" ${ARGN})
+  find_package(GTest REQUIRED)
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LINKS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+  target_compile_definitions(${name} PRIVATE
+    VANT_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VANT_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 300)
+  endif()
+  set(env QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy ${A_ENV})
+  include(GoogleTest)
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${A_LABEL} TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
+endfunction()
+
+# vant_fuzzer(<name> SOURCES ... LINKS ...): a libFuzzer target, built only with VANT_FUZZ.
+function(vant_fuzzer name)
+  cmake_parse_arguments(A "" "" "SOURCES;LINKS" ${ARGN})
+  if(NOT VANT_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${A_LINKS})
+  set_property(GLOBAL APPEND PROPERTY VANT_FUZZERS ${name})
+endfunction()
+
+# vant_bench(<name> SOURCES ... LINKS ...): a Google Benchmark program.
+function(vant_bench name)
+  cmake_parse_arguments(A "" "" "SOURCES;LINKS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_LINKS} benchmark::benchmark)
+  target_compile_definitions(${name} PRIVATE VANT_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+endfunction()
+
+# Subfolders of the current folder that have a CMakeLists.txt, added in name order.
+macro(vant_add_subfolders)
+  file(GLOB_RECURSE _lists RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  list(SORT _lists)
+  foreach(_l IN LISTS _lists)
+    get_filename_component(_d ${_l} DIRECTORY)
+    add_subdirectory(${_d})
+  endforeach()
+endmacro()
