@@ -11,10 +11,15 @@ function(vant_library target)
   target_link_libraries(${target} PUBLIC ${A_LINKS} PRIVATE ${A_PRIVATE_LINKS})
 endfunction()
 
-# vant_test(<name> LABEL unit|gui|audio|interop SOURCES ... LINKS ... [ENV k=v ...])
+# vant_test(<name> LABEL unit|gui|audio|interop [thread] SOURCES ... LINKS ... [ENV k=v ...])
 # One GoogleTest executable per source folder; each test case is registered with CTest.
+# The label `thread` adds the executable to the ThreadSanitizer run of CI. For each label the
+# target tests_<label> builds just the executables that carry it.
 function(vant_test name)
-  cmake_parse_arguments(A "" "LABEL;TIMEOUT" "SOURCES;LINKS;ENV" ${ARGN})
+  cmake_parse_arguments(A "" "TIMEOUT" "LABEL;SOURCES;LINKS;ENV" ${ARGN})
+  foreach(l IN LISTS A_LABEL)
+    set_property(GLOBAL APPEND PROPERTY VANT_TESTS_${l} ${name})
+  endforeach()
   find_package(GTest REQUIRED)
   add_executable(${name} ${A_SOURCES})
   target_link_libraries(${name} PRIVATE ${A_LINKS} GTest::gtest GTest::gmock GTest::gtest_main)
@@ -28,7 +33,7 @@ function(vant_test name)
   include(GoogleTest)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${A_LABEL} TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
+    PROPERTIES LABELS "${A_LABEL}" TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
 endfunction()
 
 # vant_fuzzer(<name> SOURCES ... LINKS ...): a libFuzzer target, built only with VANT_FUZZ.
@@ -62,3 +67,19 @@ macro(vant_add_subfolders)
     add_subdirectory(${_d})
   endforeach()
 endmacro()
+
+# Called once at the end of the top-level list: tests_<label> and fuzzers_all targets.
+function(vant_aggregate_targets)
+  foreach(l unit gui audio interop thread)
+    get_property(t GLOBAL PROPERTY VANT_TESTS_${l})
+    add_custom_target(tests_${l})
+    if(t)
+      add_dependencies(tests_${l} ${t})
+    endif()
+  endforeach()
+  get_property(f GLOBAL PROPERTY VANT_FUZZERS)
+  add_custom_target(fuzzers_all)
+  if(f)
+    add_dependencies(fuzzers_all ${f})
+  endif()
+endfunction()
