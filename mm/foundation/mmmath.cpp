@@ -2,18 +2,15 @@
 
 #include <cmath>
 
+#include "mmhelpers.h"
+
 Extended MinR(Extended a, Extended b) { return a < b ? a : b; }
 Extended MaxR(Extended a, Extended b) { return a > b ? a : b; }
 
 Extended MinMaxR(Extended x, Extended min, Extended max) {
-  if (x < min) return min;
-  if (x > max) return max;
-  return x;
+  return mm::detail::MinMaxOf(x, min, max);
 }
-
-Extended LimitR(Extended x, Extended a, Extended b) {
-  return b < a ? MinMaxR(x, b, a) : MinMaxR(x, a, b);
-}
+Extended LimitR(Extended x, Extended a, Extended b) { return mm::detail::LimitOf(x, a, b); }
 
 Extended ModR(Extended a, Extended b) {
   if (b == 0) throw EDivByZero("Division by zero");
