@@ -24,14 +24,22 @@ void* bsearch(const void* key, const void* base, size_t count, size_t size, TCom
 
 namespace {
 
-void Swap(char* a, char* b, size_t size) {
-  if (a == b) return;
-  for (size_t i = 0; i < size; ++i) std::swap(a[i], b[i]);
+// Exchanges the n bytes at a with the n bytes at b (non-overlapping), a chunk at a time.
+void SwapBlock(char* a, char* b, size_t n) {
+  char tmp[64];
+  while (n > 0) {
+    const size_t k = n < sizeof tmp ? n : sizeof tmp;
+    std::memcpy(tmp, a, k);
+    std::memcpy(a, b, k);
+    std::memcpy(b, tmp, k);
+    a += k;
+    b += k;
+    n -= k;
+  }
 }
 
-// Exchanges the n bytes at a with the n bytes at b.
-void SwapBlock(char* a, char* b, size_t n) {
-  for (size_t i = 0; i < n; ++i) std::swap(a[i], b[i]);
+void Swap(char* a, char* b, size_t size) {
+  if (a != b) SwapBlock(a, b, size);
 }
 
 void SortSmall(char* a, size_t n, size_t es, TCompareFunc cmp) {
