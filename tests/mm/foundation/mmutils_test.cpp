@@ -259,6 +259,8 @@ TEST(MMUtils, ProcessesRunWithABoundedWait) {
   EXPECT_FALSE(WinExecAndWaitEx("sleep 600", 0));  // killed when the time is up
   EXPECT_FALSE(WinExecAndWaitEx("/no/such/program", 60000));
   EXPECT_FALSE(WinExecAndWaitEx("", 60000));
+  EXPECT_TRUE(MMSetPriorityClass(0, BELOW_NORMAL_PRIORITY_CLASS));  // lowering needs no rights
+  EXPECT_FALSE(MMSetPriorityClass(0, 12345));
 }
 
 namespace {
