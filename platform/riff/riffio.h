@@ -26,6 +26,21 @@ constexpr FourCC MakeFourCC(char a, char b, char c, char d) {
          static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
          static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
 }
+// Little-endian fields as RIFF stores them.
+inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+inline void PutLe16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLe32(uint8_t* p, uint32_t v) {
+  PutLe16(p, static_cast<uint16_t>(v));
+  PutLe16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+
 // The first four characters of `s`, padded with blanks when shorter.
 FourCC StringToFourCC(std::string_view s);
 // The four bytes of an id as a string (bytes kept as they are, zeros included).
