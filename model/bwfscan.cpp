@@ -37,7 +37,10 @@ void WalkHeaders(RiffFile& f, uint64_t p, uint64_t end, uint32_t origin, Fn&& fn
     e.kind = static_cast<uint32_t>(TBWFChunck::GetChunkKind(e.id));
     e.origin = origin;
     p = e.dataOffset + e.size + (e.size & 1u);
+    // A list too small for its own type has a broken size: what follows cannot be trusted.
+    const bool brokenList = (e.id == vant::riff::kList || e.id == vant::riff::kRiff) && e.size < 4;
     fn(e);
+    if (brokenList) return;
   }
 }
 
