@@ -17,6 +17,17 @@ extern char** environ;
 
 namespace vant::testing {
 
+// Bytes as lower-case hex, so a child can report any path on one line of output.
+inline std::string HexBytes(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env) {

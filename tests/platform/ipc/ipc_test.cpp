@@ -17,21 +17,12 @@
 
 using namespace vant::ipc;
 using vant::testing::ChildProcess;
+using vant::testing::HexBytes;
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kTitle = "オルネ　広告会社仕様";
-
-std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
 
 // Each test gets its own runtime folder, shared with the programs it starts.
 class IpcTest : public ::testing::Test {
@@ -155,7 +146,7 @@ TEST_F(IpcTest, StartAfterACrashReportsItRunsAndCleansUp) {
   auto window = FindWindowByTitle(kTitle);
   ASSERT_TRUE(window.has_value());
   EXPECT_EQ(SendCopyData(*window, "/media/disc/"), SendResult::kDelivered);
-  EXPECT_EQ(next->ReadLine(), "COPY " + Hex("/media/disc/"));
+  EXPECT_EQ(next->ReadLine(), "COPY " + HexBytes("/media/disc/"));
 
   next->CloseStdin();
   EXPECT_EQ(next->ReadUntil("BYE").back(), "BYE");
@@ -173,7 +164,7 @@ TEST_F(IpcTest, PathsArriveWholeAndExactlyOnce) {
   const std::string longest = "/" + std::string(kMaxPayload - 1, 'p');
   for (const auto& path : {odd, longest}) {
     EXPECT_EQ(SendCopyData(*window, path), SendResult::kDelivered);
-    EXPECT_EQ(peer->ReadLine(), "COPY " + Hex(path));
+    EXPECT_EQ(peer->ReadLine(), "COPY " + HexBytes(path));
   }
   // Refused payloads never reach the handler, whether this side or the receiver checks them.
   EXPECT_EQ(SendCopyData(*window, "relative.wav"), SendResult::kRefused);
@@ -194,7 +185,7 @@ TEST_F(IpcTest, HungReceiverMakesTheSenderGiveUp) {
   EXPECT_EQ(SendCopyData(*window, "/x/", std::chrono::milliseconds(200)), SendResult::kTimeout);
   EXPECT_TRUE(IsWindow(*window));  // busy is still alive
   peer->CloseStdin();              // the receiver comes back and handles the message once
-  EXPECT_EQ(peer->ReadUntil("BYE"), (std::vector<std::string>{"COPY " + Hex("/x/"), "BYE"}));
+  EXPECT_EQ(peer->ReadUntil("BYE"), (std::vector<std::string>{"COPY " + HexBytes("/x/"), "BYE"}));
 }
 
 TEST_F(IpcTest, NoReceiver) {

@@ -11,24 +11,17 @@
 #include <cstdlib>
 #include <string>
 
+#include "childprocess.h"
 #include "instanceguard.h"
 #include "windowendpoint.h"
+
+using vant::testing::HexBytes;
 
 namespace {
 
 void Say(const std::string& line) {
   std::fputs((line + "\n").c_str(), stdout);
   std::fflush(stdout);
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
 }
 
 bool Env(const char* name) {
@@ -58,7 +51,7 @@ int main(int argc, char** argv) {
   const bool hang = Env("PEER_HANG");
   endpoint.OnCopyData = [hang](const std::string& path) {
     if (hang) WaitForStdinEnd();
-    Say("COPY " + Hex(path));
+    Say("COPY " + HexBytes(path));
   };
   endpoint.OnActivate = [] { Say("ACTIVATE"); };
   QSocketNotifier stdin_watch(0, QSocketNotifier::Read);
