@@ -35,46 +35,116 @@ SplitKernel::SplitKernel(int order) : size_(1 << order), work_(4 * static_cast<s
 
 namespace {
 
-// One Stockham radix-4 stage: length n, stride s, s·n/4 = size/4. Output is in natural order
-// after the last stage, so no bit reversal is needed.
-template <bool kUnitStride>
-inline void Radix4Stage(int size, int n, int s, const float* tw, const float* __restrict xr,
-                        const float* __restrict xi, float* __restrict yr, float* __restrict yi) {
+// Four floats moved as one; buffers carry no alignment promise, so loads and stores go through
+// memcpy, which compiles to unaligned vector moves.
+typedef float V4 __attribute__((vector_size(16)));
+inline V4 Load(const float* p) {
+  V4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void Store(float* p, V4 v) { std::memcpy(p, &v, sizeof v); }
+
+// One radix-4 butterfly on four lanes: inputs a..d at quarter distances, outputs t0..t3 after
+// the twiddles w1..w3.
+struct Quad {
+  V4 r[4], i[4];
+};
+inline Quad Butterfly(const Quad& x, V4 w1r, V4 w1i, V4 w2r, V4 w2i, V4 w3r, V4 w3i) {
+  const V4 apcr = x.r[0] + x.r[2], apci = x.i[0] + x.i[2];
+  const V4 amcr = x.r[0] - x.r[2], amci = x.i[0] - x.i[2];
+  const V4 bpdr = x.r[1] + x.r[3], bpdi = x.i[1] + x.i[3];
+  // -i·(b − d): the forward quarter turn.
+  const V4 jr = x.i[1] - x.i[3], ji = x.r[3] - x.r[1];
+  const V4 t1r = amcr + jr, t1i = amci + ji;
+  const V4 t2r = apcr - bpdr, t2i = apci - bpdi;
+  const V4 t3r = amcr - jr, t3i = amci - ji;
+  Quad y;
+  y.r[0] = apcr + bpdr;
+  y.i[0] = apci + bpdi;
+  y.r[1] = t1r * w1r - t1i * w1i;
+  y.i[1] = t1r * w1i + t1i * w1r;
+  y.r[2] = t2r * w2r - t2i * w2i;
+  y.i[2] = t2r * w2i + t2i * w2r;
+  y.r[3] = t3r * w3r - t3i * w3i;
+  y.i[3] = t3r * w3i + t3i * w3r;
+  return y;
+}
+
+inline void Transpose(V4 (&v)[4]) {
+  const V4 t0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
+  const V4 t1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
+  const V4 t2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
+  const V4 t3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
+  v[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  v[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  v[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  v[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// One Stockham radix-4 stage: length n, stride s, s·n/4 = size/4. Input element p·s + q of
+// each quarter goes to 4·p·s + k·s + q, so the output is in natural order after the last stage
+// and no bit reversal is needed. Needs size ≥ 16.
+void Radix4Stage(int size, int n, int s, const float* tw, const float* xr, const float* xi,
+                 float* yr, float* yi) {
   const int q4 = n / 4;
   const int quarter = size / 4;
-  const float* w1r = tw;
-  const float* w1i = tw + q4;
-  const float* w2r = tw + 2 * q4;
-  const float* w2i = tw + 3 * q4;
-  const float* w3r = tw + 4 * q4;
-  const float* w3i = tw + 5 * q4;
-  auto butterfly = [&](int in, int out, int p) {
-    const float ar = xr[in], ai = xi[in];
-    const float br = xr[in + quarter], bi = xi[in + quarter];
-    const float cr = xr[in + 2 * quarter], ci = xi[in + 2 * quarter];
-    const float dr = xr[in + 3 * quarter], di = xi[in + 3 * quarter];
-    const float apcr = ar + cr, apci = ai + ci, amcr = ar - cr, amci = ai - ci;
-    const float bpdr = br + dr, bpdi = bi + di;
-    // -i·(b − d): the forward quarter turn.
-    const float jr = bi - di, ji = dr - br;
-    yr[out] = apcr + bpdr;
-    yi[out] = apci + bpdi;
-    const float t1r = amcr + jr, t1i = amci + ji;
-    const float t2r = apcr - bpdr, t2i = apci - bpdi;
-    const float t3r = amcr - jr, t3i = amci - ji;
-    yr[out + s] = t1r * w1r[p] - t1i * w1i[p];
-    yi[out + s] = t1r * w1i[p] + t1i * w1r[p];
-    yr[out + 2 * s] = t2r * w2r[p] - t2i * w2i[p];
-    yi[out + 2 * s] = t2r * w2i[p] + t2i * w2r[p];
-    yr[out + 3 * s] = t3r * w3r[p] - t3i * w3i[p];
-    yi[out + 3 * s] = t3r * w3i[p] + t3i * w3r[p];
+  const float* w = tw;
+  auto load = [&](int in) {
+    Quad x;
+    for (int k = 0; k < 4; ++k) {
+      x.r[k] = Load(xr + in + k * quarter);
+      x.i[k] = Load(xi + in + k * quarter);
+    }
+    return x;
   };
-  if constexpr (kUnitStride) {
-    for (int p = 0; p < q4; ++p) butterfly(p, 4 * p, p);
-  } else {
-    for (int p = 0; p < q4; ++p) {
-      const int in = s * p, out = 4 * s * p;
-      for (int q = 0; q < s; ++q) butterfly(in + q, out + q, p);
+  if (s == 1) {
+    // Four consecutive p at once; their outputs interleave by four, hence the transpose.
+    for (int p = 0; p < q4; p += 4) {
+      Quad y = Butterfly(load(p), Load(w + p), Load(w + q4 + p), Load(w + 2 * q4 + p),
+                         Load(w + 3 * q4 + p), Load(w + 4 * q4 + p), Load(w + 5 * q4 + p));
+      Transpose(y.r);
+      Transpose(y.i);
+      for (int k = 0; k < 4; ++k) {
+        Store(yr + 4 * (p + k), y.r[k]);
+        Store(yi + 4 * (p + k), y.i[k]);
+      }
+    }
+    return;
+  }
+  for (int p = 0; p < q4; ++p) {
+    const V4 w1r = V4{} + w[p], w1i = V4{} + w[q4 + p], w2r = V4{} + w[2 * q4 + p],
+             w2i = V4{} + w[3 * q4 + p], w3r = V4{} + w[4 * q4 + p], w3i = V4{} + w[5 * q4 + p];
+    const int in = s * p, out = 4 * s * p;
+    for (int q = 0; q < s; q += 4) {
+      const Quad y = Butterfly(load(in + q), w1r, w1i, w2r, w2i, w3r, w3i);
+      for (int k = 0; k < 4; ++k) {
+        Store(yr + out + k * s + q, y.r[k]);
+        Store(yi + out + k * s + q, y.i[k]);
+      }
+    }
+  }
+}
+
+// The same stage one value at a time, for transforms too small for four lanes.
+void Radix4StageScalar(int size, int n, int s, const float* tw, const float* xr, const float* xi,
+                       float* yr, float* yi) {
+  const int q4 = n / 4;
+  const int quarter = size / 4;
+  for (int p = 0; p < q4; ++p) {
+    for (int q = 0; q < s; ++q) {
+      const int in = s * p + q, out = 4 * s * p + q;
+      Quad x;
+      for (int k = 0; k < 4; ++k) {
+        x.r[k] = V4{} + xr[in + k * quarter];
+        x.i[k] = V4{} + xi[in + k * quarter];
+      }
+      const Quad y = Butterfly(x, V4{} + tw[p], V4{} + tw[q4 + p], V4{} + tw[2 * q4 + p],
+                               V4{} + tw[3 * q4 + p], V4{} + tw[4 * q4 + p], V4{} + tw[5 * q4 + p]);
+      for (int k = 0; k < 4; ++k) {
+        yr[out + k * s] = y.r[k][0];
+        yi[out + k * s] = y.i[k][0];
+      }
     }
   }
 }
@@ -100,10 +170,11 @@ void SplitKernel::Forward(float* re, float* im) {
   const float* tw = twiddles_.data();
   int n = size_, s = 1;
   for (; n >= 4; n /= 4, s *= 4) {
-    if (s == 1) {
-      Radix4Stage<true>(size_, n, s, tw, bufR[cur], bufI[cur], bufR[1 - cur], bufI[1 - cur]);
+    // Every stage has s a power of 4 and n/4 ≥ 4 or s ≥ 4 once the size reaches 16.
+    if (size_ >= 16) {
+      Radix4Stage(size_, n, s, tw, bufR[cur], bufI[cur], bufR[1 - cur], bufI[1 - cur]);
     } else {
-      Radix4Stage<false>(size_, n, s, tw, bufR[cur], bufI[cur], bufR[1 - cur], bufI[1 - cur]);
+      Radix4StageScalar(size_, n, s, tw, bufR[cur], bufI[cur], bufR[1 - cur], bufI[1 - cur]);
     }
     tw += 6 * (n / 4);
     cur = 1 - cur;
