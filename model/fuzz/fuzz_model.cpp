@@ -10,6 +10,7 @@
 
 #include "bwfchunk.h"
 #include "bwfnotify.h"
+#include "modeltest.h"
 
 namespace {
 
@@ -41,14 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int mode : {TBWFChunck::kKeepOpen, TBWFChunck::kReopenPerRead}) {
     TBWFChunck m(path, mode);
     m.CheckFormat();
-    m.ReadRiffHeader();
-    m.ReadFmtChunk();
-    m.ReadBextChunk();
-    m.ReadCueChunks();
-    m.MarkerCount = static_cast<int>(m.CuePointCount);
-    m.ReadCmcdChunk();
-    m.ReadDataChunk();
-    m.CalcCMLength();
+    mt::ReadInOrder(m);
     m.GetStartPos();
     m.GetStopPos();
     m.SamplesToMSec(m.DataPos.size);
