@@ -184,3 +184,7 @@ class TBWFChunck {
   std::unique_ptr<vant::riff::RiffFile> file_;
   std::optional<double> cmLength_;
 };
+
+// The reading order both programs follow after construction: header, format, `bext`, cue points
+// (then the marker count is set to the cue-point count), `cmcd`, data position and length.
+void ReadModelInOrder(TBWFChunck& model);

@@ -101,14 +101,7 @@ void MakeVant(const fs::path& path, uint32_t seconds) {
 void OpenReadScan(const fs::path& path) {
   TBWFChunck m(path, TBWFChunck::kKeepOpen);
   m.CheckFormat();
-  m.ReadRiffHeader();
-  m.ReadFmtChunk();
-  m.ReadBextChunk();
-  m.ReadCueChunks();
-  m.MarkerCount = static_cast<int>(m.CuePointCount);
-  m.ReadCmcdChunk();
-  m.ReadDataChunk();
-  m.CalcCMLength();
+  ReadModelInOrder(m);
   m.ScanChunks(path);
   if (!m.GetCMLength() || m.AttachCount != 9) throw std::runtime_error("bench file misread");
   benchmark::DoNotOptimize(m.GetCMLength());

@@ -10,7 +10,6 @@
 
 #include "bwfchunk.h"
 #include "bwfnotify.h"
-#include "modeltest.h"
 
 namespace {
 
@@ -42,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int mode : {TBWFChunck::kKeepOpen, TBWFChunck::kReopenPerRead}) {
     TBWFChunck m(path, mode);
     m.CheckFormat();
-    mt::ReadInOrder(m);
+    ReadModelInOrder(m);
     m.GetStartPos();
     m.GetStopPos();
     m.SamplesToMSec(m.DataPos.size);

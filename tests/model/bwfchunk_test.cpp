@@ -20,7 +20,7 @@ using mt::RecordingNotifier;
 struct Opened {
   explicit Opened(const Bytes& bytes, int mode = TBWFChunck::kKeepOpen)
       : file(bytes), model(std::make_unique<TBWFChunck>(file.path(), mode)) {
-    mt::ReadInOrder(*model);
+    ReadModelInOrder(*model);
   }
   vb::TempFile file;
   std::unique_ptr<TBWFChunck> model;

@@ -54,7 +54,7 @@ TEST(Interop, ToolMadeFilesReadAsExpected) {
     TBWFChunck m(path, TBWFChunck::kReopenPerRead);
     EXPECT_EQ(m.CheckFormat(), c.check);
     EXPECT_EQ(notes.lines, c.notes);
-    mt::ReadInOrder(m);
+    ReadModelInOrder(m);
     EXPECT_EQ(m.GetFileKind(), c.kind);
     EXPECT_EQ(m.DataPos.size, c.dataSize);
     EXPECT_EQ(m.CuePointCount, c.cuePoints);
@@ -72,7 +72,7 @@ TEST(Interop, BroadcastExtensionFieldsFromTools) {
   const auto dir = std::filesystem::path(VANT_SOURCE_DIR) / "tests/fixtures/interop";
   auto read = [&](const char* name) {
     auto m = std::make_unique<TBWFChunck>(dir / name, TBWFChunck::kKeepOpen);
-    mt::ReadInOrder(*m);
+    ReadModelInOrder(*m);
     return m;
   };
   auto history = [](const TBWFChunck& m) {

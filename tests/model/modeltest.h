@@ -1,6 +1,5 @@
 #pragma once
-// Helpers shared by the model's tests: a notifier that records, and the reading order that both
-// programs follow after constructing a model.
+// Helpers shared by the model's tests: a notifier that records.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,16 +19,5 @@ class RecordingNotifier : public TBWFNotifier {
   void Information(std::string_view t) override { lines.push_back("I:" + std::string(t)); }
   std::vector<std::string> lines;
 };
-
-inline void ReadInOrder(TBWFChunck& m) {
-  m.ReadRiffHeader();
-  m.ReadFmtChunk();
-  m.ReadBextChunk();
-  m.ReadCueChunks();
-  m.MarkerCount = static_cast<int>(m.CuePointCount);
-  m.ReadCmcdChunk();
-  m.ReadDataChunk();
-  m.CalcCMLength();
-}
 
 }  // namespace mt
