@@ -47,9 +47,7 @@ TMMBevel::TMMBevel()
 
 template <class T>
 void TMMBevel::Set(T& field, T value) {
-  if (field == value) return;
-  field = value;
-  Changed();
+  if (ChangeField(field, value)) Changed();
 }
 
 void TMMBevel::SetBevelInner(TBevelCut v) { Set(bevel_inner_, v); }

@@ -15,6 +15,15 @@
 #include "ui_component.h"
 #include "ui_control.h"
 
+// Stores `value` in `field` and answers true when it differed: the first step of every
+// property setter of the library.
+template <class T>
+bool ChangeField(T& field, T value) {
+  if (field == value) return false;
+  field = value;
+  return true;
+}
+
 // ---- data object ----
 
 // Persistent data with change notification. Each outermost BeginUpdate/EndUpdate bracket fires
