@@ -159,7 +159,8 @@ bool ReplacingFile::Commit(int mode) {
   return true;
 }
 
-int ShellCopyFile(const std::filesystem::path& source, const std::filesystem::path& target) {
+int ShellCopyFile(const std::filesystem::path& source, const std::filesystem::path& target,
+                  unsigned /*shell_flags*/) {
   int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return -1;
   struct stat st;

@@ -74,8 +74,10 @@ class ReplacingFile {
 
 // Copies a file over `target` without ever leaving a half-written target: the bytes go to a new
 // file in the target's folder, which is synced and then renamed over the target. A read-only
-// target is replaced as the original shell copy did. 1 copied, -1 failed.
-int ShellCopyFile(const std::filesystem::path& source, const std::filesystem::path& target);
+// target is replaced as the original shell copy did. The shell's flags (no confirmation, no
+// progress) are accepted for its callers and have nothing to switch here. 1 copied, -1 failed.
+int ShellCopyFile(const std::filesystem::path& source, const std::filesystem::path& target,
+                  unsigned shell_flags = 0);
 
 // The size in bytes (64 bit; a folder gives what the file system reports for it), -1 when
 // nothing is there.
