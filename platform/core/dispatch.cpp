@@ -1,5 +1,6 @@
 #include "dispatch.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -40,12 +41,18 @@ void QueueDispatcher::ProcessMessages() {
 
 bool QueueDispatcher::IsGuiThread() const { return std::this_thread::get_id() == state_->owner; }
 
+void Dispatcher::WaitForMessages(int timeout_ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp(timeout_ms, 0, 5)));
+}
+
+void QueueDispatcher::WaitForMessages(int timeout_ms) {
+  std::unique_lock lock(state_->mutex);
+  state_->posted.wait_for(lock, std::chrono::milliseconds(std::max(timeout_ms, 0)),
+                          [&] { return !state_->queue.empty(); });
+}
+
 void QueueDispatcher::WaitAndProcess(int timeout_ms) {
-  {
-    std::unique_lock lock(state_->mutex);
-    state_->posted.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                            [&] { return !state_->queue.empty(); });
-  }
+  WaitForMessages(timeout_ms);
   ProcessMessages();
 }
 

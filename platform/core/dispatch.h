@@ -16,6 +16,11 @@ class Dispatcher {
   // Runs what is pending (GUI thread only; elsewhere it does nothing).
   virtual void ProcessMessages() = 0;
   virtual bool IsGuiThread() const = 0;
+  // Blocks up to `timeout_ms` until something may be pending (a post arrived), without running it.
+  // The default only sleeps a little; a dispatcher that can wake on posts overrides it.
+  virtual void WaitForMessages(int timeout_ms);
+  // True once the application is being torn down: waits that pump messages stop at once.
+  virtual bool IsTerminating() const { return false; }
 };
 
 // A locked queue owned by the thread that constructs it.
@@ -26,6 +31,7 @@ class QueueDispatcher final : public Dispatcher {
   void Post(std::function<void()> fn) override;
   void ProcessMessages() override;
   bool IsGuiThread() const override;
+  void WaitForMessages(int timeout_ms) override;
   // Waits up to `timeout_ms` for something to be posted, then runs what is pending.
   void WaitAndProcess(int timeout_ms);
 

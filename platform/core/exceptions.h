@@ -12,10 +12,13 @@ class Exception : public std::runtime_error {
 };
 
 // Declares `class Name : public Base` with the inherited constructors.
+// Base may be qualified (vant::Exception): the alias lets the constructors be inherited.
 #define VANT_DECLARE_EXCEPTION(Name, Base) \
   class Name : public Base {               \
+    using BaseClass_ = Base;               \
+                                           \
    public:                                 \
-    using Base::Base;                      \
+    using BaseClass_::BaseClass_;          \
   }
 
 }  // namespace vant

@@ -1,0 +1,28 @@
+#pragma once
+// The temporary folder and unique names in it. Names are made with mkstemps, which creates the
+// file exclusively, so an existing file is never taken over or deleted.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace vant {
+
+// $TMPDIR when it names a folder, else /tmp.
+std::filesystem::path TempFolder();
+
+// Creates a new empty file `folder`/`prefix`XXXXXX`suffix` (mode 0600) and returns its path.
+// On failure returns nothing and, when `error` is given, the errno (ENOTDIR when `folder` is not
+// a folder, EACCES/EROFS when it cannot be written, ENOENT when it does not exist).
+std::optional<std::filesystem::path> CreateTempFile(const std::filesystem::path& folder,
+                                                    const std::string& prefix,
+                                                    const std::string& suffix = {},
+                                                    int* error = nullptr);
+
+// A name in `folder` that did not exist when it was made: the file is created exclusively and
+// removed again, so the name is free for the caller (who may lose it to another process only by
+// that process guessing it).
+std::optional<std::filesystem::path> MakeTempName(const std::filesystem::path& folder,
+                                                  const std::string& prefix,
+                                                  const std::string& suffix = {});
+
+}  // namespace vant

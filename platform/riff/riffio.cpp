@@ -1,0 +1,359 @@
+#include "riffio.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace vant::riff {
+
+namespace {
+constexpr size_t kBufferSize = 8192;  // the platform's default RIFF buffer
+
+}  // namespace
+
+FourCC StringToFourCC(std::string_view s) {
+  char c[4] = {' ', ' ', ' ', ' '};
+  for (size_t i = 0; i < 4 && i < s.size(); ++i) c[i] = s[i];
+  return MakeFourCC(c[0], c[1], c[2], c[3]);
+}
+
+std::string FourCCToString(FourCC id) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((id >> (8 * i)) & 0xFF);
+  return s;
+}
+
+const char* ResultText(Result r) {
+  switch (r) {
+    case Result::kOk:
+      return "no error";
+    case Result::kChunkNotFound:
+      return "chunk not found";
+    case Result::kCannotRead:
+      return "cannot read";
+    case Result::kCannotWrite:
+      return "cannot write";
+    case Result::kCannotSeek:
+      return "cannot seek";
+    case Result::kCannotExpand:
+      return "cannot expand the memory image";
+    case Result::kReadOnly:
+      return "opened read-only";
+  }
+  return "unknown";
+}
+
+// Positional byte access to what lies under a handle.
+class RiffFile::Backend {
+ public:
+  virtual ~Backend() = default;
+  // Bytes read at `at` (short only at the end), or -1.
+  virtual int64_t ReadAt(uint64_t at, void* buffer, size_t count) = 0;
+  // True when all bytes were written.
+  virtual bool WriteAt(uint64_t at, const void* buffer, size_t count) = 0;
+  virtual uint64_t Size() const = 0;
+  virtual bool Writable() const = 0;
+  virtual std::span<const uint8_t> Image() const { return {}; }
+};
+
+class RiffFile::FileBackend final : public Backend {
+ public:
+  FileBackend(int fd, bool writable, uint64_t size) : fd_(fd), writable_(writable), size_(size) {}
+  ~FileBackend() override { ::close(fd_); }
+
+  int64_t ReadAt(uint64_t at, void* buffer, size_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+      ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(at + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return -1;
+      }
+      if (n == 0) break;
+      done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+  }
+
+  bool WriteAt(uint64_t at, const void* buffer, size_t count) override {
+    if (!writable_) return false;
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+      ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(at + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (n == 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    size_ = std::max(size_, at + count);
+    return true;
+  }
+
+  uint64_t Size() const override { return size_; }
+  bool Writable() const override { return writable_; }
+
+ private:
+  int fd_;
+  bool writable_;
+  uint64_t size_;
+};
+
+class RiffFile::MemoryBackend final : public Backend {
+ public:
+  explicit MemoryBackend(std::span<const uint8_t> bytes) : view_(bytes) {}
+  explicit MemoryBackend(std::span<uint8_t> bytes) : view_(bytes), fixed_(bytes) {}
+  explicit MemoryBackend(std::vector<uint8_t> owned) : owned_(std::move(owned)), growable_(true) {}
+
+  int64_t ReadAt(uint64_t at, void* buffer, size_t count) override {
+    auto bytes = Image();
+    if (at >= bytes.size()) return 0;
+    size_t n = static_cast<size_t>(std::min<uint64_t>(count, bytes.size() - at));
+    std::memcpy(buffer, bytes.data() + at, n);
+    return static_cast<int64_t>(n);
+  }
+
+  bool WriteAt(uint64_t at, const void* buffer, size_t count) override {
+    if (growable_) {
+      if (at + count > owned_.max_size()) return false;
+      if (at + count > owned_.size()) owned_.resize(at + count);
+      std::memcpy(owned_.data() + at, buffer, count);
+      return true;
+    }
+    if (fixed_.empty() || at > fixed_.size() || count > fixed_.size() - at) return false;
+    std::memcpy(fixed_.data() + at, buffer, count);
+    return true;
+  }
+
+  uint64_t Size() const override { return Image().size(); }
+  bool Writable() const override { return growable_ || !fixed_.empty(); }
+  std::span<const uint8_t> Image() const override {
+    if (growable_) return owned_;
+    return view_;
+  }
+
+ private:
+  std::span<const uint8_t> view_;
+  std::span<uint8_t> fixed_;
+  std::vector<uint8_t> owned_;
+  bool growable_ = false;
+};
+
+RiffFile::RiffFile(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
+RiffFile::~RiffFile() = default;
+
+std::unique_ptr<RiffFile> RiffFile::Open(const std::filesystem::path& path, Mode mode, int* error) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Mode::kReadWrite:
+      flags |= O_RDWR;
+      break;
+    case Mode::kCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+  }
+  int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) {
+    if (error) *error = errno;
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (error) *error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return nullptr;
+  }
+  if (error) *error = 0;
+  auto backend =
+      std::make_unique<FileBackend>(fd, mode != Mode::kRead, static_cast<uint64_t>(st.st_size));
+  return std::unique_ptr<RiffFile>(new RiffFile(std::move(backend)));
+}
+
+std::unique_ptr<RiffFile> RiffFile::OpenMemory(std::span<const uint8_t> bytes) {
+  return std::unique_ptr<RiffFile>(new RiffFile(std::make_unique<MemoryBackend>(bytes)));
+}
+
+std::unique_ptr<RiffFile> RiffFile::OpenMemory(std::span<uint8_t> bytes) {
+  return std::unique_ptr<RiffFile>(new RiffFile(std::make_unique<MemoryBackend>(bytes)));
+}
+
+std::unique_ptr<RiffFile> RiffFile::CreateMemory(std::vector<uint8_t> initial) {
+  return std::unique_ptr<RiffFile>(
+      new RiffFile(std::make_unique<MemoryBackend>(std::move(initial))));
+}
+
+uint64_t RiffFile::Size() const { return backend_->Size(); }
+bool RiffFile::Writable() const { return backend_->Writable(); }
+std::span<const uint8_t> RiffFile::Image() const { return backend_->Image(); }
+
+bool RiffFile::FillBuffer(uint64_t at) {
+  buf_.resize(kBufferSize);
+  int64_t n = backend_->ReadAt(at, buf_.data(), kBufferSize);
+  if (n < 0) {
+    buf_.clear();
+    return false;
+  }
+  buf_.resize(static_cast<size_t>(n));
+  bufStart_ = at;
+  return true;
+}
+
+int64_t RiffFile::Read(void* buffer, size_t count) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    const uint64_t at = pos_ + done;
+    if (at >= bufStart_ && at < bufStart_ + buf_.size()) {
+      size_t off = static_cast<size_t>(at - bufStart_);
+      size_t n = std::min(count - done, buf_.size() - off);
+      std::memcpy(out + done, buf_.data() + off, n);
+      done += n;
+      continue;
+    }
+    if (count - done >= kBufferSize) {
+      // Large reads bypass the cache.
+      int64_t n = backend_->ReadAt(at, out + done, count - done);
+      if (n < 0) return -1;
+      done += static_cast<size_t>(n);
+      break;
+    }
+    if (!FillBuffer(at)) return -1;
+    if (buf_.empty()) break;  // end of file
+  }
+  pos_ += done;
+  return static_cast<int64_t>(done);
+}
+
+int64_t RiffFile::ReadIn(const ChunkInfo& ck, void* buffer, size_t count) {
+  const uint64_t end = ck.DataEnd();
+  if (pos_ >= end) return 0;
+  return Read(buffer, static_cast<size_t>(std::min<uint64_t>(count, end - pos_)));
+}
+
+bool RiffFile::WriteAt(uint64_t at, const void* buffer, size_t count) {
+  buf_.clear();  // what was cached may be stale now
+  return backend_->WriteAt(at, buffer, count);
+}
+
+int64_t RiffFile::Write(const void* buffer, size_t count) {
+  if (!WriteAt(pos_, buffer, count)) return -1;
+  pos_ += count;
+  return static_cast<int64_t>(count);
+}
+
+int64_t RiffFile::Seek(int64_t offset, Whence whence) {
+  int64_t base = 0;
+  if (whence == Whence::kCur) base = static_cast<int64_t>(pos_);
+  if (whence == Whence::kEnd) base = static_cast<int64_t>(Size());
+  if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0)
+    return -1;
+  pos_ = static_cast<uint64_t>(base + offset);
+  return static_cast<int64_t>(pos_);
+}
+
+bool RiffFile::ReadExact(uint64_t at, void* buffer, size_t count) {
+  const uint64_t saved = pos_;
+  pos_ = at;
+  int64_t n = Read(buffer, count);
+  pos_ = saved;
+  return n == static_cast<int64_t>(count);
+}
+
+Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) {
+  const uint64_t fileEnd = Size();
+  const uint64_t end = parent ? std::min(parent->DataEnd(), fileEnd) : fileEnd;
+  uint64_t p = pos_;
+  // 64-bit arithmetic: a size near 2^32 moves p past `end` instead of wrapping back.
+  while (p < end && end - p >= 8) {
+    uint8_t header[12];
+    if (!ReadExact(p, header, 8)) return Result::kCannotRead;
+    const FourCC id = Le32(header);
+    const uint32_t size = Le32(header + 4);
+    const bool form = id == kRiff || id == kList;
+    bool haveType = false;
+    FourCC type = 0;
+    if (form && size >= 4 && end - p >= 12 && ReadExact(p + 8, header + 8, 4)) {
+      haveType = true;
+      type = Le32(header + 8);
+    }
+    bool match = false;
+    switch (search) {
+      case Search::kHere:
+        match = !form || haveType;
+        break;
+      case Search::kChunk:
+        match = id == ck.id;
+        break;
+      case Search::kRiff:
+        match = id == kRiff && haveType && type == ck.type;
+        break;
+      case Search::kList:
+        match = id == kList && haveType && type == ck.type;
+        break;
+    }
+    if (match) {
+      ck.id = id;
+      ck.size = size;
+      ck.type = haveType ? type : 0;
+      ck.dataOffset = p + 8;
+      ck.flags = 0;
+      pos_ = p + 8 + (form && haveType ? 4 : 0);
+      return Result::kOk;
+    }
+    if (search == Search::kHere) break;
+    p += 8 + static_cast<uint64_t>(size) + (size & 1u);
+  }
+  return Result::kChunkNotFound;
+}
+
+Result RiffFile::Ascend(ChunkInfo& ck) {
+  if (ck.flags & ChunkInfo::kDirty) {
+    if (!Writable()) return Result::kReadOnly;
+    if (pos_ < ck.dataOffset || pos_ - ck.dataOffset > std::numeric_limits<uint32_t>::max())
+      return Result::kCannotWrite;
+    const auto size = static_cast<uint32_t>(pos_ - ck.dataOffset);
+    if (size != ck.size) {
+      uint8_t le[4];
+      PutLe32(le, size);
+      if (!WriteAt(ck.dataOffset - 4, le, 4)) return Result::kCannotWrite;
+    }
+    ck.size = size;
+    if (size & 1u) {
+      const uint8_t pad = 0;
+      if (!WriteAt(ck.dataOffset + size, &pad, 1)) return Result::kCannotWrite;
+    }
+    ck.flags &= ~ChunkInfo::kDirty;
+  }
+  pos_ = ck.NextOffset();
+  return Result::kOk;
+}
+
+Result RiffFile::CreateChunk(ChunkInfo& ck, Search kind) {
+  if (!Writable()) return Result::kReadOnly;
+  const bool form = kind == Search::kRiff || kind == Search::kList;
+  if (kind == Search::kRiff) ck.id = kRiff;
+  if (kind == Search::kList) ck.id = kList;
+  uint8_t header[12];
+  PutLe32(header, ck.id);
+  PutLe32(header + 4, ck.size);
+  PutLe32(header + 8, ck.type);
+  const size_t n = form ? 12 : 8;
+  if (!WriteAt(pos_, header, n)) return Result::kCannotWrite;
+  ck.dataOffset = pos_ + 8;
+  ck.flags = ChunkInfo::kDirty;
+  pos_ += n;
+  return Result::kOk;
+}
+
+}  // namespace vant::riff

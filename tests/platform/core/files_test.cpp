@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
+#include "diskinfo.h"
+#include "globalmem.h"
+#include "tempfiles.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// A fresh folder of this test, removed afterwards.
+class Scratch {
+ public:
+  Scratch() {
+    auto made = vant::CreateTempFile(vant::TempFolder(), "core-test-");
+    path_ = made->string() + ".d";
+    fs::remove(*made);
+    fs::create_directories(path_);
+  }
+  ~Scratch() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path File(const std::string& name, const std::string& text = "x") const {
+    std::ofstream(path_ / name) << text;
+    return path_ / name;
+  }
+
+ private:
+  fs::path path_;
+};
+}  // namespace
+
+TEST(GlobalMem, BlocksAreZeroFilledAndKnowTheirSize) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{4097}}) {
+    auto* p = static_cast<unsigned char*>(vant::GlobalMemAlloc(size));
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(vant::GlobalMemBlockSize(p), size);
+    for (size_t i = 0; i < size; ++i) ASSERT_EQ(p[i], 0) << i;
+    vant::GlobalMemFree(p);
+  }
+  EXPECT_EQ(vant::GlobalMemBlockSize(nullptr), 0u);
+  vant::GlobalMemFree(nullptr);
+  EXPECT_THROW(vant::GlobalMemAlloc(SIZE_MAX - 8), vant::OutOfMemoryError);
+}
+
+TEST(TempFiles, NamesAreNewAndKeepPrefixAndSuffix) {
+  Scratch dir;
+  auto a = vant::CreateTempFile(dir.path(), "w", ".tmp");
+  auto b = vant::CreateTempFile(dir.path(), "w", ".tmp");
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(*a, *b);
+  EXPECT_TRUE(fs::exists(*a));
+  EXPECT_EQ(a->extension(), ".tmp");
+  EXPECT_EQ(a->filename().string().substr(0, 1), "w");
+  EXPECT_EQ(fs::file_size(*a), 0u);
+
+  auto name = vant::MakeTempName(dir.path(), "w");
+  ASSERT_TRUE(name);
+  EXPECT_FALSE(fs::exists(*name));
+  EXPECT_TRUE(fs::exists(*a));  // other files stay
+}
+
+TEST(TempFiles, FailuresReportTheReason) {
+  Scratch dir;
+  const struct {
+    fs::path folder;
+    int error;
+  } cases[] = {{dir.File("plain"), ENOTDIR}, {dir.path() / "missing", ENOENT}};
+  for (const auto& c : cases) {
+    int error = 0;
+    EXPECT_FALSE(vant::CreateTempFile(c.folder, "TMP", "", &error)) << c.folder;
+    EXPECT_EQ(error, c.error) << c.folder;
+  }
+}
+
+TEST(DiskInfo, FreeSpaceOfAFolderAndOfNothing) {
+  Scratch dir;
+  uint64_t free = 0, total = 0;
+  ASSERT_TRUE(vant::GetFreeSpace(dir.path(), free, total));
+  EXPECT_GT(total, 0u);
+  EXPECT_LE(free, total);
+  EXPECT_FALSE(vant::GetFreeSpace(dir.path() / "no" / "such", free, total));
+  EXPECT_EQ(free, 0u);
+  EXPECT_EQ(total, 1u);
+}
+
+TEST(DiskInfo, ReadOnlyByModeBitsAlsoForRoot) {
+  Scratch dir;
+  fs::path f = dir.File("f.wav");
+  EXPECT_FALSE(vant::IsReadOnlyFile(f));
+  ASSERT_TRUE(vant::SetReadOnlyFile(f, true));
+  EXPECT_TRUE(vant::IsReadOnlyFile(f));  // whoever runs the test, root included
+  ASSERT_TRUE(vant::SetReadOnlyFile(f, false));
+  EXPECT_FALSE(vant::IsReadOnlyFile(f));
+  EXPECT_FALSE(vant::IsReadOnlyFile(dir.path() / "missing"));
+}

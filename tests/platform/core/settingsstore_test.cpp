@@ -1,0 +1,123 @@
+#include "settingsstore.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tempfiles.h"
+
+namespace fs = std::filesystem;
+using vant::SettingsStore;
+
+namespace {
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto made = vant::CreateTempFile(vant::TempFolder(), "settings-");
+    dir_ = made->string() + ".d";
+    fs::remove(*made);
+    file_ = dir_ / "QORA" / "VANTCM.conf";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_, file_;
+};
+}  // namespace
+
+TEST_F(SettingsStoreTest, MissingStoreAnswersNothingAndTheFirstWriteCreatesIt) {
+  SettingsStore store(file_);
+  EXPECT_FALSE(store.Exists());
+  EXPECT_EQ(store.TypeOf("WorkValue007"), SettingsStore::Type::kNone);
+  EXPECT_FALSE(store.GetInteger("WorkValue007"));
+  ASSERT_TRUE(store.SetInteger("WorkValue007", -42));
+  EXPECT_TRUE(fs::exists(file_));
+  EXPECT_EQ(store.GetInteger("WorkValue007"), -42);
+  EXPECT_EQ(fs::status(file_).permissions() & fs::perms::others_all, fs::perms::none);
+}
+
+TEST_F(SettingsStoreTest, TypesStayApartAndNamesIgnoreCase) {
+  SettingsStore store(file_);
+  ASSERT_TRUE(store.SetString("DefaultPath", "/media/mo"));
+  ASSERT_TRUE(store.SetInteger("DeviceType", 3));
+  EXPECT_FALSE(store.GetInteger("DefaultPath"));
+  EXPECT_FALSE(store.GetString("DeviceType"));
+  EXPECT_EQ(store.GetString("defaultpath"), "/media/mo");
+  ASSERT_TRUE(store.SetInteger("DEFAULTPATH", 5));  // a write may change the type
+  EXPECT_EQ(store.TypeOf("DefaultPath"), SettingsStore::Type::kInteger);
+  EXPECT_EQ(store.Names(), (std::vector<std::string>{"DefaultPath", "DeviceType"}));
+  ASSERT_TRUE(store.Remove("devicetype"));
+  EXPECT_EQ(store.TypeOf("DeviceType"), SettingsStore::Type::kNone);
+}
+
+TEST_F(SettingsStoreTest, AnyBytesRoundTrip) {
+  SettingsStore store(file_);
+  const std::string texts[] = {"", "a=b\\c", "line\nbreak\r\t\x01\x7f", "\x83\x65\x83\x58\x83\x67",
+                               "# not a comment"};
+  const std::string blob("\x00\xff\x10", 3);
+  for (const auto& t : texts) {
+    ASSERT_TRUE(store.SetString("Text", t));
+    EXPECT_EQ(SettingsStore(file_).GetString("Text"), t);
+  }
+  ASSERT_TRUE(store.SetBinary("Blob", blob));
+  EXPECT_EQ(store.GetBinary("Blob"), blob);
+  EXPECT_FALSE(store.GetString("Blob"));
+  ASSERT_TRUE(store.SetInteger("Big", INT64_MIN));
+  EXPECT_EQ(store.GetInteger("Big"), INT64_MIN);
+}
+
+TEST_F(SettingsStoreTest, RefusesBadNamesAndUnwritablePlaces) {
+  SettingsStore store(file_);
+  for (const char* name : {"", "a=b", "a\nb", "#x"})
+    EXPECT_FALSE(store.SetInteger(name, 1)) << name;
+  fs::create_directories(dir_);
+  std::ofstream(dir_ / "file") << "x";
+  SettingsStore blocked(dir_ / "file" / "VANTCM.conf");
+  EXPECT_FALSE(blocked.SetInteger("A", 1));
+}
+
+TEST_F(SettingsStoreTest, DamagedLinesAreSkipped) {
+  fs::create_directories(file_.parent_path());
+  std::ofstream(file_) << "junk\nA=i:12x\nB=s:\\q\nC=b:abc\nD=i:4\n=i:5\nE=z:1\n";
+  SettingsStore store(file_);
+  EXPECT_EQ(store.Names(), std::vector<std::string>{"D"});
+  ASSERT_TRUE(store.SetInteger("F", 6));
+  EXPECT_EQ(store.GetInteger("D"), 4);
+}
+
+TEST_F(SettingsStoreTest, TwoWritersBothKeepTheirValues) {
+  SettingsStore a(file_), b(file_);
+  ASSERT_TRUE(a.SetInteger("WorkValue100", 1));
+  ASSERT_TRUE(b.SetString("WorkValue111", "viewer"));
+  ASSERT_TRUE(a.SetInteger("WorkValue101", 2));
+  EXPECT_EQ(b.GetInteger("WorkValue100"), 1);
+  EXPECT_EQ(a.GetString("WorkValue111"), "viewer");
+
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t)
+    writers.emplace_back([&, t] {
+      SettingsStore mine(file_);
+      for (int i = 0; i < 25; ++i)
+        mine.SetInteger("T" + std::to_string(t) + "_" + std::to_string(i), i);
+    });
+  for (auto& w : writers) w.join();
+  EXPECT_EQ(a.Names().size(), 3u + 4 * 25);
+  // No temporary file is left beside the store.
+  int files = 0;
+  for (auto& e : fs::directory_iterator(file_.parent_path()))
+    files += e.path() != file_ && e.path().extension() != ".lock";
+  EXPECT_EQ(files, 0);
+}
+
+TEST_F(SettingsStoreTest, KeysMapToFilesUnderTheConfigFolder) {
+  const char* old = getenv("XDG_CONFIG_HOME");
+  std::string saved = old ? old : "";
+  setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+  EXPECT_EQ(SettingsStore::DefaultFile(), dir_ / "QORA" / "VANTCM.conf");
+  EXPECT_EQ(SettingsStore::FileForKey("software/QORA/Other"), dir_ / "QORA" / "Other.conf");
+  if (old)
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else
+    unsetenv("XDG_CONFIG_HOME");
+}

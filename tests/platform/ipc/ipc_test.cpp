@@ -1,0 +1,229 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "childprocess.h"
+#include "instanceguard.h"
+#include "ipcfolder.h"
+#include "scratchfolder.h"
+#include "windowendpoint.h"
+#include "windowlink.h"
+
+using namespace vant::ipc;
+using vant::testing::ChildProcess;
+using vant::testing::HexBytes;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTitle = "オルネ　広告会社仕様";
+
+// Each test gets its own runtime folder, shared with the programs it starts.
+class IpcTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1); }
+  void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
+
+  std::unique_ptr<ChildProcess> Peer(std::vector<std::string> env = {}) {
+    env.push_back("XDG_RUNTIME_DIR=" + runtime_.string());
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{IPC_PEER, "serve", "Orlune", kTitle}, env);
+  }
+
+  // Starts a peer and waits until it listens; returns its start-up messages.
+  std::unique_ptr<ChildProcess> ReadyPeer(std::vector<std::string>* messages = nullptr,
+                                          std::vector<std::string> env = {}) {
+    auto p = Peer(std::move(env));
+    auto lines = p->ReadUntil("READY");
+    EXPECT_FALSE(lines.empty());
+    if (!lines.empty()) {
+      EXPECT_EQ(lines.back().rfind("READY ", 0), 0u) << lines.back();
+    }
+    if (messages != nullptr) messages->assign(lines.begin(), lines.end() - 1);
+    return p;
+  }
+
+  vant::testing::ScratchFolder scratch_{"vant-ipc"};
+  const fs::path runtime_ = scratch_.path();
+};
+
+}  // namespace
+
+TEST_F(IpcTest, RuntimeFolderIsPrivateToTheUser) {
+  fs::path dir = RuntimeFolder();
+  EXPECT_EQ(dir, runtime_ / "vant");
+  struct stat st;
+  ASSERT_EQ(stat(dir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  chmod(dir.c_str(), 0755);  // loosened by someone: tightened again
+  RuntimeFolder();
+  ASSERT_EQ(stat(dir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  fs::remove(dir);
+  fs::create_directory(runtime_ / "elsewhere");
+  fs::create_directory_symlink(runtime_ / "elsewhere", dir);  // planted link: refused
+  EXPECT_THROW(RuntimeFolder(), EIpcError);
+  EXPECT_FALSE(FindWindowByTitle(kTitle).has_value());
+}
+
+TEST(IpcFrame, PayloadAndHeaderChecks) {
+  struct Case {
+    std::string bytes;
+    bool valid;
+  } cases[] = {
+      {"/a/b c/", true},
+      {"/" + std::string(kMaxPayload - 1, 'x'), true},
+      {"/" + std::string(kMaxPayload, 'x'), false},
+      {"relative/path", false},
+      {"", false},
+      {std::string("/a\0b", 4), false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsValidPathPayload(c.bytes), c.valid) << c.bytes.size();
+
+  std::string frame = EncodeFrame(MessageKind::kCopyData, "/x");
+  auto h = DecodeFrameHeader(frame);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(h->kind, 1u);
+  EXPECT_EQ(h->length, 2u);
+  frame[0] = 'X';
+  EXPECT_FALSE(DecodeFrameHeader(frame));
+  std::string big = EncodeFrame(MessageKind::kCopyData, std::string(kMaxPayload + 1, '/'));
+  EXPECT_FALSE(DecodeFrameHeader(big));  // refused before the bytes are read
+}
+
+TEST(IpcFrame, TitlesCompareIgnoringLatinCaseOnly) {
+  EXPECT_EQ(TitleKey("Orlune ABC"), TitleKey("orlune abc"));
+  EXPECT_NE(TitleKey("ミルダ 広告会社仕様"), TitleKey("ミルダ 放送局仕様"));
+  EXPECT_NE(TitleKey("ミルダ 広告会社仕様"), TitleKey("ミルダ　広告会社仕様"));  // full-width blank
+  EXPECT_NE(TitleKey("Ａ"), TitleKey("ａ"));  // full-width letters are not folded
+}
+
+TEST_F(IpcTest, SecondStartBringsTheFirstForwardAndEnds) {
+  auto first = ReadyPeer();
+  auto second = Peer();
+  auto lines = second->ReadUntil("EXIT");
+  EXPECT_EQ(lines, (std::vector<std::string>{std::string("MSG ") + kMsgAlreadyRunning, "EXIT 0"}));
+  EXPECT_EQ(second->Wait(), 0);
+  EXPECT_EQ(first->ReadLine(), "ACTIVATE");
+  EXPECT_TRUE(InstanceMarkerExists("Orlune"));  // the first instance is untouched
+}
+
+TEST_F(IpcTest, OverrideStartsAnotherInstanceAndClearsTheMarker) {
+  auto first = ReadyPeer();
+  std::vector<std::string> messages;
+  auto second = ReadyPeer(&messages, {"PEER_OVERRIDE=1"});
+  EXPECT_EQ(messages, (std::vector<std::string>{std::string("MSG ") + kMsgAlreadyRunning}));
+  EXPECT_FALSE(InstanceMarkerExists("Orlune"));
+  auto third = ReadyPeer(&messages);
+  EXPECT_TRUE(messages.empty());  // starts without a message while both run
+}
+
+TEST_F(IpcTest, StartAfterACrashReportsItRunsAndCleansUp) {
+  auto crashed = ReadyPeer();
+  crashed->Kill();
+  auto stale = FindWindowByTitle(kTitle);  // nobody answers: the crashed socket is dropped
+  EXPECT_FALSE(stale.has_value());
+  EXPECT_TRUE(InstanceMarkerExists("Orlune"));  // like the atom, the marker outlives the crash
+
+  std::vector<std::string> messages;
+  auto next = ReadyPeer(&messages);
+  EXPECT_EQ(messages, (std::vector<std::string>{std::string("MSG ") + kMsgAbnormalEnd}));
+  auto window = FindWindowByTitle(kTitle);
+  ASSERT_TRUE(window.has_value());
+  EXPECT_EQ(SendCopyData(*window, "/media/disc/"), SendResult::kDelivered);
+  EXPECT_EQ(next->ReadLine(), "COPY " + HexBytes("/media/disc/"));
+
+  next->CloseStdin();
+  EXPECT_EQ(next->ReadUntil("BYE").back(), "BYE");
+  EXPECT_EQ(next->Wait(), 0);
+  EXPECT_FALSE(InstanceMarkerExists("Orlune"));  // a normal end removes it
+  EXPECT_FALSE(fs::exists(window->socket));
+  EXPECT_FALSE(FindWindowByTitle(kTitle).has_value());
+}
+
+TEST_F(IpcTest, PathsArriveWholeAndExactlyOnce) {
+  auto peer = ReadyPeer();
+  auto window = FindWindowByTitle("オルネ　広告会社仕様");
+  ASSERT_TRUE(window.has_value());
+  const std::string odd = "/tmp/a b/\"quoted\" 'single'/日本語 ファイル①.wav";
+  const std::string longest = "/" + std::string(kMaxPayload - 1, 'p');
+  for (const auto& path : {odd, longest}) {
+    EXPECT_EQ(SendCopyData(*window, path), SendResult::kDelivered);
+    EXPECT_EQ(peer->ReadLine(), "COPY " + HexBytes(path));
+  }
+  // Refused payloads never reach the handler, whether this side or the receiver checks them.
+  EXPECT_EQ(SendCopyData(*window, "relative.wav"), SendResult::kRefused);
+  for (const auto& bad : {std::string("relative.wav"), std::string("/a\0b", 4), std::string()}) {
+    EXPECT_EQ(SendFrame(*window, MessageKind::kCopyData, bad, kSendBound), SendResult::kRefused);
+  }
+  EXPECT_EQ(
+      SendFrame(*window, MessageKind::kCopyData, "/" + std::string(kMaxPayload, 'x'), kSendBound),
+      SendResult::kRefused);
+  peer->CloseStdin();
+  EXPECT_EQ(peer->ReadUntil("BYE"), std::vector<std::string>{"BYE"});
+}
+
+TEST_F(IpcTest, HungReceiverMakesTheSenderGiveUp) {
+  auto peer = ReadyPeer(nullptr, {"PEER_HANG=1"});
+  auto window = FindWindowByTitle(kTitle);
+  ASSERT_TRUE(window.has_value());
+  EXPECT_EQ(SendCopyData(*window, "/x/", std::chrono::milliseconds(200)), SendResult::kTimeout);
+  EXPECT_TRUE(IsWindow(*window));  // busy is still alive
+  peer->CloseStdin();              // the receiver comes back and handles the message once
+  EXPECT_EQ(peer->ReadUntil("BYE"), (std::vector<std::string>{"COPY " + HexBytes("/x/"), "BYE"}));
+}
+
+TEST_F(IpcTest, NoReceiver) {
+  EXPECT_FALSE(FindWindowByTitle("ミルダ 広告会社仕様").has_value());
+  EXPECT_FALSE(FindWindowByTitle("").has_value());
+  WindowRef gone{RuntimeFolder() / (TitleKey(kTitle) + ".1.1")};
+  EXPECT_FALSE(IsWindow(gone));
+  EXPECT_EQ(SendCopyData(gone, "/x/"), SendResult::kNoReceiver);
+}
+
+TEST_F(IpcTest, MessagesAreHandledOnTheGuiThread) {
+  static int argc = 1;
+  static char arg0[] = "test";
+  static char* argv[] = {arg0, nullptr};
+  QCoreApplication app(argc, argv);
+  WindowEndpoint endpoint;
+  EXPECT_TRUE(endpoint.GetSocket().empty());
+  ASSERT_TRUE(endpoint.SetTitle(kTitle));
+  std::vector<std::string> got;
+  std::thread::id handler_thread;
+  endpoint.OnCopyData = [&](const std::string& p) {
+    got.push_back(p);
+    handler_thread = std::this_thread::get_id();
+  };
+  auto window = FindWindowByTitle(kTitle);
+  ASSERT_TRUE(window.has_value());
+  EXPECT_EQ(window->socket, endpoint.GetSocket());
+
+  // From the GUI thread itself: handled at once, as a window procedure would be.
+  EXPECT_EQ(SendCopyData(*window, "/same/thread/"), SendResult::kDelivered);
+  // From another thread: handled by the event loop of the GUI thread.
+  std::atomic<int> result{-1};
+  std::thread sender([&] {
+    result = static_cast<int>(SendCopyData(*window, "/other/thread/"));
+    QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+  });
+  app.exec();
+  sender.join();
+  EXPECT_EQ(result.load(), static_cast<int>(SendResult::kDelivered));
+  EXPECT_EQ(got, (std::vector<std::string>{"/same/thread/", "/other/thread/"}));
+  EXPECT_EQ(handler_thread, std::this_thread::get_id());
+
+  // A new title moves the socket; the old one is gone.
+  ASSERT_TRUE(endpoint.SetTitle("ミルダ 広告会社仕様"));
+  EXPECT_FALSE(FindWindowByTitle(kTitle).has_value());
+  EXPECT_TRUE(FindWindowByTitle("ミルダ 広告会社仕様").has_value());
+}

@@ -1,0 +1,256 @@
+#include "riffio.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+using namespace vant::riff;
+namespace fs = std::filesystem;
+
+// Little-endian bytes of a chunk list, written by hand so the tests do not trust the writer.
+struct Bytes {
+  std::vector<uint8_t> v;
+  Bytes& Id(const char* id) {
+    for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(id[i]));
+    return *this;
+  }
+  Bytes& U32(uint32_t x) {
+    for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+    return *this;
+  }
+  Bytes& Fill(size_t n, uint8_t b = 0xAA) {
+    v.insert(v.end(), n, b);
+    return *this;
+  }
+  uint32_t At32(size_t at) const {
+    return v[at] | v[at + 1] << 8 | v[at + 2] << 16 | static_cast<uint32_t>(v[at + 3]) << 24;
+  }
+};
+
+fs::path TempPath(const char* name) {
+  return fs::temp_directory_path() / (std::string("riffio_") + std::to_string(::getpid()) + name);
+}
+
+// RIFF WAVE { "fmt " 16, "odd " 3 + pad, LIST adtl { "labl" 5 + pad }, "data" 4 }
+Bytes SmallForm() {
+  Bytes b;
+  b.Id("RIFF").U32(0).Id("WAVE");
+  b.Id("fmt ").U32(16).Fill(16, 1);
+  b.Id("odd ").U32(3).Fill(3, 2).Fill(1, 0);
+  b.Id("LIST").U32(4 + 8 + 6).Id("adtl").Id("labl").U32(5).Fill(5, 3).Fill(1, 0);
+  b.Id("data").U32(4).Fill(4, 4);
+  uint32_t form = static_cast<uint32_t>(b.v.size() - 8);
+  std::memcpy(b.v.data() + 4, &form, 4);
+  return b;
+}
+
+TEST(RiffIo, DescendFindsFormChunksAndListsWithinTheirParent) {
+  Bytes b = SmallForm();
+  auto f = RiffFile::OpenMemory(std::span<const uint8_t>(b.v));
+  ChunkInfo form{.type = MakeFourCC('W', 'A', 'V', 'E')};
+  ASSERT_EQ(f->Descend(form, nullptr, Search::kRiff), Result::kOk);
+  EXPECT_EQ(form.dataOffset, 8u);
+  EXPECT_EQ(f->Tell(), 12u);
+
+  ChunkInfo data{.id = MakeFourCC('d', 'a', 't', 'a')};
+  ASSERT_EQ(f->Descend(data, &form, Search::kChunk), Result::kOk);
+  EXPECT_EQ(data.size, 4u);
+  EXPECT_EQ(data.dataOffset, b.v.size() - 4);
+
+  // The search began at `data`'s data: nothing after it, and the position is restored.
+  const uint64_t before = f->Tell();
+  ChunkInfo fmt{.id = MakeFourCC('f', 'm', 't', ' ')};
+  EXPECT_EQ(f->Descend(fmt, &form, Search::kChunk), Result::kChunkNotFound);
+  EXPECT_EQ(f->Tell(), before);
+
+  // From the top of the form: the odd chunk's pad byte is skipped on the way to the list.
+  f->Seek(12);
+  ChunkInfo list{.type = MakeFourCC('a', 'd', 't', 'l')};
+  ASSERT_EQ(f->Descend(list, &form, Search::kList), Result::kOk);
+  EXPECT_EQ(list.id, kList);
+  EXPECT_EQ(f->Tell(), list.dataOffset + 4);
+  ChunkInfo labl{.id = MakeFourCC('l', 'a', 'b', 'l')};
+  ASSERT_EQ(f->Descend(labl, &list, Search::kChunk), Result::kOk);
+  ASSERT_EQ(f->Ascend(labl), Result::kOk);
+  EXPECT_EQ(f->Tell(), labl.dataOffset + 6);  // past the pad byte
+  // `data` lies after the list: a search bounded by the list does not reach it.
+  ChunkInfo data2{.id = MakeFourCC('d', 'a', 't', 'a')};
+  EXPECT_EQ(f->Descend(data2, &list, Search::kChunk), Result::kChunkNotFound);
+  ASSERT_EQ(f->Ascend(list), Result::kOk);
+  EXPECT_EQ(f->Descend(data2, &form, Search::kHere), Result::kOk);
+  EXPECT_EQ(data2.id, MakeFourCC('d', 'a', 't', 'a'));
+}
+
+TEST(RiffIo, BrokenSizesEndTheWalkInsideTheFile) {
+  struct Case {
+    const char* what;
+    uint32_t size;
+    size_t bodyAfter;  // bytes present after the broken chunk's header
+  };
+  const Case cases[] = {
+      {"size past the end", 1000, 10},
+      {"size that wraps 32 bits", 0xFFFFFFF8u, 10},
+      {"largest size", 0xFFFFFFFFu, 3},
+      {"header cut short", 16, 0},
+  };
+  for (const auto& c : cases) {
+    Bytes b;
+    b.Id("RIFF").U32(0xFFFFFFF0u).Id("WAVE").Id("junk").U32(c.size).Fill(c.bodyAfter);
+    b.Id("data").U32(0);  // a chunk a wrapped walk would land on
+    if (c.bodyAfter == 0) b.v.resize(b.v.size() - 6);
+    auto f = RiffFile::OpenMemory(std::span<const uint8_t>(b.v));
+    ChunkInfo form{.type = MakeFourCC('W', 'A', 'V', 'E')};
+    ASSERT_EQ(f->Descend(form, nullptr, Search::kRiff), Result::kOk) << c.what;
+    ChunkInfo data{.id = MakeFourCC('d', 'a', 't', 'a')};
+    EXPECT_EQ(f->Descend(data, &form, Search::kChunk), Result::kChunkNotFound) << c.what;
+    EXPECT_EQ(f->Tell(), 12u) << c.what;
+  }
+}
+
+TEST(RiffIo, ReadInStopsAtTheChunkAndTheFile) {
+  Bytes b = SmallForm();
+  auto f = RiffFile::OpenMemory(std::span<const uint8_t>(b.v));
+  ChunkInfo form{.type = MakeFourCC('W', 'A', 'V', 'E')};
+  ASSERT_EQ(f->Descend(form, nullptr, Search::kRiff), Result::kOk);
+  ChunkInfo odd{.id = MakeFourCC('o', 'd', 'd', ' ')};
+  ASSERT_EQ(f->Descend(odd, &form, Search::kChunk), Result::kOk);
+  uint8_t buf[64];
+  std::memset(buf, 0x55, sizeof buf);
+  EXPECT_EQ(f->ReadIn(odd, buf, sizeof buf), 3);
+  EXPECT_EQ(buf[2], 2);
+  EXPECT_EQ(buf[3], 0x55);
+  EXPECT_EQ(f->ReadIn(odd, buf, sizeof buf), 0);
+
+  // A chunk that claims more than the file holds reads to the file's end.
+  Bytes cut;
+  cut.Id("RIFF").U32(100).Id("WAVE").Id("data").U32(1000).Fill(5);
+  auto g = RiffFile::OpenMemory(std::span<const uint8_t>(cut.v));
+  ChunkInfo data{.id = MakeFourCC('d', 'a', 't', 'a')};
+  g->Seek(12);
+  ASSERT_EQ(g->Descend(data, nullptr, Search::kChunk), Result::kOk);
+  EXPECT_EQ(g->ReadIn(data, buf, sizeof buf), 5);
+  EXPECT_EQ(g->Read(buf, 1), 0);
+}
+
+TEST(RiffIo, CreateAndAscendWriteSizesAndPadOnFileAndMemory) {
+  const fs::path path = TempPath("create.wav");
+  auto write = [](RiffFile& f) {
+    ChunkInfo form{.type = MakeFourCC('W', 'A', 'V', 'E')};
+    ASSERT_EQ(f.CreateChunk(form, Search::kRiff), Result::kOk);
+    ChunkInfo odd{.id = MakeFourCC('o', 'd', 'd', ' ')};
+    ASSERT_EQ(f.CreateChunk(odd), Result::kOk);
+    ASSERT_EQ(f.Write("abc", 3), 3);
+    ASSERT_EQ(f.Ascend(odd), Result::kOk);
+    EXPECT_EQ(odd.size, 3u);
+    ChunkInfo list{.type = MakeFourCC('a', 'd', 't', 'l')};
+    ASSERT_EQ(f.CreateChunk(list, Search::kList), Result::kOk);
+    ASSERT_EQ(f.Ascend(list), Result::kOk);  // an empty list holds its type only
+    f.Seek(0, Whence::kEnd);
+    ASSERT_EQ(f.Ascend(form), Result::kOk);
+  };
+  std::vector<uint8_t> fromFile;
+  {
+    auto f = RiffFile::Open(path, Mode::kCreate);
+    ASSERT_TRUE(f);
+    write(*f);
+  }
+  {
+    std::ifstream in(path, std::ios::binary);
+    fromFile.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  auto m = RiffFile::CreateMemory();
+  write(*m);
+  std::vector<uint8_t> fromMemory(m->Image().begin(), m->Image().end());
+
+  Bytes want;
+  want.Id("RIFF").U32(4 + 12 + 12).Id("WAVE");
+  want.Id("odd ").U32(3);
+  for (uint8_t c : {'a', 'b', 'c', '\0'}) want.v.push_back(c);
+  want.Id("LIST").U32(4).Id("adtl");
+  EXPECT_EQ(fromFile, want.v);
+  EXPECT_EQ(fromMemory, want.v);
+
+  // Reopened read-write: a found chunk marked dirty gets its size rewritten from the position.
+  {
+    auto f = RiffFile::Open(path, Mode::kReadWrite);
+    ChunkInfo form{.type = MakeFourCC('W', 'A', 'V', 'E')};
+    ASSERT_EQ(f->Descend(form, nullptr, Search::kRiff), Result::kOk);
+    f->Seek(0, Whence::kEnd);
+    ASSERT_EQ(f->Write("12345", 5), 5);
+    form.flags |= ChunkInfo::kDirty;
+    ASSERT_EQ(f->Ascend(form), Result::kOk);
+    EXPECT_EQ(form.size, 4u + 12 + 12 + 5);
+    EXPECT_EQ(f->Size(), 8u + form.size + 1);  // padded
+  }
+  fs::remove(path);
+}
+
+TEST(RiffIo, ReadOnlyAndFixedImagesRefuseWrites) {
+  std::vector<uint8_t> bytes(16, 0);
+  auto ro = RiffFile::OpenMemory(std::span<const uint8_t>(bytes));
+  EXPECT_EQ(ro->Write("x", 1), -1);
+  ChunkInfo ck{.id = MakeFourCC('a', 'b', 'c', 'd')};
+  EXPECT_EQ(ro->CreateChunk(ck), Result::kReadOnly);
+
+  auto fixed = RiffFile::OpenMemory(std::span<uint8_t>(bytes));
+  fixed->Seek(12);
+  EXPECT_EQ(fixed->Write("1234", 4), 4);
+  EXPECT_EQ(fixed->Write("5", 1), -1);  // would grow a fixed image
+  EXPECT_EQ(bytes[15], '4');
+
+  EXPECT_FALSE(RiffFile::Open(TempPath("missing/none.wav"), Mode::kRead));
+  int err = 0;
+  EXPECT_FALSE(RiffFile::Open(fs::temp_directory_path(), Mode::kRead, &err));
+  EXPECT_EQ(err, EISDIR);
+  auto f = RiffFile::Open("/proc/self/status", Mode::kRead);
+  if (f) {
+    EXPECT_EQ(f->Write("x", 1), -1);
+  }
+}
+
+TEST(RiffIo, OffsetsBeyondFourGigabytes) {
+  // A sparse file: a chunk header past 4 GiB must be found and read at its real offset.
+  const fs::path path = TempPath("big.wav");
+  const uint64_t far = (uint64_t{1} << 32) + 4096;
+  {
+    auto f = RiffFile::Open(path, Mode::kCreate);
+    ASSERT_TRUE(f);
+    Bytes b;
+    b.Id("RIFF").U32(0xFFFFFFFFu).Id("WAVE").Id("data").U32(0xFFFFFFFFu);
+    ASSERT_EQ(f->Write(b.v.data(), b.v.size()), static_cast<int64_t>(b.v.size()));
+    ASSERT_EQ(f->Seek(static_cast<int64_t>(far)), static_cast<int64_t>(far));
+    Bytes tail;
+    tail.Id("tail").U32(2).Fill(2, 7);
+    if (f->Write(tail.v.data(), tail.v.size()) < 0) {
+      fs::remove(path);
+      GTEST_SKIP() << "no sparse files here";
+    }
+  }
+  auto f = RiffFile::Open(path, Mode::kRead);
+  EXPECT_EQ(f->Size(), far + 10);
+  f->Seek(12);
+  ChunkInfo data{.id = MakeFourCC('d', 'a', 't', 'a')};
+  ASSERT_EQ(f->Descend(data, nullptr, Search::kChunk), Result::kOk);
+  // data ends at 20 + 0xFFFFFFFF, padded: 2^32 + 20. The tail lies further on, so seek to it.
+  ASSERT_EQ(f->Seek(static_cast<int64_t>(far)), static_cast<int64_t>(far));
+  ChunkInfo tail{};
+  ASSERT_EQ(f->Descend(tail), Result::kOk);
+  EXPECT_EQ(tail.dataOffset, far + 8);
+  uint8_t two[4] = {};
+  EXPECT_EQ(f->ReadIn(tail, two, sizeof two), 2);
+  EXPECT_EQ(two[1], 7);
+  fs::remove(path);
+}
+
+TEST(RiffIo, FourCCText) {
+  EXPECT_EQ(StringToFourCC("cue"), MakeFourCC('c', 'u', 'e', ' '));
+  EXPECT_EQ(FourCCToString(MakeFourCC('N', 'O', 'T', '3')), "NOT3");
+}
+
+}  // namespace
