@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -190,11 +191,14 @@ TEST_F(IpcTest, NoReceiver) {
   EXPECT_EQ(SendCopyData(gone, "/x/"), SendResult::kNoReceiver);
 }
 
+namespace {
+int g_argc = 1;
+char g_arg0[] = "test";
+char* g_argv[] = {g_arg0, nullptr};
+}  // namespace
+
 TEST_F(IpcTest, MessagesAreHandledOnTheGuiThread) {
-  static int argc = 1;
-  static char arg0[] = "test";
-  static char* argv[] = {arg0, nullptr};
-  QCoreApplication app(argc, argv);
+  QCoreApplication app(g_argc, g_argv);
   WindowEndpoint endpoint;
   EXPECT_TRUE(endpoint.GetSocket().empty());
   ASSERT_TRUE(endpoint.SetTitle(kTitle));
@@ -226,4 +230,37 @@ TEST_F(IpcTest, MessagesAreHandledOnTheGuiThread) {
   ASSERT_TRUE(endpoint.SetTitle("ミルダ 広告会社仕様"));
   EXPECT_FALSE(FindWindowByTitle(kTitle).has_value());
   EXPECT_TRUE(FindWindowByTitle("ミルダ 広告会社仕様").has_value());
+}
+
+TEST_F(IpcTest, SenderGivingUpWhileTheHandlerRunsANestedLoop) {
+  QCoreApplication app(g_argc, g_argv);
+  WindowEndpoint endpoint(kTitle);
+  QEventLoop* nested = nullptr;
+  bool sender_done = false;
+  int handled = 0;
+  endpoint.OnCopyData = [&](const std::string&) {
+    ++handled;
+    QEventLoop loop;  // as a message box shown by the handler would run one
+    nested = &loop;
+    if (!sender_done) loop.exec();
+    nested = nullptr;
+    QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+  };
+  auto window = FindWindowByTitle(kTitle);
+  ASSERT_TRUE(window.has_value());
+  std::atomic<int> result{-1};
+  std::thread sender([&] {
+    result = static_cast<int>(SendCopyData(*window, "/x/", std::chrono::milliseconds(200)));
+    QMetaObject::invokeMethod(&app, [&] {  // on the GUI thread, inside the nested loop
+      sender_done = true;
+      if (nested != nullptr) nested->quit();
+    });
+  });
+  app.exec();
+  sender.join();
+  EXPECT_EQ(result.load(), static_cast<int>(SendResult::kTimeout));
+  EXPECT_EQ(handled, 1);
+  // The endpoint still serves the next message.
+  EXPECT_EQ(SendCopyData(*window, "/y/"), SendResult::kDelivered);
+  EXPECT_EQ(handled, 2);
 }
