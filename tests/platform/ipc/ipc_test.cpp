@@ -64,6 +64,10 @@ TEST_F(IpcTest, RuntimeFolderIsPrivateToTheUser) {
   ASSERT_EQ(stat(dir.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 
+  setenv("XDG_RUNTIME_DIR", (runtime_ / "gone").c_str(), 1);  // no usable runtime dir
+  EXPECT_EQ(RuntimeFolder(), fs::path("/tmp/vant-" + std::to_string(geteuid())));
+  setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+
   chmod(dir.c_str(), 0755);  // loosened by someone: tightened again
   RuntimeFolder();
   ASSERT_EQ(stat(dir.c_str(), &st), 0);
