@@ -103,6 +103,8 @@ TEST(Attach, NameThatCp932CannotHoldIsRefused) {
 }
 
 TEST(Attach, DeletingSharedNamesAndTheDeleteList) {
+  Model marks(vb::Build(vb::FullVantChunks(64)));
+  EXPECT_EQ(DeleteAttachment(*marks.chunk, ""), "");  // the marks carry no attachment
   Model m(WithNotes({{1, "same.pdf"}, {2, "SAME.pdf"}, {3, "other.pdf"}}));
   const std::string first = DeleteAttachment(*m.chunk, "Same.PDF");
   const std::string second = DeleteAttachment(*m.chunk, "same.pdf");
