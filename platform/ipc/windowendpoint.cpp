@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <atomic>
+#include <cstdio>
 #include <exception>
 
 #include "ipcfolder.h"
@@ -72,8 +73,11 @@ struct WindowEndpoint::Impl {
       Trace(e.what());
       return false;
     }
-    auto path = folder / (TitleKey(title) + "." + std::to_string(getpid()) + "." +
-                          std::to_string(++g_serial));
+    // The serial is zero-padded so that, between sockets made within one tick of the file
+    // system's clock, the name still tells the newer.
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "%08u", ++g_serial);
+    auto path = folder / (TitleKey(title) + "." + std::to_string(getpid()) + "." + serial);
     auto s = std::make_unique<QLocalServer>();
     s->setSocketOptions(QLocalServer::UserAccessOption);
     QString name = QString::fromLocal8Bit(path.c_str());

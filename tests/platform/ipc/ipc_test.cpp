@@ -230,6 +230,13 @@ TEST_F(IpcTest, MessagesAreHandledOnTheGuiThread) {
   EXPECT_EQ(got, (std::vector<std::string>{"/same/thread/", "/other/thread/"}));
   EXPECT_EQ(handler_thread, std::this_thread::get_id());
 
+  // Of two windows with one title the newer answers.
+  std::vector<std::unique_ptr<WindowEndpoint>> more;
+  for (int i = 0; i < 12; ++i) more.push_back(std::make_unique<WindowEndpoint>(kTitle));
+  EXPECT_EQ(FindWindowByTitle(kTitle)->socket, more.back()->GetSocket());
+  more.clear();
+  EXPECT_EQ(FindWindowByTitle(kTitle)->socket, endpoint.GetSocket());
+
   // A new title moves the socket; the old one is gone.
   ASSERT_TRUE(endpoint.SetTitle("ミルダ 広告会社仕様"));
   EXPECT_FALSE(FindWindowByTitle(kTitle).has_value());
