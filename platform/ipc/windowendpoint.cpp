@@ -107,10 +107,9 @@ struct WindowEndpoint::Impl {
       idle->setSingleShot(true);
       QObject::connect(idle, &QTimer::timeout, conn, [conn] { conn->abort(); });
       idle->start(kIdleMs);
-      QObject::connect(conn, &QLocalSocket::disconnected, conn, [this, conn] {
-        --connections;
-        conn->deleteLater();
-      });
+      // Counted until the connection object is gone, however it ends.
+      QObject::connect(conn, &QObject::destroyed, [this] { --connections; });
+      QObject::connect(conn, &QLocalSocket::disconnected, conn, &QObject::deleteLater);
       QObject::connect(conn, &QLocalSocket::readyRead, conn,
                        [this, conn, pending] { Read(conn, pending); });
       if (conn->bytesAvailable() > 0) Read(conn, pending);
