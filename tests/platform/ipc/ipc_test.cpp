@@ -112,6 +112,10 @@ TEST(IpcFrame, TitlesCompareIgnoringLatinCaseOnly) {
   EXPECT_NE(TitleKey("Ａ"), TitleKey("ａ"));  // full-width letters are not folded
 }
 
+TEST(InstanceGuard, MarkerIsNamedAfterTheExecutable) {
+  EXPECT_EQ(ExecutableName(), "test_platform_ipc");
+}
+
 TEST_F(IpcTest, SecondStartBringsTheFirstForwardAndEnds) {
   auto first = ReadyPeer();
   auto second = Peer();
