@@ -18,7 +18,7 @@ namespace {
 // The size of the bytes copied per read and write.
 constexpr size_t kCopyBlock = 1 << 20;
 
-void ShowPlain(const char* text) { GetBWFNotifier().Information(text); }
+void ShowPlain(const char* text) { GetBWFNotifier().Plain(text); }
 
 // Names compare ignoring the case of single-byte Latin letters; the two bytes of a CP932
 // character compare exactly, so a trail byte is never folded as if it were a letter.

@@ -98,7 +98,7 @@ TEST(Attach, NameThatCp932CannotHoldIsRefused) {
   EXPECT_EQ(AddAttachment(*m.chunk, "/d/" + std::string(300, 'n') + ".csv", id), -1);
   EXPECT_TRUE(m.chunk->ListTable.empty());
   EXPECT_EQ(notes.lines.size(), 2u);
-  EXPECT_EQ(notes.lines[0], std::string("I:") + kMsgAttachNameInvalid);
+  EXPECT_EQ(notes.lines[0], std::string("P:") + kMsgAttachNameInvalid);
   EXPECT_EQ(AddAttachment(*m.chunk, "/d/一覧①.csv", id), 1);  // CP932 holds these
 }
 
@@ -204,8 +204,8 @@ TEST(Attach, FailedReadsAndWritesSaySoAndLeaveNoFile) {
   fs::resize_file(m.file.path(), fs::file_size(m.file.path()) - 3000);  // cut after reading
   EXPECT_EQ(ExtractPdfTo(*m.chunk, "doc.pdf", out), "");
   EXPECT_FALSE(fs::exists(out));
-  EXPECT_EQ(notes.lines, (std::vector<std::string>{std::string("I:") + kMsgOpenForWriteFailed,
-                                                   std::string("I:") + kMsgReadError}));
+  EXPECT_EQ(notes.lines, (std::vector<std::string>{std::string("P:") + kMsgOpenForWriteFailed,
+                                                   std::string("P:") + kMsgReadError}));
   EXPECT_EQ(ExtractPdfTo(*m.chunk, "missing.pdf", out), "");
 }
 
