@@ -1,5 +1,7 @@
 #include "g32_blend.h"
 
+#include "g32_blend_avx2.h"
+
 #include <emmintrin.h>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -118,12 +120,23 @@ constexpr auto PackedBlendMem = BlendMemT<PackedMix>;
 constexpr auto PackedBlendRegEx = BlendRegExT<PackedMix>;
 constexpr auto PackedBlendMemEx = BlendMemExT<PackedMix>;
 
-// Weight words of two unpacked pixels: each pixel's alpha lane copied into its four lanes.
-inline __m128i AlphaWeights(__m128i px16) {
-  return _mm_shufflehi_epi16(_mm_shufflelo_epi16(px16, 0xFF), 0xFF);
+// Four pixels of the packed rule with the bias folded into the background's high bytes.
+inline __m128i MixFour(__m128i s, __m128i d, __m128i wLo, __m128i wHi) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bias = _mm_set1_epi8(char(0x80));
+  __m128i lo = _mm_mullo_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(d, zero)), wLo);
+  __m128i hi = _mm_mullo_epi16(_mm_sub_epi16(_mm_unpackhi_epi8(s, zero), _mm_unpackhi_epi8(d, zero)), wHi);
+  // (b << 8) + 128 is b in the high byte and 0x80 in the low byte of each lane.
+  lo = _mm_srli_epi16(_mm_add_epi16(lo, _mm_unpacklo_epi8(bias, d)), 8);
+  hi = _mm_srli_epi16(_mm_add_epi16(hi, _mm_unpackhi_epi8(bias, d)), 8);
+  return _mm_packus_epi16(lo, hi);
 }
 
-void PackedBlendLine(const TColor32* Src, TColor32* Dst, int Count) {
+}  // namespace
+
+namespace detail {
+
+void PackedBlendLineSse2(const TColor32* Src, TColor32* Dst, int Count) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   int i = 0;
@@ -138,11 +151,10 @@ void PackedBlendLine(const TColor32* Src, TColor32* Dst, int Count) {
     }
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha, zero)) == 0xFFFF) continue;
     __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Dst + i));
-    __m128i sLo = _mm_unpacklo_epi8(s, zero), sHi = _mm_unpackhi_epi8(s, zero);
-    __m128i dLo = _mm_unpacklo_epi8(d, zero), dHi = _mm_unpackhi_epi8(d, zero);
-    __m128i rLo = MixLanes(sLo, dLo, AlphaWeights(sLo));
-    __m128i rHi = MixLanes(sHi, dHi, AlphaWeights(sHi));
-    __m128i r = _mm_packus_epi16(rLo, rHi);
+    // Each pixel's alpha in its four 16-bit lanes.
+    __m128i a = _mm_srli_epi32(s, 24);
+    a = _mm_or_si128(a, _mm_slli_epi32(a, 16));
+    __m128i r = MixFour(s, d, _mm_unpacklo_epi32(a, a), _mm_unpackhi_epi32(a, a));
     // Opaque pixels are copied exactly; the rule would round them.
     r = _mm_or_si128(_mm_and_si128(isOpaque, s), _mm_andnot_si128(isOpaque, r));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + i), r);
@@ -150,30 +162,40 @@ void PackedBlendLine(const TColor32* Src, TColor32* Dst, int Count) {
   for (; i < Count; ++i) PackedBlendMem(Src[i], Dst[i]);
 }
 
-void PackedBlendLineEx(const TColor32* Src, TColor32* Dst, int Count, TColor32 M) {
-  const __m128i zero = _mm_setzero_si128();
+void PackedBlendLineExSse2(const TColor32* Src, TColor32* Dst, int Count, TColor32 M) {
   const __m128i master = _mm_set1_epi16(static_cast<short>(M & 0xFF));
   int i = 0;
   for (; i + 4 <= Count; i += 4) {
     __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Src + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_srli_epi32(s, 24), zero)) == 0xFFFF) continue;
+    __m128i a = _mm_srli_epi32(s, 24);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, _mm_setzero_si128())) == 0xFFFF) continue;
     __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Dst + i));
-    __m128i sLo = _mm_unpacklo_epi8(s, zero), sHi = _mm_unpackhi_epi8(s, zero);
-    __m128i dLo = _mm_unpacklo_epi8(d, zero), dHi = _mm_unpackhi_epi8(d, zero);
-    // W = (Fa * M) >> 8; a weight of 0 reproduces the background exactly.
-    __m128i wLo = _mm_srli_epi16(_mm_mullo_epi16(AlphaWeights(sLo), master), 8);
-    __m128i wHi = _mm_srli_epi16(_mm_mullo_epi16(AlphaWeights(sHi), master), 8);
-    __m128i r = _mm_packus_epi16(MixLanes(sLo, dLo, wLo), MixLanes(sHi, dHi, wHi));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + i), r);
+    // W = (Fa * M) >> 8 in each pixel's four lanes; a weight of 0 reproduces the background.
+    a = _mm_or_si128(a, _mm_slli_epi32(a, 16));
+    __m128i w = _mm_srli_epi16(_mm_mullo_epi16(a, master), 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Dst + i),
+                     MixFour(s, d, _mm_unpacklo_epi32(w, w), _mm_unpackhi_epi32(w, w)));
   }
   for (; i < Count; ++i) PackedBlendMemEx(Src[i], Dst[i], M);
 }
 
+}  // namespace detail
+
+namespace {
+
+using detail::PackedBlendLineSse2;
+using detail::PackedBlendLineExSse2;
+
 const TBlendKernels kPlain{PlainCombineReg, PlainCombineMem,  PlainBlendReg,  PlainBlendMem,
                           PlainBlendRegEx, PlainBlendMemEx, PlainBlendLine, PlainBlendLineEx};
-const TBlendKernels kPacked{PackedCombineReg, PackedCombineMem,  PackedBlendReg,
-                           PackedBlendMem,   PackedBlendRegEx,  PackedBlendMemEx,
-                           PackedBlendLine,  PackedBlendLineEx};
+const TBlendKernels kPackedSse2{PackedCombineReg, PackedCombineMem,   PackedBlendReg,
+                               PackedBlendMem,   PackedBlendRegEx,   PackedBlendMemEx,
+                               PackedBlendLineSse2, PackedBlendLineExSse2};
+const TBlendKernels kPackedAvx2{PackedCombineReg, PackedCombineMem,   PackedBlendReg,
+                               PackedBlendMem,   PackedBlendRegEx,   PackedBlendMemEx,
+                               detail::PackedBlendLineAvx2, detail::PackedBlendLineExAvx2};
+// The packed set with the widest line kernels this processor runs.
+const TBlendKernels& PackedSet() { return detail::HasAvx2() ? kPackedAvx2 : kPackedSse2; }
 
 }  // namespace
 
@@ -185,12 +207,13 @@ TBlendReg BlendReg = PackedBlendReg;
 TBlendMem BlendMem = PackedBlendMem;
 TBlendRegEx BlendRegEx = PackedBlendRegEx;
 TBlendMemEx BlendMemEx = PackedBlendMemEx;
-TBlendLine BlendLine = PackedBlendLine;
-TBlendLineEx BlendLineEx = PackedBlendLineEx;
+TBlendLine BlendLine = PackedBlendLineSse2;
+TBlendLineEx BlendLineEx = PackedBlendLineExSse2;
 bool MMX_ACTIVE = true;
 
 const TBlendKernels& PlainKernels() { return kPlain; }
-const TBlendKernels& PackedKernels() { return HasMMX() ? kPacked : kPlain; }
+const TBlendKernels& PackedKernels() { return HasMMX() ? PackedSet() : kPlain; }
+const TBlendKernels& PackedKernelsSse2() { return HasMMX() ? kPackedSse2 : kPlain; }
 
 bool HasMMX() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -217,7 +240,7 @@ void BindKernels(const TBlendKernels& k, bool packed) {
 
 void BindDefaultKernels() {
   bool packed = HasMMX();
-  BindKernels(packed ? kPacked : kPlain, packed);
+  BindKernels(packed ? PackedSet() : kPlain, packed);
 }
 
 namespace {

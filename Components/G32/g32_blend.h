@@ -31,8 +31,11 @@ struct TBlendKernels {
 };
 
 const TBlendKernels& PlainKernels();
-// The packed set; on a processor without it, the plain set.
+// The packed set (its line kernels on 256-bit registers where the processor has them); on a
+// processor without it, the plain set.
 const TBlendKernels& PackedKernels();
+// The packed set with its 128-bit line kernels, whatever the processor has beyond SSE2.
+const TBlendKernels& PackedKernelsSse2();
 
 // The bound kernels, read by every caller at each call.
 extern TCombineReg CombineReg;

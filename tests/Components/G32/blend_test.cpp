@@ -30,9 +30,15 @@ struct PackedSet {
   static const TBlendKernels& Kernels() { return PackedKernels(); }
 };
 
+// The packed set with 128-bit lines, whichever lines the processor binds.
+struct PackedSse2Set {
+  using Oracle = oracle::Packed;
+  static const TBlendKernels& Kernels() { return PackedKernelsSse2(); }
+};
+
 template <typename Set>
 class KernelSet : public ::testing::Test {};
-using Sets = ::testing::Types<PlainSet, PackedSet>;
+using Sets = ::testing::Types<PlainSet, PackedSet, PackedSse2Set>;
 TYPED_TEST_SUITE(KernelSet, Sets);
 
 // Every (foreground, background, weight) combination per channel.
