@@ -1,6 +1,7 @@
 #include "mmwaveio.h"
 
 #include "mmpcmsup.h"
+#include "mmresources.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -9,8 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <system_error>
 
 using vant::riff::ChunkInfo;
@@ -69,12 +68,6 @@ bool WriteChunk(RiffFile& f, uint32_t id, const void* data, uint32_t size) {
   if (size > 0 && f.Write(data, size) != static_cast<int64_t>(size)) return false;
   const uint8_t pad = 0;
   return (size & 1u) == 0 || f.Write(&pad, 1) == 1;
-}
-
-std::mutex g_resourceLock;
-std::map<std::string, std::span<const uint8_t>>& Resources() {
-  static std::map<std::string, std::span<const uint8_t>> resources;
-  return resources;
 }
 
 }  // namespace
@@ -181,17 +174,6 @@ bool wioIsWaveFile(const std::string& name, uint32_t kind) {
   return wioReadFileInfo(block, name, kWaveForm, kind) == kWioOk;
 }
 
-void wioRegisterResource(const std::string& name, std::span<const uint8_t> bytes) {
-  std::lock_guard lock(g_resourceLock);
-  Resources()[name] = bytes;
-}
-
-std::span<const uint8_t> wioFindResource(const std::string& name) {
-  std::lock_guard lock(g_resourceLock);
-  const auto it = Resources().find(name);
-  return it == Resources().end() ? std::span<const uint8_t>{} : it->second;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Opening
 
@@ -200,7 +182,7 @@ int wioFileOpen(std::unique_ptr<RiffFile>& handle, ChunkInfo& chunk, uint32_t ki
   handle.reset();
   switch (kind) {
     case kWioResource: {
-      const auto bytes = wioFindResource(name);
+      const auto bytes = FindResourceBytes("WAVE", name);
       if (!bytes.empty()) handle = RiffFile::OpenMemory(bytes);
       break;
     }
@@ -549,7 +531,8 @@ int wioWaveOpen(TWAVEIOCB* block) {
                       block->lpMemory) != kWioOk) {
         return kWioIOError;
       }
-      if (block->dwFlags == kWioResource) block->hResource = wioFindResource(block->lpFileName);
+      if (block->dwFlags == kWioResource)
+        block->hResource = FindResourceBytes("WAVE", block->lpFileName);
     }
   }
   return wioWaveSetPosition(block, block->dwPosition) == kWioOk ? kWioOk : kWioIOError;

@@ -84,10 +84,6 @@ int wioExtractPath(std::string& name);
 bool wioFileCreateTemp(std::string& name);
 bool wioIsWaveFile(const std::string& name, uint32_t kind);
 
-// Resources of type "WAVE": the program registers them by name (they are compiled in).
-void wioRegisterResource(const std::string& name, std::span<const uint8_t> bytes);
-std::span<const uint8_t> wioFindResource(const std::string& name);
-
 // Opening and parsing.
 int wioReadFileInfo(PWAVEIOCB& block, const std::string& name, uint32_t formType, uint32_t kind);
 int wioCreateFileInfo(PWAVEIOCB& block, const WAVEFORMATEX* format);

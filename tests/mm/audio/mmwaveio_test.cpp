@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "mmpcmsup.h"
+#include "mmresources.h"
 #include "wavebuilder.h"
 
 namespace {
@@ -303,7 +304,7 @@ TEST_F(WaveFile, MemoryResourceAndRawSources) {
   EXPECT_EQ(SampleAt(buf, 2, 0), 40);
   EXPECT_EQ(wioWaveWriteData(cb.get(), buf.data(), 2), 0);  // a fixed image is not written
 
-  wioRegisterResource("RAMP", image);
+  RegisterResource("WAVE", "RAMP", image);
   ASSERT_EQ(wioBuildFileInfoFromResource(cb, "RAMP"), kWioOk);
   ASSERT_EQ(wioWaveOpen(cb.get()), kWioOk);
   ASSERT_EQ(wioWaveSetPosition(cb.get(), 63), kWioOk);
