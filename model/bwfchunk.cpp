@@ -362,3 +362,14 @@ int TBWFChunck::GetPdfList(std::vector<std::string>& list) const {
 int TBWFChunck::GetCsvList(std::vector<std::string>& list) const {
   return GetList(bwf::kAttachCsv, list);
 }
+
+void ReadModelInOrder(TBWFChunck& m) {
+  m.ReadRiffHeader();
+  m.ReadFmtChunk();
+  m.ReadBextChunk();
+  m.ReadCueChunks();
+  m.MarkerCount = static_cast<int>(m.CuePointCount);
+  m.ReadCmcdChunk();
+  m.ReadDataChunk();
+  m.CalcCMLength();
+}

@@ -174,6 +174,7 @@ class TBWFChunck {
 
  private:
   int64_t MarkPos(std::string_view label) const;
+  int AppendScanMarker(uint32_t cueId);
   int ReadFixedChunk(bwf::FourCC id, bwf::FourCC upper, std::span<uint8_t> dest, uint32_t bit);
   int GetList(uint8_t kind, std::vector<std::string>& list) const;
   bool OpenFile();
@@ -184,3 +185,7 @@ class TBWFChunck {
   std::unique_ptr<vant::riff::RiffFile> file_;
   std::optional<double> cmLength_;
 };
+
+// The reading order both programs follow after construction: header, format, `bext`, cue points
+// (then the marker count is set to the cue-point count), `cmcd`, data position and length.
+void ReadModelInOrder(TBWFChunck& model);

@@ -44,6 +44,9 @@ inline constexpr uint32_t kPlayItemSize = 12;
 inline constexpr int kMaxMarkers = 100;
 inline constexpr int kLabelTextSize = 16;
 inline constexpr int kAttachNameMax = 259;
+// Entries per scan table (top-level chunks, list sub-chunks, scan markers): far beyond any real
+// file, and a bound on what a hostile one can make the scan allocate.
+inline constexpr uint32_t kScanTableLimit = 65536;
 inline constexpr int32_t kMaxFormSize = 268435456;
 inline constexpr uint32_t kSampleRate = 48000;
 inline constexpr uint16_t kFormatPcm = 1;

@@ -1,6 +1,7 @@
 // The chunk directory scan: the tables the save rests on, and one trace line per item.
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "bwfchunk.h"
 #include "bwfwalk.h"
@@ -23,7 +24,8 @@ void TraceItem(uint64_t offset, bwf::FourCC id, uint32_t size, uint64_t next,
 uint32_t EvenUp(uint32_t n) { return n + (n & 1u); }
 
 // Visits the chunk headers from `p` while a whole header fits before `end`. The step is 64-bit, so
-// a huge size moves past `end` (ending the walk) instead of wrapping back into the file.
+// a huge size moves past `end` (ending the walk) instead of wrapping back into the file. fn returns
+// false to end the walk.
 template <class Fn>
 void WalkHeaders(RiffFile& f, uint64_t p, uint64_t end, uint32_t origin, Fn&& fn) {
   while (p < end && end - p >= 8) {
@@ -39,8 +41,7 @@ void WalkHeaders(RiffFile& f, uint64_t p, uint64_t end, uint32_t origin, Fn&& fn
     p = e.dataOffset + e.size + (e.size & 1u);
     // A list too small for its own type has a broken size: what follows cannot be trusted.
     const bool brokenList = (e.id == vant::riff::kList || e.id == vant::riff::kRiff) && e.size < 4;
-    fn(e);
-    if (brokenList) return;
+    if (!fn(e) || brokenList) return;
   }
 }
 
@@ -107,7 +108,11 @@ int TBWFChunck::FindScanMarker(uint32_t cueId, bool create) {
   for (size_t i = 0; i < ScanMarkers.size(); ++i) {
     if (ScanMarkers[i].cue.dwName == cueId) return static_cast<int>(i);
   }
-  if (!create) return -1;
+  return create ? AppendScanMarker(cueId) : -1;
+}
+
+int TBWFChunck::AppendScanMarker(uint32_t cueId) {
+  if (ScanMarkers.size() >= bwf::kScanTableLimit) return -1;
   TBWFMarker m;
   m.cue.dwName = cueId;
   m.cue.fccChunk = bwf::kData;
@@ -149,20 +154,32 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
   const uint64_t formEnd = std::min<uint64_t>(8 + static_cast<uint64_t>(formSize), fileEnd);
   uint32_t lastSize = 0;
   WalkHeaders(f, 12, formEnd, TChunkEntry::kSource, [&](TChunkEntry& e) {
+    if (ChunkTable.size() >= bwf::kScanTableLimit) return false;
     SetChunkPresent(static_cast<int>(e.kind));
     TraceItem(e.dataOffset, e.id, e.size, EvenUp(e.size));
     lastSize = e.size;
     ChunkTable.push_back(std::move(e));
+    return true;
   });
+
+  // FindScanMarker's answers, kept in a map: a hostile file can hold very many records.
+  std::unordered_map<uint32_t, int> firstById;
+  auto findScan = [&](uint32_t cueId, bool create) {
+    if (auto it = firstById.find(cueId); it != firstById.end()) return it->second;
+    const int i = create ? AppendScanMarker(cueId) : -1;
+    if (i >= 0) firstById.emplace(cueId, i);
+    return i;
+  };
 
   const uint64_t formStart = form.dataOffset + 4;
   ChunkInfo ck;
   if (bwf::FindEither(f, form, formStart, bwf::kCue, bwf::kCueUpper, ck)) {
-    bwf::ForEachRecord(f, ck, bwf::kCuePointSize, UINT32_MAX, "cue %u ->",
+    bwf::ForEachRecord(f, ck, bwf::kCuePointSize, bwf::kScanTableLimit, "cue %u ->",
                        [&](const uint8_t* b, uint64_t at) {
                          TBWFMarker m;
                          m.cue = TBWFCuePoint::FromBytes(b);
                          TraceItem(at, m.cue.dwName, lastSize, bwf::kCuePointSize, " ");
+                         firstById.try_emplace(m.cue.dwName, static_cast<int>(ScanMarkers.size()));
                          ScanMarkers.push_back(std::move(m));
                        });
   }
@@ -171,7 +188,7 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
     bwf::ForEachRecord(f, ck, bwf::kPlayItemSize, UINT32_MAX, "plst %u ->",
                        [&](const uint8_t* b, uint64_t at) {
                          const TBWFPlayItem item = TBWFPlayItem::FromBytes(b);
-                         const int m = FindScanMarker(item.dwName, false);
+                         const int m = findScan(item.dwName, false);
                          if (m >= 0) ScanMarkers[m].play = item;
                          TraceItem(at, item.dwName, lastSize, bwf::kPlayItemSize);
                        });
@@ -184,14 +201,15 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
   // holds none.
   const uint64_t listEnd = std::min<uint64_t>(list.DataEnd(), fileEnd);
   WalkHeaders(f, list.dataOffset + 4, listEnd, TChunkEntry::kSourceList, [&](TChunkEntry& e) {
+    if (ListTable.size() >= bwf::kScanTableLimit) return false;
     // The first data bytes (the cue id), no more than the sub-chunk and the list hold.
     const auto room = static_cast<size_t>(std::min<uint64_t>({e.size, 4, listEnd - e.dataOffset}));
     f.Read(e.data.data(), room);
     SetChunkPresent(static_cast<int>(e.kind));
     const uint32_t cueId = bwf::Le32(e.data.data());
-    if (e.kind == 6) FindScanMarker(cueId, true);
+    if (e.kind == 6) findScan(cueId, true);
     if (e.kind == 5) {
-      const int m = FindScanMarker(cueId, false);
+      const int m = findScan(cueId, false);
       if (m >= 0) ScanMarkers[m].labelPos = e.dataOffset;
     }
     const uint32_t skip = e.size >= 4 ? EvenUp(e.size - 4) : 0;
@@ -201,6 +219,7 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
                  static_cast<unsigned long long>(e.dataOffset), FourCCToString(e.id).c_str(),
                  firstBytes.c_str(), e.size, skip);
     ListTable.push_back(std::move(e));
+    return true;
   });
 
   // Labels again in full: the cue id and at most 16 bytes of text.

@@ -41,14 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int mode : {TBWFChunck::kKeepOpen, TBWFChunck::kReopenPerRead}) {
     TBWFChunck m(path, mode);
     m.CheckFormat();
-    m.ReadRiffHeader();
-    m.ReadFmtChunk();
-    m.ReadBextChunk();
-    m.ReadCueChunks();
-    m.MarkerCount = static_cast<int>(m.CuePointCount);
-    m.ReadCmcdChunk();
-    m.ReadDataChunk();
-    m.CalcCMLength();
+    ReadModelInOrder(m);
     m.GetStartPos();
     m.GetStopPos();
     m.SamplesToMSec(m.DataPos.size);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bwfnotify.h"
+#include "modeltest.h"
 #include "vantbuilder.h"
 
 namespace {
@@ -14,29 +14,13 @@ namespace {
 using vb::Bytes;
 using vb::Chunk;
 
-// Records every message the model shows.
-class RecordingNotifier : public TBWFNotifier {
- public:
-  RecordingNotifier() { SetBWFNotifier(this); }
-  ~RecordingNotifier() override { SetBWFNotifier(nullptr); }
-  void Warning(std::string_view t) override { lines.push_back("W:" + std::string(t)); }
-  void Error(std::string_view t) override { lines.push_back("E:" + std::string(t)); }
-  void Information(std::string_view t) override { lines.push_back("I:" + std::string(t)); }
-  std::vector<std::string> lines;
-};
+using mt::RecordingNotifier;
 
 // Opens a model on the bytes and reads it in the order both programs use.
 struct Opened {
   explicit Opened(const Bytes& bytes, int mode = TBWFChunck::kKeepOpen)
       : file(bytes), model(std::make_unique<TBWFChunck>(file.path(), mode)) {
-    model->ReadRiffHeader();
-    model->ReadFmtChunk();
-    model->ReadBextChunk();
-    model->ReadCueChunks();
-    model->MarkerCount = static_cast<int>(model->CuePointCount);
-    model->ReadCmcdChunk();
-    model->ReadDataChunk();
-    model->CalcCMLength();
+    ReadModelInOrder(*model);
   }
   vb::TempFile file;
   std::unique_ptr<TBWFChunck> model;

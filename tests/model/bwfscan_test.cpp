@@ -156,6 +156,12 @@ TEST(BwfScan, TablesGrowPastTheirOldLimits) {
   ASSERT_EQ(s.model.ScanMarkers.size(), 150u);
   EXPECT_EQ(s.model.ScanMarkers[149].Label(), "L150");
 
+  // A hostile file of 70,000 empty chunks: the table stops at its limit.
+  std::vector<Chunk> tiny(70000, vb::Raw("tiny", {}));
+  vb::TempFile hostile(vb::Build(tiny));
+  s.model.ScanChunks(hostile.path());
+  EXPECT_EQ(s.model.ChunkTable.size(), bwf::kScanTableLimit);
+
   // Missing file, or no WAVE form: empty tables. A rescan replaces the old tables.
   s.model.ScanChunks("/nonexistent/x.wav");
   EXPECT_TRUE(s.model.ChunkTable.empty() && s.model.ScanMarkers.empty());

@@ -6,24 +6,16 @@
 #include <vector>
 
 #include "bwfchunk.h"
-#include "bwfnotify.h"
+#include "modeltest.h"
 
 namespace {
 
-class RecordingNotifier : public TBWFNotifier {
- public:
-  RecordingNotifier() { SetBWFNotifier(this); }
-  ~RecordingNotifier() override { SetBWFNotifier(nullptr); }
-  void Warning(std::string_view t) override { lines.emplace_back(t); }
-  void Error(std::string_view t) override { lines.emplace_back(t); }
-  void Information(std::string_view t) override { lines.emplace_back(t); }
-  std::vector<std::string> lines;
-};
+using mt::RecordingNotifier;
 
 const std::string kRiffMsg =
-    "RIFF情報に異常があるか、処理できないファイルサイズです。処理を中止します。";
-const std::string kFormatMsg = "規定外のフォーマットです。処理を中止します。";
-const std::string kRateMsg = "規定外のサンプリング周波数です。処理を続けます。";
+    "W:RIFF情報に異常があるか、処理できないファイルサイズです。処理を中止します。";
+const std::string kFormatMsg = "W:規定外のフォーマットです。処理を中止します。";
+const std::string kRateMsg = "W:規定外のサンプリング周波数です。処理を続けます。";
 
 struct Case {
   const char* file;
@@ -62,14 +54,7 @@ TEST(Interop, ToolMadeFilesReadAsExpected) {
     TBWFChunck m(path, TBWFChunck::kReopenPerRead);
     EXPECT_EQ(m.CheckFormat(), c.check);
     EXPECT_EQ(notes.lines, c.notes);
-    m.ReadRiffHeader();
-    m.ReadFmtChunk();
-    m.ReadBextChunk();
-    m.ReadCueChunks();
-    m.MarkerCount = static_cast<int>(m.CuePointCount);
-    m.ReadCmcdChunk();
-    m.ReadDataChunk();
-    m.CalcCMLength();
+    ReadModelInOrder(m);
     EXPECT_EQ(m.GetFileKind(), c.kind);
     EXPECT_EQ(m.DataPos.size, c.dataSize);
     EXPECT_EQ(m.CuePointCount, c.cuePoints);
@@ -87,10 +72,7 @@ TEST(Interop, BroadcastExtensionFieldsFromTools) {
   const auto dir = std::filesystem::path(VANT_SOURCE_DIR) / "tests/fixtures/interop";
   auto read = [&](const char* name) {
     auto m = std::make_unique<TBWFChunck>(dir / name, TBWFChunck::kKeepOpen);
-    m->ReadFmtChunk();
-    m->ReadBextChunk();
-    m->ReadCueChunks();
-    m->MarkerCount = static_cast<int>(m->CuePointCount);
+    ReadModelInOrder(*m);
     return m;
   };
   auto history = [](const TBWFChunck& m) {

@@ -1,0 +1,328 @@
+#include "g32_transforms.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace g32 {
+namespace {
+
+void ValidateBitmaps(const TBitmap32* Dst, const TBitmap32* Src) {
+  if (!Dst || Dst->Empty()) throw ETransformError("Destination bitmap is nil or empty");
+  if (!Src || Src->Empty()) throw ETransformError("Source bitmap is nil or empty");
+}
+
+// The handler to call for each pixel, or none when the mode does not use one.
+TDrawMode EffectiveMode(TDrawMode mode, const TPixelCombineEvent& handler) {
+  return mode == dmCustom && !handler ? dmOpaque : mode;
+}
+
+}  // namespace
+
+void BlockTransfer(TBitmap32* Dst, int DstX, int DstY, const TBitmap32* Src, TRect SrcRect,
+                   TDrawMode CombineOp, const TPixelCombineEvent& CombineCallBack) {
+  ValidateBitmaps(Dst, Src);
+  const TDrawMode mode = EffectiveMode(CombineOp, CombineCallBack);
+  const uint32_t masterAlpha = Src->GetMasterAlpha();
+  if (mode == dmBlend && masterAlpha == 0) return;
+
+  TRect src = IntersectRect(SrcRect, Src->BoundsRect());
+  if (IsRectEmpty(src)) return;
+  const int64_t dx = int64_t(DstX) - SrcRect.Left, dy = int64_t(DstY) - SrcRect.Top;
+  TRect moved{int(std::clamp<int64_t>(src.Left + dx, INT32_MIN, INT32_MAX)),
+              int(std::clamp<int64_t>(src.Top + dy, INT32_MIN, INT32_MAX)),
+              int(std::clamp<int64_t>(src.Right + dx, INT32_MIN, INT32_MAX)),
+              int(std::clamp<int64_t>(src.Bottom + dy, INT32_MIN, INT32_MAX))};
+  TRect dst = IntersectRect(moved, Dst->BoundsRect());
+  if (IsRectEmpty(dst)) return;
+  const int sx = int(dst.Left - dx), sy0 = int(dst.Top - dy), w = dst.Width();
+
+  for (int y = dst.Top; y < dst.Bottom; ++y) {
+    const TColor32* s = Src->GetScanLine(sy0 + (y - dst.Top)) + sx;
+    TColor32* d = Dst->GetScanLine(y) + dst.Left;
+    switch (mode) {
+      case dmOpaque: std::memmove(d, s, size_t(w) * 4); break;
+      case dmBlend:
+        if (masterAlpha >= 255)
+          BlendLine(s, d, w);
+        else
+          BlendLineEx(s, d, w, masterAlpha);
+        break;
+      case dmCustom:
+        for (int x = 0; x < w; ++x) CombineCallBack(s[x], d[x], masterAlpha);
+        break;
+    }
+  }
+  EMMS();
+}
+
+// ---- Stretching ----------------------------------------------------------------------------
+namespace {
+
+struct Axis {
+  int srcStart, srcSize;  // SrcRect's start and size along the axis
+  int dstStart, dstSize;  // DstRect's
+  int clipStart, clipEnd; // the clipped destination span
+};
+
+// Source offsets (16.16 from the source start) of the clipped destination pixels: the clipped
+// start is offset x step in 64 bits, so clipping never moves a sample.
+std::vector<int64_t> Positions(const Axis& a, int64_t step) {
+  std::vector<int64_t> p(size_t(a.clipEnd - a.clipStart));
+  int64_t pos = int64_t(a.clipStart - a.dstStart) * step;
+  for (auto& v : p) {
+    v = pos;
+    pos += step;
+  }
+  return p;
+}
+
+void Emit(TDrawMode mode, TColor32 c, TColor32& d, uint32_t ma, const TPixelCombineEvent& h) {
+  switch (mode) {
+    case dmOpaque: d = c; break;
+    case dmBlend:
+      if (ma < 255)
+        BlendMemEx(c, d, ma);
+      else
+        BlendMem(c, d);
+      break;
+    case dmCustom: h(c, d, ma); break;
+  }
+}
+
+void StretchNearest(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const Axis& ay,
+                    TDrawMode mode, const TPixelCombineEvent& h) {
+  const uint32_t ma = Src->GetMasterAlpha();
+  if (mode == dmBlend && ma == 0) return;
+  auto xs = Positions(ax, (int64_t(ax.srcSize) << 16) / ax.dstSize);
+  auto ys = Positions(ay, (int64_t(ay.srcSize) << 16) / ay.dstSize);
+  std::vector<int> cols(xs.size());
+  for (size_t i = 0; i < xs.size(); ++i) cols[i] = ax.srcStart + int(xs[i] >> 16);
+  for (size_t j = 0; j < ys.size(); ++j) {
+    const TColor32* s = Src->GetScanLine(ay.srcStart + int(ys[j] >> 16));
+    TColor32* d = Dst->GetScanLine(ay.clipStart + int(j)) + ax.clipStart;
+    if (mode == dmOpaque) {
+      for (size_t i = 0; i < cols.size(); ++i) d[i] = s[cols[i]];
+    } else {
+      for (size_t i = 0; i < cols.size(); ++i) Emit(mode, s[cols[i]], d[i], ma, h);
+    }
+  }
+}
+
+void StretchLinear(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const Axis& ay,
+                   TDrawMode mode, const TPixelCombineEvent& h) {
+  const uint32_t ma = Src->GetMasterAlpha();
+  if (mode == dmBlend && ma == 0) return;
+  auto xs = Positions(ax, (int64_t(ax.srcSize - 1) << 16) / ax.dstSize);
+  auto ys = Positions(ay, (int64_t(ay.srcSize - 1) << 16) / ay.dstSize);
+  const int lastCol = ax.srcStart + ax.srcSize - 1, lastRow = ay.srcStart + ay.srcSize - 1;
+  std::vector<int> c0(xs.size()), c1(xs.size()), wx(xs.size());
+  for (size_t i = 0; i < xs.size(); ++i) {
+    c0[i] = ax.srcStart + int(xs[i] >> 16);
+    // A one-pixel-wide source repeats its edge instead of reading past the rectangle.
+    c1[i] = std::min(c0[i] + 1, lastCol);
+    wx[i] = 255 - int((xs[i] >> 8) & 255);
+  }
+  const bool rowsFirst = !(mode == dmBlend && ma < 255);
+  for (size_t j = 0; j < ys.size(); ++j) {
+    const int r0 = ay.srcStart + int(ys[j] >> 16);
+    const TColor32* up = Src->GetScanLine(r0);
+    const TColor32* lo = Src->GetScanLine(r0 == lastRow ? r0 : r0 + 1);
+    const TColor32 wy = 255 - TColor32((ys[j] >> 8) & 255);
+    TColor32* d = Dst->GetScanLine(ay.clipStart + int(j)) + ax.clipStart;
+    for (size_t i = 0; i < xs.size(); ++i) {
+      TColor32 c;
+      if (rowsFirst) {
+        TColor32 a = CombineReg(up[c0[i]], lo[c0[i]], wy);
+        TColor32 b = CombineReg(up[c1[i]], lo[c1[i]], wy);
+        c = CombineReg(a, b, wx[i]);
+      } else {
+        TColor32 a = CombineReg(up[c0[i]], up[c1[i]], wx[i]);
+        TColor32 b = CombineReg(lo[c0[i]], lo[c1[i]], wx[i]);
+        c = CombineReg(a, b, wy);
+      }
+      if (mode == dmBlend && ma < 255)
+        BlendMemEx(c, d[i], ma);
+      else
+        Emit(mode, c, d[i], ma, h);
+    }
+  }
+}
+
+struct Kernel {
+  double support;
+  double (*f)(double);
+};
+
+double Tent(double x) {
+  x = std::fabs(x);
+  return x < 1 ? 1 - x : 0;
+}
+double Box(double x) { return (x > -0.5 && x <= 0.5) ? 1 : 0; }
+double BSpline(double x) {
+  x = std::fabs(x);
+  if (x < 1) return x * x * x / 2 - x * x + 2.0 / 3;
+  if (x < 2) return (2 - x) * (2 - x) * (2 - x) / 6;
+  return 0;
+}
+
+Kernel KernelOf(TStretchFilter f) {
+  switch (f) {
+    case sfNearest: return {1.001, Box};
+    case sfLinear:
+    case sfLinear2: return {1.001, Tent};
+    case sfSpline: return {1.5, BSpline};
+  }
+  return {1.001, Tent};
+}
+
+}  // namespace
+
+TMappingTable BuildMappingTable(int n, int SrcStart, int SrcEnd, int SrcSize,
+                                TStretchFilter Filter) {
+  const Kernel k = KernelOf(Filter);
+  const int span = SrcEnd - SrcStart;
+  TMappingTable t;
+  t.First.reserve(size_t(n) + 1);
+  std::vector<std::pair<int, double>> raw;
+  for (int i = 0; i < n; ++i) {
+    t.First.push_back(int(t.Index.size()));
+    raw.clear();
+    if (span <= 1) {
+      raw.push_back({SrcStart, 1.0});
+    } else {
+      const double scale = n > 1 ? double(n - 1) / (span - 1) : 1.0 / span;
+      const double centre = n > 1 ? SrcStart + i / scale : SrcStart + (span - 1) / 2.0;
+      if (scale >= 1) {
+        for (int j = int(std::floor(centre - 1 / k.support)); j <= int(std::ceil(centre + 1 / k.support)); ++j)
+          raw.push_back({j, k.f(centre - j)});
+      } else {
+        double reach = k.support / scale;
+        for (int j = int(std::floor(centre - reach)); j <= int(std::ceil(centre + reach)); ++j)
+          raw.push_back({j, k.f((centre - j) * scale) * scale});
+      }
+    }
+    double total = 0;
+    for (auto& r : raw) total += r.second > 0 ? r.second : 0;
+    if (total <= 0) {
+      raw.assign(1, {int(std::lround(n > 1 && span > 1 ? SrcStart + i * double(span - 1) / (n - 1)
+                                                       : SrcStart)),
+                     1.0});
+      total = 1;
+    }
+    // Cumulative rounding: the integer weights of a cluster always total 256, so a uniform
+    // picture keeps its value whatever the scale.
+    double cumulative = 0;
+    int given = 0;
+    for (auto& r : raw) {
+      if (r.second <= 0) continue;
+      cumulative += r.second / total;
+      int upto = int(std::lround(cumulative * 256));
+      int w = upto - given;
+      given = upto;
+      if (w <= 0) continue;
+      t.Index.push_back(std::clamp(r.first, 0, SrcSize - 1));
+      t.Weight.push_back(w);
+    }
+  }
+  t.First.push_back(int(t.Index.size()));
+  return t;
+}
+
+namespace {
+
+void StretchResample(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const Axis& ay,
+                     TStretchFilter filter, TDrawMode mode, const TPixelCombineEvent& h) {
+  const uint32_t ma = Src->GetMasterAlpha();
+  if (mode == dmBlend && ma == 0) return;
+  TMappingTable cols = BuildMappingTable(ax.dstSize, ax.srcStart, ax.srcStart + ax.srcSize,
+                                         Src->Width(), filter);
+  TMappingTable rows = BuildMappingTable(ay.dstSize, ay.srcStart, ay.srcStart + ay.srcSize,
+                                         Src->Height(), filter);
+  const int cx0 = ax.clipStart - ax.dstStart, cw = ax.clipEnd - ax.clipStart;
+  const int cy0 = ay.clipStart - ay.dstStart;
+
+  // Horizontal pass per source row, kept while rows are reused; exact integers, so the two passes
+  // give the same sums as one pass over both weights.
+  int minRow = INT32_MAX, maxRow = -1;
+  for (int j = cy0; j < cy0 + (ay.clipEnd - ay.clipStart); ++j) {
+    for (int k = rows.First[j]; k < rows.First[j + 1]; ++k) {
+      minRow = std::min(minRow, rows.Index[k]);
+      maxRow = std::max(maxRow, rows.Index[k]);
+    }
+  }
+  if (maxRow < 0) return;
+  std::vector<uint32_t> horiz(size_t(maxRow - minRow + 1) * cw * 4);
+  std::vector<char> ready(size_t(maxRow - minRow + 1), 0);
+  auto rowSums = [&](int r) -> const uint32_t* {
+    uint32_t* out = horiz.data() + size_t(r - minRow) * cw * 4;
+    if (!ready[r - minRow]) {
+      const uint8_t* s = reinterpret_cast<const uint8_t*>(Src->GetScanLine(r));
+      for (int i = 0; i < cw; ++i) {
+        uint32_t b = 0, g = 0, rr = 0, a = 0;
+        for (int k = cols.First[cx0 + i]; k < cols.First[cx0 + i + 1]; ++k) {
+          const uint8_t* p = s + size_t(cols.Index[k]) * 4;
+          uint32_t w = uint32_t(cols.Weight[k]);
+          b += p[0] * w, g += p[1] * w, rr += p[2] * w, a += p[3] * w;
+        }
+        out[4 * i] = b, out[4 * i + 1] = g, out[4 * i + 2] = rr, out[4 * i + 3] = a;
+      }
+      ready[r - minRow] = 1;
+    }
+    return out;
+  };
+
+  std::vector<uint32_t> acc(size_t(cw) * 4);
+  for (int j = 0; j < ay.clipEnd - ay.clipStart; ++j) {
+    std::fill(acc.begin(), acc.end(), 0);
+    for (int k = rows.First[cy0 + j]; k < rows.First[cy0 + j + 1]; ++k) {
+      const uint32_t* hs = rowSums(rows.Index[k]);
+      const uint32_t w = uint32_t(rows.Weight[k]);
+      for (int i = 0; i < cw * 4; ++i) acc[i] += hs[i] * w;
+    }
+    TColor32* d = Dst->GetScanLine(ay.clipStart + j) + ax.clipStart;
+    for (int i = 0; i < cw; ++i) {
+      auto ch = [&](int c) { return std::min<uint32_t>((acc[4 * i + c] + 0x8000) >> 16, 255); };
+      TColor32 c = ch(3) << 24 | ch(2) << 16 | ch(1) << 8 | ch(0);
+      if (mode == dmBlend)
+        BlendMemEx(c, d[i], ma);
+      else
+        Emit(mode, c, d[i], ma, h);
+    }
+  }
+}
+
+}  // namespace
+
+void StretchTransfer(TBitmap32* Dst, TRect DstRect, const TBitmap32* Src, TRect SrcRect,
+                     TStretchFilter StretchFilter, TDrawMode CombineOp,
+                     const TPixelCombineEvent& CombineCallBack) {
+  ValidateBitmaps(Dst, Src);
+  if (IsRectEmpty(SrcRect)) return;
+  if (SrcRect.Left < 0 || SrcRect.Top < 0 || SrcRect.Right > Src->Width() ||
+      SrcRect.Bottom > Src->Height()) {
+    throw ETransformError("Source rectangle is invalid");
+  }
+  if (IsRectEmpty(DstRect)) return;
+  TRect clip = IntersectRect(DstRect, Dst->BoundsRect());
+  if (IsRectEmpty(clip)) return;
+  const TDrawMode mode = EffectiveMode(CombineOp, CombineCallBack);
+  const int64_t dstW = int64_t(DstRect.Right) - DstRect.Left;
+  const int64_t dstH = int64_t(DstRect.Bottom) - DstRect.Top;
+  if (dstW == SrcRect.Width() && dstH == SrcRect.Height()) {
+    BlockTransfer(Dst, DstRect.Left, DstRect.Top, Src, SrcRect, mode, CombineCallBack);
+    return;
+  }
+  if (dstW > INT32_MAX || dstH > INT32_MAX) return;
+  Axis ax{SrcRect.Left, SrcRect.Width(), DstRect.Left, int(dstW), clip.Left, clip.Right};
+  Axis ay{SrcRect.Top, SrcRect.Height(), DstRect.Top, int(dstH), clip.Top, clip.Bottom};
+  switch (StretchFilter) {
+    case sfNearest: StretchNearest(Dst, Src, ax, ay, mode, CombineCallBack); break;
+    case sfLinear: StretchLinear(Dst, Src, ax, ay, mode, CombineCallBack); break;
+    case sfLinear2:
+    case sfSpline: StretchResample(Dst, Src, ax, ay, StretchFilter, mode, CombineCallBack); break;
+  }
+  EMMS();
+}
+
+}  // namespace g32

@@ -1,0 +1,115 @@
+#include "manualbackend.h"
+
+#include <algorithm>
+
+namespace vant::audio {
+
+// Bound of the wait for the callbacks a render made due.
+constexpr int kCallbackWaitMs = 10000;
+
+class ManualBackend::Stream final : public BackendStream {
+ public:
+  Stream(ManualBackend& owner, RenderSource* source, const WaveFormatEx& format)
+      : owner_(owner), source_(source), format_(format) {}
+
+  ~Stream() override {
+    std::lock_guard render(owner_.render_mutex_);
+    std::lock_guard lock(owner_.mutex_);
+    auto& s = owner_.streams_;
+    s.erase(std::remove(s.begin(), s.end(), this), s.end());
+  }
+
+  void Start() override {
+    std::lock_guard lock(owner_.mutex_);
+    owner_.streams_.push_back(this);
+  }
+
+  RenderSource* source() const { return source_; }
+  const WaveFormatEx& format() const { return format_; }
+
+ private:
+  ManualBackend& owner_;
+  RenderSource* source_;
+  const WaveFormatEx format_;
+};
+
+ManualBackend::ManualBackend() : devices_{"Manual output"} {}
+ManualBackend::~ManualBackend() = default;
+
+void ManualBackend::SetDevices(std::vector<std::string> names) {
+  std::lock_guard lock(mutex_);
+  devices_ = std::move(names);
+}
+
+void ManualBackend::SetLatencyFrames(int frames) {
+  std::lock_guard lock(mutex_);
+  latency_frames_ = std::max(frames, 0);
+}
+
+void ManualBackend::SetFormatFilter(std::function<bool(const WaveFormatEx&)> accepts) {
+  std::lock_guard lock(mutex_);
+  accepts_ = std::move(accepts);
+}
+
+std::vector<uint8_t> ManualBackend::Render(int frames) {
+  std::lock_guard render(render_mutex_);
+  Stream* stream = nullptr;
+  int64_t latency_frames = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (streams_.empty() || frames <= 0) return {};
+    stream = streams_.back();
+    latency_frames = latency_frames_;
+  }
+  const int align = stream->format().nBlockAlign;
+  std::vector<uint8_t> out(static_cast<size_t>(frames) * align);
+  stream->source()->Render(out.data(), out.size(), latency_frames * align);
+  stream->source()->WaitCallbacksIdle(kCallbackWaitMs);
+  std::lock_guard lock(mutex_);
+  captured_.insert(captured_.end(), out.begin(), out.end());
+  return out;
+}
+
+std::vector<uint8_t> ManualBackend::Captured() const {
+  std::lock_guard lock(mutex_);
+  return captured_;
+}
+
+void ManualBackend::ClearCaptured() {
+  std::lock_guard lock(mutex_);
+  captured_.clear();
+}
+
+int ManualBackend::OpenStreams() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(streams_.size());
+}
+
+int ManualBackend::DeviceCount() {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(devices_.size());
+}
+
+bool ManualBackend::GetCaps(int device, WaveOutCaps* caps) {
+  std::lock_guard lock(mutex_);
+  if (device < 0 || device >= static_cast<int>(devices_.size())) return false;
+  *caps = WaveOutCaps{};
+  caps->szPname = devices_[device];
+  caps->vDriverVersion = 0x0100;
+  caps->wChannels = 2;
+  return true;
+}
+
+bool ManualBackend::Supports(int device, const WaveFormatEx& format) {
+  std::lock_guard lock(mutex_);
+  if (device < 0 || device >= static_cast<int>(devices_.size())) return false;
+  return !accepts_ || accepts_(format);
+}
+
+std::unique_ptr<BackendStream> ManualBackend::Open(int, const WaveFormatEx& format,
+                                                   RenderSource* source, MMRESULT* error) {
+  *error = MMSYSERR_NOERROR;
+  return std::make_unique<Stream>(*this, source, format);
+}
+
+}  // namespace vant::audio

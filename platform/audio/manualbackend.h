@@ -1,0 +1,55 @@
+#pragma once
+// A backend for tests: nothing plays until the test renders frames by hand, and the latency
+// between rendering a frame and hearing it is whatever the test sets. Install it with
+// SetBackend for the duration of a test.
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audiobackend.h"
+
+namespace vant::audio {
+
+class ManualBackend final : public Backend {
+ public:
+  ManualBackend();
+  ~ManualBackend() override;
+
+  // The devices' names; device 0 first. An empty list means a machine without sound output.
+  void SetDevices(std::vector<std::string> names);
+  // Frames rendered but not yet heard, for renders from now on.
+  void SetLatencyFrames(int frames);
+  // Formats the devices refuse although the layer could play them.
+  void SetFormatFilter(std::function<bool(const WaveFormatEx&)> accepts);
+
+  // Renders `frames` frames of the most recently opened, still open device (none: returns
+  // empty), appends them to Captured(), and returns them once the driver thread has run every
+  // callback the render made due.
+  std::vector<uint8_t> Render(int frames);
+  // Everything rendered since the last ClearCaptured, silence included.
+  std::vector<uint8_t> Captured() const;
+  void ClearCaptured();
+  int OpenStreams() const;
+
+  int DeviceCount() override;
+  bool GetCaps(int device, WaveOutCaps* caps) override;
+  bool Supports(int device, const WaveFormatEx& format) override;
+  std::unique_ptr<BackendStream> Open(int device, const WaveFormatEx& format, RenderSource* source,
+                                      MMRESULT* error) override;
+
+ private:
+  class Stream;
+  friend class Stream;
+
+  mutable std::mutex mutex_;
+  std::mutex render_mutex_;  // held while rendering; a stream's destruction waits for it
+  std::vector<std::string> devices_;
+  std::function<bool(const WaveFormatEx&)> accepts_;
+  int latency_frames_ = 0;
+  std::vector<Stream*> streams_;  // open order
+  std::vector<uint8_t> captured_;
+};
+
+}  // namespace vant::audio

@@ -1,0 +1,163 @@
+#include "sdlbackend.h"
+
+#include <SDL2/SDL.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "clock.h"
+#include "trace.h"
+
+namespace vant::audio {
+namespace {
+
+SDL_AudioFormat SdlFormat(const WaveFormatEx& f) {
+  if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) return AUDIO_F32LSB;
+  switch (f.wBitsPerSample) {
+    case 8:
+      return AUDIO_U8;
+    case 16:
+      return AUDIO_S16LSB;
+    default:
+      return AUDIO_S32LSB;
+  }
+}
+
+// About 20 ms per callback, as a power of two: short enough that completions and the position
+// follow the sound closely, long enough that a busy desktop does not starve the device.
+Uint16 PeriodFrames(uint32_t rate) {
+  Uint16 frames = 256;
+  while (frames < 8192 && frames * 50u < rate) frames *= 2;
+  return frames;
+}
+
+class SdlStream final : public BackendStream {
+ public:
+  SdlStream(RenderSource* source, const WaveFormatEx& format) : source_(source), format_(format) {}
+
+  ~SdlStream() override {
+    if (id_ != 0) SDL_CloseAudioDevice(id_);  // waits for a running callback
+  }
+
+  MMRESULT Open(const char* name) {
+    SDL_AudioSpec want{};
+    want.freq = static_cast<int>(format_.nSamplesPerSec);
+    want.format = SdlFormat(format_);
+    want.channels = static_cast<Uint8>(format_.nChannels);
+    want.samples = PeriodFrames(format_.nSamplesPerSec);
+    want.callback = &SdlStream::Callback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    // No allowed changes: SDL converts to what the hardware takes, so our bytes stay ours.
+    id_ = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    if (id_ == 0) {
+      TraceF("SDL_OpenAudioDevice: %s", SDL_GetError());
+      return MMSYSERR_ALLOCATED;
+    }
+    period_bytes_ = static_cast<int64_t>(have.samples) * format_.nBlockAlign;
+    return MMSYSERR_NOERROR;
+  }
+
+  void Start() override { SDL_PauseAudioDevice(id_, 0); }
+
+  int64_t HeardSinceRender() const override {
+    const int64_t last = last_render_us_.load(std::memory_order_acquire);
+    if (last < 0) return 0;
+    const int64_t elapsed = std::max<int64_t>(GetClock().NowMicros() - last, 0);
+    int64_t bytes = elapsed * format_.nAvgBytesPerSec / 1000000;
+    bytes = std::min(bytes, period_bytes_);
+    return bytes - bytes % format_.nBlockAlign;
+  }
+
+ private:
+  static void SDLCALL Callback(void* userdata, Uint8* out, int len) {
+    auto* self = static_cast<SdlStream*>(userdata);
+    // What this call fills plays after the period already queued in SDL: two periods unheard.
+    self->source_->Render(out, static_cast<size_t>(len), len + self->period_bytes_);
+    self->last_render_us_.store(GetClock().NowMicros(), std::memory_order_release);
+  }
+
+  RenderSource* source_;
+  const WaveFormatEx format_;
+  SDL_AudioDeviceID id_ = 0;
+  int64_t period_bytes_ = 0;
+  std::atomic<int64_t> last_render_us_{-1};
+};
+
+}  // namespace
+
+SdlBackend::~SdlBackend() {
+  if (init_state_ == 1) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+bool SdlBackend::EnsureInitLocked() {
+  if (init_state_ == 0) {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+      init_state_ = 1;
+    } else {
+      TraceF("SDL audio: %s", SDL_GetError());
+      init_state_ = -1;
+    }
+  }
+  return init_state_ == 1;
+}
+
+int SdlBackend::DeviceCount() {
+  std::lock_guard lock(mutex_);
+  if (!EnsureInitLocked()) return 0;
+  return 1 + std::max(SDL_GetNumAudioDevices(0), 0);
+}
+
+bool SdlBackend::GetCaps(int device, WaveOutCaps* caps) {
+  std::lock_guard lock(mutex_);
+  if (!EnsureInitLocked()) return false;
+  *caps = WaveOutCaps{};
+  caps->wChannels = 2;
+  caps->vDriverVersion = (SDL_MAJOR_VERSION << 8) | SDL_MINOR_VERSION;
+  if (device == 0) {
+    char* name = nullptr;
+    SDL_AudioSpec spec{};
+    if (SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0 && name) {
+      caps->szPname = name;
+      caps->wChannels = spec.channels;
+    } else {
+      caps->szPname = "Default output";
+    }
+    SDL_free(name);
+    return true;
+  }
+  const char* name = SDL_GetAudioDeviceName(device - 1, 0);
+  if (!name) return false;
+  caps->szPname = name;
+  return true;
+}
+
+bool SdlBackend::Supports(int device, const WaveFormatEx& format) {
+  // SDL converts every format we accept; whether the hardware is free shows at open.
+  return device >= 0 && device < DeviceCount() && IsPlayableFormat(format);
+}
+
+std::unique_ptr<BackendStream> SdlBackend::Open(int device, const WaveFormatEx& format,
+                                                RenderSource* source, MMRESULT* error) {
+  std::lock_guard lock(mutex_);
+  if (!EnsureInitLocked()) {
+    *error = MMSYSERR_NODRIVER;
+    return nullptr;
+  }
+  std::string name;
+  if (device > 0) {
+    const char* n = SDL_GetAudioDeviceName(device - 1, 0);
+    if (!n) {
+      *error = MMSYSERR_BADDEVICEID;
+      return nullptr;
+    }
+    name = n;
+  }
+  auto stream = std::make_unique<SdlStream>(source, format);
+  *error = stream->Open(device > 0 ? name.c_str() : nullptr);
+  if (*error != MMSYSERR_NOERROR) return nullptr;
+  return stream;
+}
+
+}  // namespace vant::audio

@@ -1,0 +1,30 @@
+#pragma once
+// Real sound through SDL2, on whatever output the desktop has (SDL_AUDIODRIVER picks the
+// driver; CI uses "dummy" or "disk"). Device 0 is SDL's default output, devices 1.. the outputs
+// SDL lists by name. SDL is told to leave the program's signal handlers alone.
+#include <memory>
+#include <mutex>
+
+#include "audiobackend.h"
+
+namespace vant::audio {
+
+class SdlBackend final : public Backend {
+ public:
+  SdlBackend() = default;
+  // Quits SDL's audio again when this backend started it (a test may then start it anew with
+  // another driver).
+  ~SdlBackend() override;
+  int DeviceCount() override;
+  bool GetCaps(int device, WaveOutCaps* caps) override;
+  bool Supports(int device, const WaveFormatEx& format) override;
+  std::unique_ptr<BackendStream> Open(int device, const WaveFormatEx& format, RenderSource* source,
+                                      MMRESULT* error) override;
+
+ private:
+  bool EnsureInitLocked();
+  std::mutex mutex_;
+  int init_state_ = 0;  // 0 not tried, 1 running, -1 failed
+};
+
+}  // namespace vant::audio

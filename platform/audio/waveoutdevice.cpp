@@ -1,0 +1,273 @@
+#include "waveoutdevice.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+
+#include "trace.h"
+
+namespace vant::audio {
+namespace {
+
+// Bound of the waits for callbacks to run (reset, close): a caller's callback that blocks for
+// longer than this is a fault of its own, and we must not hang the GUI thread behind it.
+constexpr int kDeliveryWaitMs = 5000;
+
+void SetFlags(WaveHdr* hdr, uint32_t set, uint32_t clear) {
+  std::atomic_ref<uint32_t> flags(hdr->dwFlags);
+  uint32_t v = flags.load();
+  while (!flags.compare_exchange_weak(v, (v & ~clear) | set)) {
+  }
+}
+
+uint32_t Flags(WaveHdr* hdr) { return std::atomic_ref<uint32_t>(hdr->dwFlags).load(); }
+
+}  // namespace
+
+WaveOutDevice::WaveOutDevice(const WaveFormatEx& format, WaveOutCallback callback)
+    : format_(format), callback_(std::move(callback)) {}
+
+WaveOutDevice::~WaveOutDevice() {
+  // Only reached without a Close when the process tears down its handles: stop quietly, the
+  // caller's callback may already be gone.
+  std::unique_ptr<BackendStream> stream;
+  {
+    std::lock_guard lock(mutex_);
+    stream = std::move(stream_);
+  }
+  stream.reset();
+  if (driver_.joinable()) {
+    {
+      std::lock_guard lock(mutex_);
+      outbox_.clear();
+      quit_ = true;
+    }
+    wake_driver_.notify_all();
+    if (driver_.get_id() == std::this_thread::get_id()) {
+      driver_.detach();
+    } else {
+      driver_.join();
+    }
+  }
+}
+
+MMRESULT WaveOutDevice::Open(Backend& backend, int device) {
+  MMRESULT error = MMSYSERR_ERROR;
+  auto stream = backend.Open(device, format_, this, &error);
+  if (!stream) return error == MMSYSERR_NOERROR ? MMSYSERR_ERROR : error;
+  driver_ = std::thread([this] { DriverLoop(); });
+  {
+    std::lock_guard lock(mutex_);
+    driver_id_ = driver_.get_id();
+    stream_ = std::move(stream);
+    PostLocked(MM_WOM_OPEN, nullptr);
+  }
+  wake_driver_.notify_one();
+  // Outside our lock: the renderer holds its own lock while it calls Render, which takes ours.
+  stream_->Start();
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::Close() {
+  std::unique_ptr<BackendStream> stream;
+  {
+    std::unique_lock lock(mutex_);
+    if (closing_) return MMSYSERR_INVALHANDLE;
+    if (OnDriverThreadLocked()) return MMSYSERR_HANDLEBUSY;
+    if (!queue_.empty()) return WAVERR_STILLPLAYING;
+    // Headers already heard but not yet handed back are finished; let them arrive first.
+    WaitDeliveredLocked(lock, posted_, kDeliveryWaitMs);
+    closing_ = true;
+    stream = std::move(stream_);
+  }
+  stream.reset();  // outside the lock: the renderer may be waiting for it
+  {
+    std::lock_guard lock(mutex_);
+    PostLocked(MM_WOM_CLOSE, nullptr);
+    quit_ = true;
+  }
+  wake_driver_.notify_one();
+  driver_.join();
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::Prepare(WaveHdr* hdr) {
+  if (!hdr) return MMSYSERR_INVALPARAM;
+  std::lock_guard lock(mutex_);
+  if (Flags(hdr) & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+  SetFlags(hdr, WHDR_PREPARED, 0);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::Unprepare(WaveHdr* hdr) {
+  if (!hdr) return MMSYSERR_INVALPARAM;
+  std::lock_guard lock(mutex_);
+  if (Flags(hdr) & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+  SetFlags(hdr, 0, WHDR_PREPARED);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::Write(WaveHdr* hdr) {
+  if (!hdr || (!hdr->lpData && hdr->dwBufferLength > 0)) return MMSYSERR_INVALPARAM;
+  std::lock_guard lock(mutex_);
+  if (closing_) return MMSYSERR_INVALHANDLE;
+  const uint32_t flags = Flags(hdr);
+  if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+  if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+  SetFlags(hdr, WHDR_INQUEUE, WHDR_DONE);
+  queue_.push_back({hdr, written_, written_ + hdr->dwBufferLength});
+  written_ += hdr->dwBufferLength;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::Pause() {
+  std::lock_guard lock(mutex_);
+  if (closing_) return MMSYSERR_INVALHANDLE;
+  if (!paused_) {
+    paused_ = true;
+    // What was rendered but not heard is still in its headers: play it again after the restart,
+    // so the position stops exactly where the listener stopped hearing.
+    rendered_ = heard_;
+    history_.clear();
+  }
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::Restart() {
+  std::lock_guard lock(mutex_);
+  if (closing_) return MMSYSERR_INVALHANDLE;
+  paused_ = false;
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::Reset() {
+  std::unique_lock lock(mutex_);
+  if (closing_) return MMSYSERR_INVALHANDLE;
+  for (const Entry& e : queue_) PostLocked(MM_WOM_DONE, e.hdr);
+  queue_.clear();
+  history_.clear();
+  written_ = rendered_ = heard_ = 0;
+  const uint64_t target = posted_;
+  wake_driver_.notify_one();
+  // From inside a callback the headers can only come back after it returns.
+  if (OnDriverThreadLocked()) return MMSYSERR_NOERROR;
+  if (!WaitDeliveredLocked(lock, target, kDeliveryWaitMs)) {
+    Trace("waveOutReset: callbacks did not return the headers in time");
+    return MMSYSERR_ERROR;
+  }
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT WaveOutDevice::GetPosition(MMTime* time) {
+  if (!time) return MMSYSERR_INVALPARAM;
+  std::lock_guard lock(mutex_);
+  if (closing_) return MMSYSERR_INVALHANDLE;
+  if (stream_ && !paused_) {
+    AdvanceHeardLocked(output_ - latency_ + std::min(stream_->HeardSinceRender(), latency_));
+  }
+  const int64_t bytes = std::min(heard_, written_);
+  switch (time->wType) {
+    case TIME_SAMPLES:
+      time->value = static_cast<uint32_t>(bytes / format_.nBlockAlign);
+      break;
+    case TIME_MS:
+      time->value = static_cast<uint32_t>(bytes * 1000 / format_.nAvgBytesPerSec);
+      break;
+    default:
+      time->wType = TIME_BYTES;
+      time->value = static_cast<uint32_t>(bytes);
+      break;
+  }
+  return MMSYSERR_NOERROR;
+}
+
+void WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes) {
+  bool due = false;
+  {
+    std::lock_guard lock(mutex_);
+    size_t done = 0;
+    if (!paused_ && !closing_) {
+      for (const Entry& e : queue_) {
+        if (done == bytes) break;
+        if (e.end <= rendered_) continue;
+        const size_t take = std::min<size_t>(e.end - rendered_, bytes - done);
+        std::memcpy(out + done, e.hdr->lpData + (rendered_ - e.start), take);
+        done += take;
+        rendered_ += take;
+      }
+    }
+    const bool unsigned8 = format_.wFormatTag == WAVE_FORMAT_PCM && format_.wBitsPerSample == 8;
+    std::memset(out + done, unsigned8 ? 0x80 : 0, bytes - done);
+    if (done > 0) {
+      const int64_t stream = rendered_ - static_cast<int64_t>(done);
+      if (!history_.empty() && history_.back().output + history_.back().length == output_ &&
+          history_.back().stream + history_.back().length == stream) {
+        history_.back().length += done;
+      } else {
+        history_.push_back({output_, stream, static_cast<int64_t>(done)});
+      }
+    }
+    output_ += bytes;
+    latency_ = std::max<int64_t>(latency_bytes, 0);
+    AdvanceHeardLocked(output_ - latency_);
+    while (!queue_.empty() && queue_.front().end <= heard_) {
+      PostLocked(MM_WOM_DONE, queue_.front().hdr);
+      queue_.pop_front();
+      due = true;
+    }
+  }
+  if (due) wake_driver_.notify_one();
+}
+
+bool WaveOutDevice::WaitCallbacksIdle(int timeout_ms) {
+  std::unique_lock lock(mutex_);
+  if (OnDriverThreadLocked()) return false;
+  return WaitDeliveredLocked(lock, posted_, timeout_ms);
+}
+
+void WaveOutDevice::AdvanceHeardLocked(int64_t heard_output) {
+  while (!history_.empty()) {
+    const Segment& s = history_.front();
+    if (heard_output >= s.output + s.length) {
+      heard_ = std::max(heard_, s.stream + s.length);
+      history_.pop_front();
+      continue;
+    }
+    if (heard_output > s.output) heard_ = std::max(heard_, s.stream + (heard_output - s.output));
+    break;
+  }
+}
+
+void WaveOutDevice::PostLocked(uint32_t msg, WaveHdr* hdr) {
+  outbox_.push_back({msg, hdr});
+  ++posted_;
+}
+
+bool WaveOutDevice::OnDriverThreadLocked() const {
+  return driver_id_ == std::this_thread::get_id();
+}
+
+bool WaveOutDevice::WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint64_t seq,
+                                        int timeout_ms) {
+  return delivered_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                [&] { return delivered_ >= seq; });
+}
+
+void WaveOutDevice::DriverLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_driver_.wait(lock, [&] { return !outbox_.empty() || quit_; });
+    if (outbox_.empty()) break;
+    const Message m = outbox_.front();
+    outbox_.pop_front();
+    if (m.hdr) SetFlags(m.hdr, WHDR_DONE, WHDR_INQUEUE);
+    lock.unlock();
+    if (callback_) callback_(this, m.msg, m.hdr);
+    lock.lock();
+    ++delivered_;
+    delivered_cv_.notify_all();
+  }
+}
+
+}  // namespace vant::audio

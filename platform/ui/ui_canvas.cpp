@@ -1,0 +1,691 @@
+#include "ui_canvas.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <ostream>
+
+#include "ui_qt.h"
+
+namespace vant {
+
+// ---- geometry and colours ----
+
+std::ostream& operator<<(std::ostream& os, const TRect& r) {
+  return os << '(' << r.Left << ',' << r.Top << ',' << r.Right << ',' << r.Bottom << ')';
+}
+std::ostream& operator<<(std::ostream& os, const TPoint& p) {
+  return os << '(' << p.X << ',' << p.Y << ')';
+}
+
+void InflateRect(TRect& r, int dx, int dy) {
+  r.Left -= dx;
+  r.Right += dx;
+  r.Top -= dy;
+  r.Bottom += dy;
+}
+
+void OffsetRect(TRect& r, int dx, int dy) {
+  r.Left += dx;
+  r.Right += dx;
+  r.Top += dy;
+  r.Bottom += dy;
+}
+
+TRect IntersectRect(const TRect& a, const TRect& b) {
+  TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
+          std::min(a.Bottom, b.Bottom)};
+  if (r.IsEmpty()) return {};
+  return r;
+}
+
+namespace {
+// The classic desktop scheme, fixed so every machine draws the same.
+constexpr uint32_t kSysColors[] = {
+    0xC0C0C0,  // scroll bar
+    0x808000,  // background
+    0x800000,  // active caption
+    0x808080,  // inactive caption
+    0xC0C0C0,  // menu
+    0xFFFFFF,  // window
+    0x000000,  // window frame
+    0x000000,  // menu text
+    0x000000,  // window text
+    0xFFFFFF,  // caption text
+    0xC0C0C0,  // active border
+    0xC0C0C0,  // inactive border
+    0x808080,  // application workspace
+    0x800000,  // highlight
+    0xFFFFFF,  // highlight text
+    0xC0C0C0,  // button face
+    0x808080,  // button shadow
+    0x808080,  // grey text
+    0x000000,  // button text
+    0xC0C0C0,  // inactive caption text
+    0xFFFFFF,  // button highlight
+    0x000000,  // 3D dark shadow
+    0xDFDFDF,  // 3D light
+    0x000000,  // info text
+    0xE1FFFF,  // info background
+};
+}  // namespace
+
+uint32_t ColorToRGB(TColor c) {
+  uint32_t u = static_cast<uint32_t>(c);
+  if (u & 0x80000000u) {
+    uint32_t i = u & 0xFF;
+    return i < std::size(kSysColors) ? kSysColors[i] : 0;
+  }
+  if (c == clNone || c == clDefault) return 0;
+  return u & 0xFFFFFF;
+}
+
+uint32_t ColorToPixel(TColor c) {
+  uint32_t rgb = ColorToRGB(c);
+  return 0xFF000000u | (GetRValue(rgb) << 16) | (GetGValue(rgb) << 8) | GetBValue(rgb);
+}
+
+TColor PixelToColor(uint32_t p) { return RGBColor((p >> 16) & 255, (p >> 8) & 255, p & 255); }
+
+// ---- application, fonts ----
+
+void InstallFontSubstitutes() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const char* gothic[] = {"ＭＳ ゴシック", "MS Gothic", "ＭＳ 明朝", "MS Mincho"};
+    const char* pgothic[] = {"ＭＳ Ｐゴシック", "MS PGothic", "ＭＳ Ｐ明朝", "MS PMincho",
+                             "MS UI Gothic"};
+    for (const char* f : gothic) QFont::insertSubstitution(QString::fromUtf8(f), "IPAGothic");
+    for (const char* f : pgothic) QFont::insertSubstitution(QString::fromUtf8(f), "IPAPGothic");
+    QFont::insertSubstitution("Times New Roman", "Liberation Serif");
+    QFont::insertSubstitution("Arial", "Liberation Sans");
+    QFont::insertSubstitution("Courier New", "Liberation Mono");
+    QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
+  });
+}
+
+void EnsureGuiApplication() {
+  if (!QCoreApplication::instance()) {
+    static int argc = 1;
+    static char name[] = "vant";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::Floor);
+    new QApplication(argc, argv);  // lives for the process, like the application object
+  }
+  InstallFontSubstitutes();
+}
+
+// ---- font, pen, brush ----
+
+TFont::TFont() : name_("MS Sans Serif"), height_(-11) {}
+
+void TFont::Changed() {
+  if (OnChange) OnChange(this);
+}
+void TFont::SetName(const std::string& v) {
+  if (v != name_) name_ = v, Changed();
+}
+void TFont::SetHeight(int v) {
+  if (v != height_) height_ = v, Changed();
+}
+int TFont::GetSize() const { return -static_cast<int>(std::lround(height_ * 72.0 / 96.0)); }
+void TFont::SetSize(int points) { SetHeight(-static_cast<int>(std::lround(points * 96.0 / 72.0))); }
+void TFont::SetStyle(TFontStyles v) {
+  if (v != style_) style_ = v, Changed();
+}
+void TFont::SetColor(TColor v) {
+  if (v != color_) color_ = v, Changed();
+}
+void TFont::SetOrientation(int v) {
+  if (v != orientation_) orientation_ = v, Changed();
+}
+bool TFont::operator==(const TFont& o) const {
+  return name_ == o.name_ && height_ == o.height_ && style_ == o.style_ && color_ == o.color_ &&
+         orientation_ == o.orientation_;
+}
+void TFont::Assign(const TPersistent* source) {
+  auto* f = dynamic_cast<const TFont*>(source);
+  if (!f) return TPersistent::Assign(source);
+  if (*f == *this) return;
+  name_ = f->name_;
+  height_ = f->height_;
+  style_ = f->style_;
+  color_ = f->color_;
+  orientation_ = f->orientation_;
+  Changed();
+}
+
+void TPen::Assign(const TPersistent* source) {
+  auto* p = dynamic_cast<const TPen*>(source);
+  if (!p) return TPersistent::Assign(source);
+  Color = p->Color, Width = p->Width, Style = p->Style, Mode = p->Mode;
+}
+
+void TBrush::Assign(const TPersistent* source) {
+  auto* b = dynamic_cast<const TBrush*>(source);
+  if (!b) return TPersistent::Assign(source);
+  Color = b->Color, Style = b->Style;
+  std::copy(std::begin(b->Pattern), std::end(b->Pattern), Pattern);
+}
+
+QFont ToQFont(const TFont& f) {
+  InstallFontSubstitutes();
+  QFont q(QString::fromStdString(f.GetName()));
+  int h = std::abs(f.GetHeight());
+  // A positive height is the cell height; the character height is about 80 % of it.
+  if (f.GetHeight() > 0) h = std::max(1, h * 4 / 5);
+  q.setPixelSize(std::max(1, h));
+  q.setBold(f.GetStyle() & fsBold);
+  q.setItalic(f.GetStyle() & fsItalic);
+  q.setUnderline(f.GetStyle() & fsUnderline);
+  q.setStrikeOut(f.GetStyle() & fsStrikeOut);
+  q.setStyleStrategy(QFont::NoAntialias);
+  q.setHintingPreference(QFont::PreferFullHinting);
+  return q;
+}
+
+// ---- canvas ----
+
+TCanvas::TCanvas(QImage* image) : image_(image) {}
+TCanvas::~TCanvas() = default;
+
+void TCanvas::SetSurface(QImage* image) {
+  image_ = image;
+  pen_pos_ = {};
+  has_clip_ = false;
+}
+
+int TCanvas::Width() const { return image_ ? image_->width() : 0; }
+int TCanvas::Height() const { return image_ ? image_->height() : 0; }
+
+TRect TCanvas::Clip() const {
+  TRect all{0, 0, Width(), Height()};
+  return has_clip_ ? IntersectRect(all, clip_) : all;
+}
+TRect TCanvas::GetClipRect() const { return Clip(); }
+void TCanvas::SetClipRect(const TRect& r) {
+  clip_ = r;
+  has_clip_ = true;
+}
+void TCanvas::ResetClip() { has_clip_ = false; }
+
+// A QPainter over the canvas surface set up for pixel-exact drawing.
+class CanvasPainter : public QPainter {
+ public:
+  explicit CanvasPainter(TCanvas& c) : QPainter(c.image_) {
+    setRenderHint(QPainter::Antialiasing, false);
+    setRenderHint(QPainter::TextAntialiasing, false);
+    TRect k = c.Clip();
+    setClipRect(QRect(k.Left, k.Top, k.Width(), k.Height()));
+    switch (c.pen_.Mode) {
+      case pmXor:
+        setCompositionMode(RasterOp_SourceXorDestination);
+        break;
+      case pmNotXor:
+        setCompositionMode(RasterOp_NotSourceXorDestination);
+        break;
+      case pmNot:
+        setCompositionMode(RasterOp_NotDestination);
+        break;
+      default:
+        break;
+    }
+  }
+  void UsePen(const TPen& p) {
+    if (p.Style == psClear) return setPen(Qt::NoPen);
+    QPen q(QColor::fromRgb(ColorToPixel(p.Mode == pmBlack   ? clBlack
+                                        : p.Mode == pmWhite ? clWhite
+                                                            : p.Color)));
+    q.setWidth(std::max(1, p.Width));
+    static const Qt::PenStyle styles[] = {Qt::SolidLine,   Qt::DashLine,       Qt::DotLine,
+                                          Qt::DashDotLine, Qt::DashDotDotLine, Qt::NoPen};
+    q.setStyle(styles[p.Style]);
+    q.setJoinStyle(Qt::MiterJoin);
+    setPen(q);
+  }
+  void UseBrush(const TBrush& b) {
+    if (b.Style == bsClear) return setBrush(Qt::NoBrush);
+    QColor col = QColor::fromRgb(ColorToPixel(b.Color));
+    switch (b.Style) {
+      case bsHorizontal:
+        return setBrush(QBrush(col, Qt::HorPattern));
+      case bsVertical:
+        return setBrush(QBrush(col, Qt::VerPattern));
+      case bsFDiagonal:
+        return setBrush(QBrush(col, Qt::FDiagPattern));
+      case bsBDiagonal:
+        return setBrush(QBrush(col, Qt::BDiagPattern));
+      case bsCross:
+        return setBrush(QBrush(col, Qt::CrossPattern));
+      case bsDiagCross:
+        return setBrush(QBrush(col, Qt::DiagCrossPattern));
+      case bsPattern: {
+        QImage tile(8, 8, QImage::Format_ARGB32);
+        for (int y = 0; y < 8; ++y)
+          for (int x = 0; x < 8; ++x)
+            tile.setPixel(x, y, (b.Pattern[y] & (0x80 >> x)) ? col.rgba() : 0);
+        return setBrush(QBrush(tile));
+      }
+      default:
+        return setBrush(col);
+    }
+  }
+};
+
+void TCanvas::PlotPen(int x, int y, uint32_t pixel, TPenMode mode) {
+  TRect k = Clip();
+  if (!k.Contains({x, y})) return;
+  auto* p = reinterpret_cast<uint32_t*>(image_->scanLine(y)) + x;
+  switch (mode) {
+    case pmXor:
+      *p = (*p ^ pixel) | 0xFF000000u;
+      break;
+    case pmNotXor:
+      *p = (*p ^ ~pixel) | 0xFF000000u;
+      break;
+    case pmNot:
+      *p = ~*p | 0xFF000000u;
+      break;
+    case pmBlack:
+      *p = 0xFF000000u;
+      break;
+    case pmWhite:
+      *p = 0xFFFFFFFFu;
+      break;
+    default:
+      *p = pixel;
+      break;
+  }
+}
+
+void TCanvas::HLine(int x1, int x2, int y, uint32_t pixel, TPenMode mode) {
+  for (int x = x1; x < x2; ++x) PlotPen(x, y, pixel, mode);
+}
+
+void TCanvas::LineTo(int x, int y) {
+  TPoint from = pen_pos_;
+  pen_pos_ = {x, y};
+  if (!image_ || pen_.Style == psClear) return;
+  if (pen_.Width > 1) {
+    CanvasPainter p(*this);
+    p.UsePen(pen_);
+    p.drawLine(from.X, from.Y, x, y);
+    return;
+  }
+  // Thin lines are ours: exact end-pixel rule and raster modes on every pixel.
+  static const uint32_t kDash[] = {0xFFFFFFFF, 0x003F003F, 0x33333333, 0x00FC3F0F, 0x0FCCFCCF};
+  uint32_t pattern = kDash[pen_.Style < psClear ? pen_.Style : 0];
+  uint32_t pixel = ColorToPixel(pen_.Color);
+  int dx = std::abs(x - from.X), dy = -std::abs(y - from.Y);
+  int sx = from.X < x ? 1 : -1, sy = from.Y < y ? 1 : -1;
+  int err = dx + dy, cx = from.X, cy = from.Y, n = 0;
+  while (cx != x || cy != y) {
+    if (pattern & (1u << (n++ & 31))) PlotPen(cx, cy, pixel, pen_.Mode);
+    int e2 = 2 * err;
+    if (e2 >= dy) err += dy, cx += sx;
+    if (e2 <= dx) err += dx, cy += sy;
+  }
+}
+
+void TCanvas::Polyline(const std::vector<TPoint>& points) {
+  if (points.empty()) return;
+  MoveTo(points[0].X, points[0].Y);
+  for (size_t i = 1; i < points.size(); ++i) LineTo(points[i].X, points[i].Y);
+}
+
+void TCanvas::Polygon(const std::vector<TPoint>& points) {
+  if (!image_ || points.size() < 2) return;
+  CanvasPainter p(*this);
+  QPolygon poly;
+  for (auto pt : points) poly << QPoint(pt.X, pt.Y);
+  p.UseBrush(brush_);
+  p.setPen(Qt::NoPen);
+  p.drawPolygon(poly);
+  p.end();
+  auto pts = points;
+  pts.push_back(points[0]);
+  TPoint keep = pen_pos_;
+  Polyline(pts);
+  // The closing segment leaves out its end, which is the first point: draw it.
+  if (pen_.Style != psClear && pen_.Width <= 1)
+    PlotPen(points[0].X, points[0].Y, ColorToPixel(pen_.Color), pen_.Mode);
+  pen_pos_ = keep;
+}
+
+void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
+  if (!image_) return;
+  if (x2 < x1) std::swap(x1, x2);
+  if (y2 < y1) std::swap(y1, y2);
+  if (brush_.Style != bsClear) {
+    CanvasPainter p(*this);
+    p.UseBrush(brush_);
+    p.setPen(Qt::NoPen);
+    p.drawRect(QRect(x1, y1, x2 - x1, y2 - y1));
+  }
+  if (pen_.Style == psClear || x2 - x1 < 1 || y2 - y1 < 1) return;
+  if (pen_.Width > 1) {
+    CanvasPainter p(*this);
+    p.UsePen(pen_);
+    int w = pen_.Width;
+    p.drawRect(QRect(x1 + w / 2, y1 + w / 2, x2 - x1 - w, y2 - y1 - w));
+    return;
+  }
+  uint32_t pixel = ColorToPixel(pen_.Color);
+  HLine(x1, x2, y1, pixel, pen_.Mode);
+  if (y2 - 1 > y1) HLine(x1, x2, y2 - 1, pixel, pen_.Mode);
+  for (int y = y1 + 1; y < y2 - 1; ++y) {
+    PlotPen(x1, y, pixel, pen_.Mode);
+    if (x2 - 1 > x1) PlotPen(x2 - 1, y, pixel, pen_.Mode);
+  }
+}
+
+void TCanvas::Ellipse(int x1, int y1, int x2, int y2) {
+  if (!image_) return;
+  CanvasPainter p(*this);
+  p.UsePen(pen_);
+  p.UseBrush(brush_);
+  p.drawEllipse(QRect(x1, y1, x2 - x1 - 1, y2 - y1 - 1));
+}
+
+void TCanvas::Pie(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4) {
+  if (!image_) return;
+  double cx = (x1 + x2) / 2.0, cy = (y1 + y2) / 2.0;
+  double a1 = std::atan2(cy - y3, x3 - cx) * 180 / M_PI;
+  double a2 = std::atan2(cy - y4, x4 - cx) * 180 / M_PI;
+  double span = a2 - a1;
+  while (span <= 0) span += 360;
+  CanvasPainter p(*this);
+  p.UsePen(pen_);
+  p.UseBrush(brush_);
+  p.drawPie(QRect(x1, y1, x2 - x1 - 1, y2 - y1 - 1), int(std::lround(a1 * 16)),
+            int(std::lround(span * 16)));
+}
+
+void TCanvas::FillRect(const TRect& r) {
+  if (!image_ || brush_.Style == bsClear) return;
+  CanvasPainter p(*this);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p.UseBrush(brush_);
+  p.setPen(Qt::NoPen);
+  p.drawRect(QRect(r.Left, r.Top, r.Width(), r.Height()));
+}
+
+void TCanvas::FrameRect(const TRect& r) {
+  if (!image_ || r.IsEmpty()) return;
+  uint32_t pixel = ColorToPixel(brush_.Color);
+  HLine(r.Left, r.Right, r.Top, pixel, pmCopy);
+  HLine(r.Left, r.Right, r.Bottom - 1, pixel, pmCopy);
+  for (int y = r.Top; y < r.Bottom; ++y) {
+    PlotPen(r.Left, y, pixel, pmCopy);
+    PlotPen(r.Right - 1, y, pixel, pmCopy);
+  }
+}
+
+TColor TCanvas::GetPixel(int x, int y) const {
+  if (!image_ || x < 0 || y < 0 || x >= Width() || y >= Height()) return -1;
+  return PixelToColor(reinterpret_cast<const uint32_t*>(image_->constScanLine(y))[x]);
+}
+
+void TCanvas::SetPixel(int x, int y, TColor c) {
+  if (image_) PlotPen(x, y, ColorToPixel(c), pmCopy);
+}
+
+static void DrawRotatedText(QPainter& p, const TFont& f, int x, int y, const QString& s,
+                            const QFontMetrics& fm) {
+  p.save();
+  p.translate(x, y);
+  p.rotate(-f.GetOrientation() / 10.0);
+  p.drawText(0, fm.ascent(), s);
+  p.restore();
+}
+
+void TCanvas::TextOut(int x, int y, const std::string& text) {
+  if (!image_) return;
+  QString s = QString::fromUtf8(text.data(), int(text.size()));
+  CanvasPainter p(*this);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  QFont qf = ToQFont(font_);
+  p.setFont(qf);
+  QFontMetrics fm(qf);
+  int w = fm.horizontalAdvance(s);
+  if (font_.GetOrientation() == 0 && brush_.Style != bsClear)
+    p.fillRect(QRect(x, y, w, fm.height()), QColor::fromRgb(ColorToPixel(brush_.Color)));
+  p.setPen(QColor::fromRgb(ColorToPixel(font_.GetColor())));
+  if (font_.GetOrientation() != 0)
+    DrawRotatedText(p, font_, x, y, s, fm);
+  else
+    p.drawText(x, y + fm.ascent(), s);
+  pen_pos_ = {x + w, y};
+}
+
+void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
+  if (!image_) return;
+  QString s = QString::fromUtf8(text.data(), int(text.size()));
+  CanvasPainter p(*this);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p.setClipRect(QRect(r.Left, r.Top, r.Width(), r.Height()), Qt::IntersectClip);
+  if (brush_.Style != bsClear)
+    p.fillRect(QRect(r.Left, r.Top, r.Width(), r.Height()),
+               QColor::fromRgb(ColorToPixel(brush_.Color)));
+  QFont qf = ToQFont(font_);
+  p.setFont(qf);
+  p.setPen(QColor::fromRgb(ColorToPixel(font_.GetColor())));
+  p.drawText(x, y + QFontMetrics(qf).ascent(), s);
+}
+
+int TCanvas::TextWidth(const std::string& text) const {
+  return QFontMetrics(ToQFont(font_))
+      .horizontalAdvance(QString::fromUtf8(text.data(), int(text.size())));
+}
+
+int TCanvas::TextHeight(const std::string&) const { return QFontMetrics(ToQFont(font_)).height(); }
+
+int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
+  QString s = QString::fromUtf8(text.data(), int(text.size()));
+  int qf = 0;
+  qf |= (flags & DT_CENTER)  ? Qt::AlignHCenter
+        : (flags & DT_RIGHT) ? Qt::AlignRight
+                             : Qt::AlignLeft;
+  if (flags & DT_SINGLELINE)
+    qf |= (flags & DT_VCENTER)  ? Qt::AlignVCenter
+          : (flags & DT_BOTTOM) ? Qt::AlignBottom
+                                : Qt::AlignTop;
+  else
+    qf |= Qt::AlignTop;
+  if ((flags & DT_WORDBREAK) && !(flags & DT_SINGLELINE)) qf |= Qt::TextWordWrap;
+  if (flags & DT_SINGLELINE) qf |= Qt::TextSingleLine;
+  if (flags & DT_EXPANDTABS) qf |= Qt::TextExpandTabs;
+  if (!(flags & DT_NOPREFIX)) qf |= Qt::TextShowMnemonic;
+  QFont font = ToQFont(font_);
+  QFontMetrics fm(font);
+  QRect box(r.Left, r.Top, std::max(0, r.Width()), std::max(0, r.Height()));
+  if (flags & DT_CALCRECT) {
+    QRect need = fm.boundingRect(
+        QRect(r.Left, r.Top, (flags & DT_WORDBREAK) ? box.width() : 1 << 20, 1 << 20),
+        qf & ~(Qt::AlignHCenter | Qt::AlignRight | Qt::AlignVCenter | Qt::AlignBottom), s);
+    r.Right = r.Left + need.width();
+    r.Bottom = r.Top + std::max(need.height(), fm.height());
+    return r.Height();
+  }
+  if (!image_) return 0;
+  CanvasPainter p(*this);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  if (!(flags & DT_NOCLIP)) p.setClipRect(box, Qt::IntersectClip);
+  p.setFont(font);
+  QRect used = fm.boundingRect(box, qf, s);
+  if (brush_.Style != bsClear) p.fillRect(used, QColor::fromRgb(ColorToPixel(brush_.Color)));
+  p.setPen(QColor::fromRgb(ColorToPixel(font_.GetColor())));
+  p.drawText(box, qf, s);
+  return used.height();
+}
+
+namespace {
+inline uint32_t Rop(uint32_t rop, uint32_t s, uint32_t d) {
+  switch (rop) {
+    case cmSrcCopy:
+      return s;
+    case cmSrcInvert:
+      return s ^ d;
+    case cmSrcAnd:
+      return s & d;
+    case cmSrcPaint:
+      return s | d;
+    case cmNotSrcCopy:
+      return ~s;
+    case cmDstInvert:
+      return ~d;
+    case cmBlackness:
+      return 0;
+    case cmWhiteness:
+      return 0xFFFFFFFF;
+    case cmMergePaint:
+      return ~s | d;
+    case cmSrcErase:
+      return s & ~d;
+    case cmNotSrcErase:
+      return ~(s | d);
+    default:
+      return s;
+  }
+}
+}  // namespace
+
+void TCanvas::RasterCopy(const TRect& dest, const QImage& src, const TRect& sr, uint32_t rop) {
+  if (!image_ || dest.IsEmpty() || sr.IsEmpty()) return;
+  TRect k = Clip();
+  int dw = dest.Width(), dh = dest.Height(), sw = sr.Width(), sh = sr.Height();
+  bool same = (&src == image_);
+  QImage copy;
+  const QImage* from = &src;
+  if (same) {  // overlapping copies within one surface read from a snapshot
+    copy = src.copy();
+    from = &copy;
+  }
+  int y0 = std::max(dest.Top, k.Top), y1 = std::min(dest.Bottom, k.Bottom);
+  int x0 = std::max(dest.Left, k.Left), x1 = std::min(dest.Right, k.Right);
+  for (int y = y0; y < y1; ++y) {
+    int syy = sr.Top + int(int64_t(y - dest.Top) * sh / dh);
+    if (syy < 0 || syy >= from->height()) continue;
+    auto* s = reinterpret_cast<const uint32_t*>(from->constScanLine(syy));
+    auto* d = reinterpret_cast<uint32_t*>(image_->scanLine(y));
+    for (int x = x0; x < x1; ++x) {
+      int sx = sr.Left + int(int64_t(x - dest.Left) * sw / dw);
+      if (sx < 0 || sx >= from->width()) continue;
+      d[x] = Rop(rop, s[sx], d[x]) | 0xFF000000u;
+    }
+  }
+}
+
+void TCanvas::Draw(int x, int y, const TBitmap& bmp) {
+  if (bmp.Empty()) return;
+  RasterCopy(Bounds(x, y, bmp.Width(), bmp.Height()), bmp.Image(),
+             Rect(0, 0, bmp.Width(), bmp.Height()), copy_mode_);
+}
+
+void TCanvas::StretchDraw(const TRect& dest, const TBitmap& bmp) {
+  if (bmp.Empty()) return;
+  RasterCopy(dest, bmp.Image(), Rect(0, 0, bmp.Width(), bmp.Height()), copy_mode_);
+}
+
+void TCanvas::CopyRect(const TRect& dest, const TCanvas& src, const TRect& src_rect) {
+  if (src.image_) RasterCopy(dest, *src.image_, src_rect, copy_mode_);
+}
+
+void TCanvas::BitBlt(const TRect& dest, const TCanvas& src, int sx, int sy, uint32_t rop) {
+  if (src.image_) RasterCopy(dest, *src.image_, Bounds(sx, sy, dest.Width(), dest.Height()), rop);
+}
+
+void Frame3D(TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width) {
+  TPen& pen = canvas.Pen();
+  TPen keep;
+  keep.Assign(&pen);
+  pen.Width = 1;
+  pen.Style = psSolid;
+  pen.Mode = pmCopy;
+  r.Bottom -= 1;
+  r.Right -= 1;
+  while (width-- > 0) {
+    pen.Color = top;
+    canvas.Polyline({{r.Left, r.Bottom}, {r.Left, r.Top}, {r.Right, r.Top}});
+    pen.Color = bottom;
+    canvas.Polyline({{r.Right, r.Top}, {r.Right, r.Bottom}, {r.Left - 1, r.Bottom}});
+    InflateRect(r, -1, -1);
+  }
+  r.Bottom += 1;
+  r.Right += 1;
+  pen.Assign(&keep);
+}
+
+// ---- bitmap ----
+
+TBitmap::TBitmap() : TBitmap(0, 0) {}
+
+TBitmap::TBitmap(int w, int h)
+    : image_(std::make_unique<QImage>()), canvas_(std::make_unique<TCanvas>(nullptr)) {
+  if (w > 0 && h > 0) {
+    *image_ = QImage(w, h, QImage::Format_RGB32);
+    image_->fill(0xFFFFFFFFu);
+  }
+  canvas_->SetSurface(image_->isNull() ? nullptr : image_.get());
+}
+
+TBitmap::~TBitmap() = default;
+TBitmap::TBitmap(TBitmap&&) noexcept = default;
+TBitmap& TBitmap::operator=(TBitmap&&) noexcept = default;
+
+int TBitmap::Width() const { return image_->width(); }
+int TBitmap::Height() const { return image_->height(); }
+
+void TBitmap::Changed() {
+  canvas_->SetSurface(image_->isNull() ? nullptr : image_.get());
+  if (OnChange) OnChange(this);
+}
+
+void TBitmap::SetSize(int w, int h) {
+  w = std::max(0, w), h = std::max(0, h);
+  if (w == Width() && h == Height()) return;
+  QImage n;
+  if (w > 0 && h > 0) {
+    n = QImage(w, h, QImage::Format_RGB32);
+    n.fill(0xFFFFFFFFu);
+    QPainter p(&n);
+    if (!image_->isNull()) p.drawImage(0, 0, *image_);
+  }
+  *image_ = std::move(n);
+  Changed();
+}
+
+uint32_t* TBitmap::ScanLine(int y) { return reinterpret_cast<uint32_t*>(image_->scanLine(y)); }
+const uint32_t* TBitmap::ScanLine(int y) const {
+  return reinterpret_cast<const uint32_t*>(image_->constScanLine(y));
+}
+
+bool TBitmap::LoadFromFile(const std::filesystem::path& path) {
+  QImage img;
+  if (!img.load(QString::fromStdString(path.string()))) return false;
+  *image_ = img.convertToFormat(QImage::Format_RGB32);
+  Changed();
+  return true;
+}
+
+bool TBitmap::SaveToFile(const std::filesystem::path& path) const {
+  return image_->save(QString::fromStdString(path.string()));
+}
+
+void TBitmap::Assign(const TPersistent* source) {
+  auto* b = dynamic_cast<const TBitmap*>(source);
+  if (!b) return TPersistent::Assign(source);
+  if (b == this) return;
+  *image_ = b->image_->copy();
+  Changed();
+}
+
+}  // namespace vant

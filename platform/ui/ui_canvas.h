@@ -1,0 +1,256 @@
+#pragma once
+// The drawing surface of the framework: pens, brushes, fonts, a GDI-like canvas over a 32-bit
+// image, and bitmaps. Lines leave out their end pixel and rectangles cover [Left, Right) x
+// [Top, Bottom). Antialiasing is off; raster operations (XOR, AND, ...) run in our own loops so
+// results are exact to the pixel.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ui_component.h"
+#include "ui_types.h"
+
+class QImage;
+
+namespace vant {
+
+enum TFontStyle { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+using TFontStyles = unsigned;
+
+// Font description. Height < 0 is the character height in pixels, > 0 the cell height; the
+// layouts give sizes in points at 96 dpi.
+class TFont : public TPersistent {
+ public:
+  TFont();
+  const std::string& GetName() const { return name_; }
+  void SetName(const std::string& v);
+  int GetHeight() const { return height_; }
+  void SetHeight(int v);
+  int GetSize() const;  // points
+  void SetSize(int points);
+  TFontStyles GetStyle() const { return style_; }
+  void SetStyle(TFontStyles v);
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor v);
+  // Rotation of text drawn with this font, in tenths of a degree counter-clockwise.
+  int GetOrientation() const { return orientation_; }
+  void SetOrientation(int v);
+  void Assign(const TPersistent* source) override;
+  std::string ClassName() const override { return "TFont"; }
+  bool operator==(const TFont& o) const;
+  std::function<void(TFont*)> OnChange;
+
+ private:
+  void Changed();
+  std::string name_;
+  int height_;
+  TFontStyles style_ = 0;
+  TColor color_ = clWindowText;
+  int orientation_ = 0;
+};
+
+enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear };
+enum TPenMode { pmCopy, pmXor, pmNotXor, pmNot, pmBlack, pmWhite };
+
+class TPen : public TPersistent {
+ public:
+  TColor Color = clBlack;
+  int Width = 1;
+  TPenStyle Style = psSolid;
+  TPenMode Mode = pmCopy;
+  void Assign(const TPersistent* source) override;
+  std::string ClassName() const override { return "TPen"; }
+};
+
+enum TBrushStyle {
+  bsSolid,
+  bsClear,
+  bsHorizontal,
+  bsVertical,
+  bsFDiagonal,
+  bsBDiagonal,
+  bsCross,
+  bsDiagCross,
+  bsPattern  // the 8x8 `Pattern` rows, bit 7 leftmost; set bits in Color, clear bits untouched
+};
+
+class TBrush : public TPersistent {
+ public:
+  TColor Color = clWhite;
+  TBrushStyle Style = bsSolid;
+  uint8_t Pattern[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  void Assign(const TPersistent* source) override;
+  std::string ClassName() const override { return "TBrush"; }
+};
+
+// Raster operations of CopyRect, Draw and StretchDraw.
+enum : uint32_t {
+  cmBlackness = 0x00000042,
+  cmDstInvert = 0x00550009,
+  cmMergeCopy = 0x00C000CA,
+  cmMergePaint = 0x00BB0226,
+  cmNotSrcCopy = 0x00330008,
+  cmNotSrcErase = 0x001100A6,
+  cmPatCopy = 0x00F00021,
+  cmSrcAnd = 0x008800C6,
+  cmSrcCopy = 0x00CC0020,
+  cmSrcErase = 0x00440328,
+  cmSrcInvert = 0x00660046,
+  cmSrcPaint = 0x00EE0086,
+  cmWhiteness = 0x00FF0062
+};
+
+// DrawText flags.
+enum : unsigned {
+  DT_LEFT = 0,
+  DT_TOP = 0,
+  DT_CENTER = 1,
+  DT_RIGHT = 2,
+  DT_VCENTER = 4,
+  DT_BOTTOM = 8,
+  DT_WORDBREAK = 0x10,
+  DT_SINGLELINE = 0x20,
+  DT_EXPANDTABS = 0x40,
+  DT_NOCLIP = 0x100,
+  DT_CALCRECT = 0x400,
+  DT_NOPREFIX = 0x800
+};
+
+class TBitmap;
+
+class TCanvas {
+ public:
+  // A canvas drawing into `image` (not owned; 32-bit). Null until a surface is attached.
+  explicit TCanvas(QImage* image = nullptr);
+  virtual ~TCanvas();
+  TCanvas(const TCanvas&) = delete;
+  TCanvas& operator=(const TCanvas&) = delete;
+
+  // Attaches another surface (nullptr detaches). The pen position and clip are reset.
+  void SetSurface(QImage* image);
+  QImage* Surface() const { return image_; }
+  bool HasSurface() const { return image_ != nullptr; }
+  int Width() const;
+  int Height() const;
+
+  TPen& Pen() { return pen_; }
+  TBrush& Brush() { return brush_; }
+  TFont& Font() { return font_; }
+  uint32_t GetCopyMode() const { return copy_mode_; }
+  void SetCopyMode(uint32_t m) { copy_mode_ = m; }
+
+  // Drawing is limited to the clip rectangle (the whole surface by default).
+  TRect GetClipRect() const;
+  void SetClipRect(const TRect& r);
+  void ResetClip();
+
+  TPoint GetPenPos() const { return pen_pos_; }
+  void SetPenPos(TPoint p) { pen_pos_ = p; }
+  void MoveTo(int x, int y) { pen_pos_ = {x, y}; }
+  // Draws from the pen position to (x, y), leaving out (x, y), and moves the pen there.
+  void LineTo(int x, int y);
+  void Polyline(const std::vector<TPoint>& points);
+  void Polygon(const std::vector<TPoint>& points);
+  void Rectangle(int x1, int y1, int x2, int y2);
+  void Rectangle(const TRect& r) { Rectangle(r.Left, r.Top, r.Right, r.Bottom); }
+  void Ellipse(int x1, int y1, int x2, int y2);
+  // Pie sector of the ellipse in (x1,y1,x2,y2), counter-clockwise from the ray through (x3,y3)
+  // to the ray through (x4,y4).
+  void Pie(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4);
+  void FillRect(const TRect& r);
+  // A 1-pixel frame in the brush colour.
+  void FrameRect(const TRect& r);
+  TColor GetPixel(int x, int y) const;  // clNone (as -1) outside the surface
+  void SetPixel(int x, int y, TColor c);
+
+  // Text: UTF-8. TextOut puts the top-left of the text at (x, y), filling the text cell with
+  // the brush colour unless the brush is clear, and moves the pen to the text's end.
+  void TextOut(int x, int y, const std::string& text);
+  // TextOut clipped to `r`, the cell background filled over all of `r` unless the brush is clear.
+  void TextRect(const TRect& r, int x, int y, const std::string& text);
+  int TextWidth(const std::string& text) const;
+  int TextHeight(const std::string& text) const;
+  // Formatted text with DT_ flags; with DT_CALCRECT `r` receives the needed size and nothing is
+  // drawn. Answers the height of the text.
+  int DrawText(const std::string& text, TRect& r, unsigned flags);
+
+  void Draw(int x, int y, const TBitmap& bmp);
+  void StretchDraw(const TRect& dest, const TBitmap& bmp);
+  // Copies (stretching when the sizes differ) `src_rect` of `src` onto `dest` with the copy mode.
+  void CopyRect(const TRect& dest, const TCanvas& src, const TRect& src_rect);
+  // A raster operation of (src_x, src_y) of `src` onto `dest` of this canvas, unscaled.
+  void BitBlt(const TRect& dest, const TCanvas& src, int src_x, int src_y, uint32_t rop);
+
+  // Serialises drawing from several threads.
+  void Lock() { lock_.lock(); }
+  void Unlock() { lock_.unlock(); }
+
+ private:
+  friend class CanvasPainter;
+  void HLine(int x1, int x2, int y, uint32_t pixel, TPenMode mode);
+  void PlotPen(int x, int y, uint32_t pixel, TPenMode mode);
+  void RasterCopy(const TRect& dest, const QImage& src, const TRect& src_rect, uint32_t rop);
+  TRect Clip() const;
+
+  QImage* image_;
+  TPen pen_;
+  TBrush brush_;
+  TFont font_;
+  TPoint pen_pos_;
+  uint32_t copy_mode_ = cmSrcCopy;
+  bool has_clip_ = false;
+  TRect clip_;
+  std::recursive_mutex lock_;
+};
+
+// The framework's three-dimensional frame: `width` rings, top and left in `top`, bottom and
+// right in `bottom`; `r` is shrunk by `width` on every side.
+void Frame3D(TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width);
+
+// A 32-bit off-screen picture with its own canvas.
+class TBitmap : public TPersistent {
+ public:
+  TBitmap();
+  TBitmap(int width, int height);
+  ~TBitmap() override;
+  TBitmap(TBitmap&&) noexcept;
+  TBitmap& operator=(TBitmap&&) noexcept;
+  int Width() const;
+  int Height() const;
+  void SetWidth(int w) { SetSize(w, Height()); }
+  void SetHeight(int h) { SetSize(Width(), h); }
+  // Resizes; new pixels are white, kept pixels keep their colour.
+  void SetSize(int w, int h);
+  bool Empty() const { return Width() == 0 || Height() == 0; }
+  TCanvas& Canvas() { return *canvas_; }
+  const TCanvas& Canvas() const { return *canvas_; }
+  // Row y as 0xAARRGGBB pixels.
+  uint32_t* ScanLine(int y);
+  const uint32_t* ScanLine(int y) const;
+  // Loads or saves BMP or PNG (by content on load, by extension on save). False on failure.
+  bool LoadFromFile(const std::filesystem::path& path);
+  bool SaveToFile(const std::filesystem::path& path) const;
+  void Assign(const TPersistent* source) override;
+  std::string ClassName() const override { return "TBitmap"; }
+  QImage& Image() { return *image_; }
+  const QImage& Image() const { return *image_; }
+  // Fired after a size change, Assign or load.
+  std::function<void(TBitmap*)> OnChange;
+
+ private:
+  void Changed();
+  std::unique_ptr<QImage> image_;
+  std::unique_ptr<TCanvas> canvas_;
+};
+
+// Makes sure a Qt GUI application object exists (tests and the application call it first);
+// installs the font substitutes once.
+void EnsureGuiApplication();
+// Family names from the layouts mapped onto installed metric-compatible families.
+void InstallFontSubstitutes();
+
+}  // namespace vant

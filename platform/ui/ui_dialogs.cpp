@@ -1,0 +1,284 @@
+#include "ui_dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <filesystem>
+
+#include "ui_qt.h"
+
+namespace vant {
+
+namespace {
+
+std::string Trim(const std::string& s) {
+  size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
+  return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+// Every letter of a pattern as a bracket of both cases, so matching ignores case everywhere.
+QString CaseFreePattern(const std::string& p) {
+  QString out;
+  for (QChar c : QString::fromStdString(p)) {
+    if (c.isLetter() && c.toLower() != c.toUpper())
+      out += QString("[%1%2]").arg(c.toLower()).arg(c.toUpper());
+    else
+      out += c;
+  }
+  return out;
+}
+
+class ToolkitAnswerer : public DialogAnswerer {
+ public:
+  int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
+    QMessageBox box;
+    box.setText(QString::fromStdString(text));
+    box.setWindowTitle(QString::fromStdString(caption));
+    switch (flags & 0xF0) {
+      case MB_ICONHAND:
+        box.setIcon(QMessageBox::Critical);
+        break;
+      case MB_ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+      case MB_ICONEXCLAMATION:
+        box.setIcon(QMessageBox::Warning);
+        break;
+      case MB_ICONASTERISK:
+        box.setIcon(QMessageBox::Information);
+        break;
+      default:
+        break;
+    }
+    struct B {
+      QMessageBox::StandardButton b;
+      int id;
+    };
+    std::vector<B> buttons;
+    switch (flags & 0xF) {
+      case MB_OKCANCEL:
+        buttons = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+      case MB_ABORTRETRYIGNORE:
+        buttons = {{QMessageBox::Abort, IDABORT},
+                   {QMessageBox::Retry, IDRETRY},
+                   {QMessageBox::Ignore, IDIGNORE}};
+        break;
+      case MB_YESNOCANCEL:
+        buttons = {
+            {QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+      case MB_YESNO:
+        buttons = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+        break;
+      case MB_RETRYCANCEL:
+        buttons = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+        break;
+      default:
+        buttons = {{QMessageBox::Ok, IDOK}};
+        break;
+    }
+    for (auto& b : buttons) box.addButton(b.b);
+    size_t def = (flags & MB_DEFBUTTON2) && buttons.size() > 1 ? 1 : 0;
+    box.setDefaultButton(buttons[def].b);
+    int r = box.exec();
+    for (auto& b : buttons)
+      if (r == b.b) return b.id;
+    return (flags & 0xF) == MB_YESNO ? IDNO : IDCANCEL;
+  }
+
+  bool FileDialog(FileDialogRequest& r) override {
+    QFileDialog d(nullptr, QString::fromStdString(r.title), QString::fromStdString(r.initial_dir));
+    d.setOption(QFileDialog::DontUseNativeDialog);
+    d.setOption(QFileDialog::DontConfirmOverwrite);  // asked by the caller, through the answerer
+    d.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    d.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    QStringList filters;
+    for (auto& [desc, pats] : ParseFilter(r.filter)) {
+      QStringList qp;
+      for (auto& p : pats) qp << CaseFreePattern(p);
+      filters << QString::fromStdString(desc) + " (" + qp.join(' ') + ")";
+    }
+    if (!filters.isEmpty()) {
+      d.setNameFilters(filters);
+      int i = std::clamp(r.filter_index, 1, int(filters.size())) - 1;
+      d.selectNameFilter(filters[i]);
+    }
+    if (!r.file_name.empty()) d.selectFile(QString::fromStdString(r.file_name));
+    if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return false;
+    r.file_name = d.selectedFiles().front().toStdString();
+    r.filter_index = int(filters.indexOf(d.selectedNameFilter())) + 1;
+    if (r.filter_index < 1) r.filter_index = 1;
+    return true;
+  }
+
+  bool SelectFolder(const std::string& caption, const std::string& root,
+                    std::string& dir) override {
+    QString start = QString::fromStdString(dir.empty() ? root : dir);
+    QString got = QFileDialog::getExistingDirectory(
+        nullptr, QString::fromStdString(caption), start,
+        QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+    if (got.isEmpty()) return false;
+    dir = got.toStdString();
+    return true;
+  }
+};
+
+DialogAnswerer* g_answerer = nullptr;
+
+}  // namespace
+
+DialogAnswerer& GetDialogAnswerer() {
+  static ToolkitAnswerer toolkit;
+  return g_answerer ? *g_answerer : toolkit;
+}
+
+void SetDialogAnswerer(DialogAnswerer* a) { g_answerer = a; }
+
+int ScriptedAnswerer::MessageBox(const std::string& text, const std::string& caption,
+                                 unsigned flags) {
+  asked_.push_back({Question::kMessage, text, caption, flags, {}});
+  if (messages_.empty()) return IDCANCEL;
+  int id = messages_.front();
+  messages_.pop_front();
+  return id;
+}
+
+bool ScriptedAnswerer::FileDialog(FileDialogRequest& r) {
+  asked_.push_back({Question::kFile, r.title, "", 0, r});
+  if (files_.empty()) return false;
+  std::string p = files_.front();
+  files_.pop_front();
+  if (p.empty()) return false;
+  r.file_name = p;
+  return true;
+}
+
+bool ScriptedAnswerer::SelectFolder(const std::string& caption, const std::string& root,
+                                    std::string& dir) {
+  FileDialogRequest r;
+  r.initial_dir = dir.empty() ? root : dir;
+  asked_.push_back({Question::kFolder, caption, "", 0, r});
+  if (folders_.empty()) return false;
+  std::string d = folders_.front();
+  folders_.pop_front();
+  if (d.empty()) return false;
+  dir = d;
+  return true;
+}
+
+std::vector<std::pair<std::string, std::vector<std::string>>> ParseFilter(const std::string& f) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= f.size()) {
+    size_t bar = f.find('|', start);
+    if (bar == std::string::npos) bar = f.size();
+    parts.push_back(f.substr(start, bar - start));
+    start = bar + 1;
+  }
+  std::vector<std::pair<std::string, std::vector<std::string>>> out;
+  for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+    std::vector<std::string> pats;
+    size_t s = 0;
+    const std::string& p = parts[i + 1];
+    while (s <= p.size()) {
+      size_t semi = p.find(';', s);
+      if (semi == std::string::npos) semi = p.size();
+      std::string one = Trim(p.substr(s, semi - s));
+      if (!one.empty()) pats.push_back(one);
+      s = semi + 1;
+    }
+    out.emplace_back(parts[i], std::move(pats));
+  }
+  return out;
+}
+
+static bool WildMatch(const char* p, const char* s) {
+  for (; *p; ++p) {
+    if (*p == '*') {
+      while (p[1] == '*') ++p;
+      if (!p[1]) return true;
+      for (const char* t = s; *t; ++t)
+        if (WildMatch(p + 1, t)) return true;
+      return WildMatch(p + 1, s + std::strlen(s));
+    }
+    if (!*s) return false;
+    if (*p != '?' && std::tolower(static_cast<unsigned char>(*p)) !=
+                         std::tolower(static_cast<unsigned char>(*s)))
+      return false;
+    ++s;
+  }
+  return *s == 0;
+}
+
+bool MatchesFilter(const std::string& name, const std::vector<std::string>& patterns) {
+  for (const auto& p : patterns) {
+    // "*.*" matches names without a dot too, as the framework's dialogs do.
+    if (p == "*.*" || p == "*") return true;
+    if (WildMatch(p.c_str(), name.c_str())) return true;
+  }
+  return false;
+}
+
+bool TOpenDialog::Execute() {
+  FileDialogRequest r;
+  r.save = save_;
+  r.title = Title;
+  r.initial_dir = InitialDir;
+  r.file_name = FileName;
+  r.filter = Filter;
+  r.filter_index = FilterIndex;
+  r.default_ext = DefaultExt;
+  for (;;) {
+    FileDialogRequest q = r;
+    if (!GetDialogAnswerer().FileDialog(q)) return false;
+    std::filesystem::path p(q.file_name);
+    if (!DefaultExt.empty() && !p.has_extension()) p += "." + DefaultExt;
+    if (save_ && (Options & ofOverwritePrompt) && std::filesystem::exists(p)) {
+      std::string text = p.string() + " already exists.\nDo you want to replace it?";
+      if (GetDialogAnswerer().MessageBox(text, Title.empty() ? "Save As" : Title,
+                                         MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
+        r.file_name = p.string();
+        continue;
+      }
+    }
+    if (!save_ && (Options & ofFileMustExist) && !std::filesystem::exists(p)) {
+      GetDialogAnswerer().MessageBox(p.string() + "\nFile not found.",
+                                     Title.empty() ? "Open" : Title, MB_OK | MB_ICONEXCLAMATION);
+      r.file_name = p.string();
+      continue;
+    }
+    FileName = p.string();
+    FilterIndex = q.filter_index;
+    return true;
+  }
+}
+
+bool SelectDirectory(const std::string& caption, const std::string& root, std::string& dir) {
+  return GetDialogAnswerer().SelectFolder(caption, root, dir);
+}
+
+int MessageDlg(const std::string& msg, TMsgDlgType type, unsigned buttons) {
+  unsigned flags = MB_OK;
+  if ((buttons & (mbYes | mbNo | mbCancel)) == (mbYes | mbNo | mbCancel))
+    flags = MB_YESNOCANCEL;
+  else if ((buttons & (mbYes | mbNo)) == (mbYes | mbNo))
+    flags = MB_YESNO;
+  else if ((buttons & (mbAbort | mbRetry | mbIgnore)) == (mbAbort | mbRetry | mbIgnore))
+    flags = MB_ABORTRETRYIGNORE;
+  else if ((buttons & (mbRetry | mbCancel)) == (mbRetry | mbCancel))
+    flags = MB_RETRYCANCEL;
+  else if ((buttons & (mbOK | mbCancel)) == (mbOK | mbCancel))
+    flags = MB_OKCANCEL;
+  static const unsigned icons[] = {MB_ICONWARNING, MB_ICONERROR, MB_ICONINFORMATION,
+                                   MB_ICONQUESTION, 0};
+  static const char* titles[] = {"Warning", "Error", "Information", "Confirm", ""};
+  std::string caption = type == mtCustom ? Application->GetTitle() : titles[type];
+  return GetDialogAnswerer().MessageBox(msg, caption, flags | icons[type]);
+}
+
+void ShowMessage(const std::string& msg) {
+  GetDialogAnswerer().MessageBox(msg, Application->GetTitle(), MB_OK);
+}
+
+}  // namespace vant

@@ -1,0 +1,237 @@
+#include "ui_form.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMetaObject>
+#include <QPointer>
+
+#include "dispatch.h"
+#include "ui_application.h"
+#include "ui_qt.h"
+
+namespace vant {
+
+namespace {
+class FormHost : public HostWidget<QWidget> {
+ public:
+  explicit FormHost(TForm* f) : HostWidget<QWidget>(f), form_(f) {
+    setWindowFlag(Qt::Window);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+  }
+  void Detach() { form_ = nullptr; }
+
+ protected:
+  bool event(QEvent* e) override {
+    if (form_ && (e->type() == QEvent::WindowActivate || e->type() == QEvent::WindowDeactivate)) {
+      bool on = e->type() == QEvent::WindowActivate;
+      Guarded([&] { form_->HandleActivate(on); });
+    }
+    return HostWidget<QWidget>::event(e);
+  }
+  void closeEvent(QCloseEvent* e) override {
+    // The form decides; the toolkit never closes it on its own.
+    e->ignore();
+    if (form_) Guarded([&] { form_->HandleUserClose(); });
+  }
+  void resizeEvent(QResizeEvent* e) override {
+    HostWidget<QWidget>::resizeEvent(e);
+    Sync();
+  }
+  void moveEvent(QMoveEvent* e) override {
+    HostWidget<QWidget>::moveEvent(e);
+    Sync();
+  }
+
+ private:
+  void Sync() {
+    if (form_ && isVisible()) {
+      QRect g = geometry();
+      Guarded([&] { form_->HandleUserGeometry(g.x(), g.y(), g.width(), g.height()); });
+    }
+  }
+  TForm* form_;
+};
+}  // namespace
+
+TForm::TForm(TComponent* owner) : TWinControl(owner) {
+  top_level_ = true;
+  SetHost(new FormHost(this));
+  SetVisible(false);
+  SetColor(clBtnFace);
+  SetBounds(0, 0, 320, 240);
+  ApplyWindowFlags();
+  Screen->AddForm(this);
+}
+
+TForm::~TForm() {
+  DoDestroy();
+  Screen->RemoveForm(this);
+  if (Application->MainForm() == this) Application->SetMainForm(nullptr);
+  if (auto* h = dynamic_cast<FormHost*>(host_)) h->Detach();
+}
+
+void TForm::DoCreate() {
+  if (OnCreate) OnCreate(this);
+}
+
+void TForm::DoDestroy() {
+  if (destroy_done_) return;
+  destroy_done_ = true;
+  Destroying();
+  if (OnDestroy) Guarded([&] { OnDestroy(this); });
+}
+
+void TForm::ApplyWindowFlags() {
+  Qt::WindowFlags f = Qt::Window;
+  if (border_style_ == bsNone) {
+    f |= Qt::FramelessWindowHint;
+  } else {
+    f |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (border_icons_.count(biSystemMenu))
+      f |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (border_icons_.count(biMinimize)) f |= Qt::WindowMinimizeButtonHint;
+    if (border_icons_.count(biMaximize) && border_style_ == bsSizeable)
+      f |= Qt::WindowMaximizeButtonHint;
+    if (border_style_ == bsToolWindow || border_style_ == bsSizeToolWin) f |= Qt::Tool;
+  }
+  if (form_style_ == fsStayOnTop) f |= Qt::WindowStaysOnTopHint;
+  bool shown = host_->isVisible();
+  host_->setWindowFlags(f);
+  bool fixed = border_style_ != bsSizeable && border_style_ != bsSizeToolWin;
+  if (fixed)
+    host_->setFixedSize(GetWidth(), GetHeight());
+  else
+    host_->setMinimumSize(0, 0), host_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  if (shown) host_->show();
+}
+
+void TForm::SetBorderStyle(TBorderStyle s) {
+  if (s == border_style_) return;
+  border_style_ = s;
+  ApplyWindowFlags();
+}
+
+void TForm::SetBorderIcons(const TBorderIcons& i) {
+  border_icons_ = i;
+  ApplyWindowFlags();
+}
+
+void TForm::SetFormStyle(TFormStyle s) {
+  if (s == form_style_) return;
+  form_style_ = s;
+  ApplyWindowFlags();
+}
+
+void TForm::HandleUserGeometry(int l, int t, int w, int h) {
+  if (l == GetLeft() && t == GetTop() && w == GetWidth() && h == GetHeight()) return;
+  TControl::SetBounds(l, t, w, h);
+}
+
+void TForm::Show() {
+  if (border_style_ != bsSizeable && border_style_ != bsSizeToolWin)
+    host_->setFixedSize(GetWidth(), GetHeight());
+  if (!GetVisible() && position_ == poScreenCenter)
+    SetBounds((Screen->Width() - GetWidth()) / 2, (Screen->Height() - GetHeight()) / 2, GetWidth(),
+              GetHeight());
+  SetVisible(true);
+  host_->raise();
+  host_->activateWindow();
+}
+
+void TForm::Hide() { SetVisible(false); }
+
+void TForm::VisibleChanged() {
+  if (GetVisible()) {
+    if (OnShow) OnShow(this);
+  } else {
+    if (OnHide) OnHide(this);
+  }
+}
+
+bool TForm::CloseQuery() {
+  bool can = true;
+  if (OnCloseQuery) OnCloseQuery(this, can);
+  return can;
+}
+
+void TForm::Close() {
+  if (modal_) {
+    if (CloseQuery()) SetModalResult(mrCancel);
+    return;
+  }
+  if (!CloseQuery()) return;
+  TCloseAction action = Application->MainForm() == this ? caFree : caHide;
+  if (OnClose) OnClose(this, action);
+  if (action == caNone) return;
+  if (Application->MainForm() == this) {
+    Hide();
+    Application->Terminate();
+    return;
+  }
+  if (action == caMinimize)
+    host_->showMinimized();
+  else if (action == caFree)
+    Release();
+  else
+    Hide();
+}
+
+void TForm::HandleUserClose() { Close(); }
+
+void TForm::SetModalResult(TModalResult r) {
+  modal_result_ = r;
+  if (modal_ && r != mrNone)
+    QMetaObject::invokeMethod(
+        qApp, [] {}, Qt::QueuedConnection);
+}
+
+TModalResult TForm::ShowModal() {
+  if (modal_ || GetVisible()) throw EComponentError("Cannot make a visible window modal");
+  modal_ = true;
+  modal_result_ = mrNone;
+  host_->setWindowModality(Qt::ApplicationModal);
+  Show();
+  while (modal_result_ == mrNone && !Application->Terminated()) {
+    if (!GetVisible()) {
+      modal_result_ = mrCancel;
+      break;
+    }
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    Application->ProcessMessages();
+  }
+  if (modal_result_ != mrNone) {
+    TCloseAction action = caHide;
+    if (OnClose) OnClose(this, action);
+  }
+  modal_ = false;
+  Hide();
+  host_->setWindowModality(Qt::NonModal);
+  return modal_result_;
+}
+
+bool TForm::Active() const { return host_ && host_->isActiveWindow(); }
+
+void TForm::Release() {
+  QPointer<QWidget> h(host_);
+  GetDispatcher().Post([h] {
+    if (h)
+      if (TControl* c = TControl::FromHost(h)) delete c;
+  });
+}
+
+void TForm::HandleActivate(bool active) {
+  if (active) {
+    if (OnActivate) OnActivate(this);
+  } else if (OnDeactivate) {
+    OnDeactivate(this);
+  }
+}
+
+void TForm::Paint() {
+  if (OnPaint) OnPaint(this);
+}
+
+void TForm::TextChanged() { host_->setWindowTitle(QString::fromStdString(GetText())); }
+
+}  // namespace vant

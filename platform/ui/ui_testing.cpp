@@ -1,0 +1,74 @@
+#include "ui_testing.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPixmap>
+
+#include "ui_qt.h"
+
+namespace vant::testing {
+
+namespace {
+Qt::MouseButton QtButton(TMouseButton b) {
+  return b == mbRight ? Qt::RightButton : b == mbMiddle ? Qt::MiddleButton : Qt::LeftButton;
+}
+void SendMouse(TControl& c, QEvent::Type type, int x, int y, Qt::MouseButton button,
+               Qt::MouseButtons held) {
+  QWidget* w = c.Host();
+  QPointF local(x, y);
+  QMouseEvent e(type, local, w->mapToGlobal(local), button, held, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+QImage Render(TControl& c) {
+  QWidget* w = c.Host();
+  w->ensurePolished();
+  return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+}  // namespace
+
+void MouseDown(TControl& c, int x, int y, TMouseButton b) {
+  SendMouse(c, QEvent::MouseButtonPress, x, y, QtButton(b), QtButton(b));
+}
+void MouseMove(TControl& c, int x, int y, bool left_held) {
+  SendMouse(c, QEvent::MouseMove, x, y, Qt::NoButton, left_held ? Qt::LeftButton : Qt::NoButton);
+}
+void MouseUp(TControl& c, int x, int y, TMouseButton b) {
+  SendMouse(c, QEvent::MouseButtonRelease, x, y, QtButton(b), Qt::NoButton);
+}
+void Click(TControl& c, int x, int y, TMouseButton b) {
+  MouseDown(c, x, y, b);
+  MouseUp(c, x, y, b);
+}
+
+void Type(TWinControl& c, const std::string& text) {
+  for (char32_t ch : QString::fromStdString(text).toUcs4()) {
+    QString s = QString::fromUcs4(&ch, 1);
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, s);
+    QApplication::sendEvent(c.Host(), &press);
+    QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, s);
+    QApplication::sendEvent(c.Host(), &release);
+  }
+}
+
+std::filesystem::path SaveScreenshot(TControl& c, const std::string& name) {
+#ifdef VANT_BINARY_DIR
+  std::filesystem::path dir = std::filesystem::path(VANT_BINARY_DIR) / "screenshots";
+#else
+  std::filesystem::path dir = std::filesystem::current_path() / "screenshots";
+#endif
+  if (const char* d = std::getenv("VANT_SCREENSHOT_DIR")) dir = d;
+  std::filesystem::create_directories(dir);
+  auto path = dir / (name + ".png");
+  Render(c).save(QString::fromStdString(path.string()), "PNG");
+  return path;
+}
+
+TColor RenderedPixel(TControl& c, int x, int y) {
+  QImage img = Render(c);
+  if (x < 0 || y < 0 || x >= img.width() || y >= img.height()) return -1;
+  return PixelToColor(img.pixel(x, y));
+}
+
+}  // namespace vant::testing

@@ -1,0 +1,25 @@
+#pragma once
+// Helpers for tests that drive windows as a person would: synthetic mouse and key input through
+// the toolkit (so every handler runs exactly as it would for real input) and screenshots.
+#include <filesystem>
+#include <string>
+
+#include "ui_control.h"
+
+namespace vant::testing {
+
+// A press and release of `button` at (x, y) in `c`'s client coordinates.
+void Click(TControl& c, int x, int y, TMouseButton button = mbLeft);
+void MouseDown(TControl& c, int x, int y, TMouseButton button = mbLeft);
+// A move to (x, y) in `c`'s coordinates with the left button held when `left_held`.
+void MouseMove(TControl& c, int x, int y, bool left_held);
+void MouseUp(TControl& c, int x, int y, TMouseButton button = mbLeft);
+// Types UTF-8 text into a windowed control as key presses.
+void Type(TWinControl& c, const std::string& text);
+// Renders the control (a form: the whole window) and saves it as PNG under
+// <build>/screenshots/<name>.png; answers the path written.
+std::filesystem::path SaveScreenshot(TControl& c, const std::string& name);
+// Pixel (x, y) of the control as it renders now, as an RGB TColor.
+TColor RenderedPixel(TControl& c, int x, int y);
+
+}  // namespace vant::testing

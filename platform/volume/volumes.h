@@ -1,0 +1,71 @@
+#pragma once
+// Drives as the programs see them, on Linux: "the root of the drive" is the mount point of a
+// folder; its type comes from sysfs and the file-system type; readiness from statvfs; removal
+// through udisks2 (or, as root, umount2 and the eject ioctls).
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vant::volume {
+
+// The drive types the programs tell apart.
+enum class DriveType { Unknown, NoRootDir, Removable, Fixed, Remote, CdRom, RamDisk };
+
+// One line of /proc/self/mountinfo.
+struct MountEntry {
+  std::filesystem::path mountPoint;
+  std::string fsType;
+  std::string source;  // "/dev/sdb1", "server:/export", "tmpfs", ...
+};
+
+// Parses the text of /proc/self/mountinfo (octal escapes such as \040 decoded).
+std::vector<MountEntry> ParseMountInfo(const std::string& text);
+
+// The entry whose mount point is the longest whole-component prefix of `folder` (the last one of
+// stacked mounts on the same point); nullopt when none matches.
+std::optional<MountEntry> FindMount(const std::vector<MountEntry>& mounts,
+                                    const std::filesystem::path& folder);
+
+struct VolumeInfo {
+  std::string label;   // empty when the volume has none
+  std::string fsType;
+};
+
+// An opened volume: what a removal needs to know after the file system is gone.
+struct VolumeHandle {
+  std::filesystem::path root;
+  std::string device;  // block device, e.g. /dev/sdb1
+  DriveType type = DriveType::Unknown;
+};
+
+// The result of a volume operation: the error number and text that the eject routines print.
+struct VolumeResult {
+  bool ok = false;
+  int error = 0;
+  std::string text;
+  explicit operator bool() const { return ok; }
+};
+
+class VolumeControl {
+ public:
+  virtual ~VolumeControl() = default;
+  // The mount point of the folder ("the root of the drive"); nullopt when it does not exist.
+  virtual std::optional<std::filesystem::path> RootOf(const std::filesystem::path& folder) const = 0;
+  virtual DriveType GetDriveType(const std::filesystem::path& root) const = 0;
+  // True when the volume answers (statvfs of the root succeeds).
+  virtual bool IsReady(const std::filesystem::path& root) const = 0;
+  virtual std::optional<VolumeInfo> GetVolumeInformation(const std::filesystem::path& root) const = 0;
+  // Finds the device behind the root; fails for a root that is not a removable or CD drive.
+  virtual VolumeResult Open(const std::filesystem::path& root, VolumeHandle& out) = 0;
+  // Unmounts the file system (what locking and dismounting the volume achieve): one attempt.
+  virtual VolumeResult Unmount(const VolumeHandle& volume) = 0;
+  // Releases the medium and ejects it.
+  virtual VolumeResult Eject(const VolumeHandle& volume) = 0;
+};
+
+// The machine's volumes.
+std::unique_ptr<VolumeControl> MakeSystemVolumes();
+
+}  // namespace vant::volume

@@ -1,0 +1,263 @@
+#include "g32_transforms.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace g32;
+
+// Every byte a function of (x, y) and the channel, so stride, channel and off-by-one faults show.
+TColor32 Code(int x, int y) {
+  return TColor32((0x40 + x * 3 + y) & 0xFF) << 24 | TColor32((x * 7 + y * 3) & 0xFF) << 16 |
+         TColor32((y * 11 + 1) & 0xFF) << 8 | TColor32((x * 13 + 5) & 0xFF);
+}
+
+void FillCoded(TBitmap32& b) {
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) b.SetPixel(x, y, Code(x, y));
+}
+
+const TColor32 kBackground = 0xFF204060;
+
+struct KernelScope {
+  explicit KernelScope(bool packed) {
+    BindKernels(packed ? PackedKernels() : PlainKernels(), packed);
+  }
+  ~KernelScope() { BindDefaultKernels(); }
+};
+
+TEST(BlockTransfer, CoordinateCodedClippingInEveryMode) {
+  struct Case {
+    int dstX, dstY;
+    TRect src;
+  } cases[] = {
+      {0, 0, {0, 0, 9, 7}},     {3, 2, {1, 1, 5, 6}},  {-2, -3, {0, 0, 9, 7}},
+      {6, 4, {2, 2, 9, 7}},     {-4, 1, {-3, -2, 12, 20}},  // source rectangle beyond the source
+      {20, 0, {0, 0, 9, 7}},    {0, 0, {5, 5, 3, 3}},       // nothing visible
+  };
+  TBitmap32 src;
+  src.SetSize(9, 7);
+  FillCoded(src);
+  for (TDrawMode mode : {dmOpaque, dmBlend, dmCustom}) {
+    for (uint32_t master : {255u, 100u}) {
+      src.SetMasterAlpha(master);
+      for (const auto& c : cases) {
+        TBitmap32 dst;
+        dst.SetSize(8, 6);
+        dst.Clear(kBackground);
+        TPixelCombineEvent handler = [&](TColor32 F, TColor32& B, TColor32 M) {
+          B = F ^ M;
+        };
+        BlockTransfer(&dst, c.dstX, c.dstY, &src, c.src, mode, handler);
+        for (int y = 0; y < 6; ++y) {
+          for (int x = 0; x < 8; ++x) {
+            int sx = x - c.dstX + c.src.Left, sy = y - c.dstY + c.src.Top;
+            bool inside = sx >= std::max(c.src.Left, 0) && sx < std::min(c.src.Right, 9) &&
+                          sy >= std::max(c.src.Top, 0) && sy < std::min(c.src.Bottom, 7);
+            TColor32 expected = kBackground;
+            if (inside) {
+              TColor32 f = Code(sx, sy);
+              if (mode == dmOpaque) expected = f;
+              if (mode == dmBlend) master == 255 ? BlendMem(f, expected) : BlendMemEx(f, expected, master);
+              if (mode == dmCustom) expected = f ^ master;
+            }
+            ASSERT_EQ(dst.GetPixel(x, y), expected)
+                << "mode " << mode << " master " << master << " case " << c.dstX << "," << c.dstY
+                << " at " << x << "," << y;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(Transfers, ValidationAndModeRules) {
+  TBitmap32 src, dst, empty;
+  src.SetSize(4, 4);
+  FillCoded(src);
+  dst.SetSize(4, 4);
+  dst.Clear(kBackground);
+  auto message = [](auto f) {
+    try {
+      f();
+    } catch (const ETransformError& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  EXPECT_EQ(message([&] { BlockTransfer(&empty, 0, 0, nullptr, {0, 0, 4, 4}, dmOpaque); }),
+            "Destination bitmap is nil or empty");
+  EXPECT_EQ(message([&] { BlockTransfer(nullptr, 0, 0, &src, {0, 0, 4, 4}, dmOpaque); }),
+            "Destination bitmap is nil or empty");
+  EXPECT_EQ(message([&] { StretchTransfer(&dst, {0, 0, 4, 4}, &empty, {0, 0, 4, 4}, sfNearest, dmOpaque); }),
+            "Source bitmap is nil or empty");
+  EXPECT_EQ(message([&] { StretchTransfer(&dst, {0, 0, 2, 2}, &src, {0, 0, 5, 4}, sfLinear, dmOpaque); }),
+            "Source rectangle is invalid");
+  EXPECT_EQ(message([&] { StretchTransfer(&dst, {0, 0, 2, 2}, &src, {-1, 0, 3, 4}, sfLinear, dmOpaque); }),
+            "Source rectangle is invalid");
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(dst.Bits()[i], kBackground);  // nothing written
+  EXPECT_NO_THROW(StretchTransfer(&dst, {0, 0, 2, 2}, &src, {2, 2, 2, 9}, sfLinear, dmOpaque));
+
+  // dmCustom without a handler copies like dmOpaque, in every path.
+  for (TStretchFilter f : {sfNearest, sfLinear, sfLinear2, sfSpline}) {
+    TBitmap32 a, b;
+    for (TBitmap32* t : {&a, &b}) {
+      t->SetSize(7, 5);
+      t->Clear(kBackground);
+    }
+    StretchTransfer(&a, {0, 0, 7, 5}, &src, {0, 0, 4, 4}, f, dmCustom);
+    StretchTransfer(&b, {0, 0, 7, 5}, &src, {0, 0, 4, 4}, f, dmOpaque);
+    EXPECT_TRUE(a.Equal(&b)) << f;
+  }
+}
+
+TEST(Transfers, MasterAlphaZeroSkipsOnlyBlending) {
+  TBitmap32 src;
+  src.SetSize(4, 3);
+  FillCoded(src);
+  src.SetMasterAlpha(0);
+  for (TStretchFilter f : {sfNearest, sfLinear, sfLinear2, sfSpline}) {
+    for (TRect r : {TRect{0, 0, 4, 3}, TRect{1, 1, 8, 6}}) {
+      TBitmap32 dst;
+      dst.SetSize(8, 6);
+      dst.Clear(kBackground);
+      StretchTransfer(&dst, r, &src, src.BoundsRect(), f, dmBlend);
+      for (int i = 0; i < 48; ++i) ASSERT_EQ(dst.Bits()[i], kBackground) << f;
+      int calls = 0;
+      StretchTransfer(&dst, r, &src, src.BoundsRect(), f, dmCustom,
+                      [&](TColor32, TColor32&, TColor32 M) {
+                        ++calls;
+                        EXPECT_EQ(M, 0u);
+                      });
+      EXPECT_GT(calls, 0) << f;
+      StretchTransfer(&dst, r, &src, src.BoundsRect(), f, dmOpaque);
+      EXPECT_NE(dst.GetPixel(1, 1), kBackground) << f;
+    }
+  }
+}
+
+TEST(StretchTransfer, EqualSizeIsBlendLinePerRow) {
+  TBitmap32 src;
+  src.SetSize(30, 20);
+  FillCoded(src);
+  for (TStretchFilter f : {sfNearest, sfLinear, sfLinear2, sfSpline}) {
+    TBitmap32 dst;
+    dst.SetSize(40, 30);
+    dst.Clear(kBackground);
+    StretchTransfer(&dst, {5, 4, 35, 24}, &src, {0, 0, 30, 20}, f, dmBlend);
+    for (int y = 0; y < 20; ++y) {
+      std::vector<TColor32> row(30, kBackground);
+      BlendLine(src.GetScanLine(y), row.data(), 30);
+      for (int x = 0; x < 30; ++x) ASSERT_EQ(dst.GetPixel(5 + x, 4 + y), row[x]) << f;
+    }
+  }
+}
+
+TEST(StretchTransfer, LinearTwoToThreeWithPlainKernels) {
+  KernelScope plain(false);
+  TBitmap32 src, dst;
+  src.SetSize(2, 1);
+  src.SetPixel(0, 0, clBlack32);
+  src.SetPixel(1, 0, clWhite32);
+  dst.SetSize(3, 1);
+  StretchTransfer(&dst, {0, 0, 3, 1}, &src, {0, 0, 2, 1}, sfLinear, dmOpaque);
+  EXPECT_EQ(RedComponent(dst.GetPixel(0, 0)), 0);
+  EXPECT_EQ(RedComponent(dst.GetPixel(1, 0)), 85);
+  EXPECT_EQ(RedComponent(dst.GetPixel(2, 0)), 169);
+}
+
+// The visible part of a destination rectangle that hangs over the edge gets the same samples it
+// would have had without clipping.
+TEST(StretchTransfer, ClippingKeepsSamples) {
+  TBitmap32 src;
+  src.SetSize(13, 9);
+  FillCoded(src);
+  for (TStretchFilter f : {sfNearest, sfLinear, sfLinear2, sfSpline}) {
+    for (TDrawMode mode : {dmOpaque, dmBlend}) {
+      src.SetDrawMode(mode);
+      TBitmap32 whole, part;
+      whole.SetSize(60, 40);
+      whole.Clear(kBackground);
+      StretchTransfer(&whole, {0, 0, 60, 40}, &src, {1, 1, 12, 9}, f, mode);
+      part.SetSize(25, 17);
+      part.Clear(kBackground);
+      StretchTransfer(&part, {-35, -23, 25, 17}, &src, {1, 1, 12, 9}, f, mode);
+      for (int y = 0; y < 17; ++y)
+        for (int x = 0; x < 25; ++x)
+          ASSERT_EQ(part.GetPixel(x, y), whole.GetPixel(x + 35, y + 23)) << f << " " << x << "," << y;
+    }
+  }
+}
+
+TEST(StretchTransfer, NearestAtPowersOfTwo) {
+  TBitmap32 src;
+  src.SetSize(8, 4);
+  FillCoded(src);
+  for (int scale : {2, 4}) {
+    TBitmap32 dst;
+    dst.SetSize(8 * scale, 4 * scale);
+    StretchTransfer(&dst, dst.BoundsRect(), &src, src.BoundsRect(), sfNearest, dmOpaque);
+    for (int y = 0; y < dst.Height(); ++y)
+      for (int x = 0; x < dst.Width(); ++x)
+        ASSERT_EQ(dst.GetPixel(x, y), Code(x / scale, y / scale)) << scale;
+  }
+  TBitmap32 half;
+  half.SetSize(4, 2);
+  StretchTransfer(&half, half.BoundsRect(), &src, src.BoundsRect(), sfNearest, dmOpaque);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(half.GetPixel(x, y), Code(2 * x, 2 * y));
+}
+
+// A one-pixel-wide source whose pixels end exactly at the end of its allocation (16 x 4 bytes):
+// any read of a column beyond it is caught by AddressSanitizer.
+TEST(StretchTransfer, OnePixelWideSourceRepeatsItsEdge) {
+  TBitmap32 src;
+  src.SetSize(1, 16);
+  FillCoded(src);
+  for (TStretchFilter f : {sfNearest, sfLinear, sfLinear2, sfSpline}) {
+    for (bool packed : {false, true}) {
+      KernelScope k(packed);
+      TBitmap32 dst;
+      dst.SetSize(5, 16);
+      StretchTransfer(&dst, dst.BoundsRect(), &src, src.BoundsRect(), f, dmOpaque);
+      for (int y = 0; y < 16; ++y)
+        for (int x = 1; x < 5; ++x) ASSERT_EQ(dst.GetPixel(x, y), dst.GetPixel(0, y)) << f;
+      if (f != sfSpline) {
+        EXPECT_EQ(dst.GetPixel(0, 0), src.GetPixel(0, 0)) << f << packed;
+      }
+    }
+  }
+}
+
+TEST(Resampler, WeightsTotal256AndUniformPicturesKeepTheirValue) {
+  for (TStretchFilter f : {sfLinear2, sfSpline}) {
+    for (auto [n, span] : {std::pair{1, 10}, {3, 10}, {10, 3}, {1000, 7}, {7, 1000}, {5, 1}, {1, 1}}) {
+      TMappingTable t = BuildMappingTable(n, 2, 2 + span, 2 + span, f);
+      ASSERT_EQ(t.First.size(), size_t(n) + 1);
+      for (int i = 0; i < n; ++i) {
+        int sum = 0;
+        for (int k = t.First[i]; k < t.First[i + 1]; ++k) {
+          sum += t.Weight[k];
+          EXPECT_GE(t.Index[k], 0);
+          EXPECT_LT(t.Index[k], 2 + span);
+        }
+        ASSERT_EQ(sum, 256) << f << " n " << n << " span " << span << " i " << i;
+      }
+    }
+    TBitmap32 src;
+    src.SetSize(50, 40);
+    src.Clear(0xFF7F3F1F);
+    src.SetDrawMode(dmOpaque);
+    for (TRect r : {TRect{0, 0, 1, 1}, TRect{0, 0, 7, 3}, TRect{0, 0, 123, 97}, TRect{0, 0, 50, 1}}) {
+      TBitmap32 dst;
+      dst.SetSize(r.Right, r.Bottom);
+      StretchTransfer(&dst, r, &src, src.BoundsRect(), f, dmOpaque);
+      for (int i = 0; i < r.Right * r.Bottom; ++i) ASSERT_EQ(dst.Bits()[i], 0xFF7F3F1Fu) << f;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// The wave-out layer on SDL2: the dummy driver for the plain path, the disk driver to check
+// that what we queue is what reaches the driver, byte for byte. Each test starts SDL itself, so
+// it can pick its driver.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <vector>
+
+#include "sdlbackend.h"
+#include "waveout.h"
+
+namespace vant::audio {
+namespace {
+
+// A safety bound for waits on a real-time driver, not a measure of speed.
+constexpr auto kSafety = std::chrono::seconds(60);
+
+struct Returns {
+  std::mutex mutex;
+  std::condition_variable cv;
+  int done = 0;
+  WaveOutCallback Callback() {
+    return [this](HWAVEOUT, uint32_t msg, WaveHdr*) {
+      if (msg != MM_WOM_DONE) return;
+      std::lock_guard lock(mutex);
+      ++done;
+      cv.notify_all();
+    };
+  }
+  bool WaitFor(int n) {
+    std::unique_lock lock(mutex);
+    return cv.wait_for(lock, kSafety, [&] { return done >= n; });
+  }
+};
+
+class SdlWaveOut : public ::testing::Test {
+ protected:
+  void Start(const char* driver) {
+    setenv("SDL_AUDIODRIVER", driver, 1);
+    backend_ = std::make_unique<SdlBackend>();
+    SetBackend(backend_.get());
+  }
+  void TearDown() override {
+    SetBackend(nullptr);
+    backend_.reset();
+  }
+  std::unique_ptr<SdlBackend> backend_;
+};
+
+TEST_F(SdlWaveOut, DummyDriverPlaysAndReturnsHeadersAndLeavesSignalsAlone) {
+  struct sigaction before {};
+  sigaction(SIGINT, nullptr, &before);
+  Start("dummy");
+  ASSERT_GE(waveOutGetNumDevs(), 1u);
+  WaveOutCaps caps;
+  ASSERT_EQ(waveOutGetDevCaps(0, &caps), MMSYSERR_NOERROR);
+  EXPECT_FALSE(caps.szPname.empty());
+
+  const WaveFormatEx f{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
+  Returns returns;
+  HWAVEOUT h = nullptr;
+  ASSERT_EQ(waveOutOpen(&h, 0, &f, returns.Callback(), CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+  struct sigaction after {};
+  sigaction(SIGINT, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
+
+  std::vector<std::vector<char>> data(3, std::vector<char>(9600));  // 3 x 50 ms
+  std::vector<WaveHdr> hdrs(3);
+  for (int i = 0; i < 3; ++i) {
+    hdrs[i] = WaveHdr{data[i].data(), 9600, 0, 0, 0, 0, nullptr, 0};
+    ASSERT_EQ(waveOutPrepareHeader(h, &hdrs[i]), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(h, &hdrs[i]), MMSYSERR_NOERROR);
+  }
+  ASSERT_TRUE(returns.WaitFor(3));
+  MMTime t;
+  t.wType = TIME_SAMPLES;
+  ASSERT_EQ(waveOutGetPosition(h, &t), MMSYSERR_NOERROR);
+  EXPECT_EQ(t.value, 7200u);
+  EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(SdlWaveOut, DiskDriverReceivesTheQueuedBytesUnchanged) {
+  const auto file = std::filesystem::path(VANT_BINARY_DIR) / "sdl-disk-waveout.raw";
+  std::filesystem::remove(file);
+  setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "1", 1);  // ms per period: much faster than real time
+  Start("disk");
+
+  const WaveFormatEx f{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+  Returns returns;
+  HWAVEOUT h = nullptr;
+  ASSERT_EQ(waveOutOpen(&h, 0, &f, returns.Callback(), CALLBACK_FUNCTION), MMSYSERR_NOERROR);
+  // Queue everything while paused, so no silence falls between the headers.
+  ASSERT_EQ(waveOutPause(h), MMSYSERR_NOERROR);
+  constexpr int kHeaders = 8, kBytes = 10000;
+  std::vector<char> sound(kHeaders * kBytes);
+  for (size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<char>((i * 13) % 251 + 1);
+  std::vector<WaveHdr> hdrs(kHeaders);
+  for (int i = 0; i < kHeaders; ++i) {
+    hdrs[i] = WaveHdr{sound.data() + i * kBytes, kBytes, 0, 0, 0, 0, nullptr, 0};
+    ASSERT_EQ(waveOutPrepareHeader(h, &hdrs[i]), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(h, &hdrs[i]), MMSYSERR_NOERROR);
+  }
+  ASSERT_EQ(waveOutRestart(h), MMSYSERR_NOERROR);
+  ASSERT_TRUE(returns.WaitFor(kHeaders));
+  ASSERT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
+  TearDown();  // SDL flushes and closes the file
+
+  std::ifstream in(file, std::ios::binary);
+  std::vector<char> written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto first = std::find_if(written.begin(), written.end(), [](char c) { return c != 0; });
+  ASSERT_GE(written.end() - first, static_cast<ptrdiff_t>(sound.size()));
+  EXPECT_TRUE(std::equal(sound.begin(), sound.end(), first));
+  EXPECT_TRUE(std::all_of(first + sound.size(), written.end(), [](char c) { return c == 0; }));
+}
+
+}  // namespace
+}  // namespace vant::audio

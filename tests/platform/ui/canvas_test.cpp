@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ui_canvas.h"
+#include "ui_fixture.h"
+
+namespace vant {
+namespace {
+
+using CanvasTest = UiTest;
+
+// The bitmap as rows of characters: '#' for `ink`, '.' for anything else.
+std::string Picture(const TBitmap& b, TColor ink) {
+  std::string s;
+  for (int y = 0; y < b.Height(); ++y) {
+    for (int x = 0; x < b.Width(); ++x) s += b.Canvas().GetPixel(x, y) == ink ? '#' : '.';
+    s += '\n';
+  }
+  return s;
+}
+
+TEST_F(CanvasTest, LinesLeaveOutTheirEndPixelAndRectanglesTheFarEdges) {
+  TBitmap b(6, 4);
+  TCanvas& c = b.Canvas();
+  c.Pen().Color = clBlack;
+  c.MoveTo(0, 0);
+  c.LineTo(4, 0);
+  c.MoveTo(0, 3);
+  c.LineTo(0, 1);
+  EXPECT_EQ(Picture(b, clBlack),
+            "####..\n"
+            "......\n"
+            "#.....\n"
+            "#.....\n");
+  EXPECT_EQ(c.GetPenPos(), (TPoint{0, 1}));
+
+  TBitmap r(6, 4);
+  r.Canvas().Brush().Color = clRed;
+  r.Canvas().Pen().Color = clBlack;
+  r.Canvas().Rectangle(1, 0, 5, 4);
+  EXPECT_EQ(Picture(r, clBlack),
+            ".####.\n"
+            ".#..#.\n"
+            ".#..#.\n"
+            ".####.\n");
+  EXPECT_EQ(r.Canvas().GetPixel(2, 1), clRed);
+  EXPECT_EQ(r.Canvas().GetPixel(-1, 0), -1);
+}
+
+TEST_F(CanvasTest, XorPenTwiceRestoresAndNotXorInverts) {
+  TBitmap b(4, 1);
+  b.Canvas().Brush().Color = RGBColor(0x12, 0x34, 0x56);
+  b.Canvas().FillRect(Rect(0, 0, 4, 1));
+  TPen& pen = b.Canvas().Pen();
+  pen.Color = RGBColor(0xFF, 0x00, 0x0F);
+  pen.Mode = pmXor;
+  for (int i = 0; i < 2; ++i) {
+    b.Canvas().MoveTo(0, 0);
+    b.Canvas().LineTo(2, 0);
+    if (i == 0) EXPECT_EQ(b.Canvas().GetPixel(0, 0), RGBColor(0xED, 0x34, 0x59));
+  }
+  EXPECT_EQ(b.Canvas().GetPixel(1, 0), RGBColor(0x12, 0x34, 0x56));
+  pen.Mode = pmNotXor;
+  pen.Color = clBlack;
+  b.Canvas().MoveTo(2, 0);
+  b.Canvas().LineTo(4, 0);
+  EXPECT_EQ(b.Canvas().GetPixel(3, 0), RGBColor(0xED, 0xCB, 0xA9));
+}
+
+TEST_F(CanvasTest, Frame3DDrawsRingsAndShrinksTheRectangle) {
+  TBitmap b(5, 5);
+  TRect r = Rect(0, 0, 5, 5);
+  Frame3D(b.Canvas(), r, clWhite, clGray, 1);
+  EXPECT_EQ(r, Rect(1, 1, 4, 4));
+  // Top and left in the first colour; bottom and right, both outer corners included, in the
+  // second.
+  EXPECT_EQ(Picture(b, clGray),
+            "....#\n"
+            "....#\n"
+            "....#\n"
+            "....#\n"
+            "#####\n");
+  b.Canvas().Brush().Color = clBlack;
+  b.Canvas().FillRect(Rect(0, 0, 5, 5));
+  r = Rect(0, 0, 5, 5);
+  Frame3D(b.Canvas(), r, clRed, clRed, 2);
+  EXPECT_EQ(r, Rect(2, 2, 3, 3));
+  EXPECT_EQ(Picture(b, clRed),
+            "#####\n"
+            "#####\n"
+            "##.##\n"
+            "#####\n"
+            "#####\n");
+}
+
+TEST_F(CanvasTest, CopyModesCombinePixelsExactly) {
+  TBitmap dst(2, 1), src(2, 1);
+  dst.Canvas().SetPixel(0, 0, RGBColor(0xF0, 0x0F, 0xAA));
+  dst.Canvas().SetPixel(1, 0, RGBColor(0xF0, 0x0F, 0xAA));
+  src.Canvas().SetPixel(0, 0, RGBColor(0xFF, 0xFF, 0x00));
+  src.Canvas().SetPixel(1, 0, RGBColor(0x0F, 0xF0, 0x55));
+  struct Case {
+    uint32_t mode;
+    TColor px0;
+  } cases[] = {
+      {cmSrcCopy, RGBColor(0xFF, 0xFF, 0x00)},    {cmSrcInvert, RGBColor(0x0F, 0xF0, 0xAA)},
+      {cmSrcAnd, RGBColor(0xF0, 0x0F, 0x00)},     {cmSrcPaint, RGBColor(0xFF, 0xFF, 0xAA)},
+      {cmNotSrcCopy, RGBColor(0x00, 0x00, 0xFF)}, {cmDstInvert, RGBColor(0x0F, 0xF0, 0x55)},
+  };
+  for (const auto& c : cases) {
+    TBitmap d;
+    d.Assign(&dst);
+    d.Canvas().SetCopyMode(c.mode);
+    d.Canvas().Draw(0, 0, src);
+    EXPECT_EQ(d.Canvas().GetPixel(0, 0), c.px0) << std::hex << c.mode;
+  }
+  // Stretching doubles pixels.
+  TBitmap wide(4, 1);
+  wide.Canvas().StretchDraw(Rect(0, 0, 4, 1), src);
+  EXPECT_EQ(wide.Canvas().GetPixel(1, 0), RGBColor(0xFF, 0xFF, 0x00));
+  EXPECT_EQ(wide.Canvas().GetPixel(2, 0), RGBColor(0x0F, 0xF0, 0x55));
+}
+
+TEST_F(CanvasTest, BrushStylesAndClipping) {
+  TBitmap b(8, 2);
+  TCanvas& c = b.Canvas();
+  c.Brush().Style = bsPattern;
+  c.Brush().Color = clBlack;
+  c.Brush().Pattern[0] = 0xAA;
+  c.Brush().Pattern[1] = 0x55;
+  c.FillRect(Rect(0, 0, 8, 2));
+  EXPECT_EQ(Picture(b, clBlack), "#.#.#.#.\n.#.#.#.#\n");
+  c.Brush().Style = bsClear;
+  c.FillRect(Rect(0, 0, 8, 2));  // a clear brush fills nothing
+  EXPECT_EQ(Picture(b, clBlack), "#.#.#.#.\n.#.#.#.#\n");
+  c.Brush().Style = bsSolid;
+  c.Brush().Color = clRed;
+  c.SetClipRect(Rect(2, 0, 4, 1));
+  c.FillRect(Rect(0, 0, 8, 2));
+  EXPECT_EQ(Picture(b, clRed), "..##....\n........\n");
+}
+
+TEST_F(CanvasTest, TextMeasuresAndCalcRectDrawsNothing) {
+  TBitmap b(200, 40);
+  TCanvas& c = b.Canvas();
+  c.Font().SetName("Arial");
+  c.Font().SetHeight(-12);
+  int w1 = c.TextWidth("W");
+  int w3 = c.TextWidth("WWW");
+  EXPECT_GT(w1, 0);
+  EXPECT_EQ(w3, 3 * w1);
+  EXPECT_GE(c.TextHeight("W"), 12);
+  TRect r = Rect(0, 0, 0, 0);
+  c.DrawText("WWW", r, DT_CALCRECT | DT_SINGLELINE);
+  EXPECT_EQ(r.Width(), w3);
+  EXPECT_EQ(r.Height(), c.TextHeight("W"));
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 200; ++x) ASSERT_EQ(c.GetPixel(x, y), clWhite);
+  // Japanese text reaches the screen through the substituted face.
+  c.Font().SetName("ＭＳ Ｐゴシック");
+  c.Font().SetColor(clBlack);
+  c.Brush().Style = bsClear;
+  c.TextOut(0, 0, "読み込み中");
+  int ink = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 200; ++x) ink += c.GetPixel(x, y) == clBlack;
+  EXPECT_GT(ink, 50);
+}
+
+TEST_F(CanvasTest, SystemColoursResolveThroughTheFixedTable) {
+  EXPECT_EQ(ColorToRGB(clBtnFace), 0xC0C0C0u);
+  EXPECT_EQ(ColorToRGB(clBtnShadow), 0x808080u);
+  EXPECT_EQ(ColorToRGB(clBtnHighlight), 0xFFFFFFu);
+  EXPECT_EQ(ColorToRGB(clWindowFrame), 0u);
+  EXPECT_EQ(ColorToRGB(clRed), 0x0000FFu);
+  EXPECT_EQ(ColorToPixel(clRed), 0xFFFF0000u);
+}
+
+}  // namespace
+}  // namespace vant

@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "ui_control.h"
+#include "ui_fixture.h"
+#include "ui_form.h"
+#include "ui_stdctrls.h"
+#include "ui_testing.h"
+
+namespace vant {
+TCursor CurrentDragCursor();
+namespace {
+
+using ControlTest = UiTest;
+
+struct Placed {
+  TAlign align;
+  TRect bounds;  // as set before aligning
+  TRect expect;
+};
+
+TEST_F(ControlTest, AlignPlacesChildrenByKindThenPosition) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 200, 100);
+  const Placed cases[] = {
+      {alTop, Bounds(0, 50, 10, 10), Bounds(0, 15, 200, 10)},    // second top: lower Top
+      {alTop, Bounds(0, 5, 10, 15), Bounds(0, 0, 200, 15)},      // first top
+      {alBottom, Bounds(0, 0, 10, 20), Bounds(0, 80, 200, 20)},  // bottom-most first
+      {alLeft, Bounds(30, 0, 40, 10), Bounds(30, 25, 40, 55)},   // second left
+      {alLeft, Bounds(0, 0, 30, 10), Bounds(0, 25, 30, 55)},     // first left
+      {alRight, Bounds(0, 0, 25, 10), Bounds(175, 25, 25, 55)},
+      {alClient, Bounds(0, 0, 1, 1), Bounds(70, 25, 105, 55)},
+      {alNone, Bounds(3, 4, 5, 6), Bounds(3, 4, 5, 6)},
+  };
+  std::vector<TPanel*> panels;
+  // As a builder does: positions first, one alignment pass at the end.
+  form.DisableAlign();
+  for (const auto& c : cases) {
+    auto* p = new TPanel(&form);
+    p->SetBounds(c.bounds.Left, c.bounds.Top, c.bounds.Width(), c.bounds.Height());
+    p->SetAlign(c.align);
+    p->SetParent(&form);
+    panels.push_back(p);
+  }
+  form.EnableAlign();
+  for (size_t i = 0; i < panels.size(); ++i)
+    EXPECT_EQ(panels[i]->BoundsRect(), cases[i].expect) << "case " << i;
+
+  // A hidden child gives its room back; resizing the parent realigns.
+  panels[2]->SetVisible(false);
+  EXPECT_EQ(panels[6]->BoundsRect(), Bounds(70, 25, 105, 75));
+  form.SetBounds(0, 0, 300, 100);
+  EXPECT_EQ(panels[5]->BoundsRect(), Bounds(275, 25, 25, 75));
+}
+
+TEST_F(ControlTest, HidingAParentHidesItsChildrenAndOwnerIsNotParent) {
+  auto* form = new TForm(nullptr);
+  auto* page = new TPanel(form);
+  page->SetParent(form);
+  // Owned by nobody, parented to the page: freeing the form must not free it.
+  auto* orphan = new TLabel(nullptr);
+  orphan->SetParent(page);
+  form->Show();
+  EXPECT_TRUE(orphan->Showing());
+  page->Hide();
+  EXPECT_FALSE(orphan->Showing());
+  EXPECT_TRUE(orphan->GetVisible());
+  page->Show();
+  EXPECT_TRUE(orphan->Showing());
+  delete form;
+  EXPECT_EQ(orphan->GetParent(), nullptr);
+  EXPECT_FALSE(orphan->Showing());
+  delete orphan;
+}
+
+TEST_F(ControlTest, ClickNeedsPressAndReleaseInsideAndSkipsDisabledControls) {
+  TForm form(nullptr);
+  auto* p = new TPanel(&form);
+  p->SetParent(&form);
+  p->SetBounds(10, 10, 50, 20);
+  int clicks = 0;
+  std::vector<std::string> order;
+  p->OnClick = [&](TObject*) { ++clicks, order.push_back("click"); };
+  p->OnMouseDown = [&](TObject*, TMouseButton b, TShiftState s, int x, int y) {
+    EXPECT_EQ(b, mbLeft);
+    EXPECT_TRUE(s.count(ssLeft));
+    EXPECT_EQ(x, 5);
+    EXPECT_EQ(y, 6);
+    order.push_back("down");
+  };
+  p->OnMouseUp = [&](TObject*, TMouseButton, TShiftState, int, int) { order.push_back("up"); };
+  form.Show();
+  testing::Click(*p, 5, 6);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(order, (std::vector<std::string>{"down", "click", "up"}));
+  testing::MouseDown(*p, 5, 6);
+  testing::MouseUp(*p, 70, 6);  // released outside
+  EXPECT_EQ(clicks, 1);
+  p->SetEnabled(false);
+  testing::Click(*p, 5, 6);
+  EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(ControlTest, ExceptionInAHandlerReachesTheApplicationHandler) {
+  TForm form(nullptr);
+  auto* b = new TButton(&form);
+  b->SetParent(&form);
+  b->OnClick = [](TObject*) { throw std::runtime_error("boom in click"); };
+  form.Show();
+  testing::Click(*b, 5, 5);
+  ASSERT_EQ(exceptions_.size(), 1u);
+  EXPECT_EQ(exceptions_[0], "boom in click");
+
+  // Without OnException the text goes to a message box.
+  Application->OnException = nullptr;
+  auto* p = new TPanel(&form);
+  p->SetParent(&form);
+  p->SetBounds(0, 40, 20, 20);
+  p->OnMouseDown = [](TObject*, TMouseButton, TShiftState, int, int) {
+    throw Exception("Unable to open");
+  };
+  testing::MouseDown(*p, 1, 1);
+  testing::MouseUp(*p, 1, 1);
+  ASSERT_EQ(dialogs_.answerer.Asked().size(), 1u);
+  EXPECT_EQ(dialogs_.answerer.Asked()[0].text, "Unable to open.");
+  EXPECT_EQ(dialogs_.answerer.Asked()[0].flags & 0xF0, unsigned(MB_ICONSTOP));
+}
+
+TEST_F(ControlTest, DragStartsAfterTwoPixelsAndDropsOnAnAcceptingTarget) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 200, 100);
+  auto* src = new TPanel(&form);
+  src->SetParent(&form);
+  src->SetBounds(0, 0, 50, 50);
+  src->SetDragMode(dmAutomatic);
+  auto* dst = new TPanel(&form);
+  dst->SetParent(&form);
+  dst->SetBounds(100, 0, 50, 50);
+  int started = 0, dropped = 0, moves = 0;
+  TObject* end_target = reinterpret_cast<TObject*>(1);
+  src->OnStartDrag = [&](TObject*) { ++started; };
+  src->OnEndDrag = [&](TObject*, TObject* t, int, int) { end_target = t; };
+  src->OnMouseMove = [&](TObject*, TShiftState, int, int) { ++moves; };
+  dst->OnDragOver = [&](TObject*, TObject* source, int, int, TDragState, bool& accept) {
+    accept = source == src;
+  };
+  TPoint drop_at{-1, -1};
+  dst->OnDragDrop = [&](TObject*, TObject*, int x, int y) { ++dropped, drop_at = {x, y}; };
+  form.Show();
+
+  testing::MouseDown(*src, 10, 10);
+  testing::MouseMove(*src, 11, 11, true);
+  EXPECT_EQ(started, 0);
+  EXPECT_FALSE(src->Dragging());
+  testing::MouseMove(*src, 12, 10, true);
+  EXPECT_EQ(started, 1);
+  EXPECT_TRUE(src->Dragging());
+  EXPECT_EQ(CurrentDragCursor(), crNoDrop);  // still over the source, which does not accept
+  testing::MouseMove(*src, 120, 20, true);   // over the target
+  EXPECT_EQ(CurrentDragCursor(), crDrag);
+  testing::MouseUp(*src, 120, 20);
+  EXPECT_EQ(dropped, 1);
+  EXPECT_EQ(drop_at, (TPoint{20, 20}));
+  EXPECT_EQ(end_target, dst);
+  EXPECT_EQ(CurrentDragCursor(), crDefault);
+  EXPECT_EQ(moves, 0);
+
+  // A press and release without moving ends the drag with no target and no drop.
+  testing::MouseDown(*src, 10, 10);
+  testing::MouseUp(*src, 10, 10);
+  EXPECT_EQ(end_target, nullptr);
+  EXPECT_EQ(dropped, 1);
+}
+
+TEST_F(ControlTest, WindowlessControlPaintsOverItsParentsPixels) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 60, 40);
+  form.SetColor(clRed);
+  auto* transparent = new TLabel(&form);
+  transparent->SetAutoSize(false);
+  transparent->SetTransparent(true);
+  transparent->SetBounds(0, 0, 30, 40);
+  transparent->SetParent(&form);
+  auto* opaque = new TLabel(&form);
+  opaque->SetAutoSize(false);
+  opaque->SetParentColor(false);
+  opaque->SetColor(clBlue);
+  opaque->SetBounds(30, 0, 30, 40);
+  opaque->SetParent(&form);
+  form.Show();
+  EXPECT_EQ(testing::RenderedPixel(form, 5, 30), clRed);
+  EXPECT_EQ(testing::RenderedPixel(form, 45, 30), clBlue);
+  testing::SaveScreenshot(form, "platform_ui_labels");
+}
+
+TEST_F(ControlTest, FontAndColorFollowTheParentUntilSetOwn) {
+  TForm form(nullptr);
+  auto* p = new TPanel(&form);
+  p->SetParent(&form);
+  auto* l = new TLabel(&form);
+  l->SetParent(p);
+  form.Font().SetName("Arial");
+  EXPECT_EQ(p->Font().GetName(), "Arial");
+  EXPECT_EQ(l->Font().GetName(), "Arial");
+  l->Font().SetHeight(-20);
+  EXPECT_FALSE(l->GetParentFont());
+  form.Font().SetName("Times New Roman");
+  EXPECT_EQ(l->Font().GetName(), "Arial");
+  p->SetColor(clYellow);
+  EXPECT_EQ(l->GetColor(), clYellow);  // labels take the parent's colour
+}
+
+}  // namespace
+}  // namespace vant

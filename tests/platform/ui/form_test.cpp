@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "dispatch.h"
+#include "ui_dialogs.h"
+#include "ui_fixture.h"
+#include "ui_form.h"
+#include "ui_stdctrls.h"
+#include "ui_testing.h"
+
+namespace vant {
+namespace {
+
+using FormTest = UiTest;
+
+TEST_F(FormTest, ShowModalEndsWithTheButtonsModalResult) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 200, 80);
+  form.SetCaption("Confirm");
+  auto* ok = new TButton(&form);
+  ok->SetParent(&form);
+  ok->SetCaption("OK");
+  ok->SetModalResult(mrOk);
+  std::vector<std::string> events;
+  form.OnShow = [&](TObject*) { events.push_back("show"); };
+  form.OnClose = [&](TObject*, TCloseAction&) { events.push_back("close"); };
+  GetDispatcher().Post([&] {
+    testing::SaveScreenshot(form, "platform_ui_modal");
+    testing::Click(*ok, 5, 5);
+  });
+  EXPECT_EQ(form.ShowModal(), mrOk);
+  EXPECT_FALSE(form.GetVisible());
+  EXPECT_EQ(events, (std::vector<std::string>{"show", "close"}));
+}
+
+TEST_F(FormTest, CloseQueryCanKeepAFormOpenAndCloseHidesByDefault) {
+  TForm form(nullptr);
+  bool allow = false;
+  form.OnCloseQuery = [&](TObject*, bool& can) { can = allow; };
+  form.Show();
+  form.Close();
+  EXPECT_TRUE(form.GetVisible());
+  allow = true;
+  form.Close();
+  EXPECT_FALSE(form.GetVisible());
+}
+
+TEST_F(FormTest, CentredFixedFormKeepsItsClientSize) {
+  TForm form(nullptr);
+  form.SetBorderStyle(bsNone);
+  form.SetFormStyle(fsStayOnTop);
+  form.SetPosition(poScreenCenter);
+  form.SetBounds(0, 0, 301, 45);
+  form.Show();
+  EXPECT_EQ(form.GetWidth(), 301);
+  EXPECT_EQ(form.ClientHeight(), 45);
+  EXPECT_EQ(form.GetLeft(), (Screen->Width() - 301) / 2);
+  EXPECT_EQ(form.GetTop(), (Screen->Height() - 45) / 2);
+}
+
+TEST_F(FormTest, EditLimitsTypedTextInCp932Bytes) {
+  TForm form(nullptr);
+  auto* e = new TEdit(&form);
+  e->SetParent(&form);
+  e->SetMaxLength(5);
+  int changes = 0;
+  e->OnChange = [&](TObject*) { ++changes; };
+  form.Show();
+  e->SetFocus();
+  testing::Type(*e, "aあいう");  // 1 + 2 + 2 + 2 bytes: the last character does not fit
+  EXPECT_EQ(e->GetText(), "aあい");
+  EXPECT_GT(changes, 0);
+  // Text set by the program is not cut.
+  e->SetText("abcdefgh");
+  EXPECT_EQ(e->GetText(), "abcdefgh");
+
+  auto* m = new TMemo(&form);
+  m->SetParent(&form);
+  m->SetMaxLength(4);
+  m->SetFocus();
+  testing::Type(*m, "ab漢字");
+  EXPECT_EQ(m->GetText(), "ab漢");
+  EXPECT_EQ(m->Lines().Count(), 1);
+}
+
+TEST_F(FormTest, ListAndComboReportTheUsersChoiceOnly) {
+  TForm form(nullptr);
+  auto* c = new TComboBox(&form);
+  c->SetParent(&form);
+  c->SetStyle(csDropDownList);
+  c->Items().Add("961FAS/RC40");
+  c->Items().Add("681");
+  int changes = 0;
+  c->OnChange = [&](TObject*) { ++changes; };
+  c->SetItemIndex(1);
+  EXPECT_EQ(c->GetItemIndex(), 1);
+  EXPECT_EQ(c->GetText(), "681");
+  EXPECT_EQ(changes, 0);
+  c->SetItemIndex(7);
+  EXPECT_EQ(c->GetItemIndex(), -1);
+
+  auto* l = new TListBox(&form);
+  l->SetParent(&form);
+  l->Items().SetText("one\ntwo\nthree");
+  EXPECT_EQ(l->Items().Count(), 3);
+  l->SetItemIndex(2);
+  EXPECT_EQ(l->GetItemIndex(), 2);
+}
+
+TEST(Dialogs, FiltersParseAndMatchWithoutRegardToCase) {
+  auto f = ParseFilter("WAV files (*.wav)|*.wav|CSV|*.csv;*.txt|All|*.*");
+  ASSERT_EQ(f.size(), 3u);
+  EXPECT_EQ(f[0].first, "WAV files (*.wav)");
+  EXPECT_EQ(f[1].second, (std::vector<std::string>{"*.csv", "*.txt"}));
+  struct Case {
+    const char* name;
+    int filter;
+    bool match;
+  } cases[] = {{"X.WAV", 0, true}, {"x.wav", 0, true},      {"x.wave", 0, false}, {"wav", 0, false},
+               {"a.TxT", 1, true}, {"a.csv.bak", 1, false}, {"noext", 2, true},   {"a.b", 2, true}};
+  for (const auto& c : cases)
+    EXPECT_EQ(MatchesFilter(c.name, f[c.filter].second), c.match) << c.name;
+}
+
+TEST_F(FormTest, SaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
+  auto dir = std::filesystem::temp_directory_path() / ("vant_ui_dlg_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream((dir / "taken.wav").string()) << "x";
+  TSaveDialog d(nullptr);
+  d.Filter = "WAV files (*.wav)|*.wav";
+  d.DefaultExt = "wav";
+  d.Options |= ofOverwritePrompt;
+  auto& a = dialogs_.answerer;
+  a.AnswerFile((dir / "taken").string());  // becomes taken.wav, which exists
+  a.AnswerMessage(IDNO);                   // do not replace: the dialog comes back
+  a.AnswerFile((dir / "fresh").string());
+  ASSERT_TRUE(d.Execute());
+  EXPECT_EQ(d.FileName, (dir / "fresh.wav").string());
+  ASSERT_EQ(a.Asked().size(), 3u);
+  EXPECT_EQ(a.Asked()[1].kind, ScriptedAnswerer::Question::kMessage);
+  EXPECT_NE(a.Asked()[1].text.find("taken.wav already exists"), std::string::npos);
+  EXPECT_EQ(a.Asked()[2].file.file_name, (dir / "taken.wav").string());
+  // Cancelling leaves FileName alone.
+  EXPECT_FALSE(d.Execute());
+  EXPECT_EQ(d.FileName, (dir / "fresh.wav").string());
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace vant
