@@ -312,21 +312,6 @@ std::optional<Layout> LayoutOf(TDIBView dib) {
   return l;
 }
 
-int Nearest(const TLogPalette& palette, size_t count, uint8_t r, uint8_t g, uint8_t b) {
-  int best = 0;
-  int64_t bestDistance = std::numeric_limits<int64_t>::max();
-  for (size_t i = 0; i < count; ++i) {
-    const auto& e = palette.entries[i];
-    const int64_t dr = int{e.peRed} - r, dg = int{e.peGreen} - g, db = int{e.peBlue} - b;
-    const int64_t d = dr * dr + dg * dg + db * db;
-    if (d < bestDistance) {
-      bestDistance = d;
-      best = static_cast<int>(i);
-    }
-  }
-  return best;
-}
-
 // Runs of RLE8 data translated in place; every count is checked against the data.
 void TranslateRle8(uint8_t* p, int64_t n, const uint8_t (&map)[256]) {
   int64_t i = 0;
@@ -390,7 +375,7 @@ bool DIB_MapToPalette(TDIB& dib, const TLogPalette& palette) {
   uint8_t map[256] = {};
   for (int64_t i = 0; i < oldEntries && i < 256; ++i) {
     const uint8_t* q = dib.data() + l->colors + 4 * i;
-    map[i] = static_cast<uint8_t>(Nearest(palette, count, q[2], q[1], q[0]));
+    map[i] = static_cast<uint8_t>(PaletteNearestIndex(palette, count, q[2], q[1], q[0]));
   }
   TDIB out(dib.begin(), dib.begin() + l->colors);
   for (size_t i = 0; i < count; ++i) {
@@ -442,6 +427,21 @@ std::optional<TLogPalette> DIB_MakePalette(TDIBView dib) {
     return p;
   }
   return std::nullopt;
+}
+
+int PaletteNearestIndex(const TLogPalette& palette, size_t count, uint8_t r, uint8_t g, uint8_t b) {
+  int best = 0;
+  int64_t bestDistance = std::numeric_limits<int64_t>::max();
+  for (size_t i = 0; i < count; ++i) {
+    const auto& e = palette.entries[i];
+    const int64_t dr = int{e.peRed} - r, dg = int{e.peGreen} - g, db = int{e.peBlue} - b;
+    const int64_t d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = static_cast<int>(i);
+    }
+  }
+  return best;
 }
 
 void DIB_Info(TDIBView) {}
