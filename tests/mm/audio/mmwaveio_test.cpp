@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 #include "mmpcmsup.h"
 #include "mmresources.h"
@@ -360,6 +361,35 @@ TEST(WaveConversionsEx, ByteRateOverrideAndBlocks) {
   const int64_t threeHours = int64_t(22050) * 3600 * 3;
   EXPECT_EQ(wioSamplesToTimeEx(cb.get(), threeHours), int64_t(3600) * 3 * 1000);
   EXPECT_EQ(wioBytesToSamplesEx(nullptr, 5), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WaveFile, FilesBeyondFourGigabytesSeekAndRead) {
+  // A sparse file: a piped header, then samples 1..4 at sample 2,400,000,000 (4.8 GB in).
+  const int64_t sample = 2400000000LL;
+  const std::string name =
+      Put(Riff({Chunk("fmt ", kMono16), Chunk("data", {}, 0xFFFFFFFF)}, 0xFFFFFFFF));
+  {
+    std::fstream f(name, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(44 + 2 * sample);
+    const char marks[8] = {1, 0, 2, 0, 3, 0, 4, 0};
+    f.write(marks, 8);
+  }
+  PWAVEIOCB cb;
+  ASSERT_EQ(wioReadFileInfo(cb, name, kWaveForm, kWioFile), kWioOk);
+  EXPECT_EQ(cb->dwDataBytes, 2 * sample + 8);
+  EXPECT_EQ(cb->dwDataSamples, sample + 4);
+  ASSERT_EQ(wioWaveOpen(cb.get()), kWioOk);
+  ASSERT_EQ(wioWaveSetPosition(cb.get(), sample + 1), kWioOk);
+  EXPECT_EQ(cb->dwBytesLeft, 6);
+  Bytes buf(8);
+  ASSERT_EQ(wioWaveReadData(cb.get(), buf.data(), 8), 6);
+  EXPECT_EQ(SampleAt(buf, 2, 0), 2);
+  EXPECT_EQ(SampleAt(buf, 2, 2), 4);
+  EXPECT_EQ(cb->dwPosition, sample + 4);
 }
 
 }  // namespace
