@@ -96,6 +96,7 @@ TColor PixelToColor(uint32_t p) { return RGBColor((p >> 16) & 255, (p >> 8) & 25
 // ---- application, fonts ----
 
 void InstallFontSubstitutes() {
+  if (!QCoreApplication::instance()) return;  // EnsureGuiApplication installs them
   static std::once_flag once;
   std::call_once(once, [] {
     const char* gothic[] = {"ＭＳ ゴシック", "MS Gothic", "ＭＳ 明朝", "MS Mincho"};
@@ -177,7 +178,7 @@ void TBrush::Assign(const TPersistent* source) {
 }
 
 QFont ToQFont(const TFont& f) {
-  InstallFontSubstitutes();
+  EnsureGuiApplication();
   QFont q(QString::fromStdString(f.GetName()));
   int h = std::abs(f.GetHeight());
   // A positive height is the cell height; the character height is about 80 % of it.

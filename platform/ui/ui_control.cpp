@@ -140,6 +140,9 @@ TCursor CurrentDragCursor() { return g_drag_cursor; }
 // ---- TControl ----
 
 TControl::TControl(TComponent* owner) : TComponent(owner) {
+  // Host widgets need the toolkit and posts from workers need its dispatcher: a control made
+  // before Application->Initialize (a test, a library) brings both up.
+  Application->Initialize();
   font_.OnChange = [this](TFont*) {
     if (!font_updating_) parent_font_ = false;
     FontChanged();
