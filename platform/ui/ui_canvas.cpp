@@ -116,7 +116,10 @@ void EnsureGuiApplication() {
     static int argc = 1;
     static char name[] = "vant";
     static char* argv[] = {name, nullptr};
+    // Layouts are in pixels at 96 dpi: no scaling by the desktop, whatever it asks for.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    qputenv("QT_SCALE_FACTOR", "1");
+    qunsetenv("QT_SCREEN_SCALE_FACTORS");
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
         Qt::HighDpiScaleFactorRoundingPolicy::Floor);
     new QApplication(argc, argv);  // lives for the process, like the application object

@@ -180,11 +180,18 @@ void TControl::SetHost(QWidget* host) {
   }
   host_->setEnabled(enabled_);
   host_->setFont(ToQFont(font_));
+  SetControlStyle(control_style_);
 }
 
 TControl* TControl::FromHost(const QWidget* w) {
   if (!w) return nullptr;
   return static_cast<TControl*>(w->property(kControlProperty).value<void*>());
+}
+
+void TControl::SetControlStyle(unsigned s) {
+  control_style_ = s;
+  if (host_ && dynamic_cast<HostWidget<QWidget>*>(host_))
+    host_->setAttribute(Qt::WA_OpaquePaintEvent, (s & csOpaque) != 0);
 }
 
 void TControl::SetParent(TWinControl* parent) {

@@ -334,7 +334,7 @@ TEST_F(LabelTest, AsButtonLooksPressedWhileHeldInside) {
 
 TEST_F(LabelTest, ScreenshotOfAWindowBuiltFromTheControls) {
   TForm form(nullptr);
-  form.SetBounds(0, 0, 320, 120);
+  form.SetBounds(0, 0, 380, 120);
   auto* frame = new TMMPanel(&form);
   frame->SetParent(&form);
   frame->SetAlign(alClient);
@@ -353,6 +353,13 @@ TEST_F(LabelTest, ScreenshotOfAWindowBuiltFromTheControls) {
   flying->Bevel().SetBevelOuter(bvNone);
   flying->SetEffectStyle(lsFlying);
   flying->SetCaption("SUB");
+  auto* turned = new TMMLabel(&form);
+  turned->SetParent(frame);
+  turned->SetBounds(315, 8, 50, 100);
+  turned->Bevel().SetBevelOuter(bvNone);
+  turned->Font().SetSize(14);
+  turned->SetAngle(90);
+  turned->SetCaption("90°");
   auto* gauge = new TMMGauge(&form);
   gauge->SetParent(frame);
   gauge->SetBounds(12, 60, 290, 25);
