@@ -23,3 +23,8 @@ std::filesystem::path SaveScreenshot(TControl& c, const std::string& name);
 TColor RenderedPixel(TControl& c, int x, int y);
 
 }  // namespace vant::uitest
+
+// The helpers were first published under vant::testing; both names reach them.
+namespace vant::testing {
+using namespace vant::uitest;
+}  // namespace vant::testing
