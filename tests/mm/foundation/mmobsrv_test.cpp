@@ -21,13 +21,18 @@ struct Named : TMMObserver {
   TObject* last_data = nullptr;
 };
 
-TEST(Observers, NotifiedNewestFirstSkippingLockedOnes) {
+// An observable with observers a, b and c added in that order.
+class ThreeObservers : public ::testing::Test {
+ protected:
+  ThreeObservers() {
+    for (Named* o : {&a, &b, &c}) subject.AddObserver(o);
+  }
   std::string log;
   TMMObservable subject;
-  Named a("a", log), b("b", log), c("c", log);
-  subject.AddObserver(&a);
-  subject.AddObserver(&b);
-  subject.AddObserver(&c);
+  Named a{"a", log}, b{"b", log}, c{"c", log};
+};
+
+TEST_F(ThreeObservers, NotifiedNewestFirstSkippingLockedOnes) {
   TObject data;
   subject.NotifyObservers(&data);
   EXPECT_EQ(log, "cba");
@@ -83,13 +88,7 @@ TEST(Observers, EitherSideMayGoFirst) {
   EXPECT_EQ(kept.GetObservable(), nullptr);
 }
 
-TEST(Observers, AnObserverMayLeaveWhileBeingNotified) {
-  std::string log;
-  TMMObservable subject;
-  Named a("a", log), b("b", log), c("c", log);
-  subject.AddObserver(&a);
-  subject.AddObserver(&b);
-  subject.AddObserver(&c);
+TEST_F(ThreeObservers, AnObserverMayLeaveWhileBeingNotified) {
   c.OnNotify = [&](TObject*, TObject*) {
     log += "c";
     subject.RemoveObserver(&c);
