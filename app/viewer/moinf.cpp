@@ -66,7 +66,7 @@ TMOInfo::TMOInfo(TComponent* owner, int tag) : TCustomControl(owner) {
   BTLabel->SetTransparent(true);
   BTLabel->SetAlignment(taRightJustify);
   BTLabel->SetBounds(1, 14, 17, 12);
-  BTLabel->Font().SetColor(static_cast<TColor>(0x00FFFFFF));
+  BTLabel->Font().SetColor(static_cast<TColor>(0x00402B1C));
 
   BTFieldBase = new g32::TImage32(this);
   BTFieldBase->SetName("BTFieldBase");
