@@ -290,17 +290,17 @@ void Saver::PlanFile() {
   const int cmcd = IndexOf(table, bwf::kCmcd, bwf::kCmcdUpper);
   const int data = IndexOf(table, bwf::kData, bwf::kDataUpper);
   const int cue = IndexOf(table, bwf::kCue, bwf::kCueUpper);
+  // No samples in the directory: the model was not scanned, or its source is no wave. Saving
+  // would replace the target with a file without them.
+  if (data < 0) throw Stop{kMsgSaveReadError};
 
   // The copy end: the `cue ` chunk's header, or the end of the samples; never before the end of
   // the samples, so a `cue ` chunk ahead of the data cannot cut them off. Without `cue ` and
   // without `bext` the whole source is copied.
-  uint64_t end = UINT64_MAX;
-  if (data >= 0) {
-    const uint64_t data_end = EvenUp(table[data].dataOffset + table[data].size);
-    end = data_end;
-    if (cue >= 0 && table[cue].dataOffset - 8 >= data_end) end = table[cue].dataOffset - 8;
-    if (cue < 0 && bext < 0) end = UINT64_MAX;
-  }
+  const uint64_t data_end = EvenUp(table[data].dataOffset + table[data].size);
+  uint64_t end = data_end;
+  if (cue >= 0 && table[cue].dataOffset - 8 >= data_end) end = table[cue].dataOffset - 8;
+  if (cue < 0 && bext < 0) end = UINT64_MAX;
   auto in_range = [&](int i) { return i >= 0 && table[i].dataOffset - 8 < end; };
 
   const uint8_t header[12] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
@@ -530,7 +530,7 @@ void Saver::CheckTemp() {
   ok = ok && at == temp_size_;
   if (lower_data_size >= 0) data_size = lower_data_size;
   const int source_data = IndexOf(chunk_.ChunkTable, bwf::kData, bwf::kDataUpper);
-  if (source_data >= 0) ok = ok && data_size == chunk_.ChunkTable[source_data].size;
+  ok = ok && data_size == chunk_.ChunkTable[source_data].size;
   if (!ok) throw Stop{kMsgSaveBadTemp};
 }
 

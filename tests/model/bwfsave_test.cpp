@@ -399,6 +399,8 @@ TEST(BwfSave, RefusedBeforeAnythingIsWritten) {
          st::WriteBytes(s.source, vb::Build({vb::Fmt(), vb::Data(8)}));
        },
        "E:読み出しエラーが発生しました。"},
+      {"the model was never scanned", [](Scene& s) { s.model->ClearChunkTable(); },
+       "E:読み出しエラーが発生しました。"},
       {"the target is read-only", [](Scene& s) { chmod(s.target.c_str(), 0444); },
        std::string("W:") + kMsgSaveReadOnly},
       {"the result would pass the form-size limit",
