@@ -67,6 +67,7 @@ TEST(BwfSaveInterop, EveryFixtureRoundTrips) {
     fs::create_directories(dir.path() / "tmp");
     st::WriteBytes(source, src.bytes);
     NotifyRecorder notes;
+    st::NoticeRecorder notices;
     auto model = st::OpenModel(source, dir.path() / "tmp");
     ASSERT_EQ(model->CheckFormat(), 0);
     notes.lines.clear();
@@ -84,6 +85,7 @@ TEST(BwfSaveInterop, EveryFixtureRoundTrips) {
       SetDeleteList(*model, DeleteAttachment(*model, deleted_name));
     }
     ASSERT_EQ(SaveToFile(*model, target, source), 0) << testing::PrintToString(notes.lines);
+    EXPECT_EQ(notices.editions.size(), 1u);
 
     // Our reader sees every edit.
     TBWFChunck back(target, TBWFChunck::kKeepOpen);

@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
   if (argc != 4) return 2;
   auto model = st::OpenModel(argv[1], argv[3]);
   st::EditEverything(*model);
+  SetBWFViewerNotice([](const TBWFChunck&, int, const std::optional<vant::ipc::WindowRef>&) {});
   GatedLayer layer;
   SetBWFFileLayer(&layer);
   const int r = SaveToFile(*model, argv[2], argv[1]);
