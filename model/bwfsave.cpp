@@ -312,7 +312,10 @@ void Saver::PlanFile() {
   if (!in_range(bext)) PlanAnew(bext, bwf::kBext, bext_image, bwf::kBextSize);
 
   // The copied range, chunk by chunk, each with its pad byte; old cue points, play lists and
-  // associated-data lists are left out, since new ones follow.
+  // associated-data lists are left out, since new ones follow. Its progress runs from 20 to 50,
+  // or, when the source brings a `bext`, from 50 to 70.
+  const std::vector<uint8_t> none;
+  plan_.Bytes(none, 20);
   const size_t copy_start = plan_.pieces.size();
   for (size_t i = 0; i < table.size(); ++i) {
     const TChunkEntry& e = table[i];
@@ -336,10 +339,10 @@ void Saver::PlanFile() {
   }
   if (bext >= 0) band_from_ = 50, band_width_ = 20;
   if (copy_start < plan_.pieces.size()) plan_.pieces[copy_start].stage = band_from_;
+  plan_.Bytes(none, band_from_ + band_width_);
 
   // `cmcd` after the copy when the copy brings none, keeping what a larger source chunk held
   // beyond the image.
-  std::vector<uint8_t> none;
   plan_.Bytes(none, 70);
   if (!in_range(cmcd)) PlanAnew(cmcd, bwf::kCmcd, chunk_.CmcdImage.bytes.data(), bwf::kCmcdSize);
   plan_.Bytes(none, 80);
