@@ -107,6 +107,7 @@ struct DragState {
   TControl* target = nullptr;
   bool accepted = false;
   TPoint target_pt;
+  int threshold = kDragThreshold;
 } g_drag;
 
 TCursor g_drag_cursor = crDefault;
@@ -439,8 +440,8 @@ void TControl::HandleMouseMove(TShiftState s, int x, int y) {
   if (g_drag.source == this) {
     QPoint g = host_ ? host_->mapToGlobal(QPoint(x, y)) : QPoint(x, y);
     if (!g_drag.started) {
-      if (std::abs(g.x() - g_drag.start.x()) < kDragThreshold &&
-          std::abs(g.y() - g_drag.start.y()) < kDragThreshold)
+      if (std::abs(g.x() - g_drag.start.x()) < g_drag.threshold &&
+          std::abs(g.y() - g_drag.start.y()) < g_drag.threshold)
         return;
       g_drag.started = true;
       DoStartDrag();
@@ -484,9 +485,10 @@ void TControl::HandleMouseUp(TMouseButton b, TShiftState s, int x, int y) {
   MouseUp(b, s, x, y);
 }
 
-void TControl::BeginDrag(bool immediate) {
+void TControl::BeginDrag(bool immediate, int threshold) {
   g_drag = {};
   g_drag.source = this;
+  g_drag.threshold = std::max(1, threshold);
   g_drag.start = QCursor::pos();
   if (immediate) {
     g_drag.started = true;

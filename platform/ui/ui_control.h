@@ -124,8 +124,8 @@ class TControl : public TComponent {
   void BringToFront();
   void SendToBack();
 
-  // Starts the framework's drag: at once, or once the pointer moved kDragThreshold pixels.
-  void BeginDrag(bool immediate);
+  // Starts the framework's drag: at once, or once the pointer moved `threshold` pixels.
+  void BeginDrag(bool immediate, int threshold = kDragThreshold);
   bool Dragging() const;
   // Ends a running drag: drop on the current target when `drop`, else cancel.
   void EndDrag(bool drop);

@@ -194,6 +194,36 @@ TEST_F(ControlTest, WindowlessControlPaintsOverItsParentsPixels) {
   uitest::SaveScreenshot(form, "platform_ui_labels");
 }
 
+TEST_F(ControlTest, BevelAndPaintBoxDrawOverTheirParent) {
+  TForm form(nullptr);
+  form.SetColor(clYellow);
+  auto* bevel = new TBevel(&form);
+  bevel->SetParent(&form);
+  bevel->SetBounds(0, 0, 10, 10);
+  TBitmap b;
+  bevel->PaintTo(b);
+  EXPECT_EQ(b.Canvas().GetPixel(0, 5), clGray);   // lowered: shadow left
+  EXPECT_EQ(b.Canvas().GetPixel(9, 5), clWhite);  // highlight right
+  EXPECT_EQ(b.Canvas().GetPixel(5, 5), clYellow);
+  bevel->SetShape(bsTopLine);
+  bevel->SetStyle(bsRaised);
+  bevel->PaintTo(b);
+  EXPECT_EQ(b.Canvas().GetPixel(5, 0), clWhite);
+  EXPECT_EQ(b.Canvas().GetPixel(5, 1), clGray);
+  EXPECT_EQ(b.Canvas().GetPixel(0, 5), clYellow);
+
+  auto* box = new TPaintBox(&form);
+  box->SetParent(&form);
+  box->SetBounds(0, 0, 8, 8);
+  box->OnPaint = [box](TObject*) {
+    box->Canvas().Brush().Color = clRed;
+    box->Canvas().FillRect(Rect(2, 2, 4, 4));
+  };
+  box->PaintTo(b);
+  EXPECT_EQ(b.Canvas().GetPixel(3, 3), clRed);
+  EXPECT_EQ(b.Canvas().GetPixel(5, 5), clYellow);
+}
+
 TEST_F(ControlTest, FontAndColorFollowTheParentUntilSetOwn) {
   TForm form(nullptr);
   auto* p = new TPanel(&form);
