@@ -532,58 +532,84 @@ int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
 }
 
 namespace {
-inline uint32_t Rop(uint32_t rop, uint32_t s, uint32_t d) {
+
+template <class F>
+void RowOp(uint32_t* d, const uint32_t* s, int n, F f) {
+  for (int i = 0; i < n; ++i) d[i] = f(s[i], d[i]) | 0xFF000000u;
+}
+
+// One row of a raster operation; the operation is chosen once per row, not per pixel.
+void ApplyRow(uint32_t rop, uint32_t* d, const uint32_t* s, int n) {
   switch (rop) {
-    case cmSrcCopy:
-      return s;
     case cmSrcInvert:
-      return s ^ d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return a ^ b; });
     case cmSrcAnd:
-      return s & d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return a & b; });
     case cmSrcPaint:
-      return s | d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return a | b; });
     case cmNotSrcCopy:
-      return ~s;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t) { return ~a; });
     case cmDstInvert:
-      return ~d;
+      return RowOp(d, s, n, [](uint32_t, uint32_t b) { return ~b; });
     case cmBlackness:
-      return 0;
+      return RowOp(d, s, n, [](uint32_t, uint32_t) { return 0u; });
     case cmWhiteness:
-      return 0xFFFFFFFF;
+      return RowOp(d, s, n, [](uint32_t, uint32_t) { return 0xFFFFFFFFu; });
     case cmMergePaint:
-      return ~s | d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return ~a | b; });
     case cmSrcErase:
-      return s & ~d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return a & ~b; });
     case cmNotSrcErase:
-      return ~(s | d);
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return ~(a | b); });
     default:
-      return s;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t) { return a; });
   }
 }
+
 }  // namespace
 
 void TCanvas::RasterCopy(const TRect& dest, const QImage& src, const TRect& sr, uint32_t rop) {
   if (!image_ || dest.IsEmpty() || sr.IsEmpty()) return;
   TRect k = Clip();
   int dw = dest.Width(), dh = dest.Height(), sw = sr.Width(), sh = sr.Height();
-  bool same = (&src == image_);
   QImage copy;
   const QImage* from = &src;
-  if (same) {  // overlapping copies within one surface read from a snapshot
+  if (&src == image_) {  // overlapping copies within one surface read from a snapshot
     copy = src.copy();
     from = &copy;
   }
   int y0 = std::max(dest.Top, k.Top), y1 = std::min(dest.Bottom, k.Bottom);
   int x0 = std::max(dest.Left, k.Left), x1 = std::min(dest.Right, k.Right);
+  if (x0 >= x1 || y0 >= y1) return;
+  // Source column of every destination column, once; -1 where it falls outside the source.
+  std::vector<int> cols(x1 - x0);
+  bool straight = sw == dw;
+  for (int x = x0; x < x1; ++x) {
+    int sx = sr.Left + int(int64_t(x - dest.Left) * sw / dw);
+    cols[x - x0] = (sx >= 0 && sx < from->width()) ? sx : -1;
+    straight = straight && cols[x - x0] == cols[0] + (x - x0);
+  }
+  std::vector<uint32_t> row(straight ? 0 : x1 - x0);
   for (int y = y0; y < y1; ++y) {
     int syy = sr.Top + int(int64_t(y - dest.Top) * sh / dh);
     if (syy < 0 || syy >= from->height()) continue;
     auto* s = reinterpret_cast<const uint32_t*>(from->constScanLine(syy));
-    auto* d = reinterpret_cast<uint32_t*>(image_->scanLine(y));
-    for (int x = x0; x < x1; ++x) {
-      int sx = sr.Left + int(int64_t(x - dest.Left) * sw / dw);
-      if (sx < 0 || sx >= from->width()) continue;
-      d[x] = Rop(rop, s[sx], d[x]) | 0xFF000000u;
+    auto* d = reinterpret_cast<uint32_t*>(image_->scanLine(y)) + x0;
+    if (straight && cols[0] >= 0) {
+      ApplyRow(rop, d, s + cols[0], x1 - x0);
+      continue;
+    }
+    // Stretched or partly outside the source: gather the row, keep what has no source.
+    for (int i = 0; i < x1 - x0; ++i) row[i] = cols[i] >= 0 ? s[cols[i]] : 0;
+    for (int i = 0; i < x1 - x0;) {
+      if (cols[i] < 0) {
+        ++i;
+        continue;
+      }
+      int run = i;
+      while (run < x1 - x0 && cols[run] >= 0) ++run;
+      ApplyRow(rop, d + i, &row[i], run - i);
+      i = run;
     }
   }
 }
