@@ -138,6 +138,25 @@ TControl* ControlAtScreen(QPoint global) {
 
 TCursor CurrentDragCursor() { return g_drag_cursor; }
 
+namespace {
+TControl* g_capture = nullptr;
+}
+
+void SetCaptureControl(TControl* c) {
+  if (c == g_capture) return;
+  if (g_capture && g_capture->Host()) g_capture->Host()->releaseMouse();
+  g_capture = c;
+  if (c && c->Host() && c->Host()->isVisible()) c->Host()->grabMouse();
+}
+
+TControl* GetCaptureControl() {
+  if (g_capture) return g_capture;
+  QWidget* w = QWidget::mouseGrabber();
+  for (; w; w = w->parentWidget())
+    if (TControl* c = TControl::FromHost(w)) return c;
+  return nullptr;
+}
+
 // ---- TControl ----
 
 TControl::TControl(TComponent* owner) : TComponent(owner) {
@@ -159,6 +178,7 @@ TControl::~TControl() {
       g_drag.target = nullptr;
     SetDragCursorShown(crDefault);
   }
+  if (g_capture == this) SetCaptureControl(nullptr);
   if (parent_) parent_->RemoveControl(this);
   if (host_) {
     host_->setProperty(kControlProperty, QVariant());

@@ -311,6 +311,13 @@ class TCustomPanel : public TCustomControl {
   TAlignment alignment_ = taCenter;
 };
 
+// The cursor the running drag shows (crDefault when no drag runs).
+TCursor CurrentDragCursor();
+// Sends every mouse event to `c` until released (nullptr releases). The press of a button
+// captures its control by itself until the release.
+void SetCaptureControl(TControl* c);
+TControl* GetCaptureControl();
+
 // Whether `obj`'s class is (or derives from) T; nullptr answers false.
 template <class T>
 bool InheritsFrom(const TObject* obj) {
