@@ -628,6 +628,11 @@ void TWinControl::RemoveControl(TControl* c) {
   if (c->align_ != alNone && !HasState(csDestroying)) Realign();
 }
 
+void TWinControl::Loaded() {
+  TControl::Loaded();
+  Realign();
+}
+
 void TWinControl::EnableAlign() {
   if (align_disabled_ > 0 && --align_disabled_ == 0) Realign();
 }

@@ -239,6 +239,8 @@ class TWinControl : public TControl {
   TControl* Controls(int i) const { return controls_.at(i); }
   // Lays the aligned children out again (no-op while alignment is disabled).
   void Realign();
+  // Lays the children out once the builder has set every property.
+  void Loaded() override;
   void DisableAlign() { ++align_disabled_; }
   // Scales this control and, inside it, every child.
   void ScaleBy(int m, int d) override;

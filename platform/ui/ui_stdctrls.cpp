@@ -85,6 +85,11 @@ void TLabel::FontChanged() {
   AdjustBounds();
 }
 
+void TLabel::Loaded() {
+  TGraphicControl::Loaded();
+  AdjustBounds();
+}
+
 void TLabel::AdjustBounds() {
   if (!auto_size_ || HasState(csLoading)) return;
   TCanvas measure;

@@ -27,6 +27,8 @@ class TLabel : public TGraphicControl {
   void SetWordWrap(bool v);
   TTextLayout GetLayout() const { return layout_; }
   void SetLayout(TTextLayout l);
+  // Sizes an auto-sized label to its caption once loading is over.
+  void Loaded() override;
 
  protected:
   void Paint() override;
