@@ -138,7 +138,9 @@ void TApplication::HandleException(const std::exception& e) noexcept {
 
 void TApplication::ShowException(const std::exception& e) {
   std::string msg = e.what();
-  if (!msg.empty() && msg.back() != '.') msg += '.';
+  // The framework's rule: a full stop unless the text ends in '.' or a character below it
+  // ('!', ')', ...).
+  if (!msg.empty() && static_cast<unsigned char>(msg.back()) > '.') msg += '.';
   MessageBox(msg, title_, MB_OK | MB_ICONSTOP);
 }
 
