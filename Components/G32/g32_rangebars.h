@@ -221,4 +221,32 @@ class TCustomRangeBar : public TArrowBar {
   float drag_start_position_ = 0;
 };
 
+// Sets the look of a master bar and, when there is one, of a slave bar together (the scrolling
+// image view's two bars); reads come from the master.
+class TArrowBarAccess : public TObject {
+ public:
+  TArrowBarAccess(TArrowBar* Master, TArrowBar* Slave = nullptr) : master_(Master), slave_(Slave) {}
+  void SetSlave(TArrowBar* Slave) { slave_ = Slave; }
+
+#define G32_FORWARD(Name, Type)                          \
+  Type Get##Name() const { return master_->Get##Name(); } \
+  void Set##Name(Type Value) {                           \
+    master_->Set##Name(Value);                           \
+    if (slave_) slave_->Set##Name(Value);                \
+  }
+  G32_FORWARD(Color, TColor)
+  G32_FORWARD(Backgnd, TRBBackgnd)
+  G32_FORWARD(BorderStyle, TBarBorderStyle)
+  G32_FORWARD(ButtonSize, int)
+  G32_FORWARD(Framed, bool)
+  G32_FORWARD(HandleColor, TColor)
+  G32_FORWARD(ShowArrows, bool)
+  G32_FORWARD(ShowHandleGrip, bool)
+#undef G32_FORWARD
+
+ private:
+  TArrowBar* master_;
+  TArrowBar* slave_;
+};
+
 }  // namespace g32

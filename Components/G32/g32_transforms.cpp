@@ -39,7 +39,10 @@ void BlockTransfer(TBitmap32* Dst, int DstX, int DstY, const TBitmap32* Src, TRe
   if (IsRectEmpty(dst)) return;
   const int sx = int(dst.Left - dx), sy0 = int(dst.Top - dy), w = dst.Width();
 
-  for (int y = dst.Top; y < dst.Bottom; ++y) {
+  // Within one bitmap, rows moving down are copied from the bottom up, as a blit does.
+  const bool upwards = Src == Dst && dst.Top > sy0;
+  for (int k = 0; k < dst.Height(); ++k) {
+    const int y = upwards ? dst.Bottom - 1 - k : dst.Top + k;
     const TColor32* s = Src->GetScanLine(sy0 + (y - dst.Top)) + sx;
     TColor32* d = Dst->GetScanLine(y) + dst.Left;
     switch (mode) {

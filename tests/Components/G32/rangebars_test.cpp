@@ -214,3 +214,20 @@ TEST(Bars, PaintDrawsTheHandle) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ArrowBarAccess, SetsMasterAndSlave) {
+  g32::TCustomRangeBar horz, vert;
+  g32::TArrowBarAccess access(&horz);
+  access.SetButtonSize(9);
+  EXPECT_EQ(horz.GetButtonSize(), 9);
+  EXPECT_EQ(vert.GetButtonSize(), 0);
+  access.SetSlave(&vert);
+  access.SetFramed(false);
+  EXPECT_FALSE(horz.GetFramed());
+  EXPECT_FALSE(vert.GetFramed());
+  EXPECT_FALSE(access.GetFramed());
+}
+
+}  // namespace

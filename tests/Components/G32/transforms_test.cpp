@@ -312,3 +312,21 @@ TEST(StretchTransfer, LinearMatchesTheCombineRegRecipeInBothSets) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BlockTransfer, WithinOneBitmapMovesLikeABlit) {
+  TBitmap32 b, original;
+  b.SetSize(6, 6);
+  FillCoded(b);
+  original.Assign(&b);
+  BlockTransfer(&b, 1, 2, &b, {0, 0, 5, 4}, dmOpaque);  // down and right, overlapping
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 6; ++x) {
+      bool moved = x >= 1 && y >= 2;
+      EXPECT_EQ(b.GetPixel(x, y), moved ? original.GetPixel(x - 1, y - 2) : original.GetPixel(x, y))
+          << x << "," << y;
+    }
+}
+
+}  // namespace
