@@ -10,6 +10,7 @@
 #include <cmath>
 #include <mutex>
 #include <ostream>
+#include <unordered_map>
 
 #include "ui_qt.h"
 
@@ -180,7 +181,20 @@ void TBrush::Assign(const TPersistent* source) {
   std::copy(std::begin(b->Pattern), std::end(b->Pattern), Pattern);
 }
 
-QFont ToQFont(const TFont& f) {
+namespace {
+struct FontEntry {
+  QFont font;
+  QFontMetrics metrics;
+};
+
+// Building a font and its metrics costs more than drawing a short text: keep the ones in use,
+// per thread (toolkit fonts are not shared between threads).
+const FontEntry& CachedFont(const TFont& f) {
+  thread_local std::unordered_map<std::string, std::unique_ptr<FontEntry>> cache;
+  std::string key =
+      f.GetName() + '\0' + std::to_string(f.GetHeight()) + '\0' + std::to_string(f.GetStyle());
+  auto it = cache.find(key);
+  if (it != cache.end()) return *it->second;
   EnsureGuiApplication();
   QFont q(QString::fromStdString(f.GetName()));
   int h = std::abs(f.GetHeight());
@@ -193,8 +207,13 @@ QFont ToQFont(const TFont& f) {
   q.setStrikeOut(f.GetStyle() & fsStrikeOut);
   q.setStyleStrategy(QFont::NoAntialias);
   q.setHintingPreference(QFont::PreferFullHinting);
-  return q;
+  if (cache.size() > 64) cache.clear();
+  auto entry = std::make_unique<FontEntry>(FontEntry{q, QFontMetrics(q)});
+  return *cache.emplace(key, std::move(entry)).first->second;
 }
+}  // namespace
+
+QFont ToQFont(const TFont& f) { return CachedFont(f).font; }
 
 // ---- canvas ----
 
@@ -456,9 +475,8 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
   QString s = QString::fromUtf8(text.data(), int(text.size()));
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  QFont qf = ToQFont(font_);
-  p.setFont(qf);
-  QFontMetrics fm(qf);
+  const QFontMetrics& fm = CachedFont(font_).metrics;
+  p.setFont(CachedFont(font_).font);
   int w = fm.horizontalAdvance(s);
   if (font_.GetOrientation() == 0 && brush_.Style != bsClear)
     p.fillRect(QRect(x, y, w, fm.height()), QColor::fromRgb(ColorToPixel(brush_.Color)));
@@ -479,18 +497,17 @@ void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
   if (brush_.Style != bsClear)
     p.fillRect(QRect(r.Left, r.Top, r.Width(), r.Height()),
                QColor::fromRgb(ColorToPixel(brush_.Color)));
-  QFont qf = ToQFont(font_);
-  p.setFont(qf);
+  p.setFont(CachedFont(font_).font);
   p.setPen(QColor::fromRgb(ColorToPixel(font_.GetColor())));
-  p.drawText(x, y + QFontMetrics(qf).ascent(), s);
+  p.drawText(x, y + CachedFont(font_).metrics.ascent(), s);
 }
 
 int TCanvas::TextWidth(const std::string& text) const {
-  return QFontMetrics(ToQFont(font_))
-      .horizontalAdvance(QString::fromUtf8(text.data(), int(text.size())));
+  return CachedFont(font_).metrics.horizontalAdvance(
+      QString::fromUtf8(text.data(), int(text.size())));
 }
 
-int TCanvas::TextHeight(const std::string&) const { return QFontMetrics(ToQFont(font_)).height(); }
+int TCanvas::TextHeight(const std::string&) const { return CachedFont(font_).metrics.height(); }
 
 int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
   QString s = QString::fromUtf8(text.data(), int(text.size()));
@@ -508,8 +525,8 @@ int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
   if (flags & DT_SINGLELINE) qf |= Qt::TextSingleLine;
   if (flags & DT_EXPANDTABS) qf |= Qt::TextExpandTabs;
   if (!(flags & DT_NOPREFIX)) qf |= Qt::TextShowMnemonic;
-  QFont font = ToQFont(font_);
-  QFontMetrics fm(font);
+  const QFont& font = CachedFont(font_).font;
+  const QFontMetrics& fm = CachedFont(font_).metrics;
   QRect box(r.Left, r.Top, std::max(0, r.Width()), std::max(0, r.Height()));
   if (flags & DT_CALCRECT) {
     QRect need = fm.boundingRect(
