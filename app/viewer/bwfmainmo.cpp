@@ -159,7 +159,7 @@ TVANTMainMO::TVANTMainMO(TComponent* owner) : TForm(owner) {
   BWFVolumName->SetReadOnly(true);
   BWFVolumName->SetColor(kFieldGrey);
 
-  BWFClientName = new TMemo(this);
+  BWFClientName = new TEdit(this);
   BWFClientName->SetName("BWFClientName");
   BWFClientName->SetParent(BaseImage);
   BWFClientName->SetBounds(290, 47, 519, 23);

@@ -59,7 +59,7 @@ class TVANTMainMO : public vant::TForm {
   g32::TImage32* BTList;
   g32::TImage32* BTExit;
   vant::TEdit* BWFVolumName;
-  vant::TMemo* BWFClientName;
+  vant::TEdit* BWFClientName;  // one read-only line: an edit shows it without a scroll bar
   vant::TComboBox* CodeSelection;
   TMMPanel* MainPage;
   TMOInfo* MInf[kRows];

@@ -221,6 +221,32 @@ TEST_F(ViewerWindow, StartFolderFromTheSettingOrTheExecutableOrTheDocuments) {
   }
 }
 
+TEST_F(ViewerWindow, TheFolderButtonStoresAConfirmedFolderAndRescans) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  ScratchFolder other;
+  viewertest::WriteNumbered(other.path(), 3);
+  TVANTMainMO& w = OpenDisc();
+  const g32::TBitmap32* normal = MODataRes->Bitmap32List->GetBitmap(2);
+
+  dialogs_.answerer.AnswerFolder(other.path().string());
+  uitest::Click(*w.BTOpen, 10, 10);
+  EXPECT_EQ(w.GetFolder(), other.path().string() + "/");
+  EXPECT_EQ(Setting(100), other.path().string() + "/");
+  EXPECT_EQ(w.GetFileCount(), 3);
+  EXPECT_EQ(w.BTOpen->GetBitmap()->GetPixelS(40, 12), normal->GetPixelS(40, 12));
+  EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
+
+  // Back on the disc, which has gone: a warning, then the browser; cancelling keeps all.
+  dialogs_.answerer.AnswerFolder(disc_.path().string());
+  uitest::Click(*w.BTOpen, 10, 10);
+  volumes_.At(disc_.path()).ready = false;
+  dialogs_.answerer.AnswerMessage(IDOK);
+  uitest::Click(*w.BTOpen, 10, 10);  // the browser is cancelled (no answer scripted)
+  EXPECT_EQ(Messages(), std::vector<std::string>{"ドライブが利用できません。"});
+  EXPECT_EQ(w.GetFolder(), disc_.path().string() + "/");
+  EXPECT_EQ(w.GetFileCount(), 1);
+}
+
 TEST_F(ViewerWindow, ANewFileIsRescanned2sAfterThePollThatFindsItSettled) {
   viewertest::WriteNumbered(disc_.path(), 2);
   TVANTMainMO& w = OpenDisc();
