@@ -8,6 +8,7 @@
 #include "drvstat.h"
 #include "instanceguard.h"
 #include "moresources.h"
+#include "progform.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
 
@@ -45,6 +46,8 @@ int main() {
     TVANTMainMO* main_form = nullptr;
     Application->CreateForm(main_form);
     new TMODataRes(Application);
+    TPROGForm* progress = nullptr;  // never shown: the viewer saves nothing
+    Application->CreateForm(progress);
     TDriveState* drive_state = nullptr;
     Application->CreateForm(drive_state);
     Application->Run();
