@@ -328,20 +328,25 @@ void StretchResample(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const
   const int cy0 = ay.clipStart - ay.dstStart;
 
   // Horizontal pass per source row, kept while rows are reused; exact integers, so the two passes
-  // give the same sums as one pass over both weights.
-  int minRow = INT32_MAX, maxRow = -1;
-  for (int j = cy0; j < cy0 + (ay.clipEnd - ay.clipStart); ++j) {
+  // give the same sums as one pass over both weights. Row clusters only move forward, so a ring of
+  // one more slot than the widest cluster keeps every row as long as a cluster can still ask for it.
+  const int clipRows = ay.clipEnd - ay.clipStart;
+  int widest = 1;
+  for (int j = cy0; j < cy0 + clipRows; ++j) {
+    int lo = INT32_MAX, hi = INT32_MIN;
     for (int k = rows.First[j]; k < rows.First[j + 1]; ++k) {
-      minRow = std::min(minRow, rows.Index[k]);
-      maxRow = std::max(maxRow, rows.Index[k]);
+      lo = std::min(lo, rows.Index[k]);
+      hi = std::max(hi, rows.Index[k]);
     }
+    if (hi >= lo) widest = std::max(widest, hi - lo + 1);
   }
-  if (maxRow < 0) return;
-  std::vector<uint32_t> horiz(size_t(maxRow - minRow + 1) * cw * 4);
-  std::vector<char> ready(size_t(maxRow - minRow + 1), 0);
+  const int slots = widest + 1;
+  std::vector<uint32_t> horiz(size_t(slots) * cw * 4);
+  std::vector<int> held(size_t(slots), -1);
   auto rowSums = [&](int r) -> const uint32_t* {
-    uint32_t* out = horiz.data() + size_t(r - minRow) * cw * 4;
-    if (!ready[r - minRow]) {
+    const int slot = r % slots;
+    uint32_t* out = horiz.data() + size_t(slot) * cw * 4;
+    if (held[size_t(slot)] != r) {
       const uint8_t* s = reinterpret_cast<const uint8_t*>(Src->GetScanLine(r));
       for (int i = 0; i < cw; ++i) {
         uint32_t b = 0, g = 0, rr = 0, a = 0;
@@ -352,13 +357,13 @@ void StretchResample(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const
         }
         out[4 * i] = b, out[4 * i + 1] = g, out[4 * i + 2] = rr, out[4 * i + 3] = a;
       }
-      ready[r - minRow] = 1;
+      held[size_t(slot)] = r;
     }
     return out;
   };
 
   std::vector<uint32_t> acc(size_t(cw) * 4);
-  for (int j = 0; j < ay.clipEnd - ay.clipStart; ++j) {
+  for (int j = 0; j < clipRows; ++j) {
     std::fill(acc.begin(), acc.end(), 0);
     for (int k = rows.First[cy0 + j]; k < rows.First[cy0 + j + 1]; ++k) {
       const uint32_t* hs = rowSums(rows.Index[k]);

@@ -330,3 +330,38 @@ TEST(BlockTransfer, WithinOneBitmapMovesLikeABlit) {
 }
 
 }  // namespace
+
+namespace {
+
+// The resampler against the sum written out over both weight tables at once.
+TEST(Resampler, MatchesTheDirectSumOverBothTables) {
+  TBitmap32 src;
+  src.SetSize(23, 31);
+  FillCoded(src);
+  const TRect srcRect{2, 1, 21, 30};
+  for (TStretchFilter f : {sfLinear2, sfSpline}) {
+    for (TRect dstRect : {TRect{0, 0, 9, 5}, TRect{-4, -7, 40, 57}}) {
+      TBitmap32 dst;
+      dst.SetSize(30, 40);
+      StretchTransfer(&dst, dstRect, &src, srcRect, f, dmOpaque);
+      TMappingTable cols = BuildMappingTable(dstRect.Width(), srcRect.Left, srcRect.Right, 23, f);
+      TMappingTable rows = BuildMappingTable(dstRect.Height(), srcRect.Top, srcRect.Bottom, 31, f);
+      for (int y = std::max(dstRect.Top, 0); y < std::min(dstRect.Bottom, 40); ++y) {
+        for (int x = std::max(dstRect.Left, 0); x < std::min(dstRect.Right, 30); ++x) {
+          const int i = x - dstRect.Left, j = y - dstRect.Top;
+          uint32_t acc[4] = {};
+          for (int r = rows.First[j]; r < rows.First[j + 1]; ++r)
+            for (int c = cols.First[i]; c < cols.First[i + 1]; ++c)
+              for (int ch = 0; ch < 4; ++ch)
+                acc[ch] += ((src.GetPixel(cols.Index[c], rows.Index[r]) >> (8 * ch)) & 255) *
+                           uint32_t(cols.Weight[c] * rows.Weight[r]);
+          TColor32 expected = 0;
+          for (int ch = 0; ch < 4; ++ch) expected |= std::min<uint32_t>((acc[ch] + 0x8000) >> 16, 255) << (8 * ch);
+          ASSERT_EQ(dst.GetPixel(x, y), expected) << f << " " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
