@@ -268,9 +268,11 @@ namespace {
 // (columns first when blending below master alpha 255), each mix through the bound CombineReg.
 TEST(StretchTransfer, LinearMatchesTheCombineRegRecipeInBothSets) {
   TBitmap32 src;
-  src.SetSize(11, 7);
+  src.SetSize(41, 7);
   FillCoded(src);
-  const TRect srcRect{1, 2, 10, 7}, dstRect{-3, -2, 27, 17};
+  // Enlarging, and reducing to fewer than half the columns (each path of the packed loop).
+  for (auto [srcRect, dstRect] : {std::pair{TRect{1, 2, 10, 7}, TRect{-3, -2, 27, 17}},
+                                  std::pair{TRect{0, 0, 41, 7}, TRect{-1, 0, 14, 4}}})
   for (bool packed : {false, true}) {
     KernelScope k(packed);
     for (uint32_t master : {255u, 140u}) {
@@ -288,6 +290,10 @@ TEST(StretchTransfer, LinearMatchesTheCombineRegRecipeInBothSets) {
           int r0 = srcRect.Top + int(py >> 16), r1 = std::min(r0 + 1, srcRect.Bottom - 1);
           TColor32 wy = 255 - TColor32((py >> 8) & 255);
           for (int x = 0; x < 20; ++x) {
+            if (!PtInRect(dstRect, {x, y})) {
+              ASSERT_EQ(dst.GetPixel(x, y), kBackground) << x << "," << y;
+              continue;
+            }
             int64_t px = (x - dstRect.Left) * stepX;
             int i0 = srcRect.Left + int(px >> 16), i1 = std::min(i0 + 1, srcRect.Right - 1);
             TColor32 wx = 255 - TColor32((px >> 8) & 255);
