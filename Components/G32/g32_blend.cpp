@@ -151,6 +151,12 @@ void PackedBlendLineExSse2(const TColor32* Src, TColor32* Dst, int Count, TColor
   for (; i < Count; ++i) PackedBlendMemEx(Src[i], Dst[i], M);
 }
 
+// Here, not in the AVX2 unit: this must run on any processor.
+bool HasAvx2() {
+  __builtin_cpu_init();  // may run from a static initialiser, before libgcc has done it
+  return __builtin_cpu_supports("avx2");
+}
+
 }  // namespace detail
 
 namespace {
