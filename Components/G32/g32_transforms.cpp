@@ -146,10 +146,12 @@ void PackedLinearRow(const TColor32* up, const TColor32* lo, TColor32 wy, int fi
     };
     size_t i = 0;
     for (; i + 2 <= n; i += 2) {
-      __m128i u = _mm_unpacklo_epi64(pair(up + c0[i]), pair(up + c0[i + 1]));
-      __m128i l = _mm_unpacklo_epi64(pair(lo + c0[i]), pair(lo + c0[i + 1]));
-      __m128i m = detail::MixFour(u, l, w, w);
-      __m128i a = _mm_unpacklo_epi8(m, zero), b = _mm_unpackhi_epi8(m, zero);
+      // Rows mixed on 16-bit lanes: [column c0, column c0 + 1] of each pixel; the mix stays
+      // within 0..255, so no packing is needed between the two stages.
+      __m128i a = detail::MixLanes(_mm_unpacklo_epi8(pair(up + c0[i]), zero),
+                                   _mm_unpacklo_epi8(pair(lo + c0[i]), zero), w);
+      __m128i b = detail::MixLanes(_mm_unpacklo_epi8(pair(up + c0[i + 1]), zero),
+                                   _mm_unpacklo_epi8(pair(lo + c0[i + 1]), zero), w);
       __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wx4 + i));
       __m128i r = detail::MixLanes(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), weights);
       _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(r, r));
