@@ -3,6 +3,7 @@
 #include <QImage>
 #include <mutex>
 
+#include "g32_transforms.h"
 #include "ui_qt.h"
 
 namespace g32 {
@@ -51,6 +52,56 @@ void PresentOnCanvas(vant::TCanvas& Canvas, const TBitmap32& Buffer, const TRect
     auto* d = reinterpret_cast<uint32_t*>(surface->scanLine(y));
     for (int x = x0; x < x1; ++x) d[x] = s[x] | 0xFF000000u;
   }
+}
+
+void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, int X, int Y) {
+  DrawTo(Src, Canvas, {X, Y, X + Src.Width(), Y + Src.Height()}, Src.BoundsRect());
+}
+
+void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, const TRect& DstRect,
+            const TRect& SrcRect) {
+  QImage* surface = Canvas.Surface();
+  if (!surface || Src.Empty() || IsRectEmpty(DstRect)) return;
+  TRect visible = IntersectRect(DstRect, {0, 0, surface->width(), surface->height()});
+  if (IsRectEmpty(visible)) return;
+  TBitmap32 staged;
+  staged.SetSize(visible.Width(), visible.Height());
+  TRect at = DstRect;
+  OffsetRect(at, -visible.Left, -visible.Top);
+  StretchTransfer(&staged, at, &Src, IntersectRect(SrcRect, Src.BoundsRect()), sfNearest, dmOpaque);
+  for (int y = 0; y < staged.Height(); ++y) {
+    auto* d = reinterpret_cast<uint32_t*>(surface->scanLine(visible.Top + y)) + visible.Left;
+    const TColor32* s = staged.GetScanLine(y);
+    for (int x = 0; x < staged.Width(); ++x) d[x] = s[x] | 0xFF000000u;
+  }
+}
+
+void Draw(TBitmap32& Dst, const TRect& DstRect, const TRect& SrcRect, vant::TCanvas& Canvas) {
+  const QImage* surface = Canvas.Surface();
+  if (!surface || Dst.Empty()) return;
+  TRect src = IntersectRect(SrcRect, {0, 0, surface->width(), surface->height()});
+  if (IsRectEmpty(src)) return;
+  TBitmap32 staged;
+  staged.SetSize(src.Width(), src.Height());
+  const QImage rgb = surface->convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < src.Height(); ++y) {
+    const auto* s = reinterpret_cast<const uint32_t*>(rgb.constScanLine(src.Top + y)) + src.Left;
+    TColor32* d = staged.GetScanLine(y);
+    for (int x = 0; x < src.Width(); ++x) d[x] = s[x] | 0xFF000000u;
+  }
+  TRect dst = DstRect;
+  // The part of SrcRect outside the canvas maps to the matching part of DstRect.
+  if (src != SrcRect && SrcRect.Width() > 0 && SrcRect.Height() > 0) {
+    auto map = [](int v, int a0, int a1, int b0, int b1) {
+      return b0 + int((int64_t(v) - a0) * (b1 - b0) / (a1 - a0));
+    };
+    dst = {map(src.Left, SrcRect.Left, SrcRect.Right, DstRect.Left, DstRect.Right),
+           map(src.Top, SrcRect.Top, SrcRect.Bottom, DstRect.Top, DstRect.Bottom),
+           map(src.Right, SrcRect.Left, SrcRect.Right, DstRect.Left, DstRect.Right),
+           map(src.Bottom, SrcRect.Top, SrcRect.Bottom, DstRect.Top, DstRect.Bottom)};
+  }
+  TChangedOnExit changed(Dst);
+  StretchTransfer(&Dst, dst, &staged, staged.BoundsRect(), sfNearest, dmOpaque);
 }
 
 // ---- TImage32 ------------------------------------------------------------------------------

@@ -91,4 +91,11 @@ class TPaintBox32W : public vant::TCustomControl, private TPaintBoxHost {
 // Copies `Viewport` of `Buffer` onto the control's canvas surface, alpha forced opaque.
 void PresentOnCanvas(vant::TCanvas& Canvas, const TBitmap32& Buffer, const TRect& Viewport);
 
+// Between a bitmap and a framework canvas, as blits in copy mode: the whole bitmap at (X, Y), or
+// SrcRect stretched (nearest pixel) onto DstRect; and a canvas area stretched into a bitmap
+// (the canvas has no alpha: those pixels come out opaque).
+void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, int X, int Y);
+void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, const TRect& DstRect, const TRect& SrcRect);
+void Draw(TBitmap32& Dst, const TRect& DstRect, const TRect& SrcRect, vant::TCanvas& Canvas);
+
 }  // namespace g32

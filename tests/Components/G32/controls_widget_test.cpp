@@ -127,3 +127,30 @@ TEST_F(G32Widgets, TextThroughTheQtRasteriser) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(G32Widgets, BlitsBetweenBitmapsAndCanvases) {
+  vant::TBitmap surface(8, 6);
+  vant::TCanvas& canvas = surface.Canvas();
+  canvas.Brush().Color = TColor(0x000000);
+  canvas.FillRect({0, 0, 8, 6});
+  TBitmap32 b;
+  b.SetSize(2, 2);
+  b.SetPixel(0, 0, 0x00112233);  // alpha 0: shown opaque
+  b.SetPixel(1, 0, 0xFF445566);
+  b.SetPixel(0, 1, 0xFF778899);
+  b.SetPixel(1, 1, 0xFFAABBCC);
+  DrawTo(b, canvas, 7, 5);  // only (0, 0) of the bitmap lands inside
+  DrawTo(b, canvas, {0, 0, 4, 4}, b.BoundsRect());
+  TBitmap32 back;
+  back.SetSize(8, 6);
+  Draw(back, back.BoundsRect(), {0, 0, 8, 6}, canvas);
+  EXPECT_EQ(back.GetPixel(7, 5), 0xFF112233u);
+  EXPECT_EQ(back.GetPixel(1, 1), 0xFF112233u);
+  EXPECT_EQ(back.GetPixel(3, 1), 0xFF445566u);
+  EXPECT_EQ(back.GetPixel(2, 3), 0xFFAABBCCu);
+  EXPECT_EQ(back.GetPixel(5, 1), 0xFF000000u);
+}
+
+}  // namespace
