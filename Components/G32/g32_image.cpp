@@ -89,7 +89,7 @@ void TCustomPaintBox32::DoPaintGDIOverlay() {
   if (OnGDIOverlay) OnGDIOverlay(this);
 }
 
-void TPaintBox32::DoPaintBuffer() {
+void TPaintBox32Core::DoPaintBuffer() {
   if (OnPaintBuffer) OnPaintBuffer(this);
 }
 

@@ -91,7 +91,7 @@ class TCustomPaintBox32 : public TObject {
 };
 
 // The paint box that leaves drawing its buffer to OnPaintBuffer at every paint.
-class TPaintBox32 : public TCustomPaintBox32 {
+class TPaintBox32Core : public TCustomPaintBox32 {
  public:
   using TCustomPaintBox32::TCustomPaintBox32;
   TNotifyEvent OnPaintBuffer;

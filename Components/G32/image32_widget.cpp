@@ -208,22 +208,22 @@ void TImage32::HostSetCursor(TCursor Cursor) {
     Host()->setCursor(vant::ToQCursor(Cursor));
 }
 
-// ---- TPaintBox32W --------------------------------------------------------------------------
-TPaintBox32W::TPaintBox32W(vant::TComponent* Owner) : vant::TCustomControl(Owner), core_(this) {
+// ---- TPaintBox32 --------------------------------------------------------------------------
+TPaintBox32::TPaintBox32(vant::TComponent* Owner) : vant::TCustomControl(Owner), core_(this) {
   core_.OnPaintBuffer = [this](g32::TObject*) {
     if (OnPaintBuffer) OnPaintBuffer(this);
   };
   SetBounds(0, 0, 192, 192);
 }
 
-void TPaintBox32W::SetBounds(int Left, int Top, int Width, int Height) {
+void TPaintBox32::SetBounds(int Left, int Top, int Width, int Height) {
   vant::TCustomControl::SetBounds(Left, Top, Width, Height);
   core_.UpdateBounds(GetLeft(), GetTop(), GetWidth(), GetHeight());
 }
 
-void TPaintBox32W::Paint() { core_.Paint(); }
+void TPaintBox32::Paint() { core_.Paint(); }
 
-void TPaintBox32W::HostPresent(const TBitmap32& Buffer, const TRect& Viewport) {
+void TPaintBox32::HostPresent(const TBitmap32& Buffer, const TRect& Viewport) {
   PresentOnCanvas(Canvas(), Buffer, Viewport);
 }
 

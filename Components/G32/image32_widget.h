@@ -69,11 +69,11 @@ class TImage32 : public vant::TCustomControl, private TPaintBoxHost {
   bool in_host_bounds_ = false;
 };
 
-class TPaintBox32W : public vant::TCustomControl, private TPaintBoxHost {
+class TPaintBox32 : public vant::TCustomControl, private TPaintBoxHost {
  public:
-  explicit TPaintBox32W(vant::TComponent* Owner);
+  explicit TPaintBox32(vant::TComponent* Owner);
   std::string ClassName() const override { return "TPaintBox32"; }
-  TPaintBox32& Box() { return core_; }
+  TPaintBox32Core& Box() { return core_; }
   TBitmap32& Buffer() { return core_.Buffer(); }
   void SetBounds(int Left, int Top, int Width, int Height) override;
   vant::TNotifyEvent OnPaintBuffer;
@@ -85,7 +85,7 @@ class TPaintBox32W : public vant::TCustomControl, private TPaintBoxHost {
   void HostInvalidate() override { Invalidate(); }
   void HostPresent(const TBitmap32& Buffer, const TRect& Viewport) override;
 
-  TPaintBox32 core_;
+  TPaintBox32Core core_;
 };
 
 // Copies `Viewport` of `Buffer` onto the control's canvas surface, alpha forced opaque.

@@ -154,3 +154,25 @@ TEST_F(G32Widgets, BlitsBetweenBitmapsAndCanvases) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(G32Widgets, PaintBoxDrawsItsBufferAtEveryPaint) {
+  vant::TForm form(nullptr);
+  form.SetBounds(0, 0, 80, 40);
+  auto* box = new TPaintBox32(&form);
+  box->SetParent(&form);
+  box->SetBounds(0, 0, 60, 30);
+  int paints = 0;
+  box->OnPaintBuffer = [&](vant::TObject*) {
+    ++paints;
+    box->Buffer().Clear(0xFF0000FF);
+  };
+  form.Show();
+  EXPECT_EQ(vant::testing::RenderedPixel(*box, 5, 5), TColor(0xFF0000));
+  vant::testing::RenderedPixel(*box, 6, 6);
+  EXPECT_GE(paints, 2);  // the paint box never keeps its buffer
+  EXPECT_GE(box->Buffer().Width(), 60);
+}
+
+}  // namespace
