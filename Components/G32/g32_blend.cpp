@@ -153,8 +153,11 @@ void PackedBlendLineExSse2(const TColor32* Src, TColor32* Dst, int Count, TColor
 
 // Here, not in the AVX2 unit: this must run on any processor.
 bool HasAvx2() {
-  __builtin_cpu_init();  // may run from a static initialiser, before libgcc has done it
-  return __builtin_cpu_supports("avx2");
+  static const bool has = [] {
+    __builtin_cpu_init();  // may run from a static initialiser, before libgcc has done it
+    return bool(__builtin_cpu_supports("avx2"));
+  }();
+  return has;
 }
 
 }  // namespace detail
@@ -193,7 +196,8 @@ const TBlendKernels& PlainKernels() { return kPlain; }
 const TBlendKernels& PackedKernels() { return HasMMX() ? PackedSet() : kPlain; }
 const TBlendKernels& PackedKernelsSse2() { return HasMMX() ? kPackedSse2 : kPlain; }
 
-bool HasMMX() {
+namespace {
+bool QueryMMX() {
 #if defined(__x86_64__) || defined(__i386__)
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
@@ -202,6 +206,13 @@ bool HasMMX() {
 #else
   return false;
 #endif
+}
+}  // namespace
+
+// Asked once: the identification instruction is slow, under a hypervisor very slow.
+bool HasMMX() {
+  static const bool has = QueryMMX();
+  return has;
 }
 
 void BindKernels(const TBlendKernels& k, bool packed) {
