@@ -164,17 +164,22 @@ bool HasAvx2() {
 
 namespace {
 
-using detail::PackedBlendLineSse2;
 using detail::PackedBlendLineExSse2;
+using detail::PackedBlendLineSse2;
 
-const TBlendKernels kPlain{PlainCombineReg, PlainCombineMem,  PlainBlendReg,  PlainBlendMem,
-                          PlainBlendRegEx, PlainBlendMemEx, PlainBlendLine, PlainBlendLineEx};
-const TBlendKernels kPackedSse2{PackedCombineReg, PackedCombineMem,   PackedBlendReg,
-                               PackedBlendMem,   PackedBlendRegEx,   PackedBlendMemEx,
-                               PackedBlendLineSse2, PackedBlendLineExSse2};
-const TBlendKernels kPackedAvx2{PackedCombineReg, PackedCombineMem,   PackedBlendReg,
-                               PackedBlendMem,   PackedBlendRegEx,   PackedBlendMemEx,
-                               detail::PackedBlendLineAvx2, detail::PackedBlendLineExAvx2};
+const TBlendKernels kPlain{PlainCombineReg, PlainCombineMem, PlainBlendReg,  PlainBlendMem,
+                           PlainBlendRegEx, PlainBlendMemEx, PlainBlendLine, PlainBlendLineEx};
+const TBlendKernels kPackedSse2{PackedCombineReg,    PackedCombineMem,     PackedBlendReg,
+                                PackedBlendMem,      PackedBlendRegEx,     PackedBlendMemEx,
+                                PackedBlendLineSse2, PackedBlendLineExSse2};
+const TBlendKernels kPackedAvx2{PackedCombineReg,
+                                PackedCombineMem,
+                                PackedBlendReg,
+                                PackedBlendMem,
+                                PackedBlendRegEx,
+                                PackedBlendMemEx,
+                                detail::PackedBlendLineAvx2,
+                                detail::PackedBlendLineExAvx2};
 // The packed set with the widest line kernels this processor runs.
 const TBlendKernels& PackedSet() { return detail::HasAvx2() ? kPackedAvx2 : kPackedSse2; }
 

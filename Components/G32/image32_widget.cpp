@@ -10,8 +10,8 @@ namespace g32 {
 
 namespace {
 constexpr std::pair<vant::TShiftFlag, unsigned> kShiftMap[] = {
-    {vant::ssShift, ssShift}, {vant::ssAlt, ssAlt},     {vant::ssCtrl, ssCtrl},
-    {vant::ssLeft, ssLeft},   {vant::ssRight, ssRight}, {vant::ssMiddle, ssMiddle},
+    {vant::ssShift, ssShift},  {vant::ssAlt, ssAlt},     {vant::ssCtrl, ssCtrl},
+    {vant::ssLeft, ssLeft},    {vant::ssRight, ssRight}, {vant::ssMiddle, ssMiddle},
     {vant::ssDouble, ssDouble}};
 }  // namespace
 
@@ -117,10 +117,12 @@ TImage32::TImage32(vant::TComponent* Owner) : vant::TCustomControl(Owner), core_
   core_.OnBitmapResize = [this](g32::TObject*) {
     if (OnBitmapResize) OnBitmapResize(this);
   };
-  core_.OnMouseDown = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y, TCustomLayer* l) {
+  core_.OnMouseDown = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
+                             TCustomLayer* l) {
     if (OnMouseDown) OnMouseDown(this, ButtonOf(b), ShiftSet(s), x, y, l);
   };
-  core_.OnMouseUp = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y, TCustomLayer* l) {
+  core_.OnMouseUp = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
+                           TCustomLayer* l) {
     if (OnMouseUp) OnMouseUp(this, ButtonOf(b), ShiftSet(s), x, y, l);
   };
   core_.OnMouseMove = [this](g32::TObject*, TShiftState s, int x, int y, TCustomLayer* l) {

@@ -9,9 +9,9 @@
 
 namespace g32 {
 
-using TImgMouseEventW = std::function<void(vant::TObject* Sender, vant::TMouseButton Button,
-                                           vant::TShiftState Shift, int X, int Y,
-                                           TCustomLayer* Layer)>;
+using TImgMouseEventW =
+    std::function<void(vant::TObject* Sender, vant::TMouseButton Button, vant::TShiftState Shift,
+                       int X, int Y, TCustomLayer* Layer)>;
 using TImgMouseMoveEventW = std::function<void(vant::TObject* Sender, vant::TShiftState Shift,
                                                int X, int Y, TCustomLayer* Layer)>;
 
@@ -95,7 +95,8 @@ void PresentOnCanvas(vant::TCanvas& Canvas, const TBitmap32& Buffer, const TRect
 // SrcRect stretched (nearest pixel) onto DstRect; and a canvas area stretched into a bitmap
 // (the canvas has no alpha: those pixels come out opaque).
 void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, int X, int Y);
-void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, const TRect& DstRect, const TRect& SrcRect);
+void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, const TRect& DstRect,
+            const TRect& SrcRect);
 void Draw(TBitmap32& Dst, const TRect& DstRect, const TRect& SrcRect, vant::TCanvas& Canvas);
 
 }  // namespace g32

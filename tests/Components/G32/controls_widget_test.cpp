@@ -61,13 +61,13 @@ TEST_F(G32Widgets, ImageMouseEventsCarryNoLayerAndTheSender) {
   image->SetBounds(0, 0, 50, 30);
   image->SetTag(101);
   std::vector<std::string> seen;
-  image->OnMouseDown = [&](vant::TObject* s, vant::TMouseButton, vant::TShiftState, int x, int y, TCustomLayer* l) {
+  image->OnMouseDown = [&](vant::TObject* s, vant::TMouseButton, vant::TShiftState, int x, int y,
+                           TCustomLayer* l) {
     seen.push_back("down " + std::to_string(static_cast<TImage32*>(s)->GetTag()) + " " +
                    std::to_string(x) + "," + std::to_string(y) + (l ? " layer" : " nil"));
   };
-  image->OnMouseUp = [&](vant::TObject*, vant::TMouseButton, vant::TShiftState, int, int, TCustomLayer* l) {
-    seen.push_back(l ? "up layer" : "up nil");
-  };
+  image->OnMouseUp = [&](vant::TObject*, vant::TMouseButton, vant::TShiftState, int, int,
+                         TCustomLayer* l) { seen.push_back(l ? "up layer" : "up nil"); };
   form.Show();
   vant::testing::Click(*image, 7, 9);
   EXPECT_EQ(seen, (std::vector<std::string>{"down 101 7,9 nil", "up nil"}));

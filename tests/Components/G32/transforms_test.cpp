@@ -34,9 +34,9 @@ TEST(BlockTransfer, CoordinateCodedClippingInEveryMode) {
     int dstX, dstY;
     TRect src;
   } cases[] = {
-      {0, 0, {0, 0, 9, 7}},     {3, 2, {1, 1, 5, 6}},  {-2, -3, {0, 0, 9, 7}},
-      {6, 4, {2, 2, 9, 7}},     {-4, 1, {-3, -2, 12, 20}},  // source rectangle beyond the source
-      {20, 0, {0, 0, 9, 7}},    {0, 0, {5, 5, 3, 3}},       // nothing visible
+      {0, 0, {0, 0, 9, 7}},  {3, 2, {1, 1, 5, 6}},      {-2, -3, {0, 0, 9, 7}},
+      {6, 4, {2, 2, 9, 7}},  {-4, 1, {-3, -2, 12, 20}},  // source rectangle beyond the source
+      {20, 0, {0, 0, 9, 7}}, {0, 0, {5, 5, 3, 3}},       // nothing visible
   };
   TBitmap32 src;
   src.SetSize(9, 7);
@@ -48,9 +48,7 @@ TEST(BlockTransfer, CoordinateCodedClippingInEveryMode) {
         TBitmap32 dst;
         dst.SetSize(8, 6);
         dst.Clear(kBackground);
-        TPixelCombineEvent handler = [&](TColor32 F, TColor32& B, TColor32 M) {
-          B = F ^ M;
-        };
+        TPixelCombineEvent handler = [&](TColor32 F, TColor32& B, TColor32 M) { B = F ^ M; };
         BlockTransfer(&dst, c.dstX, c.dstY, &src, c.src, mode, handler);
         for (int y = 0; y < 6; ++y) {
           for (int x = 0; x < 8; ++x) {
@@ -61,7 +59,8 @@ TEST(BlockTransfer, CoordinateCodedClippingInEveryMode) {
             if (inside) {
               TColor32 f = Code(sx, sy);
               if (mode == dmOpaque) expected = f;
-              if (mode == dmBlend) master == 255 ? BlendMem(f, expected) : BlendMemEx(f, expected, master);
+              if (mode == dmBlend)
+                master == 255 ? BlendMem(f, expected) : BlendMemEx(f, expected, master);
               if (mode == dmCustom) expected = f ^ master;
             }
             ASSERT_EQ(dst.GetPixel(x, y), expected)
@@ -88,15 +87,25 @@ TEST(Transfers, ValidationAndModeRules) {
     }
     return std::string();
   };
-  EXPECT_EQ(message([&] { BlockTransfer(&empty, 0, 0, nullptr, {0, 0, 4, 4}, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              BlockTransfer(&empty, 0, 0, nullptr, {0, 0, 4, 4}, dmOpaque);
+            }),
             "Destination bitmap is nil or empty");
-  EXPECT_EQ(message([&] { BlockTransfer(nullptr, 0, 0, &src, {0, 0, 4, 4}, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              BlockTransfer(nullptr, 0, 0, &src, {0, 0, 4, 4}, dmOpaque);
+            }),
             "Destination bitmap is nil or empty");
-  EXPECT_EQ(message([&] { StretchTransfer(&dst, {0, 0, 4, 4}, &empty, {0, 0, 4, 4}, sfNearest, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              StretchTransfer(&dst, {0, 0, 4, 4}, &empty, {0, 0, 4, 4}, sfNearest, dmOpaque);
+            }),
             "Source bitmap is nil or empty");
-  EXPECT_EQ(message([&] { StretchTransfer(&dst, {0, 0, 2, 2}, &src, {0, 0, 5, 4}, sfLinear, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              StretchTransfer(&dst, {0, 0, 2, 2}, &src, {0, 0, 5, 4}, sfLinear, dmOpaque);
+            }),
             "Source rectangle is invalid");
-  EXPECT_EQ(message([&] { StretchTransfer(&dst, {0, 0, 2, 2}, &src, {-1, 0, 3, 4}, sfLinear, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              StretchTransfer(&dst, {0, 0, 2, 2}, &src, {-1, 0, 3, 4}, sfLinear, dmOpaque);
+            }),
             "Source rectangle is invalid");
   for (int i = 0; i < 16; ++i) EXPECT_EQ(dst.Bits()[i], kBackground);  // nothing written
   EXPECT_NO_THROW(StretchTransfer(&dst, {0, 0, 2, 2}, &src, {2, 2, 2, 9}, sfLinear, dmOpaque));
@@ -187,7 +196,8 @@ TEST(StretchTransfer, ClippingKeepsSamples) {
       StretchTransfer(&part, {-35, -23, 25, 17}, &src, {1, 1, 12, 9}, f, mode);
       for (int y = 0; y < 17; ++y)
         for (int x = 0; x < 25; ++x)
-          ASSERT_EQ(part.GetPixel(x, y), whole.GetPixel(x + 35, y + 23)) << f << " " << x << "," << y;
+          ASSERT_EQ(part.GetPixel(x, y), whole.GetPixel(x + 35, y + 23))
+              << f << " " << x << "," << y;
     }
   }
 }
@@ -234,7 +244,8 @@ TEST(StretchTransfer, OnePixelWideSourceRepeatsItsEdge) {
 
 TEST(Resampler, WeightsTotal256AndUniformPicturesKeepTheirValue) {
   for (TStretchFilter f : {sfLinear2, sfSpline}) {
-    for (auto [n, span] : {std::pair{1, 10}, {3, 10}, {10, 3}, {1000, 7}, {7, 1000}, {5, 1}, {1, 1}}) {
+    for (auto [n, span] :
+         {std::pair{1, 10}, {3, 10}, {10, 3}, {1000, 7}, {7, 1000}, {5, 1}, {1, 1}}) {
       TMappingTable t = BuildMappingTable(n, 2, 2 + span, 2 + span, f);
       ASSERT_EQ(t.First.size(), size_t(n) + 1);
       for (int i = 0; i < n; ++i) {
@@ -251,7 +262,8 @@ TEST(Resampler, WeightsTotal256AndUniformPicturesKeepTheirValue) {
     src.SetSize(50, 40);
     src.Clear(0xFF7F3F1F);
     src.SetDrawMode(dmOpaque);
-    for (TRect r : {TRect{0, 0, 1, 1}, TRect{0, 0, 7, 3}, TRect{0, 0, 123, 97}, TRect{0, 0, 50, 1}}) {
+    for (TRect r :
+         {TRect{0, 0, 1, 1}, TRect{0, 0, 7, 3}, TRect{0, 0, 123, 97}, TRect{0, 0, 50, 1}}) {
       TBitmap32 dst;
       dst.SetSize(r.Right, r.Bottom);
       StretchTransfer(&dst, r, &src, src.BoundsRect(), f, dmOpaque);
@@ -273,48 +285,51 @@ TEST(StretchTransfer, LinearMatchesTheCombineRegRecipeInBothSets) {
   // Enlarging, and reducing to fewer than half the columns (each path of the packed loop).
   for (auto [srcRect, dstRect] : {std::pair{TRect{1, 2, 10, 7}, TRect{-3, -2, 27, 17}},
                                   std::pair{TRect{0, 0, 41, 7}, TRect{-1, 0, 14, 4}}})
-  for (bool packed : {false, true}) {
-    KernelScope k(packed);
-    for (uint32_t master : {255u, 140u}) {
-      src.SetMasterAlpha(master);
-      for (TDrawMode mode : {dmOpaque, dmBlend}) {
-        TBitmap32 dst;
-        dst.SetSize(20, 12);
-        dst.Clear(kBackground);
-        StretchTransfer(&dst, dstRect, &src, srcRect, sfLinear, mode);
-        const int sw = srcRect.Width(), sh = srcRect.Height();
-        const int64_t stepX = (int64_t(sw - 1) << 16) / dstRect.Width();
-        const int64_t stepY = (int64_t(sh - 1) << 16) / dstRect.Height();
-        for (int y = 0; y < 12; ++y) {
-          int64_t py = (y - dstRect.Top) * stepY;
-          int r0 = srcRect.Top + int(py >> 16), r1 = std::min(r0 + 1, srcRect.Bottom - 1);
-          TColor32 wy = 255 - TColor32((py >> 8) & 255);
-          for (int x = 0; x < 20; ++x) {
-            if (!PtInRect(dstRect, {x, y})) {
-              ASSERT_EQ(dst.GetPixel(x, y), kBackground) << x << "," << y;
-              continue;
+    for (bool packed : {false, true}) {
+      KernelScope k(packed);
+      for (uint32_t master : {255u, 140u}) {
+        src.SetMasterAlpha(master);
+        for (TDrawMode mode : {dmOpaque, dmBlend}) {
+          TBitmap32 dst;
+          dst.SetSize(20, 12);
+          dst.Clear(kBackground);
+          StretchTransfer(&dst, dstRect, &src, srcRect, sfLinear, mode);
+          const int sw = srcRect.Width(), sh = srcRect.Height();
+          const int64_t stepX = (int64_t(sw - 1) << 16) / dstRect.Width();
+          const int64_t stepY = (int64_t(sh - 1) << 16) / dstRect.Height();
+          for (int y = 0; y < 12; ++y) {
+            int64_t py = (y - dstRect.Top) * stepY;
+            int r0 = srcRect.Top + int(py >> 16), r1 = std::min(r0 + 1, srcRect.Bottom - 1);
+            TColor32 wy = 255 - TColor32((py >> 8) & 255);
+            for (int x = 0; x < 20; ++x) {
+              if (!PtInRect(dstRect, {x, y})) {
+                ASSERT_EQ(dst.GetPixel(x, y), kBackground) << x << "," << y;
+                continue;
+              }
+              int64_t px = (x - dstRect.Left) * stepX;
+              int i0 = srcRect.Left + int(px >> 16), i1 = std::min(i0 + 1, srcRect.Right - 1);
+              TColor32 wx = 255 - TColor32((px >> 8) & 255);
+              auto p = [&](int c, int r) { return src.GetPixel(c, r); };
+              TColor32 expected = kBackground, c;
+              if (mode == dmBlend && master < 255) {
+                c = CombineReg(CombineReg(p(i0, r0), p(i1, r0), wx),
+                               CombineReg(p(i0, r1), p(i1, r1), wx), wy);
+                BlendMemEx(c, expected, master);
+              } else {
+                c = CombineReg(CombineReg(p(i0, r0), p(i0, r1), wy),
+                               CombineReg(p(i1, r0), p(i1, r1), wy), wx);
+                if (mode == dmOpaque)
+                  expected = c;
+                else
+                  BlendMem(c, expected);
+              }
+              ASSERT_EQ(dst.GetPixel(x, y), expected)
+                  << packed << " " << master << " " << mode << " " << x << "," << y;
             }
-            int64_t px = (x - dstRect.Left) * stepX;
-            int i0 = srcRect.Left + int(px >> 16), i1 = std::min(i0 + 1, srcRect.Right - 1);
-            TColor32 wx = 255 - TColor32((px >> 8) & 255);
-            auto p = [&](int c, int r) { return src.GetPixel(c, r); };
-            TColor32 expected = kBackground, c;
-            if (mode == dmBlend && master < 255) {
-              c = CombineReg(CombineReg(p(i0, r0), p(i1, r0), wx), CombineReg(p(i0, r1), p(i1, r1), wx), wy);
-              BlendMemEx(c, expected, master);
-            } else {
-              c = CombineReg(CombineReg(p(i0, r0), p(i0, r1), wy), CombineReg(p(i1, r0), p(i1, r1), wy), wx);
-              if (mode == dmOpaque)
-                expected = c;
-              else
-                BlendMem(c, expected);
-            }
-            ASSERT_EQ(dst.GetPixel(x, y), expected) << packed << " " << master << " " << mode << " " << x << "," << y;
           }
         }
       }
     }
-  }
 }
 
 }  // namespace
@@ -362,7 +377,8 @@ TEST(Resampler, MatchesTheDirectSumOverBothTables) {
                 acc[ch] += ((src.GetPixel(cols.Index[c], rows.Index[r]) >> (8 * ch)) & 255) *
                            uint32_t(cols.Weight[c] * rows.Weight[r]);
           TColor32 expected = 0;
-          for (int ch = 0; ch < 4; ++ch) expected |= std::min<uint32_t>((acc[ch] + 0x8000) >> 16, 255) << (8 * ch);
+          for (int ch = 0; ch < 4; ++ch)
+            expected |= std::min<uint32_t>((acc[ch] + 0x8000) >> 16, 255) << (8 * ch);
           ASSERT_EQ(dst.GetPixel(x, y), expected) << f << " " << x << "," << y;
         }
       }
