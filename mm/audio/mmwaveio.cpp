@@ -642,10 +642,31 @@ int wioWaveSetLastSample(TWAVEIOCB* block, int64_t sample) {
   return kWioOk;
 }
 
+namespace {
+
+// The start of the block that holds `sample`: the byte position truncated, then rounded down to
+// the block align. (Rounding the position up first would land a seek one block past its
+// sample in compressed data.)
+int64_t BlockOfSample(const TWAVEIOCB* cb, int64_t sample) {
+  const WAVEFORMATEX& f = *cb->wfx;
+  int64_t bytes;
+  if (cb->dBytesPerSec != 0) {
+    bytes = f.nSamplesPerSec ? static_cast<int64_t>(std::floor(static_cast<double>(sample) *
+                                                               cb->dBytesPerSec / f.nSamplesPerSec))
+                             : 0;
+  } else {
+    bytes = static_cast<int64_t>(
+        vant::wio::MulDivTrunc(static_cast<uint64_t>(sample), f.nAvgBytesPerSec, f.nSamplesPerSec));
+  }
+  return RoundDownToBlock(bytes, f.nBlockAlign);
+}
+
+}  // namespace
+
 int wioWaveSetPosition(TWAVEIOCB* block, int64_t sample) {
-  if (block == nullptr || sample < 0) return kWioIOError;
+  if (block == nullptr || sample < 0 || !block->wfx) return kWioIOError;
   sample = std::min(sample, std::max<int64_t>(block->dwLastSample - block->dwFirstSample - 1, 0));
-  int64_t offset = wioSamplesToBytesEx(block, block->dwFirstSample + sample);
+  int64_t offset = BlockOfSample(block, block->dwFirstSample + sample);
   if (block->hmmio) {
     offset = RoundDownToBlock(std::min(offset, block->dwDataBytes), BlockAlign(block));
     RiffFile& f = *block->hmmio;

@@ -393,3 +393,37 @@ TEST_F(WaveFile, FilesBeyondFourGigabytesSeekAndRead) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WaveFile, CompressedSeeksLandOnWholeBlocks) {
+  // Four 512-byte blocks, each filled with its own number.
+  Bytes data;
+  for (int b = 0; b < 4; ++b) data.insert(data.end(), 512, uint8_t(b + 1));
+  const Bytes fmt = Concat({Fmt(0x11, 1, 22050, 4, 512, 11100), {2, 0, 0xF9, 0x03}});
+  PWAVEIOCB cb;
+  ASSERT_EQ(
+      wioReadFileInfo(
+          cb, Put(Riff({Chunk("fmt ", fmt), Chunk("fact", Bytes(4, 0)), Chunk("data", data)})),
+          kWaveForm, kWioFile),
+      kWioOk);
+  EXPECT_EQ(cb->wfx->cbSize, 2);
+  ASSERT_EQ(wioWaveOpen(cb.get()), kWioOk);
+  // A seek lands on the start of the block that holds the sample (1,017 samples a block),
+  // never on the block after it.
+  const struct {
+    int64_t sample;
+    uint8_t block;
+    int64_t bytesLeft, position;
+  } rows[] = {{700, 1, 2048, 0}, {1500, 2, 1536, 1017}, {5000, 4, 512, 3051}};
+  for (const auto& row : rows) {
+    ASSERT_EQ(wioWaveSetPosition(cb.get(), row.sample), kWioOk) << row.sample;
+    EXPECT_EQ(cb->dwBytesLeft, row.bytesLeft) << row.sample;
+    EXPECT_EQ(cb->dwPosition, row.position) << row.sample;
+    Bytes buf(4);
+    ASSERT_EQ(wioWaveReadData(cb.get(), buf.data(), 4), 4) << row.sample;
+    EXPECT_EQ(buf[0], row.block) << row.sample;
+  }
+}
+
+}  // namespace
