@@ -427,3 +427,41 @@ TEST_F(WaveFile, CompressedSeeksLandOnWholeBlocks) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WaveFile, EditedInfoBeforeTheDataIsNotShadowedByTheOldList) {
+  const Bytes info = Chunk("LIST", Concat({{'I', 'N', 'F', 'O'}, Chunk("INAM", Text("Old"))}));
+  const Bytes disp = Chunk("DISP", Concat({{1, 0, 0, 0}, Text("Shown")}));
+  const Bytes fact = Chunk("fact", {8, 0, 0, 0});
+  const struct {
+    uint16_t tag;
+    std::vector<std::string> ids;
+  } rows[] = {
+      {1, {"fmt ", "JUNK", "JUNK", "fact", "data", "DISP", "LIST"}},
+      {7, {"fmt ", "JUNK", "JUNK", "JUNK", "data", "fact", "DISP", "LIST"}},
+  };
+  for (const auto& row : rows) {
+    const std::string name = Put(Riff(
+        {Chunk("fmt ", Fmt(row.tag, 1, 8000, 8)), info, disp, fact, Chunk("data", Bytes(8, 1))}));
+    PWAVEIOCB cb;
+    ASSERT_EQ(wioReadFileInfo(cb, name, kWaveForm, kWioFile), kWioOk);
+    RiffModifyINFO(cb->lpInfo.get(),
+                   RiffFindPIINFO(cb->lpInfo.get(), mmioFourCC('I', 'N', 'A', 'M')), kRiffChanged,
+                   0, std::string("New"));
+    ASSERT_EQ(wioWaveOpen(cb.get()), kWioOk);
+    ASSERT_EQ(wioWaveSetPosition(cb.get(), 7), kWioOk);
+    ASSERT_EQ(wioWaveWriteData(cb.get(), Bytes(4, 2).data(), 4), 4);
+    ASSERT_EQ(wioWaveClose(cb.get()), kWioOk);
+    EXPECT_EQ(ChunkIds(ReadFile(name)), row.ids) << row.tag;
+
+    ASSERT_EQ(wioReadFileInfo(cb, name, kWaveForm, kWioFile), kWioOk);
+    EXPECT_EQ(RiffInfoText(*cb->lpInfo,
+                           *RiffFindPIINFO(cb->lpInfo.get(), mmioFourCC('I', 'N', 'A', 'M'))),
+              "New");
+    EXPECT_EQ(cb->lpDisp->entries.size(), 1u);
+    EXPECT_EQ(cb->dwDataBytes, 11);
+  }
+}
+
+}  // namespace
