@@ -30,6 +30,9 @@ class BackendStream {
   // Bytes heard since the last Render call (an estimate from the clock), never more than what
   // that call reported as unheard. Lets the position move smoothly between renders.
   virtual int64_t HeardSinceRender() const { return 0; }
+  // Whether HeardSinceRender grows with time; then the device returns a header when its end is
+  // due to be heard rather than at the next render.
+  virtual bool HeardMovesBetweenRenders() const { return false; }
 };
 
 class Backend {
