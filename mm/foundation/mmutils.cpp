@@ -267,6 +267,8 @@ void Delay(uint32_t ms, bool process_messages) {
   }
 }
 
+void WinYield(const void*) { vant::GetDispatcher().ProcessMessages(); }
+
 // ---- Global memory ---------------------------------------------------------------------------
 
 void* GlobalAllocMem(int64_t size) {

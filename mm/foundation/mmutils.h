@@ -143,6 +143,9 @@ std::string StopCyclesMeasure(int32_t count);
 // running until `ms` have passed on the process clock, and the wait ends at once when the
 // application is being torn down.
 void Delay(uint32_t ms, bool process_messages);
+// Runs the messages pending on the GUI thread. Messages are not kept per window here, so those
+// of every window run, `window` only names the caller's interest.
+void WinYield(const void* window);
 
 // ---- Global memory ----------------------------------------------------------------------------
 

@@ -23,6 +23,7 @@ struct Thread::Control::State {
   int priority = Thread::kNormal;
   int64_t tid = 0;
   Body body;
+  std::exception_ptr error;
 };
 
 namespace {
@@ -72,9 +73,19 @@ Thread::Thread(Body body, bool suspended) : state_(std::make_shared<Control::Sta
       if (s->priority != kNormal) ApplyNice(s->tid, s->priority);
     }
     Control control(s);
-    if (control.WaitWhileSuspended() && s->body) s->body(control);
+    std::exception_ptr error;
+    try {
+      if (control.WaitWhileSuspended() && s->body) s->body(control);
+    } catch (const std::exception& e) {
+      TraceF("Thread: body raised: %s", e.what());
+      error = std::current_exception();
+    } catch (...) {
+      Trace("Thread: body raised an unknown exception");
+      error = std::current_exception();
+    }
     {
       std::lock_guard lock(s->mutex);
+      s->error = error;
       s->finished = true;
       s->body = nullptr;  // drop what the body captured on the thread that ran it
     }
@@ -136,6 +147,11 @@ bool Thread::SetPriority(int priority) {
 int Thread::GetPriority() const {
   std::lock_guard lock(state_->mutex);
   return state_->priority;
+}
+
+std::exception_ptr Thread::Error() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->error;
 }
 
 int64_t Thread::Id() const {

@@ -5,6 +5,7 @@
 // The body receives the thread's control block, which stays valid even when the Thread object is
 // destroyed first (a worker that outlives its bounded wait is detached, not freed under it).
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -55,6 +56,10 @@ class Thread {
   // privileges and then answers false. Applied when the body starts if set before.
   bool SetPriority(int priority);
   int GetPriority() const;
+
+  // What the body threw, if it ended by an exception (the process is not taken down by it; the
+  // owner decides where to report it).
+  std::exception_ptr Error() const;
 
   // Kernel thread id (0 until the thread has started).
   int64_t Id() const;

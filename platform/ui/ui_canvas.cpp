@@ -638,6 +638,8 @@ TBitmap::TBitmap(int w, int h)
 }
 
 TBitmap::~TBitmap() = default;
+TBitmap::TBitmap(TBitmap&&) noexcept = default;
+TBitmap& TBitmap::operator=(TBitmap&&) noexcept = default;
 
 int TBitmap::Width() const { return image_->width(); }
 int TBitmap::Height() const { return image_->height(); }

@@ -217,6 +217,8 @@ class TBitmap : public TPersistent {
   TBitmap();
   TBitmap(int width, int height);
   ~TBitmap() override;
+  TBitmap(TBitmap&&) noexcept;
+  TBitmap& operator=(TBitmap&&) noexcept;
   int Width() const;
   int Height() const;
   void SetWidth(int w) { SetSize(w, Height()); }

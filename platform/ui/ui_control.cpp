@@ -399,6 +399,16 @@ void TControl::HandlePaint(QWidget* target) {
   }
 }
 
+void TControl::PaintTo(TBitmap& bmp) {
+  HandlePaint(nullptr);
+  if (!last_paint_) {
+    bmp.SetSize(0, 0);
+    return;
+  }
+  bmp.SetSize(width_, height_);
+  bmp.Image() = last_paint_->copy();
+}
+
 void TControl::HandleMouseDown(TMouseButton b, TShiftState s, int x, int y, bool dbl) {
   if (!enabled_) return;
   if (dbl && (control_style_ & csDoubleClicks)) {

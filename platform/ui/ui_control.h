@@ -150,6 +150,9 @@ class TControl : public TComponent {
   virtual void HandlePaint(QWidget* target);
   // The picture this control showed when it last painted (null before the first paint).
   const QImage* LastPaint() const { return last_paint_.get(); }
+  // Paints the control as it would appear now into `bmp` (resized to the control), without a
+  // display: what a screenshot of the control alone would show.
+  void PaintTo(TBitmap& bmp);
 
   virtual void Paint() {}
   // The canvas while Paint runs; also usable by descendants that draw at other times.

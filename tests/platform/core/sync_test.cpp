@@ -124,3 +124,13 @@ TEST(Thread, LoweringThePriorityWorksBeforeAndAfterStart) {
   hold.Set();
   EXPECT_TRUE(t.WaitFor(60000));
 }
+
+TEST(Thread, AnExceptionInTheBodyEndsTheThreadNotTheProcess) {
+  Thread t([](Thread::Control&) { throw std::runtime_error("boom"); }, false);
+  ASSERT_TRUE(t.WaitFor(60000));
+  ASSERT_TRUE(t.Error());
+  EXPECT_THROW(std::rethrow_exception(t.Error()), std::runtime_error);
+  Thread fine([](Thread::Control&) {}, false);
+  ASSERT_TRUE(fine.WaitFor(60000));
+  EXPECT_FALSE(fine.Error());
+}

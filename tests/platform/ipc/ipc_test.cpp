@@ -12,6 +12,7 @@
 #include "childprocess.h"
 #include "instanceguard.h"
 #include "ipcfolder.h"
+#include "scratchfolder.h"
 #include "windowendpoint.h"
 #include "windowlink.h"
 
@@ -27,16 +28,8 @@ const std::string kTitle = "オルネ　広告会社仕様";
 // Each test gets its own runtime folder, shared with the programs it starts.
 class IpcTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vant-ipc-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    runtime_ = tmpl;
-    setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("XDG_RUNTIME_DIR");
-    fs::remove_all(runtime_);
-  }
+  void SetUp() override { setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1); }
+  void TearDown() override { unsetenv("XDG_RUNTIME_DIR"); }
 
   std::unique_ptr<ChildProcess> Peer(std::vector<std::string> env = {}) {
     env.push_back("XDG_RUNTIME_DIR=" + runtime_.string());
@@ -57,7 +50,8 @@ class IpcTest : public ::testing::Test {
     return p;
   }
 
-  fs::path runtime_;
+  vant::testing::ScratchFolder scratch_{"vant-ipc"};
+  const fs::path runtime_ = scratch_.path();
 };
 
 }  // namespace

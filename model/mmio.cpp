@@ -1,0 +1,185 @@
+#include "mmio.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "bwfformat.h"
+#include "diskinfo.h"
+#include "tempfiles.h"
+
+namespace mmio {
+namespace {
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+int64_t ExistingFileSize(const std::filesystem::path& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool IsFolder(const std::filesystem::path& p) {
+  struct stat st;
+  return !p.empty() && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Bytes free in a folder, 0 when the folder does not exist.
+int64_t RoomIn(const std::filesystem::path& folder, const FreeSpaceFn& free_space) {
+  return IsFolder(folder) ? free_space(folder) : 0;
+}
+
+// Copies every byte of `in` to `out`; false on a failed or short read or write.
+bool CopyBytes(int in, ReplacingFile& out, int64_t size) {
+  int64_t left = size;
+  while (left > 0) {
+    ssize_t n = copy_file_range(in, nullptr, out.Fd(), nullptr, static_cast<size_t>(left), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // not supported here, or the source ended early: go the plain way
+    left -= n;
+  }
+  std::vector<char> buf(1 << 20);
+  for (;;) {
+    ssize_t n = read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    if (!out.Write(buf.data(), static_cast<size_t>(n))) return false;
+    left -= n;
+  }
+  return left <= 0;
+}
+
+}  // namespace
+
+void SetFixedField(uint8_t* field, std::string_view text, size_t width) {
+  bwf::StoreFieldText(std::span<uint8_t>(field, width), text);
+}
+
+int64_t FreeSpaceOf(const std::filesystem::path& folder) {
+  uint64_t free_bytes = 0, total = 0;
+  vant::GetFreeSpace(folder, free_bytes, total);
+  return static_cast<int64_t>(std::min<uint64_t>(free_bytes, INT64_MAX));
+}
+
+std::string PendingPath(std::string_view line) {
+  size_t open = line.find('[');
+  size_t close = line.find(']');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open) return {};
+  return std::string(line.substr(open + 1, close - open - 1));
+}
+
+int CheckSaveSpace(const std::filesystem::path& source, const std::filesystem::path& target,
+                   const std::filesystem::path& temp_folder,
+                   const std::vector<std::string>* pending, const FreeSpaceFn& free_space) {
+  int64_t need = ExistingFileSize(source) + 1024;
+  if (pending != nullptr) {
+    for (const auto& line : *pending) {
+      if (line.empty() || line[0] != '*') continue;
+      std::string path = PendingPath(line);
+      if (!path.empty()) need += ExistingFileSize(path);
+    }
+  }
+  // The save writes into the temporary folder itself, which may be a file system of its own.
+  const auto temp = IsFolder(temp_folder) ? temp_folder : temp_folder.parent_path();
+  int bits = 0;
+  if (RoomIn(temp, free_space) < need) bits |= kTempShort;
+  if (RoomIn(target.parent_path(), free_space) < need) bits |= kTargetShort;
+  return bits;
+}
+
+int CheckFolderWritable(const std::filesystem::path& folder) {
+  int error = 0;
+  auto made = vant::CreateTempFile(folder, "TMP", "", &error);
+  if (made) {
+    unlink(made->c_str());
+    return kWritable;
+  }
+  return error == ENOTDIR ? kNotAFolder : kNotWritable;
+}
+
+std::string AddFileExt(std::string_view name, std::string_view extension) {
+  if (Upper(name).find(Upper(extension)) != std::string::npos) return std::string(name);
+  return std::string(name) + std::string(extension);
+}
+
+ReplacingFile::ReplacingFile(const std::filesystem::path& target) : target_(target) {
+  auto folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+  if (auto part = vant::CreateTempFile(folder, "." + target.filename().string() + ".", ".part")) {
+    part_ = *part;
+    fd_ = open(part_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  }
+}
+
+ReplacingFile::~ReplacingFile() {
+  if (fd_ >= 0) close(fd_);
+  if (!part_.empty()) unlink(part_.c_str());
+}
+
+bool ReplacingFile::Write(const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0 && !failed_ && fd_ >= 0) {
+    ssize_t w = write(fd_, p, size);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) failed_ = true;
+    if (w > 0) {
+      p += w;
+      size -= static_cast<size_t>(w);
+    }
+  }
+  return !failed_ && fd_ >= 0;
+}
+
+bool ReplacingFile::Commit(int mode) {
+  if (fd_ < 0 || failed_) return false;
+  if (mode < 0) {
+    struct stat st;
+    mode = stat(target_.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : 0644;
+  }
+  bool ok = fchmod(fd_, static_cast<mode_t>(mode)) == 0 && fsync(fd_) == 0;
+  ok = close(fd_) == 0 && ok;
+  fd_ = -1;
+  if (!ok || rename(part_.c_str(), target_.c_str()) != 0) return false;
+  part_.clear();
+  auto folder = target_.parent_path().empty() ? std::filesystem::path(".") : target_.parent_path();
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);  // the rename itself survives a power loss
+    close(dir);
+  }
+  return true;
+}
+
+int ShellCopyFile(const std::filesystem::path& source, const std::filesystem::path& target,
+                  unsigned /*shell_flags*/) {
+  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return -1;
+  struct stat st;
+  bool ok = fstat(in, &st) == 0 && S_ISREG(st.st_mode) && !IsFolder(target);
+  if (ok) {
+    // The copy keeps the source's permissions, writable by its owner as a cleared read-only
+    // attribute would leave it.
+    ReplacingFile out(target);
+    ok = out.IsOpen() && CopyBytes(in, out, static_cast<int64_t>(st.st_size)) &&
+         out.Commit(static_cast<int>((st.st_mode & 0777) | S_IWUSR));
+  }
+  close(in);
+  return ok ? 1 : -1;
+}
+
+int64_t FileSizeByName(const std::filesystem::path& path) {
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+}  // namespace mmio

@@ -1,0 +1,86 @@
+#pragma once
+// File, folder and disk helpers of the file model and both programs: fixed-width fields, the
+// checks before a save (free space, a writable folder), file extensions, the checked file copy
+// and 64-bit file sizes. They report through their results and show no message.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mmio {
+
+// The value with its four bytes in reverse order.
+constexpr uint32_t ByteSwap32(uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+// Clears `width` bytes of `field`, then copies min(text length, width) bytes; no terminating zero
+// is added, so a text of the full width fills the field.
+void SetFixedField(uint8_t* field, std::string_view text, size_t width);
+
+// Bytes free to this user on the file system of a folder; 0 when it does not answer.
+using FreeSpaceFn = std::function<int64_t(const std::filesystem::path& folder)>;
+int64_t FreeSpaceOf(const std::filesystem::path& folder);
+
+enum SaveSpaceBits : int { kTargetShort = 1, kTempShort = 2 };
+
+// Whether the target's file system and the temporary folder's have room for the source, the
+// pending attachments (list lines that begin with "*" and name a file between "[" and "]";
+// files that do not exist count nothing) and 1,024 bytes. A folder that does not exist has no
+// room. Returns kTargetShort | kTempShort as they apply.
+int CheckSaveSpace(const std::filesystem::path& source, const std::filesystem::path& target,
+                   const std::filesystem::path& temp_folder,
+                   const std::vector<std::string>* pending = nullptr,
+                   const FreeSpaceFn& free_space = FreeSpaceOf);
+
+// The path between the first "[" and the first "]" of a pending attachment's list line, or
+// empty when the line has none.
+std::string PendingPath(std::string_view line);
+
+enum FolderWritable : int { kWritable = 0, kNotWritable = 1, kNotAFolder = 2 };
+// Creates and removes a temporary file in the folder to find out whether it can be written.
+int CheckFolderWritable(const std::filesystem::path& folder);
+
+// The name unchanged when its upper-case form contains the upper-case extension anywhere, else
+// the name followed by the extension (given with its dot).
+std::string AddFileExt(std::string_view name, std::string_view extension);
+
+// A new file written beside its target and renamed over it by Commit, so the target is replaced
+// whole or not at all; a writer destroyed without a successful Commit leaves no trace.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(const std::filesystem::path& target);
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  // False when the new file could not be made (the folder is missing or cannot be written).
+  bool IsOpen() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+  // Writes all bytes; false on any failure, which also makes Commit fail.
+  bool Write(const void* data, size_t size);
+  // Syncs the bytes, gives the file `mode` (by default the replaced target's, else 0644), and
+  // renames it over the target. True when all of that worked.
+  bool Commit(int mode = -1);
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path part_;
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+// Copies a file over `target` without ever leaving a half-written target: the bytes go to a new
+// file in the target's folder, which is synced and then renamed over the target. A read-only
+// target is replaced as the original shell copy did. The shell's flags (no confirmation, no
+// progress) are accepted for its callers and have nothing to switch here. 1 copied, -1 failed.
+int ShellCopyFile(const std::filesystem::path& source, const std::filesystem::path& target,
+                  unsigned shell_flags = 0);
+
+// The size in bytes (64 bit; a folder gives what the file system reports for it), -1 when
+// nothing is there.
+int64_t FileSizeByName(const std::filesystem::path& path);
+
+}  // namespace mmio
