@@ -1,0 +1,341 @@
+// TMMWaveOut over the Manual backend: the test renders the sound itself and runs the GUI
+// thread's queue, so every completion, refill and stop is observed in order, without timing.
+#include "mmwaveout.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audiobackend.h"
+#include "dispatch.h"
+#include "manualbackend.h"
+#include "mmdspinterface.h"
+#include "mmpcmsup.h"
+#include "sdlbackend.h"
+#include "ui_dialogs.h"
+
+namespace vant {
+namespace {
+
+WAVEFORMATEX Stereo16() {
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 2, 48000);
+  return f;
+}
+
+// Bytes that are never 0, so silence between them would show.
+std::vector<uint8_t> Pattern(size_t bytes) {
+  std::vector<uint8_t> v(bytes);
+  for (size_t i = 0; i < bytes; ++i) v[i] = static_cast<uint8_t>(i * 7 % 251 + 1);
+  return v;
+}
+
+// The head of a chain: plays a byte vector once.
+class Source : public TMMDSPComponent {
+ public:
+  Source(std::vector<uint8_t> data, const WAVEFORMATEX& f)
+      : TMMDSPComponent(nullptr), data_(std::move(data)) {
+    PublishLinks(false, true);
+    SetPWaveFormat(&f);
+  }
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    const size_t n = std::min<size_t>(h->wh.dwBufferLength, data_.size() - pos_);
+    if (n > 0) std::memcpy(h->wh.lpData, data_.data() + pos_, n);
+    pos_ += n;
+    h->wh.dwBytesRecorded = static_cast<uint32_t>(n);
+    more = pos_ < data_.size();
+  }
+  void Rewind(size_t pos) { pos_ = pos; }
+  const std::vector<uint8_t>& data() const { return data_; }
+
+ private:
+  std::vector<uint8_t> data_;
+  size_t pos_ = 0;
+};
+
+// Strips the silence a renderer adds before, between (an underrun) and after the sound.
+std::vector<uint8_t> Sound(const std::vector<uint8_t>& captured) {
+  std::vector<uint8_t> out;
+  std::copy_if(captured.begin(), captured.end(), std::back_inserter(out),
+               [](uint8_t v) { return v != 0; });
+  return out;
+}
+
+class WaveOutDevice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetDispatcher(&gui_);
+    audio::SetBackend(&backend_);
+    backend_.SetLatencyFrames(256);
+  }
+  void TearDown() override {
+    out_.reset();
+    source_.reset();
+    audio::SetBackend(nullptr);
+    SetDispatcher(nullptr);
+  }
+  // A device playing `bytes` of pattern through a tap that counts the played buffers.
+  void Build(size_t bytes, int32_t buffer_size = 4000, TMMCBMode mode = cmWindow) {
+    source_ = std::make_unique<Source>(Pattern(bytes), Stereo16());
+    out_ = std::make_unique<TMMWaveOut>(nullptr);
+    out_->SetCallBackMode(mode);
+    out_->SetBufferSize(buffer_size);
+    out_->SetInput(source_.get());
+    out_->SetOutput(&tap_);
+    out_->OnStop = [this](TObject*) { ++stops_; };
+    out_->OnError = [this](TObject*) { ++errors_; };
+    tap_.OnBufferReady = [this](TObject*, PMMWaveHdr h) {
+      ++ready_;
+      EXPECT_NE(h->lpNowPlaying, nullptr);
+    };
+  }
+  // Renders and runs the GUI queue until the device stopped (bounded by a frame budget).
+  void PlayToEnd(int frames_per_step = 700) {
+    for (int i = 0; i < 20000 && stops_ == 0; ++i) {
+      backend_.Render(frames_per_step);
+      gui_.ProcessMessages();
+    }
+  }
+
+  QueueDispatcher gui_;
+  audio::ManualBackend backend_;
+  std::unique_ptr<Source> source_;
+  TMMDSPInterface tap_{nullptr};
+  std::unique_ptr<TMMWaveOut> out_;
+  int stops_ = 0, errors_ = 0, ready_ = 0;
+};
+
+class WaveOutModes : public WaveOutDevice, public ::testing::WithParamInterface<TMMCBMode> {};
+
+TEST_P(WaveOutModes, ASourceOfThreeAndAHalfBuffersPlaysFourHeadersOnce) {
+  Build(14000, 4000, GetParam());
+  out_->OnBufferFilled = [](TObject*, PMMWaveHdr h) {
+    EXPECT_FALSE(std::atomic_ref<uint32_t>(h->wh.dwFlags).load() & audio::WHDR_INQUEUE)
+        << "a header was about to be written while still queued";
+  };
+  out_->Start();
+  EXPECT_EQ(out_->HeadersInUse(), 4);
+  EXPECT_EQ(out_->GetState(), wosOpen | wosPlay);
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(errors_, 0);
+  EXPECT_EQ(ready_, 4);
+  EXPECT_EQ(out_->GetState(), wosOpen);
+  EXPECT_EQ(Sound(backend_.Captured()), source_->data());
+  EXPECT_EQ(out_->HeadersInUse(), 0);
+  out_->Close();
+  EXPECT_EQ(out_->GetState(), wosClose);
+  EXPECT_EQ(backend_.OpenStreams(), 0);
+}
+
+TEST_P(WaveOutModes, ALongSourceCyclesTheRingInOrder) {
+  Build(200000, 2048, GetParam());
+  out_->SetNumBuffers(3);
+  out_->Start();
+  PlayToEnd(333);
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(ready_, (200000 + 2047) / 2048);
+  EXPECT_EQ(Sound(backend_.Captured()), source_->data());
+}
+
+INSTANTIATE_TEST_SUITE_P(CallbackModes, WaveOutModes, ::testing::Values(cmWindow, cmThread));
+
+TEST_F(WaveOutDevice, AnEmptySourceFailsToStartAndLeavesTheDeviceClosed) {
+  Build(0);
+  bool error_before_raise = false;
+  try {
+    out_->Start();
+    ADD_FAILURE() << "Start did not raise";
+  } catch (const EMMWaveOutError& e) {
+    error_before_raise = errors_ == 1;
+    EXPECT_STREQ(e.what(), "WaveOutStart:\n\rUnable to start device");
+  }
+  EXPECT_TRUE(error_before_raise);
+  EXPECT_EQ(errors_, 1);
+  EXPECT_EQ(out_->GetState(), wosClose);
+  EXPECT_EQ(backend_.OpenStreams(), 0);
+}
+
+TEST_F(WaveOutDevice, OpenRefusesWhatCannotPlay) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> devices;
+    int32_t device_id;
+    bool format;
+    bool refused_format;
+    const char* message;
+  } cases[] = {
+      {"no devices", {}, 0, true, false, "No wave audio playing device found"},
+      {"device 5 of 2", {"a", "b"}, 5, true, false, "Invalid DeviceID"},
+      {"no format", {"a"}, 0, false, false, "WaveOutOpen:\n\rInvalid wave format"},
+      {"format refused",
+       {"a"},
+       0,
+       true,
+       true,
+       "WaveOutOpen:\n\rThe actual device can't play this format"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    backend_.SetDevices(c.devices);
+    backend_.SetFormatFilter([&c](const audio::WaveFormatEx&) { return !c.refused_format; });
+    TMMWaveOut out(nullptr);
+    out.SetDeviceID(c.device_id);
+    int errors = 0;
+    out.OnError = [&](TObject*) { ++errors; };
+    if (c.format) {
+      const WAVEFORMATEX f = Stereo16();
+      out.SetPWaveFormat(&f);
+    }
+    try {
+      out.Open();
+      ADD_FAILURE() << "Open did not raise";
+    } catch (const EMMWaveOutError& e) {
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(out.GetState(), wosClose);
+  }
+  backend_.SetDevices({"a", "b"});
+  TMMWaveOut out(nullptr);
+  out.SetDeviceID(5);
+  EXPECT_EQ(out.GetDeviceID(), -2);
+  EXPECT_EQ(out.GetProductName(), "No wave audio playing device found");
+  out.SetDeviceID(1);
+  EXPECT_EQ(out.GetProductName(), "b");
+}
+
+TEST_F(WaveOutDevice, PropertyLimits) {
+  Build(100);
+  out_->SetNumBuffers(1);
+  EXPECT_EQ(out_->GetNumBuffers(), 10);
+  out_->SetNumBuffers(600);
+  EXPECT_EQ(out_->GetNumBuffers(), 500);
+  out_->SetBufferSize(10);
+  EXPECT_EQ(out_->GetBufferSize(), 32);
+  out_->Open();
+  EXPECT_THROW(out_->SetNumBuffers(4), EMMWaveOutError);
+  EXPECT_THROW(out_->SetDeviceID(0), EMMWaveOutError);
+  EXPECT_EQ(out_->GetNumBuffers(), 500);
+}
+
+TEST_F(WaveOutDevice, AStopFromOnBufferReadyIsDeferredUntilTheHandlerReturns) {
+  Build(40000);
+  bool stopped_inside = true;
+  tap_.OnBufferReady = [&](TObject*, PMMWaveHdr) {
+    ++ready_;
+    if (ready_ != 1) return;
+    out_->Stop();
+    stopped_inside = stops_ > 0 || !(out_->GetState() & wosPlay);
+  };
+  out_->Start();
+  PlayToEnd();
+  EXPECT_FALSE(stopped_inside);
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(ready_, 1);
+  EXPECT_EQ(out_->GetState(), wosOpen);
+  // A close asked for while the stop is pending closes once the stop completes.
+  out_->Close();
+  EXPECT_EQ(out_->GetState(), wosClose);
+}
+
+TEST_F(WaveOutDevice, ResetDropsPendingCompletionsAndRestartsThePosition) {
+  Build(80000);
+  out_->SetTimeFormat(tfSample);
+  out_->Start();
+  backend_.Render(2300);  // two headers heard; their completions wait in the GUI queue
+  EXPECT_EQ(ready_, 0);
+  EXPECT_GT(out_->GetPosition(), 2000);
+  source_->Rewind(40000);  // a seek
+  out_->Reset();
+  EXPECT_EQ(out_->GetPosition(), 0);
+  gui_.ProcessMessages();
+  EXPECT_EQ(ready_, 0) << "completions from before the reset were handled";
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(ready_, 10);
+  const std::vector<uint8_t> tail(source_->data().begin() + 40000, source_->data().end());
+  const std::vector<uint8_t> sound = Sound(backend_.Captured());
+  ASSERT_GE(sound.size(), tail.size());
+  EXPECT_TRUE(std::equal(tail.begin(), tail.end(), sound.end() - tail.size()));
+}
+
+TEST_F(WaveOutDevice, PauseFreezesThePositionUntilRestart) {
+  Build(80000);
+  out_->SetTimeFormat(tfByte);
+  out_->Start();
+  backend_.Render(1500);
+  gui_.ProcessMessages();
+  out_->Pause();
+  const int64_t paused_at = out_->GetPosition();
+  EXPECT_EQ(paused_at, (1500 - 256) * 4);
+  backend_.Render(3000);
+  gui_.ProcessMessages();
+  EXPECT_EQ(out_->GetPosition(), paused_at);
+  out_->Restart();
+  backend_.Render(1000);
+  gui_.ProcessMessages();
+  // What was rendered but unheard at the pause is played again: it is heard after the latency.
+  EXPECT_EQ(out_->GetPosition(), paused_at + (1000 - 256) * 4);
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(out_->GetPosition(), 0) << "stopped";
+}
+
+TEST_F(WaveOutDevice, CallbackModeIsRefusedOnThisPlatform) {
+  ScopedAnswerer answers;
+  answers.answerer.AnswerMessage(IDOK);
+  Build(100);
+  out_->SetCallBackMode(cmCallback);
+  EXPECT_EQ(out_->GetCallBackMode(), cmWindow);
+}
+
+// Real playback: SDL's disk driver writes what it was given to a file, in real time.
+TEST(WaveOutOnSdl, AStreamPlayedThroughTheChainLandsByteForByte) {
+  const auto file = std::filesystem::path(VANT_BINARY_DIR) / "sdl-disk-chain.raw";
+  std::filesystem::remove(file);
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+  QueueDispatcher gui;
+  SetDispatcher(&gui);
+  auto backend = std::make_unique<audio::SdlBackend>();
+  audio::SetBackend(backend.get());
+  {
+    Source source(Pattern(48000 * 4 / 2), Stereo16());  // half a second
+    TMMWaveOut out(nullptr);
+    out.SetBufferSize(4000);
+    out.SetNumBuffers(6);
+    out.SetInput(&source);
+    int stops = 0;
+    out.OnStop = [&](TObject*) { ++stops; };
+    out.Start();
+    // A safety bound for a real-time driver, not a measure of speed.
+    for (int i = 0; i < 3000 && stops == 0; ++i) gui.WaitAndProcess(20);
+    EXPECT_EQ(stops, 1);
+    out.Close();
+    audio::SetBackend(nullptr);
+    backend.reset();  // SDL closes the file
+    SetDispatcher(nullptr);
+
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+    auto first = std::find_if(written.begin(), written.end(), [](uint8_t v) { return v != 0; });
+    const std::vector<uint8_t>& sound = source.data();
+    ASSERT_GE(written.end() - first, static_cast<ptrdiff_t>(sound.size()));
+    EXPECT_TRUE(std::equal(sound.begin(), sound.end(), first)) << "the sound arrived altered";
+    EXPECT_TRUE(std::all_of(first + sound.size(), written.end(), [](uint8_t v) { return v == 0; }))
+        << "a gap or a repeat in the sound";
+  }
+}
+
+}  // namespace
+}  // namespace vant
