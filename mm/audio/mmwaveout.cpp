@@ -502,10 +502,7 @@ void TMMWaveOut::ProcessWaveHeader(PMMWaveHdr msg_hdr, uint64_t epoch) {
       const uint32_t position = GetSamplePosition();
       {
         std::lock_guard lock(cs_);
-        if (position + 65535ull <= previous_position_) {
-          wrap_period_ = (previous_position_ & 0xFFF00000u) | 0xFFFFFu;
-          ++wrap_count_;
-        }
+        if (WaveOutCounterWrapped(previous_position_, position, &wrap_period_)) ++wrap_count_;
         previous_position_ = position;
       }
       if (more_buffers_ && !stop_pending_) {
@@ -852,6 +849,12 @@ void TMMWaveOut::InitThread() {
 void TMMWaveOut::DoneThread() { thread_.reset(); }
 
 // Free functions.
+
+bool WaveOutCounterWrapped(uint32_t previous, uint32_t now, uint32_t* period) {
+  if (static_cast<uint64_t>(now) + 65535u > previous) return false;
+  *period = (previous & 0xFFF00000u) | 0xFFFFFu;
+  return true;
+}
 
 bool WaveOutReady(int32_t device) {
   const int32_t count = static_cast<int32_t>(audio::waveOutGetNumDevs());

@@ -180,6 +180,9 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   std::unique_ptr<TMMWaveOutThread> thread_;
 };
 
+// Whether a device's sample counter went from `previous` to `now` by wrapping (it fell by
+// 65,535 or more); then `*period` is the counter's period guessed from `previous`.
+bool WaveOutCounterWrapped(uint32_t previous, uint32_t now, uint32_t* period);
 // Whether `device` exists and opens for 8-bit mono 22,050 Hz PCM.
 bool WaveOutReady(int32_t device);
 // The product name of `device`; empty when there is none.

@@ -164,7 +164,8 @@ MMRESULT WaveOutDevice::GetPosition(MMTime* time) {
   std::lock_guard lock(mutex_);
   if (closing_) return MMSYSERR_INVALHANDLE;
   AdvanceHeardNowLocked();
-  const int64_t bytes = std::min(heard_, written_);
+  const int64_t origin = stream_ ? stream_->CounterOriginFrames() : 0;
+  const int64_t bytes = std::min(heard_, written_) + origin * format_.nBlockAlign;
   switch (time->wType) {
     case TIME_SAMPLES:
       time->value = static_cast<uint32_t>(bytes / format_.nBlockAlign);

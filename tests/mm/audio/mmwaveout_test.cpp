@@ -290,6 +290,61 @@ TEST_F(WaveOutDevice, PauseFreezesThePositionUntilRestart) {
   EXPECT_EQ(out_->GetPosition(), 0) << "stopped";
 }
 
+TEST_F(WaveOutDevice, ACloseDuringAPendingStopClosesOnceTheStopCompletes) {
+  Build(40000);
+  int closes = 0;
+  out_->OnClose = [&](TObject*) { ++closes; };
+  tap_.OnBufferReady = [&](TObject*, PMMWaveHdr) {
+    if (++ready_ != 1) return;
+    out_->Stop();
+    out_->Close();
+    EXPECT_EQ(closes, 0);
+    EXPECT_NE(out_->GetState(), wosClose);
+  };
+  out_->Start();
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(out_->GetState(), wosClose);
+  EXPECT_EQ(backend_.OpenStreams(), 0);
+}
+
+TEST(WaveOutCounter, WrapPairs) {
+  struct Case {
+    uint32_t previous, now;
+    bool wrapped;
+    uint32_t period;
+  } cases[] = {
+      {0xFFFFFF00u, 0x00000100u, true, 0xFFFFFFFFu},  // a 32-bit counter
+      {0x00FFFF00u, 0x00000100u, true, 0x00FFFFFFu},  // a 24-bit counter
+      {0x00010000u, 0x00000001u, true, 0x000FFFFFu},  // fell by exactly 65,535
+      {0x00010000u, 0x00000002u, false, 0},           // by 65,534: not a wrap
+      {100, 200, false, 0},
+  };
+  for (const Case& c : cases) {
+    uint32_t period = 0;
+    EXPECT_EQ(WaveOutCounterWrapped(c.previous, c.now, &period), c.wrapped)
+        << std::hex << c.previous;
+    EXPECT_EQ(period, c.period) << std::hex << c.previous;
+  }
+}
+
+TEST_F(WaveOutDevice, ThePositionRunsOnAcrossTheCounterWrap) {
+  const int64_t origin = 0x100000000ll - 1500;  // the device's counter wraps 1,500 frames in
+  backend_.SetCounterOriginFrames(origin);
+  Build(4 * 4000);
+  out_->SetTimeFormat(tfSample);
+  out_->Start();
+  backend_.Render(1000 + 256);  // the first header heard
+  gui_.ProcessMessages();
+  EXPECT_EQ(out_->GetPosition(), origin + 1000);
+  backend_.Render(1000);  // the second: the counter wrapped on the way
+  gui_.ProcessMessages();
+  // The period taken for a 32-bit counter is 0xFFFFFFFF, one short of its true length.
+  EXPECT_EQ(out_->GetPosition(), origin + 2000 - 1);
+  EXPECT_EQ(out_->GetPositionHigh(), 1);
+}
+
 TEST_F(WaveOutDevice, CallbackModeIsRefusedOnThisPlatform) {
   ScopedAnswerer answers;
   answers.answerer.AnswerMessage(IDOK);
