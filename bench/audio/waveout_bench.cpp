@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "audiobackend.h"
+#include "dispatch.h"
+#include "mmpcmsup.h"
+#include "mmwaveout.h"
 #include "sdlbackend.h"
 #include "waveout.h"
 
@@ -105,7 +108,7 @@ void BM_WaveOutLayer(benchmark::State& state) {
       next += n;
       return waveOutWrite(h, hdr) == MMSYSERR_NOERROR;
     };
-    const WaveFormatEx f{WAVE_FORMAT_PCM, 2, kRate, kBytesPerSecond, 4, 16, 0};
+    const WaveFormatEx f{vant::audio::WAVE_FORMAT_PCM, 2, kRate, kBytesPerSecond, 4, 16, 0};
     const double cpu0 = ProcessCpuSeconds();
     const MMRESULT r = waveOutOpen(
         &h, 0, &f,
@@ -155,8 +158,81 @@ void BM_WaveOutLayer(benchmark::State& state) {
   }
 }
 
+// The head of the chain: hands out the sound in the sizes the device asks for.
+class SoundSource : public TMMDSPComponent {
+ public:
+  SoundSource(const std::vector<char>& sound, const WAVEFORMATEX& f)
+      : TMMDSPComponent(nullptr), sound_(sound) {
+    PublishLinks(false, true);
+    SetPWaveFormat(&f);
+  }
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    const size_t n = std::min<size_t>(h->wh.dwBufferLength, sound_.size() - pos_);
+    std::memcpy(h->wh.lpData, sound_.data() + pos_, n);
+    pos_ += n;
+    h->wh.dwBytesRecorded = static_cast<uint32_t>(n);
+    more = pos_ < sound_.size();
+  }
+
+ private:
+  const std::vector<char>& sound_;
+  size_t pos_ = 0;
+};
+
+// The player's setup: 10 buffers of 16,000 bytes, completions handled on the GUI thread (this
+// thread, running the queue as a program's message loop would).
+void BM_WaveOutChain(benchmark::State& state) {
+  const int seconds = Seconds();
+  const std::vector<char> sound = Sound(static_cast<size_t>(seconds) * kBytesPerSecond);
+  for (auto _ : state) {
+    vant::QueueDispatcher gui;
+    vant::SetDispatcher(&gui);
+    SdlBackend backend;
+    SetBackend(&backend);
+    {
+      WAVEFORMATEX f{};
+      pcmBuildWaveHeader(f, 16, 2, kRate);
+      SoundSource source(sound, f);
+      TMMWaveOut out(nullptr);
+      out.SetBufferSize(16000);
+      out.SetTimeFormat(tfByte);
+      out.SetInput(&source);
+      bool stopped = false;
+      out.OnStop = [&](vant::TObject*) { stopped = true; };
+      uint64_t done_bytes = 0;
+      std::vector<double> lags;
+      out.OnBufferReady = [&](vant::TObject*, PMMWaveHdr h) {
+        done_bytes += h->wh.dwBytesRecorded;
+        const int64_t heard = out.GetPosition();
+        lags.push_back(1000.0 * (static_cast<double>(heard) - done_bytes) / kBytesPerSecond);
+      };
+      const double cpu0 = ProcessCpuSeconds();
+      try {
+        out.Start();
+      } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        break;
+      }
+      for (int i = 0; i < seconds * 100 + 1000 && !stopped; ++i) gui.WaitAndProcess(10);
+      out.Close();
+      const double cpu = ProcessCpuSeconds() - cpu0;
+      double sum = 0, worst = 0;
+      for (double l : lags) {
+        sum += l;
+        worst = std::max(worst, l);
+      }
+      state.counters["cpu_pct_core"] = 100.0 * cpu / seconds;
+      state.counters["lag_ms_mean"] = lags.empty() ? 0 : sum / lags.size();
+      state.counters["lag_ms_max"] = worst;
+    }
+    SetBackend(nullptr);
+    vant::SetDispatcher(nullptr);
+  }
+}
+
 BENCHMARK(BM_SdlCallbackOnly)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_WaveOutLayer)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_WaveOutChain)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 
