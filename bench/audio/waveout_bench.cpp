@@ -46,6 +46,19 @@ std::vector<char> Sound(size_t bytes) {
   return v;
 }
 
+// CPU per second of audio, and how far the heard position had passed each header's end when it
+// came back (ms).
+void Report(benchmark::State& state, double cpu, int seconds, const std::vector<double>& lags) {
+  double sum = 0, worst = 0;
+  for (double l : lags) {
+    sum += l;
+    worst = std::max(worst, l);
+  }
+  state.counters["cpu_pct_core"] = 100.0 * cpu / seconds;
+  state.counters["lag_ms_mean"] = lags.empty() ? 0 : sum / lags.size();
+  state.counters["lag_ms_max"] = worst;
+}
+
 void BM_SdlCallbackOnly(benchmark::State& state) {
   const int seconds = Seconds();
   const std::vector<char> sound = Sound(static_cast<size_t>(seconds) * kBytesPerSecond);
@@ -147,14 +160,7 @@ void BM_WaveOutLayer(benchmark::State& state) {
     waveOutClose(h);
     const double cpu = ProcessCpuSeconds() - cpu0;
     SetBackend(nullptr);
-    double sum = 0, worst = 0;
-    for (double l : lags) {
-      sum += l;
-      worst = std::max(worst, l);
-    }
-    state.counters["cpu_pct_core"] = 100.0 * cpu / seconds;
-    state.counters["lag_ms_mean"] = lags.empty() ? 0 : sum / lags.size();
-    state.counters["lag_ms_max"] = worst;
+    Report(state, cpu, seconds, lags);
   }
 }
 
@@ -216,14 +222,7 @@ void BM_WaveOutChain(benchmark::State& state) {
       for (int i = 0; i < seconds * 100 + 1000 && !stopped; ++i) gui.WaitAndProcess(10);
       out.Close();
       const double cpu = ProcessCpuSeconds() - cpu0;
-      double sum = 0, worst = 0;
-      for (double l : lags) {
-        sum += l;
-        worst = std::max(worst, l);
-      }
-      state.counters["cpu_pct_core"] = 100.0 * cpu / seconds;
-      state.counters["lag_ms_mean"] = lags.empty() ? 0 : sum / lags.size();
-      state.counters["lag_ms_max"] = worst;
+      Report(state, cpu, seconds, lags);
     }
     SetBackend(nullptr);
     vant::SetDispatcher(nullptr);
