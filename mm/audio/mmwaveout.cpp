@@ -166,6 +166,19 @@ TMMWaveOut::TMMWaveOut(vant::TComponent* owner)
 TMMWaveOut::~TMMWaveOut() {
   Destroying();
   if (handle_) Close();
+  if (handle_) {
+    // A completion was being processed on the completion thread, so the close was left
+    // pending: let that thread finish and go, then close for good.
+    thread_.reset();
+    {
+      std::lock_guard lock(cs_);
+      depth_ = 0;
+      stop_pending_ = false;
+    }
+    close_pending_ = false;
+    closing_ = false;
+    Close();
+  }
   token_->device = nullptr;
   thread_.reset();
   FreeWaveHeaders();
@@ -505,7 +518,8 @@ void TMMWaveOut::ProcessWaveHeader(PMMWaveHdr msg_hdr, uint64_t epoch) {
         if (WaveOutCounterWrapped(previous_position_, position, &wrap_period_)) ++wrap_count_;
         previous_position_ = position;
       }
-      if (more_buffers_ && !stop_pending_) {
+      // A reset that began meanwhile (thread mode) refills the ring itself, from the new place.
+      if (more_buffers_ && !stop_pending_ && !resetting_) {
         if (looping_ && hdr->LoopRec.dwLooped) {
           {
             std::lock_guard lock(cs_);

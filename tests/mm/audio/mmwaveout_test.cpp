@@ -12,12 +12,14 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audiobackend.h"
 #include "dispatch.h"
 #include "manualbackend.h"
 #include "mmdspinterface.h"
+#include "mmdspthread.h"
 #include "mmpcmsup.h"
 #include "sdlbackend.h"
 #include "ui_dialogs.h"
@@ -343,6 +345,57 @@ TEST_F(WaveOutDevice, ThePositionRunsOnAcrossTheCounterWrap) {
   // The period taken for a 32-bit counter is 0xFFFFFFFF, one short of its true length.
   EXPECT_EQ(out_->GetPosition(), origin + 2000 - 1);
   EXPECT_EQ(out_->GetPositionHigh(), 1);
+}
+
+// A tap that fires its event on the GUI thread, whatever thread the device drives it from.
+TEST_F(WaveOutDevice, AResetInThreadModeServesTheCompletionThreadsSynchronize) {
+  Build(80000, 4000, cmThread);
+  std::thread::id gui_thread = std::this_thread::get_id();
+  std::atomic<int> synced{0};
+  tap_.OnBufferReady = [&](TObject*, PMMWaveHdr) {
+    GlobalSynchronize([&] {
+      EXPECT_EQ(std::this_thread::get_id(), gui_thread);
+      ++synced;
+    });
+  };
+  out_->Start();
+  backend_.Render(2300);  // two completions for the thread, which then waits for the GUI
+  source_->Rewind(0);
+  out_->Reset();  // must serve that wait, not deadlock on it
+  EXPECT_EQ(out_->GetPosition(), 0);
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_GE(synced.load(), 20);
+}
+
+TEST(DSPThread, GlobalSynchronizeRunsOnTheGuiThreadOnlyFromADeviceThread) {
+  QueueDispatcher gui;
+  SetDispatcher(&gui);
+  struct Worker : TMMDSPThread {
+    Worker() : TMMDSPThread(nullptr) {}
+    ~Worker() override {
+      Terminate();
+      WaitFor(5000);
+    }
+    void Execute() override {
+      GlobalSynchronize([this] { ran_on = std::this_thread::get_id(); });
+      done = true;
+    }
+    std::thread::id ran_on;
+    std::atomic<bool> done{false};
+  };
+  {
+    Worker w;
+    w.Resume();
+    EXPECT_TRUE(WaitServingGui([&] { return w.done.load(); }, 10000));
+    EXPECT_EQ(w.ran_on, std::this_thread::get_id());
+  }
+  std::thread::id direct;
+  std::thread other([&] { GlobalSynchronize([&] { direct = std::this_thread::get_id(); }); });
+  const std::thread::id other_id = other.get_id();
+  other.join();
+  EXPECT_EQ(direct, other_id);
+  SetDispatcher(nullptr);
 }
 
 TEST_F(WaveOutDevice, CallbackModeIsRefusedOnThisPlatform) {
