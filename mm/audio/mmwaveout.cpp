@@ -518,17 +518,19 @@ void TMMWaveOut::ProcessWaveHeader(PMMWaveHdr msg_hdr, uint64_t epoch) {
         if (WaveOutCounterWrapped(previous_position_, position, &wrap_period_)) ++wrap_count_;
         previous_position_ = position;
       }
+      // The wrap is reported when the header that carries it has been heard, also when the
+      // source has nothing more to refill with (a short sound loops inside the ring).
+      if (looping_ && hdr->LoopRec.dwLooped && !stop_pending_ && !resetting_) {
+        {
+          std::lock_guard lock(cs_);
+          loop_base_ = position;
+          hdr->LoopRec.dwLooped = 0;
+        }
+        TMMCustomSoundComponent::Looped();
+        if (OnLooping) OnLooping(this);
+      }
       // A reset that began meanwhile (thread mode) refills the ring itself, from the new place.
       if (more_buffers_ && !stop_pending_ && !resetting_) {
-        if (looping_ && hdr->LoopRec.dwLooped) {
-          {
-            std::lock_guard lock(cs_);
-            loop_base_ = position;
-            hdr->LoopRec.dwLooped = 0;
-          }
-          TMMCustomSoundComponent::Looped();
-          if (OnLooping) OnLooping(this);
-        }
         if (LoadWaveHeader(hdr) <= 0 && source_had_more_ && !stop_pending_) Error(Msg(81));
         if (!stop_pending_ && hdr->wh.dwBytesRecorded > 0) QueueWaveHeader(hdr);
       }

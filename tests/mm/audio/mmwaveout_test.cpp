@@ -398,6 +398,81 @@ TEST(DSPThread, GlobalSynchronizeRunsOnTheGuiThreadOnlyFromADeviceThread) {
   SetDispatcher(nullptr);
 }
 
+// A source that starts over while the device loops, as the file components do.
+class LoopingSource : public Source {
+ public:
+  using Source::Source;
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    TMMLoopRec& loop = h->LoopRec;
+    uint32_t filled = 0;
+    while (filled < h->wh.dwBufferLength) {
+      if (pos_ == data().size()) {
+        if (!loop.dwLooping || (loop.dwLoopCount != 0 && loop.dwLoopsLeft <= 0)) break;
+        pos_ = 0;
+        loop.dwLooped = -1;
+        if (loop.dwLoopCount != 0) --loop.dwLoopsLeft;
+      }
+      const size_t n = std::min<size_t>(h->wh.dwBufferLength - filled, data().size() - pos_);
+      std::memcpy(h->wh.lpData + filled, data().data() + pos_, n);
+      pos_ += n;
+      filled += static_cast<uint32_t>(n);
+    }
+    h->wh.dwBytesRecorded = filled;
+    more =
+        pos_ < data().size() || (loop.dwLooping && (loop.dwLoopCount == 0 || loop.dwLoopsLeft > 0));
+  }
+
+ private:
+  size_t pos_ = 0;
+};
+
+TEST_F(WaveOutDevice, LoopingPlaysTheSourceAgainAndTellsEachLoop) {
+  // With 3 buffers the ring refills; with 10 the whole looped sound fits in it at the start.
+  for (int buffers : {3, 10}) {
+    SCOPED_TRACE(buffers);
+    Build(100);
+    backend_.ClearCaptured();
+    stops_ = 0;
+    LoopingSource looping(Pattern(10000), Stereo16());
+    out_->SetInput(&looping);
+    out_->SetNumBuffers(buffers);
+    out_->SetLooping(true);
+    out_->SetLoopCount(2);
+    int loops = 0;
+    out_->OnLooping = [&](TObject*) { ++loops; };
+    out_->Start();
+    PlayToEnd();
+    EXPECT_EQ(loops, 2);
+    EXPECT_EQ(stops_, 1);
+    std::vector<uint8_t> three_times;
+    for (int i = 0; i < 3; ++i) {
+      three_times.insert(three_times.end(), looping.data().begin(), looping.data().end());
+    }
+    EXPECT_EQ(Sound(backend_.Captured()), three_times);
+    out_.reset();
+  }
+}
+
+TEST_F(WaveOutDevice, ReadinessAndNamesOfDevices) {
+  backend_.SetDevices({"Speakers", "Headphones"});
+  struct Case {
+    int32_t device;
+    bool ready;
+    const char* name;
+  } cases[] = {{-1, true, "Speakers"},
+               {0, true, "Speakers"},
+               {1, true, "Headphones"},
+               {2, false, ""},
+               {-2, false, ""}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(WaveOutReady(c.device), c.ready) << c.device;
+    EXPECT_EQ(WaveOutGetDeviceName(c.device), c.name) << c.device;
+  }
+  EXPECT_EQ(backend_.OpenStreams(), 0);
+  backend_.SetFormatFilter([](const audio::WaveFormatEx& f) { return f.wBitsPerSample != 8; });
+  EXPECT_FALSE(WaveOutReady(0));
+}
+
 TEST_F(WaveOutDevice, CallbackModeIsRefusedOnThisPlatform) {
   ScopedAnswerer answers;
   answers.answerer.AnswerMessage(IDOK);
