@@ -30,10 +30,12 @@ function(vant_test name)
     set(A_TIMEOUT 300)
   endif()
   set(env QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy ${A_ENV})
+  # gtest_discover_tests flattens lists in PROPERTIES: escape the label separators.
+  string(REPLACE ";" "\\\\;" labels "${A_LABEL}")
   include(GoogleTest)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${A_LABEL}" TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
+    PROPERTIES LABELS "${labels}" TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
 endfunction()
 
 # vant_fuzzer(<name> SOURCES ... LINKS ...): a libFuzzer target, built only with VANT_FUZZ.
@@ -77,6 +79,12 @@ function(vant_aggregate_targets)
       add_dependencies(tests_${l} ${t})
     endif()
   endforeach()
+  get_property(t GLOBAL PROPERTY VANT_TESTS_thread)
+  set(files)
+  foreach(x IN LISTS t)
+    list(APPEND files "$<TARGET_FILE:${x}>")
+  endforeach()
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/thread_tests.txt CONTENT "$<JOIN:${files},\n>\n")
   get_property(f GLOBAL PROPERTY VANT_FUZZERS)
   add_custom_target(fuzzers_all)
   if(f)

@@ -18,7 +18,7 @@ namespace {
 // The size of the bytes copied per read and write.
 constexpr size_t kCopyBlock = 1 << 20;
 
-void ShowPlain(const char* text) { GetBWFNotifier().Information(text); }
+void ShowPlain(const char* text) { GetBWFNotifier().Plain(text); }
 
 // Names compare ignoring the case of single-byte Latin letters; the two bytes of a CP932
 // character compare exactly, so a trail byte is never folded as if it were a letter.
@@ -152,7 +152,9 @@ int AddAttachment(TBWFChunck& chunk, const std::filesystem::path& path, uint32_t
 std::string DeleteAttachment(TBWFChunck& chunk, std::string_view name) {
   for (int i = 0; i < chunk.MarkerCount && i < bwf::kMaxMarkers; ++i) {
     TBWFMarker& m = chunk.Markers[i];
-    if (m.deleted == 0 && SameNameIgnoringCase(m.attach.name, name)) {
+    // A mark without attachment has an empty name too; it is never deleted here.
+    if (m.deleted == 0 && m.attach.kind != bwf::kAttachNone &&
+        SameNameIgnoringCase(m.attach.name, name)) {
       m.deleted = 1;
       MarkScanMarkerDeleted(chunk, m.attach.id);
       return std::to_string(static_cast<int32_t>(m.attach.id));

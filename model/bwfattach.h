@@ -2,9 +2,11 @@
 // Attachments of a VANT file: registering new ones for the next save, marking stored ones for
 // deletion, and copying stored ones out to files.
 //
-// A stored name is CP932 and comes from whoever made the file; it never reaches the file system
-// as it stands. Extraction goes into a temporary folder of this run, under the name made safe
-// (SafeAttachFileName), and that folder is removed when the program exits.
+// Names passed in are the stored CP932 names, as GetPdfList and GetCsvList give them (or a
+// pending list line, whose path between "[" and "]" is native). A stored name is CP932 and comes
+// from whoever made the file; it never reaches the file system as it stands. Extraction goes
+// into a temporary folder of this run, under the name made safe (SafeAttachFileName), and that
+// folder is removed when the program exits.
 #include <cstdint>
 #include <filesystem>
 #include <string>

@@ -24,7 +24,7 @@ const Edition* EditionOf(int code) {
   return code >= 1 && code <= 3 ? &kEditions[code - 1] : nullptr;
 }
 
-void ShowPlain(const char* text) { GetBWFNotifier().Information(text); }
+void ShowPlain(const char* text) { GetBWFNotifier().Plain(text); }
 
 std::string Absolute(const std::filesystem::path& p) {
   std::error_code ec;

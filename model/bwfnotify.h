@@ -11,6 +11,9 @@ class TBWFNotifier {
   virtual void Warning(std::string_view text) = 0;
   virtual void Error(std::string_view text) = 0;
   virtual void Information(std::string_view text) = 0;
+  // The application's plain box: an OK button, no icon, no caption. Shown as information where
+  // the owner has no box of that kind.
+  virtual void Plain(std::string_view text) { Information(text); }
 };
 
 // The progress window as the model drives it.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "g32_packed.h"
+
 namespace g32 {
 namespace {
 
@@ -37,7 +39,10 @@ void BlockTransfer(TBitmap32* Dst, int DstX, int DstY, const TBitmap32* Src, TRe
   if (IsRectEmpty(dst)) return;
   const int sx = int(dst.Left - dx), sy0 = int(dst.Top - dy), w = dst.Width();
 
-  for (int y = dst.Top; y < dst.Bottom; ++y) {
+  // Within one bitmap, rows moving down are copied from the bottom up, as a blit does.
+  const bool upwards = Src == Dst && dst.Top > sy0;
+  for (int k = 0; k < dst.Height(); ++k) {
+    const int y = upwards ? dst.Bottom - 1 - k : dst.Top + k;
     const TColor32* s = Src->GetScanLine(sy0 + (y - dst.Top)) + sx;
     TColor32* d = Dst->GetScanLine(y) + dst.Left;
     switch (mode) {
@@ -109,6 +114,72 @@ void StretchNearest(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const 
   }
 }
 
+// The packed CombineReg twice, inline: mix([a0, a1], [b0, b1], w1) per pair, then the two
+// results mixed with w2. Exactly the bound kernel's arithmetic, without three calls per pixel.
+inline TColor32 PackedBilerp(TColor32 a0, TColor32 a1, TColor32 b0, TColor32 b1, TColor32 w1,
+                             TColor32 w2) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i a = _mm_unpacklo_epi8(
+      _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(a0)), _mm_cvtsi32_si128(int(a1))), zero);
+  __m128i b = _mm_unpacklo_epi8(
+      _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(b0)), _mm_cvtsi32_si128(int(b1))), zero);
+  __m128i m = detail::MixLanes(a, b, _mm_set1_epi16(short(w1)));
+  __m128i hi = _mm_unpackhi_epi64(m, m);
+  __m128i r = detail::MixLanes(m, hi, _mm_set1_epi16(short(w2)));
+  return TColor32(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
+}
+
+// Rows first with the packed rule: the vertical mix of every source column of the span once per
+// destination row (four at a time), then each destination pixel mixes its two neighbouring
+// columns, two pixels per register. `v` holds columns first..last and a copy of the last, so the
+// pair at the right edge repeats it.
+void PackedLinearRow(const TColor32* up, const TColor32* lo, TColor32 wy, int first, int last,
+                     const int* c0, const uint64_t* wx4, size_t n, TColor32* v, TColor32* out) {
+  const int count = last - first + 1;
+  const __m128i w = _mm_set1_epi16(short(wy));
+  const __m128i zero = _mm_setzero_si128();
+  if (size_t(count) > 2 * n) {
+    // Reducing: mix only the two columns each pixel reads (always c0 and c0 + 1 here, since a
+    // source of two or more columns never puts c0 on its last column).
+    auto pair = [](const TColor32* p) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    };
+    size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+      __m128i u = _mm_unpacklo_epi64(pair(up + c0[i]), pair(up + c0[i + 1]));
+      __m128i l = _mm_unpacklo_epi64(pair(lo + c0[i]), pair(lo + c0[i + 1]));
+      __m128i m = detail::MixFour(u, l, w, w);
+      __m128i a = _mm_unpacklo_epi8(m, zero), b = _mm_unpackhi_epi8(m, zero);
+      __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wx4 + i));
+      __m128i r = detail::MixLanes(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), weights);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(r, r));
+    }
+    for (; i < n; ++i) {
+      out[i] = detail::PackedMix(detail::PackedMix(up[c0[i]], lo[c0[i]], wy),
+                                 detail::PackedMix(up[c0[i] + 1], lo[c0[i] + 1], wy),
+                                 TColor32(wx4[i] & 0xFF));
+    }
+    return;
+  }
+  int k = 0;
+  for (; k + 4 <= count; k += 4) {
+    __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + first + k));
+    __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + first + k));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(v + k), detail::MixFour(u, l, w, w));
+  }
+  for (; k < count; ++k) v[k] = detail::PackedMix(up[first + k], lo[first + k], wy);
+  v[count] = v[count - 1];
+  size_t i = 0;
+  for (; i + 2 <= n; i += 2) {
+    __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c0[i] - first)), zero);
+    __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c0[i + 1] - first)), zero);
+    __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wx4 + i));
+    __m128i r = detail::MixLanes(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), weights);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(r, r));
+  }
+  for (; i < n; ++i) out[i] = detail::PackedMix(v[c0[i] - first], v[c0[i] - first + 1], TColor32(wx4[i] & 0xFF));
+}
+
 void StretchLinear(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const Axis& ay,
                    TDrawMode mode, const TPixelCombineEvent& h) {
   const uint32_t ma = Src->GetMasterAlpha();
@@ -116,35 +187,49 @@ void StretchLinear(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const A
   auto xs = Positions(ax, (int64_t(ax.srcSize - 1) << 16) / ax.dstSize);
   auto ys = Positions(ay, (int64_t(ay.srcSize - 1) << 16) / ay.dstSize);
   const int lastCol = ax.srcStart + ax.srcSize - 1, lastRow = ay.srcStart + ay.srcSize - 1;
-  std::vector<int> c0(xs.size()), c1(xs.size()), wx(xs.size());
+  std::vector<int> c0(xs.size()), c1(xs.size());
+  std::vector<TColor32> wx(xs.size());
   for (size_t i = 0; i < xs.size(); ++i) {
     c0[i] = ax.srcStart + int(xs[i] >> 16);
     // A one-pixel-wide source repeats its edge instead of reading past the rectangle.
     c1[i] = std::min(c0[i] + 1, lastCol);
-    wx[i] = 255 - int((xs[i] >> 8) & 255);
+    wx[i] = 255 - TColor32((xs[i] >> 8) & 255);
   }
   const bool rowsFirst = !(mode == dmBlend && ma < 255);
+  const bool packed = CombineReg == PackedKernels().CombineReg;
+  const size_t n = xs.size();
+  std::vector<TColor32> row(n);
+  std::vector<uint64_t> wx4(n);
+  for (size_t i = 0; i < n; ++i) wx4[i] = wx[i] * 0x0001000100010001ull;
+  std::vector<TColor32> mixed(n ? size_t(c1[n - 1] - c0[0]) + 2 : 0);
   for (size_t j = 0; j < ys.size(); ++j) {
     const int r0 = ay.srcStart + int(ys[j] >> 16);
     const TColor32* up = Src->GetScanLine(r0);
     const TColor32* lo = Src->GetScanLine(r0 == lastRow ? r0 : r0 + 1);
     const TColor32 wy = 255 - TColor32((ys[j] >> 8) & 255);
+    if (packed && rowsFirst) {
+      PackedLinearRow(up, lo, wy, c0[0], c1[n - 1], c0.data(), wx4.data(), n, mixed.data(), row.data());
+    } else if (packed) {
+      for (size_t i = 0; i < n; ++i)
+        row[i] = PackedBilerp(up[c0[i]], lo[c0[i]], up[c1[i]], lo[c1[i]], wx[i], wy);
+    } else if (rowsFirst) {
+      for (size_t i = 0; i < n; ++i)
+        row[i] = CombineReg(CombineReg(up[c0[i]], lo[c0[i]], wy),
+                            CombineReg(up[c1[i]], lo[c1[i]], wy), wx[i]);
+    } else {
+      for (size_t i = 0; i < n; ++i)
+        row[i] = CombineReg(CombineReg(up[c0[i]], up[c1[i]], wx[i]),
+                            CombineReg(lo[c0[i]], lo[c1[i]], wx[i]), wy);
+    }
     TColor32* d = Dst->GetScanLine(ay.clipStart + int(j)) + ax.clipStart;
-    for (size_t i = 0; i < xs.size(); ++i) {
-      TColor32 c;
-      if (rowsFirst) {
-        TColor32 a = CombineReg(up[c0[i]], lo[c0[i]], wy);
-        TColor32 b = CombineReg(up[c1[i]], lo[c1[i]], wy);
-        c = CombineReg(a, b, wx[i]);
-      } else {
-        TColor32 a = CombineReg(up[c0[i]], up[c1[i]], wx[i]);
-        TColor32 b = CombineReg(lo[c0[i]], lo[c1[i]], wx[i]);
-        c = CombineReg(a, b, wy);
-      }
-      if (mode == dmBlend && ma < 255)
-        BlendMemEx(c, d[i], ma);
-      else
-        Emit(mode, c, d[i], ma, h);
+    if (mode == dmOpaque) {
+      std::memcpy(d, row.data(), n * 4);
+    } else if (mode == dmBlend && ma < 255) {
+      BlendLineEx(row.data(), d, int(n), ma);
+    } else if (mode == dmBlend) {
+      BlendLine(row.data(), d, int(n));
+    } else {
+      for (size_t i = 0; i < n; ++i) h(row[i], d[i], ma);
     }
   }
 }

@@ -9,16 +9,7 @@
 #include <memory>
 #include <vector>
 
-// Window functions of the spectrum displays.
-enum TMMFFTWindow {
-  fwRectangular,
-  fwHamming,
-  fwHanning,
-  fwBlackman,
-  fwGaussian,
-  fwWelch,
-  fwParzen
-};
+#include "mmutils.h"  // TMMFFTWindow
 
 struct TfCplx {
   float re;

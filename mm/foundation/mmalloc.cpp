@@ -1,13 +1,22 @@
 #include "mmalloc.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <limits>
+
+#include "mmutils.h"
 
 namespace vant {
 
 namespace {
-void* AllocBlock(size_t size) { return std::calloc(size ? size : 1, 1); }
-void FreeBlock(void* block) { std::free(block); }
+void* AllocBlock(size_t size) {
+  if (size > size_t(std::numeric_limits<int64_t>::max())) return nullptr;
+  try {
+    return GlobalAllocMem(static_cast<int64_t>(size));
+  } catch (const OutOfMemoryError&) {
+    return nullptr;
+  }
+}
+void FreeBlock(void* block) { GlobalFreeMem(block); }
 }  // namespace
 
 TMMAllocator::~TMMAllocator() { Discard(); }

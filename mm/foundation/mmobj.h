@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "critsect.h"
 #include "mmutils.h"
@@ -177,7 +178,7 @@ class TMMControlBase : public Base {
   // then repaint in their new state.
   virtual void ChangeDesigning(bool value) {
     this->SetDesigning(value, true);
-    if (dynamic_cast<vant::TWinControl*>(this)) this->Invalidate();
+    if constexpr (std::is_base_of_v<vant::TWinControl, Base>) this->Invalidate();
   }
 };
 

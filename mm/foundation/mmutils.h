@@ -12,35 +12,10 @@
 #include <vector>
 
 #include "critsect.h"
+#include "mmenums.h"
 #include "exceptions.h"
 #include "globalmem.h"
 #include "osthread.h"
-
-// ---- Shared enumerations of the audio components --------------------------------------------
-
-enum TMMMode { mMono, mStereo, mMultiChannel };
-enum TMMChannel { chBoth, chLeft, chRight };
-enum TMMBits { b8Bit, b16Bit };
-enum TMMSampleRate { sr11025, sr22050, sr44100 };
-enum TMMTimeFormats { tfMillisecond, tfByte, tfSample };
-enum TMMCBMode { cmWindow, cmCallback, cmThread };
-enum TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
-enum TMMFFTWindow {
-  fwRectangular,
-  fwHamming,
-  fwHanning,
-  fwBlackman,
-  fwGaussian,
-  fwWelch,
-  fwParzen
-};
-
-using TMMDeviceId = int32_t;
-constexpr TMMDeviceId MapperId = -1;
-constexpr TMMDeviceId InvalidId = -2;
-using TMMVolumeRange = int32_t;   // 0 .. 16384
-using TMMEffectVolume = int32_t;  // -200 .. 200
-using TMMFeedBack = int32_t;      // -100 .. 100
 
 // ---- Platform and processor flags (set once at start-up) ------------------------------------
 

@@ -132,6 +132,55 @@ void TextOutAligned(TCanvas& canvas, int x, int y, const std::string& text,
   canvas.Font().Assign(&saved);
 }
 
+namespace {
+bool NoBand(vant::TControl* control, const TRect& r) {
+  return !control || r == TRect{} || !control->Canvas().HasSurface();
+}
+// Draws with `pen` on the control's canvas and puts its pen and brush back.
+template <typename F>
+void WithPen(vant::TControl* control, const vant::TPen& pen, F draw) {
+  TCanvas& c = control->Canvas();
+  vant::TPen saved_pen;
+  vant::TBrush saved_brush;
+  saved_pen.Assign(&c.Pen());
+  saved_brush.Assign(&c.Brush());
+  c.Pen().Assign(&pen);
+  c.Brush().Style = vant::bsClear;
+  draw(c);
+  c.Pen().Assign(&saved_pen);
+  c.Brush().Assign(&saved_brush);
+}
+}  // namespace
+
+void DrawRubberband(vant::TControl* control, const TRect& rect) {
+  if (NoBand(control, rect)) return;
+  vant::TPen pen;
+  pen.Color = vant::clWhite;
+  pen.Style = vant::psDot;
+  pen.Mode = vant::pmXor;
+  const TRect r = vant::Rect(std::min(rect.Left, rect.Right), std::min(rect.Top, rect.Bottom),
+                             std::max(rect.Left, rect.Right), std::max(rect.Top, rect.Bottom));
+  WithPen(control, pen, [&](TCanvas& c) { c.Rectangle(r); });
+}
+
+void DrawRubberLineEx(vant::TControl* control, const TRect& rect, const vant::TPen& pen,
+                      vant::TPenMode mode) {
+  if (NoBand(control, rect)) return;
+  vant::TPen p;
+  p.Assign(&pen);
+  p.Mode = mode;
+  WithPen(control, p, [&](TCanvas& c) {
+    c.MoveTo(rect.Left, rect.Top);
+    c.LineTo(rect.Right, rect.Bottom);
+  });
+}
+
+void DrawRubberLine(vant::TControl* control, const TRect& rect) {
+  vant::TPen pen;
+  pen.Color = vant::clWhite;
+  DrawRubberLineEx(control, rect, pen, vant::pmXor);
+}
+
 vant::TPoint ClientToClient(const vant::TControl& dest, const vant::TControl& source,
                             vant::TPoint p) {
   return dest.ScreenToClient(source.ClientToScreen(p));

@@ -34,6 +34,15 @@ void FillSolid(vant::TCanvas& canvas, vant::TColor color, const vant::TRect& rec
 void TextOutAligned(vant::TCanvas& canvas, int x, int y, const std::string& text,
                     const std::string& font_name, int size, int alignment);
 
+// Rubber bands for a rectangle in `control`'s client coordinates, drawn with exclusive-or on the
+// control's canvas (so drawing twice removes them): a dotted focus rectangle with the corners
+// put in order, or a line between the two corners with `pen` and its mode (DrawRubberLine: a
+// white XOR pen). Nothing for a null control or an all-zero rectangle.
+void DrawRubberband(vant::TControl* control, const vant::TRect& rect);
+void DrawRubberLineEx(vant::TControl* control, const vant::TRect& rect, const vant::TPen& pen,
+                      vant::TPenMode mode);
+void DrawRubberLine(vant::TControl* control, const vant::TRect& rect);
+
 // A point of `source`'s client area in `dest`'s client coordinates.
 vant::TPoint ClientToClient(const vant::TControl& dest, const vant::TControl& source,
                             vant::TPoint p);

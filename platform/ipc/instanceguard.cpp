@@ -27,6 +27,12 @@ std::filesystem::path MarkerPath(std::string name) {
 
 }  // namespace
 
+std::string ExecutableName() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.filename().string();
+}
+
 bool InstanceMarkerExists(const std::string& name) {
   auto path = MarkerPath(name);
   return !path.empty() && access(path.c_str(), F_OK) == 0;

@@ -15,6 +15,9 @@ inline constexpr const char* kMsgAbnormalEnd =
     "アプリケーションが不正に終了した可能性があります。再起動してください。";
 inline constexpr const char* kMsgCannotStart = "プログラムを起動することができません。";
 
+// The running executable's file name without its folder: the marker's name.
+std::string ExecutableName();
+
 // `name` is the executable's file name; '/' cannot occur in it and is replaced if it does.
 bool InstanceMarkerExists(const std::string& name);
 // Creates the marker; an existing one counts as added. False when it cannot be made.

@@ -11,14 +11,16 @@
 namespace vant::ipc {
 
 std::filesystem::path RuntimeFolder() {
+  // Without a usable runtime dir (unset, relative, or gone) both programs agree on /tmp.
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  std::filesystem::path dir = (xdg != nullptr && xdg[0] == '/')
-                                  ? std::filesystem::path(xdg) / "vant"
-                                  : std::filesystem::path("/tmp/vant-" + std::to_string(geteuid()));
+  struct stat st;
+  std::filesystem::path dir =
+      (xdg != nullptr && xdg[0] == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode))
+          ? std::filesystem::path(xdg) / "vant"
+          : std::filesystem::path("/tmp/vant-" + std::to_string(geteuid()));
   if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
     throw EIpcError("cannot create " + dir.string() + ": " + std::strerror(errno));
   }
-  struct stat st;
   if (lstat(dir.c_str(), &st) != 0) {
     throw EIpcError("cannot examine " + dir.string() + ": " + std::strerror(errno));
   }

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <atomic>
+#include <cstdio>
 #include <exception>
 
 #include "ipcfolder.h"
@@ -22,6 +23,12 @@ constexpr int kIdleMs = 10000;
 constexpr int kMaxConnections = 32;
 
 std::atomic<unsigned> g_serial{0};
+
+// The bytes of a frame received so far; a child of its connection, so it goes with it.
+struct PendingFrame : QObject {
+  using QObject::QObject;
+  QByteArray bytes;
+};
 
 }  // namespace
 
@@ -66,8 +73,11 @@ struct WindowEndpoint::Impl {
       Trace(e.what());
       return false;
     }
-    auto path = folder / (TitleKey(title) + "." + std::to_string(getpid()) + "." +
-                          std::to_string(++g_serial));
+    // The serial is zero-padded so that, between sockets made within one tick of the file
+    // system's clock, the name still tells the newer.
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "%08u", ++g_serial);
+    auto path = folder / (TitleKey(title) + "." + std::to_string(getpid()) + "." + serial);
     auto s = std::make_unique<QLocalServer>();
     s->setSocketOptions(QLocalServer::UserAccessOption);
     QString name = QString::fromLocal8Bit(path.c_str());
@@ -92,38 +102,39 @@ struct WindowEndpoint::Impl {
         continue;
       }
       ++connections;
-      auto* buffer = new QByteArray;
+      auto* pending = new PendingFrame(conn);
       auto* idle = new QTimer(conn);
       idle->setSingleShot(true);
       QObject::connect(idle, &QTimer::timeout, conn, [conn] { conn->abort(); });
       idle->start(kIdleMs);
-      QObject::connect(conn, &QLocalSocket::disconnected, conn, [this, conn, buffer] {
-        --connections;
-        delete buffer;
-        conn->deleteLater();
-      });
+      // Counted until the connection object is gone, however it ends.
+      QObject::connect(conn, &QObject::destroyed, [this] { --connections; });
+      QObject::connect(conn, &QLocalSocket::disconnected, conn, &QObject::deleteLater);
       QObject::connect(conn, &QLocalSocket::readyRead, conn,
-                       [this, conn, buffer] { Read(conn, *buffer); });
-      if (conn->bytesAvailable() > 0) Read(conn, *buffer);
+                       [this, conn, pending] { Read(conn, pending); });
+      if (conn->bytesAvailable() > 0) Read(conn, pending);
     }
   }
 
   // One frame per connection: wait until it is whole, handle it, answer and hang up.
-  void Read(QLocalSocket* conn, QByteArray& buffer) {
-    buffer += conn->readAll();
-    std::string_view data(buffer.constData(), static_cast<size_t>(buffer.size()));
+  void Read(QLocalSocket* conn, PendingFrame* pending) {
+    pending->bytes += conn->readAll();
+    // A copy, so the handler's view stays valid whatever happens to the connection meanwhile.
+    const QByteArray frame = pending->bytes;
+    std::string_view data(frame.constData(), static_cast<size_t>(frame.size()));
     if (data.size() < kFrameHeaderSize) return;
     auto header = DecodeFrameHeader(data);
+    if (header && data.size() < kFrameHeaderSize + header->length) return;
+    // Whole (or broken): no further bytes are read from this sender.
+    QObject::disconnect(conn, &QLocalSocket::readyRead, nullptr, nullptr);
     char ack = kAckRefused;
-    if (header) {
-      if (data.size() < kFrameHeaderSize + header->length) return;
-      if (data.size() == kFrameHeaderSize + header->length) {
-        ack = Handle(static_cast<MessageKind>(header->kind), data.substr(kFrameHeaderSize));
-      }
+    // The handler may run a nested event loop (a message box), in which the sender can give up
+    // and the connection go away.
+    QPointer<QLocalSocket> alive(conn);
+    if (header && data.size() == kFrameHeaderSize + header->length) {
+      ack = Handle(static_cast<MessageKind>(header->kind), data.substr(kFrameHeaderSize));
     }
-    QPointer<QLocalSocket> guard(conn);  // the handler may run a nested loop
-    if (!guard) return;
-    conn->disconnect(conn, &QLocalSocket::readyRead, nullptr, nullptr);
+    if (!alive) return;
     conn->write(&ack, 1);
     conn->flush();
     conn->disconnectFromServer();

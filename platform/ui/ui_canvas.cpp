@@ -96,6 +96,7 @@ TColor PixelToColor(uint32_t p) { return RGBColor((p >> 16) & 255, (p >> 8) & 25
 // ---- application, fonts ----
 
 void InstallFontSubstitutes() {
+  if (!QCoreApplication::instance()) return;  // EnsureGuiApplication installs them
   static std::once_flag once;
   std::call_once(once, [] {
     const char* gothic[] = {"ＭＳ ゴシック", "MS Gothic", "ＭＳ 明朝", "MS Mincho"};
@@ -115,7 +116,10 @@ void EnsureGuiApplication() {
     static int argc = 1;
     static char name[] = "vant";
     static char* argv[] = {name, nullptr};
+    // Layouts are in pixels at 96 dpi: no scaling by the desktop, whatever it asks for.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    qputenv("QT_SCALE_FACTOR", "1");
+    qunsetenv("QT_SCREEN_SCALE_FACTORS");
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
         Qt::HighDpiScaleFactorRoundingPolicy::Floor);
     new QApplication(argc, argv);  // lives for the process, like the application object
@@ -177,7 +181,7 @@ void TBrush::Assign(const TPersistent* source) {
 }
 
 QFont ToQFont(const TFont& f) {
-  InstallFontSubstitutes();
+  EnsureGuiApplication();
   QFont q(QString::fromStdString(f.GetName()));
   int h = std::abs(f.GetHeight());
   // A positive height is the cell height; the character height is about 80 % of it.

@@ -140,6 +140,9 @@ TCursor CurrentDragCursor() { return g_drag_cursor; }
 // ---- TControl ----
 
 TControl::TControl(TComponent* owner) : TComponent(owner) {
+  // Host widgets need the toolkit and posts from workers need its dispatcher: a control made
+  // before Application->Initialize (a test, a library) brings both up.
+  Application->Initialize();
   font_.OnChange = [this](TFont*) {
     if (!font_updating_) parent_font_ = false;
     FontChanged();
@@ -177,11 +180,18 @@ void TControl::SetHost(QWidget* host) {
   }
   host_->setEnabled(enabled_);
   host_->setFont(ToQFont(font_));
+  SetControlStyle(control_style_);
 }
 
 TControl* TControl::FromHost(const QWidget* w) {
   if (!w) return nullptr;
   return static_cast<TControl*>(w->property(kControlProperty).value<void*>());
+}
+
+void TControl::SetControlStyle(unsigned s) {
+  control_style_ = s;
+  if (host_ && dynamic_cast<HostWidget<QWidget>*>(host_))
+    host_->setAttribute(Qt::WA_OpaquePaintEvent, (s & csOpaque) != 0);
 }
 
 void TControl::SetParent(TWinControl* parent) {

@@ -111,7 +111,9 @@ class TControl : public TComponent {
   void SetShowHint(bool v);
 
   unsigned ControlStyle() const { return control_style_; }
-  void SetControlStyle(unsigned s) { control_style_ = s; }
+  // csOpaque on a self-painted control also spares the toolkit from repainting what lies under
+  // it before each of its paints.
+  void SetControlStyle(unsigned s);
 
   // Schedules a repaint; callable from any thread.
   void Invalidate();

@@ -128,4 +128,18 @@ int MessageWindow::PendingCount(HWND h) {
   return it == table().receivers.end() ? 0 : static_cast<int>(it->second->queue.size());
 }
 
+MessageWindow::WndProc MessageWindow::GetWndProc(HWND h) {
+  std::lock_guard lock(table().mu);
+  auto it = table().receivers.find(h);
+  return it == table().receivers.end() ? WndProc() : it->second->proc;
+}
+
+MessageWindow::WndProc MessageWindow::SetWndProc(HWND h, WndProc proc) {
+  std::lock_guard lock(table().mu);
+  auto it = table().receivers.find(h);
+  if (it == table().receivers.end()) return {};
+  std::swap(it->second->proc, proc);
+  return proc;
+}
+
 }  // namespace vant

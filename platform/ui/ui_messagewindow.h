@@ -40,6 +40,11 @@ class MessageWindow {
   static bool IsWindow(HWND h);
   // Queued, not yet delivered messages for `h`.
   static int PendingCount(HWND h);
+  // Subclassing: the procedure that receives what arrives at `h` (empty when there is no such
+  // window), and its replacement, which answers the one it replaced. GUI thread; not from inside
+  // the procedure being replaced.
+  static WndProc GetWndProc(HWND h);
+  static WndProc SetWndProc(HWND h, WndProc proc);
 
  private:
   HWND handle_;

@@ -65,7 +65,10 @@ void TLabel::SetAutoSize(bool v) {
   if (v != auto_size_) auto_size_ = v, AdjustBounds();
 }
 void TLabel::SetTransparent(bool v) {
-  if (v != transparent_) transparent_ = v, Invalidate();
+  if (v == transparent_) return;
+  transparent_ = v;
+  SetControlStyle(v ? ControlStyle() & ~unsigned(csOpaque) : ControlStyle() | csOpaque);
+  Invalidate();
 }
 void TLabel::SetWordWrap(bool v) {
   if (v != word_wrap_) word_wrap_ = v, AdjustBounds(), Invalidate();
@@ -88,7 +91,7 @@ void TLabel::AdjustBounds() {
   measure.Font().Assign(&Font());
   TRect r{0, 0, word_wrap_ ? GetWidth() : 0, 0};
   std::string t = GetText().empty() ? " " : GetText();
-  measure.DrawText(t, r, DT_CALCRECT | DT_EXPANDTABS | (word_wrap_ ? DT_WORDBREAK : 0));
+  measure.DrawText(t, r, DT_CALCRECT | DT_EXPANDTABS | (word_wrap_ ? unsigned(DT_WORDBREAK) : 0u));
   int left = GetLeft();
   if (!word_wrap_ && alignment_ == taRightJustify) left += GetWidth() - r.Right;
   if (!word_wrap_ && alignment_ == taCenter) left += (GetWidth() - r.Right) / 2;
@@ -103,7 +106,7 @@ void TLabel::Paint() {
     c.FillRect(r);
   }
   c.Brush().Style = bsClear;
-  unsigned f = DT_EXPANDTABS | (word_wrap_ ? DT_WORDBREAK : 0) |
+  unsigned f = DT_EXPANDTABS | (word_wrap_ ? unsigned(DT_WORDBREAK) : 0u) |
                (alignment_ == taRightJustify ? DT_RIGHT
                 : alignment_ == taCenter     ? DT_CENTER
                                              : DT_LEFT);

@@ -8,7 +8,7 @@
 
 #include "ui_qt.h"
 
-namespace vant::testing {
+namespace vant::uitest {
 
 namespace {
 Qt::MouseButton QtButton(TMouseButton b) {
@@ -71,4 +71,4 @@ TColor RenderedPixel(TControl& c, int x, int y) {
   return PixelToColor(img.pixel(x, y));
 }
 
-}  // namespace vant::testing
+}  // namespace vant::uitest

@@ -6,7 +6,7 @@
 
 #include "ui_control.h"
 
-namespace vant::testing {
+namespace vant::uitest {
 
 // A press and release of `button` at (x, y) in `c`'s client coordinates.
 void Click(TControl& c, int x, int y, TMouseButton button = mbLeft);
@@ -22,4 +22,9 @@ std::filesystem::path SaveScreenshot(TControl& c, const std::string& name);
 // Pixel (x, y) of the control as it renders now, as an RGB TColor.
 TColor RenderedPixel(TControl& c, int x, int y);
 
+}  // namespace vant::uitest
+
+// The helpers were first published under vant::testing; both names reach them.
+namespace vant::testing {
+using namespace vant::uitest;
 }  // namespace vant::testing

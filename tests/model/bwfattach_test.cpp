@@ -98,11 +98,13 @@ TEST(Attach, NameThatCp932CannotHoldIsRefused) {
   EXPECT_EQ(AddAttachment(*m.chunk, "/d/" + std::string(300, 'n') + ".csv", id), -1);
   EXPECT_TRUE(m.chunk->ListTable.empty());
   EXPECT_EQ(notes.lines.size(), 2u);
-  EXPECT_EQ(notes.lines[0], std::string("I:") + kMsgAttachNameInvalid);
+  EXPECT_EQ(notes.lines[0], std::string("P:") + kMsgAttachNameInvalid);
   EXPECT_EQ(AddAttachment(*m.chunk, "/d/一覧①.csv", id), 1);  // CP932 holds these
 }
 
 TEST(Attach, DeletingSharedNamesAndTheDeleteList) {
+  Model marks(vb::Build(vb::FullVantChunks(64)));
+  EXPECT_EQ(DeleteAttachment(*marks.chunk, ""), "");  // the marks carry no attachment
   Model m(WithNotes({{1, "same.pdf"}, {2, "SAME.pdf"}, {3, "other.pdf"}}));
   const std::string first = DeleteAttachment(*m.chunk, "Same.PDF");
   const std::string second = DeleteAttachment(*m.chunk, "same.pdf");
@@ -202,8 +204,8 @@ TEST(Attach, FailedReadsAndWritesSaySoAndLeaveNoFile) {
   fs::resize_file(m.file.path(), fs::file_size(m.file.path()) - 3000);  // cut after reading
   EXPECT_EQ(ExtractPdfTo(*m.chunk, "doc.pdf", out), "");
   EXPECT_FALSE(fs::exists(out));
-  EXPECT_EQ(notes.lines, (std::vector<std::string>{std::string("I:") + kMsgOpenForWriteFailed,
-                                                   std::string("I:") + kMsgReadError}));
+  EXPECT_EQ(notes.lines, (std::vector<std::string>{std::string("P:") + kMsgOpenForWriteFailed,
+                                                   std::string("P:") + kMsgReadError}));
   EXPECT_EQ(ExtractPdfTo(*m.chunk, "missing.pdf", out), "");
 }
 

@@ -164,6 +164,6 @@ TEST_F(MessageTest, EachFailureShowsItsMessage) {
   for (const auto& c : cases) {
     NotifyRecorder notes;
     EXPECT_FALSE(OpenWithApplication(c.program, c.file, ""));
-    EXPECT_EQ(notes.lines, std::vector<std::string>{std::string("I:") + c.message}) << c.program;
+    EXPECT_EQ(notes.lines, std::vector<std::string>{std::string("P:") + c.message}) << c.program;
   }
 }

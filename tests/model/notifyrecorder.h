@@ -13,5 +13,6 @@ class NotifyRecorder : public TBWFNotifier {
   void Warning(std::string_view t) override { lines.push_back("W:" + std::string(t)); }
   void Error(std::string_view t) override { lines.push_back("E:" + std::string(t)); }
   void Information(std::string_view t) override { lines.push_back("I:" + std::string(t)); }
+  void Plain(std::string_view t) override { lines.push_back("P:" + std::string(t)); }
   std::vector<std::string> lines;
 };

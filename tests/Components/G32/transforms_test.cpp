@@ -261,3 +261,72 @@ TEST(Resampler, WeightsTotal256AndUniformPicturesKeepTheirValue) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bilinear stretching as written: positions step by (SrcW - 1) / DstW in 16.16, rows mixed first
+// (columns first when blending below master alpha 255), each mix through the bound CombineReg.
+TEST(StretchTransfer, LinearMatchesTheCombineRegRecipeInBothSets) {
+  TBitmap32 src;
+  src.SetSize(11, 7);
+  FillCoded(src);
+  const TRect srcRect{1, 2, 10, 7}, dstRect{-3, -2, 27, 17};
+  for (bool packed : {false, true}) {
+    KernelScope k(packed);
+    for (uint32_t master : {255u, 140u}) {
+      src.SetMasterAlpha(master);
+      for (TDrawMode mode : {dmOpaque, dmBlend}) {
+        TBitmap32 dst;
+        dst.SetSize(20, 12);
+        dst.Clear(kBackground);
+        StretchTransfer(&dst, dstRect, &src, srcRect, sfLinear, mode);
+        const int sw = srcRect.Width(), sh = srcRect.Height();
+        const int64_t stepX = (int64_t(sw - 1) << 16) / dstRect.Width();
+        const int64_t stepY = (int64_t(sh - 1) << 16) / dstRect.Height();
+        for (int y = 0; y < 12; ++y) {
+          int64_t py = (y - dstRect.Top) * stepY;
+          int r0 = srcRect.Top + int(py >> 16), r1 = std::min(r0 + 1, srcRect.Bottom - 1);
+          TColor32 wy = 255 - TColor32((py >> 8) & 255);
+          for (int x = 0; x < 20; ++x) {
+            int64_t px = (x - dstRect.Left) * stepX;
+            int i0 = srcRect.Left + int(px >> 16), i1 = std::min(i0 + 1, srcRect.Right - 1);
+            TColor32 wx = 255 - TColor32((px >> 8) & 255);
+            auto p = [&](int c, int r) { return src.GetPixel(c, r); };
+            TColor32 expected = kBackground, c;
+            if (mode == dmBlend && master < 255) {
+              c = CombineReg(CombineReg(p(i0, r0), p(i1, r0), wx), CombineReg(p(i0, r1), p(i1, r1), wx), wy);
+              BlendMemEx(c, expected, master);
+            } else {
+              c = CombineReg(CombineReg(p(i0, r0), p(i0, r1), wy), CombineReg(p(i1, r0), p(i1, r1), wy), wx);
+              if (mode == dmOpaque)
+                expected = c;
+              else
+                BlendMem(c, expected);
+            }
+            ASSERT_EQ(dst.GetPixel(x, y), expected) << packed << " " << master << " " << mode << " " << x << "," << y;
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BlockTransfer, WithinOneBitmapMovesLikeABlit) {
+  TBitmap32 b, original;
+  b.SetSize(6, 6);
+  FillCoded(b);
+  original.Assign(&b);
+  BlockTransfer(&b, 1, 2, &b, {0, 0, 5, 4}, dmOpaque);  // down and right, overlapping
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 6; ++x) {
+      bool moved = x >= 1 && y >= 2;
+      EXPECT_EQ(b.GetPixel(x, y), moved ? original.GetPixel(x - 1, y - 2) : original.GetPixel(x, y))
+          << x << "," << y;
+    }
+}
+
+}  // namespace

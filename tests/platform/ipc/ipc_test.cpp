@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -63,6 +64,10 @@ TEST_F(IpcTest, RuntimeFolderIsPrivateToTheUser) {
   ASSERT_EQ(stat(dir.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 
+  setenv("XDG_RUNTIME_DIR", (runtime_ / "gone").c_str(), 1);  // no usable runtime dir
+  EXPECT_EQ(RuntimeFolder(), fs::path("/tmp/vant-" + std::to_string(geteuid())));
+  setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+
   chmod(dir.c_str(), 0755);  // loosened by someone: tightened again
   RuntimeFolder();
   ASSERT_EQ(stat(dir.c_str(), &st), 0);
@@ -105,6 +110,10 @@ TEST(IpcFrame, TitlesCompareIgnoringLatinCaseOnly) {
   EXPECT_NE(TitleKey("ミルダ 広告会社仕様"), TitleKey("ミルダ 放送局仕様"));
   EXPECT_NE(TitleKey("ミルダ 広告会社仕様"), TitleKey("ミルダ　広告会社仕様"));  // full-width blank
   EXPECT_NE(TitleKey("Ａ"), TitleKey("ａ"));  // full-width letters are not folded
+}
+
+TEST(InstanceGuard, MarkerIsNamedAfterTheExecutable) {
+  EXPECT_EQ(ExecutableName(), "test_platform_ipc");
 }
 
 TEST_F(IpcTest, SecondStartBringsTheFirstForwardAndEnds) {
@@ -152,6 +161,8 @@ TEST_F(IpcTest, StartAfterACrashReportsItRunsAndCleansUp) {
 
 TEST_F(IpcTest, PathsArriveWholeAndExactlyOnce) {
   auto peer = ReadyPeer();
+  // Every search knocks at the window; the knocks must not use up its connections.
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(FindWindowByTitle(kTitle).has_value());
   auto window = FindWindowByTitle("オルネ　広告会社仕様");
   ASSERT_TRUE(window.has_value());
   const std::string odd = "/tmp/a b/\"quoted\" 'single'/日本語 ファイル①.wav";
@@ -190,11 +201,14 @@ TEST_F(IpcTest, NoReceiver) {
   EXPECT_EQ(SendCopyData(gone, "/x/"), SendResult::kNoReceiver);
 }
 
+namespace {
+int g_argc = 1;
+char g_arg0[] = "test";
+char* g_argv[] = {g_arg0, nullptr};
+}  // namespace
+
 TEST_F(IpcTest, MessagesAreHandledOnTheGuiThread) {
-  static int argc = 1;
-  static char arg0[] = "test";
-  static char* argv[] = {arg0, nullptr};
-  QCoreApplication app(argc, argv);
+  QCoreApplication app(g_argc, g_argv);
   WindowEndpoint endpoint;
   EXPECT_TRUE(endpoint.GetSocket().empty());
   ASSERT_TRUE(endpoint.SetTitle(kTitle));
@@ -222,8 +236,49 @@ TEST_F(IpcTest, MessagesAreHandledOnTheGuiThread) {
   EXPECT_EQ(got, (std::vector<std::string>{"/same/thread/", "/other/thread/"}));
   EXPECT_EQ(handler_thread, std::this_thread::get_id());
 
-  // A new title moves the socket; the old one is gone.
-  ASSERT_TRUE(endpoint.SetTitle("ミルダ 広告会社仕様"));
+  // Of two windows with one title the newer answers.
+  std::vector<std::unique_ptr<WindowEndpoint>> more;
+  for (int i = 0; i < 12; ++i) more.push_back(std::make_unique<WindowEndpoint>(kTitle));
+  EXPECT_EQ(FindWindowByTitle(kTitle)->socket, more.back()->GetSocket());
+  more.clear();
+  EXPECT_EQ(FindWindowByTitle(kTitle)->socket, endpoint.GetSocket());
+
+  // A new title moves the socket; the old one is gone. Latin letters match in any case.
+  ASSERT_TRUE(endpoint.SetTitle("Dessan ミルダ"));
   EXPECT_FALSE(FindWindowByTitle(kTitle).has_value());
-  EXPECT_TRUE(FindWindowByTitle("ミルダ 広告会社仕様").has_value());
+  EXPECT_TRUE(FindWindowByTitle("DESSAN ミルダ").has_value());
+  EXPECT_FALSE(FindWindowByTitle("Dessan ミルダ ").has_value());
+}
+
+TEST_F(IpcTest, SenderGivingUpWhileTheHandlerRunsANestedLoop) {
+  QCoreApplication app(g_argc, g_argv);
+  WindowEndpoint endpoint(kTitle);
+  QEventLoop* nested = nullptr;
+  bool sender_done = false;
+  int handled = 0;
+  endpoint.OnCopyData = [&](const std::string&) {
+    ++handled;
+    QEventLoop loop;  // as a message box shown by the handler would run one
+    nested = &loop;
+    if (!sender_done) loop.exec();
+    nested = nullptr;
+    QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+  };
+  auto window = FindWindowByTitle(kTitle);
+  ASSERT_TRUE(window.has_value());
+  std::atomic<int> result{-1};
+  std::thread sender([&] {
+    result = static_cast<int>(SendCopyData(*window, "/x/", std::chrono::milliseconds(200)));
+    QMetaObject::invokeMethod(&app, [&] {  // on the GUI thread, inside the nested loop
+      sender_done = true;
+      if (nested != nullptr) nested->quit();
+    });
+  });
+  app.exec();
+  sender.join();
+  EXPECT_EQ(result.load(), static_cast<int>(SendResult::kTimeout));
+  EXPECT_EQ(handled, 1);
+  // The endpoint still serves the next message.
+  EXPECT_EQ(SendCopyData(*window, "/y/"), SendResult::kDelivered);
+  EXPECT_EQ(handled, 2);
 }

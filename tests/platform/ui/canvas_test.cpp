@@ -58,7 +58,9 @@ TEST_F(CanvasTest, XorPenTwiceRestoresAndNotXorInverts) {
   for (int i = 0; i < 2; ++i) {
     b.Canvas().MoveTo(0, 0);
     b.Canvas().LineTo(2, 0);
-    if (i == 0) EXPECT_EQ(b.Canvas().GetPixel(0, 0), RGBColor(0xED, 0x34, 0x59));
+    if (i == 0) {
+      EXPECT_EQ(b.Canvas().GetPixel(0, 0), RGBColor(0xED, 0x34, 0x59));
+    }
   }
   EXPECT_EQ(b.Canvas().GetPixel(1, 0), RGBColor(0x12, 0x34, 0x56));
   pen.Mode = pmNotXor;

@@ -91,14 +91,14 @@ TEST_F(ControlTest, ClickNeedsPressAndReleaseInsideAndSkipsDisabledControls) {
   };
   p->OnMouseUp = [&](TObject*, TMouseButton, TShiftState, int, int) { order.push_back("up"); };
   form.Show();
-  testing::Click(*p, 5, 6);
+  uitest::Click(*p, 5, 6);
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(order, (std::vector<std::string>{"down", "click", "up"}));
-  testing::MouseDown(*p, 5, 6);
-  testing::MouseUp(*p, 70, 6);  // released outside
+  uitest::MouseDown(*p, 5, 6);
+  uitest::MouseUp(*p, 70, 6);  // released outside
   EXPECT_EQ(clicks, 1);
   p->SetEnabled(false);
-  testing::Click(*p, 5, 6);
+  uitest::Click(*p, 5, 6);
   EXPECT_EQ(clicks, 1);
 }
 
@@ -108,7 +108,7 @@ TEST_F(ControlTest, ExceptionInAHandlerReachesTheApplicationHandler) {
   b->SetParent(&form);
   b->OnClick = [](TObject*) { throw std::runtime_error("boom in click"); };
   form.Show();
-  testing::Click(*b, 5, 5);
+  uitest::Click(*b, 5, 5);
   ASSERT_EQ(exceptions_.size(), 1u);
   EXPECT_EQ(exceptions_[0], "boom in click");
 
@@ -120,8 +120,8 @@ TEST_F(ControlTest, ExceptionInAHandlerReachesTheApplicationHandler) {
   p->OnMouseDown = [](TObject*, TMouseButton, TShiftState, int, int) {
     throw Exception("Unable to open");
   };
-  testing::MouseDown(*p, 1, 1);
-  testing::MouseUp(*p, 1, 1);
+  uitest::MouseDown(*p, 1, 1);
+  uitest::MouseUp(*p, 1, 1);
   ASSERT_EQ(dialogs_.answerer.Asked().size(), 1u);
   EXPECT_EQ(dialogs_.answerer.Asked()[0].text, "Unable to open.");
   EXPECT_EQ(dialogs_.answerer.Asked()[0].flags & 0xF0, unsigned(MB_ICONSTOP));
@@ -149,17 +149,17 @@ TEST_F(ControlTest, DragStartsAfterTwoPixelsAndDropsOnAnAcceptingTarget) {
   dst->OnDragDrop = [&](TObject*, TObject*, int x, int y) { ++dropped, drop_at = {x, y}; };
   form.Show();
 
-  testing::MouseDown(*src, 10, 10);
-  testing::MouseMove(*src, 11, 11, true);
+  uitest::MouseDown(*src, 10, 10);
+  uitest::MouseMove(*src, 11, 11, true);
   EXPECT_EQ(started, 0);
   EXPECT_FALSE(src->Dragging());
-  testing::MouseMove(*src, 12, 10, true);
+  uitest::MouseMove(*src, 12, 10, true);
   EXPECT_EQ(started, 1);
   EXPECT_TRUE(src->Dragging());
   EXPECT_EQ(CurrentDragCursor(), crNoDrop);  // still over the source, which does not accept
-  testing::MouseMove(*src, 120, 20, true);   // over the target
+  uitest::MouseMove(*src, 120, 20, true);    // over the target
   EXPECT_EQ(CurrentDragCursor(), crDrag);
-  testing::MouseUp(*src, 120, 20);
+  uitest::MouseUp(*src, 120, 20);
   EXPECT_EQ(dropped, 1);
   EXPECT_EQ(drop_at, (TPoint{20, 20}));
   EXPECT_EQ(end_target, dst);
@@ -167,8 +167,8 @@ TEST_F(ControlTest, DragStartsAfterTwoPixelsAndDropsOnAnAcceptingTarget) {
   EXPECT_EQ(moves, 0);
 
   // A press and release without moving ends the drag with no target and no drop.
-  testing::MouseDown(*src, 10, 10);
-  testing::MouseUp(*src, 10, 10);
+  uitest::MouseDown(*src, 10, 10);
+  uitest::MouseUp(*src, 10, 10);
   EXPECT_EQ(end_target, nullptr);
   EXPECT_EQ(dropped, 1);
 }
@@ -189,9 +189,9 @@ TEST_F(ControlTest, WindowlessControlPaintsOverItsParentsPixels) {
   opaque->SetBounds(30, 0, 30, 40);
   opaque->SetParent(&form);
   form.Show();
-  EXPECT_EQ(testing::RenderedPixel(form, 5, 30), clRed);
-  EXPECT_EQ(testing::RenderedPixel(form, 45, 30), clBlue);
-  testing::SaveScreenshot(form, "platform_ui_labels");
+  EXPECT_EQ(uitest::RenderedPixel(form, 5, 30), clRed);
+  EXPECT_EQ(uitest::RenderedPixel(form, 45, 30), clBlue);
+  uitest::SaveScreenshot(form, "platform_ui_labels");
 }
 
 TEST_F(ControlTest, FontAndColorFollowTheParentUntilSetOwn) {

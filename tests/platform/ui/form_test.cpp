@@ -27,8 +27,8 @@ TEST_F(FormTest, ShowModalEndsWithTheButtonsModalResult) {
   form.OnShow = [&](TObject*) { events.push_back("show"); };
   form.OnClose = [&](TObject*, TCloseAction&) { events.push_back("close"); };
   GetDispatcher().Post([&] {
-    testing::SaveScreenshot(form, "platform_ui_modal");
-    testing::Click(*ok, 5, 5);
+    uitest::SaveScreenshot(form, "platform_ui_modal");
+    uitest::Click(*ok, 5, 5);
   });
   EXPECT_EQ(form.ShowModal(), mrOk);
   EXPECT_FALSE(form.GetVisible());
@@ -69,7 +69,7 @@ TEST_F(FormTest, EditLimitsTypedTextInCp932Bytes) {
   e->OnChange = [&](TObject*) { ++changes; };
   form.Show();
   e->SetFocus();
-  testing::Type(*e, "aあいう");  // 1 + 2 + 2 + 2 bytes: the last character does not fit
+  uitest::Type(*e, "aあいう");  // 1 + 2 + 2 + 2 bytes: the last character does not fit
   EXPECT_EQ(e->GetText(), "aあい");
   EXPECT_GT(changes, 0);
   // Text set by the program is not cut.
@@ -80,7 +80,7 @@ TEST_F(FormTest, EditLimitsTypedTextInCp932Bytes) {
   m->SetParent(&form);
   m->SetMaxLength(4);
   m->SetFocus();
-  testing::Type(*m, "ab漢字");
+  uitest::Type(*m, "ab漢字");
   EXPECT_EQ(m->GetText(), "ab漢");
   EXPECT_EQ(m->Lines().Count(), 1);
 }

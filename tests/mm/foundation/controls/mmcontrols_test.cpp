@@ -317,24 +317,24 @@ TEST_F(LabelTest, AsButtonLooksPressedWhileHeldInside) {
   int clicks = 0;
   l->OnClick = [&](TObject*) { ++clicks; };
   form.Show();
-  vant::testing::MouseDown(*l, 10, 10);
+  uitest::MouseDown(*l, 10, 10);
   EXPECT_EQ(l->GetEffectStyle(), lsSunken);
-  vant::testing::MouseMove(*l, 300, 10, true);
+  uitest::MouseMove(*l, 300, 10, true);
   EXPECT_EQ(l->GetEffectStyle(), lsRaised);
-  vant::testing::MouseMove(*l, 10, 10, true);
+  uitest::MouseMove(*l, 10, 10, true);
   EXPECT_EQ(l->GetEffectStyle(), lsSunken);
-  vant::testing::MouseMove(*l, 300, 10, true);
-  vant::testing::MouseUp(*l, 300, 10);
+  uitest::MouseMove(*l, 300, 10, true);
+  uitest::MouseUp(*l, 300, 10);
   EXPECT_EQ(l->GetEffectStyle(), lsRaised);
   EXPECT_EQ(clicks, 0);
-  vant::testing::Click(*l, 10, 10);
+  uitest::Click(*l, 10, 10);
   EXPECT_EQ(l->GetEffectStyle(), lsRaised);
   EXPECT_EQ(clicks, 1);
 }
 
 TEST_F(LabelTest, ScreenshotOfAWindowBuiltFromTheControls) {
   TForm form(nullptr);
-  form.SetBounds(0, 0, 320, 120);
+  form.SetBounds(0, 0, 380, 120);
   auto* frame = new TMMPanel(&form);
   frame->SetParent(&form);
   frame->SetAlign(alClient);
@@ -353,6 +353,13 @@ TEST_F(LabelTest, ScreenshotOfAWindowBuiltFromTheControls) {
   flying->Bevel().SetBevelOuter(bvNone);
   flying->SetEffectStyle(lsFlying);
   flying->SetCaption("SUB");
+  auto* turned = new TMMLabel(&form);
+  turned->SetParent(frame);
+  turned->SetBounds(315, 8, 50, 100);
+  turned->Bevel().SetBevelOuter(bvNone);
+  turned->Font().SetSize(14);
+  turned->SetAngle(90);
+  turned->SetCaption("90°");
   auto* gauge = new TMMGauge(&form);
   gauge->SetParent(frame);
   gauge->SetBounds(12, 60, 290, 25);
@@ -360,10 +367,10 @@ TEST_F(LabelTest, ScreenshotOfAWindowBuiltFromTheControls) {
   gauge->SetProgress(50);
   form.Show();
   Application->ProcessMessages();
-  auto path = vant::testing::SaveScreenshot(form, "mm_foundation_controls");
+  auto path = uitest::SaveScreenshot(form, "mm_foundation_controls");
   EXPECT_TRUE(std::filesystem::exists(path));
   // The transparent label shows the panel's face around its letters.
-  EXPECT_EQ(vant::testing::RenderedPixel(form, 14, 12), clSilver);
+  EXPECT_EQ(uitest::RenderedPixel(form, 14, 12), clSilver);
 }
 
 }  // namespace

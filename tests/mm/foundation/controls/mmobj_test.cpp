@@ -196,10 +196,10 @@ TEST_F(BasesTest, TransparentControlPaintsItsBevelButNotItsBackground) {
   t->SetColor(clBlue);
   t->SetTransparent(true);
   form.Show();
-  EXPECT_EQ(vant::testing::RenderedPixel(form, 10, 10), clBlue);
-  EXPECT_EQ(vant::testing::RenderedPixel(form, 30, 10), clYellow);
-  EXPECT_EQ(vant::testing::RenderedPixel(form, 20, 10), clGray);  // the bevel's left edge
-  EXPECT_EQ(vant::testing::RenderedPixel(form, 39, 10), clWhite);
+  EXPECT_EQ(uitest::RenderedPixel(form, 10, 10), clBlue);
+  EXPECT_EQ(uitest::RenderedPixel(form, 30, 10), clYellow);
+  EXPECT_EQ(uitest::RenderedPixel(form, 20, 10), clGray);  // the bevel's left edge
+  EXPECT_EQ(uitest::RenderedPixel(form, 39, 10), clWhite);
   EXPECT_EQ(t->BeveledRect(), Rect(1, 1, 19, 19));
   TPoint p = t->ClientToClient(c, {5, 5});
   EXPECT_EQ(p, (TPoint{-15, 5}));

@@ -1,5 +1,8 @@
 #include "mmutilsdraw.h"
 
+#include "ui_form.h"
+#include "ui_stdctrls.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -129,6 +132,57 @@ TEST_F(DrawUtils, AlignedTextSitsWhereItsAlignmentSays) {
         break;
     }
   }
+}
+
+// A control that draws its rubber bands while it paints, as a drag would.
+class BandControl : public TGraphicControl {
+ public:
+  using TGraphicControl::TGraphicControl;
+  std::function<void(BandControl*)> draw;
+  void Paint() override {
+    Canvas().Brush().Color = clBlack;
+    Canvas().FillRect(Rect(0, 0, 12, 12));
+    if (draw) draw(this);
+  }
+};
+
+TEST_F(DrawUtils, RubberBandsAndClientCoordinates) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 100, 100);
+  auto* a = new TPanel(&form);
+  a->SetParent(&form);
+  a->SetBounds(10, 20, 30, 30);
+  auto* b = new BandControl(&form);
+  b->SetParent(&form);
+  b->SetBounds(50, 5, 12, 12);
+  EXPECT_EQ(ClientToClient(*b, *a, Point(1, 2)), Point(10 + 1 - 50, 20 + 2 - 5));
+
+  b->draw = [](BandControl* c) {
+    DrawRubberband(c, Rect(8, 8, 2, 2));  // corners in any order
+    DrawRubberLine(c, Rect(0, 11, 11, 11));
+    DrawRubberband(nullptr, Rect(0, 0, 5, 5));
+    DrawRubberband(c, Rect(0, 0, 0, 0));
+  };
+  TBitmap shot(12, 12);
+  b->Canvas().SetSurface(&shot.Image());  // as the framework does around Paint
+  b->Paint();
+  b->Canvas().SetSurface(nullptr);
+  const TRect ink = Ink(shot, clBlack);
+  EXPECT_EQ(ink.Left, 0);
+  EXPECT_EQ(ink.Top, 2);
+  EXPECT_EQ(b->Canvas().Pen().Mode, pmCopy);  // the canvas keeps its own pen
+  EXPECT_EQ(shot.Canvas().GetPixel(2, 2), clWhite);
+  EXPECT_EQ(shot.Canvas().GetPixel(5, 11), clWhite);
+  EXPECT_EQ(shot.Canvas().GetPixel(5, 5), clBlack);  // inside the band: untouched
+
+  b->draw = [](BandControl* c) {  // drawn twice, a band is gone again
+    DrawRubberband(c, Rect(2, 2, 8, 8));
+    DrawRubberband(c, Rect(2, 2, 8, 8));
+  };
+  b->Canvas().SetSurface(&shot.Image());
+  b->Paint();
+  b->Canvas().SetSurface(nullptr);
+  EXPECT_TRUE(Ink(shot, clBlack).IsEmpty());
 }
 
 }  // namespace

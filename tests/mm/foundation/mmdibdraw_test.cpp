@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "mmdib.h"
+#include "ui_canvas.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A Windows header with the given fields, then the colour table and pixels.
+Bytes Dib(int32_t w, int32_t h, int bits, uint32_t compression, uint32_t clrUsed,
+          const Bytes& colors, const Bytes& pixels) {
+  BITMAPINFOHEADER bi{};
+  bi.biSize = 40;
+  bi.biWidth = w;
+  bi.biHeight = h;
+  bi.biPlanes = 1;
+  bi.biBitCount = uint16_t(bits);
+  bi.biCompression = compression;
+  bi.biSizeImage = uint32_t(pixels.size());
+  bi.biClrUsed = clrUsed;
+  Bytes b(sizeof bi);
+  std::memcpy(b.data(), &bi, sizeof bi);
+  b.insert(b.end(), colors.begin(), colors.end());
+  b.insert(b.end(), pixels.begin(), pixels.end());
+  return b;
+}
+
+std::vector<uint32_t> Pixels(const Bytes& dib, int32_t& w, int32_t& h) {
+  std::vector<uint32_t> p;
+  EXPECT_TRUE(DIB_ToPixels(dib, p, w, h));
+  return p;
+}
+
+constexpr uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhite = 0xFFFFFFFF;
+// Colour table entries (B, G, R, 0): 0 red, 1 green, 2 blue, 3 white.
+const Bytes kTable = {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0, 255, 255, 255, 0};
+
+TEST(DibPixels, EveryDepthDecodesTopDown) {
+  int32_t w, h;
+  // 4 bits, bottom-up: the second memory row is the top row.
+  auto p = Pixels(Dib(2, 2, 4, BI_RGB, 4, kTable, {0x01, 0, 0, 0, 0x23, 0, 0, 0}), w, h);
+  EXPECT_EQ(p, (std::vector<uint32_t>{kBlue, kWhite, kRed, kGreen}));
+  // 1 bit, top-down.
+  p = Pixels(
+      Dib(3, -1, 1, BI_RGB, 2, Bytes(kTable.begin(), kTable.begin() + 8), {0b10100000, 0, 0, 0}), w,
+      h);
+  EXPECT_EQ(p, (std::vector<uint32_t>{kGreen, kRed, kGreen}));
+  // 16 bits 5-5-5, 24 bits, 32 bits.
+  p = Pixels(Dib(2, -1, 16, BI_RGB, 0, {}, {0x00, 0x7C, 0x1F, 0x00}), w, h);
+  EXPECT_EQ(p, (std::vector<uint32_t>{kRed, kBlue}));
+  p = Pixels(Dib(1, 1, 24, BI_RGB, 0, {}, {255, 0, 0, 0}), w, h);
+  EXPECT_EQ(p, (std::vector<uint32_t>{kBlue}));
+  p = Pixels(Dib(1, 1, 32, BI_RGB, 0, {}, {0, 255, 0, 0}), w, h);
+  EXPECT_EQ(p, (std::vector<uint32_t>{kGreen}));
+  // Bit fields: 5-6-5.
+  Bytes masks = {0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
+  p = Pixels(Dib(1, 1, 16, BI_BITFIELDS, 3, masks, {0xE0, 0x07, 0, 0}), w, h);
+  EXPECT_EQ(p, (std::vector<uint32_t>{kGreen}));
+  // Run-length 8: a run of two, end of line, a literal of three (padded), end of picture; a
+  // pixel no run reaches keeps index 0.
+  p = Pixels(Dib(3, -2, 8, BI_RLE8, 4, kTable, {2, 3, 0, 0, 0, 3, 0, 1, 2, 0, 0, 1}), w, h);
+  EXPECT_EQ(p, (std::vector<uint32_t>{kWhite, kWhite, kRed, kRed, kGreen, kBlue}));
+  // Run-length 4: a run of three alternating nibbles.
+  p = Pixels(Dib(3, -1, 4, BI_RLE4, 4, kTable, {3, 0x12, 0, 1}), w, h);
+  EXPECT_EQ(p, (std::vector<uint32_t>{kGreen, kBlue, kGreen}));
+
+  // Fewer pixel bytes than the rows need, or a compression the bits cannot have.
+  std::vector<uint32_t> none;
+  EXPECT_FALSE(DIB_ToPixels(Dib(4, 4, 24, BI_RGB, 0, {}, Bytes(20, 0)), none, w, h));
+  EXPECT_FALSE(DIB_ToPixels(Dib(4, 4, 24, BI_RLE8, 0, {}, Bytes(64, 0)), none, w, h));
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(DibPixels, DisplayAndBitmapRoundTrips) {
+  vant::TBitmap target(4, 4);
+  const Bytes dib = Dib(2, 2, 4, BI_RGB, 4, kTable, {0x01, 0, 0, 0, 0x23, 0, 0, 0});
+  ASSERT_TRUE(DIB_Display(dib, target.Canvas(), vant::Rect(0, 0, 4, 4)));
+  EXPECT_EQ(target.ScanLine(0)[0] | 0xFF000000, kBlue);
+  EXPECT_EQ(target.ScanLine(3)[3] | 0xFF000000, kGreen);
+
+  vant::TBitmap bitmap;
+  std::optional<TLogPalette> palette;
+  ASSERT_TRUE(DIB_DIBToBitmap(dib, bitmap, palette));
+  ASSERT_TRUE(palette);
+  EXPECT_EQ(palette->entries.size(), 4u);
+  EXPECT_EQ(bitmap.Width(), 2);
+
+  // Back to a 24-bit DIB, and to an 8-bit one whose pixels name the nearest palette entries.
+  const TDIB deep = DIB_BitmapToDIB(bitmap, nullptr, 24, 1);
+  int32_t w, h;
+  EXPECT_EQ(Pixels(deep, w, h), (std::vector<uint32_t>{kBlue, kWhite, kRed, kGreen}));
+  TLogPalette pal;
+  pal.entries = {{250, 10, 10, 0}, {10, 10, 250, 0}, {240, 240, 240, 0}, {5, 250, 5, 0}};
+  const TDIB indexed = DIB_BitmapToDIB(bitmap, &pal, 8, -1);
+  ASSERT_FALSE(indexed.empty());
+  const uint8_t* px = indexed.data() + DIB_Ptr(indexed);
+  EXPECT_EQ((Bytes{px[0], px[1], px[4], px[5]}), (Bytes{1, 2, 0, 3}));
+}
+
+}  // namespace

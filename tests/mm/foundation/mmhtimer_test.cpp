@@ -1,0 +1,212 @@
+#include "mmhtimer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "dispatch.h"
+#include "probe.h"
+#include "timerservice.h"
+#include "ui_dialogs.h"
+
+namespace {
+
+using namespace vant;
+
+// The ways a tick can reach the handler.
+struct Delivery {
+  const char* what;
+  TMMCBMode mode;
+  bool synchronize;
+};
+const Delivery kDeliveries[] = {{"window", cmWindow, true},
+                                {"worker", cmThread, false},
+                                {"worker, synchronized", cmThread, true}};
+
+class HiTimerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetDispatcher(&gui);
+    SetTimerService(&service);
+  }
+  void TearDown() override {
+    gui.ProcessMessages();
+    SetTimerService(nullptr);
+    SetDispatcher(nullptr);
+  }
+  // Lets `ms` pass and the timer thread handle what fell due.
+  void Pass(int ms) {
+    clock.AdvanceMillis(ms);
+    ASSERT_TRUE(service.Settle());
+  }
+
+  QueueDispatcher& gui = TestGui();
+  ManualClock clock;
+  ThreadTimerService service{clock};
+};
+
+TEST_F(HiTimerTest, NoPlatformTimerWithoutIntervalEnabledAndHandler) {
+  struct Case {
+    const char* what;
+    uint32_t interval;
+    bool enabled;
+    bool handler;
+  } cases[] = {{"interval 0", 0, true, true},
+               {"disabled", 30, false, true},
+               {"no handler", 30, true, false},
+               {"all three", 30, true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TMMHiTimer t(nullptr);
+    t.SetInterval(c.interval);
+    t.SetEnabled(c.enabled);
+    if (c.handler) t.SetOnTimer([](TObject*) {});
+    const bool expected = c.interval != 0 && c.enabled && c.handler;
+    EXPECT_EQ(t.GetTimerID() != 0, expected);
+    EXPECT_EQ(service.Count(), expected ? 1 : 0);
+  }
+  EXPECT_EQ(service.Count(), 0);  // destruction killed it
+}
+
+TEST_F(HiTimerTest, WindowModeQueuesAtMostTenTicksForABusyLoop) {
+  TMMHiTimer t(nullptr);
+  int handled = 0;
+  std::thread::id handled_on;
+  t.SetInterval(30);
+  t.SetOnTimer([&](TObject* sender) {
+    EXPECT_EQ(sender, &t);
+    handled_on = std::this_thread::get_id();
+    ++handled;
+  });
+  for (int i = 0; i < 15; ++i) Pass(30);  // the GUI thread is busy: nothing is handled
+  EXPECT_EQ(handled, 0);
+  gui.ProcessMessages();
+  EXPECT_EQ(handled, 10);
+  EXPECT_EQ(handled_on, std::this_thread::get_id());
+  Pass(30);  // the queue has room again
+  gui.ProcessMessages();
+  EXPECT_EQ(handled, 11);
+}
+
+TEST_F(HiTimerTest, ARebuildDropsQueuedTicks) {
+  TMMHiTimer t(nullptr);
+  int handled = 0;
+  t.SetInterval(30);
+  t.SetOnTimer([&](TObject*) { ++handled; });
+  for (int i = 0; i < 5; ++i) Pass(30);
+  t.SetInterval(40);
+  gui.ProcessMessages();
+  EXPECT_EQ(handled, 0);
+  Pass(30);
+  gui.ProcessMessages();
+  EXPECT_EQ(handled, 0);  // the new period counts from the rebuild
+  Pass(10);
+  gui.ProcessMessages();
+  EXPECT_EQ(handled, 1);
+  t.SetEnabled(false);
+  EXPECT_EQ(service.Count(), 0);
+}
+
+TEST_F(HiTimerTest, AHandlerThatTogglesEnabledSurvivesAThousandTicks) {
+  for (const auto& c : kDeliveries) {
+    SCOPED_TRACE(c.what);
+    Probe runs;
+    TMMHiTimer t(nullptr);
+    t.SetInterval(30);
+    t.SetCallBackMode(c.mode);
+    t.SetSynchronize(c.synchronize);
+    t.SetOnTimer([&](TObject*) {
+      t.SetEnabled(false);  // as the player window does around its work
+      t.SetEnabled(true);
+      runs.Hit();  // the new timer runs now
+    });
+    for (int i = 1; i <= 1000; ++i) {
+      Pass(30);
+      ASSERT_TRUE(runs.WaitFor(i, gui)) << "tick " << i;
+    }
+    EXPECT_EQ(runs.Hits(), 1000);
+    EXPECT_EQ(service.Count(), 1);
+  }
+}
+
+TEST_F(HiTimerTest, ThreadModeRunsTheHandlerOnItsWorkerOrThroughTheGuiThread) {
+  for (bool synchronize : {false, true}) {
+    SCOPED_TRACE(synchronize ? "synchronized" : "on the worker");
+    Probe runs;
+    std::atomic<bool> on_gui{false};
+    TMMHiTimer t(nullptr);
+    t.SetCallBackMode(cmThread);
+    t.SetSynchronize(synchronize);
+    t.SetWaitForTerminate(true);
+    t.SetInterval(20);
+    t.SetOnTimer([&](TObject*) {
+      on_gui = gui.IsGuiThread();
+      runs.Hit();
+    });
+    Pass(20);
+    ASSERT_TRUE(runs.WaitFor(1, gui));
+    EXPECT_EQ(on_gui.load(), synchronize);
+    Pass(20);
+    ASSERT_TRUE(runs.WaitFor(2, gui));
+    t.SetEnabled(false);
+    EXPECT_EQ(t.GetTimerID(), 0u);
+  }
+}
+
+TEST_F(HiTimerTest, CallbackModeIsRefusedWithAMessage) {
+  ScopedAnswerer scripted;
+  scripted.answerer.AnswerMessage(IDOK);
+  TMMHiTimer t(nullptr);
+  t.SetCallBackMode(cmCallback);
+  EXPECT_EQ(t.GetCallBackMode(), cmWindow);
+  ASSERT_EQ(scripted.answerer.Asked().size(), 1u);
+  EXPECT_EQ(scripted.answerer.Asked()[0].caption, "TMMHiTimer");
+  EXPECT_EQ(scripted.answerer.Asked()[0].text,
+            "\"CallBacks\" are called at interrupt time !\n\rThis is currently only supported "
+            "under Windows 95");
+}
+
+TEST_F(HiTimerTest, DestroyedFromItsOwnHandler) {
+  for (const auto& c : kDeliveries) {
+    SCOPED_TRACE(c.what);
+    Probe done;
+    auto* t = new TMMHiTimer(nullptr);
+    t->SetInterval(25);
+    t->SetCallBackMode(c.mode);
+    t->SetSynchronize(c.synchronize);
+    t->SetOnTimer([t, probe = &done](TObject*) {
+      Probe* p = probe;
+      delete t;
+      p->Hit();
+    });
+    Pass(25);
+    ASSERT_TRUE(done.WaitFor(1, gui));
+    EXPECT_EQ(service.Count(), 0);
+  }
+}
+
+TEST_F(HiTimerTest, DestroyingItJoinsAWorkerInsideTheHandler) {
+  Probe entered;
+  std::atomic<bool> inside{false}, release{false};
+  auto* t = new TMMHiTimer(nullptr);
+  t->SetCallBackMode(cmThread);
+  t->SetSynchronize(false);
+  t->SetInterval(25);
+  t->SetOnTimer([&](TObject*) {
+    inside = true;
+    entered.Hit();
+    while (!release) std::this_thread::yield();  // a long piece of work
+    inside = false;
+  });
+  Pass(25);
+  ASSERT_TRUE(entered.WaitFor(1, gui));
+  std::thread releaser([&] { release = true; });
+  delete t;  // must not return while the handler still runs
+  EXPECT_FALSE(inside);
+  releaser.join();
+}
+
+}  // namespace
