@@ -473,6 +473,24 @@ TEST_F(WaveOutDevice, ReadinessAndNamesOfDevices) {
   EXPECT_FALSE(WaveOutReady(0));
 }
 
+TEST_F(WaveOutDevice, TheHourglassShowsWhileALargeRingIsFilled) {
+  struct Case {
+    int32_t buffer_size;
+    bool show;
+    TCursor while_filling;
+  } cases[] = {{16000, true, crHourGlass}, {16000, false, crDefault}, {4000, true, crDefault}};
+  for (const Case& c : cases) {
+    Build(200000, c.buffer_size);
+    out_->SetShowHourGlass(c.show);
+    TCursor seen = crNone;
+    out_->OnBufferLoad = [&](TObject*, PMMWaveHdr, bool&) { seen = Screen->GetCursor(); };
+    out_->Start();
+    EXPECT_EQ(seen, c.while_filling) << c.buffer_size << " " << c.show;
+    EXPECT_EQ(Screen->GetCursor(), crDefault);
+    out_.reset();
+  }
+}
+
 TEST_F(WaveOutDevice, CallbackModeIsRefusedOnThisPlatform) {
   ScopedAnswerer answers;
   answers.answerer.AnswerMessage(IDOK);
