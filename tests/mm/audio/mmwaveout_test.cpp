@@ -21,6 +21,7 @@
 #include "mmdspinterface.h"
 #include "mmdspthread.h"
 #include "mmpcmsup.h"
+#include "mmwaveio.h"
 #include "sdlbackend.h"
 #include "ui_dialogs.h"
 
@@ -499,18 +500,50 @@ TEST_F(WaveOutDevice, CallbackModeIsRefusedOnThisPlatform) {
   EXPECT_EQ(out_->GetCallBackMode(), cmWindow);
 }
 
+// The head of a chain that streams a wave file's data as the device pulls it.
+class FileSource : public TMMDSPComponent {
+ public:
+  explicit FileSource(const std::string& path) : TMMDSPComponent(nullptr) {
+    PublishLinks(false, true);
+    ok_ = wioReadFileInfo(cb_, path, kWaveForm, kWioFile) == kWioOk &&
+          wioWaveOpen(cb_.get()) == kWioOk;
+    if (ok_) SetPWaveFormat(cb_->wfx.get());
+  }
+  ~FileSource() override {
+    if (cb_) wioWaveClose(cb_.get());
+    wioFreeFileInfo(cb_);
+  }
+  bool ok() const { return ok_; }
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    const int64_t n = wioWaveReadData(cb_.get(), h->wh.lpData, h->wh.dwBufferLength);
+    h->wh.dwBytesRecorded = static_cast<uint32_t>(std::max<int64_t>(n, 0));
+    more = n > 0 && cb_->dwBytesLeft > 0;
+  }
+
+ private:
+  PWAVEIOCB cb_;
+  bool ok_ = false;
+};
+
 // Real playback: SDL's disk driver writes what it was given to a file, in real time.
-TEST(WaveOutOnSdl, AStreamPlayedThroughTheChainLandsByteForByte) {
-  const auto file = std::filesystem::path(VANT_BINARY_DIR) / "sdl-disk-chain.raw";
-  std::filesystem::remove(file);
+TEST(WaveOutOnSdl, AWaveFilePlayedThroughTheChainLandsByteForByte) {
+  const auto dir = std::filesystem::path(VANT_BINARY_DIR);
+  const auto wave = dir / "sdl-disk-chain.wav";
+  const auto out_file = dir / "sdl-disk-chain.raw";
+  const std::vector<uint8_t> sound = Pattern(48000 * 4 / 2 + 1232);  // half a second and a bit
+  const WAVEFORMATEX f = Stereo16();
+  ASSERT_EQ(wioWaveSaveFile(wave.string(), &f, sound.data(), static_cast<int64_t>(sound.size())),
+            kWioOk);
+  std::filesystem::remove(out_file);
   setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+  setenv("SDL_DISKAUDIOFILE", out_file.c_str(), 1);
   QueueDispatcher gui;
   SetDispatcher(&gui);
   auto backend = std::make_unique<audio::SdlBackend>();
   audio::SetBackend(backend.get());
   {
-    Source source(Pattern(48000 * 4 / 2), Stereo16());  // half a second
+    FileSource source(wave.string());
+    ASSERT_TRUE(source.ok());
     TMMWaveOut out(nullptr);
     out.SetBufferSize(4000);
     out.SetNumBuffers(6);
@@ -522,20 +555,19 @@ TEST(WaveOutOnSdl, AStreamPlayedThroughTheChainLandsByteForByte) {
     for (int i = 0; i < 3000 && stops == 0; ++i) gui.WaitAndProcess(20);
     EXPECT_EQ(stops, 1);
     out.Close();
-    audio::SetBackend(nullptr);
-    backend.reset();  // SDL closes the file
-    SetDispatcher(nullptr);
-
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)),
-                                       std::istreambuf_iterator<char>());
-    auto first = std::find_if(written.begin(), written.end(), [](uint8_t v) { return v != 0; });
-    const std::vector<uint8_t>& sound = source.data();
-    ASSERT_GE(written.end() - first, static_cast<ptrdiff_t>(sound.size()));
-    EXPECT_TRUE(std::equal(sound.begin(), sound.end(), first)) << "the sound arrived altered";
-    EXPECT_TRUE(std::all_of(first + sound.size(), written.end(), [](uint8_t v) { return v == 0; }))
-        << "a gap or a repeat in the sound";
   }
+  audio::SetBackend(nullptr);
+  backend.reset();  // SDL closes its file
+  SetDispatcher(nullptr);
+
+  std::ifstream in(out_file, std::ios::binary);
+  const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+  auto first = std::find_if(written.begin(), written.end(), [](uint8_t v) { return v != 0; });
+  ASSERT_GE(written.end() - first, static_cast<ptrdiff_t>(sound.size()));
+  EXPECT_TRUE(std::equal(sound.begin(), sound.end(), first)) << "the sound arrived altered";
+  EXPECT_TRUE(std::all_of(first + sound.size(), written.end(), [](uint8_t v) { return v == 0; }))
+      << "a gap or a repeat in the sound";
 }
 
 }  // namespace
