@@ -125,6 +125,7 @@ MMRESULT WaveOutDevice::Pause() {
   std::lock_guard lock(mutex_);
   if (closing_) return MMSYSERR_INVALHANDLE;
   if (!paused_) {
+    AdvanceHeardNowLocked();
     paused_ = true;
     // What was rendered but not heard is still in its headers: play it again after the restart,
     // so the position stops exactly where the listener stopped hearing.
