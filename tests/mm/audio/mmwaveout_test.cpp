@@ -139,6 +139,23 @@ TEST_P(WaveOutModes, ASourceOfThreeAndAHalfBuffersPlaysFourHeadersOnce) {
   EXPECT_EQ(backend_.OpenStreams(), 0);
 }
 
+// The player closes the device from its stop handler.
+TEST_P(WaveOutModes, AStreamThatRunsOutCanCloseFromOnStop) {
+  Build(9000, 4000, GetParam());
+  out_->OnStop = [this](TObject*) {
+    ++stops_;
+    out_->Close();
+  };
+  out_->Start();
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(out_->GetState(), wosClose);
+  EXPECT_EQ(backend_.OpenStreams(), 0);
+  source_->Rewind(0);
+  out_->Start();  // and plays again from a closed device
+  EXPECT_EQ(out_->GetState(), wosOpen | wosPlay);
+}
+
 TEST_P(WaveOutModes, ALongSourceCyclesTheRingInOrder) {
   Build(200000, 2048, GetParam());
   out_->SetNumBuffers(3);
