@@ -1,0 +1,12 @@
+#pragma once
+// Fills a skin module's picture list from a skin pack compiled into the program (see
+// tools/skingen/skinpack.h): one item per picture, in index order, an empty item where the pack
+// has none.
+#include "bitmap32list.h"
+#include "exceptions.h"
+
+VANT_DECLARE_EXCEPTION(ESkinPackError, vant::Exception);
+
+// Replaces the list's items with the pack's pictures; raises ESkinPackError when the pack or one
+// of its pictures is damaged (a build fault, never a user's file).
+void LoadSkinList(g32::TBitmap32List& list, const unsigned char* begin, const unsigned char* end);
