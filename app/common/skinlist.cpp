@@ -22,3 +22,10 @@ void LoadSkinList(g32::TBitmap32List& list, const unsigned char* begin, const un
     }
   }
 }
+
+TSkinModule::TSkinModule(vant::TComponent* owner, const char* name, const unsigned char* begin,
+                         const unsigned char* end)
+    : vant::TComponent(owner) {
+  SetName(name);
+  LoadSkinList(Bitmap32List, begin, end);
+}

@@ -35,8 +35,8 @@ TEST(SkinModules, CommonModuleHasItsPicturesAtTheirIndices) {
   TComDataRes res(nullptr);
   EXPECT_EQ(ComDataRes, &res);
   const Size button{31, 31}, exit{95, 24}, lamp{66, 27}, mark{21, 21};
-  std::vector<Size> want = {{0, 0}, {0, 0}, button, button, button, button, button, button,
-                            {101, 31}, {8, 23}, exit, exit};
+  std::vector<Size> want = {{0, 0}, {0, 0}, button,    button,  button, button,
+                            button, button, {101, 31}, {8, 23}, exit,   exit};
   for (int i = 0; i < 6; ++i) want.push_back(lamp);
   for (int i = 0; i < 8; ++i) want.push_back(mark);
   want.push_back({233, 21});
@@ -59,8 +59,8 @@ TEST(SkinModules, DamagedPackIsRefused) {
   const unsigned char bad[] = {'V', 'S', 'K', 'N', 2, 0, 0, 0, 9, 0, 0, 0, 1};
   EXPECT_THROW(LoadSkinList(list, bad, bad + sizeof bad), ESkinPackError);
   // A picture that announces more pixels than it carries.
-  const unsigned char short_item[] = {'V', 'S', 'K', 'N', 1, 0, 0, 0, 9, 0, 0, 0,
-                                      4,   0,   0,   0,   4, 0, 0, 0, 7};
+  const unsigned char short_item[] = {'V', 'S', 'K', 'N', 1, 0, 0, 0, 9, 0, 0,
+                                      0,   4,   0,   0,   0, 4, 0, 0, 0, 7};
   EXPECT_THROW(LoadSkinList(list, short_item, short_item + sizeof short_item), ESkinPackError);
 }
 
