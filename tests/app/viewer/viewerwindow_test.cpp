@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "bsplash.h"
 #include "bwfmainmo.h"
 #include "bwfmessage.h"
 #include "clock.h"
@@ -26,6 +27,7 @@
 #include "ui_application.h"
 #include "ui_dialogs.h"
 #include "ui_testing.h"
+#include "verformaa.h"
 #include "viewerfiles.h"
 #include "windowendpoint.h"
 
@@ -65,16 +67,19 @@ class ViewerWindow : public ::testing::Test {
     SetClock(&clock_);
     SetViewerVolumes(&volumes_);
     volumes_.Add(disc_.path(), DriveType::Removable, "DISC1");
-    ViewerLinks = {};
-    ViewerLinks.edition = ecAdAgency;
+    splash_ = std::make_unique<TVANTSplash>(nullptr);  // created, never shown
+    splash_->EditionCode = ecAdAgency;
     res_ = std::make_unique<TMODataRes>(nullptr);
+    version_ = std::make_unique<TVersionConv>(nullptr);
     drive_ = std::make_unique<TDriveState>(nullptr);
     drive_->DoCreate();
   }
   void TearDown() override {
     main_.reset();
+    version_.reset();
     drive_.reset();
     res_.reset();
+    splash_.reset();
     Application->ProcessMessages();
     SetViewerVolumes(nullptr);
     SetClock(nullptr);
@@ -90,6 +95,7 @@ class ViewerWindow : public ::testing::Test {
   }
   // Starts the window on the stored folder as the first activation does.
   TVANTMainMO& Open() {
+    main_.reset();
     main_ = std::make_unique<TVANTMainMO>(nullptr);
     main_->DoCreate();
     main_->EjectDelay = [this](std::chrono::milliseconds ms) { delays_.push_back(ms.count()); };
@@ -123,7 +129,9 @@ class ViewerWindow : public ::testing::Test {
   ManualClock clock_;
   FakeVolumes volumes_;
   ScopedAnswerer dialogs_;
+  std::unique_ptr<TVANTSplash> splash_;
   std::unique_ptr<TMODataRes> res_;
+  std::unique_ptr<TVersionConv> version_;
   std::unique_ptr<TDriveState> drive_;
   std::unique_ptr<TVANTMainMO> main_;
   std::vector<long> delays_;
@@ -226,7 +234,7 @@ TEST_F(ViewerWindow, TheFolderButtonStoresAConfirmedFolderAndRescans) {
   ScratchFolder other;
   viewertest::WriteNumbered(other.path(), 3);
   TVANTMainMO& w = OpenDisc();
-  const g32::TBitmap32* normal = MODataRes->Bitmap32List->GetBitmap(2);
+  const g32::TBitmap32* normal = MODataRes->Bitmap32List.GetBitmap(2);
 
   dialogs_.answerer.AnswerFolder(other.path().string());
   uitest::Click(*w.BTOpen, 10, 10);
@@ -353,7 +361,7 @@ TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
     EXPECT_EQ(delays_.size(), c.delays) << int(c.type);
     EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
     // The button is back to its normal picture.
-    const g32::TBitmap32* normal = MODataRes->Bitmap32List->GetBitmap(10);
+    const g32::TBitmap32* normal = MODataRes->Bitmap32List.GetBitmap(10);
     EXPECT_EQ(w.BTMOEject->GetBitmap()->GetPixelS(40, 12), normal->GetPixelS(40, 12));
   }
 }
@@ -428,10 +436,16 @@ TEST_F(HandOver, WithoutAConverterItIsStartedWithTheFile) {
   EXPECT_EQ(s.str(), (disc_.path() / "CM01.wav").string() + "\n");
 }
 
-TEST_F(ViewerWindow, RightClickOnTheTopStripShowsTheVersionWindow) {
-  int shown = 0;
-  ViewerLinks.show_version = [&] { ++shown; };
+TEST_F(ViewerWindow, RightClickOnTheTopStripShowsTheVersionWindowWithTheSplashPicture) {
   TVANTMainMO& w = OpenDisc();
+  EXPECT_EQ(version_->GetWidth(), 480);  // the splash's picture 0, not the designed 320 x 120
+  EXPECT_EQ(version_->GetHeight(), 250);
+  int shown = 0;
+  version_->OnShow = [&](TObject*) {
+    ++shown;
+    uitest::SaveScreenshot(*version_, "viewer-version");
+    version_->SetModalResult(mrCancel);
+  };
   uitest::Click(*w.VerSpot, 100, 5);
   EXPECT_EQ(shown, 0);
   uitest::Click(*w.VerSpot, 100, 5, mbRight);
