@@ -57,6 +57,11 @@ std::string WithSeparator(std::string folder) {
   return folder;
 }
 
+// A folder as the converter names it: normal form, ending with the separator.
+std::string NormalFolder(const std::string& folder) {
+  return WithSeparator(fs::path(folder).lexically_normal().string());
+}
+
 bool FolderExists(const std::string& folder) {
   std::error_code ec;
   return !folder.empty() && fs::is_directory(folder, ec);
@@ -511,7 +516,8 @@ void TVANTMainMO::DelayTimerTimer(TObject*) {
 }
 
 void TVANTMainMO::WMCopyData(const std::string& path) {
-  if (viewer::SameText(WithSeparator(path), Folder)) Notified = true;
+  if (!Folder.empty() && viewer::SameText(NormalFolder(path), NormalFolder(Folder)))
+    Notified = true;
 }
 
 // ---- folder, drive, listing, eject, hand-over ----

@@ -307,6 +307,22 @@ TEST_F(ViewerWindow, ASaveNoticeFromTheConverterRescansTheUnchangedFolder) {
   EXPECT_EQ(w.MInf[0]->Title->GetText(), "NEW");
 }
 
+TEST_F(ViewerWindow, OnlyANoticeNamingTheShownFolderCounts) {
+  TVANTMainMO& w = OpenDisc();
+  const std::string d = disc_.path().string();
+  const std::pair<std::string, bool> cases[] = {
+      {d + "/sub/", false}, {fs::path(d).parent_path().string() + "/", false},
+      {d + "x/", false},    {d, true},
+      {d + "//", true},     {d + "/sub/../", true},
+  };
+  for (const auto& [path, counts] : cases) {
+    ASSERT_FALSE(w.GetNotified());
+    w.WMCopyData(path);
+    EXPECT_EQ(w.GetNotified(), counts) << path;
+    w.DelayTimerTimer(&w);  // the rescan clears the flag
+  }
+}
+
 TEST_F(ViewerWindow, ListingExportCompletesTheNameButStoresItAsTyped) {
   viewertest::WriteNumbered(disc_.path(), 2);
   TVANTMainMO& w = OpenDisc();
