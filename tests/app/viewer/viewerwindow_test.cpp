@@ -410,6 +410,26 @@ TEST_F(ViewerWindow, DriveDialogClosesWithin2sOfTheDiscComingBack) {
   EXPECT_TRUE(dialogs_.answerer.Asked().empty());
 }
 
+TEST_F(ViewerWindow, GivingUpOnTheDriveLetsTheUserPickAnotherFolder) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  ScratchFolder other;
+  viewertest::WriteNumbered(other.path(), 2);
+  TVANTMainMO& w = OpenDisc();
+  volumes_.At(disc_.path()).ready = false;
+  auto show = drive_->OnShow;
+  drive_->OnShow = [&](TObject* s) {
+    show(s);
+    GetDispatcher().Post([&] { uitest::Click(*drive_->Folder, 10, 10); });
+  };
+  dialogs_.answerer.AnswerFolder(other.path().string());
+  Pass(5000);
+  EXPECT_EQ(drive_->GetModalResult(), mrCancel);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(w.GetFolder(), other.path().string() + "/");
+  EXPECT_EQ(w.GetFileCount(), 2);
+  EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
+}
+
 class HandOver : public ViewerWindow {
  protected:
   void SetUp() override {
