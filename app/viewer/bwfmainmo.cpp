@@ -88,6 +88,18 @@ std::string DocumentsFolder() {
   return "";
 }
 
+// A stored text setting; a value of the other type (a damaged store) reads as none, so that it
+// cannot keep the viewer from listing anything.
+std::string StoredText(int number) {
+  if (!SysRegVANT) return "";
+  try {
+    return SysRegVANT->ReadWorkString(number);
+  } catch (const ERegistryException& e) {
+    Trace(std::string("settings: ") + e.what());
+    return "";
+  }
+}
+
 // The converter: beside this program first, else found through PATH.
 std::string ConverterPath(const std::string& program, const std::string& exe) {
   if (program.empty()) return program;
@@ -295,7 +307,7 @@ void TVANTMainMO::FormActivate(TObject*) {
   Invalidate();
   if (VersionConv && VANTSplash) VersionConv->SetPicture(VANTSplash->Bitmap32List.GetBitmap(0));
 
-  std::string folder = SysRegVANT ? SysRegVANT->ReadWorkString(kFolderSetting) : "";
+  std::string folder = StoredText(kFolderSetting);
   if (folder.empty()) folder = FolderOfExecutable();
   SetFolder(folder);
   if (!Folder.empty() && !IsDriveReady(Root)) {
@@ -542,7 +554,7 @@ void TVANTMainMO::ChooseFolder() {
 }
 
 void TVANTMainMO::ExportList() {
-  const std::string stored = SysRegVANT ? SysRegVANT->ReadWorkString(kListSetting) : "";
+  const std::string stored = StoredText(kListSetting);
   // The dialog adds no extension itself: the name is completed below, and the setting keeps
   // the name as the user typed it.
   SaveDialogExport->DefaultExt.clear();

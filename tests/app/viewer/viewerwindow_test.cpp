@@ -227,6 +227,12 @@ TEST_F(ViewerWindow, StartFolderFromTheSettingOrTheExecutableOrTheDocuments) {
     EXPECT_EQ(main_->GetFolder(), docs);
     EXPECT_EQ(Setting(100), docs);
   }
+  {
+    TSysRegVANT(nullptr).WriteWorkInteger(100, 7);  // a damaged store: read as no folder
+    Open();
+    EXPECT_EQ(main_->GetFolder(), exe_folder);
+    EXPECT_TRUE(main_->WatchDogTimer->GetEnabled());
+  }
 }
 
 TEST_F(ViewerWindow, TheFolderButtonStoresAConfirmedFolderAndRescans) {
