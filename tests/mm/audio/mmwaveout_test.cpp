@@ -168,6 +168,18 @@ TEST_P(WaveOutModes, ALongSourceCyclesTheRingInOrder) {
 
 INSTANTIATE_TEST_SUITE_P(CallbackModes, WaveOutModes, ::testing::Values(cmWindow, cmThread));
 
+TEST_F(WaveOutDevice, WithoutFixedBuffersEachHeaderIsPreparedPerWrite) {
+  FIX_BUFFERS = false;
+  Build(30000, 4000);
+  out_->SetNumBuffers(3);
+  out_->Start();
+  PlayToEnd();
+  FIX_BUFFERS = true;
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(ready_, 8);
+  EXPECT_EQ(Sound(backend_.Captured()), source_->data());
+}
+
 TEST_F(WaveOutDevice, AnEmptySourceFailsToStartAndLeavesTheDeviceClosed) {
   Build(0);
   bool error_before_raise = false;
