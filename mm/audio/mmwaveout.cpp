@@ -462,7 +462,9 @@ void TMMWaveOut::PostToGui(uint32_t msg, PMMWaveHdr hdr, uint64_t epoch) {
 }
 
 void TMMWaveOut::PostError(std::exception_ptr error) {
-  // Closing belongs to the GUI thread, never to a thread the close would have to join.
+  // Nothing more is processed; closing belongs to the GUI thread, never to a thread the close
+  // would have to join.
+  stopping_ = true;
   std::shared_ptr<Token> token = token_;
   vant::GetDispatcher().Post([token, error] {
     if (token->device) token->device->Close();
@@ -479,7 +481,7 @@ void TMMWaveOut::WaveOutHandler(uint32_t msg, audio::HWAVEOUT h, PMMWaveHdr hdr,
       ProcessWaveHeader(hdr, epoch);
     }
   } catch (...) {
-    NoteFailure(std::current_exception());
+    // OnError has fired where the failure arose.
     Close();
     throw;  // to the application's exception handler
   }
