@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QPointer>
+#include <algorithm>
 
 #include "dispatch.h"
 #include "ui_application.h"
@@ -128,7 +129,30 @@ void TForm::HandleUserGeometry(int l, int t, int w, int h) {
   TControl::SetBounds(l, t, w, h);
 }
 
+void TForm::SetAutoSize(bool v) {
+  auto_size_ = v;
+  AdjustSize();
+}
+
+void TForm::AdjustSize() {
+  if (!auto_size_ || HasState(csLoading)) return;
+  int w = 0, h = 0;
+  for (int i = 0; i < ControlCount(); ++i) {
+    TControl* c = Controls(i);
+    if (!c->GetVisible()) continue;
+    w = std::max(w, c->GetLeft() + c->GetWidth());
+    h = std::max(h, c->GetTop() + c->GetHeight());
+  }
+  if (w > 0 && h > 0) SetBounds(GetLeft(), GetTop(), w, h);
+}
+
+void TForm::Loaded() {
+  TWinControl::Loaded();
+  AdjustSize();
+}
+
 void TForm::Show() {
+  AdjustSize();
   if (border_style_ != bsSizeable && border_style_ != bsSizeToolWin)
     host_->setFixedSize(GetWidth(), GetHeight());
   if (!GetVisible() && position_ == poScreenCenter)
@@ -250,6 +274,19 @@ void TForm::HandleActivate(bool active) {
 
 void TForm::Paint() {
   if (OnPaint) OnPaint(this);
+}
+
+TDataModule::~TDataModule() { DoDestroy(); }
+
+void TDataModule::DoCreate() {
+  if (OnCreate) Guarded([&] { OnCreate(this); });
+}
+
+void TDataModule::DoDestroy() {
+  if (destroy_done_) return;
+  destroy_done_ = true;
+  Destroying();
+  if (OnDestroy) Guarded([&] { OnDestroy(this); });
 }
 
 void TForm::TextChanged() { host_->setWindowTitle(QString::fromStdString(GetText())); }

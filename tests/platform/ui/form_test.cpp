@@ -62,6 +62,28 @@ TEST_F(FormTest, CentredFixedFormKeepsItsClientSize) {
   EXPECT_EQ(form.GetTop(), (Screen->Height() - 45) / 2);
 }
 
+TEST_F(FormTest, AutoSizedFormFitsItsVisibleChildren) {
+  TForm form(nullptr);
+  form.SetLoading(true);
+  auto* picture = new TImage(&form);
+  picture->SetParent(&form);
+  picture->SetBounds(0, 0, 480, 250);
+  auto* hidden = new TPanel(&form);
+  hidden->SetParent(&form);
+  hidden->SetBounds(0, 0, 900, 900);
+  hidden->SetVisible(false);
+  form.SetAutoSize(true);
+  EXPECT_EQ(form.GetWidth(), 320);  // nothing moves while loading
+  for (int i = 0; i < form.ComponentCount(); ++i) form.Component(i)->Loaded();
+  form.Loaded();
+  EXPECT_EQ(form.ClientWidth(), 480);
+  EXPECT_EQ(form.ClientHeight(), 250);
+  picture->SetBounds(0, 0, 200, 100);
+  form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_auto_sized_form");
+  EXPECT_EQ(form.ClientWidth(), 200);
+}
+
 TEST_F(FormTest, EditLimitsTypedTextInCp932Bytes) {
   TForm form(nullptr);
   auto* e = new TEdit(&form);
