@@ -283,6 +283,7 @@ class TWinControl : public TControl {
   void ColorChanged() override;
   void InsertControl(TControl* c);
   void RemoveControl(TControl* c);
+  void KeepWindowlessBelow(TControl* c);
 
  private:
   std::vector<TControl*> controls_;
