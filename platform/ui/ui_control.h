@@ -188,7 +188,8 @@ class TControl : public TComponent {
   void ParentFontChanged();
   void ParentColorChanged();
   void RequestAlign();
-  void ApplyGeometry();
+  // Puts the bounds on the host widget (forms: on the window, within its size rules).
+  virtual void ApplyGeometry();
   void ApplyVisible();
 
   QWidget* host_ = nullptr;

@@ -99,12 +99,22 @@ void TForm::ApplyWindowFlags() {
   if (form_style_ == fsStayOnTop) f |= Qt::WindowStaysOnTopHint;
   bool shown = host_->isVisible();
   host_->setWindowFlags(f);
-  bool fixed = border_style_ != bsSizeable && border_style_ != bsSizeToolWin;
-  if (fixed)
+  ApplySizeRule();
+  if (shown) host_->show();
+}
+
+void TForm::ApplySizeRule() {
+  if (border_style_ != bsSizeable && border_style_ != bsSizeToolWin)
     host_->setFixedSize(GetWidth(), GetHeight());
   else
     host_->setMinimumSize(0, 0), host_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-  if (shown) host_->show();
+}
+
+void TForm::ApplyGeometry() {
+  host_->setMinimumSize(0, 0);
+  host_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  TWinControl::ApplyGeometry();
+  ApplySizeRule();
 }
 
 void TForm::SetBorderStyle(TBorderStyle s) {
@@ -153,8 +163,6 @@ void TForm::Loaded() {
 
 void TForm::Show() {
   AdjustSize();
-  if (border_style_ != bsSizeable && border_style_ != bsSizeToolWin)
-    host_->setFixedSize(GetWidth(), GetHeight());
   if (!GetVisible() && position_ == poScreenCenter)
     SetBounds((Screen->Width() - GetWidth()) / 2, (Screen->Height() - GetHeight()) / 2, GetWidth(),
               GetHeight());

@@ -94,8 +94,12 @@ class TForm : public TWinControl {
   void TextChanged() override;
   void VisibleChanged() override;
   void ApplyWindowFlags();
+  void ApplyGeometry() override;
 
  private:
+  // A fixed border keeps the window at exactly its size; a sizeable one frees it.
+  void ApplySizeRule();
+
   TBorderStyle border_style_ = bsSizeable;
   TBorderIcons border_icons_{biSystemMenu, biMinimize, biMaximize};
   TPosition position_ = poDesigned;

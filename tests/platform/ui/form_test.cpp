@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QWidget>
+
 #include "dispatch.h"
 #include "ui_dialogs.h"
 #include "ui_fixture.h"
@@ -54,6 +56,7 @@ TEST_F(FormTest, CentredFixedFormKeepsItsClientSize) {
   form.SetFormStyle(fsStayOnTop);
   form.SetPosition(poScreenCenter);
   form.SetBounds(0, 0, 301, 45);
+  EXPECT_EQ(form.Host()->width(), 301);  // the window follows before it is shown too
   form.Show();
   uitest::SaveScreenshot(form, "platform_ui_centred_fixed_form_keeps_its_client_size");
   EXPECT_EQ(form.GetWidth(), 301);
