@@ -1,0 +1,15 @@
+#include "desktopstate.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+
+bool ShiftOrCtrlHeld() {
+  if (!QGuiApplication::instance()) return false;
+  const Qt::KeyboardModifiers m = QGuiApplication::queryKeyboardModifiers();
+  return m & (Qt::ShiftModifier | Qt::ControlModifier);
+}
+
+void BringWindowForward(vant::TForm& form) {
+  if (QWidget* w = form.Host(); w && w->isMinimized()) w->showNormal();
+  form.Show();
+}

@@ -1,0 +1,11 @@
+#pragma once
+// What the programs ask of the desktop outside the component framework: the keyboard state at
+// start-up (Shift or Ctrl held starts a second instance anyway) and bringing a window back from
+// the task bar when another start asks for it.
+#include "ui_form.h"
+
+// True when Shift or Ctrl is held now. Answers false where the desktop does not tell
+// (a Wayland session without focus, the offscreen platform).
+bool ShiftOrCtrlHeld();
+// Restores a minimised window, raises it and makes it the active one.
+void BringWindowForward(vant::TForm& form);

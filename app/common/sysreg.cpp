@@ -1,0 +1,3 @@
+#include "sysreg.h"
+
+TSysRegVANT* SysRegVANT = nullptr;

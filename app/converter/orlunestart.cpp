@@ -1,0 +1,52 @@
+#include "orlunestart.h"
+
+#include "aabcresources.h"
+#include "bsplash.h"
+#include "bwfmainaa.h"
+#include "comresources.h"
+#include "desktopstate.h"
+#include "exceptions.h"
+#include "instanceguard.h"
+#include "progform.h"
+#include "ui_application.h"
+#include "verformaa.h"
+
+using namespace vant;
+
+int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hooks) {
+  Application->Initialize();
+  const std::string name = ipc::ExecutableName();
+  ipc::GuardUi ui;
+  ui.show_message = [](const std::string& text) { Application->MessageBox(text, "", MB_OK); };
+  ui.override_held = hooks.override_held ? hooks.override_held : ShiftOrCtrlHeld;
+  if (auto code = ipc::EnterInstanceGuard(name, TVANTMainAA::kTitle, ui)) return *code;
+
+  TVANTSplash* splash = nullptr;
+  try {
+    splash = new TVANTSplash(Application);
+    splash->DoCreate();
+    splash->ShowPicture(2);
+    splash->Show();
+    splash->Repaint();
+    Application->SetTitle(TVANTMainAA::kTitle);
+
+    TVANTMainAA::CommandLine = args;
+    TVANTMainAA* main_window;
+    Application->CreateForm(main_window);
+    new TComDataRes(Application);
+    new TAABCDataRes(Application);
+    TVersionConv* version;
+    Application->CreateForm(version);
+    TPROGForm* progress;
+    Application->CreateForm(progress);
+    if (hooks.before_run) hooks.before_run();
+    Application->Run();
+  } catch (const std::exception& e) {
+    Application->ShowException(e);
+  } catch (...) {
+    Application->ShowException(Exception(""));
+  }
+  ipc::LeaveInstanceGuard(name);
+  delete splash;
+  return 0;
+}

@@ -1,0 +1,414 @@
+// The converter's main window driven as a person would: its layout, the image buttons under
+// the pointer, the bars, the display of a file and the field checks.
+#include "bwfmainaa.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "aabcresources.h"
+#include "bsplash.h"
+#include "clock.h"
+#include "comresources.h"
+#include "cp932.h"
+#include "regeditbw.h"
+#include "scratchfolder.h"
+#include "sysreg.h"
+#include "ui_application.h"
+#include "ui_datetime.h"
+#include "ui_testing.h"
+#include "vantbuilder.h"
+#include "verformaa.h"
+
+using namespace vant;
+
+namespace {
+
+using vant::testing::ScratchFolder;
+
+// Records what the window asks of the player.
+class RecordingPlayer : public orlune::TNoPlayer {
+ public:
+  void PlayFrom(int64_t ms) override { calls.push_back("play " + std::to_string(ms)); }
+  void ShowPosition(int x, int range) override {
+    calls.push_back("show " + std::to_string(x) + "/" + std::to_string(range));
+  }
+  void SeekTo() override { calls.push_back("seek"); }
+  void Stop() override { calls.push_back("stop"); }
+  void Pause() override { calls.push_back("pause"); }
+  void Restart() override { calls.push_back("restart"); }
+  unsigned GetState() const override { return state; }
+  void SetPlayLength(int64_t ms) override { calls.push_back("length " + std::to_string(ms)); }
+  int64_t GetFileLength() const override { return 32000; }
+  std::vector<std::string> calls;
+  unsigned state = 0;
+};
+
+void SetEnv(const char* name, const std::filesystem::path& p) { setenv(name, p.c_str(), 1); }
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetEnv("XDG_RUNTIME_DIR", runtime_.path());
+    SetEnv("XDG_CONFIG_HOME", config_.path());
+    Application->Initialize();
+    SetClock(&clock_);
+    com_ = std::make_unique<TComDataRes>(nullptr);
+    aabc_ = std::make_unique<TAABCDataRes>(nullptr);
+    splash_ = std::make_unique<TVANTSplash>(nullptr);
+    version_ = std::make_unique<TVersionConv>(nullptr);
+  }
+  void TearDown() override {
+    window_.reset();
+    Application->ProcessMessages();
+    SetClock(nullptr);
+    TVANTMainAA::CommandLine.clear();
+  }
+  // Makes the window as the program does, with `file` on the command line, and brings it up
+  // past the splash's 3,000 ms.
+  TVANTMainAA& Start(const std::string& file = "") {
+    if (!file.empty()) TVANTMainAA::CommandLine = {file};
+    splash_->Show();
+    window_ = std::make_unique<TVANTMainAA>(nullptr);
+    window_->DoCreate();
+    window_->SetPlayer(&player_);
+    clock_.AdvanceMillis(3000);
+    window_->Show();
+    window_->FormActivate(window_.get());
+    Application->ProcessMessages();
+    return *window_;
+  }
+  // Whether the image shows item `index` of the skin list.
+  static bool Shows(g32::TImage32* image, g32::TBitmap32List& list, int index) {
+    return image->GetBitmap()->WriteData() == list.GetBitmap(index)->WriteData();
+  }
+  bool ShowsCom(g32::TImage32* image, int index) { return Shows(image, com_->Bitmap32List, index); }
+  bool ShowsAabc(g32::TImage32* image, int index) {
+    return Shows(image, aabc_->Bitmap32List, index);
+  }
+  // A point inside `c` in `parent`-independent terms: the control's own client coordinates.
+  static void Press(TControl& c) { uitest::MouseDown(c, 5, 5); }
+
+  ScratchFolder runtime_{"orlune-run"};
+  ScratchFolder config_{"orlune-cfg"};
+  ManualClock clock_;
+  ScopedAnswerer dialogs_;
+  RecordingPlayer player_;
+  std::unique_ptr<TComDataRes> com_;
+  std::unique_ptr<TAABCDataRes> aabc_;
+  std::unique_ptr<TVANTSplash> splash_;
+  std::unique_ptr<TVersionConv> version_;
+  std::unique_ptr<TVANTMainAA> window_;
+};
+
+// A commercial with every mark, a PDF and a CSV attachment, stated length "30" and 30 s marked.
+vb::TempFile FullFile() { return vb::TempFile(vb::Build(vb::FullVantChunks(4800))); }
+
+std::vector<uint8_t> Sjis(const std::string& utf8) {
+  const std::string b = text::ToCp932Lossy(utf8);
+  return {b.begin(), b.end()};
+}
+
+TEST_F(MainWindowTest, SplashHoldsTheWindowBackForItsTime) {
+  splash_->Show();
+  TVANTMainAA w(nullptr);
+  w.DoCreate();
+  EXPECT_TRUE(w.Timer1->GetEnabled());
+  clock_.AdvanceMillis(2999);
+  Application->ProcessMessages();
+  EXPECT_TRUE(splash_->GetVisible());
+  clock_.AdvanceMillis(1);
+  Application->ProcessMessages();
+  EXPECT_FALSE(splash_->GetVisible());
+  EXPECT_FALSE(w.Timer1->GetEnabled());
+  EXPECT_EQ(FormatSettings().ShortDateFormat, "yyyy/mm/dd");
+}
+
+TEST_F(MainWindowTest, WithoutAFileTheOpenDialogIsAskedAndTheLampsStayDark) {
+  TVANTMainAA& w = Start();
+  ASSERT_EQ(dialogs_.answerer.Asked().size(), 1u);
+  EXPECT_EQ(dialogs_.answerer.Asked()[0].file.filter, "VANT files (*.wav)|*.wav");
+  EXPECT_EQ(w.Model(), nullptr);
+  EXPECT_EQ(w.GetCaption(), "オルネ　広告会社仕様");
+  EXPECT_EQ(w.ClientWidth(), 1022);
+  EXPECT_EQ(w.ClientHeight(), 686);
+  EXPECT_TRUE(ShowsCom(w.BTIndZOM, 13) && ShowsCom(w.BTIndVANT, 15) && ShowsCom(w.BTIndWav, 17));
+  EXPECT_TRUE(ShowsAabc(w.BTAlart, 18));
+  EXPECT_TRUE(ShowsAabc(w.BaseImage, 28));
+  EXPECT_EQ(version_->ClientWidth(), 480);
+}
+
+TEST_F(MainWindowTest, ControlsSitAtTheirPlacesWithTheirTagsAndPictures) {
+  TVANTMainAA& w = Start();
+  struct Case {
+    g32::TImage32* image;
+    TRect bounds;
+    int tag;
+  } cases[] = {
+      {w.BTAlart, Bounds(842, 13, 37, 37), 118},    {w.BTIndZOM, Bounds(20, 62, 66, 27), 12},
+      {w.BTIndWav, Bounds(172, 62, 66, 27), 16},    {w.BTPlay, Bounds(658, 65, 31, 31), 4},
+      {w.BTPause, Bounds(697, 65, 31, 31), 6},      {w.BTStop, Bounds(733, 65, 31, 31), 2},
+      {w.BTValume, Bounds(768, 65, 101, 31), 8},    {w.BTHandle, Bounds(788, 69, 8, 23), 9},
+      {w.BTPosition, Bounds(661, 97, 233, 21), 26}, {w.BTPosHandle, Bounds(661, 103, 23, 8), 27},
+      {w.BTOpen, Bounds(914, 35, 95, 24), 108},     {w.BTSave, Bounds(914, 78, 95, 24), 112},
+      {w.BTImport, Bounds(914, 170, 95, 24), 120},  {w.BTExport, Bounds(914, 211, 95, 24), 114},
+      {w.BTExit, Bounds(914, 647, 95, 24), 10},     {w.BTDispPDF, Bounds(557, 367, 50, 23), 110},
+      {w.BTSavePDF, Bounds(613, 367, 50, 23), 104}, {w.BTAttachCSV, Bounds(681, 367, 50, 23), 100},
+      {w.BTDispCSV, Bounds(738, 367, 50, 23), 116}, {w.BTDeleteCSV, Bounds(795, 367, 50, 23), 106},
+      {w.BTCsvSel, Bounds(617, 30, 69, 23), 122},   {w.BTPdfSel, Bounds(617, 64, 69, 23), 124},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.image->GetName());
+    EXPECT_EQ(c.image->BoundsRect(), c.bounds);
+    EXPECT_EQ(c.image->GetTag(), c.tag);
+  }
+  EXPECT_EQ(w.MainPage->BoundsRect(), Bounds(15, 123, 879, 549));
+  EXPECT_EQ(w.BaseImage->BoundsRect(), Bounds(3, 3, 1016, 684));
+  EXPECT_EQ(w.CommonCode->GetMaxLength(), 24);
+  EXPECT_EQ(w.ItemNumber->GetMaxLength(), 16);
+  EXPECT_EQ(w.CommonCode->GetImeMode(), imDisable);
+  EXPECT_TRUE(ShowsAabc(w.BTOpen, 8) && ShowsCom(w.BTPlay, 4) && ShowsAabc(w.BTCsvSel, 22));
+  EXPECT_TRUE(ShowsCom(w.BTValume, 8) && ShowsCom(w.BTPosHandle, 27));
+}
+
+TEST_F(MainWindowTest, ImageButtonsFollowThePointer) {
+  TVANTMainAA& w = Start();
+  // A transport button keeps its pressed picture after the release, until the pointer moves.
+  uitest::MouseDown(*w.BTPlay, 10, 10);
+  EXPECT_TRUE(ShowsCom(w.BTPlay, 5));
+  uitest::MouseUp(*w.BTPlay, 10, 10);
+  EXPECT_TRUE(ShowsCom(w.BTPlay, 5));
+  uitest::MouseMove(*w.BTPlay, 11, 10, false);
+  EXPECT_TRUE(ShowsCom(w.BTPlay, 4));
+  // A file button returns to its normal picture at once, after running its action.
+  uitest::MouseDown(*w.BTOpen, 10, 10);
+  EXPECT_TRUE(ShowsAabc(w.BTOpen, 9));
+  uitest::MouseUp(*w.BTOpen, 10, 10);
+  EXPECT_TRUE(ShowsAabc(w.BTOpen, 8));
+  EXPECT_EQ(dialogs_.answerer.Asked().size(), 2u);  // the start-up's dialog and this one
+  // While a save runs nothing is pressed or run; moving still resets the picture.
+  w.Busy = true;
+  uitest::MouseDown(*w.BTOpen, 10, 10);
+  uitest::MouseUp(*w.BTOpen, 10, 10);
+  EXPECT_TRUE(ShowsAabc(w.BTOpen, 8));
+  EXPECT_EQ(dialogs_.answerer.Asked().size(), 2u);
+  w.Busy = false;
+  uitest::MouseDown(*w.BTStop, 5, 5);
+  EXPECT_TRUE(ShowsCom(w.BTStop, 3));
+  w.Busy = true;
+  uitest::MouseMove(*w.BTStop, 6, 5, true);
+  EXPECT_TRUE(ShowsCom(w.BTStop, 2));
+}
+
+TEST_F(MainWindowTest, VolumeBarFromTheSettingAndUnderThePointer) {
+  struct Case {
+    std::optional<int> stored;
+    int handle, volume;
+  } cases[] = {
+      {std::nullopt, 20, 0}, {16384, 58, 16384}, {32767, 96, 32767}, {40000, 20, 0}, {-1, 20, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored.value_or(-99));
+    {
+      TSysRegVANT reg(nullptr);
+      if (c.stored) reg.WriteWorkInteger(106, *c.stored);
+    }
+    TVANTMainAA& w = Start();
+    EXPECT_EQ(w.BTHandle->GetLeft() - w.BTValume->GetLeft(), c.handle);
+    EXPECT_EQ(player_.GetVolume(), c.volume);
+    if (c.stored && (*c.stored < 0 || *c.stored > 32767))
+      EXPECT_EQ(SysRegVANT->ReadWorkInteger(106), 0);  // written back
+    window_.reset();
+    std::filesystem::remove_all(config_.path() / "QORA");
+  }
+  TVANTMainAA& w = Start();
+  const int L = w.BTValume->GetLeft(), W = w.BTValume->GetWidth();
+  uitest::MouseDown(*w.BTValume, W - 5, 12);
+  EXPECT_EQ(player_.GetVolume(), 32342);
+  EXPECT_EQ(w.BTHandle->GetLeft(), L + W - 5);
+  for (auto [x, y] : {std::pair{50, 0}, {50, 25}, {19, 10}, {W - 4, 10}}) {
+    uitest::MouseDown(*w.BTValume, x, y);
+    EXPECT_EQ(player_.GetVolume(), 32342) << x << "," << y;
+  }
+  uitest::MouseDown(*w.BTValume, 20, 1);
+  EXPECT_EQ(player_.GetVolume(), 0);
+  EXPECT_EQ(w.BTHandle->GetLeft(), L + 20);
+}
+
+TEST_F(MainWindowTest, ShowsAFileOnBothPages) {
+  auto file = FullFile();
+  TVANTMainAA& w = Start(file.path().string());
+  ASSERT_NE(w.Model(), nullptr);
+  EXPECT_FALSE(w.Modified);
+  EXPECT_EQ(w.BWFFileName->GetText(), file.path().filename().string());
+  EXPECT_EQ(w.CMTitle->GetText(), text::ToUtf8(vb::kSjisTitle));
+  EXPECT_EQ(w.CMLength->GetText(), "30");
+  EXPECT_EQ(w.ProductionCode->GetText(), "PC-0001");
+  EXPECT_EQ(w.FileType->GetText(), "1:PCM");
+  EXPECT_EQ(w.Channels->GetText(), "STEREO");
+  EXPECT_EQ(w.SamplingFreq->GetText(), "48.0");
+  EXPECT_EQ(w.CMActualLength->GetText(), "30.00");
+  EXPECT_EQ(w.Remarks->GetText(), "remarks here");
+  EXPECT_EQ(w.PDFList->Items().Count(), 1);
+  EXPECT_EQ(w.PDFList->Items()[0], "contact.pdf");
+  ASSERT_EQ(w.CSVList->Items().Count(), 1);
+  EXPECT_EQ(w.CSVList->Items()[0], text::ToUtf8(vb::kSjisCsvName));
+  EXPECT_EQ(w.AttachCount, 2);
+  EXPECT_EQ(w.FreeSlots, 7);
+  EXPECT_TRUE(w.FieldsEmpty);  // no item number, common code or agency comment
+  EXPECT_TRUE(ShowsCom(w.BTIndZOM, 12) && ShowsCom(w.BTIndVANT, 15) && ShowsCom(w.BTIndWav, 17));
+  EXPECT_TRUE(ShowsAabc(w.BTAlart, 19));
+  uitest::SaveScreenshot(w, "app_converter_main_page");
+  uitest::Click(*w.SubTab, 20, 8);
+  EXPECT_TRUE(w.SubPage->GetVisible());
+  EXPECT_FALSE(w.MainPage->GetVisible());
+  EXPECT_TRUE(ShowsAabc(w.BaseImage, 29));
+  uitest::SaveScreenshot(w, "app_converter_sub_page");
+  uitest::Click(*w.MainTab, 20, 8);
+  EXPECT_TRUE(w.MainPage->GetVisible());
+
+  w.ClearFields();
+  EXPECT_EQ(w.CMTitle->GetText(), "");
+  EXPECT_EQ(w.FileType->GetText(), "");
+  EXPECT_EQ(w.PDFList->Items().Count(), 0);
+  EXPECT_FALSE(w.Modified);
+}
+
+TEST_F(MainWindowTest, LampsByFileKind) {
+  struct Case {
+    std::vector<vb::Chunk> chunks;
+    int lit;  // 12, 14 or 16
+    bool length_on;
+    const char* actual;
+  } cases[] = {
+      // Commercial data with a stated length one second off.
+      {{vb::Fmt(), vb::Cmcd(100, {{876, "31"}}), vb::Data(64),
+        vb::CueChunk({{1, 0}, {2, 0}, {3, 1440000}}),
+        vb::List("adtl",
+                 {vb::Labl(1, "BC$START"), vb::Labl(2, "BC$STANDBY"), vb::Labl(3, "BC$END")})},
+       12,
+       false,
+       "30.00"},
+      // Broadcast extension only: first shown with the lamp off, whatever the marks.
+      {{vb::Fmt(48000, 1), vb::Bext("x"), vb::Data(64), vb::CueChunk({{2, 0}, {3, 48000}}),
+        vb::List("adtl", {vb::Labl(2, "BC$STANDBY"), vb::Labl(3, "BC$END")})},
+       14,
+       false,
+       ""},
+      {{vb::Fmt(44100, 1), vb::Data(64)}, 16, false, ""},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.lit);
+    vb::TempFile file(vb::Build(c.chunks));
+    TVANTMainAA& w = Start(file.path().string());
+    ASSERT_NE(w.Model(), nullptr);
+    for (auto [lamp, item] : {std::pair{w.BTIndZOM, 12}, {w.BTIndVANT, 14}, {w.BTIndWav, 16}})
+      EXPECT_TRUE(ShowsCom(lamp, item == c.lit ? item : item + 1)) << item;
+    EXPECT_TRUE(ShowsAabc(w.BTAlart, c.length_on ? 19 : 18));
+    EXPECT_EQ(w.CMActualLength->GetText(), c.actual);
+    window_.reset();
+  }
+  TVANTMainAA& w = Start();
+  EXPECT_EQ(w.Channels->GetText(), "");
+}
+
+TEST_F(MainWindowTest, FieldChecksColourAndOnlyTheCommonCodeBlocks) {
+  auto file = FullFile();
+  TVANTMainAA& w = Start(file.path().string());
+  struct Case {
+    TControl* field;
+    const char* text;
+    bool blocks, red;
+  } cases[] = {
+      {w.CMLength, "29,5", false, true},          {w.CMLength, "1.2.3", false, true},
+      {w.CMLength, "29.5", false, false},         {w.CreationDate, "2024/02/30", false, true},
+      {w.Limitation, "2024/13/01", false, true},  {w.CreationDate, "01/02/2024", false, true},
+      {w.Limitation, "2024/02/29", false, false}, {w.CommonCode, "ＡＢ12", true, true},
+      {w.CommonCode, "AB12ｶﾅ", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    w.ClearFields();
+    EXPECT_EQ(c.field->Font().GetColor(), clWindowText);
+    c.field->SetText(c.text);
+    EXPECT_EQ(w.ValidateFields(), c.blocks);
+    EXPECT_EQ(c.field->Font().GetColor(), c.red ? TColor(255) : clWindowText);
+  }
+}
+
+TEST_F(MainWindowTest, UneditedFieldsKeepTheirBytesAndEditsAreCutAtACharacter) {
+  // An item number whose 16 bytes end inside a double-byte character.
+  std::string cut = "ABCDEFGHIJKLMNO";
+  cut += '\x82';
+  const auto off = bwf::Layout(bwf::CmcdField::ItemNumber).offset;
+  vb::TempFile file(vb::Build({vb::Fmt(), vb::Cmcd(100, {{off, cut}}), vb::Data(64)}));
+  TVANTMainAA& w = Start(file.path().string());
+  EXPECT_EQ(w.FieldBytes(w.ItemNumber), cut);
+  EXPECT_FALSE(w.FieldsEmpty);
+  EXPECT_FALSE(w.Modified);
+
+  w.ItemNumber->SetText("");
+  uitest::Type(*w.ItemNumber, "あいうえおかきくけ");
+  EXPECT_TRUE(w.Modified);
+  EXPECT_EQ(w.ItemNumber->GetText(), "あいうえおかきく");
+  EXPECT_EQ(w.FieldBytes(w.ItemNumber), text::ToCp932Lossy("あいうえおかきく"));
+}
+
+TEST_F(MainWindowTest, TransportButtonsAskThePlayer) {
+  auto file = FullFile();
+  TVANTMainAA& w = Start(file.path().string());
+  struct Case {
+    int index;
+    unsigned state;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {4, 0, {"length 32000", "play 0"}},
+      {4, orlune::kPlaying, {}},
+      {4, orlune::kPlaying | orlune::kPaused, {"length 32000", "restart"}},
+      {6, orlune::kPlaying, {"length 32000", "pause"}},
+      {6, orlune::kPlaying | orlune::kPaused, {}},
+      {2, orlune::kPlaying, {"length 32000", "stop"}},
+      {18, 0, {"stop", "length 32000", "play 0"}},
+      {20, 0, {"stop", "length 32000", "play 1000"}},
+      {22, 0, {"stop", "length 31000", "play 28000"}},
+      {24, 0, {"stop", "length 31250", "play 28250"}},
+      {18, orlune::kPlaying, {"stop"}},  // a player that did not stop plays nothing new
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.index);
+    player_.calls.clear();
+    player_.state = c.state;
+    w.ExecPlayerButton(c.index);
+    EXPECT_EQ(player_.calls, c.calls);
+  }
+  // Released under the pointer, as a person plays.
+  player_.calls.clear();
+  player_.state = 0;
+  uitest::Click(*w.BTPlay, 10, 10);
+  EXPECT_EQ(player_.calls, (std::vector<std::string>{"length 32000", "play 0"}));
+}
+
+TEST_F(MainWindowTest, PositionBarSeeksOnlyInsideItsSpanWithAFileOpen) {
+  {
+    TVANTMainAA& w = Start();
+    uitest::MouseDown(*w.BTPosition, 50, 10);
+    EXPECT_TRUE(player_.calls.empty());
+    window_.reset();
+  }
+  auto file = FullFile();
+  TVANTMainAA& w = Start(file.path().string());
+  const int P = w.BTPosition->GetLeft();
+  for (auto [x, y] : {std::pair{50, 0}, {50, 21}, {220, 10}, {1, 10}}) {
+    uitest::MouseDown(*w.BTPosition, x, y);
+    EXPECT_TRUE(player_.calls.empty()) << x << "," << y;
+  }
+  uitest::MouseDown(*w.BTPosition, 50, 10);
+  EXPECT_EQ(player_.calls, (std::vector<std::string>{"stop", "show 50/222", "seek"}));
+  EXPECT_EQ(w.BTPosHandle->GetLeft(), P + 50);
+  w.PositionCallback("", 0, 0.5);
+  EXPECT_EQ(w.BTPosHandle->GetLeft(), P + 105);
+  player_.calls.clear();
+  w.Busy = true;
+  uitest::MouseDown(*w.BTPosition, 60, 10);
+  EXPECT_TRUE(player_.calls.empty());
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+// The converter's start-up in processes of their own: the single-instance guard as a person
+// meets it when starting the program twice.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "childprocess.h"
+#include "instanceguard.h"
+#include "scratchfolder.h"
+
+namespace {
+
+using vant::testing::ChildProcess;
+using vant::testing::ScratchFolder;
+
+class StartupTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<ChildProcess> Start(bool override_held = false) {
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{ORLUNE_TESTHOST},
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path().string(),
+                                 "XDG_CONFIG_HOME=" + config_.path().string(),
+                                 std::string("ORLUNE_OVERRIDE=") + (override_held ? "1" : "0")});
+  }
+  // The messages shown until the program is ready or ends, and how it went on.
+  static std::vector<std::string> UntilReadyOrExit(ChildProcess& p) {
+    std::vector<std::string> lines;
+    while (auto line = p.ReadLine()) {
+      lines.push_back(*line);
+      if (*line == "ready" || line->rfind("exit", 0) == 0) break;
+    }
+    return lines;
+  }
+  static std::string Message(const char* text) { return std::string("message: ") + text; }
+
+  ScratchFolder runtime_{"orlune-run"};
+  ScratchFolder config_{"orlune-cfg"};
+};
+
+TEST_F(StartupTest, SecondStartGivesWayUnlessShiftIsHeld) {
+  auto first = Start();
+  ASSERT_EQ(UntilReadyOrExit(*first), std::vector<std::string>{"ready"});
+
+  auto second = Start();
+  EXPECT_EQ(UntilReadyOrExit(*second),
+            (std::vector<std::string>{Message(vant::ipc::kMsgAlreadyRunning), "exit 0"}));
+  EXPECT_EQ(second->Wait(), 0);
+
+  // Held Shift: the message, then a second instance that removed the marker, so a third start
+  // runs without any message while both run.
+  auto forced = Start(true);
+  EXPECT_EQ(UntilReadyOrExit(*forced),
+            (std::vector<std::string>{Message(vant::ipc::kMsgAlreadyRunning), "ready"}));
+  auto third = Start();
+  EXPECT_EQ(UntilReadyOrExit(*third), std::vector<std::string>{"ready"});
+
+  for (auto* p : {first.get(), forced.get(), third.get()}) {
+    p->CloseStdin();
+    EXPECT_EQ(p->ReadLine(), "exit 0");
+    EXPECT_EQ(p->Wait(), 0);
+  }
+}
+
+TEST_F(StartupTest, StartAfterAnAbnormalEndWarnsAndRuns) {
+  auto crashed = Start();
+  ASSERT_EQ(UntilReadyOrExit(*crashed), std::vector<std::string>{"ready"});
+  crashed->Kill();
+
+  auto next = Start();
+  EXPECT_EQ(UntilReadyOrExit(*next),
+            (std::vector<std::string>{Message(vant::ipc::kMsgAbnormalEnd), "ready"}));
+  next->CloseStdin();
+  EXPECT_EQ(next->ReadLine(), "exit 0");
+  EXPECT_EQ(next->Wait(), 0);
+
+  // That run ended normally and removed the marker: the next start is quiet.
+  auto quiet = Start();
+  EXPECT_EQ(UntilReadyOrExit(*quiet), std::vector<std::string>{"ready"});
+}
+
+TEST_F(StartupTest, MarkerThatCannotBeMadeEndsWithMinusOne) {
+  // A file where the per-user folder must go leaves no place for the marker.
+  ScratchFolder blocked{"orlune-blocked"};
+  std::ofstream(blocked.path() / "vant") << "x";
+  ChildProcess p({ORLUNE_TESTHOST}, {"XDG_RUNTIME_DIR=" + blocked.path().string(),
+                                     "XDG_CONFIG_HOME=" + config_.path().string(),
+                                     "TMPDIR=" + blocked.path().string()});
+  const auto lines = UntilReadyOrExit(p);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "exit -1");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), Message(vant::ipc::kMsgCannotStart)),
+            lines.end());
+  EXPECT_EQ(p.Wait(), 255);
+}
+
+}  // namespace
