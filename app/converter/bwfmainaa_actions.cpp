@@ -74,12 +74,15 @@ void TVANTMainAA::Timer1Timer(TObject*) {
   if (VANTSplash) VANTSplash->Close();
 }
 
-void TVANTMainAA::FormShow(TObject*) {
-  // The window appears only once the splash has had its time.
+void TVANTMainAA::WaitForSplash() {
   while (VANTSplash && VANTSplash->GetVisible()) {
     Application->ProcessMessages();
     if (VANTSplash->GetVisible()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+void TVANTMainAA::FormShow(TObject*) {
+  WaitForSplash();
   OpenFile(CommandPath);
   MainTabClick(this);
 }
