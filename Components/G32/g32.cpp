@@ -27,11 +27,11 @@ namespace {
 
 // The classic desktop scheme, used until the UI layer installs its own table.
 uint32_t DefaultSystemColor(int index) {
-  static const uint32_t kTable[] = {
-      0xC8D0D4, 0xA56E3A, 0x6A240A, 0x808080, 0xC8D0D4, 0xFFFFFF, 0x000000, 0x000000,
-      0x000000, 0xFFFFFF, 0xC8D0D4, 0xC8D0D4, 0x808080, 0x6A240A, 0xFFFFFF, 0xC8D0D4,
-      0x808080, 0x808080, 0x000000, 0xC8D0D4, 0xFFFFFF, 0x404040, 0xC8D0D4, 0x000000,
-      0xE1FFFF, 0xB5B5B5, 0x800000, 0xF0CAA6, 0xC0C0C0};
+  static const uint32_t kTable[] = {0xC8D0D4, 0xA56E3A, 0x6A240A, 0x808080, 0xC8D0D4, 0xFFFFFF,
+                                    0x000000, 0x000000, 0x000000, 0xFFFFFF, 0xC8D0D4, 0xC8D0D4,
+                                    0x808080, 0x6A240A, 0xFFFFFF, 0xC8D0D4, 0x808080, 0x808080,
+                                    0x000000, 0xC8D0D4, 0xFFFFFF, 0x404040, 0xC8D0D4, 0x000000,
+                                    0xE1FFFF, 0xB5B5B5, 0x800000, 0xF0CAA6, 0xC0C0C0};
   if (index >= 0 && index < int(std::size(kTable))) return kTable[index];
   return 0;
 }
@@ -723,8 +723,7 @@ void TBitmap32::FillRectT(int X1, int Y1, int X2, int Y2, TColor32 Value) {
 }
 
 void TBitmap32::FillRectTS(int X1, int Y1, int X2, int Y2, TColor32 Value) {
-  if (!Empty() && ClipToBitmap(X1, Y1, X2, Y2, Width(), Height()))
-    FillRectT(X1, Y1, X2, Y2, Value);
+  if (!Empty() && ClipToBitmap(X1, Y1, X2, Y2, Width(), Height())) FillRectT(X1, Y1, X2, Y2, Value);
 }
 
 namespace {

@@ -193,17 +193,26 @@ using TPixelCombineEvent = std::function<void(TColor32 F, TColor32& B, TColor32 
 // rasterised by the installed TTextRasterizer (the UI layer supplies one).
 struct TFont32 {
   std::string Name = "Liberation Sans";  // UTF-8
-  int Height = 13;                        // pixels
+  int Height = 13;                       // pixels
   bool Bold = false, Italic = false, Underline = false, StrikeOut = false;
-  TColor Color = 0;                       // framework colour (0x00BBGGRR)
+  TColor Color = 0;  // framework colour (0x00BBGGRR)
   bool operator==(const TFont32&) const = default;
 };
 
 // Text flags of the formatted TextOut (the framework's DrawText flags).
 enum : unsigned {
-  DT_TOP = 0, DT_LEFT = 0, DT_CENTER = 1, DT_RIGHT = 2, DT_VCENTER = 4, DT_BOTTOM = 8,
-  DT_WORDBREAK = 0x10, DT_SINGLELINE = 0x20, DT_EXPANDTABS = 0x40, DT_NOCLIP = 0x100,
-  DT_CALCRECT = 0x400, DT_NOPREFIX = 0x800
+  DT_TOP = 0,
+  DT_LEFT = 0,
+  DT_CENTER = 1,
+  DT_RIGHT = 2,
+  DT_VCENTER = 4,
+  DT_BOTTOM = 8,
+  DT_WORDBREAK = 0x10,
+  DT_SINGLELINE = 0x20,
+  DT_EXPANDTABS = 0x40,
+  DT_NOCLIP = 0x100,
+  DT_CALCRECT = 0x400,
+  DT_NOPREFIX = 0x800
 };
 
 // Turns text into 8-bit coverage; coverage 255 is full ink.
@@ -256,7 +265,7 @@ class TBitmap32 : public TCustomMap {
   void SetPixelT(int X, int Y, TColor32 V) { BlendMem(V, bits_[size_t(Y) * Width() + X]); }
   void SetPixelT(PColor32& Ptr, TColor32 V) { BlendMem(V, *Ptr++); }
   void SetPixelTS(int X, int Y, TColor32 V);
-  void SET_T256(int X, int Y, TColor32 C);   // 24.8 coordinates
+  void SET_T256(int X, int Y, TColor32 C);  // 24.8 coordinates
   void SET_TS256(int X, int Y, TColor32 C);
   void SetPixelF(float X, float Y, TColor32 V);
   void SetPixelFS(float X, float Y, TColor32 V);
@@ -325,9 +334,7 @@ class TBitmap32 : public TCustomMap {
   void FillRectS(const TRect& R, TColor32 V) { FillRectS(R.Left, R.Top, R.Right, R.Bottom, V); }
   void FillRectTS(const TRect& R, TColor32 V) { FillRectTS(R.Left, R.Top, R.Right, R.Bottom, V); }
   void FrameRectS(const TRect& R, TColor32 V) { FrameRectS(R.Left, R.Top, R.Right, R.Bottom, V); }
-  void FrameRectTS(const TRect& R, TColor32 V) {
-    FrameRectTS(R.Left, R.Top, R.Right, R.Bottom, V);
-  }
+  void FrameRectTS(const TRect& R, TColor32 V) { FrameRectTS(R.Left, R.Top, R.Right, R.Bottom, V); }
   void FrameRectTSP(const TRect& R) { FrameRectTSP(R.Left, R.Top, R.Right, R.Bottom); }
   void RaiseRectTS(const TRect& R, int Contrast) {
     RaiseRectTS(R.Left, R.Top, R.Right, R.Bottom, Contrast);
@@ -389,8 +396,8 @@ class TBitmap32 : public TCustomMap {
   };
   template <bool Blend>
   void LineImpl(int X1, int Y1, int X2, int Y2, TColor32 Value, bool L);
-  void LineXImpl(int64_t X1, int64_t Y1, int64_t X2, int64_t Y2, TColor32 Value, bool L,
-                 bool Safe, bool Stippled);
+  void LineXImpl(int64_t X1, int64_t Y1, int64_t X2, int64_t Y2, TColor32 Value, bool L, bool Safe,
+                 bool Stippled);
   void LineXSImpl(TFixed X1, TFixed Y1, TFixed X2, TFixed Y2, TColor32 Value, bool L,
                   bool Stippled);
   void BlendPixelIfInside(int X, int Y, TColor32 C, uint32_t W);

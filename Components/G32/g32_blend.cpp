@@ -151,21 +151,35 @@ void PackedBlendLineExSse2(const TColor32* Src, TColor32* Dst, int Count, TColor
   for (; i < Count; ++i) PackedBlendMemEx(Src[i], Dst[i], M);
 }
 
+// Here, not in the AVX2 unit: this must run on any processor.
+bool HasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();  // may run from a static initialiser, before libgcc has done it
+    return bool(__builtin_cpu_supports("avx2"));
+  }();
+  return has;
+}
+
 }  // namespace detail
 
 namespace {
 
-using detail::PackedBlendLineSse2;
 using detail::PackedBlendLineExSse2;
+using detail::PackedBlendLineSse2;
 
-const TBlendKernels kPlain{PlainCombineReg, PlainCombineMem,  PlainBlendReg,  PlainBlendMem,
-                          PlainBlendRegEx, PlainBlendMemEx, PlainBlendLine, PlainBlendLineEx};
-const TBlendKernels kPackedSse2{PackedCombineReg, PackedCombineMem,   PackedBlendReg,
-                               PackedBlendMem,   PackedBlendRegEx,   PackedBlendMemEx,
-                               PackedBlendLineSse2, PackedBlendLineExSse2};
-const TBlendKernels kPackedAvx2{PackedCombineReg, PackedCombineMem,   PackedBlendReg,
-                               PackedBlendMem,   PackedBlendRegEx,   PackedBlendMemEx,
-                               detail::PackedBlendLineAvx2, detail::PackedBlendLineExAvx2};
+const TBlendKernels kPlain{PlainCombineReg, PlainCombineMem, PlainBlendReg,  PlainBlendMem,
+                           PlainBlendRegEx, PlainBlendMemEx, PlainBlendLine, PlainBlendLineEx};
+const TBlendKernels kPackedSse2{PackedCombineReg,    PackedCombineMem,     PackedBlendReg,
+                                PackedBlendMem,      PackedBlendRegEx,     PackedBlendMemEx,
+                                PackedBlendLineSse2, PackedBlendLineExSse2};
+const TBlendKernels kPackedAvx2{PackedCombineReg,
+                                PackedCombineMem,
+                                PackedBlendReg,
+                                PackedBlendMem,
+                                PackedBlendRegEx,
+                                PackedBlendMemEx,
+                                detail::PackedBlendLineAvx2,
+                                detail::PackedBlendLineExAvx2};
 // The packed set with the widest line kernels this processor runs.
 const TBlendKernels& PackedSet() { return detail::HasAvx2() ? kPackedAvx2 : kPackedSse2; }
 
@@ -187,7 +201,8 @@ const TBlendKernels& PlainKernels() { return kPlain; }
 const TBlendKernels& PackedKernels() { return HasMMX() ? PackedSet() : kPlain; }
 const TBlendKernels& PackedKernelsSse2() { return HasMMX() ? kPackedSse2 : kPlain; }
 
-bool HasMMX() {
+namespace {
+bool QueryMMX() {
 #if defined(__x86_64__) || defined(__i386__)
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
@@ -196,6 +211,13 @@ bool HasMMX() {
 #else
   return false;
 #endif
+}
+}  // namespace
+
+// Asked once: the identification instruction is slow, under a hypervisor very slow.
+bool HasMMX() {
+  static const bool has = QueryMMX();
+  return has;
 }
 
 void BindKernels(const TBlendKernels& k, bool packed) {

@@ -26,8 +26,6 @@ inline __m256i Doubled(__m256i a) { return _mm256_or_si256(a, _mm256_slli_epi32(
 
 }  // namespace
 
-bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
-
 void PackedBlendLineAvx2(const TColor32* Src, TColor32* Dst, int Count) {
   const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
   int i = 0;

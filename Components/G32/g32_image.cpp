@@ -89,7 +89,7 @@ void TCustomPaintBox32::DoPaintGDIOverlay() {
   if (OnGDIOverlay) OnGDIOverlay(this);
 }
 
-void TPaintBox32::DoPaintBuffer() {
+void TPaintBox32Core::DoPaintBuffer() {
   if (OnPaintBuffer) OnPaintBuffer(this);
 }
 
@@ -224,9 +224,12 @@ TPoint TCustomImage32::GetBitmapSize() {
   if (bitmap_->Empty() || Width() == 0 || Height() == 0) return {0, 0};
   const int bw = bitmap_->Width(), bh = bitmap_->Height();
   switch (scale_mode_) {
-    case smNormal: return {bw, bh};
-    case smStretch: return {Width(), Height()};
-    case smScale: return {RoundInt(bw * double(scale_)), RoundInt(bh * double(scale_))};
+    case smNormal:
+      return {bw, bh};
+    case smStretch:
+      return {Width(), Height()};
+    case smScale:
+      return {RoundInt(bw * double(scale_)), RoundInt(bh * double(scale_))};
     case smResize: {
       float sx = float(Width()) / bw, sy = float(Height()) / bh;
       if (sx >= sy) return {RoundInt(bw * double(sy)), Height()};
@@ -295,14 +298,29 @@ void TCustomImage32::SetupBitmap(bool DoClear, TColor32 ClearColor) {
 
 void TCustomImage32::RunStage(TBitmap32* Dest, int Index) {
   switch (stages_[Index].Stage) {
-    case PST_CUSTOM: ExecCustom(Dest, Index); break;
-    case PST_CLEAR_BUFFER: ExecClearBuffer(Dest, Index); break;
-    case PST_CLEAR_BACKGND: ExecClearBackgnd(Dest, Index); break;
-    case PST_DRAW_BITMAP: ExecDrawBitmap(Dest, Index); break;
-    case PST_DRAW_LAYERS: ExecDrawLayers(Dest, Index); break;
-    case PST_CONTROL_FRAME: ExecControlFrame(Dest, Index); break;
-    case PST_BITMAP_FRAME: ExecBitmapFrame(Dest, Index); break;
-    default: break;
+    case PST_CUSTOM:
+      ExecCustom(Dest, Index);
+      break;
+    case PST_CLEAR_BUFFER:
+      ExecClearBuffer(Dest, Index);
+      break;
+    case PST_CLEAR_BACKGND:
+      ExecClearBackgnd(Dest, Index);
+      break;
+    case PST_DRAW_BITMAP:
+      ExecDrawBitmap(Dest, Index);
+      break;
+    case PST_DRAW_LAYERS:
+      ExecDrawLayers(Dest, Index);
+      break;
+    case PST_CONTROL_FRAME:
+      ExecControlFrame(Dest, Index);
+      break;
+    case PST_BITMAP_FRAME:
+      ExecBitmapFrame(Dest, Index);
+      break;
+    default:
+      break;
   }
 }
 
@@ -330,7 +348,9 @@ void TCustomImage32::PaintTo(TBitmap32* Dest, const TRect& DestRect) {
     cache_ = TImageCache{};
   } else {
     cache_ = {ScaleFactor(DestRect.Width(), bitmap_->Width()),
-              ScaleFactor(DestRect.Height(), bitmap_->Height()), DestRect.Left, DestRect.Top,
+              ScaleFactor(DestRect.Height(), bitmap_->Height()),
+              DestRect.Left,
+              DestRect.Top,
               ScaleFactor(bitmap_->Width(), DestRect.Width()),
               ScaleFactor(bitmap_->Height(), DestRect.Height())};
   }
@@ -447,7 +467,8 @@ void TCustomImage32::DoInitStages() {
 
 void TCustomImage32::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
   Host().HostCaptureMouse();
-  TCustomLayer* layer = layers_->GetMouseEvents() ? layers_->MouseDown(Button, Shift, X, Y) : nullptr;
+  TCustomLayer* layer =
+      layers_->GetMouseEvents() ? layers_->MouseDown(Button, Shift, X, Y) : nullptr;
   if (OnMouseDown) OnMouseDown(this, Button, Shift, X, Y, layer);
 }
 

@@ -91,7 +91,7 @@ class TCustomPaintBox32 : public TObject {
 };
 
 // The paint box that leaves drawing its buffer to OnPaintBuffer at every paint.
-class TPaintBox32 : public TCustomPaintBox32 {
+class TPaintBox32Core : public TCustomPaintBox32 {
  public:
   using TCustomPaintBox32::TCustomPaintBox32;
   TNotifyEvent OnPaintBuffer;
@@ -108,8 +108,13 @@ struct TPaintStage {
   uint32_t Parameter = 0;
 };
 enum : uint32_t {
-  PST_CUSTOM = 1, PST_CLEAR_BUFFER, PST_CLEAR_BACKGND, PST_DRAW_BITMAP, PST_DRAW_LAYERS,
-  PST_CONTROL_FRAME, PST_BITMAP_FRAME
+  PST_CUSTOM = 1,
+  PST_CLEAR_BUFFER,
+  PST_CLEAR_BACKGND,
+  PST_DRAW_BITMAP,
+  PST_DRAW_LAYERS,
+  PST_CONTROL_FRAME,
+  PST_BITMAP_FRAME
 };
 
 class TPaintStages {
@@ -137,8 +142,7 @@ using TImgMouseEvent = std::function<void(TObject* Sender, TMouseButton Button, 
                                           int X, int Y, TCustomLayer* Layer)>;
 using TImgMouseMoveEvent =
     std::function<void(TObject* Sender, TShiftState Shift, int X, int Y, TCustomLayer* Layer)>;
-using TPaintStageEvent =
-    std::function<void(TObject* Sender, TBitmap32* Buffer, uint32_t StageNum)>;
+using TPaintStageEvent = std::function<void(TObject* Sender, TBitmap32* Buffer, uint32_t StageNum)>;
 
 class TCustomImage32 : public TCustomPaintBox32 {
  public:

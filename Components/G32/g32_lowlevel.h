@@ -41,7 +41,8 @@ inline int SAR_16(int v) { return v >> 16; }
 
 // Framework colour 0x00BBGGRR to an opaque TColor32 (0xFFRRGGBB).
 inline TColor32 ColorSwap(uint32_t winColor) {
-  return 0xFF000000u | ((winColor & 0xFFu) << 16) | (winColor & 0xFF00u) | ((winColor >> 16) & 0xFFu);
+  return 0xFF000000u | ((winColor & 0xFFu) << 16) | (winColor & 0xFF00u) |
+         ((winColor >> 16) & 0xFFu);
 }
 
 // a * b / c with a 64-bit product, rounded half away from zero; -1 when the quotient does not fit

@@ -29,10 +29,10 @@ inline TColor32 PackedMix(TColor32 f, TColor32 b, TColor32 w) {
 inline __m128i MixFour(__m128i s, __m128i d, __m128i wLo, __m128i wHi) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i bias = _mm_set1_epi8(char(0x80));
-  __m128i lo = _mm_mullo_epi16(
-      _mm_sub_epi16(_mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(d, zero)), wLo);
-  __m128i hi = _mm_mullo_epi16(
-      _mm_sub_epi16(_mm_unpackhi_epi8(s, zero), _mm_unpackhi_epi8(d, zero)), wHi);
+  __m128i lo =
+      _mm_mullo_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(d, zero)), wLo);
+  __m128i hi =
+      _mm_mullo_epi16(_mm_sub_epi16(_mm_unpackhi_epi8(s, zero), _mm_unpackhi_epi8(d, zero)), wHi);
   // (b << 8) + 128 is b in the high byte and 0x80 in the low byte of each lane.
   lo = _mm_srli_epi16(_mm_add_epi16(lo, _mm_unpacklo_epi8(bias, d)), 8);
   hi = _mm_srli_epi16(_mm_add_epi16(hi, _mm_unpackhi_epi8(bias, d)), 8);

@@ -159,9 +159,15 @@ TDecodedPicture ReadBMP(std::span<const uint8_t> d) {
     TColor32* out = &pic.Pixels[size_t(rowOf(r)) * width];
     for (int64_t x = 0; x < width; ++x) {
       switch (bpp) {
-        case 1: out[x] = palette[(row[x >> 3] >> (7 - (x & 7))) & 1]; break;
-        case 4: out[x] = palette[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]; break;
-        case 8: out[x] = palette[row[x]]; break;
+        case 1:
+          out[x] = palette[(row[x >> 3] >> (7 - (x & 7))) & 1];
+          break;
+        case 4:
+          out[x] = palette[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
+          break;
+        case 8:
+          out[x] = palette[row[x]];
+          break;
         default: {
           uint32_t v = bpp == 16   ? U16(row + 2 * x)
                        : bpp == 24 ? (U16(row + 3 * x) | uint32_t(row[3 * x + 2]) << 16)
@@ -199,7 +205,8 @@ void WriteBMP(std::ostream& Stream, const TBitmap32& Bitmap) {
   put32(34, uint32_t(image));
   Stream.write(reinterpret_cast<const char*>(head), sizeof head);
   for (uint32_t r = h; r-- > 0;) {
-    Stream.write(reinterpret_cast<const char*>(Bitmap.GetScanLine(int(r))), std::streamsize(wEff) * 4);
+    Stream.write(reinterpret_cast<const char*>(Bitmap.GetScanLine(int(r))),
+                 std::streamsize(wEff) * 4);
   }
 }
 
@@ -330,7 +337,8 @@ TDecodedPicture LoadPictureFile(const std::string& FileName) {
   if (ext != "bmp" && ext != "dib" && ext != "jpg" && ext != "jpeg") {
     std::lock_guard<std::mutex> g(g_readers_lock);
     auto it = Readers().find(ext);
-    if (it == Readers().end()) throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
+    if (it == Readers().end())
+      throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
     reader = it->second;
   }
   std::ifstream f(FileName, std::ios::binary);

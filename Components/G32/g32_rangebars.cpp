@@ -50,12 +50,12 @@ void TArrowBar::SetSize(int W, int H) {
   Invalidate();
 }
 
-#define G32_BAR_SETTER(Name, field, extra) \
+#define G32_BAR_SETTER(Name, field, extra)           \
   void TArrowBar::Set##Name(decltype(field) Value) { \
-    if (Value == field) return;                     \
-    field = Value;                                  \
-    extra;                                          \
-    Invalidate();                                   \
+    if (Value == field) return;                      \
+    field = Value;                                   \
+    extra;                                           \
+    Invalidate();                                    \
   }
 G32_BAR_SETTER(Backgnd, backgnd_, DoRebuildPattern())
 G32_BAR_SETTER(BorderStyle, border_style_, )
@@ -243,7 +243,8 @@ void TArrowBar::DoDrawButton(TBitmap32& c, TRect R, bool Pushed, bool Enabled,
   const TColor32 face = Color32(clBtnFace), shadow = Color32(clBtnShadow),
                  light = Color32(clBtnHighlight);
   if (framed_) {
-    Frame(c, R, Enabled ? Color32(clWindowFrame) : shadow, Enabled ? Color32(clWindowFrame) : shadow);
+    Frame(c, R, Enabled ? Color32(clWindowFrame) : shadow,
+          Enabled ? Color32(clWindowFrame) : shadow);
     R = Shrunk(R);
   }
   if (IsRectEmpty(R)) return;
@@ -261,7 +262,8 @@ void TArrowBar::DoDrawButton(TBitmap32& c, TRect R, bool Pushed, bool Enabled,
     int gy = R.Top + (R.Height() - glyph->Height()) / 2 + shift;
     for (int y = 0; y < glyph->Height(); ++y)
       for (int x = 0; x < glyph->Width(); ++x)
-        if (glyph->GetPixel(x, y) >> 24) c.SetPixelS(gx + x, gy + y, glyph->GetPixel(x, y) | 0xFF000000u);
+        if (glyph->GetPixel(x, y) >> 24)
+          c.SetPixelS(gx + x, gy + y, glyph->GetPixel(x, y) | 0xFF000000u);
     return;
   }
   // The scroll arrow: a filled triangle pointing the button's way.
@@ -270,10 +272,18 @@ void TArrowBar::DoDrawButton(TBitmap32& c, TRect R, bool Pushed, bool Enabled,
   const int cx = R.Left + R.Width() / 2 + shift, cy = R.Top + R.Height() / 2 + shift;
   for (int i = 0; i < size; ++i) {
     switch (Direction) {
-      case drLeft: c.VertLineS(cx - size / 2 + i, cy - i, cy + i, ink); break;
-      case drRight: c.VertLineS(cx + size / 2 - i, cy - i, cy + i, ink); break;
-      case drUp: c.HorzLineS(cx - i, cy - size / 2 + i, cx + i, ink); break;
-      case drDown: c.HorzLineS(cx - i, cy + size / 2 - i, cx + i, ink); break;
+      case drLeft:
+        c.VertLineS(cx - size / 2 + i, cy - i, cy + i, ink);
+        break;
+      case drRight:
+        c.VertLineS(cx + size / 2 - i, cy - i, cy + i, ink);
+        break;
+      case drUp:
+        c.HorzLineS(cx - i, cy - size / 2 + i, cx + i, ink);
+        break;
+      case drDown:
+        c.HorzLineS(cx - i, cy + size / 2 - i, cx + i, ink);
+        break;
     }
   }
 }
@@ -326,7 +336,8 @@ void TArrowBar::Paint(TBitmap32& c) {
     Frame(c, track, Lighten(t, -32), Lighten(t, 32));
     TRect inner = Shrunk(track);
     for (int y = inner.Top; y < inner.Bottom; ++y)
-      for (int x = inner.Left; x < inner.Right; ++x) c.SetPixelS(x, y, pattern_.GetPixel(x & 7, y & 7));
+      for (int x = inner.Left; x < inner.Right; ++x)
+        c.SetPixelS(x, y, pattern_.GetPixel(x & 7, y & 7));
   } else {
     c.FillRectS(track, face);
   }
@@ -354,8 +365,9 @@ void TArrowBar::DrawHandle(TBitmap32& c, TRect R, bool Pushed) {
   const int first = (Horizontal() ? R.Left : R.Top) + (length - span) / 2 + shift;
   for (int i = 0; i < marks; ++i) {
     int p = first + 3 * i;
-    TRect m = Horizontal() ? TRect{p - 1, R.Top + across / 4 + shift, p + 1, R.Bottom - across / 4 + shift}
-                           : TRect{R.Left + across / 4 + shift, p - 1, R.Right - across / 4 + shift, p + 1};
+    TRect m = Horizontal()
+                  ? TRect{p - 1, R.Top + across / 4 + shift, p + 1, R.Bottom - across / 4 + shift}
+                  : TRect{R.Left + across / 4 + shift, p - 1, R.Right - across / 4 + shift, p + 1};
     Frame(c, m, Lighten(hc, 48), Lighten(hc, -32));
   }
 }
@@ -403,7 +415,8 @@ int TCustomGaugeBar::HandleStart() const {
   // Max not above Min (possible while loading) puts the handle at the start.
   if (max_ <= min_) return BoundaryStart();
   const int travel = BoundaryLength() - EffectiveHandleSize();
-  return BoundaryStart() + RoundInt(double(travel) * (int64_t(position_) - min_) / (int64_t(max_) - min_));
+  return BoundaryStart() +
+         RoundInt(double(travel) * (int64_t(position_) - min_) / (int64_t(max_) - min_));
 }
 
 TRect TCustomGaugeBar::GetHandleRect() const {
@@ -425,11 +438,20 @@ TRBMouseInfo TCustomGaugeBar::GetMouseInfo(int X, int Y) const {
 
 void TCustomGaugeBar::Step(TRBMouseInfo Zone) {
   switch (Zone) {
-    case miBtnLeft: SetPosition(position_ - small_change_); break;
-    case miBtnRight: SetPosition(position_ + small_change_); break;
-    case miLeftSp: SetPosition(position_ - large_change_); break;
-    case miRightSp: SetPosition(position_ + large_change_); break;
-    default: break;
+    case miBtnLeft:
+      SetPosition(position_ - small_change_);
+      break;
+    case miBtnRight:
+      SetPosition(position_ + small_change_);
+      break;
+    case miLeftSp:
+      SetPosition(position_ - large_change_);
+      break;
+    case miRightSp:
+      SetPosition(position_ + large_change_);
+      break;
+    default:
+      break;
   }
 }
 
@@ -441,7 +463,8 @@ void TCustomGaugeBar::MouseMove(TShiftState Shift, int X, int Y) {
   const int denominator = BoundaryLength() - EffectiveHandleSize();
   if (denominator == 0) return;
   const int d = Along(X, Y) - Along(press_point_.X, press_point_.Y);
-  const int target = RoundInt(drag_start_position_ + double(d) * (int64_t(max_) - min_) / denominator);
+  const int target =
+      RoundInt(drag_start_position_ + double(d) * (int64_t(max_) - min_) / denominator);
   RunUserAction([&] { SetPosition(target); });
 }
 
@@ -534,11 +557,20 @@ TRBMouseInfo TCustomRangeBar::GetMouseInfo(int X, int Y) const {
 
 void TCustomRangeBar::Step(TRBMouseInfo Zone) {
   switch (Zone) {
-    case miBtnLeft: SetPosition(position_ - increment_); break;
-    case miBtnRight: SetPosition(position_ + increment_); break;
-    case miLeftSp: SetPosition(position_ - DoGetWindowSize()); break;
-    case miRightSp: SetPosition(position_ + DoGetWindowSize()); break;
-    default: break;
+    case miBtnLeft:
+      SetPosition(position_ - increment_);
+      break;
+    case miBtnRight:
+      SetPosition(position_ + increment_);
+      break;
+    case miLeftSp:
+      SetPosition(position_ - DoGetWindowSize());
+      break;
+    case miRightSp:
+      SetPosition(position_ + DoGetWindowSize());
+      break;
+    default:
+      break;
   }
 }
 
@@ -571,8 +603,10 @@ void TCustomRangeBar::Paint(TBitmap32& c) {
   TRect h = HandleTrackRect(start, size);
   if (zone_ == miLeftSp || zone_ == miRightSp) {
     // The track on the paging side shows the highlight while paging.
-    TRect side = zone_ == miLeftSp ? HandleTrackRect(BoundaryStart(), start - BoundaryStart())
-                                   : HandleTrackRect(start + size, BoundaryStart() + BoundaryLength() - start - size);
+    TRect side =
+        zone_ == miLeftSp
+            ? HandleTrackRect(BoundaryStart(), start - BoundaryStart())
+            : HandleTrackRect(start + size, BoundaryStart() + BoundaryLength() - start - size);
     c.FillRectS(Shrunk(side, 0), Color32(clHighlight));
   }
   DrawHandle(c, h, zone_ == miHandle);

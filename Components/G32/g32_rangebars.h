@@ -228,11 +228,11 @@ class TArrowBarAccess : public TObject {
   TArrowBarAccess(TArrowBar* Master, TArrowBar* Slave = nullptr) : master_(Master), slave_(Slave) {}
   void SetSlave(TArrowBar* Slave) { slave_ = Slave; }
 
-#define G32_FORWARD(Name, Type)                          \
+#define G32_FORWARD(Name, Type)                           \
   Type Get##Name() const { return master_->Get##Name(); } \
-  void Set##Name(Type Value) {                           \
-    master_->Set##Name(Value);                           \
-    if (slave_) slave_->Set##Name(Value);                \
+  void Set##Name(Type Value) {                            \
+    master_->Set##Name(Value);                            \
+    if (slave_) slave_->Set##Name(Value);                 \
   }
   G32_FORWARD(Color, TColor)
   G32_FORWARD(Backgnd, TRBBackgnd)

@@ -37,9 +37,7 @@ void TBitmap32::DrawTextMask(const std::vector<uint8_t>& mask, int w, int h, TCo
   }
 }
 
-void TBitmap32::TextOut(int X, int Y, std::string_view Text) {
-  TextOut(X, Y, BoundsRect(), Text);
-}
+void TBitmap32::TextOut(int X, int Y, std::string_view Text) { TextOut(X, Y, BoundsRect(), Text); }
 
 void TBitmap32::TextOut(int X, int Y, const TRect& ClipRect, std::string_view Text) {
   if (Empty()) return;

@@ -46,7 +46,9 @@ void BlockTransfer(TBitmap32* Dst, int DstX, int DstY, const TBitmap32* Src, TRe
     const TColor32* s = Src->GetScanLine(sy0 + (y - dst.Top)) + sx;
     TColor32* d = Dst->GetScanLine(y) + dst.Left;
     switch (mode) {
-      case dmOpaque: std::memmove(d, s, size_t(w) * 4); break;
+      case dmOpaque:
+        std::memmove(d, s, size_t(w) * 4);
+        break;
       case dmBlend:
         if (masterAlpha >= 255)
           BlendLine(s, d, w);
@@ -65,9 +67,9 @@ void BlockTransfer(TBitmap32* Dst, int DstX, int DstY, const TBitmap32* Src, TRe
 namespace {
 
 struct Axis {
-  int srcStart, srcSize;  // SrcRect's start and size along the axis
-  int dstStart, dstSize;  // DstRect's
-  int clipStart, clipEnd; // the clipped destination span
+  int srcStart, srcSize;   // SrcRect's start and size along the axis
+  int dstStart, dstSize;   // DstRect's
+  int clipStart, clipEnd;  // the clipped destination span
 };
 
 // Source offsets (16.16 from the source start) of the clipped destination pixels: the clipped
@@ -84,14 +86,18 @@ std::vector<int64_t> Positions(const Axis& a, int64_t step) {
 
 void Emit(TDrawMode mode, TColor32 c, TColor32& d, uint32_t ma, const TPixelCombineEvent& h) {
   switch (mode) {
-    case dmOpaque: d = c; break;
+    case dmOpaque:
+      d = c;
+      break;
     case dmBlend:
       if (ma < 255)
         BlendMemEx(c, d, ma);
       else
         BlendMem(c, d);
       break;
-    case dmCustom: h(c, d, ma); break;
+    case dmCustom:
+      h(c, d, ma);
+      break;
   }
 }
 
@@ -146,10 +152,12 @@ void PackedLinearRow(const TColor32* up, const TColor32* lo, TColor32 wy, int fi
     };
     size_t i = 0;
     for (; i + 2 <= n; i += 2) {
-      __m128i u = _mm_unpacklo_epi64(pair(up + c0[i]), pair(up + c0[i + 1]));
-      __m128i l = _mm_unpacklo_epi64(pair(lo + c0[i]), pair(lo + c0[i + 1]));
-      __m128i m = detail::MixFour(u, l, w, w);
-      __m128i a = _mm_unpacklo_epi8(m, zero), b = _mm_unpackhi_epi8(m, zero);
+      // Rows mixed on 16-bit lanes: [column c0, column c0 + 1] of each pixel; the mix stays
+      // within 0..255, so no packing is needed between the two stages.
+      __m128i a = detail::MixLanes(_mm_unpacklo_epi8(pair(up + c0[i]), zero),
+                                   _mm_unpacklo_epi8(pair(lo + c0[i]), zero), w);
+      __m128i b = detail::MixLanes(_mm_unpacklo_epi8(pair(up + c0[i + 1]), zero),
+                                   _mm_unpacklo_epi8(pair(lo + c0[i + 1]), zero), w);
       __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wx4 + i));
       __m128i r = detail::MixLanes(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), weights);
       _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(r, r));
@@ -171,13 +179,16 @@ void PackedLinearRow(const TColor32* up, const TColor32* lo, TColor32 wy, int fi
   v[count] = v[count - 1];
   size_t i = 0;
   for (; i + 2 <= n; i += 2) {
-    __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c0[i] - first)), zero);
-    __m128i b = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c0[i + 1] - first)), zero);
+    __m128i a = _mm_unpacklo_epi8(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c0[i] - first)), zero);
+    __m128i b = _mm_unpacklo_epi8(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + c0[i + 1] - first)), zero);
     __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wx4 + i));
     __m128i r = detail::MixLanes(_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b), weights);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(r, r));
   }
-  for (; i < n; ++i) out[i] = detail::PackedMix(v[c0[i] - first], v[c0[i] - first + 1], TColor32(wx4[i] & 0xFF));
+  for (; i < n; ++i)
+    out[i] = detail::PackedMix(v[c0[i] - first], v[c0[i] - first + 1], TColor32(wx4[i] & 0xFF));
 }
 
 void StretchLinear(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const Axis& ay,
@@ -208,7 +219,8 @@ void StretchLinear(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const A
     const TColor32* lo = Src->GetScanLine(r0 == lastRow ? r0 : r0 + 1);
     const TColor32 wy = 255 - TColor32((ys[j] >> 8) & 255);
     if (packed && rowsFirst) {
-      PackedLinearRow(up, lo, wy, c0[0], c1[n - 1], c0.data(), wx4.data(), n, mixed.data(), row.data());
+      PackedLinearRow(up, lo, wy, c0[0], c1[n - 1], c0.data(), wx4.data(), n, mixed.data(),
+                      row.data());
     } else if (packed) {
       for (size_t i = 0; i < n; ++i)
         row[i] = PackedBilerp(up[c0[i]], lo[c0[i]], up[c1[i]], lo[c1[i]], wx[i], wy);
@@ -253,10 +265,13 @@ double BSpline(double x) {
 
 Kernel KernelOf(TStretchFilter f) {
   switch (f) {
-    case sfNearest: return {1.001, Box};
+    case sfNearest:
+      return {1.001, Box};
     case sfLinear:
-    case sfLinear2: return {1.001, Tent};
-    case sfSpline: return {1.5, BSpline};
+    case sfLinear2:
+      return {1.001, Tent};
+    case sfSpline:
+      return {1.5, BSpline};
   }
   return {1.001, Tent};
 }
@@ -279,7 +294,8 @@ TMappingTable BuildMappingTable(int n, int SrcStart, int SrcEnd, int SrcSize,
       const double scale = n > 1 ? double(n - 1) / (span - 1) : 1.0 / span;
       const double centre = n > 1 ? SrcStart + i / scale : SrcStart + (span - 1) / 2.0;
       if (scale >= 1) {
-        for (int j = int(std::floor(centre - 1 / k.support)); j <= int(std::ceil(centre + 1 / k.support)); ++j)
+        for (int j = int(std::floor(centre - 1 / k.support));
+             j <= int(std::ceil(centre + 1 / k.support)); ++j)
           raw.push_back({j, k.f(centre - j)});
       } else {
         double reach = k.support / scale;
@@ -320,28 +336,34 @@ void StretchResample(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const
                      TStretchFilter filter, TDrawMode mode, const TPixelCombineEvent& h) {
   const uint32_t ma = Src->GetMasterAlpha();
   if (mode == dmBlend && ma == 0) return;
-  TMappingTable cols = BuildMappingTable(ax.dstSize, ax.srcStart, ax.srcStart + ax.srcSize,
-                                         Src->Width(), filter);
-  TMappingTable rows = BuildMappingTable(ay.dstSize, ay.srcStart, ay.srcStart + ay.srcSize,
-                                         Src->Height(), filter);
+  TMappingTable cols =
+      BuildMappingTable(ax.dstSize, ax.srcStart, ax.srcStart + ax.srcSize, Src->Width(), filter);
+  TMappingTable rows =
+      BuildMappingTable(ay.dstSize, ay.srcStart, ay.srcStart + ay.srcSize, Src->Height(), filter);
   const int cx0 = ax.clipStart - ax.dstStart, cw = ax.clipEnd - ax.clipStart;
   const int cy0 = ay.clipStart - ay.dstStart;
 
   // Horizontal pass per source row, kept while rows are reused; exact integers, so the two passes
-  // give the same sums as one pass over both weights.
-  int minRow = INT32_MAX, maxRow = -1;
-  for (int j = cy0; j < cy0 + (ay.clipEnd - ay.clipStart); ++j) {
+  // give the same sums as one pass over both weights. Row clusters only move forward, so a ring of
+  // one more slot than the widest cluster keeps every row as long as a cluster can still ask for
+  // it.
+  const int clipRows = ay.clipEnd - ay.clipStart;
+  int widest = 1;
+  for (int j = cy0; j < cy0 + clipRows; ++j) {
+    int lo = INT32_MAX, hi = INT32_MIN;
     for (int k = rows.First[j]; k < rows.First[j + 1]; ++k) {
-      minRow = std::min(minRow, rows.Index[k]);
-      maxRow = std::max(maxRow, rows.Index[k]);
+      lo = std::min(lo, rows.Index[k]);
+      hi = std::max(hi, rows.Index[k]);
     }
+    if (hi >= lo) widest = std::max(widest, hi - lo + 1);
   }
-  if (maxRow < 0) return;
-  std::vector<uint32_t> horiz(size_t(maxRow - minRow + 1) * cw * 4);
-  std::vector<char> ready(size_t(maxRow - minRow + 1), 0);
+  const int slots = widest + 1;
+  std::vector<uint32_t> horiz(size_t(slots) * cw * 4);
+  std::vector<int> held(size_t(slots), -1);
   auto rowSums = [&](int r) -> const uint32_t* {
-    uint32_t* out = horiz.data() + size_t(r - minRow) * cw * 4;
-    if (!ready[r - minRow]) {
+    const int slot = r % slots;
+    uint32_t* out = horiz.data() + size_t(slot) * cw * 4;
+    if (held[size_t(slot)] != r) {
       const uint8_t* s = reinterpret_cast<const uint8_t*>(Src->GetScanLine(r));
       for (int i = 0; i < cw; ++i) {
         uint32_t b = 0, g = 0, rr = 0, a = 0;
@@ -352,13 +374,13 @@ void StretchResample(TBitmap32* Dst, const TBitmap32* Src, const Axis& ax, const
         }
         out[4 * i] = b, out[4 * i + 1] = g, out[4 * i + 2] = rr, out[4 * i + 3] = a;
       }
-      ready[r - minRow] = 1;
+      held[size_t(slot)] = r;
     }
     return out;
   };
 
   std::vector<uint32_t> acc(size_t(cw) * 4);
-  for (int j = 0; j < ay.clipEnd - ay.clipStart; ++j) {
+  for (int j = 0; j < clipRows; ++j) {
     std::fill(acc.begin(), acc.end(), 0);
     for (int k = rows.First[cy0 + j]; k < rows.First[cy0 + j + 1]; ++k) {
       const uint32_t* hs = rowSums(rows.Index[k]);
@@ -402,10 +424,16 @@ void StretchTransfer(TBitmap32* Dst, TRect DstRect, const TBitmap32* Src, TRect 
   Axis ax{SrcRect.Left, SrcRect.Width(), DstRect.Left, int(dstW), clip.Left, clip.Right};
   Axis ay{SrcRect.Top, SrcRect.Height(), DstRect.Top, int(dstH), clip.Top, clip.Bottom};
   switch (StretchFilter) {
-    case sfNearest: StretchNearest(Dst, Src, ax, ay, mode, CombineCallBack); break;
-    case sfLinear: StretchLinear(Dst, Src, ax, ay, mode, CombineCallBack); break;
+    case sfNearest:
+      StretchNearest(Dst, Src, ax, ay, mode, CombineCallBack);
+      break;
+    case sfLinear:
+      StretchLinear(Dst, Src, ax, ay, mode, CombineCallBack);
+      break;
     case sfLinear2:
-    case sfSpline: StretchResample(Dst, Src, ax, ay, StretchFilter, mode, CombineCallBack); break;
+    case sfSpline:
+      StretchResample(Dst, Src, ax, ay, StretchFilter, mode, CombineCallBack);
+      break;
   }
   EMMS();
 }

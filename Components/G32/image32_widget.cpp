@@ -3,14 +3,15 @@
 #include <QImage>
 #include <mutex>
 
+#include "g32_transforms.h"
 #include "ui_qt.h"
 
 namespace g32 {
 
 namespace {
 constexpr std::pair<vant::TShiftFlag, unsigned> kShiftMap[] = {
-    {vant::ssShift, ssShift}, {vant::ssAlt, ssAlt},     {vant::ssCtrl, ssCtrl},
-    {vant::ssLeft, ssLeft},   {vant::ssRight, ssRight}, {vant::ssMiddle, ssMiddle},
+    {vant::ssShift, ssShift},  {vant::ssAlt, ssAlt},     {vant::ssCtrl, ssCtrl},
+    {vant::ssLeft, ssLeft},    {vant::ssRight, ssRight}, {vant::ssMiddle, ssMiddle},
     {vant::ssDouble, ssDouble}};
 }  // namespace
 
@@ -53,6 +54,56 @@ void PresentOnCanvas(vant::TCanvas& Canvas, const TBitmap32& Buffer, const TRect
   }
 }
 
+void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, int X, int Y) {
+  DrawTo(Src, Canvas, {X, Y, X + Src.Width(), Y + Src.Height()}, Src.BoundsRect());
+}
+
+void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, const TRect& DstRect,
+            const TRect& SrcRect) {
+  QImage* surface = Canvas.Surface();
+  if (!surface || Src.Empty() || IsRectEmpty(DstRect)) return;
+  TRect visible = IntersectRect(DstRect, {0, 0, surface->width(), surface->height()});
+  if (IsRectEmpty(visible)) return;
+  TBitmap32 staged;
+  staged.SetSize(visible.Width(), visible.Height());
+  TRect at = DstRect;
+  OffsetRect(at, -visible.Left, -visible.Top);
+  StretchTransfer(&staged, at, &Src, IntersectRect(SrcRect, Src.BoundsRect()), sfNearest, dmOpaque);
+  for (int y = 0; y < staged.Height(); ++y) {
+    auto* d = reinterpret_cast<uint32_t*>(surface->scanLine(visible.Top + y)) + visible.Left;
+    const TColor32* s = staged.GetScanLine(y);
+    for (int x = 0; x < staged.Width(); ++x) d[x] = s[x] | 0xFF000000u;
+  }
+}
+
+void Draw(TBitmap32& Dst, const TRect& DstRect, const TRect& SrcRect, vant::TCanvas& Canvas) {
+  const QImage* surface = Canvas.Surface();
+  if (!surface || Dst.Empty()) return;
+  TRect src = IntersectRect(SrcRect, {0, 0, surface->width(), surface->height()});
+  if (IsRectEmpty(src)) return;
+  TBitmap32 staged;
+  staged.SetSize(src.Width(), src.Height());
+  const QImage rgb = surface->convertToFormat(QImage::Format_RGB32);
+  for (int y = 0; y < src.Height(); ++y) {
+    const auto* s = reinterpret_cast<const uint32_t*>(rgb.constScanLine(src.Top + y)) + src.Left;
+    TColor32* d = staged.GetScanLine(y);
+    for (int x = 0; x < src.Width(); ++x) d[x] = s[x] | 0xFF000000u;
+  }
+  TRect dst = DstRect;
+  // The part of SrcRect outside the canvas maps to the matching part of DstRect.
+  if (src != SrcRect && SrcRect.Width() > 0 && SrcRect.Height() > 0) {
+    auto map = [](int v, int a0, int a1, int b0, int b1) {
+      return b0 + int((int64_t(v) - a0) * (b1 - b0) / (a1 - a0));
+    };
+    dst = {map(src.Left, SrcRect.Left, SrcRect.Right, DstRect.Left, DstRect.Right),
+           map(src.Top, SrcRect.Top, SrcRect.Bottom, DstRect.Top, DstRect.Bottom),
+           map(src.Right, SrcRect.Left, SrcRect.Right, DstRect.Left, DstRect.Right),
+           map(src.Bottom, SrcRect.Top, SrcRect.Bottom, DstRect.Top, DstRect.Bottom)};
+  }
+  TChangedOnExit changed(Dst);
+  StretchTransfer(&Dst, dst, &staged, staged.BoundsRect(), sfNearest, dmOpaque);
+}
+
 // ---- TImage32 ------------------------------------------------------------------------------
 TImage32::TImage32(vant::TComponent* Owner) : vant::TCustomControl(Owner), core_(this) {
   InstallQtGraphics();
@@ -66,10 +117,12 @@ TImage32::TImage32(vant::TComponent* Owner) : vant::TCustomControl(Owner), core_
   core_.OnBitmapResize = [this](g32::TObject*) {
     if (OnBitmapResize) OnBitmapResize(this);
   };
-  core_.OnMouseDown = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y, TCustomLayer* l) {
+  core_.OnMouseDown = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
+                             TCustomLayer* l) {
     if (OnMouseDown) OnMouseDown(this, ButtonOf(b), ShiftSet(s), x, y, l);
   };
-  core_.OnMouseUp = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y, TCustomLayer* l) {
+  core_.OnMouseUp = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
+                           TCustomLayer* l) {
     if (OnMouseUp) OnMouseUp(this, ButtonOf(b), ShiftSet(s), x, y, l);
   };
   core_.OnMouseMove = [this](g32::TObject*, TShiftState s, int x, int y, TCustomLayer* l) {
@@ -157,22 +210,22 @@ void TImage32::HostSetCursor(TCursor Cursor) {
     Host()->setCursor(vant::ToQCursor(Cursor));
 }
 
-// ---- TPaintBox32W --------------------------------------------------------------------------
-TPaintBox32W::TPaintBox32W(vant::TComponent* Owner) : vant::TCustomControl(Owner), core_(this) {
+// ---- TPaintBox32 --------------------------------------------------------------------------
+TPaintBox32::TPaintBox32(vant::TComponent* Owner) : vant::TCustomControl(Owner), core_(this) {
   core_.OnPaintBuffer = [this](g32::TObject*) {
     if (OnPaintBuffer) OnPaintBuffer(this);
   };
   SetBounds(0, 0, 192, 192);
 }
 
-void TPaintBox32W::SetBounds(int Left, int Top, int Width, int Height) {
+void TPaintBox32::SetBounds(int Left, int Top, int Width, int Height) {
   vant::TCustomControl::SetBounds(Left, Top, Width, Height);
   core_.UpdateBounds(GetLeft(), GetTop(), GetWidth(), GetHeight());
 }
 
-void TPaintBox32W::Paint() { core_.Paint(); }
+void TPaintBox32::Paint() { core_.Paint(); }
 
-void TPaintBox32W::HostPresent(const TBitmap32& Buffer, const TRect& Viewport) {
+void TPaintBox32::HostPresent(const TBitmap32& Buffer, const TRect& Viewport) {
   PresentOnCanvas(Canvas(), Buffer, Viewport);
 }
 

@@ -9,9 +9,9 @@
 
 namespace g32 {
 
-using TImgMouseEventW = std::function<void(vant::TObject* Sender, vant::TMouseButton Button,
-                                           vant::TShiftState Shift, int X, int Y,
-                                           TCustomLayer* Layer)>;
+using TImgMouseEventW =
+    std::function<void(vant::TObject* Sender, vant::TMouseButton Button, vant::TShiftState Shift,
+                       int X, int Y, TCustomLayer* Layer)>;
 using TImgMouseMoveEventW = std::function<void(vant::TObject* Sender, vant::TShiftState Shift,
                                                int X, int Y, TCustomLayer* Layer)>;
 
@@ -69,11 +69,11 @@ class TImage32 : public vant::TCustomControl, private TPaintBoxHost {
   bool in_host_bounds_ = false;
 };
 
-class TPaintBox32W : public vant::TCustomControl, private TPaintBoxHost {
+class TPaintBox32 : public vant::TCustomControl, private TPaintBoxHost {
  public:
-  explicit TPaintBox32W(vant::TComponent* Owner);
+  explicit TPaintBox32(vant::TComponent* Owner);
   std::string ClassName() const override { return "TPaintBox32"; }
-  TPaintBox32& Box() { return core_; }
+  TPaintBox32Core& Box() { return core_; }
   TBitmap32& Buffer() { return core_.Buffer(); }
   void SetBounds(int Left, int Top, int Width, int Height) override;
   vant::TNotifyEvent OnPaintBuffer;
@@ -85,10 +85,18 @@ class TPaintBox32W : public vant::TCustomControl, private TPaintBoxHost {
   void HostInvalidate() override { Invalidate(); }
   void HostPresent(const TBitmap32& Buffer, const TRect& Viewport) override;
 
-  TPaintBox32 core_;
+  TPaintBox32Core core_;
 };
 
 // Copies `Viewport` of `Buffer` onto the control's canvas surface, alpha forced opaque.
 void PresentOnCanvas(vant::TCanvas& Canvas, const TBitmap32& Buffer, const TRect& Viewport);
+
+// Between a bitmap and a framework canvas, as blits in copy mode: the whole bitmap at (X, Y), or
+// SrcRect stretched (nearest pixel) onto DstRect; and a canvas area stretched into a bitmap
+// (the canvas has no alpha: those pixels come out opaque).
+void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, int X, int Y);
+void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, const TRect& DstRect,
+            const TRect& SrcRect);
+void Draw(TBitmap32& Dst, const TRect& DstRect, const TRect& SrcRect, vant::TCanvas& Canvas);
 
 }  // namespace g32

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "image32_widget.h"
 #include "g32_picture.h"
+#include "image32_widget.h"
 #include "ui_types.h"
 
 namespace g32 {
@@ -77,7 +77,8 @@ TDecodedPicture ReadWithQt(std::span<const uint8_t> data) {
   img = img.convertToFormat(QImage::Format_ARGB32);
   TDecodedPicture pic;
   pic.Width = img.width(), pic.Height = img.height();
-  if (uint64_t(pic.Width) * pic.Height > kMaxPicturePixels) throw EInvalidGraphic("Picture is too large");
+  if (uint64_t(pic.Width) * pic.Height > kMaxPicturePixels)
+    throw EInvalidGraphic("Picture is too large");
   pic.HasAlpha = img.hasAlphaChannel();
   pic.Pixels.resize(size_t(pic.Width) * pic.Height);
   for (int y = 0; y < pic.Height; ++y)

@@ -30,7 +30,8 @@ std::vector<uint32_t> SkinPixels(size_t n, unsigned seed) {
 std::vector<uint32_t> Premultiplied(std::vector<uint32_t> v) {
   for (auto& p : v) {
     uint32_t a = p >> 24;
-    uint32_t r = ((p >> 16) & 255) * a / 255, g = ((p >> 8) & 255) * a / 255, b = (p & 255) * a / 255;
+    uint32_t r = ((p >> 16) & 255) * a / 255, g = ((p >> 8) & 255) * a / 255,
+             b = (p & 255) * a / 255;
     p = a << 24 | r << 16 | g << 8 | b;
   }
   return v;
@@ -105,7 +106,8 @@ void BM_OpaquePageBlockTransfer(benchmark::State& state) {
   TBitmap32 src, dst;
   src.SetSize(kPageW, kPageH);
   dst.SetSize(kPageW, kPageH);
-  std::memcpy(src.Bits(), SkinPixels(size_t(kPageW) * kPageH, 3).data(), size_t(kPageW) * kPageH * 4);
+  std::memcpy(src.Bits(), SkinPixels(size_t(kPageW) * kPageH, 3).data(),
+              size_t(kPageW) * kPageH * 4);
   for (auto _ : state) {
     BlockTransfer(&dst, 0, 0, &src, src.BoundsRect(), dmOpaque);
     benchmark::DoNotOptimize(dst.Bits());
@@ -131,7 +133,8 @@ void BM_BlendedPageAndButtons(benchmark::State& state) {
   page.SetSize(kPageW, kPageH);
   buffer.SetSize(kPageW, kPageH);
   button.SetSize(31, 31);
-  std::memcpy(page.Bits(), SkinPixels(size_t(kPageW) * kPageH, 4).data(), size_t(kPageW) * kPageH * 4);
+  std::memcpy(page.Bits(), SkinPixels(size_t(kPageW) * kPageH, 4).data(),
+              size_t(kPageW) * kPageH * 4);
   std::memcpy(button.Bits(), SkinPixels(31 * 31, 5).data(), 31 * 31 * 4);
   page.SetDrawMode(dmBlend);
   button.SetDrawMode(dmBlend);
@@ -196,8 +199,9 @@ void BM_PixmanStretch(benchmark::State& state, bool convolution) {
   if (convolution) {
     int n = 0;
     pixman_fixed_t* p = pixman_filter_create_separable_convolution(
-        &n, pixman_double_to_fixed(double(c.sw) / c.dw), pixman_double_to_fixed(double(c.sh) / c.dh),
-        PIXMAN_KERNEL_LINEAR, PIXMAN_KERNEL_LINEAR, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, 1, 1);
+        &n, pixman_double_to_fixed(double(c.sw) / c.dw),
+        pixman_double_to_fixed(double(c.sh) / c.dh), PIXMAN_KERNEL_LINEAR, PIXMAN_KERNEL_LINEAR,
+        PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, 1, 1);
     pixman_image_set_filter(s, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, p, n);
     free(p);
   } else {

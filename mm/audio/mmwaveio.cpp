@@ -223,6 +223,7 @@ struct Walk {
   int64_t dataOffset = 0, dataSize = 0, dataEnd = 0;
   bool haveFact = false, haveInfo = false;
   uint32_t factCount = 0;
+  std::vector<std::pair<uint32_t, int64_t>> headChunks;
 };
 
 // Walks the chunks of the RIFF form; 0 or a result code. The lists are filled as found.
@@ -255,6 +256,7 @@ int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* 
         if (!ReadAt(f, static_cast<uint64_t>(dataOff), type, 4)) return kWioIOError;
         if (Le32(type) != kInfoType || w.haveInfo) break;  // the first LIST INFO wins
         w.haveInfo = true;
+        if (!w.dataSeen) w.headChunks.emplace_back(id, pos);
         std::vector<uint8_t> body(static_cast<size_t>(size - 4));
         if (!ReadAt(f, static_cast<uint64_t>(dataOff + 4), body.data(), body.size())) {
           return kRiffIOError;
@@ -266,6 +268,7 @@ int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* 
         break;
       }
       case kDispId: {
+        if (!w.dataSeen) w.headChunks.emplace_back(id, pos);
         std::vector<uint8_t> body(static_cast<size_t>(size));
         if (!ReadAt(f, static_cast<uint64_t>(dataOff), body.data(), body.size())) {
           return kRiffIOError;
@@ -306,6 +309,7 @@ int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* 
           break;
         }
         w.haveFact = true;
+        if (!w.dataSeen) w.headChunks.emplace_back(id, pos);
         uint8_t count[4];
         if (size >= 4 && ReadAt(f, static_cast<uint64_t>(dataOff), count, 4)) {
           w.factCount = Le32(count);
@@ -392,6 +396,7 @@ int ParseSource(PWAVEIOCB& block, const std::string& name, std::span<const uint8
     cb->dwDataBytes =
         RoundDownToBlock(std::max<int64_t>(w.dataEnd - w.dataOffset, 0), cb->wfx->nBlockAlign);
     cb->dataEnd = std::max(w.dataEnd, w.dataOffset);
+    cb->headChunks = std::move(w.headChunks);
     cb->ckDATA.id = kDataId;
     cb->ckDATA.size = static_cast<uint32_t>(std::min<int64_t>(w.dataSize, 0xFFFFFFFF));
     cb->ckDATA.dataOffset = static_cast<uint64_t>(w.dataOffset);
@@ -564,13 +569,19 @@ std::vector<uint8_t> KeptTail(const std::vector<uint8_t>& tail) {
 int64_t FinishWrite(TWAVEIOCB* cb) {
   RiffFile& f = *cb->hmmio;
   const int64_t dataBytes = cb->dwDataBytes;
+  const bool pcm = cb->wfx->wFormatTag == WAVE_FORMAT_PCM;
+  for (const auto& [id, at] : cb->headChunks) {
+    if (id == kFactId && pcm) continue;  // no new fact replaces it
+    static constexpr uint8_t kJunk[4] = {'J', 'U', 'N', 'K'};
+    if (!WriteAt(f, static_cast<uint64_t>(at), kJunk, 4)) return -1;
+  }
   uint8_t size[4];
   PutLe32(size, static_cast<uint32_t>(std::min<int64_t>(dataBytes, 0xFFFFFFFF)));
   if (!WriteAt(f, static_cast<uint64_t>(cb->dwDataOffset - 4), size, 4)) return -1;
   if (f.Seek(cb->dwDataOffset + dataBytes) < 0) return -1;
   const uint8_t pad = 0;
   if ((dataBytes & 1) && f.Write(&pad, 1) != 1) return -1;
-  if (cb->wfx->wFormatTag != WAVE_FORMAT_PCM) {
+  if (!pcm) {
     uint8_t count[4];
     PutLe32(count, static_cast<uint32_t>(std::min<int64_t>(cb->dwDataSamples, 0xFFFFFFFF)));
     if (!WriteChunk(f, kFactId, count, 4)) return -1;
@@ -601,6 +612,7 @@ int wioWaveClose(TWAVEIOCB* block) {
       result = kWioIOError;
     } else {
       block->dwFileSize = end;
+      block->headChunks.clear();
     }
     block->dwLastSample = block->dwDataSamples;
     block->dataEnd = block->dwDataOffset + block->dwDataBytes;
@@ -642,10 +654,31 @@ int wioWaveSetLastSample(TWAVEIOCB* block, int64_t sample) {
   return kWioOk;
 }
 
+namespace {
+
+// The start of the block that holds `sample`: the byte position truncated, then rounded down to
+// the block align. (Rounding the position up first would land a seek one block past its
+// sample in compressed data.)
+int64_t BlockOfSample(const TWAVEIOCB* cb, int64_t sample) {
+  const WAVEFORMATEX& f = *cb->wfx;
+  int64_t bytes;
+  if (cb->dBytesPerSec != 0) {
+    bytes = f.nSamplesPerSec ? static_cast<int64_t>(std::floor(static_cast<double>(sample) *
+                                                               cb->dBytesPerSec / f.nSamplesPerSec))
+                             : 0;
+  } else {
+    bytes = static_cast<int64_t>(
+        vant::wio::MulDivTrunc(static_cast<uint64_t>(sample), f.nAvgBytesPerSec, f.nSamplesPerSec));
+  }
+  return RoundDownToBlock(bytes, f.nBlockAlign);
+}
+
+}  // namespace
+
 int wioWaveSetPosition(TWAVEIOCB* block, int64_t sample) {
-  if (block == nullptr || sample < 0) return kWioIOError;
+  if (block == nullptr || sample < 0 || !block->wfx) return kWioIOError;
   sample = std::min(sample, std::max<int64_t>(block->dwLastSample - block->dwFirstSample - 1, 0));
-  int64_t offset = wioSamplesToBytesEx(block, block->dwFirstSample + sample);
+  int64_t offset = BlockOfSample(block, block->dwFirstSample + sample);
   if (block->hmmio) {
     offset = RoundDownToBlock(std::min(offset, block->dwDataBytes), BlockAlign(block));
     RiffFile& f = *block->hmmio;

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mmriff.h"
@@ -62,6 +63,9 @@ struct TWAVEIOCB {
   int64_t dataEnd = 0;     // where the data region ended when the file was parsed
   bool tailSaved = false;  // the chunks after the data, saved before a write could reach them
   std::vector<uint8_t> tail;
+  // INFO lists, DISP and fact chunks before the data (id, header offset): a close writes them
+  // afresh after the data and turns these into JUNK so that readers do not find stale copies.
+  std::vector<std::pair<uint32_t, int64_t>> headChunks;
 };
 using PWAVEIOCB = std::unique_ptr<TWAVEIOCB>;
 

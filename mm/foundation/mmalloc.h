@@ -20,7 +20,7 @@ class TMMAllocator {
 
   // A free block of exactly `size` bytes, else the first free one at least that large (its size
   // stays what it was), else a new block. nullptr when no memory can be had. `flags` are the
-  // allocation flags of the original platform; every block here is zero-filled when new.
+  // callers' memory allocation flags, kept for their sake; every new block is zero-filled.
   void* AllocBuffer(uint32_t flags, size_t size);
   // Like AllocBuffer but reuses only an exact size; otherwise every free block is discarded
   // before a new one is made.

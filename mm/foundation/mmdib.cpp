@@ -59,6 +59,13 @@ BITMAPINFOHEADER* Info(TDIB& dib) { return reinterpret_cast<BITMAPINFOHEADER*>(d
 
 int64_t Abs(int64_t v) { return v < 0 ? -v : v; }
 
+// a·b for non-negative factors, held at INT64_MAX instead of overflowing: a hostile header's
+// product is then simply larger than any block.
+int64_t SaturatedProduct(int64_t a, int64_t b) {
+  if (a != 0 && b > INT64_MAX / a) return INT64_MAX;
+  return a * b;
+}
+
 // The sixteen standard colours, by which a new DIB's colour table is filled.
 constexpr uint8_t kStandard16[16][3] = {
     {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},  {0, 0, 128}, {128, 0, 128},
@@ -121,14 +128,16 @@ int64_t DIB_BISize(TDIBView dib) {
 int64_t DIB_SizeImage(TDIBView dib) {
   const auto h = ReadHeader(dib);
   if (!h) return 0;
-  return h->sizeImage != 0 ? int64_t{h->sizeImage} : DIB_WidthBytes(dib) * Abs(h->height);
+  return h->sizeImage != 0 ? int64_t{h->sizeImage}
+                           : SaturatedProduct(DIB_WidthBytes(dib), Abs(h->height));
 }
 
 int64_t DIB_Size(TDIBView dib) {
   const auto h = ReadHeader(dib);
   if (!h) return 0;
   const int64_t table = h->compression == BI_BITFIELDS ? 12 : DIB_PaletteSize(dib);
-  return h->size + table + DIB_SizeImage(dib);
+  const int64_t image = DIB_SizeImage(dib);
+  return image > INT64_MAX - h->size - table ? INT64_MAX : h->size + table + image;
 }
 
 int32_t DIB_FlipY(TDIBView dib, int32_t y) { return DIB_Height(dib) - y - 1; }
@@ -162,7 +171,7 @@ TDIB DIB_Create(int bitCount, int direction, int32_t width, int32_t height, bool
   width = std::max(width, 1);
   height = std::max(height, 1);
   const int64_t rowBytes = (int64_t{bitCount} * width + 31) / 32 * 4;
-  const int64_t image = withBits ? rowBytes * height : 0;
+  const int64_t image = withBits ? SaturatedProduct(rowBytes, height) : 0;
   if (image > kMaxImageBytes) return {};
   TDIB dib(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD) + static_cast<size_t>(image), 0);
   BITMAPINFOHEADER h{};
@@ -241,7 +250,8 @@ TDIB DIB_ReadBitmapInfo(std::istream& file) {
   }
   if (h.biClrUsed > 256) return {};
   if (h.biSizeImage == 0) {
-    const int64_t image = (int64_t{bits} * h.biWidth + 31) / 32 * 4 * Abs(h.biHeight);
+    const int64_t image =
+        SaturatedProduct((int64_t{bits} * h.biWidth + 31) / 32 * 4, Abs(h.biHeight));
     if (image > kMaxImageBytes) return {};
     h.biSizeImage = static_cast<uint32_t>(image);
   }

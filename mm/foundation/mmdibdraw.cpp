@@ -74,7 +74,8 @@ bool Decode(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t
   const int64_t ptr = DIB_Ptr(dib), colors = DIB_Colors(dib);
   if (w <= 0 || h == 0 || h == INT32_MIN || ptr < 0) return false;
   const int32_t rows = h < 0 ? -h : h;
-  if (int64_t{w} * rows > (int64_t{1} << 28)) return false;
+  // 16 million pixels bound what a run-length header may ask for.
+  if (int64_t{w} * rows > (int64_t{1} << 24)) return false;
   const uint8_t* px = dib.data() + ptr;
   const int64_t have = int64_t(dib.size()) - ptr;
   const int64_t stride = DIB_WidthBytes(dib);
@@ -100,6 +101,8 @@ bool Decode(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t
     for (int k = 0; k < 3; ++k) masks[k] = Le32(dib.data() + colors + 4 * k);
   }
 
+  const bool runLength = compression == BI_RLE8 || compression == BI_RLE4;
+  if (!runLength && stride > have / rows) return false;  // before anything is allocated
   pixels.assign(size_t(w) * size_t(rows), kOpaque);
   // Memory row r is display row r for top-down DIBs, rows - 1 - r for bottom-up ones.
   auto out = [&](int32_t r) {
@@ -117,7 +120,6 @@ bool Decode(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t
     }
   } else {
     if (compression != BI_RGB && compression != BI_BITFIELDS) return false;
-    if (stride * rows > have) return false;
     for (int32_t r = 0; r < rows; ++r) {
       const uint8_t* s = px + stride * r;
       uint32_t* d = out(r);

@@ -36,8 +36,8 @@ class TMMHiTimer : public TMMNonVisualComponent {
   uint32_t GetInterval() const { return interval_; }
   void SetInterval(uint32_t value);
   TMMCBMode GetCallBackMode() const { return mode_; }
-  // cmCallback runs the handler on the timer thread itself, which this platform refuses as the
-  // original did everywhere but on one old system: a message box says so and the mode stays.
+  // cmCallback would run the handler on the timer thread itself; that is refused here: a message
+  // box says so and the mode stays.
   void SetCallBackMode(TMMCBMode value);
   TNotifyEvent GetOnTimer() const;
   void SetOnTimer(TNotifyEvent value);

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "critsect.h"
 #include "timerservice.h"
 
 namespace vant {
@@ -128,7 +129,7 @@ class SharedTimer {
     }
   }
 
-  std::recursive_mutex lock_;
+  CriticalSection lock_;             // re-entrant: callbacks may change events
   TimerService* service_ = nullptr;  // the one the running timer was started on
   TimerId timer_id_ = 0;
   List events_;  // in creation order

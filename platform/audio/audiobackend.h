@@ -30,6 +30,12 @@ class BackendStream {
   // Bytes heard since the last Render call (an estimate from the clock), never more than what
   // that call reported as unheard. Lets the position move smoothly between renders.
   virtual int64_t HeardSinceRender() const { return 0; }
+  // Whether HeardSinceRender grows with time; then the device returns a header when its end is
+  // due to be heard rather than at the next render.
+  virtual bool HeardMovesBetweenRenders() const { return false; }
+  // Where the device's position counters start, in frames (hardware counters need not start
+  // at 0; tests use it to reach the 32-bit wrap).
+  virtual int64_t CounterOriginFrames() const { return 0; }
 };
 
 class Backend {

@@ -9,8 +9,8 @@ constexpr int kCallbackWaitMs = 10000;
 
 class ManualBackend::Stream final : public BackendStream {
  public:
-  Stream(ManualBackend& owner, RenderSource* source, const WaveFormatEx& format)
-      : owner_(owner), source_(source), format_(format) {}
+  Stream(ManualBackend& owner, RenderSource* source, const WaveFormatEx& format, int64_t origin)
+      : owner_(owner), source_(source), format_(format), origin_(origin) {}
 
   ~Stream() override {
     std::lock_guard render(owner_.render_mutex_);
@@ -24,6 +24,7 @@ class ManualBackend::Stream final : public BackendStream {
     owner_.streams_.push_back(this);
   }
 
+  int64_t CounterOriginFrames() const override { return origin_; }
   RenderSource* source() const { return source_; }
   const WaveFormatEx& format() const { return format_; }
 
@@ -31,6 +32,7 @@ class ManualBackend::Stream final : public BackendStream {
   ManualBackend& owner_;
   RenderSource* source_;
   const WaveFormatEx format_;
+  const int64_t origin_;
 };
 
 ManualBackend::ManualBackend() : devices_{"Manual output"} {}
@@ -44,6 +46,11 @@ void ManualBackend::SetDevices(std::vector<std::string> names) {
 void ManualBackend::SetLatencyFrames(int frames) {
   std::lock_guard lock(mutex_);
   latency_frames_ = std::max(frames, 0);
+}
+
+void ManualBackend::SetCounterOriginFrames(int64_t frames) {
+  std::lock_guard lock(mutex_);
+  origin_frames_ = frames;
 }
 
 void ManualBackend::SetFormatFilter(std::function<bool(const WaveFormatEx&)> accepts) {
@@ -109,7 +116,8 @@ bool ManualBackend::Supports(int device, const WaveFormatEx& format) {
 std::unique_ptr<BackendStream> ManualBackend::Open(int, const WaveFormatEx& format,
                                                    RenderSource* source, MMRESULT* error) {
   *error = MMSYSERR_NOERROR;
-  return std::make_unique<Stream>(*this, source, format);
+  std::lock_guard lock(mutex_);
+  return std::make_unique<Stream>(*this, source, format, origin_frames_);
 }
 
 }  // namespace vant::audio

@@ -21,6 +21,8 @@ class ManualBackend final : public Backend {
   void SetDevices(std::vector<std::string> names);
   // Frames rendered but not yet heard, for renders from now on.
   void SetLatencyFrames(int frames);
+  // Where position counters of devices opened from now on start, in frames.
+  void SetCounterOriginFrames(int64_t frames);
   // Formats the devices refuse although the layer could play them.
   void SetFormatFilter(std::function<bool(const WaveFormatEx&)> accepts);
 
@@ -48,6 +50,7 @@ class ManualBackend final : public Backend {
   std::vector<std::string> devices_;
   std::function<bool(const WaveFormatEx&)> accepts_;
   int latency_frames_ = 0;
+  int64_t origin_frames_ = 0;
   std::vector<Stream*> streams_;  // open order
   std::vector<uint8_t> captured_;
 };

@@ -60,6 +60,8 @@ class SdlStream final : public BackendStream {
 
   void Start() override { SDL_PauseAudioDevice(id_, 0); }
 
+  bool HeardMovesBetweenRenders() const override { return true; }
+
   int64_t HeardSinceRender() const override {
     const int64_t last = last_render_us_.load(std::memory_order_acquire);
     if (last < 0) return 0;

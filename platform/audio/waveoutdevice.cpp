@@ -125,6 +125,7 @@ MMRESULT WaveOutDevice::Pause() {
   std::lock_guard lock(mutex_);
   if (closing_) return MMSYSERR_INVALHANDLE;
   if (!paused_) {
+    AdvanceHeardNowLocked();
     paused_ = true;
     // What was rendered but not heard is still in its headers: play it again after the restart,
     // so the position stops exactly where the listener stopped hearing.
@@ -163,10 +164,9 @@ MMRESULT WaveOutDevice::GetPosition(MMTime* time) {
   if (!time) return MMSYSERR_INVALPARAM;
   std::lock_guard lock(mutex_);
   if (closing_) return MMSYSERR_INVALHANDLE;
-  if (stream_ && !paused_) {
-    AdvanceHeardLocked(output_ - latency_ + std::min(stream_->HeardSinceRender(), latency_));
-  }
-  const int64_t bytes = std::min(heard_, written_);
+  AdvanceHeardNowLocked();
+  const int64_t origin = stream_ ? stream_->CounterOriginFrames() : 0;
+  const int64_t bytes = std::min(heard_, written_) + origin * format_.nBlockAlign;
   switch (time->wType) {
     case TIME_SAMPLES:
       time->value = static_cast<uint32_t>(bytes / format_.nBlockAlign);
@@ -211,10 +211,12 @@ void WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes) {
     output_ += bytes;
     latency_ = std::max<int64_t>(latency_bytes, 0);
     AdvanceHeardLocked(output_ - latency_);
-    while (!queue_.empty() && queue_.front().end <= heard_) {
-      PostLocked(MM_WOM_DONE, queue_.front().hdr);
-      queue_.pop_front();
-      due = true;
+    const uint64_t before = posted_;
+    ReturnHeardLocked();
+    // Also wake the driver when it may now foresee when the first header's end is heard.
+    due = posted_ != before;
+    if (!due && !queue_.empty() && stream_ && stream_->HeardMovesBetweenRenders()) {
+      rendered_news_ = due = true;
     }
   }
   if (due) wake_driver_.notify_one();
@@ -224,6 +226,36 @@ bool WaveOutDevice::WaitCallbacksIdle(int timeout_ms) {
   std::unique_lock lock(mutex_);
   if (OnDriverThreadLocked()) return false;
   return WaitDeliveredLocked(lock, posted_, timeout_ms);
+}
+
+void WaveOutDevice::AdvanceHeardNowLocked() {
+  if (stream_ && !paused_) {
+    AdvanceHeardLocked(output_ - latency_ + std::min(stream_->HeardSinceRender(), latency_));
+  }
+}
+
+void WaveOutDevice::ReturnHeardLocked() {
+  while (!queue_.empty() && queue_.front().end <= heard_) {
+    PostLocked(MM_WOM_DONE, queue_.front().hdr);
+    queue_.pop_front();
+  }
+}
+
+std::optional<std::chrono::microseconds> WaveOutDevice::UntilNextReturnLocked() {
+  if (!stream_ || paused_ || closing_ || queue_.empty() || !stream_->HeardMovesBetweenRenders()) {
+    return std::nullopt;
+  }
+  const int64_t end = queue_.front().end;
+  // The output offset at which the header's last byte is heard, once it has been rendered.
+  for (const Segment& s : history_) {
+    if (end > s.stream && end <= s.stream + s.length) {
+      const int64_t heard_output =
+          output_ - latency_ + std::min(stream_->HeardSinceRender(), latency_);
+      const int64_t bytes = std::max<int64_t>(s.output + (end - s.stream) - heard_output, 0);
+      return std::chrono::microseconds(bytes * 1000000 / format_.nAvgBytesPerSec + 1);
+    }
+  }
+  return std::nullopt;
 }
 
 void WaveOutDevice::AdvanceHeardLocked(int64_t heard_output) {
@@ -257,8 +289,24 @@ bool WaveOutDevice::WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint
 void WaveOutDevice::DriverLoop() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    wake_driver_.wait(lock, [&] { return !outbox_.empty() || quit_; });
-    if (outbox_.empty()) break;
+    const auto ready = [&] { return !outbox_.empty() || quit_; };
+    if (!ready()) {
+      // Between renders the listener goes on hearing: return a header when its end is due,
+      // not only at the next render. A render tells us when there is more to foresee.
+      const auto woken = [&] { return ready() || rendered_news_; };
+      if (const auto wait = UntilNextReturnLocked()) {
+        wake_driver_.wait_for(lock, *wait, woken);
+      } else {
+        wake_driver_.wait(lock, woken);
+      }
+      rendered_news_ = false;
+      if (!ready()) {
+        AdvanceHeardNowLocked();
+        ReturnHeardLocked();
+      }
+      continue;
+    }
+    if (outbox_.empty()) break;  // told to quit, everything delivered
     const Message m = outbox_.front();
     outbox_.pop_front();
     if (m.hdr) SetFlags(m.hdr, WHDR_DONE, WHDR_INQUEUE);

@@ -1,11 +1,13 @@
 #pragma once
 // One open wave-out device: the queue of written headers, the heard position, and the driver
 // thread that returns headers to the caller. The free functions of waveout.h forward here.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "audiobackend.h"
@@ -51,6 +53,12 @@ class WaveOutDevice final : public RenderSource {
   };
 
   void DriverLoop();
+  // The heard position now, between renders too.
+  void AdvanceHeardNowLocked();
+  // Returns the headers heard to their end.
+  void ReturnHeardLocked();
+  // How long until the first queued header is heard to its end, when that can be told.
+  std::optional<std::chrono::microseconds> UntilNextReturnLocked();
   void PostLocked(uint32_t msg, WaveHdr* hdr);
   // Moves the heard stream position up to output offset `heard_output`.
   void AdvanceHeardLocked(int64_t heard_output);
@@ -77,6 +85,7 @@ class WaveOutDevice final : public RenderSource {
   bool paused_ = false;
   bool closing_ = false;
   bool quit_ = false;
+  bool rendered_news_ = false;  // a render the driver has not looked at yet
   std::thread::id driver_id_;
   std::thread driver_;
 };

@@ -7,6 +7,9 @@
 #include <QStyleFactory>
 #include <QThread>
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "dispatch.h"
 #include "trace.h"
@@ -27,13 +30,31 @@ class QtDispatcher final : public Dispatcher {
   void Post(std::function<void()> fn) override {
     QMetaObject::invokeMethod(
         qApp, [f = std::move(fn)] { Guarded(f); }, Qt::QueuedConnection);
+    {
+      std::lock_guard lock(mu_);
+      ++posts_;
+    }
+    posted_.notify_all();
   }
+  // Wakes early on a post; the toolkit's own input and timers are seen within a few ms.
+  void WaitForMessages(int timeout_ms) override {
+    std::unique_lock lock(mu_);
+    uint64_t seen = posts_;
+    posted_.wait_for(lock, std::chrono::milliseconds(std::clamp(timeout_ms, 0, 10)),
+                     [&] { return posts_ != seen; });
+  }
+  bool IsTerminating() const override { return Application->Terminated(); }
   void ProcessMessages() override {
     if (IsGuiThread()) Application->ProcessMessages();
   }
   bool IsGuiThread() const override {
     return QCoreApplication::instance() && QThread::currentThread() == qApp->thread();
   }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable posted_;
+  uint64_t posts_ = 0;
 };
 
 bool g_in_handler = false;
@@ -117,7 +138,9 @@ void TApplication::HandleException(const std::exception& e) noexcept {
 
 void TApplication::ShowException(const std::exception& e) {
   std::string msg = e.what();
-  if (!msg.empty() && msg.back() != '.') msg += '.';
+  // The framework's rule: a full stop unless the text ends in '.' or a character below it
+  // ('!', ')', ...).
+  if (!msg.empty() && static_cast<unsigned char>(msg.back()) > '.') msg += '.';
   MessageBox(msg, title_, MB_OK | MB_ICONSTOP);
 }
 

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <mutex>
 #include <ostream>
+#include <unordered_map>
 
 #include "ui_qt.h"
 
@@ -180,7 +181,20 @@ void TBrush::Assign(const TPersistent* source) {
   std::copy(std::begin(b->Pattern), std::end(b->Pattern), Pattern);
 }
 
-QFont ToQFont(const TFont& f) {
+namespace {
+struct FontEntry {
+  QFont font;
+  QFontMetrics metrics;
+};
+
+// Building a font and its metrics costs more than drawing a short text: keep the ones in use,
+// per thread (toolkit fonts are not shared between threads).
+const FontEntry& CachedFont(const TFont& f) {
+  thread_local std::unordered_map<std::string, std::unique_ptr<FontEntry>> cache;
+  std::string key =
+      f.GetName() + '\0' + std::to_string(f.GetHeight()) + '\0' + std::to_string(f.GetStyle());
+  auto it = cache.find(key);
+  if (it != cache.end()) return *it->second;
   EnsureGuiApplication();
   QFont q(QString::fromStdString(f.GetName()));
   int h = std::abs(f.GetHeight());
@@ -193,8 +207,13 @@ QFont ToQFont(const TFont& f) {
   q.setStrikeOut(f.GetStyle() & fsStrikeOut);
   q.setStyleStrategy(QFont::NoAntialias);
   q.setHintingPreference(QFont::PreferFullHinting);
-  return q;
+  if (cache.size() > 64) cache.clear();
+  auto entry = std::make_unique<FontEntry>(FontEntry{q, QFontMetrics(q)});
+  return *cache.emplace(key, std::move(entry)).first->second;
 }
+}  // namespace
+
+QFont ToQFont(const TFont& f) { return CachedFont(f).font; }
 
 // ---- canvas ----
 
@@ -456,9 +475,8 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
   QString s = QString::fromUtf8(text.data(), int(text.size()));
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  QFont qf = ToQFont(font_);
-  p.setFont(qf);
-  QFontMetrics fm(qf);
+  const QFontMetrics& fm = CachedFont(font_).metrics;
+  p.setFont(CachedFont(font_).font);
   int w = fm.horizontalAdvance(s);
   if (font_.GetOrientation() == 0 && brush_.Style != bsClear)
     p.fillRect(QRect(x, y, w, fm.height()), QColor::fromRgb(ColorToPixel(brush_.Color)));
@@ -479,18 +497,17 @@ void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
   if (brush_.Style != bsClear)
     p.fillRect(QRect(r.Left, r.Top, r.Width(), r.Height()),
                QColor::fromRgb(ColorToPixel(brush_.Color)));
-  QFont qf = ToQFont(font_);
-  p.setFont(qf);
+  p.setFont(CachedFont(font_).font);
   p.setPen(QColor::fromRgb(ColorToPixel(font_.GetColor())));
-  p.drawText(x, y + QFontMetrics(qf).ascent(), s);
+  p.drawText(x, y + CachedFont(font_).metrics.ascent(), s);
 }
 
 int TCanvas::TextWidth(const std::string& text) const {
-  return QFontMetrics(ToQFont(font_))
-      .horizontalAdvance(QString::fromUtf8(text.data(), int(text.size())));
+  return CachedFont(font_).metrics.horizontalAdvance(
+      QString::fromUtf8(text.data(), int(text.size())));
 }
 
-int TCanvas::TextHeight(const std::string&) const { return QFontMetrics(ToQFont(font_)).height(); }
+int TCanvas::TextHeight(const std::string&) const { return CachedFont(font_).metrics.height(); }
 
 int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
   QString s = QString::fromUtf8(text.data(), int(text.size()));
@@ -508,8 +525,8 @@ int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
   if (flags & DT_SINGLELINE) qf |= Qt::TextSingleLine;
   if (flags & DT_EXPANDTABS) qf |= Qt::TextExpandTabs;
   if (!(flags & DT_NOPREFIX)) qf |= Qt::TextShowMnemonic;
-  QFont font = ToQFont(font_);
-  QFontMetrics fm(font);
+  const QFont& font = CachedFont(font_).font;
+  const QFontMetrics& fm = CachedFont(font_).metrics;
   QRect box(r.Left, r.Top, std::max(0, r.Width()), std::max(0, r.Height()));
   if (flags & DT_CALCRECT) {
     QRect need = fm.boundingRect(
@@ -532,58 +549,84 @@ int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
 }
 
 namespace {
-inline uint32_t Rop(uint32_t rop, uint32_t s, uint32_t d) {
+
+template <class F>
+void RowOp(uint32_t* d, const uint32_t* s, int n, F f) {
+  for (int i = 0; i < n; ++i) d[i] = f(s[i], d[i]) | 0xFF000000u;
+}
+
+// One row of a raster operation; the operation is chosen once per row, not per pixel.
+void ApplyRow(uint32_t rop, uint32_t* d, const uint32_t* s, int n) {
   switch (rop) {
-    case cmSrcCopy:
-      return s;
     case cmSrcInvert:
-      return s ^ d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return a ^ b; });
     case cmSrcAnd:
-      return s & d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return a & b; });
     case cmSrcPaint:
-      return s | d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return a | b; });
     case cmNotSrcCopy:
-      return ~s;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t) { return ~a; });
     case cmDstInvert:
-      return ~d;
+      return RowOp(d, s, n, [](uint32_t, uint32_t b) { return ~b; });
     case cmBlackness:
-      return 0;
+      return RowOp(d, s, n, [](uint32_t, uint32_t) { return 0u; });
     case cmWhiteness:
-      return 0xFFFFFFFF;
+      return RowOp(d, s, n, [](uint32_t, uint32_t) { return 0xFFFFFFFFu; });
     case cmMergePaint:
-      return ~s | d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return ~a | b; });
     case cmSrcErase:
-      return s & ~d;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return a & ~b; });
     case cmNotSrcErase:
-      return ~(s | d);
+      return RowOp(d, s, n, [](uint32_t a, uint32_t b) { return ~(a | b); });
     default:
-      return s;
+      return RowOp(d, s, n, [](uint32_t a, uint32_t) { return a; });
   }
 }
+
 }  // namespace
 
 void TCanvas::RasterCopy(const TRect& dest, const QImage& src, const TRect& sr, uint32_t rop) {
   if (!image_ || dest.IsEmpty() || sr.IsEmpty()) return;
   TRect k = Clip();
   int dw = dest.Width(), dh = dest.Height(), sw = sr.Width(), sh = sr.Height();
-  bool same = (&src == image_);
   QImage copy;
   const QImage* from = &src;
-  if (same) {  // overlapping copies within one surface read from a snapshot
+  if (&src == image_) {  // overlapping copies within one surface read from a snapshot
     copy = src.copy();
     from = &copy;
   }
   int y0 = std::max(dest.Top, k.Top), y1 = std::min(dest.Bottom, k.Bottom);
   int x0 = std::max(dest.Left, k.Left), x1 = std::min(dest.Right, k.Right);
+  if (x0 >= x1 || y0 >= y1) return;
+  // Source column of every destination column, once; -1 where it falls outside the source.
+  std::vector<int> cols(x1 - x0);
+  bool straight = sw == dw;
+  for (int x = x0; x < x1; ++x) {
+    int sx = sr.Left + int(int64_t(x - dest.Left) * sw / dw);
+    cols[x - x0] = (sx >= 0 && sx < from->width()) ? sx : -1;
+    straight = straight && cols[x - x0] == cols[0] + (x - x0);
+  }
+  std::vector<uint32_t> row(straight ? 0 : x1 - x0);
   for (int y = y0; y < y1; ++y) {
     int syy = sr.Top + int(int64_t(y - dest.Top) * sh / dh);
     if (syy < 0 || syy >= from->height()) continue;
     auto* s = reinterpret_cast<const uint32_t*>(from->constScanLine(syy));
-    auto* d = reinterpret_cast<uint32_t*>(image_->scanLine(y));
-    for (int x = x0; x < x1; ++x) {
-      int sx = sr.Left + int(int64_t(x - dest.Left) * sw / dw);
-      if (sx < 0 || sx >= from->width()) continue;
-      d[x] = Rop(rop, s[sx], d[x]) | 0xFF000000u;
+    auto* d = reinterpret_cast<uint32_t*>(image_->scanLine(y)) + x0;
+    if (straight && cols[0] >= 0) {
+      ApplyRow(rop, d, s + cols[0], x1 - x0);
+      continue;
+    }
+    // Stretched or partly outside the source: gather the row, keep what has no source.
+    for (int i = 0; i < x1 - x0; ++i) row[i] = cols[i] >= 0 ? s[cols[i]] : 0;
+    for (int i = 0; i < x1 - x0;) {
+      if (cols[i] < 0) {
+        ++i;
+        continue;
+      }
+      int run = i;
+      while (run < x1 - x0 && cols[run] >= 0) ++run;
+      ApplyRow(rop, d + i, &row[i], run - i);
+      i = run;
     }
   }
 }

@@ -107,6 +107,7 @@ struct DragState {
   TControl* target = nullptr;
   bool accepted = false;
   TPoint target_pt;
+  int threshold = kDragThreshold;
 } g_drag;
 
 TCursor g_drag_cursor = crDefault;
@@ -137,6 +138,25 @@ TControl* ControlAtScreen(QPoint global) {
 
 TCursor CurrentDragCursor() { return g_drag_cursor; }
 
+namespace {
+TControl* g_capture = nullptr;
+}
+
+void SetCaptureControl(TControl* c) {
+  if (c == g_capture) return;
+  if (g_capture && g_capture->Host()) g_capture->Host()->releaseMouse();
+  g_capture = c;
+  if (c && c->Host() && c->Host()->isVisible()) c->Host()->grabMouse();
+}
+
+TControl* GetCaptureControl() {
+  if (g_capture) return g_capture;
+  QWidget* w = QWidget::mouseGrabber();
+  for (; w; w = w->parentWidget())
+    if (TControl* c = TControl::FromHost(w)) return c;
+  return nullptr;
+}
+
 // ---- TControl ----
 
 TControl::TControl(TComponent* owner) : TComponent(owner) {
@@ -158,6 +178,7 @@ TControl::~TControl() {
       g_drag.target = nullptr;
     SetDragCursorShown(crDefault);
   }
+  if (g_capture == this) SetCaptureControl(nullptr);
   if (parent_) parent_->RemoveControl(this);
   if (host_) {
     host_->setProperty(kControlProperty, QVariant());
@@ -439,8 +460,8 @@ void TControl::HandleMouseMove(TShiftState s, int x, int y) {
   if (g_drag.source == this) {
     QPoint g = host_ ? host_->mapToGlobal(QPoint(x, y)) : QPoint(x, y);
     if (!g_drag.started) {
-      if (std::abs(g.x() - g_drag.start.x()) < kDragThreshold &&
-          std::abs(g.y() - g_drag.start.y()) < kDragThreshold)
+      if (std::abs(g.x() - g_drag.start.x()) < g_drag.threshold &&
+          std::abs(g.y() - g_drag.start.y()) < g_drag.threshold)
         return;
       g_drag.started = true;
       DoStartDrag();
@@ -484,9 +505,10 @@ void TControl::HandleMouseUp(TMouseButton b, TShiftState s, int x, int y) {
   MouseUp(b, s, x, y);
 }
 
-void TControl::BeginDrag(bool immediate) {
+void TControl::BeginDrag(bool immediate, int threshold) {
   g_drag = {};
   g_drag.source = this;
+  g_drag.threshold = std::max(1, threshold);
   g_drag.start = QCursor::pos();
   if (immediate) {
     g_drag.started = true;
@@ -604,6 +626,11 @@ void TWinControl::RemoveControl(TControl* c) {
     c->host_->setParent(nullptr);
   }
   if (c->align_ != alNone && !HasState(csDestroying)) Realign();
+}
+
+void TWinControl::Loaded() {
+  TControl::Loaded();
+  Realign();
 }
 
 void TWinControl::EnableAlign() {

@@ -124,8 +124,8 @@ class TControl : public TComponent {
   void BringToFront();
   void SendToBack();
 
-  // Starts the framework's drag: at once, or once the pointer moved kDragThreshold pixels.
-  void BeginDrag(bool immediate);
+  // Starts the framework's drag: at once, or once the pointer moved `threshold` pixels.
+  void BeginDrag(bool immediate, int threshold = kDragThreshold);
   bool Dragging() const;
   // Ends a running drag: drop on the current target when `drop`, else cancel.
   void EndDrag(bool drop);
@@ -239,6 +239,8 @@ class TWinControl : public TControl {
   TControl* Controls(int i) const { return controls_.at(i); }
   // Lays the aligned children out again (no-op while alignment is disabled).
   void Realign();
+  // Lays the children out once the builder has set every property.
+  void Loaded() override;
   void DisableAlign() { ++align_disabled_; }
   // Scales this control and, inside it, every child.
   void ScaleBy(int m, int d) override;
@@ -310,6 +312,13 @@ class TCustomPanel : public TCustomControl {
   void Paint() override;
   TAlignment alignment_ = taCenter;
 };
+
+// The cursor the running drag shows (crDefault when no drag runs).
+TCursor CurrentDragCursor();
+// Sends every mouse event to `c` until released (nullptr releases). The press of a button
+// captures its control by itself until the release.
+void SetCaptureControl(TControl* c);
+TControl* GetCaptureControl();
 
 // Whether `obj`'s class is (or derives from) T; nullptr answers false.
 template <class T>

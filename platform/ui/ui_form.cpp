@@ -212,6 +212,26 @@ TModalResult TForm::ShowModal() {
 
 bool TForm::Active() const { return host_ && host_->isActiveWindow(); }
 
+TWindowState TForm::GetWindowState() const {
+  Qt::WindowStates s = host_->windowState();
+  return (s & Qt::WindowMinimized)   ? wsMinimized
+         : (s & Qt::WindowMaximized) ? wsMaximized
+                                     : wsNormal;
+}
+
+void TForm::SetWindowState(TWindowState s) {
+  Qt::WindowStates q = host_->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
+  if (s == wsMinimized) q |= Qt::WindowMinimized;
+  if (s == wsMaximized) q |= Qt::WindowMaximized;
+  host_->setWindowState(q);
+}
+
+void TForm::BringToFront() {
+  if (!GetVisible()) Show();
+  host_->raise();
+  host_->activateWindow();
+}
+
 void TForm::Release() {
   QPointer<QWidget> h(host_);
   GetDispatcher().Post([h] {

@@ -15,6 +15,7 @@ using TBorderIcons = std::set<TBorderIcon>;
 enum TPosition { poDesigned, poDefault, poScreenCenter, poMainFormCenter };
 enum TFormStyle { fsNormal, fsStayOnTop };
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
+enum TWindowState { wsNormal, wsMinimized, wsMaximized };
 using TModalResult = int;
 enum : int {
   mrNone = 0,
@@ -62,6 +63,10 @@ class TForm : public TWinControl {
   void SetModalResult(TModalResult r);
   bool Modal() const { return modal_; }
   bool Active() const;
+  TWindowState GetWindowState() const;
+  void SetWindowState(TWindowState s);
+  // Shows the window if hidden and brings it to the foreground.
+  void BringToFront();
   // Frees the form once the events being handled now have returned.
   void Release();
   virtual bool CloseQuery();

@@ -47,6 +47,9 @@ void DeliverOne(HWND h) {
 }  // namespace
 
 MessageWindow::MessageWindow(WndProc proc) {
+  // Windows live on the GUI thread: without an installed dispatcher, the plain queue belongs to
+  // the first thread that asks, which must be this one and not a worker that posts first.
+  GetDispatcher();
   auto r = std::make_shared<Receiver>();
   r->proc = std::move(proc);
   std::lock_guard lock(table().mu);

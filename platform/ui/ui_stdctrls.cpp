@@ -85,6 +85,11 @@ void TLabel::FontChanged() {
   AdjustBounds();
 }
 
+void TLabel::Loaded() {
+  TGraphicControl::Loaded();
+  AdjustBounds();
+}
+
 void TLabel::AdjustBounds() {
   if (!auto_size_ || HasState(csLoading)) return;
   TCanvas measure;
@@ -453,6 +458,70 @@ void TSpeedButton::Paint() {
   c.Brush().Style = bsClear;
   unsigned f = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
   DrawCaption(c, GetText(), r, f, GetEnabled());
+}
+
+// ---- TPaintBox, TBevel, TFrame ----
+
+TPaintBox::TPaintBox(TComponent* owner) : TGraphicControl(owner) {
+  SetBounds(0, 0, 105, 105);
+  SetParentColor(true);
+}
+
+void TPaintBox::Paint() {
+  if (OnPaint) OnPaint(this);
+}
+
+TBevel::TBevel(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 50, 50); }
+
+void TBevel::SetShape(TBevelShape s) {
+  if (s != shape_) shape_ = s, Invalidate();
+}
+void TBevel::SetStyle(TBevelStyle s) {
+  if (s != style_) style_ = s, Invalidate();
+}
+
+void TBevel::Paint() {
+  TCanvas& c = Canvas();
+  TColor first = style_ == bsLowered ? clBtnShadow : clBtnHighlight;
+  TColor second = style_ == bsLowered ? clBtnHighlight : clBtnShadow;
+  int w = GetWidth(), h = GetHeight();
+  TRect r = ClientRect();
+  auto line = [&](TColor col, int x1, int y1, int x2, int y2) {
+    c.Pen().Color = col;
+    c.MoveTo(x1, y1);
+    c.LineTo(x2, y2);
+  };
+  switch (shape_) {
+    case bsBox:
+      Frame3D(c, r, first, second, 1);
+      break;
+    case bsFrame:
+      // Two rings offset by a pixel: an etched groove (or ridge).
+      r.Right -= 1, r.Bottom -= 1;
+      Frame3D(c, r, first, first, 1);
+      r = Rect(1, 1, w, h);
+      Frame3D(c, r, second, second, 1);
+      break;
+    case bsTopLine:
+      line(first, 0, 0, w, 0), line(second, 0, 1, w, 1);
+      break;
+    case bsBottomLine:
+      line(first, 0, h - 2, w, h - 2), line(second, 0, h - 1, w, h - 1);
+      break;
+    case bsLeftLine:
+      line(first, 0, 0, 0, h), line(second, 1, 0, 1, h);
+      break;
+    case bsRightLine:
+      line(first, w - 2, 0, w - 2, h), line(second, w - 1, 0, w - 1, h);
+      break;
+    case bsSpacer:
+      break;
+  }
+}
+
+TFrame::TFrame(TComponent* owner) : TWinControl(owner) {
+  SetBounds(0, 0, 320, 240);
+  SetColor(clBtnFace);
 }
 
 // ---- TImage ----

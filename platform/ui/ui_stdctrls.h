@@ -27,6 +27,8 @@ class TLabel : public TGraphicControl {
   void SetWordWrap(bool v);
   TTextLayout GetLayout() const { return layout_; }
   void SetLayout(TTextLayout l);
+  // Sizes an auto-sized label to its caption once loading is over.
+  void Loaded() override;
 
  protected:
   void Paint() override;
@@ -242,6 +244,45 @@ class TImage : public TGraphicControl {
   TBitmap picture_;
   bool stretch_ = false;
   bool center_ = false;
+};
+
+// A windowless area that its OnPaint handler draws on Canvas().
+class TPaintBox : public TGraphicControl {
+ public:
+  explicit TPaintBox(TComponent* owner);
+  std::string ClassName() const override { return "TPaintBox"; }
+  TNotifyEvent OnPaint;
+
+ protected:
+  void Paint() override;
+};
+
+enum TBevelShape { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine, bsSpacer };
+enum TBevelStyle { bsLowered, bsRaised };
+
+// The framework's decorative bevel: a box, frame or line, lowered or raised.
+class TBevel : public TGraphicControl {
+ public:
+  explicit TBevel(TComponent* owner);
+  std::string ClassName() const override { return "TBevel"; }
+  TBevelShape GetShape() const { return shape_; }
+  void SetShape(TBevelShape s);
+  TBevelStyle GetStyle() const { return style_; }
+  void SetStyle(TBevelStyle s);
+
+ protected:
+  void Paint() override;
+
+ private:
+  TBevelShape shape_ = bsBox;
+  TBevelStyle style_ = bsLowered;
+};
+
+// A container of controls designed as a unit and placed on forms (the listing rows).
+class TFrame : public TWinControl {
+ public:
+  explicit TFrame(TComponent* owner);
+  std::string ClassName() const override { return "TFrame"; }
 };
 
 // The framework's plain panel.

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <cctype>
 
 #include "ui_qt.h"
 
@@ -45,9 +46,15 @@ void Click(TControl& c, int x, int y, TMouseButton b) {
 void Type(TWinControl& c, const std::string& text) {
   for (char32_t ch : QString::fromStdString(text).toUcs4()) {
     QString s = QString::fromUcs4(&ch, 1);
-    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, s);
+    // Letters and digits carry their key as a keyboard would; other characters come as text
+    // only, as an input method delivers them.
+    int key = 0;
+    if (ch < 128 && std::isalpha(int(ch))) key = Qt::Key_A + (std::toupper(int(ch)) - 'A');
+    if (ch < 128 && std::isdigit(int(ch))) key = Qt::Key_0 + int(ch - '0');
+    if (ch == ' ') key = Qt::Key_Space;
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, s);
     QApplication::sendEvent(c.Host(), &press);
-    QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, s);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, s);
     QApplication::sendEvent(c.Host(), &release);
   }
 }

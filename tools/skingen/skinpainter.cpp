@@ -202,11 +202,12 @@ QImage RowSelect(int w, int h, bool pressed) {
   QPainter p(&img);
   Setup(p);
   ButtonFace(p, QRectF(0, 0, w, h), 3, pressed);
-  qreal c = w / 2.0 + (pressed ? 1 : 0), m = h / 2.0 + (pressed ? 1 : 0);
+  // The row's number is printed over the middle; a small arrow sits below it.
+  qreal c = w / 2.0 + (pressed ? 1 : 0), m = h - 7 + (pressed ? 1 : 0);
   QPainterPath t;
-  t.moveTo(c - 3, m - 6);
-  t.lineTo(c + 4, m);
-  t.lineTo(c - 3, m + 6);
+  t.moveTo(c - 2, m - 3);
+  t.lineTo(c + 3, m);
+  t.lineTo(c - 2, m + 3);
   t.closeSubpath();
   p.setPen(Qt::NoPen);
   p.setBrush(Palette::Accent());
@@ -306,6 +307,26 @@ QImage ViewerBackground() {
   p.drawLine(0, 600, w, 600);
   p.setPen(QColor(0x9C, 0xA8, 0xB6));
   p.drawRect(QRect(16, 96, 966, 497));
+  // Captions of the header fields and of the row columns (the rows' fields start at x 50).
+  p.setPen(Palette::ButtonText());
+  p.setFont(Font(12, true));
+  auto caption = [&](int x, int y, int cw, const QString& text, Qt::Alignment a) {
+    p.drawText(QRect(x, y, cw, 23), a | Qt::AlignVCenter, text);
+  };
+  caption(6, 44, 34, "MO:", Qt::AlignRight);
+  caption(236, 44, 52, "広告主:", Qt::AlignRight);
+  p.setFont(Font(12));
+  caption(20, 72, 28, "No.", Qt::AlignLeft);
+  caption(52, 72, 76, "ファイル名", Qt::AlignLeft);
+  caption(136, 72, 350, "タイトル", Qt::AlignLeft);
+  caption(488, 72, 42, "秒数", Qt::AlignHCenter);
+  caption(530, 72, 30, "S/M", Qt::AlignHCenter);
+  caption(751, 72, 171, "CM有効期間", Qt::AlignLeft);
+  caption(920, 72, 30, "添付", Qt::AlignHCenter);
+  caption(950, 72, 32, "ｺﾒﾝﾄ", Qt::AlignHCenter);
+  p.setPen(QColor(0xE4, 0xE9, 0xEF));
+  p.setFont(Font(15, true));
+  p.drawText(QRect(12, 0, 600, 36), Qt::AlignLeft | Qt::AlignVCenter, "ミルダ  MO 一覧");
   return img;
 }
 

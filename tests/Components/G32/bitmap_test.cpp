@@ -15,7 +15,9 @@ namespace {
 using namespace g32;
 
 // Every pixel a function of its position, so a shifted, swapped or mirrored pixel shows.
-TColor32 Code(int x, int y) { return TColor32(0x80000000u | (y & 0xFF) << 16 | (x & 0xFF) << 8 | ((x ^ y) & 0xFF)); }
+TColor32 Code(int x, int y) {
+  return TColor32(0x80000000u | (y & 0xFF) << 16 | (x & 0xFF) << 8 | ((x ^ y) & 0xFF));
+}
 
 void FillCoded(TBitmap32& b) {
   for (int y = 0; y < b.Height(); ++y)
@@ -26,7 +28,8 @@ void FillCoded(TBitmap32& b) {
 std::string Picture(const TBitmap32& b, TColor32 ink) {
   std::string s;
   for (int y = 0; y < b.Height(); ++y) {
-    for (int x = 0; x < b.Width(); ++x) s += b.GetPixel(x, y) == ink ? '#' : b.GetPixel(x, y) ? '?' : '.';
+    for (int x = 0; x < b.Width(); ++x)
+      s += b.GetPixel(x, y) == ink ? '#' : b.GetPixel(x, y) ? '?' : '.';
     s += '\n';
   }
   return s;
@@ -135,7 +138,7 @@ TEST(Bitmap32, HslAgreesWithTheStandardConversion) {
   struct Case {
     float h, s, l;
     TColor32 rgb;
-  } cases[] = {{0, 1, 0.5f, 0xFFFF0000}, {1 / 3.0f, 1, 0.5f, 0xFF00FF00},
+  } cases[] = {{0, 1, 0.5f, 0xFFFF0000},        {1 / 3.0f, 1, 0.5f, 0xFF00FF00},
                {2 / 3.0f, 1, 0.5f, 0xFF0000FF}, {0, 0, 0.5f, 0xFF808080},
                {0.5f, 0.5f, 0.25f, 0xFF206060}, {0.9f, 0.3f, 0.7f, 0xFFC99CB7}};
   for (const auto& c : cases) {
@@ -405,7 +408,8 @@ TEST(Bitmap32, RectanglesAndFrames) {
   b.Clear(0);
   b.SetStipple(pattern);
   b.FrameRectTSP(1, 1, 5, 4);
-  const int order[][2] = {{1, 1}, {2, 1}, {3, 1}, {4, 1}, {4, 2}, {4, 3}, {3, 3}, {2, 3}, {1, 3}, {1, 2}};
+  const int order[][2] = {{1, 1}, {2, 1}, {3, 1}, {4, 1}, {4, 2},
+                          {4, 3}, {3, 3}, {2, 3}, {1, 3}, {1, 2}};
   for (int i = 0; i < 10; ++i) EXPECT_EQ(b.GetPixel(order[i][0], order[i][1]), pattern[i]) << i;
 
   // Raised edges: white top-left at 2 x contrast, black bottom-right at contrast.

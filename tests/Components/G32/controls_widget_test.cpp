@@ -61,13 +61,13 @@ TEST_F(G32Widgets, ImageMouseEventsCarryNoLayerAndTheSender) {
   image->SetBounds(0, 0, 50, 30);
   image->SetTag(101);
   std::vector<std::string> seen;
-  image->OnMouseDown = [&](vant::TObject* s, vant::TMouseButton, vant::TShiftState, int x, int y, TCustomLayer* l) {
+  image->OnMouseDown = [&](vant::TObject* s, vant::TMouseButton, vant::TShiftState, int x, int y,
+                           TCustomLayer* l) {
     seen.push_back("down " + std::to_string(static_cast<TImage32*>(s)->GetTag()) + " " +
                    std::to_string(x) + "," + std::to_string(y) + (l ? " layer" : " nil"));
   };
-  image->OnMouseUp = [&](vant::TObject*, vant::TMouseButton, vant::TShiftState, int, int, TCustomLayer* l) {
-    seen.push_back(l ? "up layer" : "up nil");
-  };
+  image->OnMouseUp = [&](vant::TObject*, vant::TMouseButton, vant::TShiftState, int, int,
+                         TCustomLayer* l) { seen.push_back(l ? "up layer" : "up nil"); };
   form.Show();
   vant::testing::Click(*image, 7, 9);
   EXPECT_EQ(seen, (std::vector<std::string>{"down 101 7,9 nil", "up nil"}));
@@ -124,6 +124,55 @@ TEST_F(G32Widgets, TextThroughTheQtRasteriser) {
   int red = 0;
   for (int i = 0; i < 80 * 24; ++i) red += ((b.Bits()[i] >> 16) & 255) > 128;
   EXPECT_GT(red, 20);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(G32Widgets, BlitsBetweenBitmapsAndCanvases) {
+  vant::TBitmap surface(8, 6);
+  vant::TCanvas& canvas = surface.Canvas();
+  canvas.Brush().Color = TColor(0x000000);
+  canvas.FillRect({0, 0, 8, 6});
+  TBitmap32 b;
+  b.SetSize(2, 2);
+  b.SetPixel(0, 0, 0x00112233);  // alpha 0: shown opaque
+  b.SetPixel(1, 0, 0xFF445566);
+  b.SetPixel(0, 1, 0xFF778899);
+  b.SetPixel(1, 1, 0xFFAABBCC);
+  DrawTo(b, canvas, 7, 5);  // only (0, 0) of the bitmap lands inside
+  DrawTo(b, canvas, {0, 0, 4, 4}, b.BoundsRect());
+  TBitmap32 back;
+  back.SetSize(8, 6);
+  Draw(back, back.BoundsRect(), {0, 0, 8, 6}, canvas);
+  EXPECT_EQ(back.GetPixel(7, 5), 0xFF112233u);
+  EXPECT_EQ(back.GetPixel(1, 1), 0xFF112233u);
+  EXPECT_EQ(back.GetPixel(3, 1), 0xFF445566u);
+  EXPECT_EQ(back.GetPixel(2, 3), 0xFFAABBCCu);
+  EXPECT_EQ(back.GetPixel(5, 1), 0xFF000000u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(G32Widgets, PaintBoxDrawsItsBufferAtEveryPaint) {
+  vant::TForm form(nullptr);
+  form.SetBounds(0, 0, 80, 40);
+  auto* box = new TPaintBox32(&form);
+  box->SetParent(&form);
+  box->SetBounds(0, 0, 60, 30);
+  int paints = 0;
+  box->OnPaintBuffer = [&](vant::TObject*) {
+    ++paints;
+    box->Buffer().Clear(0xFF0000FF);
+  };
+  form.Show();
+  EXPECT_EQ(vant::testing::RenderedPixel(*box, 5, 5), TColor(0xFF0000));
+  vant::testing::RenderedPixel(*box, 6, 6);
+  EXPECT_GE(paints, 2);  // the paint box never keeps its buffer
+  EXPECT_GE(box->Buffer().Width(), 60);
 }
 
 }  // namespace

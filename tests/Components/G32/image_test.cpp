@@ -139,7 +139,9 @@ TEST(Image32, SizesAndCoordinateConversions) {
     TScaleMode mode;
     float scale;
     TPoint size;
-  } cases[] = {{smNormal, 1, {50, 40}}, {smStretch, 1, {200, 100}}, {smScale, 1.5f, {75, 60}},
+  } cases[] = {{smNormal, 1, {50, 40}},
+               {smStretch, 1, {200, 100}},
+               {smScale, 1.5f, {75, 60}},
                {smResize, 1, {125, 100}}};
   for (const auto& c : cases) {
     image.SetScaleMode(c.mode);
@@ -162,8 +164,12 @@ TEST(Image32, MouseWithoutLayers) {
   TCustomImage32 image(&host);
   image.Cursor = 7;
   std::vector<TCustomLayer*> layers;
-  image.OnMouseDown = [&](TObject*, TMouseButton, TShiftState, int, int, TCustomLayer* l) { layers.push_back(l); };
-  image.OnMouseMove = [&](TObject*, TShiftState, int, int, TCustomLayer* l) { layers.push_back(l); };
+  image.OnMouseDown = [&](TObject*, TMouseButton, TShiftState, int, int, TCustomLayer* l) {
+    layers.push_back(l);
+  };
+  image.OnMouseMove = [&](TObject*, TShiftState, int, int, TCustomLayer* l) {
+    layers.push_back(l);
+  };
   image.MouseDown(mbLeft, 0, 3, 3);
   image.MouseMove(0, 4, 4);
   EXPECT_EQ(layers, (std::vector<TCustomLayer*>{nullptr, nullptr}));

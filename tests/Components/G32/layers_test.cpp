@@ -75,9 +75,15 @@ TEST(Layers, MouseRoutingAndListener) {
   BoxLayer* b = f.Box({60, 0, 100, 50}, LOB_VISIBLE | LOB_MOUSE_EVENTS | LOB_NO_CAPTURE);
   a->Cursor = 5;
   std::vector<std::string> log;
-  a->OnMouseDown = [&](TObject*, TMouseButton, TShiftState, int x, int) { log.push_back("a down " + std::to_string(x)); };
-  a->OnMouseMove = [&](TObject*, TShiftState, int x, int) { log.push_back("a move " + std::to_string(x)); };
-  a->OnMouseUp = [&](TObject*, TMouseButton, TShiftState, int x, int) { log.push_back("a up " + std::to_string(x)); };
+  a->OnMouseDown = [&](TObject*, TMouseButton, TShiftState, int x, int) {
+    log.push_back("a down " + std::to_string(x));
+  };
+  a->OnMouseMove = [&](TObject*, TShiftState, int x, int) {
+    log.push_back("a move " + std::to_string(x));
+  };
+  a->OnMouseUp = [&](TObject*, TMouseButton, TShiftState, int x, int) {
+    log.push_back("a up " + std::to_string(x));
+  };
   b->OnMouseDown = [&](TObject*, TMouseButton, TShiftState, int, int) { log.push_back("b down"); };
 
   EXPECT_EQ(f.layers.MouseDown(mbLeft, 0, 10, 10), a);

@@ -12,13 +12,22 @@ TEST(MulDiv, RoundsHalfAwayFromZeroAndFlagsOverflow) {
   struct Case {
     int a, b, c, result;
   } cases[] = {
-      {7, 1, 2, 4},          {-7, 1, 2, -4},       {7, -1, 2, -4},   {7, 1, -2, -4},
-      {-7, -1, -2, -4},      {5, 1, 3, 2},         {0x40000000, 4, 1, -1},
-      {0x10000, 0x10000, 0x10000, 0x10000},       {1, 1, 0, -1},
-      {INT32_MAX, 2, 2, INT32_MAX},               {INT32_MIN + 1, 1, 1, INT32_MIN + 1},
-      {1016, 65536, 1016, 65536},                 {300, 65535, 1016, 19351},
+      {7, 1, 2, 4},
+      {-7, 1, 2, -4},
+      {7, -1, 2, -4},
+      {7, 1, -2, -4},
+      {-7, -1, -2, -4},
+      {5, 1, 3, 2},
+      {0x40000000, 4, 1, -1},
+      {0x10000, 0x10000, 0x10000, 0x10000},
+      {1, 1, 0, -1},
+      {INT32_MAX, 2, 2, INT32_MAX},
+      {INT32_MIN + 1, 1, 1, INT32_MIN + 1},
+      {1016, 65536, 1016, 65536},
+      {300, 65535, 1016, 19351},
   };
-  for (const auto& c : cases) EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.result) << c.a << "*" << c.b << "/" << c.c;
+  for (const auto& c : cases)
+    EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.result) << c.a << "*" << c.b << "/" << c.c;
 }
 
 TEST(LowLevel, ClampConstrainTestClip) {
@@ -54,7 +63,7 @@ TEST(ClipLine, Table) {
       {-10, -10, -1, 50, false, 0, 0, 0, 0},   // wholly left
       {-50, 50, 50, -50, true, 0, 0, 0, 0},    // diagonal through the corner
       {-10, -10, 109, 109, true, 0, 0, 99, 99},
-      {-20, 0, 0, -20, false, 0, 0, 0, 0},     // passes outside the corner
+      {-20, 0, 0, -20, false, 0, 0, 0, 0},  // passes outside the corner
       {50, 50, 150, 100, true, 50, 50, 99, 74},
   };
   for (const auto& c : cases) {

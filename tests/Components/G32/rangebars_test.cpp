@@ -149,7 +149,7 @@ TEST(GaugeBar, DraggingTheHandle) {
   bar.MouseDown(mbLeft, 0, 20, 8);
   EXPECT_EQ(bar.MouseZone(), miHandle);
   EXPECT_FALSE(bar.TimerEnabled());
-  bar.MouseMove(0, 20 + 34, 8);  // half the travel
+  bar.MouseMove(0, 20 + 34, 8);      // half the travel
   EXPECT_EQ(bar.GetPosition(), 10);  // Round(1 + 34 * 19 / 68) = Round(10.5), half to even
   bar.MouseMove(0, 200, 8);
   EXPECT_EQ(bar.GetPosition(), 20);

@@ -34,9 +34,9 @@ TEST(BlockTransfer, CoordinateCodedClippingInEveryMode) {
     int dstX, dstY;
     TRect src;
   } cases[] = {
-      {0, 0, {0, 0, 9, 7}},     {3, 2, {1, 1, 5, 6}},  {-2, -3, {0, 0, 9, 7}},
-      {6, 4, {2, 2, 9, 7}},     {-4, 1, {-3, -2, 12, 20}},  // source rectangle beyond the source
-      {20, 0, {0, 0, 9, 7}},    {0, 0, {5, 5, 3, 3}},       // nothing visible
+      {0, 0, {0, 0, 9, 7}},  {3, 2, {1, 1, 5, 6}},      {-2, -3, {0, 0, 9, 7}},
+      {6, 4, {2, 2, 9, 7}},  {-4, 1, {-3, -2, 12, 20}},  // source rectangle beyond the source
+      {20, 0, {0, 0, 9, 7}}, {0, 0, {5, 5, 3, 3}},       // nothing visible
   };
   TBitmap32 src;
   src.SetSize(9, 7);
@@ -48,9 +48,7 @@ TEST(BlockTransfer, CoordinateCodedClippingInEveryMode) {
         TBitmap32 dst;
         dst.SetSize(8, 6);
         dst.Clear(kBackground);
-        TPixelCombineEvent handler = [&](TColor32 F, TColor32& B, TColor32 M) {
-          B = F ^ M;
-        };
+        TPixelCombineEvent handler = [&](TColor32 F, TColor32& B, TColor32 M) { B = F ^ M; };
         BlockTransfer(&dst, c.dstX, c.dstY, &src, c.src, mode, handler);
         for (int y = 0; y < 6; ++y) {
           for (int x = 0; x < 8; ++x) {
@@ -61,7 +59,8 @@ TEST(BlockTransfer, CoordinateCodedClippingInEveryMode) {
             if (inside) {
               TColor32 f = Code(sx, sy);
               if (mode == dmOpaque) expected = f;
-              if (mode == dmBlend) master == 255 ? BlendMem(f, expected) : BlendMemEx(f, expected, master);
+              if (mode == dmBlend)
+                master == 255 ? BlendMem(f, expected) : BlendMemEx(f, expected, master);
               if (mode == dmCustom) expected = f ^ master;
             }
             ASSERT_EQ(dst.GetPixel(x, y), expected)
@@ -88,15 +87,25 @@ TEST(Transfers, ValidationAndModeRules) {
     }
     return std::string();
   };
-  EXPECT_EQ(message([&] { BlockTransfer(&empty, 0, 0, nullptr, {0, 0, 4, 4}, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              BlockTransfer(&empty, 0, 0, nullptr, {0, 0, 4, 4}, dmOpaque);
+            }),
             "Destination bitmap is nil or empty");
-  EXPECT_EQ(message([&] { BlockTransfer(nullptr, 0, 0, &src, {0, 0, 4, 4}, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              BlockTransfer(nullptr, 0, 0, &src, {0, 0, 4, 4}, dmOpaque);
+            }),
             "Destination bitmap is nil or empty");
-  EXPECT_EQ(message([&] { StretchTransfer(&dst, {0, 0, 4, 4}, &empty, {0, 0, 4, 4}, sfNearest, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              StretchTransfer(&dst, {0, 0, 4, 4}, &empty, {0, 0, 4, 4}, sfNearest, dmOpaque);
+            }),
             "Source bitmap is nil or empty");
-  EXPECT_EQ(message([&] { StretchTransfer(&dst, {0, 0, 2, 2}, &src, {0, 0, 5, 4}, sfLinear, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              StretchTransfer(&dst, {0, 0, 2, 2}, &src, {0, 0, 5, 4}, sfLinear, dmOpaque);
+            }),
             "Source rectangle is invalid");
-  EXPECT_EQ(message([&] { StretchTransfer(&dst, {0, 0, 2, 2}, &src, {-1, 0, 3, 4}, sfLinear, dmOpaque); }),
+  EXPECT_EQ(message([&] {
+              StretchTransfer(&dst, {0, 0, 2, 2}, &src, {-1, 0, 3, 4}, sfLinear, dmOpaque);
+            }),
             "Source rectangle is invalid");
   for (int i = 0; i < 16; ++i) EXPECT_EQ(dst.Bits()[i], kBackground);  // nothing written
   EXPECT_NO_THROW(StretchTransfer(&dst, {0, 0, 2, 2}, &src, {2, 2, 2, 9}, sfLinear, dmOpaque));
@@ -187,7 +196,8 @@ TEST(StretchTransfer, ClippingKeepsSamples) {
       StretchTransfer(&part, {-35, -23, 25, 17}, &src, {1, 1, 12, 9}, f, mode);
       for (int y = 0; y < 17; ++y)
         for (int x = 0; x < 25; ++x)
-          ASSERT_EQ(part.GetPixel(x, y), whole.GetPixel(x + 35, y + 23)) << f << " " << x << "," << y;
+          ASSERT_EQ(part.GetPixel(x, y), whole.GetPixel(x + 35, y + 23))
+              << f << " " << x << "," << y;
     }
   }
 }
@@ -234,7 +244,8 @@ TEST(StretchTransfer, OnePixelWideSourceRepeatsItsEdge) {
 
 TEST(Resampler, WeightsTotal256AndUniformPicturesKeepTheirValue) {
   for (TStretchFilter f : {sfLinear2, sfSpline}) {
-    for (auto [n, span] : {std::pair{1, 10}, {3, 10}, {10, 3}, {1000, 7}, {7, 1000}, {5, 1}, {1, 1}}) {
+    for (auto [n, span] :
+         {std::pair{1, 10}, {3, 10}, {10, 3}, {1000, 7}, {7, 1000}, {5, 1}, {1, 1}}) {
       TMappingTable t = BuildMappingTable(n, 2, 2 + span, 2 + span, f);
       ASSERT_EQ(t.First.size(), size_t(n) + 1);
       for (int i = 0; i < n; ++i) {
@@ -251,7 +262,8 @@ TEST(Resampler, WeightsTotal256AndUniformPicturesKeepTheirValue) {
     src.SetSize(50, 40);
     src.Clear(0xFF7F3F1F);
     src.SetDrawMode(dmOpaque);
-    for (TRect r : {TRect{0, 0, 1, 1}, TRect{0, 0, 7, 3}, TRect{0, 0, 123, 97}, TRect{0, 0, 50, 1}}) {
+    for (TRect r :
+         {TRect{0, 0, 1, 1}, TRect{0, 0, 7, 3}, TRect{0, 0, 123, 97}, TRect{0, 0, 50, 1}}) {
       TBitmap32 dst;
       dst.SetSize(r.Right, r.Bottom);
       StretchTransfer(&dst, r, &src, src.BoundsRect(), f, dmOpaque);
@@ -268,47 +280,56 @@ namespace {
 // (columns first when blending below master alpha 255), each mix through the bound CombineReg.
 TEST(StretchTransfer, LinearMatchesTheCombineRegRecipeInBothSets) {
   TBitmap32 src;
-  src.SetSize(11, 7);
+  src.SetSize(41, 7);
   FillCoded(src);
-  const TRect srcRect{1, 2, 10, 7}, dstRect{-3, -2, 27, 17};
-  for (bool packed : {false, true}) {
-    KernelScope k(packed);
-    for (uint32_t master : {255u, 140u}) {
-      src.SetMasterAlpha(master);
-      for (TDrawMode mode : {dmOpaque, dmBlend}) {
-        TBitmap32 dst;
-        dst.SetSize(20, 12);
-        dst.Clear(kBackground);
-        StretchTransfer(&dst, dstRect, &src, srcRect, sfLinear, mode);
-        const int sw = srcRect.Width(), sh = srcRect.Height();
-        const int64_t stepX = (int64_t(sw - 1) << 16) / dstRect.Width();
-        const int64_t stepY = (int64_t(sh - 1) << 16) / dstRect.Height();
-        for (int y = 0; y < 12; ++y) {
-          int64_t py = (y - dstRect.Top) * stepY;
-          int r0 = srcRect.Top + int(py >> 16), r1 = std::min(r0 + 1, srcRect.Bottom - 1);
-          TColor32 wy = 255 - TColor32((py >> 8) & 255);
-          for (int x = 0; x < 20; ++x) {
-            int64_t px = (x - dstRect.Left) * stepX;
-            int i0 = srcRect.Left + int(px >> 16), i1 = std::min(i0 + 1, srcRect.Right - 1);
-            TColor32 wx = 255 - TColor32((px >> 8) & 255);
-            auto p = [&](int c, int r) { return src.GetPixel(c, r); };
-            TColor32 expected = kBackground, c;
-            if (mode == dmBlend && master < 255) {
-              c = CombineReg(CombineReg(p(i0, r0), p(i1, r0), wx), CombineReg(p(i0, r1), p(i1, r1), wx), wy);
-              BlendMemEx(c, expected, master);
-            } else {
-              c = CombineReg(CombineReg(p(i0, r0), p(i0, r1), wy), CombineReg(p(i1, r0), p(i1, r1), wy), wx);
-              if (mode == dmOpaque)
-                expected = c;
-              else
-                BlendMem(c, expected);
+  // Enlarging, and reducing to fewer than half the columns (each path of the packed loop).
+  for (auto [srcRect, dstRect] : {std::pair{TRect{1, 2, 10, 7}, TRect{-3, -2, 27, 17}},
+                                  std::pair{TRect{0, 0, 41, 7}, TRect{-1, 0, 14, 4}}})
+    for (bool packed : {false, true}) {
+      KernelScope k(packed);
+      for (uint32_t master : {255u, 140u}) {
+        src.SetMasterAlpha(master);
+        for (TDrawMode mode : {dmOpaque, dmBlend}) {
+          TBitmap32 dst;
+          dst.SetSize(20, 12);
+          dst.Clear(kBackground);
+          StretchTransfer(&dst, dstRect, &src, srcRect, sfLinear, mode);
+          const int sw = srcRect.Width(), sh = srcRect.Height();
+          const int64_t stepX = (int64_t(sw - 1) << 16) / dstRect.Width();
+          const int64_t stepY = (int64_t(sh - 1) << 16) / dstRect.Height();
+          for (int y = 0; y < 12; ++y) {
+            int64_t py = (y - dstRect.Top) * stepY;
+            int r0 = srcRect.Top + int(py >> 16), r1 = std::min(r0 + 1, srcRect.Bottom - 1);
+            TColor32 wy = 255 - TColor32((py >> 8) & 255);
+            for (int x = 0; x < 20; ++x) {
+              if (!PtInRect(dstRect, {x, y})) {
+                ASSERT_EQ(dst.GetPixel(x, y), kBackground) << x << "," << y;
+                continue;
+              }
+              int64_t px = (x - dstRect.Left) * stepX;
+              int i0 = srcRect.Left + int(px >> 16), i1 = std::min(i0 + 1, srcRect.Right - 1);
+              TColor32 wx = 255 - TColor32((px >> 8) & 255);
+              auto p = [&](int c, int r) { return src.GetPixel(c, r); };
+              TColor32 expected = kBackground, c;
+              if (mode == dmBlend && master < 255) {
+                c = CombineReg(CombineReg(p(i0, r0), p(i1, r0), wx),
+                               CombineReg(p(i0, r1), p(i1, r1), wx), wy);
+                BlendMemEx(c, expected, master);
+              } else {
+                c = CombineReg(CombineReg(p(i0, r0), p(i0, r1), wy),
+                               CombineReg(p(i1, r0), p(i1, r1), wy), wx);
+                if (mode == dmOpaque)
+                  expected = c;
+                else
+                  BlendMem(c, expected);
+              }
+              ASSERT_EQ(dst.GetPixel(x, y), expected)
+                  << packed << " " << master << " " << mode << " " << x << "," << y;
             }
-            ASSERT_EQ(dst.GetPixel(x, y), expected) << packed << " " << master << " " << mode << " " << x << "," << y;
           }
         }
       }
     }
-  }
 }
 
 }  // namespace
@@ -327,6 +348,42 @@ TEST(BlockTransfer, WithinOneBitmapMovesLikeABlit) {
       EXPECT_EQ(b.GetPixel(x, y), moved ? original.GetPixel(x - 1, y - 2) : original.GetPixel(x, y))
           << x << "," << y;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The resampler against the sum written out over both weight tables at once.
+TEST(Resampler, MatchesTheDirectSumOverBothTables) {
+  TBitmap32 src;
+  src.SetSize(23, 31);
+  FillCoded(src);
+  const TRect srcRect{2, 1, 21, 30};
+  for (TStretchFilter f : {sfLinear2, sfSpline}) {
+    for (TRect dstRect : {TRect{0, 0, 9, 5}, TRect{-4, -7, 40, 57}}) {
+      TBitmap32 dst;
+      dst.SetSize(30, 40);
+      StretchTransfer(&dst, dstRect, &src, srcRect, f, dmOpaque);
+      TMappingTable cols = BuildMappingTable(dstRect.Width(), srcRect.Left, srcRect.Right, 23, f);
+      TMappingTable rows = BuildMappingTable(dstRect.Height(), srcRect.Top, srcRect.Bottom, 31, f);
+      for (int y = std::max(dstRect.Top, 0); y < std::min(dstRect.Bottom, 40); ++y) {
+        for (int x = std::max(dstRect.Left, 0); x < std::min(dstRect.Right, 30); ++x) {
+          const int i = x - dstRect.Left, j = y - dstRect.Top;
+          uint32_t acc[4] = {};
+          for (int r = rows.First[j]; r < rows.First[j + 1]; ++r)
+            for (int c = cols.First[i]; c < cols.First[i + 1]; ++c)
+              for (int ch = 0; ch < 4; ++ch)
+                acc[ch] += ((src.GetPixel(cols.Index[c], rows.Index[r]) >> (8 * ch)) & 255) *
+                           uint32_t(cols.Weight[c] * rows.Weight[r]);
+          TColor32 expected = 0;
+          for (int ch = 0; ch < 4; ++ch)
+            expected |= std::min<uint32_t>((acc[ch] + 0x8000) >> 16, 255) << (8 * ch);
+          ASSERT_EQ(dst.GetPixel(x, y), expected) << f << " " << x << "," << y;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -60,6 +60,7 @@ TEST_F(ProgFormTest, LayoutPutsTheGaugeInsideTheFrame) {
 
 TEST_F(ProgFormTest, ClosesAtOneHundredAndTheCancelButtonIsNeverUsable) {
   form_->Show();
+  uitest::SaveScreenshot(*form_, "app_common_closes_at_one_hundred_and_the_cancel_button_is_ne");
   EXPECT_FALSE(form_->SpeedButton1->GetEnabled());
   uitest::Click(*form_->SpeedButton1, 10, 10);
   EXPECT_TRUE(form_->GetVisible());
@@ -79,6 +80,7 @@ TEST_F(ProgFormTest, ClosesAtOneHundredAndTheCancelButtonIsNeverUsable) {
 
 TEST_F(ProgFormTest, DelayTimerTellsTheMainFormHalfASecondLater) {
   form_->Show();
+  uitest::SaveScreenshot(*form_, "app_common_delay_timer_tells_the_main_form_half_a_second_lat");
   form_->SetProgress(100);
   form_->Show();  // the main window shows it again after a save
   form_->DelayTimer->SetEnabled(true);

@@ -151,3 +151,47 @@ TEST(RiffDisp, ReadModifyCopyAndWrite) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RiffChunks, FileReadersWritersAndCopies) {
+  using vant::riff::ChunkInfo;
+  using vant::riff::RiffFile;
+  const Bytes list =
+      Chunk("LIST", Concat({{'I', 'N', 'F', 'O'}, Chunk("ICMT", wavetest::Text("C"))}));
+  const Bytes disp = Chunk("DISP", Concat({{1, 0, 0, 0}, wavetest::Text("D")}));
+  const Bytes image = Concat({list, disp});
+  auto file = RiffFile::OpenMemory(std::span<const uint8_t>(image));
+  ASSERT_TRUE(file);
+
+  std::unique_ptr<TInfoChunk> info;
+  RiffInitINFO(info);
+  const ChunkInfo listCk{mmioFourCC('L', 'I', 'S', 'T'), uint32_t(list.size() - 8),
+                         mmioFourCC('I', 'N', 'F', 'O'), 8, 0};
+  ASSERT_EQ(RiffReadINFO(*file, listCk, info.get()), kRiffOk);
+  EXPECT_EQ(Text(*info, kICMT), "C");
+  ChunkInfo past = listCk;
+  past.size = 5000;  // more than the image holds
+  EXPECT_EQ(RiffReadINFO(*file, past, info.get()), kRiffIOError);
+
+  std::unique_ptr<TDispList> list2;
+  RiffInitDISP(list2);
+  const ChunkInfo dispCk{mmioFourCC('D', 'I', 'S', 'P'), uint32_t(disp.size() - 8), 0,
+                         list.size() + 8, 0};
+  ASSERT_EQ(RiffReadDISP(*file, dispCk, list2.get()), kRiffOk);
+  ASSERT_EQ(list2->entries.size(), 1u);
+
+  // Written back, and copied chunk by chunk, the bytes come out as they went in.
+  auto out = RiffFile::CreateMemory();
+  ASSERT_EQ(RiffWriteINFO(*out, info.get()), kRiffOk);
+  ASSERT_EQ(RiffWriteDISP(*out, list2.get()), kRiffOk);
+  EXPECT_EQ(Bytes(out->Image().begin(), out->Image().end()), image);
+  auto copy = RiffFile::CreateMemory();
+  file->Seek(12);
+  ASSERT_TRUE(RiffCopyList(*file, *copy, listCk));
+  file->Seek(int64_t(dispCk.dataOffset));
+  ASSERT_TRUE(RiffCopyChunk(*file, *copy, dispCk));
+  EXPECT_EQ(Bytes(copy->Image().begin(), copy->Image().end()), image);
+}
+
+}  // namespace

@@ -393,3 +393,75 @@ TEST_F(WaveFile, FilesBeyondFourGigabytesSeekAndRead) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WaveFile, CompressedSeeksLandOnWholeBlocks) {
+  // Four 512-byte blocks, each filled with its own number.
+  Bytes data;
+  for (int b = 0; b < 4; ++b) data.insert(data.end(), 512, uint8_t(b + 1));
+  const Bytes fmt = Concat({Fmt(0x11, 1, 22050, 4, 512, 11100), {2, 0, 0xF9, 0x03}});
+  PWAVEIOCB cb;
+  ASSERT_EQ(
+      wioReadFileInfo(
+          cb, Put(Riff({Chunk("fmt ", fmt), Chunk("fact", Bytes(4, 0)), Chunk("data", data)})),
+          kWaveForm, kWioFile),
+      kWioOk);
+  EXPECT_EQ(cb->wfx->cbSize, 2);
+  ASSERT_EQ(wioWaveOpen(cb.get()), kWioOk);
+  // A seek lands on the start of the block that holds the sample (1,017 samples a block),
+  // never on the block after it.
+  const struct {
+    int64_t sample;
+    uint8_t block;
+    int64_t bytesLeft, position;
+  } rows[] = {{700, 1, 2048, 0}, {1500, 2, 1536, 1017}, {5000, 4, 512, 3051}};
+  for (const auto& row : rows) {
+    ASSERT_EQ(wioWaveSetPosition(cb.get(), row.sample), kWioOk) << row.sample;
+    EXPECT_EQ(cb->dwBytesLeft, row.bytesLeft) << row.sample;
+    EXPECT_EQ(cb->dwPosition, row.position) << row.sample;
+    Bytes buf(4);
+    ASSERT_EQ(wioWaveReadData(cb.get(), buf.data(), 4), 4) << row.sample;
+    EXPECT_EQ(buf[0], row.block) << row.sample;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WaveFile, EditedInfoBeforeTheDataIsNotShadowedByTheOldList) {
+  const Bytes info = Chunk("LIST", Concat({{'I', 'N', 'F', 'O'}, Chunk("INAM", Text("Old"))}));
+  const Bytes disp = Chunk("DISP", Concat({{1, 0, 0, 0}, Text("Shown")}));
+  const Bytes fact = Chunk("fact", {8, 0, 0, 0});
+  const struct {
+    uint16_t tag;
+    std::vector<std::string> ids;
+  } rows[] = {
+      {1, {"fmt ", "JUNK", "JUNK", "fact", "data", "DISP", "LIST"}},
+      {7, {"fmt ", "JUNK", "JUNK", "JUNK", "data", "fact", "DISP", "LIST"}},
+  };
+  for (const auto& row : rows) {
+    const std::string name = Put(Riff(
+        {Chunk("fmt ", Fmt(row.tag, 1, 8000, 8)), info, disp, fact, Chunk("data", Bytes(8, 1))}));
+    PWAVEIOCB cb;
+    ASSERT_EQ(wioReadFileInfo(cb, name, kWaveForm, kWioFile), kWioOk);
+    RiffModifyINFO(cb->lpInfo.get(),
+                   RiffFindPIINFO(cb->lpInfo.get(), mmioFourCC('I', 'N', 'A', 'M')), kRiffChanged,
+                   0, std::string("New"));
+    ASSERT_EQ(wioWaveOpen(cb.get()), kWioOk);
+    ASSERT_EQ(wioWaveSetPosition(cb.get(), 7), kWioOk);
+    ASSERT_EQ(wioWaveWriteData(cb.get(), Bytes(4, 2).data(), 4), 4);
+    ASSERT_EQ(wioWaveClose(cb.get()), kWioOk);
+    EXPECT_EQ(ChunkIds(ReadFile(name)), row.ids) << row.tag;
+
+    ASSERT_EQ(wioReadFileInfo(cb, name, kWaveForm, kWioFile), kWioOk);
+    EXPECT_EQ(RiffInfoText(*cb->lpInfo,
+                           *RiffFindPIINFO(cb->lpInfo.get(), mmioFourCC('I', 'N', 'A', 'M'))),
+              "New");
+    EXPECT_EQ(cb->lpDisp->entries.size(), 1u);
+    EXPECT_EQ(cb->dwDataBytes, 11);
+  }
+}
+
+}  // namespace

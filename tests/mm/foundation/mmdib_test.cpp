@@ -94,6 +94,10 @@ TEST(DibHeader, MeasuresFromTheHeader) {
   EXPECT_EQ(DIB_Ptr(cut), -1);
   const Bytes lying = WinDib(4, 4, 8, BI_RGB, 250, {}, {}, 0);
   EXPECT_EQ(DIB_Ptr(lying), -1);
+  // Sizes of a hostile header saturate instead of wrapping.
+  const Bytes huge = WinDib(0x7FFFFFFF, -0x7FFFFFFF, 32, BI_RGB, 0, {}, {}, 0);
+  EXPECT_EQ(DIB_SizeImage(huge), INT64_MAX);
+  EXPECT_EQ(DIB_Size(huge), INT64_MAX);
 }
 
 TEST_F(DibFiles, CoreHeaderReadsAsWindowsHeader) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCursor>
 #include <stdexcept>
 
 #include "ui_control.h"
@@ -9,7 +11,6 @@
 #include "ui_testing.h"
 
 namespace vant {
-TCursor CurrentDragCursor();
 namespace {
 
 using ControlTest = UiTest;
@@ -91,6 +92,7 @@ TEST_F(ControlTest, ClickNeedsPressAndReleaseInsideAndSkipsDisabledControls) {
   };
   p->OnMouseUp = [&](TObject*, TMouseButton, TShiftState, int, int) { order.push_back("up"); };
   form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_click_needs_press_and_release_inside_and_skips_d");
   uitest::Click(*p, 5, 6);
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(order, (std::vector<std::string>{"down", "click", "up"}));
@@ -108,6 +110,7 @@ TEST_F(ControlTest, ExceptionInAHandlerReachesTheApplicationHandler) {
   b->SetParent(&form);
   b->OnClick = [](TObject*) { throw std::runtime_error("boom in click"); };
   form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_exception_in_a_handler_reaches_the_application_h");
   uitest::Click(*b, 5, 5);
   ASSERT_EQ(exceptions_.size(), 1u);
   EXPECT_EQ(exceptions_[0], "boom in click");
@@ -148,6 +151,7 @@ TEST_F(ControlTest, DragStartsAfterTwoPixelsAndDropsOnAnAcceptingTarget) {
   TPoint drop_at{-1, -1};
   dst->OnDragDrop = [&](TObject*, TObject*, int x, int y) { ++dropped, drop_at = {x, y}; };
   form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_drag_starts_after_two_pixels_and_drops_on_an_acc");
 
   uitest::MouseDown(*src, 10, 10);
   uitest::MouseMove(*src, 11, 11, true);
@@ -192,6 +196,66 @@ TEST_F(ControlTest, WindowlessControlPaintsOverItsParentsPixels) {
   EXPECT_EQ(uitest::RenderedPixel(form, 5, 30), clRed);
   EXPECT_EQ(uitest::RenderedPixel(form, 45, 30), clBlue);
   uitest::SaveScreenshot(form, "platform_ui_labels");
+}
+
+TEST_F(ControlTest, KeyHandlersSeeAndCanSwallowKeys) {
+  TForm form(nullptr);
+  auto* e = new TEdit(&form);
+  e->SetParent(&form);
+  std::vector<uint16_t> downs;
+  std::u32string presses;
+  e->OnKeyDown = [&](TObject*, uint16_t& key, TShiftState) { downs.push_back(key); };
+  e->OnKeyPress = [&](TObject*, char32_t& key) {
+    presses += key;
+    if (key == U'x') key = 0;  // swallowed: never reaches the edit
+  };
+  form.Show();
+  e->SetFocus();
+  uitest::Type(*e, "axあ");
+  EXPECT_EQ(presses, U"axあ");
+  EXPECT_EQ(e->GetText(), "aあ");
+  EXPECT_EQ(downs, (std::vector<uint16_t>{'A', 'X'}));  // あ comes as text only
+  uitest::SaveScreenshot(form, "platform_ui_keys");
+}
+
+TEST_F(ControlTest, BusyCursorIsAnApplicationOverride) {
+  Screen->SetCursor(crHourGlass);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  Screen->SetCursor(crDefault);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(Screen->HasCursor(crHandPoint));
+  EXPECT_FALSE(Screen->HasCursor(1999));
+}
+
+TEST_F(ControlTest, BevelAndPaintBoxDrawOverTheirParent) {
+  TForm form(nullptr);
+  form.SetColor(clYellow);
+  auto* bevel = new TBevel(&form);
+  bevel->SetParent(&form);
+  bevel->SetBounds(0, 0, 10, 10);
+  TBitmap b;
+  bevel->PaintTo(b);
+  EXPECT_EQ(b.Canvas().GetPixel(0, 5), clGray);   // lowered: shadow left
+  EXPECT_EQ(b.Canvas().GetPixel(9, 5), clWhite);  // highlight right
+  EXPECT_EQ(b.Canvas().GetPixel(5, 5), clYellow);
+  bevel->SetShape(bsTopLine);
+  bevel->SetStyle(bsRaised);
+  bevel->PaintTo(b);
+  EXPECT_EQ(b.Canvas().GetPixel(5, 0), clWhite);
+  EXPECT_EQ(b.Canvas().GetPixel(5, 1), clGray);
+  EXPECT_EQ(b.Canvas().GetPixel(0, 5), clYellow);
+
+  auto* box = new TPaintBox(&form);
+  box->SetParent(&form);
+  box->SetBounds(0, 0, 8, 8);
+  box->OnPaint = [box](TObject*) {
+    box->Canvas().Brush().Color = clRed;
+    box->Canvas().FillRect(Rect(2, 2, 4, 4));
+  };
+  box->PaintTo(b);
+  EXPECT_EQ(b.Canvas().GetPixel(3, 3), clRed);
+  EXPECT_EQ(b.Canvas().GetPixel(5, 5), clYellow);
 }
 
 TEST_F(ControlTest, FontAndColorFollowTheParentUntilSetOwn) {

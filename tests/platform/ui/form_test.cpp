@@ -40,6 +40,7 @@ TEST_F(FormTest, CloseQueryCanKeepAFormOpenAndCloseHidesByDefault) {
   bool allow = false;
   form.OnCloseQuery = [&](TObject*, bool& can) { can = allow; };
   form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_close_query_can_keep_a_form_open_and_close_hides");
   form.Close();
   EXPECT_TRUE(form.GetVisible());
   allow = true;
@@ -54,6 +55,7 @@ TEST_F(FormTest, CentredFixedFormKeepsItsClientSize) {
   form.SetPosition(poScreenCenter);
   form.SetBounds(0, 0, 301, 45);
   form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_centred_fixed_form_keeps_its_client_size");
   EXPECT_EQ(form.GetWidth(), 301);
   EXPECT_EQ(form.ClientHeight(), 45);
   EXPECT_EQ(form.GetLeft(), (Screen->Width() - 301) / 2);
@@ -68,6 +70,7 @@ TEST_F(FormTest, EditLimitsTypedTextInCp932Bytes) {
   int changes = 0;
   e->OnChange = [&](TObject*) { ++changes; };
   form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_edit_limits_typed_text_in_cp932_bytes");
   e->SetFocus();
   uitest::Type(*e, "aあいう");  // 1 + 2 + 2 + 2 bytes: the last character does not fit
   EXPECT_EQ(e->GetText(), "aあい");

@@ -138,6 +138,7 @@ TEST_F(GaugeTest, RepaintsAtOnceOnlyWhenTheWholePercentChanges) {
   g->SetParent(&form);
   g->SetMaxValue(1000);
   form.Show();
+  uitest::SaveScreenshot(form, "mm_foundation_repaints_at_once_only_when_the_whole_percent_c");
   Application->ProcessMessages();
   int base = g->paints;
   g->SetProgress(500);
@@ -317,6 +318,7 @@ TEST_F(LabelTest, AsButtonLooksPressedWhileHeldInside) {
   int clicks = 0;
   l->OnClick = [&](TObject*) { ++clicks; };
   form.Show();
+  uitest::SaveScreenshot(form, "mm_foundation_as_button_looks_pressed_while_held_inside");
   uitest::MouseDown(*l, 10, 10);
   EXPECT_EQ(l->GetEffectStyle(), lsSunken);
   uitest::MouseMove(*l, 300, 10, true);

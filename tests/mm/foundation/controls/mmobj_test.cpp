@@ -196,6 +196,7 @@ TEST_F(BasesTest, TransparentControlPaintsItsBevelButNotItsBackground) {
   t->SetColor(clBlue);
   t->SetTransparent(true);
   form.Show();
+  uitest::SaveScreenshot(form, "mm_foundation_transparent_control_paints_its_bevel_but_not_i");
   EXPECT_EQ(uitest::RenderedPixel(form, 10, 10), clBlue);
   EXPECT_EQ(uitest::RenderedPixel(form, 30, 10), clYellow);
   EXPECT_EQ(uitest::RenderedPixel(form, 20, 10), clGray);  // the bevel's left edge

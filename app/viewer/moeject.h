@@ -1,0 +1,27 @@
+#pragma once
+// Taking a removable disc out of its drive: open the volume, unmount it (20 attempts 500 ms apart,
+// since a program that just closed a file may hold the volume for a moment), then release and
+// eject the medium. Each failing step prints its line to standard output, as the routines always
+// did; the caller shows the user's message.
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "volumes.h"
+
+namespace viewer {
+
+inline constexpr int kUnmountAttempts = 20;
+inline constexpr std::chrono::milliseconds kUnmountPause{500};
+
+// Waits between two unmount attempts; the program lets its message loop run meanwhile.
+using EjectDelay = std::function<void(std::chrono::milliseconds)>;
+// Receives the printed lines (each ending with "\n").
+using EjectPrint = std::function<void(const std::string&)>;
+
+// True only when the volume was unmounted and the medium released and ejected.
+bool EjectVolume(vant::volume::VolumeControl& volumes, const std::filesystem::path& root,
+                 const EjectDelay& delay, const EjectPrint& print);
+
+}  // namespace viewer

@@ -1,0 +1,88 @@
+#pragma once
+// The viewer's data without windows: the quick listing of a folder that the change watch
+// compares, the full scan that reads every listed file into a model, the texts of one row and the
+// lines of the listing CSV. The main window (bwfmainmo.h) only shows what these produce.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bwfchunk.h"
+
+namespace viewer {
+
+// 1 for a name ending in ".WAV", 2 for ".BWF" (any case), else 0.
+int FileTypeOf(std::string_view name);
+
+// ASCII letters compared without regard to case; other bytes as unsigned.
+int CompareText(std::string_view a, std::string_view b);
+inline bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
+
+// One listed file as the watch sees it.
+struct ListingEntry {
+  std::filesystem::path path;
+  int64_t mtime = 0;  // last write, nanoseconds since the epoch
+  uint64_t size = 0;
+};
+using Listing = std::vector<ListingEntry>;
+
+bool SameEntry(const ListingEntry& a, const ListingEntry& b);
+
+// The WAV and BWF files of a folder (regular files only), in name order without regard to case,
+// so numbers never depend on the order the file system hands them out. A missing or unreadable
+// folder gives an empty listing.
+Listing ListWaveFiles(const std::filesystem::path& folder);
+
+// Whether the watch listing shows a change against the last scan's: another number of files, or,
+// at the first differing entry, a file that exists with more than 2,906 bytes (a header being
+// written is not yet a change).
+bool ListingChanged(const Listing& scan, const Listing& watch);
+
+// Whether every file of `watch` looked the same at the poll before (`previous`): a file that is
+// still being copied changes its size or time between two polls.
+bool ListingSettled(const Listing& previous, const Listing& watch);
+
+// The result of a full scan.
+struct ScanResult {
+  std::vector<std::unique_ptr<TBWFChunck>> models;  // 48 kHz PCM files in listing order
+  std::string advertiser;                           // CP932
+  Listing listing;
+};
+
+// Reads every listed file of the folder; keeps the 48 kHz PCM ones. The advertiser is the
+// client name of the first kept file, or of the last file read while none is kept.
+ScanResult ScanModels(const std::filesystem::path& folder);
+
+// The texts of one model as the rows and the listing show them (field texts in CP932).
+struct ModelTexts {
+  std::string fileName;  // native (UTF-8)
+  std::string title;
+  std::string length;
+  bool lengthRed = false;
+  bool stereo = false;
+  std::string codes[4];  // ItemNumber, CommonCode, ProductionCode, StationCode
+  std::string limitation;
+  bool attached = false;
+  bool commented = false;
+};
+ModelTexts TextsOf(const TBWFChunck& model);
+
+// The framework's StrToFloatDef: the whole text (blanks around it allowed) as a number, else `def`.
+double StrToFloatDef(std::string_view text, double def);
+
+// Whether a stated length and a measured one differ by more than 4 ms (both cut to whole ms).
+bool LengthMismatch(double measured_seconds, std::string_view stated);
+
+// The lines of the listing CSV (CP932), without line ends: the header line with the volume label
+// and advertiser (both CP932), the column names, then one line per model.
+std::vector<std::string> ListingCsvLines(const std::string& volume_label,
+                                         const std::string& advertiser,
+                                         const std::vector<std::unique_ptr<TBWFChunck>>& models);
+
+// Writes the lines with CR LF to a new file beside `target` and renames it over `target`.
+// True only when every byte was written and the rename succeeded.
+bool WriteCsvFile(const std::filesystem::path& target, const std::vector<std::string>& lines);
+
+}  // namespace viewer

@@ -1,0 +1,441 @@
+// The viewer's main window on a generated folder, driven as a person would: start-up, rows and
+// scrolling, the change watch on an injected clock, the converter's save notice from another
+// process, the listing export, eject, the drive dialog and the hand-over to the converter.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "bwfmainmo.h"
+#include "bwfmessage.h"
+#include "clock.h"
+#include "dispatch.h"
+#include "drvstat.h"
+#include "fakevolumes.h"
+#include "moinf.h"
+#include "moresources.h"
+#include "progstart.h"
+#include "regeditbw.h"
+#include "scratchfolder.h"
+#include "ui_application.h"
+#include "ui_dialogs.h"
+#include "ui_testing.h"
+#include "viewerfiles.h"
+#include "windowendpoint.h"
+
+using namespace vant;
+namespace fs = std::filesystem;
+using vant::testing::FakeVolumes;
+using vant::testing::ScratchFolder;
+using vant::volume::DriveType;
+using viewertest::Cm;
+using viewertest::WriteCm;
+
+namespace {
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class ViewerWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Application->Initialize();
+    chmod(runtime_.path().c_str(), 0700);
+    SetClock(&clock_);
+    SetViewerVolumes(&volumes_);
+    volumes_.Add(disc_.path(), DriveType::Removable, "DISC1");
+    ViewerLinks = {};
+    ViewerLinks.edition = ecAdAgency;
+    res_ = std::make_unique<TMODataRes>(nullptr);
+    drive_ = std::make_unique<TDriveState>(nullptr);
+    drive_->DoCreate();
+  }
+  void TearDown() override {
+    main_.reset();
+    drive_.reset();
+    res_.reset();
+    Application->ProcessMessages();
+    SetViewerVolumes(nullptr);
+    SetClock(nullptr);
+  }
+
+  void StoreFolder(const std::string& folder) {
+    TSysRegVANT reg(nullptr);
+    reg.WriteWorkString(100, folder);
+  }
+  std::string Setting(int n) {
+    TSysRegVANT reg(nullptr);
+    return reg.ReadWorkString(n);
+  }
+  // Starts the window on the stored folder as the first activation does.
+  TVANTMainMO& Open() {
+    main_ = std::make_unique<TVANTMainMO>(nullptr);
+    main_->DoCreate();
+    main_->EjectDelay = [this](std::chrono::milliseconds ms) { delays_.push_back(ms.count()); };
+    main_->FormShow(main_.get());
+    main_->FormActivate(main_.get());
+    return *main_;
+  }
+  TVANTMainMO& OpenDisc() {
+    StoreFolder(disc_.path().string());
+    return Open();
+  }
+  void Pass(int ms) {
+    clock_.AdvanceMillis(ms);
+    Application->ProcessMessages();
+  }
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> out;
+    for (const auto& q : dialogs_.answerer.Asked()) {
+      if (q.kind == ScriptedAnswerer::Question::kMessage) out.push_back(q.text);
+    }
+    return out;
+  }
+  static std::string RowNumber(TMOInfo* row) { return row->BTLabel->GetCaption(); }
+
+  ScratchFolder config_{"viewer-config"};
+  ScratchFolder runtime_{"viewer-run"};
+  ScratchFolder disc_{"viewer-disc"};
+  ScopedEnv config_env_{"XDG_CONFIG_HOME", config_.path().string()};
+  ScopedEnv runtime_env_{"XDG_RUNTIME_DIR", runtime_.path().string()};
+  ScopedEnv home_env_{"HOME", config_.path().string()};
+  ManualClock clock_;
+  FakeVolumes volumes_;
+  ScopedAnswerer dialogs_;
+  std::unique_ptr<TMODataRes> res_;
+  std::unique_ptr<TDriveState> drive_;
+  std::unique_ptr<TVANTMainMO> main_;
+  std::vector<long> delays_;
+};
+
+TEST_F(ViewerWindow, TwelveFilesShowTenRowsAndScrollToRows03To12) {
+  viewertest::WriteNumbered(disc_.path(), 12);
+  TVANTMainMO& w = OpenDisc();
+  EXPECT_EQ(w.GetCaption(), "ミルダ 広告会社仕様");
+  EXPECT_EQ(w.GetFileCount(), 12);
+  EXPECT_EQ(w.BWFVolumName->GetText(), "DISC1");
+  EXPECT_TRUE(w.GaugeBar1->GetEnabled());
+  EXPECT_EQ(w.GaugeBar1->GetMax(), 2);
+  EXPECT_EQ(RowNumber(w.MInf[0]), "01");
+  EXPECT_EQ(RowNumber(w.MInf[9]), "10");
+
+  w.GaugeBar1->SetPosition(2);
+  EXPECT_EQ(RowNumber(w.MInf[0]), "03");
+  EXPECT_EQ(w.MInf[0]->FileName->GetText(), "CM03.wav");
+  EXPECT_EQ(RowNumber(w.MInf[9]), "12");
+  EXPECT_EQ(w.MInf[9]->Title->GetText(), "T12");
+  EXPECT_EQ(w.MInf[9]->FileIndex, 11);
+  w.Show();
+  uitest::SaveScreenshot(w, "viewer-main-12-files");
+}
+
+TEST_F(ViewerWindow, TenFilesNeverScrollPastTheLastFile) {
+  viewertest::WriteNumbered(disc_.path(), 10);
+  TVANTMainMO& w = OpenDisc();
+  EXPECT_TRUE(w.GaugeBar1->GetEnabled());
+  // The bar keeps a span of at least one step, so its end must still show files 1 to 10.
+  w.GaugeBar1->SetPosition(w.GaugeBar1->GetMax());
+  EXPECT_EQ(RowNumber(w.MInf[0]), "01");
+  w.FillRows(3);
+  EXPECT_EQ(RowNumber(w.MInf[0]), "01");
+  EXPECT_EQ(RowNumber(w.MInf[9]), "10");
+  EXPECT_TRUE(w.MInf[9]->Segment->GetVisible());
+
+  fs::remove(disc_.path() / "CM10.wav");
+  w.ScanFolder(w.GetFolder());
+  w.ShowRows();
+  EXPECT_FALSE(w.GaugeBar1->GetEnabled());
+  EXPECT_FALSE(w.MInf[9]->Segment->GetVisible());
+}
+
+TEST_F(ViewerWindow, RowsShowLengthColourChannelsCodesAndMarks) {
+  WriteCm(disc_.path() / "a.wav", {.channels = 1,
+                                   .itemNumber = "ITEM",
+                                   .commonCode = "COMMON",
+                                   .comment = "note",
+                                   .lengthSamples = 1439808,  // 29.996 s
+                                   .attachment = true});
+  WriteCm(disc_.path() / "b.wav", {.lengthSamples = 1439760});  // 29.995 s
+  WriteCm(disc_.path() / "c.wav", {.rate = 44100});
+  TVANTMainMO& w = OpenDisc();
+  ASSERT_EQ(w.GetFileCount(), 2);
+  TMOInfo* a = w.MInf[0];
+  TMOInfo* b = w.MInf[1];
+  EXPECT_EQ(a->CMLength->Font().GetColor(), 0);
+  EXPECT_EQ(b->CMLength->Font().GetColor(), 255);
+  EXPECT_EQ(a->Channels->GetCaption(), "M");
+  EXPECT_EQ(b->Channels->GetCaption(), "S");
+  EXPECT_EQ(a->Attachiment->GetCaption(), "●");
+  EXPECT_EQ(a->Comment->GetCaption(), "●");
+  EXPECT_EQ(b->Attachiment->GetCaption(), "");
+  EXPECT_EQ(b->Comment->GetCaption(), "");
+  EXPECT_EQ(a->CodeInfo->GetText(), "ITEM");
+  w.CodeSelection->SetItemIndex(1);
+  w.CodeSelection->OnChange(w.CodeSelection);
+  EXPECT_EQ(a->CodeInfo->GetText(), "COMMON");
+  EXPECT_FALSE(w.MInf[2]->Segment->GetVisible());
+  w.Show();
+  uitest::SaveScreenshot(w, "viewer-rows");
+}
+
+TEST_F(ViewerWindow, StartFolderFromTheSettingOrTheExecutableOrTheDocuments) {
+  const std::string exe_folder = fs::path(Application->ExeName()).parent_path().string() + "/";
+  {
+    Open();  // nothing stored: the program's folder, not stored
+    EXPECT_EQ(main_->GetFolder(), exe_folder);
+    EXPECT_EQ(Setting(100), "");
+  }
+  {
+    StoreFolder(disc_.path().string());  // stored without the separator
+    Open();
+    EXPECT_EQ(main_->GetFolder(), disc_.path().string() + "/");
+  }
+  {
+    fs::create_directory(config_.path() / "Documents");
+    StoreFolder((disc_.path() / "gone").string());
+    Open();
+    const std::string docs = (config_.path() / "Documents").string() + "/";
+    EXPECT_EQ(main_->GetFolder(), docs);
+    EXPECT_EQ(Setting(100), docs);
+  }
+}
+
+TEST_F(ViewerWindow, TheFolderButtonStoresAConfirmedFolderAndRescans) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  ScratchFolder other;
+  viewertest::WriteNumbered(other.path(), 3);
+  TVANTMainMO& w = OpenDisc();
+  const g32::TBitmap32* normal = MODataRes->Bitmap32List->GetBitmap(2);
+
+  dialogs_.answerer.AnswerFolder(other.path().string());
+  uitest::Click(*w.BTOpen, 10, 10);
+  EXPECT_EQ(w.GetFolder(), other.path().string() + "/");
+  EXPECT_EQ(Setting(100), other.path().string() + "/");
+  EXPECT_EQ(w.GetFileCount(), 3);
+  EXPECT_EQ(w.BTOpen->GetBitmap()->GetPixelS(40, 12), normal->GetPixelS(40, 12));
+  EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
+
+  // Back on the disc, which has gone: a warning, then the browser; cancelling keeps all.
+  dialogs_.answerer.AnswerFolder(disc_.path().string());
+  uitest::Click(*w.BTOpen, 10, 10);
+  volumes_.At(disc_.path()).ready = false;
+  dialogs_.answerer.AnswerMessage(IDOK);
+  uitest::Click(*w.BTOpen, 10, 10);  // the browser is cancelled (no answer scripted)
+  EXPECT_EQ(Messages(), std::vector<std::string>{"ドライブが利用できません。"});
+  EXPECT_EQ(w.GetFolder(), disc_.path().string() + "/");
+  EXPECT_EQ(w.GetFileCount(), 1);
+}
+
+TEST_F(ViewerWindow, ANewFileIsRescanned2sAfterThePollThatFindsItSettled) {
+  viewertest::WriteNumbered(disc_.path(), 2);
+  TVANTMainMO& w = OpenDisc();
+  WriteCm(disc_.path() / "CM03.wav");
+  Pass(5000);  // first sight of the file: it may still be growing
+  EXPECT_FALSE(w.DelayTimer->GetEnabled());
+  Pass(5000);  // unchanged since: settled
+  EXPECT_TRUE(w.DelayTimer->GetEnabled());
+  Pass(1999);
+  EXPECT_EQ(w.GetFileCount(), 2);
+  Pass(1);
+  EXPECT_EQ(w.GetFileCount(), 3);
+  Pass(5000);
+  EXPECT_FALSE(w.DelayTimer->GetEnabled());  // the listing matches the scan again
+}
+
+TEST_F(ViewerWindow, AFileStillGrowingIsNotRescanned) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  TVANTMainMO& w = OpenDisc();
+  const fs::path growing = disc_.path() / "big.wav";
+  for (int poll = 1; poll <= 3; ++poll) {
+    std::ofstream(growing, std::ios::app) << std::string(4000u * poll, 'x');
+    Pass(5000);
+    EXPECT_FALSE(w.DelayTimer->GetEnabled()) << poll;
+  }
+}
+
+TEST_F(ViewerWindow, ASaveNoticeFromTheConverterRescansTheUnchangedFolder) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  TVANTMainMO& w = OpenDisc();
+  std::string folder = disc_.path().string() + "/";
+  std::transform(folder.begin(), folder.end(), folder.begin(), ::toupper);
+  ChildProcess sender;
+  ASSERT_EQ(sender.Start({VIEWER_NOTIFY, ViewerTitle(ecAdAgency), folder}), kStartOk);
+  while (!sender.WaitFor(0)) {  // the sender's own bound ends this loop
+    QCoreApplication::processEvents();
+    Application->ProcessMessages();
+  }
+  EXPECT_EQ(sender.ExitCode(), 0);
+  EXPECT_TRUE(w.GetNotified());
+  // A change the watch alone would miss: same size, same time.
+  const fs::path file = disc_.path() / "CM01.wav";
+  const auto time = fs::last_write_time(file);
+  WriteCm(file, {.title = "NEW"});
+  fs::last_write_time(file, time);
+  Pass(5000);
+  EXPECT_TRUE(w.DelayTimer->GetEnabled());
+  Pass(2000);
+  EXPECT_FALSE(w.GetNotified());
+  EXPECT_EQ(w.MInf[0]->Title->GetText(), "NEW");
+}
+
+TEST_F(ViewerWindow, ListingExportCompletesTheNameButStoresItAsTyped) {
+  viewertest::WriteNumbered(disc_.path(), 2);
+  TVANTMainMO& w = OpenDisc();
+  ScratchFolder out;
+  const std::string typed = (out.path() / "list").string();
+  dialogs_.answerer.AnswerFile(typed);
+  dialogs_.answerer.AnswerMessage(IDOK);
+  uitest::Click(*w.BTList, 10, 10);
+  EXPECT_TRUE(fs::exists(out.path() / "list.csv"));
+  EXPECT_FALSE(fs::exists(typed));
+  EXPECT_EQ(Setting(111), typed);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"リスト出力を実行しました。"});
+
+  // The same name again, not confirmed: nothing written, nothing reported.
+  fs::resize_file(out.path() / "list.csv", 0);
+  dialogs_.answerer.AnswerFile(typed);
+  dialogs_.answerer.AnswerMessage(IDNO);
+  uitest::Click(*w.BTList, 10, 10);
+  EXPECT_EQ(fs::file_size(out.path() / "list.csv"), 0u);
+  EXPECT_EQ(Messages().back(), "指定したファイルは既に存在します。上書きしてよろしいですか？");
+}
+
+TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
+  const std::string kFixed = "ドライブからディスクを抜くことができません。";
+  const std::string kRefused =
+      "MOドライブをミルダ以外で使用している可能性があるため、取り出すことができません";
+  struct Case {
+    DriveType type;
+    int unmount_failures;
+    bool eject_ok;
+    std::vector<std::string> messages;
+    size_t delays;
+  } cases[] = {
+      {DriveType::Fixed, 0, true, {kFixed}, 0},
+      {DriveType::Removable, -1, true, {kRefused}, 19},
+      {DriveType::Removable, 0, false, {kRefused}, 0},
+      {DriveType::Removable, 2, true, {}, 2},
+      {DriveType::Remote, 0, true, {}, 0},
+  };
+  for (const Case& c : cases) {
+    const size_t before = dialogs_.answerer.Asked().size();
+    volumes_.At(disc_.path()).type = c.type;
+    volumes_.unmount_failures = c.unmount_failures;
+    volumes_.eject_ok = c.eject_ok;
+    delays_.clear();
+    TVANTMainMO& w = OpenDisc();
+    for (size_t i = 0; i < c.messages.size(); ++i) dialogs_.answerer.AnswerMessage(IDOK);
+    uitest::Click(*w.BTMOEject, 10, 10);
+    const auto all = Messages();
+    const std::vector<std::string> asked(all.begin() + before, all.end());
+    EXPECT_EQ(asked, c.messages) << int(c.type);
+    EXPECT_EQ(delays_.size(), c.delays) << int(c.type);
+    EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
+    // The button is back to its normal picture.
+    const g32::TBitmap32* normal = MODataRes->Bitmap32List->GetBitmap(10);
+    EXPECT_EQ(w.BTMOEject->GetBitmap()->GetPixelS(40, 12), normal->GetPixelS(40, 12));
+  }
+}
+
+TEST_F(ViewerWindow, DriveDialogClosesWithin2sOfTheDiscComingBack) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  TVANTMainMO& w = OpenDisc();
+  volumes_.At(disc_.path()).ready = false;
+  viewertest::WriteNumbered(disc_.path(), 3);  // the disc that comes back holds more
+  int checks = 0;
+  auto show = drive_->OnShow;
+  drive_->OnShow = [&](TObject* s) {
+    show(s);
+    uitest::SaveScreenshot(*drive_, "viewer-drive-state");
+    GetDispatcher().Post([&] {
+      clock_.AdvanceMillis(2000);  // a check while the drive is still empty
+      Application->ProcessMessages();
+      checks = drive_->GetModalResult() == mrNone ? 1 : -1;
+      volumes_.At(disc_.path()).ready = true;
+      clock_.AdvanceMillis(1999);
+      Application->ProcessMessages();
+      if (drive_->GetModalResult() != mrNone) checks = -1;
+      clock_.AdvanceMillis(1);
+    });
+  };
+  Pass(5000);  // the watch finds the drive not ready and waits in the dialog
+  EXPECT_EQ(checks, 1);
+  EXPECT_FALSE(drive_->GetVisible());
+  EXPECT_EQ(w.GetFileCount(), 3);
+  EXPECT_TRUE(dialogs_.answerer.Asked().empty());
+}
+
+class HandOver : public ViewerWindow {
+ protected:
+  void SetUp() override {
+    ViewerWindow::SetUp();
+    const fs::path stub = bin_.path() / "Orlune";
+    std::ofstream(stub) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" << fifo_.string() << "\"\n";
+    chmod(stub.c_str(), 0755);
+    mkfifo(fifo_.c_str(), 0600);
+    viewertest::WriteNumbered(disc_.path(), 2);
+  }
+  ScratchFolder bin_{"viewer-bin"};
+  fs::path fifo_ = bin_.path() / "args";
+  ScopedEnv path_env_{"PATH", bin_.path().string() + ":" + getenv("PATH")};
+};
+
+TEST_F(HandOver, ARunningConverterIsBroughtForwardAndGetsTheFile) {
+  ipc::WindowEndpoint converter(ConverterTitle(ecAdAgency));
+  std::vector<std::string> received;
+  int activated = 0;
+  converter.OnCopyData = [&](const std::string& p) { received.push_back(p); };
+  converter.OnActivate = [&] { ++activated; };
+  TVANTMainMO& w = OpenDisc();
+  uitest::Click(*w.MInf[1]->BTSelect, 10, 10);
+  EXPECT_EQ(activated, 1);
+  EXPECT_EQ(received, std::vector<std::string>{(disc_.path() / "CM02.wav").string()});
+  // No converter was started: nobody ever opened the stub's pipe for writing.
+  int fd = open(fifo_.c_str(), O_RDONLY | O_NONBLOCK);
+  char byte;
+  EXPECT_EQ(read(fd, &byte, 1), 0);
+  close(fd);
+  EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
+}
+
+TEST_F(HandOver, WithoutAConverterItIsStartedWithTheFile) {
+  TVANTMainMO& w = OpenDisc();
+  uitest::Click(*w.MInf[0]->BTLabel, 5, 5);  // the number on the button acts as the button
+  std::ifstream args(fifo_);                 // blocks until the started stub writes
+  std::stringstream s;
+  s << args.rdbuf();
+  EXPECT_EQ(s.str(), (disc_.path() / "CM01.wav").string() + "\n");
+}
+
+TEST_F(ViewerWindow, RightClickOnTheTopStripShowsTheVersionWindow) {
+  int shown = 0;
+  ViewerLinks.show_version = [&] { ++shown; };
+  TVANTMainMO& w = OpenDisc();
+  uitest::Click(*w.VerSpot, 100, 5);
+  EXPECT_EQ(shown, 0);
+  uitest::Click(*w.VerSpot, 100, 5, mbRight);
+  EXPECT_EQ(shown, 1);
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// A save killed with SIGKILL at any moment: afterwards the target or its backup holds a whole
+// file, never neither. The save runs in a child process (savecrash_driver) that the test holds
+// before a chosen file operation, lets run on, and kills at once.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "savetest.h"
+#include "scratchfolder.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using vb::Bytes;
+
+namespace {
+
+struct SaveRun {
+  fs::path folder, source, target, temp;
+};
+
+SaveRun Prepare(const fs::path& root, const Bytes& source, const Bytes& target) {
+  SaveRun r{root / "run", root / "run/source.wav", root / "run/out.wav", root / "run/tmp"};
+  fs::remove_all(r.folder);
+  fs::create_directories(r.temp);
+  st::WriteBytes(r.source, source);
+  st::WriteBytes(r.target, target);
+  return r;
+}
+
+int HighFd(int fd) {
+  const int high = fcntl(fd, F_DUPFD_CLOEXEC, 10);
+  close(fd);
+  return high;
+}
+
+// Starts the driver, lets it pass `hold` file operations (all of them when negative), then lets
+// it run free and kills it. Returns the number of operations it passed.
+int SaveAndKill(const SaveRun& r, int hold) {
+  int status[2], ack[2];
+  if (pipe(status) != 0 || pipe(ack) != 0) return -1;
+  for (int* fd : {&status[0], &status[1], &ack[0], &ack[1]}) *fd = HighFd(*fd);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, status[1], 3);
+  posix_spawn_file_actions_adddup2(&actions, ack[0], 4);
+  const std::string a1 = r.source.string(), a2 = r.target.string(), a3 = r.temp.string();
+  char* argv[] = {const_cast<char*>(SAVECRASH_DRIVER), const_cast<char*>(a1.c_str()),
+                  const_cast<char*>(a2.c_str()), const_cast<char*>(a3.c_str()), nullptr};
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, SAVECRASH_DRIVER, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(status[1]);
+  close(ack[0]);
+  int passed = 0;
+  char c;
+  if (spawned == 0) {
+    while ((hold < 0 || passed < hold) && read(status[0], &c, 1) == 1) {
+      if (write(ack[1], "x", 1) != 1) break;
+      ++passed;
+    }
+    if (hold >= 0 && read(status[0], &c, 1) == 1) {
+      close(ack[1]);  // the driver runs on from here
+      ack[1] = -1;
+      kill(pid, SIGKILL);
+    }
+    int ws;
+    waitpid(pid, &ws, 0);
+  }
+  close(status[0]);
+  if (ack[1] >= 0) close(ack[1]);
+  return spawned == 0 ? passed : -1;
+}
+
+bool Readable(const fs::path& p) {
+  TBWFChunck m(p, TBWFChunck::kKeepOpen);
+  return m.CheckFormat() == 0;
+}
+
+}  // namespace
+
+TEST(BwfSaveCrash, KilledAtAnyMomentTheTargetOrItsBackupIsWhole) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction old {};
+  sigaction(SIGPIPE, &ignore, &old);
+  vant::testing::ScratchFolder root("vant-crash");
+  const Bytes source = vb::Build(vb::FullVantChunks(1536 * 1024));
+  const Bytes old_target = vb::Build({vb::Fmt(), vb::Data(5000, 0x22)});
+
+  // A save left alone gives the new file and passes every operation.
+  SaveRun r = Prepare(root.path(), source, old_target);
+  const int ops = SaveAndKill(r, -1);
+  ASSERT_GT(ops, 10);
+  const Bytes saved = st::ReadBytes(r.target);
+  ASSERT_NE(saved, old_target);
+  ASSERT_FALSE(fs::exists(r.target.string() + "~"));
+
+  // Held before every operation in turn, and then at random ones, and killed a moment later.
+  std::mt19937 random(5);
+  int old_seen = 0, new_seen = 0;
+  for (int i = 0; i < ops + 60; ++i) {
+    const int hold = i <= ops ? i : static_cast<int>(random() % (ops + 1));
+    SCOPED_TRACE(hold);
+    r = Prepare(root.path(), source, old_target);
+    ASSERT_GE(SaveAndKill(r, hold), 0);
+    const fs::path backup = r.target.string() + "~";
+    if (fs::exists(r.target)) {
+      const Bytes now = st::ReadBytes(r.target);
+      EXPECT_TRUE(now == old_target || now == saved) << "the target is a torn file";
+      (now == old_target ? old_seen : new_seen)++;
+      EXPECT_TRUE(Readable(r.target));
+    } else {
+      ASSERT_TRUE(fs::exists(backup)) << "neither the target nor its backup";
+      EXPECT_EQ(st::ReadBytes(backup), old_target);
+      EXPECT_TRUE(Readable(backup));
+    }
+  }
+  EXPECT_GT(old_seen, 0);
+  EXPECT_GT(new_seen, 0);
+  sigaction(SIGPIPE, &old, nullptr);
+}
