@@ -333,6 +333,14 @@ TEST_F(MainWindowTest, FieldChecksColourAndOnlyTheCommonCodeBlocks) {
     EXPECT_EQ(w.ValidateFields(), c.blocks);
     EXPECT_EQ(c.field->Font().GetColor(), c.red ? TColor(255) : clWindowText);
   }
+  // All at once, as a person sees them before a refused save.
+  w.ClearFields();
+  w.CMLength->SetText("29,5");
+  w.CreationDate->SetText("2024/02/30");
+  w.Limitation->SetText("2024/13/01");
+  w.CommonCode->SetText("ＡＢ12");
+  EXPECT_TRUE(w.ValidateFields());
+  uitest::SaveScreenshot(w, "app_converter_invalid_fields");
 }
 
 TEST_F(MainWindowTest, UneditedFieldsKeepTheirBytesAndEditsAreCutAtACharacter) {
