@@ -112,9 +112,13 @@ int AddAttachment(TBWFChunck& chunk, const std::filesystem::path& path, uint32_t
   int n = 1;
   for (; n <= 9; ++n) {
     const std::string label = bwf::NoteLabel(n);
+    // The cue id counts as well as the label: an attachment whose cue point was dropped (its
+    // number freed and reused in one save) has a scan marker without label, and a second
+    // attachment under the same cue id would hide it when the file is read back.
     bool taken =
         std::any_of(chunk.ScanMarkers.begin(), chunk.ScanMarkers.end(), [&](const TBWFMarker& m) {
-          return m.scanDeleted == 0 && SameNameIgnoringCase(m.Label(), label);
+          return m.scanDeleted == 0 &&
+                 (SameNameIgnoringCase(m.Label(), label) || m.cue.dwName == bwf::NoteId(n));
         });
     if (!taken) break;
   }

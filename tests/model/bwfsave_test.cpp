@@ -255,6 +255,18 @@ TEST(BwfSave, NumberFreedAndReusedInOneSave) {
   EXPECT_EQ(ExtractPdfTo(*back, "new.pdf", s.dir.path() / "x.pdf"),
             (s.dir.path() / "x.pdf").string());
   EXPECT_EQ(st::ReadBytes(s.dir.path() / "x.pdf"), st::ReadBytes(added));
+
+  // The saved file, opened again: its NOTE1 has no cue point now, yet its number stays taken, so
+  // a further attachment neither shares its cue id nor hides it.
+  auto again = st::OpenModel(s.target, s.temp_folder);
+  const fs::path third = s.dir.path() / "third.pdf";
+  st::WriteBytes(third, Bytes{'%', '3'});
+  EXPECT_EQ(AddAttachment(*again, third, id), 3);  // NOTE2 is the stored CSV
+  ASSERT_EQ(SaveToFile(*again, s.target, s.target), 0);
+  const auto last = Reread(s.target);
+  last->MarkerCount = static_cast<int>(last->CuePointCount);
+  last->GetPdfList(pdf);
+  EXPECT_EQ(pdf, (std::vector<std::string>{"new.pdf", "third.pdf"}));
 }
 
 // What the owner sees of a save that works: the progress in order, the message loop during the
