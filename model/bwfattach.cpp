@@ -286,11 +286,7 @@ std::string SafeAttachFileName(std::string_view cp932_name) {
     unsigned char b = static_cast<unsigned char>(c);
     if (b < 0x20 || b == 0x7F || c == '/' || c == '\\') c = '_';
   }
-  if (name.size() > 255) {
-    size_t cut = 255;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-    name.resize(cut);
-  }
+  name = mmio::CutUtf8(name, 255);
   if (name.empty() || name == "." || name == "..") return "attachment";
   return name;
 }

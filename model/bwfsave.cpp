@@ -14,6 +14,7 @@
 #include "bwfattach.h"
 #include "bwffilelayer.h"
 #include "bwfnotify.h"
+#include "mmio.h"
 #include "trace.h"
 
 namespace fs = std::filesystem;
@@ -542,7 +543,7 @@ void Saver::CheckTemp() {
 void Saver::CopyBesideTarget() {
   fs::path folder = target_.parent_path();
   if (folder.empty()) folder = ".";
-  part_fd_ = io_.CreateTemp(folder, "." + target_.filename().string() + ".", ".part", part_);
+  part_fd_ = io_.CreateTemp(folder, mmio::PartFilePrefix(target_), ".part", part_);
   blocks_ = 0;  // the message loop runs on this copy's first block too
   if (part_fd_ < 0) {
     part_.clear();

@@ -112,9 +112,21 @@ std::string AddFileExt(std::string_view name, std::string_view extension) {
   return std::string(name) + std::string(extension);
 }
 
+std::string CutUtf8(std::string_view text, size_t limit) {
+  if (text.size() <= limit) return std::string(text);
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut));
+}
+
+std::string PartFilePrefix(const std::filesystem::path& target) {
+  // Room for the dots, the six unique characters and ".part" within the 255 bytes of a name.
+  return "." + CutUtf8(target.filename().string(), 200) + ".";
+}
+
 ReplacingFile::ReplacingFile(const std::filesystem::path& target) : target_(target) {
   auto folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-  if (auto part = vant::CreateTempFile(folder, "." + target.filename().string() + ".", ".part")) {
+  if (auto part = vant::CreateTempFile(folder, PartFilePrefix(target), ".part")) {
     part_ = *part;
     fd_ = open(part_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   }

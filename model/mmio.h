@@ -47,6 +47,13 @@ int CheckFolderWritable(const std::filesystem::path& folder);
 // the name followed by the extension (given with its dot).
 std::string AddFileExt(std::string_view name, std::string_view extension);
 
+// The longest start of a UTF-8 text that holds at most `limit` bytes and ends on a character.
+std::string CutUtf8(std::string_view text, size_t limit);
+
+// The name prefix of a new file made beside `target` before it replaces it: hidden, after the
+// target's name, cut short enough that the whole name still fits a folder entry.
+std::string PartFilePrefix(const std::filesystem::path& target);
+
 // A new file written beside its target and renamed over it by Commit, so the target is replaced
 // whole or not at all; a writer destroyed without a successful Commit leaves no trace.
 class ReplacingFile {

@@ -325,6 +325,21 @@ TEST(BwfSave, ExistingBackupNameAndTargetInTheTemporaryFolder) {
   }
 }
 
+// A target name as long as a folder entry can hold, new and over an existing file.
+TEST(BwfSave, LongestTargetName) {
+  std::string name;
+  for (int i = 0; i < 83; ++i) name += "音";  // 249 bytes
+  name += ".wav";
+  for (bool exists : {false, true}) {
+    SCOPED_TRACE(exists);
+    Scene s(vb::Build(vb::FullVantChunks(1000)), name);
+    if (exists) st::WriteBytes(s.target, Bytes{'o', 'l', 'd'});
+    ASSERT_EQ(s.Save(), 0) << testing::PrintToString(s.notes.lines);
+    EXPECT_EQ(st::ChunkData(st::ReadBytes(s.target), "data"), Bytes(1000, 0x11));
+    EXPECT_TRUE(s.Leftovers().empty()) << testing::PrintToString(s.Leftovers());
+  }
+}
+
 // Every failure: the target keeps its bytes, no success message, no notice, nothing left behind.
 TEST(BwfSave, FaultsLeaveTheTargetAsItWas) {
   using F = FaultyLayer;

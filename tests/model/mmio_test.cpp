@@ -157,4 +157,11 @@ TEST_F(MmioTest, ShellCopyFileReplacesWholeOrNotAtAll) {
   int files = 0;
   for (const auto& e : fs::directory_iterator(dir_)) files += e.is_regular_file();
   EXPECT_EQ(files, 3);  // source, target, new: no part file left over
+
+  // A name as long as a folder entry can be: the new file beside it needs a shorter one.
+  std::string longest;
+  for (int i = 0; i < 83; ++i) longest += "音";  // 249 bytes
+  longest += ".wav";
+  EXPECT_EQ(mmio::ShellCopyFile(source, dir_ / longest), 1);
+  EXPECT_EQ(Read(dir_ / longest), bytes);
 }
