@@ -38,9 +38,12 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The converter's pending lines begin with "*"; a stored name may hold brackets of its own.
+bool IsPendingLine(std::string_view name) { return name.starts_with('*'); }
+
 std::string ExtractTo(TBWFChunck& chunk, std::string_view name, const std::filesystem::path& path,
                       uint8_t kind) {
-  if (name.find('[') != std::string_view::npos) return mmio::PendingPath(name);
+  if (IsPendingLine(name)) return mmio::PendingPath(name);
   for (int i = 0; i < chunk.MarkerCount && i < bwf::kMaxMarkers; ++i) {
     const TBWFAttachInfo& a = chunk.Markers[i].attach;
     if (a.kind == kind && SameNameIgnoringCase(a.name, name)) {
@@ -52,7 +55,7 @@ std::string ExtractTo(TBWFChunck& chunk, std::string_view name, const std::files
 
 std::string ExtractToTemp(TBWFChunck& chunk, std::string_view name, uint8_t kind,
                           std::string_view extension) {
-  if (name.find('[') != std::string_view::npos) return mmio::PendingPath(name);
+  if (IsPendingLine(name)) return mmio::PendingPath(name);
   std::string file = SafeAttachFileName(name);
   // The display program is chosen by the extension; a name like "a.pdf.bak" still gets one.
   std::string dot_ext = "." + std::string(extension);

@@ -165,6 +165,14 @@ TEST(Attach, PendingLinesGiveTheirOwnPath) {
   EXPECT_EQ(ExtractCsvTo(*m.chunk, "*list.csv [/home/u/list.csv]", untouched), "/home/u/list.csv");
   EXPECT_EQ(ExtractPdf(*m.chunk, "*a b.pdf [/x/a b.pdf] "), "/x/a b.pdf");
   EXPECT_FALSE(fs::exists(untouched));
+
+  // A stored name may hold brackets; only a line that begins with "*" is a pending one.
+  Model stored(WithNotes({{1, "report[1].pdf"}}, {'%', 'P'}));
+  const fs::path out = stored.file.path().string() + ".out.pdf";
+  EXPECT_EQ(ExtractPdfTo(*stored.chunk, "report[1].pdf", out), out.string());
+  EXPECT_EQ(ReadAll(out), "%P");
+  fs::remove(out);
+  EXPECT_EQ(ReadAll(ExtractPdf(*stored.chunk, "REPORT[1].pdf")), "%P");
 }
 
 TEST(Attach, HostileNamesStayInTheTemporaryFolder) {
