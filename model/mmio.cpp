@@ -72,6 +72,21 @@ int64_t FreeSpaceOf(const std::filesystem::path& folder) {
 }
 
 std::string PendingPath(std::string_view line) {
+  // The converter's line is "*" + name + blanks + "[" + full path + "]". Names and folders may
+  // hold brackets themselves, so the path is the bracketed end of the line that ends in the name
+  // standing before it; other lines keep the rule of the first "[" and the first "]".
+  if (line.starts_with('*') && line.ends_with(']')) {
+    for (size_t open = line.find('['); open != std::string_view::npos;
+         open = line.find('[', open + 1)) {
+      std::string_view name = line.substr(1, open - 1);
+      while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+      const std::string_view path = line.substr(open + 1, line.size() - open - 2);
+      if (!name.empty() && path.size() > name.size() && path.ends_with(name) &&
+          path[path.size() - name.size() - 1] == '/') {
+        return std::string(path);
+      }
+    }
+  }
   size_t open = line.find('[');
   size_t close = line.find(']');
   if (open == std::string_view::npos || close == std::string_view::npos || close < open) return {};

@@ -35,8 +35,9 @@ int CheckSaveSpace(const std::filesystem::path& source, const std::filesystem::p
                    const std::vector<std::string>* pending = nullptr,
                    const FreeSpaceFn& free_space = FreeSpaceOf);
 
-// The path between the first "[" and the first "]" of a pending attachment's list line, or
-// empty when the line has none.
+// The path of a pending attachment's list line ("*" + name + blanks + "[" + full path + "]"),
+// brackets in the name or its folders included; for a line of another shape the text between its
+// first "[" and its first "]". Empty when the line has none.
 std::string PendingPath(std::string_view line);
 
 enum FolderWritable : int { kWritable = 0, kNotWritable = 1, kNotAFolder = 2 };

@@ -108,6 +108,24 @@ TEST_F(MmioTest, CheckSaveSpaceAgainstInjectedFreeSpace) {
   }
 }
 
+// The path of a pending list line ("*" name, 38 blanks, "[" full path "]"), brackets in the name
+// or its folders included.
+TEST(Mmio, PendingPath) {
+  const std::string gap(38, ' ');
+  const struct {
+    std::string line, path;
+  } cases[] = {
+      {"*list.csv" + gap + "[/home/u/list.csv]", "/home/u/list.csv"},
+      {"*a b.pdf [/x/a b.pdf] ", "/x/a b.pdf"},
+      {"*見積[改].pdf" + gap + "[/home/u/見積[改].pdf]", "/home/u/見積[改].pdf"},
+      {"*x.pdf" + gap + "[/d[1]/e]f/x.pdf]", "/d[1]/e]f/x.pdf"},
+      {"*[x].csv" + gap + "[/[x].csv]", "/[x].csv"},
+      {"no brackets", ""},
+      {"*x ]before[", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(mmio::PendingPath(c.line), c.path) << c.line;
+}
+
 TEST_F(MmioTest, CheckFolderWritable) {
   const fs::path file = Write("plain.txt", "x");
   EXPECT_EQ(mmio::CheckFolderWritable(dir_), mmio::kWritable);
