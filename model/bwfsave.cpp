@@ -218,7 +218,7 @@ void Saver::CheckTarget() {
 void Saver::OpenSource() {
   struct stat st;
   if (io_.Stat(source_, st) != 0) GetBWFNotifier().Warning(kMsgSaveSourceMissing);
-  source_fd_ = io_.Open(source_, O_RDONLY);
+  source_fd_ = io_.Open(source_, O_RDONLY | O_NONBLOCK);  // a FIFO must not hold the save
   if (source_fd_ < 0 || io_.Fstat(source_fd_, st) != 0 || !S_ISREG(st.st_mode)) {
     throw Stop{kMsgSaveSourceOpen, {}, true};
   }
@@ -234,7 +234,7 @@ void Saver::OpenAttachments() {
     if (!AttachNameOf(e.path, name)) throw Stop{kMsgAttachNameInvalid, e.path.string()};
     struct stat st;
     if (io_.Stat(e.path, st) != 0) throw Stop{kMsgSaveAttachMissing, e.path.string()};
-    const int fd = io_.Open(e.path, O_RDONLY);
+    const int fd = io_.Open(e.path, O_RDONLY | O_NONBLOCK);
     if (fd >= 0) attach_fds_.push_back(fd);
     if (fd < 0 || io_.Fstat(fd, st) != 0 || !S_ISREG(st.st_mode)) {
       throw Stop{kMsgSaveAttachOpen, e.path.string()};
