@@ -108,7 +108,9 @@ int CheckSaveSpace(const std::filesystem::path& source, const std::filesystem::p
   const auto temp = IsFolder(temp_folder) ? temp_folder : temp_folder.parent_path();
   int bits = 0;
   if (RoomIn(temp, free_space) < need) bits |= kTempShort;
-  if (RoomIn(target.parent_path(), free_space) < need) bits |= kTargetShort;
+  // A bare name lies in the current folder; its empty folder part names no folder.
+  const auto target_folder = target.has_parent_path() ? target.parent_path() : ".";
+  if (RoomIn(target_folder, free_space) < need) bits |= kTargetShort;
   return bits;
 }
 

@@ -106,6 +106,9 @@ TEST_F(MmioTest, CheckSaveSpaceAgainstInjectedFreeSpace) {
     EXPECT_EQ(mmio::CheckSaveSpace(source, target, temp_dir, &c.pending, free_space), c.bits)
         << c.target_free << " " << c.temp_free << " " << c.pending.size();
   }
+  // A bare target name lies in the current folder, which has room.
+  auto plenty = [](const fs::path& folder) { return folder.empty() ? 0 : int64_t{1} << 40; };
+  EXPECT_EQ(mmio::CheckSaveSpace(source, "out.wav", temp_dir, nullptr, plenty), 0);
 }
 
 // The path of a pending list line ("*" name, 38 blanks, "[" full path "]"), brackets in the name
