@@ -3,6 +3,7 @@
 #include "bwfmainaa.h"
 
 #include "desktopstate.h"
+#include "progform.h"
 #include "ui_application.h"
 #include "ui_datetime.h"
 
@@ -147,11 +148,13 @@ TVANTMainAA::TVANTMainAA(TComponent* owner) : TForm(owner) {
   FormatSettings().ShortDateFormat = "yyyy/mm/dd";
   endpoint_.OnActivate = [this] { BringWindowForward(*this); };
   endpoint_.SetTitle(kTitle);
+  BindFlows();
   VANTMainAA = this;
 }
 
 TVANTMainAA::~TVANTMainAA() {
   DoDestroy();
+  UnbindFlows();
   if (VANTMainAA == this) VANTMainAA = nullptr;
 }
 

@@ -39,6 +39,7 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
     Application->CreateForm(version);
     TPROGForm* progress;
     Application->CreateForm(progress);
+    main_window->ProgressForm = progress;
     if (hooks.before_run) hooks.before_run();
     Application->Run();
   } catch (const std::exception& e) {
