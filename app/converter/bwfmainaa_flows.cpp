@@ -10,8 +10,8 @@
 #include "bwfmessage.h"
 #include "bwfsave.h"
 #include "cp932.h"
-#include "dispatch.h"
 #include "diskinfo.h"
+#include "dispatch.h"
 #include "progform.h"
 #include "regeditbw.h"
 #include "sysreg.h"
@@ -62,12 +62,14 @@ constexpr const char* kMsgTempShort =
 constexpr const char* kMsgNoFileForImport =
     "ファイルが選択されていないため、読み込みができません。";
 constexpr const char* kMsgOverwriteFields = "既に入力された項目があります。上書きしますか？";
-constexpr const char* kMsgFileExists = "指定したファイルは既に存在します。上書きしてよろしいですか？";
+constexpr const char* kMsgFileExists =
+    "指定したファイルは既に存在します。上書きしてよろしいですか？";
 constexpr const char* kMsgWrongExtension = "指定拡張子以外のファイル名を添付することはできません。";
 constexpr const char* kMsgSameName = "同一ファイル名を添付することはできません。";
 constexpr const char* kMsgNoLabelPossible =
     "添付ファイル識別名の割付ができない可能性があります。保存後に、添付操作を行ってください。";
-constexpr const char* kMsgAttachCount = "ナレーション原稿 : %d, 連絡表 ：%d が既に添付されています。\n";
+constexpr const char* kMsgAttachCount =
+    "ナレーション原稿 : %d, 連絡表 ：%d が既に添付されています。\n";
 constexpr const char* kMsgAttachLimit = "最大添付数に達しているため、添付を行うことはできません。";
 constexpr const char* kMsgCloseModified = "編集データが変更されています。終了してよろしいですか？";
 // A pending attachment that the save cannot take: the save is not made, the line stays.
@@ -86,9 +88,7 @@ class BoxNotifier : public TBWFNotifier {
  public:
   void Warning(std::string_view t) override { MessageDlg(std::string(t), mtWarning, mbOK); }
   void Error(std::string_view t) override { MessageDlg(std::string(t), mtError, mbOK); }
-  void Information(std::string_view t) override {
-    MessageDlg(std::string(t), mtInformation, mbOK);
-  }
+  void Information(std::string_view t) override { MessageDlg(std::string(t), mtInformation, mbOK); }
   void Plain(std::string_view t) override { Application->MessageBox(std::string(t), "", MB_OK); }
 };
 
@@ -622,8 +622,7 @@ void TVANTMainAA::WMCopyData(const std::string& path) {
   if (Busy || Opening || !Exists(path)) return;
   if (model_) {
     std::error_code ec;
-    if (model_->GetPath() == fs::path(path) || fs::equivalent(model_->GetPath(), path, ec))
-      return;
+    if (model_->GetPath() == fs::path(path) || fs::equivalent(model_->GetPath(), path, ec)) return;
   }
   if (Modified && !Ask(kMsgUnsaved)) return;
   Modified = false;

@@ -3,13 +3,13 @@
 #include "bwfmainaa.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include "aabcresources.h"
 #include "bsplash.h"
 #include "clock.h"
 #include "comresources.h"
 #include "cp932.h"
+#include "mainaatest.h"
 #include "regeditbw.h"
 #include "scratchfolder.h"
 #include "sysreg.h"
@@ -43,40 +43,9 @@ class RecordingPlayer : public orlune::TNoPlayer {
   unsigned state = 0;
 };
 
-void SetEnv(const char* name, const std::filesystem::path& p) { setenv(name, p.c_str(), 1); }
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ConverterWindowTest {
  protected:
-  void SetUp() override {
-    SetEnv("XDG_RUNTIME_DIR", runtime_.path());
-    SetEnv("XDG_CONFIG_HOME", config_.path());
-    Application->Initialize();
-    SetClock(&clock_);
-    com_ = std::make_unique<TComDataRes>(nullptr);
-    aabc_ = std::make_unique<TAABCDataRes>(nullptr);
-    splash_ = std::make_unique<TVANTSplash>(nullptr);
-    version_ = std::make_unique<TVersionConv>(nullptr);
-  }
-  void TearDown() override {
-    window_.reset();
-    Application->ProcessMessages();
-    SetClock(nullptr);
-    TVANTMainAA::CommandLine.clear();
-  }
-  // Makes the window as the program does, with `file` on the command line, and brings it up
-  // past the splash's 3,000 ms.
-  TVANTMainAA& Start(const std::string& file = "") {
-    if (!file.empty()) TVANTMainAA::CommandLine = {file};
-    splash_->Show();
-    window_ = std::make_unique<TVANTMainAA>(nullptr);
-    window_->DoCreate();
-    window_->SetPlayer(&player_);
-    clock_.AdvanceMillis(3000);
-    window_->Show();
-    window_->FormActivate(window_.get());
-    Application->ProcessMessages();
-    return *window_;
-  }
+  MainWindowTest() { player_link_ = &player_; }
   // Whether the image shows item `index` of the skin list.
   static bool Shows(g32::TImage32* image, g32::TBitmap32List& list, int index) {
     return image->GetBitmap()->WriteData() == list.GetBitmap(index)->WriteData();
@@ -88,16 +57,7 @@ class MainWindowTest : public ::testing::Test {
   // A point inside `c` in `parent`-independent terms: the control's own client coordinates.
   static void Press(TControl& c) { uitest::MouseDown(c, 5, 5); }
 
-  ScratchFolder runtime_{"orlune-run"};
-  ScratchFolder config_{"orlune-cfg"};
-  ManualClock clock_;
-  ScopedAnswerer dialogs_;
   RecordingPlayer player_;
-  std::unique_ptr<TComDataRes> com_;
-  std::unique_ptr<TAABCDataRes> aabc_;
-  std::unique_ptr<TVANTSplash> splash_;
-  std::unique_ptr<TVersionConv> version_;
-  std::unique_ptr<TVANTMainAA> window_;
 };
 
 // A commercial with every mark, a PDF and a CSV attachment, stated length "30" and 30 s marked.
