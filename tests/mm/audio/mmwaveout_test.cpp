@@ -166,7 +166,53 @@ TEST_P(WaveOutModes, ALongSourceCyclesTheRingInOrder) {
   EXPECT_EQ(Sound(backend_.Captured()), source_->data());
 }
 
+// A source that breaks after a few buffers.
+class BrokenSource : public Source {
+ public:
+  using Source::Source;
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    if (++loads_ > 5) throw Exception("the source broke");
+    Source::BufferLoad(h, more);
+  }
+
+ private:
+  int loads_ = 0;
+};
+
+TEST_P(WaveOutModes, AFailureWhileRefillingClosesTheDeviceOnTheGuiThreadAndRaises) {
+  Build(100, 4000, GetParam());
+  BrokenSource broken(Pattern(80000), Stereo16());
+  out_->SetNumBuffers(3);
+  out_->SetInput(&broken);
+  out_->Start();
+  std::string raised;
+  for (int i = 0; i < 2000 && raised.empty(); ++i) {
+    backend_.Render(700);
+    try {
+      gui_.ProcessMessages();
+    } catch (const std::exception& e) {
+      raised = e.what();
+    }
+  }
+  EXPECT_EQ(raised, "the source broke");
+  EXPECT_EQ(errors_, 1);
+  EXPECT_EQ(out_->GetState(), wosClose);
+  EXPECT_EQ(backend_.OpenStreams(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(CallbackModes, WaveOutModes, ::testing::Values(cmWindow, cmThread));
+
+TEST_F(WaveOutDevice, WithoutFixedBuffersEachHeaderIsPreparedPerWrite) {
+  FIX_BUFFERS = false;
+  Build(30000, 4000);
+  out_->SetNumBuffers(3);
+  out_->Start();
+  PlayToEnd();
+  FIX_BUFFERS = true;
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(ready_, 8);
+  EXPECT_EQ(Sound(backend_.Captured()), source_->data());
+}
 
 TEST_F(WaveOutDevice, AnEmptySourceFailsToStartAndLeavesTheDeviceClosed) {
   Build(0);
