@@ -269,8 +269,11 @@ void TVANTMainAA::OpenFile(const std::string& path) {
 bool TVANTMainAA::OpenFileFrom(const std::string& path) {
   bool ask = path.empty();
   if (!ask) {
-    CurrentPath = path;
-    OpenDialog1->FileName = path;
+    // Kept absolute: the setting outlives the folder the program was started in.
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    CurrentPath = ec ? path : absolute.string();
+    OpenDialog1->FileName = CurrentPath;
   } else {
     CurrentPath = ReadString(kLastFileSetting);
     const fs::path last(CurrentPath);

@@ -378,6 +378,45 @@ TEST_F(FlowTest, RefusedTargetsReturnToTheDialogAndAFailedSaveKeepsEverything) {
   EXPECT_EQ(w.CommonCode->GetText(), "AB");
 }
 
+TEST_F(FlowTest, APendingFileTheModelCannotTakeIsNamedAndStopsTheSave) {
+  // Labels BC$NOTE1 to BC$NOTE9 without documents: nothing attached, yet no label is free.
+  std::vector<vb::Cue> cues;
+  std::vector<vb::Chunk> labels;
+  for (int n = 1; n <= 9; ++n) {
+    cues.push_back({vb::Note(n), 0});
+    labels.push_back(vb::Labl(vb::Note(n), "BC$NOTE" + std::to_string(n)));
+  }
+  struct Case {
+    vb::Bytes file;
+    bool remove_pending;
+    const char* message;
+  } cases[] = {
+      {FullFile(), true, "添付するファイルが見つかりません。保存は行われていません。\n"},
+      {vb::Build({vb::Fmt(), vb::Data(64), vb::CueChunk(cues), vb::List("adtl", labels)}), false,
+       "添付ファイル識別名の割付ができないため、添付できません。保存は行われていません。\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    TVANTMainAA& w = Start(Put("a.wav", c.file));
+    const fs::path sheet = work_.path() / "sheet.csv";
+    WriteBytes(sheet, std::string("x\r\n"));
+    Script().AnswerFile(sheet.string());
+    Press(w.BTAttachCSV);
+    if (c.remove_pending) fs::remove(sheet);
+    const std::vector<std::string> lines = w.CSVList->Items().Items();
+    const fs::path target = work_.path() / "out.wav";
+    Script().AnswerFile(target.string());
+    const size_t before = Asked();
+    Press(w.BTSave);
+    EXPECT_EQ(Messages(before), std::vector<std::string>{c.message + sheet.string()});
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(w.CSVList->Items().Items(), lines);
+    EXPECT_TRUE(w.Modified);
+    EXPECT_EQ(w.Model()->GetPath(), work_.path() / "a.wav");
+    window_.reset();
+  }
+}
+
 TEST_F(FlowTest, AttachmentLimitsNamesAndDeleteThenAttachOnAFullFile) {
   const fs::path nine = Put("nine.wav", NineAttachments());
   TVANTMainAA& w = Start(nine);
