@@ -417,6 +417,43 @@ TEST_F(FlowTest, APendingFileTheModelCannotTakeIsNamedAndStopsTheSave) {
   }
 }
 
+// The test runs itself again in a private mount namespace where a 256 KiB tmpfs is the disc;
+// where no namespace or mount can be had it is skipped (the injected disc above still runs).
+TEST_F(FlowTest, ASmallRealDiscTakesASmallFileAndRefusesALargeOne) {
+  const char* disc_env = std::getenv("ORLUNE_SMALL_DISC");
+  if (!disc_env) {
+    if (Shell("unshare -m --propagation private true 2>/dev/null") != 0)
+      GTEST_SKIP() << "no private mount namespace here";
+    const fs::path disc = work_.path() / "disc";
+    fs::create_directory(disc);
+    const int rc = Shell(
+        "unshare -m --propagation private sh -c 'mount -t tmpfs -o size=256k tmpfs \"$0\" "
+        "2>/dev/null || exit 77; ORLUNE_SMALL_DISC=\"$0\" exec \"$1\" "
+        "--gtest_filter=FlowTest.ASmallRealDiscTakesASmallFileAndRefusesALargeOne' '" +
+        disc.string() + "' /proc/" + std::to_string(getpid()) + "/exe");
+    if (rc == 77) GTEST_SKIP() << "no tmpfs mount here";
+    EXPECT_EQ(rc, 0);
+    return;
+  }
+  const fs::path disc = disc_env;
+  TVANTMainAA& w = Start(Put("small.wav", FullFile()));
+  Script().AnswerFile((disc / "small.wav").string());
+  Press(w.BTSave);
+  EXPECT_EQ(Messages(), std::vector<std::string>{kMsgSaved});
+  EXPECT_EQ(w.Model()->GetPath(), disc / "small.wav");
+
+  const fs::path large = Put("large.wav", vb::Build(vb::FullVantChunks(48000 * 4 * 2)));
+  Start(large);
+  Script().AnswerFile((disc / "large.wav").string());
+  const size_t before = Asked();
+  Press(window_->BTSave);
+  EXPECT_EQ(Messages(before),
+            std::vector<std::string>{
+                "保存先のドライブの空き容量が不足しています。\n別の保存場所を指定してください。"});
+  EXPECT_EQ(window_->Model()->GetPath(), large);
+  EXPECT_FALSE(fs::exists(disc / "large.wav"));
+}
+
 TEST_F(FlowTest, AttachmentLimitsNamesAndDeleteThenAttachOnAFullFile) {
   const fs::path nine = Put("nine.wav", NineAttachments());
   TVANTMainAA& w = Start(nine);
