@@ -342,6 +342,8 @@ void TVANTMainAA::SaveFile() {
   bool saved = false;
   std::string target;
   if (ChooseWaveTarget(chosen)) {
+    const TCmcdInfo cmcd = model_->CmcdInfo;
+    const TBextInfo bext = model_->BextInfo;
     StoreFields();
     if (AddPendingAttachments()) {
       SetDeleteList(*model_, DeleteList.GetText());
@@ -356,6 +358,8 @@ void TVANTMainAA::SaveFile() {
     } else {
       // Nothing was written: the model goes back to the file as it was opened, with the
       // attachments deleted so far, and the pending lines stay for the next try.
+      model_->CmcdInfo = cmcd;
+      model_->BextInfo = bext;
       RestoreScanState();
     }
   }

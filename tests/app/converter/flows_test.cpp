@@ -296,6 +296,26 @@ TEST_F(FlowTest, EditedFieldsAreSavedUnderANewNameAndReadBack) {
   EXPECT_EQ(Shell("sndfile-info '" + saved.string() + "' > /dev/null"), 0);
 }
 
+TEST_F(FlowTest, HalfASecondAfterASaveTheProgressWindowTellsTheMainWindow) {
+  TVANTMainAA& w = Start(Put("a.wav", FullFile()));
+  Application->SetMainForm(&w);
+  Script().AnswerFile((work_.path() / "b.wav").string());
+  Press(w.BTSave);
+  EXPECT_TRUE(progress_->DelayTimer->GetEnabled());
+  progress_->Show();
+  clock_.AdvanceMillis(500);
+  Application->ProcessMessages();
+  EXPECT_FALSE(progress_->DelayTimer->GetEnabled());
+  EXPECT_FALSE(progress_->GetVisible());
+
+  MessageWindow::Send(w.Handle(), UM_LOADCOMPLETE, 0, 0);
+  EXPECT_TRUE(w.LoadDone);
+  progress_->Show();
+  MessageWindow::Send(w.Handle(), UM_CLOSEPROGRESS, 0, 0);
+  EXPECT_FALSE(progress_->GetVisible());
+  Application->SetMainForm(nullptr);
+}
+
 TEST_F(FlowTest, RefusedTargetsReturnToTheDialogAndAFailedSaveKeepsEverything) {
   const fs::path source = Put("source.wav", FullFile());
   const std::string original = ReadBytes(source);
@@ -363,6 +383,7 @@ TEST_F(FlowTest, RefusedTargetsReturnToTheDialogAndAFailedSaveKeepsEverything) {
   EXPECT_EQ(w.CSVList->Items().Items(), lines);
   EXPECT_TRUE(w.Modified);
   EXPECT_EQ(w.CommonCode->GetText(), "AB");
+  EXPECT_EQ(w.Model()->CmcdInfo.Get(bwf::CmcdField::CommonCode), "");
   EXPECT_EQ(Setting(100), "");
   EXPECT_EQ(ReadBytes(source), original);
   for (const std::string& m : Messages(during)) EXPECT_NE(m, kMsgSaved);
