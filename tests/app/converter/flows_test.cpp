@@ -676,6 +676,11 @@ TEST_F(FlowTest, AFileHandedOverByASecondProgramIsOpenedUnlessASaveRuns) {
   w.Modified = false;
   w.WMCopyData(long_file.string());
   EXPECT_EQ(w.Model()->GetPath(), b);
+
+  // A name that differs from the open one only in case is another file here.
+  const fs::path upper = Put("B.wav", FullFile());
+  EXPECT_EQ(RunBeside({ORLUNE_HANDOVER, upper.string()}), 0);
+  EXPECT_EQ(w.Model()->GetPath(), upper);
 }
 
 TEST_F(FlowTest, CloseAsksAboutEditsAndStoresTheVolume) {
