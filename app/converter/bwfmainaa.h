@@ -72,6 +72,8 @@ class TVANTMainAA : public vant::TForm {
   void SavePdfAttachment();
   void SelectCsvApplication();
   void SelectPdfApplication();
+  // A file or folder path handed over by the disc viewer (native bytes).
+  void WMCopyData(const std::string& path);
   void ShowKindLamps(TBWFChunck& model);
   void ShowLengthLamp(TBWFChunck& model);
 

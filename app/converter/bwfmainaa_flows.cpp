@@ -12,3 +12,4 @@ void TVANTMainAA::ShowPdfAttachment() {}
 void TVANTMainAA::SavePdfAttachment() {}
 void TVANTMainAA::SelectCsvApplication() {}
 void TVANTMainAA::SelectPdfApplication() {}
+void TVANTMainAA::WMCopyData(const std::string&) {}
