@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include "aabcresources.h"
+#include "boxnotifier.h"
 #include "bsplash.h"
 #include "clock.h"
 #include "comresources.h"
@@ -271,6 +272,24 @@ TEST_F(MainWindowTest, ShowsAFileOnBothPages) {
   EXPECT_EQ(w.FileType->GetText(), "");
   EXPECT_EQ(w.PDFList->Items().Count(), 0);
   EXPECT_FALSE(w.Modified);
+}
+
+TEST_F(MainWindowTest, FilesThatCannotBeShownLeaveTheWindowEmpty) {
+  TBoxNotifier notifier;
+  TScopedNotifier notifying(notifier);
+  // Not PCM: the model says why and nothing is shown.
+  vb::TempFile adpcm(vb::Build({vb::Fmt(48000, 2, 4, 2), vb::Data(64)}));
+  TVANTMainAA& w = Start(adpcm.path().string());
+  EXPECT_EQ(w.Model(), nullptr);
+  EXPECT_EQ(w.FileType->GetText(), "");
+  ASSERT_FALSE(dialogs_.answerer.Asked().empty());
+  EXPECT_EQ(dialogs_.answerer.Asked().back().kind, ScriptedAnswerer::Question::kMessage);
+  window_.reset();
+  // Missing: nothing opens and nothing is said.
+  const size_t asked = dialogs_.answerer.Asked().size();
+  TVANTMainAA& w2 = Start((runtime_.path() / "missing.wav").string());
+  EXPECT_EQ(w2.Model(), nullptr);
+  EXPECT_EQ(dialogs_.answerer.Asked().size(), asked);
 }
 
 TEST_F(MainWindowTest, LampsByFileKind) {
