@@ -1,6 +1,7 @@
 // The converter main window's behaviour: start-up and first activation, the image buttons and
 // their actions, the bars, the display of a file and the field checks.
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "aabcresources.h"
@@ -435,7 +436,11 @@ void TVANTMainAA::OpenFile(const std::string& path) {
     if (!OpenDialog1->Execute()) return;
     CurrentPath = OpenDialog1->FileName;
   } else {
-    CurrentPath = path;
+    // A relative path from the command line is kept as the absolute path it names, since the
+    // stored last path is read again from other working folders.
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    CurrentPath = ec ? path : absolute.string();
   }
   if (SysRegVANT) SysRegVANT->WriteWorkString(kLastFileSetting, CurrentPath);
   DeleteList.Clear();

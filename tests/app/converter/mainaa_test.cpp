@@ -274,6 +274,17 @@ TEST_F(MainWindowTest, ShowsAFileOnBothPages) {
   EXPECT_FALSE(w.Modified);
 }
 
+TEST_F(MainWindowTest, RelativePathIsOpenedAndRememberedAsAbsolute) {
+  auto file = FullFile();
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(file.path().parent_path());
+  TVANTMainAA& w = Start(file.path().filename().string());
+  std::filesystem::current_path(cwd);
+  ASSERT_NE(w.Model(), nullptr);
+  EXPECT_EQ(w.CurrentPath, file.path().string());
+  EXPECT_EQ(SysRegVANT->ReadWorkString(101), file.path().string());
+}
+
 TEST_F(MainWindowTest, FilesThatCannotBeShownLeaveTheWindowEmpty) {
   TBoxNotifier notifier;
   TScopedNotifier notifying(notifier);
