@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <fstream>
+
 #include "aabcresources.h"
 #include "boxnotifier.h"
 #include "bsplash.h"
@@ -283,6 +285,25 @@ TEST_F(MainWindowTest, RelativePathIsOpenedAndRememberedAsAbsolute) {
   ASSERT_NE(w.Model(), nullptr);
   EXPECT_EQ(w.CurrentPath, file.path().string());
   EXPECT_EQ(SysRegVANT->ReadWorkString(101), file.path().string());
+}
+
+TEST_F(MainWindowTest, OverlongCommandLinePathIsRefusedNotCut) {
+  // A file whose path is exactly 259 bytes: cut there, the longer argument would name it.
+  const std::string folder = runtime_.path().string() + "/";
+  const std::string path = folder + std::string(259 - folder.size() - 4, 'n') + ".wav";
+  ASSERT_EQ(path.size(), 259u);
+  const vb::Bytes bytes = vb::Build(vb::FullVantChunks(4800));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  TVANTMainAA::CommandLine = {path + "x"};
+  TVANTMainAA& w = Start();
+  EXPECT_EQ(w.CommandPath, "");
+  EXPECT_EQ(w.Model(), nullptr);
+  ASSERT_EQ(dialogs_.answerer.Asked().size(), 1u);
+  EXPECT_EQ(dialogs_.answerer.Asked()[0].kind, ScriptedAnswerer::Question::kFile);
+  window_.reset();
+  TVANTMainAA::CommandLine = {path};
+  EXPECT_NE(Start().Model(), nullptr);
 }
 
 TEST_F(MainWindowTest, FilesThatCannotBeShownLeaveTheWindowEmpty) {
