@@ -30,12 +30,17 @@ function(vant_test name)
     set(A_TIMEOUT 300)
   endif()
   set(env QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy ${A_ENV})
-  # gtest_discover_tests flattens lists in PROPERTIES: escape the label separators.
-  string(REPLACE ";" "\\\\;" labels "${A_LABEL}")
+  # gtest_discover_tests splits list values given in PROPERTIES, so the labels and the
+  # environment are set by a file CTest includes after the discovered tests.
   include(GoogleTest)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}" TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${env}")
+    TEST_LIST ${name}_TESTS
+    PROPERTIES TIMEOUT ${A_TIMEOUT})
+  set(props ${CMAKE_CURRENT_BINARY_DIR}/${name}_props.cmake)
+  file(WRITE ${props}
+    "set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${A_LABEL}\" ENVIRONMENT \"${env}\")\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${props})
 endfunction()
 
 # vant_fuzzer(<name> SOURCES ... LINKS ...): a libFuzzer target, built only with VANT_FUZZ.
@@ -79,12 +84,6 @@ function(vant_aggregate_targets)
       add_dependencies(tests_${l} ${t})
     endif()
   endforeach()
-  get_property(t GLOBAL PROPERTY VANT_TESTS_thread)
-  set(files)
-  foreach(x IN LISTS t)
-    list(APPEND files "$<TARGET_FILE:${x}>")
-  endforeach()
-  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/thread_tests.txt CONTENT "$<JOIN:${files},\n>\n")
   get_property(f GLOBAL PROPERTY VANT_FUZZERS)
   add_custom_target(fuzzers_all)
   if(f)

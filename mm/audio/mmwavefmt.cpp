@@ -1,6 +1,7 @@
 #include "mmwavefmt.h"
 
-#include <clocale>
+#include "mmutils.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -102,14 +103,8 @@ constexpr FormatName kFormatNames[] = {
 char g_listSeparator = ',';
 char g_decimalSeparator = '.';
 
-void RefreshSeparators() {
-  // The locale is the system's only word on number formats here; it has no list separator.
-  const std::lconv* lc = std::localeconv();
-  if (lc != nullptr && lc->decimal_point != nullptr && lc->decimal_point[0] != '\0' &&
-      lc->decimal_point[1] == '\0') {
-    g_decimalSeparator = lc->decimal_point[0];
-  }
-}
+// The locale is the system's word on the decimal separator; it knows no list separator.
+void RefreshSeparators() { g_decimalSeparator = DecimalSeparator(); }
 
 }  // namespace
 

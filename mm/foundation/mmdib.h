@@ -103,6 +103,9 @@ bool DIB_MapToPalette(TDIB& dib, const TLogPalette& palette);
 // for other depths.
 std::optional<TLogPalette> DIB_MakePalette(TDIBView dib);
 void DIB_Info(TDIBView dib);
+// The DIB as 0xAARRGGBB pixels, rows from the top (1, 4, 8 bits with or without run-length
+// coding, 16, 24 and 32 bits). False for a DIB that does not hold what its header says.
+bool DIB_ToPixels(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t& height);
 // The first of the first `count` entries nearest to the colour (squared RGB distance).
 int PaletteNearestIndex(const TLogPalette& palette, size_t count, uint8_t r, uint8_t g, uint8_t b);
 
@@ -112,17 +115,15 @@ TLogPalette CreateSystemColorPalette();
 std::optional<TLogPalette> LoadPalette(const std::filesystem::path& fileName);
 bool SavePalette(const std::filesystem::path& fileName, const TLogPalette& palette);
 
-// Showing DIBs and converting them to and from the framework's 32-bit bitmaps. A true-colour
-// surface needs no palette realisation: colour tables are looked up per pixel.
+// Showing DIBs and converting them to and from the framework's 32-bit bitmaps (mmdibdraw.cpp,
+// the only part that needs the canvas). A true-colour surface needs no palette realisation:
+// colour tables are looked up per pixel.
 namespace vant {
 class TBitmap;
 class TCanvas;
 struct TRect;
 }  // namespace vant
 
-// The DIB as 0xAARRGGBB pixels, rows from the top (1, 4, 8 bits with or without run-length
-// coding, 16, 24 and 32 bits). False for a DIB that does not hold what its header says.
-bool DIB_ToPixels(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t& height);
 // Stretches the whole DIB onto `rect`.
 bool DIB_Display(TDIBView dib, vant::TCanvas& canvas, const vant::TRect& rect);
 // A DIB of the bitmap's pixels; for 8 bits or fewer each pixel takes the nearest entry of the

@@ -382,6 +382,7 @@ void TControl::BringToFront() {
     auto& v = parent_->controls_;
     v.erase(std::find(v.begin(), v.end(), this));
     v.push_back(this);
+    parent_->KeepWindowlessBelow(this);
   }
 }
 
@@ -603,6 +604,17 @@ TWinControl::~TWinControl() {
   while (!controls_.empty()) controls_.back()->SetParent(nullptr);
 }
 
+void TWinControl::KeepWindowlessBelow(TControl* c) {
+  // As in the framework, windowless controls paint on their parent and so always lie under the
+  // windowed children; among themselves they keep their order.
+  if (!c->host_ || dynamic_cast<TWinControl*>(c)) return;
+  for (TControl* s : controls_)
+    if (s != c && s->host_ && dynamic_cast<TWinControl*>(s)) {
+      c->host_->stackUnder(s->host_);
+      return;
+    }
+}
+
 void TWinControl::InsertControl(TControl* c) {
   controls_.push_back(c);
   c->parent_ = this;
@@ -610,6 +622,7 @@ void TWinControl::InsertControl(TControl* c) {
     c->host_->setParent(host_);
     c->ApplyGeometry();
     c->ApplyVisible();
+    KeepWindowlessBelow(c);
   }
   c->ParentFontChanged();
   c->ParentColorChanged();

@@ -188,7 +188,8 @@ class TControl : public TComponent {
   void ParentFontChanged();
   void ParentColorChanged();
   void RequestAlign();
-  void ApplyGeometry();
+  // Puts the bounds on the host widget (forms: on the window, within its size rules).
+  virtual void ApplyGeometry();
   void ApplyVisible();
 
   QWidget* host_ = nullptr;
@@ -283,6 +284,7 @@ class TWinControl : public TControl {
   void ColorChanged() override;
   void InsertControl(TControl* c);
   void RemoveControl(TControl* c);
+  void KeepWindowlessBelow(TControl* c);
 
  private:
   std::vector<TControl*> controls_;

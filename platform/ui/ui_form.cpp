@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QPointer>
+#include <algorithm>
 
 #include "dispatch.h"
 #include "ui_application.h"
@@ -98,12 +99,22 @@ void TForm::ApplyWindowFlags() {
   if (form_style_ == fsStayOnTop) f |= Qt::WindowStaysOnTopHint;
   bool shown = host_->isVisible();
   host_->setWindowFlags(f);
-  bool fixed = border_style_ != bsSizeable && border_style_ != bsSizeToolWin;
-  if (fixed)
+  ApplySizeRule();
+  if (shown) host_->show();
+}
+
+void TForm::ApplySizeRule() {
+  if (border_style_ != bsSizeable && border_style_ != bsSizeToolWin)
     host_->setFixedSize(GetWidth(), GetHeight());
   else
     host_->setMinimumSize(0, 0), host_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-  if (shown) host_->show();
+}
+
+void TForm::ApplyGeometry() {
+  host_->setMinimumSize(0, 0);
+  host_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  TWinControl::ApplyGeometry();
+  ApplySizeRule();
 }
 
 void TForm::SetBorderStyle(TBorderStyle s) {
@@ -128,9 +139,30 @@ void TForm::HandleUserGeometry(int l, int t, int w, int h) {
   TControl::SetBounds(l, t, w, h);
 }
 
+void TForm::SetAutoSize(bool v) {
+  auto_size_ = v;
+  AdjustSize();
+}
+
+void TForm::AdjustSize() {
+  if (!auto_size_ || HasState(csLoading)) return;
+  int w = 0, h = 0;
+  for (int i = 0; i < ControlCount(); ++i) {
+    TControl* c = Controls(i);
+    if (!c->GetVisible()) continue;
+    w = std::max(w, c->GetLeft() + c->GetWidth());
+    h = std::max(h, c->GetTop() + c->GetHeight());
+  }
+  if (w > 0 && h > 0) SetBounds(GetLeft(), GetTop(), w, h);
+}
+
+void TForm::Loaded() {
+  TWinControl::Loaded();
+  AdjustSize();
+}
+
 void TForm::Show() {
-  if (border_style_ != bsSizeable && border_style_ != bsSizeToolWin)
-    host_->setFixedSize(GetWidth(), GetHeight());
+  AdjustSize();
   if (!GetVisible() && position_ == poScreenCenter)
     SetBounds((Screen->Width() - GetWidth()) / 2, (Screen->Height() - GetHeight()) / 2, GetWidth(),
               GetHeight());
@@ -250,6 +282,19 @@ void TForm::HandleActivate(bool active) {
 
 void TForm::Paint() {
   if (OnPaint) OnPaint(this);
+}
+
+TDataModule::~TDataModule() { DoDestroy(); }
+
+void TDataModule::DoCreate() {
+  if (OnCreate) Guarded([&] { OnCreate(this); });
+}
+
+void TDataModule::DoDestroy() {
+  if (destroy_done_) return;
+  destroy_done_ = true;
+  Destroying();
+  if (OnDestroy) Guarded([&] { OnDestroy(this); });
 }
 
 void TForm::TextChanged() { host_->setWindowTitle(QString::fromStdString(GetText())); }

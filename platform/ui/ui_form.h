@@ -51,6 +51,12 @@ class TForm : public TWinControl {
   void SetFormStyle(TFormStyle s);
   // The resolution the layout was designed at (always 96 here).
   int GetPixelsPerInch() const { return 96; }
+  // An auto-sized form fits its client area to its visible children (their right and bottom
+  // edges), when set, when loaded and when shown.
+  bool GetAutoSize() const { return auto_size_; }
+  void SetAutoSize(bool v);
+  void AdjustSize();
+  void Loaded() override;
 
   void Show();
   void Hide();
@@ -88,14 +94,34 @@ class TForm : public TWinControl {
   void TextChanged() override;
   void VisibleChanged() override;
   void ApplyWindowFlags();
+  void ApplyGeometry() override;
 
  private:
+  // A fixed border keeps the window at exactly its size; a sizeable one frees it.
+  void ApplySizeRule();
+
   TBorderStyle border_style_ = bsSizeable;
   TBorderIcons border_icons_{biSystemMenu, biMinimize, biMaximize};
   TPosition position_ = poDesigned;
   TFormStyle form_style_ = fsNormal;
   TModalResult modal_result_ = mrNone;
   bool modal_ = false;
+  bool destroy_done_ = false;
+  bool auto_size_ = false;
+};
+
+// A non-visual container of components that lives as long as the program (the skin modules).
+class TDataModule : public TComponent {
+ public:
+  explicit TDataModule(TComponent* owner) : TComponent(owner) {}
+  ~TDataModule() override;
+  std::string ClassName() const override { return "TDataModule"; }
+  void DoCreate();
+  // Derived modules call it first in their destructor so OnDestroy still sees their members.
+  void DoDestroy();
+  TNotifyEvent OnCreate, OnDestroy;
+
+ private:
   bool destroy_done_ = false;
 };
 

@@ -1,5 +1,7 @@
 #include "progform.h"
 
+#include "progsink.h"
+
 #include <gtest/gtest.h>
 
 #include "clock.h"
@@ -95,6 +97,25 @@ TEST_F(ProgFormTest, DelayTimerTellsTheMainFormHalfASecondLater) {
   clock_.AdvanceMillis(5000);
   Application->ProcessMessages();
   EXPECT_EQ(main_->messages.size(), 1u);
+}
+
+TEST_F(ProgFormTest, DrivenAsTheModelsProgressSink) {
+  TPROGFormProgress sink(*form_);
+  SetBWFProgress(&sink);
+  TBWFProgress& p = GetBWFProgress();
+  p.SetCaption("書き込み中　");
+  p.Show();
+  uitest::SaveScreenshot(*form_, "app_common_progform_as_sink");
+  EXPECT_TRUE(form_->GetVisible());
+  p.SetProgress(40);
+  EXPECT_EQ(form_->MMGauge1->Text(), "書き込み中　 40%");
+  p.SetProgress(100);
+  EXPECT_FALSE(form_->GetVisible());
+  p.StartDelayTimer();
+  clock_.AdvanceMillis(500);
+  p.ProcessMessages();
+  EXPECT_EQ(main_->messages, (std::vector<uint32_t>{WM_USER + 410}));
+  SetBWFProgress(nullptr);
 }
 
 }  // namespace

@@ -325,3 +325,30 @@ TEST(PcmMix, SumsScalesAndClips) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PcmConvert, EveryReaderOfTheSixteen) {
+  const WAVEFORMATEX kinds[4] = {Pcm(8, 1, 8000), Pcm(8, 2, 8000), Pcm(16, 1, 8000),
+                                 Pcm(16, 2, 8000)};
+  const std::vector<uint8_t> frames[4] = {
+      {200}, {200, 100}, Bytes16({4660}), Bytes16({1000, -3000})};
+  // Each target as values: unsigned bytes for 8 bits, signed samples for 16 bits.
+  const std::vector<int> expected[4][4] = {
+      {{200}, {200, 200}, {18432}, {18432, 18432}},
+      {{150}, {200, 100}, {5632}, {18432, -7168}},
+      {{146}, {146, 146}, {4660}, {4660, 4660}},
+      {{124}, {131, 116}, {-1000}, {1000, -3000}},
+  };
+  for (int s = 0; s < 4; ++s) {
+    for (int t = 0; t < 4; ++t) {
+      uint8_t out[8];
+      const int64_t n =
+          PCMCONVERT(&kinds[t], out, &kinds[s], frames[s].data(), int64_t(frames[s].size()));
+      const std::vector<int> got = t < 2 ? std::vector<int>(out, out + n) : Samples16(out, n);
+      EXPECT_EQ(got, expected[s][t]) << s << " -> " << t;
+    }
+  }
+}
+
+}  // namespace

@@ -258,6 +258,28 @@ TEST_F(ControlTest, BevelAndPaintBoxDrawOverTheirParent) {
   EXPECT_EQ(b.Canvas().GetPixel(5, 5), clYellow);
 }
 
+TEST_F(ControlTest, WindowlessControlsLieUnderWindowedSiblings) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 40, 20);
+  auto* panel = new TPanel(&form);
+  panel->SetParent(&form);
+  panel->SetBounds(0, 0, 40, 20);
+  panel->SetColor(clBlue);
+  auto* label = new TLabel(&form);  // created later, still underneath
+  label->SetParent(&form);
+  label->SetAutoSize(false);
+  label->SetParentColor(false);
+  label->SetColor(clRed);
+  label->SetBounds(0, 0, 20, 20);
+  form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_windowless_under_windowed");
+  EXPECT_EQ(uitest::RenderedPixel(form, 10, 10), clBlue);
+  label->BringToFront();
+  EXPECT_EQ(uitest::RenderedPixel(form, 10, 10), clBlue);
+  panel->SetVisible(false);
+  EXPECT_EQ(uitest::RenderedPixel(form, 10, 10), clRed);
+}
+
 TEST_F(ControlTest, FontAndColorFollowTheParentUntilSetOwn) {
   TForm form(nullptr);
   auto* p = new TPanel(&form);

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QWidget>
+
 #include "dispatch.h"
 #include "ui_dialogs.h"
 #include "ui_fixture.h"
@@ -54,12 +56,35 @@ TEST_F(FormTest, CentredFixedFormKeepsItsClientSize) {
   form.SetFormStyle(fsStayOnTop);
   form.SetPosition(poScreenCenter);
   form.SetBounds(0, 0, 301, 45);
+  EXPECT_EQ(form.Host()->width(), 301);  // the window follows before it is shown too
   form.Show();
   uitest::SaveScreenshot(form, "platform_ui_centred_fixed_form_keeps_its_client_size");
   EXPECT_EQ(form.GetWidth(), 301);
   EXPECT_EQ(form.ClientHeight(), 45);
   EXPECT_EQ(form.GetLeft(), (Screen->Width() - 301) / 2);
   EXPECT_EQ(form.GetTop(), (Screen->Height() - 45) / 2);
+}
+
+TEST_F(FormTest, AutoSizedFormFitsItsVisibleChildren) {
+  TForm form(nullptr);
+  form.SetLoading(true);
+  auto* picture = new TImage(&form);
+  picture->SetParent(&form);
+  picture->SetBounds(0, 0, 480, 250);
+  auto* hidden = new TPanel(&form);
+  hidden->SetParent(&form);
+  hidden->SetBounds(0, 0, 900, 900);
+  hidden->SetVisible(false);
+  form.SetAutoSize(true);
+  EXPECT_EQ(form.GetWidth(), 320);  // nothing moves while loading
+  for (int i = 0; i < form.ComponentCount(); ++i) form.Component(i)->Loaded();
+  form.Loaded();
+  EXPECT_EQ(form.ClientWidth(), 480);
+  EXPECT_EQ(form.ClientHeight(), 250);
+  picture->SetBounds(0, 0, 200, 100);
+  form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_auto_sized_form");
+  EXPECT_EQ(form.ClientWidth(), 200);
 }
 
 TEST_F(FormTest, EditLimitsTypedTextInCp932Bytes) {
