@@ -147,6 +147,7 @@ TVANTMainAA::TVANTMainAA(TComponent* owner) : TForm(owner) {
   saved_short_date_ = FormatSettings().ShortDateFormat;
   FormatSettings().ShortDateFormat = "yyyy/mm/dd";
   endpoint_.OnActivate = [this] { BringWindowForward(*this); };
+  endpoint_.OnCopyData = [this](const std::string& path) { Guarded([&] { WMCopyData(path); }); };
   endpoint_.SetTitle(kTitle);
   BindFlows();
   VANTMainAA = this;

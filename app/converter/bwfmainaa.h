@@ -54,6 +54,9 @@ class TVANTMainAA : public vant::TForm {
   void SetPlayer(orlune::TPlayerLink* player);
   orlune::TPlayerLink& Player() { return *player_; }
 
+  // Lets the message loop run for as long as the splash is visible.
+  static void WaitForSplash();
+
   // Operations of the file flows.
   void OpenFile(const std::string& path);
   void ShowFileInfo(TBWFChunck& model);
@@ -79,7 +82,7 @@ class TVANTMainAA : public vant::TForm {
   void SelectPdfApplication();
   void StoreFields();
   bool IsAttachedName(const std::string& path, const vant::TStrings& list) const;
-  // A path handed over by another program (the disc viewer).
+  // A file or folder path handed over by the disc viewer (native bytes).
   void WMCopyData(const std::string& path);
   void UMSaveComplete();
   void UMLoadComplete();
@@ -177,7 +180,7 @@ class TVANTMainAA : public vant::TForm {
   void ShowPicture(g32::TImage32* image, const g32::TBitmap32* picture);
   bool SetVolumeAt(int x, int y);
   void MovePosition(int x, bool seek);
-  // The flows' wiring: close question, hand-over, the model's boxes and progress.
+  // The flows' wiring: the close question.
   void BindFlows();
   void UnbindFlows();
   TPROGForm& Progress();
@@ -199,8 +202,6 @@ class TVANTMainAA : public vant::TForm {
   std::map<const vant::TControl*, std::string> shown_bytes_;
   bool filling_ = false;
   std::string saved_short_date_;
-  std::unique_ptr<TBWFNotifier> notifier_;
-  std::unique_ptr<TBWFProgress> progress_sink_;
   std::unique_ptr<TPROGForm> own_progress_;
   // Found by title by another start and by the disc viewer.
   vant::ipc::WindowEndpoint endpoint_;

@@ -11,8 +11,8 @@
 #include "bwfsave.h"
 #include "cp932.h"
 #include "diskinfo.h"
-#include "dispatch.h"
 #include "progform.h"
+#include "progsink.h"
 #include "regeditbw.h"
 #include "sysreg.h"
 #include "ui_application.h"
@@ -83,35 +83,6 @@ bool Ask(const std::string& text, TMsgDlgType type = mtConfirmation) {
 }
 void Warn(const std::string& text) { MessageDlg(text, mtWarning, mbOK); }
 
-// The model's fixed messages as the application's boxes.
-class BoxNotifier : public TBWFNotifier {
- public:
-  void Warning(std::string_view t) override { MessageDlg(std::string(t), mtWarning, mbOK); }
-  void Error(std::string_view t) override { MessageDlg(std::string(t), mtError, mbOK); }
-  void Information(std::string_view t) override { MessageDlg(std::string(t), mtInformation, mbOK); }
-  void Plain(std::string_view t) override { Application->MessageBox(std::string(t), "", MB_OK); }
-};
-
-// The model's progress on the progress window; the message loop keeps running during a save.
-class FormProgress : public TBWFProgress {
- public:
-  explicit FormProgress(std::function<TPROGForm&()> form) : form_(std::move(form)) {}
-  void SetCaption(std::string_view text) override {
-    form_().MMGauge1->SetCaption(std::string(text));
-  }
-  void Show() override {
-    form_().Show();
-    form_().Repaint();
-  }
-  void Hide() override { form_().Hide(); }
-  void SetProgress(int percent) override { form_().SetProgress(percent); }
-  void ProcessMessages() override { GetDispatcher().ProcessMessages(); }
-  void StartDelayTimer() override { form_().DelayTimer->SetEnabled(true); }
-
- private:
-  std::function<TPROGForm&()> form_;
-};
-
 std::string ReadString(int n) { return SysRegVANT ? SysRegVANT->ReadWorkString(n) : ""; }
 void WriteInteger(int n, int32_t v) {
   if (SysRegVANT) SysRegVANT->WriteWorkInteger(n, v);
@@ -153,19 +124,9 @@ class CursorKeeper {
 
 void TVANTMainAA::BindFlows() {
   OnCloseQuery = [this](TObject* s, bool& can_close) { FormCloseQuery(s, can_close); };
-  endpoint_.OnCopyData = [this](const std::string& path) { Guarded([&] { WMCopyData(path); }); };
-  notifier_ = std::make_unique<BoxNotifier>();
-  SetBWFNotifier(notifier_.get());
-  progress_sink_ = std::make_unique<FormProgress>([this]() -> TPROGForm& { return Progress(); });
-  SetBWFProgress(progress_sink_.get());
 }
 
-void TVANTMainAA::UnbindFlows() {
-  if (&GetBWFNotifier() == notifier_.get()) SetBWFNotifier(nullptr);
-  if (&GetBWFProgress() == progress_sink_.get()) SetBWFProgress(nullptr);
-  endpoint_.OnCopyData = nullptr;
-  own_progress_.reset();
-}
+void TVANTMainAA::UnbindFlows() { own_progress_.reset(); }
 
 TPROGForm& TVANTMainAA::Progress() {
   if (ProgressForm) return *ProgressForm;
@@ -348,6 +309,12 @@ void TVANTMainAA::SaveFile() {
     if (AddPendingAttachments()) {
       SetDeleteList(*model_, DeleteList.GetText());
       target = mmio::AddFileExt(chosen, ".wav");
+      // The model drives the progress window through its sink for the length of the save.
+      TPROGFormProgress sink(Progress());
+      struct Installed {
+        explicit Installed(TBWFProgress& p) { SetBWFProgress(&p); }
+        ~Installed() { SetBWFProgress(nullptr); }
+      } installed(sink);
       saved = ::SaveToFile(*model_, target, model_->GetPath(), std::nullopt, ecAdAgency) == 0;
     }
     if (saved) {

@@ -16,6 +16,7 @@
 #include <fstream>
 
 #include "aabcresources.h"
+#include "boxnotifier.h"
 #include "bsplash.h"
 #include "bwfattach.h"
 #include "bwfcsv.h"
@@ -108,9 +109,14 @@ std::string Sjis(const std::string& utf8) { return text::ToCp932Lossy(utf8); }
 
 class FlowTest : public ConverterWindowTest {
  protected:
+  void SetUp() override {
+    ConverterWindowTest::SetUp();
+    SetBWFNotifier(&notifier_);  // the model's messages as boxes, as the program shows them
+  }
   void TearDown() override {
     SetBWFFileLayer(nullptr);
     ConverterWindowTest::TearDown();
+    SetBWFNotifier(nullptr);
   }
   TVANTMainAA& Start(const fs::path& file = {}) {
     return ConverterWindowTest::Start(file.string());
@@ -147,6 +153,7 @@ class FlowTest : public ConverterWindowTest {
   }
 
   ScratchFolder work_{"orlune-work"};
+  TBoxNotifier notifier_;
   bool shrink_temp = false;
 };
 

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "aabcresources.h"
+#include "boxnotifier.h"
 #include "bsplash.h"
 #include "clock.h"
 #include "comresources.h"
 #include "cp932.h"
+#include "dispatch.h"
 #include "mainaatest.h"
 #include "regeditbw.h"
 #include "scratchfolder.h"
@@ -232,6 +236,54 @@ TEST_F(MainWindowTest, ShowsAFileOnBothPages) {
   EXPECT_FALSE(w.Modified);
 }
 
+TEST_F(MainWindowTest, RelativePathIsOpenedAndRememberedAsAbsolute) {
+  auto file = FullFile();
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(file.path().parent_path());
+  TVANTMainAA& w = Start(file.path().filename().string());
+  std::filesystem::current_path(cwd);
+  ASSERT_NE(w.Model(), nullptr);
+  EXPECT_EQ(w.CurrentPath, file.path().string());
+  EXPECT_EQ(SysRegVANT->ReadWorkString(101), file.path().string());
+}
+
+TEST_F(MainWindowTest, OverlongCommandLinePathIsRefusedNotCut) {
+  // A file whose path is exactly 259 bytes: cut there, the longer argument would name it.
+  const std::string folder = runtime_.path().string() + "/";
+  const std::string path = folder + std::string(259 - folder.size() - 4, 'n') + ".wav";
+  ASSERT_EQ(path.size(), 259u);
+  const vb::Bytes bytes = vb::Build(vb::FullVantChunks(4800));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  TVANTMainAA::CommandLine = {path + "x"};
+  TVANTMainAA& w = Start();
+  EXPECT_EQ(w.CommandPath, "");
+  EXPECT_EQ(w.Model(), nullptr);
+  ASSERT_EQ(dialogs_.answerer.Asked().size(), 1u);
+  EXPECT_EQ(dialogs_.answerer.Asked()[0].kind, ScriptedAnswerer::Question::kFile);
+  window_.reset();
+  TVANTMainAA::CommandLine = {path};
+  EXPECT_NE(Start().Model(), nullptr);
+}
+
+TEST_F(MainWindowTest, FilesThatCannotBeShownLeaveTheWindowEmpty) {
+  TBoxNotifier notifier;
+  TScopedNotifier notifying(notifier);
+  // Not PCM: the model says why and nothing is shown.
+  vb::TempFile adpcm(vb::Build({vb::Fmt(48000, 2, 4, 2), vb::Data(64)}));
+  TVANTMainAA& w = Start(adpcm.path().string());
+  EXPECT_EQ(w.Model(), nullptr);
+  EXPECT_EQ(w.FileType->GetText(), "");
+  ASSERT_FALSE(dialogs_.answerer.Asked().empty());
+  EXPECT_EQ(dialogs_.answerer.Asked().back().kind, ScriptedAnswerer::Question::kMessage);
+  window_.reset();
+  // Missing: nothing opens and nothing is said.
+  const size_t asked = dialogs_.answerer.Asked().size();
+  TVANTMainAA& w2 = Start((runtime_.path() / "missing.wav").string());
+  EXPECT_EQ(w2.Model(), nullptr);
+  EXPECT_EQ(dialogs_.answerer.Asked().size(), asked);
+}
+
 TEST_F(MainWindowTest, LampsByFileKind) {
   struct Case {
     std::vector<vb::Chunk> chunks;
@@ -292,6 +344,14 @@ TEST_F(MainWindowTest, FieldChecksColourAndOnlyTheCommonCodeBlocks) {
     EXPECT_EQ(w.ValidateFields(), c.blocks);
     EXPECT_EQ(c.field->Font().GetColor(), c.red ? TColor(255) : clWindowText);
   }
+  // All at once, as a person sees them before a refused save.
+  w.ClearFields();
+  w.CMLength->SetText("29,5");
+  w.CreationDate->SetText("2024/02/30");
+  w.Limitation->SetText("2024/13/01");
+  w.CommonCode->SetText("ＡＢ12");
+  EXPECT_TRUE(w.ValidateFields());
+  uitest::SaveScreenshot(w, "app_converter_invalid_fields");
 }
 
 TEST_F(MainWindowTest, UneditedFieldsKeepTheirBytesAndEditsAreCutAtACharacter) {
@@ -369,6 +429,71 @@ TEST_F(MainWindowTest, PositionBarSeeksOnlyInsideItsSpanWithAFileOpen) {
   w.Busy = true;
   uitest::MouseDown(*w.BTPosition, 60, 10);
   EXPECT_TRUE(player_.calls.empty());
+}
+
+// The pointer held on `source` (which has the mouse while the button is down) moved to (x, y)
+// of `over`.
+void DragTo(TControl& source, TControl& over, int x, int y) {
+  const TPoint p = source.ScreenToClient(over.ClientToScreen({x, y}));
+  uitest::MouseMove(source, p.X, p.Y, true);
+}
+void DropOn(TControl& source, TControl& over, int x, int y) {
+  const TPoint p = source.ScreenToClient(over.ClientToScreen({x, y}));
+  uitest::MouseUp(source, p.X, p.Y);
+}
+
+TEST_F(MainWindowTest, HandlesAreDraggedAlongTheirBars) {
+  auto file = FullFile();
+  TVANTMainAA& w = Start(file.path().string());
+  const int L = w.BTValume->GetLeft(), P = w.BTPosition->GetLeft();
+  // The volume handle follows inside the bar's span and stays put outside it.
+  uitest::MouseDown(*w.BTHandle, 4, 10);
+  DragTo(*w.BTHandle, *w.BTHandle, 7, 10);  // within the drag threshold, over itself
+  EXPECT_EQ(w.BTHandle->GetLeft(), L + 20);
+  DragTo(*w.BTHandle, *w.BTValume, 60, 12);
+  EXPECT_EQ(w.BTHandle->GetLeft(), L + 60);
+  DragTo(*w.BTHandle, *w.BTValume, 99, 12);
+  EXPECT_EQ(w.BTHandle->GetLeft(), L + 60);
+  DropOn(*w.BTHandle, *w.BTValume, 99, 12);
+  EXPECT_EQ(player_.GetVolume(), (60 - 20) * 32768 / 77);
+  // The position handle: stops at the press, follows without playing, seeks where dropped.
+  player_.calls.clear();
+  uitest::MouseDown(*w.BTPosHandle, 5, 4);
+  DragTo(*w.BTPosHandle, *w.BTPosition, 100, 10);
+  EXPECT_EQ(w.BTPosHandle->GetLeft(), P + 100);
+  ASSERT_GE(player_.calls.size(), 2u);
+  EXPECT_EQ(player_.calls.front(), "stop");
+  EXPECT_EQ(player_.calls.back(), "show 100/222");  // shown, not played
+  // Dropped on the bar beside the handle: moved there and played from there.
+  DragTo(*w.BTPosHandle, *w.BTPosition, 150, 3);
+  DropOn(*w.BTPosHandle, *w.BTPosition, 150, 3);
+  EXPECT_EQ(w.BTPosHandle->GetLeft(), P + 150);
+  ASSERT_GE(player_.calls.size(), 2u);
+  EXPECT_EQ(player_.calls[player_.calls.size() - 2], "show 150/222");
+  EXPECT_EQ(player_.calls.back(), "seek");
+}
+
+TEST_F(MainWindowTest, RightClickOnTheTopStripShowsTheVersionWindow) {
+  TVANTMainAA& w = Start();
+  bool shown = false;
+  GetDispatcher().Post([&] {
+    shown = version_->GetVisible();
+    version_->Close();
+  });
+  uitest::Click(*w.VerSpot, 300, 8, mbLeft);  // a left click does nothing
+  EXPECT_FALSE(shown);
+  uitest::Click(*w.VerSpot, 300, 8, mbRight);
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(version_->GetVisible());
+}
+
+TEST_F(MainWindowTest, ShortDateFormatIsRestoredWhenTheWindowGoes) {
+  FormatSettings().ShortDateFormat = "dd/mm/yyyy";
+  Start();
+  EXPECT_EQ(FormatSettings().ShortDateFormat, "yyyy/mm/dd");
+  window_.reset();
+  EXPECT_EQ(FormatSettings().ShortDateFormat, "dd/mm/yyyy");
+  FormatSettings().ShortDateFormat = "yyyy/mm/dd";
 }
 
 }  // namespace

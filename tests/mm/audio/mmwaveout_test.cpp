@@ -593,7 +593,9 @@ TEST(WaveOutOnSdl, AWaveFilePlayedThroughTheChainLandsByteForByte) {
   const auto dir = std::filesystem::path(VANT_BINARY_DIR);
   const auto wave = dir / "sdl-disk-chain.wav";
   const auto out_file = dir / "sdl-disk-chain.raw";
-  const std::vector<uint8_t> sound = Pattern(48000 * 4 / 2 + 1232);  // half a second and a bit
+  // A second and a bit: more than the ring holds, so refills run, with 0.8 s of slack against a
+  // loaded machine (the disk driver writes silence when the ring runs dry).
+  const std::vector<uint8_t> sound = Pattern(48000 * 4 + 1232);
   const WAVEFORMATEX f = Stereo16();
   ASSERT_EQ(wioWaveSaveFile(wave.string(), &f, sound.data(), static_cast<int64_t>(sound.size())),
             kWioOk);
@@ -608,8 +610,8 @@ TEST(WaveOutOnSdl, AWaveFilePlayedThroughTheChainLandsByteForByte) {
     FileSource source(wave.string());
     ASSERT_TRUE(source.ok());
     TMMWaveOut out(nullptr);
-    out.SetBufferSize(4000);
-    out.SetNumBuffers(6);
+    out.SetBufferSize(16000);
+    out.SetNumBuffers(10);
     out.SetInput(&source);
     int stops = 0;
     out.OnStop = [&](TObject*) { ++stops; };
