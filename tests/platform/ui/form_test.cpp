@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QWidget>
 
 #include "dispatch.h"
@@ -35,6 +37,34 @@ TEST_F(FormTest, ShowModalEndsWithTheButtonsModalResult) {
   EXPECT_EQ(form.ShowModal(), mrOk);
   EXPECT_FALSE(form.GetVisible());
   EXPECT_EQ(events, (std::vector<std::string>{"show", "close"}));
+}
+
+TEST_F(FormTest, EnterAndEscapePressTheDefaultAndCancelButtons) {
+  TForm form(nullptr);
+  auto* panel = new TPanel(&form);
+  panel->SetParent(&form);
+  auto* edit = new TEdit(&form);
+  edit->SetParent(panel);
+  auto* ok = new TButton(&form);
+  ok->SetParent(panel);
+  ok->SetDefault(true);
+  ok->SetModalResult(mrOk);
+  auto* cancel = new TButton(&form);
+  cancel->SetParent(panel);
+  cancel->SetCancel(true);
+  cancel->SetModalResult(mrCancel);
+  auto press = [&](Qt::Key key) {
+    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(edit->Host(), &e);
+  };
+  GetDispatcher().Post([&] {
+    uitest::SaveScreenshot(form, "platform_ui_default_buttons");
+    edit->SetFocus();
+    press(Qt::Key_Return);
+  });
+  EXPECT_EQ(form.ShowModal(), mrOk);
+  GetDispatcher().Post([&] { press(Qt::Key_Escape); });
+  EXPECT_EQ(form.ShowModal(), mrCancel);
 }
 
 TEST_F(FormTest, CloseQueryCanKeepAFormOpenAndCloseHidesByDefault) {
