@@ -742,6 +742,22 @@ void TWinControl::SetTabStop(bool v) {
   if (host_) host_->setFocusPolicy(v ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
+void TWinControl::SetTabOrder(int v) {
+  tab_order_ = v;
+  if (GetParent()) GetParent()->ApplyTabOrder();
+}
+
+void TWinControl::ApplyTabOrder() {
+  std::vector<TWinControl*> wins;
+  for (TControl* c : controls_)
+    if (auto* w = dynamic_cast<TWinControl*>(c); w && w->host_) wins.push_back(w);
+  std::stable_sort(wins.begin(), wins.end(), [](TWinControl* a, TWinControl* b) {
+    unsigned ka = static_cast<unsigned>(a->tab_order_), kb = static_cast<unsigned>(b->tab_order_);
+    return ka < kb;  // -1 becomes the largest: after every numbered one
+  });
+  for (size_t i = 1; i < wins.size(); ++i) QWidget::setTabOrder(wins[i - 1]->host_, wins[i]->host_);
+}
+
 bool TWinControl::CanFocus() const { return Showing() && GetEnabled(); }
 bool TWinControl::Focused() const { return host_ && host_->hasFocus(); }
 void TWinControl::SetFocus() {

@@ -67,6 +67,32 @@ TEST_F(FormTest, EnterAndEscapePressTheDefaultAndCancelButtons) {
   EXPECT_EQ(form.ShowModal(), mrCancel);
 }
 
+TEST_F(FormTest, TabMovesThroughTheChildrenInTabOrder) {
+  TForm form(nullptr);
+  std::vector<TEdit*> edits;
+  // Creation order alone would visit the TabOrders 0, 2, 1.
+  for (int order : {1, 0, 2}) {
+    auto* e = new TEdit(&form);
+    e->SetParent(&form);
+    e->SetTop(order * 25);
+    e->SetTabOrder(order);
+    edits.push_back(e);
+  }
+  form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_tab_order");
+  edits[1]->SetFocus();  // order 0
+  std::vector<TEdit*> seen;
+  for (int i = 0; i < 3; ++i) {
+    QWidget* now = form.Host()->focusWidget();  // the window's focus, active or not
+    ASSERT_NE(now, nullptr);
+    for (TEdit* e : edits)
+      if (e->Host() == now) seen.push_back(e);
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(now, &tab);
+  }
+  EXPECT_EQ(seen, (std::vector<TEdit*>{edits[1], edits[0], edits[2]}));
+}
+
 TEST_F(FormTest, CloseQueryCanKeepAFormOpenAndCloseHidesByDefault) {
   TForm form(nullptr);
   bool allow = false;
