@@ -623,6 +623,7 @@ void TWinControl::InsertControl(TControl* c) {
     c->ApplyGeometry();
     c->ApplyVisible();
     KeepWindowlessBelow(c);
+    if (dynamic_cast<TWinControl*>(c)) ApplyTabOrder();
   }
   c->ParentFontChanged();
   c->ParentColorChanged();
