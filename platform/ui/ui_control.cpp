@@ -448,7 +448,8 @@ void TControl::HandleMouseDown(TMouseButton b, TShiftState s, int x, int y, bool
     s.insert(ssDouble);
   }
   if (b == mbLeft) {
-    clicked_ = (control_style_ & csClickEvents) != 0;
+    // The second press of a double click fires DblClick, not another Click on release.
+    clicked_ = !dbl && (control_style_ & csClickEvents) != 0;
     if (drag_mode_ == dmAutomatic && !dbl) {
       BeginDrag(false);
       g_drag.start = host_ ? host_->mapToGlobal(QPoint(x, y)) : QPoint(x, y);
