@@ -46,6 +46,9 @@ class TVANTMainAA : public vant::TForm {
   void SetPlayer(orlune::TPlayerLink* player);
   orlune::TPlayerLink& Player() { return *player_; }
 
+  // Lets the message loop run for as long as the splash is visible.
+  static void WaitForSplash();
+
   // Operations of the file flows.
   void OpenFile(const std::string& path);
   void ShowFileInfo(TBWFChunck& model);

@@ -8,6 +8,7 @@
 #include "bwfmainaa.h"
 #include "comresources.h"
 #include "cp932.h"
+#include "desktopstate.h"
 #include "mainaarules.h"
 #include "regeditbw.h"
 #include "sysreg.h"
@@ -74,12 +75,15 @@ void TVANTMainAA::Timer1Timer(TObject*) {
   if (VANTSplash) VANTSplash->Close();
 }
 
-void TVANTMainAA::FormShow(TObject*) {
-  // The window appears only once the splash has had its time.
+void TVANTMainAA::WaitForSplash() {
   while (VANTSplash && VANTSplash->GetVisible()) {
     Application->ProcessMessages();
     if (VANTSplash->GetVisible()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+void TVANTMainAA::FormShow(TObject*) {
+  WaitForSplash();
   OpenFile(CommandPath);
   MainTabClick(this);
 }
@@ -386,7 +390,7 @@ void TVANTMainAA::ShowFileInfo(TBWFChunck& model) {
 void TVANTMainAA::ClearFields() {
   for (TControl* c : std::initializer_list<TControl*>{CMLength, PDFList, CSVList, CreationDate,
                                                       Limitation, CommonCode})
-    c->Font().SetColor(clWindowText);
+    SetTextColor(*c, clWindowText);
   filling_ = true;
   for (TControl* c :
        std::initializer_list<TControl*>{AdCompany,          Production,   RecordingStudio,
@@ -406,7 +410,7 @@ void TVANTMainAA::ClearFields() {
 
 bool TVANTMainAA::ValidateFields() {
   auto check = [](TControl* c, bool valid) {
-    if (!valid) c->Font().SetColor(kInvalidColor);
+    if (!valid) SetTextColor(*c, kInvalidColor);
     return valid;
   };
   check(CMLength, orlune::IsValidLength(CMLength->GetText()));

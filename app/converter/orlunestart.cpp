@@ -40,6 +40,9 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
     TPROGForm* progress;
     Application->CreateForm(progress);
     if (hooks.before_run) hooks.before_run();
+    // The toolkit maps a window before its show event runs: the splash has its time before
+    // the main window is shown, so the main window never appears in front of it.
+    TVANTMainAA::WaitForSplash();
     Application->Run();
   } catch (const std::exception& e) {
     Application->ShowException(e);

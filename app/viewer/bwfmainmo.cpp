@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "bsplash.h"
 #include "bwfmessage.h"
 #include "cp932.h"
+#include "desktopstate.h"
 #include "drvstat.h"
 #include "mmio.h"
 #include "mmutils.h"
@@ -17,15 +19,16 @@
 #include "moresources.h"
 #include "regeditbw.h"
 #include "riffio.h"
+#include "sysreg.h"
 #include "trace.h"
 #include "ui_application.h"
+#include "verformaa.h"
 #include "windowendpoint.h"
 
 using namespace vant;
 namespace fs = std::filesystem;
 using vant::volume::DriveType;
 
-TViewerLinks ViewerLinks;
 TVANTMainMO* VANTMainMO = nullptr;
 
 namespace {
@@ -54,6 +57,11 @@ std::string WithSeparator(std::string folder) {
   return folder;
 }
 
+// A folder as the converter names it: normal form, ending with the separator.
+std::string NormalFolder(const std::string& folder) {
+  return WithSeparator(fs::path(folder).lexically_normal().string());
+}
+
 bool FolderExists(const std::string& folder) {
   std::error_code ec;
   return !folder.empty() && fs::is_directory(folder, ec);
@@ -78,6 +86,18 @@ std::string DocumentsFolder() {
     if (fs::is_directory(p, ec)) return p.string();
   }
   return "";
+}
+
+// A stored text setting; a value of the other type (a damaged store) reads as none, so that it
+// cannot keep the viewer from listing anything.
+std::string StoredText(int number) {
+  if (!SysRegVANT) return "";
+  try {
+    return SysRegVANT->ReadWorkString(number);
+  } catch (const ERegistryException& e) {
+    Trace(std::string("settings: ") + e.what());
+    return "";
+  }
 }
 
 // The converter: beside this program first, else found through PATH.
@@ -132,7 +152,7 @@ TVANTMainMO::TVANTMainMO(TComponent* owner) : TForm(owner) {
   VerSpot->SetBounds(-2, -2, 1013, 21);
   VerSpot->SetCaption("");
   VerSpot->OnMouseDown = [this](TObject*, TMouseButton b, TShiftState, int, int) {
-    if (b == mbRight && ViewerLinks.show_version) ViewerLinks.show_version();
+    if (b == mbRight && VersionConv) VersionConv->ShowModal();
   };
 
   auto button = [this](const char* name, int left, int top) {
@@ -233,7 +253,7 @@ TVANTMainMO::TVANTMainMO(TComponent* owner) : TForm(owner) {
 
   EjectDelay = [](std::chrono::milliseconds ms) { Delay(static_cast<uint32_t>(ms.count()), true); };
   FirstActivation = 1;
-  EditionCode = ViewerLinks.edition;
+  EditionCode = VANTSplash ? VANTSplash->EditionCode : 0;
   const std::string title = ViewerTitle(EditionCode);
   if (!title.empty()) {
     Application->SetTitle(title);
@@ -242,7 +262,7 @@ TVANTMainMO::TVANTMainMO(TComponent* owner) : TForm(owner) {
   Notified = false;
   Endpoint = std::make_unique<ipc::WindowEndpoint>(GetCaption());
   Endpoint->OnCopyData = [this](const std::string& path) { Guarded([&] { WMCopyData(path); }); };
-  Endpoint->OnActivate = [this] { Guarded([&] { Show(); }); };
+  Endpoint->OnActivate = [this] { Guarded([&] { BringWindowForward(*this); }); };
   VANTMainMO = this;
 }
 
@@ -256,17 +276,17 @@ TVANTMainMO::~TVANTMainMO() {
 
 void TVANTMainMO::FormCreate(TObject*) {
   ScaleBy(96, Screen->PixelsPerInch());
-  if (ViewerLinks.splash && ViewerLinks.splash->GetVisible()) Timer1->SetEnabled(true);
-  if (!SysReg) SysReg = new TSysRegVANT(this);
+  if (VANTSplash && VANTSplash->GetVisible()) Timer1->SetEnabled(true);
+  if (!SysRegVANT) SysRegVANT = new TSysRegVANT(this);
 }
 
 void TVANTMainMO::Timer1Timer(TObject*) {
   Timer1->SetEnabled(false);
-  if (ViewerLinks.splash) ViewerLinks.splash->Hide();
+  if (VANTSplash) VANTSplash->Close();
 }
 
 void TVANTMainMO::FormShow(TObject*) {
-  while (ViewerLinks.splash && ViewerLinks.splash->GetVisible() && !Application->Terminated()) {
+  while (VANTSplash && VANTSplash->GetVisible() && !Application->Terminated()) {
     Delay(10, true);
     Application->ProcessMessages();
   }
@@ -285,9 +305,9 @@ void TVANTMainMO::FormActivate(TObject*) {
     viewer::ShowSkinItem(*b, viewer::TagIndex(tag));
   }
   Invalidate();
-  if (ViewerLinks.copy_splash_to_version) ViewerLinks.copy_splash_to_version();
+  if (VersionConv && VANTSplash) VersionConv->SetPicture(VANTSplash->Bitmap32List.GetBitmap(0));
 
-  std::string folder = SysReg ? SysReg->ReadWorkString(kFolderSetting) : "";
+  std::string folder = StoredText(kFolderSetting);
   if (folder.empty()) folder = FolderOfExecutable();
   SetFolder(folder);
   if (!Folder.empty() && !IsDriveReady(Root)) {
@@ -299,7 +319,7 @@ void TVANTMainMO::FormActivate(TObject*) {
   if (!FolderExists(Folder)) {
     std::string docs = DocumentsFolder();
     SetFolder(docs.empty() ? FolderOfExecutable() : docs);
-    if (SysReg) SysReg->WriteWorkString(kFolderSetting, Folder);
+    if (SysRegVANT) SysRegVANT->WriteWorkString(kFolderSetting, Folder);
   }
   ScanFolder(Folder);
   ShowRows();
@@ -311,8 +331,10 @@ void TVANTMainMO::FormDestroy(TObject*) {
   Timer1->SetEnabled(false);
   WatchDogTimer->SetEnabled(false);
   DelayTimer->SetEnabled(false);
-  delete SysReg;
-  SysReg = nullptr;
+  if (SysRegVANT && SysRegVANT->GetOwner() == this) {
+    delete SysRegVANT;
+    SysRegVANT = nullptr;
+  }
   ScanListing.clear();
   WatchListing.clear();
   PreviousWatch.clear();
@@ -506,7 +528,8 @@ void TVANTMainMO::DelayTimerTimer(TObject*) {
 }
 
 void TVANTMainMO::WMCopyData(const std::string& path) {
-  if (viewer::SameText(WithSeparator(path), Folder)) Notified = true;
+  if (!Folder.empty() && viewer::SameText(NormalFolder(path), NormalFolder(Folder)))
+    Notified = true;
 }
 
 // ---- folder, drive, listing, eject, hand-over ----
@@ -526,12 +549,12 @@ void TVANTMainMO::ChooseFolder() {
   std::string dir = start;
   if (SelectDirectory("参照するMOドライブの選択", "/", dir)) {
     SetFolder(dir);
-    if (SysReg) SysReg->WriteWorkString(kFolderSetting, Folder);
+    if (SysRegVANT) SysRegVANT->WriteWorkString(kFolderSetting, Folder);
   }
 }
 
 void TVANTMainMO::ExportList() {
-  const std::string stored = SysReg ? SysReg->ReadWorkString(kListSetting) : "";
+  const std::string stored = StoredText(kListSetting);
   // The dialog adds no extension itself: the name is completed below, and the setting keeps
   // the name as the user typed it.
   SaveDialogExport->DefaultExt.clear();
@@ -552,7 +575,7 @@ void TVANTMainMO::ExportList() {
   } else {
     MessageDlg(kMsgListFailed, mtError, mbOK);
   }
-  if (SysReg) SysReg->WriteWorkString(kListSetting, chosen);
+  if (SysRegVANT) SysRegVANT->WriteWorkString(kListSetting, chosen);
 }
 
 void TVANTMainMO::EjectDisc() {

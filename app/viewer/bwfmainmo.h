@@ -22,22 +22,9 @@
 #include "volumes.h"
 
 class TMOInfo;
-class TSysRegVANT;
 namespace vant::ipc {
 class WindowEndpoint;
 }
-
-// The start-up windows the main window works with; the program entry fills this before it
-// creates the main window. Tests leave what they do not need empty.
-struct TViewerLinks {
-  vant::TForm* splash = nullptr;  // hidden by Timer1 3,000 ms after the main window's creation
-  int edition = 0;                // the splash's edition code
-  // Copies the splash's picture 0 into the version window.
-  std::function<void()> copy_splash_to_version;
-  // Shows the version window modally.
-  std::function<void()> show_version;
-};
-extern TViewerLinks ViewerLinks;
 
 // The machine's volumes unless a test installed others (not owned; nullptr restores).
 vant::volume::VolumeControl& ViewerVolumes();
@@ -104,7 +91,6 @@ class TVANTMainMO : public vant::TForm {
   const std::vector<std::unique_ptr<TBWFChunck>>& GetModels() const { return Models; }
   bool GetNotified() const { return Notified; }
   int GetEditionCode() const { return EditionCode; }
-  TSysRegVANT* Settings() const { return SysReg; }
 
   // Waits between unmount attempts; the message loop runs meanwhile (tests record instead).
   viewer::EjectDelay EjectDelay;
@@ -126,7 +112,6 @@ class TVANTMainMO : public vant::TForm {
   viewer::Listing WatchListing;
   viewer::Listing PreviousWatch;  // the listing of the poll before, to see files still growing
   bool Notified = false;
-  TSysRegVANT* SysReg = nullptr;
   std::unique_ptr<vant::ipc::WindowEndpoint> Endpoint;
 };
 

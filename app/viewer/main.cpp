@@ -1,16 +1,20 @@
 // Dessan, the disc viewer: the start-up guard, the windows in their order, the message loop.
-#include <QGuiApplication>
 #include <exception>
 
+#include "bsplash.h"
 #include "bwfmainmo.h"
 #include "bwfmessage.h"
 #include "bwfnotify.h"
+#include "comresources.h"
+#include "desktopstate.h"
 #include "drvstat.h"
 #include "instanceguard.h"
+#include "mmutils.h"
 #include "moresources.h"
 #include "progform.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
+#include "verformaa.h"
 
 using namespace vant;
 
@@ -25,31 +29,43 @@ class BoxNotifier : public TBWFNotifier {
   void Plain(std::string_view t) override { Application->MessageBox(std::string(t), "", MB_OK); }
 };
 
-bool ShiftOrCtrlHeld() {
-  const Qt::KeyboardModifiers m = QGuiApplication::queryKeyboardModifiers();
-  return (m & (Qt::ShiftModifier | Qt::ControlModifier)) != 0;
-}
-
 }  // namespace
 
 int main() {
   Application->Initialize();
   const std::string name = ipc::ExecutableName();
   ipc::GuardUi guard{[](const std::string& m) { Application->MessageBox(m, "", MB_OK); },
-                     [] { return ShiftOrCtrlHeld(); }};
+                     ShiftOrCtrlHeld};
   if (auto code = ipc::EnterInstanceGuard(name, ViewerTitle(ecAdAgency), guard)) return *code;
   BoxNotifier notifier;
   SetBWFNotifier(&notifier);
+  TVANTSplash* splash = nullptr;
   try {
-    ViewerLinks.edition = ecAdAgency;
+    splash = new TVANTSplash(Application);
+    splash->DoCreate();
+    splash->ShowPicture(0);
+    splash->EditionCode = ecAdAgency;
+    splash->Show();
+    splash->Repaint();
     Application->SetTitle("ミルダ");
     TVANTMainMO* main_form = nullptr;
     Application->CreateForm(main_form);
+    // The player window of the design is left out: the viewer never plays.
+    new TComDataRes(Application);
     new TMODataRes(Application);
     TPROGForm* progress = nullptr;  // never shown: the viewer saves nothing
     Application->CreateForm(progress);
     TDriveState* drive_state = nullptr;
     Application->CreateForm(drive_state);
+    TVersionConv* version = nullptr;
+    Application->CreateForm(version);
+    // The main window stays hidden behind the splash until its timer closes the splash.
+    Application->SetShowMainForm(false);
+    while (splash->GetVisible() && !Application->Terminated()) {
+      Delay(10, true);
+      Application->ProcessMessages();
+    }
+    main_form->Show();
     Application->Run();
   } catch (const std::exception& e) {
     Application->ShowException(e);
@@ -58,5 +74,6 @@ int main() {
   }
   SetBWFNotifier(nullptr);
   ipc::LeaveInstanceGuard(name);
+  delete splash;
   return 0;
 }

@@ -18,7 +18,7 @@ void ShowGroupPicture(g32::TImage32& image, int offset) {
 }  // namespace
 
 void ShowSkinItem(g32::TImage32& image, int item) {
-  if (MODataRes) image.SetBitmap(MODataRes->Bitmap32List->GetBitmap(item));
+  if (MODataRes) image.SetBitmap(MODataRes->Bitmap32List.GetBitmap(item));
   BlendFully(image);
 }
 

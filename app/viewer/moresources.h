@@ -1,26 +1,17 @@
 #pragma once
-// TMODataRes: the viewer's own skin pictures (background, row strip, its buttons), one
-// TBitmap32List filled once at start-up from the pack the skin generator drew; image controls get
-// copies, so the list never changes while the program runs.
+// TMODataRes: the viewer's own skin pictures (background, row strip, its buttons), filled once at
+// start-up from the pack the skin generator drew; image controls get copies, so the list never
+// changes while the program runs.
 //
 // Items: 0 background 1016 x 639; 1 row strip 930 x 42; 2/3 folder, 4/5 list, 8/9 exit and
 // 10/11 eject buttons 95 x 24 (normal, pressed); 6/7 row select button 21 x 38.
-#include <memory>
+#include "skinlist.h"
 
-#include "bitmap32list.h"
-#include "ui_component.h"
-
-class TMODataRes : public vant::TComponent {
+class TMODataRes : public TSkinModule {
  public:
   explicit TMODataRes(vant::TComponent* owner);
   ~TMODataRes() override;
   std::string ClassName() const override { return "TMODataRes"; }
-
-  enum : int { kItemCount = 12 };
-  g32::TBitmap32List* Bitmap32List;
-
- private:
-  std::unique_ptr<g32::TBitmap32List> list_;
 };
 
 // The program-wide reference, set while one exists.

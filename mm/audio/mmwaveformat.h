@@ -6,20 +6,15 @@
 #include <cstdlib>
 #include <memory>
 
+#include "waveout.h"
+
 inline constexpr uint16_t WAVE_FORMAT_PCM = 0x0001;
 inline constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
 
-#pragma pack(push, 1)
-struct WAVEFORMATEX {
-  uint16_t wFormatTag;
-  uint16_t nChannels;
-  uint32_t nSamplesPerSec;
-  uint32_t nAvgBytesPerSec;
-  uint16_t nBlockAlign;
-  uint16_t wBitsPerSample;
-  uint16_t cbSize;  // bytes of format-specific data after the record
-};
+// One record for the files and the device: the wave-out layer's.
+using WAVEFORMATEX = vant::audio::WaveFormatEx;
 
+#pragma pack(push, 1)
 struct WAVEFORMATEXTENSIBLE {
   WAVEFORMATEX Format;
   uint16_t wValidBitsPerSample;

@@ -26,13 +26,6 @@ constexpr int kThreadWaitMs = 5000;
 
 std::string Msg(int n) { return LoadResStr(n); }
 
-audio::WaveFormatEx ToDevice(const WAVEFORMATEX& f) {
-  static_assert(sizeof(audio::WaveFormatEx) == sizeof(WAVEFORMATEX));
-  audio::WaveFormatEx out;
-  std::memcpy(&out, &f, sizeof out);
-  return out;
-}
-
 // The header a completion names: the platform header is the first member of ours.
 PMMWaveHdr FromDevice(audio::WaveHdr* h) { return reinterpret_cast<PMMWaveHdr>(h); }
 
@@ -280,8 +273,7 @@ void TMMWaveOut::SetPWaveFormat(const WAVEFORMATEX* format) {
 
 bool TMMWaveOut::QueryDevice(int32_t device, const WAVEFORMATEX* format) {
   if (!format || device < -1 || device >= static_cast<int32_t>(num_devs_)) return false;
-  const audio::WaveFormatEx f = ToDevice(*format);
-  return audio::waveOutOpen(nullptr, device, &f, nullptr, audio::WAVE_FORMAT_QUERY) ==
+  return audio::waveOutOpen(nullptr, device, format, nullptr, audio::WAVE_FORMAT_QUERY) ==
          audio::MMSYSERR_NOERROR;
 }
 
@@ -470,7 +462,9 @@ void TMMWaveOut::PostToGui(uint32_t msg, PMMWaveHdr hdr, uint64_t epoch) {
 }
 
 void TMMWaveOut::PostError(std::exception_ptr error) {
-  // Closing belongs to the GUI thread, never to a thread the close would have to join.
+  // Nothing more is processed; closing belongs to the GUI thread, never to a thread the close
+  // would have to join.
+  stopping_ = true;
   std::shared_ptr<Token> token = token_;
   vant::GetDispatcher().Post([token, error] {
     if (token->device) token->device->Close();
@@ -487,7 +481,7 @@ void TMMWaveOut::WaveOutHandler(uint32_t msg, audio::HWAVEOUT h, PMMWaveHdr hdr,
       ProcessWaveHeader(hdr, epoch);
     }
   } catch (...) {
-    NoteFailure(std::current_exception());
+    // OnError has fired where the failure arose.
     Close();
     throw;  // to the application's exception handler
   }
@@ -625,10 +619,9 @@ void TMMWaveOut::Open() {
     if (mode_ == cmThread) InitThread();
     uint32_t flags = audio::CALLBACK_FUNCTION;
     if (mapped_ && device_id_ >= 0) flags |= audio::WAVE_MAPPED;
-    const audio::WaveFormatEx f = ToDevice(*GetPWaveFormat());
     Check("WaveOutOpen:\n\r",
           audio::waveOutOpen(
-              &handle_, device_id_, &f,
+              &handle_, device_id_, GetPWaveFormat(),
               [this](audio::HWAVEOUT, uint32_t msg, audio::WaveHdr* h) { DriverCallback(msg, h); },
               flags));
     if (!WaitForState(wosOpen, kDeviceWaitMs)) Error("WaveOutOpen:\n\r" + Msg(162));
@@ -877,9 +870,8 @@ bool WaveOutReady(int32_t device) {
   if (device < -1 || device >= count) return false;
   WAVEFORMATEX f{};
   pcmBuildWaveHeader(f, 8, 1, 22050);
-  const audio::WaveFormatEx d = ToDevice(f);
   audio::HWAVEOUT h = nullptr;
-  if (audio::waveOutOpen(&h, device, &d, nullptr, audio::CALLBACK_NULL) !=
+  if (audio::waveOutOpen(&h, device, &f, nullptr, audio::CALLBACK_NULL) !=
       audio::MMSYSERR_NOERROR) {
     return false;
   }

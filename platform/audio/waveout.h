@@ -64,8 +64,9 @@ inline constexpr uint32_t TIME_BYTES = 0x0004;
 inline constexpr uint16_t WAVE_FORMAT_PCM = 1;
 inline constexpr uint16_t WAVE_FORMAT_IEEE_FLOAT = 3;
 
-// The wave format record, laid out as it is stored in a file's `fmt ` chunk (18 bytes).
-#pragma pack(push, 2)
+// The wave format record, laid out byte for byte as a file's `fmt ` chunk stores it (18 bytes,
+// no alignment: it may sit anywhere in a file image).
+#pragma pack(push, 1)
 struct WaveFormatEx {
   uint16_t wFormatTag;
   uint16_t nChannels;
@@ -73,7 +74,7 @@ struct WaveFormatEx {
   uint32_t nAvgBytesPerSec;
   uint16_t nBlockAlign;
   uint16_t wBitsPerSample;
-  uint16_t cbSize;
+  uint16_t cbSize;  // bytes of format-specific data after the record
 };
 #pragma pack(pop)
 static_assert(sizeof(WaveFormatEx) == 18);

@@ -10,6 +10,7 @@
 #include "clock.h"
 #include "comresources.h"
 #include "cp932.h"
+#include "dispatch.h"
 #include "regeditbw.h"
 #include "scratchfolder.h"
 #include "sysreg.h"
@@ -332,6 +333,14 @@ TEST_F(MainWindowTest, FieldChecksColourAndOnlyTheCommonCodeBlocks) {
     EXPECT_EQ(w.ValidateFields(), c.blocks);
     EXPECT_EQ(c.field->Font().GetColor(), c.red ? TColor(255) : clWindowText);
   }
+  // All at once, as a person sees them before a refused save.
+  w.ClearFields();
+  w.CMLength->SetText("29,5");
+  w.CreationDate->SetText("2024/02/30");
+  w.Limitation->SetText("2024/13/01");
+  w.CommonCode->SetText("ＡＢ12");
+  EXPECT_TRUE(w.ValidateFields());
+  uitest::SaveScreenshot(w, "app_converter_invalid_fields");
 }
 
 TEST_F(MainWindowTest, UneditedFieldsKeepTheirBytesAndEditsAreCutAtACharacter) {
@@ -409,6 +418,71 @@ TEST_F(MainWindowTest, PositionBarSeeksOnlyInsideItsSpanWithAFileOpen) {
   w.Busy = true;
   uitest::MouseDown(*w.BTPosition, 60, 10);
   EXPECT_TRUE(player_.calls.empty());
+}
+
+// The pointer held on `source` (which has the mouse while the button is down) moved to (x, y)
+// of `over`.
+void DragTo(TControl& source, TControl& over, int x, int y) {
+  const TPoint p = source.ScreenToClient(over.ClientToScreen({x, y}));
+  uitest::MouseMove(source, p.X, p.Y, true);
+}
+void DropOn(TControl& source, TControl& over, int x, int y) {
+  const TPoint p = source.ScreenToClient(over.ClientToScreen({x, y}));
+  uitest::MouseUp(source, p.X, p.Y);
+}
+
+TEST_F(MainWindowTest, HandlesAreDraggedAlongTheirBars) {
+  auto file = FullFile();
+  TVANTMainAA& w = Start(file.path().string());
+  const int L = w.BTValume->GetLeft(), P = w.BTPosition->GetLeft();
+  // The volume handle follows inside the bar's span and stays put outside it.
+  uitest::MouseDown(*w.BTHandle, 4, 10);
+  DragTo(*w.BTHandle, *w.BTHandle, 7, 10);  // within the drag threshold, over itself
+  EXPECT_EQ(w.BTHandle->GetLeft(), L + 20);
+  DragTo(*w.BTHandle, *w.BTValume, 60, 12);
+  EXPECT_EQ(w.BTHandle->GetLeft(), L + 60);
+  DragTo(*w.BTHandle, *w.BTValume, 99, 12);
+  EXPECT_EQ(w.BTHandle->GetLeft(), L + 60);
+  DropOn(*w.BTHandle, *w.BTValume, 99, 12);
+  EXPECT_EQ(player_.GetVolume(), (60 - 20) * 32768 / 77);
+  // The position handle: stops at the press, follows without playing, seeks where dropped.
+  player_.calls.clear();
+  uitest::MouseDown(*w.BTPosHandle, 5, 4);
+  DragTo(*w.BTPosHandle, *w.BTPosition, 100, 10);
+  EXPECT_EQ(w.BTPosHandle->GetLeft(), P + 100);
+  ASSERT_GE(player_.calls.size(), 2u);
+  EXPECT_EQ(player_.calls.front(), "stop");
+  EXPECT_EQ(player_.calls.back(), "show 100/222");  // shown, not played
+  // Dropped on the bar beside the handle: moved there and played from there.
+  DragTo(*w.BTPosHandle, *w.BTPosition, 150, 3);
+  DropOn(*w.BTPosHandle, *w.BTPosition, 150, 3);
+  EXPECT_EQ(w.BTPosHandle->GetLeft(), P + 150);
+  ASSERT_GE(player_.calls.size(), 2u);
+  EXPECT_EQ(player_.calls[player_.calls.size() - 2], "show 150/222");
+  EXPECT_EQ(player_.calls.back(), "seek");
+}
+
+TEST_F(MainWindowTest, RightClickOnTheTopStripShowsTheVersionWindow) {
+  TVANTMainAA& w = Start();
+  bool shown = false;
+  GetDispatcher().Post([&] {
+    shown = version_->GetVisible();
+    version_->Close();
+  });
+  uitest::Click(*w.VerSpot, 300, 8, mbLeft);  // a left click does nothing
+  EXPECT_FALSE(shown);
+  uitest::Click(*w.VerSpot, 300, 8, mbRight);
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(version_->GetVisible());
+}
+
+TEST_F(MainWindowTest, ShortDateFormatIsRestoredWhenTheWindowGoes) {
+  FormatSettings().ShortDateFormat = "dd/mm/yyyy";
+  Start();
+  EXPECT_EQ(FormatSettings().ShortDateFormat, "yyyy/mm/dd");
+  window_.reset();
+  EXPECT_EQ(FormatSettings().ShortDateFormat, "dd/mm/yyyy");
+  FormatSettings().ShortDateFormat = "yyyy/mm/dd";
 }
 
 }  // namespace

@@ -62,6 +62,12 @@ TEST(ViewerListing, ScanKeepsOnly48kHzPcmAndTakesTheFirstKeptAdvertiser) {
   EXPECT_EQ(r.models[1]->GetPath().filename(), "d.wav");
   EXPECT_EQ(r.advertiser, "KEPT");
   EXPECT_EQ(r.listing.size(), 5u);  // the watch compares every listed file, kept or not
+  // The kept models hold no file open, or the disc could not be taken out.
+  for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = fs::read_symlink(fd.path(), ec).string();
+    EXPECT_NE(target.rfind(dir.path().string(), 0), 0u) << target;
+  }
 }
 
 TEST(ViewerListing, ScanHoldsMoreThan256Files) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "bsplash.h"
 #include "bwfmainmo.h"
 #include "bwfmessage.h"
 #include "clock.h"
@@ -26,6 +27,7 @@
 #include "ui_application.h"
 #include "ui_dialogs.h"
 #include "ui_testing.h"
+#include "verformaa.h"
 #include "viewerfiles.h"
 #include "windowendpoint.h"
 
@@ -65,16 +67,19 @@ class ViewerWindow : public ::testing::Test {
     SetClock(&clock_);
     SetViewerVolumes(&volumes_);
     volumes_.Add(disc_.path(), DriveType::Removable, "DISC1");
-    ViewerLinks = {};
-    ViewerLinks.edition = ecAdAgency;
+    splash_ = std::make_unique<TVANTSplash>(nullptr);  // created, never shown
+    splash_->EditionCode = ecAdAgency;
     res_ = std::make_unique<TMODataRes>(nullptr);
+    version_ = std::make_unique<TVersionConv>(nullptr);
     drive_ = std::make_unique<TDriveState>(nullptr);
     drive_->DoCreate();
   }
   void TearDown() override {
     main_.reset();
+    version_.reset();
     drive_.reset();
     res_.reset();
+    splash_.reset();
     Application->ProcessMessages();
     SetViewerVolumes(nullptr);
     SetClock(nullptr);
@@ -90,6 +95,7 @@ class ViewerWindow : public ::testing::Test {
   }
   // Starts the window on the stored folder as the first activation does.
   TVANTMainMO& Open() {
+    main_.reset();
     main_ = std::make_unique<TVANTMainMO>(nullptr);
     main_->DoCreate();
     main_->EjectDelay = [this](std::chrono::milliseconds ms) { delays_.push_back(ms.count()); };
@@ -123,7 +129,9 @@ class ViewerWindow : public ::testing::Test {
   ManualClock clock_;
   FakeVolumes volumes_;
   ScopedAnswerer dialogs_;
+  std::unique_ptr<TVANTSplash> splash_;
   std::unique_ptr<TMODataRes> res_;
+  std::unique_ptr<TVersionConv> version_;
   std::unique_ptr<TDriveState> drive_;
   std::unique_ptr<TVANTMainMO> main_;
   std::vector<long> delays_;
@@ -219,6 +227,12 @@ TEST_F(ViewerWindow, StartFolderFromTheSettingOrTheExecutableOrTheDocuments) {
     EXPECT_EQ(main_->GetFolder(), docs);
     EXPECT_EQ(Setting(100), docs);
   }
+  {
+    TSysRegVANT(nullptr).WriteWorkInteger(100, 7);  // a damaged store: read as no folder
+    Open();
+    EXPECT_EQ(main_->GetFolder(), exe_folder);
+    EXPECT_TRUE(main_->WatchDogTimer->GetEnabled());
+  }
 }
 
 TEST_F(ViewerWindow, TheFolderButtonStoresAConfirmedFolderAndRescans) {
@@ -226,7 +240,7 @@ TEST_F(ViewerWindow, TheFolderButtonStoresAConfirmedFolderAndRescans) {
   ScratchFolder other;
   viewertest::WriteNumbered(other.path(), 3);
   TVANTMainMO& w = OpenDisc();
-  const g32::TBitmap32* normal = MODataRes->Bitmap32List->GetBitmap(2);
+  const g32::TBitmap32* normal = MODataRes->Bitmap32List.GetBitmap(2);
 
   dialogs_.answerer.AnswerFolder(other.path().string());
   uitest::Click(*w.BTOpen, 10, 10);
@@ -299,6 +313,22 @@ TEST_F(ViewerWindow, ASaveNoticeFromTheConverterRescansTheUnchangedFolder) {
   EXPECT_EQ(w.MInf[0]->Title->GetText(), "NEW");
 }
 
+TEST_F(ViewerWindow, OnlyANoticeNamingTheShownFolderCounts) {
+  TVANTMainMO& w = OpenDisc();
+  const std::string d = disc_.path().string();
+  const std::pair<std::string, bool> cases[] = {
+      {d + "/sub/", false}, {fs::path(d).parent_path().string() + "/", false},
+      {d + "x/", false},    {d, true},
+      {d + "//", true},     {d + "/sub/../", true},
+  };
+  for (const auto& [path, counts] : cases) {
+    ASSERT_FALSE(w.GetNotified());
+    w.WMCopyData(path);
+    EXPECT_EQ(w.GetNotified(), counts) << path;
+    w.DelayTimerTimer(&w);  // the rescan clears the flag
+  }
+}
+
 TEST_F(ViewerWindow, ListingExportCompletesTheNameButStoresItAsTyped) {
   viewertest::WriteNumbered(disc_.path(), 2);
   TVANTMainMO& w = OpenDisc();
@@ -353,7 +383,7 @@ TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
     EXPECT_EQ(delays_.size(), c.delays) << int(c.type);
     EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
     // The button is back to its normal picture.
-    const g32::TBitmap32* normal = MODataRes->Bitmap32List->GetBitmap(10);
+    const g32::TBitmap32* normal = MODataRes->Bitmap32List.GetBitmap(10);
     EXPECT_EQ(w.BTMOEject->GetBitmap()->GetPixelS(40, 12), normal->GetPixelS(40, 12));
   }
 }
@@ -384,6 +414,26 @@ TEST_F(ViewerWindow, DriveDialogClosesWithin2sOfTheDiscComingBack) {
   EXPECT_FALSE(drive_->GetVisible());
   EXPECT_EQ(w.GetFileCount(), 3);
   EXPECT_TRUE(dialogs_.answerer.Asked().empty());
+}
+
+TEST_F(ViewerWindow, GivingUpOnTheDriveLetsTheUserPickAnotherFolder) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  ScratchFolder other;
+  viewertest::WriteNumbered(other.path(), 2);
+  TVANTMainMO& w = OpenDisc();
+  volumes_.At(disc_.path()).ready = false;
+  auto show = drive_->OnShow;
+  drive_->OnShow = [&](TObject* s) {
+    show(s);
+    GetDispatcher().Post([&] { uitest::Click(*drive_->Folder, 10, 10); });
+  };
+  dialogs_.answerer.AnswerFolder(other.path().string());
+  Pass(5000);
+  EXPECT_EQ(drive_->GetModalResult(), mrCancel);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(w.GetFolder(), other.path().string() + "/");
+  EXPECT_EQ(w.GetFileCount(), 2);
+  EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
 }
 
 class HandOver : public ViewerWindow {
@@ -428,10 +478,16 @@ TEST_F(HandOver, WithoutAConverterItIsStartedWithTheFile) {
   EXPECT_EQ(s.str(), (disc_.path() / "CM01.wav").string() + "\n");
 }
 
-TEST_F(ViewerWindow, RightClickOnTheTopStripShowsTheVersionWindow) {
-  int shown = 0;
-  ViewerLinks.show_version = [&] { ++shown; };
+TEST_F(ViewerWindow, RightClickOnTheTopStripShowsTheVersionWindowWithTheSplashPicture) {
   TVANTMainMO& w = OpenDisc();
+  EXPECT_EQ(version_->GetWidth(), 480);  // the splash's picture 0, not the designed 320 x 120
+  EXPECT_EQ(version_->GetHeight(), 250);
+  int shown = 0;
+  version_->OnShow = [&](TObject*) {
+    ++shown;
+    uitest::SaveScreenshot(*version_, "viewer-version");
+    version_->SetModalResult(mrCancel);
+  };
   uitest::Click(*w.VerSpot, 100, 5);
   EXPECT_EQ(shown, 0);
   uitest::Click(*w.VerSpot, 100, 5, mbRight);

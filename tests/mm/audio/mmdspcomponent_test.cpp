@@ -142,6 +142,19 @@ TEST(DSPChain, AFormatAtTheHeadReachesEveryLinkAsItsOwnCopy) {
   ASSERT_NE(e.GetPWaveFormat(), nullptr);
 }
 
+TEST(DSPChain, LinksMadeWhileLoadingReceiveTheFormatOnceLoaded) {
+  Probe a("a", nullptr), b("b", nullptr), c("c", nullptr);
+  for (Probe* p : {&a, &b, &c}) p->SetLoading(true);
+  const WAVEFORMATEX f = Pcm(2, 32000, 16);
+  a.SetPWaveFormat(&f);
+  Chain({&a, &b, &c});
+  EXPECT_EQ(b.GetPWaveFormat(), nullptr);
+  EXPECT_EQ(c.GetPWaveFormat(), nullptr);
+  for (Probe* p : {&a, &b, &c}) p->Loaded();
+  ASSERT_NE(c.GetPWaveFormat(), nullptr);
+  EXPECT_EQ(c.GetPWaveFormat()->nSamplesPerSec, 32000u);
+}
+
 TEST(DSPChain, EffectiveBufferSizeIsWholeBlocksAndNeverBelowOne) {
   struct Case {
     int32_t size;
