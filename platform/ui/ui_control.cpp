@@ -448,7 +448,8 @@ void TControl::HandleMouseDown(TMouseButton b, TShiftState s, int x, int y, bool
     s.insert(ssDouble);
   }
   if (b == mbLeft) {
-    clicked_ = (control_style_ & csClickEvents) != 0;
+    // The second press of a double click fires DblClick, not another Click on release.
+    clicked_ = !dbl && (control_style_ & csClickEvents) != 0;
     if (drag_mode_ == dmAutomatic && !dbl) {
       BeginDrag(false);
       g_drag.start = host_ ? host_->mapToGlobal(QPoint(x, y)) : QPoint(x, y);
@@ -623,6 +624,7 @@ void TWinControl::InsertControl(TControl* c) {
     c->ApplyGeometry();
     c->ApplyVisible();
     KeepWindowlessBelow(c);
+    if (dynamic_cast<TWinControl*>(c)) ApplyTabOrder();
   }
   c->ParentFontChanged();
   c->ParentColorChanged();
@@ -740,6 +742,22 @@ void TWinControl::ColorChanged() {
 void TWinControl::SetTabStop(bool v) {
   tab_stop_ = v;
   if (host_) host_->setFocusPolicy(v ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+void TWinControl::SetTabOrder(int v) {
+  tab_order_ = v;
+  if (GetParent()) GetParent()->ApplyTabOrder();
+}
+
+void TWinControl::ApplyTabOrder() {
+  std::vector<TWinControl*> wins;
+  for (TControl* c : controls_)
+    if (auto* w = dynamic_cast<TWinControl*>(c); w && w->host_) wins.push_back(w);
+  std::stable_sort(wins.begin(), wins.end(), [](TWinControl* a, TWinControl* b) {
+    unsigned ka = static_cast<unsigned>(a->tab_order_), kb = static_cast<unsigned>(b->tab_order_);
+    return ka < kb;  // -1 becomes the largest: after every numbered one
+  });
+  for (size_t i = 1; i < wins.size(); ++i) QWidget::setTabOrder(wins[i - 1]->host_, wins[i]->host_);
 }
 
 bool TWinControl::CanFocus() const { return Showing() && GetEnabled(); }
