@@ -9,6 +9,7 @@
 #include "exceptions.h"
 #include "instanceguard.h"
 #include "progform.h"
+#include "progsink.h"
 #include "ui_application.h"
 #include "verformaa.h"
 
@@ -42,6 +43,11 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
     Application->CreateForm(version);
     TPROGForm* progress;
     Application->CreateForm(progress);
+    TPROGFormProgress progress_sink(*progress);
+    SetBWFProgress(&progress_sink);
+    struct ResetSink {
+      ~ResetSink() { SetBWFProgress(nullptr); }
+    } reset_sink;
     if (hooks.before_run) hooks.before_run();
     // The toolkit maps a window before its show event runs: the splash has its time before
     // the main window is shown, so the main window never appears in front of it.
