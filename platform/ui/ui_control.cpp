@@ -1,5 +1,7 @@
 #include "ui_control.h"
 
+#include <QPalette>
+
 #include <QApplication>
 #include <QImage>
 #include <QMetaObject>
@@ -575,7 +577,18 @@ void TControl::DoStartDrag() {
 }
 void TControl::TextChanged() { Invalidate(); }
 void TControl::FontChanged() {
-  if (host_) host_->setFont(ToQFont(font_));
+  if (host_) {
+    host_->setFont(ToQFont(font_));
+    // The toolkit's own controls (edits, memos, lists) draw their text in the palette's colour.
+    const uint32_t rgb = ColorToRGB(font_.GetColor());  // 0x00BBGGRR
+    const QColor text(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+    QPalette p = host_->palette();
+    if (p.color(QPalette::Text) != text || p.color(QPalette::WindowText) != text) {
+      p.setColor(QPalette::Text, text);
+      p.setColor(QPalette::WindowText, text);
+      host_->setPalette(p);
+    }
+  }
   Invalidate();
 }
 void TControl::ColorChanged() { Invalidate(); }
