@@ -15,15 +15,4 @@ void BringWindowForward(vant::TForm& form) {
   form.Show();
 }
 
-void SetTextColor(vant::TControl& field, vant::TColor colour) {
-  field.Font().SetColor(colour);
-  QWidget* w = field.Host();
-  if (!w) return;
-  const uint32_t rgb = vant::ColorToRGB(colour);  // 0x00BBGGRR
-  const QColor c(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
-  QPalette p = w->palette();
-  p.setColor(QPalette::Text, c);
-  p.setColor(QPalette::WindowText, c);
-  w->setPalette(p);
-  w->update();
-}
+void SetTextColor(vant::TControl& field, vant::TColor colour) { field.Font().SetColor(colour); }

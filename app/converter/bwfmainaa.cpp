@@ -3,6 +3,7 @@
 #include "bwfmainaa.h"
 
 #include "desktopstate.h"
+#include "progform.h"
 #include "ui_application.h"
 #include "ui_datetime.h"
 
@@ -146,12 +147,15 @@ TVANTMainAA::TVANTMainAA(TComponent* owner) : TForm(owner) {
   saved_short_date_ = FormatSettings().ShortDateFormat;
   FormatSettings().ShortDateFormat = "yyyy/mm/dd";
   endpoint_.OnActivate = [this] { BringWindowForward(*this); };
+  endpoint_.OnCopyData = [this](const std::string& path) { Guarded([&] { WMCopyData(path); }); };
   endpoint_.SetTitle(kTitle);
+  BindFlows();
   VANTMainAA = this;
 }
 
 TVANTMainAA::~TVANTMainAA() {
   DoDestroy();
+  UnbindFlows();
   if (VANTMainAA == this) VANTMainAA = nullptr;
 }
 

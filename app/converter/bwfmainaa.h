@@ -15,10 +15,13 @@
 
 #include "bwfchunk.h"
 #include "bwfcsv.h"
+#include "bwfnotify.h"
 #include "image32_widget.h"
+#include "mmio.h"
 #include "mmlabel.h"
 #include "mmpanel.h"
 #include "playerlink.h"
+#include "progform.h"
 #include "ui_dialogs.h"
 #include "ui_form.h"
 #include "ui_stdctrls.h"
@@ -27,6 +30,11 @@
 #include "windowendpoint.h"
 
 class TSysRegVANT;
+
+// Private messages of the main window.
+constexpr uint32_t UM_SAVECOMPLETE = vant::WM_USER + 410;
+constexpr uint32_t UM_LOADCOMPLETE = vant::WM_USER + 420;
+constexpr uint32_t UM_CLOSEPROGRESS = vant::WM_USER + 430;
 
 class TVANTMainAA : public vant::TForm {
  public:
@@ -72,6 +80,15 @@ class TVANTMainAA : public vant::TForm {
   void SavePdfAttachment();
   void SelectCsvApplication();
   void SelectPdfApplication();
+  void StoreFields();
+  bool IsAttachedName(const std::string& path, const vant::TStrings& list) const;
+  // A file or folder path handed over by the disc viewer (native bytes).
+  void WMCopyData(const std::string& path);
+  void UMSaveComplete();
+  void UMLoadComplete();
+  void UMCloseProgress();
+  void FormCloseQuery(vant::TObject* Sender, bool& CanClose);
+  void WndProc(vant::TMessage& m) override;
   void ShowKindLamps(TBWFChunck& model);
   void ShowLengthLamp(TBWFChunck& model);
 
@@ -118,6 +135,11 @@ class TVANTMainAA : public vant::TForm {
       *OpenDialogImport;
   vant::TSaveDialog *SaveAttachmentDialog, *SaveDialogWaveFile, *SaveDialogExport;
 
+  // The progress window the flows drive (not owned); the window makes its own when none is set.
+  TPROGForm* ProgressForm = nullptr;
+  // Free bytes of a folder's file system, as the save checks see them (tests shrink a disc).
+  mmio::FreeSpaceFn FreeSpace = mmio::FreeSpaceOf;
+
   // Every image control with a tag, in layout order.
   const std::vector<g32::TImage32*>& ImageControls() const { return images_; }
   // The skin picture for a tag (group x 100 + index); nullptr for groups 3 and 4.
@@ -158,6 +180,18 @@ class TVANTMainAA : public vant::TForm {
   void ShowPicture(g32::TImage32* image, const g32::TBitmap32* picture);
   bool SetVolumeAt(int x, int y);
   void MovePosition(int x, bool seek);
+  // The flows' wiring: the close question.
+  void BindFlows();
+  void UnbindFlows();
+  TPROGForm& Progress();
+  bool OpenFileFrom(const std::string& path);
+  bool ChooseWaveTarget(std::string& chosen);
+  bool AddPendingAttachments();
+  void RestoreScanState();
+  std::string StoredName(vant::TListBox* list, bool pdf) const;
+  void ShowAttachment(vant::TListBox* list, bool pdf);
+  void SelectApplication(vant::TOpenDialog* dialog, vant::TStaticText* field, int setting,
+                         const char* filter);
 
   std::unique_ptr<TBWFChunck> model_;
   orlune::TNoPlayer no_player_;
@@ -168,6 +202,7 @@ class TVANTMainAA : public vant::TForm {
   std::map<const vant::TControl*, std::string> shown_bytes_;
   bool filling_ = false;
   std::string saved_short_date_;
+  std::unique_ptr<TPROGForm> own_progress_;
   // Found by title by another start and by the disc viewer.
   vant::ipc::WindowEndpoint endpoint_;
 };

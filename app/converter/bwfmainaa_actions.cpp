@@ -1,6 +1,7 @@
 // The converter main window's behaviour: start-up and first activation, the image buttons and
 // their actions, the bars, the display of a file and the field checks.
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "aabcresources.h"
@@ -22,7 +23,6 @@ namespace {
 
 constexpr TColor kInvalidColor = 255;  // red
 constexpr int kVolumeSetting = 106;
-constexpr int kLastFileSetting = 101;
 constexpr int kCsvApplicationSetting = 104;
 constexpr int kPdfApplicationSetting = 105;
 
@@ -417,44 +417,6 @@ bool TVANTMainAA::ValidateFields() {
   check(CreationDate, orlune::IsValidDate(CreationDate->GetText()));
   check(Limitation, orlune::IsValidDate(Limitation->GetText()));
   return !check(CommonCode, orlune::IsSingleByte(CommonCode->GetText()));
-}
-
-// ---- open --------------------------------------------------------------------------------------
-
-void TVANTMainAA::OpenFile(const std::string& path) {
-  Opening = true;
-  struct Done {
-    TVANTMainAA* w;
-    ~Done() { w->Opening = false; }
-  } done{this};
-  if (path.empty()) {
-    const std::string last = SysRegVANT ? SysRegVANT->ReadWorkString(kLastFileSetting) : "";
-    OpenDialog1->InitialDir = last;
-    OpenDialog1->FileName.clear();
-    OpenDialog1->Filter = "VANT files (*.wav)|*.wav";
-    if (!OpenDialog1->Execute()) return;
-    CurrentPath = OpenDialog1->FileName;
-  } else {
-    CurrentPath = path;
-  }
-  if (SysRegVANT) SysRegVANT->WriteWorkString(kLastFileSetting, CurrentPath);
-  DeleteList.Clear();
-  ClearFields();
-  model_.reset();
-  auto model = std::make_unique<TBWFChunck>(CurrentPath, TBWFChunck::kKeepOpen);
-  if (model->GetState() == TBWFChunck::kNotOpen) return;
-  if (model->CheckFormat() < 0) return;
-  ReadModelInOrder(*model);
-  model_ = std::move(model);
-  ShowFileInfo(*model_);
-  Modified = false;
-  model_->ScanChunks(CurrentPath);
-  if (model_->WaveFormat.wFormatTag == bwf::kFormatPcm) {
-    try {
-      player_->SetFileName(CurrentPath);
-    } catch (const std::exception&) {
-    }
-  }
 }
 
 // ---- file buttons ------------------------------------------------------------------------------

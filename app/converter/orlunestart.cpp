@@ -1,6 +1,7 @@
 #include "orlunestart.h"
 
 #include "aabcresources.h"
+#include "boxnotifier.h"
 #include "bsplash.h"
 #include "bwfmainaa.h"
 #include "comresources.h"
@@ -21,6 +22,8 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
   ui.override_held = hooks.override_held ? hooks.override_held : ShiftOrCtrlHeld;
   if (auto code = ipc::EnterInstanceGuard(name, TVANTMainAA::kTitle, ui)) return *code;
 
+  TBoxNotifier notifier;
+  TScopedNotifier notifying(notifier);
   TVANTSplash* splash = nullptr;
   try {
     splash = new TVANTSplash(Application);
@@ -39,6 +42,7 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
     Application->CreateForm(version);
     TPROGForm* progress;
     Application->CreateForm(progress);
+    main_window->ProgressForm = progress;
     if (hooks.before_run) hooks.before_run();
     // The toolkit maps a window before its show event runs: the splash has its time before
     // the main window is shown, so the main window never appears in front of it.

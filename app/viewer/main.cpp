@@ -3,8 +3,8 @@
 
 #include "bsplash.h"
 #include "bwfmainmo.h"
+#include "boxnotifier.h"
 #include "bwfmessage.h"
-#include "bwfnotify.h"
 #include "comresources.h"
 #include "desktopstate.h"
 #include "drvstat.h"
@@ -13,23 +13,9 @@
 #include "moresources.h"
 #include "progform.h"
 #include "ui_application.h"
-#include "ui_dialogs.h"
 #include "verformaa.h"
 
 using namespace vant;
-
-namespace {
-
-// The file model's messages (the hand-over to the converter) as the application's boxes.
-class BoxNotifier : public TBWFNotifier {
- public:
-  void Warning(std::string_view t) override { MessageDlg(std::string(t), mtWarning, mbOK); }
-  void Error(std::string_view t) override { MessageDlg(std::string(t), mtError, mbOK); }
-  void Information(std::string_view t) override { MessageDlg(std::string(t), mtInformation, mbOK); }
-  void Plain(std::string_view t) override { Application->MessageBox(std::string(t), "", MB_OK); }
-};
-
-}  // namespace
 
 int main() {
   Application->Initialize();
@@ -37,8 +23,9 @@ int main() {
   ipc::GuardUi guard{[](const std::string& m) { Application->MessageBox(m, "", MB_OK); },
                      ShiftOrCtrlHeld};
   if (auto code = ipc::EnterInstanceGuard(name, ViewerTitle(ecAdAgency), guard)) return *code;
-  BoxNotifier notifier;
-  SetBWFNotifier(&notifier);
+  // The file model's messages (the hand-over to the converter) as the application's boxes.
+  TBoxNotifier notifier;
+  TScopedNotifier notifying(notifier);
   TVANTSplash* splash = nullptr;
   try {
     splash = new TVANTSplash(Application);
@@ -72,7 +59,6 @@ int main() {
   } catch (...) {
     Application->ShowException(Exception(""));
   }
-  SetBWFNotifier(nullptr);
   ipc::LeaveInstanceGuard(name);
   delete splash;
   return 0;

@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "critsect.h"
-#include "mmenums.h"
 #include "exceptions.h"
 #include "globalmem.h"
+#include "mmenums.h"
+#include "ui_component.h"
 #include "osthread.h"
 
 // ---- Platform and processor flags (set once at start-up) ------------------------------------
@@ -178,7 +179,8 @@ int32_t GetFromRegistryBinary(HKEY root, std::string_view key, std::string_view 
 
 // ---- Formatting and conversion -----------------------------------------------------------------
 
-VANT_DECLARE_EXCEPTION(EConvertError, vant::Exception);
+// The framework's conversion error, one class for the whole library.
+using EConvertError = vant::EConvertError;
 
 // All 0 for time <= 0.
 void TimeDecode(int64_t time_ms, uint16_t& hour, uint16_t& min, uint16_t& sec, uint16_t& msec);

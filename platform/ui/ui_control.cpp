@@ -1,5 +1,7 @@
 #include "ui_control.h"
 
+#include <QPalette>
+
 #include <QApplication>
 #include <QImage>
 #include <QMetaObject>
@@ -448,7 +450,8 @@ void TControl::HandleMouseDown(TMouseButton b, TShiftState s, int x, int y, bool
     s.insert(ssDouble);
   }
   if (b == mbLeft) {
-    clicked_ = (control_style_ & csClickEvents) != 0;
+    // The second press of a double click fires DblClick, not another Click on release.
+    clicked_ = !dbl && (control_style_ & csClickEvents) != 0;
     if (drag_mode_ == dmAutomatic && !dbl) {
       BeginDrag(false);
       g_drag.start = host_ ? host_->mapToGlobal(QPoint(x, y)) : QPoint(x, y);
@@ -574,7 +577,18 @@ void TControl::DoStartDrag() {
 }
 void TControl::TextChanged() { Invalidate(); }
 void TControl::FontChanged() {
-  if (host_) host_->setFont(ToQFont(font_));
+  if (host_) {
+    host_->setFont(ToQFont(font_));
+    // The toolkit's own controls (edits, memos, lists) draw their text in the palette's colour.
+    const uint32_t rgb = ColorToRGB(font_.GetColor());  // 0x00BBGGRR
+    const QColor text(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+    QPalette p = host_->palette();
+    if (p.color(QPalette::Text) != text || p.color(QPalette::WindowText) != text) {
+      p.setColor(QPalette::Text, text);
+      p.setColor(QPalette::WindowText, text);
+      host_->setPalette(p);
+    }
+  }
   Invalidate();
 }
 void TControl::ColorChanged() { Invalidate(); }
@@ -623,6 +637,7 @@ void TWinControl::InsertControl(TControl* c) {
     c->ApplyGeometry();
     c->ApplyVisible();
     KeepWindowlessBelow(c);
+    if (dynamic_cast<TWinControl*>(c)) ApplyTabOrder();
   }
   c->ParentFontChanged();
   c->ParentColorChanged();
@@ -740,6 +755,22 @@ void TWinControl::ColorChanged() {
 void TWinControl::SetTabStop(bool v) {
   tab_stop_ = v;
   if (host_) host_->setFocusPolicy(v ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+void TWinControl::SetTabOrder(int v) {
+  tab_order_ = v;
+  if (GetParent()) GetParent()->ApplyTabOrder();
+}
+
+void TWinControl::ApplyTabOrder() {
+  std::vector<TWinControl*> wins;
+  for (TControl* c : controls_)
+    if (auto* w = dynamic_cast<TWinControl*>(c); w && w->host_) wins.push_back(w);
+  std::stable_sort(wins.begin(), wins.end(), [](TWinControl* a, TWinControl* b) {
+    unsigned ka = static_cast<unsigned>(a->tab_order_), kb = static_cast<unsigned>(b->tab_order_);
+    return ka < kb;  // -1 becomes the largest: after every numbered one
+  });
+  for (size_t i = 1; i < wins.size(); ++i) QWidget::setTabOrder(wins[i - 1]->host_, wins[i]->host_);
 }
 
 bool TWinControl::CanFocus() const { return Showing() && GetEnabled(); }

@@ -250,7 +250,9 @@ class TWinControl : public TControl {
   bool GetTabStop() const { return tab_stop_; }
   void SetTabStop(bool v);
   int GetTabOrder() const { return tab_order_; }
-  void SetTabOrder(int v) { tab_order_ = v; }
+  // The place in the parent's Tab sequence (lower first; -1: after the numbered ones, in
+  // creation order).
+  void SetTabOrder(int v);
   bool CanFocus() const;
   bool Focused() const;
   virtual void SetFocus();
@@ -285,6 +287,8 @@ class TWinControl : public TControl {
   void InsertControl(TControl* c);
   void RemoveControl(TControl* c);
   void KeepWindowlessBelow(TControl* c);
+  // Chains the windowed children's focus in TabOrder.
+  void ApplyTabOrder();
 
  private:
   std::vector<TControl*> controls_;

@@ -10,6 +10,7 @@
 #include "dispatch.h"
 #include "ui_application.h"
 #include "ui_qt.h"
+#include "ui_stdctrls.h"
 
 namespace vant {
 
@@ -29,6 +30,29 @@ class FormHost : public HostWidget<QWidget> {
       Guarded([&] { form_->HandleActivate(on); });
     }
     return HostWidget<QWidget>::event(e);
+  }
+  // Enter and Escape that no control took press the form's default and cancel buttons.
+  void keyPressEvent(QKeyEvent* e) override {
+    HostWidget<QWidget>::keyPressEvent(e);
+    if (!form_) return;
+    bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+    bool escape = e->key() == Qt::Key_Escape;
+    if (!enter && !escape) return;
+    if (TButton* b = FindButton(form_, enter)) {
+      e->accept();
+      Guarded([&] { b->Click(); });
+    }
+  }
+  static TButton* FindButton(TWinControl* parent, bool default_button) {
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+      TControl* c = parent->Controls(i);
+      if (!c->GetVisible() || !c->GetEnabled()) continue;
+      if (auto* b = dynamic_cast<TButton*>(c))
+        if (default_button ? b->GetDefault() : b->GetCancel()) return b;
+      if (auto* w = dynamic_cast<TWinControl*>(c))
+        if (TButton* found = FindButton(w, default_button)) return found;
+    }
+    return nullptr;
   }
   void closeEvent(QCloseEvent* e) override {
     // The form decides; the toolkit never closes it on its own.

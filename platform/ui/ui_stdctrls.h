@@ -165,6 +165,7 @@ class TButton : public TWinControl {
   std::string ClassName() const override { return "TButton"; }
   int GetModalResult() const { return modal_result_; }
   void SetModalResult(int r) { modal_result_ = r; }
+  // Enter (Escape for the cancel button) that no control takes presses it.
   bool GetDefault() const { return default_; }
   void SetDefault(bool v);
   bool GetCancel() const { return cancel_; }

@@ -3,14 +3,17 @@
 #include "bwfmainaa.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+
+#include <fstream>
 
 #include "aabcresources.h"
+#include "boxnotifier.h"
 #include "bsplash.h"
 #include "clock.h"
 #include "comresources.h"
 #include "cp932.h"
 #include "dispatch.h"
+#include "mainaatest.h"
 #include "regeditbw.h"
 #include "scratchfolder.h"
 #include "sysreg.h"
@@ -44,40 +47,9 @@ class RecordingPlayer : public orlune::TNoPlayer {
   unsigned state = 0;
 };
 
-void SetEnv(const char* name, const std::filesystem::path& p) { setenv(name, p.c_str(), 1); }
-
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ConverterWindowTest {
  protected:
-  void SetUp() override {
-    SetEnv("XDG_RUNTIME_DIR", runtime_.path());
-    SetEnv("XDG_CONFIG_HOME", config_.path());
-    Application->Initialize();
-    SetClock(&clock_);
-    com_ = std::make_unique<TComDataRes>(nullptr);
-    aabc_ = std::make_unique<TAABCDataRes>(nullptr);
-    splash_ = std::make_unique<TVANTSplash>(nullptr);
-    version_ = std::make_unique<TVersionConv>(nullptr);
-  }
-  void TearDown() override {
-    window_.reset();
-    Application->ProcessMessages();
-    SetClock(nullptr);
-    TVANTMainAA::CommandLine.clear();
-  }
-  // Makes the window as the program does, with `file` on the command line, and brings it up
-  // past the splash's 3,000 ms.
-  TVANTMainAA& Start(const std::string& file = "") {
-    if (!file.empty()) TVANTMainAA::CommandLine = {file};
-    splash_->Show();
-    window_ = std::make_unique<TVANTMainAA>(nullptr);
-    window_->DoCreate();
-    window_->SetPlayer(&player_);
-    clock_.AdvanceMillis(3000);
-    window_->Show();
-    window_->FormActivate(window_.get());
-    Application->ProcessMessages();
-    return *window_;
-  }
+  MainWindowTest() { player_link_ = &player_; }
   // Whether the image shows item `index` of the skin list.
   static bool Shows(g32::TImage32* image, g32::TBitmap32List& list, int index) {
     return image->GetBitmap()->WriteData() == list.GetBitmap(index)->WriteData();
@@ -89,16 +61,7 @@ class MainWindowTest : public ::testing::Test {
   // A point inside `c` in `parent`-independent terms: the control's own client coordinates.
   static void Press(TControl& c) { uitest::MouseDown(c, 5, 5); }
 
-  ScratchFolder runtime_{"orlune-run"};
-  ScratchFolder config_{"orlune-cfg"};
-  ManualClock clock_;
-  ScopedAnswerer dialogs_;
   RecordingPlayer player_;
-  std::unique_ptr<TComDataRes> com_;
-  std::unique_ptr<TAABCDataRes> aabc_;
-  std::unique_ptr<TVANTSplash> splash_;
-  std::unique_ptr<TVersionConv> version_;
-  std::unique_ptr<TVANTMainAA> window_;
 };
 
 // A commercial with every mark, a PDF and a CSV attachment, stated length "30" and 30 s marked.
@@ -271,6 +234,54 @@ TEST_F(MainWindowTest, ShowsAFileOnBothPages) {
   EXPECT_EQ(w.FileType->GetText(), "");
   EXPECT_EQ(w.PDFList->Items().Count(), 0);
   EXPECT_FALSE(w.Modified);
+}
+
+TEST_F(MainWindowTest, RelativePathIsOpenedAndRememberedAsAbsolute) {
+  auto file = FullFile();
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(file.path().parent_path());
+  TVANTMainAA& w = Start(file.path().filename().string());
+  std::filesystem::current_path(cwd);
+  ASSERT_NE(w.Model(), nullptr);
+  EXPECT_EQ(w.CurrentPath, file.path().string());
+  EXPECT_EQ(SysRegVANT->ReadWorkString(101), file.path().string());
+}
+
+TEST_F(MainWindowTest, OverlongCommandLinePathIsRefusedNotCut) {
+  // A file whose path is exactly 259 bytes: cut there, the longer argument would name it.
+  const std::string folder = runtime_.path().string() + "/";
+  const std::string path = folder + std::string(259 - folder.size() - 4, 'n') + ".wav";
+  ASSERT_EQ(path.size(), 259u);
+  const vb::Bytes bytes = vb::Build(vb::FullVantChunks(4800));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  TVANTMainAA::CommandLine = {path + "x"};
+  TVANTMainAA& w = Start();
+  EXPECT_EQ(w.CommandPath, "");
+  EXPECT_EQ(w.Model(), nullptr);
+  ASSERT_EQ(dialogs_.answerer.Asked().size(), 1u);
+  EXPECT_EQ(dialogs_.answerer.Asked()[0].kind, ScriptedAnswerer::Question::kFile);
+  window_.reset();
+  TVANTMainAA::CommandLine = {path};
+  EXPECT_NE(Start().Model(), nullptr);
+}
+
+TEST_F(MainWindowTest, FilesThatCannotBeShownLeaveTheWindowEmpty) {
+  TBoxNotifier notifier;
+  TScopedNotifier notifying(notifier);
+  // Not PCM: the model says why and nothing is shown.
+  vb::TempFile adpcm(vb::Build({vb::Fmt(48000, 2, 4, 2), vb::Data(64)}));
+  TVANTMainAA& w = Start(adpcm.path().string());
+  EXPECT_EQ(w.Model(), nullptr);
+  EXPECT_EQ(w.FileType->GetText(), "");
+  ASSERT_FALSE(dialogs_.answerer.Asked().empty());
+  EXPECT_EQ(dialogs_.answerer.Asked().back().kind, ScriptedAnswerer::Question::kMessage);
+  window_.reset();
+  // Missing: nothing opens and nothing is said.
+  const size_t asked = dialogs_.answerer.Asked().size();
+  TVANTMainAA& w2 = Start((runtime_.path() / "missing.wav").string());
+  EXPECT_EQ(w2.Model(), nullptr);
+  EXPECT_EQ(dialogs_.answerer.Asked().size(), asked);
 }
 
 TEST_F(MainWindowTest, LampsByFileKind) {

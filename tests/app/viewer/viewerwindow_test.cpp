@@ -207,6 +207,29 @@ TEST_F(ViewerWindow, RowsShowLengthColourChannelsCodesAndMarks) {
   uitest::SaveScreenshot(w, "viewer-rows");
 }
 
+TEST_F(ViewerWindow, ImageButtonsShowThePressedPictureWhileHeld) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  TVANTMainMO& w = OpenDisc();
+  auto shows = [](g32::TImage32* image, int item) {
+    const g32::TBitmap32* skin = MODataRes->Bitmap32List.GetBitmap(item);
+    const int x = skin->Width() / 2, y = skin->Height() / 2 + 3;
+    return image->GetBitmap()->GetPixelS(x, y) == skin->GetPixelS(x, y);
+  };
+  uitest::MouseDown(*w.BTList, 10, 10);
+  EXPECT_TRUE(shows(w.BTList, 5));
+  EXPECT_FALSE(shows(w.BTList, 4));
+  uitest::MouseMove(*w.BTList, 12, 10, true);
+  EXPECT_TRUE(shows(w.BTList, 4));
+  // The number on a row's button presses the button under it.
+  TMOInfo* row = w.MInf[0];
+  EXPECT_TRUE(shows(row->BTSelect, 6));
+  uitest::MouseDown(*row->BTLabel, 5, 5);
+  EXPECT_TRUE(shows(row->BTSelect, 7));
+  EXPECT_FALSE(shows(row->BTSelect, 6));
+  uitest::MouseMove(*row->BTLabel, 6, 5, true);
+  EXPECT_TRUE(shows(row->BTSelect, 6));
+}
+
 TEST_F(ViewerWindow, StartFolderFromTheSettingOrTheExecutableOrTheDocuments) {
   const std::string exe_folder = fs::path(Application->ExeName()).parent_path().string() + "/";
   {

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QMouseEvent>
+#include <QWidget>
 #include <stdexcept>
 
 #include "ui_control.h"
@@ -99,9 +101,24 @@ TEST_F(ControlTest, ClickNeedsPressAndReleaseInsideAndSkipsDisabledControls) {
   uitest::MouseDown(*p, 5, 6);
   uitest::MouseUp(*p, 70, 6);  // released outside
   EXPECT_EQ(clicks, 1);
+  // A double click: one Click, one DblClick, the second press marked ssDouble.
+  int dbl = 0;
+  p->OnDblClick = [&](TObject*) { ++dbl; };
+  p->OnMouseDown = [&](TObject*, TMouseButton, TShiftState s, int, int) {
+    order.push_back(s.count(ssDouble) ? "down2" : "down");
+  };
+  order.clear();
+  uitest::Click(*p, 5, 6);
+  QMouseEvent d(QEvent::MouseButtonDblClick, QPointF(5, 6), p->Host()->mapToGlobal(QPointF(5, 6)),
+                Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(p->Host(), &d);
+  uitest::MouseUp(*p, 5, 6);
+  EXPECT_EQ(order, (std::vector<std::string>{"down", "click", "up", "down2", "up"}));
+  EXPECT_EQ(dbl, 1);
+  EXPECT_EQ(clicks, 2);
   p->SetEnabled(false);
   uitest::Click(*p, 5, 6);
-  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(clicks, 2);
 }
 
 TEST_F(ControlTest, ExceptionInAHandlerReachesTheApplicationHandler) {

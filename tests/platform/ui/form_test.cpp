@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QWidget>
 
 #include "dispatch.h"
@@ -35,6 +37,60 @@ TEST_F(FormTest, ShowModalEndsWithTheButtonsModalResult) {
   EXPECT_EQ(form.ShowModal(), mrOk);
   EXPECT_FALSE(form.GetVisible());
   EXPECT_EQ(events, (std::vector<std::string>{"show", "close"}));
+}
+
+TEST_F(FormTest, EnterAndEscapePressTheDefaultAndCancelButtons) {
+  TForm form(nullptr);
+  auto* panel = new TPanel(&form);
+  panel->SetParent(&form);
+  auto* edit = new TEdit(&form);
+  edit->SetParent(panel);
+  auto* ok = new TButton(&form);
+  ok->SetParent(panel);
+  ok->SetDefault(true);
+  ok->SetModalResult(mrOk);
+  auto* cancel = new TButton(&form);
+  cancel->SetParent(panel);
+  cancel->SetCancel(true);
+  cancel->SetModalResult(mrCancel);
+  auto press = [&](Qt::Key key) {
+    QKeyEvent e(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(edit->Host(), &e);
+  };
+  GetDispatcher().Post([&] {
+    uitest::SaveScreenshot(form, "platform_ui_default_buttons");
+    edit->SetFocus();
+    press(Qt::Key_Return);
+  });
+  EXPECT_EQ(form.ShowModal(), mrOk);
+  GetDispatcher().Post([&] { press(Qt::Key_Escape); });
+  EXPECT_EQ(form.ShowModal(), mrCancel);
+}
+
+TEST_F(FormTest, TabMovesThroughTheChildrenInTabOrder) {
+  TForm form(nullptr);
+  std::vector<TEdit*> edits;
+  // Creation order alone would visit the TabOrders 0, 2, 1.
+  for (int order : {1, 0, 2}) {
+    auto* e = new TEdit(&form);
+    e->SetParent(&form);
+    e->SetTop(order * 25);
+    e->SetTabOrder(order);
+    edits.push_back(e);
+  }
+  form.Show();
+  uitest::SaveScreenshot(form, "platform_ui_tab_order");
+  edits[1]->SetFocus();  // order 0
+  std::vector<TEdit*> seen;
+  for (int i = 0; i < 3; ++i) {
+    QWidget* now = form.Host()->focusWidget();  // the window's focus, active or not
+    ASSERT_NE(now, nullptr);
+    for (TEdit* e : edits)
+      if (e->Host() == now) seen.push_back(e);
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(now, &tab);
+  }
+  EXPECT_EQ(seen, (std::vector<TEdit*>{edits[1], edits[0], edits[2]}));
 }
 
 TEST_F(FormTest, CloseQueryCanKeepAFormOpenAndCloseHidesByDefault) {
