@@ -46,7 +46,7 @@ class SharedTimer {
         return nullptr;
       }
     }
-    auto event = std::make_unique<TMMTimeEvent>(TMMTimeEvent{std::max(interval, kMMTimerPeriod),
+    auto event = std::make_shared<TMMTimeEvent>(TMMTimeEvent{std::max(interval, kMMTimerPeriod),
                                                              user_data, std::move(callback),
                                                              suspended ? 1 : 0, 0, ++last_serial_});
     events_.push_back(std::move(event));
@@ -97,14 +97,16 @@ class SharedTimer {
  private:
   SharedTimer() = default;
 
-  using List = std::vector<std::unique_ptr<TMMTimeEvent>>;
+  // Shared, so a tick can hold the record of the callback it runs: a callback may kill its own
+  // event, and must not free the function it is running.
+  using List = std::vector<std::shared_ptr<TMMTimeEvent>>;
   List::iterator Find(PMMTimeEvent handle) {
     return std::find_if(events_.begin(), events_.end(),
                         [&](const auto& e) { return e.get() == handle; });
   }
-  bool IsLive(PMMTimeEvent handle, uint64_t serial) {
+  std::shared_ptr<TMMTimeEvent> FindLive(PMMTimeEvent handle, uint64_t serial) {
     auto it = Find(handle);
-    return it != events_.end() && (*it)->Serial == serial;
+    return it != events_.end() && (*it)->Serial == serial ? *it : nullptr;
   }
 
   void Tick(TimerId id) {
@@ -120,12 +122,13 @@ class SharedTimer {
     // Callbacks may create and kill events, so walk a snapshot and look each record up again.
     snapshot_.clear();
     for (const auto& e : events_) snapshot_.push_back({e.get(), e->Serial});
-    for (const auto& [event, serial] : snapshot_) {
-      if (!IsLive(event, serial) || event->SuspendCount != 0) continue;
+    for (const auto& [handle, serial] : snapshot_) {
+      const std::shared_ptr<TMMTimeEvent> event = FindLive(handle, serial);
+      if (!event || event->SuspendCount != 0) continue;
       event->Elapsed += kMMTimerPeriod;
       if (event->Elapsed < event->Interval) continue;
-      if (event->Callback) event->Callback(event, event->UserData);
-      if (IsLive(event, serial)) event->Elapsed = 0;
+      if (event->Callback) event->Callback(handle, event->UserData);
+      if (FindLive(handle, serial)) event->Elapsed = 0;
     }
   }
 

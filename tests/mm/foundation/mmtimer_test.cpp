@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "timerservice.h"
@@ -179,6 +180,33 @@ TEST_F(SharedTimerTest, CallbacksMayChangeAndKillEventsOnTheTimerThread) {
   Tick(2);
   EXPECT_EQ(self_runs, 2);
   MMTimeKillEvent(self);  // already gone
+}
+
+TEST_F(SharedTimerTest, AnEventKilledByItsOwnCallbackKeepsThatCallbackAliveUntilItReturns) {
+  // The callback's captures stand for a client's state: freeing them while the callback still
+  // runs would let it read freed memory right after the kill.
+  struct Probe {
+    explicit Probe(bool* d) : destroyed(d) {}
+    ~Probe() { *destroyed = true; }
+    bool* destroyed;
+  };
+  bool destroyed = false;
+  bool alive_after_kill = false;
+  auto probe = std::make_shared<Probe>(&destroyed);
+  std::atomic<int> unused{0};
+  PMMTimeEvent keep = MMTimeSetEvent(25, true, Count, &unused);  // keeps the timer running
+  MMTimeSetEvent(
+      25, false,
+      [probe, &destroyed, &alive_after_kill](PMMTimeEvent me, void*) {
+        MMTimeKillEvent(me);
+        alive_after_kill = !destroyed && probe->destroyed == &destroyed;
+      },
+      nullptr);
+  probe.reset();
+  Tick(1);
+  EXPECT_TRUE(alive_after_kill);
+  EXPECT_TRUE(destroyed);  // and it is freed once the callback has returned
+  MMTimeKillEvent(keep);
 }
 
 // A platform that refuses timers.
