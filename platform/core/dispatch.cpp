@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -36,7 +37,18 @@ void QueueDispatcher::ProcessMessages() {
     std::lock_guard lock(state_->mutex);
     batch.swap(state_->queue);
   }
-  for (auto& fn : batch) fn();
+  for (size_t i = 0; i < batch.size(); ++i) {
+    try {
+      batch[i]();
+    } catch (...) {
+      // The failure goes to the caller; what was queued behind it stays queued, ahead of
+      // anything posted meanwhile, for the next call.
+      std::lock_guard lock(state_->mutex);
+      state_->queue.insert(state_->queue.begin(), std::make_move_iterator(batch.begin() + i + 1),
+                           std::make_move_iterator(batch.end()));
+      throw;
+    }
+  }
 }
 
 bool QueueDispatcher::IsGuiThread() const { return std::this_thread::get_id() == state_->owner; }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 TEST(Dispatch, WorkPostedFromAThreadRunsOnTheOwnerOnly) {
   vant::QueueDispatcher d;
@@ -24,4 +26,22 @@ TEST(Dispatch, ProcessMessagesRunsOnlyWhatWasPending) {
   d.Post(again);
   d.ProcessMessages();
   EXPECT_EQ(runs, 1);
+}
+
+TEST(Dispatch, WorkThatThrowsLeavesTheRestQueuedInOrder) {
+  vant::QueueDispatcher d;
+  std::vector<int> ran;
+  d.Post([&] { ran.push_back(1); });
+  d.Post([] { throw std::runtime_error("posted work failed"); });
+  d.Post([&] { ran.push_back(2); });
+  d.Post([&] {
+    ran.push_back(3);
+    d.Post([&] { ran.push_back(4); });  // posted while the earlier ones wait: comes after them
+  });
+  EXPECT_THROW(d.ProcessMessages(), std::runtime_error);
+  EXPECT_EQ(ran, (std::vector<int>{1}));
+  d.ProcessMessages();
+  EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+  d.ProcessMessages();
+  EXPECT_EQ(ran, (std::vector<int>{1, 2, 3, 4}));
 }
