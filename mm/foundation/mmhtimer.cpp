@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "syncevent.h"
 #include "ui_application.h"
@@ -40,8 +41,15 @@ TMMHiTimer::~TMMHiTimer() {
     on_timer_ = nullptr;
   }
   enabled_ = false;
-  TearDown();
-  retired_.Settle();
+  // A handler on a worker may be rebuilding the timer at this moment and install a new one
+  // after our tear-down. Once the workers are settled no handler runs any more (and none can
+  // start: OnTimer is cleared), so the next round finds whatever they built or retired.
+  for (;;) {
+    TearDown();
+    retired_.Settle();
+    std::lock_guard lock(build_mutex_);
+    if (!build_ && retired_.Empty()) break;
+  }
 }
 
 void TMMHiTimer::SetEnabled(bool value) {
@@ -118,19 +126,22 @@ void TMMHiTimer::UpdateTimer() {
   if (interval_ != 0 && enabled_ && GetOnTimer()) BuildTimer();
 }
 
-void TMMHiTimer::TearDown() {
-  std::shared_ptr<Build> b;
-  {
-    std::lock_guard lock(build_mutex_);
-    b = std::move(build_);
-  }
+void TMMHiTimer::TearDown() { Release(Exchange(nullptr)); }
+
+std::shared_ptr<TMMHiTimer::Build> TMMHiTimer::Exchange(std::shared_ptr<Build> next) {
+  std::lock_guard lock(build_mutex_);
+  std::shared_ptr<Build> b = std::exchange(build_, std::move(next));
+  if (b && b->worker) retired_.Add(b->worker);
+  return b;
+}
+
+void TMMHiTimer::Release(const std::shared_ptr<Build>& b) {
   if (!b) return;
   if (b->worker) {
     b->worker->Stop();
     b->wake.Set();
     if (wait_for_terminate_ && !b->worker->InSync() && !b->worker->IsWorkerThread())
       b->worker->Join(kWorkerTimeoutMs);
-    retired_.Add(b->worker);
   }
   if (TimerId id = b->timer.exchange(0)) {
     b->service->Kill(id);  // no tick of it runs or can start after this
@@ -201,8 +212,9 @@ void TMMHiTimer::BuildTimer() {
     throw EMMHiTimerError("Out of system resources");
   }
   b->timer = id;
-  std::lock_guard lock(build_mutex_);
-  build_ = std::move(b);
+  // The new timer's worker may already have ticked and rebuilt it before we got here (its
+  // tear-down found nothing installed); one of the two must go, or its timer would run on.
+  Release(Exchange(std::move(b)));
 }
 
 void TMMHiTimer::RunWorker(MMWorker& w, const std::shared_ptr<Build>& build) {

@@ -66,6 +66,11 @@ class TMMHiTimer : public TMMNonVisualComponent {
   struct Build;
   void UpdateTimer();
   void TearDown();
+  // Takes the installed build (or installs `next` in its place) and retires its worker, in one
+  // step under the build lock, so that the destructor always sees one or the other.
+  std::shared_ptr<Build> Exchange(std::shared_ptr<Build> next);
+  // Stops what a build taken by Exchange runs: its worker, its platform timer, its tick window.
+  void Release(const std::shared_ptr<Build>& b);
   void BuildTimer();
   void RunWorker(MMWorker& w, const std::shared_ptr<Build>& build);
 

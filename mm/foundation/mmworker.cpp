@@ -193,6 +193,11 @@ void MMRetiredWorkers::Settle() {
   }
 }
 
+bool MMRetiredWorkers::Empty() {
+  std::lock_guard lock(mutex_);
+  return workers_.empty();
+}
+
 int ThreadPriorityValue(TThreadPriority priority) {
   static const int kSystem[] = {-15, -2, -1, 0, 1, 2, 15};
   return kSystem[priority];

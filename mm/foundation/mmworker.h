@@ -107,6 +107,7 @@ class MMRetiredWorkers {
   // Joins every one, except the calling worker itself and one whose GUI-thread call is running
   // now (its caller is the owner's handler): those are detached, to end after the current call.
   void Settle();
+  bool Empty();
 
  private:
   std::mutex mutex_;

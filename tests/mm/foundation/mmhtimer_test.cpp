@@ -209,4 +209,35 @@ TEST_F(HiTimerTest, DestroyingItJoinsAWorkerInsideTheHandler) {
   releaser.join();
 }
 
+// On the real clock, so that the worker's handler and the GUI thread's delete meet at every
+// point: a handler that rebuilds its timer (as the player window's does, by toggling Enabled)
+// on its worker while the component is being destroyed must not leave a timer or a worker
+// behind that calls into the freed component.
+TEST(HiTimerRace, AWorkerRebuildingItsTimerWhileTheComponentIsDestroyedLeavesNothingBehind) {
+  QueueDispatcher& gui = TestGui();
+  SetDispatcher(&gui);
+  SystemClock clock;
+  ThreadTimerService service(clock);
+  SetTimerService(&service);
+  for (int round = 0; round < 150; ++round) {
+    SCOPED_TRACE(round);
+    Probe ticked;
+    auto* t = new TMMHiTimer(nullptr);
+    t->SetCallBackMode(cmThread);
+    t->SetSynchronize(false);
+    t->SetInterval(1);
+    t->SetOnTimer([t, &ticked](TObject*) {
+      ticked.Hit();  // the delete may begin now, while this handler rebuilds the timer
+      t->SetEnabled(false);
+      t->SetEnabled(true);
+    });
+    ASSERT_TRUE(ticked.WaitFor(1 + round % 4, gui));
+    delete t;
+    ASSERT_EQ(service.Count(), 0) << "a timer outlived its component";
+  }
+  gui.ProcessMessages();
+  SetTimerService(nullptr);
+  SetDispatcher(nullptr);
+}
+
 }  // namespace
