@@ -73,6 +73,7 @@ void ThreadTimerService::State::Run() {
     lock.lock();
     running = 0;
     idle.notify_all();
+    if (stop) break;  // the service is gone (maybe by this callback): so may be the clock
     auto it = timers.find(id);
     if (it == timers.end()) continue;  // killed by its own callback
     Timer& t = it->second;
@@ -93,7 +94,7 @@ void ThreadTimerService::State::WaitForWork(std::unique_lock<std::mutex>& lock, 
   changed = false;
 }
 
-ThreadTimerService::ThreadTimerService(Clock& clock) : state_(std::make_unique<State>(clock)) {}
+ThreadTimerService::ThreadTimerService(Clock& clock) : state_(std::make_shared<State>(clock)) {}
 
 ThreadTimerService::~ThreadTimerService() {
   {
@@ -115,7 +116,7 @@ TimerId ThreadTimerService::StartPeriodic(int period_ms, Callback callback) {
   if (s.stop) return 0;
   if (!s.thread.joinable()) {
     try {
-      s.thread = std::thread([&s] { s.Run(); });
+      s.thread = std::thread([state = state_] { state->Run(); });
     } catch (const std::system_error& e) {
       TraceF("timer thread: %s", e.what());
       return 0;

@@ -54,7 +54,8 @@ class ThreadTimerService final : public TimerService {
 
  private:
   struct State;
-  std::unique_ptr<State> state_;
+  // Shared with the thread, which may outlive a service destroyed from one of its callbacks.
+  std::shared_ptr<State> state_;
 };
 
 // The process-wide service: a ThreadTimerService on the steady clock unless a test installs

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -148,6 +149,27 @@ TEST(TimerService, TicksOnTheRealClock) {
   service.Kill(id);
   // Ten 2 ms ticks can come no sooner than 20 ms after the start.
   EXPECT_GE(clock.NowMicros() - start, 20'000);
+}
+
+TEST(TimerService, DestroyedFromItsOwnCallbackTheThreadEndsWithoutTouchingWhatWasFreed) {
+  // The thread goes on after the callback that deleted its service and must not use what was
+  // freed. The callback's captures go when the thread lets go of its last piece of the service,
+  // and so tell the test that it has ended.
+  static ManualClock clock;  // outlives the thread
+  auto* service = new ThreadTimerService(clock);
+  std::mutex m;
+  std::condition_variable cv;
+  bool released = false;
+  std::shared_ptr<void> probe(nullptr, [&](void*) {
+    std::lock_guard lock(m);
+    released = true;
+    cv.notify_all();
+  });
+  service->StartPeriodic(10, [service, probe](TimerId) { delete service; });
+  probe.reset();
+  clock.AdvanceMillis(10);  // the thread sees it within the 10 ms it sleeps for that deadline
+  std::unique_lock lock(m);
+  EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return released; }));
 }
 
 TEST(TimerService, TheProcessServiceCanBeReplaced) {
