@@ -476,7 +476,7 @@ void TMMWaveOut::WaveOutHandler(uint32_t msg, audio::HWAVEOUT h, PMMWaveHdr hdr,
   if (h != handle_ || !h) return;  // a message of an earlier opening
   try {
     if (msg == MM_WOM_STOP) {
-      Stop();
+      if (epoch == run_.load()) Stop();  // for a stop, `epoch` is the run that posted it
     } else if (msg == audio::MM_WOM_DONE && !stopping_) {
       ProcessWaveHeader(hdr, epoch);
     }
@@ -546,7 +546,7 @@ void TMMWaveOut::ProcessWaveHeader(PMMWaveHdr msg_hdr, uint64_t epoch) {
   }
   if (post) {
     const audio::MMRESULT r = audio::waveOutPause(handle_);
-    PostToGui(MM_WOM_STOP, nullptr, 0);
+    PostToGui(MM_WOM_STOP, nullptr, run_.load());
     if (!failure && r != audio::MMSYSERR_NOERROR) DeviceError("WaveOutPause:\n\r", r);
   }
   if (failure) std::rethrow_exception(failure);
@@ -651,6 +651,7 @@ void TMMWaveOut::Start() {
   stopping_ = false;
   ring_index_ = 0;
   queued_ = 0;
+  ++run_;
   NewEpoch();
   try {
     int32_t queued;

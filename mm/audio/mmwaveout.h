@@ -151,6 +151,9 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   std::atomic<bool> resetting_{false};
   bool stop_posted_ = false;
   std::atomic<uint64_t> epoch_{0};
+  // Counts Start: an end-of-stream stop carries the run that posted it, so one still queued when
+  // the program stops and starts again does not end the new run.
+  std::atomic<uint64_t> run_{0};
   // Completions of the current epoch handed to the GUI or the completion thread and not yet
   // processed: the stream has ended only when none is left and nothing is queued.
   std::atomic<int32_t> in_flight_{0};

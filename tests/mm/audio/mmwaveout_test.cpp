@@ -313,6 +313,34 @@ TEST_F(WaveOutDevice, AStopFromOnBufferReadyIsDeferredUntilTheHandlerReturns) {
   EXPECT_EQ(out_->GetState(), wosClose);
 }
 
+TEST_F(WaveOutDevice, TheEndOfStreamStopOfAFinishedRunDoesNotStopTheNextRun) {
+  Build(8000);  // two headers
+  out_->Start();
+  // The last header's completion posts the end-of-stream stop; it waits in the GUI queue.
+  for (int i = 0; i < 200 && ready_ < 2; ++i) {
+    backend_.Render(700);
+    gui_.ProcessMessages();
+  }
+  ASSERT_EQ(ready_, 2);
+  ASSERT_EQ(stops_, 0);
+  // Before the queue gets to it, the program stops and plays again on the same device.
+  out_->Stop();
+  EXPECT_EQ(stops_, 1);
+  source_->Rewind(0);
+  backend_.ClearCaptured();
+  out_->Start();
+  gui_.ProcessMessages();
+  EXPECT_EQ(stops_, 1) << "the earlier run's stop ended the new run";
+  EXPECT_TRUE(out_->GetState() & wosPlay);
+  for (int i = 0; i < 200 && stops_ < 2; ++i) {
+    backend_.Render(700);
+    gui_.ProcessMessages();
+  }
+  EXPECT_EQ(stops_, 2);
+  EXPECT_EQ(ready_, 4);
+  EXPECT_EQ(Sound(backend_.Captured()), source_->data());
+}
+
 TEST_F(WaveOutDevice, ResetDropsPendingCompletionsAndRestartsThePosition) {
   Build(80000);
   out_->SetTimeFormat(tfSample);
