@@ -101,6 +101,29 @@ TEST_F(MainWindowTest, WithoutAFileTheOpenDialogIsAskedAndTheLampsStayDark) {
   EXPECT_EQ(version_->ClientWidth(), 480);
 }
 
+// The window is on screen behind the first open dialog and the first file's messages, so it must
+// already wear its skin then, not only from its first activation on.
+TEST_F(MainWindowTest, TheWindowBehindTheFirstOpenDialogIsAlreadySkinned) {
+  struct Peek : ScriptedAnswerer {
+    bool FileDialog(FileDialogRequest& r) override {
+      skinned = look();
+      return ScriptedAnswerer::FileDialog(r);
+    }
+    std::function<bool()> look;
+    bool skinned = false;
+  } peek;
+  peek.look = [this] {
+    TVANTMainAA& w = *window_;
+    return ShowsAabc(w.BaseImage, 28) && ShowsAabc(w.BTOpen, 8) && ShowsCom(w.BTPlay, 4) &&
+           ShowsCom(w.BTIndZOM, 13) && ShowsAabc(w.BTAlart, 18) && w.BTOpen->GetTag() == 108;
+  };
+  SetDialogAnswerer(&peek);
+  Start();
+  SetDialogAnswerer(&dialogs_.answerer);
+  ASSERT_EQ(peek.Asked().size(), 1u);
+  EXPECT_TRUE(peek.skinned);
+}
+
 TEST_F(MainWindowTest, ControlsSitAtTheirPlacesWithTheirTagsAndPictures) {
   TVANTMainAA& w = Start();
   struct Case {
