@@ -498,6 +498,9 @@ TEST_F(MainWindowTest, HandlesAreDraggedAlongTheirBars) {
 
 TEST_F(MainWindowTest, RightClickOnTheTopStripShowsTheVersionWindow) {
   TVANTMainAA& w = Start();
+  // The strip spans the window's top, and the pointer finds it there, not only at its left end.
+  EXPECT_EQ(w.VerSpot->BoundsRect(), Bounds(-2, -3, 1013, 16));
+  for (int x : {10, 300, 1000}) EXPECT_EQ(uitest::ControlAt(w, 3 + x, 3 + 6), w.VerSpot) << x;
   bool shown = false;
   GetDispatcher().Post([&] {
     shown = version_->GetVisible();
