@@ -116,6 +116,13 @@ int AddAttachment(TBWFChunck& chunk, const std::filesystem::path& path, uint32_t
         std::any_of(chunk.ScanMarkers.begin(), chunk.ScanMarkers.end(), [&](const TBWFMarker& m) {
           return m.scanDeleted == 0 && SameNameIgnoringCase(m.Label(), label);
         });
+    // An attachment read without a cue point has no scan marker, yet its id is in use: sharing
+    // it would hide one of the two attachments after the save.
+    const uint32_t id = bwf::NoteId(n);
+    for (int i = 0; !taken && i < chunk.MarkerCount && i < bwf::kMaxMarkers; ++i) {
+      const TBWFMarker& m = chunk.Markers[i];
+      taken = m.deleted == 0 && m.attach.kind != bwf::kAttachNone && m.attach.id == id;
+    }
     if (!taken) break;
   }
   if (n > 9) return 0;

@@ -217,3 +217,20 @@ TEST(Attach, TempFileNames) {
   EXPECT_EQ(a.parent_path(), AttachTempFolder());
   EXPECT_TRUE(fs::exists(a));  // made exclusively, so no other file is taken over
 }
+
+// An attachment whose `file` sub-chunk has no cue point (as a save that reuses a deleted
+// attachment's number writes it) still holds its number: a new one must not share it, or the
+// two read back under one id and one of them is no longer listed.
+TEST(Attach, ANumberHeldByAnAttachmentWithoutCuePointIsTaken) {
+  Model m(vb::Build({vb::Fmt(), vb::Data(64), vb::CueChunk({{1, 0}}),
+                     vb::List("adtl", {vb::Labl(1, "BC$START"), vb::Labl(vb::Note(1), "BC$NOTE1"),
+                                       vb::File(vb::Note(1), "kept.csv", Bytes{'k'})})}));
+  std::vector<std::string> listed;
+  ASSERT_EQ(m.chunk->GetCsvList(listed), 1);
+  uint32_t id = 0;
+  EXPECT_EQ(AddAttachment(*m.chunk, "/docs/new.csv", id), 2);
+  EXPECT_EQ(id, bwf::NoteId(2));
+  // Once deleted, its number is free again.
+  EXPECT_FALSE(DeleteAttachment(*m.chunk, "kept.csv").empty());
+  EXPECT_EQ(AddAttachment(*m.chunk, "/docs/again.csv", id), 1);
+}
