@@ -63,7 +63,14 @@ std::string ExtractToTemp(TBWFChunck& chunk, std::string_view name, uint8_t kind
       !SameNameIgnoringCase(std::string_view(file).substr(file.size() - dot_ext.size()), dot_ext)) {
     file += dot_ext;
   }
-  return ExtractTo(chunk, name, AttachTempFolder() / file, kind);
+  // Without the per-run folder there is nowhere safe to put the copy: a bare name would land in
+  // the current folder and could replace a file of the user's there.
+  const std::filesystem::path folder = AttachTempFolder();
+  if (folder.empty()) {
+    ShowPlain(kMsgOpenForWriteFailed);
+    return {};
+  }
+  return ExtractTo(chunk, name, folder / file, kind);
 }
 
 // Reads exactly n bytes at the current position; false on an error or the end of the file.
