@@ -38,9 +38,12 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The converter's pending lines begin with "*"; a stored name may hold brackets of its own.
+bool IsPendingLine(std::string_view name) { return name.starts_with('*'); }
+
 std::string ExtractTo(TBWFChunck& chunk, std::string_view name, const std::filesystem::path& path,
                       uint8_t kind) {
-  if (name.find('[') != std::string_view::npos) return mmio::PendingPath(name);
+  if (IsPendingLine(name)) return mmio::PendingPath(name);
   for (int i = 0; i < chunk.MarkerCount && i < bwf::kMaxMarkers; ++i) {
     const TBWFAttachInfo& a = chunk.Markers[i].attach;
     if (a.kind == kind && SameNameIgnoringCase(a.name, name)) {
@@ -52,7 +55,7 @@ std::string ExtractTo(TBWFChunck& chunk, std::string_view name, const std::files
 
 std::string ExtractToTemp(TBWFChunck& chunk, std::string_view name, uint8_t kind,
                           std::string_view extension) {
-  if (name.find('[') != std::string_view::npos) return mmio::PendingPath(name);
+  if (IsPendingLine(name)) return mmio::PendingPath(name);
   std::string file = SafeAttachFileName(name);
   // The display program is chosen by the extension; a name like "a.pdf.bak" still gets one.
   std::string dot_ext = "." + std::string(extension);
@@ -60,7 +63,14 @@ std::string ExtractToTemp(TBWFChunck& chunk, std::string_view name, uint8_t kind
       !SameNameIgnoringCase(std::string_view(file).substr(file.size() - dot_ext.size()), dot_ext)) {
     file += dot_ext;
   }
-  return ExtractTo(chunk, name, AttachTempFolder() / file, kind);
+  // Without the per-run folder there is nowhere safe to put the copy: a bare name would land in
+  // the current folder and could replace a file of the user's there.
+  const std::filesystem::path folder = AttachTempFolder();
+  if (folder.empty()) {
+    ShowPlain(kMsgOpenForWriteFailed);
+    return {};
+  }
+  return ExtractTo(chunk, name, folder / file, kind);
 }
 
 // Reads exactly n bytes at the current position; false on an error or the end of the file.
@@ -112,9 +122,13 @@ int AddAttachment(TBWFChunck& chunk, const std::filesystem::path& path, uint32_t
   int n = 1;
   for (; n <= 9; ++n) {
     const std::string label = bwf::NoteLabel(n);
+    // The cue id counts as well as the label: an attachment whose cue point was dropped (its
+    // number freed and reused in one save) has a scan marker without label, and a second
+    // attachment under the same cue id would hide it when the file is read back.
     bool taken =
         std::any_of(chunk.ScanMarkers.begin(), chunk.ScanMarkers.end(), [&](const TBWFMarker& m) {
-          return m.scanDeleted == 0 && SameNameIgnoringCase(m.Label(), label);
+          return m.scanDeleted == 0 &&
+                 (SameNameIgnoringCase(m.Label(), label) || m.cue.dwName == bwf::NoteId(n));
         });
     // An attachment read without a cue point has no scan marker, yet its id is in use: sharing
     // it would hide one of the two attachments after the save.
@@ -289,11 +303,7 @@ std::string SafeAttachFileName(std::string_view cp932_name) {
     unsigned char b = static_cast<unsigned char>(c);
     if (b < 0x20 || b == 0x7F || c == '/' || c == '\\') c = '_';
   }
-  if (name.size() > 255) {
-    size_t cut = 255;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-    name.resize(cut);
-  }
+  name = mmio::CutUtf8(name, 255);
   if (name.empty() || name == "." || name == "..") return "attachment";
   return name;
 }

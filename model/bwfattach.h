@@ -41,9 +41,9 @@ void SetDeleteList(TBWFChunck& chunk, std::string_view text);
 // are ignored.
 bool IsDeleted(const TBWFChunck& chunk, uint32_t cue_id);
 
-// A list line of a pending attachment ("*...[path]...") gives its own path and nothing is
-// written. Otherwise the stored PDF (CSV) attachment of that name is copied to `path`, which is
-// returned; "" when there is none or the copy failed (with a message).
+// A list line of a pending attachment ("*...[path]", beginning with "*") gives its own path and
+// nothing is written. Otherwise the stored PDF (CSV) attachment of that name is copied to `path`,
+// which is returned; "" when there is none or the copy failed (with a message).
 std::string ExtractPdfTo(TBWFChunck& chunk, std::string_view name,
                          const std::filesystem::path& path);
 std::string ExtractCsvTo(TBWFChunck& chunk, std::string_view name,

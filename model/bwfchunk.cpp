@@ -7,6 +7,7 @@
 
 #include "bwfnotify.h"
 #include "bwfwalk.h"
+#include "cp932.h"
 
 using vant::riff::ChunkInfo;
 using vant::riff::Mode;
@@ -44,9 +45,9 @@ void TBWFMarker::SetLabel(std::string_view text) {
 TBWFChunck::TBWFChunck(std::filesystem::path path, int accessMode)
     : path_(std::move(path)), accessMode_(accessMode) {
   state_ = OpenFile() ? kOpen : kNotOpen;
-  std::string name = path_.filename().string();
-  if (name.size() > static_cast<size_t>(bwf::kAttachNameMax)) name.resize(bwf::kAttachNameMax);
-  FileName = name;
+  // CP932 like every text of the model (the owner shows it through the CP932 conversion).
+  const std::string name = vant::text::ToCp932Lossy(path_.filename().string());
+  FileName = name.substr(0, vant::text::CharBoundary(name, bwf::kAttachNameMax));
   TempFolder = TemporaryFolder();
   EndRead();
 }

@@ -164,7 +164,7 @@ class TBWFChunck {
   TBextInfo BextImage;                  // filled by the owner before a save
   TCmcdInfo CmcdImage;
   std::filesystem::path TempFolder;
-  std::string FileName;  // the path's file-name part, at most 259 bytes
+  std::string FileName;  // the path's file-name part in CP932, at most 259 bytes
 
   // Scan tables.
   std::vector<TChunkEntry> ChunkTable;

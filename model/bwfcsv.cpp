@@ -30,7 +30,7 @@ bool ImportsColumn(uint32_t key, int column) {
 
 // The whole file; false on a failed read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO never holds it up
   if (fd < 0) return false;
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);

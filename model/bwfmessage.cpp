@@ -6,6 +6,8 @@
 #include "bwfnotify.h"
 #include "progstart.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 struct Edition {
@@ -60,7 +62,8 @@ bool NotifyViewer(const TBWFChunck& chunk, int edition,
     target = vant::ipc::FindWindowByTitle(title);
   }
   if (!target) return false;
-  std::string folder = Absolute(chunk.GetPath().parent_path());
+  // The folder of the absolute path: a bare name has an empty folder part, which is no folder.
+  std::string folder = fs::path(Absolute(chunk.GetPath())).parent_path().string();
   if (folder.empty() || folder.back() != '/') folder += '/';
   return vant::ipc::SendCopyData(*target, folder) == vant::ipc::SendResult::kDelivered;
 }

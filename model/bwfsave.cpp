@@ -14,6 +14,7 @@
 #include "bwfattach.h"
 #include "bwffilelayer.h"
 #include "bwfnotify.h"
+#include "mmio.h"
 #include "trace.h"
 
 namespace fs = std::filesystem;
@@ -217,7 +218,7 @@ void Saver::CheckTarget() {
 void Saver::OpenSource() {
   struct stat st;
   if (io_.Stat(source_, st) != 0) GetBWFNotifier().Warning(kMsgSaveSourceMissing);
-  source_fd_ = io_.Open(source_, O_RDONLY);
+  source_fd_ = io_.Open(source_, O_RDONLY | O_NONBLOCK);  // a FIFO must not hold the save
   if (source_fd_ < 0 || io_.Fstat(source_fd_, st) != 0 || !S_ISREG(st.st_mode)) {
     throw Stop{kMsgSaveSourceOpen, {}, true};
   }
@@ -233,7 +234,7 @@ void Saver::OpenAttachments() {
     if (!AttachNameOf(e.path, name)) throw Stop{kMsgAttachNameInvalid, e.path.string()};
     struct stat st;
     if (io_.Stat(e.path, st) != 0) throw Stop{kMsgSaveAttachMissing, e.path.string()};
-    const int fd = io_.Open(e.path, O_RDONLY);
+    const int fd = io_.Open(e.path, O_RDONLY | O_NONBLOCK);
     if (fd >= 0) attach_fds_.push_back(fd);
     if (fd < 0 || io_.Fstat(fd, st) != 0 || !S_ISREG(st.st_mode)) {
       throw Stop{kMsgSaveAttachOpen, e.path.string()};
@@ -542,7 +543,7 @@ void Saver::CheckTemp() {
 void Saver::CopyBesideTarget() {
   fs::path folder = target_.parent_path();
   if (folder.empty()) folder = ".";
-  part_fd_ = io_.CreateTemp(folder, "." + target_.filename().string() + ".", ".part", part_);
+  part_fd_ = io_.CreateTemp(folder, mmio::PartFilePrefix(target_), ".part", part_);
   blocks_ = 0;  // the message loop runs on this copy's first block too
   if (part_fd_ < 0) {
     part_.clear();

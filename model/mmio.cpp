@@ -72,6 +72,21 @@ int64_t FreeSpaceOf(const std::filesystem::path& folder) {
 }
 
 std::string PendingPath(std::string_view line) {
+  // The converter's line is "*" + name + blanks + "[" + full path + "]". Names and folders may
+  // hold brackets themselves, so the path is the bracketed end of the line that ends in the name
+  // standing before it; other lines keep the rule of the first "[" and the first "]".
+  if (line.starts_with('*') && line.ends_with(']')) {
+    for (size_t open = line.find('['); open != std::string_view::npos;
+         open = line.find('[', open + 1)) {
+      std::string_view name = line.substr(1, open - 1);
+      while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+      const std::string_view path = line.substr(open + 1, line.size() - open - 2);
+      if (!name.empty() && path.size() > name.size() && path.ends_with(name) &&
+          path[path.size() - name.size() - 1] == '/') {
+        return std::string(path);
+      }
+    }
+  }
   size_t open = line.find('[');
   size_t close = line.find(']');
   if (open == std::string_view::npos || close == std::string_view::npos || close < open) return {};
@@ -93,7 +108,9 @@ int CheckSaveSpace(const std::filesystem::path& source, const std::filesystem::p
   const auto temp = IsFolder(temp_folder) ? temp_folder : temp_folder.parent_path();
   int bits = 0;
   if (RoomIn(temp, free_space) < need) bits |= kTempShort;
-  if (RoomIn(target.parent_path(), free_space) < need) bits |= kTargetShort;
+  // A bare name lies in the current folder; its empty folder part names no folder.
+  const auto target_folder = target.has_parent_path() ? target.parent_path() : ".";
+  if (RoomIn(target_folder, free_space) < need) bits |= kTargetShort;
   return bits;
 }
 
@@ -112,9 +129,21 @@ std::string AddFileExt(std::string_view name, std::string_view extension) {
   return std::string(name) + std::string(extension);
 }
 
+std::string CutUtf8(std::string_view text, size_t limit) {
+  if (text.size() <= limit) return std::string(text);
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(text.substr(0, cut));
+}
+
+std::string PartFilePrefix(const std::filesystem::path& target) {
+  // Room for the dots, the six unique characters and ".part" within the 255 bytes of a name.
+  return "." + CutUtf8(target.filename().string(), 200) + ".";
+}
+
 ReplacingFile::ReplacingFile(const std::filesystem::path& target) : target_(target) {
   auto folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-  if (auto part = vant::CreateTempFile(folder, "." + target.filename().string() + ".", ".part")) {
+  if (auto part = vant::CreateTempFile(folder, PartFilePrefix(target), ".part")) {
     part_ = *part;
     fd_ = open(part_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   }
@@ -161,7 +190,7 @@ bool ReplacingFile::Commit(int mode) {
 
 int ShellCopyFile(const std::filesystem::path& source, const std::filesystem::path& target,
                   unsigned /*shell_flags*/) {
-  int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO never holds it up
   if (in < 0) return -1;
   struct stat st;
   bool ok = fstat(in, &st) == 0 && S_ISREG(st.st_mode) && !IsFolder(target);

@@ -35,8 +35,9 @@ int CheckSaveSpace(const std::filesystem::path& source, const std::filesystem::p
                    const std::vector<std::string>* pending = nullptr,
                    const FreeSpaceFn& free_space = FreeSpaceOf);
 
-// The path between the first "[" and the first "]" of a pending attachment's list line, or
-// empty when the line has none.
+// The path of a pending attachment's list line ("*" + name + blanks + "[" + full path + "]"),
+// brackets in the name or its folders included; for a line of another shape the text between its
+// first "[" and its first "]". Empty when the line has none.
 std::string PendingPath(std::string_view line);
 
 enum FolderWritable : int { kWritable = 0, kNotWritable = 1, kNotAFolder = 2 };
@@ -46,6 +47,13 @@ int CheckFolderWritable(const std::filesystem::path& folder);
 // The name unchanged when its upper-case form contains the upper-case extension anywhere, else
 // the name followed by the extension (given with its dot).
 std::string AddFileExt(std::string_view name, std::string_view extension);
+
+// The longest start of a UTF-8 text that holds at most `limit` bytes and ends on a character.
+std::string CutUtf8(std::string_view text, size_t limit);
+
+// The name prefix of a new file made beside `target` before it replaces it: hidden, after the
+// target's name, cut short enough that the whole name still fits a folder entry.
+std::string PartFilePrefix(const std::filesystem::path& target);
 
 // A new file written beside its target and renamed over it by Commit, so the target is replaced
 // whole or not at all; a writer destroyed without a successful Commit leaves no trace.

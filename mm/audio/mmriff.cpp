@@ -12,7 +12,7 @@ namespace {
 
 constexpr uint32_t Id(const char (&s)[5]) { return vant::riff::MakeFourCC(s[0], s[1], s[2], s[3]); }
 
-// The INFO list of the published RIFF specification.
+// The INFO ids of the published RIFF standard.
 constexpr TInfoId kInfoIds[kInfoIdCount] = {
     {Id("IARL"), "Archival Location", "Indicates where the subject of the file is archived."},
     {Id("IART"), "Artist", "Lists the artist of the original subject of the file."},

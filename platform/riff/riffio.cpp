@@ -163,14 +163,18 @@ std::unique_ptr<RiffFile> RiffFile::Open(const std::filesystem::path& path, Mode
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
   }
-  int fd = ::open(path.c_str(), flags, 0666);
+  // Without waiting: opening a FIFO would block until some writer appears. Only a regular file
+  // holds RIFF chunks; anything else is refused before it is read.
+  int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
   if (fd < 0) {
     if (error) *error = errno;
     return nullptr;
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (error) *error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+  const bool stated = ::fstat(fd, &st) == 0;
+  if (!stated || !S_ISREG(st.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (error) *error = !stated ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
     return nullptr;
   }

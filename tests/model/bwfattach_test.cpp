@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 
@@ -165,6 +166,14 @@ TEST(Attach, PendingLinesGiveTheirOwnPath) {
   EXPECT_EQ(ExtractCsvTo(*m.chunk, "*list.csv [/home/u/list.csv]", untouched), "/home/u/list.csv");
   EXPECT_EQ(ExtractPdf(*m.chunk, "*a b.pdf [/x/a b.pdf] "), "/x/a b.pdf");
   EXPECT_FALSE(fs::exists(untouched));
+
+  // A stored name may hold brackets; only a line that begins with "*" is a pending one.
+  Model stored(WithNotes({{1, "report[1].pdf"}}, {'%', 'P'}));
+  const fs::path out = stored.file.path().string() + ".out.pdf";
+  EXPECT_EQ(ExtractPdfTo(*stored.chunk, "report[1].pdf", out), out.string());
+  EXPECT_EQ(ReadAll(out), "%P");
+  fs::remove(out);
+  EXPECT_EQ(ReadAll(ExtractPdf(*stored.chunk, "REPORT[1].pdf")), "%P");
 }
 
 TEST(Attach, HostileNamesStayInTheTemporaryFolder) {
@@ -207,6 +216,30 @@ TEST(Attach, FailedReadsAndWritesSaySoAndLeaveNoFile) {
   EXPECT_EQ(notes.lines, (std::vector<std::string>{std::string("P:") + kMsgOpenForWriteFailed,
                                                    std::string("P:") + kMsgReadError}));
   EXPECT_EQ(ExtractPdfTo(*m.chunk, "missing.pdf", out), "");
+}
+
+// In a fresh process whose temporary folder cannot hold the per-run folder, an extraction
+// refuses instead of writing into the current folder.
+TEST(Attach, NoPerRunFolderMeansNoExtraction) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const fs::path scratch = fs::temp_directory_path() / "vant-attach-nofolder";
+  fs::remove_all(scratch);
+  fs::create_directories(scratch);
+  { std::ofstream(scratch / "doc.pdf") << "the user's own file"; }
+  // A folder nobody can create entries in, not even root.
+  const std::string tmpdir = "/proc/self";
+  EXPECT_EXIT(
+      {
+        NotifyRecorder notes;
+        Model m(WithNotes({{1, "doc.pdf"}}, Bytes(100, 'd')));
+        setenv("TMPDIR", tmpdir.c_str(), 1);
+        fs::current_path(scratch);
+        const bool refused = ExtractPdf(*m.chunk, "doc.pdf").empty();
+        const bool kept = ReadAll(scratch / "doc.pdf") == "the user's own file";
+        std::exit(refused && kept && notes.lines.size() == 1 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  fs::remove_all(scratch);
 }
 
 TEST(Attach, TempFileNames) {

@@ -331,6 +331,11 @@ TEST(BwfRead, FilesThatCannotBeOpened) {
   EXPECT_EQ(missing.ReadCueChunks(), 0);
   EXPECT_EQ(missing.GetFileKind(), 0);
   EXPECT_EQ(missing.FileName, "x.wav");
+  // The name is CP932 like every other text of the model, cut at a character boundary.
+  EXPECT_EQ(TBWFChunck("/nonexistent/テスト.wav", 0).FileName, vb::kSjisTitle + ".wav");
+  std::string utf8, cp932;
+  for (int i = 0; i < 130; ++i) utf8 += "あ", cp932 += "\x82\xA0";
+  EXPECT_EQ(TBWFChunck("/nonexistent/" + utf8, 0).FileName, cp932.substr(0, 258));
 
   // Reopen-per-read: the file vanishes after construction; the next read finds nothing.
   auto file = std::make_unique<vb::TempFile>(vb::Build({vb::Fmt(), vb::Data(4)}));

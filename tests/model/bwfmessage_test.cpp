@@ -111,6 +111,9 @@ TEST_F(MessageTest, ViewerLearnsTheFolderOfTheOpenedFileOnce) {
   // A window that no longer answers gives way to the search by title.
   EXPECT_TRUE(NotifyViewer(chunk, ecAdAgency, vant::ipc::WindowRef{dir_ / "gone"}));
   EXPECT_EQ(viewer->ReadLine(), "COPY " + HexBytes(folder));
+  // A file opened by a bare name lies in the current folder, not in the root.
+  EXPECT_TRUE(NotifyViewer(TBWFChunck("bare-name.wav", 0), ecAdAgency));
+  EXPECT_EQ(viewer->ReadLine(), "COPY " + HexBytes(fs::current_path().string() + "/"));
 
   viewer->CloseStdin();
   broadcaster->CloseStdin();

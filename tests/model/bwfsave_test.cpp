@@ -255,6 +255,18 @@ TEST(BwfSave, NumberFreedAndReusedInOneSave) {
   EXPECT_EQ(ExtractPdfTo(*back, "new.pdf", s.dir.path() / "x.pdf"),
             (s.dir.path() / "x.pdf").string());
   EXPECT_EQ(st::ReadBytes(s.dir.path() / "x.pdf"), st::ReadBytes(added));
+
+  // The saved file, opened again: its NOTE1 has no cue point now, yet its number stays taken, so
+  // a further attachment neither shares its cue id nor hides it.
+  auto again = st::OpenModel(s.target, s.temp_folder);
+  const fs::path third = s.dir.path() / "third.pdf";
+  st::WriteBytes(third, Bytes{'%', '3'});
+  EXPECT_EQ(AddAttachment(*again, third, id), 3);  // NOTE2 is the stored CSV
+  ASSERT_EQ(SaveToFile(*again, s.target, s.target), 0);
+  const auto last = Reread(s.target);
+  last->MarkerCount = static_cast<int>(last->CuePointCount);
+  last->GetPdfList(pdf);
+  EXPECT_EQ(pdf, (std::vector<std::string>{"new.pdf", "third.pdf"}));
 }
 
 // What the owner sees of a save that works: the progress in order, the message loop during the
@@ -309,6 +321,21 @@ TEST(BwfSave, ExistingBackupNameAndTargetInTheTemporaryFolder) {
     s.target = s.temp_folder / "vant-save-XXXXXX.tmp";
     ASSERT_EQ(s.Save(), 0);
     EXPECT_EQ(st::ChunkData(st::ReadBytes(s.target), "data"), st::ChunkData(src, "data"));
+    EXPECT_TRUE(s.Leftovers().empty()) << testing::PrintToString(s.Leftovers());
+  }
+}
+
+// A target name as long as a folder entry can hold, new and over an existing file.
+TEST(BwfSave, LongestTargetName) {
+  std::string name;
+  for (int i = 0; i < 83; ++i) name += "音";  // 249 bytes
+  name += ".wav";
+  for (bool exists : {false, true}) {
+    SCOPED_TRACE(exists);
+    Scene s(vb::Build(vb::FullVantChunks(1000)), name);
+    if (exists) st::WriteBytes(s.target, Bytes{'o', 'l', 'd'});
+    ASSERT_EQ(s.Save(), 0) << testing::PrintToString(s.notes.lines);
+    EXPECT_EQ(st::ChunkData(st::ReadBytes(s.target), "data"), Bytes(1000, 0x11));
     EXPECT_TRUE(s.Leftovers().empty()) << testing::PrintToString(s.Leftovers());
   }
 }

@@ -106,6 +106,27 @@ TEST_F(MmioTest, CheckSaveSpaceAgainstInjectedFreeSpace) {
     EXPECT_EQ(mmio::CheckSaveSpace(source, target, temp_dir, &c.pending, free_space), c.bits)
         << c.target_free << " " << c.temp_free << " " << c.pending.size();
   }
+  // A bare target name lies in the current folder, which has room.
+  auto plenty = [](const fs::path& folder) { return folder.empty() ? 0 : int64_t{1} << 40; };
+  EXPECT_EQ(mmio::CheckSaveSpace(source, "out.wav", temp_dir, nullptr, plenty), 0);
+}
+
+// The path of a pending list line ("*" name, 38 blanks, "[" full path "]"), brackets in the name
+// or its folders included.
+TEST(Mmio, PendingPath) {
+  const std::string gap(38, ' ');
+  const struct {
+    std::string line, path;
+  } cases[] = {
+      {"*list.csv" + gap + "[/home/u/list.csv]", "/home/u/list.csv"},
+      {"*a b.pdf [/x/a b.pdf] ", "/x/a b.pdf"},
+      {"*見積[改].pdf" + gap + "[/home/u/見積[改].pdf]", "/home/u/見積[改].pdf"},
+      {"*x.pdf" + gap + "[/d[1]/e]f/x.pdf]", "/d[1]/e]f/x.pdf"},
+      {"*[x].csv" + gap + "[/[x].csv]", "/[x].csv"},
+      {"no brackets", ""},
+      {"*x ]before[", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(mmio::PendingPath(c.line), c.path) << c.line;
 }
 
 TEST_F(MmioTest, CheckFolderWritable) {
@@ -157,4 +178,11 @@ TEST_F(MmioTest, ShellCopyFileReplacesWholeOrNotAtAll) {
   int files = 0;
   for (const auto& e : fs::directory_iterator(dir_)) files += e.is_regular_file();
   EXPECT_EQ(files, 3);  // source, target, new: no part file left over
+
+  // A name as long as a folder entry can be: the new file beside it needs a shorter one.
+  std::string longest;
+  for (int i = 0; i < 83; ++i) longest += "音";  // 249 bytes
+  longest += ".wav";
+  EXPECT_EQ(mmio::ShellCopyFile(source, dir_ / longest), 1);
+  EXPECT_EQ(Read(dir_ / longest), bytes);
 }

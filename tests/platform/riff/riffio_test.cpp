@@ -1,6 +1,7 @@
 #include "riffio.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -251,6 +252,20 @@ TEST(RiffIo, OffsetsBeyondFourGigabytes) {
 TEST(RiffIo, FourCCText) {
   EXPECT_EQ(StringToFourCC("cue"), MakeFourCC('c', 'u', 'e', ' '));
   EXPECT_EQ(FourCCToString(MakeFourCC('N', 'O', 'T', '3')), "NOT3");
+}
+
+// A FIFO (or a device) is no RIFF file: refused at once, never waited on.
+TEST(RiffIo, OnlyRegularFilesOpen) {
+  const fs::path fifo = TempPath("fifo");
+  fs::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (Mode mode : {Mode::kRead, Mode::kReadWrite}) {
+    int error = 0;
+    EXPECT_EQ(RiffFile::Open(fifo, mode, &error), nullptr);
+    EXPECT_NE(error, 0);
+  }
+  fs::remove(fifo);
+  EXPECT_EQ(RiffFile::Open("/dev/null", Mode::kRead), nullptr);
 }
 
 }  // namespace
