@@ -355,8 +355,7 @@ void TVANTMainAA::ShowFileInfo(TBWFChunck& model) {
   using bwf::CmcdField;
   auto cmcd = [&](CmcdField f, int width) { return FieldText(width, model.CmcdInfo.Field(f)); };
   FieldsEmpty = true;
-  // The name comes from the path, which is native text, not CP932 bytes of the file.
-  BWFFileName->SetText(model.FileName);
+  ShowField(BWFFileName, model.FileName);
   ShowField(ClientName, cmcd(CmcdField::ClientName, 64));
   ShowField(CMTitle, cmcd(CmcdField::CMTitle, 128));
   ShowField(CMLength, cmcd(CmcdField::CMLength, 6));

@@ -303,8 +303,8 @@ TEST_F(FlowTest, EditedFieldsAreSavedUnderANewNameAndReadBack) {
   EXPECT_EQ(Shell("sndfile-info '" + saved.string() + "' > /dev/null"), 0);
 }
 
-// A file's name is a native path, not text of the file: a name outside ASCII is shown as it is,
-// proposed as it is, and a save over it replaces that file instead of making a garbled one.
+// A name outside ASCII is shown as it is, proposed as it is, and a save over it replaces that file
+// instead of making one with a garbled name.
 TEST_F(FlowTest, ANameOutsideAsciiIsShownProposedAndSavedOverAsItIs) {
   const std::string name = "見本 ＣＭ.WAV";
   const fs::path source = Put(name, FullFile());
