@@ -63,7 +63,14 @@ std::string ExtractToTemp(TBWFChunck& chunk, std::string_view name, uint8_t kind
       !SameNameIgnoringCase(std::string_view(file).substr(file.size() - dot_ext.size()), dot_ext)) {
     file += dot_ext;
   }
-  return ExtractTo(chunk, name, AttachTempFolder() / file, kind);
+  // Without the per-run folder there is nowhere safe to put the copy: a bare name would land in
+  // the current folder and could replace a file of the user's there.
+  const std::filesystem::path folder = AttachTempFolder();
+  if (folder.empty()) {
+    ShowPlain(kMsgOpenForWriteFailed);
+    return {};
+  }
+  return ExtractTo(chunk, name, folder / file, kind);
 }
 
 // Reads exactly n bytes at the current position; false on an error or the end of the file.
@@ -123,6 +130,13 @@ int AddAttachment(TBWFChunck& chunk, const std::filesystem::path& path, uint32_t
           return m.scanDeleted == 0 &&
                  (SameNameIgnoringCase(m.Label(), label) || m.cue.dwName == bwf::NoteId(n));
         });
+    // An attachment read without a cue point has no scan marker, yet its id is in use: sharing
+    // it would hide one of the two attachments after the save.
+    const uint32_t id = bwf::NoteId(n);
+    for (int i = 0; !taken && i < chunk.MarkerCount && i < bwf::kMaxMarkers; ++i) {
+      const TBWFMarker& m = chunk.Markers[i];
+      taken = m.deleted == 0 && m.attach.kind != bwf::kAttachNone && m.attach.id == id;
+    }
     if (!taken) break;
   }
   if (n > 9) return 0;

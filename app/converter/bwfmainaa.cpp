@@ -206,6 +206,8 @@ void TVANTMainAA::BuildLayout() {
 
   VerSpot = Make<TLabel>(this, base, "VerSpot", -2, -3, 1013, 16);
   VerSpot->SetAutoSize(false);
+  // Its empty caption shrank it while it still sized itself to its text.
+  VerSpot->SetBounds(-2, -3, 1013, 16);
   VerSpot->SetTransparent(true);
   VerSpot->OnMouseDown = [this](TObject* s, TMouseButton b, TShiftState sh, int x, int y) {
     VerSpotMouseDown(s, b, sh, x, y);

@@ -149,6 +149,9 @@ class TVANTMainAA : public vant::TForm {
   void FormCreate(vant::TObject* Sender);
   void FormShow(vant::TObject* Sender);
   void FormActivate(vant::TObject* Sender);
+  // Tags, button pictures and, without a file, dark lamps: before the first open and again at the
+  // first activation.
+  void ShowSkin();
   void FormDestroy(vant::TObject* Sender);
   void Timer1Timer(vant::TObject* Sender);
   void MainTabClick(vant::TObject* Sender);

@@ -84,12 +84,15 @@ void TVANTMainAA::WaitForSplash() {
 
 void TVANTMainAA::FormShow(TObject*) {
   WaitForSplash();
+  // Here the window is already on screen (the toolkit shows it before this handler runs), and
+  // the first open's dialog and messages appear over it: it wears its skin from now on.
+  ShowSkin();
+  MainTabClick(this);
   OpenFile(CommandPath);
   MainTabClick(this);
 }
 
-void TVANTMainAA::FormActivate(TObject*) {
-  if (!FirstActivation) return;
+void TVANTMainAA::ShowSkin() {
   // The tags first: the pictures are chosen by them.
   for (size_t i = 0; i < images_.size(); ++i) images_[i]->SetTag(image_tags_[i]);
   for (g32::TImage32* b : {BTPlay, BTPause, BTStop, BTExit, BTOpen, BTSave, BTImport, BTExport,
@@ -102,6 +105,11 @@ void TVANTMainAA::FormActivate(TObject*) {
       SetPicture(lamp, lamp->GetTag() % 100 + 1);
     SetPicture(BTAlart, 18);
   }
+}
+
+void TVANTMainAA::FormActivate(TObject*) {
+  if (!FirstActivation) return;
+  ShowSkin();
   if (VersionConv && VANTSplash) VersionConv->SetPicture(VANTSplash->Bitmap32List.GetBitmap(2));
 
   int volume = SysRegVANT ? SysRegVANT->ReadWorkInteger(kVolumeSetting) : 0;

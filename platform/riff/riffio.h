@@ -89,7 +89,8 @@ enum class Whence { kSet, kCur, kEnd };
 
 class RiffFile {
  public:
-  // nullptr when the file cannot be opened; `error` (when given) gets errno.
+  // nullptr when the file cannot be opened or is no regular file (a FIFO is never waited on);
+  // `error` (when given) gets errno, EISDIR for a folder, EINVAL for another kind of file.
   static std::unique_ptr<RiffFile> Open(const std::filesystem::path& path, Mode mode,
                                         int* error = nullptr);
   // A read-only image over bytes the caller keeps alive.

@@ -200,6 +200,8 @@ void TEdit::SelectAll() { As<QLineEdit>(host_)->selectAll(); }
 
 TMemo::TMemo(TComponent* owner) : TWinControl(owner) {
   auto* m = new HostWidget<QPlainTextEdit>(this);
+  // As the framework's memo: Tab moves on to the next control instead of typing a tab.
+  m->setTabChangesFocus(true);
   QObject::connect(m, &QPlainTextEdit::textChanged,
                    [this] { Guarded([this] { HandleEdited(); }); });
   SetHost(m);

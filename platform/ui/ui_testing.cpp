@@ -43,6 +43,15 @@ void Click(TControl& c, int x, int y, TMouseButton b) {
   MouseUp(c, x, y, b);
 }
 
+TControl* ControlAt(TWinControl& c, int x, int y) {
+  QWidget* hit = c.Host()->childAt(x, y);
+  // A widget of a control may hold inner widgets of the toolkit: the control is the nearest
+  // ancestor that belongs to one.
+  for (QWidget* w = hit; w; w = w->parentWidget())
+    if (TControl* found = TControl::FromHost(w)) return found;
+  return &c;
+}
+
 void Type(TWinControl& c, const std::string& text) {
   for (char32_t ch : QString::fromStdString(text).toUcs4()) {
     QString s = QString::fromUcs4(&ch, 1);

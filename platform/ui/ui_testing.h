@@ -16,6 +16,9 @@ void MouseMove(TControl& c, int x, int y, bool left_held);
 void MouseUp(TControl& c, int x, int y, TMouseButton button = mbLeft);
 // Types UTF-8 text into a windowed control as key presses.
 void Type(TWinControl& c, const std::string& text);
+// The control that a pointer at (x, y) of `c`'s client area lands on, as the toolkit finds it
+// (topmost child first, widgets that let the mouse through skipped); `c` itself when no child.
+TControl* ControlAt(TWinControl& c, int x, int y);
 // Renders the control (a form: the whole window) and saves it as PNG under
 // <build>/screenshots/<name>.png; answers the path written.
 std::filesystem::path SaveScreenshot(TControl& c, const std::string& name);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 
@@ -217,6 +218,30 @@ TEST(Attach, FailedReadsAndWritesSaySoAndLeaveNoFile) {
   EXPECT_EQ(ExtractPdfTo(*m.chunk, "missing.pdf", out), "");
 }
 
+// In a fresh process whose temporary folder cannot hold the per-run folder, an extraction
+// refuses instead of writing into the current folder.
+TEST(Attach, NoPerRunFolderMeansNoExtraction) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const fs::path scratch = fs::temp_directory_path() / "vant-attach-nofolder";
+  fs::remove_all(scratch);
+  fs::create_directories(scratch);
+  { std::ofstream(scratch / "doc.pdf") << "the user's own file"; }
+  // A folder nobody can create entries in, not even root.
+  const std::string tmpdir = "/proc/self";
+  EXPECT_EXIT(
+      {
+        NotifyRecorder notes;
+        Model m(WithNotes({{1, "doc.pdf"}}, Bytes(100, 'd')));
+        setenv("TMPDIR", tmpdir.c_str(), 1);
+        fs::current_path(scratch);
+        const bool refused = ExtractPdf(*m.chunk, "doc.pdf").empty();
+        const bool kept = ReadAll(scratch / "doc.pdf") == "the user's own file";
+        std::exit(refused && kept && notes.lines.size() == 1 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  fs::remove_all(scratch);
+}
+
 TEST(Attach, TempFileNames) {
   const fs::path a = MakeTempFileName("pdf");
   const fs::path b = MakeTempFileName("pdf");
@@ -224,4 +249,21 @@ TEST(Attach, TempFileNames) {
   EXPECT_EQ(a.extension(), ".pdf");
   EXPECT_EQ(a.parent_path(), AttachTempFolder());
   EXPECT_TRUE(fs::exists(a));  // made exclusively, so no other file is taken over
+}
+
+// An attachment whose `file` sub-chunk has no cue point (as a save that reuses a deleted
+// attachment's number writes it) still holds its number: a new one must not share it, or the
+// two read back under one id and one of them is no longer listed.
+TEST(Attach, ANumberHeldByAnAttachmentWithoutCuePointIsTaken) {
+  Model m(vb::Build({vb::Fmt(), vb::Data(64), vb::CueChunk({{1, 0}}),
+                     vb::List("adtl", {vb::Labl(1, "BC$START"), vb::Labl(vb::Note(1), "BC$NOTE1"),
+                                       vb::File(vb::Note(1), "kept.csv", Bytes{'k'})})}));
+  std::vector<std::string> listed;
+  ASSERT_EQ(m.chunk->GetCsvList(listed), 1);
+  uint32_t id = 0;
+  EXPECT_EQ(AddAttachment(*m.chunk, "/docs/new.csv", id), 2);
+  EXPECT_EQ(id, bwf::NoteId(2));
+  // Once deleted, its number is free again.
+  EXPECT_FALSE(DeleteAttachment(*m.chunk, "kept.csv").empty());
+  EXPECT_EQ(AddAttachment(*m.chunk, "/docs/again.csv", id), 1);
 }

@@ -303,6 +303,24 @@ TEST_F(FlowTest, EditedFieldsAreSavedUnderANewNameAndReadBack) {
   EXPECT_EQ(Shell("sndfile-info '" + saved.string() + "' > /dev/null"), 0);
 }
 
+// A name outside ASCII is shown as it is, proposed as it is, and a save over it replaces that file
+// instead of making one with a garbled name.
+TEST_F(FlowTest, ANameOutsideAsciiIsShownProposedAndSavedOverAsItIs) {
+  const std::string name = "見本 ＣＭ.WAV";
+  const fs::path source = Put(name, FullFile());
+  TVANTMainAA& w = Start(source);
+  EXPECT_EQ(w.BWFFileName->GetText(), name);
+  Retype(w.ItemNumber, "J");
+  Script().AnswerFile(source.string());
+  Press(w.BTSave);
+  ASSERT_FALSE(Script().Asked().empty());
+  EXPECT_EQ(Script().Asked()[0].file.file_name, name);
+  EXPECT_EQ(w.BWFFileName->GetText(), name);
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(work_.path())) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{name});
+}
+
 TEST_F(FlowTest, HalfASecondAfterASaveTheProgressWindowTellsTheMainWindow) {
   TVANTMainAA& w = Start(Put("a.wav", FullFile()));
   Application->SetMainForm(&w);

@@ -101,6 +101,29 @@ TEST_F(MainWindowTest, WithoutAFileTheOpenDialogIsAskedAndTheLampsStayDark) {
   EXPECT_EQ(version_->ClientWidth(), 480);
 }
 
+// The window is on screen behind the first open dialog and the first file's messages, so it must
+// already wear its skin then, not only from its first activation on.
+TEST_F(MainWindowTest, TheWindowBehindTheFirstOpenDialogIsAlreadySkinned) {
+  struct Peek : ScriptedAnswerer {
+    bool FileDialog(FileDialogRequest& r) override {
+      skinned = look();
+      return ScriptedAnswerer::FileDialog(r);
+    }
+    std::function<bool()> look;
+    bool skinned = false;
+  } peek;
+  peek.look = [this] {
+    TVANTMainAA& w = *window_;
+    return ShowsAabc(w.BaseImage, 28) && ShowsAabc(w.BTOpen, 8) && ShowsCom(w.BTPlay, 4) &&
+           ShowsCom(w.BTIndZOM, 13) && ShowsAabc(w.BTAlart, 18) && w.BTOpen->GetTag() == 108;
+  };
+  SetDialogAnswerer(&peek);
+  Start();
+  SetDialogAnswerer(&dialogs_.answerer);
+  ASSERT_EQ(peek.Asked().size(), 1u);
+  EXPECT_TRUE(peek.skinned);
+}
+
 TEST_F(MainWindowTest, ControlsSitAtTheirPlacesWithTheirTagsAndPictures) {
   TVANTMainAA& w = Start();
   struct Case {
@@ -475,6 +498,9 @@ TEST_F(MainWindowTest, HandlesAreDraggedAlongTheirBars) {
 
 TEST_F(MainWindowTest, RightClickOnTheTopStripShowsTheVersionWindow) {
   TVANTMainAA& w = Start();
+  // The strip spans the window's top, and the pointer finds it there, not only at its left end.
+  EXPECT_EQ(w.VerSpot->BoundsRect(), Bounds(-2, -3, 1013, 16));
+  for (int x : {10, 300, 1000}) EXPECT_EQ(uitest::ControlAt(w, 3 + x, 3 + 6), w.VerSpot) << x;
   bool shown = false;
   GetDispatcher().Post([&] {
     shown = version_->GetVisible();

@@ -93,6 +93,32 @@ TEST_F(FormTest, TabMovesThroughTheChildrenInTabOrder) {
   EXPECT_EQ(seen, (std::vector<TEdit*>{edits[1], edits[0], edits[2]}));
 }
 
+// A memo, as in the framework, does not take Tab as text: Tab leaves it for the next control and
+// its text stays as it was.
+TEST_F(FormTest, TabLeavesAMemoWithoutTypingIntoIt) {
+  TForm form(nullptr);
+  auto* before = new TEdit(&form);
+  before->SetParent(&form);
+  auto* memo = new TMemo(&form);
+  memo->SetParent(&form);
+  memo->SetTop(25);
+  memo->SetText("note");
+  auto* after = new TEdit(&form);
+  after->SetParent(&form);
+  after->SetTop(120);
+  form.Show();
+  memo->SetFocus();
+  QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, "\t");
+  QApplication::sendEvent(form.Host()->focusWidget(), &tab);
+  EXPECT_EQ(memo->GetText(), "note");
+  EXPECT_EQ(form.Host()->focusWidget(), after->Host());
+  QKeyEvent back(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier);
+  QApplication::sendEvent(form.Host()->focusWidget(), &back);
+  QApplication::sendEvent(form.Host()->focusWidget(), &back);
+  EXPECT_EQ(form.Host()->focusWidget(), before->Host());
+  EXPECT_EQ(memo->GetText(), "note");
+}
+
 TEST_F(FormTest, CloseQueryCanKeepAFormOpenAndCloseHidesByDefault) {
   TForm form(nullptr);
   bool allow = false;
