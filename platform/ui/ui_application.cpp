@@ -79,8 +79,10 @@ void TApplication::Initialize() {
   initialized_ = true;
   EnsureGuiApplication();
   if (QStyle* s = QStyleFactory::create("Fusion")) QApplication::setStyle(s);
-  static QtDispatcher dispatcher;
-  SetDispatcher(&dispatcher);
+  // Never freed: timer, driver and worker threads may still post through it while the process
+  // ends, after static objects have been destroyed.
+  static QtDispatcher* dispatcher = new QtDispatcher;
+  SetDispatcher(dispatcher);
 }
 
 void TApplication::FormCreated(TForm* f) {
