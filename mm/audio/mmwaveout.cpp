@@ -413,17 +413,22 @@ void TMMWaveOut::DriverCallback(uint32_t msg, audio::WaveHdr* wh) {
       SetState(wosClose);
       break;
     case audio::MM_WOM_DONE: {
-      const int32_t before = queued_.fetch_sub(1);
       uint64_t epoch;
       {
         std::lock_guard lock(epoch_mutex_);
         if (resetting_) {
-          if (before == 1) resetting_ = false;
+          if (queued_.fetch_sub(1) == 1) resetting_ = false;
           return;
         }
-        if (stopping_) return;
+        if (stopping_) {
+          --queued_;
+          return;
+        }
         epoch = epoch_.load();
+        // Counted in flight before it leaves the queue: the end-of-stream check (queued, then in
+        // flight) never sees neither while this buffer is on its way to being processed.
         ++in_flight_;
+        --queued_;
       }
       switch (mode_) {
         case cmThread:
