@@ -100,13 +100,11 @@ void TMMThread::Run(MMWorker& w) {
   }
   if (w.Attached()) {  // else the component went away inside the last run
     // Ended by an exception: nobody will terminate us, so stand down before it is shown.
-    std::shared_ptr<MMWorker> self;
-    {
-      std::lock_guard lock(mutex_);
-      if (worker_.get() == &w) self = std::move(worker_);
-    }
-    if (self) {
-      retired_.Add(std::move(self));
+    // Retired under the lock: a destructor that runs meanwhile either finds this worker still in
+    // place or finds it among the retired ones, and joins it either way.
+    std::lock_guard lock(mutex_);
+    if (worker_.get() == &w) {
+      retired_.Add(std::move(worker_));
       running_ = false;
     }
   }
