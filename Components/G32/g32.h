@@ -15,6 +15,7 @@
 
 #include "g32_blend.h"
 #include "g32_types.h"
+#include "textflags.h"
 
 namespace g32 {
 
@@ -199,21 +200,7 @@ struct TFont32 {
   bool operator==(const TFont32&) const = default;
 };
 
-// Text flags of the formatted TextOut (the framework's DrawText flags).
-enum : unsigned {
-  DT_TOP = 0,
-  DT_LEFT = 0,
-  DT_CENTER = 1,
-  DT_RIGHT = 2,
-  DT_VCENTER = 4,
-  DT_BOTTOM = 8,
-  DT_WORDBREAK = 0x10,
-  DT_SINGLELINE = 0x20,
-  DT_EXPANDTABS = 0x40,
-  DT_NOCLIP = 0x100,
-  DT_CALCRECT = 0x400,
-  DT_NOPREFIX = 0x800
-};
+// Text flags: textflags.h (the framework's DrawText flags).
 
 // Turns text into 8-bit coverage; coverage 255 is full ink.
 class TTextRasterizer {

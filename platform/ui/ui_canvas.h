@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "textflags.h"
 #include "ui_component.h"
 #include "ui_types.h"
 
@@ -104,21 +105,7 @@ enum : uint32_t {
   cmWhiteness = 0x00FF0062
 };
 
-// DrawText flags.
-enum : unsigned {
-  DT_LEFT = 0,
-  DT_TOP = 0,
-  DT_CENTER = 1,
-  DT_RIGHT = 2,
-  DT_VCENTER = 4,
-  DT_BOTTOM = 8,
-  DT_WORDBREAK = 0x10,
-  DT_SINGLELINE = 0x20,
-  DT_EXPANDTABS = 0x40,
-  DT_NOCLIP = 0x100,
-  DT_CALCRECT = 0x400,
-  DT_NOPREFIX = 0x800
-};
+// Text flags: textflags.h (the framework's DrawText flags).
 
 class TBitmap;
 
