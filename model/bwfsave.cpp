@@ -313,21 +313,26 @@ void Saver::PlanFile() {
   if (!in_range(bext)) PlanAnew(bext, bwf::kBext, bext_image, bwf::kBextSize);
 
   // The copied range, chunk by chunk, each with its pad byte; old cue points, play lists and
-  // associated-data lists are left out, since new ones follow. Its progress runs from 20 to 50,
-  // or, when the source brings a `bext`, from 50 to 70.
+  // associated-data lists are left out, since new ones follow. Every other chunk beyond the copy
+  // end (an INFO list or a tool's own chunk appended after the samples or the lists) is carried
+  // too, in its place among the others: only what the save writes anew may be left behind. Its
+  // progress runs from 20 to 50, or, when the source brings a `bext`, from 50 to 70.
   const std::vector<uint8_t> none;
   plan_.Bytes(none, 20);
   const size_t copy_start = plan_.pieces.size();
   for (size_t i = 0; i < table.size(); ++i) {
     const TChunkEntry& e = table[i];
-    if (e.origin != TChunkEntry::kSource || !in_range(static_cast<int>(i))) continue;
+    const int at = static_cast<int>(i);
+    if (e.origin != TChunkEntry::kSource || (!in_range(at) && (at == bext || at == cmcd))) {
+      continue;
+    }
     const SourceChunk c = ReadSourceHeader(e);
     if (e.kind == 3 || e.kind == 4 || (c.id == vant::riff::kList && c.listType == bwf::kAdtl)) {
       continue;
     }
-    if (static_cast<int>(i) == bext) {
+    if (at == bext) {
       PlanOverlay(c, bext_image, bwf::kBextSize, true);
-    } else if (static_cast<int>(i) == cmcd) {
+    } else if (at == cmcd) {
       PlanOverlay(c, chunk_.CmcdImage.bytes.data(), bwf::kCmcdSize, true);
     } else {
       plan_.Header(c.id, c.size);

@@ -47,6 +47,20 @@ std::vector<Source> Sources() {
   std::vector<Source> out;
   out.push_back({"hand-full", vb::Build(vb::FullVantChunks(48000 * 4))});
   out.push_back({"hand-plain", vb::Build({vb::Fmt(), vb::Data(4800, 0x35)})});
+  // Layouts of metadata editors and audio tools: lists and chunks of their own after the samples
+  // or after the associated data.
+  const vb::Chunk info = vb::List("INFO", {vb::Raw("INAM", vb::Bytes{'n', 'a', 'm', 'e', 0}),
+                                           vb::Raw("IART", vb::Bytes{'o', 'd', 'd', 0, 'x'})});
+  std::vector<vb::Chunk> full = vb::FullVantChunks(48000 * 4);
+  std::vector<vb::Chunk> info_after_data = full;
+  info_after_data.insert(info_after_data.begin() + 4, info);
+  out.push_back({"hand-info-after-data", vb::Build(info_after_data)});
+  std::vector<vb::Chunk> info_after_adtl = full;
+  info_after_adtl.push_back(info);
+  info_after_adtl.push_back(vb::Raw("xtra", vb::Bytes{9, 8, 7}));
+  out.push_back({"hand-info-and-unknown-after-adtl", vb::Build(info_after_adtl)});
+  out.push_back({"hand-bext-after-data",
+                 vb::Build({vb::Fmt(), vb::Data(4800, 0x35), vb::Bext("after", 900), info})});
   const fs::path dir = fs::path(VANT_SOURCE_DIR) / "tests/fixtures/interop";
   for (const char* f :
        {"sox-plain.wav", "sox-odd8.wav", "sox-empty.wav", "sox-44k.wav", "ffmpeg-info.wav",
@@ -119,6 +133,32 @@ TEST(BwfSaveInterop, EveryFixtureRoundTrips) {
     EXPECT_EQ(Shell("sndfile-info '" + target.string() + "'", text), 0);
     for (const char* bad : {"Resynching", "Exiting parser", "Unknown chunk marker", "Error"}) {
       EXPECT_EQ(text.find(bad), std::string::npos) << text;
+    }
+
+    // Every chunk of the source that the save does not write anew is there with its bytes, in
+    // the source's order.
+    std::vector<std::string> carried;
+    for (const auto& c : st::Walk(src.bytes)) {
+      const Bytes d(src.bytes.begin() + c.dataOffset,
+                    src.bytes.begin() + std::min<size_t>(src.bytes.size(), c.dataOffset + c.size));
+      const bool rewritten =
+          c.id == "cue " || c.id == "CUE " || c.id == "plst" || c.id == "PLST" || c.id == "bext" ||
+          c.id == "BEXT" || c.id == "cmcd" || c.id == "CMCD" ||
+          (c.id == "LIST" && d.size() >= 4 && std::equal(d.begin(), d.begin() + 4, "adtl"));
+      if (!rewritten) carried.push_back(std::string(d.begin(), d.end()));
+    }
+    std::vector<std::string> saved;
+    for (const auto& c : st::Walk(out)) {
+      saved.push_back(
+          std::string(out.begin() + c.dataOffset,
+                      out.begin() + std::min<size_t>(out.size(), c.dataOffset + c.size)));
+    }
+    auto next = saved.begin();
+    for (const std::string& c : carried) {
+      next = std::find(next, saved.end(), c);
+      EXPECT_NE(next, saved.end()) << "a chunk of " << c.size() << " bytes is lost or out of order";
+      if (next == saved.end()) break;
+      ++next;
     }
 
     // ffprobe reads the new Description.

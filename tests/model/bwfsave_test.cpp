@@ -78,6 +78,7 @@ TEST(BwfSave, LayoutOfTheSavedFile) {
   Chunk junk = vb::Raw("junk", Bytes(10, 7));
   Chunk cue = vb::CueChunk({{1, 5}});
   Chunk adtl = vb::List("adtl", {vb::Labl(1, "BC$START")});
+  Chunk oddTail = vb::Raw("tail", Bytes{1, 2, 3});
   Chunk unpadded = data();
   unpadded.pad = false;
   struct Case {
@@ -87,9 +88,9 @@ TEST(BwfSave, LayoutOfTheSavedFile) {
     uint32_t bextSize, cmcdSize;
   };
   const Case cases[] = {
-      {"full file, a chunk after the cue points is dropped",
+      {"full file, a chunk after the cue points is carried",
        {vb::Fmt(), vb::Bext("old"), vb::Cmcd(100, {}), data(), cue, junk, adtl},
-       {"fmt ", "bext", "cmcd", "data", "cue ", "plst", "LIST"},
+       {"fmt ", "bext", "cmcd", "data", "junk", "cue ", "plst", "LIST"},
        858,
        2048},
       {"plain wave: new bext first, cmcd appended",
@@ -97,9 +98,9 @@ TEST(BwfSave, LayoutOfTheSavedFile) {
        {"bext", "fmt ", "data", "cmcd", "cue ", "plst", "LIST"},
        858,
        2048},
-      {"bext and no cue: whatever follows the samples is dropped",
+      {"bext and no cue: an INFO list appended after the samples is carried",
        {vb::Fmt(), vb::Bext("old"), data(), info},
-       {"fmt ", "bext", "data", "cmcd", "cue ", "plst", "LIST"},
+       {"fmt ", "bext", "data", "LIST", "cmcd", "cue ", "plst", "LIST"},
        858,
        2048},
       {"neither bext nor cue: all is copied but old lists",
@@ -109,7 +110,7 @@ TEST(BwfSave, LayoutOfTheSavedFile) {
        2048},
       {"cue ahead of the samples: the samples are kept",
        {vb::Fmt(), vb::Bext("old"), cue, info, data(), junk},
-       {"fmt ", "bext", "LIST", "data", "cmcd", "cue ", "plst", "LIST"},
+       {"fmt ", "bext", "LIST", "data", "junk", "cmcd", "cue ", "plst", "LIST"},
        858,
        2048},
       {"upper-case ids keep their spelling and are rewritten in place",
@@ -133,6 +134,16 @@ TEST(BwfSave, LayoutOfTheSavedFile) {
        {"bext", "fmt ", "data", "cmcd", "cue ", "plst", "LIST"},
        900,
        2050},
+      {"INFO after the associated data, an unknown odd chunk at the end: both carried in order",
+       {vb::Fmt(), vb::Bext("old"), vb::Cmcd(1, {}), data(), cue, adtl, info, oddTail},
+       {"fmt ", "bext", "cmcd", "data", "LIST", "tail", "cue ", "plst", "LIST"},
+       858,
+       2048},
+      {"bext after the samples is written anew first; what follows it is carried",
+       {vb::Fmt(), data(), cue, vb::Bext("old"), info, adtl, junk},
+       {"bext", "fmt ", "data", "LIST", "junk", "cmcd", "cue ", "plst", "LIST"},
+       858,
+       2048},
       {"samples without their pad byte at the end of the file",
        {vb::Fmt(), unpadded},
        {"bext", "fmt ", "data", "cmcd", "cue ", "plst", "LIST"},
@@ -156,6 +167,14 @@ TEST(BwfSave, LayoutOfTheSavedFile) {
     const bool upper = std::count(c.ids.begin(), c.ids.end(), "DATA") == 1;
     EXPECT_EQ(st::ChunkData(out, upper ? "DATA" : "data"), pcm);
     EXPECT_EQ(st::ChunkData(out, "cue ").size(), 4 + 24 * s.model->ScanMarkers.size());
+    // Carried chunks keep their bytes: the first LIST of each file is the INFO list when there is
+    // one, or the new associated data in both.
+    for (const char* id : {"junk", "tail", "fmt "}) {
+      EXPECT_EQ(st::ChunkData(out, id), st::ChunkData(src, id)) << id;
+    }
+    if (std::count(c.ids.begin(), c.ids.end(), "LIST") == 2) {
+      EXPECT_EQ(st::ChunkData(out, "LIST"), st::ChunkData(vb::Build({info}), "LIST"));
+    }
     for (const auto& t : top) {
       if (t.id == "bext" || t.id == "BEXT") {
         EXPECT_EQ(t.size, c.bextSize);
