@@ -4,8 +4,10 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
+#include <QLibraryInfo>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTranslator>
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -126,6 +128,23 @@ void EnsureGuiApplication() {
     new QApplication(argc, argv);  // lives for the process, like the application object
   }
   InstallFontSubstitutes();
+  InstallToolkitTranslations();
+}
+
+// The programs speak Japanese whatever the desktop's language: the toolkit's own texts (standard
+// buttons, file dialogs and their questions) come from its Japanese translations.
+void InstallToolkitTranslations() {
+  if (!QCoreApplication::instance()) return;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    auto* t = new QTranslator(QCoreApplication::instance());
+    if (t->load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_",
+                QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+      QCoreApplication::installTranslator(t);
+    } else {
+      delete t;
+    }
+  });
 }
 
 // ---- font, pen, brush ----

@@ -235,9 +235,11 @@ class TBitmap : public TPersistent {
 };
 
 // Makes sure a Qt GUI application object exists (tests and the application call it first);
-// installs the font substitutes once.
+// installs the font substitutes and the toolkit's translations once.
 void EnsureGuiApplication();
 // Family names from the layouts mapped onto installed metric-compatible families.
 void InstallFontSubstitutes();
+// The toolkit's Japanese translations (standard buttons, file dialogs), when installed.
+void InstallToolkitTranslations();
 
 }  // namespace vant

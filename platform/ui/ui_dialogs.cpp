@@ -1,8 +1,15 @@
 #include "ui_dialogs.h"
 
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <QAbstractFileIconProvider>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
+#include <algorithm>
 #include <filesystem>
 
 #include "ui_qt.h"
@@ -11,29 +18,42 @@ namespace vant {
 
 namespace {
 
+// The file dialog's own texts, in the language of the toolkit's installed translations.
+QString Tr(const char* text) { return QCoreApplication::translate("QFileDialog", text); }
+
 std::string Trim(const std::string& s) {
   size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
   return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 
-// Every letter of a pattern as a bracket of both cases, so matching ignores case everywhere.
-QString CaseFreePattern(const std::string& p) {
-  QString out;
-  for (QChar c : QString::fromStdString(p)) {
-    if (c.isLetter() && c.toLower() != c.toUpper())
-      out += QString("[%1%2]").arg(c.toLower()).arg(c.toUpper());
-    else
-      out += c;
+// File types by name only: the toolkit's own guess opens a file to read its first bytes, which
+// blocks for ever on some files of pseudo-file systems, devices and FIFOs.
+class NameOnlyIconProvider : public QAbstractFileIconProvider {
+ public:
+  QIcon icon(const QFileInfo& info) const override {
+    if (info.isDir()) return QAbstractFileIconProvider::icon(Folder);
+    return QAbstractFileIconProvider::icon(File);
   }
-  return out;
-}
+  QString type(const QFileInfo& info) const override {
+    if (info.isDir()) return QAbstractFileIconProvider::type(info);  // never reads a folder
+    if (!info.isFile()) return QCoreApplication::translate("QFileDialog", "File");
+    return db_.mimeTypeForFile(info, QMimeDatabase::MatchExtension).comment();
+  }
+
+ private:
+  QMimeDatabase db_;
+};
 
 class ToolkitAnswerer : public DialogAnswerer {
  public:
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
     QMessageBox box;
     box.setText(QString::fromStdString(text));
-    box.setWindowTitle(QString::fromStdString(caption));
+    // A box without a caption shows none: the toolkit would put the program's name in an empty
+    // title.
+    box.setWindowTitle(caption.empty() ? QStringLiteral(" ") : QString::fromStdString(caption));
+    // Above every other window of the program, the stay-on-top progress window included.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
     switch (flags & 0xF0) {
       case MB_ICONHAND:
         box.setIcon(QMessageBox::Critical);
@@ -89,15 +109,20 @@ class ToolkitAnswerer : public DialogAnswerer {
 
   bool FileDialog(FileDialogRequest& r) override {
     QFileDialog d(nullptr, QString::fromStdString(r.title), QString::fromStdString(r.initial_dir));
-    d.setOption(QFileDialog::DontUseNativeDialog);
+    ConfigureFileDialog(d);
     d.setOption(QFileDialog::DontConfirmOverwrite);  // asked by the caller, through the answerer
     d.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     d.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     QStringList filters;
     for (auto& [desc, pats] : ParseFilter(r.filter)) {
-      QStringList qp;
-      for (auto& p : pats) qp << CaseFreePattern(p);
-      filters << QString::fromStdString(desc) + " (" + qp.join(' ') + ")";
+      // The pattern shown once, as the description gives it; the dialog matches it in any case.
+      QString shown = QString::fromStdString(desc);
+      if (!shown.endsWith(')') || !shown.contains('(')) {
+        QStringList qp;
+        for (auto& p : pats) qp << QString::fromStdString(p);
+        shown += " (" + qp.join(' ') + ")";
+      }
+      filters << shown;
     }
     if (!filters.isEmpty()) {
       d.setNameFilters(filters);
@@ -114,19 +139,59 @@ class ToolkitAnswerer : public DialogAnswerer {
 
   bool SelectFolder(const std::string& caption, const std::string& root,
                     std::string& dir) override {
-    QString start = QString::fromStdString(dir.empty() ? root : dir);
-    QString got = QFileDialog::getExistingDirectory(
-        nullptr, QString::fromStdString(caption), start,
-        QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
-    if (got.isEmpty()) return false;
-    dir = got.toStdString();
+    QFileDialog d(nullptr, QString::fromStdString(caption),
+                  QString::fromStdString(dir.empty() ? root : dir));
+    ConfigureFileDialog(d);
+    d.setFileMode(QFileDialog::Directory);
+    d.setOption(QFileDialog::ShowDirsOnly);
+    if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return false;
+    dir = d.selectedFiles().front().toStdString();
     return true;
   }
 };
 
 DialogAnswerer* g_answerer = nullptr;
 
+// Whether `dir` is a folder of an ordinary file system (not a kernel's pseudo-file system) that
+// this user may write.
+bool IsOrdinaryWritableFolder(const std::string& dir) {
+  struct statfs fs;
+  std::error_code ec;
+  if (dir.empty() || !std::filesystem::is_directory(dir, ec) || ::access(dir.c_str(), W_OK) != 0 ||
+      ::statfs(dir.c_str(), &fs) != 0) {
+    return false;
+  }
+  static constexpr unsigned long kPseudo[] = {
+      0x9fa0,      // proc
+      0x62656572,  // sysfs
+      0x1cd1,      // devpts
+      0x27e0eb,    // cgroup
+      0x63677270,  // cgroup2
+      0x64626720,  // debugfs
+      0x74726163,  // tracefs
+      0x73636673,  // securityfs
+      0xcafe4a11,  // bpf
+      0x62656570,  // configfs
+      0x65735543,  // fusectl
+      0x6165676c,  // pstore
+      0xde5e81e4,  // efivarfs
+      0x42494e4d,  // binfmt_misc
+      0x19800202,  // mqueue
+      0xf97cff8c,  // selinuxfs
+  };
+  const auto type = static_cast<unsigned long>(fs.f_type);
+  return std::find(std::begin(kPseudo), std::end(kPseudo), type) == std::end(kPseudo);
+}
+
 }  // namespace
+
+void ConfigureFileDialog(QFileDialog& d) {
+  d.setOption(QFileDialog::DontUseNativeDialog);
+  static NameOnlyIconProvider provider;
+  d.setIconProvider(&provider);
+  // Names match the filters in any letter case.
+  d.setFilter(d.filter() & ~QDir::CaseSensitive);
+}
 
 DialogAnswerer& GetDialogAnswerer() {
   static ToolkitAnswerer toolkit;
@@ -229,22 +294,30 @@ bool TOpenDialog::Execute() {
   r.filter = Filter;
   r.filter_index = FilterIndex;
   r.default_ext = DefaultExt;
+  // A remembered folder that is gone, or is no place to save in (a kernel's pseudo-file system
+  // among them), gives way to the toolkit's default.
+  if (save_ && !IsOrdinaryWritableFolder(r.initial_dir)) r.initial_dir.clear();
   for (;;) {
     FileDialogRequest q = r;
     if (!GetDialogAnswerer().FileDialog(q)) return false;
     std::filesystem::path p(q.file_name);
     if (!DefaultExt.empty() && !p.has_extension()) p += "." + DefaultExt;
     if (save_ && (Options & ofOverwritePrompt) && std::filesystem::exists(p)) {
-      std::string text = p.string() + " already exists.\nDo you want to replace it?";
-      if (GetDialogAnswerer().MessageBox(text, Title.empty() ? "Save As" : Title,
+      const std::string text = Tr("%1 already exists.\nDo you want to replace it?")
+                                   .arg(QString::fromStdString(p.filename().string()))
+                                   .toStdString();
+      if (GetDialogAnswerer().MessageBox(text, Title.empty() ? Tr("Save As").toStdString() : Title,
                                          MB_YESNO | MB_ICONEXCLAMATION) != IDYES) {
         r.file_name = p.string();
         continue;
       }
     }
     if (!save_ && (Options & ofFileMustExist) && !std::filesystem::exists(p)) {
-      GetDialogAnswerer().MessageBox(p.string() + "\nFile not found.",
-                                     Title.empty() ? "Open" : Title, MB_OK | MB_ICONEXCLAMATION);
+      GetDialogAnswerer().MessageBox(
+          Tr("%1\nFile not found.\nPlease verify the correct file name was given.")
+              .arg(QString::fromStdString(p.filename().string()))
+              .toStdString(),
+          Title.empty() ? Tr("Open").toStdString() : Title, MB_OK | MB_ICONEXCLAMATION);
       r.file_name = p.string();
       continue;
     }
@@ -272,8 +345,8 @@ int MessageDlg(const std::string& msg, TMsgDlgType type, unsigned buttons) {
     flags = MB_OKCANCEL;
   static const unsigned icons[] = {MB_ICONWARNING, MB_ICONERROR, MB_ICONINFORMATION,
                                    MB_ICONQUESTION, 0};
-  static const char* titles[] = {"Warning", "Error", "Information", "Confirm", ""};
-  std::string caption = type == mtCustom ? Application->GetTitle() : titles[type];
+  // The typed boxes carry no caption: the icon tells the kind.
+  std::string caption = type == mtCustom ? Application->GetTitle() : std::string();
   return GetDialogAnswerer().MessageBox(msg, caption, flags | icons[type]);
 }
 

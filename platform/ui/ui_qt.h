@@ -3,6 +3,7 @@
 // conversions between our types and the toolkit's.
 #include <QCursor>
 #include <QEnterEvent>
+#include <QFileDialog>
 #include <QFocusEvent>
 #include <QFont>
 #include <QKeyEvent>
@@ -18,6 +19,9 @@
 
 namespace vant {
 
+// The settings every file dialog of the programs shares: the toolkit's own widgets, file types
+// judged by name only (no file is read to guess it), names matched in any case.
+void ConfigureFileDialog(QFileDialog& d);
 QFont ToQFont(const TFont& f);
 QCursor ToQCursor(TCursor c);
 TShiftState ShiftFrom(Qt::KeyboardModifiers mods, Qt::MouseButtons buttons);

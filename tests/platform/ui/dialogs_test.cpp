@@ -1,0 +1,135 @@
+// Message boxes and file dialogs as a user meets them: Japanese standard texts, captions only where
+// a caller gives one, boxes above every other window, filters shown once but matched in any case,
+// and file types judged without reading the files.
+#include <QAbstractFileIconProvider>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <fstream>
+#include <functional>
+
+#include "scratchfolder.h"
+#include "ui_fixture.h"
+#include "ui_qt.h"
+
+namespace vant {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs `inspect` on the toolkit's modal dialog of type T once it is up; `inspect` returns false to
+// be asked again on a later turn of the dialog's loop (the dialog is still loading).
+template <class T>
+void WhenModal(std::function<bool(T&)> inspect) {
+  QTimer::singleShot(0, [inspect] {
+    auto* d = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (!d || !inspect(*d)) WhenModal<T>(inspect);
+  });
+}
+
+// The toolkit's own dialogs for the length of a test, whatever answerer the fixture installed.
+class ToolkitDialogs : public UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    SetDialogAnswerer(nullptr);
+  }
+  void TearDown() override {
+    SetDialogAnswerer(&dialogs_.answerer);
+    UiTest::TearDown();
+  }
+};
+
+TEST_F(UiTest, TypedMessageBoxesCarryNoCaption) {
+  for (TMsgDlgType type : {mtWarning, mtError, mtInformation, mtConfirmation}) {
+    MessageDlg("text", type, mbOK);
+    EXPECT_EQ(dialogs_.answerer.Asked().back().caption, "") << type;
+  }
+}
+
+TEST_F(ToolkitDialogs, AMessageBoxSpeaksJapaneseShowsNoCaptionAndStaysOnTop) {
+  QString title;
+  QStringList buttons;
+  bool on_top = false;
+  WhenModal<QMessageBox>([&](QMessageBox& box) {
+    title = box.windowTitle();
+    on_top = box.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    for (QAbstractButton* b : box.buttons()) buttons << b->text();
+    box.button(QMessageBox::No)->click();
+    return true;
+  });
+  EXPECT_EQ(GetDialogAnswerer().MessageBox("本文", "", MB_YESNO | MB_ICONQUESTION), IDNO);
+  // Blank, yet not empty: the toolkit would show the program's name in an empty title.
+  EXPECT_FALSE(title.isEmpty());
+  EXPECT_TRUE(title.trimmed().isEmpty());
+  EXPECT_TRUE(on_top);
+  ASSERT_EQ(buttons.size(), 2);
+  EXPECT_TRUE(buttons.join(' ').contains(QString::fromUtf8("はい")))
+      << buttons.join(' ').toStdString();
+  EXPECT_TRUE(buttons.join(' ').contains(QString::fromUtf8("いいえ")));
+}
+
+TEST_F(UiTest, TheOverwriteQuestionIsTheToolkitsJapaneseOne) {
+  testing::ScratchFolder dir("ui-dialogs");
+  const fs::path existing = dir.path() / "list.csv";
+  std::ofstream(existing) << "x";
+  TSaveDialog save(nullptr);
+  save.Options = ofOverwritePrompt;
+  dialogs_.answerer.AnswerFile(existing.string());
+  dialogs_.answerer.AnswerMessage(IDYES);
+  ASSERT_TRUE(save.Execute());
+  const auto& asked = dialogs_.answerer.Asked();
+  ASSERT_EQ(asked.size(), 2u);
+  const QString english = "%1 already exists.\nDo you want to replace it?";
+  const QString japanese = QCoreApplication::translate("QFileDialog", english.toUtf8());
+  EXPECT_NE(japanese, english);
+  EXPECT_EQ(asked[1].text, japanese.arg("list.csv").toStdString());
+  EXPECT_EQ(asked[1].caption, QCoreApplication::translate("QFileDialog", "Save As").toStdString());
+  EXPECT_NE(asked[1].caption, "Save As");
+}
+
+TEST_F(ToolkitDialogs, FiltersShowTheirPatternOnceAndMatchAnyCase) {
+  testing::ScratchFolder dir("ui-dialogs");
+  for (const char* name : {"a.csv", "B.CSV", "c.Csv", "d.txt"}) std::ofstream(dir.path() / name);
+  QStringList filters, shown;
+  WhenModal<QFileDialog>([&](QFileDialog& d) {
+    auto* model = d.findChild<QFileSystemModel*>();
+    const QModelIndex root = model->index(QString::fromStdString(dir.path().string()));
+    if (model->rowCount(root) < 3) return false;  // still listing the folder
+    filters = d.nameFilters();
+    for (int i = 0; i < model->rowCount(root); ++i)
+      shown << model->index(i, 0, root).data().toString();
+    d.reject();
+    return true;
+  });
+  FileDialogRequest r;
+  r.initial_dir = dir.path().string();
+  r.filter = "CSV files (*.csv)|*.csv|All (*.*)|*.*";
+  EXPECT_FALSE(GetDialogAnswerer().FileDialog(r));
+  EXPECT_EQ(filters, (QStringList{"CSV files (*.csv)", "All (*.*)"}));
+  shown.sort();
+  EXPECT_EQ(shown, (QStringList{"B.CSV", "a.csv", "c.Csv"}));
+}
+
+// A file's type is told by its name: the content of a file named without an extension is never
+// read, so a file of a pseudo-file system or a FIFO cannot hold the dialog.
+TEST_F(UiTest, FileDialogsNeverReadAFileToTellItsType) {
+  testing::ScratchFolder dir("ui-dialogs");
+  std::ofstream(dir.path() / "noext") << "%PDF-1.4\n%%EOF\n";
+  std::ofstream(dir.path() / "real.pdf") << "%PDF-1.4\n%%EOF\n";
+  QFileDialog d;
+  ConfigureFileDialog(d);
+  ASSERT_NE(d.iconProvider(), nullptr);
+  const QString pdf =
+      d.iconProvider()->type(QFileInfo(QString::fromStdString((dir.path() / "real.pdf").string())));
+  const QString noext =
+      d.iconProvider()->type(QFileInfo(QString::fromStdString((dir.path() / "noext").string())));
+  EXPECT_NE(noext, pdf);
+}
+
+}  // namespace
+}  // namespace vant
