@@ -35,6 +35,8 @@ namespace {
 
 constexpr int kFolderSetting = 100;
 constexpr int kListSetting = 111;
+// The mount point of the disc that holds the folder of setting 100 (empty: a fixed drive).
+constexpr int kDiscSetting = 112;
 constexpr TColor kFieldGrey = static_cast<TColor>(14803425);
 constexpr TColor kPageGrey = static_cast<TColor>(15592941);
 constexpr TColor kRed = static_cast<TColor>(255);
@@ -60,6 +62,17 @@ std::string WithSeparator(std::string folder) {
 // A folder as the converter names it: normal form, ending with the separator.
 std::string NormalFolder(const std::string& folder) {
   return WithSeparator(fs::path(folder).lexically_normal().string());
+}
+
+// Whether `path` is `root` or lies below it, by whole components.
+bool IsWithin(const fs::path& path, const fs::path& root) {
+  const fs::path p = fs::path(path).lexically_normal(), r = fs::path(root).lexically_normal();
+  auto pi = p.begin(), ri = r.begin();
+  for (; ri != r.end(); ++ri, ++pi) {
+    if (ri->empty()) continue;  // the separator that ends a folder
+    if (pi == p.end() || *pi != *ri) return false;
+  }
+  return true;
 }
 
 bool FolderExists(const std::string& folder) {
@@ -321,6 +334,7 @@ void TVANTMainMO::FormActivate(TObject*) {
     SetFolder(docs.empty() ? FolderOfExecutable() : docs);
     if (SysRegVANT) SysRegVANT->WriteWorkString(kFolderSetting, Folder);
   }
+  if (NormalFolder(StoredText(kFolderSetting)) == NormalFolder(Folder)) RememberDrive();
   ScanFolder(Folder);
   ShowRows();
   WatchDogTimer->SetEnabled(true);
@@ -347,7 +361,27 @@ std::string TVANTMainMO::FolderOfExecutable() const {
 
 void TVANTMainMO::SetFolder(std::string folder) {
   Folder = WithSeparator(std::move(folder));
-  Root = Folder.empty() ? fs::path() : ViewerVolumes().RootOf(Folder).value_or(fs::path());
+  Root = Folder.empty() ? fs::path() : DriveOf(Folder);
+}
+
+fs::path TVANTMainMO::DriveOf(const std::string& folder) const {
+  const std::optional<fs::path> root = ViewerVolumes().RootOf(folder);
+  // A disc that is out leaves no mount behind: its folder is gone (automounted media), or it
+  // lies on the file system that holds the empty mount point. Either way the remembered disc is
+  // still the folder's drive.
+  const fs::path disc = StoredText(kDiscSetting);
+  if (!disc.empty() && IsWithin(folder, disc) &&
+      (!root || (*root != disc && IsWithin(disc, *root)))) {
+    return disc;
+  }
+  return root.value_or(fs::path());
+}
+
+void TVANTMainMO::RememberDrive() {
+  if (!SysRegVANT || Root.empty() || !IsDriveReady(Root)) return;
+  const DriveType type = ViewerVolumes().GetDriveType(Root);
+  const bool disc = type == DriveType::Removable || type == DriveType::CdRom;
+  SysRegVANT->WriteWorkString(kDiscSetting, disc ? Root.string() : std::string());
 }
 
 // ---- buttons ----
@@ -413,7 +447,7 @@ void TVANTMainMO::ScanFolder(const std::string& folder) {
   BusyCursor busy(crHourGlass);
   ScanListing.clear();
   if (!folder.empty()) {
-    Root = ViewerVolumes().RootOf(folder).value_or(Root);
+    if (const fs::path drive = DriveOf(folder); !drive.empty()) Root = drive;
     if (!IsDriveReady(Root)) return;
   }
   if (!FolderExists(folder)) {
@@ -550,6 +584,7 @@ void TVANTMainMO::ChooseFolder() {
   if (SelectDirectory("参照するMOドライブの選択", "/", dir)) {
     SetFolder(dir);
     if (SysRegVANT) SysRegVANT->WriteWorkString(kFolderSetting, Folder);
+    RememberDrive();
   }
 }
 

@@ -97,6 +97,11 @@ class TVANTMainMO : public vant::TForm {
 
  private:
   void SetFolder(std::string folder);
+  // The drive of a folder: its mount point, or the remembered disc's while that disc is out.
+  std::filesystem::path DriveOf(const std::string& folder) const;
+  // Remembers beside the stored folder the mount point of the disc that holds it (none when it
+  // lies on a fixed drive), so that a start-up without the disc still waits for it.
+  void RememberDrive();
   int WaitForDrive();
   std::string FolderOfExecutable() const;
   void WithWatchOff(const std::function<void()>& action);

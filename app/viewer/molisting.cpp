@@ -9,6 +9,7 @@
 
 #include "commatext.h"
 #include "cp932.h"
+#include "diskinfo.h"
 #include "mmio.h"
 
 namespace viewer {
@@ -102,6 +103,12 @@ bool ListingChanged(const Listing& scan, const Listing& watch) {
 
 bool ListingSettled(const Listing& previous, const Listing& watch) {
   for (const ListingEntry& e : watch) {
+    // Finished when nobody holds it open for writing; where that cannot be told, when it looks
+    // as it did at the poll before.
+    if (const std::optional<bool> writing = vant::IsOpenForWriting(e.path)) {
+      if (*writing) return false;
+      continue;
+    }
     const bool seen = std::any_of(previous.begin(), previous.end(),
                                   [&](const ListingEntry& p) { return SameEntry(p, e); });
     if (!seen) return false;

@@ -40,8 +40,9 @@ Listing ListWaveFiles(const std::filesystem::path& folder);
 // written is not yet a change).
 bool ListingChanged(const Listing& scan, const Listing& watch);
 
-// Whether every file of `watch` looked the same at the poll before (`previous`): a file that is
-// still being copied changes its size or time between two polls.
+// Whether every file of `watch` is finished: nobody holds it open for writing, or, where that
+// cannot be told, it looked the same at the poll before (`previous`), since a file that is still
+// being copied changes its size or time between two polls.
 bool ListingSettled(const Listing& previous, const Listing& watch);
 
 // The result of a full scan.

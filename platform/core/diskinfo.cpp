@@ -1,9 +1,12 @@
 #include "diskinfo.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 namespace vant {
@@ -55,6 +58,25 @@ bool SetReadOnlyFile(const std::filesystem::path& path, bool read_only) {
   mode_t mode = st.st_mode & 07777;
   mode = read_only ? (mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
   return ::chmod(path.c_str(), mode) == 0;
+}
+
+std::optional<bool> IsOpenForWriting(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<bool> answer;
+  struct stat st;
+  // A writer that opens the file while the lease is held breaks it and the kernel signals the
+  // holder: a signal that is ignored by default, never the terminating SIGIO.
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, F_SETSIG, SIGURG) == 0) {
+    if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
+      ::fcntl(fd, F_SETLEASE, F_UNLCK);
+      answer = false;
+    } else if (errno == EAGAIN) {
+      answer = true;
+    }
+  }
+  ::close(fd);
+  return answer;
 }
 
 }  // namespace vant

@@ -2,6 +2,7 @@
 // Disk space and the read-only state of files, as the save checks ask for them.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
 namespace vant {
 
@@ -17,5 +18,10 @@ bool IsReadOnlyFile(const std::filesystem::path& path);
 
 // Clears (true) or restores (false) the owner's write bit; false when the mode cannot be set.
 bool SetReadOnlyFile(const std::filesystem::path& path, bool read_only);
+
+// Whether some process holds the regular file open for writing (a copy still under way): asked
+// by trying a read lease, which the kernel grants only to a file nobody writes. nullopt when it
+// cannot be told (a file of another owner, a file system without leases, a missing file).
+std::optional<bool> IsOpenForWriting(const std::filesystem::path& path);
 
 }  // namespace vant

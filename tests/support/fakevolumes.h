@@ -27,6 +27,8 @@ class FakeVolumes : public vant::volume::VolumeControl {
     return d;
   }
   Drive& At(const std::filesystem::path& root) { return drives_.at(Key(root)); }
+  // The mount is gone (the medium was taken out and unmounted).
+  void Remove(const std::filesystem::path& root) { drives_.erase(Key(root)); }
 
   // Unmount fails this many times before it succeeds (-1: always fails).
   int unmount_failures = 0;

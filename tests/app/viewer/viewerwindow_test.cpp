@@ -284,13 +284,13 @@ TEST_F(ViewerWindow, TheFolderButtonStoresAConfirmedFolderAndRescans) {
   EXPECT_EQ(w.GetFileCount(), 1);
 }
 
-TEST_F(ViewerWindow, ANewFileIsRescanned2sAfterThePollThatFindsItSettled) {
+// A finished file shows within 7 s: the poll that first sees it (every 5 s) schedules the rescan
+// 2 s later.
+TEST_F(ViewerWindow, AFinishedFileIsRescanned2sAfterThePollThatFindsIt) {
   viewertest::WriteNumbered(disc_.path(), 2);
   TVANTMainMO& w = OpenDisc();
   WriteCm(disc_.path() / "CM03.wav");
-  Pass(5000);  // first sight of the file: it may still be growing
-  EXPECT_FALSE(w.DelayTimer->GetEnabled());
-  Pass(5000);  // unchanged since: settled
+  Pass(5000);
   EXPECT_TRUE(w.DelayTimer->GetEnabled());
   Pass(1999);
   EXPECT_EQ(w.GetFileCount(), 2);
@@ -300,15 +300,23 @@ TEST_F(ViewerWindow, ANewFileIsRescanned2sAfterThePollThatFindsItSettled) {
   EXPECT_FALSE(w.DelayTimer->GetEnabled());  // the listing matches the scan again
 }
 
-TEST_F(ViewerWindow, AFileStillGrowingIsNotRescanned) {
+// A file still held open by its writer waits, however long it stays the same size; it shows at
+// the first poll after the writer is done.
+TEST_F(ViewerWindow, AFileStillBeingWrittenWaitsForItsWriter) {
   viewertest::WriteNumbered(disc_.path(), 1);
   TVANTMainMO& w = OpenDisc();
-  const fs::path growing = disc_.path() / "big.wav";
-  for (int poll = 1; poll <= 3; ++poll) {
-    std::ofstream(growing, std::ios::app) << std::string(4000u * poll, 'x');
-    Pass(5000);
-    EXPECT_FALSE(w.DelayTimer->GetEnabled()) << poll;
+  const fs::path growing = disc_.path() / "CM02.wav";
+  WriteCm(growing);
+  {
+    std::ofstream writer(growing, std::ios::app);
+    for (int poll = 1; poll <= 3; ++poll) {
+      if (poll < 3) writer << std::string(4000u * poll, 'x') << std::flush;
+      Pass(5000);
+      EXPECT_FALSE(w.DelayTimer->GetEnabled()) << poll;
+    }
   }
+  Pass(5000);
+  EXPECT_TRUE(w.DelayTimer->GetEnabled());
 }
 
 TEST_F(ViewerWindow, ASaveNoticeFromTheConverterRescansTheUnchangedFolder) {
@@ -372,6 +380,25 @@ TEST_F(ViewerWindow, ListingExportCompletesTheNameButStoresItAsTyped) {
   uitest::Click(*w.BTList, 10, 10);
   EXPECT_EQ(fs::file_size(out.path() / "list.csv"), 0u);
   EXPECT_EQ(Messages().back(), "指定したファイルは既に存在します。上書きしてよろしいですか？");
+}
+
+// A remembered list file in a place that is no ordinary folder to write in (a kernel's pseudo-file
+// system, a folder gone) does not make the dialog open there.
+TEST_F(ViewerWindow, ListingExportNeverStartsInAPseudoFileSystem) {
+  TVANTMainMO& w = OpenDisc();
+  ScratchFolder out;
+  const std::pair<std::string, std::string> cases[] = {
+      {"/proc/self/list", ""},
+      {"/sys/kernel/list", ""},
+      {(out.path() / "gone" / "list").string(), ""},
+      {(out.path() / "list").string(), out.path().string()},
+  };
+  for (const auto& [stored, start] : cases) {
+    TSysRegVANT(nullptr).WriteWorkString(111, stored);
+    uitest::Click(*w.BTList, 10, 10);  // the dialog is cancelled
+    ASSERT_FALSE(dialogs_.answerer.Asked().empty());
+    EXPECT_EQ(dialogs_.answerer.Asked().back().file.initial_dir, start) << stored;
+  }
 }
 
 TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
@@ -457,6 +484,43 @@ TEST_F(ViewerWindow, GivingUpOnTheDriveLetsTheUserPickAnotherFolder) {
   EXPECT_EQ(w.GetFolder(), other.path().string() + "/");
   EXPECT_EQ(w.GetFileCount(), 2);
   EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
+}
+
+// A disc that is not in at start-up is waited for in the drive dialog, and its folder is kept,
+// whether its folder vanished with it (automounted media) or an empty mount point stays behind.
+TEST_F(ViewerWindow, StartUpWithoutTheDiscWaitsForItAndKeepsTheFolder) {
+  const std::string folder = disc_.path().string() + "/";
+  for (const bool folder_vanishes : {true, false}) {
+    SCOPED_TRACE(folder_vanishes ? "automounted" : "fixed mount point");
+    viewertest::WriteNumbered(disc_.path(), 2);
+    OpenDisc();  // once with the disc in: its drive is remembered
+    main_.reset();
+    fs::remove_all(disc_.path());
+    volumes_.Remove(disc_.path());
+    if (!folder_vanishes) {
+      fs::create_directory(disc_.path());
+      volumes_.Add(disc_.path().parent_path(), DriveType::Fixed);
+    }
+    bool waited = false;
+    auto show = drive_->OnShow;
+    drive_->OnShow = [&](TObject* s) {
+      show(s);
+      waited = true;
+      GetDispatcher().Post([&] {
+        fs::create_directories(disc_.path());
+        viewertest::WriteNumbered(disc_.path(), 3);
+        volumes_.Add(disc_.path(), DriveType::Removable, "DISC1");
+        clock_.AdvanceMillis(2000);
+      });
+    };
+    Open();
+    drive_->OnShow = show;
+    EXPECT_TRUE(waited);
+    EXPECT_EQ(main_->GetFolder(), folder);
+    EXPECT_EQ(Setting(100), disc_.path().string());
+    EXPECT_EQ(main_->GetFileCount(), 3);
+    EXPECT_TRUE(Messages().empty());
+  }
 }
 
 class HandOver : public ViewerWindow {

@@ -101,3 +101,20 @@ TEST(DiskInfo, ReadOnlyByModeBitsAlsoForRoot) {
   EXPECT_FALSE(vant::IsReadOnlyFile(f));
   EXPECT_FALSE(vant::IsReadOnlyFile(dir.path() / "missing"));
 }
+
+// A file held open by a writer (a copy under way) is told from a finished one, and the answer
+// does not depend on its size or time.
+TEST(DiskInfo, OpenForWritingWhileAWriterHoldsIt) {
+  Scratch dir;
+  fs::path f = dir.File("f.wav");
+  EXPECT_EQ(vant::IsOpenForWriting(f), false);
+  {
+    std::ofstream writer(f, std::ios::app);
+    EXPECT_EQ(vant::IsOpenForWriting(f), true);
+    std::ifstream reader(f);  // readers do not count
+    EXPECT_EQ(vant::IsOpenForWriting(f), true);
+  }
+  EXPECT_EQ(vant::IsOpenForWriting(f), false);
+  EXPECT_EQ(vant::IsOpenForWriting(dir.path() / "missing"), std::nullopt);
+  EXPECT_EQ(vant::IsOpenForWriting(dir.path()), std::nullopt);  // a folder is never a copy
+}
