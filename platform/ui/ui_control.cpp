@@ -2,8 +2,11 @@
 
 #include <QPalette>
 
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QComboBox>
 #include <QImage>
+#include <QLineEdit>
 #include <QMetaObject>
 #include <QPainter>
 #include <QPointer>
@@ -591,7 +594,21 @@ void TControl::FontChanged() {
   }
   Invalidate();
 }
-void TControl::ColorChanged() { Invalidate(); }
+void TControl::ColorChanged() {
+  // The toolkit's edits and lists fill their text area with the palette's base colour, so a
+  // control's colour (the grey of a read-only field) reaches them there.
+  if (host_ && (qobject_cast<QLineEdit*>(host_) || qobject_cast<QAbstractScrollArea*>(host_) ||
+                qobject_cast<QComboBox*>(host_))) {
+    const uint32_t rgb = ColorToRGB(color_);
+    const QColor base(rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+    QPalette p = host_->palette();
+    if (p.color(QPalette::Base) != base) {
+      p.setColor(QPalette::Base, base);
+      host_->setPalette(p);
+    }
+  }
+  Invalidate();
+}
 void TControl::EnabledChanged() { Invalidate(); }
 void TControl::VisibleChanged() {}
 

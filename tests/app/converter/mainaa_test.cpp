@@ -244,11 +244,27 @@ TEST_F(MainWindowTest, ShowsAFileOnBothPages) {
   EXPECT_TRUE(ShowsCom(w.BTIndZOM, 12) && ShowsCom(w.BTIndVANT, 15) && ShowsCom(w.BTIndWav, 17));
   EXPECT_TRUE(ShowsAabc(w.BTAlart, 19));
   uitest::SaveScreenshot(w, "app_converter_main_page");
+  // Read-only fields are drawn grey, not in an edit's white (bottom right, clear of text).
+  for (TWinControl* field :
+       {static_cast<TWinControl*>(w.BWFFileName), static_cast<TWinControl*>(w.ClientName),
+        static_cast<TWinControl*>(w.CMTitle)}) {
+    EXPECT_EQ(uitest::RenderedPixel(*field, field->GetWidth() - 5, field->GetHeight() - 4),
+              TColor(0xE1E1E1))
+        << field->GetName();
+  }
   uitest::Click(*w.SubTab, 20, 8);
   EXPECT_TRUE(w.SubPage->GetVisible());
   EXPECT_FALSE(w.MainPage->GetVisible());
   EXPECT_TRUE(ShowsAabc(w.BaseImage, 29));
   uitest::SaveScreenshot(w, "app_converter_sub_page");
+  for (TWinControl* field :
+       {static_cast<TWinControl*>(w.AdCompany), static_cast<TWinControl*>(w.Production),
+        static_cast<TWinControl*>(w.RecordingStudio), static_cast<TWinControl*>(w.RSComment),
+        static_cast<TWinControl*>(w.Remarks)}) {
+    EXPECT_EQ(uitest::RenderedPixel(*field, field->GetWidth() - 5, field->GetHeight() - 4),
+              TColor(0xE1E1E1))
+        << field->GetName();
+  }
   uitest::Click(*w.MainTab, 20, 8);
   EXPECT_TRUE(w.MainPage->GetVisible());
 
