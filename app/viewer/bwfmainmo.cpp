@@ -234,7 +234,16 @@ TVANTMainMO::TVANTMainMO(TComponent* owner) : TForm(owner) {
   GaugeBar1->Bar().SetShowHandleGrip(true);
   GaugeBar1->SetMax(0);
   GaugeBar1->SetEnabled(false);
-  GaugeBar1->OnChange = [this](TObject*) { FillRows(GaugeBar1->GetPosition()); };
+  GaugeBar1->OnChange = [this](TObject*) {
+    // The bar spans at least one step: past the last screenful its handle goes back to where
+    // the rows are.
+    const int last = std::max(0, GetFileCount() - kRows);
+    if (GaugeBar1->GetPosition() > last) {
+      GaugeBar1->SetPosition(last);
+      return;
+    }
+    FillRows(GaugeBar1->GetPosition());
+  };
 
   Timer1 = new TTimer(this);
   Timer1->SetName("Timer1");

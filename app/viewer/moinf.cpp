@@ -65,7 +65,8 @@ TMOInfo::TMOInfo(TComponent* owner, int tag) : TCustomControl(owner) {
   BTLabel->SetAutoSize(false);
   BTLabel->SetTransparent(true);
   BTLabel->SetAlignment(taRightJustify);
-  BTLabel->SetBounds(1, 14, 17, 12);
+  // One pixel wider to the left than designed, so that numbers from 100 up fit whole.
+  BTLabel->SetBounds(0, 14, 18, 12);
   BTLabel->Font().SetColor(static_cast<TColor>(0x00402B1C));
 
   BTFieldBase = new g32::TImage32(this);

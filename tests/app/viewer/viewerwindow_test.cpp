@@ -162,8 +162,9 @@ TEST_F(ViewerWindow, TenFilesNeverScrollPastTheLastFile) {
   viewertest::WriteNumbered(disc_.path(), 10);
   TVANTMainMO& w = OpenDisc();
   EXPECT_TRUE(w.GaugeBar1->GetEnabled());
-  // The bar keeps a span of at least one step, so its end must still show files 1 to 10.
+  // The bar keeps a span of at least one step; its handle stays with the rows, at the top.
   w.GaugeBar1->SetPosition(w.GaugeBar1->GetMax());
+  EXPECT_EQ(w.GaugeBar1->GetPosition(), 0);
   EXPECT_EQ(RowNumber(w.MInf[0]), "01");
   w.FillRows(3);
   EXPECT_EQ(RowNumber(w.MInf[0]), "01");
@@ -175,6 +176,26 @@ TEST_F(ViewerWindow, TenFilesNeverScrollPastTheLastFile) {
   w.ShowRows();
   EXPECT_FALSE(w.GaugeBar1->GetEnabled());
   EXPECT_FALSE(w.MInf[9]->Segment->GetVisible());
+}
+
+// Numbers of three digits fit their label whole.
+TEST_F(ViewerWindow, ThreeDigitRowNumbersAreNotClipped) {
+  viewertest::WriteNumbered(disc_.path(), 9);
+  for (int i = 10; i <= 101; ++i)
+    fs::copy_file(disc_.path() / "CM01.wav", disc_.path() / ("CM" + std::to_string(i) + ".wav"));
+  TVANTMainMO& w = OpenDisc();
+  ASSERT_EQ(w.GetFileCount(), 101);
+  w.GaugeBar1->SetPosition(w.GaugeBar1->GetMax());
+  TLabel& label = *w.MInf[9]->BTLabel;
+  EXPECT_EQ(label.GetCaption(), "101");
+  TBitmap measure;
+  measure.Canvas().Font().Assign(&label.Font());
+  for (int n = 100; n <= 256; ++n) {  // the table holds 256 files
+    EXPECT_LE(measure.Canvas().TextWidth(std::to_string(n)), label.GetWidth()) << n;
+  }
+  EXPECT_LE(label.GetLeft() + label.GetWidth(), w.MInf[9]->BTSelect->GetWidth());
+  w.Show();
+  uitest::SaveScreenshot(w, "viewer-main-101-files");
 }
 
 TEST_F(ViewerWindow, RowsShowLengthColourChannelsCodesAndMarks) {
