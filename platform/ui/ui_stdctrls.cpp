@@ -18,16 +18,21 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromUtf8(s.data(), int(s.size())); }
 std::string S(const QString& q) { return q.toStdString(); }
-size_t Cp932Size(const QString& q) { return text::ToCp932Lossy(S(q)).size(); }
+// CP932 bytes of the text; with `crlf` each line break counts as the two bytes it is stored as.
+size_t Cp932Size(const QString& q, bool crlf = false) {
+  return text::ToCp932Lossy(S(q)).size() + (crlf ? size_t(q.count('\n')) : 0);
+}
 
 // Removes characters before `cursor` (then from the end) until `q` fits in `max` CP932 bytes.
-void CutToFit(QString& q, int& cursor, int max) {
-  while (Cp932Size(q) > size_t(max) && cursor > 0) {
+void CutToFit(QString& q, int& cursor, int max, bool crlf = false) {
+  while (Cp932Size(q, crlf) > size_t(max) && cursor > 0) {
     int n = (cursor >= 2 && q[cursor - 1].isLowSurrogate()) ? 2 : 1;
     q.remove(cursor - n, n);
     cursor -= n;
   }
-  while (Cp932Size(q) > size_t(max) && !q.isEmpty()) q.chop(q.back().isLowSurrogate() ? 2 : 1);
+  while (Cp932Size(q, crlf) > size_t(max) && !q.isEmpty()) {
+    q.chop(q.back().isLowSurrogate() ? 2 : 1);
+  }
   cursor = std::min(cursor, int(q.size()));
 }
 
@@ -217,11 +222,20 @@ TMemo::TMemo(TComponent* owner) : TWinControl(owner) {
   };
 }
 
-std::string TMemo::ReadText() const { return S(As<QPlainTextEdit>(host_)->toPlainText()); }
+// A memo's text breaks its lines with CR LF, as the framework's memo does and as the Windows
+// programs that exchange these files expect; either break is taken on the way in.
+std::string TMemo::ReadText() const {
+  QString q = As<QPlainTextEdit>(host_)->toPlainText();
+  q.replace('\n', QStringLiteral("\r\n"));
+  return S(q);
+}
 
 void TMemo::WriteText(const std::string& v) {
+  QString q = Q(v);
+  q.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  q.replace('\r', '\n');
   setting_ = true;
-  As<QPlainTextEdit>(host_)->setPlainText(Q(v));
+  As<QPlainTextEdit>(host_)->setPlainText(q);
   lines_.SetText(v);
   setting_ = false;
   if (OnChange) OnChange(this);
@@ -231,9 +245,9 @@ void TMemo::HandleEdited() {
   if (setting_) return;
   auto* m = As<QPlainTextEdit>(host_);
   QString q = m->toPlainText();
-  if (max_length_ > 0 && Cp932Size(q) > size_t(max_length_)) {
+  if (max_length_ > 0 && Cp932Size(q, true) > size_t(max_length_)) {
     int cursor = m->textCursor().position();
-    CutToFit(q, cursor, max_length_);
+    CutToFit(q, cursor, max_length_, true);
     setting_ = true;
     m->setPlainText(q);
     QTextCursor c = m->textCursor();

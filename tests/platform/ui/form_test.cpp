@@ -193,6 +193,21 @@ TEST_F(FormTest, EditLimitsTypedTextInCp932Bytes) {
   uitest::Type(*m, "ab漢字");
   EXPECT_EQ(m->GetText(), "ab漢");
   EXPECT_EQ(m->Lines().Count(), 1);
+
+  // Line breaks are CR LF in the text and count as two bytes; either break is read.
+  m->SetMaxLength(0);
+  for (const char* in : {"a\nb\nc", "a\r\nb\r\nc", "a\rb\r\nc"}) {
+    m->SetText(in);
+    EXPECT_EQ(m->GetText(), "a\r\nb\r\nc") << in;
+    EXPECT_EQ(m->Lines().Count(), 3) << in;
+  }
+  m->SetText("");
+  m->SetMaxLength(4);
+  uitest::Type(*m, "ab");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+  QApplication::sendEvent(m->Host(), &enter);
+  uitest::Type(*m, "cd");
+  EXPECT_EQ(m->GetText(), "ab\r\n");
 }
 
 TEST_F(FormTest, ListAndComboReportTheUsersChoiceOnly) {
