@@ -116,7 +116,8 @@ CsvImport ImportCmcdCsvText(TCmcdInfo& cmcd, std::string_view text, uint32_t key
 
 bool ExportCsv(TBWFChunck& chunk, const std::filesystem::path& path, uint32_t /*key*/) {
   const std::string line = CmcdCsvLine(chunk.CmcdInfo);
-  mmio::ReplacingFile out(path);
+  // A write-protected file is refused, as the save refuses it.
+  mmio::ReplacingFile out(path, false);
   const bool ok = out.Write(line.data(), line.size()) && out.Commit();
   if (ok) {
     GetBWFNotifier().Information(kMsgExportDone);

@@ -210,7 +210,7 @@ void Saver::CheckTarget() {
   }
   if (!S_ISREG(st.st_mode)) throw Stop{kMsgSaveCopy, target_.string()};
   // The mode bits, not access(2): a file without write bits stays protected for root too.
-  if ((st.st_mode & 0222) == 0) throw Stop{kMsgSaveReadOnly, {}, true};
+  if (mmio::IsWriteProtected(st.st_mode)) throw Stop{kMsgSaveReadOnly, {}, true};
   target_exists_ = true;
   target_mode_ = st.st_mode & 07777;
 }

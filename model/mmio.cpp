@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "bwffilelayer.h"
 #include "bwfformat.h"
 #include "diskinfo.h"
 #include "tempfiles.h"
@@ -141,50 +142,42 @@ std::string PartFilePrefix(const std::filesystem::path& target) {
   return "." + CutUtf8(target.filename().string(), 200) + ".";
 }
 
-ReplacingFile::ReplacingFile(const std::filesystem::path& target) : target_(target) {
+ReplacingFile::ReplacingFile(const std::filesystem::path& target, bool replace_protected)
+    : target_(target) {
+  TBWFFileLayer& io = GetBWFFileLayer();
+  struct stat st;
+  if (!replace_protected && io.Stat(target, st) == 0 && IsWriteProtected(st.st_mode)) return;
   auto folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-  if (auto part = vant::CreateTempFile(folder, PartFilePrefix(target), ".part")) {
-    part_ = *part;
-    fd_ = open(part_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  }
+  fd_ = io.CreateTemp(folder, PartFilePrefix(target), ".part", part_);
+  if (fd_ < 0) part_.clear();
 }
 
 ReplacingFile::~ReplacingFile() {
-  if (fd_ >= 0) close(fd_);
-  if (!part_.empty()) unlink(part_.c_str());
+  TBWFFileLayer& io = GetBWFFileLayer();
+  if (fd_ >= 0) io.Close(fd_);
+  if (!part_.empty()) io.Remove(part_);
 }
 
 bool ReplacingFile::Write(const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0 && !failed_ && fd_ >= 0) {
-    ssize_t w = write(fd_, p, size);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) failed_ = true;
-    if (w > 0) {
-      p += w;
-      size -= static_cast<size_t>(w);
-    }
-  }
-  return !failed_ && fd_ >= 0;
+  if (fd_ < 0 || failed_) return false;
+  if (size > 0 && !GetBWFFileLayer().Write(fd_, data, size)) failed_ = true;
+  return !failed_;
 }
 
 bool ReplacingFile::Commit(int mode) {
   if (fd_ < 0 || failed_) return false;
+  TBWFFileLayer& io = GetBWFFileLayer();
   if (mode < 0) {
     struct stat st;
-    mode = stat(target_.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : 0644;
+    mode = io.Stat(target_, st) == 0 ? static_cast<int>(st.st_mode & 07777) : 0644;
   }
-  bool ok = fchmod(fd_, static_cast<mode_t>(mode)) == 0 && fsync(fd_) == 0;
-  ok = close(fd_) == 0 && ok;
+  bool ok = io.Fchmod(fd_, static_cast<mode_t>(mode)) == 0 && io.Fsync(fd_) == 0;
+  ok = io.Close(fd_) == 0 && ok;
   fd_ = -1;
-  if (!ok || rename(part_.c_str(), target_.c_str()) != 0) return false;
+  if (!ok || io.Rename(part_, target_, false) != 0) return false;
   part_.clear();
   auto folder = target_.parent_path().empty() ? std::filesystem::path(".") : target_.parent_path();
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);  // the rename itself survives a power loss
-    close(dir);
-  }
+  io.SyncFolder(folder);  // the rename itself survives a power loss
   return true;
 }
 

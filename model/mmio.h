@@ -1,4 +1,5 @@
 #pragma once
+#include <sys/stat.h>
 // File, folder and disk helpers of the file model and both programs: fixed-width fields, the
 // checks before a save (free space, a writable folder), file extensions, the checked file copy
 // and 64-bit file sizes. They report through their results and show no message.
@@ -55,11 +56,17 @@ std::string CutUtf8(std::string_view text, size_t limit);
 // target's name, cut short enough that the whole name still fits a folder entry.
 std::string PartFilePrefix(const std::filesystem::path& target);
 
+// Whether an existing file is one the save and the exports leave alone: every write bit is clear
+// (judged by the mode, so that it stays protected for root too).
+inline bool IsWriteProtected(mode_t mode) { return (mode & 0222) == 0; }
+
 // A new file written beside its target and renamed over it by Commit, so the target is replaced
-// whole or not at all; a writer destroyed without a successful Commit leaves no trace.
+// whole or not at all; a writer destroyed without a successful Commit leaves no trace. Every file
+// operation goes through the save's file layer (bwffilelayer.h).
 class ReplacingFile {
  public:
-  explicit ReplacingFile(const std::filesystem::path& target);
+  // With `replace_protected` false a write-protected target is refused: nothing is opened.
+  explicit ReplacingFile(const std::filesystem::path& target, bool replace_protected = true);
   ~ReplacingFile();
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;

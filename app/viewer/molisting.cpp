@@ -196,7 +196,7 @@ std::vector<std::string> ListingCsvLines(const std::string& volume_label,
 }
 
 bool WriteCsvFile(const fs::path& target, const std::vector<std::string>& lines) {
-  mmio::ReplacingFile out(target);
+  mmio::ReplacingFile out(target, false);  // a write-protected list file is refused
   if (!out.IsOpen()) return false;
   std::string text;
   for (const std::string& l : lines) text += l + "\r\n";

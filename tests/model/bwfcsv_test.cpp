@@ -1,6 +1,7 @@
 #include "bwfcsv.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <memory>
@@ -8,6 +9,7 @@
 #include "cmcdsamples.h"
 #include "commatext.h"
 #include "notifyrecorder.h"
+#include "savetest.h"
 #include "vantbuilder.h"
 
 namespace fs = std::filesystem;
@@ -160,10 +162,28 @@ TEST(CmcdCsv, FileFailuresSaySoAndChangeNothing) {
   EXPECT_FALSE(ImportCsv(*m.chunk, dir, EditionKeyAgency));  // a folder is no record
   EXPECT_EQ(m.chunk->CmcdInfo.bytes, original.bytes);
   EXPECT_FALSE(ExportCsv(*m.chunk, dir / "missing-folder" / "x.csv", EditionKeyAgency));
+  auto Text = [](const fs::path& p) {
+    const vb::Bytes b = st::ReadBytes(p);
+    return std::string(b.begin(), b.end());
+  };
+  // A write-protected record is left as it is, as the save leaves a protected file (root too).
+  chmod(short_record.c_str(), 0444);
+  EXPECT_FALSE(ExportCsv(*m.chunk, short_record, EditionKeyAgency));
+  EXPECT_EQ(Text(short_record), "100,a,b\r\n");
+  chmod(short_record.c_str(), 0644);
+  {
+    // A failing rename, through the save's file layer: reported, the old record kept.
+    st::FaultyLayer rename(st::FaultyLayer::kRename);
+    EXPECT_FALSE(ExportCsv(*m.chunk, short_record, EditionKeyAgency));
+    EXPECT_TRUE(rename.fired);
+  }
+  EXPECT_EQ(Text(short_record), "100,a,b\r\n");
   EXPECT_EQ(notes.lines, (std::vector<std::string>{
                              std::string("E:") + kMsgImportFailed,
                              std::string("E:") + kMsgImportInvalid,
                              std::string("E:") + kMsgImportFailed,
+                             std::string("E:") + kMsgExportFailed,
+                             std::string("E:") + kMsgExportFailed,
                              std::string("E:") + kMsgExportFailed,
                          }));
   fs::remove(short_record);

@@ -3,6 +3,7 @@
 #include "molisting.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -165,6 +166,12 @@ TEST(ViewerListing, CsvWriteFailureIsReportedAndLeavesNothing) {
   ScratchFolder dir;
   EXPECT_FALSE(viewer::WriteCsvFile(dir.path() / "missing" / "list.csv", {"a"}));
   EXPECT_FALSE(fs::exists(dir.path() / "missing"));
+  // A write-protected list is not replaced, whoever runs the viewer.
+  const fs::path kept = dir.path() / "kept.csv";
+  std::ofstream(kept) << "old";
+  chmod(kept.c_str(), 0444);
+  EXPECT_FALSE(viewer::WriteCsvFile(kept, {"a"}));
+  EXPECT_EQ(ReadAll(kept), "old");
 }
 
 struct EjectRun {
