@@ -59,7 +59,10 @@ int main() {
   } catch (...) {
     Application->ShowException(Exception(""));
   }
+  // The windows are freed before the program ends, as the framework's application frees its
+  // forms at exit (the splash among them): each main window ends its endpoint, so no socket of
+  // it is left behind.
+  Application->DestroyComponents();
   ipc::LeaveInstanceGuard(name);
-  delete splash;
   return 0;
 }

@@ -1,6 +1,7 @@
 // The converter's start-up in processes of their own: the single-instance guard as a person
 // meets it when starting the program twice.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -77,6 +78,19 @@ TEST_F(StartupTest, StartAfterAnAbnormalEndWarnsAndRuns) {
   // That run ended normally and removed the marker: the next start is quiet.
   auto quiet = Start();
   EXPECT_EQ(UntilReadyOrExit(*quiet), std::vector<std::string>{"ready"});
+}
+
+TEST_F(StartupTest, ANormalExitLeavesNoSocketBehind) {
+  auto p = Start();
+  ASSERT_EQ(UntilReadyOrExit(*p), std::vector<std::string>{"ready"});
+  p->CloseStdin();
+  EXPECT_EQ(p->ReadLine(), "exit 0");
+  EXPECT_EQ(p->Wait(), 0);
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(runtime_.path())) {
+    if (!e.is_directory()) left.push_back(e.path().filename().string());
+  }
+  EXPECT_TRUE(left.empty()) << testing::PrintToString(left);
 }
 
 TEST_F(StartupTest, MarkerThatCannotBeMadeEndsWithMinusOne) {
