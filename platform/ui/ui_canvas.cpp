@@ -119,12 +119,10 @@ void EnsureGuiApplication() {
     static int argc = 1;
     static char name[] = "vant";
     static char* argv[] = {name, nullptr};
-    // Layouts are in pixels at 96 dpi: no scaling by the desktop, whatever it asks for.
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    qputenv("QT_SCALE_FACTOR", "1");
-    qunsetenv("QT_SCREEN_SCALE_FACTORS");
+    // Layouts are in logical pixels at 96 dpi; the toolkit presents them at the desktop's
+    // device-pixel ratio (2 on a 4K desktop), fractional ones included.
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-        Qt::HighDpiScaleFactorRoundingPolicy::Floor);
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     new QApplication(argc, argv);  // lives for the process, like the application object
   }
   InstallFontSubstitutes();

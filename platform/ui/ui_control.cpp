@@ -432,7 +432,10 @@ void TControl::HandlePaint(QWidget* target) {
   Paint();
   if (target) {
     QPainter p(target);
-    p.drawImage(0, 0, img);
+    // The picture is drawn in logical pixels; on a high-density screen the toolkit enlarges it
+    // to the device's pixels, smoothly rather than in blocks.
+    if (target->devicePixelRatioF() != 1.0) p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(QRect(0, 0, width_, height_), img);
   }
 }
 

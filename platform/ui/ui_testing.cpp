@@ -76,13 +76,21 @@ std::filesystem::path SaveScreenshot(TControl& c, const std::string& name) {
 #endif
   if (const char* d = std::getenv("VANT_SCREENSHOT_DIR")) dir = d;
   std::filesystem::create_directories(dir);
-  auto path = dir / (name + ".png");
-  Render(c).save(QString::fromStdString(path.string()), "PNG");
+  const QImage img = Render(c);
+  // A high-density run keeps its pictures beside those at scale 1: "name@2x.png".
+  std::string suffix;
+  if (img.devicePixelRatio() != 1.0)
+    suffix = "@" + QString::number(img.devicePixelRatio()).toStdString() + "x";
+  auto path = dir / (name + suffix + ".png");
+  img.save(QString::fromStdString(path.string()), "PNG");
   return path;
 }
 
 TColor RenderedPixel(TControl& c, int x, int y) {
   QImage img = Render(c);
+  // Logical coordinates: on a high-density screen the picture has more device pixels.
+  x = static_cast<int>(x * img.devicePixelRatio());
+  y = static_cast<int>(y * img.devicePixelRatio());
   if (x < 0 || y < 0 || x >= img.width() || y >= img.height()) return -1;
   return PixelToColor(img.pixel(x, y));
 }
