@@ -268,7 +268,7 @@ TEST_F(FlowTest, EditedFieldsAreSavedUnderANewNameAndReadBack) {
   TVANTMainAA& w = Start(source);
   Retype(w.ItemNumber, "ITEM-9");
   Retype(w.CommonCode, "CC0123456789");
-  Retype(w.ADComment, "広告会社のコメント");
+  w.ADComment->SetText("広告会社の\nコメント");  // pasted with a line break of this desktop
   uitest::SaveScreenshot(w, "app_converter_flow_edited");
 
   Script().AnswerFile((work_.path() / "renamed").string());  // the dialog adds ".wav"
@@ -283,7 +283,7 @@ TEST_F(FlowTest, EditedFieldsAreSavedUnderANewNameAndReadBack) {
   ASSERT_NE(w.Model(), nullptr);
   EXPECT_EQ(w.Model()->GetPath(), saved);
   EXPECT_EQ(w.BWFFileName->GetText(), "renamed.wav");
-  EXPECT_EQ(w.ADComment->GetText(), "広告会社のコメント");
+  EXPECT_EQ(w.ADComment->GetText(), "広告会社の\r\nコメント");
   EXPECT_FALSE(w.Modified);
   EXPECT_FALSE(w.Busy);
   EXPECT_EQ(Setting(100), work_.path().string());
@@ -294,7 +294,8 @@ TEST_F(FlowTest, EditedFieldsAreSavedUnderANewNameAndReadBack) {
   ReadModelInOrder(back);
   EXPECT_EQ(back.CmcdInfo.Get(bwf::CmcdField::ItemNumber), "ITEM-9");
   EXPECT_EQ(back.CmcdInfo.Get(bwf::CmcdField::CommonCode), "CC0123456789");
-  EXPECT_EQ(back.CmcdInfo.Get(bwf::CmcdField::ADComment), Sjis("広告会社のコメント"));
+  // Line breaks are stored as CR LF, as the Windows programs that exchange these files expect.
+  EXPECT_EQ(back.CmcdInfo.Get(bwf::CmcdField::ADComment), Sjis("広告会社の\r\nコメント"));
   EXPECT_EQ(back.CmcdInfo.Get(bwf::CmcdField::CMTitle), vb::kSjisTitle);
   EXPECT_EQ(back.GetEndPos(), 1488000);
   std::vector<std::string> csv;
