@@ -44,11 +44,12 @@ std::string ShortName(const std::string& name) {
   return name.substr(0, TMMFastFile::kMaxNameLength);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return (x >= 'a' && x <= 'z' ? x - 32 : x) == (y >= 'a' && y <= 'z' ? y - 32 : y);
-         });
+// Names compare without regard to ASCII letter case.
+std::string Key(const std::string& name) {
+  std::string k = ShortName(name);
+  for (char& c : k)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return k;
 }
 
 // Opens a regular file only: a FIFO or device picked as a file would block or never end.
@@ -223,6 +224,7 @@ void TMMFastFile::Init() {
   max_files_ = *reinterpret_cast<const int32_t*>(base_ + 8);
   deleted_count_ = 0;  // only memory keeps it, so a container closed by a crash is recounted
   for (int i = 0; i < Count(); ++i) deleted_count_ += Entry(i).deleted != 0;
+  BuildIndex();
 }
 
 void TMMFastFile::Done() {
@@ -248,6 +250,7 @@ void TMMFastFile::Unmap() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   handles_.clear();
+  index_.clear();
 }
 
 // Every field is checked against the mapped size before anything trusts it.
@@ -380,12 +383,20 @@ TFileEntry& TMMFastFile::Entry(int index) const {
 }
 
 int TMMFastFile::FindEntry(const std::string& name) const {
-  const std::string wanted = ShortName(name);
-  for (int i = 0; i < Count(); ++i) {
-    const TFileEntry& e = Entry(i);
-    if (!e.deleted && SameName(e.Name(), wanted)) return i;
-  }
-  return -1;
+  const auto it = index_.find(Key(name));
+  return it == index_.end() ? -1 : it->second;
+}
+
+void TMMFastFile::BuildIndex() {
+  index_.clear();
+  names_repeat_ = false;
+  for (int i = 0; i < Count(); ++i)
+    if (!Entry(i).deleted) names_repeat_ |= !index_.emplace(Key(Entry(i).Name()), i).second;
+}
+
+void TMMFastFile::Unindex(int slot) {
+  if (names_repeat_) return BuildIndex();  // another entry of the same name may take its place
+  index_.erase(Key(Entry(slot).Name()));
 }
 
 int TMMFastFile::LiveIndex(int index) const {
@@ -466,6 +477,7 @@ std::string TMMFastFile::AddFile(const std::string& path) {
   Entry(slot + 1) = TFileEntry{};
   Entry(slot + 1).offset = start + size;
   SetCount(slot + 1);
+  index_.emplace(Key(stored), slot);
   Change();
   return stored;
 }
@@ -479,6 +491,7 @@ void TMMFastFile::RemoveFile(const std::string& name) {
     if (h.in_use && h.entry == slot) h.in_use = false;
   Entry(slot).deleted = 1;
   ++deleted_count_;
+  Unindex(slot);
   Change();
 }
 
@@ -488,7 +501,10 @@ void TMMFastFile::RenameFile(const std::string& old_name, const std::string& new
   if (FindEntry(new_name) >= 0) Fail(108);
   const int slot = FindEntry(old_name);
   if (slot < 0) throw EMMFastFileError(Replace(LoadResStr(111), old_name));
+  Unindex(slot);
   StoreName(Entry(slot), new_name);
+  if (names_repeat_) BuildIndex();
+  else index_.emplace(Key(new_name), slot);
   Change();
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "exceptions.h"
@@ -114,6 +115,8 @@ class TMMFastFile : public TMMNonVisualComponent {
   void SetCount(int32_t n);
   TFileEntry& Entry(int index) const;
   int FindEntry(const std::string& name) const;
+  void BuildIndex();
+  void Unindex(int slot);
   int LiveIndex(int index) const;
   Handle& ValidHandle(TFastFileHandle h);
   int32_t EntryEnd(int index) const { return Entry(index + 1).offset; }
@@ -126,4 +129,8 @@ class TMMFastFile : public TMMNonVisualComponent {
   int64_t mapped_size_ = 0;
   std::vector<Handle> handles_;
   int deleted_count_ = 0;
+  // Live entries by upper-case name, the first in directory order for each; a container made
+  // elsewhere may hold one name twice, and then removing or renaming one rebuilds the index.
+  std::unordered_map<std::string, int> index_;
+  bool names_repeat_ = false;
 };
