@@ -10,3 +10,9 @@ TMMPanel::TMMPanel(TComponent* owner) : TMMCustomPanel(owner) {
   SetDragMode(dmManual);
   SetTabStop(false);
 }
+
+TMMBorder::TMMBorder(vant::TComponent* owner) : TMMGraphicControl(owner) {
+  SetBounds(0, 0, 185, 41);
+  SetColor(vant::clWindow);
+  SetParentColor(true);
+}

@@ -8,3 +8,10 @@ class TMMPanel : public TMMCustomPanel {
   explicit TMMPanel(vant::TComponent* owner);
   std::string ClassName() const override { return "TMMPanel"; }
 };
+
+// TMMBorder: a plain framed area, the windowless base control with its bevel and background.
+class TMMBorder : public TMMGraphicControl {
+ public:
+  explicit TMMBorder(vant::TComponent* owner);
+  std::string ClassName() const override { return "TMMBorder"; }
+};

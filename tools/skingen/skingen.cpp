@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
       {"comdata", skin::ComData()},
       {"aabcdata", skin::AabcData()},
       {"modata", skin::MoData()},
+      {"mmlib", skin::LibraryPictures()},
   };
   for (auto& p : packs) {
     if (!WritePack(out + "/" + p.name + ".skin", p.items)) {

@@ -8,4 +8,5 @@ std::vector<QImage> SplashPictures();  // 4 title pictures 480 x 250
 std::vector<QImage> ComData();         // 28, shared by both programs
 std::vector<QImage> AabcData();        // 30, the converter's own
 std::vector<QImage> MoData();          // 12, the viewer's own
+std::vector<QImage> LibraryPictures(); // the media library's own, named in libpictures.h
 }  // namespace skin
