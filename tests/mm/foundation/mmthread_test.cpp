@@ -90,8 +90,6 @@ TEST_F(WorkerThreadTest, AWorkerThatDoesNotStartInTimeRaisesAndLeavesNothingRunn
   EXPECT_EQ(starts, 0);
   EXPECT_TRUE(t.GetTerminated());
   EXPECT_EQ(t.GetThreadID(), 0);
-  const int after = runs.load();  // the worker was joined: it runs no more
-  EXPECT_EQ(runs.load(), after);
 
   late.reset();
   t.Execute();  // a start in time afterwards
