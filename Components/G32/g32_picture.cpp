@@ -273,7 +273,11 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
-  pixels = static_cast<TColor32*>(std::calloc(pixelsCount ? pixelsCount : 1, 4));
+  // The picture grows with the rows actually decoded, so a header that promises far more than
+  // the data holds costs no more than the data does.
+  const size_t rowPixels = cinfo.output_width ? cinfo.output_width : 1;
+  size_t rowsHeld = std::min<size_t>(cinfo.output_height ? cinfo.output_height : 1, 64);
+  pixels = static_cast<TColor32*>(std::malloc(rowsHeld * rowPixels * 4));
   if (cmyk) cmykRow = static_cast<uint8_t*>(std::malloc(size_t(cinfo.output_width) * 4 + 4));
   if (!pixels || (cmyk && !cmykRow)) {
     std::strcpy(message, "Out of memory");
@@ -283,6 +287,19 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
     return false;
   }
   while (cinfo.output_scanline < cinfo.output_height) {
+    if (cinfo.output_scanline >= rowsHeld) {
+      const size_t more = std::min<size_t>(rowsHeld * 2, cinfo.output_height);
+      auto* grown = static_cast<TColor32*>(std::realloc(pixels, more * rowPixels * 4));
+      if (!grown) {
+        std::strcpy(message, "Out of memory");
+        jpeg_destroy_decompress(&cinfo);
+        std::free(pixels);
+        std::free(cmykRow);
+        return false;
+      }
+      pixels = grown;
+      rowsHeld = more;
+    }
     TColor32* row = pixels + size_t(cinfo.output_scanline) * cinfo.output_width;
     JSAMPROW target = cmyk ? cmykRow : reinterpret_cast<JSAMPROW>(row);
     jpeg_read_scanlines(&cinfo, &target, 1);
