@@ -565,8 +565,10 @@ void TBitmap32::LineA(int X1, int Y1, int X2, int Y2, TColor32 Value, bool L) {
     }
     major += majorStep;
     BlendMemEx(Value, *GetPixelPtr(x, y), g[(e >> 8) ^ 255]);
-    uint32_t w = g[e >> 8];
-    if (w) BlendPixelIfInside(xMajor ? x : x + sx, xMajor ? y + sy : y, Value, w);
+    // The neighbour is weighted like the pixel on the line: by the colour's alpha as well.
+    const int nx = xMajor ? x : x + sx, ny = xMajor ? y + sy : y;
+    if (uint32_t w = g[e >> 8]; w && nx >= 0 && nx < Width() && ny >= 0 && ny < Height())
+      BlendMemEx(Value, *GetPixelPtr(nx, ny), w);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "g32_picture.h"
 
+#include <jerror.h>
 #include <jpeglib.h>
 
 #include <algorithm>
@@ -121,12 +122,19 @@ TDecodedPicture ReadBMP(std::span<const uint8_t> d) {
   TDecodedPicture pic;
   pic.Width = int(width), pic.Height = int(height);
   pic.HasAlpha = bpp == 32;
-  pic.Pixels.assign(size_t(width) * size_t(height), 0);
   if (width == 0 || height == 0) return pic;
+  // Everything that can refuse the picture is decided before its pixels are allocated.
+  if (bpp <= 8 ? bpp != 1 && bpp != 4 && bpp != 8 : bpp != 16 && bpp != 24 && bpp != 32) {
+    BadBitmap();
+  }
+  if (rle ? (compression == 1 && bpp != 8) || (compression == 2 && bpp != 4) || topDown
+          : compression != 0 && compression != 3 && compression != 6) {
+    BadBitmap();
+  }
+  if (offBits >= d.size()) BadBitmap();
 
   std::vector<TColor32> palette;
   if (bpp <= 8) {
-    if (bpp != 1 && bpp != 4 && bpp != 8) BadBitmap();
     uint32_t n = colorsUsed && colorsUsed <= 256 ? colorsUsed : (1u << bpp);
     const size_t entry = core ? 3 : 4;
     palette.assign(256, 0xFF000000u);
@@ -134,14 +142,11 @@ TDecodedPicture ReadBMP(std::span<const uint8_t> d) {
       const uint8_t* e = &d[tableAt + entry * i];
       palette[i] = 0xFF000000u | uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
     }
-  } else if (bpp != 16 && bpp != 24 && bpp != 32) {
-    BadBitmap();
   }
-  if (offBits >= d.size()) BadBitmap();
+  pic.Pixels.assign(size_t(width) * size_t(height), 0);
 
   auto rowOf = [&](int64_t storedRow) { return topDown ? storedRow : height - 1 - storedRow; };
   if (rle) {
-    if ((compression == 1 && bpp != 8) || (compression == 2 && bpp != 4) || topDown) BadBitmap();
     std::vector<uint8_t> idx(pic.Pixels.size(), 0);
     DecodeRle(d, offBits, compression == 2, int(width), int(height), idx);
     for (int64_t r = 0; r < height; ++r) {
@@ -150,7 +155,6 @@ TDecodedPicture ReadBMP(std::span<const uint8_t> d) {
     }
     return pic;
   }
-  if (compression != 0 && compression != 3 && compression != 6) BadBitmap();
 
   const MaskChannel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
   if (bpp == 32 && !masks[3]) pic.HasAlpha = false;
@@ -231,7 +235,14 @@ void JpegErrorExit(j_common_ptr cinfo) {
   e->mgr.format_message(cinfo, e->message);
   std::longjmp(e->jump, 1);
 }
-void JpegSilence(j_common_ptr, int) {}
+// Warnings are not shown, but data that ends before the picture does (at the end of the file or
+// at a marker) is an error: the decoder would otherwise make up the rest of the picture from
+// nothing, however large it claims to be.
+void JpegWarning(j_common_ptr cinfo, int level) {
+  const int code = cinfo->err->msg_code;
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
+    cinfo->err->error_exit(cinfo);
+}
 
 // Kept free of objects with destructors so that the error jump skips nothing.
 bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w, int* h,
@@ -240,7 +251,7 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
   JpegError err;
   cinfo.err = jpeg_std_error(&err.mgr);
   err.mgr.error_exit = JpegErrorExit;
-  err.mgr.emit_message = JpegSilence;
+  err.mgr.emit_message = JpegWarning;
   TColor32* volatile pixels = nullptr;
   uint8_t* volatile cmykRow = nullptr;
   if (setjmp(err.jump)) {
@@ -262,7 +273,11 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
-  pixels = static_cast<TColor32*>(std::calloc(pixelsCount ? pixelsCount : 1, 4));
+  // The picture grows with the rows actually decoded, so a header that promises far more than
+  // the data holds costs no more than the data does.
+  const size_t rowPixels = cinfo.output_width ? cinfo.output_width : 1;
+  size_t rowsHeld = std::min<size_t>(cinfo.output_height ? cinfo.output_height : 1, 64);
+  pixels = static_cast<TColor32*>(std::malloc(rowsHeld * rowPixels * 4));
   if (cmyk) cmykRow = static_cast<uint8_t*>(std::malloc(size_t(cinfo.output_width) * 4 + 4));
   if (!pixels || (cmyk && !cmykRow)) {
     std::strcpy(message, "Out of memory");
@@ -272,6 +287,19 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
     return false;
   }
   while (cinfo.output_scanline < cinfo.output_height) {
+    if (cinfo.output_scanline >= rowsHeld) {
+      const size_t more = std::min<size_t>(rowsHeld * 2, cinfo.output_height);
+      auto* grown = static_cast<TColor32*>(std::realloc(pixels, more * rowPixels * 4));
+      if (!grown) {
+        std::strcpy(message, "Out of memory");
+        jpeg_destroy_decompress(&cinfo);
+        std::free(pixels);
+        std::free(cmykRow);
+        return false;
+      }
+      pixels = grown;
+      rowsHeld = more;
+    }
     TColor32* row = pixels + size_t(cinfo.output_scanline) * cinfo.output_width;
     JSAMPROW target = cmyk ? cmykRow : reinterpret_cast<JSAMPROW>(row);
     jpeg_read_scanlines(&cinfo, &target, 1);

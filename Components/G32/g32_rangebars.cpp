@@ -46,7 +46,9 @@ TArrowBar::~TArrowBar() = default;
 
 void TArrowBar::SetSize(int W, int H) {
   if (W == width_ && H == height_) return;
+  const int oldLength = Horizontal() ? width_ : height_;
   width_ = std::max(W, 0), height_ = std::max(H, 0);
+  Resized(oldLength);
   Invalidate();
 }
 

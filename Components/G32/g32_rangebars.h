@@ -104,6 +104,8 @@ class TArrowBar : public TObject {
                             TRBDirection Direction);
   virtual void DoRebuildPattern();
   virtual void TimerHandler();
+  // After every change of size, with the control's length along the bar before it.
+  virtual void Resized(int /*OldLength*/) {}
   // The zone's action with the user-change flag set; paging only while the press point is
   // still in its zone.
   void ZoneAction(TRBMouseInfo Zone);
@@ -208,8 +210,8 @@ class TCustomRangeBar : public TArrowBar {
   void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
   void MouseMove(TShiftState Shift, int X, int Y) override;
   void Paint(TBitmap32& Canvas) override;
-  // The control was resized (keeps the centre when Centered).
-  void Resized(int OldLength);
+  // The control was resized: keeps the centre when Centered and the position within the range.
+  void Resized(int OldLength) override;
 
  protected:
   void Step(TRBMouseInfo Zone) override;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "dispatch.h"
+#include "trace.h"
 
 namespace {
 
@@ -23,6 +25,8 @@ int64_t CurrentKernelId() { return static_cast<int64_t>(syscall(SYS_gettid)); }
 
 // Slice of a serving wait: short, so posted work runs promptly.
 constexpr auto kServeSlice = std::chrono::milliseconds(2);
+
+std::atomic<int64_t> g_end_report_ms{5000};
 
 }  // namespace
 
@@ -61,6 +65,13 @@ int64_t TMMDSPThread::ThreadID() { return Handle().Id(); }
 bool TMMDSPThread::WaitFor(int64_t timeout_ms) {
   return WaitServingGui([this] { return Finished(); }, timeout_ms);
 }
+
+void TMMDSPThread::WaitForEnd() {
+  while (!WaitFor(g_end_report_ms.load()))
+    vant::TraceF("TMMDSPThread %lld: still waiting for the thread to end", (long long)ThreadID());
+}
+
+void TMMDSPThread::SetEndReportInterval(int64_t ms) { g_end_report_ms = ms; }
 
 void TMMDSPThread::Synchronize(const std::function<void()>& method) {
   vant::Dispatcher& d = vant::GetDispatcher();

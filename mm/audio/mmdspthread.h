@@ -22,6 +22,12 @@ class TMMDSPThread : public TMMThreadEx {
   // Waits up to `timeout_ms` for Execute to return; on the GUI thread it keeps serving posted
   // work meanwhile, so a Synchronize from the worker cannot deadlock the wait.
   bool WaitFor(int64_t timeout_ms);
+  // Waits until Execute has returned, however long it takes: a derived destructor calls it
+  // before its members go, since Execute may still be using them and its owner. Each time the
+  // report interval passes it traces that it is still waiting.
+  void WaitForEnd();
+  // The report interval of WaitForEnd (5000 ms); tests shorten it.
+  static void SetEndReportInterval(int64_t ms);
   // Runs `method` on the GUI thread while this thread waits; an exception it raises is raised
   // here. Given up, without running it, when this thread is terminated before the GUI got to it.
   void Synchronize(const std::function<void()>& method);

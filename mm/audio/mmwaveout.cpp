@@ -69,8 +69,8 @@ class TMMWaveOutThread final : public TMMDSPThread {
   ~TMMWaveOutThread() override {
     Quit();
     Terminate();
-    Resume();  // a thread never started then ends at once
-    if (!WaitFor(kThreadWaitMs)) Trace("TMMWaveOut: completion thread did not end in time");
+    Resume();      // a thread never started then ends at once
+    WaitForEnd();  // it may be inside a refill of the device that is going away
   }
 
   void Push(PMMWaveHdr hdr, uint64_t epoch) {
@@ -122,11 +122,7 @@ class TMMWaveOutThread final : public TMMDSPThread {
         queue_.pop_front();
         busy_ = true;
       }
-      try {
-        device_->ProcessWaveHeader(item.hdr, item.epoch);
-      } catch (...) {
-        device_->PostError(std::current_exception());
-      }
+      device_->ProcessOffGui(item.hdr, item.epoch);
       {
         std::lock_guard lock(mutex_);
         busy_ = false;
@@ -435,11 +431,7 @@ void TMMWaveOut::DriverCallback(uint32_t msg, audio::WaveHdr* wh) {
           if (thread_) thread_->Push(FromDevice(wh), epoch);
           break;
         case cmCallback:
-          try {
-            ProcessWaveHeader(FromDevice(wh), epoch);
-          } catch (...) {
-            PostError(std::current_exception());
-          }
+          ProcessOffGui(FromDevice(wh), epoch);
           break;
         default:
           PostToGui(audio::MM_WOM_DONE, FromDevice(wh), epoch);
@@ -466,13 +458,26 @@ void TMMWaveOut::PostToGui(uint32_t msg, PMMWaveHdr hdr, uint64_t epoch) {
   });
 }
 
-void TMMWaveOut::PostError(std::exception_ptr error) {
+void TMMWaveOut::ProcessOffGui(PMMWaveHdr hdr, uint64_t epoch) {
+  // Taken first: a failure belongs to the run that was playing when the header was taken up.
+  const uint64_t run = run_.load();
+  try {
+    ProcessWaveHeader(hdr, epoch);
+  } catch (...) {
+    PostError(std::current_exception(), run);
+  }
+}
+
+void TMMWaveOut::PostError(std::exception_ptr error, uint64_t run) {
   // Nothing more is processed; closing belongs to the GUI thread, never to a thread the close
   // would have to join.
   stopping_ = true;
   std::shared_ptr<Token> token = token_;
-  vant::GetDispatcher().Post([token, error] {
-    if (token->device) token->device->Close();
+  vant::GetDispatcher().Post([token, error, run] {
+    // Once the device has been opened or started again, the failed run is over and its error
+    // must not end the new one.
+    if (!token->device || token->device->run_.load() != run) return;
+    token->device->Close();
     std::rethrow_exception(error);
   });
 }
@@ -616,6 +621,7 @@ void TMMWaveOut::Open() {
   resetting_ = false;
   stopping_ = false;
   stop_posted_ = false;
+  ++run_;
   try {
     if (!QueryDevice(device_id_, GetPWaveFormat())) Error("WaveOutOpen:\n\r" + Msg(70));
     handle_ = nullptr;

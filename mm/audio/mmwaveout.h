@@ -105,7 +105,10 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   void DoStopped();
   void DoClosed();
   void PostToGui(uint32_t msg, PMMWaveHdr hdr, uint64_t epoch);
-  void PostError(std::exception_ptr error);
+  // Processes a completion off the GUI thread; a failure goes to the GUI thread as an error of
+  // the current run.
+  void ProcessOffGui(PMMWaveHdr hdr, uint64_t epoch);
+  void PostError(std::exception_ptr error, uint64_t run);
 
   void AllocWaveHeader(int index);
   int32_t LoadWaveHeader(PMMWaveHdr hdr);
@@ -151,8 +154,8 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   std::atomic<bool> resetting_{false};
   bool stop_posted_ = false;
   std::atomic<uint64_t> epoch_{0};
-  // Counts Start: an end-of-stream stop carries the run that posted it, so one still queued when
-  // the program stops and starts again does not end the new run.
+  // Counts Open and Start: an end-of-stream stop or a failure carries the run that posted it, so
+  // one still queued when the program opens or starts the device again does not end the new run.
   std::atomic<uint64_t> run_{0};
   // Completions of the current epoch handed to the GUI or the completion thread and not yet
   // processed: the stream has ended only when none is left and nothing is queued.

@@ -9,6 +9,7 @@
 #include "dispatch.h"
 #include "mmutils.h"
 #include "msgtable.h"
+#include "trace.h"
 #include "ui_application.h"
 
 using namespace vant;
@@ -239,7 +240,8 @@ TMMThreadEx::~TMMThreadEx() {
   *alive_ = false;
   thread_->Terminate();
   thread_->Resume();
-  thread_->WaitFor(5000);
+  // Execute runs on this object: it must have returned before the object goes, however long.
+  while (!thread_->WaitFor(5000)) Trace("TMMThreadEx: still waiting for the thread to end");
 }
 
 void TMMThreadEx::AfterConstruction() {

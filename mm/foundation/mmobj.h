@@ -275,6 +275,7 @@ enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest,
 class TMMThreadEx {
  public:
   explicit TMMThreadEx(bool create_suspended);
+  // Terminates and waits until Execute has returned, tracing now and then while it runs on.
   virtual ~TMMThreadEx();
   TMMThreadEx(const TMMThreadEx&) = delete;
   TMMThreadEx& operator=(const TMMThreadEx&) = delete;

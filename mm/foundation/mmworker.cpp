@@ -89,7 +89,24 @@ void MMWorker::Stop() {
 bool MMWorker::Stopping() const { return stopping_.load(); }
 
 void MMWorker::SignalStarted() { started_.Set(); }
-bool MMWorker::WaitStarted(int timeout_ms) { return started_.Wait(timeout_ms); }
+namespace {
+std::mutex g_start_hold_mutex;
+MMWorkerStartHold g_start_hold;
+}  // namespace
+
+void SetWorkerStartHold(MMWorkerStartHold hold) {
+  std::lock_guard lock(g_start_hold_mutex);
+  g_start_hold = std::move(hold);
+}
+
+bool MMWorker::WaitStarted(int timeout_ms) {
+  MMWorkerStartHold hold;
+  {
+    std::lock_guard lock(g_start_hold_mutex);
+    hold = g_start_hold;
+  }
+  return hold ? hold(timeout_ms) : started_.Wait(timeout_ms);
+}
 
 bool MMWorker::Join(int timeout_ms) {
   std::unique_lock lock(mutex_);

@@ -47,6 +47,8 @@ class MMWorker : public std::enable_shared_from_this<MMWorker> {
   bool Stopping() const;
 
   void SignalStarted();
+  // Waits up to `timeout_ms` for the body's SignalStarted; false on time-out. While a start hold
+  // is installed (SetWorkerStartHold), the hold answers instead.
   bool WaitStarted(int timeout_ms);
 
   // Waits until the body has returned (or will never run); true when it has. Never from the
@@ -113,6 +115,12 @@ class MMRetiredWorkers {
   std::mutex mutex_;
   std::vector<std::shared_ptr<MMWorker>> workers_;
 };
+
+// Tests: stands in for the wait of every starting worker for its start signal, is told the bound
+// the starter waits with, and answers whether the worker started in time. An empty hold restores
+// the real wait.
+using MMWorkerStartHold = std::function<bool(int timeout_ms)>;
+void SetWorkerStartHold(MMWorkerStartHold hold);
 
 // The system priority (-15, -2, -1, 0, 1, 2, 15) of a thread priority tpIdle .. tpTimeCritical.
 int ThreadPriorityValue(TThreadPriority priority);

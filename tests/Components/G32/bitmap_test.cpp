@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -370,6 +372,33 @@ TEST(Bitmap32, AntialiasedLineStepsAt45Degrees) {
   b.LineAS(-10, -3, 20, 7, clWhite32, true);
   b.LineXS(Fixed(-10), Fixed(-3), Fixed(20), Fixed(7), clWhite32, true);
   b.LineFSP(-1.5f, 8.0f, 9.0f, -2.0f, true);
+}
+
+// A translucent colour covers both pixels of each step by its alpha: white at 0x40 over black
+// lands at a quarter of what the opaque line gives, on the line and beside it.
+TEST(Bitmap32, TranslucentAntialiasedLineIsScaledByTheColoursAlpha) {
+  struct Line {
+    int x1, y1, x2, y2;
+  } lines[] = {{0, 0, 11, 4}, {1, 10, 5, 0}, {11, 9, 0, 2}};
+  for (const Line& l : lines) {
+    TBitmap32 opaque, faint;
+    opaque.SetSize(12, 12);
+    faint.SetSize(12, 12);
+    opaque.Clear(clBlack32);
+    faint.Clear(clBlack32);
+    opaque.LineA(l.x1, l.y1, l.x2, l.y2, clWhite32, true);
+    faint.LineA(l.x1, l.y1, l.x2, l.y2, 0x40FFFFFF, true);
+    int touched = 0, worst = 0;
+    for (int y = 0; y < 12; ++y)
+      for (int x = 0; x < 12; ++x) {
+        const int full = GreenComponent(opaque.GetPixel(x, y));
+        const int part = GreenComponent(faint.GetPixel(x, y));
+        worst = std::max(worst, std::abs(part - full * 0x40 / 255));
+        touched += full > 0;
+      }
+    EXPECT_LE(worst, 2) << l.x1 << "," << l.y1 << " - " << l.x2 << "," << l.y2;
+    EXPECT_GT(touched, 12);  // the line and its neighbours
+  }
 }
 
 TEST(Bitmap32, FixedLineCoversItsLength) {

@@ -104,6 +104,28 @@ TEST_F(G32Widgets, GaugeBarStepsAndRepeats) {
   vant::testing::SaveScreenshot(form, "g32_gauge_bar");
 }
 
+// The window's own size is the range bar's window when Window is 0: resizing the control keeps
+// the centre (Centered) and the position inside the range.
+TEST_F(G32Widgets, RangeBarFollowsTheControlsSize) {
+  vant::TForm form(nullptr);
+  form.SetBounds(0, 0, 800, 40);
+  auto* bar = new TRangeBar(&form);
+  bar->SetParent(&form);
+  bar->SetBounds(0, 0, 100, 16);
+  int changes = 0;
+  bar->OnChange = [&](vant::TObject*) { ++changes; };
+  bar->Bar().Centered = true;
+  bar->Bar().SetRange(1000);
+  bar->Bar().SetPosition(450);  // the window 450..550, centred on 500
+  bar->SetBounds(0, 0, 200, 16);
+  EXPECT_FLOAT_EQ(bar->Bar().GetPosition(), 400);
+  bar->Bar().Centered = false;
+  changes = 0;
+  bar->SetBounds(0, 0, 700, 16);  // a window of 700 leaves positions 0..300
+  EXPECT_FLOAT_EQ(bar->Bar().GetPosition(), 300);
+  EXPECT_EQ(changes, 1);
+}
+
 TEST_F(G32Widgets, TextThroughTheQtRasteriser) {
   InstallQtGraphics();
   TBitmap32 b;

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
+
+#include "blend_oracle.h"
 
 namespace {
 
@@ -381,6 +385,113 @@ TEST(Resampler, MatchesTheDirectSumOverBothTables) {
             expected |= std::min<uint32_t>((acc[ch] + 0x8000) >> 16, 255) << (8 * ch);
           ASSERT_EQ(dst.GetPixel(x, y), expected) << f << " " << x << "," << y;
         }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The filters' kernels as defined, with their support; the resampler's clusters span
+// Floor(centre - 1/s) .. Ceil(centre + 1/s) when enlarging and centre -+ s/scale when reducing.
+double Tent(double x) { return std::abs(x) < 1 ? 1 - std::abs(x) : 0; }
+double BSpline(double x) {
+  x = std::abs(x);
+  if (x < 1) return x * x * x / 2 - x * x + 2.0 / 3;
+  if (x < 2) return (2 - x) * (2 - x) * (2 - x) / 6;
+  return 0;
+}
+
+TEST(Resampler, AStepEdgeGivesTheKernelsValues) {
+  const std::vector<int> edge = {0, 0, 0, 255, 255, 255};
+  const int span = int(edge.size());
+  for (TStretchFilter f : {sfLinear2, sfSpline}) {
+    const bool spline = f == sfSpline;
+    const double support = spline ? 1.5 : 1.001;
+    auto kernel = [&](double x) { return spline ? BSpline(x) : Tent(x); };
+    for (int n : {3, 4, 11, 16}) {  // reducing and enlarging
+      const double scale = double(n - 1) / (span - 1);
+      std::vector<int> ideal(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) {
+        const double centre = i / scale;
+        const double reach = scale >= 1 ? 1 / support : support / scale;
+        double sum = 0, total = 0;
+        for (int j = int(std::floor(centre - reach)); j <= int(std::ceil(centre + reach)); ++j) {
+          const double w = scale >= 1 ? kernel(centre - j) : kernel((centre - j) * scale);
+          sum += w * edge[size_t(std::clamp(j, 0, span - 1))];
+          total += w;
+        }
+        ideal[size_t(i)] = int(std::lround(sum / total));
+      }
+      // The edge across the columns of a row and down the rows of a column.
+      for (bool vertical : {false, true}) {
+        TBitmap32 src, dst;
+        vertical ? src.SetSize(1, span) : src.SetSize(span, 1);
+        for (int k = 0; k < span; ++k) {
+          const TColor32 grey = Gray32(uint8_t(edge[size_t(k)]), 255);
+          vertical ? src.SetPixel(0, k, grey) : src.SetPixel(k, 0, grey);
+        }
+        vertical ? dst.SetSize(1, n) : dst.SetSize(n, 1);
+        StretchTransfer(&dst, dst.BoundsRect(), &src, src.BoundsRect(), f, dmOpaque);
+        for (int i = 0; i < n; ++i) {
+          const TColor32 p = vertical ? dst.GetPixel(0, i) : dst.GetPixel(i, 0);
+          EXPECT_NEAR(int(GreenComponent(p)), ideal[size_t(i)], 1)
+              << (spline ? "spline" : "linear") << " to " << n << (vertical ? " rows" : " columns")
+              << " at " << i;
+          EXPECT_EQ(RedComponent(p), GreenComponent(p));
+          EXPECT_EQ(AlphaComponent(p), 255u);
+        }
+      }
+    }
+  }
+}
+
+// Blending below master alpha 255: each stretched pixel goes over the destination with the
+// master alpha (checked against the kernels' channel arithmetic written out).
+TEST(StretchTransfer, NearestAndResampledBlendWithTheMasterAlpha) {
+  TBitmap32 src;
+  src.SetSize(6, 4);
+  FillCoded(src);
+  for (bool packed : {false, true}) {
+    KernelScope k(packed);
+    auto blendEx = [&](TColor32 f, TColor32 b, uint32_t m) {
+      return packed ? oracle::Packed::BlendMemEx(f, b, m) : oracle::Plain::BlendMemEx(f, b, m);
+    };
+    for (uint32_t master : {140u, 255u}) {
+      src.SetMasterAlpha(master);
+      // Nearest, doubled: each source pixel covers a 2 x 2 block.
+      TBitmap32 dst;
+      dst.SetSize(12, 8);
+      dst.Clear(kBackground);
+      StretchTransfer(&dst, dst.BoundsRect(), &src, src.BoundsRect(), sfNearest, dmBlend);
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 12; ++x) {
+          const TColor32 s = Code(x / 2, y / 2);
+          const TColor32 expected = master < 255
+                                        ? blendEx(s, kBackground, master)
+                                        : (packed ? oracle::Packed::BlendMem(s, kBackground)
+                                                  : oracle::Plain::BlendMem(s, kBackground));
+          ASSERT_EQ(dst.GetPixel(x, y), expected)
+              << packed << " " << master << " " << x << "," << y;
+        }
+    }
+    // Resampled: a uniform picture stays uniform, then goes over with the master alpha, also at
+    // 255.
+    TBitmap32 uniform;
+    uniform.SetSize(5, 3);
+    uniform.Clear(0x80C04020);
+    for (uint32_t master : {140u, 255u}) {
+      uniform.SetMasterAlpha(master);
+      for (TStretchFilter f : {sfLinear2, sfSpline}) {
+        TBitmap32 dst;
+        dst.SetSize(13, 7);
+        dst.Clear(kBackground);
+        StretchTransfer(&dst, dst.BoundsRect(), &uniform, uniform.BoundsRect(), f, dmBlend);
+        const TColor32 expected = blendEx(0x80C04020, kBackground, master);
+        for (int i = 0; i < 13 * 7; ++i)
+          ASSERT_EQ(dst.Bits()[i], expected) << packed << " " << master << " " << f;
       }
     }
   }

@@ -27,7 +27,9 @@ class Probe : public TMMDSPComponent {
   void Started() override { Note("Started"), TMMDSPComponent::Started(); }
   void Stopped() override { Note("Stopped"), TMMDSPComponent::Stopped(); }
   void Paused() override { Note("Paused"), TMMDSPComponent::Paused(); }
+  void Restarted() override { Note("Restarted"), TMMDSPComponent::Restarted(); }
   void Reseting() override { Note("Reseting"), TMMDSPComponent::Reseting(); }
+  void Looped() override { Note("Looped"), TMMDSPComponent::Looped(); }
   void SetBufferSize(int32_t size) override {
     Note("Size" + std::to_string(size));
     TMMDSPComponent::SetBufferSize(size);
@@ -52,6 +54,10 @@ class ProbeDevice : public TMMCustomSoundComponent {
   void Closed() override { Note("Closed"), TMMCustomSoundComponent::Closed(); }
   void Started() override { Note("Started"), TMMCustomSoundComponent::Started(); }
   void Stopped() override { Note("Stopped"), TMMCustomSoundComponent::Stopped(); }
+  void Paused() override { Note("Paused"), TMMCustomSoundComponent::Paused(); }
+  void Restarted() override { Note("Restarted"), TMMCustomSoundComponent::Restarted(); }
+  void Reseting() override { Note("Reseting"), TMMCustomSoundComponent::Reseting(); }
+  void Looped() override { Note("Looped"), TMMCustomSoundComponent::Looped(); }
 
  private:
   void Note(const std::string& what) { log_->push_back(name_ + ":" + what); }
@@ -251,6 +257,34 @@ TEST(DSPChain, TwoDevicesShareTheChainWithoutOverlap) {
   d1.Stopped();
   // The downstream device ends its own part first; the upstream walk does not call it again.
   EXPECT_EQ(log, (Log{"d1:Stopped", "d2:Stopped", "c:Stopped", "a:Stopped", "b:Stopped"}));
+}
+
+// Every notification walks the same way: upstream first, then down to the next device, which
+// carries it on; a closing device lets the device downstream end its part first.
+TEST(DSPChain, EachNotificationWalksTheChainInItsOrder) {
+  struct Case {
+    const char* note;
+    void (TMMDSPComponent::*walk)();
+    bool ending;
+  } cases[] = {{"Paused", &TMMDSPComponent::Paused, false},
+               {"Restarted", &TMMDSPComponent::Restarted, false},
+               {"Reseting", &TMMDSPComponent::Reseting, false},
+               {"Looped", &TMMDSPComponent::Looped, false},
+               {"Closed", &TMMDSPComponent::Closed, true}};
+  for (const Case& c : cases) {
+    Log log;
+    Probe a("a", &log), b("b", &log), tail("c", &log);
+    ProbeDevice d1("d1", &log), d2("d2", &log);
+    Chain({&a, &d1, &b, &d2, &tail});
+    d1.Opened();
+    d1.Started();
+    log.clear();
+    (d1.*c.walk)();
+    const std::string n = c.note;
+    const Log expected = c.ending ? Log{"d1:" + n, "d2:" + n, "c:" + n, "a:" + n, "b:" + n}
+                                  : Log{"d1:" + n, "a:" + n, "b:" + n, "d2:" + n, "c:" + n};
+    EXPECT_EQ(log, expected) << n;
+  }
 }
 
 TEST(DSPChain, AWalkWithoutAChainRunsOnlyTheBaseHandler) {

@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +27,7 @@
 #include "mmpcmsup.h"
 #include "mmwaveio.h"
 #include "sdlbackend.h"
+#include "trace.h"
 #include "ui_dialogs.h"
 
 namespace vant {
@@ -72,6 +77,27 @@ std::vector<uint8_t> Sound(const std::vector<uint8_t>& captured) {
   return out;
 }
 
+// The GUI queue, counting what is posted to it, so a test can wait for a post without running it.
+class CountingQueue : public Dispatcher {
+ public:
+  void Post(std::function<void()> fn) override {
+    ++posts;
+    queue_.Post(std::move(fn));
+  }
+  void ProcessMessages() override { queue_.ProcessMessages(); }
+  bool IsGuiThread() const override { return queue_.IsGuiThread(); }
+  void WaitForMessages(int timeout_ms) override { queue_.WaitForMessages(timeout_ms); }
+  // Waits, without running anything, until more than `seen` posts arrived; false if none came.
+  bool WaitForPostsAbove(int seen) {
+    for (int i = 0; i < 100 && posts.load() <= seen; ++i) queue_.WaitForMessages(100);
+    return posts.load() > seen;
+  }
+  std::atomic<int> posts{0};
+
+ private:
+  QueueDispatcher queue_;
+};
+
 class WaveOutDevice : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,7 +134,7 @@ class WaveOutDevice : public ::testing::Test {
     }
   }
 
-  QueueDispatcher gui_;
+  CountingQueue gui_;
   audio::ManualBackend backend_;
   std::unique_ptr<Source> source_;
   TMMDSPInterface tap_{nullptr};
@@ -201,6 +227,155 @@ TEST_P(WaveOutModes, AFailureWhileRefillingClosesTheDeviceOnTheGuiThreadAndRaise
 }
 
 INSTANTIATE_TEST_SUITE_P(CallbackModes, WaveOutModes, ::testing::Values(cmWindow, cmThread));
+
+// A source that fails once, on its sixth load.
+class FailsOnce : public Source {
+ public:
+  using Source::Source;
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    if (++loads_ == 6) throw Exception("the source broke");
+    Source::BufferLoad(h, more);
+  }
+
+ private:
+  int loads_ = 0;
+};
+
+TEST_F(WaveOutDevice, AFailureOfAnEndedRunDoesNotCloseTheNextRun) {
+  Build(100, 4000, cmThread);
+  FailsOnce source(Pattern(80000), Stereo16());
+  out_->SetNumBuffers(3);
+  out_->SetInput(&source);
+  out_->Start();
+  // The three headers heard: the completion thread refills two and fails on the third; its
+  // failure waits in the GUI queue.
+  const int before = gui_.posts.load();
+  backend_.Render(3000 + 256);
+  ASSERT_TRUE(gui_.WaitForPostsAbove(before));
+  EXPECT_EQ(errors_, 1);
+  // Before the queue gets to it, the program stops and plays again on the same device.
+  out_->Stop();
+  EXPECT_EQ(stops_, 1);
+  source.Rewind(0);
+  backend_.ClearCaptured();
+  out_->Start();
+  EXPECT_NO_THROW(gui_.ProcessMessages()) << "the earlier run's failure reached the new run";
+  EXPECT_TRUE(out_->GetState() & wosPlay);
+  stops_ = 0;
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(errors_, 1);
+  EXPECT_EQ(Sound(backend_.Captured()), source.data());
+}
+
+// A source that answers "more" but brings nothing on its fifth load.
+class RunsDry : public Source {
+ public:
+  using Source::Source;
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    if (++loads_ == 5) {
+      h->wh.dwBytesRecorded = 0;
+      more = true;
+      return;
+    }
+    Source::BufferLoad(h, more);
+  }
+
+ private:
+  int loads_ = 0;
+};
+
+TEST_F(WaveOutDevice, ASourceThatPromisesMoreButBringsNothingFailsTheFill) {
+  Build(100);
+  RunsDry dry(Pattern(80000), Stereo16());
+  out_->SetNumBuffers(3);
+  out_->SetInput(&dry);
+  out_->Start();
+  std::string raised;
+  for (int i = 0; i < 200 && raised.empty(); ++i) {
+    backend_.Render(700);
+    try {
+      gui_.ProcessMessages();
+    } catch (const EMMWaveOutError& e) {
+      raised = e.what();
+    }
+  }
+  EXPECT_EQ(raised, LoadResStr(81));
+  EXPECT_EQ(errors_, 1);
+  EXPECT_EQ(out_->GetState(), wosClose);
+  EXPECT_EQ(backend_.OpenStreams(), 0);
+}
+
+TEST_F(WaveOutDevice, AFormatChangeClosesAnOpenDevice) {
+  Build(80000);
+  int closes = 0;
+  out_->OnClose = [&](TObject*) { ++closes; };
+  out_->Start();
+  ASSERT_EQ(out_->GetState(), wosOpen | wosPlay);
+  WAVEFORMATEX mono{};
+  pcmBuildWaveHeader(mono, 8, 1, 22050);
+  out_->SetPWaveFormat(&mono);
+  EXPECT_EQ(out_->GetState(), wosClose);
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(backend_.OpenStreams(), 0);
+  EXPECT_EQ(out_->GetPWaveFormat()->nChannels, 1);
+}
+
+// A source whose refill on the completion thread holds until the test lets it go.
+class HeldSource : public Source {
+ public:
+  using Source::Source;
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    if (!GetDispatcher().IsGuiThread()) {
+      std::unique_lock lock(mutex_);
+      held_ = true;
+      cv_.notify_all();
+      cv_.wait(lock, [this] { return released_; });
+      returned = true;
+    }
+    Source::BufferLoad(h, more);
+  }
+  void WaitHeld() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return held_; });
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+  std::atomic<bool> returned{false};
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool held_ = false, released_ = false;
+};
+
+TEST_F(WaveOutDevice, ADeviceFreedDuringASlowRefillWaitsForIt) {
+  TMMDSPThread::SetEndReportInterval(1);
+  struct Restore {
+    ~Restore() { TMMDSPThread::SetEndReportInterval(5000); }
+  } restore;
+  TraceCapture trace;
+  Build(100, 4000, cmThread);
+  HeldSource held(Pattern(80000), Stereo16());
+  out_->SetInput(&held);
+  out_->Start();
+  backend_.Render(1000 + 256);  // the first header heard: its refill holds on the thread
+  held.WaitHeld();
+  // The refill goes on only once the destructor has said that it goes on waiting; the check runs
+  // from the GUI queue, which the destructor serves while it waits.
+  std::function<void()> release_once_reported = [&] {
+    for (const std::string& line : trace.Lines())
+      if (line.find("still waiting") != std::string::npos) return held.Release();
+    gui_.Post(release_once_reported);
+  };
+  gui_.Post(release_once_reported);
+  out_.reset();
+  EXPECT_TRUE(held.returned);
+}
 
 TEST_F(WaveOutDevice, WithoutFixedBuffersEachHeaderIsPreparedPerWrite) {
   FIX_BUFFERS = false;
@@ -543,6 +718,35 @@ TEST_F(WaveOutDevice, LoopingPlaysTheSourceAgainAndTellsEachLoop) {
     EXPECT_EQ(Sound(backend_.Captured()), three_times);
     out_.reset();
   }
+}
+
+TEST_F(WaveOutDevice, ThePositionInMillisecondsCountsAgainFromEachLoop) {
+  Build(100);
+  LoopingSource looping(Pattern(10000), Stereo16());  // 2,500 frames; headers of 1,000
+  out_->SetInput(&looping);
+  out_->SetNumBuffers(3);
+  out_->SetLooping(true);
+  out_->SetLoopCount(2);
+  out_->SetTimeFormat(tfMillisecond);
+  int loops = 0;
+  out_->OnLooping = [&](TObject*) { ++loops; };
+  out_->Start();
+  backend_.Render(256 + 960);
+  gui_.ProcessMessages();
+  EXPECT_EQ(out_->GetPosition(), 20);  // 960 frames at 48 kHz
+  // The third header carries the wrap: once it is heard the position starts again. Rendered in
+  // steps, so the refills keep the device fed.
+  for (int i = 0; i < 4; ++i) {
+    backend_.Render(510);
+    gui_.ProcessMessages();
+  }
+  EXPECT_EQ(loops, 1);
+  EXPECT_EQ(out_->GetPosition(), 0);
+  backend_.Render(480);
+  gui_.ProcessMessages();
+  EXPECT_EQ(out_->GetPosition(), 10);
+  out_->SetTimeFormat(tfSample);
+  EXPECT_EQ(out_->GetPosition(), 480);
 }
 
 TEST_F(WaveOutDevice, ReadinessAndNamesOfDevices) {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "dispatch.h"
 #include "probe.h"
@@ -154,6 +155,48 @@ TEST_F(HiTimerTest, ThreadModeRunsTheHandlerOnItsWorkerOrThroughTheGuiThread) {
     t.SetEnabled(false);
     EXPECT_EQ(t.GetTimerID(), 0u);
   }
+}
+
+TEST_F(HiTimerTest, AWorkerThatDoesNotStartInTimeRaisesAndNoTimerRuns) {
+  LateStarts late;
+  TMMHiTimer t(nullptr);
+  t.SetCallBackMode(cmThread);
+  t.SetInterval(20);
+  try {
+    t.SetOnTimer([](TObject*) {});
+    ADD_FAILURE() << "built";
+  } catch (const EMMHiTimerError& e) {
+    EXPECT_EQ(std::string(e.what()), "HiTimer:\n\r" + LoadResStr(88));
+  }
+  EXPECT_EQ(late.Waits(), std::vector<int>{5000});
+  EXPECT_EQ(t.GetTimerID(), 0u);
+  EXPECT_EQ(service.Count(), 0);
+}
+
+// A platform timer service that has no timer to give.
+class NoTimers : public TimerService {
+ public:
+  TimerId StartPeriodic(int, Callback) override { return 0; }
+  void Kill(TimerId) override {}
+  bool IsTimerThread() const override { return false; }
+};
+
+TEST_F(HiTimerTest, APlatformTimerThatCannotStartRaisesInEveryMode) {
+  NoTimers none;
+  SetTimerService(&none);
+  for (TMMCBMode mode : {cmWindow, cmThread}) {
+    TMMHiTimer t(nullptr);
+    t.SetCallBackMode(mode);
+    t.SetInterval(20);
+    try {
+      t.SetOnTimer([](TObject*) {});
+      ADD_FAILURE() << "built in mode " << mode;
+    } catch (const EMMHiTimerError& e) {
+      EXPECT_EQ(std::string(e.what()), "Out of system resources") << mode;
+    }
+    EXPECT_EQ(t.GetTimerID(), 0u) << mode;
+  }
+  SetTimerService(&service);
 }
 
 TEST_F(HiTimerTest, CallbackModeIsRefusedWithAMessage) {

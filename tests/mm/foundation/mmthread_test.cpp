@@ -5,8 +5,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "dispatch.h"
 #include "probe.h"
@@ -67,6 +69,32 @@ TEST_F(WorkerThreadTest, RunsTheHandlerOverAndOverUntilTerminated) {
 
   t.Execute();  // and it starts again
   ASSERT_TRUE(runs.WaitFor(after + 10, gui));
+  t.Terminate();
+}
+
+TEST_F(WorkerThreadTest, AWorkerThatDoesNotStartInTimeRaisesAndLeavesNothingRunning) {
+  std::optional<LateStarts> late(std::in_place);
+  TMMThread t(nullptr);
+  t.SetSynchronize(false);
+  int starts = 0;
+  std::atomic<int> runs{0};
+  t.OnStart = [&](TObject*) { ++starts; };
+  t.OnThread = [&](TObject*) { ++runs; };
+  try {
+    t.Execute();
+    ADD_FAILURE() << "started";
+  } catch (const EMMThreadError& e) {
+    EXPECT_EQ(std::string(e.what()), "Thread:\n\r" + LoadResStr(88));
+  }
+  EXPECT_EQ(late->Waits(), std::vector<int>{1000});
+  EXPECT_EQ(starts, 0);
+  EXPECT_TRUE(t.GetTerminated());
+  EXPECT_EQ(t.GetThreadID(), 0);
+
+  late.reset();
+  t.Execute();  // a start in time afterwards
+  EXPECT_EQ(starts, 1);
+  EXPECT_FALSE(t.GetTerminated());
   t.Terminate();
 }
 

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "clock.h"
 #include "dispatch.h"
+#include "scratchfolder.h"
 #include "tempfiles.h"
 
 namespace fs = std::filesystem;
@@ -163,6 +166,57 @@ TEST(MMUtils, FloatTexts) {
   for (const char* bad : {"", "abc", "1.5x", "1,5,5"})
     EXPECT_THROW(StrToFloatEx(bad, '.'), EConvertError) << bad;
   EXPECT_EQ(CheckFloat("1,5;2.5"), "1.5.2.5");  // in the C locale of the tests
+}
+
+// A numeric locale whose decimal separator is ',' (and '.' groups thousands), compiled for the
+// test with the C library's localedef and switched on for LC_NUMERIC while it lives.
+class CommaDecimalLocale {
+ public:
+  CommaDecimalLocale() {
+    const auto source = folder_.path() / "comma.src";
+    std::ofstream(source) << "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\n"
+                             "grouping 3;3\nEND LC_NUMERIC\n";
+    const std::string command = "localedef -c -i " + source.string() + " -f ANSI_X3.4-1968 " +
+                                (folder_.path() / "xx_COMMA").string() + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) == -1) return;
+    const char* old_path = getenv("LOCPATH");
+    if (old_path) old_path_ = old_path;
+    had_path_ = old_path != nullptr;
+    setenv("LOCPATH", folder_.path().c_str(), 1);
+    previous_ = setlocale(LC_NUMERIC, nullptr);
+    active_ = setlocale(LC_NUMERIC, "xx_COMMA") != nullptr;
+  }
+  ~CommaDecimalLocale() {
+    setlocale(LC_NUMERIC, previous_.c_str());
+    had_path_ ? setenv("LOCPATH", old_path_.c_str(), 1) : unsetenv("LOCPATH");
+  }
+  bool Active() const { return active_; }
+
+ private:
+  vant::testing::ScratchFolder folder_;
+  std::string previous_, old_path_;
+  bool had_path_ = false, active_ = false;
+};
+
+TEST(MMUtils, FloatTextsUnderACommaDecimalLocale) {
+  CommaDecimalLocale comma;
+  if (!comma.Active()) GTEST_SKIP() << "localedef could not make a locale (no character maps)";
+  EXPECT_EQ(DecimalSeparator(), ',');
+  struct Case {
+    const char* text;
+    char decimal;
+    double value;
+  } cases[] = {{"1,5", ',', 1.5},    {"1.5", ',', 1.5},       {"1,5", '.', 1.5},
+               {"2.25", '.', 2.25},  {" -2.25 ", '.', -2.25}, {"1024", '.', 1024},
+               {"0,125", ',', 0.125}};
+  for (const Case& c : cases)
+    EXPECT_DOUBLE_EQ(StrToFloatEx(c.text, c.decimal), c.value) << c.text << " " << c.decimal;
+  for (const char* bad : {"", "abc", "1.5x", "1,5,5", "1.5.5"})
+    EXPECT_THROW(StrToFloatEx(bad, '.'), EConvertError) << bad;
+  EXPECT_EQ(CheckFloat("1,5;2.5"), "1,5,2,5");
+  // Sizes keep their '.' whatever the locale says.
+  EXPECT_EQ(BytesToString(int64_t{3} << 29), "1.5 Gb");
+  EXPECT_EQ(BytesToString(1040000), "1.0 Mb");
 }
 
 TEST(MMUtils, PathsAndNames) {

@@ -4,8 +4,10 @@
 // wait on the queue wakes for both.
 #include <chrono>
 #include <mutex>
+#include <vector>
 
 #include "dispatch.h"
+#include "mmworker.h"
 
 class Probe {
  public:
@@ -41,3 +43,21 @@ inline vant::QueueDispatcher& TestGui() {
   static vant::QueueDispatcher* gui = new vant::QueueDispatcher;
   return *gui;
 }
+
+// While alive, every worker start "times out": the hold answers in place of the wait for the
+// worker's start signal, and keeps the bound each starter waited with.
+class LateStarts {
+ public:
+  LateStarts() {
+    vant::SetWorkerStartHold([this](int ms) {
+      waits_.push_back(ms);
+      return false;
+    });
+  }
+  ~LateStarts() { vant::SetWorkerStartHold(nullptr); }
+  // The starters wait on the thread that starts the component: no lock needed.
+  const std::vector<int>& Waits() const { return waits_; }
+
+ private:
+  std::vector<int> waits_;
+};

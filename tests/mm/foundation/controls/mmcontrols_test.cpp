@@ -88,6 +88,38 @@ TEST_F(PanelTest, PaintsBevelColourAndCaptionUnlessCustomPainted) {
   EXPECT_EQ(shot.Canvas().GetPixel(0, 0), clGray);
 }
 
+TEST_F(PanelTest, TheCaptionIsPlacedByItsAlignment) {
+  TForm form(nullptr);
+  auto* panel = new TMMPanel(&form);
+  panel->SetParent(&form);
+  panel->SetBounds(0, 0, 120, 30);
+  panel->SetColor(clYellow);
+  panel->SetCaption("WW");
+  panel->Font().SetColor(clBlack);
+  TBitmap shot;
+  panel->SetAlignment(taCenter);
+  panel->PaintTo(shot);
+  const TRect centred = BoxOf(shot, clBlack);
+  ASSERT_FALSE(centred.IsEmpty());
+  const int width = centred.Width();
+  panel->SetAlignment(taLeftJustify);
+  panel->PaintTo(shot);
+  const TRect left = BoxOf(shot, clBlack);
+  panel->SetAlignment(taRightJustify);
+  panel->PaintTo(shot);
+  const TRect right = BoxOf(shot, clBlack);
+  // Against the inner edges (the bevel is 1 pixel), the same text, vertically centred each time.
+  EXPECT_LE(left.Left, 4);
+  EXPECT_GE(right.Right, 116);
+  EXPECT_LT(left.Right, centred.Left);
+  EXPECT_GT(right.Left, centred.Right);
+  for (const TRect& r : {left, right}) {
+    EXPECT_EQ(r.Width(), width);
+    EXPECT_EQ(r.Top, centred.Top);
+    EXPECT_EQ(r.Bottom, centred.Bottom);
+  }
+}
+
 // ---- gauge ----
 
 class GaugeTest : public ControlsTest {};
@@ -206,6 +238,41 @@ TEST_F(GaugeTest, OtherKindsDrawTheirShapes) {
   EXPECT_EQ(Count(shot, clWhite), 40 * 40);
 }
 
+// The needle runs from the middle of the bottom line towards the percentage's angle on the half
+// ellipse: 25 % up to the left, 50 % straight up, 75 % up to the right.
+TEST_F(GaugeTest, TheNeedlePointsAtThePercentage) {
+  TMMGauge g(nullptr);
+  g.SetBounds(0, 0, 40, 40);
+  g.Bevel().SetBevelOuter(bvNone);
+  g.SetShowText(false);
+  g.SetForeColor(clRed);
+  g.SetBackColor(clWhite);
+  g.SetColor(clBlue);
+  g.SetKind(gkNeedle);
+  // Halfway along each needle: (20, 39) to (6, 11), (20, 0) and (34, 11).
+  const TPoint middles[] = {{13, 25}, {20, 20}, {27, 25}};
+  auto redNear = [](const TBitmap& b, TPoint p) {
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx)
+        if (b.Canvas().GetPixel(p.X + dx, p.Y + dy) == clRed) return true;
+    return false;
+  };
+  struct Case {
+    int progress;
+    int needle;  // index into middles, -1 for none
+  } cases[] = {{0, -1}, {25, 0}, {50, 1}, {75, 2}};
+  for (const Case& c : cases) {
+    g.SetProgress(c.progress);
+    TBitmap shot;
+    g.PaintTo(shot);
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(redNear(shot, middles[i]), i == c.needle) << c.progress << "% at " << i;
+    EXPECT_EQ(shot.Canvas().GetPixel(0, 0), clBlue);     // outside the half ellipse
+    EXPECT_EQ(shot.Canvas().GetPixel(20, 39), clRed);    // the base line
+    EXPECT_EQ(shot.Canvas().GetPixel(10, 33), clWhite);  // inside, off every needle
+  }
+}
+
 // ---- label ----
 
 class LabelTest : public ControlsTest {
@@ -293,6 +360,35 @@ TEST_F(LabelTest, LayersAreOffsetCopiesUnderTheFace) {
   r = Paint(raised);
   EXPECT_EQ(BoxOf(r, clGray).Left, BoxOf(r, clBlack).Left + 1);
   EXPECT_EQ(BoxOf(r, clGray).Right, BoxOf(r, clBlack).Right + 3);
+}
+
+// A rotated caption turns about the point (c, c), c being half the width of the caption and
+// three blanks: at 90 and 180 degrees the ink is the unrotated ink's box turned, around (c, c).
+TEST_F(LabelTest, ARotatedCaptionTurnsAboutItsCentre) {
+  TMMLabel l(nullptr);
+  Prepare(l);
+  l.SetBounds(0, 0, 160, 160);
+  l.SetEffectStyle(lsNone);
+  l.SetCaption("HHHH");
+  l.SetAlignment(taLeftJustify);
+  const TRect flat = BoxOf(Paint(l), clBlack);
+  ASSERT_FALSE(flat.IsEmpty());
+  ASSERT_GT(flat.Width(), flat.Height());
+  TCanvas measure;
+  measure.Font().Assign(&l.Font());
+  const int c = measure.TextWidth("HHHH   ") / 2, th = measure.TextHeight("HHHH");
+  for (int angle : {90, 180}) {
+    l.SetAngle(angle);
+    EXPECT_EQ(l.GetAlignment(), taLeftJustify);
+    const TRect turned = BoxOf(Paint(l), clBlack);
+    ASSERT_FALSE(turned.IsEmpty()) << angle;
+    const bool upright = angle == 180;
+    EXPECT_NEAR(turned.Width(), upright ? flat.Width() : flat.Height(), 2) << angle;
+    EXPECT_NEAR(turned.Height(), upright ? flat.Height() : flat.Width(), 2) << angle;
+    // The text cell is centred on (c, c); the ink lies within the cell.
+    EXPECT_NEAR((turned.Left + turned.Right) / 2.0, c, upright ? 2 : th / 2.0) << angle;
+    EXPECT_NEAR((turned.Top + turned.Bottom) / 2.0, c, upright ? th / 2.0 : 2) << angle;
+  }
 }
 
 TEST_F(LabelTest, TextureShowsInsideTheLetters) {
