@@ -111,6 +111,11 @@ void RectOp(const TRect& r, Op op) {
   TRect k;
   if (!ClipRect(r, k)) return;
   const int n = k.Width();
+  if (op == Op::Copy && biBPP == 1 && n == biScanWidth) {
+    // Whole rows without padding lie back to back: one run for the block.
+    FillRun(Pixel(0, DIB_ORIENT > 0 ? k.Bottom - 1 : k.Top), n * k.Height());
+    return;
+  }
   uint8_t c[3];
   ColorBytes(biColor, c);
   for (int y = k.Top; y < k.Bottom; ++y) {

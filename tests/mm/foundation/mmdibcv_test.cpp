@@ -386,3 +386,15 @@ TEST(DIBCanvas, BlitShowsThePictureTheRightWayUp) {
     c.DIB_BitBlt(nullptr, Rect(0, 0, 4, 3), 0, 0);  // no target: nothing
   }
 }
+
+TEST(DIBCanvas, FillOfWholeRowsTouchesOnlyThoseRows) {
+  Period p(8, 6);  // rows of 8 bytes without padding: filled as one block
+  p.canvas.DIB_FILLRECT(Rect(-3, 2, 30, 4));
+  EXPECT_EQ(p.Picture(),
+            "........\n"
+            "........\n"
+            "########\n"
+            "########\n"
+            "........\n"
+            "........\n");
+}
