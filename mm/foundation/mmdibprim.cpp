@@ -2,7 +2,9 @@
 // directly and never write outside biClipRect.
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -49,9 +51,15 @@ inline void Put(uint8_t* p, const uint8_t* c, Op op) {
   }
 }
 
-inline void Plot(int x, int y, const uint8_t* c, Op op) {
-  if (biSurface && Inside(x, y)) Put(Pixel(x, y), c, op);
+inline void Plot(int64_t x, int64_t y, const uint8_t* c, Op op) {
+  if (biSurface && x >= biClipRect.Left && x < biClipRect.Right && y >= biClipRect.Top &&
+      y < biClipRect.Bottom)
+    Put(Pixel(int(x), int(y)), c, op);
 }
+
+// Arguments computed from the callers' (x ± radius, y + count, ...) kept in the int range, so
+// no sum can overflow; the clip then drops what lies that far out.
+inline int Sat(int64_t v) { return int(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 // Clips [x1, x2) at row y; false when nothing is left.
 bool ClipH(int& x1, int& x2, int y) {
@@ -201,7 +209,7 @@ void TMMDIBCanvas::Line(int ix1, int iy1, int ix2, int iy2, bool notxor) {
   ColorBytes(biColor, c);
   if (x2 < x1) std::swap(x1, x2), std::swap(y1, y2);
   // Every point is checked against the clip: the clipped ends may lie on its right edge.
-  auto plot = [&](int64_t x, int64_t y) { Plot(int(x), int(y), c, op); };
+  auto plot = [&](int64_t x, int64_t y) { Plot(x, y, c, op); };
   if (x1 == x2) {
     for (int64_t y = std::min(y1, y2), e = std::max(y1, y2); y < e; ++y) plot(x1, y);
     return;
@@ -243,7 +251,7 @@ void TMMDIBCanvas::DIB_HLINEDASHED(int x1, int x2, int y) {
 
 void TMMDIBCanvas::DIB_HLINEDOTED(int x1, int x2, int y, int space) {
   if (!ClipH(x1, x2, y)) return;
-  const int step = std::max(space, 1) + 1;
+  const int64_t step = int64_t(std::max(space, 1)) + 1;
   Pattern(y, x1, x2, true, [step](int i) { return i % step == 0; });
 }
 
@@ -255,7 +263,7 @@ void TMMDIBCanvas::DIB_VLINEDASHED(int x, int y1, int y2) {
 
 void TMMDIBCanvas::DIB_VLINEDOTED(int x, int y1, int y2, int space) {
   if (!ClipV(x, y1, y2)) return;
-  const int step = std::max(space, 1) + 1;
+  const int64_t step = int64_t(std::max(space, 1)) + 1;
   Pattern(x, y1, y2, false, [step](int i) { return i % step == 0; });
 }
 
@@ -265,7 +273,7 @@ void TMMDIBCanvas::DIB_VLINENOTXOR(int x, int y1, int y2) { VSpan(x, y1, y2, Op:
 
 void TMMDIBCanvas::DIB_VLINEMULTICOLOR(int x, int y, const uint8_t* colors, int count) {
   if (biBPP != 1 || !colors || count <= 0) return;
-  int y1 = y, y2 = y + count;
+  int y1 = y, y2 = Sat(int64_t(y) + count);
   if (!ClipV(x, y1, y2)) return;
   // A span cut at the top starts with the colour of its first visible pixel.
   const uint8_t* c = colors + (y1 - y);
@@ -275,9 +283,9 @@ void TMMDIBCanvas::DIB_VLINEMULTICOLOR(int x, int y, const uint8_t* colors, int 
 
 void TMMDIBCanvas::DIB_RECTANGLE(int x1, int y1, int x2, int y2) {
   DIB_HLINE(x1, x2, y1);
-  DIB_HLINE(x1, x2, y2 - 1);
+  DIB_HLINE(x1, x2, Sat(int64_t(y2) - 1));
   DIB_VLINE(x1, y1, y2);
-  DIB_VLINE(x2 - 1, y1, y2);
+  DIB_VLINE(Sat(int64_t(x2) - 1), y1, y2);
 }
 
 void TMMDIBCanvas::DIB_FILLRECT(const TRect& r) { RectOp(r, Op::Copy); }
@@ -373,7 +381,7 @@ void TMMDIBCanvas::DIB_ELLIPSE(int x, int y, int16_t start, int16_t end, int16_t
   uint8_t c[3];
   ColorBytes(biColor, c);
   if ((s == e && diff < 350) || (s != e && diff < 2)) {
-    Plot(x + e.X, y + e.Y, c, Op::Copy);
+    Plot(int64_t(x) + e.X, int64_t(y) + e.Y, c, Op::Copy);
     return;
   }
   const int16_t ks = Key(s.X, s.Y), ke = Key(e.X, e.Y);
@@ -381,7 +389,7 @@ void TMMDIBCanvas::DIB_ELLIPSE(int x, int y, int16_t start, int16_t end, int16_t
   auto set = [&](int px, int py) {
     const int16_t k = Key(px, py);
     if (whole || (ke > ks ? (k >= ks && k <= ke) : (k >= ks || k <= ke)))
-      Plot(x + px, y + py, c, Op::Copy);
+      Plot(int64_t(x) + px, int64_t(y) + py, c, Op::Copy);
   };
   auto plot4 = [&](int64_t px, int64_t py) {
     set(int(px), int(py));
@@ -441,7 +449,8 @@ void TMMDIBCanvas::DIB_FILLELLIPSE(int x, int y, int16_t rx, int16_t ry) {
     if (step_y) d += a2 - 2 * py * a2;
   }
   for (auto it = spans.rbegin(); it != spans.rend(); ++it) {
-    DIB_HLINE(x - it->first, x + it->first + 1, y - it->second);
-    DIB_HLINE(x - it->first, x + it->first + 1, y + it->second);
+    const int x1 = Sat(int64_t(x) - it->first), x2 = Sat(int64_t(x) + it->first + 1);
+    DIB_HLINE(x1, x2, Sat(int64_t(y) - it->second));
+    DIB_HLINE(x1, x2, Sat(int64_t(y) + it->second));
   }
 }

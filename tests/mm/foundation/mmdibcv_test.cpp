@@ -164,12 +164,14 @@ TEST(DIBCanvas, RandomLinesAndSpansStayInsideTheClip) {
       p.canvas.DIB_LINENOTXOR(pick(), pick(), pick(), pick());
       p.canvas.DIB_HLINE(pick(), pick(), pick());
       p.canvas.DIB_VLINEDASHED(pick(), pick(), pick());
-      p.canvas.DIB_HLINEDOTED(pick(), pick(), pick(), pick() % 5);
+      p.canvas.DIB_HLINEDOTED(pick(), pick(), pick(), pick());
+      p.canvas.DIB_RECTANGLE(pick(), pick(), pick(), pick());
+      const uint8_t colors[] = {1, 2, 3, 4, 5, 6, 7};
+      p.canvas.DIB_VLINEMULTICOLOR(pick(), pick(), colors, 7);
       p.canvas.DIB_FILLRECTXOR(Rect(pick(), pick(), pick(), pick()));
-      p.canvas.DIB_ELLIPSE(coord(rng), coord(rng), int16_t(pick()), int16_t(pick()),
-                           int16_t(coord(rng)), int16_t(coord(rng)));
-      p.canvas.DIB_FILLELLIPSE(coord(rng), coord(rng), int16_t(coord(rng) % 30),
-                               int16_t(coord(rng) % 30));
+      p.canvas.DIB_ELLIPSE(pick(), pick(), int16_t(pick()), int16_t(pick()), int16_t(coord(rng)),
+                           int16_t(coord(rng)));
+      p.canvas.DIB_FILLELLIPSE(pick(), pick(), int16_t(coord(rng) % 30), int16_t(coord(rng) % 30));
       p.canvas.DIB_COPYDIBBITS(biSurface, pick() % 40, pick() % 40, pick() % 40, pick() % 40,
                                pick() % 40, pick() % 40);
     }
