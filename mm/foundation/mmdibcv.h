@@ -44,6 +44,8 @@ TMMCriticalSection& DataSection();
 
 using TMMDIBDrawProc = std::function<void(bool Clear)>;
 
+// The framework canvas this class derives from has no surface of its own: text and shapes
+// that are not DIB_ primitives go onto the control's canvas after the blit.
 class TMMDIBCanvas : public vant::TCanvas {
  public:
   explicit TMMDIBCanvas(vant::TComponent* owner);

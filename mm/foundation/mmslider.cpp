@@ -297,7 +297,10 @@ void TMMCustomSlider::MouseMove(TShiftState s, int x, int y) {
   const int64_t usable =
       std::max<int64_t>(1, int64_t(Horizontal() ? GetWidth() : GetHeight()) - ThumbLength());
   const int64_t moved = Horizontal() ? int64_t(x) - drag_coord_ : int64_t(drag_coord_) - y;
-  const int64_t n = Clamp64(drag_pos_ + moved * Range() / usable, min_, max_);
+  // MulDiv(moved, range, usable), rounded to nearest, in 128 bits: no pointer offset overflows.
+  const __int128 num = __int128(moved) * Range(), half = usable / 2;
+  const int64_t step = int64_t((num + (num >= 0 ? half : -half)) / usable);
+  const int64_t n = Clamp64(drag_pos_ + step, min_, max_);
   if (n != pos_) {
     UpdatePosition(n, false);
     Track();
