@@ -87,7 +87,7 @@ void TMMCustomScale::ScaleLine(int x1, int y1, int x2, int y2, TColor color) {
 
 void TMMCustomScale::DrawRect(TCanvas* canvas, const TRect& rect, bool flip) {
   if (canvas) canvas_ = canvas;
-  TCanvas& cv = NeedCanvas();
+  NeedCanvas();  // raises without one
   const bool zones = !(color_ == color2_ && color2_ == color3_) && 0 <= zone2_ &&
                      zone2_ <= zone3_ && zone3_ <= tick_count_ && style_ == stColor;
   const bool horizontal = rect.Width() > rect.Height();
