@@ -400,3 +400,31 @@ TEST(DIBCanvas, FillOfWholeRowsTouchesOnlyThoseRows) {
             "........\n"
             "........\n");
 }
+
+TEST(DIBCanvas, BackgroundStretchedOrTiled) {
+  TBitmap pic(2, 1);
+  pic.Canvas().SetPixel(0, 0, clRed);
+  pic.Canvas().SetPixel(1, 0, clBlue);
+  for (bool stretch : {true, false}) {
+    for (int bits : {8, 24}) {
+      TMMDIBCanvas c(nullptr);
+      c.SetBPP(bits);
+      c.SetBounds(0, 0, 4, 1);
+      c.SetStretchBgnd(stretch);
+      c.SetBackBitmap(&pic);
+      ASSERT_NE(c.BackSurface(), nullptr);
+      c.DIB_InitDrawing();
+      c.DIB_COPYDIBBITS(c.BackSurface(), 0, 0, 4, 1, 0, 0);
+      const int32_t red = int32_t(c.DIB_ColorToIndex(clRed)),
+                    blue = int32_t(c.DIB_ColorToIndex(clBlue));
+      const std::vector<int32_t> row = {c.DIB_GETPIXEL(0, 0), c.DIB_GETPIXEL(1, 0),
+                                        c.DIB_GETPIXEL(2, 0), c.DIB_GETPIXEL(3, 0)};
+      c.DIB_DoneDrawing();
+      const std::vector<int32_t> expected = stretch ? std::vector<int32_t>{red, red, blue, blue}
+                                                    : std::vector<int32_t>{red, blue, red, blue};
+      EXPECT_EQ(row, expected) << bits << stretch;
+      c.SetBackBitmap(nullptr);
+      EXPECT_EQ(c.BackSurface(), nullptr);
+    }
+  }
+}
