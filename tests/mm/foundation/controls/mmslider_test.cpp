@@ -179,8 +179,16 @@ TEST_F(SliderTest, PaintedStates) {
   slider_->Scale().SetVisible(true);
   slider_->SetBounds(10, 10, 200, 60);
   slider_->SetPosition(7);
+  int got = 0;
+  slider_->OnGetFocus = [&](TObject*) { ++got; };
   slider_->SetFocus();
   Application->ProcessMessages();
+  EXPECT_EQ(got, 1);
+  // The focus rectangle: every other pixel inverted, one out from the inside (a border ring
+  // without an inner bevel).
+  const int e = slider_->BevelExtend() - 1;
+  const TColor ring = uitest::RenderedPixel(*slider_, e, e + 1);
+  EXPECT_EQ(uitest::RenderedPixel(*slider_, e, e + 2), TColor(ColorToRGB(ring) ^ 0xFFFFFF));
   uitest::SaveScreenshot(*slider_, "slider_scale_focused");
   slider_->SetScalePosition(spBoth);
   slider_->Scale().SetStyle(stLowered);
