@@ -180,7 +180,9 @@ TEST(DIBCanvas, RandomLinesAndSpansStayInsideTheClip) {
       for (int b = 0; b < biScanWidth; ++b) {
         const int y = biHeight - 1 - row, x = b / biBPP;
         const bool inside = b < biWidth * biBPP && k.Contains({x, y});
-        if (!inside) ASSERT_EQ(biSurface[row * biScanWidth + b], 0) << x << "," << y;
+        if (!inside) {
+          ASSERT_EQ(biSurface[row * biScanWidth + b], 0) << x << "," << y;
+        }
       }
   }
 }

@@ -25,6 +25,13 @@ class SliderTest : public ControlsTest {
     slider_->OnTrackEnd = [this](TObject*) { events_ += 'e'; };
     form_.Show();
   }
+  void TearDown() override {
+    // Handlers of the tests capture their locals; the form outlives them.
+    slider_->OnGetFocus = slider_->OnLostFocus = nullptr;
+    slider_->OnDrawThumb = nullptr;
+    slider_->OnDrawGroove = nullptr;
+    ControlsTest::TearDown();
+  }
   // The centre of the thumb as laid out now.
   TPoint ThumbCentre() {
     slider_->Repaint();
