@@ -37,13 +37,13 @@ TMMCustomSlider::TMMCustomSlider(TComponent* owner)
       pic_left_(std::make_unique<TBitmap>()),
       pic_right_(std::make_unique<TBitmap>()) {
   Bevel().SetBorderWidth(5);
-  groove_->OnChange = [this](TObject*) { Invalidate(); };
+  groove_->OnChange = [this](TObject*) { Relayout(); };
   scale_->SetVisible(false);
   scale_->SetOrigin(soOuter);
   scale_->SetConnect(true);
-  scale_->OnChange = [this](TObject*) { Invalidate(); };
-  pic_left_->OnChange = [this](TBitmap*) { Invalidate(); };
-  pic_right_->OnChange = [this](TBitmap*) { Invalidate(); };
+  scale_->OnChange = [this](TObject*) { Relayout(); };
+  pic_left_->OnChange = [this](TBitmap*) { Relayout(); };
+  pic_right_->OnChange = [this](TBitmap*) { Relayout(); };
   SetColor(clWindow);
   SetTabStop(true);
   SetBounds(GetLeft(), GetTop(), 200, 40);
@@ -135,12 +135,12 @@ void TMMCustomSlider::SetOrientation(TMMOrientation v) {
   if (v == orientation_) return;
   orientation_ = v;
   if (HasState(csDesigning)) std::swap(thumb_width_, thumb_height_);
-  Invalidate();
+  Relayout();
 }
 
-#define SLIDER_SETTER(Name, field, Type)     \
-  void TMMCustomSlider::Set##Name(Type v) {  \
-    if (ChangeField(field, v)) Invalidate(); \
+#define SLIDER_SETTER(Name, field, Type)    \
+  void TMMCustomSlider::Set##Name(Type v) { \
+    if (ChangeField(field, v)) Relayout();  \
   }
 SLIDER_SETTER(GrooveSize, groove_size_, int)
 SLIDER_SETTER(GrooveStyle, groove_style_, TMMGrooveStyle)
@@ -158,7 +158,7 @@ SLIDER_SETTER(ScaleDistance, scale_distance_, int)
 
 void TMMCustomSlider::SetFocusAction(TMMFocusAction v) {
   if (!ChangeField(focus_action_, v)) return;
-  if (has_focus_) DoEnter();  // the blink follows the new action
+  if (has_focus_) RestartBlink();  // the blink follows the new action
   Invalidate();
 }
 
@@ -322,15 +322,19 @@ void TMMCustomSlider::DoEnter() {
     has_focus_ = true;
     if (OnGetFocus) OnGetFocus(this);
   }
-  StopBlink();
-  if (focus_action_ == faFocusThumb || focus_action_ == faAll) {
-    g_blink_timer = new TTimer(nullptr);
-    g_blink_owner = this;
-    g_blink_timer->SetInterval(500);
-    g_blink_timer->OnTimer = [this](TObject*) { BlinkTick(); };
-  }
+  RestartBlink();
   if (focus_action_ != faNone) Invalidate();
   TMMCustomControl::DoEnter();
+}
+
+void TMMCustomSlider::RestartBlink() {
+  StopBlink();
+  blink_ = false;
+  if (focus_action_ != faFocusThumb && focus_action_ != faAll) return;
+  g_blink_timer = new TTimer(nullptr);
+  g_blink_owner = this;
+  g_blink_timer->SetInterval(500);
+  g_blink_timer->OnTimer = [this](TObject*) { BlinkTick(); };
 }
 
 void TMMCustomSlider::DoExit() {
@@ -363,7 +367,12 @@ void TMMCustomSlider::Resize() {
   TMMCustomControl::Resize();
   SetOrientation(GetWidth() >= GetHeight() ? orHorizontal : orVertical);
   ResizeBackBuffer();
+  Relayout();
+}
+
+void TMMCustomSlider::Relayout() {
   thumb_rect_ = WhereIsThumb(Measure().area);
+  Invalidate();
 }
 
 void TMMCustomSlider::ResizeBackBuffer() {

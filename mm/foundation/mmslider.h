@@ -120,9 +120,12 @@ class TMMCustomSlider : public TMMCustomControl {
   int ThumbLength() const { return Horizontal() ? thumb_width_ : thumb_height_; }
   int HalfThumbAcross() const { return (Horizontal() ? thumb_height_ : thumb_width_) / 2; }
   bool ScaleShown() const { return scale_->GetVisible(); }
-  void Redraw();
+  // The thumb's place after a change of the layout, and a repaint.
+  void Relayout();
   void BlinkTick();
   void StopBlink();
+  // The shared blink timer, owned by this slider from now on when its focus action blinks.
+  void RestartBlink();
   void ResizeBackBuffer();
 
   int32_t min_ = 0, max_ = 10, pos_ = 0;

@@ -244,3 +244,27 @@ TEST_F(SliderTest, ScaleStylesScreenshot) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SliderTest, EndPicturesShortenTheTrench) {
+  TBitmap pic(8, 8);
+  pic.Canvas().Brush().Color = clRed;
+  pic.Canvas().FillRect(Rect(0, 0, 8, 8));
+  pic.Canvas().SetPixel(0, 7, clWhite);  // the transparent colour: the bottom-left pixel
+  slider_->PicLeft().Assign(&pic);
+  slider_->PicRight().Assign(&pic);
+  slider_->SetPosition(0);
+  slider_->Repaint();
+  const int e = slider_->BevelExtend();
+  EXPECT_EQ(slider_->ThumbRect().Left, e + 8);
+  slider_->SetPosition(10);
+  slider_->Repaint();
+  EXPECT_EQ(slider_->ThumbRect().Right, 200 - e - 8);
+  // Each picture sits at its end, centred across, its transparent pixels left out.
+  EXPECT_EQ(uitest::RenderedPixel(*slider_, e + 3, 20), clRed);
+  EXPECT_EQ(uitest::RenderedPixel(*slider_, 200 - e - 3, 20), clRed);
+  EXPECT_EQ(uitest::RenderedPixel(*slider_, e, 16 + 7), ColorToRGB(clWindow));
+}
+
+}  // namespace
