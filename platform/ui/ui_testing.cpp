@@ -68,6 +68,21 @@ void Type(TWinControl& c, const std::string& text) {
   }
 }
 
+void PressKey(TWinControl& c, uint16_t vk) {
+  static const std::pair<uint16_t, int> kKeys[] = {
+      {VK_PRIOR, Qt::Key_PageUp},  {VK_NEXT, Qt::Key_PageDown}, {VK_END, Qt::Key_End},
+      {VK_HOME, Qt::Key_Home},     {VK_LEFT, Qt::Key_Left},     {VK_UP, Qt::Key_Up},
+      {VK_RIGHT, Qt::Key_Right},   {VK_DOWN, Qt::Key_Down},     {VK_RETURN, Qt::Key_Return},
+      {VK_ESCAPE, Qt::Key_Escape}, {VK_TAB, Qt::Key_Tab},       {VK_DELETE, Qt::Key_Delete}};
+  int key = 0;
+  for (auto [v, q] : kKeys)
+    if (v == vk) key = q;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(c.Host(), &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(c.Host(), &release);
+}
+
 std::filesystem::path SaveScreenshot(TControl& c, const std::string& name) {
 #ifdef VANT_BINARY_DIR
   std::filesystem::path dir = std::filesystem::path(VANT_BINARY_DIR) / "screenshots";

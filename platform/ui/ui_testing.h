@@ -14,6 +14,8 @@ void MouseDown(TControl& c, int x, int y, TMouseButton button = mbLeft);
 // A move to (x, y) in `c`'s coordinates with the left button held when `left_held`.
 void MouseMove(TControl& c, int x, int y, bool left_held);
 void MouseUp(TControl& c, int x, int y, TMouseButton button = mbLeft);
+// A press and release of a key without text (VK_LEFT, VK_PRIOR, VK_HOME, ...) on `c`.
+void PressKey(TWinControl& c, uint16_t vk);
 // Types UTF-8 text into a windowed control as key presses.
 void Type(TWinControl& c, const std::string& text);
 // The control that a pointer at (x, y) of `c`'s client area lands on, as the toolkit finds it

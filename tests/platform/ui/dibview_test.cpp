@@ -1,0 +1,115 @@
+// The view of caller-owned pixel memory and the immediate paint of a control.
+#include "ui_dibview.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <vector>
+
+#include "ui_control.h"
+#include "ui_fixture.h"
+#include "ui_form.h"
+#include "ui_testing.h"
+
+namespace vant {
+namespace {
+
+using DIBViewTest = UiTest;
+
+// A 3 x 2 picture: 8-bit rows padded to 4 bytes, bottom-up (the top row last in memory).
+struct Indexed {
+  std::vector<uint8_t> bits = {4, 5, 6, 0, 1, 2, 3, 0};
+  uint32_t table[256] = {};
+  Indexed() {
+    for (int i = 0; i < 7; ++i) table[i] = 0x101010u * uint32_t(i);
+  }
+};
+
+TEST_F(DIBViewTest, BlitsBottomUpRowsThroughTheColourTable) {
+  Indexed pic;
+  TDIBView view;
+  view.Attach(pic.bits.data(), 3, 2, 8, 4, true);
+  view.SetColorTable(pic.table, 256);
+  TBitmap out(4, 3);
+  view.BlitTo(out.Canvas(), Rect(1, 1, 4, 3), 0, 0);
+  EXPECT_EQ(out.Canvas().GetPixel(1, 1), RGBColor(0x10, 0x10, 0x10));  // top row: 1 2 3
+  EXPECT_EQ(out.Canvas().GetPixel(3, 1), RGBColor(0x30, 0x30, 0x30));
+  EXPECT_EQ(out.Canvas().GetPixel(1, 2), RGBColor(0x40, 0x40, 0x40));  // bottom row: 4 5 6
+  EXPECT_EQ(out.Canvas().GetPixel(0, 0), clWhite);
+  // A new colour table changes what the next blit shows, not the pixels.
+  view.SetColorEntry(1, 0xFF0000);  // 0x00RRGGBB
+  view.BlitTo(out.Canvas(), Rect(1, 1, 4, 3), 0, 0);
+  EXPECT_EQ(out.Canvas().GetPixel(1, 1), clRed);
+  EXPECT_EQ(pic.bits[4], 1);
+  // Source and target edges: only what both hold is copied.
+  TBitmap edge(4, 3);
+  edge.Canvas().SetClipRect(Rect(0, 0, 2, 3));
+  view.BlitTo(edge.Canvas(), Rect(-1, 0, 3, 2), 0, 0);
+  EXPECT_EQ(edge.Canvas().GetPixel(0, 0), RGBColor(0x20, 0x20, 0x20));
+  EXPECT_EQ(edge.Canvas().GetPixel(2, 0), clWhite);    // outside the clip
+  view.BlitTo(edge.Canvas(), Rect(0, 2, 3, 3), 0, 5);  // no source rows there
+  EXPECT_EQ(edge.Canvas().GetPixel(0, 2), clWhite);
+}
+
+TEST_F(DIBViewTest, TrueColourStretchAndBitmap) {
+  // 2 x 2 at 24 bits, blue-green-red, bottom-up: top row red, blue; bottom row green, white.
+  std::vector<uint8_t> bits = {0, 255, 0, 255, 255, 255, 0, 0, 0, 0, 255, 255, 0, 0, 0, 0};
+  TDIBView view;
+  view.Attach(bits.data(), 2, 2, 24, 8, true);
+  TBitmap whole;
+  view.ToBitmap(whole);
+  ASSERT_EQ(whole.Width(), 2);
+  EXPECT_EQ(whole.Canvas().GetPixel(0, 0), clRed);
+  EXPECT_EQ(whole.Canvas().GetPixel(1, 0), clBlue);
+  EXPECT_EQ(whole.Canvas().GetPixel(0, 1), clLime);
+  TBitmap big(4, 4);
+  view.StretchTo(big.Canvas(), Rect(0, 0, 4, 4), Rect(0, 0, 2, 2));
+  EXPECT_EQ(big.Canvas().GetPixel(1, 1), clRed);
+  EXPECT_EQ(big.Canvas().GetPixel(3, 0), clBlue);
+  EXPECT_EQ(big.Canvas().GetPixel(0, 3), clLime);
+  EXPECT_EQ(big.Canvas().GetPixel(3, 3), clWhite);
+  // Nonsense attachments show nothing.
+  view.Attach(bits.data(), 2, 2, 16, 8, true);
+  EXPECT_FALSE(view.Attached());
+  view.Attach(bits.data(), 4, 2, 24, 8, true);  // rows too short for the width
+  EXPECT_FALSE(view.Attached());
+}
+
+class Counting : public TGraphicControl {
+ public:
+  using TGraphicControl::TGraphicControl;
+  int paints = 0;
+
+ protected:
+  void Paint() override {
+    ++paints;
+    Canvas().Brush().Color = clNavy;
+    Canvas().FillRect(ClientRect());
+  }
+};
+
+TEST_F(DIBViewTest, PaintNowShowsWithoutTheControlsPaint) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 100, 60);
+  auto* c = new Counting(&form);
+  c->SetParent(&form);
+  c->SetBounds(5, 5, 20, 10);
+  int ran = 0;
+  c->PaintNow([&](TCanvas&) { ++ran; });  // not showing: nothing
+  EXPECT_EQ(ran, 0);
+  form.Show();
+  Application->ProcessMessages();
+  const int paints = c->paints;
+  c->PaintNow([&](TCanvas& cv) {
+    ++ran;
+    cv.SetPixel(3, 3, clRed);
+  });
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(c->paints, paints);
+  ASSERT_NE(c->LastPaint(), nullptr);
+  EXPECT_EQ(PixelToColor(c->LastPaint()->pixel(3, 3)), clRed);
+  EXPECT_EQ(PixelToColor(c->LastPaint()->pixel(4, 3)), clNavy);
+}
+
+}  // namespace
+}  // namespace vant
