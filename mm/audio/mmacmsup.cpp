@@ -494,7 +494,7 @@ void TMMPCMConverter::SetPWaveFormat(const WAVEFORMATEX* format) {
   }
   if (!pcmIsValidFormat(format)) {
     if (HasState(vant::csDesigning)) return;
-    throw EMMConverterError(LoadResStr(28062));
+    throw EMMConverterError(LoadResStr(62));
   }
   TMMACMConverter::SetPWaveFormat(format);
 }

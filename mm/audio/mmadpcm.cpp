@@ -48,27 +48,30 @@ bool adpcmIsValidFormat(const WAVEFORMATEX* pwfx) {
   return std::memcmp(f->aCoef, kADPCMStandardCoef, sizeof kADPCMStandardCoef) == 0;
 }
 
+void adpcmFillFormat(TADPCMWaveFormat& f, int rate, int channels) {
+  std::memset(&f, 0, sizeof f);
+  int align = 256 * channels;
+  if (rate > 11025) align *= rate / 11000;
+  const int x = channels * 4 * rate / 8;
+  f.wfx.wFormatTag = WAVE_FORMAT_ADPCM;
+  f.wfx.nChannels = static_cast<uint16_t>(channels);
+  f.wfx.nSamplesPerSec = static_cast<uint32_t>(rate);
+  f.wfx.nBlockAlign = static_cast<uint16_t>(align);
+  f.wfx.nAvgBytesPerSec = static_cast<uint32_t>(x + 7 * channels * (x / align + 1));
+  f.wfx.wBitsPerSample = 4;
+  f.wfx.cbSize = 32;
+  f.wSamplesPerBlock = static_cast<uint16_t>((align - 7 * channels) * 8 / (channels * 4) + 2);
+  f.wNumCoef = kADPCMNumCoef;
+  std::memcpy(f.aCoef, kADPCMStandardCoef, sizeof kADPCMStandardCoef);
+}
+
 bool adpcmBuildFormatHeader(const WAVEFORMATEX* source, WAVEFORMATEX* target, int bits, int rate,
                             int channels) {
   if (source == nullptr || target == nullptr) return false;
   if (rate < 1) rate = static_cast<int>(source->nSamplesPerSec);
   if (channels < 1) channels = source->nChannels;
   if (pcmIsValidFormat(source)) {
-    auto* f = reinterpret_cast<TADPCMWaveFormat*>(target);
-    std::memset(f, 0, sizeof *f);
-    int align = 256 * channels;
-    if (rate > 11025) align *= rate / 11000;
-    const int x = channels * 4 * rate / 8;
-    f->wfx.wFormatTag = WAVE_FORMAT_ADPCM;
-    f->wfx.nChannels = static_cast<uint16_t>(channels);
-    f->wfx.nSamplesPerSec = static_cast<uint32_t>(rate);
-    f->wfx.nBlockAlign = static_cast<uint16_t>(align);
-    f->wfx.nAvgBytesPerSec = static_cast<uint32_t>(x + 7 * channels * (x / align + 1));
-    f->wfx.wBitsPerSample = 4;
-    f->wfx.cbSize = 32;
-    f->wSamplesPerBlock = static_cast<uint16_t>((align * 8 - channels * 56) / (channels * 4) + 2);
-    f->wNumCoef = kADPCMNumCoef;
-    std::memcpy(f->aCoef, kADPCMStandardCoef, sizeof kADPCMStandardCoef);
+    adpcmFillFormat(*reinterpret_cast<TADPCMWaveFormat*>(target), rate, channels);
     return true;
   }
   if (adpcmIsValidFormat(source)) {

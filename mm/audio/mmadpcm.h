@@ -30,6 +30,10 @@ extern const TADPCMCoefSet kADPCMStandardCoef[kADPCMNumCoef];
 // Tag 2, 4 bits, 1 to 4 channels, the seven standard coefficient pairs.
 bool adpcmIsValidFormat(const WAVEFORMATEX* pwfx);
 
+// The standard record for the rate and channels: block align 256 per channel (times rate div
+// 11,000 above 11,025 Hz), the samples that fill it, the seven coefficient pairs.
+void adpcmFillFormat(TADPCMWaveFormat& f, int rate, int channels);
+
 // From valid PCM: the ADPCM record for the rate and channels (the source's when an argument is
 // below 1). From valid ADPCM: the PCM record with the bits (16 below 1), channels and rate.
 // target must hold a TADPCMWaveFormat. False for any other source.

@@ -202,5 +202,38 @@ MMRESULT acmStreamUnprepareHeader(HACMSTREAM stream, ACMSTREAMHEADER* header);
 MMRESULT acmStreamConvert(HACMSTREAM stream, ACMSTREAMHEADER* header, uint32_t flags);
 MMRESULT acmStreamReset(HACMSTREAM stream);
 
+// The choosers: the user picks a format (or filter) from those the enumeration flags allow; the
+// choice is left in the caller's buffer. ACMERR_CANCELED when the user cancels.
+enum : uint32_t { ACM_FORMATCHOOSEF_INITTOWFXSTRUCT = 0x00000040 };
+struct ACMFORMATCHOOSE {
+  uint32_t fdwStyle = 0;
+  std::string pszTitle;
+  ACMWAVEFORMAT* pwfx = nullptr;  // in (with INITTOWFXSTRUCT): the first choice; out: the choice
+  uint32_t cbwfx = 0;
+  uint32_t fdwEnum = 0;                     // ACM_FORMATENUMF_* restricting the list
+  const ACMWAVEFORMAT* pwfxEnum = nullptr;  // the record those flags refer to
+  std::string szFormatTag;                  // out: names of the choice
+  std::string szFormat;
+};
+struct ACMFILTERCHOOSE {
+  uint32_t fdwStyle = 0;  // ACM_FORMATCHOOSEF_INITTOWFXSTRUCT: pwfltr holds the first choice
+  std::string pszTitle;
+  WAVEFILTER* pwfltr = nullptr;
+  uint32_t cbwfltr = 0;
+  std::string szFilterTag;
+  std::string szFilter;
+};
+MMRESULT acmFormatChoose(ACMFORMATCHOOSE& choose);
+MMRESULT acmFilterChoose(ACMFILTERCHOOSE& choose);
+
+// Who asks the user: our own dialogs unless a test installs another (not owned; nil restores).
+class AcmChooser {
+ public:
+  virtual ~AcmChooser() = default;
+  virtual MMRESULT ChooseFormat(ACMFORMATCHOOSE& choose) = 0;
+  virtual MMRESULT ChooseFilter(ACMFILTERCHOOSE& choose) = 0;
+};
+void SetAcmChooser(AcmChooser* chooser);
+
 // The size of a format record: 18 for PCM, else 18 plus its extra size.
 uint32_t acmFormatBytes(const ACMWAVEFORMAT* pwfx);
