@@ -598,9 +598,10 @@ void TMMADPCMConverter::PrepareConversion() {
       pcmBuildWaveHeader(*t, bits, in->nChannels, static_cast<int>(in->nSamplesPerSec));
       built = true;
     }
-    must_decode_ = in->wFormatTag != WAVE_FORMAT_PCM;
+    // Tags this stage has no decoder for pass through to the stage behind it, which converts
+    // them through the compression manager.
     if (built && t->wFormatTag == WAVE_FORMAT_PCM) {
-      can_decode_ = must_decode_;
+      must_decode_ = can_decode_ = true;
       target_ = std::move(t);
     }
   }

@@ -608,9 +608,25 @@ bool ValidRecord(const ACMWAVEFORMAT* f) {
          f->nSamplesPerSec <= kMaxRate && f->nBlockAlign >= 1;
 }
 
+// The plain record of an extensible one whose samples are PCM or IEEE float; nothing for any
+// other record.
+bool Plain(const ACMWAVEFORMAT* f, ACMWAVEFORMAT& plain) {
+  constexpr uint16_t kExtensible = 0xFFFE;
+  if (!f || f->wFormatTag != kExtensible || f->cbSize < 22) return false;
+  uint16_t sub;
+  std::memcpy(&sub, reinterpret_cast<const uint8_t*>(f) + 24, 2);
+  if (sub != kAcmTagPCM && sub != kAcmTagFloat) return false;
+  plain = *f;
+  plain.wFormatTag = sub;
+  plain.cbSize = 0;
+  return true;
+}
+
 }  // namespace
 
 bool IsLinear(const ACMWAVEFORMAT* f) {
+  ACMWAVEFORMAT plain;
+  if (Plain(f, plain)) f = &plain;
   if (!ValidRecord(f)) return false;
   if (f->wFormatTag != kAcmTagPCM && f->wFormatTag != kAcmTagFloat) return false;
   if (SampleFormatOf(*f) == AV_SAMPLE_FMT_NONE) return false;
@@ -630,6 +646,10 @@ bool CanEncode(uint16_t tag) {
 std::unique_ptr<ACMStream> MakeStream(const ACMWAVEFORMAT* src, const ACMWAVEFORMAT* dst,
                                       const WAVEFILTER* filter, MMRESULT& result) {
   result = ACMERR_NOTPOSSIBLE;
+  // Extensible PCM and float records convert as their plain forms.
+  ACMWAVEFORMAT plainSrc, plainDst;
+  if (Plain(src, plainSrc)) src = &plainSrc;
+  if (Plain(dst, plainDst)) dst = &plainDst;
   if (!ValidRecord(src) || !ValidRecord(dst)) {
     result = MMSYSERR_INVALPARAM;
     return nullptr;

@@ -44,6 +44,10 @@ TEST(AcmChain, EqualFormatsBuildNoChainAndUnusableManagerConvertsNothing) {
   EXPECT_EQ(acmBeginConvert(&a, &a, nullptr, 4096, true), nullptr);
   EXPECT_TRUE(acmQueryConvert(&a, &a, true));
   EXPECT_TRUE(acmQueryConvert(&a, &b, true));
+  WAVEFORMATEX flt = Pcm(32, 2, 44100);
+  flt.wFormatTag = 3;
+  EXPECT_TRUE(acmQueryConvert(&flt, &b, true));
+  EXPECT_EQ(acmSuggestPCMFormat(&flt).wBitsPerSample, 16);
   NoManager off;
   EXPECT_FALSE(acmQueryConvert(&a, &b, true));
   EXPECT_EQ(acmBeginConvert(&a, &b, nullptr, 4096, true), nullptr);
@@ -211,26 +215,24 @@ TEST(AdpcmConverter, ChainWithPcmStageCarriesLoopMarker) {
   EXPECT_NEAR(frames, 2.0 * 3036 * 2, 64.0);
 }
 
-TEST(AdpcmConverter, PcmPassesAndUnknownTagCannotDecode) {
+TEST(AdpcmConverter, OnlyItsOwnTagsAreDecoded) {
   const WAVEFORMATEX pcm = Pcm(16, 1, 8000);
   TMMADPCMConverter dec(nullptr);
   dec.ChangePWaveFormat(&pcm);
   EXPECT_FALSE(dec.MustDecode());
-  EXPECT_TRUE(dec.GetCanConvert());
-  WAVEFORMATEX mp3{};
-  mp3.wFormatTag = 0x55;
-  mp3.nChannels = 1;
-  mp3.nSamplesPerSec = 8000;
-  mp3.nBlockAlign = 1;
-  dec.ChangePWaveFormat(&mp3);
-  EXPECT_TRUE(dec.MustDecode());
-  EXPECT_FALSE(dec.GetCanConvert());
-  EXPECT_THROW(dec.Opened(), EMMADPCMError);
-  // Tag 3 with 32 bits is float, not nibbles: left to the manager.
+  // Other compressed tags (and tag 3 as 32-bit float) go on unchanged, for the PCM stage.
+  WAVEFORMATEX mp3{0x55, 1, 8000, 1000, 1, 0, 0};
   WAVEFORMATEX flt = Pcm(32, 1, 8000);
   flt.wFormatTag = 3;
-  dec.ChangePWaveFormat(&flt);
-  EXPECT_FALSE(dec.GetCanConvert());
+  WAVEFORMATEX nibbles{3, 2, 8000, 8000, 1, 4, 0};
+  for (const WAVEFORMATEX* f : {&mp3, &flt, &nibbles}) {
+    dec.ChangePWaveFormat(f);
+    EXPECT_EQ(dec.MustDecode(), f == &nibbles) << f->wFormatTag;
+    EXPECT_TRUE(dec.GetCanConvert());
+    EXPECT_EQ(dec.GetPWaveFormat()->wFormatTag, f == &nibbles ? 1 : f->wFormatTag);
+  }
+  dec.SetEnabled(false);
+  EXPECT_EQ(dec.GetPWaveFormat()->wFormatTag, 3);
 }
 
 }  // namespace
