@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -24,18 +25,61 @@ const TADPCMWaveFormat* AsADPCM(const WAVEFORMATEX* p) {
   return reinterpret_cast<const TADPCMWaveFormat*>(p);
 }
 
+// The step may grow by three quarters per code; held below the point where a code times the
+// step, or the adaptation product, could overflow.
+constexpr int kMaxDelta = INT32_MAX / 768;
+
 struct ChannelState {
   int coef1 = 0, coef2 = 0, delta = 0, sample1 = 0, sample2 = 0;
   // One code: the new sample, with the step adapted.
   int Step(int code) {
-    const int predicted = Clamp16(((int64_t{sample1} * coef1 + int64_t{sample2} * coef2) >> 8) +
-                                  int64_t{code} * delta);
-    delta = std::max(16, (kADPCMAdaptTable[code & 15] * delta) >> 8);
+    int predicted = ((sample1 * coef1 + sample2 * coef2) >> 8) + code * delta;
+    predicted = predicted < -32768 ? -32768 : predicted > 32767 ? 32767 : predicted;
+    delta = (kADPCMAdaptTable[code & 15] * delta) >> 8;
+    delta = delta < 16 ? 16 : delta > kMaxDelta ? kMaxDelta : delta;
     sample2 = sample1;
     sample1 = predicted;
     return predicted;
   }
 };
+
+inline int HighCode(uint8_t b) { return static_cast<int8_t>(b) >> 4; }
+inline int LowCode(uint8_t b) { return static_cast<int8_t>(static_cast<uint8_t>(b << 4)) >> 4; }
+
+// The codes of one block after its header: n frames of every channel, high nibble first.
+template <bool kEight>
+uint8_t* DecodeCodes(ChannelState* st, int ch, const uint8_t* codes, int64_t frames, uint8_t* out) {
+  auto put = [&out](int v) {
+    if constexpr (kEight) {
+      *out++ = static_cast<uint8_t>(v / 256 + 128);
+    } else {
+      Store16(out, v);
+      out += 2;
+    }
+  };
+  if (ch == 1) {
+    for (int64_t i = 0; i + 1 < frames; i += 2, ++codes) {
+      put(st[0].Step(HighCode(*codes)));
+      put(st[0].Step(LowCode(*codes)));
+    }
+    if (frames & 1) put(st[0].Step(HighCode(*codes)));
+    return out;
+  }
+  if (ch == 2) {
+    for (int64_t i = 0; i < frames; ++i, ++codes) {
+      put(st[0].Step(HighCode(*codes)));
+      put(st[1].Step(LowCode(*codes)));
+    }
+    return out;
+  }
+  int64_t nibble = 0;
+  for (int64_t i = 0; i < frames; ++i)
+    for (int c = 0; c < ch; ++c, ++nibble) {
+      const uint8_t b = codes[nibble >> 1];
+      put(st[c].Step((nibble & 1) ? LowCode(b) : HighCode(b)));
+    }
+  return out;
+}
 
 }  // namespace
 
@@ -96,14 +140,6 @@ int64_t adpcmDecode4Bit(const WAVEFORMATEX* adpcm, const WAVEFORMATEX* pcm, cons
   const auto* src = static_cast<const uint8_t*>(source);
   auto* out = static_cast<uint8_t*>(target);
   int64_t frames = 0;
-  auto put = [&](int v) {
-    if (eight) {
-      *out++ = static_cast<uint8_t>(v / 256 + 128);
-    } else {
-      Store16(out, v);
-      out += 2;
-    }
-  };
   ChannelState st[4];
   for (int64_t pos = 0; pos < sourceBytes; pos += align) {
     const int64_t blockBytes = std::min(align, sourceBytes - pos);
@@ -114,28 +150,27 @@ int64_t adpcmDecode4Bit(const WAVEFORMATEX* adpcm, const WAVEFORMATEX* pcm, cons
       if (pred >= numCoef) return 0;
       st[c].coef1 = f->aCoef[pred].iCoef1;
       st[c].coef2 = f->aCoef[pred].iCoef2;
-      st[c].delta = Load16(p + ch + 2 * c);
+      st[c].delta = std::min(Load16(p + ch + 2 * c), kMaxDelta);
       st[c].sample1 = Load16(p + 3 * ch + 2 * c);
       st[c].sample2 = Load16(p + 5 * ch + 2 * c);
     }
-    for (int c = 0; c < ch; ++c) put(st[c].sample2);
-    for (int c = 0; c < ch; ++c) put(st[c].sample1);
-    frames += 2;
-    const uint8_t* codes = p + 7 * ch;
-    const uint8_t* end = p + blockBytes;
-    bool high = true;
-    for (int i = 2; i < f->wSamplesPerBlock; ++i) {
-      for (int c = 0; c < ch; ++c) {
-        if (codes == end) goto block_done;
-        int code = high ? (*codes >> 4) : (*codes & 15);
-        if (!high) ++codes;
-        high = !high;
-        if (code & 8) code -= 16;
-        put(st[c].Step(code));
+    for (int c = 0; c < ch; ++c) {
+      if (eight) {
+        out[c] = static_cast<uint8_t>(st[c].sample2 / 256 + 128);
+        out[ch + c] = static_cast<uint8_t>(st[c].sample1 / 256 + 128);
+      } else {
+        Store16(out + 2 * c, st[c].sample2);
+        Store16(out + 2 * (ch + c), st[c].sample1);
       }
-      ++frames;
     }
-  block_done:;
+    out += 2 * ch * (eight ? 1 : 2);
+    frames += 2;
+    // As many whole frames of codes as the block holds, at most samples-per-block − 2.
+    const int64_t codeFrames =
+        std::min<int64_t>(std::max(f->wSamplesPerBlock - 2, 0), (blockBytes - 7 * ch) * 2 / ch);
+    out = eight ? DecodeCodes<true>(st, ch, p + 7 * ch, codeFrames, out)
+                : DecodeCodes<false>(st, ch, p + 7 * ch, codeFrames, out);
+    frames += codeFrames;
   }
   return frames * ch * (eight ? 1 : 2);
 }

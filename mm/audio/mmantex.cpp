@@ -5,15 +5,6 @@
 #include <cstring>
 #include "mmsample16.h"
 
-const int16_t kIMAStepTable[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
-    12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
-
 namespace {
 
 using DiffTable = TADPCMDiffTable;
@@ -40,6 +31,16 @@ constexpr DiffTable MakeIMA() {
 
 constexpr int kIndexAdjust[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
+// The step index after a code of magnitude m, already held within 0 ... 88.
+constexpr std::array<std::array<uint8_t, 8>, 89> MakeNextIndex() {
+  std::array<std::array<uint8_t, 8>, 89> t{};
+  for (int i = 0; i < 89; ++i)
+    for (int m = 0; m < 8; ++m)
+      t[i][m] = static_cast<uint8_t>(std::clamp(i + kIndexAdjust[m], 0, 88));
+  return t;
+}
+constexpr auto kNextIndex = MakeNextIndex();
+
 using vant::sample::Load16;
 using vant::sample::Store16;
 
@@ -55,8 +56,9 @@ struct Channel {
   }
   int Decode(const DiffTable& t, int c) {
     const int d = t[index][c & 7];
-    predicted = std::clamp(predicted + ((c & 8) ? -d : d), -32768, 32767);
-    index = std::clamp(index + kIndexAdjust[c & 7], 0, 88);
+    const int p = predicted + ((c & 8) ? -d : d);
+    predicted = p < -32768 ? -32768 : p > 32767 ? 32767 : p;
+    index = kNextIndex[index][c & 7];
     code = c;
     return predicted;
   }

@@ -1,6 +1,7 @@
 #include "mmulaw.h"
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -28,12 +29,24 @@ uint8_t Linear2uLaw(int sample, bool zeroTrap) {
   return code;
 }
 
-int16_t uLaw2Linear(uint8_t code) {
+namespace {
+
+constexpr int16_t Expand(uint8_t code) {
   code = static_cast<uint8_t>(~code);
   const int exponent = (code >> 4) & 7;
   const int value = kExpBase[exponent] + ((code & 0x0F) << (exponent + 3));
   return static_cast<int16_t>((code & 0x80) ? -value : value);
 }
+
+constexpr std::array<int16_t, 256> MakeTable() {
+  std::array<int16_t, 256> t{};
+  for (int c = 0; c < 256; ++c) t[c] = Expand(static_cast<uint8_t>(c));
+  return t;
+}
+
+}  // namespace
+
+const std::array<int16_t, 256> kULawToLinear = MakeTable();
 
 void Build_uLawHeader(WAVEFORMATEX& wfx, int channels, int rate) {
   wfx.wFormatTag = WAVE_FORMAT_MULAW;
