@@ -10,6 +10,7 @@
 #include "mmacmsup.h"
 #include "mmadpcm.h"
 #include "mmantex.h"
+#include "mmpcmsup.h"
 #include "mmulaw.h"
 
 namespace {
