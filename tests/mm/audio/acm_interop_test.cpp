@@ -1,0 +1,205 @@
+// Compressed files made by sox and ffmpeg played through the converter chain, compared with the
+// tools' own decoding; our encoders' output checked with the tools.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "memorysource.h"
+#include "mmacmsup.h"
+#include "mmadpcm.h"
+#include "mmpcmsup.h"
+#include "mmulaw.h"
+#include "mmwaveio.h"
+#include "scratchfolder.h"
+
+namespace {
+
+std::string Fixture(const std::string& name) {
+  return std::string(VANT_SOURCE_DIR) + "/tests/fixtures/acm/" + name;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+std::vector<int16_t> Samples(const std::vector<uint8_t>& b) {
+  std::vector<int16_t> s(b.size() / 2);
+  std::memcpy(s.data(), b.data(), s.size() * 2);
+  return s;
+}
+
+int RunTool(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str());
+}
+
+struct WaveData {
+  TWaveFormatPtr format;
+  std::vector<uint8_t> data;
+};
+
+WaveData Load(const std::string& path) {
+  WaveData w;
+  PWAVEIOCB cb;
+  EXPECT_EQ(wioReadFileInfo(cb, path, kWaveForm, kWioFile), kWioOk) << path;
+  if (!cb) return w;
+  w.format = wioCopyWaveFormat(cb->wfx.get());
+  EXPECT_EQ(wioWaveOpen(cb.get()), kWioOk);
+  w.data.resize(size_t(cb->dwDataBytes));
+  w.data.resize(
+      size_t(std::max<int64_t>(wioWaveReadData(cb.get(), w.data.data(), cb->dwDataBytes), 0)));
+  wioFreeFileInfo(cb);
+  return w;
+}
+
+// Source -> ADPCM stage -> PCM stage (AutoConvert), as every file's chain is built.
+std::vector<int16_t> PlayThroughChain(const WaveData& w) {
+  MemorySource src(w.format.get(), w.data, 3000);
+  TMMADPCMConverter dec(nullptr);
+  TMMPCMConverter conv(nullptr);
+  dec.SetInput(&src);
+  conv.SetInput(&dec);
+  EXPECT_TRUE(dec.GetCanConvert());
+  EXPECT_TRUE(conv.GetCanConvert());
+  EXPECT_EQ(conv.GetPWaveFormat()->wFormatTag, 1);
+  EXPECT_EQ(conv.GetPWaveFormat()->wBitsPerSample, 16);
+  return Samples(PullAll({&src, &dec, &conv}, 4096));
+}
+
+// Largest difference over the common part, after the best shift of `got` within `slack`
+// samples (codecs with a start-up delay the tool trims).
+int MaxDiff(const std::vector<int16_t>& want, const std::vector<int16_t>& got, int slack,
+            int channels) {
+  int best = 1 << 30;
+  for (int shift = 0; shift <= slack; shift += channels) {
+    const size_t n = std::min(want.size(), got.size() > size_t(shift) ? got.size() - shift : 0);
+    if (n < want.size() * 9 / 10) break;
+    int worst = 0;
+    for (size_t i = 0; i < n && worst < best; ++i)
+      worst = std::max(worst, std::abs(int(want[i]) - int(got[i + shift])));
+    best = std::min(best, worst);
+  }
+  return best;
+}
+
+TEST(AcmInterop, EveryToolMadeFilePlaysThroughTheChainAsFfmpegDecodesIt) {
+  const struct {
+    const char* name;
+    int slack;      // samples the tool trims at the start (the MPEG decoders' priming)
+    int tolerance;  // largest sample difference (float decoders round their output)
+    const char* reference = "ffmpeg";
+  } cases[] = {
+      // Microsoft ADPCM is decoded by our own codec, which decodes as sox and libsndfile do;
+      // ffmpeg differs from them on sox's files.
+      {"sox-msadpcm", 0, 0, "sox"}, {"ffmpeg-msadpcm", 0, 0}, {"sox-ima", 0, 0},
+      {"ffmpeg-ima", 0, 0},         {"sox-ulaw", 0, 0},       {"ffmpeg-ulaw", 0, 0},
+      {"sox-alaw", 0, 0},           {"ffmpeg-alaw", 0, 0},    {"sox-gsm", 0, 0},
+      {"ffmpeg-gsm", 0, 0},         {"ffmpeg-mp3", 4800, 8},  {"ffmpeg-mp2", 4800, 1},
+      {"ffmpeg-float", 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const WaveData w = Load(Fixture(std::string(c.name) + ".wav"));
+    ASSERT_TRUE(w.format);
+    const auto want = Samples(ReadAll(Fixture(std::string(c.name) + "." + c.reference + ".raw")));
+    const auto got = PlayThroughChain(w);
+    ASSERT_FALSE(got.empty());
+    if (c.slack == 0) EXPECT_NEAR(double(got.size()), double(want.size()), 320.0 * 2);
+    EXPECT_LE(MaxDiff(want, got, c.slack, w.format->nChannels), c.tolerance);
+  }
+}
+
+TEST(AcmInterop, OurMsAdpcmAndULawDecodersMatchSoxAndLibsndfile) {
+  for (const char* name : {"sox-msadpcm", "ffmpeg-msadpcm", "sox-ulaw", "ffmpeg-ulaw"}) {
+    SCOPED_TRACE(name);
+    const WaveData w = Load(Fixture(std::string(name) + ".wav"));
+    ASSERT_TRUE(w.format);
+    std::vector<int16_t> ours;
+    if (w.format->wFormatTag == WAVE_FORMAT_ADPCM) {
+      WAVEFORMATEX pcm{};
+      ASSERT_TRUE(adpcmBuildFormatHeader(w.format.get(), &pcm, 16, 0, 0));
+      const auto* f = reinterpret_cast<const TADPCMWaveFormat*>(w.format.get());
+      ours.resize((w.data.size() / w.format->nBlockAlign + 1) * f->wSamplesPerBlock * 2);
+      ours.resize(size_t(adpcmDecode4Bit(w.format.get(), &pcm, w.data.data(),
+                                         int64_t(w.data.size()), ours.data())) /
+                  2);
+    } else {
+      for (uint8_t b : w.data) ours.push_back(uLaw2Linear(b));
+    }
+    for (const char* tool : {"sox", "sndfile"}) {
+      const auto want = Samples(ReadAll(Fixture(std::string(name) + "." + tool + ".raw")));
+      EXPECT_EQ(ours, want) << tool;
+    }
+  }
+}
+
+double SnrDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& got) {
+  const size_t n = std::min(ref.size(), got.size());
+  double sig = 0, err = 0;
+  for (size_t i = 0; i < n; ++i) {
+    sig += double(ref[i]) * ref[i];
+    err += double(ref[i] - got[i]) * (ref[i] - got[i]);
+  }
+  return n ? 10 * std::log10(sig / std::max(err, 1e-9)) : 0;
+}
+
+TEST(AcmInterop, OurEncodersAgreeWithTheTools) {
+  vant::testing::ScratchFolder dir;
+  const std::string d = dir.path().string();
+  // A stereo sweep at 22,050 Hz.
+  std::vector<int16_t> pcm(22050);
+  for (size_t i = 0; i < pcm.size() / 2; ++i) {
+    pcm[2 * i] = int16_t(9000 * std::sin(0.02 * i + 0.00001 * i * i));
+    pcm[2 * i + 1] = int16_t(7000 * std::sin(0.05 * i));
+  }
+  WAVEFORMATEX in{};
+  pcmBuildWaveHeader(in, 16, 2, 22050);
+  TADPCMWaveFormat a{};
+  ASSERT_TRUE(adpcmBuildFormatHeader(&in, &a.wfx, 16, 0, 0));
+  std::vector<uint8_t> enc(size_t(a.wfx.nBlockAlign) * (pcm.size() / 2 / a.wSamplesPerBlock + 2));
+  enc.resize(size_t(adpcmEncode4Bit(&in, &a.wfx, pcm.data(), int64_t(pcm.size()) * 2, enc.data())));
+  ASSERT_EQ(wioWaveSaveFile(d + "/ours.wav", &a.wfx, enc.data(), int64_t(enc.size())), kWioOk);
+  const std::string tools[] = {
+      "sox '" + d + "/ours.wav' -t raw -e signed-integer -b 16 -L '" + d + "/sox.raw'",
+      "sndfile-convert -pcm16 '" + d + "/ours.wav' '" + d + "/sf.wav' && sox '" + d +
+          "/sf.wav' -t raw '" + d + "/sndfile.raw'",
+      "ffmpeg -hide_banner -loglevel error -y -i '" + d + "/ours.wav' -f s16le '" + d +
+          "/ffmpeg.raw'"};
+  const char* outs[] = {"/sox.raw", "/sndfile.raw", "/ffmpeg.raw"};
+  for (int t = 0; t < 3; ++t) {
+    ASSERT_EQ(RunTool(tools[t]), 0) << tools[t];
+    EXPECT_GT(SnrDb(pcm, Samples(ReadAll(d + outs[t]))), 20.0) << outs[t];
+  }
+
+  // µ-law: within one code of sox's encoding of the same samples.
+  std::vector<int16_t> mono(8000);
+  for (size_t i = 0; i < mono.size(); ++i)
+    mono[i] = int16_t(32000 * std::sin(0.001 * i * i / 10) * (double(i) / mono.size()));
+  WAVEFORMATEX m{};
+  pcmBuildWaveHeader(m, 16, 1, 8000);
+  ASSERT_EQ(wioWaveSaveFile(d + "/in.wav", &m, mono.data(), int64_t(mono.size()) * 2), kWioOk);
+  ASSERT_EQ(RunTool("sox -D '" + d + "/in.wav' -t raw -e u-law '" + d + "/sox.ulaw'"), 0);
+  const auto codes = ReadAll(d + "/sox.ulaw");
+  ASSERT_EQ(codes.size(), mono.size());
+  // A code's rank among the levels from the most negative up (both zeros count as one).
+  auto level = [](uint8_t code) {
+    const int v = uLaw2Linear(code);
+    int r = 0;
+    for (int c = 0; c < 256; ++c) r += uLaw2Linear(uint8_t(c)) < v && c != 0x7F;
+    return r;
+  };
+  for (size_t i = 0; i < mono.size(); ++i) {
+    ASSERT_LE(std::abs(level(Linear2uLaw(mono[i], false)) - level(codes[i])), 1)
+        << i << " " << mono[i];
+  }
+}
+
+}  // namespace
