@@ -128,7 +128,9 @@ int32_t RampChannel(uint8_t* p, int stride, int64_t frames, int64_t distance, in
   }
   const int64_t delta = int64_t{to} - from;
   const int64_t q = delta / distance, r = delta % distance;
-  int64_t v = from, err = 0;
+  // The error term starts half a step in, so each volume is the line's value rounded to
+  // nearest and a stream cut into slices does not drift below the line.
+  int64_t v = from, err = r >= 0 ? distance / 2 : -(distance / 2);
   for (int64_t i = 0; i < frames; ++i, p += stride) {
     clipped |= Scale<S>(p, v);
     v += q;
@@ -178,6 +180,8 @@ bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList
     }
     if (list.CurPosition >= point.Position) ++index;
   }
+  // Data past the last point stays as it is; the position still follows the stream.
+  list.CurPosition += bytes;
   list.CurIndex = index;
   return clipped;
 }
