@@ -532,9 +532,23 @@ void TMMWave::SetPosition(int64_t t) {
 
 void TMMWave::InitPlayFadeList(bool) {}
 
-std::vector<std::pair<int64_t, int64_t>> TMMWave::CutRegions() const { return {}; }
+std::vector<std::pair<int64_t, int64_t>> TMMWave::CutRegions() const {
+  std::vector<std::pair<int64_t, int64_t>> cuts;
+  if (cut_list_ == nullptr) return cuts;
+  for (int32_t i = 0; i < cut_list_->Count(); ++i) {
+    const TMMCutRegion& r = cut_list_->Get(i);
+    cuts.emplace_back(r.dwStartSample, r.dwLengthSamples);
+  }
+  return cuts;
+}
 
-void TMMWave::ApplyPlayFades(uint8_t*, int64_t) {}
+void TMMWave::ApplyPlayFades(uint8_t* data, int64_t bytes) {
+  const WAVEFORMATEX* f = GetPWaveFormat();
+  if (play_fade_list_ && play_fade_list_->Count() > 1 && !ignore_fades_ &&
+      f->wFormatTag == WAVE_FORMAT_PCM) {
+    pcmVolumeFade(f, data, bytes, *play_fade_list_);
+  }
+}
 
 void TMMWave::SetIOBufSize(int64_t n) {
   if (n == io_buffer_size_) return;

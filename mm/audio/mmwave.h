@@ -15,14 +15,13 @@
 #include <vector>
 
 #include "exceptions.h"
+#include "mmcutlist.h"
+#include "mmfade.h"
 #include "mmobj.h"
 #include "mmobsrv.h"
 #include "mmwaveio.h"
 
 VANT_DECLARE_EXCEPTION(EMMWaveError, vant::Exception);
-
-class TMMCutList;
-class TMMFadeList;
 
 using TMMWaveProgress =
     std::function<void(vant::TObject* Sender, int64_t CurByte, int64_t NumBytes, bool& Cancel)>;
@@ -98,6 +97,9 @@ class TMMWave : public TMMObject {
   TMMTimeFormats GetTimeFormat() const { return time_format_; }
   void SetTimeFormat(TMMTimeFormats f);
   TMMCutList* GetCutList() const { return cut_list_; }
+  void ClearPlayFadeList() {
+    if (play_fade_list_) play_fade_list_->Clear();
+  }
   bool GetIgnoreFades() const { return ignore_fades_; }
   void SetIgnoreFades(bool b);
   void AddObserver(vant::TMMObserver* o) { observable_.AddObserver(o); }
@@ -146,6 +148,9 @@ class TMMWave : public TMMObject {
 
  protected:
   void Changed() override;
+  // The play fade list (nil unless a derived wave fills it in InitPlayFadeList); its positions
+  // are bytes of the playing part.
+  std::unique_ptr<TMMFadeList> play_fade_list_;
   void InitRegionList();
 
  private:

@@ -120,6 +120,82 @@ TEST_F(Wave, ReadsThePlayingRangeToItsEnd) {
   w.CloseFile();
 }
 
+TMMCutRegion Cut(int32_t start, int32_t length) { return {start, 0, length, 0, 0}; }
+
+// A wave that plays at half volume from the start of its playing part.
+class HalfVolumeWave : public TMMWave {
+ public:
+  void InitPlayFadeList(bool) override {
+    if (!play_fade_list_) play_fade_list_ = std::make_unique<TMMFadeList>();
+    play_fade_list_->Clear();
+    play_fade_list_->Add({0, 8192, 8192, 8192, 0});
+    play_fade_list_->Add({1 << 30, 8192, 8192, 8192, 0});
+    play_fade_list_->CurPosition = GetLengthBytes() - GetBytesLeft();
+    play_fade_list_->CurLeftVolume = play_fade_list_->CurRightVolume = 8192;
+  }
+};
+
+TEST_F(Wave, CutListBecomesPlayRegions) {
+  const struct {
+    std::vector<TMMCutRegion> cuts;
+    int64_t start, end;
+    std::vector<std::pair<int, int>> played;  // (first sample, count)
+  } rows[] = {
+      {{}, 1000, 5000, {{1000, 4000}}},
+      {{Cut(2000, 500)}, 1000, 5000, {{1000, 1000}, {2500, 2500}}},
+      {{Cut(0, 1200), Cut(3000, 10), Cut(4990, 100)}, 1000, 5000, {{1200, 1800}, {3010, 1980}}},
+      {{Cut(1000, 4000)}, 1000, 5000, {}},  // one region of length 0
+      {{Cut(100, 50), Cut(5000, 7)}, 0, 6000, {{0, 100}, {150, 4850}, {5007, 993}}},
+  };
+  const std::string name = Put(MonoRamp(6000));
+  for (const auto& row : rows) {
+    TMMCutList cuts;
+    for (const auto& c : row.cuts) cuts.AddRegion(c);
+    TMMWave w;
+    w.SetFileName(name);
+    w.SetCutList(&cuts);
+    w.SetStartPos(row.start);
+    w.SetEndPos(row.end);
+    std::vector<int16_t> want;
+    for (auto [from, n] : row.played)
+      for (int i = 0; i < n; ++i) want.push_back(int16_t(from + i));
+    EXPECT_EQ(w.GetLengthSamples(), int64_t(want.size()));
+    w.OpenFile();
+    // Odd piece sizes cross the region ends inside a read.
+    EXPECT_EQ(Samples(ReadAll(w, 998)), want);
+    EXPECT_EQ(w.GetPosition(), int64_t(want.size()));
+    // A seek lands inside the right region.
+    if (want.size() > 1500) {
+      w.SetPosition(1500);
+      Bytes two(2);
+      ASSERT_EQ(w.ReadDataBytes(two.data(), 2), 2);
+      EXPECT_EQ(Samples(two).at(0), want[1500]);
+    }
+    w.CloseFile();
+  }
+}
+
+TEST_F(Wave, PlayFadesScaleTheRegionsUnlessIgnored) {
+  TMMCutList cuts;
+  cuts.AddRegion(Cut(2000, 500));
+  for (bool ignore : {false, true}) {
+    HalfVolumeWave w;
+    w.SetFileName(Put(MonoRamp(6000)));
+    w.SetCutList(&cuts);
+    w.SetIgnoreFades(ignore);
+    w.OpenFile();
+    EXPECT_THROW(w.SetIgnoreFades(!ignore), EMMWaveError);
+    w.SetPosition(1000);
+    const auto got = Samples(ReadAll(w, 1002));
+    ASSERT_EQ(got.size(), 4500u);
+    for (size_t i = 0; i < got.size(); ++i) {
+      const int v = i < 1000 ? 1000 + int(i) : 1500 + int(i);
+      ASSERT_EQ(got[i], ignore ? v : v / 2) << i;
+    }
+    w.CloseFile();
+  }
+}
+
 TEST_F(Wave, FileThatEndsEarlyGivesOneSilenceBlock) {
   const std::string name = Put(MonoRamp(1000));
   TMMWave w;
