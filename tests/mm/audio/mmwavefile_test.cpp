@@ -6,32 +6,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "chainbuffer.h"
+#include "memorysource.h"
 #include "mmpcmsup.h"
 #include "wavebuilder.h"
 
 namespace {
 
 using namespace wavetest;
-
-// A chain buffer of `size` bytes with its header.
-struct Buffer {
-  explicit Buffer(uint32_t size) : data(size, char(0x55)) {
-    std::memset(&hdr, 0, sizeof hdr);
-    hdr.wh.lpData = data.data();
-    hdr.wh.dwBufferLength = size;
-  }
-  Bytes Recorded() const { return Bytes(data.begin(), data.begin() + hdr.wh.dwBytesRecorded); }
-  std::vector<char> data;
-  TMMWaveHdr hdr;
-};
-
-// Pulls one buffer; MoreBuffers starts false as the device sets it.
-bool Pull(TMMDSPComponent& c, Buffer& b) {
-  bool more = false;
-  b.hdr.wh.dwBytesRecorded = 0;
-  c.BufferLoad(&b.hdr, more);
-  return more;
-}
 
 void Open(TMMDSPComponent& c) {
   c.Opened();
@@ -61,27 +43,23 @@ TEST_F(WaveFileComponent, SourceFillsBuffersAndLoops) {
   EXPECT_EQ(f.GetPlayTime(), 125);
   EXPECT_EQ(f.GetOptimalReadSize(), 2);
 
-  Buffer b(1500);
+  ChainBuffer b(1500);
   f.Opened();
-  EXPECT_TRUE(Pull(f, b));  // not started: silence, the whole buffer
+  EXPECT_TRUE(b.Pull(f));  // not started: silence, the whole buffer
   EXPECT_EQ(b.Recorded(), Bytes(1500, 0));
   f.Started();
-  EXPECT_TRUE(Pull(f, b));
+  EXPECT_TRUE(b.Pull(f));
   EXPECT_EQ(b.Recorded(), Bytes(data.begin(), data.begin() + 1500));
   // The device loops twice more (LoopCount 2): the last bytes wrap to the start.
   b.hdr.LoopRec = {-1, 2, 2, 0};
   Bytes all = b.Recorded();
-  int pulls = 0;
-  for (bool more = true; more && ++pulls < 10;) {
-    more = Pull(f, b);
-    const Bytes got = b.Recorded();
-    all.insert(all.end(), got.begin(), got.end());
-  }
+  const Bytes rest = PullUntilDone(f, 1500, b.hdr.LoopRec, 10);
+  all.insert(all.end(), rest.begin(), rest.end());
   EXPECT_EQ(looped, 2);
   EXPECT_EQ(all.size(), 3 * data.size());
   EXPECT_EQ(Bytes(all.begin() + 2000, all.begin() + 4000), data);
   f.SetEnabled(false);
-  EXPECT_TRUE(Pull(f, b));
+  EXPECT_TRUE(b.Pull(f));
   EXPECT_EQ(b.Recorded(), Bytes(1500, 0));
   Close(f);
 }
@@ -90,45 +68,30 @@ TEST_F(WaveFileComponent, EightBitSilenceIs128) {
   TMMWaveFile f(nullptr);
   f.SetFileName(dir_.Put(Riff({Chunk("fmt ", Fmt(1, 1, 8000, 8)), Chunk("data", Bytes(10, 7))})));
   f.Opened();
-  Buffer b(64);
-  EXPECT_TRUE(Pull(f, b));
+  ChainBuffer b(64);
+  EXPECT_TRUE(b.Pull(f));
   EXPECT_EQ(b.Recorded(), Bytes(64, 128));
   f.Closed();
 }
 
-// What a recorder gets from its Input: a source of fixed bytes, 16-bit stereo at 22,050 Hz.
-class Feed : public TMMDSPComponent {
- public:
-  explicit Feed(Bytes bytes) : TMMDSPComponent(nullptr), bytes_(std::move(bytes)) {
-    PublishLinks(false, true);
-    WAVEFORMATEX f{};
-    pcmBuildWaveHeader(f, 16, 2, 22050);
-    SetPWaveFormat(&f);
-  }
-  void BufferLoad(PMMWaveHdr h, bool& more) override {
-    const size_t n = std::min<size_t>(h->wh.dwBufferLength, bytes_.size() - at_);
-    std::memcpy(h->wh.lpData, bytes_.data() + at_, n);
-    at_ += n;
-    h->wh.dwBytesRecorded = uint32_t(n);
-    more = at_ < bytes_.size();
-  }
-
- private:
-  Bytes bytes_;
-  size_t at_ = 0;
-};
+// What a recorder gets from its Input: 16-bit stereo at 22,050 Hz.
+MemorySource Feed(Bytes bytes) {
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 2, 22050);
+  return MemorySource(&f, std::move(bytes), 4096);
+}
 
 TEST_F(WaveFileComponent, RecorderWritesWhatFlowsThroughIt) {
   const Bytes pcm = Ramp16(5001, 2);
   const std::string name = (dir_ / "rec.wav").string();
-  Feed feed(pcm);
+  MemorySource feed = Feed(pcm);
   TMMWaveFile rec(nullptr);
   rec.GetWave()->SetFileMustExist(false);
   rec.SetInput(&feed);
   rec.SetFileName(name);
   Open(rec);
-  Buffer b(4096);
-  while (Pull(rec, b)) {
+  ChainBuffer b(4096);
+  while (b.Pull(rec)) {
   }
   Close(rec);
   TMMWave back;
@@ -142,7 +105,7 @@ TEST_F(WaveFileComponent, RecorderWritesWhatFlowsThroughIt) {
 }
 
 TEST_F(WaveFileComponent, RecorderWithoutDataLeavesOneBlock) {
-  Feed feed({});
+  MemorySource feed = Feed({});
   TMMWaveFile rec(nullptr);
   rec.GetWave()->SetFileMustExist(false);
   rec.SetInput(&feed);
