@@ -272,10 +272,18 @@ void TMMWave::SetFileName(const std::string& name) {
   Changed();
 }
 
-void TMMWave::ReloadIfReplaced() {
+void TMMWave::ReloadIfReplaced(bool byPath) {
   if (!block_ || IsMemWave() || block_->dwFlags != kWioFile || block_->created || block_->dirty ||
       file_name_.empty()) {
     return;
+  }
+  if (!byPath && block_->hmmio) {
+    // The open file itself tells cheaply whether it was changed in place or lost its name.
+    vant::riff::FileStamp open;
+    if (block_->hmmio->Stamp(open) && open.links > 0 && open.size == stamp_.size &&
+        open.mtimeNs == stamp_.mtime) {
+      return;
+    }
   }
   const FileStamp now = StampOf(file_name_);
   if (now == stamp_) return;
@@ -567,7 +575,7 @@ void TMMWave::SetIgnoreFades(bool b) {
 
 void TMMWave::OpenFile() {
   if (!block_) return;
-  ReloadIfReplaced();
+  ReloadIfReplaced(true);
   if (wioWaveOpen(block_.get()) != kWioOk) Fail(28138);
   ApplyIOBufferSize(28137);
   InitRegionList();
@@ -598,7 +606,7 @@ int64_t TMMWave::ReadInternal(void* buffer, int64_t bytes) {
 int64_t TMMWave::ReadDataBytes(void* buffer, int64_t bytes) {
   end_block_ = false;
   if (!block_ || bytes_left_ <= 0 || buffer == nullptr || bytes <= 0) return -1;
-  ReloadIfReplaced();
+  ReloadIfReplaced(false);
   if (bytes_left_ <= 0) return -1;
   auto* out = static_cast<uint8_t*>(buffer);
   int64_t want = std::min(bytes, bytes_left_);

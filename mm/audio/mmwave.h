@@ -172,8 +172,10 @@ class TMMWave : public TMMObject {
   void TakeBlock(PWAVEIOCB block);
   [[noreturn]] void Fail(int message) const;
   void ApplyIOBufferSize(int message);
-  // A wave whose file was replaced on disk takes the new file before reading on.
-  void ReloadIfReplaced();
+  // A wave whose file was changed or replaced on disk takes the new file before reading on.
+  // Without `byPath` an open file is asked first (cheap enough for every read); the name is
+  // looked up only when that file changed or lost its name.
+  void ReloadIfReplaced(bool byPath);
   bool IsOwnFile(const std::string& full) const;
   // The copy loop of the whole-file writes: reads chunks with `read`, transforms them with
   // `convert` (may be empty), and writes them into a new file that replaces `target`.

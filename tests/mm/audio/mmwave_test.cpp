@@ -258,6 +258,15 @@ TEST_F(Wave, FileReplacedUnderAnOpenWaveReadsTheNewData) {
   EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 2000),
             Bytes(ramp.begin() + 2000, ramp.begin() + 4000));
   EXPECT_EQ(w.GetLengthSamples(), 6000);
+
+  // Saved beside it and renamed over it: the open file loses its name.
+  const Bytes other = Ramp16(9000, 1);
+  WriteFile(dir_ / "new.wav", Riff({Chunk("fmt ", Fmt(1, 1, 8000, 16)), Chunk("data", other)}));
+  fs::rename(dir_ / "new.wav", name);
+  ASSERT_EQ(w.ReadDataBytes(buf.data(), 2000), 2000);
+  EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 2000),
+            Bytes(other.begin() + 4000, other.begin() + 6000));
+  EXPECT_EQ(w.GetLengthSamples(), 9000);
 }
 
 TEST_F(Wave, MemoryWaveFromAStream) {
