@@ -312,7 +312,7 @@ void TMMWave::ReloadIfReplaced(bool byPath) {
     region_bytes_ = 0;
     return;
   }
-  SetPosition(SamplesToTimeFormat(played));
+  SeekToSample(played);
 }
 
 void TMMWave::Assign(const vant::TPersistent* source) {
@@ -512,7 +512,11 @@ int64_t TMMWave::GetPosition() const { return block_ ? SamplesToTimeFormat(posit
 
 void TMMWave::SetPosition(int64_t t) {
   if (!block_) return;
-  position_ = TimeFormatToSamples(t);
+  SeekToSample(TimeFormatToSamples(t));
+}
+
+void TMMWave::SeekToSample(int64_t sample) {
+  position_ = sample;
   if (!opened_) return;
   const int64_t p = std::clamp<int64_t>(position_, 0, GetLengthSamples());
   position_ = p;

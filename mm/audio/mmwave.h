@@ -165,6 +165,8 @@ class TMMWave : public TMMObject {
   static FileStamp StampOf(const std::string& name);
 
   void ClearWave();
+  // SetPosition in samples of the playing part.
+  void SeekToSample(int64_t sample);
   // The cut list's regions as (start sample, length), in order.
   std::vector<std::pair<int64_t, int64_t>> CutRegions() const;
   // Scales read data by the play fade list, when one applies.
