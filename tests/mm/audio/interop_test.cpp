@@ -13,6 +13,7 @@
 #include "mmwaveio.h"
 #include "scratchfolder.h"
 #include "testreader.h"
+#include "toolrun.h"
 #include "wavebuilder.h"
 
 namespace {
@@ -21,17 +22,6 @@ using namespace wavetest;
 
 std::string Fixture(const char* name) {
   return std::string(VANT_SOURCE_DIR) + "/tests/fixtures/interop/" + name;
-}
-
-// Output of a fixed tool command line (the tools are installed on every CI machine).
-std::string RunTool(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-  if (!pipe) return {};
-  std::string out;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), pipe.get())) > 0) out.append(buf.data(), n);
-  return out;
 }
 
 std::string Info(TWAVEIOCB& cb, const char* id) {
