@@ -10,9 +10,9 @@
 
 #include "mmaudiofile.h"
 #include "mmpcmsup.h"
+#include "mmwavefile.h"
 #include "mmwaveio.h"
 #include "scratchfolder.h"
-#include "testreader.h"
 #include "toolrun.h"
 #include "wavebuilder.h"
 
@@ -98,8 +98,9 @@ TEST(WaveInterop, FfmpegMetadataReadBack) {
   EXPECT_EQ(cb->dwDataSamples, 80);
 }
 
-// A whole file pulled through the audio file with its software volume off brings exactly the
-// samples libsndfile reads from it, followed by the one silence block of the end.
+// A whole file pulled through the wave reader, the stages and the audio file with its software
+// volume off brings exactly the samples libsndfile reads from it, followed by the one silence
+// block of the end.
 TEST(AudioFileInterop, ReadFileDataDeliversTheSamplesLibsndfileReads) {
   vant::testing::ScratchFolder dir;
   const std::string wav = (dir.path() / "tone.wav").string();
@@ -110,7 +111,7 @@ TEST(AudioFileInterop, ReadFileDataDeliversTheSamplesLibsndfileReads) {
   const std::vector<uint8_t> expected((std::istreambuf_iterator<char>(in)), {});
   ASSERT_EQ(expected.size(), 48000u * 4 * 3 / 2);
 
-  DoRegisterCustomAudioFile(FileClassOf<TestWaveReader>("TestWaveReader"), 5);
+  RegisterAudioFileReaders();
   {
     TMMAudioFile file(nullptr);
     file.SetFileName(wav);
