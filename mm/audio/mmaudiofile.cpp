@@ -181,6 +181,8 @@ void TMMCustomAudioFile::SetPosition(int32_t ms) {
 }
 
 int32_t TMMCustomAudioFile::GetPosition() {
+  // The GUI asks while the device's thread counts the bytes it delivers.
+  std::lock_guard lock(lock_);
   if (file_started_ && GetPWaveFormat()) {
     return start_position_ + static_cast<int32_t>(wioBytesToTime64(
                                  GetPWaveFormat(), static_cast<uint64_t>(bytes_delivered_)));
