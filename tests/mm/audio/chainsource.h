@@ -1,6 +1,6 @@
 #pragma once
-// A test-side head of a chain: delivers a byte vector in the pieces its pullers ask for,
-// looping to its start on behalf of the device when the header asks for it.
+// A test-side head of a chain that counts the bytes pulled from it: delivers a byte vector in
+// the pieces its pullers ask for.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -31,9 +31,9 @@ inline int Sample16(const char* data, size_t i) {
   return uint16_t(v);
 }
 
-class MemorySource : public TMMDSPComponent {
+class CountingSource : public TMMDSPComponent {
  public:
-  MemorySource(std::vector<uint8_t> data, const WAVEFORMATEX& f)
+  CountingSource(std::vector<uint8_t> data, const WAVEFORMATEX& f)
       : TMMDSPComponent(nullptr), data_(std::move(data)) {
     PublishLinks(false, true);
     SetPWaveFormat(&f);
@@ -46,7 +46,6 @@ class MemorySource : public TMMDSPComponent {
     h->wh.dwBytesRecorded = static_cast<uint32_t>(n);
     more = pos_ < data_.size();
   }
-  void Rewind() { pos_ = 0; }
   size_t Pulled() const { return pulled_; }
 
  private:

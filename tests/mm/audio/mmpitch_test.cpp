@@ -21,7 +21,7 @@ struct Rig {
     stage.Opened();
     stage.Started();
   }
-  MemorySource source;
+  CountingSource source;
   TMMPitch stage;
 };
 
