@@ -8,6 +8,7 @@
 #include "desktopstate.h"
 #include "exceptions.h"
 #include "instanceguard.h"
+#include "mmwavefile.h"
 #include "progform.h"
 #include "ui_application.h"
 #include "verformaa.h"
@@ -24,6 +25,8 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
 
   TBoxNotifier notifier;
   TScopedNotifier notifying(notifier);
+  // The audio file readers the player finds files through, once, before any window exists.
+  RegisterAudioFileReaders();
   TVANTSplash* splash = nullptr;
   try {
     splash = new TVANTSplash(Application);

@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "dispatch.h"
+#include "mmdspmeter.h"
 #include "mmdspthread.h"
 #include "mmpcmsup.h"
 #include "mmwavefmt.h"
@@ -50,12 +51,6 @@ class HourGlass {
 };
 
 }  // namespace
-
-// The load meter of the DSP meter stage; hooks until that stage exists.
-static void InitDSPMeter() {}
-static void DoneDSPMeter() {}
-static void StartDSPMeter() {}
-static void StopDSPMeter() {}
 
 // Lets posted work find the device only while it lives.
 struct TMMWaveOut::Token {

@@ -59,6 +59,7 @@ class RiffFile::Backend {
   virtual uint64_t Size() const = 0;
   virtual bool Writable() const = 0;
   virtual std::span<const uint8_t> Image() const { return {}; }
+  virtual bool Stamp(FileStamp&) const { return false; }
 };
 
 class RiffFile::FileBackend final : public Backend {
@@ -100,6 +101,14 @@ class RiffFile::FileBackend final : public Backend {
 
   uint64_t Size() const override { return size_; }
   bool Writable() const override { return writable_; }
+  bool Stamp(FileStamp& stamp) const override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return false;
+    stamp.size = static_cast<int64_t>(st.st_size);
+    stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.links = static_cast<int64_t>(st.st_nlink);
+    return true;
+  }
 
  private:
   int fd_;
@@ -199,6 +208,7 @@ std::unique_ptr<RiffFile> RiffFile::CreateMemory(std::vector<uint8_t> initial) {
 
 uint64_t RiffFile::Size() const { return backend_->Size(); }
 bool RiffFile::Writable() const { return backend_->Writable(); }
+bool RiffFile::Stamp(FileStamp& stamp) const { return backend_->Stamp(stamp); }
 std::span<const uint8_t> RiffFile::Image() const { return backend_->Image(); }
 
 bool RiffFile::FillBuffer(uint64_t at) {

@@ -87,6 +87,14 @@ enum class Search {
 
 enum class Whence { kSet, kCur, kEnd };
 
+// What tells a file's contents apart cheaply: its size, its modification time and its number of
+// names (0 once it was deleted or replaced by another file under its name).
+struct FileStamp {
+  int64_t size = -1;
+  int64_t mtimeNs = 0;
+  int64_t links = 0;
+};
+
 class RiffFile {
  public:
   // nullptr when the file cannot be opened or is no regular file (a FIFO is never waited on);
@@ -117,6 +125,8 @@ class RiffFile {
   // The real length of the file or image now.
   uint64_t Size() const;
   bool Writable() const;
+  // The open file's stamp as the system has it now; false for a memory image.
+  bool Stamp(FileStamp& stamp) const;
 
   // Finds a chunk from the current position. With `parent`, the search ends at the parent's data
   // end. On success the position is at the chunk's data (after the type of a RIFF or LIST chunk)

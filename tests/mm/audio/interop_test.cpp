@@ -3,11 +3,17 @@
 
 #include <array>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
+#include "mmaudiofile.h"
 #include "mmpcmsup.h"
+#include "mmwavefile.h"
 #include "mmwaveio.h"
+#include "scratchfolder.h"
+#include "toolrun.h"
 #include "wavebuilder.h"
 
 namespace {
@@ -16,17 +22,6 @@ using namespace wavetest;
 
 std::string Fixture(const char* name) {
   return std::string(VANT_SOURCE_DIR) + "/tests/fixtures/interop/" + name;
-}
-
-// Output of a fixed tool command line (the tools are installed on every CI machine).
-std::string RunTool(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((command + " 2>&1").c_str(), "r"), pclose);
-  if (!pipe) return {};
-  std::string out;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), pipe.get())) > 0) out.append(buf.data(), n);
-  return out;
 }
 
 std::string Info(TWAVEIOCB& cb, const char* id) {
@@ -101,6 +96,40 @@ TEST(WaveInterop, FfmpegMetadataReadBack) {
   EXPECT_EQ(Info(*cb, "INAM"), "Odd");
   EXPECT_EQ(Info(*cb, "ICMT"), "Even1");
   EXPECT_EQ(cb->dwDataSamples, 80);
+}
+
+// A whole file pulled through the wave reader, the stages and the audio file with its software
+// volume off brings exactly the samples libsndfile reads from it, followed by the one silence
+// block of the end.
+TEST(AudioFileInterop, ReadFileDataDeliversTheSamplesLibsndfileReads) {
+  vant::testing::ScratchFolder dir;
+  const std::string wav = (dir.path() / "tone.wav").string();
+  const std::string raw = (dir.path() / "tone.raw").string();
+  RunTool("sox -n -r 48000 -c 2 -b 16 '" + wav + "' synth 1.5 sine 440 sine 660 gain -3");
+  RunTool("sndfile-convert -pcm16 '" + wav + "' '" + raw + "'");
+  std::ifstream in(raw, std::ios::binary);
+  const std::vector<uint8_t> expected((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_EQ(expected.size(), 48000u * 4 * 3 / 2);
+
+  RegisterAudioFileReaders();
+  {
+    TMMAudioFile file(nullptr);
+    file.SetFileName(wav);
+    ASSERT_FALSE(file.GetEmpty());
+    file.SetSoftwareVolume(false);
+    file.OpenFile(16000);
+    file.StartFile();
+    std::vector<uint8_t> got, buf(16000);
+    bool more = true;
+    for (int32_t n; (n = file.ReadFileData(buf.data(), 16000, more)) > 0;) {
+      got.insert(got.end(), buf.begin(), buf.begin() + n);
+    }
+    file.StopFile();
+    file.CloseFile();
+    ASSERT_EQ(got.size(), expected.size() + 4);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
+  }
+  DoneRegisteredAudioFiles();
 }
 
 }  // namespace

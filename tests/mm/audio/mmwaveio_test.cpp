@@ -24,9 +24,7 @@ int16_t SampleAt(const Bytes& b, size_t frameBytes, size_t frame) {
 class WaveFile : public ::testing::Test {
  protected:
   std::string Put(const Bytes& bytes, const std::string& name = "t.wav") {
-    const auto p = dir_ / name;
-    WriteFile(p, bytes);
-    return p.string();
+    return dir_.Put(bytes, name);
   }
   TempDir dir_;
 };

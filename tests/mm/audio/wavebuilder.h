@@ -105,6 +105,11 @@ class TempDir {
   }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
   const std::filesystem::path& path() const { return path_; }
+  // Writes `bytes` as a file of the folder; its full name.
+  std::string Put(const Bytes& bytes, const std::string& name = "t.wav") const {
+    WriteFile(path_ / name, bytes);
+    return (path_ / name).string();
+  }
 
  private:
   std::filesystem::path path_;

@@ -269,3 +269,29 @@ TEST(RiffIo, OnlyRegularFilesOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RiffIo, StampFollowsTheOpenFile) {
+  const fs::path p = TempPath("stamp.bin");
+  std::ofstream(p, std::ios::binary) << "abcd";
+  auto f = RiffFile::Open(p, Mode::kRead);
+  ASSERT_TRUE(f);
+  FileStamp before;
+  ASSERT_TRUE(f->Stamp(before));
+  EXPECT_EQ(before.size, 4);
+  EXPECT_EQ(before.links, 1);
+  std::ofstream(p, std::ios::binary | std::ios::app) << "ef";  // changed in place
+  FileStamp grown;
+  ASSERT_TRUE(f->Stamp(grown));
+  EXPECT_EQ(grown.size, 6);
+  fs::remove(p);  // gone from its folder, still open here
+  FileStamp gone;
+  ASSERT_TRUE(f->Stamp(gone));
+  EXPECT_EQ(gone.links, 0);
+  FileStamp image;
+  const uint8_t bytes[4] = {};
+  EXPECT_FALSE(RiffFile::OpenMemory(std::span<const uint8_t>(bytes))->Stamp(image));
+}
+
+}  // namespace

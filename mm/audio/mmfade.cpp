@@ -1,0 +1,272 @@
+#include "mmfade.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+#include "mmmuldiv.h"
+#include "mmpcmsup.h"
+
+namespace {
+
+auto PositionOf = [](const TMMFadePoint& p) { return p.Position; };
+
+}  // namespace
+
+int32_t TMMFadeList::LocateFadePoint(int64_t position) const {
+  return list_.Locate(position, PositionOf);
+}
+
+int32_t TMMFadeList::FindFadePoint(int64_t position) const {
+  const int32_t i = LocateFadePoint(position) - 1;
+  return i >= 0 && list_.Get(i).Position == position ? i : -1;
+}
+
+int32_t TMMFadeList::CalcFadeVolume(int64_t position) const {
+  int32_t i = LocateFadePoint(position);
+  if (i <= 0) return 0;
+  i = std::min(i, Count() - 1);
+  if (i <= 0) return 0;
+  const TMMFadePoint& a = list_.Get(i - 1);
+  const TMMFadePoint& b = list_.Get(i);
+  if (a.Position >= b.Position) return 0;
+  const int64_t v = a.Volume + MulDiv64(int64_t{b.Volume} - a.Volume, position - a.Position,
+                                        b.Position - a.Position);
+  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+bool TMMFadeList::QueryFadePoint(const TMMFadePoint& point) const {
+  if (Count() == 0) return true;
+  if (point.Position <= First().Position || point.Position >= Last().Position) return false;
+  return FindFadePoint(point.Position) < 0;
+}
+
+bool TMMFadeList::AddFadePoint(TMMFadePoint point, bool volume_from_curve) {
+  if (!QueryFadePoint(point)) return false;
+  const int32_t i = LocateFadePoint(point.Position);
+  if (i >= 0 && i < Count()) {
+    if (volume_from_curve) point.Volume = CalcFadeVolume(point.Position);
+    Insert(i, point);
+  } else {
+    Add(point);
+  }
+  return true;
+}
+
+void TMMFadeList::Sort() { list_.Sort(PositionOf); }
+
+void TMMFadeList::Assign(const vant::TPersistent* source) {
+  if (source == nullptr) {
+    Clear();
+    return;
+  }
+  if (const auto* other = dynamic_cast<const TMMFadeList*>(source)) {
+    if (other == this) return;
+    Clear();
+    for (int32_t i = 0; i < other->Count(); ++i) {
+      TMMFadePoint p = other->Get(i);
+      p.Selected = 0;
+      Add(p);
+    }
+    return;
+  }
+  TMMObject::Assign(source);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The ramp
+
+namespace {
+
+struct Sample8 {
+  using T = uint8_t;
+  static int32_t Signed(T s) { return int32_t{s} - 128; }
+  static T Raw(int32_t v) { return static_cast<T>(v + 128); }
+  static constexpr int32_t kMin = -128, kMax = 127;
+  static constexpr uint8_t kSilence = 128;
+};
+
+struct Sample16 {
+  using T = int16_t;
+  static int16_t Signed(T s) { return s; }
+  static T Raw(int32_t v) { return static_cast<T>(v); }
+  static constexpr int32_t kMin = -32768, kMax = 32767;
+  static constexpr uint8_t kSilence = 0;
+};
+
+// Samples are scaled a block at a time: copied out (the data may start at any byte), scaled
+// by a volume per sample in a loop the compiler can vectorise, and copied back.
+constexpr int kBlockFrames = 1024;
+
+// A volume that moves linearly from `from` to `to` over `distance` frames; the volume of step
+// j is the line's value there rounded to nearest, so a stream cut into slices that each start
+// from the volume reached stays on the line.
+struct Ramp {
+  Ramp(int32_t from, int32_t to, int64_t distance)
+      : from(from), delta(int64_t{to} - from), slope(double(delta) / double(distance)) {}
+  bool Constant() const { return delta == 0; }
+  int32_t At(int64_t j) const {
+    return static_cast<int32_t>(from + static_cast<int64_t>(std::floor(slope * double(j) + 0.5)));
+  }
+  int32_t from;
+  int64_t delta;
+  double slope;
+};
+
+// sample × volume >> 14, clipped to the sample range; non-zero when any sample was clipped.
+template <class S, class Volume, class Product>
+[[gnu::always_inline]] inline int ScaleSamples(typename S::T* s, const Volume* volume, int n) {
+  int clipped = 0;
+  for (int i = 0; i < n; ++i) {
+    const Product v = (Product{S::Signed(s[i])} * Product{volume[i]}) >> 14;
+    const Product c = std::clamp<Product>(v, S::kMin, S::kMax);
+    clipped |= c != v;
+    s[i] = S::Raw(static_cast<int32_t>(c));
+  }
+  return clipped;
+}
+
+template <class S, int Channels, class Volume, class Product>
+[[gnu::always_inline]] inline bool RampBlocks(uint8_t* p, int64_t frames, const Ramp* ramps) {
+  typename S::T samples[kBlockFrames * Channels];
+  Volume volume[kBlockFrames * Channels];
+  const bool constant = ramps[0].Constant() && ramps[Channels - 1].Constant();
+  int clipped = 0;
+  for (int64_t done = 0; done < frames; done += kBlockFrames) {
+    const int m = static_cast<int>(std::min<int64_t>(kBlockFrames, frames - done));
+    // Constant volumes are laid out once.
+    if (!constant || done == 0) {
+      // Each channel's line into a plain array first (that loop vectorises), then interleaved.
+      // Half added up front: floor then rounds to nearest.
+      int32_t line[Channels][kBlockFrames];
+      for (int c = 0; c < Channels; ++c) {
+        const double slope = ramps[c].slope;
+        const double base = ramps[c].from + 0.5 + slope * double(done);
+        for (int k = 0; k < m; ++k) {
+          line[c][k] = static_cast<int32_t>(std::floor(base + slope * double(k)));
+        }
+      }
+      for (int k = 0; k < m; ++k) {
+        for (int c = 0; c < Channels; ++c) {
+          volume[k * Channels + c] = static_cast<Volume>(line[c][k]);
+        }
+      }
+    }
+    const int n = m * Channels;
+    uint8_t* block = p + done * Channels * sizeof(typename S::T);
+    std::memcpy(samples, block, n * sizeof(typename S::T));
+    clipped |= ScaleSamples<S, Volume, Product>(samples, volume, n);
+    std::memcpy(block, samples, n * sizeof(typename S::T));
+  }
+  return clipped != 0;
+}
+
+// Volumes that fit 16 bits (the common case) let the compiler use the widening 16-bit
+// multiply; these kernels are compiled for the baseline and for AVX2, chosen once by the
+// loader. Up to 65,536 the product still fits 32 bits; anything beyond takes 64.
+#define VANT_FADE_KERNEL(Name, S, Channels)                                               \
+  __attribute__((target_clones("avx2", "default"))) bool Name(uint8_t* p, int64_t frames, \
+                                                              const Ramp* ramps) {        \
+    return RampBlocks<S, Channels, int16_t, int32_t>(p, frames, ramps);                   \
+  }
+VANT_FADE_KERNEL(Fade16M, Sample16, 1)
+VANT_FADE_KERNEL(Fade16S, Sample16, 2)
+VANT_FADE_KERNEL(Fade8M, Sample8, 1)
+VANT_FADE_KERNEL(Fade8S, Sample8, 2)
+#undef VANT_FADE_KERNEL
+
+template <class S>
+bool RampFrames(uint8_t* p, int64_t frames, int channels, const Ramp* ramps, int64_t widest) {
+  const bool stereo = channels == 2;
+  if (widest <= 32767) {
+    if constexpr (std::is_same_v<S, Sample16>) {
+      return stereo ? Fade16S(p, frames, ramps) : Fade16M(p, frames, ramps);
+    } else {
+      return stereo ? Fade8S(p, frames, ramps) : Fade8M(p, frames, ramps);
+    }
+  }
+  if (widest <= 65536) {
+    return stereo ? RampBlocks<S, 2, int32_t, int32_t>(p, frames, ramps)
+                  : RampBlocks<S, 1, int32_t, int32_t>(p, frames, ramps);
+  }
+  return stereo ? RampBlocks<S, 2, int64_t, int64_t>(p, frames, ramps)
+                : RampBlocks<S, 1, int64_t, int64_t>(p, frames, ramps);
+}
+
+// `frames` of the `distance` frames over which each channel's volume goes from `from` to `to`.
+// Answers whether a sample was clipped; the volumes reached come back in `from`.
+template <class S>
+bool RampSegment(uint8_t* p, int64_t frames, int64_t distance, int channels, int32_t* from,
+                 const int32_t* to) {
+  bool unity = true;
+  int64_t widest = 0;
+  for (int c = 0; c < channels; ++c) {
+    unity &= from[c] == kPCMUnityVolume && to[c] == kPCMUnityVolume;
+    widest = std::max({widest, std::abs(int64_t{from[c]}), std::abs(int64_t{to[c]})});
+  }
+  if (unity || frames <= 0) return false;
+  const Ramp ramps[2] = {Ramp(from[0], to[0], distance),
+                         Ramp(from[channels - 1], to[channels - 1], distance)};
+  const bool clipped = RampFrames<S>(p, frames, channels, ramps, widest);
+  for (int c = 0; c < channels; ++c) from[c] = ramps[c].At(frames);
+  return clipped;
+}
+
+template <class S>
+bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list) {
+  if (data == nullptr || bytes <= 0 || pwfx->nChannels < 1 || pwfx->nChannels > 2) return false;
+  const bool stereo = pwfx->nChannels == 2;
+  const int frame = static_cast<int>(sizeof(typename S::T)) * pwfx->nChannels;
+  auto* p = static_cast<uint8_t*>(data);
+  bool clipped = false;
+  int32_t index = std::max(list.LocateFadePoint(list.CurPosition) - 1, 0);
+  while (bytes > 0 && index < list.Count()) {
+    const TMMFadePoint& point = list[index];
+    const int64_t n = std::min(bytes, point.Position - list.CurPosition);
+    if (n > 0) {
+      const int64_t frames = n / frame;
+      const int64_t distance = std::max<int64_t>((point.Position - list.CurPosition) / frame, 1);
+      const bool silent_from = index > 0 ? list[index - 1].Volume == 0
+                                         : list.CurLeftVolume == 0 && list.CurRightVolume == 0;
+      if (point.Volume == 0 && silent_from) {
+        std::memset(p, S::kSilence, static_cast<size_t>(n));
+        list.CurLeftVolume = list.CurRightVolume = 0;
+      } else {
+        // Mono data follows the left volumes only.
+        int32_t from[2] = {list.CurLeftVolume, list.CurRightVolume};
+        const int32_t to[2] = {point.LeftVolume, point.RightVolume};
+        clipped |= RampSegment<S>(p, frames, distance, pwfx->nChannels, from, to);
+        list.CurLeftVolume = from[0];
+        list.CurRightVolume = stereo ? from[1] : from[0];
+      }
+      p += n;
+      bytes -= n;
+      list.CurPosition += n;
+    }
+    if (list.CurPosition >= point.Position) ++index;
+  }
+  // Data past the last point stays as it is; the position still follows the stream.
+  list.CurPosition += bytes;
+  list.CurIndex = index;
+  return clipped;
+}
+
+}  // namespace
+
+bool pcmVolumeFade8(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list) {
+  return VolumeFade<Sample8>(pwfx, data, bytes, list);
+}
+
+bool pcmVolumeFade16(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list) {
+  return VolumeFade<Sample16>(pwfx, data, bytes, list);
+}
+
+bool pcmVolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list) {
+  if (pwfx == nullptr || pwfx->wFormatTag != WAVE_FORMAT_PCM) return false;
+  if (pwfx->wBitsPerSample == 8) return pcmVolumeFade8(pwfx, data, bytes, list);
+  if (pwfx->wBitsPerSample == 16) return pcmVolumeFade16(pwfx, data, bytes, list);
+  return false;
+}
