@@ -75,7 +75,7 @@ TEST(RawAudioFile, MuLawPlaysAsSixteenBitSamples) {
   r.SetPosition(500);
   ChainBuffer b(4);
   b.Pull(r);
-  EXPECT_EQ(int16_t(b.data[0] & 0xFF | b.data[1] << 8), uLaw2Linear(ulaw[4000]));
+  EXPECT_EQ(int16_t(uint8_t(b.data[0]) | uint8_t(b.data[1]) << 8), uLaw2Linear(ulaw[4000]));
   r.Stopped();
   r.Closed();
 }

@@ -294,6 +294,13 @@ TEST_F(Wave, MemoryWaveFromAStream) {
   EXPECT_EQ(ReadAll(w), Ramp16(300, 2));
   w.CloseFile();
 
+  // A memory wave saves its playing part to a file like any wave.
+  w.SaveToFile((dir_ / "m.wav").string());
+  TMMWave copy;
+  copy.SetFileName((dir_ / "m.wav").string());
+  copy.OpenFile();
+  EXPECT_EQ(ReadAll(copy), Ramp16(300, 2));
+
   std::ostringstream saved;
   w.SaveToStream(saved);
   EXPECT_EQ(saved.str(), std::string(image.begin(), image.end()));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -102,6 +103,33 @@ TEST_F(WaveFileComponent, RecorderWritesWhatFlowsThroughIt) {
   EXPECT_EQ(back.ReadDataBytes(got.data(), int64_t(got.size())), int64_t(pcm.size()));
   got.resize(pcm.size());
   EXPECT_EQ(got, pcm);
+}
+
+TEST_F(WaveFileComponent, RecordingIntoAnExistingFileKeepsWhatFollowsTheData) {
+  const Bytes old = Ramp16(100, 2);
+  const Bytes cue = Chunk("cue ", Bytes(28, 3));
+  const std::string name =
+      dir_.Put(Riff({Chunk("fmt ", Fmt(1, 2, 22050, 16)), Chunk("data", old), cue}), "keep.wav");
+  Bytes pcm(800, 0x21);
+  MemorySource feed = Feed(pcm);
+  TMMWaveFile rec(nullptr);
+  rec.SetOverwriteExisting(false);
+  rec.SetInput(&feed);
+  rec.SetFileName(name);
+  rec.SetPosition(50);  // recorded frames replace the old ones from here on
+  Open(rec);
+  PullUntilDone(rec, 512);
+  Close(rec);
+  const Bytes file = ReadFile(name);
+  const Bytes want = Concat({Bytes(old.begin(), old.begin() + 200), pcm});
+  TMMWave back;
+  back.SetFileName(name);
+  back.OpenFile();
+  Bytes got(2000);
+  ASSERT_EQ(back.ReadDataBytes(got.data(), 2000), int64_t(want.size()));
+  got.resize(want.size());
+  EXPECT_EQ(got, want);
+  EXPECT_NE(std::search(file.begin(), file.end(), cue.begin(), cue.end()), file.end());
 }
 
 TEST_F(WaveFileComponent, RecorderWithoutDataLeavesOneBlock) {

@@ -31,8 +31,9 @@ Parsed Parse(const std::string& name) {
   p.format.cbSize = 0;
   p.data.resize(size_t(w.GetLengthBytes()));
   w.OpenFile();
-  if (!p.data.empty())
+  if (!p.data.empty()) {
     EXPECT_EQ(w.ReadDataBytes(p.data.data(), int64_t(p.data.size())), int64_t(p.data.size()));
+  }
   w.CloseFile();
   return p;
 }
