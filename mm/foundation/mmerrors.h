@@ -8,3 +8,6 @@ VANT_DECLARE_EXCEPTION(EIntError, vant::Exception);
 VANT_DECLARE_EXCEPTION(EDivByZero, EIntError);
 // A quotient or result that does not fit the result type.
 VANT_DECLARE_EXCEPTION(EIntOverflow, EIntError);
+
+// An index or size outside a list's limits ("List index out of bounds (5)").
+VANT_DECLARE_EXCEPTION(EListError, vant::Exception);

@@ -1,0 +1,75 @@
+#pragma once
+// Fade lists: sorted points (byte position, volume, volume after panning) and the routine that
+// ramps PCM data between them as it streams past. The audio file and the wave object drive
+// their volume, panning, fade-in and fade-out through one list each. Positions are 64-bit so
+// that a long play length or a fade beyond 2 GB does not wrap.
+#include <cstdint>
+
+#include "mmobj.h"
+#include "mmrecordlist.h"
+#include "mmwaveformat.h"
+
+struct TMMFadePoint {
+  int64_t Position;    // bytes from the start of the data
+  int32_t Volume;      // 16,384 unity, 0 silence, 32,768 twice the amplitude
+  int32_t LeftVolume;  // the volume after panning
+  int32_t RightVolume;
+  uint32_t Selected;
+};
+using PMMFadePoint = TMMFadePoint*;
+
+class TMMFadeList : public TMMObject {
+ public:
+  std::string ClassName() const override { return "TMMFadeList"; }
+
+  int32_t Count() const { return list_.Count(); }
+  int32_t Capacity() const { return list_.Capacity(); }
+  int32_t Add(const TMMFadePoint& point) { return list_.Add(point); }
+  void Insert(int32_t index, const TMMFadePoint& point) { list_.Insert(index, point); }
+  void Delete(int32_t index) { list_.Delete(index); }
+  const TMMFadePoint& Get(int32_t index) const { return list_.Get(index); }
+  const TMMFadePoint& operator[](int32_t index) const { return list_.Get(index); }
+  void Put(int32_t index, const TMMFadePoint& point) { list_.Put(index, point); }
+  bool Selected(int32_t index) const { return list_.Get(index).Selected != 0; }
+  const TMMFadePoint& First() const { return list_.First(); }
+  const TMMFadePoint& Last() const { return list_.Last(); }
+  void Clear() { list_.Clear(); }
+  void Grow() { list_.Grow(); }
+  void Expand() { list_.Expand(); }
+  void SetCapacity(int32_t n) { list_.SetCapacity(n); }
+  void SetCount(int32_t n) { list_.SetCount(n); }
+
+  // -1 for an empty list, Count when position >= the last point's, else the index of the first
+  // point after position.
+  int32_t LocateFadePoint(int64_t position) const;
+  // The index of the point exactly at position, else -1.
+  int32_t FindFadePoint(int64_t position) const;
+  // The volume on the line through the two points around position; beyond the last point the
+  // last segment's line continues (held inside the 32-bit range).
+  int32_t CalcFadeVolume(int64_t position) const;
+  // Whether a point may go in at its position: strictly between the first and the last point
+  // and not on an existing one (anything goes into an empty list).
+  bool QueryFadePoint(const TMMFadePoint& point) const;
+  // Inserts the point in order when QueryFadePoint allows it, taking its volume from the curve
+  // when asked.
+  bool AddFadePoint(TMMFadePoint point, bool volume_from_curve);
+  void Sort();
+  // Another fade list (or none): copies of its points, unselected.
+  void Assign(const vant::TPersistent* source) override;
+
+  // Playback state that pcmVolumeFade advances: the owner sets it before the first ramp.
+  bool Enabled = false;
+  int32_t CurIndex = 0;
+  int64_t CurPosition = 0;
+  int32_t CurLeftVolume = 0;
+  int32_t CurRightVolume = 0;
+
+ private:
+  TMMRecordList<TMMFadePoint> list_;
+};
+
+// Applies the list to `bytes` bytes of PCM data starting at the list's current position and
+// advances it. Answers whether any sample had to be clipped; non-PCM data is left alone (false).
+bool pcmVolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list);
+bool pcmVolumeFade8(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list);
+bool pcmVolumeFade16(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list);
