@@ -144,7 +144,6 @@ class TMMCustomAudioFile : public TMMBaseAudioFile {
   bool silence_sent_ = false;
   bool fading_out_ = false;
   bool stop_at_fade_end_ = false;
-  uint8_t silence_ = 0;
 
   TMMDecryptProc decrypt_;
   int32_t decrypt_value_ = 0;
