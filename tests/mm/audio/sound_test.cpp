@@ -1,0 +1,127 @@
+// Real sound: the player plays a file on either device through SDL's pulse driver into a null
+// sink of a sound server this test starts, and what the sink's monitor recorded is compared with
+// the file. Skipped (not failed) where no such server can be started.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "audiobackend.h"
+#include "dispatch.h"
+#include "mmaudioplayer.h"
+#include "mmpcmsup.h"
+#include "mmwaveio.h"
+#include "pulsesink.h"
+#include "scratchfolder.h"
+#include "sdlbackend.h"
+#include "testreader.h"
+
+namespace vant {
+namespace {
+
+constexpr int kRate = 48000;
+
+// A second and a half of two unrelated voices, so no lag but the right one correlates.
+std::vector<int16_t> Music() {
+  std::vector<int16_t> s(kRate * 3);
+  for (int i = 0; i < kRate * 3 / 2; ++i) {
+    const double t = static_cast<double>(i) / kRate;
+    const double sweep = std::sin(2 * M_PI * (200 * t + 900 * t * t));
+    s[2 * i] = static_cast<int16_t>(6000 * sweep + 3000 * std::sin(2 * M_PI * 443 * t));
+    s[2 * i + 1] = static_cast<int16_t>(7000 * std::sin(2 * M_PI * 1234.5 * t) - 2000 * sweep);
+  }
+  return s;
+}
+
+// The best normalised cross-correlation of the left channels over lags around the one the
+// first sound suggests; the overlap must cover most of the source.
+double BestCorrelation(const std::vector<int16_t>& src, const std::vector<int16_t>& rec) {
+  auto first = [](const std::vector<int16_t>& v) {
+    for (size_t i = 0; i < v.size(); i += 2) {
+      if (std::abs(v[i]) > 500) return static_cast<long>(i / 2);
+    }
+    return -1L;
+  };
+  const long a = first(src), b = first(rec);
+  if (a < 0 || b < 0) return 0;
+  const long frames = static_cast<long>(src.size() / 2),
+             rec_frames = static_cast<long>(rec.size() / 2);
+  double best = 0;
+  for (long lag = b - a - 200; lag <= b - a + 200; ++lag) {
+    double xy = 0, xx = 0, yy = 0;
+    long n = 0;
+    for (long i = 0; i < frames; ++i) {
+      const long j = i + lag;
+      if (j < 0 || j >= rec_frames) continue;
+      const double x = src[2 * i], y = rec[2 * j];
+      xy += x * y;
+      xx += x * x;
+      yy += y * y;
+      ++n;
+    }
+    if (n < frames * 9 / 10 || xx == 0 || yy == 0) continue;
+    best = std::max(best, xy / std::sqrt(xx * yy));
+  }
+  return best;
+}
+
+class PlayerOnPulse : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PlayerOnPulse, WhatTheSinkHeardMatchesTheFile) {
+  testing::PulseNullSink sink;
+  if (const std::string why = sink.Start(kRate, 2); !why.empty()) GTEST_SKIP() << why;
+  setenv("PULSE_SERVER", sink.Server().c_str(), 1);
+  setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+
+  testing::ScratchFolder dir;
+  const std::vector<int16_t> music = Music();
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 2, kRate);
+  const std::string wave = (dir.path() / "music.wav").string();
+  ASSERT_EQ(wioWaveSaveFile(wave, &f, music.data(), static_cast<int64_t>(music.size() * 2)),
+            kWioOk);
+  const auto recording = dir.path() / "heard.raw";
+  ASSERT_TRUE(sink.StartRecording(recording, kRate, 2));
+
+  DoRegisterCustomAudioFile(FileClassOf<TestWaveReader>("TestWaveReader"), 5);
+  QueueDispatcher gui;
+  SetDispatcher(&gui);
+  auto backend = std::make_unique<audio::SdlBackend>();
+  audio::SetBackend(backend.get());
+  {
+    TMMAudioPlayer player(nullptr);
+    player.SetUseDSound(GetParam());
+    player.SetBufferSize(16000);
+    player.SetNumBuffers(10);
+    player.SetFileName(wave);
+    int stops = 0;
+    player.OnStop = [&](TObject*) { ++stops; };
+    player.Play();
+    // A safety bound for a real-time server, not a measure of speed.
+    for (int i = 0; i < 3000 && stops == 0; ++i) gui.WaitAndProcess(20);
+    EXPECT_EQ(stops, 1);
+  }
+  audio::SetBackend(nullptr);
+  backend.reset();
+  SetDispatcher(nullptr);
+  DoneRegisteredAudioFiles();
+  sink.StopRecording();
+
+  std::ifstream in(recording, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+  std::vector<int16_t> heard(bytes.size() / 2);
+  std::memcpy(heard.data(), bytes.data(), heard.size() * 2);
+  EXPECT_GT(BestCorrelation(music, heard), 0.99);
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, PlayerOnPulse, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Stream" : "WaveOut"; });
+
+}  // namespace
+}  // namespace vant
