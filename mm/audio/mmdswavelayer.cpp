@@ -173,29 +173,10 @@ void HeaderCopied(HDSWAVEOUT s, PMMWaveHdr hdr, int64_t end) {
   ArmDoneTimer(s, token, delay);
 }
 
-void RefillStep(HDSWAVEOUT s) {
-  if (!s->playing || s->paused) return;
-  if (s->volume_pending) {
-    s->buffer->SetVolume(s->volume);
-    s->volume_pending = false;
-  }
-  uint32_t play = 0, write = 0;
-  s->buffer->GetCurrentPosition(&play, &write);
-  const uint32_t advance = Advance(*s, play);
-  if (advance > 0) {
-    s->bytes_played += advance;
-    s->last_cursor = play;
-  }
-  ReportHeard(s, s->bytes_played);
-  if (s->bytes_played > s->bytes_written) {
-    // The refill fell behind the sound: go on where the renderer has not read yet.
-    s->write_offset = write;
-    s->bytes_written = s->bytes_played + (write + s->size - play) % s->size;
-  }
-  const int64_t free = static_cast<int64_t>(s->size) - (s->bytes_written - s->bytes_played);
-  if (free < s->fragment) return;
+// Copies the next fragment's worth of the queue (silence where it runs out) to the write offset.
+bool WriteFragment(HDSWAVEOUT s) {
   uint8_t* out = s->buffer->Lock(s->write_offset, s->fragment);
-  if (!out) return;
+  if (!out) return false;
   uint32_t filled = 0;
   while (filled < s->fragment && !s->queue.empty()) {
     PMMWaveHdr hdr = s->queue.front();
@@ -213,6 +194,35 @@ void RefillStep(HDSWAVEOUT s) {
   s->buffer->Unlock();
   s->write_offset = (s->write_offset + s->fragment) % s->size;
   s->bytes_written += s->fragment;
+  return true;
+}
+
+void RefillStep(HDSWAVEOUT s) {
+  if (!s->playing || s->paused) return;
+  if (s->volume_pending) {
+    s->buffer->SetVolume(s->volume);
+    s->volume_pending = false;
+  }
+  uint32_t play = 0, write = 0;
+  s->buffer->GetCurrentPosition(&play, &write);
+  const uint32_t advance = Advance(*s, play);
+  if (advance > 0) {
+    s->bytes_played += advance;
+    s->last_cursor = play;
+  }
+  ReportHeard(s, s->bytes_played);
+  const int64_t read = s->bytes_played + (write + s->size - play) % s->size;
+  if (read > s->bytes_written) {
+    // The refill fell behind the renderer: go on where it has not read yet, rather than write
+    // where it will only come round again a buffer later.
+    s->write_offset = write;
+    s->bytes_written = read;
+  }
+  // Every free fragment: the timer service drops ticks that fall due while it is late, where
+  // a burst of ticks would have caught up.
+  while (static_cast<int64_t>(s->size) - (s->bytes_written - s->bytes_played) >= s->fragment) {
+    if (!WriteFragment(s)) return;
+  }
 }
 
 void RefillTick() {

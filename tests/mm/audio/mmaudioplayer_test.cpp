@@ -20,6 +20,7 @@
 #include "playbackrig.h"
 #include "scratchfolder.h"
 #include "sdlbackend.h"
+#include "sdlplay.h"
 #include "soundcheck.h"
 #include "testreader.h"
 #include "timerservice.h"
@@ -213,28 +214,7 @@ TEST_P(PlayerOnSdl, AWholeFileLandsByteForByte) {
   WAVEFORMATEX f{};
   pcmBuildWaveHeader(f, 16, 2, 48000);
   const std::string wave = MakeWave(dir, f, 48000 * 4 + 1152);
-  DoRegisterCustomAudioFile(FileClassOf<TestWaveReader>("TestWaveReader"), 5);
-  QueueDispatcher gui;
-  SetDispatcher(&gui);
-  auto backend = std::make_unique<audio::SdlBackend>();
-  audio::SetBackend(backend.get());
-  {
-    TMMAudioPlayer player(nullptr);
-    player.SetUseDSound(GetParam());
-    player.SetBufferSize(16000);
-    player.SetNumBuffers(10);
-    player.SetFileName(wave);
-    int stops = 0;
-    player.OnStop = [&](TObject*) { ++stops; };
-    player.Play();
-    // A safety bound for a real-time driver, not a measure of speed.
-    for (int i = 0; i < 3000 && stops == 0; ++i) gui.WaitAndProcess(20);
-    EXPECT_EQ(stops, 1);
-  }
-  audio::SetBackend(nullptr);
-  backend.reset();
-  SetDispatcher(nullptr);
-  DoneRegisteredAudioFiles();
+  PlayFileOnSdl(wave, GetParam());
 
   std::ifstream in(out_file, std::ios::binary);
   const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)),

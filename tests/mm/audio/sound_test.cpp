@@ -19,6 +19,7 @@
 #include "pulsesink.h"
 #include "scratchfolder.h"
 #include "sdlbackend.h"
+#include "sdlplay.h"
 #include "testreader.h"
 
 namespace vant {
@@ -38,9 +39,12 @@ std::vector<int16_t> Music() {
   return s;
 }
 
-// The best normalised cross-correlation of the left channels over lags around the one the
-// first sound suggests; the overlap must cover most of the source.
-double BestCorrelation(const std::vector<int16_t>& src, const std::vector<int16_t>& rec) {
+// The share of 50 ms blocks of the source whose best normalised cross-correlation with the
+// recording (left channels, lags within 50 ms of the previous block's) is above `threshold`.
+// Block by block, so a dropout of a busy machine's sound server spoils only the blocks it falls
+// in instead of the alignment of everything after it.
+double MatchingShare(const std::vector<int16_t>& src, const std::vector<int16_t>& rec,
+                     double threshold) {
   auto first = [](const std::vector<int16_t>& v) {
     for (size_t i = 0; i < v.size(); i += 2) {
       if (std::abs(v[i]) > 500) return static_cast<long>(i / 2);
@@ -49,25 +53,35 @@ double BestCorrelation(const std::vector<int16_t>& src, const std::vector<int16_
   };
   const long a = first(src), b = first(rec);
   if (a < 0 || b < 0) return 0;
-  const long frames = static_cast<long>(src.size() / 2),
-             rec_frames = static_cast<long>(rec.size() / 2);
-  double best = 0;
-  for (long lag = b - a - 200; lag <= b - a + 200; ++lag) {
-    double xy = 0, xx = 0, yy = 0;
-    long n = 0;
-    for (long i = 0; i < frames; ++i) {
-      const long j = i + lag;
-      if (j < 0 || j >= rec_frames) continue;
-      const double x = src[2 * i], y = rec[2 * j];
-      xy += x * y;
-      xx += x * x;
-      yy += y * y;
-      ++n;
+  constexpr long kBlock = kRate / 20;
+  const long frames = static_cast<long>(src.size() / 2);
+  const long rec_frames = static_cast<long>(rec.size() / 2);
+  int blocks = 0, matching = 0;
+  long lag_before = b - a;
+  for (long start = 0; start + kBlock <= frames; start += kBlock) {
+    ++blocks;
+    double best = 0;
+    long best_lag = lag_before;
+    for (long lag = lag_before - kBlock; lag <= lag_before + kBlock; ++lag) {
+      if (start + lag < 0 || start + lag + kBlock > rec_frames) continue;
+      double xy = 0, xx = 0, yy = 0;
+      for (long i = start; i < start + kBlock; ++i) {
+        const double x = src[2 * i], y = rec[2 * (i + lag)];
+        xy += x * y;
+        xx += x * x;
+        yy += y * y;
+      }
+      if (xx > 0 && yy > 0 && xy / std::sqrt(xx * yy) > best) {
+        best = xy / std::sqrt(xx * yy);
+        best_lag = lag;
+      }
     }
-    if (n < frames * 9 / 10 || xx == 0 || yy == 0) continue;
-    best = std::max(best, xy / std::sqrt(xx * yy));
+    if (best > threshold) {
+      ++matching;
+      lag_before = best_lag;
+    }
   }
-  return best;
+  return blocks > 0 ? static_cast<double>(matching) / blocks : 0;
 }
 
 class PlayerOnPulse : public ::testing::TestWithParam<bool> {};
@@ -88,28 +102,7 @@ TEST_P(PlayerOnPulse, WhatTheSinkHeardMatchesTheFile) {
   const auto recording = dir.path() / "heard.raw";
   ASSERT_TRUE(sink.StartRecording(recording, kRate, 2));
 
-  DoRegisterCustomAudioFile(FileClassOf<TestWaveReader>("TestWaveReader"), 5);
-  QueueDispatcher gui;
-  SetDispatcher(&gui);
-  auto backend = std::make_unique<audio::SdlBackend>();
-  audio::SetBackend(backend.get());
-  {
-    TMMAudioPlayer player(nullptr);
-    player.SetUseDSound(GetParam());
-    player.SetBufferSize(16000);
-    player.SetNumBuffers(10);
-    player.SetFileName(wave);
-    int stops = 0;
-    player.OnStop = [&](TObject*) { ++stops; };
-    player.Play();
-    // A safety bound for a real-time server, not a measure of speed.
-    for (int i = 0; i < 3000 && stops == 0; ++i) gui.WaitAndProcess(20);
-    EXPECT_EQ(stops, 1);
-  }
-  audio::SetBackend(nullptr);
-  backend.reset();
-  SetDispatcher(nullptr);
-  DoneRegisteredAudioFiles();
+  PlayFileOnSdl(wave, GetParam());
   sink.StopRecording();
 
   std::ifstream in(recording, std::ios::binary);
@@ -117,7 +110,7 @@ TEST_P(PlayerOnPulse, WhatTheSinkHeardMatchesTheFile) {
                                 std::istreambuf_iterator<char>());
   std::vector<int16_t> heard(bytes.size() / 2);
   std::memcpy(heard.data(), bytes.data(), heard.size() * 2);
-  EXPECT_GT(BestCorrelation(music, heard), 0.99);
+  EXPECT_GE(MatchingShare(music, heard, 0.99), 0.9);
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, PlayerOnPulse, ::testing::Values(false, true),
