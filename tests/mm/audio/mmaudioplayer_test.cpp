@@ -200,6 +200,22 @@ TEST_P(Player, PlayedBuffersPassThroughToTheOutput) {
   player_->SetOutput(nullptr);
 }
 
+TEST_P(Player, SelectFileAsksWithTheReadersFilterAndTakesTheChoice) {
+  const std::string wave = MakeWave(dir_, format_, 1600);
+  ScopedAnswerer answers;
+  answers.answerer.AnswerFile("");
+  EXPECT_FALSE(player_->SelectFile());
+  EXPECT_TRUE(player_->GetEmpty());
+  answers.answerer.AnswerFile(wave);
+  EXPECT_TRUE(player_->SelectFile());
+  EXPECT_EQ(player_->GetFileName(), wave);
+  EXPECT_EQ(player_->GetPlayLength(), 100);
+  ASSERT_EQ(answers.answerer.Asked().size(), 2u);
+  const auto& asked = answers.answerer.Asked()[1].file;
+  EXPECT_EQ(asked.title, "Select Filename");
+  EXPECT_EQ(asked.filter, "Wave Files(*.wav)|*.wav");
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, Player, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Stream" : "WaveOut"; });
 
