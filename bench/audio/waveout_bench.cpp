@@ -17,47 +17,14 @@
 #include "dispatch.h"
 #include "mmpcmsup.h"
 #include "mmwaveout.h"
+#include "playbench.h"
 #include "sdlbackend.h"
 #include "waveout.h"
 
 namespace {
 
 using namespace vant::audio;
-
-constexpr uint32_t kRate = 48000;
-constexpr uint32_t kBytesPerSecond = kRate * 4;
-
-int Seconds() {
-  const char* s = std::getenv("VANT_BENCH_SECONDS");
-  const int v = s ? std::atoi(s) : 60;
-  return v > 0 ? v : 60;
-}
-
-double ProcessCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  auto sec = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-  return sec(u.ru_utime) + sec(u.ru_stime);
-}
-
-std::vector<char> Sound(size_t bytes) {
-  std::vector<char> v(bytes);
-  for (size_t i = 0; i < bytes; ++i) v[i] = static_cast<char>(i * 13);
-  return v;
-}
-
-// CPU per second of audio, and how far the heard position had passed each header's end when it
-// came back (ms).
-void Report(benchmark::State& state, double cpu, int seconds, const std::vector<double>& lags) {
-  double sum = 0, worst = 0;
-  for (double l : lags) {
-    sum += l;
-    worst = std::max(worst, l);
-  }
-  state.counters["cpu_pct_core"] = 100.0 * cpu / seconds;
-  state.counters["lag_ms_mean"] = lags.empty() ? 0 : sum / lags.size();
-  state.counters["lag_ms_max"] = worst;
-}
+using namespace vant::bench;
 
 void BM_SdlCallbackOnly(benchmark::State& state) {
   const int seconds = Seconds();

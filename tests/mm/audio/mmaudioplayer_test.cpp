@@ -1,0 +1,245 @@
+// TMMAudioPlayer on either device over the Manual backend, with the clock and the timer service
+// injected: each step renders a millisecond, moves the clock and runs the GUI queue.
+#include "mmaudioplayer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "audiobackend.h"
+#include "dispatch.h"
+#include "manualbackend.h"
+#include "mmdspinterface.h"
+#include "mmpcmsup.h"
+#include "mmwaveio.h"
+#include "playbackrig.h"
+#include "scratchfolder.h"
+#include "sdlbackend.h"
+#include "sdlplay.h"
+#include "soundcheck.h"
+#include "testreader.h"
+#include "timerservice.h"
+#include "ui_dialogs.h"
+
+namespace vant {
+namespace {
+
+// Writes a wave file of `bytes` of pattern; answers its path.
+std::string MakeWave(const testing::ScratchFolder& dir, const WAVEFORMATEX& f, size_t bytes) {
+  const std::string path = (dir.path() / "sound.wav").string();
+  const auto data = Pattern(bytes);
+  EXPECT_EQ(wioWaveSaveFile(path, &f, data.data(), static_cast<int64_t>(data.size())), kWioOk);
+  return path;
+}
+
+// Parameter: whether the player plays on the stream-buffer device.
+class Player : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    DoRegisterCustomAudioFile(FileClassOf<TestWaveReader>("TestWaveReader"), 5);
+    pcmBuildWaveHeader(format_, 16, 1, 8000);  // 16,000 bytes a second
+    player_ = std::make_unique<TMMAudioPlayer>(nullptr);
+    player_->SetUseDSound(GetParam());
+    player_->SetBufferSize(1600);
+    player_->SetNumBuffers(4);
+    player_->OnStart = [this](TObject*) { ++starts_; };
+    player_->OnStop = [this](TObject*) {
+      ++stops_;
+      EXPECT_TRUE(player_->GetState() & wosClose) << "OnStop comes after the close";
+    };
+    player_->OnPause = [this](TObject*) { ++pauses_; };
+    player_->OnRestart = [this](TObject*) { ++restarts_; };
+  }
+  void TearDown() override {
+    player_.reset();
+    DoneRegisteredAudioFiles();
+  }
+  void Load(int ms) { player_->SetFileName(MakeWave(dir_, format_, ms * 16)); }
+  void Step(int ms) { rig_.Step(ms, 8); }
+  void PlayToEnd() {
+    const int stops = stops_;
+    for (int i = 0; i < 20000 && stops_ == stops; ++i) Step(1);
+  }
+
+  PlaybackRig rig_;
+  audio::ManualBackend& backend_ = rig_.backend;
+  testing::ScratchFolder dir_;
+  WAVEFORMATEX format_{};
+  std::unique_ptr<TMMAudioPlayer> player_;
+  int starts_ = 0, stops_ = 0, pauses_ = 0, restarts_ = 0;
+};
+
+TEST_P(Player, PlayWithoutAFileOrTwiceDoesNothingMore) {
+  player_->Play();
+  EXPECT_EQ(player_->GetState(), wosClose);
+  EXPECT_EQ(starts_, 0);
+  Load(1000);
+  player_->Play();
+  player_->Play();
+  EXPECT_EQ(starts_, 1);
+  EXPECT_TRUE(player_->GetState() & wosPlay);
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_TRUE(LandsWhole(backend_.Captured(), Pattern(16000), 16));
+}
+
+TEST_P(Player, AFinishedFileStartsOverAndPositionsAreClamped) {
+  Load(1000);
+  player_->SetPosition(5000);
+  EXPECT_EQ(player_->GetPosition(), 1000);
+  player_->Play();
+  EXPECT_LT(player_->GetPosition(), 10);
+  PlayToEnd();
+  EXPECT_TRUE(LandsWhole(backend_.Captured(), Pattern(16000), 16));
+}
+
+TEST_P(Player, MovingWhilePausedStaysPausedWithoutEvents) {
+  Load(6000);
+  player_->Play();
+  Step(300);
+  player_->Pause();
+  EXPECT_EQ(pauses_, 1);
+  player_->SetPosition(5000);
+  EXPECT_TRUE(player_->GetState() & wosPause);
+  EXPECT_EQ(pauses_, 1);
+  EXPECT_EQ(restarts_, 0);
+  EXPECT_EQ(player_->GetPosition(), 5000);
+  backend_.ClearCaptured();
+  Step(100);
+  EXPECT_TRUE(Sound(backend_.Captured()).empty()) << "paused means silent";
+  player_->Restart();
+  EXPECT_EQ(restarts_, 1);
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  // The rest of the file from 5 s on, nothing before it.
+  const auto all = Pattern(96000);
+  EXPECT_TRUE(
+      LandsWhole(backend_.Captured(), std::vector<uint8_t>(all.begin() + 80000, all.end()), 16));
+}
+
+TEST_P(Player, StopThenPlayAgainWhereItStoppedOrWhereTheReaderIs) {
+  Load(3000);
+  player_->SetResetPosition(false);
+  player_->Play();
+  Step(500);
+  const int32_t heard = player_->GetPosition();
+  EXPECT_NEAR(heard, 500, 20);
+  player_->Stop();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(player_->GetPosition(), heard);
+  player_->Play();
+  EXPECT_EQ(player_->GetPosition(), heard);
+  player_->Stop();
+
+  player_->SetResetPosition(true);
+  player_->SetPosition(0);
+  player_->Play();
+  Step(500);
+  player_->Stop();
+  // The reader went on by the buffers that were queued.
+  EXPECT_GT(player_->GetPosition(), 600);
+}
+
+TEST_P(Player, VolumePanningAndPitchAreHeldInTheirRanges) {
+  Load(1000);
+  const bool ds = GetParam();
+  player_->SetVolume(40000);
+  EXPECT_EQ(player_->GetVolume(), ds ? 16384 : 32768);
+  player_->SetVolume(-5);
+  EXPECT_EQ(player_->GetVolume(), 0);
+  player_->SetPanning(-40000);
+  EXPECT_EQ(player_->GetPanning(), -32768);
+  player_->SetPitch(75);
+  EXPECT_EQ(player_->GetPitch(), 50);
+  player_->SetPitch(-75);
+  EXPECT_EQ(player_->GetPitch(), -50);
+  if (ds) {
+    player_->SetVolume(8192);  // half: -6.02 dB
+    EXPECT_EQ(player_->DSWaveOut()->GetVolume(), -602);
+    EXPECT_EQ(player_->AudioFile()->GetVolume(), 16384);
+    player_->SetPanning(16384);
+    EXPECT_EQ(player_->DSWaveOut()->GetPan(), 5000);
+    EXPECT_EQ(player_->AudioFile()->GetPanning(), 0);
+    player_->SetPitch(25);
+    EXPECT_EQ(player_->DSWaveOut()->GetRate(), 10000);
+  } else {
+    player_->SetVolume(8192);
+    EXPECT_EQ(player_->AudioFile()->GetVolume(), 8192);
+    player_->SetPitch(25);
+    EXPECT_EQ(player_->PitchStage()->GetPitch(), 25);
+  }
+}
+
+TEST_P(Player, TheDeviceCannotBeSwitchedWhileOpen) {
+  Load(1000);
+  player_->Play();
+  EXPECT_THROW(player_->SetUseDSound(!GetParam()), EMMAudioPlayerError);
+  player_->Stop();
+  player_->SetUseDSound(!GetParam());
+  EXPECT_EQ(player_->ActiveDevice() == player_->DSWaveOut(), !GetParam());
+  EXPECT_EQ(player_->GetBufferSize(), 1600);
+  EXPECT_EQ(player_->GetNumBuffers(), 4);
+}
+
+TEST_P(Player, PlayedBuffersPassThroughToTheOutput) {
+  Load(1000);
+  TMMDSPInterface tap(nullptr);
+  int data = 0, passed = 0;
+  player_->OnData = [&](TObject*, PMMWaveHdr) { ++data; };
+  tap.OnBufferReady = [&](TObject*, PMMWaveHdr) { ++passed; };
+  player_->SetOutput(&tap);
+  player_->Play();
+  PlayToEnd();
+  EXPECT_EQ(data, 10);
+  EXPECT_GE(passed, data);
+  player_->SetOutput(nullptr);
+}
+
+TEST_P(Player, SelectFileAsksWithTheReadersFilterAndTakesTheChoice) {
+  const std::string wave = MakeWave(dir_, format_, 1600);
+  ScopedAnswerer answers;
+  answers.answerer.AnswerFile("");
+  EXPECT_FALSE(player_->SelectFile());
+  EXPECT_TRUE(player_->GetEmpty());
+  answers.answerer.AnswerFile(wave);
+  EXPECT_TRUE(player_->SelectFile());
+  EXPECT_EQ(player_->GetFileName(), wave);
+  EXPECT_EQ(player_->GetPlayLength(), 100);
+  ASSERT_EQ(answers.answerer.Asked().size(), 2u);
+  const auto& asked = answers.answerer.Asked()[1].file;
+  EXPECT_EQ(asked.title, "Select Filename");
+  EXPECT_EQ(asked.filter, "Wave Files(*.wav)|*.wav");
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, Player, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Stream" : "WaveOut"; });
+
+// Real playback: SDL's disk driver writes what it was given to a file, in real time.
+class PlayerOnSdl : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PlayerOnSdl, AWholeFileLandsByteForByte) {
+  testing::ScratchFolder dir;
+  const auto out_file = dir.path() / "out.raw";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", out_file.c_str(), 1);
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 2, 48000);
+  const std::string wave = MakeWave(dir, f, 48000 * 4 + 1152);
+  PlayFileOnSdl(wave, GetParam());
+
+  std::ifstream in(out_file, std::ios::binary);
+  const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+  EXPECT_TRUE(LandsWhole(written, Pattern(48000 * 4 + 1152), 192));
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, PlayerOnSdl, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Stream" : "WaveOut"; });
+
+}  // namespace
+}  // namespace vant

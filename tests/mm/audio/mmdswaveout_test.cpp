@@ -1,0 +1,385 @@
+// The stream-buffer layer and TMMDSWaveOut over the Manual backend, with the clock and the timer
+// service injected: each step renders a millisecond of sound, then moves the clock by as much,
+// so the refill steps and the done reports are observed against what was heard.
+#include "mmdswaveout.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "audiobackend.h"
+#include "dispatch.h"
+#include "manualbackend.h"
+#include "mmdspinterface.h"
+#include "mmpcmsup.h"
+#include "playbackrig.h"
+#include "sdlbackend.h"
+#include "soundcheck.h"
+#include "timerservice.h"
+#include "ui_dialogs.h"
+
+namespace vant {
+namespace {
+
+// 8 kHz mono 16-bit: 16,000 bytes a second, fragments of 1,000 bytes, a ring of 4,000.
+WAVEFORMATEX Mono16() {
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 1, 8000);
+  return f;
+}
+
+class DSLayer : public ::testing::Test {
+ protected:
+  // One millisecond at a time: rendered, then the clock moves and due timers run.
+  void Step(int ms = 1) { rig_.Step(ms, 8); }
+
+  PlaybackRig rig_;
+  QueueDispatcher& gui_ = rig_.gui;
+  audio::ManualBackend& backend_ = rig_.backend;
+};
+
+// A header with its own data behind it, as the devices allocate them.
+struct Header {
+  std::vector<uint8_t> data;
+  TMMWaveHdr hdr{};
+  explicit Header(std::vector<uint8_t> d) : data(std::move(d)) {
+    hdr.wh.lpData = reinterpret_cast<char*>(data.data());
+    hdr.wh.dwBufferLength = static_cast<uint32_t>(data.size());
+  }
+};
+
+// Done reports with the samples heard when each came.
+struct Reports {
+  std::vector<std::pair<PMMWaveHdr, uint32_t>> done;
+  std::vector<uint32_t> messages;
+  TDSWaveOutCallback Callback() {
+    return [this](HDSWAVEOUT h, uint32_t msg, PMMWaveHdr hdr) {
+      messages.push_back(msg);
+      if (msg != audio::MM_WOM_DONE) return;
+      audio::MMTime t;
+      t.wType = audio::TIME_SAMPLES;
+      EXPECT_EQ(DSWaveOutGetPosition(h, &t), DSWAVE_OK);
+      done.push_back({hdr, t.value});
+    };
+  }
+};
+
+TEST(DSLayerSizes, FragmentsAreASixteenthOfASecondAndFourMakeTheRing) {
+  struct Case {
+    uint32_t bytes_per_second;
+    bool emulated;
+    uint32_t fragment, buffer;
+  };
+  const Case cases[] = {{176400, false, 11024, 44096},
+                        {176400, true, 11024, 88192},
+                        {16000, false, 1000, 4000},
+                        {11025, false, 688, 2752}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(DSWaveOutFragmentSize(c.bytes_per_second), c.fragment) << c.bytes_per_second;
+    EXPECT_EQ(DSWaveOutBufferSize(c.bytes_per_second, c.emulated), c.buffer) << c.bytes_per_second;
+  }
+}
+
+TEST_F(DSLayer, EveryHeaderIsReportedOnceInOrderWhenItsLastByteWasHeard) {
+  Reports reports;
+  HDSWAVEOUT h = nullptr;
+  const WAVEFORMATEX f = Mono16();
+  ASSERT_EQ(DSWaveOutOpen(&h, 0, &f, reports.Callback(), audio::CALLBACK_FUNCTION), DSWAVE_OK);
+  std::vector<std::unique_ptr<Header>> headers;
+  std::vector<uint8_t> all;
+  ASSERT_EQ(DSWaveOutPause(h), DSWAVE_OK);
+  for (int i = 0; i < 6; ++i) {
+    headers.push_back(std::make_unique<Header>(Pattern(1400, i * 13)));
+    all.insert(all.end(), headers.back()->data.begin(), headers.back()->data.end());
+    ASSERT_EQ(DSWaveOutPrepareHeader(h, &headers.back()->hdr), DSWAVE_OK);
+    ASSERT_EQ(DSWaveOutWrite(h, &headers.back()->hdr), DSWAVE_OK);
+  }
+  ASSERT_EQ(DSWaveOutRestart(h), DSWAVE_OK);
+  Step(700);
+  ASSERT_EQ(reports.done.size(), headers.size());
+  for (size_t i = 0; i < headers.size(); ++i) {
+    EXPECT_EQ(reports.done[i].first, &headers[i]->hdr) << i;
+    EXPECT_TRUE(headers[i]->hdr.wh.dwFlags & audio::WHDR_DONE);
+    // Heard: the header's last sample; and not much later than that.
+    const uint32_t end = (i + 1) * 700;
+    EXPECT_GE(reports.done[i].second, end) << i;
+    EXPECT_LE(reports.done[i].second, end + 24) << i;
+  }
+  EXPECT_EQ(Sound(backend_.Captured()), all);
+  ASSERT_EQ(DSWaveOutClose(h), DSWAVE_OK);
+  EXPECT_EQ(reports.messages.front(), audio::MM_WOM_OPEN);
+  EXPECT_EQ(reports.messages.back(), audio::MM_WOM_CLOSE);
+}
+
+TEST_F(DSLayer, PauseSilencesAtOnceAndRestartGoesOnAtTheCursorWithTheStoredVolume) {
+  Reports reports;
+  HDSWAVEOUT h = nullptr;
+  const WAVEFORMATEX f = Mono16();
+  ASSERT_EQ(DSWaveOutOpen(&h, 0, &f, reports.Callback(), audio::CALLBACK_FUNCTION), DSWAVE_OK);
+  // A constant level, so the gain shows in any sample.
+  std::vector<uint8_t> level(8000);
+  for (size_t i = 0; i < level.size(); i += 2) {
+    const int16_t v = 10000;
+    std::memcpy(&level[i], &v, 2);
+  }
+  Header header(level);
+  ASSERT_EQ(DSWaveOutSetVolume(h, -600), DSWAVE_OK);
+  ASSERT_EQ(DSWaveOutWrite(h, &header.hdr), DSWAVE_OK);
+  Step(100);
+  ASSERT_EQ(DSWaveOutPause(h), DSWAVE_OK);
+  audio::MMTime at;
+  DSWaveOutGetPosition(h, &at);
+  EXPECT_NEAR(at.value, 800 - 16, 8);
+  backend_.ClearCaptured();
+  Step(50);
+  EXPECT_TRUE(Sound(backend_.Captured()).empty());
+  audio::MMTime still;
+  DSWaveOutGetPosition(h, &still);
+  EXPECT_EQ(still.value, at.value);
+  int32_t volume = 0;
+  DSWaveOutGetVolume(h, &volume);
+  EXPECT_EQ(volume, -600);
+
+  ASSERT_EQ(DSWaveOutRestart(h), DSWAVE_OK);
+  backend_.ClearCaptured();
+  Step(50);
+  const auto after = backend_.Captured();
+  int16_t first;
+  std::memcpy(&first, after.data(), 2);
+  EXPECT_NEAR(first, 10000 * 0.501, 2);
+  // Nothing was played twice or skipped: the header ends after its 4,000 samples.
+  Step(400);
+  ASSERT_EQ(reports.done.size(), 1u);
+  EXPECT_GE(reports.done[0].second, 4000u);
+  EXPECT_LE(reports.done[0].second, 4000u + 24);
+  DSWaveOutClose(h);
+}
+
+TEST_F(DSLayer, ResetGivesBackEveryHeaderAndLateTimersDoNothing) {
+  Reports reports;
+  HDSWAVEOUT h = nullptr;
+  const WAVEFORMATEX f = Mono16();
+  ASSERT_EQ(DSWaveOutOpen(&h, 0, &f, reports.Callback(), audio::CALLBACK_FUNCTION), DSWAVE_OK);
+  std::vector<std::unique_ptr<Header>> headers;
+  DSWaveOutPause(h);
+  for (int i = 0; i < 8; ++i) {
+    headers.push_back(std::make_unique<Header>(Pattern(600, i)));
+    DSWaveOutWrite(h, &headers.back()->hdr);
+  }
+  DSWaveOutRestart(h);
+  Step(60);  // 480 samples heard: the first header (300) is done, others copied or queued
+  ASSERT_EQ(reports.done.size(), 1u);
+  ASSERT_EQ(DSWaveOutReset(h), DSWAVE_OK);
+  ASSERT_EQ(reports.done.size(), headers.size());
+  for (size_t i = 0; i < headers.size(); ++i) EXPECT_EQ(reports.done[i].first, &headers[i]->hdr);
+  audio::MMTime t;
+  DSWaveOutGetPosition(h, &t);
+  EXPECT_EQ(t.value, 0u);
+  Step(400);
+  EXPECT_EQ(reports.done.size(), headers.size());
+  // Written again after the reset, the sound starts from the top of the ring.
+  DSWaveOutWrite(h, &headers[0]->hdr);
+  Step(60);
+  EXPECT_EQ(reports.done.size(), headers.size() + 1);
+  DSWaveOutClose(h);
+}
+
+TEST_F(DSLayer, Refusals) {
+  const WAVEFORMATEX f = Mono16();
+  HDSWAVEOUT h = nullptr;
+  // Only function callbacks.
+  EXPECT_EQ(DSWaveOutOpen(&h, 0, &f, nullptr, 0), DSWAVE_FAILED);
+  EXPECT_EQ(DSWaveOutOpen(&h, 0, nullptr, nullptr, audio::CALLBACK_FUNCTION), DSWAVE_FAILED);
+  EXPECT_EQ(DSWaveOutOpen(nullptr, 0, &f, nullptr, audio::WAVE_FORMAT_QUERY), DSWAVE_OK);
+  EXPECT_EQ(DSWaveOutOpen(nullptr, 3, &f, nullptr, audio::WAVE_FORMAT_QUERY), DSWAVE_FAILED);
+  ASSERT_EQ(DSWaveOutOpen(&h, 0, &f, nullptr, audio::CALLBACK_FUNCTION), DSWAVE_OK);
+  audio::MMTime t;
+  t.wType = audio::TIME_BYTES;
+  EXPECT_EQ(DSWaveOutGetPosition(h, &t), DSWAVE_FAILED);
+  EXPECT_EQ(t.wType, audio::TIME_SAMPLES);
+  EXPECT_EQ(DSWaveOutSetVolume(h, 1), DSWAVE_FAILED);
+  EXPECT_EQ(DSWaveOutSetPan(h, -10001), DSWAVE_FAILED);
+  EXPECT_EQ(DSWaveOutSetPlayBackRate(h, 100001), DSWAVE_FAILED);
+  EXPECT_EQ(DSWaveOutClose(h), DSWAVE_OK);
+  EXPECT_EQ(DSWaveOutClose(h), DSWAVE_FAILED);
+  backend_.SetDevices({});
+  EXPECT_TRUE(DSWaveOutGetDrivers().empty());
+  EXPECT_EQ(DSWaveOutOpen(&h, 0, &f, nullptr, audio::CALLBACK_FUNCTION), DSWAVE_FAILED);
+}
+
+// The head of a chain that plays a byte vector once.
+class Source : public TMMDSPComponent {
+ public:
+  Source(std::vector<uint8_t> data, const WAVEFORMATEX& f)
+      : TMMDSPComponent(nullptr), data_(std::move(data)) {
+    PublishLinks(false, true);
+    SetPWaveFormat(&f);
+  }
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    const size_t n = std::min<size_t>(h->wh.dwBufferLength, data_.size() - pos_);
+    if (n > 0) std::memcpy(h->wh.lpData, data_.data() + pos_, n);
+    pos_ += n;
+    h->wh.dwBytesRecorded = static_cast<uint32_t>(n);
+    more = pos_ < data_.size();
+  }
+
+ private:
+  std::vector<uint8_t> data_;
+  size_t pos_ = 0;
+};
+
+class DSDevice : public DSLayer, public ::testing::WithParamInterface<TMMCBMode> {
+ protected:
+  void Build(size_t bytes) {
+    source_ = std::make_unique<Source>(Pattern(bytes), Mono16());
+    out_ = std::make_unique<TMMDSWaveOut>(nullptr);
+    out_->SetBufferSize(600);
+    out_->SetInput(source_.get());
+    out_->SetOutput(&tap_);
+    out_->OnStop = [this](TObject*) { ++stops_; };
+    tap_.OnBufferReady = [this](TObject*, PMMWaveHdr h) {
+      ++ready_;
+      EXPECT_EQ(h->lpNowPlaying, nullptr);
+    };
+  }
+  void PlayToEnd() {
+    for (int i = 0; i < 5000 && stops_ == 0; ++i) {
+      Step(1);
+      gui_.ProcessMessages();
+    }
+  }
+  void TearDown() override { out_.reset(); }
+
+  std::unique_ptr<Source> source_;
+  TMMDSPInterface tap_{nullptr};
+  std::unique_ptr<TMMDSWaveOut> out_;
+  int stops_ = 0, ready_ = 0;
+};
+
+TEST_P(DSDevice, ASourcePlaysThroughWholeAndStopsOnce) {
+  Build(9000);
+  out_->SetCallBackMode(GetParam());
+  out_->SetNumBuffers(4);
+  out_->SetTimeFormat(tfSample);
+  out_->Start();
+  EXPECT_EQ(out_->GetState(), dssOpen | dssPlay);
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(ready_, 15);
+  EXPECT_EQ(Sound(backend_.Captured()), Pattern(9000));
+  out_->Close();
+  EXPECT_EQ(out_->GetState(), dssClose);
+}
+
+INSTANTIATE_TEST_SUITE_P(CallbackModes, DSDevice, ::testing::Values(cmWindow, cmThread));
+
+TEST_F(DSDevice, PropertyLimitsAndRefusals) {
+  ScopedAnswerer answers;
+  answers.answerer.AnswerMessage(IDOK);
+  Build(100);
+  out_->SetNumBuffers(600);
+  EXPECT_EQ(out_->GetNumBuffers(), 10);
+  out_->SetNumBuffers(1);
+  EXPECT_EQ(out_->GetNumBuffers(), 10);
+  out_->SetBufferSize(100);
+  EXPECT_EQ(out_->GetBufferSize(), 256);
+  out_->SetCallBackMode(cmCallback);
+  EXPECT_EQ(out_->GetCallBackMode(), cmWindow);
+  out_->SetVolume(-20000);
+  EXPECT_EQ(out_->GetVolume(), -10000);
+  out_->SetPan(20000);
+  EXPECT_EQ(out_->GetPan(), 10000);
+  out_->SetRate(150000);
+  EXPECT_EQ(out_->GetRate(), 100000);
+  EXPECT_EQ(out_->GetProductName(), "Manual output");
+  out_->SetDeviceID(5);
+  EXPECT_EQ(out_->GetDeviceID(), -2);
+  EXPECT_THROW(out_->Open(), EMMDSWaveOutError);
+  out_->SetDeviceID(0);
+  out_->SetVolume(-300);
+  out_->SetRate(0);
+  out_->Open();
+  // Read back from the open stream.
+  EXPECT_EQ(out_->GetVolume(), -300);
+  EXPECT_EQ(out_->GetRate(), 8000);
+  EXPECT_THROW(out_->SetNumBuffers(4), EMMDSWaveOutError);
+  out_->Close();
+
+  backend_.SetDevices({});
+  TMMDSWaveOut none(nullptr);
+  none.SetInput(source_.get());
+  try {
+    none.Open();
+    ADD_FAILURE() << "opened without a driver";
+  } catch (const EMMDSWaveOutError& e) {
+    EXPECT_STREQ(e.what(), "No DirectSound playing devices found");
+  }
+}
+
+TEST_F(DSDevice, PausingAndResettingKeepThePositionHonest) {
+  Build(16000);
+  out_->SetTimeFormat(tfSample);
+  out_->Start();
+  for (int i = 0; i < 100; ++i) {
+    Step(1);
+    gui_.ProcessMessages();
+  }
+  out_->Pause();
+  const int64_t paused = out_->GetPosition();
+  EXPECT_NEAR(paused, 800 - 16, 8);
+  Step(50);
+  gui_.ProcessMessages();
+  EXPECT_EQ(out_->GetPosition(), paused);
+  out_->Reset();
+  EXPECT_EQ(out_->GetPosition(), 0);
+  EXPECT_EQ(out_->GetState(), dssOpen | dssPlay | dssPause);
+  out_->Restart();
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+}
+
+// Real playback: SDL's disk driver writes what it was given to a file, in real time.
+TEST(DSWaveOutOnSdl, ASoundPlayedThroughTheStreamBufferLandsByteForByte) {
+  const auto out_file = std::filesystem::path(VANT_BINARY_DIR) / "sdl-disk-dsound.raw";
+  std::filesystem::remove(out_file);
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", out_file.c_str(), 1);
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 2, 48000);
+  const std::vector<uint8_t> sound = Pattern(48000 * 4 + 1232);
+  QueueDispatcher gui;
+  SetDispatcher(&gui);
+  auto backend = std::make_unique<audio::SdlBackend>();
+  audio::SetBackend(backend.get());
+  {
+    Source source(sound, f);
+    TMMDSWaveOut out(nullptr);
+    out.SetBufferSize(16000);
+    out.SetInput(&source);
+    int stops = 0;
+    out.OnStop = [&](TObject*) { ++stops; };
+    out.Start();
+    // A safety bound for a real-time driver, not a measure of speed.
+    for (int i = 0; i < 3000 && stops == 0; ++i) gui.WaitAndProcess(20);
+    EXPECT_EQ(stops, 1);
+    out.Close();
+  }
+  audio::SetBackend(nullptr);
+  backend.reset();
+  SetDispatcher(nullptr);
+
+  std::ifstream in(out_file, std::ios::binary);
+  const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+  EXPECT_TRUE(LandsWhole(written, sound, 0));
+}
+
+}  // namespace
+}  // namespace vant

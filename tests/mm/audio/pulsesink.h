@@ -1,0 +1,124 @@
+#pragma once
+// A private sound server with one null sink, for tests that play real sound and record what the
+// server mixed from the sink's monitor. Nothing of the desktop's own server is touched: the
+// daemon lives in a temporary folder and listens on a socket there.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace vant::testing {
+
+class PulseNullSink {
+ public:
+  PulseNullSink() = default;
+  PulseNullSink(const PulseNullSink&) = delete;
+  PulseNullSink& operator=(const PulseNullSink&) = delete;
+  ~PulseNullSink() {
+    StopRecording();
+    if (daemon_ > 0) {
+      kill(daemon_, SIGTERM);
+      WaitGone(daemon_, 5000);
+    }
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
+  }
+
+  // Starts the daemon; returns why it could not (empty on success).
+  std::string Start(int rate, int channels) {
+    char pattern[] = "/tmp/vant-pulse-XXXXXX";
+    if (!mkdtemp(pattern)) return "no temporary folder";
+    dir_ = pattern;
+    std::filesystem::create_directories(dir_ / "run");
+    std::filesystem::create_directories(dir_ / "state");
+    {
+      std::ofstream script(dir_ / "script.pa");
+      script << "load-module module-null-sink sink_name=vanttest rate=" << rate
+             << " channels=" << channels << "\n"
+             << "load-module module-native-protocol-unix socket=" << (dir_ / "native").string()
+             << " auth-anonymous=1\n"
+             << "set-default-sink vanttest\n";
+    }
+    // Daemonised, the first process returns only once the server is up (or failed).
+    const pid_t starter =
+        Spawn({"pulseaudio", "--daemonize=yes", "--system=false", "-n", "--exit-idle-time=-1",
+               "--use-pid-file=yes", "--log-target=file:" + (dir_ / "log").string(), "-F",
+               (dir_ / "script.pa").string()},
+              Env());
+    if (starter <= 0) return "pulseaudio could not be started";
+    int status = 0;
+    if (waitpid(starter, &status, 0) != starter || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      return "pulseaudio did not come up";
+    }
+    std::ifstream pid_file(dir_ / "run" / "pulse" / "pid");
+    if (!(pid_file >> daemon_)) return "pulseaudio left no pid file";
+    server_ = "unix:" + (dir_ / "native").string();
+    return "";
+  }
+
+  // For the clients of this process (SDL's pulse driver reads it when it starts).
+  const std::string& Server() const { return server_; }
+
+  bool StartRecording(const std::filesystem::path& raw, int rate, int channels) {
+    std::vector<std::string> env = Env();
+    env.push_back("PULSE_SERVER=" + server_);
+    parec_ = Spawn(
+        {"parec", "--device=vanttest.monitor", "--format=s16le", "--rate=" + std::to_string(rate),
+         "--channels=" + std::to_string(channels), "--raw", "--latency-msec=20", raw.string()},
+        env);
+    return parec_ > 0;
+  }
+
+  void StopRecording() {
+    if (parec_ <= 0) return;
+    kill(parec_, SIGTERM);
+    if (!WaitGone(parec_, 5000)) kill(parec_, SIGKILL);
+    waitpid(parec_, nullptr, 0);
+    parec_ = -1;
+  }
+
+ private:
+  std::vector<std::string> Env() const {
+    return {"HOME=" + dir_.string(), "XDG_RUNTIME_DIR=" + (dir_ / "run").string(),
+            "PULSE_RUNTIME_PATH=" + (dir_ / "run" / "pulse").string(),
+            "PULSE_STATE_PATH=" + (dir_ / "state").string(), "PATH=/usr/bin:/bin"};
+  }
+
+  static pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+    std::vector<char*> argv, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+    return pid;
+  }
+
+  // Waits, without polling a clock, until the process has ended; false after `timeout_ms`.
+  static bool WaitGone(pid_t pid, int timeout_ms) {
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0) return true;  // gone already
+    pollfd p{fd, POLLIN, 0};
+    const bool gone = poll(&p, 1, timeout_ms) == 1;
+    close(fd);
+    return gone;
+  }
+
+  std::filesystem::path dir_;
+  std::string server_;
+  pid_t daemon_ = -1;
+  pid_t parec_ = -1;
+};
+
+}  // namespace vant::testing

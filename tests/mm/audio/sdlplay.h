@@ -1,0 +1,42 @@
+#pragma once
+// Plays a wave file through a TMMAudioPlayer on SDL's driver of the environment (disk, or pulse
+// towards a test's own server), with the program's player settings, until it stops by itself.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "audiobackend.h"
+#include "dispatch.h"
+#include "mmaudioplayer.h"
+#include "sdlbackend.h"
+#include "testreader.h"
+
+namespace vant {
+
+inline void PlayFileOnSdl(const std::string& wave, bool use_dsound) {
+  DoRegisterCustomAudioFile(FileClassOf<TestWaveReader>("TestWaveReader"), 5);
+  QueueDispatcher gui;
+  SetDispatcher(&gui);
+  auto backend = std::make_unique<audio::SdlBackend>();
+  audio::SetBackend(backend.get());
+  {
+    TMMAudioPlayer player(nullptr);
+    player.SetUseDSound(use_dsound);
+    player.SetBufferSize(16000);
+    player.SetNumBuffers(10);
+    player.SetFileName(wave);
+    int stops = 0;
+    player.OnStop = [&](TObject*) { ++stops; };
+    player.Play();
+    // A safety bound for a real-time driver, not a measure of speed.
+    for (int i = 0; i < 3000 && stops == 0; ++i) gui.WaitAndProcess(20);
+    EXPECT_EQ(stops, 1);
+  }
+  audio::SetBackend(nullptr);
+  backend.reset();  // SDL closes what it wrote to
+  SetDispatcher(nullptr);
+  DoneRegisteredAudioFiles();
+}
+
+}  // namespace vant
