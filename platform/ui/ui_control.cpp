@@ -399,6 +399,10 @@ void TControl::SendToBack() {
 
 void TControl::HandlePaint(QWidget* target) {
   if (width_ <= 0 || height_ <= 0) return;
+  if (present_only_ && target && last_paint_) {
+    QPainter(target).drawImage(0, 0, *last_paint_);
+    return;
+  }
   if (!last_paint_ || last_paint_->width() != width_ || last_paint_->height() != height_)
     last_paint_ = std::make_unique<QImage>(width_, height_, QImage::Format_RGB32);
   QImage& img = *last_paint_;
@@ -441,6 +445,22 @@ void TControl::PaintTo(TBitmap& bmp) {
   }
   bmp.SetSize(width_, height_);
   bmp.Image() = last_paint_->copy();
+}
+
+void TControl::PaintNow(const std::function<void(TCanvas&)>& draw) {
+  if (!Showing() || width_ <= 0 || height_ <= 0) return;
+  if (!last_paint_ || last_paint_->width() != width_ || last_paint_->height() != height_)
+    HandlePaint(nullptr);
+  canvas_.SetSurface(last_paint_.get());
+  draw(canvas_);
+  present_only_ = true;
+  try {
+    host_->repaint();
+  } catch (...) {
+    present_only_ = false;
+    throw;
+  }
+  present_only_ = false;
 }
 
 void TControl::HandleMouseDown(TMouseButton b, TShiftState s, int x, int y, bool dbl) {

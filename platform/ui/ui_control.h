@@ -155,6 +155,9 @@ class TControl : public TComponent {
   // Paints the control as it would appear now into `bmp` (resized to the control), without a
   // display: what a screenshot of the control alone would show.
   void PaintTo(TBitmap& bmp);
+  // Draws on the control's picture as last painted and shows the result at once, outside the
+  // toolkit's paint cycle (displays that redraw many times a second). Nothing when not showing.
+  void PaintNow(const std::function<void(TCanvas&)>& draw);
 
   virtual void Paint() {}
   // The canvas while Paint runs; also usable by descendants that draw at other times.
@@ -216,6 +219,7 @@ class TControl : public TComponent {
   std::string hint_;
   bool show_hint_ = false;
   bool clicked_ = false;
+  bool present_only_ = false;  // PaintNow: the next paint shows the picture as it stands
   unsigned control_style_ = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
 };
 
