@@ -7,6 +7,7 @@
 
 #include "dispatch.h"
 #include "mmdisplayconvert.h"
+#include "mmlevel.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
 #include "mmwavefmt.h"
@@ -183,6 +184,14 @@ void TMMConnector::SetTriggerMethod(TMMTriggerMethod value) {
 
 bool TMMConnector::HasDisplay(const Kind& k) const {
   return std::any_of(k.slot.begin(), k.slot.begin() + k.slots, [](auto* d) { return d; });
+}
+
+TMMCustomLevel* TMMConnector::GetLevel(int index) const {
+  return dynamic_cast<TMMCustomLevel*>(GetDisplay(TMMDisplayKind::Level, index));
+}
+
+void TMMConnector::SetLevel(int index, TMMCustomLevel* value) {
+  SetDisplay(TMMDisplayKind::Level, index, value);
 }
 
 TMMDisplayData* TMMConnector::GetDisplay(TMMDisplayKind kind, int index) const {

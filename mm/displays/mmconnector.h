@@ -25,6 +25,7 @@ enum TMMTriggerMethod { tmMessage, tmTimer };
 // Values match the slopes of the PCM crossing search.
 enum TMMTriggerMode { tmNone, tmUpFlank, tmDownFlank };
 
+class TMMCustomLevel;
 class TMMDisplayConversion;
 
 // The display kinds, in the order one refresh pass serves them.
@@ -65,6 +66,8 @@ class TMMConnector : public TMMDSPComponent {
   // Display slots (index from 1). Setting the connector itself or the display already in the
   // slot does nothing; a display sitting in the other slot of its kind is refused (the four
   // spectrum slots only check their own).
+  TMMCustomLevel* GetLevel(int index) const;
+  void SetLevel(int index, TMMCustomLevel* value);
   // Every kind by its data interface (index from 1: two slots each, four spectra).
   TMMDisplayData* GetDisplay(TMMDisplayKind kind, int index) const;
   void SetDisplay(TMMDisplayKind kind, int index, TMMDisplayData* value);
