@@ -3,22 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include "mmsample16.h"
 
 std::atomic<bool> Overflow{false};
 
 namespace {
 
-// Buffers may start at any byte (a slice of a larger block), so 16-bit samples are moved with
-// memcpy, which compiles to plain loads and stores.
-inline int Load16(const uint8_t* p) {
-  int16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-inline void Store16(uint8_t* p, int v) {
-  const int16_t s = static_cast<int16_t>(v);
-  std::memcpy(p, &s, 2);
-}
+using vant::sample::Load16;
+using vant::sample::Store16;
 
 // How the searches see a format.
 struct SearchShape {
