@@ -335,15 +335,17 @@ void TMMConnector::Started() {
       capacity_ = size;
     } else if (auto_convert_) {
       input_pcm_ = false;
+      copy_ = std::make_unique<uint8_t[]>(size);
+      copy_size_ = size;
       if (TMMDisplayConversion::Suggest(f, display_format_)) {
-        conversion_ = TMMDisplayConversion::Begin(f, display_format_, size);
+        conversion_ = TMMDisplayConversion::Begin(f, display_format_, copy_.get(), size);
       }
       if (conversion_) {
-        copy_ = std::make_unique<uint8_t[]>(size);
-        copy_size_ = size;
         data_ = conversion_->Output();
         capacity_ = conversion_->Capacity();
       } else {
+        copy_.reset();
+        copy_size_ = 0;
         display_format_ = {};
       }
     }
@@ -434,7 +436,7 @@ void TMMConnector::NewBuffer(const void* data, int64_t bytes) {
     std::memcpy(copy_.get(), data, static_cast<size_t>(n));
     data_length_ = n;
     if (conversion_) {
-      const int64_t out = conversion_->Convert(copy_.get(), n);
+      const int64_t out = conversion_->Convert(n);
       data_length_ = std::clamp<int64_t>(out, 0, capacity_);
       if (out <= 0) return;
     }

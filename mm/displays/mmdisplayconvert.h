@@ -16,13 +16,15 @@ class TMMDisplayConversion {
   static bool Suggest(const WAVEFORMATEX* input, WAVEFORMATEX& pcm);
   // Whether a real-time conversion from `input` to `pcm` can be made.
   static bool Query(const WAVEFORMATEX* input, const WAVEFORMATEX& pcm);
-  // A real-time conversion taking blocks of up to `block` bytes; nullptr when it cannot be built.
+  // A real-time conversion reading blocks of up to `size` bytes from the caller's `buffer`;
+  // nullptr when it cannot be built.
   static std::unique_ptr<TMMDisplayConversion> Begin(const WAVEFORMATEX* input,
-                                                     const WAVEFORMATEX& pcm, int64_t block);
+                                                     const WAVEFORMATEX& pcm, uint8_t* buffer,
+                                                     int64_t size);
 
-  // Converts `bytes` bytes of `data` (cut to the block); answers the PCM bytes now in Output(),
-  // 0 or less when nothing came out.
-  int64_t Convert(const void* data, int64_t bytes);
+  // Converts the first `bytes` bytes of the buffer (cut to whole source blocks); answers the
+  // PCM bytes now in Output(), 0 or less when nothing came out.
+  int64_t Convert(int64_t bytes);
   uint8_t* Output() const;
   int64_t Capacity() const;
 

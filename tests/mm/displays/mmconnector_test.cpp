@@ -9,6 +9,7 @@
 
 #include "displays_fixture.h"
 #include "mmresources.h"
+#include "mmulaw.h"
 
 namespace vant::testing {
 namespace {
@@ -339,6 +340,42 @@ TEST_F(ConnectorTest, BuffersFromADeviceThreadMeetTheGuiPasses) {
   Pass(1000);
   for (int16_t first : bar.firsts) EXPECT_EQ(first % 50, 0);
   c.Stopped();
+}
+
+TEST_F(ConnectorTest, MuLawReachesTheDisplaysAsPcm) {
+  WAVEFORMATEX mulaw{};
+  Build_uLawHeader(mulaw, 1, 8000);
+  TMMConnector c(nullptr);
+  c.SetAutoTrigger(false);
+  c.SetSynchronize(false);
+  RecordingDisplay bar(100);
+  c.SetDisplay(TMMDisplayKind::Level, 1, &bar);
+  Start(c, mulaw, 800);
+  const WAVEFORMATEX shown = c.GetDisplayFormat();
+  ASSERT_EQ(shown.wFormatTag, WAVE_FORMAT_PCM);
+  EXPECT_EQ(bar.format.wFormatTag, WAVE_FORMAT_PCM);
+  EXPECT_EQ(bar.format.nSamplesPerSec, 8000u);
+  ASSERT_EQ(shown.wBitsPerSample, 16);
+  // 800 µ-law bytes: 400 of +1000, then 400 of -1000.
+  std::vector<uint8_t> codes(800, Linear2uLaw(1000, false));
+  std::fill(codes.begin() + 400, codes.end(), Linear2uLaw(-1000, false));
+  c.NewBuffer(codes.data(), 800);
+  for (int i = 0; i < 20; ++i) c.Trigger();
+  // 1,600 PCM bytes: 16 slices of 50 samples.
+  ASSERT_EQ(bar.firsts.size(), 16u);
+  EXPECT_EQ(bar.firsts.front(), uLaw2Linear(Linear2uLaw(1000, false)));
+  EXPECT_EQ(bar.firsts.back(), uLaw2Linear(Linear2uLaw(-1000, false)));
+  c.Stopped();
+  // Without AutoConvert the displays get nothing.
+  c.Closed();
+  c.SetAutoConvert(false);
+  RecordingDisplay other(100);
+  c.SetDisplay(TMMDisplayKind::Level, 2, &other);
+  Start(c, mulaw, 800);
+  c.NewBuffer(codes.data(), 800);
+  c.Trigger();
+  EXPECT_EQ(other.formats, 0);
+  EXPECT_TRUE(other.firsts.empty());
 }
 
 TEST_F(ConnectorTest, PeakOfTheCurrentBuffer) {
