@@ -71,7 +71,7 @@ TMMConnector::Shared* TMMConnector::shared_ = nullptr;
 
 TMMConnector::TMMConnector(TComponent* owner) : TMMDSPComponent(owner) {
   PublishLinks(true, true);
-  kinds_[static_cast<int>(TMMDisplayKind::Spectrum)].slots = 4;
+  kinds_[static_cast<int>(TMMDisplayKind::Spectrum)].slot_count = 4;
   pause_tick_ = kNoTick;
   timer_ = std::make_unique<vant::TMMHiTimer>(nullptr);
   timer_->SetEnabled(false);
@@ -183,7 +183,7 @@ void TMMConnector::SetTriggerMethod(TMMTriggerMethod value) {
 // ---- Display slots ---------------------------------------------------------------------------
 
 bool TMMConnector::HasDisplay(const Kind& k) const {
-  return std::any_of(k.slot.begin(), k.slot.begin() + k.slots, [](auto* d) { return d; });
+  return std::any_of(k.slot.begin(), k.slot.begin() + k.slot_count, [](auto* d) { return d; });
 }
 
 TMMCustomLevel* TMMConnector::GetLevel(int index) const {
@@ -196,14 +196,14 @@ void TMMConnector::SetLevel(int index, TMMCustomLevel* value) {
 
 TMMDisplayData* TMMConnector::GetDisplay(TMMDisplayKind kind, int index) const {
   const Kind& k = KindOf(kind);
-  if (index < 1 || index > k.slots) return nullptr;
+  if (index < 1 || index > k.slot_count) return nullptr;
   std::lock_guard lock(cs_);
   return k.slot[index - 1];
 }
 
 void TMMConnector::SetDisplay(TMMDisplayKind kind, int index, TMMDisplayData* value) {
   Kind& k = KindOf(kind);
-  if (index < 1 || index > k.slots) return;
+  if (index < 1 || index > k.slot_count) return;
   const int i = index - 1;
   TComponent* comp = value ? value->DisplayComponent() : nullptr;
   if (value && comp == this) return;
@@ -211,7 +211,7 @@ void TMMConnector::SetDisplay(TMMDisplayKind kind, int index, TMMDisplayData* va
     std::lock_guard lock(cs_);
     if (k.slot[i] == value) return;
     if (value && kind != TMMDisplayKind::Spectrum) {
-      for (int j = 0; j < k.slots; ++j)
+      for (int j = 0; j < k.slot_count; ++j)
         if (j != i && k.slot[j] == value) return;
     }
     TComponent* old = k.component[i];
@@ -229,7 +229,7 @@ void TMMConnector::SetDisplay(TMMDisplayKind kind, int index, TMMDisplayData* va
 
 bool TMMConnector::Holds(const TComponent* c) const {
   for (const Kind& k : kinds_)
-    for (int j = 0; j < k.slots; ++j)
+    for (int j = 0; j < k.slot_count; ++j)
       if (k.component[j] == c) return true;
   return false;
 }
@@ -240,7 +240,7 @@ void TMMConnector::Notification(TComponent* component, vant::TOperation operatio
   std::lock_guard lock(cs_);
   // By component: the display's other bases may already be gone while it is being freed.
   for (Kind& k : kinds_) {
-    for (int j = 0; j < k.slots; ++j) {
+    for (int j = 0; j < k.slot_count; ++j) {
       if (k.component[j] == component) {
         k.slot[j] = nullptr;
         k.component[j] = nullptr;
@@ -255,7 +255,7 @@ void TMMConnector::ForEachDisplay(F&& f) {
   {
     std::lock_guard lock(cs_);
     for (Kind& k : kinds_)
-      for (int j = 0; j < k.slots; ++j)
+      for (int j = 0; j < k.slot_count; ++j)
         if (k.slot[j] && std::find(all.begin(), all.end(), k.slot[j]) == all.end())
           all.push_back(k.slot[j]);
   }
@@ -468,35 +468,34 @@ bool TMMConnector::Due(int64_t offset, int64_t elapsed) const {
   return elapsed >= 1000000 * offset / bps;
 }
 
-void TMMConnector::ProcessData() {
-  if (!enabled_ || !(running_ || (!real_time_ && tap_started_))) return;
+bool TMMConnector::ProcessData() {
+  if (!enabled_ || !(running_ || (!real_time_ && tap_started_))) return false;
+  bool behind = false;
   {
     std::lock_guard lock(cs_);
-    if (!data_) return;
+    if (!data_) return false;
     const int64_t tick = pause_tick_.exchange(kNoTick);
     if (tick != kNoTick && paused_) {
       stamp_ = tick;
       MarkFresh();
     }
     const int64_t elapsed = TimeGetExactTime() - stamp_;
-    for (int kind = 0; kind < kKinds; ++kind) ServeKind(kind, elapsed);
+    for (int kind = 0; kind < kKinds; ++kind) behind |= ServeKind(kind, elapsed);
   }
   if (OnTrigger) OnTrigger(this);
+  return behind;
 }
 
-void TMMConnector::ServeKind(int kind, int64_t elapsed) {
+bool TMMConnector::ServeKind(int kind, int64_t elapsed) {
   Kind& k = kinds_[kind];
-  if (!k.fresh) return;
-  if (kind == static_cast<int>(TMMDisplayKind::Spectrogram)) {
-    ServeSpectrograms(k, elapsed);
-    return;
-  }
+  if (!k.fresh) return false;
+  if (kind == static_cast<int>(TMMDisplayKind::Spectrogram)) return ServeSpectrograms(k, elapsed);
   int64_t size = 0;
-  for (int j = 0; j < k.slots; ++j)
+  for (int j = 0; j < k.slot_count; ++j)
     if (k.slot[j]) size = std::max<int64_t>(size, k.slot[j]->SliceBytes());
   if (!HasDisplay(k)) {
     k.fresh = false;
-    return;
+    return false;
   }
   const int64_t frame = std::max<int>(display_format_.nBlockAlign, 1);
   int64_t& offset = k.offset[0];
@@ -511,7 +510,7 @@ void TMMConnector::ServeKind(int kind, int64_t elapsed) {
                                trigger_level_);
     }
   }
-  if (!Due(offset, elapsed)) return;
+  if (!Due(offset, elapsed)) return false;
   int64_t at = offset;
   offset += std::max(step, frame);  // a step below one frame would never end the buffer
   if (cross > 0) {
@@ -520,17 +519,18 @@ void TMMConnector::ServeKind(int kind, int64_t elapsed) {
   }
   if (at + size > data_length_) {
     k.fresh = false;
-    return;
+    return false;
   }
-  for (int j = 0; j < k.slots; ++j)
+  for (int j = 0; j < k.slot_count; ++j)
     if (k.slot[j]) k.slot[j]->RefreshPCMData(data_ + at);
   ++k.count;
+  return offset + size <= data_length_ && Due(offset, elapsed);
 }
 
-void TMMConnector::ServeSpectrograms(Kind& k, int64_t elapsed) {
+bool TMMConnector::ServeSpectrograms(Kind& k, int64_t elapsed) {
   const int64_t frame = std::max<int>(display_format_.nBlockAlign, 1);
   bool due = false, shown = false;
-  for (int j = 0; j < k.slots; ++j) {
+  for (int j = 0; j < k.slot_count; ++j) {
     TMMDisplayData* d = k.slot[j];
     if (!d || !Due(k.offset[j], elapsed)) continue;
     due = true;
@@ -546,6 +546,7 @@ void TMMConnector::ServeSpectrograms(Kind& k, int64_t elapsed) {
   } else if (due || !HasDisplay(k)) {
     k.fresh = false;
   }
+  return false;
 }
 
 // ---- Triggers --------------------------------------------------------------------------------
@@ -622,6 +623,7 @@ void TMMConnector::Loop() {
   if (!shared_) return;
   shared_->loop_queued->store(false);
   const bool terminating = vant::GetDispatcher().IsTerminating();
+  bool behind = false;
   if (shared_->active > 0 && !terminating) {
     // By serial: a handler may free connectors during the pass.
     std::vector<intptr_t> serials;
@@ -629,12 +631,15 @@ void TMMConnector::Loop() {
     for (intptr_t s : serials) {
       TMMConnector* c = Find(s);
       if (c && c->auto_trigger_ && c->method_ == tmMessage && c->enabled_ && c->running_) {
-        c->ProcessData();
+        behind |= c->ProcessData();
       }
     }
   }
   if (!shared_) return;
   if (shared_->active > 0 && !terminating && !shared_->list.empty()) {
+    // A pass shows one slice per display: when the next is due already (the loop was held up),
+    // the next pass follows as soon as the event loop has run, not a yield later.
+    if (behind) shared_->PostLoop();
     shared_->StartYield();
   } else {
     shared_->StopYield();

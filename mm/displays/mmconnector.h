@@ -115,7 +115,7 @@ class TMMConnector : public TMMDSPComponent {
   struct Kind {
     std::array<TMMDisplayData*, kMaxSlots> slot{};
     std::array<vant::TComponent*, kMaxSlots> component{};  // what each slot's display is
-    int slots = 2;
+    int slot_count = 2;
     bool fresh = false;
     // One offset per display for the kind whose displays step on their own (spectrogram), else
     // one for the kind in [0].
@@ -130,9 +130,10 @@ class TMMConnector : public TMMDSPComponent {
   template <class F>
   void ForEachDisplay(F&& f);
   void SetWaveParams();
-  void ProcessData();
-  void ServeKind(int kind, int64_t elapsed);
-  void ServeSpectrograms(Kind& k, int64_t elapsed);
+  // One refresh pass; answers whether a slice is already due for the next one.
+  bool ProcessData();
+  bool ServeKind(int kind, int64_t elapsed);
+  bool ServeSpectrograms(Kind& k, int64_t elapsed);
   bool Due(int64_t offset, int64_t elapsed) const;
   void MarkFresh();
   void ResetDisplays();

@@ -133,6 +133,19 @@ TEST_F(ConnectorTest, SharedLoopRefreshesEveryRunningConnectorUntilTheyStop) {
   EXPECT_EQ(service.Count(), 0) << "the loop's timer outlived the last running connector";
 }
 
+TEST_F(ConnectorTest, AHeldUpLoopCatchesUpPassByPass) {
+  TMMConnector c(nullptr);
+  RecordingDisplay bar;
+  c.SetDisplay(TMMDisplayKind::Level, 1, &bar);
+  Start(c, kStereo48k, 16000);
+  const auto frames = NumberedFrames(4000);
+  c.NewBuffer(frames.data(), 16000);
+  Pass(10'000);  // ten milliseconds without a pass
+  for (int i = 0; i < 12; ++i) Gui().ProcessMessages();
+  EXPECT_EQ(bar.firsts.size(), 10u) << "slices 0 to 9 are due by 10 ms, slice 10 is not";
+  c.Stopped();
+}
+
 TEST_F(ConnectorTest, OwnTimerRefreshesEvery20msAndStopsWhenTheMethodChanges) {
   TMMConnector c(nullptr);
   c.SetTriggerMethod(tmTimer);
