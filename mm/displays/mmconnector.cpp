@@ -1,6 +1,7 @@
 #include "mmconnector.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -405,7 +406,10 @@ void TMMConnector::BufferReady(PMMWaveHdr lpWaveHdr) {
   if (lpWaveHdr) {
     const PMMWaveHdr heard = lpWaveHdr->lpNowPlaying;
     if (synchronize_ && heard && lpWaveHdr->wh.dwBytesRecorded > 0) {
-      NewBuffer(heard->wh.lpData, heard->wh.dwBytesRecorded);
+      // At the end of a stream the ring's next header has been heard already and is not queued
+      // again: nothing is being heard, and its old sound must not be shown.
+      const uint32_t flags = std::atomic_ref<uint32_t>(heard->wh.dwFlags).load();
+      if (flags & vant::audio::WHDR_INQUEUE) NewBuffer(heard->wh.lpData, heard->wh.dwBytesRecorded);
     } else {
       NewBuffer(lpWaveHdr->wh.lpData, lpWaveHdr->wh.dwBytesRecorded);
     }
