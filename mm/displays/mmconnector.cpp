@@ -33,6 +33,8 @@ constexpr int kYieldMs = 1;
 
 bool g_enter_idle = false;
 intptr_t g_next_serial = 0;
+// The shared window's handle, for triggers posted from other threads (0 while there is none).
+std::atomic<HWND> g_window{0};
 
 }  // namespace
 
@@ -96,6 +98,7 @@ void TMMConnector::Register() {
   if (!shared_) {
     shared_ = new Shared;
     shared_->window = std::make_unique<MessageWindow>(&TMMConnector::HandleMessage);
+    g_window = shared_->window->Handle();
   }
   shared_->list.push_back(this);
   registered_ = true;
@@ -109,6 +112,7 @@ void TMMConnector::Unregister() {
   registered_ = false;
   if (list.empty()) {
     shared_->StopYield();
+    g_window = 0;
     delete shared_;  // the window drops whatever is still queued for it
     shared_ = nullptr;
   } else {
@@ -566,8 +570,7 @@ void TMMConnector::Trigger() {
   // At most one trigger message waits at a time.
   int32_t none = 0;
   if (!pending_triggers_.compare_exchange_strong(none, 1)) return;
-  const HWND h = shared_ ? shared_->window->Handle() : 0;
-  if (!MessageWindow::Post(h, kTriggerMessage, 0, serial_)) pending_triggers_ = 0;
+  if (!MessageWindow::Post(g_window, kTriggerMessage, 0, serial_)) pending_triggers_ = 0;
 }
 
 void TMMConnector::PostStart() {
