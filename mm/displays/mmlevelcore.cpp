@@ -54,18 +54,17 @@ int64_t TMMLevelCore::Sample(const uint8_t* p) const {
 int32_t TMMLevelCore::Magnitude(const uint8_t* slice) const {
   const int bytes = bits_ + 1;
   const int frame = bytes * channels_;
-  // 8-bit samples count in 16-bit units; their offsets are added before the shift.
-  const int shift = bits_ == b8Bit ? 8 : 0;
+  // 8-bit samples count in 16-bit units; their offsets are added before the scaling.
+  const int64_t scale = bits_ == b8Bit ? 256 : 1;
   int64_t m = 0;
   for (int32_t i = 0; i < samples_; ++i, slice += frame) {
     int64_t x;
     if (channels_ == 1 || Channel == chLeft) {
-      x = (Sample(slice) + dc_left_) << shift;
+      x = (Sample(slice) + dc_left_) * scale;
     } else if (Channel == chRight) {
-      x = (Sample(slice + bytes) + dc_right_) << shift;
+      x = (Sample(slice + bytes) + dc_right_) * scale;
     } else {
-      x = (((Sample(slice) + dc_left_) << shift) + ((Sample(slice + bytes) + dc_right_) << shift)) /
-          2;
+      x = ((Sample(slice) + dc_left_) * scale + (Sample(slice + bytes) + dc_right_) * scale) / 2;
     }
     m = std::max(m, std::abs(x));
   }
