@@ -15,6 +15,7 @@
 #include "timerservice.h"
 #include "ui_application.h"
 #include "ui_messagewindow.h"
+#include "ui_timer.h"
 
 using vant::HWND;
 using vant::MessageWindow;
@@ -45,28 +46,25 @@ struct TMMConnector::Shared {
   int active = 0;  // connectors refreshed by the loop
   int32_t max_speed = 0;
   std::unique_ptr<MessageWindow> window;
-  // The loop's yield: a 1 ms timer that queues the next loop message while none is queued, so
-  // the event loop itself runs between passes.
-  vant::TimerService* yield_service = nullptr;
-  vant::TimerId yield_timer = 0;
+  // The loop's yield: a 1 ms timer on the GUI thread runs the next pass, so the event loop
+  // itself runs between passes.
+  std::unique_ptr<vant::TTimer> yield;
   std::shared_ptr<std::atomic<bool>> loop_queued = std::make_shared<std::atomic<bool>>(false);
 
   void PostLoop() {
     if (!loop_queued->exchange(true)) MessageWindow::Post(window->Handle(), kLoopMessage);
   }
   void StartYield() {
-    if (yield_timer != 0) return;
-    yield_service = &vant::GetTimerService();
-    auto queued = loop_queued;
-    const HWND h = window->Handle();
-    yield_timer = yield_service->StartPeriodic(kYieldMs, [queued, h](vant::TimerId) {
-      if (!queued->exchange(true)) MessageWindow::Post(h, kLoopMessage);
-    });
+    if (!yield) {
+      yield = std::make_unique<vant::TTimer>(nullptr);
+      yield->SetEnabled(false);
+      yield->SetInterval(kYieldMs);
+      yield->OnTimer = [](vant::TObject*) { TMMConnector::Loop(); };
+    }
+    yield->SetEnabled(true);
   }
   void StopYield() {
-    if (yield_timer == 0) return;
-    yield_service->Kill(yield_timer);
-    yield_timer = 0;
+    if (yield) yield->SetEnabled(false);
   }
 };
 
@@ -112,6 +110,8 @@ void TMMConnector::Unregister() {
   registered_ = false;
   if (list.empty()) {
     shared_->StopYield();
+    // The last connector may be freed from a pass the yield timer runs: free it afterwards.
+    if (shared_->yield) vant::GetDispatcher().Post([t = shared_->yield.release()] { delete t; });
     g_window = 0;
     delete shared_;  // the window drops whatever is still queued for it
     shared_ = nullptr;

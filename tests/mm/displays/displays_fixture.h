@@ -12,6 +12,7 @@
 #include "mmconnector.h"
 #include "mmpcmsup.h"
 #include "timerservice.h"
+#include "ui_timer.h"
 
 namespace vant::testing {
 
@@ -97,6 +98,7 @@ class ConnectorTest : public ::testing::Test {
   void Pass(int64_t micros) {
     clock.Advance(micros);
     ASSERT_TRUE(service.Settle());
+    RunDueTimers();  // the GUI thread's own timers, which the toolkit would run
     Gui().ProcessMessages();
   }
 
