@@ -1,0 +1,162 @@
+#include "mmlevelscale.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <utility>
+
+#include "mmmuldiv.h"
+#include "mmutils.h"
+
+using vant::TCanvas;
+using vant::TColor;
+using vant::TRect;
+
+TMMLevelScale::TMMLevelScale(vant::TComponent* owner)
+    : TMMGraphicControl(owner), scale_(std::make_unique<TMMLevScale>()) {
+  Bevel().SetBevelOuter(vant::bvNone);
+  SetParentFont(false);
+  Font().SetName("Small Fonts");
+  Font().SetSize(6);
+  SetColor(vant::clBlack);
+  SetBounds(GetLeft(), GetTop(), 200, 7);
+  scale_->OnChange = [this](vant::TObject*) { Invalidate(); };
+}
+
+template <class T>
+void TMMLevelScale::Set(T& field, T value) {
+  if (field == value) return;
+  field = value;
+  Invalidate();
+}
+
+void TMMLevelScale::SetScaleTicks(int value) { Set(scale_ticks_, std::max(value, 2)); }
+void TMMLevelScale::SetPoint1(int value) { Set(point1_, MinMax(value, 1, 100)); }
+void TMMLevelScale::SetPoint2(int value) { Set(point2_, MinMax(value, 1, 100)); }
+void TMMLevelScale::SetScaleColor(int zone, TColor value) { Set(colors_[Zone(zone)], value); }
+void TMMLevelScale::SetSensitivy(int32_t value) { Set(sensitivity_, MinMax(value, -90, -9)); }
+void TMMLevelScale::SetLogAmp(bool value) { Set(log_amp_, value); }
+void TMMLevelScale::SetKind(TMMLevelKind value) { Set(kind_, value); }
+void TMMLevelScale::SetDirection(TMMLevelDirection value) { Set(direction_, value); }
+void TMMLevelScale::SetScalePos(TMMScalePos value) { Set(scale_pos_, value); }
+
+// ---- labels ----------------------------------------------------------------------------------
+
+std::string TMMLevelScale::LabelText(int k) const {
+  const int last = scale_ticks_ - 1;
+  if (log_amp_) return std::to_string(MulDiv32RN(k, sensitivity_, last));
+  const double f = kLevelFullScale / std::pow(10.0, -sensitivity_ / 20.0);
+  const int quiet = last - k;
+  const double m = (f + (kLevelFullScale - f) * quiet / last) / kLevelFullScale;
+  return std::to_string(static_cast<int>(std::nearbyint(20 * std::log10(m))));
+}
+
+TColor TMMLevelScale::LabelColor(int k) const {
+  const int last = scale_ticks_ - 1;
+  const int64_t m = int64_t{kLevelFullScale} * (last - k) / last;
+  if (m > int64_t{kLevelFullScale} * point2_ / 100) return colors_[2];
+  if (m > int64_t{kLevelFullScale} * point1_ / 100) return colors_[1];
+  return colors_[0];
+}
+
+int TMMLevelScale::LabelStride(int length, int size) const {
+  const int last = scale_ticks_ - 1;
+  if (size <= 0) return 1;
+  for (int s = 1; s <= last; ++s)
+    if (last / s * size <= length) return s;
+  return 0;
+}
+
+void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
+  const bool horizontal = kind_ == lkHorizontal;
+  const bool symmetric = direction_ == dirSymetric;
+  const int length = horizontal ? area.Right - area.Left : area.Bottom - area.Top;
+  const int span = symmetric ? length / 2 : length;
+  const int size = horizontal ? c.TextWidth(std::to_string(sensitivity_)) : c.TextHeight("0");
+  const int stride = LabelStride(span, size);
+  if (stride == 0) return;  // not even one label fits: the scale shows none
+  const int last = scale_ticks_ - 1;
+  // Where a point `d` pixels from the quiet end lies along the axis, for each half of a
+  // symmetric scale (mirrored: from the far end).
+  auto place = [&](int d, bool mirrored) {
+    bool from_start = horizontal ? direction_ != dirReversed : direction_ == dirReversed;
+    if (symmetric) from_start = horizontal ? !mirrored : mirrored;
+    const int lo = horizontal ? area.Left : area.Top;
+    const int hi = horizontal ? area.Right : area.Bottom;
+    return from_start ? lo + d : hi - d;
+  };
+  c.Brush().Style = vant::bsClear;
+  for (int half = 0; half < (symmetric ? 2 : 1); ++half) {
+    for (int k = 0; k <= last; k += stride) {
+      std::string text = LabelText(k);
+      if (half == 1) {
+        if (k == 0) continue;  // the centre is labelled once
+        text = "+" + std::to_string(std::abs(std::stoi(text)));
+      }
+      const int pos = place((last - k) * span / last, half == 1);
+      c.Font().SetColor(LabelColor(k));
+      const int w = c.TextWidth(text), h = c.TextHeight(text);
+      if (horizontal) {
+        const int x = std::clamp(pos - w / 2, area.Left, std::max(area.Right - w, area.Left));
+        c.TextOut(x, area.Top, text);
+      } else {
+        const int y = std::clamp(pos - h / 2, area.Top, std::max(area.Bottom - h, area.Top));
+        c.TextOut(area.Right - w, y, text);
+      }
+    }
+  }
+}
+
+// ---- painting --------------------------------------------------------------------------------
+
+void TMMLevelScale::Paint() {
+  TCanvas& c = Canvas();
+  c.Font().Assign(&Font());
+  c.Brush().Style = vant::bsSolid;
+  c.Brush().Color = GetColor();
+  TRect area = ClientRect();
+  c.FillRect(area);
+  const bool horizontal = kind_ == lkHorizontal;
+  const int a = horizontal ? c.TextWidth("0") / 2 : c.TextHeight("0") / 2;
+  if (scale_->GetVisible()) {
+    const int ticks = scale_->GetTickCount();
+    // Setting the zones for this paint is no change of the settings.
+    auto on_change = std::exchange(scale_->OnChange, nullptr);
+    // The scale counts its ticks from the left or the top: the zones run the other way when
+    // exactly one of a vertical kind and a reversed direction holds.
+    if ((kind_ == lkVertical) != (direction_ == dirReversed)) {
+      scale_->SetColor(colors_[2]);
+      scale_->SetColor2(colors_[1]);
+      scale_->SetColor3(colors_[0]);
+      scale_->SetZone2Tick((100 - point2_) * ticks / 100);
+      scale_->SetZone3Tick((100 - point1_) * ticks / 100);
+    } else {
+      scale_->SetColor(colors_[0]);
+      scale_->SetColor2(colors_[1]);
+      scale_->SetColor3(colors_[2]);
+      scale_->SetZone2Tick((point1_ - 1) * ticks / 100);
+      scale_->SetZone3Tick((point2_ - 1) * ticks / 100);
+    }
+    const int h = scale_->GetScaleHeight();
+    const bool reversed = direction_ == dirReversed;
+    // The ticks' extent along the axis: shifted by half a digit toward the bar's growth.
+    const int lo = horizontal ? (reversed ? area.Left + a : area.Left - a - 1)
+                              : (reversed ? area.Top - a : area.Top + a);
+    const int hi = horizontal ? (reversed ? area.Right + a - 1 : area.Right - a - 1)
+                              : (reversed ? area.Bottom - a - 1 : area.Bottom + a - 1);
+    if (scale_pos_ != spBelowOrRight) {
+      const TRect r = horizontal ? vant::Rect(lo, area.Top, hi, area.Top + h)
+                                 : vant::Rect(area.Left, lo, area.Left + h, hi);
+      scale_->DrawRect(&c, r, false);
+      (horizontal ? area.Top : area.Left) += h;
+    }
+    if (scale_pos_ != spAboveOrLeft) {
+      const TRect r = horizontal ? vant::Rect(lo, area.Bottom - h, hi, area.Bottom)
+                                 : vant::Rect(area.Right - h, lo, area.Right, hi);
+      scale_->DrawRect(&c, r, true);
+      (horizontal ? area.Bottom : area.Right) -= h;
+    }
+    scale_->OnChange = std::move(on_change);
+  }
+  if (area.Right > area.Left && area.Bottom > area.Top) DrawLabels(c, area);
+}

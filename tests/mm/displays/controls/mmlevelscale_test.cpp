@@ -1,0 +1,81 @@
+// TMMLevelScale: the levels and colours of its labels, which of them fit, and screenshots of
+// scales beside bars.
+#include "mmlevelscale.h"
+
+#include <gtest/gtest.h>
+
+#include "mmlevel.h"
+#include "ui_application.h"
+#include "ui_form.h"
+#include "ui_testing.h"
+
+namespace vant {
+namespace {
+
+class LevelScaleTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Application->Initialize(); }
+  TForm form{nullptr};
+};
+
+TEST_F(LevelScaleTest, LabelLevelsAndColours) {
+  auto* s = new TMMLevelScale(&form);
+  // 8 labels from 0 dB down to the sensitivity, coloured by the zone of their magnitude.
+  const char* db[] = {"0", "-5", "-10", "-15", "-20", "-25", "-30", "-35"};
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(s->LabelText(k), db[k]) << k;
+  s->SetScaleColor(1, clLime);
+  s->SetScaleColor(2, clYellow);
+  s->SetScaleColor(3, clRed);
+  const TColor colours[] = {clRed, clRed, clYellow, clYellow, clLime, clLime, clLime, clLime};
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(s->LabelColor(k), colours[k]) << k;
+  // Linear: evenly spaced magnitudes from full scale down to the floor, in dB.
+  s->SetLogAmp(false);
+  EXPECT_EQ(s->LabelText(0), "0");
+  EXPECT_EQ(s->LabelText(7), "-35");
+  EXPECT_EQ(s->LabelText(1), "-1");
+  // Seven gaps of labels 20 pixels long: every label in 140 pixels, every second in 70, every
+  // fourth (one label) in 20, none in 19.
+  EXPECT_EQ(s->LabelStride(140, 20), 1);
+  EXPECT_EQ(s->LabelStride(70, 20), 2);
+  EXPECT_EQ(s->LabelStride(20, 20), 4);
+  EXPECT_EQ(s->LabelStride(19, 20), 0);
+  s->SetScaleTicks(1);
+  EXPECT_EQ(s->GetScaleTicks(), 2);
+}
+
+TEST_F(LevelScaleTest, Screenshots) {
+  form.SetBounds(0, 0, 300, 160);
+  form.SetColor(clGray);
+  form.Show();
+  struct Look {
+    TMMLevelKind kind;
+    TMMLevelDirection direction;
+    TMMScalePos pos;
+    TRect bounds;
+  } looks[] = {{lkHorizontal, dirNormal, spBoth, Bounds(10, 10, 220, 26)},
+               {lkHorizontal, dirReversed, spAboveOrLeft, Bounds(10, 45, 220, 20)},
+               {lkHorizontal, dirSymetric, spBelowOrRight, Bounds(10, 75, 220, 20)},
+               {lkVertical, dirNormal, spBoth, Bounds(250, 10, 40, 140)}};
+  for (const Look& l : looks) {
+    auto* s = new TMMLevelScale(&form);
+    s->SetParent(&form);
+    s->SetBounds(l.bounds.Left, l.bounds.Top, l.bounds.Right - l.bounds.Left,
+                 l.bounds.Bottom - l.bounds.Top);
+    s->SetKind(l.kind);
+    s->SetDirection(l.direction);
+    s->SetScalePos(l.pos);
+    s->Scale().SetVisible(true);
+    s->Scale().SetSize(4);
+    s->Scale().SetTickCount(15);
+  }
+  auto* bar = new TMMLevel(&form);
+  bar->SetParent(&form);
+  bar->SetBounds(10, 110, 220, 17);
+  bar->SetValue(80);
+  uitest::SaveScreenshot(form, "level_scales");
+  // Short ticks of the top scale every 15 pixels (the first, long one lies half a digit out).
+  for (int x : {22, 38, 54}) EXPECT_EQ(uitest::RenderedPixel(form, x, 11), clWhite) << x;
+}
+
+}  // namespace
+}  // namespace vant
