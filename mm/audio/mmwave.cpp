@@ -12,6 +12,7 @@
 
 #include "dispatch.h"
 #include "mmpcmsup.h"
+#include "simplesound.h"
 #include "msgtable.h"
 #include "ui_application.h"
 
@@ -133,6 +134,7 @@ void TMMWave::Changed() {
 }
 
 void TMMWave::ClearWave() {
+  StopSound();
   if (block_) wioWaveClose(block_.get());
   opened_ = false;
   file_name_.clear();
@@ -862,4 +864,37 @@ void TMMWave::SetDispChunk(const std::string& text, const void* bitmap) {
       RiffInsertDISP(list, RiffCreateDISP(kRiffChanged, kDispDIB, std::nullopt, std::nullopt));
     }
   }
+}
+
+bool TMMWave::PlaySound(TMMPlayMode mode) {
+  StopSound();
+  const WAVEFORMATEX* format = GetPWaveFormat();
+  if (!block_ || !format || format->wFormatTag != WAVE_FORMAT_PCM || block_->dwDataBytes <= 0)
+    return false;
+  std::vector<uint8_t> pcm(static_cast<size_t>(block_->dwDataBytes));
+  if (IsMemWave()) {
+    const uint8_t* data = GetPWaveData();
+    if (!data) return false;
+    std::memcpy(pcm.data(), data, pcm.size());
+  } else {
+    std::ifstream in(file_name_, std::ios::binary);
+    in.seekg(block_->dwDataOffset);
+    if (!in.read(reinterpret_cast<char*>(pcm.data()), static_cast<std::streamsize>(pcm.size())))
+      return false;
+  }
+  const vant::audio::WaveFormatEx wfx{format->wFormatTag,     format->nChannels,
+                                      format->nSamplesPerSec, format->nAvgBytesPerSec,
+                                      format->nBlockAlign,    format->wBitsPerSample, 0};
+  const auto how = mode == pmSync    ? vant::audio::SoundMode::Sync
+                   : mode == pmAsync ? vant::audio::SoundMode::Async
+                                     : vant::audio::SoundMode::Loop;
+  if (mode == pmSync) return vant::audio::PlaySimpleSound(wfx, std::move(pcm), how);
+  sound_started_ = vant::audio::PlaySimpleSound(wfx, std::move(pcm), how);
+  return sound_started_;
+}
+
+void TMMWave::StopSound() {
+  if (!sound_started_) return;
+  sound_started_ = false;
+  vant::audio::StopSimpleSound();
 }

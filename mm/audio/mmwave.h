@@ -44,6 +44,8 @@ class TMMWaveFileLayer {
 TMMWaveFileLayer& GetWaveFileLayer();
 void SetWaveFileLayer(TMMWaveFileLayer* layer);
 
+enum TMMPlayMode { pmSync, pmAsync, pmLoop };
+
 class TMMWave : public TMMObject {
  public:
   // A memory wave holds its data as a RIFF image (the memory-wave component makes one).
@@ -126,6 +128,12 @@ class TMMWave : public TMMObject {
   int64_t GetBytesLeft() const { return bytes_left_; }
   bool IsOpened() const { return opened_; }
 
+  // Plays the whole wave through the simple sound call (pmSync waits, pmAsync returns at once,
+  // pmLoop repeats until stopped); a memory wave plays from its image. False for an empty wave or
+  // one the simple call cannot play (only PCM).
+  bool PlaySound(TMMPlayMode mode);
+  void StopSound();
+
   int64_t ReadDataBytes(void* buffer, int64_t bytes);
   int64_t ReadDataSamples(void* buffer, int64_t samples);
   int64_t WriteDataBytes(const void* data, int64_t bytes);
@@ -191,6 +199,7 @@ class TMMWave : public TMMObject {
                   int abortMessage);
 
   std::unique_ptr<std::vector<uint8_t>> image_;
+  bool sound_started_ = false;
   PWAVEIOCB block_;
   std::string file_name_;
   FileStamp stamp_;

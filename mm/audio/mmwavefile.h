@@ -52,6 +52,8 @@ class TMMCustomWaveFile : public TMMCustomFile {
   void SetWave(const TMMWave* wave) { wave_->Assign(wave); }
   void LoadFromFile(const std::string& name) { SetFileName(name); }
   void SaveToFile(const std::string& name) { wave_->SaveToFile(name); }
+  bool PlaySound(TMMPlayMode mode) { return wave_->PlaySound(mode); }
+  void StopSound() { wave_->StopSound(); }
   bool GetOverwriteExisting() const { return overwrite_; }
   void SetOverwriteExisting(bool value) { overwrite_ = value; }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "manualbackend.h"
 #include "mmpcmsup.h"
 #include "wavebuilder.h"
 
@@ -505,6 +506,34 @@ TEST_F(Wave, AssignCopiesFileAndRange) {
   m.Assign(&a);
   EXPECT_EQ(m.GetLength(), 3980);
   EXPECT_NE(m.GetPWaveData(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// The whole wave through the simple sound call, heard on the Manual backend: from a file and from
+// a memory image, once and looping.
+TEST_F(Wave, PlaySoundPlaysTheWholeWave) {
+  vant::audio::ManualBackend backend;
+  backend.SetDevices({"test output"});
+  vant::audio::SetBackend(&backend);
+  const Bytes file = MonoRamp(8);
+  const Bytes pcm(file.end() - 16, file.end());
+  TMMWave w;
+  EXPECT_FALSE(w.PlaySound(pmAsync));  // empty
+  w.SetFileName(Put(file));
+  ASSERT_TRUE(w.PlaySound(pmAsync));
+  EXPECT_EQ(backend.Render(8), pcm);
+  TMMWave m(true);
+  std::stringstream s(std::string(file.begin(), file.end()));
+  m.LoadFromStream(s);
+  ASSERT_TRUE(m.PlaySound(pmLoop));
+  EXPECT_EQ(backend.Render(8), pcm);
+  EXPECT_EQ(backend.Render(8), pcm);
+  m.StopSound();
+  EXPECT_EQ(backend.OpenStreams(), 0);
+  vant::audio::SetBackend(nullptr);
 }
 
 }  // namespace
