@@ -45,7 +45,7 @@ int PosixFileLayer::Open(const std::filesystem::path& path, int flags, int mode)
 }
 
 int PosixFileLayer::CreateTemp(const std::filesystem::path& folder, const std::string& prefix,
-                                   const std::string& suffix, std::filesystem::path& made) {
+                               const std::string& suffix, std::filesystem::path& made) {
   std::string pattern = (folder / (prefix + "XXXXXX")).string() + suffix;
   const int fd = ::mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
   if (fd >= 0) made = pattern;
@@ -128,7 +128,7 @@ int PosixFileLayer::Stat(const std::filesystem::path& path, struct stat& st) {
 }
 
 int PosixFileLayer::Rename(const std::filesystem::path& from, const std::filesystem::path& to,
-                               bool noReplace) {
+                           bool noReplace) {
   if (!noReplace) return ::rename(from.c_str(), to.c_str());
   const long r = ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
                            1u /* RENAME_NOREPLACE */);

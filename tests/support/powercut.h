@@ -38,8 +38,8 @@ struct DiskOp {
   bool Data() const { return kind == kWrite || kind == kSetSize; }
   bool Names() const { return kind <= kUnlink; }
   std::string Describe() const {
-    static const char* const names[] = {"create",   "mkdir",    "rename", "unlink",
-                                        "write",    "set size", "fsync",  "sync folder"};
+    static const char* const names[] = {"create", "mkdir",    "rename", "unlink",
+                                        "write",  "set size", "fsync",  "sync folder"};
     std::string s = std::string(names[kind]) + " " + path.filename().string();
     if (kind == kRename) s += " -> " + to.filename().string();
     if (kind == kWrite) {
@@ -282,8 +282,8 @@ class PowerCutReplay {
     std::vector<size_t> relevant;
     for (size_t i = 0; i < ops_.size(); ++i) {
       const DiskOp& op = ops_[i];
-      if (op.kind == DiskOp::kMakeFolder || op.kind == DiskOp::kFolderSync ||
-          ids.count(op.id) || (op.Names() && (watched(op.path) || watched(op.to)))) {
+      if (op.kind == DiskOp::kMakeFolder || op.kind == DiskOp::kFolderSync || ids.count(op.id) ||
+          (op.Names() && (watched(op.path) || watched(op.to)))) {
         relevant.push_back(i);
       }
     }
@@ -360,9 +360,8 @@ class PowerCutReplay {
     return {out.begin(), out.end()};
   }
 
-  DiskState Replay(const std::vector<size_t>& relevant, size_t cut,
-                   const std::vector<size_t>& open, const std::vector<bool>& lost,
-                   const std::set<int>& ids) const {
+  DiskState Replay(const std::vector<size_t>& relevant, size_t cut, const std::vector<size_t>& open,
+                   const std::vector<bool>& lost, const std::set<int>& ids) const {
     DiskState s;
     s.made_folders_ = &made_folders_;
     s.cut_ = cut;
@@ -400,7 +399,8 @@ class PowerCutReplay {
         case DiskOp::kWrite: {
           DiskBytes& f = s.files_[op.id];
           if (f.size() < op.offset + op.bytes.size()) f.resize(op.offset + op.bytes.size());
-          std::copy(op.bytes.begin(), op.bytes.end(), f.begin() + static_cast<ptrdiff_t>(op.offset));
+          std::copy(op.bytes.begin(), op.bytes.end(),
+                    f.begin() + static_cast<ptrdiff_t>(op.offset));
           break;
         }
         case DiskOp::kSetSize:

@@ -361,7 +361,8 @@ TEST_F(FastFileTest, PackingKilledAtEachStepLeavesAWholeContainer) {
 // A power cut at any point of packing, and of copying a file out over an existing one: the old
 // container (or file) or the new one is there, whole.
 TEST_F(FastFileTest, PowerCutAtAnyPointOfPackingOrExtracting) {
-  const Image image{4, {{"keep1", Pattern(300, 1)}, {"drop", Pattern(500, 2)}, {"keep2", Pattern(700, 3)}}};
+  const Image image{
+      4, {{"keep1", Pattern(300, 1)}, {"drop", Pattern(500, 2)}, {"keep2", Pattern(700, 3)}}};
   for (bool pack : {true, false}) {
     SCOPED_TRACE(pack ? "pack" : "extract");
     fs::remove_all(dir_ / "out");
@@ -374,8 +375,10 @@ TEST_F(FastFileTest, PowerCutAtAnyPointOfPackingOrExtracting) {
     {
       TMMFastFile ff(nullptr);
       ff.SetFileName(container_);
-      if (pack) ff.RemoveFile("drop");
-      else ff.ExtractFile("keep2", target.string());
+      if (pack)
+        ff.RemoveFile("drop");
+      else
+        ff.ExtractFile("keep2", target.string());
     }
     const Bytes after = ReadAll(target);
     ASSERT_EQ(after.size(), pack ? 16 + 22 * 5 + 1000u : 700u);
