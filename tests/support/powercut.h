@@ -29,6 +29,9 @@ using DiskBytes = std::vector<uint8_t>;
 
 struct DiskOp {
   enum Kind { kCreate, kMakeFolder, kRename, kUnlink, kWrite, kSetSize, kFileSync, kFolderSync };
+  DiskOp(Kind k, std::filesystem::path p = {}, std::filesystem::path t = {}, int i = -1,
+         uint64_t at = 0, DiskBytes b = {})
+      : kind(k), path(std::move(p)), to(std::move(t)), id(i), offset(at), bytes(std::move(b)) {}
   Kind kind;
   std::filesystem::path path, to;  // the name (kRename: from `path` to `to`; kFolderSync: folder)
   int id = -1;                     // the file

@@ -40,7 +40,9 @@ void ReplaceBeside(const fs::path& target, const std::string& s, bool sync_data,
   if (sync_data) io.Fsync(fd);
   io.Close(fd);
   const fs::path kept = target.string() + "~";
-  if (backup) ASSERT_EQ(io.Rename(target, kept, true), 0);
+  if (backup) {
+    ASSERT_EQ(io.Rename(target, kept, true), 0);
+  }
   ASSERT_EQ(io.Rename(part, target, false), 0);
   if (sync_before_removal) io.SyncFolder(target.parent_path());
   if (backup) io.Remove(kept);
