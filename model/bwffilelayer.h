@@ -1,65 +1,11 @@
 #pragma once
-// The file operations of the save, behind one interface so that tests can make any of them fail
-// (a full disk in the middle of a copy, a failed rename or fsync) and check that the user's file
-// survives. The real layer is plain POSIX calls; every call reports failure with -1 and errno.
-#include <sys/stat.h>
+// The file operations of the save and of `ReplacingFile` go through the programs' file layer
+// (filelayer.h); these names are the model's for it.
+#include "filelayer.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <filesystem>
-#include <string>
+using TBWFFileLayer = vant::FileLayer;
+using TBWFPosixFileLayer = vant::PosixFileLayer;
 
-class TBWFFileLayer {
- public:
-  virtual ~TBWFFileLayer() = default;
-
-  // A descriptor, or -1. `flags` as for open(2).
-  virtual int Open(const std::filesystem::path& path, int flags, int mode = 0666) = 0;
-  // Creates `folder`/`prefix`XXXXXX`suffix` exclusively (mkstemps), opened for reading and
-  // writing; its path goes to `made`. A descriptor, or -1.
-  virtual int CreateTemp(const std::filesystem::path& folder, const std::string& prefix,
-                         const std::string& suffix, std::filesystem::path& made) = 0;
-  // Bytes read at `offset` (fewer only at the end of the file), or -1.
-  virtual int64_t ReadAt(int fd, void* buffer, size_t count, uint64_t offset) = 0;
-  // Appends at the descriptor's position; true when every byte was written.
-  virtual bool Write(int fd, const void* buffer, size_t count) = 0;
-  // Copies `count` bytes from `in` at `offset` to `out` at its position; true when all arrived.
-  // A failure on the reading side (the source ending early included) sets errno to ENODATA.
-  virtual bool CopyRange(int in, uint64_t offset, int out, size_t count) = 0;
-  virtual int Fsync(int fd) = 0;
-  virtual int Fchmod(int fd, mode_t mode) = 0;
-  virtual int Fstat(int fd, struct stat& st) = 0;
-  virtual int Close(int fd) = 0;
-  // -1 with ENOENT when nothing is there.
-  virtual int Stat(const std::filesystem::path& path, struct stat& st) = 0;
-  // With `noReplace` an existing `to` is never overwritten (the call fails with EEXIST).
-  virtual int Rename(const std::filesystem::path& from, const std::filesystem::path& to,
-                     bool noReplace) = 0;
-  virtual int Remove(const std::filesystem::path& path) = 0;
-  // Makes the renames and removals in a folder durable.
-  virtual int SyncFolder(const std::filesystem::path& folder) = 0;
-};
-
-class TBWFPosixFileLayer : public TBWFFileLayer {
- public:
-  int Open(const std::filesystem::path& path, int flags, int mode) override;
-  int CreateTemp(const std::filesystem::path& folder, const std::string& prefix,
-                 const std::string& suffix, std::filesystem::path& made) override;
-  int64_t ReadAt(int fd, void* buffer, size_t count, uint64_t offset) override;
-  bool Write(int fd, const void* buffer, size_t count) override;
-  bool CopyRange(int in, uint64_t offset, int out, size_t count) override;
-  int Fsync(int fd) override;
-  int Fchmod(int fd, mode_t mode) override;
-  int Fstat(int fd, struct stat& st) override;
-  int Close(int fd) override;
-  int Stat(const std::filesystem::path& path, struct stat& st) override;
-  int Rename(const std::filesystem::path& from, const std::filesystem::path& to,
-             bool noReplace) override;
-  int Remove(const std::filesystem::path& path) override;
-  int SyncFolder(const std::filesystem::path& folder) override;
-};
-
-// The process-wide layer the save uses: the POSIX one unless `SetBWFFileLayer` installed another
-// (not owned); nullptr restores the POSIX one.
-TBWFFileLayer& GetBWFFileLayer();
-void SetBWFFileLayer(TBWFFileLayer* layer);
+// The process-wide layer the save uses (the programs' one): POSIX unless a test installed another.
+inline TBWFFileLayer& GetBWFFileLayer() { return vant::GetFileLayer(); }
+inline void SetBWFFileLayer(TBWFFileLayer* layer) { vant::SetFileLayer(layer); }

@@ -39,25 +39,20 @@ int64_t RoomIn(const std::filesystem::path& folder, const FreeSpaceFn& free_spac
   return IsFolder(folder) ? free_space(folder) : 0;
 }
 
-// Copies every byte of `in` to `out`; false on a failed or short read or write.
+// Copies every byte of `in` to `out`, through the file layer like every write of the new file;
+// false on a failed or short read or write.
 bool CopyBytes(int in, ReplacingFile& out, int64_t size) {
-  int64_t left = size;
-  while (left > 0) {
-    ssize_t n = copy_file_range(in, nullptr, out.Fd(), nullptr, static_cast<size_t>(left), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // not supported here, or the source ended early: go the plain way
-    left -= n;
-  }
-  std::vector<char> buf(1 << 20);
-  for (;;) {
-    ssize_t n = read(in, buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
+  TBWFFileLayer& io = GetBWFFileLayer();
+  if (size > 0 && !io.CopyRange(in, 0, out.Fd(), static_cast<size_t>(size))) return false;
+  // A source that grew since it was measured is copied to its new end.
+  std::vector<char> buf(64 * 1024);
+  for (auto at = static_cast<uint64_t>(size);;) {
+    const int64_t n = io.ReadAt(in, buf.data(), buf.size(), at);
     if (n < 0) return false;
-    if (n == 0) break;
+    if (n == 0) return true;
     if (!out.Write(buf.data(), static_cast<size_t>(n))) return false;
-    left -= n;
+    at += static_cast<uint64_t>(n);
   }
-  return left <= 0;
 }
 
 }  // namespace

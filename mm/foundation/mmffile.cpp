@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "tempfiles.h"
+#include "filelayer.h"
 #include "trace.h"
 
 namespace fs = std::filesystem;
@@ -54,11 +54,12 @@ std::string Key(const std::string& name) {
 
 // Opens a regular file only: a FIFO or device picked as a file would block or never end.
 int OpenRegular(const std::string& path, int flags) {
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+  vant::FileLayer& io = vant::GetFileLayer();
+  const int fd = io.Open(path, flags | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (io.Fstat(fd, st) != 0 || !S_ISREG(st.st_mode)) {
+    io.Close(fd);
     errno = EINVAL;
     return -1;
   }
@@ -67,34 +68,13 @@ int OpenRegular(const std::string& path, int flags) {
 }
 
 bool WriteAll(int fd, const void* data, size_t size) {
-  auto* p = static_cast<const uint8_t*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
+  return vant::GetFileLayer().Write(fd, data, size);
 }
 
 // Reserves real blocks, so a full disk is an error here and never a fault on a mapped page.
-bool Grow(int fd, int64_t size) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return false;
-  if (size <= st.st_size) return true;
-  const int r = ::posix_fallocate(fd, st.st_size, size - st.st_size);
-  if (r == 0) return true;
-  if (r != EOPNOTSUPP && r != EINVAL) return errno = r, false;
-  return ::ftruncate(fd, size) == 0;
-}
+bool Grow(int fd, int64_t size) { return vant::GetFileLayer().Allocate(fd, size) == 0; }
 
-void SyncFolder(const fs::path& folder) {
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return;
-  ::fsync(dir);
-  ::close(dir);
-}
+void SyncFolder(const fs::path& folder) { vant::GetFileLayer().SyncFolder(folder); }
 
 void StoreName(TFileEntry& e, const std::string& name) {
   const std::string s = ShortName(name);
@@ -184,14 +164,15 @@ bool TMMFastFile::IsFastFile(const std::string& path) {
   char sig[kSignatureSize];
   const bool ok = ::pread(fd, sig, sizeof sig, 0) == kSignatureSize &&
                   std::memcmp(sig, kSignature, kSignatureSize) == 0;
-  ::close(fd);
+  vant::GetFileLayer().Close(fd);
   return ok;
 }
 
 void TMMFastFile::CreateFastFile(const std::string& path, int32_t max_files) {
   if (path.empty()) return;
   max_files = std::clamp<int32_t>(max_files, 2, (kMaxContainerSize - kHeaderSize) / 22 - 1);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  vant::FileLayer& io = vant::GetFileLayer();
+  const int fd = io.Open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) throw EMMFastFileError(Replace(LoadResStr(105), "FastFile"));
   const int64_t dir_end = DirectoryEnd(max_files);
   std::vector<uint8_t> image(static_cast<size_t>(dir_end), 0);
@@ -200,7 +181,7 @@ void TMMFastFile::CreateFastFile(const std::string& path, int32_t max_files) {
   const int32_t first = static_cast<int32_t>(dir_end);
   std::memcpy(image.data() + kHeaderSize + offsetof(TFileEntry, offset), &first, 4);
   const bool ok = WriteAll(fd, image.data(), image.size());
-  ::close(fd);
+  io.Close(fd);
   if (!ok) Fail(106);
 }
 
@@ -247,7 +228,7 @@ void TMMFastFile::UnmapView() {
 
 void TMMFastFile::Unmap() {
   UnmapView();
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) vant::GetFileLayer().Close(fd_);
   fd_ = -1;
   handles_.clear();
   index_.clear();
@@ -300,10 +281,13 @@ void TMMFastFile::Pack() {
   const fs::path target(file_name_);
   const fs::path folder = target.parent_path();
   Step(1);
-  const auto temp = vant::CreateTempFile(folder, "FAST");
-  if (!temp) Fail(113);
-  const std::string temp_path = temp->string();
-  int fd = -1;
+  vant::FileLayer& io = vant::GetFileLayer();
+  fs::path temp;
+  int fd = io.CreateTemp(folder, "FAST", "", temp);
+  if (fd < 0) Fail(113);
+  io.Close(fd);
+  fd = -1;
+  const std::string temp_path = temp.string();
   uint8_t* view = nullptr;
   int64_t new_size = DirectoryEnd(max_files_);
   try {
@@ -339,27 +323,26 @@ void TMMFastFile::Pack() {
     std::memcpy(view + 12, &n, 4);
     HandlesLost();
     // The new container is whole on the disk before it takes the old one's name.
-    const bool synced = ::msync(view, static_cast<size_t>(new_size), MS_SYNC) == 0 && ::fsync(fd) == 0;
+    const bool synced =
+        io.SyncMapping(fd, view, static_cast<size_t>(new_size)) == 0 && io.Fsync(fd) == 0;
     ::munmap(view, static_cast<size_t>(new_size));
     view = nullptr;
-    ::close(fd);
+    io.Close(fd);
     fd = -1;
     if (!synced) Fail(114);
     Step(3);
   } catch (...) {
     if (view != nullptr) ::munmap(view, static_cast<size_t>(new_size));
-    if (fd >= 0) ::close(fd);
-    std::error_code ec;
-    fs::remove(temp_path, ec);
+    if (fd >= 0) io.Close(fd);
+    io.Remove(temp_path);
     throw;
   }
   deleted_count_ = 0;
   Unmap();
   // One step: whatever moment the process ends, the old container or the packed one is there.
-  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
+  if (io.Rename(temp_path, target, false) != 0) {
     const int error = errno;
-    std::error_code ec;
-    fs::remove(temp_path, ec);
+    io.Remove(temp_path);
     Init();
     FailSystem("MoveFile", error);
   }
@@ -446,7 +429,7 @@ std::string TMMFastFile::AddFile(const std::string& path) {
   struct stat st;
   const int32_t start = Entry(Count()).offset;
   if (::fstat(source, &st) != 0 || start + static_cast<int64_t>(st.st_size) > kMaxContainerSize) {
-    ::close(source);
+    vant::GetFileLayer().Close(source);
     Fail(106);
   }
   // Exactly the size seen now is copied, whatever the source does meanwhile.
@@ -463,11 +446,11 @@ std::string TMMFastFile::AddFile(const std::string& path) {
       copied += static_cast<int32_t>(n);
     }
   } catch (...) {
-    ::close(source);
+    vant::GetFileLayer().Close(source);
     if (IsOpen() && ::ftruncate(fd_, start) == 0) UpdateFastFile(start);
     throw;
   }
-  ::close(source);
+  vant::GetFileLayer().Close(source);
   const int slot = Count();
   TFileEntry& e = Entry(slot);
   StoreName(e, stored);
@@ -526,31 +509,31 @@ void TMMFastFile::ExtractFile(const std::string& name, const std::string& target
   const std::string quoted = " \"" + path.string() + "\"";
   if (fs::exists(path, ec) && !fs::is_regular_file(path, ec)) FailWith(106, quoted);
   // Written beside the target and renamed over it, so a failure never leaves half a file.
-  const auto temp = vant::CreateTempFile(path.parent_path(), ".fastfile");
-  if (!temp) FailWith(106, quoted);
+  vant::FileLayer& io = vant::GetFileLayer();
   const TFastFileHandle h = FileOpen(Entry(slot).Name());
-  const int fd = ::open(temp->c_str(), O_WRONLY | O_CLOEXEC);
+  fs::path temp;
+  const int fd = io.CreateTemp(path.parent_path(), ".fastfile", "", temp);
   std::vector<uint8_t> buffer(kCopyPiece);
   bool ok = fd >= 0;
   try {
     for (;;) {
+      if (!ok) break;
       const int32_t n = FileRead(h, buffer.data(), kCopyPiece);
-      if (n > 0 && ok) ok = WriteAll(fd, buffer.data(), static_cast<size_t>(n));
-      if (n < kCopyPiece || !ok) break;
+      if (n > 0) ok = WriteAll(fd, buffer.data(), static_cast<size_t>(n));
+      if (n < kCopyPiece) break;
     }
   } catch (...) {
     ok = false;
   }
   FileClose(h);
-  if (fd >= 0) ok = ::fsync(fd) == 0 && ok, ::close(fd);
-  if (ok) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) ::chmod(temp->c_str(), st.st_mode & 07777);
-    else ::chmod(temp->c_str(), 0644);
-    ok = ::rename(temp->c_str(), path.c_str()) == 0;
-  }
+  if (fd < 0) FailWith(106, quoted);
+  struct stat st;
+  io.Fchmod(fd, io.Stat(path, st) == 0 ? st.st_mode & 07777 : 0644);
+  ok = io.Fsync(fd) == 0 && ok;
+  io.Close(fd);
+  if (ok) ok = io.Rename(temp, path, false) == 0;
   if (!ok) {
-    fs::remove(*temp, ec);
+    io.Remove(temp);
     FailWith(106, quoted);
   }
   SyncFolder(path.parent_path());

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <utility>
 
-#include "tempfiles.h"
+#include "filelayer.h"
 
 namespace vant {
 namespace {
@@ -160,19 +160,6 @@ std::string Serialize(const std::vector<Entry>& entries) {
   return out;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Holds an exclusive lock on "<file>.lock" (the file itself is replaced by rename, so it cannot
 // carry the lock).
 class FileLock {
@@ -280,9 +267,8 @@ bool SettingsStore::Remove(std::string_view name) { return Write(name, nullptr);
 
 bool SettingsStore::Write(std::string_view name, const Value* value) {
   if (!ValidName(name)) return false;
-  std::error_code ec;
   const std::filesystem::path folder = file_.parent_path().empty() ? "." : file_.parent_path();
-  std::filesystem::create_directories(folder, ec);
+  MakeFolders(folder);  // a folder that cannot be made fails below, at the lock
   FileLock lock(file_);
   if (!lock.Held()) return false;
 
@@ -303,21 +289,20 @@ bool SettingsStore::Write(std::string_view name, const Value* value) {
     entries.emplace_back(std::string(name), *value);
   }
 
-  auto temp = CreateTempFile(folder, file_.filename().string() + ".");
-  if (!temp) return false;
-  int fd = ::open(temp->c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  bool ok = fd >= 0 && WriteAll(fd, Serialize(entries)) && ::fsync(fd) == 0;
-  if (fd >= 0) ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp->c_str(), file_.c_str()) == 0;
+  // A new file beside the old one, whole on the disk before it takes the old one's name.
+  FileLayer& io = GetFileLayer();
+  std::filesystem::path temp;
+  const int fd = io.CreateTemp(folder, file_.filename().string() + ".", "", temp);
+  if (fd < 0) return false;
+  const std::string text = Serialize(entries);
+  bool ok = io.Write(fd, text.data(), text.size()) && io.Fsync(fd) == 0;
+  ok = io.Close(fd) == 0 && ok;
+  if (ok) ok = io.Rename(temp, file_, false) == 0;
   if (!ok) {
-    ::unlink(temp->c_str());
+    io.Remove(temp);
     return false;
   }
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  io.SyncFolder(folder);
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "notifyrecorder.h"
+#include "powercut.h"
 #include "savetest.h"
 #include "scratchfolder.h"
 
@@ -67,27 +68,27 @@ std::unique_ptr<TBWFChunck> Reread(const fs::path& p) {
   return m;
 }
 
-}  // namespace
+// The sources of the layout table: each with the top-level chunks its saved file must have.
+struct LayoutCase {
+  const char* name;
+  std::vector<Chunk> chunks;
+  std::vector<std::string> ids;  // top-level chunks of the saved file
+  uint32_t bextSize, cmcdSize;
+};
+const Bytes kLayoutPcm = Samples(4001);  // odd: the pad byte matters
+Chunk InfoList() { return vb::List("INFO", {vb::Raw("INAM", Bytes{'t', 0})}); }
 
-// Where each chunk of the source ends up: the chunk order, the images in place or new, the
-// samples untouched whatever the layout.
-TEST(BwfSave, LayoutOfTheSavedFile) {
-  const Bytes pcm = Samples(4001);  // odd: the pad byte matters
+std::vector<LayoutCase> LayoutCases() {
+  const Bytes& pcm = kLayoutPcm;
   auto data = [&](const char* id = "data") { return vb::Raw(id, pcm); };
-  Chunk info = vb::List("INFO", {vb::Raw("INAM", Bytes{'t', 0})});
+  Chunk info = InfoList();
   Chunk junk = vb::Raw("junk", Bytes(10, 7));
   Chunk cue = vb::CueChunk({{1, 5}});
   Chunk adtl = vb::List("adtl", {vb::Labl(1, "BC$START")});
   Chunk oddTail = vb::Raw("tail", Bytes{1, 2, 3});
   Chunk unpadded = data();
   unpadded.pad = false;
-  struct Case {
-    const char* name;
-    std::vector<Chunk> chunks;
-    std::vector<std::string> ids;  // top-level chunks of the saved file
-    uint32_t bextSize, cmcdSize;
-  };
-  const Case cases[] = {
+  return {
       {"full file, a chunk after the cue points is carried",
        {vb::Fmt(), vb::Bext("old"), vb::Cmcd(100, {}), data(), cue, junk, adtl},
        {"fmt ", "bext", "cmcd", "data", "junk", "cue ", "plst", "LIST"},
@@ -150,7 +151,15 @@ TEST(BwfSave, LayoutOfTheSavedFile) {
        858,
        2048},
   };
-  for (const Case& c : cases) {
+}
+
+}  // namespace
+
+// Where each chunk of the source ends up: the chunk order, the images in place or new, the
+// samples untouched whatever the layout.
+TEST(BwfSave, LayoutOfTheSavedFile) {
+  const Bytes& pcm = kLayoutPcm;
+  for (const LayoutCase& c : LayoutCases()) {
     SCOPED_TRACE(c.name);
     const Bytes src = vb::Build(c.chunks);
     Scene s(src);
@@ -173,7 +182,7 @@ TEST(BwfSave, LayoutOfTheSavedFile) {
       EXPECT_EQ(st::ChunkData(out, id), st::ChunkData(src, id)) << id;
     }
     if (std::count(c.ids.begin(), c.ids.end(), "LIST") == 2) {
-      EXPECT_EQ(st::ChunkData(out, "LIST"), st::ChunkData(vb::Build({info}), "LIST"));
+      EXPECT_EQ(st::ChunkData(out, "LIST"), st::ChunkData(vb::Build({InfoList()}), "LIST"));
     }
     for (const auto& t : top) {
       if (t.id == "bext" || t.id == "BEXT") {
@@ -199,6 +208,32 @@ TEST(BwfSave, LayoutOfTheSavedFile) {
       EXPECT_EQ(back->CmcdInfo.Get(bwf::CmcdField::StationComment2), st::FieldEdit(35));
     }
     EXPECT_TRUE(s.Leftovers().empty()) << testing::PrintToString(s.Leftovers());
+  }
+}
+
+// A power cut at any point of every save of the layout table, over an existing file, to a new
+// name and over the source itself: the target, or else its backup, holds the old file or the new
+// one, whole.
+TEST(BwfSave, PowerCutAtAnyPointLeavesAWholeFile) {
+  for (const LayoutCase& c : LayoutCases()) {
+    for (const char* target : {"existing", "new", "source"}) {
+      SCOPED_TRACE(std::string(c.name) + ", " + target);
+      Scene s(vb::Build(c.chunks));
+      if (target == std::string("source")) s.target = s.source;
+      if (target == std::string("existing")) {
+        st::WriteBytes(s.target, vb::Build({vb::Fmt(), vb::Data(10)}));
+      }
+      std::optional<Bytes> before;
+      if (fs::exists(s.target)) before = st::ReadBytes(s.target);
+      st::EditEverything(*s.model);
+      vant::testing::PowerCutRecorder recorder(s.dir.path());
+      ASSERT_EQ(s.Save(), 0);
+      vant::testing::PowerCutReplay replay(recorder);
+      const auto faults =
+          replay.Run(vant::testing::TargetNames(s.target, true),
+                     vant::testing::ReplacedWhole(s.target, before, st::ReadBytes(s.target), true));
+      EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 #include <random>
 
 #include "mmffile.h"
+#include "powercut.h"
 
 namespace fs = std::filesystem;
 
@@ -354,6 +355,38 @@ TEST_F(FastFileTest, PackingKilledAtEachStepLeavesAWholeContainer) {
     ff.SetFileName("");
     for (const auto& e : fs::directory_iterator(dir_))
       if (e.path().filename().string().rfind("FAST", 0) == 0) fs::remove(e.path());
+  }
+}
+
+// A power cut at any point of packing, and of copying a file out over an existing one: the old
+// container (or file) or the new one is there, whole.
+TEST_F(FastFileTest, PowerCutAtAnyPointOfPackingOrExtracting) {
+  const Image image{
+      4, {{"keep1", Pattern(300, 1)}, {"drop", Pattern(500, 2)}, {"keep2", Pattern(700, 3)}}};
+  for (bool pack : {true, false}) {
+    SCOPED_TRACE(pack ? "pack" : "extract");
+    fs::remove_all(dir_ / "out");
+    fs::create_directories(dir_ / "out");
+    WriteAll(container_, image.Build());
+    const fs::path target = pack ? fs::path(container_) : dir_ / "out" / "copy";
+    if (!pack) WriteAll(target, Pattern(10, 9));
+    const Bytes before = ReadAll(target);
+    vant::testing::PowerCutRecorder recorder(dir_);
+    {
+      TMMFastFile ff(nullptr);
+      ff.SetFileName(container_);
+      if (pack)
+        ff.RemoveFile("drop");
+      else
+        ff.ExtractFile("keep2", target.string());
+    }
+    const Bytes after = ReadAll(target);
+    ASSERT_EQ(after.size(), pack ? 16 + 22 * 5 + 1000u : 700u);
+    vant::testing::PowerCutReplay replay(recorder);
+    const auto faults = replay.Run(vant::testing::TargetNames(target),
+                                   vant::testing::ReplacedWhole(target, before, after));
+    EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+    EXPECT_GT(replay.States(), replay.Ops().size());
   }
 }
 
