@@ -123,11 +123,11 @@ TImage32::TImage32(vant::TComponent* Owner, std::unique_ptr<TCustomImage32> Core
     if (OnBitmapResize) OnBitmapResize(this);
   };
   core_->OnMouseDown = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
-                             TCustomLayer* l) {
+                              TCustomLayer* l) {
     if (OnMouseDown) OnMouseDown(this, ButtonOf(b), ShiftSet(s), x, y, l);
   };
   core_->OnMouseUp = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
-                           TCustomLayer* l) {
+                            TCustomLayer* l) {
     if (OnMouseUp) OnMouseUp(this, ButtonOf(b), ShiftSet(s), x, y, l);
   };
   core_->OnMouseMove = [this](g32::TObject*, TShiftState s, int x, int y, TCustomLayer* l) {

@@ -6,7 +6,10 @@
 #include <memory>
 
 #include "g32_image.h"
+#include "ui_canvas.h"
 #include "ui_control.h"
+
+class QImage;
 
 namespace g32 {
 
@@ -100,5 +103,17 @@ void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, int X, int Y);
 void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, const TRect& DstRect,
             const TRect& SrcRect);
 void Draw(TBitmap32& Dst, const TRect& DstRect, const TRect& SrcRect, vant::TCanvas& Canvas);
+
+// Assignments between a bitmap and the framework's pictures and the clipboard, each inside the
+// bitmap's update bracket and ending with Changed. A picture keeps its alpha bytes only when it
+// has them (32 bits with alpha); any other format comes in opaque. A null picture empties the
+// bitmap.
+void Assign(TBitmap32& Dst, const QImage& Src);
+void Assign(TBitmap32& Dst, const vant::TBitmap& Src);
+// Switches the framework bitmap to 32 bits with alpha, of the same size, and copies the pixels.
+void AssignTo(const TBitmap32& Src, vant::TBitmap& Dst);
+// The clipboard's picture; EInvalidGraphic "Unsupported clipboard format" when there is none.
+void AssignFromClipboard(TBitmap32& Dst);
+void AssignToClipboard(const TBitmap32& Src);
 
 }  // namespace g32

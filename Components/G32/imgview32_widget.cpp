@@ -37,7 +37,8 @@ TImgView32::TImgView32(vant::TComponent* Owner)
     // The form's window is resized by the window system from its bottom-right corner.
     vant::Application->ProcessMessages();
     QWidget* w = Host() ? Host()->window() : nullptr;
-    if (w && w->windowHandle()) w->windowHandle()->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
+    if (w && w->windowHandle())
+      w->windowHandle()->startSystemResize(Qt::BottomEdge | Qt::RightEdge);
   };
   View().AlignAll();
 }
