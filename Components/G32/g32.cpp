@@ -954,7 +954,6 @@ bool TBitmap32::DataIsStored(const TBitmap32* Ancestor) const {
 }
 
 // ---- Pictures ------------------------------------------------------------------------------
-namespace {
 void AssignPicture(TBitmap32& bmp, const TDecodedPicture& pic) {
   bmp.BeginUpdate();
   try {
@@ -971,7 +970,6 @@ void AssignPicture(TBitmap32& bmp, const TDecodedPicture& pic) {
   bmp.EndUpdate();
   bmp.Changed();
 }
-}  // namespace
 
 void TBitmap32::LoadFromStream(std::istream& Stream) { AssignPicture(*this, ReadBMP(Stream)); }
 

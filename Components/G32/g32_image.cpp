@@ -1,5 +1,7 @@
 #include "g32_image.h"
 
+#include "g32_transforms.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -489,6 +491,290 @@ void TCustomImage32::MouseEnter() {
 void TCustomImage32::MouseLeave() {
   if (layers_->GetMouseEvents() && !layers_->GetMouseListener()) Host().HostSetCursor(crDefault);
   if (OnMouseLeave) OnMouseLeave(this);
+}
+
+// ---- TCustomImgView32 -----------------------------------------------------------------------
+void TIVScrollProperties::SetSize(int Value) {
+  Value = std::max(Value, 0);
+  if (Value == size_) return;
+  size_ = Value;
+  if (realign_) realign_();
+}
+
+TCustomImgView32::TCustomImgView32(TPaintBoxHost* Host)
+    : TCustomImage32(Host),
+      hscroll_(this),
+      vscroll_(this),
+      scroll_bars_(&hscroll_, &vscroll_, [this] {
+        AlignAll();
+        UpdateScrollBars();
+        UpdateImage();
+      }) {
+  vscroll_.SetKind(sbVertical);
+  for (TCustomRangeBar* bar : {&hscroll_, &vscroll_}) {
+    bar->SetFramed(true);
+    bar->SetColor(clBtnShadow);
+    bar->SetHandleColor(clBtnShadow);
+    bar->Centered = true;
+    bar->SetIncrement(8);
+    bar->OnChange = [this](TObject* Sender) { ScrollHandler(Sender); };
+  }
+  SetScaleMode(smScale);
+  SetBitmapAlign(baCustom);
+  AlignAll();
+}
+
+TCustomImgView32::~TCustomImgView32() {
+  hscroll_.OnChange = nullptr;
+  vscroll_.OnChange = nullptr;
+  hscroll_.SetHost(nullptr);
+  vscroll_.SetHost(nullptr);
+}
+
+int TCustomImgView32::ScrollBarSize() const {
+  return scroll_bars_.GetSize() > 0 ? scroll_bars_.GetSize() : SystemScrollBarSize;
+}
+
+TRect TCustomImgView32::GetViewportRect() const {
+  const int t = ScrollBarSize();
+  return {0, 0, std::max(Width() - t, 0), std::max(Height() - t, 0)};
+}
+
+TRect TCustomImgView32::HScrollRect() const {
+  const TRect v = GetViewportRect();
+  return {0, v.Bottom, v.Right, Height()};
+}
+
+TRect TCustomImgView32::VScrollRect() const {
+  const TRect v = GetViewportRect();
+  return {v.Right, 0, Width(), v.Bottom};
+}
+
+TRect TCustomImgView32::SizeGripRect() const {
+  const TRect v = GetViewportRect();
+  return {v.Right, v.Bottom, Width(), Height()};
+}
+
+bool TCustomImgView32::IsSizeGripVisible() const {
+  switch (size_grip_) {
+    case sgAlways:
+      return true;
+    case sgNone:
+      return false;
+    case sgAuto:
+      return FillsItsForm ? FillsItsForm() : Align == alClient;
+  }
+  return false;
+}
+
+void TCustomImgView32::SetSizeGrip(TSizeGripStyle Value) {
+  if (Value == size_grip_) return;
+  size_grip_ = Value;
+  Host().HostInvalidate();
+}
+
+void TCustomImgView32::AlignAll() {
+  const TRect h = HScrollRect(), v = VScrollRect();
+  hscroll_.SetSize(h.Width(), h.Height());
+  vscroll_.SetSize(v.Width(), v.Height());
+}
+
+void TCustomImgView32::UpdateScrollBars() {
+  const TPoint size = GetBitmapSize();
+  hscroll_.SetRange(float(size.X));
+  vscroll_.SetRange(float(size.Y));
+}
+
+void TCustomImgView32::UpdateImage() {
+  const TRect v = GetViewportRect();
+  const TPoint size = GetBitmapSize();
+  BeginUpdate();
+  try {
+    if (centered_ && size.X < v.Width())
+      SetOffsetHorz(float((v.Width() - size.X) / 2));
+    else
+      SetOffsetHorz(-hscroll_.GetPosition());
+    if (centered_ && size.Y < v.Height())
+      SetOffsetVert(float((v.Height() - size.Y) / 2));
+    else
+      SetOffsetVert(-vscroll_.GetPosition());
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  InvalidateCache();
+  EndUpdate();
+  Changed();
+}
+
+void TCustomImgView32::SetPositions(float H, float V) {
+  scrolling_ = true;
+  try {
+    hscroll_.SetPosition(H);
+    vscroll_.SetPosition(V);
+  } catch (...) {
+    scrolling_ = false;
+    throw;
+  }
+  scrolling_ = false;
+}
+
+void TCustomImgView32::ScrollToCenter(int X, int Y) {
+  const TRect v = GetViewportRect();
+  SetPositions(X * GetScale() - v.Width() / 2.0f, Y * GetScale() - v.Height() / 2.0f);
+  UpdateImage();
+}
+
+void TCustomImgView32::Scroll(int Dx, int Dy) {
+  SetPositions(hscroll_.GetPosition() + Dx, vscroll_.GetPosition() + Dy);
+  UpdateImage();
+}
+
+void TCustomImgView32::SetCentered(bool Value) {
+  if (Value == centered_) return;
+  centered_ = Value;
+  hscroll_.Centered = vscroll_.Centered = Value;
+  if (Value)
+    ScrollToCenter(GetBitmap()->Width() / 2, GetBitmap()->Height() / 2);
+  else
+    ScrollToCenter(0, 0);
+}
+
+void TCustomImgView32::ScrollHandler(TObject* Sender) {
+  if (scrolling_) return;
+  if (Sender == &hscroll_ || Sender == &vscroll_) Host().HostInvalidate();
+  UpdateImage();
+  DoScroll();
+  Host().HostRepaint();
+}
+
+void TCustomImgView32::DoScroll() {
+  if (OnScroll) OnScroll(this);
+}
+
+void TCustomImgView32::BitmapResized() {
+  TCustomImage32::BitmapResized();
+  UpdateScrollBars();
+  if (centered_) {
+    ScrollToCenter(GetBitmap()->Width() / 2, GetBitmap()->Height() / 2);
+  } else {
+    SetPositions(0, 0);
+    UpdateImage();
+  }
+}
+
+void TCustomImgView32::DoScaleChange() {
+  TCustomImage32::DoScaleChange();
+  AlignAll();
+  UpdateScrollBars();
+  UpdateImage();
+  Invalidate();
+}
+
+void TCustomImgView32::Resize() {
+  AlignAll();
+  UpdateScrollBars();
+  UpdateImage();
+  TCustomImage32::Resize();
+}
+
+void TCustomImgView32::Loaded() {
+  TCustomImage32::Loaded();
+  AlignAll();
+  UpdateScrollBars();
+  if (centered_) ScrollToCenter(GetBitmap()->Width() / 2, GetBitmap()->Height() / 2);
+  UpdateImage();
+  Invalidate();
+}
+
+TArrowBar* TCustomImgView32::BarAt(int X, int Y, TRect& Where) {
+  for (auto [bar, r] : {std::pair<TArrowBar*, TRect>{&hscroll_, HScrollRect()},
+                        std::pair<TArrowBar*, TRect>{&vscroll_, VScrollRect()}}) {
+    if (PtInRect(r, {X, Y})) {
+      Where = r;
+      return bar;
+    }
+  }
+  return nullptr;
+}
+
+void TCustomImgView32::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  if (TArrowBar* bar = BarAt(X, Y, mouse_bar_rect_)) {
+    mouse_bar_ = bar;
+    bar->MouseDown(Button, Shift, X - mouse_bar_rect_.Left, Y - mouse_bar_rect_.Top);
+    return;
+  }
+  if (PtInRect(SizeGripRect(), {X, Y})) {
+    if (Button == mbLeft && IsSizeGripVisible() && OnSizeGripPress) OnSizeGripPress(this);
+    return;
+  }
+  TCustomImage32::MouseDown(Button, Shift, X, Y);
+}
+
+void TCustomImgView32::MouseMove(TShiftState Shift, int X, int Y) {
+  if (mouse_bar_) {
+    mouse_bar_->MouseMove(Shift, X - mouse_bar_rect_.Left, Y - mouse_bar_rect_.Top);
+    return;
+  }
+  TRect r;
+  if (TArrowBar* bar = BarAt(X, Y, r)) {
+    Host().HostSetCursor(crDefault);
+    bar->MouseMove(Shift, X - r.Left, Y - r.Top);
+    return;
+  }
+  if (PtInRect(SizeGripRect(), {X, Y})) {
+    Host().HostSetCursor(IsSizeGripVisible() ? crSizeNWSE : crDefault);
+    return;
+  }
+  TCustomImage32::MouseMove(Shift, X, Y);
+}
+
+void TCustomImgView32::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  if (mouse_bar_) {
+    TArrowBar* bar = mouse_bar_;
+    mouse_bar_ = nullptr;
+    bar->MouseUp(Button, Shift, X - mouse_bar_rect_.Left, Y - mouse_bar_rect_.Top);
+    return;
+  }
+  if (PtInRect(SizeGripRect(), {X, Y}) && !Layers().GetMouseListener()) return;
+  TCustomImage32::MouseUp(Button, Shift, X, Y);
+}
+
+void TCustomImgView32::PaintChrome(TBitmap32& Dest) {
+  Dest.SetSize(Width(), Height());
+  TBitmap32 bar;
+  for (auto [b, r] : {std::pair<TArrowBar*, TRect>{&hscroll_, HScrollRect()},
+                      std::pair<TArrowBar*, TRect>{&vscroll_, VScrollRect()}}) {
+    if (IsRectEmpty(r)) continue;
+    bar.SetSize(r.Width(), r.Height());
+    b->Paint(bar);
+    BlockTransfer(&Dest, r.Left, r.Top, &bar, bar.BoundsRect(), dmOpaque);
+  }
+  const TRect g = SizeGripRect();
+  Dest.FillRectS(g, Color32(clBtnFace));
+  if (IsSizeGripVisible()) {
+    // Three diagonal ridges of highlight and shadow falling to the bottom-right corner.
+    const TColor32 hi = Color32(clBtnHighlight), sh = Color32(clBtnShadow);
+    for (int k = 0; k < 3; ++k) {
+      const int d = 3 + 4 * k;
+      for (int i = 0; i < d && i < g.Width() && i < g.Height(); ++i) {
+        Dest.SetPixelS(g.Right - d + i, g.Bottom - 1 - i, hi);
+        Dest.SetPixelS(g.Right - d + i + 1, g.Bottom - 1 - i, sh);
+        Dest.SetPixelS(g.Right - d + i + 2, g.Bottom - 1 - i, sh);
+      }
+    }
+  }
+}
+
+void TCustomImgView32::PollBarTimers() {
+  hscroll_.PollTimer();
+  vscroll_.PollTimer();
+}
+
+void TCustomImgView32::HostInvalidate() { Host().HostInvalidate(); }
+
+void TCustomImgView32::HostScheduleTimer(int DelayMs) {
+  if (OnScheduleBarTimer) OnScheduleBarTimer(DelayMs);
 }
 
 void DrawFocusRect(TBitmap32& Dest, const TRect& R) {

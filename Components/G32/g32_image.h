@@ -9,6 +9,7 @@
 
 #include "g32.h"
 #include "g32_layers.h"
+#include "g32_rangebars.h"
 
 namespace g32 {
 
@@ -196,9 +197,9 @@ class TCustomImage32 : public TCustomPaintBox32 {
   void Loaded() override;
 
   // Mouse, in control pixels, as the window system reports it.
-  void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
-  void MouseMove(TShiftState Shift, int X, int Y);
-  void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
+  virtual void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
+  virtual void MouseMove(TShiftState Shift, int X, int Y);
+  virtual void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
   void MouseEnter();
   void MouseLeave();
 
@@ -238,6 +239,103 @@ class TCustomImage32 : public TCustomPaintBox32 {
   TImageCache cache_;
   TRect cached_bitmap_rect_;
   bool cache_valid_ = false;
+};
+
+// ---- Scrolling image view ------------------------------------------------------------------
+
+enum TSizeGripStyle { sgAuto, sgNone, sgAlways };
+
+// The look of both bars of a view, plus the step of their arrows and their thickness.
+class TIVScrollProperties : public TArrowBarAccess {
+ public:
+  TIVScrollProperties(TCustomRangeBar* H, TCustomRangeBar* V, std::function<void()> Realign)
+      : TArrowBarAccess(H, V), h_(H), v_(V), realign_(std::move(Realign)) {}
+  float GetIncrement() const { return h_->GetIncrement(); }
+  void SetIncrement(float Value) { h_->SetIncrement(Value), v_->SetIncrement(Value); }
+  // 0: the system's scroll-bar thickness.
+  int GetSize() const { return size_; }
+  void SetSize(int Value);
+
+ private:
+  TCustomRangeBar *h_, *v_;
+  std::function<void()> realign_;
+  int size_ = 0;
+};
+
+// An image control with range bars along its right and bottom edges and a size grip in the
+// corner; the picture scrolls with the bars or, when smaller than the viewport, is centred.
+// The bars are cores living in the view's own rectangles: the view routes the mouse to them and
+// paints them with PaintChrome.
+class TCustomImgView32 : public TCustomImage32, private TArrowBarHost {
+ public:
+  explicit TCustomImgView32(TPaintBoxHost* Host = nullptr);
+  ~TCustomImgView32() override;
+
+  // The thickness of a bar when ScrollBars.Size is 0 (the shell sets the platform's value).
+  static inline int SystemScrollBarSize = 16;
+
+  TCustomRangeBar& HScroll() { return hscroll_; }
+  TCustomRangeBar& VScroll() { return vscroll_; }
+  TIVScrollProperties& ScrollBars() { return scroll_bars_; }
+  bool GetCentered() const { return centered_; }
+  // True centres the picture; false scrolls to its origin.
+  void SetCentered(bool Value);
+  TSizeGripStyle GetSizeGrip() const { return size_grip_; }
+  void SetSizeGrip(TSizeGripStyle Value);
+  // For sgAuto: whether the view and every parent up to the form fill their client area (the
+  // shell answers; without one, the view's own Align).
+  std::function<bool()> FillsItsForm;
+
+  TRect GetViewportRect() const override;
+  int ScrollBarSize() const;
+  TRect HScrollRect() const;
+  TRect VScrollRect() const;
+  TRect SizeGripRect() const;
+  bool IsSizeGripVisible() const;
+
+  void AlignAll();
+  void UpdateScrollBars();
+  void UpdateImage();
+  // Scrolls so that the picture point (X, Y) is in the middle of the viewport.
+  void ScrollToCenter(int X, int Y);
+  void Scroll(int Dx, int Dy);
+
+  void Resize() override;
+  void Loaded() override;
+  void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void MouseMove(TShiftState Shift, int X, int Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+
+  // Draws both bars and the size-grip corner at their places into a control-sized bitmap.
+  void PaintChrome(TBitmap32& Dest);
+  // The bars' repeat timer: the shell calls PollBarTimers when OnScheduleBarTimer's delay is due
+  // (a negative delay cancels).
+  std::function<void(int DelayMs)> OnScheduleBarTimer;
+  void PollBarTimers();
+  // A press inside the visible grip: the shell starts the window system's size move.
+  TNotifyEvent OnSizeGripPress;
+
+  TNotifyEvent OnScroll;
+
+ protected:
+  virtual void DoScroll();
+  virtual void ScrollHandler(TObject* Sender);
+  void BitmapResized() override;
+  void DoScaleChange() override;
+
+ private:
+  void HostInvalidate() override;
+  void HostScheduleTimer(int DelayMs) override;
+  void SetPositions(float H, float V);
+  TArrowBar* BarAt(int X, int Y, TRect& Where);
+
+  TCustomRangeBar hscroll_, vscroll_;
+  TIVScrollProperties scroll_bars_;
+  bool centered_ = true;
+  TSizeGripStyle size_grip_ = sgAuto;
+  bool scrolling_ = false;
+  TArrowBar* mouse_bar_ = nullptr;  // the bar holding the mouse
+  TRect mouse_bar_rect_;
 };
 
 // XOR-dotted focus rectangle, every other pixel of the outline, as the platform draws one.

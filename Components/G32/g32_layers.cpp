@@ -1,11 +1,16 @@
 #include "g32_layers.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include "g32_image.h"
 
 namespace g32 {
 
 // ---- TCustomLayer --------------------------------------------------------------------------
-TCustomLayer::TCustomLayer(TLayerCollection* Collection) { SetLayerCollection(Collection); }
+TCustomLayer::TCustomLayer(TLayerCollection* Collection, uint32_t Options) : options_(Options) {
+  SetLayerCollection(Collection);
+}
 
 TCustomLayer::~TCustomLayer() {
   if (OnDestroy) {
@@ -271,6 +276,293 @@ TCustomLayer* TLayerCollection::MouseUp(TMouseButton Button, TShiftState Shift, 
   }
   if (listener_ && listener_->LayerStates == 0) SetMouseListener(nullptr);
   return layer;
+}
+
+// ---- TPositionedLayer ----------------------------------------------------------------------
+void TPositionedLayer::SetLocation(const TFloatRect& Value) {
+  Changing();
+  DoSetLocation(Value);
+  Changed();
+}
+
+void TPositionedLayer::SetScaled(bool Value) {
+  if (Value == scaled_) return;
+  Changing();
+  scaled_ = Value;
+  Changed();
+}
+
+TFloatRect TPositionedLayer::GetAdjustedLocation() const {
+  const TLayerCollection* c = GetLayerCollection();
+  if (!scaled_ || !c || !c->CoordXForm) return location_;
+  const TImageCache& x = *c->CoordXForm;
+  const float sx = x.ScaleX / 65536.0f, sy = x.ScaleY / 65536.0f;
+  return {location_.Left * sx + x.ShiftX, location_.Top * sy + x.ShiftY,
+          location_.Right * sx + x.ShiftX, location_.Bottom * sy + x.ShiftY};
+}
+
+bool TPositionedLayer::DoHitTest(int X, int Y) {
+  const TFloatRect r = GetAdjustedLocation();
+  return r.Left <= X && X < r.Right && r.Top <= Y && Y < r.Bottom;
+}
+
+// ---- TBitmapLayer --------------------------------------------------------------------------
+namespace {
+int RoundInt(double v) { return int(std::clamp(std::nearbyint(v), -2147483648.0, 2147483647.0)); }
+}  // namespace
+
+TBitmapLayer::TBitmapLayer(TLayerCollection* Collection)
+    : TPositionedLayer(Collection), bitmap_(std::make_unique<TBitmap32>()) {
+  bitmap_->OnChange = [this](TObject*) { Changed(); };
+}
+
+TBitmapLayer::~TBitmapLayer() { bitmap_->OnChange = nullptr; }
+
+void TBitmapLayer::SetCropped(bool Value) {
+  if (Value == cropped_) return;
+  cropped_ = Value;
+  Changed();
+}
+
+bool TBitmapLayer::DoHitTest(int X, int Y) {
+  if (!TPositionedLayer::DoHitTest(X, Y)) return false;
+  if (!AlphaHit) return true;
+  const TFloatRect r = GetAdjustedLocation();
+  const double w = double(r.Right) - r.Left, h = double(r.Bottom) - r.Top;
+  const int bx = RoundInt((X - r.Left) * bitmap_->Width() / w);
+  const int by = RoundInt((Y - r.Top) * bitmap_->Height() / h);
+  return (bitmap_->GetPixelS(bx, by) >> 24) != 0;
+}
+
+void TBitmapLayer::Paint(TBitmap32* Buffer) {
+  if (bitmap_->Empty()) return;
+  const TFloatRect loc = GetAdjustedLocation();
+  TRect dst = MakeRect(loc);
+  TRect src = bitmap_->BoundsRect();
+  auto* image =
+      GetLayerCollection() ? dynamic_cast<TCustomImage32*>(GetLayerCollection()->Owner()) : nullptr;
+  if (cropped_ && image) {
+    if (loc.Right - loc.Left < 0.5f || loc.Bottom - loc.Top < 0.5f) return;
+    const TRect full = dst;
+    const TRect clipped = IntersectRect(dst, image->GetBitmapRect());
+    if (IsRectEmpty(clipped) || IsRectEmpty(full)) return;
+    const double kx = double(src.Width()) / full.Width(), ky = double(src.Height()) / full.Height();
+    src = {RoundInt((clipped.Left - full.Left) * kx), RoundInt((clipped.Top - full.Top) * ky),
+           src.Right - RoundInt((full.Right - clipped.Right) * kx),
+           src.Bottom - RoundInt((full.Bottom - clipped.Bottom) * ky)};
+    dst = clipped;
+    if (IsRectEmpty(src)) return;
+  }
+  bitmap_->DrawTo(Buffer, dst, src);
+}
+
+// ---- TRubberbandLayer ----------------------------------------------------------------------
+TRubberbandLayer::~TRubberbandLayer() {
+  // The child must not tell a frame that no longer exists.
+  if (child_) child_->RemoveNotification(this);
+}
+
+void TRubberbandLayer::SetChildLayer(TPositionedLayer* Value) {
+  if (Value == child_) return;
+  if (child_) child_->RemoveNotification(this);
+  child_ = Value;
+  if (child_) {
+    SetLocation(child_->GetLocation());
+    SetScaled(child_->GetScaled());
+    child_->AddNotification(this);
+    SetLayerOptions(GetLayerOptions() | LOB_NO_UPDATE);
+  } else {
+    SetLayerOptions(GetLayerOptions() & ~LOB_NO_UPDATE);
+  }
+}
+
+void TRubberbandLayer::Notification(TCustomLayer* Layer) {
+  if (Layer == child_) {
+    child_ = nullptr;
+    SetLayerOptions(GetLayerOptions() & ~LOB_NO_UPDATE);
+  }
+}
+
+void TRubberbandLayer::RequestGDIUpdate() {
+  if (GetLayerCollection()) GetLayerCollection()->GDIUpdate();
+}
+
+void TRubberbandLayer::SetHandles(TRBHandles Value) {
+  if (Value == handles_) return;
+  handles_ = Value;
+  RequestGDIUpdate();
+}
+
+void TRubberbandLayer::SetHandleSize(int Value) {
+  Value = std::max(Value, 1);
+  if (Value == handle_size_) return;
+  handle_size_ = Value;
+  RequestGDIUpdate();
+}
+
+void TRubberbandLayer::SetHandleFrame(TColor32 Value) {
+  if (Value == handle_frame_) return;
+  handle_frame_ = Value;
+  RequestGDIUpdate();
+}
+
+void TRubberbandLayer::SetHandleFill(TColor32 Value) {
+  if (Value == handle_fill_) return;
+  handle_fill_ = Value;
+  RequestGDIUpdate();
+}
+
+TDragStateG32 TRubberbandLayer::GetDragState(int X, int Y) {
+  TRect r = MakeRect(GetAdjustedLocation());
+  --r.Right, --r.Bottom;  // the last pixel of the frame
+  const int t = handle_size_ + 1;
+  const int cx = (r.Left + r.Right) / 2, cy = (r.Top + r.Bottom) / 2;
+  auto near = [t](int a, int b) { return std::abs(int64_t(a) - b) <= t; };
+  if (handles_ & rhCorners) {
+    if (near(X, r.Right) && near(Y, r.Bottom)) return dsSizeBR;
+    if (near(X, r.Left) && near(Y, r.Bottom)) return dsSizeBL;
+    if (near(X, r.Right) && near(Y, r.Top)) return dsSizeTR;
+    if (near(X, r.Left) && near(Y, r.Top)) return dsSizeTL;
+  }
+  if (handles_ & rhSides) {
+    if (near(X, r.Right) && near(Y, cy)) return dsSizeR;
+    if (near(X, cx) && near(Y, r.Bottom)) return dsSizeB;
+    if (near(X, r.Left) && near(Y, cy)) return dsSizeL;
+    if (near(X, cx) && near(Y, r.Top)) return dsSizeT;
+  }
+  if ((handles_ & rhCenter) && r.Left <= X && X <= r.Right && r.Top <= Y && Y <= r.Bottom)
+    return dsMove;
+  return dsNone;
+}
+
+bool TRubberbandLayer::DoHitTest(int X, int Y) { return GetDragState(X, Y) != dsNone; }
+
+void TRubberbandLayer::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  if (!dragging_) {
+    drag_state_ = GetDragState(X, Y);
+    if (drag_state_ != dsNone) {
+      dragging_ = true;
+      old_location_ = GetLocation();
+      const TFloatRect adj = GetAdjustedLocation();
+      mouse_shift_ =
+          drag_state_ == dsMove ? TFloatPoint{X - adj.Left, Y - adj.Top} : TFloatPoint{0, 0};
+    }
+  }
+  TPositionedLayer::MouseDown(Button, Shift, X, Y);
+}
+
+void TRubberbandLayer::MouseMove(TShiftState Shift, int X, int Y) {
+  if (!dragging_) {
+    TCursor cursor = Cursor;
+    switch (GetDragState(X, Y)) {
+      case dsSizeL:
+      case dsSizeR:
+        cursor = crSizeWE;
+        break;
+      case dsSizeT:
+      case dsSizeB:
+        cursor = crSizeNS;
+        break;
+      case dsSizeTL:
+      case dsSizeBR:
+        cursor = crSizeNWSE;
+        break;
+      case dsSizeTR:
+      case dsSizeBL:
+        cursor = crSizeNESW;
+        break;
+      default:
+        break;
+    }
+    if (GetLayerCollection()) GetLayerCollection()->ShowCursor(cursor);
+    if (OnMouseMove) OnMouseMove(this, Shift, X, Y);
+    return;
+  }
+
+  // The point in location units.
+  float px = X - mouse_shift_.X, py = Y - mouse_shift_.Y;
+  if (GetScaled()) {
+    const TFloatRect adj = GetAdjustedLocation(), loc = GetLocation();
+    const float aw = adj.Right - adj.Left, ah = adj.Bottom - adj.Top;
+    if (aw == 0 || ah == 0) return;
+    px = loc.Left + (px - adj.Left) * (loc.Right - loc.Left) / aw;
+    py = loc.Top + (py - adj.Top) * (loc.Bottom - loc.Top) / ah;
+  }
+
+  TFloatRect r = old_location_;
+  const TDragStateG32 s = drag_state_;
+  // Each moved edge follows the point, then is held so the size stays within the limits.
+  auto hold = [](float& moved, float fixed, float dir, float lo, float hi) {
+    float size = (moved - fixed) * dir;
+    if (size < lo) size = lo;
+    if (hi > lo && size > hi) size = hi;
+    moved = fixed + size * dir;
+  };
+  if (s == dsMove) {
+    const float w = r.Right - r.Left, h = r.Bottom - r.Top;
+    r = {px, py, px + w, py + h};
+  } else {
+    if (s == dsSizeL || s == dsSizeTL || s == dsSizeBL) {
+      r.Left = px;
+      hold(r.Left, r.Right, -1, MinWidth, MaxWidth);
+    }
+    if (s == dsSizeR || s == dsSizeTR || s == dsSizeBR) {
+      r.Right = px;
+      hold(r.Right, r.Left, 1, MinWidth, MaxWidth);
+    }
+    if (s == dsSizeT || s == dsSizeTL || s == dsSizeTR) {
+      r.Top = py;
+      hold(r.Top, r.Bottom, -1, MinHeight, MaxHeight);
+    }
+    if (s == dsSizeB || s == dsSizeBL || s == dsSizeBR) {
+      r.Bottom = py;
+      hold(r.Bottom, r.Top, 1, MinHeight, MaxHeight);
+    }
+  }
+  DoResizing(old_location_, r, s, Shift);
+  if (r != GetLocation()) {
+    SetLocation(r);
+    if (child_) child_->SetLocation(r);
+    if (OnUserChange) OnUserChange(this);
+  }
+}
+
+void TRubberbandLayer::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  dragging_ = false;
+  TPositionedLayer::MouseUp(Button, Shift, X, Y);
+}
+
+void TRubberbandLayer::DoResizing(const TFloatRect& OldLocation, TFloatRect& NewLocation,
+                                  TDragStateG32 DragState, TShiftState Shift) {
+  if (OnResizing) OnResizing(this, OldLocation, NewLocation, DragState, Shift);
+}
+
+void TRubberbandLayer::Paint(TBitmap32* Buffer) {
+  const TRect r = MakeRect(GetAdjustedLocation());
+  const TColor32 stipple[] = {clWhite32, clWhite32, clBlack32, clBlack32};
+  Buffer->SetStipple(stipple);
+  Buffer->StippleCounter = 0;
+  Buffer->StippleStep = 1;
+  Buffer->FrameRectTSP(r);
+  const int s = handle_size_;
+  auto handle = [&](int x, int y) {
+    Buffer->FillRectS(x - s, y - s, x + s + 1, y + s + 1, clWhite32);
+    Buffer->FrameRectS(x - s, y - s, x + s + 1, y + s + 1, clBlack32);
+  };
+  const int right = r.Right - 1, bottom = r.Bottom - 1;
+  const int cx = (r.Left + right) / 2, cy = (r.Top + bottom) / 2;
+  if (handles_ & rhCorners) {
+    handle(r.Left, r.Top);
+    handle(right, r.Top);
+    handle(right, bottom);
+    handle(r.Left, bottom);
+  }
+  if (handles_ & rhSides) {
+    handle(cx, r.Top);
+    handle(right, cy);
+    handle(cx, bottom);
+    handle(r.Left, cy);
+  }
 }
 
 }  // namespace g32

@@ -1,6 +1,7 @@
 #pragma once
 // Objects drawn over an image control's picture that receive the mouse before the image does:
-// the ordered collection TLayerCollection and the base layer TCustomLayer.
+// the ordered collection TLayerCollection, the base layer TCustomLayer, the positioned layer with
+// a floating-point location, the bitmap layer and the rubber band that moves and sizes another.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,7 +13,8 @@ namespace g32 {
 
 // Cursor identifiers of the framework; 0 is the default cursor.
 using TCursor = int;
-constexpr TCursor crDefault = 0;
+// The same numbers as the framework's, so the window shell passes them through.
+constexpr TCursor crDefault = 0, crSizeNESW = -6, crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9;
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
 // Shift state bits as the framework passes them.
 using TShiftState = unsigned;
@@ -52,7 +54,7 @@ using TLayerStates = unsigned;
 class TCustomLayer : public TObject {
  public:
   // Creates the layer inside `Collection` (may be nil).
-  explicit TCustomLayer(TLayerCollection* Collection);
+  explicit TCustomLayer(TLayerCollection* Collection) : TCustomLayer(Collection, LOB_VISIBLE) {}
   ~TCustomLayer() override;
   TCustomLayer(const TCustomLayer&) = delete;
   TCustomLayer& operator=(const TCustomLayer&) = delete;
@@ -103,6 +105,8 @@ class TCustomLayer : public TObject {
   void PaintTo(TBitmap32* Buffer);
 
  protected:
+  // Derived layers start with their own option bits.
+  TCustomLayer(TLayerCollection* Collection, uint32_t Options);
   void Changing();
 
  private:
@@ -191,6 +195,124 @@ class TLayerCollection : public TObject {
   bool mouse_events_ = true;
   TCustomLayer* listener_ = nullptr;
   int update_count_ = 0;
+};
+
+// A layer at a floating-point location, in picture coordinates when Scaled (following the
+// image's scale and offset), else in control pixels.
+class TPositionedLayer : public TCustomLayer {
+ public:
+  explicit TPositionedLayer(TLayerCollection* Collection)
+      : TCustomLayer(Collection, LOB_VISIBLE | LOB_MOUSE_EVENTS) {}
+
+  const TFloatRect& GetLocation() const { return location_; }
+  void SetLocation(const TFloatRect& Value);
+  bool GetScaled() const { return scaled_; }
+  void SetScaled(bool Value);
+  // The location in control pixels.
+  TFloatRect GetAdjustedLocation() const;
+
+  bool DoHitTest(int X, int Y) override;
+
+ protected:
+  virtual void DoSetLocation(const TFloatRect& NewLocation) { location_ = NewLocation; }
+
+ private:
+  TFloatRect location_{0, 0, 64, 64};
+  bool scaled_ = false;
+};
+
+// A positioned TBitmap32 (owned); a change of the bitmap repaints the layer.
+class TBitmapLayer : public TPositionedLayer {
+ public:
+  explicit TBitmapLayer(TLayerCollection* Collection);
+  ~TBitmapLayer() override;
+
+  TBitmap32* Bitmap() { return bitmap_.get(); }
+  // Copies the source into the own bitmap.
+  void SetBitmap(const TBitmap32* Value) { bitmap_->Assign(Value); }
+  // A hit counts only where the bitmap pixel under the point is not fully transparent.
+  bool AlphaHit = false;
+  bool GetCropped() const { return cropped_; }
+  // Drawn only inside the image's picture rectangle.
+  void SetCropped(bool Value);
+
+  bool DoHitTest(int X, int Y) override;
+  void Paint(TBitmap32* Buffer) override;
+
+ private:
+  std::unique_ptr<TBitmap32> bitmap_;
+  bool cropped_ = false;
+};
+
+enum TRBHandle : unsigned { rhCenter = 1, rhSides = 2, rhCorners = 4 };
+using TRBHandles = unsigned;
+enum TDragStateG32 {
+  dsNone,
+  dsMove,
+  dsSizeL,
+  dsSizeT,
+  dsSizeR,
+  dsSizeB,
+  dsSizeTL,
+  dsSizeTR,
+  dsSizeBL,
+  dsSizeBR
+};
+using TRBResizingEvent =
+    std::function<void(TObject* Sender, const TFloatRect& OldLocation, TFloatRect& NewLocation,
+                       TDragStateG32 DragState, TShiftState Shift)>;
+
+// A stippled selection frame with handles; dragging moves or resizes it and the child layer.
+class TRubberbandLayer : public TPositionedLayer {
+ public:
+  explicit TRubberbandLayer(TLayerCollection* Collection) : TPositionedLayer(Collection) {}
+  ~TRubberbandLayer() override;
+
+  TPositionedLayer* GetChildLayer() const { return child_; }
+  // Takes the child's location and Scaled; while a child is set, the frame itself does not
+  // repaint the image (the child does).
+  void SetChildLayer(TPositionedLayer* Value);
+  TRBHandles GetHandles() const { return handles_; }
+  void SetHandles(TRBHandles Value);
+  int GetHandleSize() const { return handle_size_; }
+  // At least 1.
+  void SetHandleSize(int Value);
+  TColor32 GetHandleFrame() const { return handle_frame_; }
+  void SetHandleFrame(TColor32 Value);
+  TColor32 GetHandleFill() const { return handle_fill_; }
+  void SetHandleFill(TColor32 Value);
+  float MinWidth = 10, MinHeight = 10;
+  // 0: no limit (a limit not above the minimum is ignored too).
+  float MaxWidth = 0, MaxHeight = 0;
+  bool Dragging() const { return dragging_; }
+  TDragStateG32 DragState() const { return drag_state_; }
+
+  TRBResizingEvent OnResizing;
+  TNotifyEvent OnUserChange;
+
+  virtual TDragStateG32 GetDragState(int X, int Y);
+  bool DoHitTest(int X, int Y) override;
+  void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void MouseMove(TShiftState Shift, int X, int Y) override;
+  void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) override;
+  void Notification(TCustomLayer* Layer) override;
+  void Paint(TBitmap32* Buffer) override;
+
+ protected:
+  virtual void DoResizing(const TFloatRect& OldLocation, TFloatRect& NewLocation,
+                          TDragStateG32 DragState, TShiftState Shift);
+
+ private:
+  void RequestGDIUpdate();
+
+  TPositionedLayer* child_ = nullptr;
+  TColor32 handle_frame_ = clBlack32, handle_fill_ = clWhite32;
+  TRBHandles handles_ = rhCenter | rhSides | rhCorners;
+  int handle_size_ = 3;
+  TDragStateG32 drag_state_ = dsNone;
+  bool dragging_ = false;
+  TFloatRect old_location_;
+  TFloatPoint mouse_shift_;
 };
 
 }  // namespace g32

@@ -31,6 +31,9 @@ VANT_DECLARE_EXCEPTION(EFCreateError, Exception);
 constexpr uint64_t kMaxPicturePixels = uint64_t(1) << 28;
 
 TDecodedPicture ReadBMP(std::span<const uint8_t> Data);
+// The picture into the bitmap (its size, its pixels, alpha 255 when it has none) inside the
+// bitmap's update bracket, then Changed.
+void AssignPicture(TBitmap32& Bitmap, const TDecodedPicture& Picture);
 TDecodedPicture ReadBMP(std::istream& Stream);
 // 32 bits per pixel, bottom-up rows, the alpha bytes as held.
 void WriteBMP(std::ostream& Stream, const TBitmap32& Bitmap);

@@ -438,4 +438,338 @@ void StretchTransfer(TBitmap32* Dst, TRect DstRect, const TBitmap32* Src, TRect 
   EMMS();
 }
 
+// ---- Geometric mappings ----------------------------------------------------------------------
+
+const float IdentityMatrix[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+
+namespace {
+
+using Mat3 = double[3][3];
+
+void MulMat(const Mat3& a, const Mat3& b, Mat3& out) {
+  Mat3 r;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) r[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
+  std::memcpy(out, r, sizeof r);
+}
+
+// The inverse by cofactors; a determinant too small to divide by gives the identity.
+void Invert(const Mat3& m, Mat3& inv) {
+  const double c00 = m[1][1] * m[2][2] - m[1][2] * m[2][1];
+  const double c01 = m[1][2] * m[2][0] - m[1][0] * m[2][2];
+  const double c02 = m[1][0] * m[2][1] - m[1][1] * m[2][0];
+  const double det = m[0][0] * c00 + m[0][1] * c01 + m[0][2] * c02;
+  if (std::fabs(det) < 1e-5) {
+    const Mat3 id = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    std::memcpy(inv, id, sizeof id);
+    return;
+  }
+  const double d = 1 / det;
+  inv[0][0] = c00 * d;
+  inv[1][0] = c01 * d;
+  inv[2][0] = c02 * d;
+  inv[0][1] = (m[0][2] * m[2][1] - m[0][1] * m[2][2]) * d;
+  inv[1][1] = (m[0][0] * m[2][2] - m[0][2] * m[2][0]) * d;
+  inv[2][1] = (m[0][1] * m[2][0] - m[0][0] * m[2][1]) * d;
+  inv[0][2] = (m[0][1] * m[1][2] - m[0][2] * m[1][1]) * d;
+  inv[1][2] = (m[0][2] * m[1][0] - m[0][0] * m[1][2]) * d;
+  inv[2][2] = (m[0][0] * m[1][1] - m[0][1] * m[1][0]) * d;
+}
+
+// A fixed-point entry, held to the int range so a huge matrix cannot overflow the conversion.
+int Fixed12(double v) {
+  return int(std::clamp(std::nearbyint(v * 4096), -2147483648.0, 2147483647.0));
+}
+
+// Coordinates this far out are off any bitmap and cannot overflow the sampler's arithmetic.
+constexpr double kFarOut = double(1 << 22);
+
+TRect BoundsOf(const double (&xs)[4], const double (&ys)[4]) {
+  const auto [x0, x1] = std::minmax({xs[0], xs[1], xs[2], xs[3]});
+  const auto [y0, y1] = std::minmax({ys[0], ys[1], ys[2], ys[3]});
+  auto r = [](double v) { return int(std::clamp(std::nearbyint(v), -2147483648.0, 2147483647.0)); };
+  return {r(x0 - 0.5), r(y0 - 0.5), r(x1 + 0.5), r(y1 + 0.5)};
+}
+
+}  // namespace
+
+void TAffineTransformation::Clear() {
+  std::memcpy(matrix_, IdentityMatrix, sizeof matrix_);
+  prepared_ = false;
+}
+
+void TAffineTransformation::Multiply(const TFloatMatrix& M) {
+  Mat3 a, b;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) a[i][j] = matrix_[i][j], b[i][j] = M[i][j];
+  MulMat(a, b, a);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) matrix_[i][j] = float(a[i][j]);
+  prepared_ = false;
+}
+
+void TAffineTransformation::Translate(float Dx, float Dy) {
+  const TFloatMatrix m = {{1, 0, 0}, {0, 1, 0}, {Dx, Dy, 1}};
+  Multiply(m);
+}
+
+void TAffineTransformation::Scale(float Sx, float Sy) {
+  const TFloatMatrix m = {{Sx, 0, 0}, {0, Sy, 0}, {0, 0, 1}};
+  Multiply(m);
+}
+
+void TAffineTransformation::Skew(float Fx, float Fy) {
+  const TFloatMatrix m = {{1, Fy, 0}, {Fx, 1, 0}, {0, 0, 1}};
+  Multiply(m);
+}
+
+void TAffineTransformation::Rotate(float Cx, float Cy, float Alpha) {
+  const bool moved = Cx != 0 || Cy != 0;
+  if (moved) Translate(-Cx, -Cy);
+  const double a = double(Alpha) * M_PI / 180;
+  const float c = float(std::cos(a)), s = float(std::sin(a));
+  const TFloatMatrix m = {{c, -s, 0}, {s, c, 0}, {0, 0, 1}};
+  Multiply(m);
+  if (moved) Translate(Cx, Cy);
+}
+
+void TAffineTransformation::PrepareTransform() {
+  Mat3 m, inv;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) m[i][j] = matrix_[i][j];
+  Invert(m, inv);
+  inverse_ = {Fixed12(inv[0][0]), Fixed12(inv[1][0]), Fixed12(inv[2][0]),
+              Fixed12(inv[0][1]), Fixed12(inv[1][1]), Fixed12(inv[2][1])};
+  prepared_ = true;
+}
+
+bool TAffineTransformation::Transform(int DstX, int DstY, int& SrcX, int& SrcY) {
+  const TFixedInverse& i = Inverse();
+  SrcX = int((int64_t(DstX) * i.A + int64_t(DstY) * i.B + i.C + 2047) >> 12);
+  SrcY = int((int64_t(DstX) * i.D + int64_t(DstY) * i.E + i.F + 2047) >> 12);
+  return true;
+}
+
+bool TAffineTransformation::Transform256(int DstX, int DstY, int& SrcX, int& SrcY) {
+  const TFixedInverse& i = Inverse();
+  SrcX = int((int64_t(DstX) * i.A + int64_t(DstY) * i.B + i.C + 7) >> 4);
+  SrcY = int((int64_t(DstX) * i.D + int64_t(DstY) * i.E + i.F + 7) >> 4);
+  return true;
+}
+
+TRect TAffineTransformation::GetTransformedBounds() {
+  const TFloatRect& r = src_rect_;
+  const double cx[4] = {r.Left, r.Right, r.Right, r.Left},
+               cy[4] = {r.Top, r.Top, r.Bottom, r.Bottom};
+  double xs[4], ys[4];
+  for (int k = 0; k < 4; ++k) {
+    xs[k] = matrix_[0][0] * cx[k] + matrix_[1][0] * cy[k] + matrix_[2][0];
+    ys[k] = matrix_[0][1] * cx[k] + matrix_[1][1] * cy[k] + matrix_[2][1];
+  }
+  return BoundsOf(xs, ys);
+}
+
+void TProjectiveTransformation::PrepareTransform() {
+  double x[4], y[4];
+  for (int k = 0; k < 4; ++k) x[k] = x_[k], y[k] = y_[k];
+  // The unit square onto the quadrilateral.
+  Mat3 quad;
+  const double sx = x[0] - x[1] + x[2] - x[3], sy = y[0] - y[1] + y[2] - y[3];
+  if (sx == 0 && sy == 0) {
+    const Mat3 q = {{x[1] - x[0], y[1] - y[0], 0}, {x[2] - x[1], y[2] - y[1], 0}, {x[0], y[0], 1}};
+    std::memcpy(quad, q, sizeof q);
+  } else {
+    const double dx1 = x[1] - x[2], dx2 = x[3] - x[2], dy1 = y[1] - y[2], dy2 = y[3] - y[2];
+    const double d = dx1 * dy2 - dx2 * dy1;
+    if (d == 0) throw EAssertionFailed("Projective transformation: degenerate quadrilateral");
+    const double g = (sx * dy2 - sy * dx2) / d, h = (sy * dx1 - sx * dy1) / d;
+    const Mat3 q = {{x[1] - x[0] + g * x[1], y[1] - y[0] + g * y[1], g},
+                    {x[3] - x[0] + h * x[3], y[3] - y[0] + h * y[3], h},
+                    {x[0], y[0], 1}};
+    std::memcpy(quad, q, sizeof q);
+  }
+  // The source area first moved to the origin and scaled to the unit square.
+  const TFloatRect& r = src_rect_;
+  const double w = double(r.Right) - r.Left, hgt = double(r.Bottom) - r.Top;
+  const Mat3 move = {{1, 0, 0}, {0, 1, 0}, {-double(r.Left), -double(r.Top), 1}};
+  const Mat3 unit = {{w != 0 ? 1 / w : 0, 0, 0}, {0, hgt != 0 ? 1 / hgt : 0, 0}, {0, 0, 1}};
+  Mat3 forward;
+  MulMat(move, unit, forward);
+  MulMat(forward, quad, forward);
+  Invert(forward, inverse_);
+  prepared_ = true;
+}
+
+// The source point times Factor, rounded; false where the denominator is 0 or the point is so far
+// out that no sampler could use it.
+bool TProjectiveTransformation::Map(int DstX, int DstY, double Factor, int& SrcX, int& SrcY) {
+  if (!prepared_) PrepareTransform();
+  const double x = DstX, y = DstY;
+  const double w = x * inverse_[0][2] + y * inverse_[1][2] + inverse_[2][2];
+  if (w == 0) return false;
+  const double sx = (x * inverse_[0][0] + y * inverse_[1][0] + inverse_[2][0]) / w * Factor;
+  const double sy = (x * inverse_[0][1] + y * inverse_[1][1] + inverse_[2][1]) / w * Factor;
+  const double limit = kFarOut * Factor;
+  if (!(std::fabs(sx) < limit && std::fabs(sy) < limit)) return false;
+  SrcX = int(std::nearbyint(sx));
+  SrcY = int(std::nearbyint(sy));
+  return true;
+}
+
+bool TProjectiveTransformation::Transform(int DstX, int DstY, int& SrcX, int& SrcY) {
+  return Map(DstX, DstY, 1, SrcX, SrcY);
+}
+
+bool TProjectiveTransformation::Transform256(int DstX, int DstY, int& SrcX, int& SrcY) {
+  return Map(DstX, DstY, 256, SrcX, SrcY);
+}
+
+TRect TProjectiveTransformation::GetTransformedBounds() {
+  const double xs[4] = {x_[0], x_[1], x_[2], x_[3]}, ys[4] = {y_[0], y_[1], y_[2], y_[3]};
+  return BoundsOf(xs, ys);
+}
+
+namespace {
+
+// What the scan reads from the source: the sampling area in whole pixels (inclusive) and in
+// 24.8, the outer colour, and how colours reach the destination.
+struct Sampler {
+  const TBitmap32* src;
+  int w, h;
+  int left, top, right, bottom;                  // whole pixels, inclusive
+  int64_t left256, top256, right256, bottom256;  // 24.8
+  TColor32 outer;
+  bool packed;
+
+  TColor32 At(int x, int y) const {
+    return unsigned(x) < unsigned(w) && unsigned(y) < unsigned(h) ? src->GetPixel(x, y) : outer;
+  }
+  bool Nearest(int sx, int sy, TColor32& c) const {
+    if (sx < left || sx > right || sy < top || sy > bottom) return false;
+    c = src->GetPixel(sx, sy);
+    return true;
+  }
+  // Points up to one pixel outside the area still blend with the outer colour.
+  bool Linear(int64_t sx, int64_t sy, TColor32& c) const {
+    if (sx <= left256 - 256 || sx >= right256 + 256 || sy <= top256 - 256 || sy >= bottom256 + 256)
+      return false;
+    const int x = int(sx >> 8), y = int(sy >> 8);
+    const TColor32 wx = 255 - TColor32(sx & 255), wy = 255 - TColor32(sy & 255);
+    TColor32 p00, p10, p01, p11;
+    if (x >= 0 && y >= 0 && x + 1 < w && y + 1 < h) {
+      const TColor32* r0 = src->GetScanLine(y) + x;
+      const TColor32* r1 = r0 + w;
+      p00 = r0[0], p10 = r0[1], p01 = r1[0], p11 = r1[1];
+    } else {
+      p00 = At(x, y), p10 = At(x + 1, y), p01 = At(x, y + 1), p11 = At(x + 1, y + 1);
+    }
+    c = packed ? PackedBilerp(p00, p01, p10, p11, wx, wy)
+               : CombineReg(CombineReg(p00, p10, wx), CombineReg(p01, p11, wx), wy);
+    return true;
+  }
+};
+
+}  // namespace
+
+void Transform(TBitmap32* Dst, const TBitmap32* Src, TTransformation* T) {
+  if (!Dst || !Src || !T) throw ETransformError("Transform: nil argument");
+  if (!T->Prepared()) T->PrepareTransform();
+  const TDrawMode mode = EffectiveMode(Src->GetDrawMode(), Src->OnPixelCombine);
+  const uint32_t ma = Src->GetMasterAlpha();
+  const TPixelCombineEvent& handler = Src->OnPixelCombine;
+
+  TRect area = T->GetTransformedBounds();
+  area.Left = std::max(area.Left, 0);
+  area.Top = std::max(area.Top, 0);
+  area.Right = std::min(area.Right, Dst->Width() - 1);
+  area.Bottom = std::min(area.Bottom, Dst->Height() - 1);
+  if (area.Right < area.Left || area.Bottom < area.Top || Src->Empty()) return;
+
+  // The source area in 24.8, clipped to the bitmap's pixel positions; the nearest sampler takes
+  // the whole pixels inside it.
+  const TFloatRect& sr = T->GetSrcRect();
+  auto fix8 = [](float v) {
+    return int64_t(std::clamp(std::nearbyint(double(v) * 256), -1e12, 1e12));
+  };
+  Sampler s{Src,
+            Src->Width(),
+            Src->Height(),
+            0,
+            0,
+            0,
+            0,
+            std::max<int64_t>(fix8(sr.Left), 0),
+            std::max<int64_t>(fix8(sr.Top), 0),
+            std::min<int64_t>(fix8(sr.Right), int64_t(Src->Width() - 1) * 256),
+            std::min<int64_t>(fix8(sr.Bottom), int64_t(Src->Height() - 1) * 256),
+            Src->OuterColor,
+            CombineReg == PackedKernels().CombineReg};
+  s.left = int((s.left256 + 255) >> 8), s.top = int((s.top256 + 255) >> 8);
+  s.right = int(s.right256 >> 8), s.bottom = int(s.bottom256 >> 8);
+  if (s.right256 < s.left256 || s.bottom256 < s.top256) return;
+
+  const bool linear = Src->GetStretchFilter() != sfNearest;
+  auto emit = [&](TColor32 c, TColor32& d) {
+    switch (mode) {
+      case dmOpaque:
+        d = c;
+        break;
+      case dmBlend:
+        BlendMemEx(c, d, ma);
+        break;
+      case dmCustom:
+        handler(c, d, ma);
+        break;
+    }
+  };
+
+  auto* affine = dynamic_cast<TAffineTransformation*>(T);
+  for (int y = area.Top; y <= area.Bottom; ++y) {
+    TColor32* row = Dst->GetScanLine(y);
+    TColor32 c;
+    if (affine) {
+      // The 20.12 sums step by the inverse's first column along the row.
+      const auto& i = affine->Inverse();
+      int64_t ux = int64_t(area.Left) * i.A + int64_t(y) * i.B + i.C;
+      int64_t uy = int64_t(area.Left) * i.D + int64_t(y) * i.E + i.F;
+      if (linear) {
+        for (int x = area.Left; x <= area.Right; ++x, ux += i.A, uy += i.D)
+          if (s.Linear((ux + 7) >> 4, (uy + 7) >> 4, c)) emit(c, row[x]);
+      } else {
+        for (int x = area.Left; x <= area.Right; ++x, ux += i.A, uy += i.D) {
+          const int64_t sx = (ux + 2047) >> 12, sy = (uy + 2047) >> 12;
+          if (sx >= s.left && sx <= s.right && sy >= s.top && sy <= s.bottom)
+            emit(Src->GetPixel(int(sx), int(sy)), row[x]);
+        }
+      }
+    } else {
+      for (int x = area.Left; x <= area.Right; ++x) {
+        int sx, sy;
+        if (linear) {
+          if (T->Transform256(x, y, sx, sy) && s.Linear(sx, sy, c)) emit(c, row[x]);
+        } else if (T->Transform(x, y, sx, sy) && s.Nearest(sx, sy, c)) {
+          emit(c, row[x]);
+        }
+      }
+    }
+  }
+  EMMS();
+  Dst->Changed();
+}
+
+void SetBorderTransparent(TBitmap32* ABitmap, const TRect& ARect) {
+  if (!ABitmap) return;
+  int l = ARect.Left, r = ARect.Right, t = ARect.Top, b = ARect.Bottom;
+  const bool cols = TestClip(l, r, ABitmap->Width());
+  const bool rows = TestClip(t, b, ABitmap->Height());
+  if (cols && rows) {
+    auto clear = [&](int x, int y) {
+      ABitmap->SetPixel(x, y, ABitmap->GetPixel(x, y) & 0x00FFFFFF);
+    };
+    for (int x = l; x <= r; ++x) clear(x, t), clear(x, b);
+    for (int y = t; y <= b; ++y) clear(l, y), clear(r, y);
+  }
+  ABitmap->Changed();
+}
+
 }  // namespace g32

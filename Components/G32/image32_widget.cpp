@@ -105,81 +105,86 @@ void Draw(TBitmap32& Dst, const TRect& DstRect, const TRect& SrcRect, vant::TCan
 }
 
 // ---- TImage32 ------------------------------------------------------------------------------
-TImage32::TImage32(vant::TComponent* Owner) : vant::TCustomControl(Owner), core_(this) {
+TImage32::TImage32(vant::TComponent* Owner) : TImage32(Owner, nullptr) {}
+
+TImage32::TImage32(vant::TComponent* Owner, std::unique_ptr<TCustomImage32> Core)
+    : vant::TCustomControl(Owner),
+      core_(Core ? std::move(Core) : std::make_unique<TCustomImage32>()) {
+  core_->SetHost(this);
   InstallQtGraphics();
   SetControlStyle(ControlStyle() | vant::csAcceptsControls | vant::csCaptureMouse |
                   vant::csClickEvents | vant::csOpaque | vant::csDoubleClicks);
   SetColor(vant::clWindow);
   SetParentColor(true);
-  core_.OnChange = [this](g32::TObject*) {
+  core_->OnChange = [this](g32::TObject*) {
     if (OnChange) OnChange(this);
   };
-  core_.OnBitmapResize = [this](g32::TObject*) {
+  core_->OnBitmapResize = [this](g32::TObject*) {
     if (OnBitmapResize) OnBitmapResize(this);
   };
-  core_.OnMouseDown = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
-                             TCustomLayer* l) {
+  core_->OnMouseDown = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
+                              TCustomLayer* l) {
     if (OnMouseDown) OnMouseDown(this, ButtonOf(b), ShiftSet(s), x, y, l);
   };
-  core_.OnMouseUp = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
-                           TCustomLayer* l) {
+  core_->OnMouseUp = [this](g32::TObject*, TMouseButton b, TShiftState s, int x, int y,
+                            TCustomLayer* l) {
     if (OnMouseUp) OnMouseUp(this, ButtonOf(b), ShiftSet(s), x, y, l);
   };
-  core_.OnMouseMove = [this](g32::TObject*, TShiftState s, int x, int y, TCustomLayer* l) {
+  core_->OnMouseMove = [this](g32::TObject*, TShiftState s, int x, int y, TCustomLayer* l) {
     if (OnMouseMove) OnMouseMove(this, ShiftSet(s), x, y, l);
   };
   SetBounds(0, 0, 192, 192);
 }
 
-TImage32::~TImage32() { core_.SetHost(nullptr); }
+TImage32::~TImage32() { core_->SetHost(nullptr); }
 
 void TImage32::SetAutoSize(bool Value) {
-  core_.AutoSize = Value;
-  if (Value && !core_.GetBitmap()->Empty()) {
+  core_->AutoSize = Value;
+  if (Value && !core_->GetBitmap()->Empty()) {
     int w = GetWidth(), h = GetHeight();
-    core_.Align = TAlign(int(GetAlign()));  // the same order in both enumerations
-    core_.CanAutoSize(w, h);
+    core_->Align = TAlign(int(GetAlign()));  // the same order in both enumerations
+    core_->CanAutoSize(w, h);
     SetBounds(GetLeft(), GetTop(), w, h);
   }
 }
 
 void TImage32::SetBounds(int Left, int Top, int Width, int Height) {
   vant::TCustomControl::SetBounds(Left, Top, Width, Height);
-  if (!in_host_bounds_) core_.UpdateBounds(GetLeft(), GetTop(), GetWidth(), GetHeight());
+  if (!in_host_bounds_) core_->UpdateBounds(GetLeft(), GetTop(), GetWidth(), GetHeight());
 }
 
 void TImage32::Loaded() {
   vant::TCustomControl::Loaded();
-  core_.Loaded();
+  core_->Loaded();
 }
 
 void TImage32::Paint() {
-  core_.Color = GetColor();
-  core_.Designing = false;
-  core_.Paint();
+  core_->Color = GetColor();
+  core_->Designing = false;
+  core_->Paint();
 }
 
 void TImage32::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
-  core_.Cursor = GetCursor();
-  core_.MouseDown(ButtonOf(b), ShiftBits(s), x, y);
+  core_->Cursor = GetCursor();
+  core_->MouseDown(ButtonOf(b), ShiftBits(s), x, y);
 }
 
 void TImage32::MouseMove(vant::TShiftState s, int x, int y) {
-  core_.Cursor = GetCursor();
-  core_.MouseMove(ShiftBits(s), x, y);
+  core_->Cursor = GetCursor();
+  core_->MouseMove(ShiftBits(s), x, y);
 }
 
 void TImage32::MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
-  core_.MouseUp(ButtonOf(b), ShiftBits(s), x, y);
+  core_->MouseUp(ButtonOf(b), ShiftBits(s), x, y);
 }
 
 void TImage32::MouseEnter() {
   vant::TCustomControl::MouseEnter();
-  core_.MouseEnter();
+  core_->MouseEnter();
 }
 
 void TImage32::MouseLeave() {
-  core_.MouseLeave();
+  core_->MouseLeave();
   vant::TCustomControl::MouseLeave();
 }
 

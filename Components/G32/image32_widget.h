@@ -3,9 +3,13 @@
 // windowed control holding its Qt-free core (g32_image.h), which does the work; the shell passes
 // bounds, colour, paint requests and the mouse in, and shows the core's buffer.
 #include <functional>
+#include <memory>
 
 #include "g32_image.h"
+#include "ui_canvas.h"
 #include "ui_control.h"
+
+class QImage;
 
 namespace g32 {
 
@@ -28,19 +32,19 @@ class TImage32 : public vant::TCustomControl, private TPaintBoxHost {
   ~TImage32() override;
   std::string ClassName() const override { return "TImage32"; }
 
-  TCustomImage32& Image() { return core_; }
-  TBitmap32* GetBitmap() { return core_.GetBitmap(); }
+  TCustomImage32& Image() { return *core_; }
+  TBitmap32* GetBitmap() { return core_->GetBitmap(); }
   // Copies the source (a bitmap-list entry) into the own picture.
-  void SetBitmap(const TBitmap32* Source) { core_.SetBitmap(Source); }
-  TBitmapAlign GetBitmapAlign() const { return core_.GetBitmapAlign(); }
-  void SetBitmapAlign(TBitmapAlign Value) { core_.SetBitmapAlign(Value); }
-  float GetScale() const { return core_.GetScale(); }
-  void SetScale(float Value) { core_.SetScale(Value); }
-  TScaleMode GetScaleMode() const { return core_.GetScaleMode(); }
-  void SetScaleMode(TScaleMode Value) { core_.SetScaleMode(Value); }
-  bool GetAutoSize() const { return core_.AutoSize; }
+  void SetBitmap(const TBitmap32* Source) { core_->SetBitmap(Source); }
+  TBitmapAlign GetBitmapAlign() const { return core_->GetBitmapAlign(); }
+  void SetBitmapAlign(TBitmapAlign Value) { core_->SetBitmapAlign(Value); }
+  float GetScale() const { return core_->GetScale(); }
+  void SetScale(float Value) { core_->SetScale(Value); }
+  TScaleMode GetScaleMode() const { return core_->GetScaleMode(); }
+  void SetScaleMode(TScaleMode Value) { core_->SetScaleMode(Value); }
+  bool GetAutoSize() const { return core_->AutoSize; }
   void SetAutoSize(bool Value);
-  TLayerCollection& Layers() { return core_.Layers(); }
+  TLayerCollection& Layers() { return core_->Layers(); }
 
   void SetBounds(int Left, int Top, int Width, int Height) override;
   void Loaded() override;
@@ -51,6 +55,8 @@ class TImage32 : public vant::TCustomControl, private TPaintBoxHost {
   vant::TNotifyEvent OnChange, OnBitmapResize;
 
  protected:
+  // A derived control brings its own core (a kind of TCustomImage32).
+  TImage32(vant::TComponent* Owner, std::unique_ptr<TCustomImage32> Core);
   void Paint() override;
   void MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) override;
   void MouseMove(vant::TShiftState s, int x, int y) override;
@@ -58,14 +64,13 @@ class TImage32 : public vant::TCustomControl, private TPaintBoxHost {
   void MouseEnter() override;
   void MouseLeave() override;
 
- private:
   void HostInvalidate() override;
   void HostRepaint() override;
   void HostPresent(const TBitmap32& Buffer, const TRect& Viewport) override;
   void HostSetBounds(int Left, int Top, int Width, int Height) override;
   void HostSetCursor(TCursor Cursor) override;
 
-  TCustomImage32 core_;
+  std::unique_ptr<TCustomImage32> core_;
   bool in_host_bounds_ = false;
 };
 
@@ -98,5 +103,17 @@ void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, int X, int Y);
 void DrawTo(const TBitmap32& Src, vant::TCanvas& Canvas, const TRect& DstRect,
             const TRect& SrcRect);
 void Draw(TBitmap32& Dst, const TRect& DstRect, const TRect& SrcRect, vant::TCanvas& Canvas);
+
+// Assignments between a bitmap and the framework's pictures and the clipboard, each inside the
+// bitmap's update bracket and ending with Changed. A picture keeps its alpha bytes only when it
+// has them (32 bits with alpha); any other format comes in opaque. A null picture empties the
+// bitmap.
+void Assign(TBitmap32& Dst, const QImage& Src);
+void Assign(TBitmap32& Dst, const vant::TBitmap& Src);
+// Switches the framework bitmap to 32 bits with alpha, of the same size, and copies the pixels.
+void AssignTo(const TBitmap32& Src, vant::TBitmap& Dst);
+// The clipboard's picture; EInvalidGraphic "Unsupported clipboard format" when there is none.
+void AssignFromClipboard(TBitmap32& Dst);
+void AssignToClipboard(const TBitmap32& Src);
 
 }  // namespace g32

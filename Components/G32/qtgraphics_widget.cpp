@@ -1,5 +1,6 @@
 // What the graphics library takes from Qt: text coverage drawn by QPainter (written into bitmaps
-// by our own code), the picture formats Qt reads, and the framework's system colour table.
+// by our own code), the picture formats Qt reads, the framework's system colour table, and
+// bitmaps to and from the framework's pictures and the clipboard.
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
@@ -7,9 +8,11 @@
 #include <QPainter>
 #include <cstring>
 #include <mutex>
+#include <sstream>
 
 #include "g32_picture.h"
 #include "image32_widget.h"
+#include "ui_clipboard.h"
 #include "ui_types.h"
 
 namespace g32 {
@@ -71,19 +74,23 @@ class QtTextRasterizer final : public TTextRasterizer {
   }
 };
 
-TDecodedPicture ReadWithQt(std::span<const uint8_t> data) {
-  QImage img = QImage::fromData(data.data(), int(data.size()));
-  if (img.isNull()) throw EInvalidGraphic("Picture could not be read");
-  img = img.convertToFormat(QImage::Format_ARGB32);
+TDecodedPicture Decoded(const QImage& Src) {
+  const QImage img = Src.convertToFormat(QImage::Format_ARGB32);
   TDecodedPicture pic;
   pic.Width = img.width(), pic.Height = img.height();
   if (uint64_t(pic.Width) * pic.Height > kMaxPicturePixels)
     throw EInvalidGraphic("Picture is too large");
-  pic.HasAlpha = img.hasAlphaChannel();
+  pic.HasAlpha = Src.hasAlphaChannel();
   pic.Pixels.resize(size_t(pic.Width) * pic.Height);
   for (int y = 0; y < pic.Height; ++y)
     std::memcpy(&pic.Pixels[size_t(y) * pic.Width], img.constScanLine(y), size_t(pic.Width) * 4);
   return pic;
+}
+
+TDecodedPicture ReadWithQt(std::span<const uint8_t> data) {
+  QImage img = QImage::fromData(data.data(), int(data.size()));
+  if (img.isNull()) throw EInvalidGraphic("Picture could not be read");
+  return Decoded(img);
 }
 
 uint32_t SystemColor(int index) {
@@ -105,6 +112,43 @@ void InstallQtGraphics() {
       RegisterPictureReader(ext, ReadWithQt);
     }
   });
+}
+
+// ---- Pictures of the framework and the clipboard ----------------------------------------------
+void Assign(TBitmap32& Dst, const QImage& Src) { AssignPicture(Dst, Decoded(Src)); }
+
+void Assign(TBitmap32& Dst, const vant::TBitmap& Src) { Assign(Dst, Src.Image()); }
+
+void AssignTo(const TBitmap32& Src, vant::TBitmap& Dst) {
+  Dst.SetSize(Src.Width(), Src.Height());
+  if (Src.Empty()) return;
+  QImage argb(Src.Width(), Src.Height(), QImage::Format_ARGB32);
+  for (int y = 0; y < Src.Height(); ++y)
+    std::memcpy(argb.scanLine(y), Src.GetScanLine(y), size_t(Src.Width()) * 4);
+  Dst.Image() = std::move(argb);  // the same image object: the canvas keeps drawing on it
+}
+
+void AssignFromClipboard(TBitmap32& Dst) {
+  const std::optional<std::string> bytes = vant::Clipboard().GetData(vant::CF_BITMAP);
+  if (!bytes) throw EInvalidGraphic("Unsupported clipboard format");
+  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes->data()),
+                                      bytes->size());
+  TDecodedPicture pic;
+  try {
+    pic = ReadBMP(data);
+  } catch (const Exception&) {
+    // BMP variants our reader does not take (other programs' headers): the toolkit reads them.
+    QImage image = QImage::fromData(data.data(), int(data.size()), "BMP");
+    if (image.isNull()) throw;
+    pic = Decoded(image);
+  }
+  AssignPicture(Dst, pic);
+}
+
+void AssignToClipboard(const TBitmap32& Src) {
+  std::ostringstream out;
+  WriteBMP(out, Src);
+  vant::Clipboard().SetData(vant::CF_BITMAP, out.str());
 }
 
 }  // namespace g32

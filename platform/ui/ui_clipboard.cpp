@@ -1,7 +1,9 @@
 #include "ui_clipboard.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QClipboard>
+#include <QImage>
 #include <QMimeData>
 #include <map>
 #include <mutex>
@@ -23,6 +25,7 @@ std::map<uint32_t, std::string>& Names() {
 
 QString MimeOf(uint32_t format) {
   if (format == CF_TEXT) return "text/plain";
+  if (format == CF_BITMAP) return "image/bmp";
   std::lock_guard lock(g_mu);
   auto it = Names().find(format);
   std::string name = it == Names().end() ? std::to_string(format) : it->second;
@@ -56,10 +59,17 @@ void TClipboard::Close() {
     EnsureGuiApplication();
     auto* mime = new QMimeData;
     for (auto& [format, bytes] : p->items) {
-      if (format == CF_TEXT)
+      const QByteArray data(bytes.data(), qsizetype(bytes.size()));
+      if (format == CF_TEXT) {
         mime->setText(QString::fromStdString(bytes));
-      else
-        mime->setData(MimeOf(format), QByteArray(bytes.data(), int(bytes.size())));
+      } else {
+        // The exact bytes for ourselves, the decoded image for everyone else.
+        mime->setData(MimeOf(format), data);
+        if (format == CF_BITMAP) {
+          QImage image;
+          if (image.loadFromData(data, "BMP")) mime->setImageData(image);
+        }
+      }
     }
     QApplication::clipboard()->setMimeData(mime);
   }
@@ -75,7 +85,9 @@ bool TClipboard::HasFormat(uint32_t format) const {
   EnsureGuiApplication();
   const QMimeData* m = QApplication::clipboard()->mimeData();
   if (!m) return false;
-  return format == CF_TEXT ? m->hasText() : m->hasFormat(MimeOf(format));
+  if (format == CF_TEXT) return m->hasText();
+  if (format == CF_BITMAP && m->hasImage()) return true;
+  return m->hasFormat(MimeOf(format));
 }
 
 void TClipboard::SetData(uint32_t format, const std::string& bytes) {
@@ -89,6 +101,15 @@ std::optional<std::string> TClipboard::GetData(uint32_t format) const {
   if (!HasFormat(format)) return std::nullopt;
   const QMimeData* m = QApplication::clipboard()->mimeData();
   if (format == CF_TEXT) return m->text().toStdString();
+  if (format == CF_BITMAP && !m->hasFormat(MimeOf(format))) {
+    QImage image = qvariant_cast<QImage>(m->imageData());
+    if (image.isNull()) return std::nullopt;
+    QByteArray bmp;
+    QBuffer out(&bmp);
+    out.open(QIODevice::WriteOnly);
+    if (!image.convertToFormat(QImage::Format_ARGB32).save(&out, "BMP")) return std::nullopt;
+    return std::string(bmp.constData(), size_t(bmp.size()));
+  }
   QByteArray b = m->data(MimeOf(format));
   return std::string(b.constData(), size_t(b.size()));
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The clipboard with registered formats: each format name gets a number, and data of several
 // formats can be put on the clipboard together between Open and Close. Text (CF_TEXT) is the
-// toolkit's plain text, so other programs see it.
+// toolkit's plain text and pictures (CF_BITMAP) its image, so other programs see them.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +9,9 @@
 namespace vant {
 
 constexpr uint32_t CF_TEXT = 1;
+// A picture as the bytes of a BMP file. Other programs see it as the toolkit's image; a picture
+// another program put there is read back as BMP bytes (32 bits, alpha kept).
+constexpr uint32_t CF_BITMAP = 2;
 
 // The number of a named private format (0xC000 and up; the same name answers the same number).
 uint32_t RegisterClipboardFormat(const std::string& name);

@@ -1,11 +1,20 @@
 #pragma once
 // The kernels' arithmetic written out channel by channel, independently of the kernels' own
 // two-channels-per-multiply and packed-lane code.
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
 namespace oracle {
 
 inline uint32_t Ch(uint32_t c, int i) { return (c >> (8 * i)) & 0xFF; }
+
+// The largest difference between the two colours in any channel.
+inline int MaxChannelDiff(uint32_t a, uint32_t b) {
+  int d = 0;
+  for (int i = 0; i < 4; ++i) d = std::max(d, std::abs(int(Ch(a, i)) - int(Ch(b, i))));
+  return d;
+}
 
 inline uint32_t PlainCh(uint32_t f, uint32_t b, uint32_t w) {
   return ((f * w + 128) >> 8) + ((b * (255 - w) + 128) >> 8);

@@ -6,23 +6,11 @@
 #include "ui_application.h"
 #include "ui_form.h"
 #include "ui_testing.h"
+#include "widget_fixture.h"
 
 namespace {
 
 using namespace g32;
-
-class G32Widgets : public ::testing::Test {
- protected:
-  void SetUp() override {
-    vant::Application->Initialize();
-    vant::SetClock(&clock_);
-  }
-  void TearDown() override {
-    vant::SetClock(nullptr);
-    vant::Application->ProcessMessages();
-  }
-  vant::ManualClock clock_;
-};
 
 // A skin button: an opaque disc on transparent corners.
 std::unique_ptr<TBitmap32> Button(int w, int h) {
