@@ -360,7 +360,8 @@ int TMMSpectrumCore::CalcDisplayValues() {
     if (r.Value > peak_.Height) {
       peak_.Height = r.Value;
       peak_.Column = i;
-      peak_.Bin = first;
+      // The strongest bin itself, not the column's first: a wide column spans many bins.
+      peak_.Bin = bin;
     }
     if (r.Value >= h_) ++overflows;
   }
