@@ -183,13 +183,6 @@ void TMMOscope::PcmOverflow() {
 
 // ---- properties ------------------------------------------------------------------------------
 
-template <class T, class V>
-void TMMOscope::SetRepaint(T& field, V value) {
-  if (field == static_cast<T>(value)) return;
-  field = static_cast<T>(value);
-  Invalidate();
-}
-
 void TMMOscope::SetColorSlot(int i, TColor c) { SetRepaint(colors_[Slot(i)], c); }
 
 void TMMOscope::SetAccelerate(bool v) {

@@ -131,7 +131,11 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
  private:
   static int Slot(int i) { return std::clamp(i, 0, 12); }
   template <class T, class V>
-  void SetRepaint(T& field, V value);
+  void SetRepaint(T& field, V value) {
+    if (field == static_cast<T>(value)) return;
+    field = static_cast<T>(value);
+    Invalidate();
+  }
   void AdjustSize(int& width, int& height) const;
   void AdjustBounds();
   void SetBytesPerScope();

@@ -152,13 +152,6 @@ void TMMSpectrum::PcmOverflow() {
 
 // ---- properties ------------------------------------------------------------------------------
 
-template <class T, class V>
-void TMMSpectrum::SetRepaint(T& field, V value) {
-  if (field == static_cast<T>(value)) return;
-  field = static_cast<T>(value);
-  Invalidate();
-}
-
 void TMMSpectrum::SetDrawFreqScale(bool v) {
   if (v == draw_freq_scale_) return;
   draw_freq_scale_ = v;

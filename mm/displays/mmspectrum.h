@@ -163,7 +163,11 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
  private:
   static int Zone(int zone) { return zone < 1 ? 0 : zone > 3 ? 2 : zone - 1; }
   template <class T, class V>
-  void SetRepaint(T& field, V value);
+  void SetRepaint(T& field, V value) {
+    if (field == static_cast<T>(value)) return;
+    field = static_cast<T>(value);
+    Invalidate();
+  }
   void SetupXScale();
   void SetupYScale();
   void CalcNumSpots();

@@ -221,8 +221,8 @@ TEST(SpectrumCore, PeaksHoldThenFall) {
     int delay, speed;
     std::vector<int> peaks;  // after each tick
   } cases[] = {
-      {1, 0, {5, 5, 0}},           // holds 3 ticks, then drops at once
-      {0, 2, {4, 4, 3, 3, 2}},     // holds 1 tick, then one level every 2 ticks
+      {1, 0, {5, 5, 0}},        // holds 3 ticks, then drops at once
+      {0, 2, {4, 4, 3, 3, 2}},  // holds 1 tick, then one level every 2 ticks
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(t.delay);
