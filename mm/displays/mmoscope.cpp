@@ -129,8 +129,10 @@ void TMMOscope::RefreshPCMData(const void* slice) {
     input_[0] = static_cast<int16_t>(a);
     input_[1] = static_cast<int16_t>(b);
   } else {
+    // The rounded slice of a negative zoom may end inside the last frame: never read past it.
+    const int frames = std::max(SliceBytes() / Frame(), 1);
     for (int i = 0; i < w_; ++i) {
-      const int frame = zoom_ > 0 ? i * zoom_ : i / (-zoom_ + 1);
+      const int frame = std::min(zoom_ > 0 ? i * zoom_ : i / (-zoom_ + 1), frames - 1);
       input_[i] = static_cast<int16_t>(Sample(p, frame));
     }
   }
