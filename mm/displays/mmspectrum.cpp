@@ -499,6 +499,14 @@ int TMMSpectrum::GetOptimalWidth(int width) const {
 
 // ---- drawing ---------------------------------------------------------------------------------
 
+// The canvas values of the zone colours, looked up once per drawing period.
+void TMMSpectrum::LoadColors(TMMDIBCanvas& c) {
+  for (int i = 0; i < 3; ++i) {
+    raw_bar_[i] = c.DIB_ColorToIndex(bar_colors_[i]);
+    raw_inactive_[i] = c.DIB_ColorToIndex(inactive_colors_[i]);
+  }
+}
+
 int TMMSpectrum::ZoneOfValue(int v) const { return v > z2_ ? 3 : v > z1_ ? 2 : 1; }
 
 int TMMSpectrum::RowOf(int v) const {
@@ -511,6 +519,7 @@ void TMMSpectrum::DrawSpectrum(bool clear) {
   const int w = core_.W(), h = core_.H();
   const TRect all = vant::Rect(0, 0, w, h);
   c.DIB_InitDrawing();
+  LoadColors(c);
   const bool scrolling = kind_ == skScroll && !clear && !HasState(vant::csDesigning);
   if (!scrolling) {
     if (OnDrawBar || kind_ == skScroll) {
@@ -683,11 +692,11 @@ void TMMSpectrum::DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak
     x1 += space_ / 2;
     width -= space_;
   }
-  const TColor* colors = unlit ? inactive_colors_ : bar_colors_;
+  const uint32_t* colors = unlit ? raw_inactive_ : raw_bar_;
   const bool doted = unlit ? inactive_doted_ : active_doted_;
   auto spot = [&](int k) {
     const int bottom = h - margin_ - (k - 1) * (spot_height_ + spot_space_);
-    c.DIB_SetTColor(colors[(k > z2_ ? 3 : k > z1_ ? 2 : 1) - 1]);
+    c.DIB_SetColor(colors[(k > z2_ ? 3 : k > z1_ ? 2 : 1) - 1]);
     c.DIB_FILLRECTDOTED(vant::Rect(x1, bottom - spot_height_, x1 + width, bottom), doted);
   };
   if (only_top) {
@@ -707,6 +716,7 @@ void TMMSpectrum::DrawInactiveSpots() {
   TMMDIBCanvas& c = *unlit_;
   const int w = core_.W();
   c.DIB_InitDrawing();
+  LoadColors(c);
   c.DIB_SetTColor(GetColor());
   c.DIB_CLEAR();
   const int32_t* first = core_.FirstBins();

@@ -180,6 +180,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   void CreatePeakTimer();
   void UpdatePeakTimer();
   void SuspendPeakTimer();
+  void LoadColors(TMMDIBCanvas& c);
   int ZoneOfValue(int v) const;
   int RowOf(int v) const;
   void DrawAsDots(TMMDIBCanvas& c);
@@ -204,6 +205,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   vant::TColor bar_colors_[3] = {0xFFFF00, 0xFFFF00, 0xFF};
   vant::TColor inactive_colors_[3] = {0x808000, 0x808000, 0x80};
   vant::TColor grid_color_ = 0x808080;
+  uint32_t raw_bar_[3] = {}, raw_inactive_[3] = {};
   int point1_ = 50, point2_ = 85;
   bool draw_inactive_ = true, inactive_doted_ = false, active_doted_ = false;
   bool display_peak_ = false;

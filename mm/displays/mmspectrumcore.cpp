@@ -22,8 +22,8 @@ int32_t Saturate32(int64_t v) {
                                                   std::numeric_limits<int32_t>::max()));
 }
 
-int16_t Saturate16(double v) {
-  return static_cast<int16_t>(std::clamp(std::trunc(v), -32768.0, 32767.0));
+int16_t Saturate16(float v) {
+  return static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));  // the cast truncates
 }
 
 }  // namespace
@@ -111,7 +111,7 @@ int TMMSpectrumInput::Transform(const uint8_t* slice, int16_t* out) {
     work_[i] = static_cast<float>(MulDiv32(d, window_[i], scale));
   }
   DoRealFFT(plan_.get(), work_.data(), 1);
-  const double half = n / 2;
+  const float half = n / 2;
   for (int i = 0; i < n; ++i) out[i] = Saturate16(work_[i] / half);
   return overflows;
 }
