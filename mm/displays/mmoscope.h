@@ -13,6 +13,7 @@
 
 #include "exceptions.h"
 #include "mmdibcv.h"
+#include "mmdisplaycolors.h"
 #include "mmdisplaydata.h"
 #include "mmenums.h"
 
@@ -185,5 +186,6 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
   bool needs_clear_ = false;
   vant::TPoint pen_{0, 0};
   std::vector<int16_t> trace_;
+  TMMColorCache colors_cache_;
   std::vector<int16_t> input_;
 };

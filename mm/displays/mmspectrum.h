@@ -14,6 +14,7 @@
 
 #include "exceptions.h"
 #include "mmdibcv.h"
+#include "mmdisplaycolors.h"
 #include "mmdisplaydata.h"
 #include "mmspectrumcore.h"
 #include "mmtimer.h"
@@ -180,7 +181,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   void CreatePeakTimer();
   void UpdatePeakTimer();
   void SuspendPeakTimer();
-  void LoadColors(TMMDIBCanvas& c);
   int ZoneOfValue(int v) const;
   int RowOf(int v) const;
   void DrawAsDots(TMMDIBCanvas& c);
@@ -205,7 +205,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   vant::TColor bar_colors_[3] = {0xFFFF00, 0xFFFF00, 0xFF};
   vant::TColor inactive_colors_[3] = {0x808000, 0x808000, 0x80};
   vant::TColor grid_color_ = 0x808080;
-  uint32_t raw_bar_[3] = {}, raw_inactive_[3] = {};
   int point1_ = 50, point2_ = 85;
   bool draw_inactive_ = true, inactive_doted_ = false, active_doted_ = false;
   bool display_peak_ = false;
@@ -216,6 +215,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   bool constructing_ = true;
   std::string peak_text_;
   std::unique_ptr<TMMDIBCanvas> unlit_;
+  TMMColorCache colors_cache_;
   vant::PMMTimeEvent peak_timer_ = nullptr;
   bool peak_suspended_ = false;
   std::atomic<bool> info_mode_{false};
