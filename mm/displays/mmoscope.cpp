@@ -108,7 +108,7 @@ int32_t TMMOscope::Sample(const uint8_t* slice, int frame) const {
 }
 
 void TMMOscope::RefreshPCMData(const void* slice) {
-  if (!GetEnabled() || !GetVisible() || !slice) return;
+  if (!GetEnabled() || !GetVisible() || info_.Active() || !slice) return;
   const auto* p = static_cast<const uint8_t*>(slice);
   if (scroll_) {
     const WAVEFORMATEX f = GetPCMWaveFormat();
@@ -155,6 +155,7 @@ void TMMOscope::SetData(const int16_t* buffer) {
 }
 
 void TMMOscope::ResetData() {
+  EndInfo();
   InitializeData();
   needs_clear_ = true;
   Invalidate();
@@ -504,7 +505,9 @@ void TMMOscope::DrawNormal(TMMDIBCanvas& c) {
       const int h = Checked(trace_[x]);
       const bool marked = mark_start_ < x && x <= mark_end_;
       const bool effect = marked && effect_ != efNone && Beyond(h);
-      colors_cache_.Set(c, effect ? colors_[cEffect] : marked ? colors_[cFore] : colors_[cInactive]);
+      colors_cache_.Set(c, effect   ? colors_[cEffect]
+                           : marked ? colors_[cFore]
+                                    : colors_[cInactive]);
       last_row = h_ - h - 1;
       c.DIB_LINETO(x, last_row);
     }
@@ -710,4 +713,49 @@ void TMMOscope::Paint() {
   Bevel().PaintBevel(cv, frame, true);
   DrawScales();
   DrawOscope(true);
+}
+
+// ---- the measuring box -----------------------------------------------------------------------
+
+std::string TMMOscope::InfoText(TPoint p) const {
+  char text[64];
+  std::snprintf(text, sizeof text, "%4.1f ms %4.2f V", GetTime(p), GetAmplitude(p));
+  return text;
+}
+
+void TMMOscope::DrawInfo(TPoint p) {
+  FastDraw(
+      [&](bool) {
+        info_.Draw(DIBCanvas(), Canvas(), rect_, {p.X - rect_.Left, p.Y - rect_.Top}, InfoText(p));
+      },
+      false);
+}
+
+void TMMOscope::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
+  TMMDIBGraphicControl::MouseDown(b, s, x, y);
+  if (b != vant::mbLeft || HasState(vant::csDesigning) || !GetEnabled() || !show_info_) return;
+  saved_show_hint_ = GetShowHint();
+  SetShowHint(false);
+  info_.Begin(DIBCanvas());
+  DrawInfo(
+      {std::clamp(x, rect_.Left, rect_.Right - 1), std::clamp(y, rect_.Top, rect_.Bottom - 1)});
+}
+
+void TMMOscope::MouseMove(vant::TShiftState s, int x, int y) {
+  TMMDIBGraphicControl::MouseMove(s, x, y);
+  if (!info_.Active()) return;
+  DrawInfo(
+      {std::clamp(x, rect_.Left, rect_.Right - 1), std::clamp(y, rect_.Top, rect_.Bottom - 1)});
+}
+
+void TMMOscope::MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
+  TMMDIBGraphicControl::MouseUp(b, s, x, y);
+  if (b == vant::mbLeft) EndInfo();
+}
+
+void TMMOscope::EndInfo() {
+  if (!info_.Active()) return;
+  if (GetEnabled()) FastDraw([&](bool) { info_.End(DIBCanvas(), Canvas(), rect_); }, false);
+  info_.Cancel();
+  SetShowHint(saved_show_hint_);
 }

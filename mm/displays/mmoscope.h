@@ -15,6 +15,7 @@
 #include "mmdibcv.h"
 #include "mmdisplaycolors.h"
 #include "mmdisplaydata.h"
+#include "mmdisplayinfo.h"
 #include "mmenums.h"
 
 VANT_DECLARE_EXCEPTION(EMMOscopeError, vant::Exception);
@@ -113,6 +114,9 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
   const int16_t* Trace() const { return trace_.data(); }
   int HeightOf(int v) const;
   int RowOf(int v) const { return h_ - HeightOf(v) - 1; }
+  std::string InfoText(vant::TPoint p) const;
+  bool InInfoMode() const { return info_.Active(); }
+  const TMMInfoBox& InfoBox() const { return info_; }
   int DataColumn() const { return data_column_; }
   int WritePosition() const { return write_pos_; }
 
@@ -128,8 +132,13 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
   void Changed() override;
   virtual void GainOverflow();
   virtual void PcmOverflow();
+  void MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) override;
+  void MouseMove(vant::TShiftState s, int x, int y) override;
+  void MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int y) override;
 
  private:
+  void DrawInfo(vant::TPoint p);
+  void EndInfo();
   static int Slot(int i) { return std::clamp(i, 0, 12); }
   template <class T, class V>
   void SetRepaint(T& field, V value) {
@@ -187,5 +196,7 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
   vant::TPoint pen_{0, 0};
   std::vector<int16_t> trace_;
   TMMColorCache colors_cache_;
+  TMMInfoBox info_;
+  bool saved_show_hint_ = false;
   std::vector<int16_t> input_;
 };

@@ -122,7 +122,7 @@ void TMMSpectrum::ShowData() {
 }
 
 void TMMSpectrum::ResetData() {
-  info_mode_ = false;
+  EndInfo();
   InitializeData();
   Invalidate();
 }
@@ -840,4 +840,61 @@ void TMMSpectrum::Paint() {
   Bevel().PaintBevel(cv, frame, true);
   DrawScales();
   DrawSpectrum(true);
+}
+
+// ---- the measuring box -----------------------------------------------------------------------
+
+std::string TMMSpectrum::InfoText(TPoint p) const {
+  if (!Inside(rect_, p)) return "";
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "%2.3f KHz", GetFrequencyAtPos(p) / 1000);
+  if (kind_ != skScroll) {
+    const double a = GetAmplitudeAtPos(p);
+    const char* format = core_.LogAmp              ? " %2.1f dB"
+                         : GetVerticalScale() < 10 ? " %5.3f V"
+                                                   : " %4.2f V";
+    std::snprintf(text + n, sizeof text - n, format, a);
+  }
+  return text;
+}
+
+void TMMSpectrum::DrawInfo(TPoint p) {
+  FastDraw(
+      [&](bool) {
+        info_.Draw(DIBCanvas(), Canvas(), rect_, {p.X - rect_.Left, p.Y - rect_.Top}, InfoText(p));
+        DrawPeakValue();
+      },
+      false);
+}
+
+void TMMSpectrum::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
+  TMMDIBGraphicControl::MouseDown(b, s, x, y);
+  if (b != vant::mbLeft || HasState(vant::csDesigning) || !GetEnabled() || !show_info_) return;
+  x = std::clamp(x, rect_.Left, rect_.Right - 1);  // the box stays with the drawing area
+  y = std::clamp(y, rect_.Top, rect_.Bottom - 1);
+  info_mode_ = true;
+  saved_show_hint_ = GetShowHint();
+  SetShowHint(false);
+  info_.Begin(DIBCanvas());
+  DrawInfo({x, y});
+}
+
+void TMMSpectrum::MouseMove(vant::TShiftState s, int x, int y) {
+  TMMDIBGraphicControl::MouseMove(s, x, y);
+  if (!info_mode_) return;
+  DrawInfo(
+      {std::clamp(x, rect_.Left, rect_.Right - 1), std::clamp(y, rect_.Top, rect_.Bottom - 1)});
+}
+
+void TMMSpectrum::MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
+  TMMDIBGraphicControl::MouseUp(b, s, x, y);
+  if (b == vant::mbLeft) EndInfo();
+}
+
+void TMMSpectrum::EndInfo() {
+  if (!info_mode_) return;
+  if (GetEnabled()) FastDraw([&](bool) { info_.End(DIBCanvas(), Canvas(), rect_); }, false);
+  info_.Cancel();
+  info_mode_ = false;
+  SetShowHint(saved_show_hint_);
 }

@@ -16,6 +16,7 @@
 #include "mmdibcv.h"
 #include "mmdisplaycolors.h"
 #include "mmdisplaydata.h"
+#include "mmdisplayinfo.h"
 #include "mmspectrumcore.h"
 #include "mmtimer.h"
 
@@ -139,6 +140,10 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   int NumSpots() const { return spots_; }
   int Zone1() const { return z1_; }
   int Zone2() const { return z2_; }
+  // The measuring box under the mouse (left button held): its text for a point of the control.
+  std::string InfoText(vant::TPoint p) const;
+  bool InInfoMode() const { return info_mode_; }
+  const TMMInfoBox& InfoBox() const { return info_; }
   // The text the peak display wrote last ("" for none).
   const std::string& PeakText() const { return peak_text_; }
 
@@ -160,9 +165,14 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   void EnabledChanged() override;
   virtual void GainOverflow();
   virtual void PcmOverflow();
+  void MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) override;
+  void MouseMove(vant::TShiftState s, int x, int y) override;
+  void MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int y) override;
 
  private:
   static int Zone(int zone) { return zone < 1 ? 0 : zone > 3 ? 2 : zone - 1; }
+  void DrawInfo(vant::TPoint p);
+  void EndInfo();
   template <class T, class V>
   void SetRepaint(T& field, V value) {
     if (field == static_cast<T>(value)) return;
@@ -219,5 +229,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   vant::PMMTimeEvent peak_timer_ = nullptr;
   bool peak_suspended_ = false;
   std::atomic<bool> info_mode_{false};
+  TMMInfoBox info_;
+  bool saved_show_hint_ = false;
   static int need_data_nesting_;
 };

@@ -7,7 +7,6 @@
 #include <numbers>
 #include <type_traits>
 
-
 namespace {
 
 // Log units: 8,192 per doubling of power.

@@ -233,6 +233,39 @@ TEST_F(SpectrumTest, PositionsAndOptimalWidth) {
   (void)h;
 }
 
+TEST_F(SpectrumTest, MeasuringBoxStaysInsideAndLeavesNoTrace) {
+  TMMSpectrum* s = Make(200, 120, 256);
+  const auto chord = Pcm16(Chord(256, 44100));
+  s->RefreshPCMData(chord.data());
+  TMMDIBCanvas& c = s->DIBCanvas();
+  auto picture = [&] {
+    return std::vector<uint8_t>(c.Surface(), c.Surface() + c.ScanWidth() * c.GetHeight());
+  };
+  const std::vector<uint8_t> before = picture();
+  const TRect r = s->DrawingRect();
+  const int w = r.Right - r.Left, h = r.Bottom - r.Top;
+  uitest::MouseDown(*s, r.Right - 3, r.Bottom - 3);
+  ASSERT_TRUE(s->InInfoMode());
+  // Near the bottom right corner the box moves up by 40 rows and left to the right edge.
+  const TRect box = s->InfoBox().Box();
+  EXPECT_EQ(box.Right, w);
+  EXPECT_EQ(box.Top, h - 3 + 15 - 40);
+  EXPECT_LE(box.Bottom, h);
+  EXPECT_TRUE(CanvasPixelIs(c, box.Left + 2, box.Top + 2, clWhite));
+  EXPECT_TRUE(CanvasPixelIs(c, box.Left, box.Top + 2, clBlack));
+  // Meanwhile slices are ignored.
+  const auto tone = Pcm16(Sine(256, 5000, 44100, 30000));
+  const std::vector<uint8_t> with_box = picture();
+  s->RefreshPCMData(tone.data());
+  EXPECT_EQ(picture(), with_box);
+  uitest::MouseUp(*s, r.Right - 3, r.Bottom - 3);
+  EXPECT_FALSE(s->InInfoMode());
+  EXPECT_EQ(picture(), before);
+  EXPECT_EQ(s->InfoText({r.Left, r.Bottom - 1}), "0.000 KHz 0.00 V");
+  s->SetLogAmp(true);
+  EXPECT_EQ(s->InfoText({r.Left, r.Top}), "0.000 KHz -0.0 dB");
+}
+
 TEST_F(SpectrumTest, Screenshots) {
   const TMMSpectrumKind kinds[] = {skDots, skLines, skVLines, skBars, skPeaks, skScroll};
   const char* names[] = {"dots", "lines", "vlines", "bars", "peaks", "scroll"};
