@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "display_signals.h"
+#include "mmconnector.h"
 #include "mmpcmsup.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
@@ -245,6 +246,37 @@ TEST_F(OscopeTest, SelectionAndLocator) {
   TMMDIBCanvas& c = o->DIBCanvas();
   EXPECT_TRUE(CanvasPixelIs(c, 30, 5, clRed));     // the selection's fill
   EXPECT_TRUE(CanvasPixelIs(c, 80, 5, clYellow));  // the locator
+}
+
+TEST_F(OscopeTest, TriggerThroughTheConnectorStartsAtTheRisingCrossing) {
+  TMMOscope* o = Make();
+  TMMConnector c(nullptr);
+  c.SetAutoTrigger(false);
+  c.SetSynchronize(false);
+  c.SetTriggerMode(tmUpFlank);
+  c.SetTriggerLevel(0);
+  c.SetOscope(1, o);
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 1, 44100);
+  const int bytes = o->SliceBytes() * 3;
+  c.SetPWaveFormat(&f);
+  c.SetBufferSize(bytes);
+  c.Opened();
+  c.Started();
+  Application->ProcessMessages();
+  // 441 Hz, starting past its crest: falling first, rising through zero at 3/4 of a period.
+  const auto samples = Pcm16(Sine(bytes / 2, 441, 44100, 20000, std::numbers::pi / 2 + 0.3));
+  c.NewBuffer(samples.data(), bytes);
+  c.Trigger();
+  const int16_t* t = o->Trace();
+  const int per_sample = static_cast<int>(20000 * 2 * std::numbers::pi * 441 / 44100) + 1;
+  EXPECT_GE(t[0], 0);
+  EXPECT_LE(t[0], per_sample);
+  EXPECT_GT(t[5], t[0]);
+  // So the trace leaves the middle row upwards at the left edge.
+  EXPECT_LE(o->RowOf(t[5]), o->RowOf(0));
+  c.Stopped();
+  c.Closed();
 }
 
 TEST_F(OscopeTest, Screenshots) {
