@@ -733,6 +733,25 @@ void TMMOscope::DrawInfo(TPoint p) {
 
 void TMMOscope::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
   TMMDIBGraphicControl::MouseDown(b, s, x, y);
+  const int bevel = BevelExtend();
+  if (b == vant::mbRight && UseSelection && !Locked && !selecting_ && x >= bevel &&
+      x < GetWidth() - bevel && y >= bevel && y < GetHeight() - bevel) {
+    selecting_ = true;
+    moving_ = false;
+    if (IsSelectStart(x)) {
+      anchor_ = sel_end_;
+    } else if (IsSelectEnd(x)) {
+      anchor_ = sel_start_;
+    } else if (IsInSelection(x)) {
+      moving_ = true;
+      anchor_ = x;
+    } else {
+      anchor_ = x - bevel;
+      Selecting(-1, -1);
+      Selecting(anchor_, anchor_ + 1);
+    }
+    return;
+  }
   if (b != vant::mbLeft || HasState(vant::csDesigning) || !GetEnabled() || !show_info_) return;
   saved_show_hint_ = GetShowHint();
   SetShowHint(false);
@@ -743,6 +762,19 @@ void TMMOscope::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int 
 
 void TMMOscope::MouseMove(vant::TShiftState s, int x, int y) {
   TMMDIBGraphicControl::MouseMove(s, x, y);
+  if (selecting_) {
+    const int bevel = BevelExtend();
+    x = std::clamp(x, bevel, GetWidth() - bevel - 1);
+    if (moving_) {
+      // The whole selection moves, its width kept, never past column 0 or W - 1.
+      const int d = std::clamp(x - anchor_, -sel_start_, w_ - 1 - sel_end_);
+      anchor_ = x;
+      if (d != 0) Selecting(sel_start_ + d, sel_end_ + d);
+    } else {
+      Selecting(anchor_, std::clamp(x - bevel, 0, GetWidth() - 2 * bevel));
+    }
+    return;
+  }
   if (!info_.Active()) return;
   DrawInfo(
       {std::clamp(x, rect_.Left, rect_.Right - 1), std::clamp(y, rect_.Top, rect_.Bottom - 1)});
@@ -750,6 +782,12 @@ void TMMOscope::MouseMove(vant::TShiftState s, int x, int y) {
 
 void TMMOscope::MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
   TMMDIBGraphicControl::MouseUp(b, s, x, y);
+  if (b == vant::mbRight && selecting_) {
+    selecting_ = moving_ = false;
+    if (sel_end_ - sel_start_ == 1) Selecting(-1, -1);  // a click selects nothing
+    SelectEnd(sel_start_, sel_end_);
+    return;
+  }
   if (b == vant::mbLeft) EndInfo();
 }
 
@@ -758,4 +796,14 @@ void TMMOscope::EndInfo() {
   if (GetEnabled()) FastDraw([&](bool) { info_.End(DIBCanvas(), Canvas(), rect_); }, false);
   info_.Cancel();
   SetShowHint(saved_show_hint_);
+}
+
+void TMMOscope::Selecting(int min, int max) {
+  Select(min, max, true);
+  if (OnSelecting) OnSelecting(this, min, max);
+}
+
+void TMMOscope::SelectEnd(int min, int max) {
+  Select(min, max, false);
+  if (OnSelectEnd) OnSelectEnd(this, min, max);
 }

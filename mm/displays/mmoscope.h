@@ -139,6 +139,8 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
  private:
   void DrawInfo(vant::TPoint p);
   void EndInfo();
+  void Selecting(int min, int max);
+  void SelectEnd(int min, int max);
   static int Slot(int i) { return std::clamp(i, 0, 12); }
   template <class T, class V>
   void SetRepaint(T& field, V value) {
@@ -198,5 +200,8 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
   TMMColorCache colors_cache_;
   TMMInfoBox info_;
   bool saved_show_hint_ = false;
+  // Right-button selection: the fixed end (or, when moving the whole selection, the last x).
+  bool selecting_ = false, moving_ = false;
+  int anchor_ = 0;
   std::vector<int16_t> input_;
 };

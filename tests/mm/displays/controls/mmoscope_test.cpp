@@ -279,6 +279,35 @@ TEST_F(OscopeTest, TriggerThroughTheConnectorStartsAtTheRisingCrossing) {
   c.Closed();
 }
 
+TEST_F(OscopeTest, RightButtonSelects) {
+  TMMOscope* o = Make();
+  o->UseSelection = true;
+  const int b = o->DrawingRect().Left, w = W(*o);
+  std::vector<std::pair<int, int>> ends;
+  o->OnSelectEnd = [&](TObject*, int min, int max) { ends.push_back({min, max}); };
+  // A click selects nothing.
+  uitest::Click(*o, b + 40, 20, mbRight);
+  EXPECT_EQ(o->SelectionStart(), -1);
+  // A drag selects from the press to the pointer.
+  uitest::MouseDown(*o, b + 40, 20, mbRight);
+  uitest::MouseMove(*o, b + 90, 20, false);
+  uitest::MouseUp(*o, b + 90, 20, mbRight);
+  EXPECT_EQ(o->SelectionStart(), 40);
+  EXPECT_EQ(o->SelectionEnd(), 90);
+  // Dragging inside moves it, width kept, never past the last column.
+  uitest::MouseDown(*o, b + 60, 20, mbRight);
+  uitest::MouseMove(*o, b + 60 + 500, 20, false);
+  uitest::MouseUp(*o, b + 60 + 500, 20, mbRight);
+  EXPECT_EQ(o->SelectionEnd(), w - 1);
+  EXPECT_EQ(o->SelectionEnd() - o->SelectionStart(), 50);
+  ASSERT_FALSE(ends.empty());
+  EXPECT_EQ(ends.back(), std::make_pair(w - 51, w - 1));
+  // Locked: the mouse leaves it alone.
+  o->Locked = true;
+  uitest::Click(*o, b + 10, 20, mbRight);
+  EXPECT_EQ(o->SelectionStart(), w - 51);
+}
+
 TEST_F(OscopeTest, Screenshots) {
   const TMMOscopeKind kinds[] = {okDots, okConLines, okVertLines, okMirLines, okSpikes};
   const char* names[] = {"dots", "conlines", "vertlines", "mirlines", "spikes"};
