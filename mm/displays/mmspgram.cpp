@@ -117,11 +117,7 @@ void TMMSpectrogram::NewColumn() {
 }
 
 void TMMSpectrogram::ResetData() {
-  if (info_mode_) {
-    info_mode_ = false;
-    vant::SetCaptureControl(nullptr);
-    SetShowHint(saved_show_hint_);
-  }
+  if (info_mode_) EndInfo();
   needs_clear_ = true;
   sel_start_ = sel_end_ = locator_ = -1;
   data_col_ = -bar_width_;
@@ -378,6 +374,14 @@ void TMMSpectrogram::SelectEnd(int min, int max) {
 
 void TMMSpectrogram::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
   TMMDIBGraphicControl::MouseDown(b, s, x, y);
+  if (b == vant::mbLeft && show_info_ && GetEnabled() && !HasState(vant::csDesigning)) {
+    info_mode_ = true;
+    saved_show_hint_ = GetShowHint();
+    SetShowHint(false);
+    vant::SetCaptureControl(this);
+    DrawInfo({x, y});
+    return;
+  }
   if (b != vant::mbRight || !use_selection_ || locked_ || selecting_) return;
   const int bevel = BevelExtend();
   if (x < bevel || x >= GetWidth() - bevel || y < bevel || y >= GetHeight() - bevel) return;
@@ -401,6 +405,10 @@ void TMMSpectrogram::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x,
 
 void TMMSpectrogram::MouseMove(vant::TShiftState s, int x, int y) {
   TMMDIBGraphicControl::MouseMove(s, x, y);
+  if (info_mode_) {
+    DrawInfo({x, y});
+    return;
+  }
   if (!selecting_) return;
   const int bevel = BevelExtend();
   x = std::clamp(x, bevel, std::max(GetWidth() - bevel - 1, bevel));
@@ -418,6 +426,10 @@ void TMMSpectrogram::MouseMove(vant::TShiftState s, int x, int y) {
 
 void TMMSpectrogram::MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
   TMMDIBGraphicControl::MouseUp(b, s, x, y);
+  if (b == vant::mbLeft && info_mode_) {
+    EndInfo();
+    return;
+  }
   if (b != vant::mbRight || !selecting_) return;
   selecting_ = false;
   moving_ = false;
@@ -425,6 +437,55 @@ void TMMSpectrogram::MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, i
   SetCursor(vant::crCross);
   if (sel_end_ - sel_start_ == 1) Selecting(-1, -1);
   SelectEnd(sel_start_, sel_end_);
+}
+
+// ---- the frequency box -----------------------------------------------------------------------
+
+void TMMSpectrogram::EndInfo() {
+  if (GetEnabled()) DrawInfo({-1, -1});
+  info_mode_ = false;
+  vant::SetCaptureControl(nullptr);
+  SetShowHint(saved_show_hint_);
+}
+
+void TMMSpectrogram::DrawInfo(vant::TPoint p) {
+  if (!GetVisible() || !GetParent()) return;
+  PaintNow([&](TCanvas& screen) {
+    TMMDIBCanvas& c = DIBCanvas();
+    const TRect& r = draw_rect_;
+    c.DIB_InitDrawing();
+    // What lay under the previous box comes back from the picture, which the box never touches.
+    if (info_box_.Right > info_box_.Left) {
+      c.DIB_BitBlt(&screen,
+                   vant::Rect(r.Left + info_box_.Left, r.Top + info_box_.Top,
+                              info_box_.Right - info_box_.Left, info_box_.Bottom - info_box_.Top),
+                   info_box_.Left, info_box_.Top);
+    }
+    c.DIB_DoneDrawing();
+    info_box_ = {};
+    if (p.X < r.Left || p.X >= r.Right || p.Y < r.Top || p.Y >= r.Bottom) return;
+    char text[32];
+    std::snprintf(text, sizeof text, "%2.3f KHz", GetFrequency(p) / 1000.0f);
+    screen.Font().SetName("MS Sans Serif");
+    screen.Font().SetSize(8);
+    screen.Font().SetStyle(0);
+    screen.Font().SetColor(vant::clInfoText);
+    const int tw = screen.TextWidth(text) + 4, th = screen.TextHeight(text) + 2;
+    int left = p.X - r.Left, top = p.Y - r.Top + 15;
+    if (top + th > h_) top -= 40;
+    if (left + tw > w_) left -= left + tw - w_;
+    if (top < 0) top = 0;
+    info_box_ = {left, top, left + tw, top + th};
+    const TRect box{r.Left + left, r.Top + top, r.Left + left + tw, r.Top + top + th};
+    screen.Brush().Style = vant::bsSolid;
+    screen.Brush().Color = INFOCOLOR;
+    screen.FillRect(box);
+    screen.Brush().Color = vant::clBlack;
+    screen.FrameRect(box);
+    screen.Brush().Style = vant::bsClear;
+    TRect t = box;
+    screen.DrawText(text, t, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  });
 }
 
 // ---- drawing ---------------------------------------------------------------------------------

@@ -112,6 +112,8 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData {
   int DataColumn() const { return data_col_; }
   int WritePos() const { return write_pos_; }
   const TMMSpectrogramRows& RowBins() const { return rows_; }
+  // Between a left-button press and its release the frequency box follows the mouse.
+  bool InfoMode() const { return info_mode_; }
   int ScaleSteps() const { return steps_; }
 
   void SetBounds(int left, int top, int width, int height) override;
@@ -145,6 +147,8 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData {
   void DrawLocator();
   void DrawFrequencyScale();
   void Advance(bool redrawn);
+  void DrawInfo(vant::TPoint p);
+  void EndInfo();
   void JoinList();
   void LeaveList();
   int32_t* SaveBlock(int pos) { return save_.data() + static_cast<size_t>(pos) * 2048; }
@@ -173,6 +177,7 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData {
   int data_col_ = -5, write_pos_ = 0;
   bool needs_clear_ = true;
   bool info_mode_ = false, saved_show_hint_ = false;
+  vant::TRect info_box_{};  // the frequency box in picture coordinates, empty when none
   bool selecting_ = false, moving_ = false;
   int anchor_ = 0, move_from_ = 0;
   int sel_start_ = -1, sel_end_ = -1, locator_ = -1;

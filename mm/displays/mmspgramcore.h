@@ -23,6 +23,8 @@ enum TMMSpectrogramGain { sgrNone, sgr6db, sgr12db };
 inline constexpr int16_t MIN_COLOR = 10;    // first palette entry the picture uses
 inline constexpr int16_t NUM_COLORS = 236;  // palette entries the picture uses
 inline constexpr int SPECTROGRAM_SCALEFONTSIZE = 10;
+// Fill of the frequency box.
+inline constexpr uint32_t INFOCOLOR = 0xFFFFFF;
 
 // Entry i (10 .. 245) of a colour map; entries outside are black.
 PALETTEENTRY SpectrogramColor(TMMSpectrogramPalette map, int i);

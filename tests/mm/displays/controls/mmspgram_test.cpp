@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -121,6 +123,28 @@ TEST_F(SpectrogramTest, FrequencyUnderTheMouse) {
   EXPECT_EQ(s->GetFrequencyScale(), 3);
   s->SetFrequencyBase(-10);
   EXPECT_EQ(s->GetFrequencyBase(), 0);
+}
+
+TEST_F(SpectrogramTest, FrequencyBoxWhileTheLeftButtonIsHeld) {
+  TMMSpectrogram* s = NewSpectrogram();
+  s->SetBounds(10, 10, 120, 80);
+  s->RefreshPCMData(SineAtBin(5).data());
+  const TRect r = s->DrawingRect();
+  // What the control shows now, without painting it anew (a repaint starts the picture over).
+  auto shown = [&](int x, int y) { return s->LastPaint()->pixel(x, y) & 0xFFFFFFu; };
+  const uint32_t under = shown(r.Left + 11, r.Top + 17);
+  uitest::MouseDown(*s, r.Left + 10, r.Top + 1, mbLeft);
+  EXPECT_TRUE(s->InfoMode());
+  // The box hangs 15 rows below the point, white in a black frame.
+  EXPECT_EQ(shown(r.Left + 10, r.Top + 16), 0u);
+  EXPECT_EQ(shown(r.Left + 11, r.Top + 17), 0xFFFFFFu);
+  // Slices wait while the box is shown.
+  const int column = s->DataColumn();
+  s->RefreshPCMData(SineAtBin(9).data());
+  EXPECT_EQ(s->DataColumn(), column);
+  uitest::MouseUp(*s, r.Left + 10, r.Top + 1, mbLeft);
+  EXPECT_FALSE(s->InfoMode());
+  EXPECT_EQ(shown(r.Left + 11, r.Top + 17), under);
 }
 
 TEST_F(SpectrogramTest, SelectionByTheRightButton) {
