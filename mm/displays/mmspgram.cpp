@@ -393,6 +393,7 @@ void TMMSpectrogram::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x,
   } else if (IsSelectEnd(x)) {
     anchor_ = sel_start_;
   } else if (IsInSelection(x)) {
+    SetCursor(LoadResCursor(4));
     moving_ = true;
     move_from_ = x;
   } else {
@@ -409,7 +410,10 @@ void TMMSpectrogram::MouseMove(vant::TShiftState s, int x, int y) {
     DrawInfo({x, y});
     return;
   }
-  if (!selecting_) return;
+  if (!selecting_) {
+    ShowSelectionCursor(x);
+    return;
+  }
   const int bevel = BevelExtend();
   x = std::clamp(x, bevel, std::max(GetWidth() - bevel - 1, bevel));
   if (moving_) {
@@ -421,6 +425,21 @@ void TMMSpectrogram::MouseMove(vant::TShiftState s, int x, int y) {
     Selecting(sel_start_ + d, sel_end_ + d);
   } else {
     Selecting(anchor_, std::clamp(x - bevel, 0, GetWidth() - 2 * bevel));
+  }
+}
+
+void TMMSpectrogram::ShowSelectionCursor(int x) {
+  const vant::TCursor now = GetCursor();
+  if (!use_selection_ || locked_) {
+    if (now != vant::crCross && now != vant::crHourGlass) SetCursor(vant::crDefault);
+    return;
+  }
+  if (IsSelectStart(x) || IsSelectEnd(x)) {
+    SetCursor(vant::crSizeWE);
+  } else if (IsInSelection(x)) {
+    SetCursor(LoadResCursor(3));
+  } else if (now == LoadResCursor(3) || now == LoadResCursor(9) || now == vant::crSizeWE) {
+    SetCursor(vant::crDefault);
   }
 }
 

@@ -148,6 +148,8 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData {
   void DrawFrequencyScale();
   void Advance(bool redrawn);
   void DrawInfo(vant::TPoint p);
+  // Over an unlocked selection: resize at its edges, move inside it.
+  void ShowSelectionCursor(int x);
   void EndInfo();
   void JoinList();
   void LeaveList();

@@ -96,6 +96,31 @@ TEST_F(SpectrogramTest, ASweepWrapsAndScrolls) {
   }
 }
 
+TEST_F(SpectrogramTest, KeptColumnsComeBackAfterARepaint) {
+  struct Case {
+    const char* what;
+    int height;
+  } cases[] = {{"64 rows", 64}, {"300 rows", 300}};
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    TMMSpectrogram* s = NewSpectrogram();
+    s->SetBounds(10, 10, 20 + 2 * s->BevelExtend(), t.height + 2 * s->BevelExtend());
+    s->SetSaveData(true);
+    for (int i = 0; i < 27; ++i) s->RefreshPCMData(SineAtBin(BinOfSlice(i)).data());
+    TMMDIBCanvas& c = s->DIBCanvas();
+    const size_t bytes = static_cast<size_t>(c.ScanWidth()) * c.GetHeight();
+    const std::vector<uint8_t> before(c.Surface(), c.Surface() + bytes);
+    TBitmap shot;
+    s->PaintTo(shot);  // a full paint
+    EXPECT_EQ(std::vector<uint8_t>(c.Surface(), c.Surface() + bytes), before);
+    // Without kept columns a repaint starts the picture over.
+    s->SetSaveData(false);
+    s->PaintTo(shot);
+    EXPECT_NE(std::vector<uint8_t>(c.Surface(), c.Surface() + bytes), before);
+    delete s;
+  }
+}
+
 TEST_F(SpectrogramTest, PaletteAndBackground) {
   TMMSpectrogram* s = NewSpectrogram();
   const std::vector<int16_t> silence(kFFT, 0);
@@ -169,6 +194,9 @@ TEST_F(SpectrogramTest, SelectionByTheRightButton) {
   uitest::MouseUp(*s, b + 60, 20, mbRight);
   EXPECT_EQ(s->SelectionEnd() - s->SelectionStart(), 6);
   EXPECT_EQ(s->SelectionEnd(), 19);
+  // Over its edges the cursor offers to resize it.
+  uitest::MouseMove(*s, b + 19, 20, false);
+  EXPECT_EQ(s->GetCursor(), crSizeWE);
   s->Select(5, 2, false);  // put in order
   EXPECT_EQ(s->SelectionStart(), 2);
   EXPECT_EQ(s->SelectionEnd(), 5);
