@@ -129,8 +129,10 @@ void TMMOscope::RefreshPCMData(const void* slice) {
     input_[0] = static_cast<int16_t>(a);
     input_[1] = static_cast<int16_t>(b);
   } else {
+    // The rounded slice of a negative zoom may end inside the last frame: never read past it.
+    const int frames = std::max(SliceBytes() / Frame(), 1);
     for (int i = 0; i < w_; ++i) {
-      const int frame = zoom_ > 0 ? i * zoom_ : i / (-zoom_ + 1);
+      const int frame = std::min(zoom_ > 0 ? i * zoom_ : i / (-zoom_ + 1), frames - 1);
       input_[i] = static_cast<int16_t>(Sample(p, frame));
     }
   }
@@ -182,13 +184,6 @@ void TMMOscope::PcmOverflow() {
 }
 
 // ---- properties ------------------------------------------------------------------------------
-
-template <class T, class V>
-void TMMOscope::SetRepaint(T& field, V value) {
-  if (field == static_cast<T>(value)) return;
-  field = static_cast<T>(value);
-  Invalidate();
-}
 
 void TMMOscope::SetColorSlot(int i, TColor c) { SetRepaint(colors_[Slot(i)], c); }
 
@@ -441,11 +436,11 @@ void TMMOscope::DrawMiddleRows(TMMDIBCanvas& c) {
   const int a = std::clamp(mark_start_, 0, w_), b = std::clamp(mark_end_, 0, w_);
   for (int row : {m, m - 1}) {
     const bool split_row = row == m - 1 && effect_ == efSplit;
-    c.DIB_SetTColor(colors_[cInactive]);
+    colors_cache_.Set(c, colors_[cInactive]);
     c.DIB_HLINE(0, a, row);
     c.DIB_HLINE(b, w_, row);
     if (row == m - 1 && kind_ == okMirLines && BPM_FIX) continue;
-    c.DIB_SetTColor(split_row ? colors_[cEffect] : colors_[cFore]);
+    colors_cache_.Set(c, split_row ? colors_[cEffect] : colors_[cFore]);
     c.DIB_HLINE(a, b, row);
   }
 }
@@ -454,14 +449,14 @@ void TMMOscope::DrawMiddleRows(TMMDIBCanvas& c) {
 void TMMOscope::DrawVertical(TMMDIBCanvas& c, int x, int v, TColor color, bool marked) {
   const int h = Checked(v), m = h_ / 2, row = h_ - h - 1;
   const TColor effect = colors_[cEffect];
-  c.DIB_SetTColor(color);
+  colors_cache_.Set(c, color);
   switch (kind_) {
     case okVertLines: {
       const int top = std::min(m, row), bottom = std::max(m, row) + 1;
-      if (marked && effect_ == efSplit && h > h_ / 2) c.DIB_SetTColor(effect);
+      if (marked && effect_ == efSplit && h > h_ / 2) colors_cache_.Set(c, effect);
       c.DIB_VLINE(x, top, bottom);
       if (marked && effect_ == efPeak && Beyond(h)) {
-        c.DIB_SetTColor(effect);
+        colors_cache_.Set(c, effect);
         if (row < m)
           c.DIB_VLINE(x, row, std::min(row + 5, bottom));
         else
@@ -473,11 +468,11 @@ void TMMOscope::DrawVertical(TMMDIBCanvas& c, int x, int v, TColor color, bool m
       const int a = std::min(h, h_ - h - 1), b = std::max(h, h_ - h - 1) + 1;
       c.DIB_VLINE(x, a, b);
       if (marked && effect_ == efSplit) {
-        c.DIB_SetTColor(effect);
+        colors_cache_.Set(c, effect);
         c.DIB_VLINE(x, a, std::max(a, m));
       }
       if (marked && effect_ == efPeak && Beyond(h)) {
-        c.DIB_SetTColor(effect);
+        colors_cache_.Set(c, effect);
         c.DIB_VLINE(x, a, std::min(a + 5, b));
         c.DIB_VLINE(x, std::max(b - 5, a), b);
       }
@@ -486,11 +481,11 @@ void TMMOscope::DrawVertical(TMMDIBCanvas& c, int x, int v, TColor color, bool m
     default: {  // okSpikes
       c.DIB_VLINE(x, row, h_);
       if (marked && effect_ == efPeak && row < 2 * low_) {
-        c.DIB_SetTColor(effect);
+        colors_cache_.Set(c, effect);
         c.DIB_VLINE(x, row, std::min(row + 5, h_));
       }
       if (marked && effect_ == efSplit && h > h_ / 2) {
-        c.DIB_SetTColor(effect);
+        colors_cache_.Set(c, effect);
         c.DIB_VLINE(x, row, m);
       }
       break;
@@ -509,7 +504,7 @@ void TMMOscope::DrawNormal(TMMDIBCanvas& c) {
       const int h = Checked(trace_[x]);
       const bool marked = mark_start_ < x && x <= mark_end_;
       const bool effect = marked && effect_ != efNone && Beyond(h);
-      c.DIB_SetTColor(effect ? colors_[cEffect] : marked ? colors_[cFore] : colors_[cInactive]);
+      colors_cache_.Set(c, effect ? colors_[cEffect] : marked ? colors_[cFore] : colors_[cInactive]);
       last_row = h_ - h - 1;
       c.DIB_LINETO(x, last_row);
     }
@@ -522,7 +517,7 @@ void TMMOscope::DrawNormal(TMMDIBCanvas& c) {
     if (kind_ == okDots) {
       const int h = Checked(trace_[x]);
       const bool effect = marked && effect_ != efNone && Beyond(h);
-      c.DIB_SETPIXEL(x, h_ - h - 1, c.DIB_ColorToIndex(effect ? colors_[cEffect] : color));
+      c.DIB_SETPIXEL(x, h_ - h - 1, colors_cache_.Raw(c, effect ? colors_[cEffect] : color));
     } else {
       DrawVertical(c, x, trace_[x], color, marked);
     }
@@ -532,7 +527,7 @@ void TMMOscope::DrawNormal(TMMDIBCanvas& c) {
 void TMMOscope::DrawScrollColumn(TMMDIBCanvas& c) {
   const int x = data_column_;
   const int a = trace_[0], b = trace_[1];
-  c.DIB_SetTColor(GetColor());
+  colors_cache_.Set(c, GetColor());
   c.DIB_VLINE(x, 0, h_);
   const TColor fore = colors_[cFore];
   switch (kind_) {
@@ -540,14 +535,14 @@ void TMMOscope::DrawScrollColumn(TMMDIBCanvas& c) {
       for (int v : {a, b}) {
         const int h = Checked(v);
         const bool effect = effect_ != efNone && Beyond(h);
-        c.DIB_SETPIXEL(x, h_ - h - 1, c.DIB_ColorToIndex(effect ? colors_[cEffect] : fore));
+        c.DIB_SETPIXEL(x, h_ - h - 1, colors_cache_.Raw(c, effect ? colors_[cEffect] : fore));
       }
       break;
     case okConLines:
       c.DIB_MOVETO(pen_.X, pen_.Y);
       for (int v : {a, b}) {
         const int h = Checked(v);
-        c.DIB_SetTColor(effect_ != efNone && Beyond(h) ? colors_[cEffect] : fore);
+        colors_cache_.Set(c, effect_ != efNone && Beyond(h) ? colors_[cEffect] : fore);
         c.DIB_LINETO(x, h_ - h - 1);
       }
       pen_ = {x, h_ - HeightOf(b) - 1};
@@ -565,7 +560,7 @@ void TMMOscope::DrawScrollColumn(TMMDIBCanvas& c) {
 
 void TMMOscope::DrawGrids(TMMDIBCanvas& c) {
   if (!draw_grid_) return;
-  c.DIB_SetTColor(colors_[cGrid]);
+  colors_cache_.Set(c, colors_[cGrid]);
   for (int k = 0; k <= scale_steps_; ++k) {
     const int y = h_ - static_cast<int>(k * 32760.0 / scale_steps_ / (32768.0 / h_)) - 1;
     c.DIB_HLINEDOTED(0, w_, y, 2);
@@ -577,9 +572,9 @@ void TMMOscope::DrawGrids(TMMDIBCanvas& c) {
 void TMMOscope::DrawBar(TMMDIBCanvas& c) {
   const int from = data_column_ < write_pos_ ? std::max(data_column_ + 1, 0) : 0;
   if (write_pos_ < from) return;
-  c.DIB_SetTColor(colors_[cBar]);
+  colors_cache_.Set(c, colors_[cBar]);
   c.DIB_FILLRECT(vant::Rect(from, 0, write_pos_ + 1, h_));
-  c.DIB_SetTColor(colors_[cBarTick]);
+  colors_cache_.Set(c, colors_[cBarTick]);
   for (int k = 0; k <= scale_steps_; ++k) {
     const int y = h_ - static_cast<int>((k * (h_ - 1.0)) / scale_steps_) - 1;
     c.DIB_HLINE(from, write_pos_ + 1, y);
@@ -590,6 +585,7 @@ void TMMOscope::DrawOscope(bool clear) {
   TMMDIBCanvas& c = DIBCanvas();
   const TRect blit = vant::Rect(rect_.Left, rect_.Top, w_, h_);
   c.DIB_InitDrawing();
+  colors_cache_.Reset();
   if (OnDrawLine) {
     OnDrawLine(this, c, vant::Rect(0, 0, w_, h_), trace_.data());
     c.DIB_BitBlt(&Canvas(), blit, 0, 0);
@@ -604,15 +600,15 @@ void TMMOscope::DrawOscope(bool clear) {
     needs_clear_ = false;
   }
   if (!GetEnabled()) {
-    c.DIB_SetTColor(colors_[cDisabled]);
+    colors_cache_.Set(c, colors_[cDisabled]);
     c.DIB_HLINE(5, w_ - 5, h_ / 2);
   } else if (!scroll_) {
     if (sel_start_ >= 0) {
-      c.DIB_SetTColor(colors_[cSelection]);
+      colors_cache_.Set(c, colors_[cSelection]);
       c.DIB_FILLRECT(vant::Rect(sel_start_, 0, sel_end_, h_));
     }
     if (draw_mid_line_) {
-      c.DIB_SetTColor(colors_[cDisabled]);
+      colors_cache_.Set(c, colors_[cDisabled]);
       c.DIB_HLINE(0, w_, h_ / 2);
     }
     DrawGrids(c);
@@ -634,14 +630,14 @@ void TMMOscope::DrawOscope(bool clear) {
     }
   } else {
     if (sel_start_ >= 0) {
-      c.DIB_SetTColor(colors_[cSelectionDot]);
+      colors_cache_.Set(c, colors_[cSelectionDot]);
       c.DIB_HLINEDASHED(sel_start_, sel_end_, 0);
       c.DIB_HLINEDASHED(sel_start_, sel_end_, h_ - 1);
       c.DIB_VLINEDASHED(sel_start_, 0, h_);
       c.DIB_VLINEDASHED(std::max(sel_end_ - 1, 0), 0, h_);
     }
     if (locator_ >= 0) {
-      c.DIB_SetTColor(colors_[cLocator]);
+      colors_cache_.Set(c, colors_[cLocator]);
       for (int i = 0; i < LOCATORSIZE; ++i) c.DIB_VLINE(locator_ - LOCATORSIZE / 2 + i, 0, h_);
     }
     c.DIB_BitBlt(&Canvas(), blit, 0, 0);

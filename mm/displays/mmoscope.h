@@ -13,6 +13,7 @@
 
 #include "exceptions.h"
 #include "mmdibcv.h"
+#include "mmdisplaycolors.h"
 #include "mmdisplaydata.h"
 #include "mmenums.h"
 
@@ -131,7 +132,11 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
  private:
   static int Slot(int i) { return std::clamp(i, 0, 12); }
   template <class T, class V>
-  void SetRepaint(T& field, V value);
+  void SetRepaint(T& field, V value) {
+    if (field == static_cast<T>(value)) return;
+    field = static_cast<T>(value);
+    Invalidate();
+  }
   void AdjustSize(int& width, int& height) const;
   void AdjustBounds();
   void SetBytesPerScope();
@@ -181,5 +186,6 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
   bool needs_clear_ = false;
   vant::TPoint pen_{0, 0};
   std::vector<int16_t> trace_;
+  TMMColorCache colors_cache_;
   std::vector<int16_t> input_;
 };

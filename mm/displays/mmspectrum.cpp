@@ -152,13 +152,6 @@ void TMMSpectrum::PcmOverflow() {
 
 // ---- properties ------------------------------------------------------------------------------
 
-template <class T, class V>
-void TMMSpectrum::SetRepaint(T& field, V value) {
-  if (field == static_cast<T>(value)) return;
-  field = static_cast<T>(value);
-  Invalidate();
-}
-
 void TMMSpectrum::SetDrawFreqScale(bool v) {
   if (v == draw_freq_scale_) return;
   draw_freq_scale_ = v;
@@ -518,13 +511,14 @@ void TMMSpectrum::DrawSpectrum(bool clear) {
   const int w = core_.W(), h = core_.H();
   const TRect all = vant::Rect(0, 0, w, h);
   c.DIB_InitDrawing();
+  colors_cache_.Reset();
   const bool scrolling = kind_ == skScroll && !clear && !HasState(vant::csDesigning);
   if (!scrolling) {
     if (OnDrawBar || kind_ == skScroll) {
       if (OnClearBackground) {
         OnClearBackground(this, c, all);
       } else {
-        c.DIB_SetTColor(GetColor());
+        colors_cache_.Set(c, GetColor());
         c.DIB_CLEAR();
       }
     } else if ((kind_ == skBars || kind_ == skPeaks) && draw_inactive_) {
@@ -537,7 +531,7 @@ void TMMSpectrum::DrawSpectrum(bool clear) {
   } else {
     // Earlier lines move down and stay visible below the newest one.
     c.DIB_COPYDIBBITS(c.Surface(), 0, SCROLLDISTANCE, w, h - SCROLLDISTANCE, 0, 0);
-    c.DIB_SetTColor(GetColor());
+    colors_cache_.Set(c, GetColor());
     c.DIB_FILLRECT(vant::Rect(0, 0, w, SCROLLDISTANCE));
   }
   const int overflows = core_.CalcDisplayValues();
@@ -568,7 +562,7 @@ void TMMSpectrum::DrawAsDots(TMMDIBCanvas& c) {
   for (TDrawVal* r = core_.Records(); r->First != -1; ++r) {
     const int y = std::clamp(h - r->Value - 1, 0, h - 1);
     const int zone = y <= z2_ ? 3 : y <= z1_ ? 2 : 1;
-    c.DIB_SetTColor(GetEnabled() ? bar_colors_[zone - 1] : inactive_colors_[0]);
+    colors_cache_.Set(c, GetEnabled() ? bar_colors_[zone - 1] : inactive_colors_[0]);
     c.DIB_HLINE(r->First, std::max(r->End, r->First + 1), y);
   }
 }
@@ -579,7 +573,7 @@ void TMMSpectrum::PointedLineTo(TMMDIBCanvas& c, int x, int y, bool pointed) {
   const int h = core_.H();
   uint32_t colors[3];
   for (int i = 0; i < 3; ++i)
-    colors[i] = c.DIB_ColorToIndex(GetEnabled() ? bar_colors_[i] : inactive_colors_[0]);
+    colors[i] = colors_cache_.Raw(c, GetEnabled() ? bar_colors_[i] : inactive_colors_[0]);
   int x0 = biPenPos.X, y0 = biPenPos.Y;
   const int dx = std::abs(x - x0), dy = -std::abs(y - y0);
   const int sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
@@ -618,11 +612,11 @@ void TMMSpectrum::DrawAsLines(TMMDIBCanvas& c) {
       if (zoned) {
         PointedLineTo(c, x, y, kind_ == skScroll);
       } else {
-        c.DIB_SetTColor(one);
+        colors_cache_.Set(c, one);
         c.DIB_LINETO(x, y);
       }
     }
-    c.DIB_SetTColor(one);
+    colors_cache_.Set(c, one);
     c.DIB_LINETO(w, y);
   };
   line([](const TDrawVal& r) { return r.Value; });
@@ -644,24 +638,24 @@ void TMMSpectrum::DrawAsVLines(TMMDIBCanvas& c) {
     }
     TRect rc = vant::Rect(x1, h - a - 1, x1 + width, a + 1);
     if (!GetEnabled()) {
-      c.DIB_SetTColor(inactive_colors_[0]);
+      colors_cache_.Set(c, inactive_colors_[0]);
       c.DIB_FILLRECT(rc);
       continue;
     }
     if (v > z2_) {
-      c.DIB_SetTColor(bar_colors_[2]);
+      colors_cache_.Set(c, bar_colors_[2]);
       c.DIB_FILLRECT(rc);
       rc.Top += (v - z2_) / 2;
       rc.Bottom -= (v - z2_) / 2;
       v = z2_;
     }
     if (v > z1_) {
-      c.DIB_SetTColor(bar_colors_[1]);
+      colors_cache_.Set(c, bar_colors_[1]);
       c.DIB_FILLRECT(rc);
       rc.Top += (v - z1_) / 2;
       rc.Bottom -= (v - z1_) / 2;
     }
-    c.DIB_SetTColor(bar_colors_[0]);
+    colors_cache_.Set(c, bar_colors_[0]);
     c.DIB_FILLRECT(rc);
   }
 }
@@ -694,7 +688,7 @@ void TMMSpectrum::DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak
   const bool doted = unlit ? inactive_doted_ : active_doted_;
   auto spot = [&](int k) {
     const int bottom = h - margin_ - (k - 1) * (spot_height_ + spot_space_);
-    c.DIB_SetTColor(colors[(k > z2_ ? 3 : k > z1_ ? 2 : 1) - 1]);
+    colors_cache_.Set(c, colors[(k > z2_ ? 3 : k > z1_ ? 2 : 1) - 1]);
     c.DIB_FILLRECTDOTED(vant::Rect(x1, bottom - spot_height_, x1 + width, bottom), doted);
   };
   if (only_top) {
@@ -714,7 +708,8 @@ void TMMSpectrum::DrawInactiveSpots() {
   TMMDIBCanvas& c = *unlit_;
   const int w = core_.W();
   c.DIB_InitDrawing();
-  c.DIB_SetTColor(GetColor());
+  colors_cache_.Reset();
+  colors_cache_.Set(c, GetColor());
   c.DIB_CLEAR();
   const int32_t* first = core_.FirstBins();
   for (int i = 0; i < w;) {
@@ -748,7 +743,7 @@ void TMMSpectrum::DrawGrids(TMMDIBCanvas& c) {
   if (!draw_grid_) return;
   const int w = core_.W(), h = core_.H();
   const int n = AmpDivisions(), d = FreqDivisions();
-  c.DIB_SetTColor(grid_color_);
+  colors_cache_.Set(c, grid_color_);
   for (int k = 0; k <= n; ++k) {
     const int y =
         core_.LogAmp ? static_cast<int>(std::trunc(k * (h - 1.0) / n)) : h - LinearRow(k, n) - 1;

@@ -14,6 +14,7 @@
 
 #include "exceptions.h"
 #include "mmdibcv.h"
+#include "mmdisplaycolors.h"
 #include "mmdisplaydata.h"
 #include "mmspectrumcore.h"
 #include "mmtimer.h"
@@ -163,7 +164,11 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
  private:
   static int Zone(int zone) { return zone < 1 ? 0 : zone > 3 ? 2 : zone - 1; }
   template <class T, class V>
-  void SetRepaint(T& field, V value);
+  void SetRepaint(T& field, V value) {
+    if (field == static_cast<T>(value)) return;
+    field = static_cast<T>(value);
+    Invalidate();
+  }
   void SetupXScale();
   void SetupYScale();
   void CalcNumSpots();
@@ -210,6 +215,7 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   bool constructing_ = true;
   std::string peak_text_;
   std::unique_ptr<TMMDIBCanvas> unlit_;
+  TMMColorCache colors_cache_;
   vant::PMMTimeEvent peak_timer_ = nullptr;
   bool peak_suspended_ = false;
   std::atomic<bool> info_mode_{false};

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <type_traits>
 
-#include "mmmuldiv.h"
 
 namespace {
 
@@ -22,8 +22,8 @@ int32_t Saturate32(int64_t v) {
                                                   std::numeric_limits<int32_t>::max()));
 }
 
-int16_t Saturate16(double v) {
-  return static_cast<int16_t>(std::clamp(std::trunc(v), -32768.0, 32767.0));
+int16_t Saturate16(float v) {
+  return static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));  // the cast truncates
 }
 
 }  // namespace
@@ -91,7 +91,6 @@ int TMMSpectrumInput::Transform(const uint8_t* slice, int16_t* out) {
   }
   // The tilt: both previous values start at the first one, so the first differences are 0.
   int32_t p1 = values_[0], p2 = values_[0];
-  const int32_t scale = wide ? 32768 : 128;
   for (int i = 0; i < n; ++i) {
     const int32_t v = values_[i];
     int32_t d;
@@ -108,10 +107,21 @@ int TMMSpectrumInput::Transform(const uint8_t* slice, int16_t* out) {
     }
     p2 = p1;
     p1 = v;
-    work_[i] = static_cast<float>(MulDiv32(d, window_[i], scale));
+    values_[i] = d;
+  }
+  // The window: d × w / 32,768 (8-bit data: / 128, so scaled by 256) cut toward zero, with a
+  // constant divisor so that no sample pays a division.
+  auto window = [&](auto divisor) {
+    for (int i = 0; i < n; ++i)
+      work_[i] = static_cast<float>(int64_t{values_[i]} * window_[i] / divisor());
+  };
+  if (wide) {
+    window(std::integral_constant<int64_t, 32768>{});
+  } else {
+    window(std::integral_constant<int64_t, 128>{});
   }
   DoRealFFT(plan_.get(), work_.data(), 1);
-  const double half = n / 2;
+  const float half = n / 2;
   for (int i = 0; i < n; ++i) out[i] = Saturate16(work_[i] / half);
   return overflows;
 }
@@ -360,7 +370,8 @@ int TMMSpectrumCore::CalcDisplayValues() {
     if (r.Value > peak_.Height) {
       peak_.Height = r.Value;
       peak_.Column = i;
-      peak_.Bin = first;
+      // The strongest bin itself, not the column's first: a wide column spans many bins.
+      peak_.Bin = bin;
     }
     if (r.Value >= h_) ++overflows;
   }
