@@ -23,29 +23,18 @@ TMMCustomLevel::TMMCustomLevel(vant::TComponent* owner)
 
 TMMCustomLevel::~TMMCustomLevel() {
   Destroying();
-  vant::MMTimeKillEvent(peak_timer_);
+  peak_timer_.Kill();
 }
 
 // ---- the peak timer --------------------------------------------------------------------------
 
 void TMMCustomLevel::CreatePeakTimer() {
-  if (HasState(vant::csDesigning) || peak_timer_) return;
-  peak_timer_ = vant::MMTimeSetEvent(
-      vant::kMMTimerPeriod, false,
-      // The timer thread only moves the peak's counters; the next SetData draws the change.
-      [](vant::PMMTimeEvent, void* self) { static_cast<TMMCustomLevel*>(self)->core_.PeakTick(); },
-      this);
-  peak_suspended_ = false;
-  UpdatePeakTimer();
+  if (HasState(vant::csDesigning)) return;
+  // The timer thread only moves the peak's counters; the next SetData draws the change.
+  peak_timer_.Create([this] { core_.PeakTick(); }, PeakTimerWanted());
 }
 
-void TMMCustomLevel::UpdatePeakTimer() {
-  if (!peak_timer_) return;
-  const bool want = GetEnabled() && core_.NumPeaks > 0;
-  if (want && peak_suspended_) vant::MMTimeResumeEvent(peak_timer_);
-  if (!want && !peak_suspended_) vant::MMTimeSuspendEvent(peak_timer_);
-  peak_suspended_ = !want;
-}
+void TMMCustomLevel::UpdatePeakTimer() { peak_timer_.Update(PeakTimerWanted()); }
 
 void TMMCustomLevel::ChangeDesigning(bool value) {
   TMMDIBGraphicControl::ChangeDesigning(value);

@@ -11,7 +11,7 @@
 #include "mmdibcv.h"
 #include "mmdisplaydata.h"
 #include "mmlevelcore.h"
-#include "mmtimer.h"
+#include "mmpeaktimer.h"
 
 VANT_DECLARE_EXCEPTION(EMMLevelError, vant::Exception);
 
@@ -132,6 +132,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayData {
   vant::TRect SegmentRect(int i) const;
   void CreatePeakTimer();
   void UpdatePeakTimer();
+  bool PeakTimerWanted() const { return GetEnabled() && core_.NumPeaks > 0; }
   // Stores a changed value; then lays the segments out again, or only redraws them.
   template <class T, class V>
   void Set(T& field, V value, bool layout);
@@ -150,8 +151,7 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayData {
   int length_ = 1;     // along the bar
   int thickness_ = 1;  // across it
   std::unique_ptr<TMMDIBCanvas> background_;
-  vant::PMMTimeEvent peak_timer_ = nullptr;
-  bool peak_suspended_ = false;
+  TMMPeakTimer peak_timer_;
 };
 
 class TMMLevel : public TMMCustomLevel {

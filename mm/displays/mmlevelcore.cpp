@@ -124,34 +124,31 @@ void TMMLevelCore::ResetDecay() {
   ring_sum_ = 0;
 }
 
+int32_t TMMLevelCore::Smooth(int32_t m) {
+  if (decay_mode_ == dmNone) return m;
+  ring_pos_ = (ring_pos_ + 1) % ring_length_;
+  ring_fill_ = std::min(ring_fill_ + 1, ring_length_);
+  switch (decay_mode_) {
+    case dmStepUp:
+      level_ *= factor_;
+      if (m > level_) return static_cast<int32_t>(level_ = m);
+      return static_cast<int32_t>(level_);
+    case dmExponential:
+      level_ = level_ * factor_ + (1 - factor_) * m;
+      return static_cast<int32_t>(std::floor(level_));
+    default:
+      ring_sum_ += m - ring_[ring_pos_];
+      ring_[ring_pos_] = m;
+      return static_cast<int32_t>(ring_sum_ / ring_fill_);
+  }
+}
+
 // ---- the value and the peak ------------------------------------------------------------------
 
 bool TMMLevelCore::SetData(int32_t m) {
   m = m < 0 ? (m == INT32_MIN ? INT32_MAX : -m) : m;
   if (m == 0 && value_ == 0 && !peak_changed_) return false;
-  if (decay_mode_ != dmNone) {
-    ring_pos_ = (ring_pos_ + 1) % ring_length_;
-    ring_fill_ = std::min(ring_fill_ + 1, ring_length_);
-    switch (decay_mode_) {
-      case dmStepUp:
-        level_ *= factor_;
-        if (m > level_) {
-          level_ = m;
-        } else {
-          m = static_cast<int32_t>(level_);
-        }
-        break;
-      case dmExponential:
-        level_ = level_ * factor_ + (1 - factor_) * m;
-        m = static_cast<int32_t>(std::floor(level_));
-        break;
-      default:
-        ring_sum_ += m - ring_[ring_pos_];
-        ring_[ring_pos_] = m;
-        m = static_cast<int32_t>(ring_sum_ / ring_fill_);
-        break;
-    }
-  }
+  m = Smooth(m);
   magnitude_ = static_cast<int32_t>(std::min<int64_t>(int64_t{m} * (Gain + 8) / 8, INT32_MAX));
   int c = MapToSegments(m);
   if (Direction == dirSymetric) c /= 2;

@@ -74,6 +74,8 @@ class TMMLevelCore {
   int GetDecay() const { return decay_; }
   void SetDecay(int d);
   void ResetDecay();
+  // One step of the smoothing for a new magnitude `m` (>= 0): the magnitude to show.
+  int32_t Smooth(int32_t m);
 
   // ---- the value and the peak ----
   int NumPeaks = 1;

@@ -280,7 +280,7 @@ void TMMSpectrumCore::CalcMagnitude(bool given) {
   int32_t* hist = history_.data() + static_cast<size_t>(ring_) * kSpectrumMaxBins;
   const float f = static_cast<float>(decay_factor_);
   for (int j = 0; j < bins; ++j) {
-    int64_t g = static_cast<int64_t>(std::sqrt(double(power(j))) * 16);
+    int64_t g = static_cast<int64_t>(std::sqrt(double(power(j))) * MagnitudeScale);
     switch (decay_mode_) {
       case dmStepUp:
         state_[j] *= f;

@@ -93,6 +93,9 @@ class TMMSpectrumCore {
   bool LogFreq = false;
   bool LogAmp = false;
   double Factor = 1.0;  // VerticalScale / 100
+  // Linear magnitudes are √power times this (4 fraction bits for the analyser; the light show
+  // uses its amplitude scale).
+  double MagnitudeScale = 16;
   double Zoom = 1.0;
   double Base = 1.0;  // lowest frequency of the axis, Hz
   std::atomic<int> NumPeaks{1};

@@ -7,31 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "clock.h"
+#include "display_form_fixture.h"
 #include "mmpcmsup.h"
-#include "timerservice.h"
-#include "ui_application.h"
-#include "ui_dialogs.h"
-#include "ui_form.h"
 #include "ui_testing.h"
 
 namespace vant {
 namespace {
 
-class LevelTest : public ::testing::Test {
+class LevelTest : public DisplayFormTest {
  protected:
   void SetUp() override {
-    Application->Initialize();
-    SetClock(&clock);
-    SetTimerService(&service);
+    DisplayFormTest::SetUp();
     form.SetBounds(0, 0, 260, 120);
-    form.SetColor(clGray);
-    form.Show();
-  }
-  void TearDown() override {
-    Application->ProcessMessages();
-    SetTimerService(nullptr);
-    SetClock(nullptr);
   }
   // The converter's bar: vertical, 5 × 30 with a 1-pixel lowered bevel, one-pixel segments with
   // one-pixel gaps, lime, yellow and red from the bottom.
@@ -68,17 +55,6 @@ class LevelTest : public ::testing::Test {
     }
     return s;
   }
-  void Tick(int n) {
-    for (int i = 0; i < n; ++i) {
-      clock.AdvanceMillis(kMMTimerPeriod);
-      ASSERT_TRUE(service.Settle());
-    }
-  }
-
-  ManualClock clock;
-  ThreadTimerService service{clock};
-  ScopedAnswerer dialogs;
-  TForm form{nullptr};
 };
 
 TEST_F(LevelTest, ConverterBarAtSeveralLevels) {

@@ -1,0 +1,122 @@
+// TMMLight as a control: a bass, a middle and a treble tone each light their own band, only
+// through the palette (no pixel changes between slices); spheres, the zone limit, and
+// screenshots of the kinds and arrangements with a music-like signal.
+#include "mmlight.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "display_form_fixture.h"
+#include "mmpcmsup.h"
+#include "ui_testing.h"
+
+namespace vant {
+namespace {
+
+constexpr int kRate = 11025;
+
+std::vector<int16_t> Tone(double hz, int frames = 128, double amplitude = 12000) {
+  std::vector<int16_t> v(frames);
+  for (int i = 0; i < frames; ++i)
+    v[i] = static_cast<int16_t>(
+        std::lround(amplitude * std::sin(2 * std::numbers::pi * hz * i / kRate)));
+  return v;
+}
+
+class LightTest : public DisplayFormTest {
+ protected:
+  TMMLight* NewLight(int left = 10) {
+    auto* l = new TMMLight(&form);
+    l->SetParent(&form);
+    l->SetBounds(left, 10, 170, 90);
+    WAVEFORMATEX f{};
+    pcmBuildWaveHeader(f, 16, 1, kRate);
+    l->SetPCMWaveFormat(f);
+    return l;
+  }
+  static std::vector<uint8_t> Pixels(TMMLight& l) {
+    TMMDIBCanvas& c = l.DIBCanvas();
+    return {c.Surface(), c.Surface() + static_cast<size_t>(c.ScanWidth()) * c.GetHeight()};
+  }
+};
+
+TEST_F(LightTest, EachToneLightsItsBandThroughThePaletteOnly) {
+  TMMLight* l = NewLight();
+  ASSERT_EQ(l->SliceBytes(), 256);
+  const std::vector<uint8_t> before = Pixels(*l);
+  struct Case {
+    const char* what;
+    double hz;
+    int lit;
+  } cases[] = {{"bass", 100, 0}, {"middle", 700, 1}, {"treble", 2500, 2}};
+  // Colour table entries hold red in the low byte: red, green, and yellow (red and green).
+  const uint32_t masks[3] = {0x0000FF, 0x00FF00, 0x00FFFF};
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    l->RefreshPCMData(Tone(t.hz).data());
+    TMMDIBCanvas& c = l->DIBCanvas();
+    for (int i = 0; i < 3; ++i) {
+      const uint32_t rgb = c.GetAnimColorValue(i);
+      EXPECT_EQ(rgb & ~masks[i], 0u);  // each light keeps its own hue
+      if (i == t.lit) {
+        EXPECT_GT((rgb >> (i == 1 ? 8 : 0) & 0xFF), 100u) << i;
+      } else {
+        EXPECT_LT((rgb >> (i == 1 ? 8 : 0) & 0xFF), 40u) << i;
+      }
+    }
+  }
+  EXPECT_EQ(Pixels(*l), before);
+}
+
+TEST_F(LightTest, SpheresAndLimits) {
+  TMMLight* l = NewLight();
+  l->SetZoneCount(100);
+  EXPECT_EQ(l->GetZoneCount(), 78);
+  l->SetKind(lkSphere);
+  EXPECT_EQ(l->DIBCanvas().GetAnimCount(), 3 * 78);
+  l->SetZoneCount(1);
+  EXPECT_EQ(l->DIBCanvas().GetAnimCount(), 3);
+  l->RefreshPCMData(Tone(100).data());
+  const uint32_t one_ring = l->DIBCanvas().GetAnimColorValue(0);
+  EXPECT_GT(one_ring & 0xFF, 100u);
+  l->SetSphereHorz(0);
+  l->RefreshPCMData(Tone(100).data());
+  EXPECT_EQ(l->DIBCanvas().GetAnimColorValue(0), 0u);
+  l->SetAmplitude(1, 5000);
+  EXPECT_EQ(l->GetAmplitude(1), 1000);
+  WAVEFORMATEX adpcm{};
+  adpcm.wFormatTag = 2;
+  EXPECT_THROW(l->SetPCMWaveFormat(adpcm), EMMLightError);
+  // Too small for the spacing: the background alone.
+  l->SetBounds(10, 10, 12, 12);
+  EXPECT_LT(l->Layout().Radius, 1);
+  for (uint8_t p : Pixels(*l)) EXPECT_EQ(p, Pixels(*l)[0]);
+}
+
+TEST_F(LightTest, Screenshots) {
+  std::vector<int16_t> music;
+  for (int k = 0; k < 20; ++k) {
+    const auto a = Tone(110, 128, 9000), b = Tone(880, 128, 3000), c = Tone(2600, 128, 1500);
+    for (int i = 0; i < 128; ++i) music.push_back(static_cast<int16_t>(a[i] + b[i] + c[i]));
+  }
+  struct Look {
+    TMMLightKind kind;
+    TMMLightArrange arrange;
+  } looks[] = {{lkCircle, laLine}, {lkSphere, laLine}, {lkSphere, laTriangle}};
+  int left = 10;
+  for (const Look& look : looks) {
+    TMMLight* l = NewLight(left);
+    l->SetKind(look.kind);
+    l->SetArrange(look.arrange);
+    l->SetZoneCount(30);
+    for (size_t i = 0; i + 128 <= music.size(); i += 128) l->RefreshPCMData(&music[i]);
+    left += 180;
+  }
+  uitest::SaveScreenshot(form, "lights");
+}
+
+}  // namespace
+}  // namespace vant
