@@ -51,6 +51,7 @@ class WaveDialog : public ::testing::Test {
 TEST_F(WaveDialog, TwoQuickSelectionsUpdateOnce50msAfterTheSecond) {
   const std::string a = Wave("a.wav", 16, 2, 44100, 40000), b = Wave("b.wav", 8, 1, 11025, 4000);
   TMMWaveOpenDialog d(nullptr);
+  d.Preview = true;
   scoped.answerer.AnswerFileWith([&](FileDialogSession& s) {
     s.Select(a);
     Wait(30);
@@ -71,18 +72,24 @@ TEST_F(WaveDialog, TwoQuickSelectionsUpdateOnce50msAfterTheSecond) {
   EXPECT_EQ(scoped.answerer.Asked().at(0).file.title, "Open Wave File");
 }
 
-TEST_F(WaveDialog, ThreeChannelsShowTheFormatButNoPreview) {
-  const std::string path = Wave("three.wav", 16, 3, 8000, 6000);
-  TMMWaveOpenDialog d(nullptr);
-  d.Preview = true;
-  scoped.answerer.AnswerFileWith([&](FileDialogSession& s) {
-    s.Select(path);
-    Wait(50);
-    EXPECT_NE(FormatText(d), "Unknown");
-    EXPECT_FALSE(d.Item(d.kPreview)->GetEnabled());
-    return false;
-  });
-  EXPECT_FALSE(d.Execute());
+TEST_F(WaveDialog, ThreeChannelsAndCompressedFilesShowTheFormatButNoPreview) {
+  const std::string three = Wave("three.wav", 16, 3, 8000, 6000);
+  const std::string mulaw = (dir.path() / "mulaw.wav").string();
+  const WAVEFORMATEX f{7, 1, 8000, 8000, 1, 8, 0};
+  const std::vector<uint8_t> data(4000, 0xFF);
+  ASSERT_EQ(wioWaveSaveFile(mulaw, &f, data.data(), int64_t(data.size())), kWioOk);
+  for (const std::string& path : {three, mulaw}) {
+    TMMWaveOpenDialog d(nullptr);
+    d.Preview = true;
+    scoped.answerer.AnswerFileWith([&](FileDialogSession& s) {
+      s.Select(path);
+      Wait(50);
+      EXPECT_NE(FormatText(d), "Unknown") << path;
+      EXPECT_FALSE(d.Item(d.kPreview)->GetEnabled()) << path;
+      return false;
+    });
+    EXPECT_FALSE(d.Execute());
+  }
 }
 
 TEST_F(WaveDialog, BufferSizeFollowsRateAndBitsAndHighRatesStayPut) {
