@@ -1,5 +1,7 @@
 #include "mmcstdlg.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -58,11 +60,15 @@ bool TMMCustomOpenDialog::Execute() {
   r.panel = this;
   if (!vant::GetDialogAnswerer().FileDialog(r)) return false;
   if (r.files.empty()) r.files.push_back(r.file_name);
+  // A name typed without an extension gets the default one, as the platform's dialog gives it.
+  if (!DefaultExt.empty())
+    for (auto& f : r.files)
+      if (!std::filesystem::path(f).has_extension()) f += "." + DefaultExt;
   Files = r.files;
   FileName = Files.front();
-  std::filesystem::path p(FileName);
+  const std::string ext = std::filesystem::path(FileName).extension().string();
   const bool different =
-      !DefaultExt.empty() && p.extension().string() != "." + DefaultExt && !p.extension().empty();
+      !DefaultExt.empty() && !ext.empty() && strcasecmp(ext.c_str() + 1, DefaultExt.c_str()) != 0;
   Options = different ? (Options | ofExtensionDifferent) : (Options & ~ofExtensionDifferent);
   FilterIndex = r.filter_index;
   return true;
@@ -400,8 +406,6 @@ void TMMWaveOpenDialog::CreatePCMData(vant::TCanvas& canvas, const vant::TRect& 
     canvas.MoveTo(a.Left + std::max(i - 1, 0), a.Top + H / 2);
     canvas.LineTo(a.Right, a.Top + H / 2);
   }
-  // Short files keep a zero record where the drawing stopped; a painting then knows the end.
-  if (i < W) columns_[i] = Column{};
   drawn_ = i;
 }
 

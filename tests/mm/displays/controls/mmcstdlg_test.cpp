@@ -158,10 +158,10 @@ TEST_F(WaveDialog, OpenRefusesNonWavesAndSaveAcceptsNewNames) {
   EXPECT_EQ(scoped.answerer.Asked()[1].text, "Invalid WaveFile...");
 
   TMMWaveSaveDialog save(nullptr);
-  const std::string fresh = (dir.path() / "new.wav").string();
+  const std::string fresh = (dir.path() / "new").string();
   scoped.answerer.AnswerFile(fresh);
   ASSERT_TRUE(save.Execute());
-  EXPECT_EQ(save.FileName, fresh);
+  EXPECT_EQ(save.FileName, fresh + ".wav");
   EXPECT_TRUE(scoped.answerer.Asked().back().file.save);
 }
 
@@ -185,16 +185,16 @@ TEST_F(WaveDialog, MultipleSelectionOfOneFileAndInitialDirs) {
 }
 
 TEST_F(WaveDialog, PicturePreviewFitsLargePictures) {
-  const std::string png = (dir.path() / "p.bmp").string();
+  const std::string bmp = (dir.path() / "p.bmp").string();
   TBitmap big;
   big.SetSize(400, 100);
   big.Canvas().Brush().Color = clRed;
   big.Canvas().FillRect({0, 0, 400, 100});
-  ASSERT_TRUE(big.SaveToFile(png));
+  ASSERT_TRUE(big.SaveToFile(bmp));
   TMMPictureOpenDialog d(nullptr);
   d.Preview = true;
   scoped.answerer.AnswerFileWith([&](FileDialogSession& s) {
-    s.Select(png);
+    s.Select(bmp);
     EXPECT_EQ(d.Picture().Width(), 400);
     TBitmap image;
     image.SetSize(144, 138);
@@ -203,7 +203,7 @@ TEST_F(WaveDialog, PicturePreviewFitsLargePictures) {
     EXPECT_EQ(image.Canvas().GetPixel(72, 69), clRed);
     EXPECT_NE(image.Canvas().GetPixel(72, 40), clRed);
     uitest::SaveScreenshot(*s.Panel(), "picture_open_dialog_area");
-    return s.Accept({png});
+    return s.Accept({bmp});
   });
   EXPECT_TRUE(d.Execute());
 }
