@@ -14,6 +14,7 @@
 #include "scratchfolder.h"
 #include "ui_application.h"
 #include "ui_testing.h"
+#include "waveout.h"
 
 namespace vant {
 namespace {
@@ -139,6 +140,26 @@ TEST_F(WaveDialog, OverviewMarksLongFilesAndClosesShortOnesAtMidHeight) {
     });
     EXPECT_EQ(columns, 25);  // 100 bytes, 4 a column
     EXPECT_EQ(image.Canvas().GetPixel(50, 2 + 16 / 2), d.ForeColor) << "mid-height line to the end";
+    return false;
+  });
+  d.Execute();
+}
+
+TEST_F(WaveDialog, AutoPlayStartsAfterTheUpdateAndANewSelectionStopsIt) {
+  if (audio::waveOutGetNumDevs() == 0) GTEST_SKIP() << "no wave-out device";
+  const std::string path = Wave("play.wav", 16, 1, 8000, 160000);
+  TMMWaveOpenDialog d(nullptr);
+  d.AutoPlay = true;
+  scoped.answerer.AnswerFileWith([&](FileDialogSession& s) {
+    s.Select(path);
+    EXPECT_FALSE(d.WaveOut()->GetState() & wosPlay) << "not before the update";
+    Wait(50);
+    EXPECT_TRUE(d.WaveOut()->GetState() & wosPlay);
+    EXPECT_EQ(d.Item(d.kPlay)->GetText(), "Stop");
+    s.Select("");
+    EXPECT_FALSE(d.WaveOut()->GetState() & wosPlay);
+    Application->ProcessMessages();
+    EXPECT_EQ(d.Item(d.kPlay)->GetText(), "Play");
     return false;
   });
   d.Execute();
