@@ -91,6 +91,8 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   int32_t QueuedCount() const { return queued_.load(); }
   // Samples the device reports as heard (0 while closed).
   uint32_t GetSamplePosition();
+  // Whether `device` would play `format`, asked without opening it.
+  bool QueryDevice(int32_t device, const WAVEFORMATEX* format);
 
   vant::TNotifyEvent OnError, OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose, OnLooping;
 
@@ -117,7 +119,6 @@ class TMMWaveOut : public TMMCustomWaveOutComponent {
   int32_t QueueRing();
   void UnPrepareWaveHeaders();
   void FreeWaveHeaders();
-  bool QueryDevice(int32_t device, const WAVEFORMATEX* format);
   void DeviceError(const char* prefix, vant::audio::MMRESULT result);
   // Raises unless `result` is success.
   void Check(const char* prefix, vant::audio::MMRESULT result);

@@ -6,6 +6,7 @@
 #include <QAbstractFileIconProvider>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPushButton>
@@ -42,6 +43,60 @@ class NameOnlyIconProvider : public QAbstractFileIconProvider {
 
  private:
   QMimeDatabase db_;
+};
+
+// The toolkit's file dialog with the caller's own area in its layout. The area's widget is lent:
+// it is taken out again before the dialog goes, so the dialog never deletes it.
+class PanelFileDialog : public QFileDialog {
+ public:
+  PanelFileDialog(FileDialogPanel* panel, const QString& title, const QString& dir)
+      : QFileDialog(nullptr, title, dir), panel_(panel) {}
+  ~PanelFileDialog() override { ReleasePanel(); }
+
+  void HostPanel() {
+    if (!panel_) return;
+    TWinControl* c = nullptr;
+    Guarded([&] { c = panel_->DialogCreated(); });
+    hosted_ = c ? c->Host() : nullptr;
+    if (auto* grid = qobject_cast<QGridLayout*>(layout()); grid && hosted_) {
+      if (panel_->Beside())
+        grid->addWidget(hosted_, 0, grid->columnCount(), grid->rowCount(), 1);
+      else
+        grid->addWidget(hosted_, grid->rowCount(), 0, 1, grid->columnCount());
+      hosted_->show();
+    }
+    connect(this, &QFileDialog::currentChanged, this, [this](const QString& path) {
+      if (panel_) Guarded([&] { panel_->SelectionChanged(path.toStdString()); });
+    });
+  }
+
+  void ReleasePanel() {
+    if (!panel_) return;
+    if (hosted_) {
+      layout()->removeWidget(hosted_);
+      hosted_->hide();
+      hosted_->setParent(nullptr);
+      hosted_ = nullptr;
+    }
+    Guarded([&] { panel_->DialogDestroyed(); });
+    panel_ = nullptr;
+  }
+
+  void accept() override {
+    if (panel_) {
+      const QStringList files = selectedFiles();
+      for (const auto& f : files) {
+        bool ok = false;
+        Guarded([&] { ok = panel_->FileOK(f.toStdString()); });
+        if (!ok) return;  // the dialog stays open
+      }
+    }
+    QFileDialog::accept();
+  }
+
+ private:
+  FileDialogPanel* panel_;
+  QWidget* hosted_ = nullptr;
 };
 
 class ToolkitAnswerer : public DialogAnswerer {
@@ -108,11 +163,14 @@ class ToolkitAnswerer : public DialogAnswerer {
   }
 
   bool FileDialog(FileDialogRequest& r) override {
-    QFileDialog d(nullptr, QString::fromStdString(r.title), QString::fromStdString(r.initial_dir));
+    PanelFileDialog d(r.panel, QString::fromStdString(r.title),
+                      QString::fromStdString(r.initial_dir));
     ConfigureFileDialog(d);
     d.setOption(QFileDialog::DontConfirmOverwrite);  // asked by the caller, through the answerer
     d.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    d.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    d.setFileMode(r.save           ? QFileDialog::AnyFile
+                  : r.multi_select ? QFileDialog::ExistingFiles
+                                   : QFileDialog::ExistingFile);
     QStringList filters;
     for (auto& [desc, pats] : ParseFilter(r.filter)) {
       // The pattern shown once, as the description gives it; the dialog matches it in any case.
@@ -130,8 +188,13 @@ class ToolkitAnswerer : public DialogAnswerer {
       d.selectNameFilter(filters[i]);
     }
     if (!r.file_name.empty()) d.selectFile(QString::fromStdString(r.file_name));
-    if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return false;
-    r.file_name = d.selectedFiles().front().toStdString();
+    d.HostPanel();
+    const bool accepted = d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty();
+    d.ReleasePanel();
+    if (!accepted) return false;
+    r.files.clear();
+    for (const auto& f : d.selectedFiles()) r.files.push_back(f.toStdString());
+    r.file_name = r.files.front();
     r.filter_index = int(filters.indexOf(d.selectedNameFilter())) + 1;
     if (r.filter_index < 1) r.filter_index = 1;
     return true;
@@ -209,14 +272,43 @@ int ScriptedAnswerer::MessageBox(const std::string& text, const std::string& cap
   return id;
 }
 
+FileDialogSession::FileDialogSession(FileDialogRequest& r) : r_(r) {
+  if (r_.panel) hosted_ = r_.panel->DialogCreated();
+}
+
+FileDialogSession::~FileDialogSession() {
+  if (r_.panel) Guarded([&] { r_.panel->DialogDestroyed(); });
+}
+
+void FileDialogSession::Select(const std::string& path) {
+  if (r_.panel) r_.panel->SelectionChanged(path);
+}
+
+bool FileDialogSession::Accept(const std::vector<std::string>& paths) {
+  if (paths.empty()) return false;
+  if (r_.panel)
+    for (const auto& p : paths)
+      if (!r_.panel->FileOK(p)) return false;
+  r_.file_name = paths.front();
+  r_.files = paths;
+  return true;
+}
+
+void ScriptedAnswerer::AnswerFile(const std::string& path) {
+  AnswerFileWith([path](FileDialogSession& s) {
+    if (path.empty()) return false;
+    s.Select(path);
+    return s.Accept({path});
+  });
+}
+
 bool ScriptedAnswerer::FileDialog(FileDialogRequest& r) {
   asked_.push_back({Question::kFile, r.title, "", 0, r});
   if (files_.empty()) return false;
-  std::string p = files_.front();
+  auto script = std::move(files_.front());
   files_.pop_front();
-  if (p.empty()) return false;
-  r.file_name = p;
-  return true;
+  FileDialogSession session(r);
+  return script(session);
 }
 
 bool ScriptedAnswerer::SelectFolder(const std::string& caption, const std::string& root,

@@ -2,6 +2,7 @@
 // Message boxes and the file and folder dialogs. Every question goes through one answerer: the
 // toolkit's dialogs in the programs, a ScriptedAnswerer in tests.
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,14 +12,59 @@
 
 namespace vant {
 
+class TWinControl;
+
+// An area of the caller's own controls that a file dialog hosts beside its standard controls,
+// and the dialog's events that area follows. Every call comes on the GUI thread.
+class FileDialogPanel {
+ public:
+  virtual ~FileDialogPanel() = default;
+  // The dialog window is up: answers the control to host (not owned; nullptr for none).
+  virtual TWinControl* DialogCreated() = 0;
+  // The dialog window is going; the hosted control has been taken out of it.
+  virtual void DialogDestroyed() {}
+  // The file under the cursor changed: its full path, empty for none.
+  virtual void SelectionChanged(const std::string& /*path*/) {}
+  // A chosen file is about to be accepted; false keeps the dialog open.
+  virtual bool FileOK(const std::string& /*path*/) { return true; }
+  // Whether the area stands right of the standard controls (else below them).
+  virtual bool Beside() const { return false; }
+};
+
 struct FileDialogRequest {
   bool save = false;
   std::string title;
   std::string initial_dir;
-  std::string file_name;    // in: proposed name; out: the chosen path
-  std::string filter;       // "description|pattern;pattern|description|pattern"
-  int filter_index = 1;     // 1-based, in and out
-  std::string default_ext;  // without the dot
+  std::string file_name;             // in: proposed name; out: the chosen path
+  std::string filter;                // "description|pattern;pattern|description|pattern"
+  int filter_index = 1;              // 1-based, in and out
+  std::string default_ext;           // without the dot
+  bool multi_select = false;         // several existing files may be chosen
+  std::vector<std::string> files;    // out: every chosen path (file_name is the first)
+  FileDialogPanel* panel = nullptr;  // our own area in the dialog, or none
+};
+
+// A file dialog while it is open, as a test script drives it: what a person does in it reaches
+// the request's panel exactly as it would from the toolkit's dialog.
+class FileDialogSession {
+ public:
+  // Brings the dialog window up (the panel's DialogCreated).
+  explicit FileDialogSession(FileDialogRequest& r);
+  // Takes the window down (the panel's DialogDestroyed).
+  ~FileDialogSession();
+  FileDialogSession(const FileDialogSession&) = delete;
+  FileDialogSession& operator=(const FileDialogSession&) = delete;
+  // The hosted control, or nullptr.
+  TWinControl* Panel() const { return hosted_; }
+  // The cursor moves onto `path` (empty: onto nothing).
+  void Select(const std::string& path);
+  // The person presses OK with `paths` chosen: true when every one was accepted, and the request
+  // then holds them; false when one was refused (the dialog stays open).
+  bool Accept(const std::vector<std::string>& paths);
+
+ private:
+  FileDialogRequest& r_;
+  TWinControl* hosted_ = nullptr;
 };
 
 class DialogAnswerer {
@@ -50,8 +96,12 @@ class ScriptedAnswerer : public DialogAnswerer {
     FileDialogRequest file;
   };
   void AnswerMessage(int id) { messages_.push_back(id); }
-  // A path to choose; nullopt-like empty string cancels.
-  void AnswerFile(const std::string& path) { files_.push_back(path); }
+  // A path to choose (selected, then accepted); an empty string cancels.
+  void AnswerFile(const std::string& path);
+  // A script that acts in the open dialog and answers whether the dialog was accepted.
+  void AnswerFileWith(std::function<bool(FileDialogSession&)> script) {
+    files_.push_back(std::move(script));
+  }
   void AnswerFolder(const std::string& dir) { folders_.push_back(dir); }
   const std::vector<Question>& Asked() const { return asked_; }
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
@@ -60,7 +110,7 @@ class ScriptedAnswerer : public DialogAnswerer {
 
  private:
   std::deque<int> messages_;
-  std::deque<std::string> files_;
+  std::deque<std::function<bool(FileDialogSession&)>> files_;
   std::deque<std::string> folders_;
   std::vector<Question> asked_;
 };

@@ -16,15 +16,16 @@ constexpr unsigned kSegments[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x
 // One digit frame of w x h at x0: segments as bars of thickness t, one free column at the right.
 void Digit(QPainter& p, int x0, int w, int h, unsigned lit) {
   const int t = std::max(1, (w - 1) / 4), right = x0 + w - 1 - t, mid = (h - t) / 2;
-  const int len_x = std::max(1, w - 1 - 2 * t), upper = std::max(1, mid - t), lower = std::max(1, h - t - mid - t);
+  const int len_x = std::max(1, w - 1 - 2 * t), upper = std::max(1, mid - t),
+            lower = std::max(1, h - t - mid - t);
   const QRect seg[7] = {
-      {x0 + t, 0, len_x, t},          // a
-      {right, t, t, upper},           // b
-      {right, mid + t, t, lower},     // c
-      {x0 + t, h - t, len_x, t},      // d
-      {x0, mid + t, t, lower},        // e
-      {x0, t, t, upper},              // f
-      {x0 + t, mid, len_x, t},        // g
+      {x0 + t, 0, len_x, t},       // a
+      {right, t, t, upper},        // b
+      {right, mid + t, t, lower},  // c
+      {x0 + t, h - t, len_x, t},   // d
+      {x0, mid + t, t, lower},     // e
+      {x0, t, t, upper},           // f
+      {x0 + t, mid, len_x, t},     // g
   };
   for (int s = 0; s < 7; ++s) p.fillRect(seg[s], (lit >> s) & 1 ? kLit : kUnlit);
 }
@@ -50,8 +51,8 @@ QImage SymbolStrip(int w, int h) {
   const int t = std::max(1, (w - 1) / 4), mid = (h - t) / 2, cx = (w - 1 - t) / 2;
   for (int f = 0; f < 4; ++f) {
     const int x0 = f * w;
-    p.fillRect(x0 + cx, h - t, t, t, f == 1 ? kLit : kUnlit);                 // period
-    p.fillRect(x0 + cx, h / 4, t, t, f == 2 ? kLit : kUnlit);                 // colon
+    p.fillRect(x0 + cx, h - t, t, t, f == 1 ? kLit : kUnlit);  // period
+    p.fillRect(x0 + cx, h / 4, t, t, f == 2 ? kLit : kUnlit);  // colon
     p.fillRect(x0 + cx, (3 * h) / 4 - t, t, t, f == 2 ? kLit : kUnlit);
     p.fillRect(x0 + t, mid, std::max(1, w - 1 - 2 * t), t, f == 3 ? kLit : kUnlit);  // minus
   }
@@ -101,6 +102,26 @@ QImage SpinGlyph(int w, int h, int dir) {
   return img;
 }
 
+// 32 x 32 symbol of a wave file: a page with a folded corner and a waveform on it, on magenta,
+// which the bottom-left pixel hands to the transparent drawing as the colour to leave out.
+QImage WaveSymbol() {
+  QImage img(32, 32, QImage::Format_RGB32);
+  img.fill(QColor(255, 0, 255));
+  QPainter p(&img);
+  const QPolygon page({QPoint(5, 1), QPoint(21, 1), QPoint(27, 7), QPoint(27, 30), QPoint(5, 30)});
+  p.setPen(Qt::black);
+  p.setBrush(Qt::white);
+  p.drawPolygon(page);
+  p.setBrush(QColor(192, 192, 192));
+  p.drawPolygon(QPolygon({QPoint(21, 1), QPoint(21, 7), QPoint(27, 7)}));
+  p.setPen(QColor(0, 0, 128));
+  static constexpr int kWave[] = {0,  3,  6,  2,  -5, -7, -2, 4,  8,  5,
+                                  -1, -6, -8, -3, 2,  6,  3,  -2, -4, 0};
+  for (int i = 0; i + 1 < int(std::size(kWave)); ++i)
+    p.drawLine(7 + i, 18 - kWave[i], 8 + i, 18 - kWave[i + 1]);
+  return img;
+}
+
 }  // namespace
 
 namespace skin {
@@ -114,6 +135,7 @@ std::vector<QImage> LibraryPictures() {
   out.push_back(SpinGlyph(19, 13, 1));
   out.push_back(SpinGlyph(13, 19, 2));
   out.push_back(SpinGlyph(13, 19, 3));
+  out.push_back(WaveSymbol());
   return out;
 }
 

@@ -9,12 +9,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <fstream>
 #include <functional>
 
 #include "scratchfolder.h"
 #include "ui_fixture.h"
 #include "ui_qt.h"
+#include "ui_stdctrls.h"
 
 namespace vant {
 namespace {
@@ -113,6 +115,55 @@ TEST_F(ToolkitDialogs, FiltersShowTheirPatternOnceAndMatchAnyCase) {
   EXPECT_EQ(filters, (QStringList{"CSV files (*.csv)", "All (*.*)"}));
   shown.sort();
   EXPECT_EQ(shown, (QStringList{"B.CSV", "a.csv", "c.Csv"}));
+}
+
+// Our own area inside the toolkit's file dialog: hosted in its layout, told of the file under the
+// cursor, able to keep the dialog open, and handed back unharmed when the dialog goes.
+TEST_F(ToolkitDialogs, AHostedPanelFollowsTheDialogAndMayRefuseAFile) {
+  testing::ScratchFolder dir("ui-panel");
+  const std::string a = (dir.path() / "a.wav").string(), b = (dir.path() / "b.wav").string();
+  std::ofstream(a) << "a";
+  std::ofstream(b) << "b";
+  struct Panel : FileDialogPanel {
+    TPanel area{nullptr};
+    std::vector<std::string> log;
+    std::string refused;
+    TWinControl* DialogCreated() override {
+      log.push_back("create");
+      area.SetBounds(0, 0, 120, 40);
+      return &area;
+    }
+    void DialogDestroyed() override { log.push_back("destroy"); }
+    void SelectionChanged(const std::string& path) override { log.push_back("sel " + path); }
+    bool FileOK(const std::string& path) override {
+      log.push_back("ok " + path);
+      return path != refused;
+    }
+  } panel;
+  panel.refused = a;
+  bool hosted = false, stayed_open = false;
+  WhenModal<QFileDialog>([&](QFileDialog& d) {
+    hosted = d.isAncestorOf(panel.area.Host());
+    d.selectFile(QString::fromStdString(a));
+    emit d.currentChanged(QString::fromStdString(a));  // as the file list reports the cursor
+    QMetaObject::invokeMethod(&d, "accept");
+    stayed_open = d.isVisible();
+    d.selectFile(QString::fromStdString(b));
+    QMetaObject::invokeMethod(&d, "accept");
+    return true;
+  });
+  FileDialogRequest r;
+  r.initial_dir = dir.path().string();
+  r.panel = &panel;
+  ASSERT_TRUE(GetDialogAnswerer().FileDialog(r));
+  EXPECT_TRUE(hosted);
+  EXPECT_TRUE(stayed_open);
+  EXPECT_EQ(r.file_name, b);
+  EXPECT_EQ(panel.log.front(), "create");
+  EXPECT_NE(std::find(panel.log.begin(), panel.log.end(), "sel " + a), panel.log.end());
+  EXPECT_NE(std::find(panel.log.begin(), panel.log.end(), "ok " + a), panel.log.end());
+  EXPECT_EQ(panel.log.back(), "destroy");
+  EXPECT_EQ(panel.area.Host()->parent(), nullptr) << "the dialog gave the area back";
 }
 
 // A file's type is told by its name: the content of a file named without an extension is never
