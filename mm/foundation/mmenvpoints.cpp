@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
-
-#include "mmmuldiv.h"
 
 namespace {
 
@@ -18,19 +17,26 @@ int32_t Clamp32(int64_t v, int64_t lo = kInt32Min, int64_t hi = kInt32Max) {
   return static_cast<int32_t>(std::clamp(v, lo, hi));
 }
 
+// a·b/c truncated toward zero, held inside 64 bits: the factors span up to 33 bits each, so the
+// product needs 128 bits and the quotient may still not fit 32 (the caller clamps).
+int64_t MulDivWide(int64_t a, int64_t b, int64_t c) {
+  const __int128 q = static_cast<__int128>(a) * b / c;
+  return static_cast<int64_t>(std::clamp<__int128>(q, INT64_MIN, INT64_MAX));
+}
+
 // v of the range a..b mapped onto c..d (truncated), then held inside c..d. An empty source
 // range only shifts: stored ranges come from streams and may be anything.
 int32_t MapInto(int32_t v, int32_t a, int32_t b, int32_t c, int32_t d) {
   const int64_t from = int64_t{v} - a;
-  const int64_t mapped = a == b ? from : MulDiv64(from, int64_t{d} - c, int64_t{b} - a);
+  const int64_t mapped = a == b ? from : MulDivWide(from, int64_t{d} - c, int64_t{b} - a);
   return Clamp32(mapped + c, c, d);
 }
 
 // The y of the line through two points at position p (the line extends beyond them).
 int32_t Interpolate(const TMMEnvelopePoint& p0, const TMMEnvelopePoint& p1, int64_t p) {
   if (p1.Position == p0.Position) return p0.Value;
-  return Clamp32(p0.Value + MulDiv64(p - p0.Position, int64_t{p1.Value} - p0.Value,
-                                     int64_t{p1.Position} - p0.Position));
+  return Clamp32(p0.Value + MulDivWide(p - p0.Position, int64_t{p1.Value} - p0.Value,
+                                       int64_t{p1.Position} - p0.Position));
 }
 
 const bool registered_at_start = [] {
@@ -258,7 +264,8 @@ void TMMEnvelopePointList::Scale(float factor) {
   if (factor == 1.0f) return;
   for (int32_t i = FirstMovable(); i <= LastMovable(); ++i) {
     TMMEnvelopePoint* p = GetPoint(i);
-    p->Value = Clamp32(static_cast<int64_t>(std::nearbyint(double{p->Value} * factor)));
+    p->Value =
+        Clamp32(static_cast<int64_t>(std::nearbyint(static_cast<double>(p->Value) * factor)));
   }
   PointsChanged();
 }
