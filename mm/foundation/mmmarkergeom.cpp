@@ -168,59 +168,53 @@ bool TMMMarkerGeometry::SetGridWidthY(float w) {
 bool TMMMarkerGeometry::IsGridX(int32_t x, int32_t& v) const {
   v = PixelTo_X(x);
   if (!SnapToGrid || v < DispMinX || v > DispMaxX) return false;
-  const auto cell = static_cast<int64_t>(std::trunc(v / Ext{GridWidthX}));
-  const int32_t g0 = To32(static_cast<int64_t>(std::trunc(cell * Ext{GridWidthX})));
-  if (x - X_ToPixel(g0) <= SnapRange) {
-    v = g0;
-    return true;
-  }
-  const int32_t g1 = To32(static_cast<int64_t>(std::trunc((cell + 1) * Ext{GridWidthX})));
-  if (X_ToPixel(g1) - x <= SnapRange) {
-    v = g1;
-    return true;
-  }
-  return false;
+  return SnapToLine(v, GridWidthX, [&](int32_t g) { return x - X_ToPixel(g); });
 }
 
 bool TMMMarkerGeometry::IsGridY(int32_t y, int32_t& v) const {
   v = PixelTo_Y(y);
   if (!SnapToGrid || v < DispMinY || v > DispMaxY) return false;
-  const auto cell = static_cast<int64_t>(std::trunc(v / Ext{GridWidthY}));
-  const int32_t g0 = To32(static_cast<int64_t>(std::trunc(cell * Ext{GridWidthY})));
-  if (Y_ToPixel(g0) - y <= SnapRange) {
-    v = g0;
-    return true;
-  }
-  const int32_t g1 = To32(static_cast<int64_t>(std::trunc((cell + 1) * Ext{GridWidthY})));
-  if (y - Y_ToPixel(g1) <= SnapRange) {
-    v = g1;
-    return true;
+  // Rows grow downwards: the pointer lies above the line of the lower value.
+  return SnapToLine(v, GridWidthY, [&](int32_t g) { return Y_ToPixel(g) - y; });
+}
+
+bool TMMMarkerGeometry::SnapToLine(int32_t& v, float width,
+                                   const std::function<int64_t(int32_t)>& past) const {
+  const auto cell = static_cast<int64_t>(std::trunc(v / Ext{width}));
+  for (const int64_t c : {cell, cell + 1}) {
+    const int32_t g = To32(static_cast<int64_t>(std::trunc(c * Ext{width})));
+    // How far the pointer lies past the line below, or short of the line above.
+    if ((c == cell ? past(g) : -past(g)) <= SnapRange) {
+      v = g;
+      return true;
+    }
   }
   return false;
 }
 
-std::vector<int32_t> TMMMarkerGeometry::GridColumnsX(int32_t from_x, int32_t to_x) const {
-  std::vector<int32_t> columns;
-  if (!DrawGridX) return columns;
-  const int32_t from = X_ToPixel(from_x), to = X_ToPixel(to_x);
-  for (int64_t g : GridValues(DispMinX, DispMaxX, GridWidthX, width_ / 2)) {
-    const int32_t px = X_ToPixel(To32(g));
-    if (px >= to) break;
-    if (px >= from) columns.push_back(px);
+std::vector<int32_t> TMMMarkerGeometry::GridLines(int32_t disp_min, int32_t disp_max, float width,
+                                                  int32_t size, int32_t from, int32_t to,
+                                                  int32_t (TMMMarkerGeometry::*to_pixel)(int32_t)
+                                                      const) const {
+  std::vector<int32_t> lines;
+  for (int64_t g : GridValues(disp_min, disp_max, width, size / 2)) {
+    const int32_t p = (this->*to_pixel)(To32(g));
+    if (p >= from && p < to) lines.push_back(p);
   }
-  return columns;
+  return lines;
+}
+
+std::vector<int32_t> TMMMarkerGeometry::GridColumnsX(int32_t from_x, int32_t to_x) const {
+  if (!DrawGridX) return {};
+  return GridLines(DispMinX, DispMaxX, GridWidthX, width_, X_ToPixel(from_x), X_ToPixel(to_x),
+                   &TMMMarkerGeometry::X_ToPixel);
 }
 
 std::vector<int32_t> TMMMarkerGeometry::GridRowsY(int32_t from_y, int32_t to_y) const {
-  std::vector<int32_t> rows;
-  if (!DrawGridY) return rows;
+  if (!DrawGridY) return {};
   // Rows grow downwards: from the row of to_y up to, not including, the row of from_y.
-  const int32_t top = Y_ToPixel(to_y), bottom = Y_ToPixel(from_y);
-  for (int64_t g : GridValues(DispMinY, DispMaxY, GridWidthY, height_ / 2)) {
-    const int32_t py = Y_ToPixel(To32(g));
-    if (py >= top && py < bottom) rows.push_back(py);
-  }
-  return rows;
+  return GridLines(DispMinY, DispMaxY, GridWidthY, height_, Y_ToPixel(to_y), Y_ToPixel(from_y),
+                   &TMMMarkerGeometry::Y_ToPixel);
 }
 
 bool TMMMarkerGeometry::Near(int32_t value, int32_t x) const {

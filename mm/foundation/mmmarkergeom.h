@@ -4,6 +4,7 @@
 // and B with their corral rules, grid snapping and the hit tests the mouse handling asks. The
 // panel control owns one and adds drawing, events and the mouse.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "mmmrklst.h"
@@ -73,5 +74,9 @@ class TMMMarkerGeometry {
 
  private:
   bool Near(int32_t value, int32_t x) const;
+  bool SnapToLine(int32_t& v, float width, const std::function<int64_t(int32_t)>& past) const;
+  std::vector<int32_t> GridLines(int32_t disp_min, int32_t disp_max, float width, int32_t size,
+                                 int32_t from, int32_t to,
+                                 int32_t (TMMMarkerGeometry::*to_pixel)(int32_t) const) const;
   int32_t width_ = 200, height_ = 100, e_ = 0;
 };
