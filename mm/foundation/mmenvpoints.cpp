@@ -141,7 +141,7 @@ void TMMEnvelopePointList::ReadData(TStream& stream) {
     FreeObjects(objects);
     CreateInitPoints();
   } else {
-    TakeObjects(objects);
+    TakeObjects(objects, true);
     for (int32_t i = 0; i < Count(); ++i) GetPoint(i)->Selected = false;
     RemapPoints(stored[0], stored[1], stored[2], stored[3]);
   }

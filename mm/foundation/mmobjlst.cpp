@@ -282,12 +282,14 @@ void TObjectList::ReadObjects(TStream& stream, int32_t count, std::vector<vant::
   }
 }
 
-void TObjectList::TakeObjects(std::vector<vant::TObject*>& objects) {
-  // The old contents stay aside until every object went in, so a refusal restores them.
+void TObjectList::TakeObjects(std::vector<vant::TObject*>& objects, bool owns) {
+  // The old contents stay aside until every object went in, so a refusal restores them; they
+  // are freed by the ownership they had, whatever the new one is.
   std::vector<vant::TObject*> old;
   old.swap(items_);
   const int32_t old_capacity = capacity_;
   const bool old_owns = owns_;
+  owns_ = owns;
   capacity_ = 0;
   BeginUpdate();
   size_t taken = 0;
@@ -320,14 +322,7 @@ void TObjectList::ReadData(TStream& stream) {
   const int32_t count = stream.ReadValue<int16_t>();
   std::vector<vant::TObject*> objects;
   ReadObjects(stream, count, objects);
-  const bool old_owns = owns_;
-  owns_ = owns;
-  try {
-    TakeObjects(objects);
-  } catch (...) {
-    owns_ = old_owns;
-    throw;
-  }
+  TakeObjects(objects, owns);
 }
 
 void TObjectList::WriteData(TStream& stream) const {
@@ -419,14 +414,11 @@ void TSortedObjectList::ReadData(TStream& stream) {
   std::vector<vant::TObject*> objects;
   ReadObjects(stream, count, objects);
   const TDuplicates old_duplicates = duplicates_;
-  const bool old_owns = GetOwnsObjects();
   duplicates_ = static_cast<TDuplicates>(duplicates);
-  SetOwnsObjects(owns);
   try {
-    TakeObjects(objects);
+    TakeObjects(objects, owns);
   } catch (...) {
     duplicates_ = old_duplicates;
-    SetOwnsObjects(old_owns);
     throw;
   }
 }

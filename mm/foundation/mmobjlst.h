@@ -111,8 +111,9 @@ class TObjectList : public TMMObject {
   // them); raises EStreamError and frees them on any fault.
   static void ReadObjects(TStream& stream, int32_t count, std::vector<vant::TObject*>& out);
   static void FreeObjects(std::vector<vant::TObject*>& objects);
-  // Replaces the contents by `objects` after a successful read, as one change.
-  void TakeObjects(std::vector<vant::TObject*>& objects);
+  // Replaces the contents by `objects` after a successful read, as one change, and takes the
+  // stream's ownership flag.
+  void TakeObjects(std::vector<vant::TObject*>& objects, bool owns);
   static void ReadMagic(TStream& stream, const char (&magic)[4]);
 
  private:

@@ -66,6 +66,7 @@ TEST_F(ObjectListTest, ReadsAHandWrittenStreamAndTakesItsOwnership) {
                             std::string("\x07\0\0\0", 4) + "\x09ttestitem" +
                             std::string("\xff\xff\xff\xff", 4);
   TObjectList list;
+  list.AddObject(new Item(99));  // freed by the owning list it belonged to, not leaked
   list.ReadObjectContainer(bytes);
   ASSERT_EQ(list.Count(), 2);
   EXPECT_EQ(KeyAt(list, 0), 7);
