@@ -76,6 +76,31 @@ void TMMFadeList::Assign(const vant::TPersistent* source) {
   TMMObject::Assign(source);
 }
 
+void TMMFadeList::AssignEnvelope(const TMMEnvelopePointList& envelope) {
+  Clear();
+  for (int32_t i = 0; i < envelope.Count(); ++i) {
+    TMMFadePoint p{};
+    p.Position = envelope.GetPoint(i)->Position;
+    p.Volume = envelope.GetPoint(i)->Value;
+    Add(p);
+  }
+}
+
+void TMMFadeList::AssignToEnvelope(TMMEnvelopePointList& envelope) const {
+  envelope.BeginUpdate();
+  envelope.ClearPoints();
+  for (int32_t i = 0; i < Count(); ++i) {
+    const TMMFadePoint& f = Get(i);
+    const auto position =
+        static_cast<int32_t>(std::clamp<int64_t>(f.Position, INT32_MIN, INT32_MAX));
+    // The envelope refuses points on its ends; a fade point there sets the end's volume.
+    for (int32_t end : {0, envelope.Count() - 1})
+      if (envelope.GetPoint(end)->Position == position) envelope.GetPoint(end)->Value = f.Volume;
+    envelope.AddPoint(TMMEnvelopePoint(position, f.Volume), false);
+  }
+  envelope.EndUpdate();
+}
+
 // ---------------------------------------------------------------------------------------------
 // The ramp
 

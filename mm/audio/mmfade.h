@@ -5,6 +5,7 @@
 // that a long play length or a fade beyond 2 GB does not wrap.
 #include <cstdint>
 
+#include "mmenvpoints.h"
 #include "mmobj.h"
 #include "mmrecordlist.h"
 #include "mmwaveformat.h"
@@ -56,6 +57,12 @@ class TMMFadeList : public TMMObject {
   void Sort();
   // Another fade list (or none): copies of its points, unselected.
   void Assign(const vant::TPersistent* source) override;
+  // One point per envelope point: its position and value become position and volume (the
+  // owner works out the panned volumes).
+  void AssignEnvelope(const TMMEnvelopePointList& envelope);
+  // The envelope's points become the fade points (position, volume, unselected). The envelope
+  // keeps two end points at its range's edges: they take the volumes of the fade points there.
+  void AssignToEnvelope(TMMEnvelopePointList& envelope) const;
 
   // Playback state that pcmVolumeFade advances: the owner sets it before the first ramp.
   bool Enabled = false;

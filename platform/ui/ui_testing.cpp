@@ -15,11 +15,18 @@ namespace {
 Qt::MouseButton QtButton(TMouseButton b) {
   return b == mbRight ? Qt::RightButton : b == mbMiddle ? Qt::MiddleButton : Qt::LeftButton;
 }
+Qt::KeyboardModifiers QtModifiers(const TShiftState& s) {
+  Qt::KeyboardModifiers m = Qt::NoModifier;
+  if (s.count(ssShift)) m |= Qt::ShiftModifier;
+  if (s.count(ssCtrl)) m |= Qt::ControlModifier;
+  if (s.count(ssAlt)) m |= Qt::AltModifier;
+  return m;
+}
 void SendMouse(TControl& c, QEvent::Type type, int x, int y, Qt::MouseButton button,
-               Qt::MouseButtons held) {
+               Qt::MouseButtons held, const TShiftState& keys = {}) {
   QWidget* w = c.Host();
   QPointF local(x, y);
-  QMouseEvent e(type, local, w->mapToGlobal(local), button, held, Qt::NoModifier);
+  QMouseEvent e(type, local, w->mapToGlobal(local), button, held, QtModifiers(keys));
   QApplication::sendEvent(w, &e);
 }
 QImage Render(TControl& c) {
@@ -29,11 +36,17 @@ QImage Render(TControl& c) {
 }
 }  // namespace
 
-void MouseDown(TControl& c, int x, int y, TMouseButton b) {
-  SendMouse(c, QEvent::MouseButtonPress, x, y, QtButton(b), QtButton(b));
+void MouseDown(TControl& c, int x, int y, TMouseButton b, const TShiftState& keys) {
+  SendMouse(c, QEvent::MouseButtonPress, x, y, QtButton(b), QtButton(b), keys);
 }
-void MouseMove(TControl& c, int x, int y, bool left_held) {
-  SendMouse(c, QEvent::MouseMove, x, y, Qt::NoButton, left_held ? Qt::LeftButton : Qt::NoButton);
+void MouseMove(TControl& c, int x, int y, bool left_held, const TShiftState& keys) {
+  SendMouse(c, QEvent::MouseMove, x, y, Qt::NoButton, left_held ? Qt::LeftButton : Qt::NoButton,
+            keys);
+}
+void DoubleClick(TControl& c, int x, int y, const TShiftState& keys) {
+  Click(c, x, y);
+  SendMouse(c, QEvent::MouseButtonDblClick, x, y, Qt::LeftButton, Qt::LeftButton, keys);
+  MouseUp(c, x, y);
 }
 void MouseUp(TControl& c, int x, int y, TMouseButton b) {
   SendMouse(c, QEvent::MouseButtonRelease, x, y, QtButton(b), Qt::NoButton);

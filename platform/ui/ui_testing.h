@@ -10,9 +10,13 @@ namespace vant::uitest {
 
 // A press and release of `button` at (x, y) in `c`'s client coordinates.
 void Click(TControl& c, int x, int y, TMouseButton button = mbLeft);
-void MouseDown(TControl& c, int x, int y, TMouseButton button = mbLeft);
+// `keys` are the modifier keys held (ssShift, ssCtrl, ssAlt).
+void MouseDown(TControl& c, int x, int y, TMouseButton button = mbLeft,
+               const TShiftState& keys = {});
 // A move to (x, y) in `c`'s coordinates with the left button held when `left_held`.
-void MouseMove(TControl& c, int x, int y, bool left_held);
+void MouseMove(TControl& c, int x, int y, bool left_held, const TShiftState& keys = {});
+// Two clicks of the left button, the second delivered as a double click.
+void DoubleClick(TControl& c, int x, int y, const TShiftState& keys = {});
 void MouseUp(TControl& c, int x, int y, TMouseButton button = mbLeft);
 // A press and release of a key without text (VK_LEFT, VK_PRIOR, VK_HOME, ...) on `c`.
 void PressKey(TWinControl& c, uint16_t vk);

@@ -76,6 +76,33 @@ TEST(FadeList, PointsGoInOnlyStrictlyInsideAndOffExistingOnes) {
   EXPECT_TRUE(TMMFadeList().QueryFadePoint(Point(7, 0)));
 }
 
+TEST(FadeList, CopiesPointsFromAndToAnEnvelope) {
+  TMMEnvelopePointList env;
+  env.SetRanges({0, 4000, 0, 32768, 16384});
+  env.AddPoint(TMMEnvelopePoint(1000, 8000), false);
+  TMMFadeList fades;
+  fades.AssignEnvelope(env);
+  ASSERT_EQ(fades.Count(), 3);
+  EXPECT_EQ(fades[1].Position, 1000);
+  EXPECT_EQ(fades[1].Volume, 8000);
+  EXPECT_EQ(fades[2].Position, 4000);
+
+  // Back, with the end volumes kept: the envelope's ends take the fade points there.
+  fades.Put(0, {0, 0, 0, 0, 1});
+  fades.Put(2, {4000, 32768, 0, 0, 0});
+  TMMEnvelopePointList back;
+  back.SetRanges({0, 4000, 0, 32768, 16384});
+  back.AddPoint(TMMEnvelopePoint(3000, 1), false);
+  fades.AssignToEnvelope(back);
+  ASSERT_EQ(back.Count(), 3);
+  const int32_t expected[3][2] = {{0, 0}, {1000, 8000}, {4000, 32768}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(back.GetPoint(i)->Position, expected[i][0]);
+    EXPECT_EQ(back.GetPoint(i)->Value, expected[i][1]);
+    EXPECT_FALSE(back.GetPoint(i)->Selected);
+  }
+}
+
 TEST(FadeList, SortOrdersByPosition) {
   TMMFadeList l;
   const int64_t positions[] = {90, 10, 50, 30, 70, 20, 80, 40, 60, 0, 100,

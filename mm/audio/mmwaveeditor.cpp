@@ -1,0 +1,3 @@
+#include "mmwaveeditor.h"
+
+TMMCustomWaveEditor::TMMCustomWaveEditor(vant::TComponent* owner) : TMMMarkerPanel(owner) {}

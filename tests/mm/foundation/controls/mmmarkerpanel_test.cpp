@@ -1,0 +1,133 @@
+// The marker panel driven with the mouse through the toolkit: clicking moves the locator and
+// drags it on, markers A and B are dragged alone or as a pair, list markers are dropped where the
+// help locator shows; and its picture with every kind of mark.
+#include "mmmarkerpanel.h"
+
+#include <gtest/gtest.h>
+
+#include "controls_fixture.h"
+#include "ui_form.h"
+#include "ui_testing.h"
+
+using namespace vant;
+
+namespace {
+
+TMMMarker Blue(int32_t offset, const std::string& name, int32_t id = 0, int32_t partner = 0) {
+  TMMMarker m;
+  m.Visible = true;
+  m.Color = clBlue;
+  m.Offset = offset;
+  m.Name.Assign(name);
+  m.ID = id;
+  m.ConnectedID = partner;
+  return m;
+}
+
+class MarkerPanelTest : public ControlsTest {
+ protected:
+  void SetUp() override {
+    ControlsTest::SetUp();
+    form_.SetBounds(0, 0, 300, 120);
+    panel_ = new TMMMarkerPanel(&form_);
+    panel_->SetParent(&form_);
+    panel_->SetBounds(10, 10, 205, 60);
+    panel_->OnTrackBegin = [this](TObject*) { events_ += 'b'; };
+    panel_->OnTrack = [this](TObject*) { events_ += 't'; };
+    panel_->OnTrackEnd = [this](TObject*) { events_ += 'e'; };
+    form_.Show();
+  }
+  void TearDown() override {
+    panel_->OnTrackBegin = panel_->OnTrack = panel_->OnTrackEnd = nullptr;
+    panel_->SetMarkerList(nullptr);
+    ControlsTest::TearDown();
+  }
+  int Px(int32_t v) { return panel_->Geometry().X_ToPixel(v); }
+  void Drag(int from, int to, TMouseButton b = mbLeft) {
+    uitest::MouseDown(*panel_, from, 30, b);
+    uitest::MouseMove(*panel_, to, 30, b == mbLeft);
+    uitest::MouseUp(*panel_, to, 30, b);
+  }
+  TForm form_{nullptr};
+  TMMMarkerPanel* panel_ = nullptr;
+  std::string events_;
+};
+
+TEST_F(MarkerPanelTest, ClickOnAnEmptySpotMovesTheLocatorAndDragsItOn) {
+  const int x = Px(300);
+  uitest::MouseDown(*panel_, x, 30);
+  EXPECT_EQ(panel_->Geometry().Locator, panel_->Geometry().PixelTo_X(x));
+  uitest::MouseMove(*panel_, Px(600), 30, true);
+  uitest::MouseUp(*panel_, Px(600), 30);
+  EXPECT_EQ(panel_->Geometry().Locator, panel_->Geometry().PixelTo_X(Px(600)));
+  EXPECT_EQ(events_, "bte");
+}
+
+TEST_F(MarkerPanelTest, RangeMarkersDragAloneAndAsAPair) {
+  panel_->Configure([](TMMMarkerGeometry& g) { g.UseMarkers = true; });
+  panel_->SetLocator(500);
+  panel_->SetMarkerA(200);
+  panel_->SetMarkerB(800);
+  // Marker A may not pass the locator (corralled).
+  Drag(Px(200), Px(700));
+  EXPECT_LT(panel_->Geometry().MarkerA, 500);
+  EXPECT_GE(panel_->Geometry().MarkerA, 490);
+  EXPECT_EQ(panel_->Geometry().Locator, 500);
+  // The right button on B moves both, keeping their distance.
+  panel_->SetMarkerA(300);
+  const int32_t span = panel_->Geometry().MarkerB - panel_->Geometry().MarkerA;
+  Drag(Px(800), Px(900), mbRight);
+  EXPECT_EQ(panel_->Geometry().MarkerB - panel_->Geometry().MarkerA, span);
+  EXPECT_GT(panel_->Geometry().MarkerB, 800);
+  EXPECT_LE(panel_->Geometry().MarkerA, 500);  // the pair still encloses the locator
+}
+
+TEST_F(MarkerPanelTest, ListMarkersDropAtTheHelpLocatorUnlessLocked) {
+  TMMMarkerList list;
+  list.Add(Blue(200, "intro"));
+  TMMMarker locked = Blue(700, "fixed");
+  locked.Locked = true;
+  list.Add(locked);
+  panel_->SetMarkerList(&list);
+  panel_->Configure([](TMMMarkerGeometry& g) { g.UseLocator = false; });
+
+  uitest::MouseMove(*panel_, Px(700), 30, false);
+  EXPECT_EQ(panel_->GetHint(), "fixed");
+  Drag(Px(700), Px(400));
+  EXPECT_EQ(list.Get(1).Offset, 700);  // locked: not dragged
+  EXPECT_EQ(events_, "");
+
+  uitest::MouseDown(*panel_, Px(200), 30);
+  uitest::MouseMove(*panel_, Px(900), 30, true);
+  EXPECT_NEAR(panel_->Geometry().HelpLocator, 900, 5);
+  uitest::MouseUp(*panel_, Px(900), 30);
+  EXPECT_EQ(panel_->Geometry().HelpLocator, -1);
+  EXPECT_EQ(list.Get(0).Offset, 700);  // re-sorted: the dropped marker is now last
+  EXPECT_NEAR(list.Get(1).Offset, 900, 5);
+  EXPECT_EQ(list.Get(1).Name.Str(), "intro");
+  EXPECT_EQ(events_, "bte");
+}
+
+TEST_F(MarkerPanelTest, PictureWithMarksAndGrids) {
+  TMMMarkerList list;
+  list.Add(Blue(150, "", 1, 2));  // a pair
+  list.Add(Blue(350, "", 2, 1));
+  panel_->SetMarkerList(&list);
+  panel_->Configure([](TMMMarkerGeometry& g) {
+    g.UseMarkers = true;
+    g.DrawGridX = g.DrawGridY = true;
+  });
+  panel_->SetLocator(500);
+  panel_->SetMarkerA(250);
+  panel_->SetMarkerB(750);
+  panel_->DrawGriff = true;
+  const TColor back = uitest::RenderedPixel(*panel_, Px(600), 40);
+  // The locator inverts what lies under it: green over the face colour.
+  EXPECT_EQ(uitest::RenderedPixel(*panel_, Px(500), 40),
+            static_cast<TColor>(ColorToRGB(back) ^ ColorToRGB(clLime)));
+  EXPECT_EQ(uitest::RenderedPixel(*panel_, Px(150), panel_->Geometry().BevelExtent() + 4),
+            clBlue);  // the grip of a list marker
+  uitest::SaveScreenshot(*panel_, "marker_panel");
+}
+
+}  // namespace

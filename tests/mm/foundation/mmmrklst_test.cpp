@@ -1,0 +1,123 @@
+#include "mmmrklst.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+TMMMarker At(int32_t offset, int32_t id = 0, int32_t partner = 0) {
+  TMMMarker m;
+  m.Offset = offset;
+  m.ID = id;
+  m.ConnectedID = partner;
+  m.Visible = true;
+  return m;
+}
+
+std::vector<int32_t> Offsets(const TMMMarkerList& l) {
+  std::vector<int32_t> v;
+  for (int32_t i = 0; i < l.Count(); ++i) v.push_back(l.Get(i).Offset);
+  return v;
+}
+
+TMMMarkerList Of(std::initializer_list<int32_t> offsets) {
+  TMMMarkerList l;
+  for (int32_t o : offsets) l.Add(At(o));
+  return l;
+}
+
+TEST(MarkerList, AddMarkerKeepsOffsetOrderAfterEqualOffsets) {
+  TMMMarkerList l;
+  for (int32_t o : {30, 10, 20, 20}) {
+    TMMMarker m = At(o, static_cast<int32_t>(l.Count()) + 1);
+    l.AddMarker(m);
+  }
+  EXPECT_EQ(Offsets(l), (std::vector<int32_t>{10, 20, 20, 30}));
+  EXPECT_EQ(l.Get(1).ID, 3);  // the first 20 added
+  EXPECT_EQ(l.Get(2).ID, 4);
+}
+
+TEST(MarkerList, LocateFindAndQuery) {
+  const TMMMarkerList l = Of({10, 20, 30});
+  const struct {
+    int32_t offset, locate;
+  } cases[] = {{15, 1}, {30, 3}, {5, 0}, {10, 1}, {29, 2}, {99, 3}};
+  for (const auto& c : cases) EXPECT_EQ(l.LocateMarker(c.offset), c.locate) << c.offset;
+  EXPECT_EQ(TMMMarkerList().LocateMarker(0), -1);
+  const TMMMarkerList d = Of({10, 20, 20});
+  EXPECT_EQ(d.FindMarker(20), 2);
+  EXPECT_EQ(d.FindMarker(15), -1);
+  EXPECT_TRUE(d.QueryMarker(25));
+  EXPECT_FALSE(d.QueryMarker(10));
+  EXPECT_EQ(d.IndexOf(At(20)), 1);
+}
+
+TEST(MarkerList, SetOffsetResortsWithOneNotification) {
+  TMMMarkerList l = Of({10, 20, 30});
+  int changes = 0;
+  l.OnChange = [&](vant::TObject*) { ++changes; };
+  l.SetOffset(0, 100);
+  EXPECT_EQ(Offsets(l), (std::vector<int32_t>{20, 30, 100}));
+  EXPECT_EQ(changes, 1);
+  l.SetColor(0, l.Get(0).Color);
+  EXPECT_EQ(changes, 1);
+}
+
+TEST(MarkerList, SortMatchesAStableOrderOnLargeLists) {
+  TMMMarkerList l;
+  std::srand(7);
+  for (int i = 0; i < 500; ++i) l.Add(At(std::rand() % 100, i));
+  l.Sort();
+  const auto v = Offsets(l);
+  EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+}
+
+TEST(MarkerList, PartnersAndFreeIds) {
+  TMMMarkerList l;
+  l.Add(At(10, 5, 0));
+  l.Add(At(20, 6, 5));
+  l.Add(At(30, 7, 99));
+  EXPECT_EQ(l.FindConnectedMarker(0), -1);
+  EXPECT_EQ(l.FindConnectedMarker(1), 0);
+  EXPECT_EQ(l.FindConnectedMarker(2), -1);
+  // Our own generator: the process's sequence is left where it was.
+  std::srand(11);
+  const int expected = std::rand();
+  std::srand(11);
+  for (int i = 0; i < 50; ++i) {
+    const int32_t id = l.FindFreeID();
+    EXPECT_GT(id, 0);
+    EXPECT_FALSE(id == 5 || id == 6 || id == 7);
+  }
+  EXPECT_EQ(std::rand(), expected);
+}
+
+TEST(MarkerList, IndexErrorsLeaveTheListAlone) {
+  TMMMarkerList l = Of({10, 20});
+  EXPECT_THROW(l.Get(2), EListError);
+  EXPECT_THROW(l.Insert(3, At(1)), EListError);
+  EXPECT_THROW(l.Move(0, 2), EListError);
+  EXPECT_THROW(l.SetOffset(-1, 0), EListError);
+  EXPECT_THROW(l.SetCapacity(1), EListError);
+  EXPECT_EQ(Offsets(l), (std::vector<int32_t>{10, 20}));
+  l.Move(0, 1);
+  EXPECT_EQ(Offsets(l), (std::vector<int32_t>{20, 10}));
+}
+
+TEST(MarkerList, AssignCopiesSortedAndNamesSurvive) {
+  TMMMarkerList src = Of({30, 10});
+  src.Get(0).Name.Assign("intro");
+  TMMMarkerList dst = Of({1, 2, 3});
+  int changes = 0;
+  dst.OnChange = [&](vant::TObject*) { ++changes; };
+  dst.Assign(&src);
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(Offsets(dst), (std::vector<int32_t>{10, 30}));
+  EXPECT_EQ(dst.Get(1).Name.Str(), "intro");
+  dst.Assign(nullptr);
+  EXPECT_EQ(dst.Count(), 0);
+}
+
+}  // namespace
