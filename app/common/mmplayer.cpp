@@ -190,13 +190,16 @@ void TMOPlayer::ShowPosition(int a, int b) {
 
 void TMOPlayer::SeekTo(int v) {
   const int32_t ms = int32_t(std::trunc(double(MMAudioPlayer->GetPlayLength()) * v / 4096));
-  MMAudioPlayer->SetPlayLength(MMAudioPlayer->GetFileLength());
   StopCaption.clear();
-  if (ms == 0) {
-    // PlayFrom(0) keeps the current position; a seek to the start must play from the start.
-    MMAudioPlayer->Stop();
-    MMAudioPlayer->SetPosition(0);
+  if (!LoadThread->GetTerminated()) {
+    PlayFrom(ms);  // the warning, nothing else
+    return;
   }
+  // The audio file takes a new play length only while it is not playing.
+  MMAudioPlayer->Stop();
+  MMAudioPlayer->SetPlayLength(MMAudioPlayer->GetFileLength());
+  // PlayFrom(0) keeps the current position; a seek to the start must play from the start.
+  if (ms == 0) MMAudioPlayer->SetPosition(0);
   PlayFrom(ms);
 }
 
