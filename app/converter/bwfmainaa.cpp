@@ -182,7 +182,7 @@ g32::TImage32* TVANTMainAA::ImageButton(TWinControl* parent, const char* name, i
 }
 
 TMMLevel* TVANTMainAA::LevelMeter(TWinControl* parent, const char* name, int left,
-                                   TMMChannel channel) {
+                                  TMMChannel channel) {
   auto* level = new TMMLevel(this);
   level->SetName(name);
   level->SetParent(parent);
