@@ -35,6 +35,8 @@ class PlayerWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Application->Initialize();
+    // The first initialisation installs the toolkit's dispatcher; the rig's queue runs here.
+    SetDispatcher(&rig_.gui);
     RegisterAudioFileReaders();
     player_ = std::make_unique<TMOPlayer>(nullptr);
   }
