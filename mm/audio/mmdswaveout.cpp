@@ -60,8 +60,8 @@ class TMMDSWaveOutThread final : public TMMDSPThread {
     }
     cv_.notify_all();
     Terminate();
-    Resume();
-    if (!WaitFor(kThreadWaitMs)) Trace("TMMDSWaveOut: completion thread did not end in time");
+    Resume();      // a thread never started then ends at once
+    WaitForEnd();  // it may be inside a refill of the device that is going away
   }
 
   void Push(PMMWaveHdr hdr, uint64_t epoch) {

@@ -165,28 +165,40 @@ template <class S, int Channels, class Volume, class Product>
 }
 
 // Volumes that fit 16 bits (the common case) let the compiler use the widening 16-bit
-// multiply; these kernels are compiled for the baseline and for AVX2, chosen once by the
-// loader. Up to 65,536 the product still fits 32 bits; anything beyond takes 64.
-#define VANT_FADE_KERNEL(Name, S, Channels)                                               \
-  __attribute__((target_clones("avx2", "default"))) bool Name(uint8_t* p, int64_t frames, \
-                                                              const Ramp* ramps) {        \
-    return RampBlocks<S, Channels, int16_t, int32_t>(p, frames, ramps);                   \
-  }
-VANT_FADE_KERNEL(Fade16M, Sample16, 1)
-VANT_FADE_KERNEL(Fade16S, Sample16, 2)
-VANT_FADE_KERNEL(Fade8M, Sample8, 1)
-VANT_FADE_KERNEL(Fade8S, Sample8, 2)
-#undef VANT_FADE_KERNEL
+// multiply; these kernels are compiled for the baseline and for AVX2 and chosen once, at the
+// first fade, from the processor's features. (Not by the loader: a resolver that runs before
+// the sanitizers' runtimes are up crashes the instrumented builds.) Up to 65,536 the product
+// still fits 32 bits; anything beyond takes 64.
+using FadeKernel = bool (*)(uint8_t* p, int64_t frames, const Ramp* ramps);
+
+template <class S, int Channels>
+bool FadeBaseline(uint8_t* p, int64_t frames, const Ramp* ramps) {
+  return RampBlocks<S, Channels, int16_t, int32_t>(p, frames, ramps);
+}
+
+template <class S, int Channels>
+__attribute__((target("avx2"))) bool FadeAvx2(uint8_t* p, int64_t frames, const Ramp* ramps) {
+  return RampBlocks<S, Channels, int16_t, int32_t>(p, frames, ramps);
+}
+
+// Indexed [16-bit][stereo].
+const FadeKernel (&Kernels())[2][2] {
+  static const FadeKernel baseline[2][2] = {{FadeBaseline<Sample8, 1>, FadeBaseline<Sample8, 2>},
+                                            {FadeBaseline<Sample16, 1>, FadeBaseline<Sample16, 2>}};
+  static const FadeKernel avx2[2][2] = {{FadeAvx2<Sample8, 1>, FadeAvx2<Sample8, 2>},
+                                        {FadeAvx2<Sample16, 1>, FadeAvx2<Sample16, 2>}};
+  static const bool have_avx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return have_avx2 ? avx2 : baseline;
+}
 
 template <class S>
 bool RampFrames(uint8_t* p, int64_t frames, int channels, const Ramp* ramps, int64_t widest) {
   const bool stereo = channels == 2;
   if (widest <= 32767) {
-    if constexpr (std::is_same_v<S, Sample16>) {
-      return stereo ? Fade16S(p, frames, ramps) : Fade16M(p, frames, ramps);
-    } else {
-      return stereo ? Fade8S(p, frames, ramps) : Fade8M(p, frames, ramps);
-    }
+    return Kernels()[std::is_same_v<S, Sample16> ? 1 : 0][stereo ? 1 : 0](p, frames, ramps);
   }
   if (widest <= 65536) {
     return stereo ? RampBlocks<S, 2, int32_t, int32_t>(p, frames, ramps)

@@ -1,5 +1,7 @@
 #include "ui_canvas.h"
 
+#include <clocale>
+
 #include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
@@ -124,6 +126,9 @@ void EnsureGuiApplication() {
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     new QApplication(argc, argv);  // lives for the process, like the application object
+    // The toolkit takes the desktop's locale for the C library too; numbers in fields, files
+    // and formats are read and written with "." whatever the desktop's language.
+    std::setlocale(LC_NUMERIC, "C");
   }
   InstallFontSubstitutes();
   InstallToolkitTranslations();
