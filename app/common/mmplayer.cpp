@@ -275,11 +275,14 @@ void TMOPlayer::LoadThreadThread(TObject*) {
     file.seekg(0);
     std::string image(size_t(size), '\0');
     int64_t done = 0;
+    int last_percent = 5;
     while (done < size && file) {
       const int64_t n = std::min<int64_t>(512, size - done);
       file.read(image.data() + done, n);
       done += file.gcount();
-      SetLoadProgress(5 + int(45 * done / size));
+      // One message per step of the gauge, not per block.
+      if (const int percent = 5 + int(45 * done / size); percent != last_percent)
+        SetLoadProgress(last_percent = percent);
     }
     file.close();
 
