@@ -181,6 +181,21 @@ g32::TImage32* TVANTMainAA::ImageButton(TWinControl* parent, const char* name, i
   return b;
 }
 
+TMMLevel* TVANTMainAA::LevelMeter(TWinControl* parent, const char* name, int left,
+                                  TMMChannel channel) {
+  auto* level = new TMMLevel(this);
+  level->SetName(name);
+  level->SetParent(parent);
+  level->SetBounds(left, 65, 5, 30);
+  level->SetKind(lkVertical);
+  level->SetBarColor(1, clLime);
+  level->SetBarColor(2, clYellow);
+  level->SetMode(mStereo);
+  level->SetChannel(channel);
+  level->Bevel().SetBevelOuter(bvLowered);
+  return level;
+}
+
 void TVANTMainAA::BuildLayout() {
   MMPanel1 = Make<TMMPanel>(this, this, "MMPanel1", 0, 0, 1022, 686);
   MMPanel1->SetAlign(alClient);
@@ -248,6 +263,8 @@ void TVANTMainAA::BuildLayout() {
   BTPosition = ImageButton(base, "BTPosition", 661, 97, 26, false);
   BTPosHandle = ImageButton(base, "BTPosHandle", 661, 103, 27, false);
   BTPosHandle->SetDragCursor(crSizeWE);
+  MMLevel2 = LevelMeter(base, "MMLevel2", 879, chLeft);
+  MMLevel1 = LevelMeter(base, "MMLevel1", 885, chRight);
   BTOpen = ImageButton(base, "BTOpen", 914, 35, 108, true);
   BTSave = ImageButton(base, "BTSave", 914, 78, 112, true);
   BTImport = ImageButton(base, "BTImport", 914, 170, 120, true);

@@ -19,7 +19,9 @@
 #include "image32_widget.h"
 #include "mmio.h"
 #include "mmlabel.h"
+#include "mmlevel.h"
 #include "mmpanel.h"
+#include "mmplayer.h"
 #include "playerlink.h"
 #include "progform.h"
 #include "ui_dialogs.h"
@@ -31,9 +33,8 @@
 
 class TSysRegVANT;
 
-// Private messages of the main window.
+// Private messages of the main window (UM_LOADCOMPLETE comes from the player window).
 constexpr uint32_t UM_SAVECOMPLETE = vant::WM_USER + 410;
-constexpr uint32_t UM_LOADCOMPLETE = vant::WM_USER + 420;
 constexpr uint32_t UM_CLOSEPROGRESS = vant::WM_USER + 430;
 
 class TVANTMainAA : public vant::TForm {
@@ -118,6 +119,8 @@ class TVANTMainAA : public vant::TForm {
   vant::TStaticText* CMLength;
   g32::TImage32 *BTAlart, *BTIndZOM, *BTIndVANT, *BTIndWav;
   g32::TImage32 *BTPlay, *BTPause, *BTStop, *BTValume, *BTHandle, *BTPosition, *BTPosHandle;
+  // The level meters of the left (MMLevel2) and the right channel (MMLevel1).
+  TMMLevel *MMLevel2, *MMLevel1;
   g32::TImage32 *BTOpen, *BTSave, *BTImport, *BTExport, *BTExit;
   TMMPanel *MainPage, *SubPage;
   vant::TMemo *AdCompany, *Production, *RecordingStudio;
@@ -173,6 +176,7 @@ class TVANTMainAA : public vant::TForm {
 
  private:
   void BuildLayout();
+  TMMLevel* LevelMeter(vant::TWinControl* parent, const char* name, int left, TMMChannel channel);
   void BuildMainPage();
   void BuildSubPage();
   g32::TImage32* ImageButton(vant::TWinControl* parent, const char* name, int left, int top,

@@ -222,6 +222,8 @@ void TVANTMainAA::OpenFile(const std::string& path) {
     } catch (const std::exception&) {
     }
   }
+  player_->ConnectLevel(1, MMLevel1);
+  player_->ConnectLevel(2, MMLevel2);
 }
 
 // Settles the current path: the given one, or one chosen in the open dialog; then the questions

@@ -1,14 +1,18 @@
 #include "orlunestart.h"
 
+#include <memory>
 #include "aabcresources.h"
 #include "boxnotifier.h"
 #include "bsplash.h"
 #include "bwfmainaa.h"
 #include "comresources.h"
 #include "desktopstate.h"
+
 #include "exceptions.h"
 #include "instanceguard.h"
+#include "mmplayer.h"
 #include "mmwavefile.h"
+#include "playerlink.h"
 #include "progform.h"
 #include "ui_application.h"
 #include "verformaa.h"
@@ -28,6 +32,8 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
   // The audio file readers the player finds files through, once, before any window exists.
   RegisterAudioFileReaders();
   TVANTSplash* splash = nullptr;
+  // Outlives the windows: the main window drives the player through it until it is freed.
+  std::unique_ptr<orlune::TMOPlayerLink> player_link;
   try {
     splash = new TVANTSplash(Application);
     splash->DoCreate();
@@ -39,6 +45,10 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
     TVANTMainAA::CommandLine = args;
     TVANTMainAA* main_window;
     Application->CreateForm(main_window);
+    TMOPlayer* player;
+    Application->CreateForm(player);
+    player_link = std::make_unique<orlune::TMOPlayerLink>(*player);
+    main_window->SetPlayer(player_link.get());
     new TComDataRes(Application);
     new TAABCDataRes(Application);
     TVersionConv* version;

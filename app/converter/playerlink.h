@@ -1,10 +1,13 @@
 #pragma once
-// What the converter's main window asks of the player window and its audio player. The player
-// window arrives with the playback work; until then the program runs with TNoPlayer, which
-// plays nothing, so the transport buttons show their pictures and do nothing audible.
+// What the converter's main window asks of the player window and its audio player:
+// TMOPlayerLink drives the program's player window; TNoPlayer plays nothing (a window made
+// without a player, as in tests of the file flows).
 #include <cstdint>
 #include <functional>
 #include <string>
+
+class TMMCustomLevel;
+class TMOPlayer;
 
 namespace orlune {
 
@@ -24,6 +27,8 @@ class TPlayerLink {
   using PositionCallback =
       std::function<void(const std::string& text, int64_t ms, double fraction)>;
   virtual void SetPositionCallback(int slot, PositionCallback cb) = 0;
+  // Slot 1 or 2 of the player's level meters.
+  virtual void ConnectLevel(int slot, TMMCustomLevel* level) = 0;
 
   // Its audio player.
   virtual void Stop() = 0;
@@ -44,6 +49,7 @@ class TNoPlayer : public TPlayerLink {
   void ShowPosition(int, int) override {}
   void SeekTo() override {}
   void SetPositionCallback(int, PositionCallback) override {}
+  void ConnectLevel(int, TMMCustomLevel*) override {}
   void Stop() override {}
   void Pause() override {}
   void Restart() override {}
@@ -56,6 +62,31 @@ class TNoPlayer : public TPlayerLink {
 
  private:
   int volume_ = 0;
+};
+
+// The player window and its audio player.
+class TMOPlayerLink : public TPlayerLink {
+ public:
+  explicit TMOPlayerLink(TMOPlayer& player) : player_(player) {}
+  void PlayFrom(int64_t ms) override;
+  void ShowPosition(int x, int range) override;
+  void SeekTo() override;
+  void SetPositionCallback(int slot, PositionCallback cb) override;
+  void ConnectLevel(int slot, TMMCustomLevel* level) override;
+  void Stop() override;
+  void Pause() override;
+  void Restart() override;
+  unsigned GetState() const override;
+  void SetPlayLength(int64_t ms) override;
+  int64_t GetFileLength() const override;
+  void SetVolume(int volume) override;
+  int GetVolume() const override;
+  // Reads the file afresh even when it has the name of the one open, which a save may just
+  // have written over.
+  void SetFileName(const std::string& path) override;
+
+ private:
+  TMOPlayer& player_;
 };
 
 }  // namespace orlune

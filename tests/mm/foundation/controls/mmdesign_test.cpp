@@ -1,0 +1,208 @@
+// TMMDesigner: the run-time height, the rule registry and its queries over components with link
+// properties, and the lines and ports drawn on a canvas.
+#include "mmdesign.h"
+
+#include <gtest/gtest.h>
+
+#include "controls_fixture.h"
+#include "ui_form.h"
+#include "ui_stdctrls.h"
+
+namespace vant {
+namespace {
+
+// A chain link with an Input and an Output, as the audio components have.
+class TLink : public TComponent {
+ public:
+  using TComponent::TComponent;
+  TComponent* input = nullptr;
+  TComponent* output = nullptr;
+};
+class TSourceLink : public TLink {
+  using TLink::TLink;
+};
+
+TLinkAccess InputOf() {
+  return {[](TComponent* c) -> std::optional<TComponent*> {
+            if (auto* l = dynamic_cast<TLink*>(c)) return l->input;
+            return std::nullopt;
+          },
+          [](TComponent* c, TComponent* v) { dynamic_cast<TLink*>(c)->input = v; }};
+}
+TLinkAccess OutputOf() {
+  return {[](TComponent* c) -> std::optional<TComponent*> {
+            if (auto* l = dynamic_cast<TLink*>(c)) return l->output;
+            return std::nullopt;
+          },
+          [](TComponent* c, TComponent* v) { dynamic_cast<TLink*>(c)->output = v; }};
+}
+
+class DesignerTest : public ControlsTest {
+ protected:
+  void TearDown() override {
+    PropList().clear();
+    ExcPropList().clear();
+    ControlsTest::TearDown();
+  }
+  void RegisterLinks() {
+    PropList().push_back(std::make_unique<TPropRec>(ptOutput, "Wave", ClassIs<TLink>(), "Output",
+                                                    ClassIs<TLink>(), OutputOf()));
+    PropList().push_back(std::make_unique<TPropRec>(ptInput, "Wave", ClassIs<TLink>(), "Input",
+                                                    ClassIs<TLink>(), InputOf()));
+  }
+  TForm form_{nullptr};
+};
+
+TEST_F(DesignerTest, RuntimeHeightSetsTheClientHeightOnlyWhenPositive) {
+  for (int height : {-1, 0, 200}) {
+    SCOPED_TRACE(height);
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 300, 150);
+    auto* d = new TMMDesigner(&form);
+    d->SetRuntimeHeight(height);
+    d->Loaded();
+    EXPECT_EQ(form.ClientHeight(), height > 0 ? height : 150);
+  }
+}
+
+TEST_F(DesignerTest, WorksOnlyOnAFormOrAFormsDataModule) {
+  TComponent plain(nullptr);
+  TMMDesigner stray(&plain);
+  EXPECT_EQ(stray.Form(), nullptr);
+  EXPECT_FALSE(stray.GetActive());
+  stray.SetRuntimeHeight(200);
+  stray.Loaded();  // nothing to resize
+
+  TDataModule orphan(nullptr);
+  EXPECT_EQ(TMMDesigner(&orphan).Form(), nullptr);
+  auto* module = new TDataModule(&form_);
+  EXPECT_EQ(TMMDesigner(module).Form(), &form_);
+  // Without a design environment a second designer is not refused.
+  new TMMDesigner(&form_);
+  EXPECT_NO_THROW(new TMMDesigner(&form_));
+}
+
+TEST_F(DesignerTest, AnEmptyRegistryConnectsNothing) {
+  auto* a = new TLink(&form_);
+  auto* b = new TLink(&form_);
+  TMMDesigner d(&form_);
+  d.RebuildLists();
+  EXPECT_FALSE(d.HasInput(a) || d.HasOutput(a) || d.HasInput(b) || d.HasOutput(b));
+  EXPECT_FALSE(d.CanConnect(a, b));
+  EXPECT_FALSE(d.Connect(a, b));
+  EXPECT_EQ(d.FindProp(ptOutput, a, -1, b), -1);
+  EXPECT_EQ(d.FindProp(ptInput, nullptr, -1, nullptr), -1);
+}
+
+TEST_F(DesignerTest, ConnectsFindsAndRemovesThroughTheRules) {
+  RegisterLinks();
+  auto* a = new TLink(&form_);
+  auto* b = new TLink(&form_);
+  auto* c = new TLink(&form_);
+  auto* d = new TMMDesigner(&form_);
+  EXPECT_EQ(d->FindProp(ptOutput, a, -1, b), 0);
+  EXPECT_EQ(d->FindProp(ptInput, a, -1, b), 1);
+  EXPECT_EQ(d->FindProp(ptOutput, a, 0, b), -1) << "the search starts after `start`";
+
+  // The output rule comes first while a's Output is free.
+  ASSERT_TRUE(d->Connect(a, b));
+  EXPECT_EQ(a->output, b);
+  // With a's Output taken, b's free Input wins over taking a's Output from b.
+  ASSERT_TRUE(d->Connect(c, b));
+  EXPECT_EQ(c->output, b);
+  EXPECT_EQ(d->FindConnectProp(a, c), 1) << "c's Input is still free";
+  ASSERT_TRUE(d->Connect(a, c));
+  EXPECT_EQ(c->input, a);
+
+  // What a feeds: through its own Output and through c's Input.
+  std::vector<TComponent*> list;
+  d->GetConnected(a, list);
+  EXPECT_EQ(list, (std::vector<TComponent*>{b, c}));
+
+  d->RebuildLists();
+  EXPECT_TRUE(d->HasOutput(a) && d->HasInput(b));
+  EXPECT_EQ(d->Connections().size(), 3u);
+  c->input = nullptr;
+
+  // b has no reference of its own: the first one that refers to it goes.
+  EXPECT_TRUE(d->RemoveInput(b));
+  EXPECT_EQ(a->output, nullptr);
+  EXPECT_TRUE(d->RemoveOutput(c));
+  EXPECT_EQ(c->output, nullptr);
+  EXPECT_FALSE(d->RemoveOutput(c));
+
+  // A hidden group and a refusing check take the rules away.
+  d->HiddenGroups.insert("Wave");
+  EXPECT_FALSE(d->CanConnect(a, b));
+  d->HiddenGroups.clear();
+  PropList()[0]->check = [](TComponent*, TComponent*) { return false; };
+  EXPECT_EQ(d->FindConnectProp(a, b), 1);
+}
+
+TEST_F(DesignerTest, ExceptionsForbidARuleBetweenTheirClasses) {
+  RegisterLinks();
+  auto* a = new TSourceLink(&form_);
+  auto* b = new TLink(&form_);
+  TMMDesigner d(&form_);
+  ExcPropList().push_back(
+      std::make_unique<TPropRec>(ptOutput, "", ClassIs<TSourceLink>(), "Output", TClassTest{}));
+  EXPECT_TRUE(d.HasException(*PropList()[0], a, b));
+  EXPECT_FALSE(d.HasException(*PropList()[0], b, a));
+  EXPECT_EQ(d.FindProp(ptOutput, a, -1, b), -1);
+  EXPECT_EQ(d.FindConnectProp(a, b), 1) << "the input rule still applies";
+}
+
+TEST_F(DesignerTest, LinesRunStraightOrAroundTheTarget) {
+  TMMDesigner d(&form_);
+  using P = std::vector<TPoint>;
+  struct Case {
+    const char* what;
+    TRect from, to;
+    P path;
+  } cases[] = {
+      {"target well to the right",
+       {0, 0, 20, 20},
+       {50, 40, 70, 60},
+       P{{20, 10}, {44, 10}, {44, 50}, {50, 50}}},
+      {"target below and behind: over its top",
+       {50, 0, 70, 20},
+       {0, 40, 20, 60},
+       P{{70, 10}, {76, 10}, {76, 34}, {-6, 34}, {-6, 50}, {0, 50}}},
+      {"target beside and behind: under its bottom",
+       {50, 0, 70, 20},
+       {0, 5, 20, 25},
+       P{{70, 10}, {76, 10}, {76, 31}, {-6, 31}, {-6, 15}, {0, 15}}},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    EXPECT_EQ(d.ConnectionPath(t.from, t.to), t.path);
+  }
+}
+
+TEST_F(DesignerTest, DrawsPortsAndLinesOfJoinedComponents) {
+  RegisterLinks();
+  form_.SetBounds(0, 0, 120, 60);
+  auto* a = new TLink(&form_);
+  auto* b = new TLink(&form_);
+  TMMDesigner d(&form_);
+  d.IconPositions[a] = {10, 10};
+  d.IconPositions[b] = {70, 10};
+  ASSERT_TRUE(d.Connect(a, b));
+  d.RebuildLists();
+  bool input = false;
+  EXPECT_EQ(d.FindTarget({70, 24}, input), b);
+  EXPECT_TRUE(input);
+  EXPECT_EQ(d.FindTarget({38, 24}, input), a);
+  EXPECT_FALSE(input);
+
+  TBitmap bmp(120, 60);
+  bmp.Canvas().Brush().Color = clWhite;
+  bmp.Canvas().FillRect({0, 0, 120, 60});
+  d.DrawAll(bmp.Canvas());
+  EXPECT_EQ(bmp.Canvas().GetPixel(70, 24), TColor(0x800000)) << "b's input port";
+  EXPECT_EQ(bmp.Canvas().GetPixel(38, 24), TColor(0x800000)) << "a's output port";
+  EXPECT_EQ(bmp.Canvas().GetPixel(50, 24), TColor(0xFF)) << "the line between them";
+}
+
+}  // namespace
+}  // namespace vant
