@@ -173,7 +173,7 @@ void TMMOscope::InitializeData() {
   }
   mark_start_ = 0;
   mark_end_ = w_;
-  sel_start_ = sel_end_ = locator_ = -1;
+  ClearSelection();
 }
 
 void TMMOscope::GainOverflow() {
@@ -354,46 +354,20 @@ void TMMOscope::Marked(int start, int end, bool redraw) {
 }
 
 void TMMOscope::Select(int min, int max, bool redraw) {
-  auto bound = [&](int v) { return v < 0 ? -1 : std::min(v, w_); };
-  min = bound(min);
-  max = bound(max);
-  if (max < min) std::swap(min, max);
-  if (max - min <= 0) min = max = -1;
-  if (min == sel_start_ && max == sel_end_) return;
-  sel_start_ = min;
-  sel_end_ = max;
-  if (redraw) Refresh();
+  if (StoreSelection(LimitColumn(min, w_), LimitColumn(max, w_)) && redraw) Refresh();
 }
 
 void TMMOscope::SetLocator(int x) {
-  x = x < 0 ? -1 : std::min(x, w_);
-  if (x == locator_) return;
-  locator_ = x;
-  Refresh();
+  if (StoreLocator(x, w_)) Refresh();
 }
 
-bool TMMOscope::IsLocator(int x) const {
-  const int b = BevelExtend();
-  return locator_ >= 0 && x >= 0 && x <= GetWidth() && b + locator_ - 3 <= x &&
-         x <= b + locator_ + 3;
-}
+bool TMMOscope::IsLocator(int x) const { return HitLocator(x, BevelExtend(), GetWidth()); }
 
-bool TMMOscope::IsSelectStart(int x) const {
-  const int b = BevelExtend();
-  return sel_start_ >= 0 && x >= 0 && x <= GetWidth() && b + sel_start_ - 3 <= x &&
-         x <= b + sel_start_ + 2;
-}
+bool TMMOscope::IsSelectStart(int x) const { return HitSelectStart(x, BevelExtend(), GetWidth()); }
 
-bool TMMOscope::IsSelectEnd(int x) const {
-  const int b = BevelExtend();
-  return sel_end_ >= 0 && x >= 0 && x <= GetWidth() && b + sel_end_ - 2 <= x &&
-         x <= b + sel_end_ + 3;
-}
+bool TMMOscope::IsSelectEnd(int x) const { return HitSelectEnd(x, BevelExtend(), GetWidth()); }
 
-bool TMMOscope::IsInSelection(int x) const {
-  const int b = BevelExtend();
-  return sel_start_ >= 0 && x >= 0 && x <= GetWidth() && b + sel_start_ <= x && x <= b + sel_end_;
-}
+bool TMMOscope::IsInSelection(int x) const { return HitInSelection(x, BevelExtend(), GetWidth()); }
 
 double TMMOscope::SliceMillis() const {
   const WAVEFORMATEX f = GetPCMWaveFormat();

@@ -17,6 +17,7 @@
 #include "mmdisplaydata.h"
 #include "mmdisplayinfo.h"
 #include "mmenums.h"
+#include "mmxselection.h"
 
 VANT_DECLARE_EXCEPTION(EMMOscopeError, vant::Exception);
 
@@ -32,7 +33,7 @@ using TMMOscopeDrawLine = std::function<void(vant::TObject* Sender, TMMDIBCanvas
                                              const vant::TRect& Rect, const int16_t* Data)>;
 using TMMOscopeSelect = std::function<void(vant::TObject* Sender, int Min, int Max)>;
 
-class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
+class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData, public TMMXSelection {
  public:
   explicit TMMOscope(vant::TComponent* owner);
   ~TMMOscope() override;
@@ -98,9 +99,6 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
   void Marked(int start, int end, bool redraw);
   void Select(int min, int max, bool redraw);
   void SetLocator(int x);
-  int GetLocator() const { return locator_; }
-  int SelectionStart() const { return sel_start_; }
-  int SelectionEnd() const { return sel_end_; }
   double GetAmplitude(vant::TPoint p) const;
   double GetTime(vant::TPoint p) const;
   bool IsLocator(int x) const;
@@ -192,7 +190,6 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData {
   int low_ = 0, high_ = 0;
   int scale_steps_ = 10;
   int mark_start_ = 0, mark_end_ = 4;
-  int sel_start_ = -1, sel_end_ = -1, locator_ = -1;
   int data_column_ = -5, write_pos_ = 0;
   bool needs_clear_ = false;
   vant::TPoint pen_{0, 0};

@@ -119,7 +119,7 @@ void TMMSpectrogram::NewColumn() {
 void TMMSpectrogram::ResetData() {
   if (info_mode_) EndInfo();
   needs_clear_ = true;
-  sel_start_ = sel_end_ = locator_ = -1;
+  ClearSelection();
   data_col_ = -bar_width_;
   write_pos_ = 0;
   std::fill(save_.begin(), save_.end(), 0);
@@ -319,45 +319,26 @@ float TMMSpectrogram::GetFrequency(vant::TPoint p) const {
 // ---- selection and locator -------------------------------------------------------------------
 
 void TMMSpectrogram::Select(int min, int max, bool redraw) {
-  auto limit = [&](int v) { return v < 0 ? -1 : std::min(v, w_); };
-  int a = min != sel_start_ ? limit(min) : sel_start_;
-  int b = max != sel_end_ ? limit(max) : sel_end_;
-  if (b < a) std::swap(a, b);
-  if (b - a <= 0) a = b = -1;
-  const bool changed = a != sel_start_ || b != sel_end_;
-  sel_start_ = a;
-  sel_end_ = b;
-  if (redraw && changed) Refresh();
+  // An end passed as it is stored is kept, not limited again.
+  const int a = min != sel_start_ ? LimitColumn(min, w_) : sel_start_;
+  const int b = max != sel_end_ ? LimitColumn(max, w_) : sel_end_;
+  if (StoreSelection(a, b) && redraw) Refresh();
 }
 
 void TMMSpectrogram::SetLocator(int x) {
-  x = x < 0 ? -1 : std::min(x, w_);
-  if (x == locator_) return;
-  locator_ = x;
-  Refresh();
+  if (StoreLocator(x, w_)) Refresh();
 }
 
-bool TMMSpectrogram::IsLocator(int x) const {
-  const int b = BevelExtend();
-  return locator_ >= 0 && x >= 0 && x <= GetWidth() && b + locator_ - 3 <= x &&
-         x <= b + locator_ + 3;
-}
+bool TMMSpectrogram::IsLocator(int x) const { return HitLocator(x, BevelExtend(), GetWidth()); }
 
 bool TMMSpectrogram::IsSelectStart(int x) const {
-  const int b = BevelExtend();
-  return sel_start_ >= 0 && x >= 0 && x <= GetWidth() && b + sel_start_ - 3 <= x &&
-         x <= b + sel_start_ + 2;
+  return HitSelectStart(x, BevelExtend(), GetWidth());
 }
 
-bool TMMSpectrogram::IsSelectEnd(int x) const {
-  const int b = BevelExtend();
-  return sel_end_ >= 0 && x >= 0 && x <= GetWidth() && b + sel_end_ - 2 <= x &&
-         x <= b + sel_end_ + 3;
-}
+bool TMMSpectrogram::IsSelectEnd(int x) const { return HitSelectEnd(x, BevelExtend(), GetWidth()); }
 
 bool TMMSpectrogram::IsInSelection(int x) const {
-  const int b = BevelExtend();
-  return sel_start_ >= 0 && x >= 0 && x <= GetWidth() && b + sel_start_ <= x && x <= b + sel_end_;
+  return HitInSelection(x, BevelExtend(), GetWidth());
 }
 
 void TMMSpectrogram::Selecting(int min, int max) {

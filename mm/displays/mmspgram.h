@@ -15,12 +15,13 @@
 #include "mmenums.h"
 #include "mmspectrumcore.h"
 #include "mmspgramcore.h"
+#include "mmxselection.h"
 
 VANT_DECLARE_EXCEPTION(EMMSpectrogramError, vant::Exception);
 
 using TMMSpectrogramSelect = std::function<void(vant::TObject* Sender, int Min, int Max)>;
 
-class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData {
+class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData, public TMMXSelection {
  public:
   explicit TMMSpectrogram(vant::TComponent* owner);
   ~TMMSpectrogram() override;
@@ -91,10 +92,7 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData {
 
   // ---- operations ----
   void Select(int min, int max, bool redraw);
-  int SelectionStart() const { return sel_start_; }
-  int SelectionEnd() const { return sel_end_; }
   void SetLocator(int x);
-  int GetLocator() const { return locator_; }
   // The frequency in Hz at a point of the control; 0 outside the picture.
   float GetFrequency(vant::TPoint p) const;
   void SetPalette(const TLogPalette& palette);
@@ -182,7 +180,6 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData {
   vant::TRect info_box_{};  // the frequency box in picture coordinates, empty when none
   bool selecting_ = false, moving_ = false;
   int anchor_ = 0, move_from_ = 0;
-  int sel_start_ = -1, sel_end_ = -1, locator_ = -1;
   bool in_list_ = false;
   bool fft_length_set_ = false;
 };
