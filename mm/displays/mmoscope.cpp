@@ -36,7 +36,7 @@ enum {
 };
 }  // namespace
 
-TMMOscope::TMMOscope(vant::TComponent* owner) : TMMDIBGraphicControl(owner) {
+TMMOscope::TMMOscope(vant::TComponent* owner) : TMMScaledDisplay(owner) {
   SetColor(vant::clBlack);
   SetCursor(-3);
   fft_length_ = 8;
@@ -294,23 +294,6 @@ void TMMOscope::AdjustSize(int& width, int& height) const {
   const int b = BevelExtend();
   width = std::max(width, 2 * b + 2 + (draw_amp_scale_ ? 2 * kAmpScaleWidth : 0));
   height = std::max(height, 2 * b + 2 + (draw_time_scale_ ? kTimeScaleHeight : 0));
-}
-
-void TMMOscope::AdjustBounds() {
-  int w = GetWidth(), h = GetHeight();
-  AdjustSize(w, h);
-  if (w != GetWidth() || h != GetHeight()) {
-    SetBounds(GetLeft(), GetTop(), w, h);
-  } else {
-    Changed();
-  }
-  Invalidate();
-}
-
-void TMMOscope::SetBounds(int left, int top, int width, int height) {
-  AdjustSize(width, height);
-  TMMDIBGraphicControl::SetBounds(left, top, width, height);
-  Changed();
 }
 
 void TMMOscope::Changed() {

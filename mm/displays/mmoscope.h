@@ -17,6 +17,7 @@
 #include "mmdisplaydata.h"
 #include "mmdisplayinfo.h"
 #include "mmenums.h"
+#include "mmscaleddisplay.h"
 #include "mmxselection.h"
 
 VANT_DECLARE_EXCEPTION(EMMOscopeError, vant::Exception);
@@ -33,7 +34,7 @@ using TMMOscopeDrawLine = std::function<void(vant::TObject* Sender, TMMDIBCanvas
                                              const vant::TRect& Rect, const int16_t* Data)>;
 using TMMOscopeSelect = std::function<void(vant::TObject* Sender, int Min, int Max)>;
 
-class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData, public TMMXSelection {
+class TMMOscope : public TMMScaledDisplay, public TMMDisplayData, public TMMXSelection {
  public:
   explicit TMMOscope(vant::TComponent* owner);
   ~TMMOscope() override;
@@ -118,7 +119,6 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData, public TMM
   int DataColumn() const { return data_column_; }
   int WritePosition() const { return write_pos_; }
 
-  void SetBounds(int left, int top, int width, int height) override;
   void ChangeDesigning(bool value) override;
 
   vant::TNotifyEvent OnGainOverflow, OnPcmOverflow, OnPostPaint;
@@ -140,14 +140,7 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplayData, public TMM
   void Selecting(int min, int max);
   void SelectEnd(int min, int max);
   static int Slot(int i) { return std::clamp(i, 0, 12); }
-  template <class T, class V>
-  void SetRepaint(T& field, V value) {
-    if (field == static_cast<T>(value)) return;
-    field = static_cast<T>(value);
-    Invalidate();
-  }
-  void AdjustSize(int& width, int& height) const;
-  void AdjustBounds();
+  void AdjustSize(int& width, int& height) const override;
   void SetBytesPerScope();
   void SetEffectLimits();
   void CalcScaleSteps();

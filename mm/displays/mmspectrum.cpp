@@ -25,7 +25,7 @@ const char* const kScaleFont = "ARIAL";
 }  // namespace
 
 TMMSpectrum::TMMSpectrum(vant::TComponent* owner)
-    : TMMDIBGraphicControl(owner), unlit_(std::make_unique<TMMDIBCanvas>(this)) {
+    : TMMScaledDisplay(owner), unlit_(std::make_unique<TMMDIBCanvas>(this)) {
   SetColor(vant::clBlack);
   SetCursor(-3);
   SetBounds(0, 0, 194, 89);
@@ -352,23 +352,6 @@ void TMMSpectrum::AdjustSize(int& width, int& height) const {
   const int b = BevelExtend();
   width = std::max(width, 2 * b + 5 + (draw_amp_scale_ ? 2 * kAmpScaleWidth : 0));
   height = std::max(height, 2 * b + 5 + (draw_freq_scale_ ? kFreqScaleHeight : 0));
-}
-
-void TMMSpectrum::AdjustBounds() {
-  int w = GetWidth(), h = GetHeight();
-  AdjustSize(w, h);
-  if (w != GetWidth() || h != GetHeight()) {
-    SetBounds(GetLeft(), GetTop(), w, h);
-  } else {
-    Changed();
-  }
-  Invalidate();
-}
-
-void TMMSpectrum::SetBounds(int left, int top, int width, int height) {
-  AdjustSize(width, height);
-  TMMDIBGraphicControl::SetBounds(left, top, width, height);
-  Changed();
 }
 
 void TMMSpectrum::Changed() {

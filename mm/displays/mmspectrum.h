@@ -17,6 +17,7 @@
 #include "mmdisplaycolors.h"
 #include "mmdisplaydata.h"
 #include "mmdisplayinfo.h"
+#include "mmscaleddisplay.h"
 #include "mmspectrumcore.h"
 #include "mmtimer.h"
 
@@ -35,7 +36,7 @@ using TMMSpectrumClear =
     std::function<void(vant::TObject* Sender, TMMDIBCanvas& DIB, const vant::TRect& Rect)>;
 using TMMSpectrumGetXScale = std::function<void(vant::TObject* Sender, int32_t* pX1, int32_t* pX2)>;
 
-class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
+class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
  public:
   explicit TMMSpectrum(vant::TComponent* owner);
   ~TMMSpectrum() override;
@@ -147,7 +148,6 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   // The text the peak display wrote last ("" for none).
   const std::string& PeakText() const { return peak_text_; }
 
-  void SetBounds(int left, int top, int width, int height) override;
   void SetBPP(int value) override;
   void Loaded() override;
   void ChangeDesigning(bool value) override;
@@ -173,19 +173,12 @@ class TMMSpectrum : public TMMDIBGraphicControl, public TMMDisplayData {
   static int Zone(int zone) { return zone < 1 ? 0 : zone > 3 ? 2 : zone - 1; }
   void DrawInfo(vant::TPoint p);
   void EndInfo();
-  template <class T, class V>
-  void SetRepaint(T& field, V value) {
-    if (field == static_cast<T>(value)) return;
-    field = static_cast<T>(value);
-    Invalidate();
-  }
   void SetupXScale();
   void SetupYScale();
   void CalcNumSpots();
   void NeedData();
   void InitializeData();
-  void AdjustSize(int& width, int& height) const;
-  void AdjustBounds();
+  void AdjustSize(int& width, int& height) const override;
   void UpdateSliceBytes();
   void ShowData();
   void CreatePeakTimer();

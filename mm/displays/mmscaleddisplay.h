@@ -1,0 +1,41 @@
+#pragma once
+// TMMScaledDisplay: the base of the displays whose scales take room from the picture (the
+// oscilloscope and the spectrum). Showing or hiding a scale may make the control too small, so
+// every change of bounds first grows the size to what the scales and bevel need, and the
+// picture is laid out again afterwards.
+#include "mmdibcv.h"
+
+class TMMScaledDisplay : public TMMDIBGraphicControl {
+ public:
+  using TMMDIBGraphicControl::TMMDIBGraphicControl;
+
+  void SetBounds(int left, int top, int width, int height) override {
+    AdjustSize(width, height);
+    TMMDIBGraphicControl::SetBounds(left, top, width, height);
+    Changed();
+  }
+
+ protected:
+  // The smallest size the scales shown and the bevel leave a picture in.
+  virtual void AdjustSize(int& width, int& height) const = 0;
+
+  // After a scale is shown or hidden: grow to fit, or lay the picture out again in place.
+  void AdjustBounds() {
+    int w = GetWidth(), h = GetHeight();
+    AdjustSize(w, h);
+    if (w != GetWidth() || h != GetHeight()) {
+      SetBounds(GetLeft(), GetTop(), w, h);
+    } else {
+      Changed();
+    }
+    Invalidate();
+  }
+
+  // Stores a property that only changes the picture, repainting when it did change.
+  template <class T, class V>
+  void SetRepaint(T& field, V value) {
+    if (field == static_cast<T>(value)) return;
+    field = static_cast<T>(value);
+    Invalidate();
+  }
+};
