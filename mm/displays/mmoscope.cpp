@@ -660,14 +660,7 @@ void TMMOscope::DrawScales() {
 }
 
 void TMMOscope::Paint() {
-  vant::TCanvas& cv = Canvas();
-  if (draw_amp_scale_ || draw_time_scale_) {
-    cv.Brush().Color = GetParent() ? GetParent()->GetColor() : GetColor();
-    cv.FillRect(ClientRect());
-  }
-  TRect frame = rect_;
-  vant::InflateRect(frame, BevelExtend(), BevelExtend());
-  Bevel().PaintBevel(cv, frame, true);
+  PaintFrame(draw_amp_scale_ || draw_time_scale_, rect_);
   DrawScales();
   DrawOscope(true);
 }

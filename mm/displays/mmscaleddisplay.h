@@ -4,6 +4,7 @@
 // every change of bounds first grows the size to what the scales and bevel need, and the
 // picture is laid out again afterwards.
 #include "mmdibcv.h"
+#include "ui_types.h"
 
 class TMMScaledDisplay : public TMMDIBGraphicControl {
  public:
@@ -29,6 +30,18 @@ class TMMScaledDisplay : public TMMDIBGraphicControl {
       Changed();
     }
     Invalidate();
+  }
+
+  // The scales stand on the parent's colour; the bevel goes round the picture `rect`.
+  void PaintFrame(bool scales_shown, const vant::TRect& rect) {
+    vant::TCanvas& cv = Canvas();
+    if (scales_shown) {
+      cv.Brush().Color = GetParent() ? GetParent()->GetColor() : GetColor();
+      cv.FillRect(ClientRect());
+    }
+    vant::TRect frame = rect;
+    vant::InflateRect(frame, BevelExtend(), BevelExtend());
+    Bevel().PaintBevel(cv, frame, true);
   }
 
   // Stores a property that only changes the picture, repainting when it did change.

@@ -812,15 +812,7 @@ void TMMSpectrum::DrawPeakValue() {
 }
 
 void TMMSpectrum::Paint() {
-  vant::TCanvas& cv = Canvas();
-  if (draw_amp_scale_ || draw_freq_scale_) {
-    // The scales stand on the parent's colour.
-    cv.Brush().Color = GetParent() ? GetParent()->GetColor() : GetColor();
-    cv.FillRect(ClientRect());
-  }
-  TRect frame = rect_;
-  vant::InflateRect(frame, BevelExtend(), BevelExtend());
-  Bevel().PaintBevel(cv, frame, true);
+  PaintFrame(draw_amp_scale_ || draw_freq_scale_, rect_);
   DrawScales();
   DrawSpectrum(true);
 }
