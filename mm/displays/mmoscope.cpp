@@ -264,18 +264,6 @@ void TMMOscope::SetEffectLimits() {
   }
 }
 
-void TMMOscope::SetDrawAmpScale(bool v) {
-  if (v == draw_amp_scale_) return;
-  draw_amp_scale_ = v;
-  AdjustBounds();
-}
-
-void TMMOscope::SetDrawTimeScale(bool v) {
-  if (v == draw_time_scale_) return;
-  draw_time_scale_ = v;
-  AdjustBounds();
-}
-
 void TMMOscope::SetFFTLength(int v) {
   v = std::clamp(v, 1, 4096);
   int p = 1;

@@ -83,9 +83,9 @@ class TMMOscope : public TMMScaledDisplay, public TMMDisplayData, public TMMXSel
   TMMOscopeEffect GetEffect() const { return effect_; }
   void SetEffect(TMMOscopeEffect v);
   bool GetDrawAmpScale() const { return draw_amp_scale_; }
-  void SetDrawAmpScale(bool v);
+  void SetDrawAmpScale(bool v) { SetScaleShown(draw_amp_scale_, v); }
   bool GetDrawTimeScale() const { return draw_time_scale_; }
-  void SetDrawTimeScale(bool v);
+  void SetDrawTimeScale(bool v) { SetScaleShown(draw_time_scale_, v); }
   bool GetDrawGrid() const { return draw_grid_; }
   void SetDrawGrid(bool v) { SetRepaint(draw_grid_, v); }
   int GetFFTLength() const { return fft_length_; }

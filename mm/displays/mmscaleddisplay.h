@@ -44,6 +44,13 @@ class TMMScaledDisplay : public TMMDIBGraphicControl {
     Bevel().PaintBevel(cv, frame, true);
   }
 
+  // Shows or hides a scale, growing the control when the picture would not fit any more.
+  void SetScaleShown(bool& field, bool value) {
+    if (field == value) return;
+    field = value;
+    AdjustBounds();
+  }
+
   // Stores a property that only changes the picture, repainting when it did change.
   template <class T, class V>
   void SetRepaint(T& field, V value) {

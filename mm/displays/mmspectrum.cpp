@@ -152,18 +152,6 @@ void TMMSpectrum::PcmOverflow() {
 
 // ---- properties ------------------------------------------------------------------------------
 
-void TMMSpectrum::SetDrawFreqScale(bool v) {
-  if (v == draw_freq_scale_) return;
-  draw_freq_scale_ = v;
-  AdjustBounds();
-}
-
-void TMMSpectrum::SetDrawAmpScale(bool v) {
-  if (v == draw_amp_scale_) return;
-  draw_amp_scale_ = v;
-  AdjustBounds();
-}
-
 void TMMSpectrum::SetSpace(int v) {
   if (v < 0 || v > 5 || v == space_) return;
   space_ = v;

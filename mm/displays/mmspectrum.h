@@ -57,9 +57,9 @@ class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
   bool GetShowInfo() const { return show_info_; }
   void SetShowInfo(bool v) { show_info_ = v; }
   bool GetDrawFreqScale() const { return draw_freq_scale_; }
-  void SetDrawFreqScale(bool v);
+  void SetDrawFreqScale(bool v) { SetScaleShown(draw_freq_scale_, v); }
   bool GetDrawAmpScale() const { return draw_amp_scale_; }
-  void SetDrawAmpScale(bool v);
+  void SetDrawAmpScale(bool v) { SetScaleShown(draw_amp_scale_, v); }
   bool GetDrawGrid() const { return draw_grid_; }
   void SetDrawGrid(bool v) { SetRepaint(draw_grid_, v); }
   int GetSpace() const { return space_; }
