@@ -18,7 +18,18 @@
 #include "scratchfolder.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
+#include "ui_testing.h"
 #include "verformaa.h"
+
+// Lit segments of a meter: its lime and yellow pixels.
+inline int Lit(TMMLevel& level) {
+  int lit = 0;
+  for (int y = 0; y < level.GetHeight(); ++y) {
+    const vant::TColor c = vant::uitest::RenderedPixel(level, level.GetWidth() / 2, y);
+    lit += c == vant::clLime || c == vant::clYellow;
+  }
+  return lit;
+}
 
 class ConverterWindowTest : public ::testing::Test {
  protected:

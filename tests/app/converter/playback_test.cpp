@@ -50,15 +50,6 @@ class PlaybackTest : public ConverterWindowTest {
   }
   int32_t Position() { return player_->MMAudioPlayer->GetPosition(); }
   unsigned State() { return link_->GetState(); }
-  // Lit segments of a meter: its lime and yellow pixels.
-  static int Lit(TMMLevel& level) {
-    int lit = 0;
-    for (int y = 0; y < level.GetHeight(); ++y) {
-      const TColor c = uitest::RenderedPixel(level, level.GetWidth() / 2, y);
-      lit += c == clLime || c == clYellow;
-    }
-    return lit;
-  }
   static void Press(g32::TImage32* button) { uitest::Click(*button, 5, 5); }
 
   PlaybackRig rig_;

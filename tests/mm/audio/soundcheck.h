@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <vector>
 
@@ -46,6 +48,53 @@ inline ::testing::AssertionResult LandsWhole(const std::vector<uint8_t>& capture
     return ::testing::AssertionFailure() << "sound before or after it: a repeat";
   }
   return ::testing::AssertionSuccess();
+}
+
+// The share of 50 ms blocks of the source whose best normalised cross-correlation with the
+// recording (first channels, lags within 50 ms of the previous block's) is above `threshold`.
+// Block by block, so a dropout of a busy machine's sound server spoils only the blocks it falls
+// in instead of the alignment of everything after it. Scale does not count, so a recording made
+// at another volume matches as well.
+inline double MatchingShare(const std::vector<int16_t>& src, const std::vector<int16_t>& rec,
+                            int rate, int channels, double threshold) {
+  const long ch = channels;
+  auto first = [ch](const std::vector<int16_t>& v) {
+    for (size_t i = 0; i < v.size(); i += ch) {
+      if (std::abs(v[i]) > 500) return static_cast<long>(i / ch);
+    }
+    return -1L;
+  };
+  const long a = first(src), b = first(rec);
+  if (a < 0 || b < 0) return 0;
+  const long block = rate / 20;
+  const long frames = static_cast<long>(src.size()) / ch;
+  const long rec_frames = static_cast<long>(rec.size()) / ch;
+  int blocks = 0, matching = 0;
+  long lag_before = b - a;
+  for (long start = 0; start + block <= frames; start += block) {
+    ++blocks;
+    double best = 0;
+    long best_lag = lag_before;
+    for (long lag = lag_before - block; lag <= lag_before + block; ++lag) {
+      if (start + lag < 0 || start + lag + block > rec_frames) continue;
+      double xy = 0, xx = 0, yy = 0;
+      for (long i = start; i < start + block; ++i) {
+        const double x = src[ch * i], y = rec[ch * (i + lag)];
+        xy += x * y;
+        xx += x * x;
+        yy += y * y;
+      }
+      if (xx > 0 && yy > 0 && xy / std::sqrt(xx * yy) > best) {
+        best = xy / std::sqrt(xx * yy);
+        best_lag = lag;
+      }
+    }
+    if (best > threshold) {
+      ++matching;
+      lag_before = best_lag;
+    }
+  }
+  return blocks > 0 ? static_cast<double>(matching) / blocks : 0;
 }
 
 }  // namespace vant
