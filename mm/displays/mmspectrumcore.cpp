@@ -120,8 +120,9 @@ int TMMSpectrumInput::Transform(const uint8_t* slice, int16_t* out) {
     window(std::integral_constant<int64_t, 128>{});
   }
   DoRealFFT(plan_.get(), work_.data(), 1);
-  const float half = n / 2;
-  for (int i = 0; i < n; ++i) out[i] = Saturate16(work_[i] / half);
+  // n is a power of two, so the reciprocal is exact and the product equals the quotient.
+  const float inv_half = 2.0f / n;
+  for (int i = 0; i < n; ++i) out[i] = Saturate16(work_[i] * inv_half);
   return overflows;
 }
 
