@@ -152,4 +152,18 @@ TEST_F(EnvelopeTest, PictureWithASelection) {
   uitest::SaveScreenshot(*env_, "envelope_selection");
 }
 
+TEST_F(EnvelopeTest, OwnerDrawnPointsDrawOnTheOffScreenPicture) {
+  Set({{0, 500}, {500, 500}, {1000, 500}});
+  env_->SetKind(ekOwnerDraw);
+  env_->Points().SetSelected(1, true);
+  env_->OnDrawPoint = [&](TObject*, TCanvas& canvas, TRect& r, bool sel) {
+    auto* dib = dynamic_cast<TMMDIBCanvas*>(&canvas);
+    ASSERT_TRUE(dib && dib->Drawing());
+    dib->DIB_SetTColor(sel ? clRed : clBlue);
+    dib->DIB_FILLRECT(r);
+  };
+  EXPECT_EQ(uitest::RenderedPixel(*env_, Px(500), Py(500)), clRed);
+  EXPECT_EQ(uitest::RenderedPixel(*env_, Px(0) + 1, Py(500)), clBlue);
+}
+
 }  // namespace
