@@ -24,6 +24,7 @@ TMMEnvelope::~TMMEnvelope() { points_.OnChange = nullptr; }
 
 void TMMEnvelope::Changed() {
   Invalidate();
+  if (HasState(csLoading) || HasState(csReading)) return;
   observers_.NotifyObservers(this);
   if (OnChange) OnChange(this);
 }
@@ -282,7 +283,17 @@ void TMMEnvelope::PressPoint(int32_t i, TShiftState s, int x, int y) {
   TMMMarkerPanel::MouseDown(mbLeft, s, x, y);
 }
 
+TCursor TMMEnvelope::GetMouseCursor(int x, int y) {
+  return LoadResCursor(FindPointAtPos(x, y) >= 0 ? 1 : 22);
+}
+
+void TMMEnvelope::CancelPress() {
+  if (pressed_active_) MouseUp(button_, {}, last_mouse_.X, last_mouse_.Y);
+  TMMMarkerPanel::CancelPress();
+}
+
 void TMMEnvelope::MouseMove(TShiftState s, int x, int y) {
+  last_mouse_ = {x, y};
   if (moving_) {
     reselect_ = false;
     const TMMMarkerGeometry& g = Geometry();

@@ -57,6 +57,8 @@ class TMMEnvelope : public TMMMarkerPanel {
   void MouseMove(vant::TShiftState s, int x, int y) override;
   void MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int y) override;
   virtual void Changed();
+  vant::TCursor GetMouseCursor(int x, int y) override;
+  void CancelPress() override;
   virtual void DrawPoint(vant::TCanvas& canvas, vant::TRect& rect, bool selected);
 
  private:
