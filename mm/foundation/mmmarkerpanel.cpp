@@ -250,6 +250,9 @@ bool TMMCustomMarkerPanel::AdjustVisibleRange(int32_t v) {
     return false;
   }
   Repaint();
+  // The pointer follows the value it was on, now at its new place on the scrolled panel.
+  const TPoint pointer = GetCursorPos();
+  SetCursorPos({ClientToScreen({g.X_ToPixel(v), 0}).X, pointer.Y});
   return true;
 }
 

@@ -142,6 +142,18 @@ TEST_F(MarkerPanelTest, FocusLossEndsADrag) {
   EXPECT_EQ(panel_->Geometry().Locator, at);
 }
 
+TEST_F(MarkerPanelTest, AutoScrollMovesThePointerToTheDraggedValue) {
+  panel_->SetMinMax(0, 500);
+  panel_->SetLocator(400);
+  uitest::MouseDown(*panel_, Px(400), 30);
+  SetCursorPos(panel_->ClientToScreen({Px(500), 30}));
+  uitest::MouseMove(*panel_, Px(500), 30, true);
+  uitest::MouseUp(*panel_, Px(500), 30);
+  const TMMMarkerGeometry& g = panel_->Geometry();
+  ASSERT_GT(g.DispMinX, 0);  // scrolled
+  EXPECT_EQ(GetCursorPos(), panel_->ClientToScreen({g.X_ToPixel(g.Locator), 30}));
+}
+
 TEST_F(MarkerPanelTest, RangeChangesAreNotReportedWhileLoading) {
   int reported = 0;
   panel_->OnRangeChanged = [&](TObject*, int32_t, int32_t) { ++reported; };
