@@ -11,7 +11,10 @@ int32_t Clip(int64_t v, int64_t lo, int64_t hi) {
 }
 }  // namespace
 
-TMMEnvelope::TMMEnvelope(TComponent* owner) : TMMMarkerPanel(owner) {
+TMMEnvelope::TMMEnvelope(TComponent* owner)
+    : TMMMarkerPanel(owner), dib_(std::make_unique<TMMDIBCanvas>(this)) {
+  // True colour, so the configured colours come out exactly.
+  dib_->SetBPP(24);
   SetBounds(GetLeft(), GetTop(), 200, 100);
   SetColor(clBtnFace);
   points_.OnChange = [this](TObject*) { Changed(); };
@@ -21,8 +24,18 @@ TMMEnvelope::~TMMEnvelope() { points_.OnChange = nullptr; }
 
 void TMMEnvelope::Changed() {
   Invalidate();
+  if (HasState(csLoading) || HasState(csReading)) return;
   observers_.NotifyObservers(this);
   if (OnChange) OnChange(this);
+}
+
+void TMMEnvelope::SetBounds(int left, int top, int width, int height) {
+  const bool resized = width != GetWidth() || height != GetHeight();
+  TMMMarkerPanel::SetBounds(left, top, width, height);
+  if (resized && width >= 1 && height >= 1) {
+    dib_->SetBounds(0, 0, width, height);
+    Invalidate();
+  }
 }
 
 void TMMEnvelope::SetRangeAll(int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y,
@@ -92,55 +105,82 @@ void TMMEnvelope::DrawPoint(TCanvas& canvas, TRect& rect, bool selected) {
   if (OnDrawPoint) OnDrawPoint(this, canvas, rect, selected);
 }
 
+void TMMEnvelope::VLineDoted(TCanvas& canvas, int x, int y1, int y2, TColor color) {
+  if (&canvas != dib_.get()) return TMMMarkerPanel::VLineDoted(canvas, x, y1, y2, color);
+  dib_->DIB_SetTColor(color);
+  dib_->DIB_VLINEDOTED(x, std::min(y1, y2), std::max(y1, y2), 1);
+}
+
+void TMMEnvelope::HLineDoted(TCanvas& canvas, int x1, int x2, int y, TColor color) {
+  if (&canvas != dib_.get()) return TMMMarkerPanel::HLineDoted(canvas, x1, x2, y, color);
+  dib_->DIB_SetTColor(color);
+  dib_->DIB_HLINEDOTED(std::min(x1, x2), std::max(x1, x2), y, 1);
+}
+
 void TMMEnvelope::Paint() {
+  // Bevel and fill go straight onto the window; the inner area is drawn off screen.
   TMMCustomPanel::Paint();
-  TCanvas& c = Canvas();
   const TMMMarkerGeometry& g = Geometry();
   const int e = g.BevelExtent();
+  const int w = GetWidth(), h = GetHeight();
+  if (w - 2 * e <= 0 || h - 2 * e <= 0) return;
+  TMMDIBCanvas& d = *dib_;
+  d.DIB_InitDrawing();
+  struct Done {
+    TMMDIBCanvas& d;
+    ~Done() { d.DIB_DoneDrawing(); }
+  } done{d};
+  d.DIB_SetTColor(GetColor());
+  d.DIB_CLEAR();
   if (DrawMidLine) {
-    const int row = g.Y_ToPixel(g.BaseY);
-    for (int x = e; x < GetWidth() - e; x += 2) c.SetPixel(x, row, env_colors_[0]);
+    d.DIB_SetTColor(env_colors_[0]);
+    d.DIB_HLINEDOTED(e, w - e, g.Y_ToPixel(g.BaseY), 1);
   }
-  DrawGrids(c);
+  DrawGrids(d);
   const int32_t from = std::max(points_.LocatePoint(g.DispMinX - 1) - 2, 0);
   const int32_t to = std::min(points_.LocatePoint(g.DispMaxX), points_.Count() - 1);
-  c.Pen().Color = env_colors_[1];
-  c.Pen().Style = psSolid;
-  c.Pen().Mode = pmCopy;
+  d.DIB_SetTColor(env_colors_[1]);
   for (int32_t i = from; i <= to; ++i) {
     const int px = g.X_ToPixel(points_.GetPoint(i)->Position);
     const int py = g.Y_ToPixel(points_.GetPoint(i)->Value);
     if (i == from)
-      c.MoveTo(px, py);
+      d.DIB_MOVETO(px, py);
     else
-      c.LineTo(px, py);
+      d.DIB_LINETO(px, py);
   }
   const int half = point_size_ / 2;
   for (const bool pass : {false, true}) {
     for (int32_t i = from; i <= to; ++i) {
       const TMMEnvelopePoint* p = points_.GetPoint(i);
       if (p->Selected != pass) continue;
-      const int h = g.X_ToPixel(p->Position), l = g.Y_ToPixel(p->Value);
-      TRect r{h - half, l - half, h + half + 1, l + half + 1};
+      const int px = g.X_ToPixel(p->Position), py = g.Y_ToPixel(p->Value);
+      TRect r{px - half, py - half, px + half + 1, py + half + 1};
       if (kind_ == ekOwnerDraw) {
-        DrawPoint(c, r, pass);
+        DrawPoint(d, r, pass);
         continue;
       }
-      c.Brush().Style = bsSolid;
-      c.Brush().Color = pass ? env_colors_[3] : env_colors_[2];
-      c.Pen().Color = pass ? env_colors_[3] : env_colors_[1];
+      d.DIB_SetTColor(pass ? env_colors_[3] : env_colors_[2]);
+      if (kind_ == ekCircle) {
+        d.DIB_FILLELLIPSE(px, py, static_cast<int16_t>(half), static_cast<int16_t>(half));
+      } else {
+        d.DIB_FILLRECT(r);
+      }
+      if (pass) continue;
+      d.DIB_SetTColor(env_colors_[1]);
       if (kind_ == ekCircle)
-        c.Ellipse(r.Left, r.Top, r.Right, r.Bottom);
+        d.DIB_ELLIPSE(px, py, 0, 360, static_cast<int16_t>(half), static_cast<int16_t>(half));
       else
-        c.Rectangle(r);
+        d.DIB_RECTANGLE(r.Left, r.Top, r.Right, r.Bottom);
     }
   }
+  d.DIB_BitBlt(&Canvas(), {e, e, w - 2 * e, h - 2 * e}, e, e);
+  TCanvas& c = Canvas();
   if (band_) {
     const TRect b = BandRect();
-    HLineDoted(c, b.Left, b.Right, b.Top, clBlack);
-    HLineDoted(c, b.Left, b.Right, b.Bottom, clBlack);
-    VLineDoted(c, b.Left, b.Top, b.Bottom, clBlack);
-    VLineDoted(c, b.Right, b.Top, b.Bottom + 1, clBlack);
+    TMMMarkerPanel::HLineDoted(c, b.Left, b.Right, b.Top, clBlack);
+    TMMMarkerPanel::HLineDoted(c, b.Left, b.Right, b.Bottom, clBlack);
+    TMMMarkerPanel::VLineDoted(c, b.Left, b.Top, b.Bottom, clBlack);
+    TMMMarkerPanel::VLineDoted(c, b.Right, b.Top, b.Bottom + 1, clBlack);
   }
   DrawAllMarkers(c);
 }
@@ -243,7 +283,17 @@ void TMMEnvelope::PressPoint(int32_t i, TShiftState s, int x, int y) {
   TMMMarkerPanel::MouseDown(mbLeft, s, x, y);
 }
 
+TCursor TMMEnvelope::GetMouseCursor(int x, int y) {
+  return LoadResCursor(FindPointAtPos(x, y) >= 0 ? 1 : 22);
+}
+
+void TMMEnvelope::CancelPress() {
+  if (pressed_active_) MouseUp(button_, {}, last_mouse_.X, last_mouse_.Y);
+  TMMMarkerPanel::CancelPress();
+}
+
 void TMMEnvelope::MouseMove(TShiftState s, int x, int y) {
+  last_mouse_ = {x, y};
   if (moving_) {
     reselect_ = false;
     const TMMMarkerGeometry& g = Geometry();

@@ -4,8 +4,10 @@
 // rubber band select them; dragging moves the selection without passing unselected neighbours
 // or leaving the range. The points and their rules live in TMMEnvelopePointList.
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "mmdibcv.h"
 #include "mmenvpoints.h"
 #include "mmmarkerpanel.h"
 #include "mmobsrv.h"
@@ -28,6 +30,7 @@ class TMMEnvelope : public TMMMarkerPanel {
   // Sets the flag of every point whose pixel lies in the rectangle (bounds inclusive).
   void SelectArea(const vant::TRect& rect, bool selected);
 
+  void SetBounds(int left, int top, int width, int height) override;
   void SetRangeAll(int32_t min_x, int32_t max_x, int32_t min_y, int32_t max_y,
                    int32_t base_y) override;
 
@@ -48,10 +51,14 @@ class TMMEnvelope : public TMMMarkerPanel {
 
  protected:
   void Paint() override;
+  void VLineDoted(vant::TCanvas& canvas, int x, int y1, int y2, vant::TColor color) override;
+  void HLineDoted(vant::TCanvas& canvas, int x1, int x2, int y, vant::TColor color) override;
   void MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) override;
   void MouseMove(vant::TShiftState s, int x, int y) override;
   void MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int y) override;
   virtual void Changed();
+  vant::TCursor GetMouseCursor(int x, int y) override;
+  void CancelPress() override;
   virtual void DrawPoint(vant::TCanvas& canvas, vant::TRect& rect, bool selected);
 
  private:
@@ -59,6 +66,8 @@ class TMMEnvelope : public TMMMarkerPanel {
   bool OutsideCorral(int x);
   vant::TRect BandRect() const;
 
+  // The picture is composed off screen and reaches the window in one copy.
+  std::unique_ptr<TMMDIBCanvas> dib_;
   TMMEnvelopePointList points_;
   vant::TMMObservable observers_;
   TMMEnvelopeKind kind_ = ekRectangle;

@@ -230,7 +230,7 @@ void TMMCustomMarkerPanel::MarkersChanged(TMarkerShift shift, int32_t a, int32_t
 }
 
 void TMMCustomMarkerPanel::RangeChanged() {
-  if (OnRangeChanged) OnRangeChanged(this, geom_.DispMinX, geom_.DispMaxX);
+  if (OnRangeChanged && !HasState(csLoading)) OnRangeChanged(this, geom_.DispMinX, geom_.DispMaxX);
   Invalidate();
 }
 
@@ -250,6 +250,9 @@ bool TMMCustomMarkerPanel::AdjustVisibleRange(int32_t v) {
     return false;
   }
   Repaint();
+  // The pointer follows the value it was on, now at its new place on the scrolled panel.
+  const TPoint pointer = GetCursorPos();
+  SetCursorPos({ClientToScreen({g.X_ToPixel(v), 0}).X, pointer.Y});
   return true;
 }
 
@@ -361,12 +364,38 @@ void TMMCustomMarkerPanel::DragTo(int x) {
 void TMMCustomMarkerPanel::MouseMove(TShiftState s, int x, int y) {
   Sync();
   if (dragging_ && action_ != mkNone) {
+    last_mouse_ = {x, y};
     DragTo(x);
     return;
   }
   const std::string hint = GetHintText(x);
   if (hint != GetHint()) SetHint(hint);
+  last_mouse_ = {x, y};
   TMMCustomPanel::MouseMove(s, x, y);
+  ShowMouseCursor(x, y);
+}
+
+TCursor TMMCustomMarkerPanel::GetMouseCursor(int x, int) {
+  return geom_.IsAnyMarker(x) ? LoadResCursor(DrawGriff ? 1 : 11) : UserCursor();
+}
+
+void TMMCustomMarkerPanel::ShowMouseCursor(int x, int y) {
+  // A cursor set from outside since the last one shown here is the user's new choice.
+  if (!cursor_kept_ || GetCursor() != shown_cursor_) {
+    user_cursor_ = GetCursor();
+    cursor_kept_ = true;
+  }
+  shown_cursor_ = GetMouseCursor(x, y);
+  SetCursor(shown_cursor_);
+}
+
+void TMMCustomMarkerPanel::DoExit() {
+  CancelPress();
+  TMMCustomPanel::DoExit();
+}
+
+void TMMCustomMarkerPanel::CancelPress() {
+  if (dragging_) MouseUp(drag_button_, {}, last_mouse_.X, last_mouse_.Y);
 }
 
 void TMMCustomMarkerPanel::MouseUp(TMouseButton b, TShiftState s, int x, int y) {

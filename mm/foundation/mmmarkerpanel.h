@@ -67,6 +67,12 @@ class TMMCustomMarkerPanel : public TMMCustomPanel {
   void DrawGrids(vant::TCanvas& canvas);
   void DrawAllMarkers(vant::TCanvas& canvas);
   virtual std::string GetHintText(int x) const;
+  // The pointer over (x, y) while no press runs: a library cursor over a mark, else the user's.
+  virtual vant::TCursor GetMouseCursor(int x, int y);
+  vant::TCursor UserCursor() const { return cursor_kept_ ? user_cursor_ : GetCursor(); }
+  // Focus lost during a press: the press ends as if released where the pointer was last seen.
+  void DoExit() override;
+  virtual void CancelPress();
 
   virtual void TrackBegin();
   virtual void Track();
@@ -89,6 +95,7 @@ class TMMCustomMarkerPanel : public TMMCustomPanel {
   void Sync();
   void DrawMark(vant::TCanvas& canvas, int kind, int x, vant::TColor color, bool dotted);
   void DragTo(int x);
+  void ShowMouseCursor(int x, int y);
 
   TMMMarkerGeometry geom_;
   vant::TColor colors_[5];
@@ -96,6 +103,12 @@ class TMMCustomMarkerPanel : public TMMCustomPanel {
   int32_t list_index_ = -1;
   bool dragging_ = false;
   vant::TMouseButton drag_button_ = vant::mbLeft;
+  // The cursor the user set, kept while the panel shows its own over the marks.
+  vant::TCursor user_cursor_ = vant::crDefault, shown_cursor_ = vant::crDefault;
+  bool cursor_kept_ = false;
+
+ protected:
+  vant::TPoint last_mouse_{0, 0};
 };
 
 class TMMMarkerPanel : public TMMCustomMarkerPanel {

@@ -154,6 +154,13 @@ void SetCaptureControl(TControl* c) {
   if (c && c->Host() && c->Host()->isVisible()) c->Host()->grabMouse();
 }
 
+TPoint GetCursorPos() {
+  const QPoint p = QCursor::pos();
+  return {p.x(), p.y()};
+}
+
+void SetCursorPos(TPoint screen) { QCursor::setPos(screen.X, screen.Y); }
+
 TControl* GetCaptureControl() {
   if (g_capture) return g_capture;
   QWidget* w = QWidget::mouseGrabber();

@@ -329,6 +329,9 @@ TCursor CurrentDragCursor();
 // captures its control by itself until the release.
 void SetCaptureControl(TControl* c);
 TControl* GetCaptureControl();
+// The mouse pointer's position in screen coordinates, and moving the pointer there.
+TPoint GetCursorPos();
+void SetCursorPos(TPoint screen);
 
 // Whether `obj`'s class is (or derives from) T; nullptr answers false.
 template <class T>

@@ -23,6 +23,11 @@ struct Placed {
   TRect expect;
 };
 
+TEST_F(ControlTest, CursorPosReadsBackWhereThePointerWasMoved) {
+  SetCursorPos({37, 21});
+  EXPECT_EQ(GetCursorPos(), (TPoint{37, 21}));
+}
+
 TEST_F(ControlTest, AlignPlacesChildrenByKindThenPosition) {
   TForm form(nullptr);
   form.SetBounds(0, 0, 200, 100);

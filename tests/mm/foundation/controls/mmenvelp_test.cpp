@@ -16,6 +16,12 @@ using namespace vant;
 
 namespace {
 
+// Reaches the focus-loss handler a window's focus change calls.
+struct ExitableEnvelope : TMMEnvelope {
+  using TMMEnvelope::DoExit;
+  using TMMEnvelope::TMMEnvelope;
+};
+
 using Pts = std::vector<std::pair<int32_t, int32_t>>;
 
 class EnvelopeTest : public ControlsTest {
@@ -23,7 +29,7 @@ class EnvelopeTest : public ControlsTest {
   void SetUp() override {
     ControlsTest::SetUp();
     form_.SetBounds(0, 0, 300, 160);
-    env_ = new TMMEnvelope(&form_);
+    env_ = new ExitableEnvelope(&form_);
     env_->SetParent(&form_);
     env_->SetBounds(10, 10, 205, 105);
     env_->Configure([](TMMMarkerGeometry& g) { g.UseLocator = false; });
@@ -49,7 +55,7 @@ class EnvelopeTest : public ControlsTest {
   int Px(int32_t v) { return env_->Geometry().X_ToPixel(v); }
   int Py(int32_t v) { return env_->Geometry().Y_ToPixel(v); }
   TForm form_{nullptr};
-  TMMEnvelope* env_ = nullptr;
+  ExitableEnvelope* env_ = nullptr;
 };
 
 TEST_F(EnvelopeTest, DoubleClicksAddAndDeletePoints) {
@@ -135,6 +141,26 @@ TEST_F(EnvelopeTest, PointsTravelThroughTheClipboard) {
   EXPECT_EQ(PasteObjectFromClipboard(RegisterClipBoardType("TNothingHere")), nullptr);
 }
 
+TEST_F(EnvelopeTest, CursorOverPointsAndFocusLossEndsAPointDrag) {
+  Set({{0, 500}, {500, 500}, {1000, 500}});
+  uitest::MouseMove(*env_, Px(500), Py(500), false);
+  EXPECT_EQ(env_->GetCursor(), LoadResCursor(1));
+  uitest::MouseMove(*env_, Px(250), Py(200), false);
+  EXPECT_EQ(env_->GetCursor(), LoadResCursor(22));
+
+  int changes = 0;
+  env_->OnChange = [&](TObject*) { ++changes; };
+  uitest::MouseDown(*env_, Px(500), Py(500));
+  uitest::MouseMove(*env_, Px(600), Py(500), true);
+  changes = 0;
+  env_->DoExit();
+  EXPECT_GT(changes, 0);
+  const Pts after = Points();
+  uitest::MouseMove(*env_, Px(800), Py(500), true);  // the press is over
+  EXPECT_EQ(Points(), after);
+  EXPECT_NE(after[1].first, 500);
+}
+
 TEST_F(EnvelopeTest, PointSizeIsEvenAndLimited) {
   const struct { int32_t set, stored; } cases[] = {{7, 6}, {40, 20}, {1, 4}, {12, 12}};
   for (const auto& c : cases) {
@@ -150,6 +176,20 @@ TEST_F(EnvelopeTest, PictureWithASelection) {
   EXPECT_EQ(uitest::RenderedPixel(*env_, Px(500), Py(400)), clBlack);  // the selected square
   EXPECT_EQ(uitest::RenderedPixel(*env_, Px(250) + 1, Py(800) + 1), clWhite);
   uitest::SaveScreenshot(*env_, "envelope_selection");
+}
+
+TEST_F(EnvelopeTest, OwnerDrawnPointsDrawOnTheOffScreenPicture) {
+  Set({{0, 500}, {500, 500}, {1000, 500}});
+  env_->SetKind(ekOwnerDraw);
+  env_->Points().SetSelected(1, true);
+  env_->OnDrawPoint = [&](TObject*, TCanvas& canvas, TRect& r, bool sel) {
+    auto* dib = dynamic_cast<TMMDIBCanvas*>(&canvas);
+    ASSERT_TRUE(dib && dib->Drawing());
+    dib->DIB_SetTColor(sel ? clRed : clBlue);
+    dib->DIB_FILLRECT(r);
+  };
+  EXPECT_EQ(uitest::RenderedPixel(*env_, Px(500), Py(500)), clRed);
+  EXPECT_EQ(uitest::RenderedPixel(*env_, Px(0) + 1, Py(500)), clBlue);
 }
 
 }  // namespace

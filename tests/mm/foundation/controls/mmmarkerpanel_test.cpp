@@ -13,6 +13,12 @@ using namespace vant;
 
 namespace {
 
+// Reaches the focus-loss handler a window's focus change calls.
+struct ExitablePanel : TMMMarkerPanel {
+  using TMMMarkerPanel::DoExit;
+  using TMMMarkerPanel::TMMMarkerPanel;
+};
+
 TMMMarker Blue(int32_t offset, const std::string& name, int32_t id = 0, int32_t partner = 0) {
   TMMMarker m;
   m.Visible = true;
@@ -29,7 +35,7 @@ class MarkerPanelTest : public ControlsTest {
   void SetUp() override {
     ControlsTest::SetUp();
     form_.SetBounds(0, 0, 300, 120);
-    panel_ = new TMMMarkerPanel(&form_);
+    panel_ = new ExitablePanel(&form_);
     panel_->SetParent(&form_);
     panel_->SetBounds(10, 10, 205, 60);
     panel_->OnTrackBegin = [this](TObject*) { events_ += 'b'; };
@@ -49,7 +55,7 @@ class MarkerPanelTest : public ControlsTest {
     uitest::MouseUp(*panel_, to, 30, b);
   }
   TForm form_{nullptr};
-  TMMMarkerPanel* panel_ = nullptr;
+  ExitablePanel* panel_ = nullptr;
   std::string events_;
 };
 
@@ -106,6 +112,58 @@ TEST_F(MarkerPanelTest, ListMarkersDropAtTheHelpLocatorUnlessLocked) {
   EXPECT_NEAR(list.Get(1).Offset, 900, 5);
   EXPECT_EQ(list.Get(1).Name.Str(), "intro");
   EXPECT_EQ(events_, "bte");
+}
+
+TEST_F(MarkerPanelTest, CursorOverMarksAndTheUsersElsewhere) {
+  panel_->SetCursor(crCross);
+  panel_->SetLocator(500);
+  uitest::MouseMove(*panel_, Px(500), 30, false);
+  EXPECT_EQ(panel_->GetCursor(), LoadResCursor(11));
+  panel_->DrawGriff = true;
+  uitest::MouseMove(*panel_, Px(500), 30, false);
+  EXPECT_EQ(panel_->GetCursor(), LoadResCursor(1));
+  uitest::MouseMove(*panel_, Px(100), 30, false);
+  EXPECT_EQ(panel_->GetCursor(), crCross);
+  // A cursor set from outside afterwards becomes the user's choice.
+  panel_->SetCursor(crHandPoint);
+  uitest::MouseMove(*panel_, Px(500), 30, false);
+  uitest::MouseMove(*panel_, Px(100), 30, false);
+  EXPECT_EQ(panel_->GetCursor(), crHandPoint);
+}
+
+TEST_F(MarkerPanelTest, FocusLossEndsADrag) {
+  panel_->SetLocator(500);
+  uitest::MouseDown(*panel_, Px(500), 30);
+  uitest::MouseMove(*panel_, Px(600), 30, true);
+  panel_->DoExit();
+  EXPECT_EQ(events_, "bte");
+  const int32_t at = panel_->Geometry().Locator;
+  uitest::MouseMove(*panel_, Px(800), 30, true);  // no longer dragging
+  EXPECT_EQ(panel_->Geometry().Locator, at);
+}
+
+TEST_F(MarkerPanelTest, AutoScrollMovesThePointerToTheDraggedValue) {
+  panel_->SetMinMax(0, 500);
+  panel_->SetLocator(400);
+  uitest::MouseDown(*panel_, Px(400), 30);
+  SetCursorPos(panel_->ClientToScreen({Px(500), 30}));
+  uitest::MouseMove(*panel_, Px(500), 30, true);
+  uitest::MouseUp(*panel_, Px(500), 30);
+  const TMMMarkerGeometry& g = panel_->Geometry();
+  ASSERT_GT(g.DispMinX, 0);  // scrolled
+  EXPECT_EQ(GetCursorPos(), panel_->ClientToScreen({g.X_ToPixel(g.Locator), 30}));
+}
+
+TEST_F(MarkerPanelTest, RangeChangesAreNotReportedWhileLoading) {
+  int reported = 0;
+  panel_->OnRangeChanged = [&](TObject*, int32_t, int32_t) { ++reported; };
+  panel_->SetLoading(true);
+  panel_->SetMinMax(100, 600);
+  EXPECT_EQ(reported, 0);
+  panel_->SetLoading(false);
+  panel_->SetMinMax(200, 700);
+  EXPECT_EQ(reported, 1);
+  EXPECT_EQ(panel_->Geometry().DispMinX, 200);
 }
 
 TEST_F(MarkerPanelTest, PictureWithMarksAndGrids) {
