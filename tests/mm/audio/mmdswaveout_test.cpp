@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "audiobackend.h"
+#include "chainsource.h"
 #include "dispatch.h"
 #include "manualbackend.h"
 #include "mmdspinterface.h"
@@ -215,25 +216,7 @@ TEST_F(DSLayer, Refusals) {
 }
 
 // The head of a chain that plays a byte vector once.
-class Source : public TMMDSPComponent {
- public:
-  Source(std::vector<uint8_t> data, const WAVEFORMATEX& f)
-      : TMMDSPComponent(nullptr), data_(std::move(data)) {
-    PublishLinks(false, true);
-    SetPWaveFormat(&f);
-  }
-  void BufferLoad(PMMWaveHdr h, bool& more) override {
-    const size_t n = std::min<size_t>(h->wh.dwBufferLength, data_.size() - pos_);
-    if (n > 0) std::memcpy(h->wh.lpData, data_.data() + pos_, n);
-    pos_ += n;
-    h->wh.dwBytesRecorded = static_cast<uint32_t>(n);
-    more = pos_ < data_.size();
-  }
-
- private:
-  std::vector<uint8_t> data_;
-  size_t pos_ = 0;
-};
+using Source = chaintest::CountingSource;
 
 class DSDevice : public DSLayer, public ::testing::WithParamInterface<TMMCBMode> {
  protected:
