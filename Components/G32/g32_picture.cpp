@@ -224,6 +224,10 @@ void SaveBMPFile(const std::string& FileName, const TBitmap32& Bitmap) {
 
 // ---- JPEG ----------------------------------------------------------------------------------
 namespace {
+// The decoder's own memory at the most; a progressive picture needing more is refused with the
+// decoder's message rather than taking the machine's memory.
+constexpr long kMaxJpegWorkingBytes = 512L << 20;
+
 struct JpegError {
   jpeg_error_mgr mgr;
   std::jmp_buf jump;
@@ -232,7 +236,11 @@ struct JpegError {
 
 void JpegErrorExit(j_common_ptr cinfo) {
   auto* e = reinterpret_cast<JpegError*>(cinfo->err);
-  e->mgr.format_message(cinfo, e->message);
+  // Out of working memory: the picture, not the machine, is at fault.
+  if (e->mgr.msg_code == JERR_NO_BACKING_STORE)
+    std::strcpy(e->message, "JPEG image is too large");
+  else
+    e->mgr.format_message(cinfo, e->message);
   std::longjmp(e->jump, 1);
 }
 // Warnings are not shown, but data that ends before the picture does (at the end of the file or
@@ -264,6 +272,14 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
   jpeg_create_decompress(&cinfo);
   jpeg_mem_src(&cinfo, data, size);
   jpeg_read_header(&cinfo, TRUE);
+  // Refused before any working memory is taken: a multi-scan picture keeps all its coefficients
+  // while it decodes, sized by what the header claims, not by the data.
+  if (uint64_t(cinfo.image_width) * cinfo.image_height > kMaxPicturePixels) {
+    std::strcpy(message, "JPEG image is too large");
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  cinfo.mem->max_memory_to_use = kMaxJpegWorkingBytes;
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
   jpeg_start_decompress(&cinfo);

@@ -207,6 +207,13 @@ class PcmStream final : public ACMStream {
   std::vector<uint8_t> wide_;
 };
 
+// Frames in one ADPCM block of the given size; 0 for a block too small for its headers.
+uint64_t AdpcmBlockFrames(uint32_t align, uint32_t channels) {
+  channels = std::max<uint32_t>(channels, 1);
+  if (align < 7 * channels) return 0;
+  return uint64_t{align - 7 * channels} * 2 / channels + 2;
+}
+
 // A compressed tag to PCM at its own rate and channels.
 class DecodeStream final : public ACMStream {
  public:
@@ -226,6 +233,8 @@ class DecodeStream final : public ACMStream {
   bool Open() {
     const AVCodec* codec = avcodec_find_decoder(CodecOf(src_.wFormatTag));
     if (!codec) return false;
+    if (src_.wFormatTag == kAcmTagADPCM && AdpcmBlockFrames(src_.nBlockAlign, src_.nChannels) == 0)
+      return false;
     ctx_ = avcodec_alloc_context3(codec);
     frame_ = av_frame_alloc();
     packet_ = av_packet_alloc();
@@ -317,12 +326,10 @@ class DecodeStream final : public ACMStream {
       case kAcmTagALaw:
       case kAcmTagMuLaw:
         return n / std::max<uint32_t>(src_.nChannels, 1) + 64;
-      case kAcmTagADPCM: {
-        uint16_t spb = 0;
-        if (src_record_.size() >= 20) std::memcpy(&spb, src_record_.data() + 18, 2);
-        return blocks * std::max<uint32_t>(spb, align * 2 / std::max<uint32_t>(src_.nChannels, 1)) +
-               64;
-      }
+      case kAcmTagADPCM:
+        // The decoder takes a block's samples from its size, whatever the record declares:
+        // a 7-byte header per channel holding two samples, then two samples a byte.
+        return blocks * AdpcmBlockFrames(align, src_.nChannels) + 64;
       case kAcmTagIMA:
       case kAcmTagGSM610:
         return blocks * align * 2 / std::max<uint32_t>(src_.nChannels, 1) + 64;

@@ -52,10 +52,12 @@ TEST(PictureReaders, TinyFilesDeclaringHugePicturesAreRefusedUpFront) {
       {"fuzz_g32_bmp/huge-jpegcompression.bmp", ReadBMP},  // a compression we do not read
       {"fuzz_g32_jpeg/huge-cut.jpg", ReadJPEG},            // the file ends inside the scan
       {"fuzz_g32_jpeg/huge-ended.jpg", ReadJPEG},          // the scan ends at end-of-image
+      {"fuzz_g32_jpeg/huge-progressive.jpg", ReadJPEG},    // progressive, over the pixel limit
+      {"fuzz_g32_jpeg/progressive-too-deep.jpg", ReadJPEG},  // within it, coefficients too many
   };
   for (const Case& c : cases) {
     const std::vector<uint8_t> data = Seed(c.seed);
-    ASSERT_GT(data.size(), 100u) << c.seed;
+    ASSERT_GT(data.size(), 50u) << c.seed;
     ASSERT_LT(data.size(), 400u) << c.seed;
     g_largest = 0;
     g_watching = true;
@@ -71,6 +73,14 @@ TEST(PictureReaders, TheTruncatedJpegNamesTheEarlyEnd) {
     FAIL() << "decoded";
   } catch (const EInvalidGraphic& e) {
     EXPECT_EQ(std::string(e.what()), "JPEG error: Premature end of JPEG file");
+  }
+  // A progressive picture whose coefficients would not fit the decoder's working memory stops
+  // there, before the data is read.
+  try {
+    ReadJPEG(Seed("fuzz_g32_jpeg/progressive-too-deep.jpg"));
+    FAIL() << "decoded";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(std::string(e.what()), "JPEG error: JPEG image is too large");
   }
   // The intact picture it was cut from still decodes.
   TDecodedPicture whole = ReadJPEG(Seed("fuzz_g32_jpeg/halves.jpg"));

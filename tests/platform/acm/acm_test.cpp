@@ -134,6 +134,29 @@ TEST(Acm, DecoderKeepsPartialBlocksToTheCallerAndOutputThatDoesNotFit) {
   EXPECT_EQ(got, 2000u);
 }
 
+TEST(Acm, AdpcmSizesFollowTheBlockNotTheDeclaredSamplesPerBlock) {
+  // A record claiming 62,478 samples in every block: the decoder takes a block's samples from
+  // its size, so the destination is sized from that too, not from the claim.
+  std::vector<uint8_t> rec(50, 0);
+  ACMWAVEFORMAT f{kAcmTagADPCM, 2, 22050, 22050 * 512, 512, 4, 32};
+  std::memcpy(rec.data(), &f, sizeof f);
+  const uint16_t claim = 62478;
+  std::memcpy(rec.data() + 18, &claim, 2);
+  auto* adpcm = reinterpret_cast<ACMWAVEFORMAT*>(rec.data());
+  const ACMWAVEFORMAT pcm = Linear(kAcmTagPCM, 16, 2, 22050);
+  HACMSTREAM s = nullptr;
+  ASSERT_EQ(acmStreamOpen(&s, adpcm, &pcm, nullptr, 0), MMSYSERR_NOERROR);
+  uint32_t out = 0;
+  ASSERT_EQ(acmStreamSize(s, 8192, out, ACM_STREAMSIZEF_SOURCE), MMSYSERR_NOERROR);
+  // 16 blocks of (512 - 14) * 2 / 2 + 2 = 500 frames of 4 bytes, plus the codec's look-ahead.
+  EXPECT_GE(out, 16u * 500 * 4);
+  EXPECT_LE(out, 16u * 500 * 4 + 64 * 4);
+  acmStreamClose(s);
+  // A block too small for its channels' headers is no ADPCM record at all.
+  adpcm->nBlockAlign = 13;
+  EXPECT_NE(acmStreamOpen(nullptr, adpcm, &pcm, nullptr, ACM_STREAMOPENF_QUERY), MMSYSERR_NOERROR);
+}
+
 TEST(Acm, FiltersScaleAndEcho) {
   const ACMWAVEFORMAT pcm = Linear(kAcmTagPCM, 16, 1, 1000);
   ECHOWAVEFILTER echo{{sizeof echo, kAcmFilterEcho, 0, {}}, 0x8000, 2};  // 2 ms: 2 samples
