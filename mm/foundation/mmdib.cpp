@@ -449,6 +449,7 @@ int PaletteNearestIndex(const TLogPalette& palette, size_t count, uint8_t r, uin
     if (d < bestDistance) {
       bestDistance = d;
       best = static_cast<int>(i);
+      if (d == 0) break;  // nothing later can be nearer
     }
   }
   return best;

@@ -155,6 +155,7 @@ void TMMDIBCanvas::CreateDIB() {
     }
   }
   palette_ = std::move(pal);
+  ForgetNearest();
   for (int i = 0; i < 256; ++i) color_table_[i] = EntryRGB(palette_.entries[i]);
   WriteColorTable();
 
@@ -293,11 +294,20 @@ void TMMDIBCanvas::DIB_SetClipRect(const TRect& r) {
   if (drawing_) biClipRect = clamp(dib_width_, dib_height_);
 }
 
+uint8_t TMMDIBCanvas::NearestIndex(uint32_t rgb) const {
+  NearestEntry& e = nearest_[(rgb ^ rgb >> 7 ^ rgb >> 15) % nearest_.size()];
+  if (e.rgb != rgb) {
+    e.index = static_cast<uint8_t>(
+        PaletteNearestIndex(palette_, 256, uint8_t(rgb), uint8_t(rgb >> 8), uint8_t(rgb >> 16)));
+    e.rgb = rgb;
+  }
+  return e.index;
+}
+
 uint32_t TMMDIBCanvas::DIB_ColorToIndex(TColor color) const {
   const uint32_t rgb = ColorToRGB(color);
   if (bits_ == 24) return rgb;
-  return uint32_t(
-      PaletteNearestIndex(palette_, 256, uint8_t(rgb), uint8_t(rgb >> 8), uint8_t(rgb >> 16)));
+  return NearestIndex(rgb & 0xFFFFFF);
 }
 
 void TMMDIBCanvas::DIB_SetTColor(TColor color) { DIB_SetColorRef(ColorToRGB(color)); }
@@ -307,8 +317,7 @@ void TMMDIBCanvas::DIB_SetColorRef(uint32_t rgb) {
   if (bits_ == 24)
     biColor = rgb;
   else
-    biColor = 0x01010101u * uint32_t(PaletteNearestIndex(palette_, 256, uint8_t(rgb),
-                                                         uint8_t(rgb >> 8), uint8_t(rgb >> 16)));
+    biColor = 0x01010101u * uint32_t(NearestIndex(rgb));
 }
 
 void TMMDIBCanvas::DIB_SetColor(uint32_t raw) {
@@ -353,6 +362,7 @@ void TMMDIBCanvas::SetAnimColorValue(int i, TColor color) {
   }
   color_table_[anim_first_ + i] = rgb;
   palette_.entries[anim_first_ + i] = EntryOf(rgb, kReserved);
+  ForgetNearest();
   view_.SetColorEntry(anim_first_ + i, ViewRGB(rgb));
   if (OnAnimate) OnAnimate(this);
 }
@@ -369,6 +379,7 @@ void TMMDIBCanvas::EndAnimate() {
     color_table_[anim_first_ + i] = anim_pending_[i];
     palette_.entries[anim_first_ + i] = EntryOf(anim_pending_[i], kReserved);
   }
+  ForgetNearest();
   anim_pending_.clear();
   WriteColorTable();
   if (OnAnimate) OnAnimate(this);

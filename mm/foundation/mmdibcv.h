@@ -11,6 +11,7 @@
 // primitives (and DrawBackGround); DIB_BitBlt; DIB_DoneDrawing. Primitives leave out the far end
 // of lines and spans and the right and bottom edges of the clip rectangle, and never write
 // outside the clip rectangle of the surface in use, whatever their arguments.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -175,6 +176,15 @@ class TMMDIBCanvas : public vant::TCanvas {
   std::unique_ptr<TLogPalette> log_palette_;
   TLogPalette palette_;
   uint32_t color_table_[256] = {};  // 0x00RRGGBB, the surface's colour table
+  // The palette index of colours asked for lately, so that a control setting the same few colours
+  // every frame does not search the palette each time; emptied whenever the palette changes.
+  struct NearestEntry {
+    uint32_t rgb = 0xFFFFFFFFu;  // no colour has this value
+    uint8_t index = 0;
+  };
+  mutable std::array<NearestEntry, 64> nearest_{};
+  uint8_t NearestIndex(uint32_t rgb) const;
+  void ForgetNearest() { nearest_.fill(NearestEntry{}); }
   // Surface memory in 32-bit words so rows and 8-bit fills can use whole words.
   std::vector<uint32_t> dib_store_, back_store_;
   uint8_t* dib_bits_ = nullptr;

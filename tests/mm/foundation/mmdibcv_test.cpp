@@ -298,6 +298,16 @@ TEST(DIBCanvas, AnimatedPaletteEntries) {
   EXPECT_EQ(animated, 2);
   c.View().ToBitmap(shown);
   EXPECT_EQ(shown.Canvas().GetPixel(0, 0), clLime);
+  // A colour looked up before an entry changed is looked up again after it, in or out of a bracket.
+  const TColor odd = RGBColor(1, 2, 3);
+  EXPECT_EQ(c.DIB_ColorToIndex(odd), 0u);
+  c.SetAnimColorValue(1, odd);
+  EXPECT_EQ(c.DIB_ColorToIndex(odd), 228u);
+  c.BeginAnimate();
+  c.SetAnimColorValue(1, clLime);
+  c.EndAnimate();
+  c.DIB_SetTColor(odd);
+  EXPECT_EQ(biColor, 0u);
 }
 
 TEST(DIBCanvas, RebuildDeferredOrRefusedDuringADrawingPeriod) {
