@@ -75,6 +75,50 @@ TEST_F(DIBViewTest, TrueColourStretchAndBitmap) {
   EXPECT_FALSE(view.Attached());
 }
 
+TEST_F(DIBViewTest, RepeatedBlitsShowEveryChangeWhoeverMadeIt) {
+  // 20 x 3 at 8 bits: a blit of the same block to the same place converts only what changed,
+  // so each case below checks the whole target against a fresh conversion.
+  std::vector<uint8_t> bits(20 * 3, 1);
+  uint32_t table[256] = {};
+  for (int i = 0; i < 256; ++i) table[i] = 0x010101u * uint32_t(i);
+  TDIBView view;
+  view.Attach(bits.data(), 20, 3, 8, 20, false);
+  view.SetColorTable(table, 256);
+  TBitmap out(22, 4);
+  auto blit = [&] { view.BlitTo(out.Canvas(), Rect(1, 1, 21, 4), 0, 0); };
+  auto check = [&](const char* what) {
+    for (int y = 1; y < 4; ++y)
+      for (int x = 1; x < 21; ++x) {
+        const uint32_t rgb = view.ColorEntry(bits[size_t(y - 1) * 20 + (x - 1)]);
+        ASSERT_EQ(out.Canvas().GetPixel(x, y), RGBColor(rgb >> 16, rgb >> 8 & 255, rgb & 255))
+            << what << " at " << x << "," << y;
+      }
+  };
+  blit();
+  check("first blit");
+  // One pixel in a run of 8, and the last pixel of a short run at the row's end.
+  bits[20 + 3] = 7;
+  bits[2 * 20 + 19] = 9;
+  blit();
+  check("changed pixels");
+  // The target painted over by someone else: every pixel again.
+  out.Canvas().Brush().Color = clRed;
+  out.Canvas().FillRect(Rect(0, 0, 22, 4));
+  blit();
+  check("target painted over");
+  out.Canvas().SetPixel(5, 2, clBlue);
+  blit();
+  check("one target pixel set");
+  // A new colour table: the unchanged pixels show the new colour too.
+  view.SetColorEntry(1, 0xFF0000);
+  blit();
+  EXPECT_EQ(out.Canvas().GetPixel(1, 1), clRed);
+  check("new colour table");
+  bits[0] = 200;
+  blit();
+  check("a change in the first run");
+}
+
 class Counting : public TGraphicControl {
  public:
   using TGraphicControl::TGraphicControl;
