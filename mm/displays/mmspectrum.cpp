@@ -793,7 +793,9 @@ void TMMSpectrum::DrawPeakValue() {
   const int w = core_.W(), h = core_.H();
   if (p.Column + tw >= w) p.Column = w - tw - 1;
   const int x = rect_.Left + p.Column;
-  const int y = rect_.Top + std::max(0, h - p.Height - baseline_ - th);
+  // A peak far above the top (a large vertical scale) puts the text at the top.
+  const int y = rect_.Top + static_cast<int>(std::max<int64_t>(
+                                0, int64_t{h} - p.Height - baseline_ - th));
   cv.TextOut(x, y, s);
   cv.Brush().Style = vant::bsSolid;
   peak_text_ = s;
