@@ -85,7 +85,8 @@ class TMMRingWaveOut : public TMMCustomWaveOutComponent {
     int32_t min_buffer_size;
     int no_device_message;  // library message when the system has no device at all
   };
-  // The device calls whose failures raise, each with the text of its device.
+  // What a failure is about: a device call, or starting the ring or the completion thread.
+  // Each device words its messages its own way.
   enum class Op {
     Open,
     Close,

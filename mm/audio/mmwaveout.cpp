@@ -169,6 +169,7 @@ uint32_t TMMWaveOut::DevicePosition(uint32_t* samples) {
   return r;
 }
 
+// The device goes through a restart and a pause before the refill, as it always did.
 void TMMWaveOut::AfterReset() {
   Check(Op::Restart, DeviceRestart());
   Check(Op::Pause, DevicePause());
