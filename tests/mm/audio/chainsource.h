@@ -54,6 +54,43 @@ class CountingSource : public TMMDSPComponent {
   size_t pulled_ = 0;
 };
 
+// Plays a byte vector, and again from its start while the device loops, as the file components
+// do: it marks the header that wrapped and counts the loops left.
+class LoopingSource : public TMMDSPComponent {
+ public:
+  LoopingSource(std::vector<uint8_t> data, const WAVEFORMATEX& f)
+      : TMMDSPComponent(nullptr), data_(std::move(data)) {
+    PublishLinks(false, true);
+    SetPWaveFormat(&f);
+  }
+  void BufferLoad(PMMWaveHdr h, bool& more) override {
+    TMMLoopRec& loop = h->LoopRec;
+    uint32_t filled = 0;
+    while (filled < h->wh.dwBufferLength) {
+      if (pos_ == data_.size()) {
+        if (!LoopsLeft(loop)) break;
+        pos_ = 0;
+        loop.dwLooped = -1;
+        if (loop.dwLoopCount != 0) --loop.dwLoopsLeft;
+      }
+      const size_t n = std::min<size_t>(h->wh.dwBufferLength - filled, data_.size() - pos_);
+      std::memcpy(h->wh.lpData + filled, data_.data() + pos_, n);
+      pos_ += n;
+      filled += static_cast<uint32_t>(n);
+    }
+    h->wh.dwBytesRecorded = filled;
+    more = pos_ < data_.size() || LoopsLeft(loop);
+  }
+  const std::vector<uint8_t>& data() const { return data_; }
+
+ private:
+  static bool LoopsLeft(const TMMLoopRec& loop) {
+    return loop.dwLooping && (loop.dwLoopCount == 0 || loop.dwLoopsLeft > 0);
+  }
+  std::vector<uint8_t> data_;
+  size_t pos_ = 0;
+};
+
 // A header with its own data block.
 struct Header {
   explicit Header(uint32_t size) : data(size) {

@@ -306,6 +306,30 @@ TEST_F(DSDevice, PropertyLimitsAndRefusals) {
   }
 }
 
+// Each loop is told to the device's handler and walks the chain, in either callback mode.
+TEST_P(DSDevice, LoopingPlaysTheSourceAgainAndTellsEachLoop) {
+  Build(100);
+  chaintest::LoopingSource looping(Pattern(1000), Mono16());
+  out_->SetCallBackMode(GetParam());
+  out_->SetInput(&looping);
+  out_->SetNumBuffers(3);
+  out_->SetLooping(true);
+  out_->SetLoopCount(2);
+  int loops = 0, walked = 0;
+  out_->OnLooping = [&](TObject*) { ++loops; };
+  tap_.OnLooped = [&](TObject*) { ++walked; };
+  out_->Start();
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_EQ(loops, 2);
+  EXPECT_EQ(walked, 2);
+  std::vector<uint8_t> three_times;
+  for (int i = 0; i < 3; ++i) {
+    three_times.insert(three_times.end(), looping.data().begin(), looping.data().end());
+  }
+  EXPECT_EQ(Sound(backend_.Captured()), three_times);
+}
+
 TEST_F(DSDevice, PausingAndResettingKeepThePositionHonest) {
   Build(16000);
   out_->SetTimeFormat(tfSample);

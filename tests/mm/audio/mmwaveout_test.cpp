@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "audiobackend.h"
+#include "chainsource.h"
 #include "dispatch.h"
 #include "manualbackend.h"
 #include "mmdspinterface.h"
@@ -665,33 +666,7 @@ TEST(DSPThread, GlobalSynchronizeRunsOnTheGuiThreadOnlyFromADeviceThread) {
   SetDispatcher(nullptr);
 }
 
-// A source that starts over while the device loops, as the file components do.
-class LoopingSource : public Source {
- public:
-  using Source::Source;
-  void BufferLoad(PMMWaveHdr h, bool& more) override {
-    TMMLoopRec& loop = h->LoopRec;
-    uint32_t filled = 0;
-    while (filled < h->wh.dwBufferLength) {
-      if (pos_ == data().size()) {
-        if (!loop.dwLooping || (loop.dwLoopCount != 0 && loop.dwLoopsLeft <= 0)) break;
-        pos_ = 0;
-        loop.dwLooped = -1;
-        if (loop.dwLoopCount != 0) --loop.dwLoopsLeft;
-      }
-      const size_t n = std::min<size_t>(h->wh.dwBufferLength - filled, data().size() - pos_);
-      std::memcpy(h->wh.lpData + filled, data().data() + pos_, n);
-      pos_ += n;
-      filled += static_cast<uint32_t>(n);
-    }
-    h->wh.dwBytesRecorded = filled;
-    more =
-        pos_ < data().size() || (loop.dwLooping && (loop.dwLoopCount == 0 || loop.dwLoopsLeft > 0));
-  }
-
- private:
-  size_t pos_ = 0;
-};
+using chaintest::LoopingSource;
 
 TEST_F(WaveOutDevice, LoopingPlaysTheSourceAgainAndTellsEachLoop) {
   // With 3 buffers the ring refills; with 10 the whole looped sound fits in it at the start.
