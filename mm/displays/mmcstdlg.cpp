@@ -123,7 +123,8 @@ void TMMCustomOpenDialog::DoCommand(vant::TWinControl* window, vant::TWinControl
 // ---- the wave dialogs ----
 
 TMMWaveOpenDialog::TMMWaveOpenDialog(vant::TComponent* owner) : TMMCustomOpenDialog(owner) {
-  Options |= vant::ofHideReadOnly | ofNoNetworkButton;
+  Options |= vant::ofHideReadOnly;
+  Options |= ofNoNetworkButton;
   OptionsEx |= ofExNoPlacesBar;
   Title = Msg(1);
   DefaultExt = "wav";
@@ -540,7 +541,8 @@ void TMMWaveSaveDialog::DoFileOK(const std::string& name, bool& accept) {
 // ---- the picture dialogs ----
 
 TMMPictureOpenDialog::TMMPictureOpenDialog(vant::TComponent* owner) : TMMCustomOpenDialog(owner) {
-  Options |= vant::ofHideReadOnly | ofNoNetworkButton;
+  Options |= vant::ofHideReadOnly;
+  Options |= ofNoNetworkButton;
   Title = Msg(8);
   DefaultExt = "bmp";
   Filter = "All pictures (*.bmp;*.png;*.jpg;*.jpeg)|*.bmp;*.png;*.jpg;*.jpeg|Bitmaps (*.bmp)|*.bmp";

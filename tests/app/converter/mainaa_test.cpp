@@ -67,11 +67,6 @@ class MainWindowTest : public ConverterWindowTest {
 // A commercial with every mark, a PDF and a CSV attachment, stated length "30" and 30 s marked.
 vb::TempFile FullFile() { return vb::TempFile(vb::Build(vb::FullVantChunks(4800))); }
 
-std::vector<uint8_t> Sjis(const std::string& utf8) {
-  const std::string b = text::ToCp932Lossy(utf8);
-  return {b.begin(), b.end()};
-}
-
 TEST_F(MainWindowTest, SplashHoldsTheWindowBackForItsTime) {
   splash_->Show();
   TVANTMainAA w(nullptr);
@@ -201,8 +196,9 @@ TEST_F(MainWindowTest, VolumeBarFromTheSettingAndUnderThePointer) {
     TVANTMainAA& w = Start();
     EXPECT_EQ(w.BTHandle->GetLeft() - w.BTValume->GetLeft(), c.handle);
     EXPECT_EQ(player_.GetVolume(), c.volume);
-    if (c.stored && (*c.stored < 0 || *c.stored > 32767))
+    if (c.stored && (*c.stored < 0 || *c.stored > 32767)) {
       EXPECT_EQ(SysRegVANT->ReadWorkInteger(106), 0);  // written back
+    }
     window_.reset();
     std::filesystem::remove_all(config_.path() / "QORA");
   }
