@@ -112,6 +112,17 @@ std::vector<fs::path> Leftovers(const SaveRun& r) {
   return out;
 }
 
+// A driver killed while the test writes to it must not end the test too.
+struct IgnoreBrokenPipes {
+  IgnoreBrokenPipes() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &old);
+  }
+  ~IgnoreBrokenPipes() { sigaction(SIGPIPE, &old, nullptr); }
+  struct sigaction old {};
+};
+
 bool Readable(const fs::path& p) {
   TBWFChunck m(p, TBWFChunck::kKeepOpen);
   return m.CheckFormat() == 0;
@@ -120,10 +131,7 @@ bool Readable(const fs::path& p) {
 }  // namespace
 
 TEST(BwfSaveCrash, KilledAtAnyMomentTheTargetOrItsBackupIsWhole) {
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  struct sigaction old {};
-  sigaction(SIGPIPE, &ignore, &old);
+  IgnoreBrokenPipes ignoring;
   vant::testing::ScratchFolder root("vant-crash");
   const Bytes source = vb::Build(vb::FullVantChunks(1536 * 1024));
   const Bytes old_target = vb::Build({vb::Fmt(), vb::Data(5000, 0x22)});
@@ -158,17 +166,13 @@ TEST(BwfSaveCrash, KilledAtAnyMomentTheTargetOrItsBackupIsWhole) {
   }
   EXPECT_GT(old_seen, 0);
   EXPECT_GT(new_seen, 0);
-  sigaction(SIGPIPE, &old, nullptr);
 }
 
 // Saves killed at every step leave staged copies and new files behind; the next save into the
 // folder and the next start of the converter remove them, and only them: files of the same shape
 // that a live process made, or that carry no maker, and everything else of the user's stay.
 TEST(BwfSaveCrash, LeftoversOfKilledSavesAreRemovedByTheNextSaveAndStart) {
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  struct sigaction old {};
-  sigaction(SIGPIPE, &ignore, &old);
+  IgnoreBrokenPipes ignoring;
   vant::testing::ScratchFolder root("vant-crash");
   const Bytes source = vb::Build(vb::FullVantChunks(256 * 1024));
   SaveRun r = Prepare(root.path(), source, vb::Build({vb::Fmt(), vb::Data(5000, 0x22)}));
@@ -225,5 +229,4 @@ TEST(BwfSaveCrash, LeftoversOfKilledSavesAreRemovedByTheNextSaveAndStart) {
   EXPECT_EQ(names(now), names(kept));
   EXPECT_TRUE(now == kept) << "a file of the user's was changed";
   EXPECT_TRUE(fs::is_symlink(r.folder / (".notes.txt." + ended + ".AbC123.part")));
-  sigaction(SIGPIPE, &old, nullptr);
 }
