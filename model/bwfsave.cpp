@@ -15,11 +15,15 @@
 #include "bwffilelayer.h"
 #include "bwfnotify.h"
 #include "mmio.h"
+#include "tempfiles.h"
 #include "trace.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The new file in the temporary folder: "vant-save-PID.XXXXXX.tmp".
+constexpr std::string_view kSaveTempStem = "vant-save-";
 
 // Bytes per copy call; the message loop runs on the first block and every 30th after it.
 constexpr size_t kCopyBlock = 256 * 1024;
@@ -496,7 +500,7 @@ void Saver::WriteTemp() {
   fs::path folder = chunk_.TempFolder.empty() ? fs::path("/tmp") : chunk_.TempFolder;
   // A name of its own, never the source's nor the target's, even when the target lies in the
   // temporary folder.
-  temp_fd_ = io_.CreateTemp(folder, "vant-save-", ".tmp", temp_);
+  temp_fd_ = io_.CreateTemp(folder, vant::OwnedTempPrefix(kSaveTempStem), ".tmp", temp_);
   if (temp_fd_ < 0) {
     temp_.clear();
     throw Stop{kMsgSaveTempOpen, {}, true};
@@ -548,6 +552,7 @@ void Saver::CheckTemp() {
 void Saver::CopyBesideTarget() {
   fs::path folder = target_.parent_path();
   if (folder.empty()) folder = ".";
+  mmio::RemoveStaleParts(folder);
   part_fd_ = io_.CreateTemp(folder, mmio::PartFilePrefix(target_), ".part", part_);
   blocks_ = 0;  // the message loop runs on this copy's first block too
   if (part_fd_ < 0) {
@@ -623,6 +628,11 @@ int Saver::Replace() {
 }
 
 }  // namespace
+
+int RemoveStaleSaveTemps(const fs::path& folder) {
+  return vant::RemoveStaleOwnedTemps(folder, ".tmp",
+                                     [](std::string_view stem) { return stem == kSaveTempStem; });
+}
 
 int SaveToFile(TBWFChunck& chunk, const fs::path& target, const fs::path& source,
                const std::optional<vant::ipc::WindowRef>& window, int edition) {

@@ -41,6 +41,11 @@ int SaveToFile(TBWFChunck& chunk, const std::filesystem::path& target,
                const std::optional<vant::ipc::WindowRef>& window = std::nullopt,
                int edition = ecAdAgency);
 
+// Removes from the temporary folder the new files of saves killed before they were done (only
+// this user's, named as the save names them, whose process is gone). The converter calls it when
+// it starts. Returns how many went.
+int RemoveStaleSaveTemps(const std::filesystem::path& folder);
+
 // How a successful save tells a running viewer (NotifyViewer by default). Tests install a
 // recorder; an empty function restores the default.
 using TBWFViewerNotice = std::function<void(const TBWFChunck& chunk, int edition,

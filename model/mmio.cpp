@@ -134,7 +134,13 @@ std::string CutUtf8(std::string_view text, size_t limit) {
 
 std::string PartFilePrefix(const std::filesystem::path& target) {
   // Room for the dots, the six unique characters and ".part" within the 255 bytes of a name.
-  return "." + CutUtf8(target.filename().string(), 200) + ".";
+  return vant::OwnedTempPrefix("." + CutUtf8(target.filename().string(), 200) + ".");
+}
+
+int RemoveStaleParts(const std::filesystem::path& folder) {
+  return vant::RemoveStaleOwnedTemps(folder, ".part", [](std::string_view stem) {
+    return stem.size() > 2 && stem.front() == '.' && stem.back() == '.';
+  });
 }
 
 ReplacingFile::ReplacingFile(const std::filesystem::path& target, bool replace_protected)
@@ -143,6 +149,7 @@ ReplacingFile::ReplacingFile(const std::filesystem::path& target, bool replace_p
   struct stat st;
   if (!replace_protected && io.Stat(target, st) == 0 && IsWriteProtected(st.st_mode)) return;
   auto folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
+  RemoveStaleParts(folder);
   fd_ = io.CreateTemp(folder, PartFilePrefix(target), ".part", part_);
   if (fd_ < 0) part_.clear();
 }

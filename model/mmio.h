@@ -53,8 +53,14 @@ std::string AddFileExt(std::string_view name, std::string_view extension);
 std::string CutUtf8(std::string_view text, size_t limit);
 
 // The name prefix of a new file made beside `target` before it replaces it: hidden, after the
-// target's name, cut short enough that the whole name still fits a folder entry.
+// target's name, cut short enough that the whole name still fits a folder entry, and marked with
+// this process as its maker (".NAME.PID." + six unique characters + ".part").
 std::string PartFilePrefix(const std::filesystem::path& target);
+
+// Removes from `folder` the staged copies that writers killed before their rename left there
+// (only files of this user named as PartFilePrefix names them, whose maker is gone). Every
+// writer that stages a copy beside its target calls it first. Returns how many went.
+int RemoveStaleParts(const std::filesystem::path& folder);
 
 // Whether an existing file is one the save and the exports leave alone: every write bit is clear
 // (judged by the mode, so that it stays protected for root too).

@@ -5,6 +5,7 @@
 #include "boxnotifier.h"
 #include "bsplash.h"
 #include "bwfmainaa.h"
+#include "bwfsave.h"
 #include "comresources.h"
 #include "desktopstate.h"
 
@@ -14,6 +15,7 @@
 #include "mmwavefile.h"
 #include "playerlink.h"
 #include "progform.h"
+#include "tempfiles.h"
 #include "ui_application.h"
 #include "verformaa.h"
 
@@ -26,6 +28,8 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
   ui.show_message = [](const std::string& text) { Application->MessageBox(text, "", MB_OK); };
   ui.override_held = hooks.override_held ? hooks.override_held : ShiftOrCtrlHeld;
   if (auto code = ipc::EnterInstanceGuard(name, TVANTMainAA::kTitle, ui)) return *code;
+  // What saves of earlier runs left when they were killed.
+  RemoveStaleSaveTemps(vant::TempFolder());
 
   TBoxNotifier notifier;
   TScopedNotifier notifying(notifier);

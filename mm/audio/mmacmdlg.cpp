@@ -502,9 +502,7 @@ void TMMACM::ProcessFile(const std::string& name, const WAVEFORMATEX* pwfx,
     }
     if (wioWaveClose(dst.get()) != kWioOk) return;
     wioFreeFileInfo(dst);
-    std::error_code ec;
-    std::filesystem::rename(temp, name, ec);
-    if (ec) return;
+    if (!wioFileReplace(temp, name)) return;
     temp.clear();
     ok = true;
   }();

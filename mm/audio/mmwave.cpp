@@ -28,9 +28,7 @@ int64_t TMMWaveFileLayer::WriteData(TWAVEIOCB* block, const void* data, int64_t 
 int TMMWaveFileLayer::CloseWave(TWAVEIOCB* block) { return wioWaveClose(block); }
 
 bool TMMWaveFileLayer::Rename(const std::string& from, const std::string& to) {
-  std::error_code ec;
-  fs::rename(from, to, ec);
-  return !ec;
+  return wioFileReplace(from, to);
 }
 
 bool TMMWaveFileLayer::DiskFree(const std::string& path, int64_t needed) {

@@ -35,7 +35,7 @@ class TMMWaveFileLayer {
   virtual int64_t WriteData(TWAVEIOCB* block, const void* data, int64_t bytes);
   // Writes the sizes and trailing chunks and closes: kWioOk or a wio result code.
   virtual int CloseWave(TWAVEIOCB* block);
-  // Replaces `to` by `from` in one step.
+  // Replaces `to` by `from` in one step that survives a power cut (wioFileReplace).
   virtual bool Rename(const std::string& from, const std::string& to);
   virtual bool DiskFree(const std::string& path, int64_t needed);
 };

@@ -1,5 +1,6 @@
 #include "mmwaveio.h"
 
+#include "filelayer.h"
 #include "mmpcmsup.h"
 #include "mmresources.h"
 
@@ -160,12 +161,24 @@ bool wioFileCreateTemp(std::string& name) {
     wioExtractPath(name);
   }
   // Created exclusively: an existing file is never replaced or removed.
-  std::string pattern = name + "wXXXXXX.tmp";
-  const int fd = ::mkstemps(pattern.data(), 4);
+  vant::FileLayer& io = vant::GetFileLayer();
+  fs::path made;
+  const int fd = io.CreateTemp(fs::path(name), "w", ".tmp", made);
   if (fd < 0) return false;
-  ::close(fd);
-  name = pattern;
+  io.Close(fd);
+  name = made.string();
   return true;
+}
+
+bool wioFileReplace(const std::string& from, const std::string& to) {
+  vant::FileLayer& io = vant::GetFileLayer();
+  const int fd = io.Open(from, O_RDONLY);
+  if (fd < 0) return false;
+  const bool synced = io.Fsync(fd) == 0;
+  io.Close(fd);
+  if (!synced || io.Rename(from, to, false) != 0) return false;
+  const fs::path folder = fs::path(to).parent_path();
+  return io.SyncFolder(folder.empty() ? fs::path(".") : folder) == 0;
 }
 
 bool wioIsWaveFile(const std::string& name, uint32_t kind) {

@@ -86,6 +86,11 @@ int wioExtractPath(std::string& name);
 // Creates a new empty file "w…" in the folder of `name` (the temporary folder when empty) and
 // returns its name; never replaces an existing file.
 bool wioFileCreateTemp(std::string& name);
+// Puts a finished file `from` in the place of `to` for good: its data synced, the rename, then
+// the folder synced, so that a power cut at any moment leaves the old `to` or the whole new one.
+// False when any step failed (after a failed folder sync `to` holds the new file, perhaps not
+// durably).
+bool wioFileReplace(const std::string& from, const std::string& to);
 bool wioIsWaveFile(const std::string& name, uint32_t kind);
 
 // Opening and parsing.

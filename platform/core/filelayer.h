@@ -1,9 +1,9 @@
 #pragma once
 // Every file operation of the programs' writers (the save, the replacing writers of the model,
-// the settings store, the container's packing) behind one interface, so that tests can make any
-// of them fail (a full disk in the middle of a copy, a failed rename or fsync) or record them and
-// replay a power cut at each. The real layer is plain POSIX calls; every call reports failure with
-// -1 (or false) and errno.
+// the settings store, the container's packing, RIFF files and the wave's whole-file writes)
+// behind one interface, so that tests can make any of them fail (a full disk in the middle of a
+// copy, a failed rename or fsync) or record them and replay a power cut at each. The real layer
+// is plain POSIX calls; every call reports failure with -1 (or false) and errno.
 #include <sys/stat.h>
 
 #include <cstddef>

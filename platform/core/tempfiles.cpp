@@ -1,11 +1,16 @@
 #include "tempfiles.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
+#include <system_error>
 #include <vector>
+
+#include "filelayer.h"
 
 namespace vant {
 
@@ -39,6 +44,62 @@ std::optional<std::filesystem::path> MakeTempName(const std::filesystem::path& f
   auto made = CreateTempFile(folder, prefix, suffix);
   if (made) ::unlink(made->c_str());  // ours: created exclusively just now
   return made;
+}
+
+std::string OwnedTempPrefix(std::string_view stem) {
+  return std::string(stem) + std::to_string(::getpid()) + ".";
+}
+
+namespace {
+
+// The maker's process id of a name `stem`<pid>.XXXXXX`suffix`, with the stem; nothing for a
+// name of another shape.
+std::optional<std::pair<std::string_view, pid_t>> ParseOwnedName(std::string_view name,
+                                                                 std::string_view suffix) {
+  constexpr size_t kUnique = 6;
+  if (!name.ends_with(suffix)) return std::nullopt;
+  name.remove_suffix(suffix.size());
+  if (name.size() < kUnique + 2) return std::nullopt;
+  for (char c : name.substr(name.size() - kUnique)) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!alnum) return std::nullopt;
+  }
+  name.remove_suffix(kUnique);
+  if (name.back() != '.') return std::nullopt;
+  name.remove_suffix(1);
+  size_t digits = 0;
+  while (digits < name.size() && name[name.size() - 1 - digits] >= '0' &&
+         name[name.size() - 1 - digits] <= '9') {
+    ++digits;
+  }
+  if (digits == 0 || digits > 9 || name[name.size() - digits] == '0') return std::nullopt;
+  pid_t pid = 0;
+  const char* first = name.data() + name.size() - digits;
+  std::from_chars(first, first + digits, pid);
+  return std::make_pair(name.substr(0, name.size() - digits), pid);
+}
+
+bool ProcessGone(pid_t pid) { return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+}  // namespace
+
+int RemoveStaleOwnedTemps(const std::filesystem::path& folder, std::string_view suffix,
+                          const std::function<bool(std::string_view stem)>& ours) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec), end;
+  int removed = 0;
+  for (; !ec && it != end; it.increment(ec)) {
+    const std::filesystem::path path = it->path();
+    const std::string name = path.filename().string();
+    const auto owned = ParseOwnedName(name, suffix);
+    if (!owned || !ours(owned->first)) continue;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+      continue;
+    }
+    if (ProcessGone(owned->second) && GetFileLayer().Remove(path) == 0) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace vant

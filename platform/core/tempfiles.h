@@ -2,8 +2,10 @@
 // The temporary folder and unique names in it. Names are made with mkstemps, which creates the
 // file exclusively, so an existing file is never taken over or deleted.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vant {
 
@@ -24,5 +26,17 @@ std::optional<std::filesystem::path> CreateTempFile(const std::filesystem::path&
 std::optional<std::filesystem::path> MakeTempName(const std::filesystem::path& folder,
                                                   const std::string& prefix,
                                                   const std::string& suffix = {});
+
+// Files that a writer stages and removes itself, left behind only when its process is killed,
+// are named `stem` + the maker's process id + "." + six unique characters + a suffix. The
+// prefix to hand to mkstemps (or the file layer's CreateTemp) for this process:
+std::string OwnedTempPrefix(std::string_view stem);
+
+// Removes from `folder` what killed writers left: every regular file of this user named
+// `stem`<pid>.XXXXXX`suffix`, with a `stem` that `ours` accepts, whose maker is no longer
+// running. A name of another shape, another user's file, a symbolic link and a file of a live
+// process (this one included) stay. Removals go through the file layer. Returns how many went.
+int RemoveStaleOwnedTemps(const std::filesystem::path& folder, std::string_view suffix,
+                          const std::function<bool(std::string_view stem)>& ours);
 
 }  // namespace vant

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include "filelayer.h"
+
 namespace vant::riff {
 
 namespace {
@@ -48,7 +50,8 @@ const char* ResultText(Result r) {
   return "unknown";
 }
 
-// Positional byte access to what lies under a handle.
+// Positional byte access to what lies under a handle. A file is reached through the programs'
+// file layer, so that what a writer stores in a RIFF file can be made to fail or be recorded.
 class RiffFile::Backend {
  public:
   virtual ~Backend() = default;
@@ -65,36 +68,16 @@ class RiffFile::Backend {
 class RiffFile::FileBackend final : public Backend {
  public:
   FileBackend(int fd, bool writable, uint64_t size) : fd_(fd), writable_(writable), size_(size) {}
-  ~FileBackend() override { ::close(fd_); }
+  ~FileBackend() override { GetFileLayer().Close(fd_); }
 
   int64_t ReadAt(uint64_t at, void* buffer, size_t count) override {
-    auto* out = static_cast<uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-      ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(at + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return -1;
-      }
-      if (n == 0) break;
-      done += static_cast<size_t>(n);
-    }
-    return static_cast<int64_t>(done);
+    return GetFileLayer().ReadAt(fd_, buffer, count, at);
   }
 
   bool WriteAt(uint64_t at, const void* buffer, size_t count) override {
     if (!writable_) return false;
-    const auto* in = static_cast<const uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-      ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(at + done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (n == 0) return false;
-      done += static_cast<size_t>(n);
-    }
+    if (::lseek(fd_, static_cast<off_t>(at), SEEK_SET) < 0) return false;
+    if (count > 0 && !GetFileLayer().Write(fd_, buffer, count)) return false;
     size_ = std::max(size_, at + count);
     return true;
   }
@@ -174,17 +157,18 @@ std::unique_ptr<RiffFile> RiffFile::Open(const std::filesystem::path& path, Mode
   }
   // Without waiting: opening a FIFO would block until some writer appears. Only a regular file
   // holds RIFF chunks; anything else is refused before it is read.
-  int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
+  FileLayer& io = GetFileLayer();
+  int fd = io.Open(path, flags | O_NONBLOCK, 0666);
   if (fd < 0) {
     if (error) *error = errno;
     return nullptr;
   }
   struct stat st {};
-  const bool stated = ::fstat(fd, &st) == 0;
+  const bool stated = io.Fstat(fd, st) == 0;
   if (!stated || !S_ISREG(st.st_mode) ||
       ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     if (error) *error = !stated ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd);
+    io.Close(fd);
     return nullptr;
   }
   if (error) *error = 0;

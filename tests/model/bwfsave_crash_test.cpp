@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
+#include "bwfsave.h"
 #include "savetest.h"
 #include "scratchfolder.h"
 
@@ -78,6 +80,49 @@ int SaveAndKill(const SaveRun& r, int hold) {
   return spawned == 0 ? passed : -1;
 }
 
+// A process id that was in use a moment ago and is no longer: a child that has ended.
+pid_t EndedProcess() {
+  pid_t pid = -1;
+  char* argv[] = {const_cast<char*>("true"), nullptr};
+  if (posix_spawnp(&pid, "true", nullptr, nullptr, argv, environ) != 0) return -1;
+  int ws;
+  waitpid(pid, &ws, 0);
+  return pid;
+}
+
+// The files of a folder with their bytes.
+std::map<fs::path, Bytes> Files(const fs::path& folder) {
+  std::map<fs::path, Bytes> out;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    if (e.is_regular_file()) out[e.path()] = st::ReadBytes(e.path());
+  }
+  return out;
+}
+
+// What killed saves leave: staged copies beside the target, new files in the temporary folder.
+std::vector<fs::path> Leftovers(const SaveRun& r) {
+  std::vector<fs::path> out;
+  for (const auto& [p, bytes] : Files(r.folder)) {
+    const std::string n = p.filename().string();
+    if (n.starts_with(".") && n.ends_with(".part")) out.push_back(p);
+  }
+  for (const auto& [p, bytes] : Files(r.temp)) {
+    if (p.filename().string().starts_with("vant-save-")) out.push_back(p);
+  }
+  return out;
+}
+
+// A driver killed while the test writes to it must not end the test too.
+struct IgnoreBrokenPipes {
+  IgnoreBrokenPipes() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &old);
+  }
+  ~IgnoreBrokenPipes() { sigaction(SIGPIPE, &old, nullptr); }
+  struct sigaction old {};
+};
+
 bool Readable(const fs::path& p) {
   TBWFChunck m(p, TBWFChunck::kKeepOpen);
   return m.CheckFormat() == 0;
@@ -86,10 +131,7 @@ bool Readable(const fs::path& p) {
 }  // namespace
 
 TEST(BwfSaveCrash, KilledAtAnyMomentTheTargetOrItsBackupIsWhole) {
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  struct sigaction old {};
-  sigaction(SIGPIPE, &ignore, &old);
+  IgnoreBrokenPipes ignoring;
   vant::testing::ScratchFolder root("vant-crash");
   const Bytes source = vb::Build(vb::FullVantChunks(1536 * 1024));
   const Bytes old_target = vb::Build({vb::Fmt(), vb::Data(5000, 0x22)});
@@ -124,5 +166,67 @@ TEST(BwfSaveCrash, KilledAtAnyMomentTheTargetOrItsBackupIsWhole) {
   }
   EXPECT_GT(old_seen, 0);
   EXPECT_GT(new_seen, 0);
-  sigaction(SIGPIPE, &old, nullptr);
+}
+
+// Saves killed at every step leave staged copies and new files behind; the next save into the
+// folder and the next start of the converter remove them, and only them: files of the same shape
+// that a live process made, or that carry no maker, and everything else of the user's stay.
+TEST(BwfSaveCrash, LeftoversOfKilledSavesAreRemovedByTheNextSaveAndStart) {
+  IgnoreBrokenPipes ignoring;
+  vant::testing::ScratchFolder root("vant-crash");
+  const Bytes source = vb::Build(vb::FullVantChunks(256 * 1024));
+  SaveRun r = Prepare(root.path(), source, vb::Build({vb::Fmt(), vb::Data(5000, 0x22)}));
+  const int ops = SaveAndKill(r, -1);
+  ASSERT_GT(ops, 10);
+  auto staged = [&] {
+    const std::vector<fs::path> left = Leftovers(r);
+    return std::count_if(left.begin(), left.end(),
+                         [&](const fs::path& p) { return p.parent_path() == r.folder; });
+  };
+  int kills_that_left_a_copy = 0;
+  for (int hold = 0; hold <= ops; ++hold) {
+    ASSERT_GE(SaveAndKill(r, hold), 0);
+    if (staged() > 0) ++kills_that_left_a_copy;
+  }
+  EXPECT_GT(kills_that_left_a_copy, 0);
+  // The last kill leaves a staged copy for the next save to find.
+  for (int hold = ops; hold >= 0 && staged() == 0; --hold) ASSERT_GE(SaveAndKill(r, hold), 0);
+  const std::vector<fs::path> left = Leftovers(r);
+  ASSERT_GT(staged(), 0);
+  ASSERT_GT(left.size(), static_cast<size_t>(staged()))
+      << "no new file left in the temporary folder";
+
+  const std::string ended = std::to_string(EndedProcess()), live = std::to_string(getpid());
+  for (const std::string& name :
+       std::vector<std::string>{".out.wav.AbC123.part", ".out.wav." + live + ".AbC123.part",
+                                ".." + ended + ".AbC123.part", "out.wav." + ended + ".AbC123.part",
+                                ".out.wav." + ended + ".AbC12.part",
+                                ".out.wav." + ended + ".AbC123.partial", "notes.txt"}) {
+    st::WriteBytes(r.folder / name, Bytes{'m', 'i', 'n', 'e'});
+  }
+  fs::create_symlink(r.folder / "notes.txt", r.folder / (".notes.txt." + ended + ".AbC123.part"));
+  for (const std::string& name : std::vector<std::string>{
+           "vant-save-AbC123.tmp", "vant-save-" + live + ".AbC123.tmp",
+           "my-vant-save-" + ended + ".AbC123.tmp", "vant-save-0" + ended + ".AbC123.tmp"}) {
+    st::WriteBytes(r.temp / name, Bytes{'m', 'i', 'n', 'e'});
+  }
+  std::map<fs::path, Bytes> kept = Files(r.folder);
+  kept.merge(Files(r.temp));
+  for (const fs::path& p : left) kept.erase(p);
+  kept.erase(r.target);
+
+  ASSERT_GT(SaveAndKill(r, -1), 0);
+  EXPECT_TRUE(Readable(r.target));
+  RemoveStaleSaveTemps(r.temp);  // what the converter does when it starts
+  std::map<fs::path, Bytes> now = Files(r.folder);
+  now.merge(Files(r.temp));
+  now.erase(r.target);
+  auto names = [](const std::map<fs::path, Bytes>& files) {
+    std::vector<std::string> out;
+    for (const auto& [p, bytes] : files) out.push_back(p.filename().string());
+    return out;
+  };
+  EXPECT_EQ(names(now), names(kept));
+  EXPECT_TRUE(now == kept) << "a file of the user's was changed";
+  EXPECT_TRUE(fs::is_symlink(r.folder / (".notes.txt." + ended + ".AbC123.part")));
 }

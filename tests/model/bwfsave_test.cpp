@@ -228,10 +228,9 @@ TEST(BwfSave, PowerCutAtAnyPointLeavesAWholeFile) {
       st::EditEverything(*s.model);
       vant::testing::PowerCutRecorder recorder(s.dir.path());
       ASSERT_EQ(s.Save(), 0);
-      vant::testing::PowerCutReplay replay(recorder);
-      const auto faults =
-          replay.Run(vant::testing::TargetNames(s.target, true),
-                     vant::testing::ReplacedWhole(s.target, before, st::ReadBytes(s.target), true));
+      const auto faults = vant::testing::Prove(
+          recorder, vant::testing::TargetNames(s.target, true),
+          vant::testing::ReplacedWhole(s.target, before, st::ReadBytes(s.target), true));
       EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
     }
   }

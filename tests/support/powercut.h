@@ -6,6 +6,11 @@
 // whatever a sync made durable is there; of the rest, any subset may be missing (every subset when
 // few are open, else none, all, each one alone, all but each one, and each start of them). File
 // data is durable once its file is synced; a creation, rename or removal once its folder is.
+//
+// A replay is made once the writer has reported success: the end of the log is that moment, and
+// every cut from there on must show the writer's result. `Prove` also replays broken twins of the
+// writer (its log with one sync left out, the rename done early, or nothing going through the
+// layer) and requires the same check to reject each, so a check that passes by accident shows.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,6 +64,8 @@ class DiskState {
  public:
   // How many operations of the log had been made when the power went.
   size_t Cut() const { return cut_; }
+  // Whether the writer had reported success when the power went.
+  bool AfterSuccess() const { return cut_ >= done_; }
   // The bytes under `name`, nothing when the name (or a folder made during the run above it) is
   // missing.
   std::optional<DiskBytes> Read(const std::filesystem::path& name) const {
@@ -88,6 +95,7 @@ class DiskState {
   std::set<std::filesystem::path> folders_;
   const std::set<std::filesystem::path>* made_folders_ = nullptr;
   size_t cut_ = 0;
+  size_t done_ = 0;
 };
 
 class PowerCutRecorder : public PosixFileLayer {
@@ -264,14 +272,20 @@ class PowerCutReplay {
   // the subsets, which keeps their number small.
   using Watched = std::function<bool(const std::filesystem::path&)>;
 
-  explicit PowerCutReplay(const PowerCutRecorder& r)
-      : ops_(r.Ops()),
+  // The log recorded so far; the writer has just reported success.
+  explicit PowerCutReplay(const PowerCutRecorder& r) : PowerCutReplay(r, r.Ops()) {}
+  // Another log over the same starting disk (a broken twin's).
+  PowerCutReplay(const PowerCutRecorder& r, std::vector<DiskOp> ops)
+      : ops_(std::move(ops)),
         initial_names_(r.InitialNames()),
         initial_(r.InitialFiles()),
         made_folders_(r.MadeFolders()) {}
 
   // Every cut point and every subset of what was open there; the faults found (at most `limit`).
+  // A log without the writer's data, syncs and renames is a fault in itself: the writer did not
+  // go through the layer, and the replay would judge a disk that never changed.
   std::vector<std::string> Run(const Watched& watched, const Check& check, size_t limit = 8) {
+    std::vector<std::string> faults = Unrecorded(watched);
     std::set<int> ids;
     for (const auto& [name, id] : initial_names_) {
       if (watched(name)) ids.insert(id);
@@ -290,7 +304,6 @@ class PowerCutReplay {
         relevant.push_back(i);
       }
     }
-    std::vector<std::string> faults;
     states_ = 0;
     for (size_t cut = 0; cut <= ops_.size(); ++cut) {
       std::vector<size_t> open;
@@ -319,6 +332,26 @@ class PowerCutReplay {
   const std::vector<DiskOp>& Ops() const { return ops_; }
 
  private:
+  std::vector<std::string> Unrecorded(const Watched& watched) const {
+    std::set<int> ids;
+    bool renamed = false, written = false, synced = false;
+    for (const DiskOp& op : ops_) {
+      if (op.kind == DiskOp::kRename && watched(op.to)) {
+        ids.insert(op.id);
+        renamed = true;
+      }
+    }
+    for (const DiskOp& op : ops_) {
+      written = written || (op.Data() && ids.count(op.id));
+      synced = synced || (op.kind == DiskOp::kFileSync && ids.count(op.id));
+    }
+    std::vector<std::string> out;
+    if (!renamed) out.push_back("no rename onto a watched name was recorded");
+    if (!written) out.push_back("no data of a watched file was recorded");
+    if (!synced) out.push_back("no sync of a watched file was recorded");
+    return out;
+  }
+
   // Whether a sync before `cut` made operation `i` durable.
   bool Durable(size_t i, size_t cut) const {
     const DiskOp& op = ops_[i];
@@ -368,6 +401,7 @@ class PowerCutReplay {
     DiskState s;
     s.made_folders_ = &made_folders_;
     s.cut_ = cut;
+    s.done_ = ops_.size();
     s.names_ = initial_names_;
     for (int id : ids) {
       const auto it = initial_.find(id);
@@ -424,14 +458,19 @@ class PowerCutReplay {
   size_t states_ = 0;
 };
 
-// The check of a writer that replaces `target`: it holds `before` (nothing: it did not exist) or
-// `after`, whole; with `backups`, a missing target may instead have its old bytes under a name
-// that begins with the target's followed by "~".
+// The check of a writer that replaces `target`: until the writer reported success it holds
+// `before` (nothing: it did not exist) or `after`, whole, and with `backups` a missing target may
+// instead have its old bytes under a name that begins with the target's followed by "~"; from
+// then on it holds `after`.
 inline PowerCutReplay::Check ReplacedWhole(const std::filesystem::path& target,
                                            std::optional<DiskBytes> before, DiskBytes after,
                                            bool backups = false) {
   return [=](const DiskState& s) -> std::string {
     const auto now = s.Read(target);
+    if (s.AfterSuccess()) {
+      if (!now) return "the new file is gone after the writer reported success";
+      return *now == after ? "" : "the target is not the new file after the writer's success";
+    }
     if (now) return *now == after || now == before ? "" : "the target is torn";
     if (!before) return "";
     if (backups) {
@@ -452,6 +491,81 @@ inline PowerCutReplay::Watched TargetNames(const std::filesystem::path& target,
     return p == t || (backups && p.parent_path() == t.parent_path() &&
                       p.filename().string().starts_with(t.filename().string() + "~"));
   };
+}
+
+// The logs of three broken twins of the writer that recorded `ops`, each with one fault of its
+// own in the last file it moved onto a watched name: its data never synced, the rename made
+// before its data was written, the folder not synced after the rename; and a fourth that went
+// around the layer, so that nothing was recorded. Empty ops where a twin cannot be formed.
+struct BrokenTwin {
+  std::string name;
+  std::vector<DiskOp> ops;
+};
+inline std::vector<BrokenTwin> BrokenTwins(const std::vector<DiskOp>& ops,
+                                           const PowerCutReplay::Watched& watched) {
+  std::optional<size_t> rename;
+  for (size_t i = 0; i < ops.size(); ++i) {
+    if (ops[i].kind == DiskOp::kRename && watched(ops[i].to)) rename = i;
+  }
+  std::vector<BrokenTwin> twins{{"never syncs the data", {}},
+                                {"renames before writing", {}},
+                                {"leaves the folder unsynced after the rename", {}},
+                                {"bypasses the file layer", {}}};
+  if (!rename) return twins;
+  const DiskOp& moved = ops[*rename];
+  // No sync of the file's data at all before it takes the name.
+  for (size_t i = 0; i < ops.size(); ++i) {
+    if (!(i < *rename && ops[i].kind == DiskOp::kFileSync && ops[i].id == moved.id)) {
+      twins[0].ops.push_back(ops[i]);
+    }
+  }
+  if (twins[0].ops.size() == ops.size()) twins[0].ops.clear();
+  // The rename moved to just after the file was made, before any of its data.
+  size_t made = 0;
+  for (size_t i = 0; i < *rename; ++i) {
+    if (ops[i].id == moved.id &&
+        (ops[i].kind == DiskOp::kCreate || ops[i].kind == DiskOp::kRename)) {
+      made = i + 1;
+    }
+  }
+  bool data_between = false;
+  for (size_t i = made; i < *rename; ++i)
+    data_between = data_between || (ops[i].Data() && ops[i].id == moved.id);
+  if (data_between) {
+    twins[1].ops = ops;
+    twins[1].ops.erase(twins[1].ops.begin() + static_cast<ptrdiff_t>(*rename));
+    twins[1].ops.insert(twins[1].ops.begin() + static_cast<ptrdiff_t>(made), moved);
+  }
+  // The first sync of the target's folder after the rename left out.
+  for (size_t i = *rename + 1; i < ops.size(); ++i) {
+    if (ops[i].kind == DiskOp::kFolderSync && ops[i].path == moved.to.parent_path()) {
+      twins[2].ops = ops;
+      twins[2].ops.erase(twins[2].ops.begin() + static_cast<ptrdiff_t>(i));
+      break;
+    }
+  }
+  return twins;
+}
+
+// Replays the writer's log and those of its broken twins: what is wrong, empty when the writer
+// passes the check at every cut and the check rejects every twin.
+inline std::vector<std::string> Prove(const PowerCutRecorder& r,
+                                      const PowerCutReplay::Watched& watched,
+                                      const PowerCutReplay::Check& check) {
+  PowerCutReplay replay(r);
+  std::vector<std::string> out = replay.Run(watched, check);
+  if (replay.States() <= r.Ops().size()) out.push_back("fewer disks replayed than cut points");
+  const std::vector<BrokenTwin> twins = BrokenTwins(r.Ops(), watched);
+  for (const BrokenTwin& twin : twins) {
+    if (twin.ops.empty() && &twin != &twins.back()) {
+      out.push_back("no twin that " + twin.name + ": the writer has no such step");
+      continue;
+    }
+    if (PowerCutReplay(r, twin.ops).Run(watched, check, 1).empty()) {
+      out.push_back("the twin that " + twin.name + " passes the check");
+    }
+  }
+  return out;
 }
 
 }  // namespace vant::testing

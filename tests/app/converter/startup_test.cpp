@@ -2,6 +2,7 @@
 // meets it when starting the program twice.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -78,6 +79,37 @@ TEST_F(StartupTest, StartAfterAnAbnormalEndWarnsAndRuns) {
   // That run ended normally and removed the marker: the next start is quiet.
   auto quiet = Start();
   EXPECT_EQ(UntilReadyOrExit(*quiet), std::vector<std::string>{"ready"});
+}
+
+// A save killed with the program leaves its new file in the temporary folder; the next start
+// removes it, and only it.
+TEST_F(StartupTest, AStartRemovesWhatKilledSavesLeft) {
+  ScratchFolder temp{"orlune-tmp"};
+  auto crashed = Start();
+  ASSERT_EQ(UntilReadyOrExit(*crashed), std::vector<std::string>{"ready"});
+  const std::string dead = std::to_string(crashed->Pid()), live = std::to_string(getpid());
+  crashed->Kill();
+  const std::vector<std::string> left{"vant-save-" + dead + ".AbC123.tmp"};
+  const std::vector<std::string> kept{"vant-save-AbC123.tmp", "vant-save-" + live + ".AbC123.tmp",
+                                      "notes-" + dead + ".AbC123.tmp"};
+  for (const auto& names : {left, kept}) {
+    for (const auto& n : names) std::ofstream(temp.path() / n) << "x";
+  }
+  ChildProcess next({ORLUNE_TESTHOST}, {"XDG_RUNTIME_DIR=" + runtime_.path().string(),
+                                        "XDG_CONFIG_HOME=" + config_.path().string(),
+                                        "TMPDIR=" + temp.path().string()});
+  ASSERT_EQ(UntilReadyOrExit(next).back(), "ready");
+  std::vector<std::string> now;
+  for (const auto& e : std::filesystem::directory_iterator(temp.path())) {
+    now.push_back(e.path().filename().string());
+  }
+  std::sort(now.begin(), now.end());
+  std::vector<std::string> want = kept;
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(now, want);
+  next.CloseStdin();
+  EXPECT_EQ(next.ReadLine(), "exit 0");
+  EXPECT_EQ(next.Wait(), 0);
 }
 
 TEST_F(StartupTest, ANormalExitLeavesNoSocketBehind) {

@@ -8,6 +8,7 @@
 
 #include "manualbackend.h"
 #include "mmpcmsup.h"
+#include "powercut.h"
 #include "wavebuilder.h"
 
 namespace {
@@ -424,6 +425,32 @@ TEST_F(WaveSave, FailureOrCancelLeavesTheTargetAlone) {
     EXPECT_EQ(ReadFile(target_), (Bytes{'o', 'l', 'd'}));
     EXPECT_EQ(FilesIn(dir_.path()), (std::vector<std::string>{"src.wav", "target.wav"}));
     EXPECT_FALSE(wave_.IsOpened());
+  }
+}
+
+// A power cut at any point of a save or a conversion, over a file and to a new name: the old
+// file or the new one is there, whole, and the new one from the end of the save on.
+TEST_F(WaveSave, PowerCutAtAnyPointLeavesTheOldFileOrTheNewOne) {
+  WAVEFORMATEX stereo8{};
+  pcmBuildWaveHeader(stereo8, 8, 2, 8000);
+  for (bool convert : {false, true}) {
+    for (bool existing : {true, false}) {
+      SCOPED_TRACE(std::string(convert ? "conversion" : "save") + (existing ? " over a file" : ""));
+      const std::string target = existing ? target_ : (dir_.path() / "new.wav").string();
+      fs::remove(dir_.path() / "new.wav");
+      std::optional<Bytes> before;
+      if (existing) before = ReadFile(target);
+      vant::testing::PowerCutRecorder recorder(dir_.path());
+      if (convert) {
+        wave_.ConvertFile(target, &stereo8);
+      } else {
+        wave_.SaveToFile(target);
+      }
+      const auto faults =
+          vant::testing::Prove(recorder, vant::testing::TargetNames(target),
+                               vant::testing::ReplacedWhole(target, before, ReadFile(target)));
+      EXPECT_TRUE(faults.empty()) << testing::PrintToString(faults);
+    }
   }
 }
 
