@@ -513,7 +513,12 @@ class EncodeStream final : public ACMStream {
     if (end) {
       if (!samples_.empty()) {
         const size_t left = samples_.size() / frameBytes;
-        const bool small = ctx_->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME;
+        // An encoder of any frame size (the PCM-like codecs) takes the rest as it is: padding
+        // it would add silence the source never had.
+        const int caps = ctx_->codec->capabilities;
+        const bool small =
+            (caps & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) ||
+            ctx_->frame_size == 0;
         if (!small) samples_.resize(frame_size_ * frameBytes, 0);
         EncodeFrame(small ? left : frame_size_);
       }

@@ -215,11 +215,12 @@ TEST(AcmInterop, BlockCodedFilesWithAFalseByteRatePlayWholeThroughTheAudioFile) 
   RegisterAudioFileReaders();
   for (const char* name : {"msadpcm-m8k", "msadpcm-s44k", "ima-m8k", "ima-s44k"}) {
     SCOPED_TRACE(name);
-    const std::string wav = std::string(VANT_SOURCE_DIR) + "/tests/fixtures/blocks/" + name + ".wav";
+    const std::string wav =
+        std::string(VANT_SOURCE_DIR) + "/tests/fixtures/blocks/" + name + ".wav";
     const std::string raw = (dir.path() / (std::string(name) + ".raw")).string();
-    ASSERT_EQ(RunTool("ffmpeg -hide_banner -loglevel error -y -i '" + wav + "' -f s16le '" + raw +
-                      "'"),
-              0);
+    ASSERT_EQ(
+        RunTool("ffmpeg -hide_banner -loglevel error -y -i '" + wav + "' -f s16le '" + raw + "'"),
+        0);
     const std::vector<uint8_t> want = ReadAll(raw);
     PWAVEIOCB cb;
     ASSERT_EQ(wioReadFileInfo(cb, wav, kWaveForm, kWioFile), kWioOk);
