@@ -244,4 +244,33 @@ TEST(AcmInterop, BlockCodedFilesWithAFalseByteRatePlayWholeThroughTheAudioFile) 
   DoneRegisteredAudioFiles();
 }
 
+// Plain PCM wider than 16 bits (format tag 1, as sox writes it with -t wavpcm) plays as its
+// extensible form does: the same samples, made 16 bits on the way for the stages behind (the
+// pitch stage, the displays) that take 8 and 16 bits only.
+TEST(AcmInterop, PlainWidePcmPlaysAsItsExtensibleForm) {
+  vant::testing::ScratchFolder dir;
+  RegisterAudioFileReaders();
+  for (const char* bits : {"24", "32"}) {
+    SCOPED_TRACE(bits);
+    const std::string plain = (dir.path() / "plain.wav").string();
+    const std::string extensible = (dir.path() / "extensible.wav").string();
+    const std::string synth = " synth 0.2 sine 440 sine 660 gain -3";
+    ASSERT_EQ(RunTool(std::string("sox -R -n -r 48000 -c 2 -b ") + bits + " -t wavpcm '" + plain +
+                      "'" + synth),
+              0);
+    ASSERT_EQ(RunTool(std::string("sox -R -n -r 48000 -c 2 -b ") + bits + " '" + extensible + "'" +
+                      synth),
+              0);
+    TMMAudioFile a(nullptr), b(nullptr);
+    const std::vector<uint8_t> fromPlain = PullWholeFile(a, plain, false);
+    const std::vector<uint8_t> fromExtensible = PullWholeFile(b, extensible, false);
+    ASSERT_TRUE(a.GetPWaveFormat());
+    EXPECT_EQ(a.GetPWaveFormat()->wBitsPerSample, 16);
+    // 9,600 frames of 16-bit stereo, then the silence block of the end.
+    EXPECT_EQ(fromPlain.size(), 9600u * 4 + 4);
+    EXPECT_TRUE(fromPlain == fromExtensible);
+  }
+  DoneRegisteredAudioFiles();
+}
+
 }  // namespace
