@@ -16,6 +16,7 @@
 #include "memorysource.h"
 #include "mmacmsup.h"
 #include "mmadpcm.h"
+#include "mmantex.h"
 #include "mmpcmsup.h"
 #include "mmulaw.h"
 #include "mmwavefile.h"
@@ -271,6 +272,54 @@ TEST(AcmInterop, PlainWidePcmPlaysAsItsExtensibleForm) {
     EXPECT_TRUE(fromPlain == fromExtensible);
   }
   DoneRegisteredAudioFiles();
+}
+
+// Our stereo IMA and DVI encoders' codes decoded by ffmpeg's IMA decoder give back the signal,
+// each channel on its side. ffmpeg reads them from a headerless container of one byte per frame
+// with the first channel in the high nibble (the DVI layout without its swapped pairs).
+TEST(AcmInterop, OurStereoImaAndDviCodesDecodeInFfmpeg) {
+  vant::testing::ScratchFolder dir;
+  const int frames = 8000;
+  std::vector<int16_t> pcm(size_t(frames) * 2);
+  for (int i = 0; i < frames; ++i) {
+    pcm[2 * size_t(i)] = int16_t(std::lround(8000 * std::sin(2 * M_PI * 300 * i / 8000.0)));
+    pcm[2 * size_t(i) + 1] = int16_t(std::lround(6000 * std::sin(2 * M_PI * 770 * i / 8000.0)));
+  }
+  for (bool dvi : {false, true}) {
+    SCOPED_TRACE(dvi ? "DVI" : "IMA");
+    std::vector<uint8_t> codes(frames);
+    TIMA_PARAMS st{};
+    ASSERT_EQ((dvi ? WSPCMTODVI : WSPCMTOIMA)(pcm.data(), codes.data(), frames * 4, st), frames);
+    // Into the container's layout.
+    std::vector<uint8_t> body(codes.size());
+    for (size_t i = 0; i < codes.size(); ++i) {
+      body[i] = dvi ? codes[i ^ 1] : uint8_t(codes[i] << 4 | codes[i] >> 4);
+    }
+    std::vector<uint8_t> file = {'K', 'V', 'A', 'G'};
+    for (uint32_t v : {uint32_t(body.size()), 8000u}) {
+      for (int k = 0; k < 4; ++k) file.push_back(uint8_t(v >> (8 * k)));
+    }
+    file.push_back(1);  // stereo
+    file.push_back(0);
+    file.insert(file.end(), body.begin(), body.end());
+    const std::string in = (dir.path() / "codes.vag").string();
+    const std::string out = (dir.path() / "back.raw").string();
+    std::ofstream(in, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
+    ASSERT_EQ(RunTool("ffmpeg -hide_banner -loglevel error -y -f kvag -i '" + in +
+                      "' -f s16le -c:a pcm_s16le '" + out + "'"),
+              0);
+    const auto back = Samples(ReadAll(out));
+    ASSERT_EQ(back.size(), pcm.size());
+    for (int c : {0, 1}) {
+      std::vector<int16_t> want(frames), got(frames);
+      for (int i = 0; i < frames; ++i) {
+        want[size_t(i)] = pcm[2 * size_t(i) + c];
+        got[size_t(i)] = back[2 * size_t(i) + c];
+      }
+      EXPECT_GT(SnrDb(want, got), 20.0) << "channel " << c;
+    }
+  }
 }
 
 }  // namespace
