@@ -198,6 +198,11 @@ TEST_F(FlowTest, FormatChecksRefuseOrWarn) {
        "RIFF情報に異常があるか、処理できないファイルサイズです。処理を中止します。", false},
       {vb::Build({vb::Fmt(48000, 2, 16, 3), vb::Data(64)}),
        "規定外のフォーマットです。処理を中止します。", false},
+      // Samples wider than 16 bits are refused in their plain form as in their extensible one.
+      {vb::Build({vb::Fmt(48000, 2, 24), vb::Data(60)}),
+       "規定外のフォーマットです。処理を中止します。", false},
+      {vb::Build({vb::Fmt(48000, 2, 32), vb::Data(64)}),
+       "規定外のフォーマットです。処理を中止します。", false},
       {vb::Build({vb::Fmt(44100, 2), vb::Data(64)}),
        "規定外のサンプリング周波数です。処理を続けます。", true},
   };
