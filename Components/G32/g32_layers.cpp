@@ -191,9 +191,19 @@ void TLayerCollection::SetItems(int Index, TCustomLayer*) {
 void TLayerCollection::Assign(const TLayerCollection& Source) {
   if (&Source == this) return;
   BeginUpdate();
-  Clear();
+  try {
+    Clear();
+    // Layers do not copy themselves: the first one made for the source fails its assignment
+    // and stays, as the framework's collections leave it.
+    if (Source.Count() > 0) {
+      Source.Items(0)->NewOfClass(this);
+      throw EConvertError("Cannot assign a TCustomLayer to a TCustomLayer");
+    }
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
   EndUpdate();
-  if (Source.Count() > 0) throw EConvertError("Cannot assign a TCustomLayer to a TCustomLayer");
 }
 
 TCustomLayer* TLayerCollection::FindLayerAtPos(int X, int Y, uint32_t OptionMask) {
