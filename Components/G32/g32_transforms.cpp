@@ -649,9 +649,10 @@ struct Sampler {
     c = src->GetPixel(sx, sy);
     return true;
   }
-  // Points up to one pixel outside the area still blend with the outer colour.
+  // Points up to one pixel outside the area, that pixel included, still blend with the outer
+  // colour.
   bool Linear(int64_t sx, int64_t sy, TColor32& c) const {
-    if (sx <= left256 - 256 || sx >= right256 + 256 || sy <= top256 - 256 || sy >= bottom256 + 256)
+    if (sx < left256 - 256 || sx > right256 + 256 || sy < top256 - 256 || sy > bottom256 + 256)
       return false;
     const int x = int(sx >> 8), y = int(sy >> 8);
     const TColor32 wx = 255 - TColor32(sx & 255), wy = 255 - TColor32(sy & 255);

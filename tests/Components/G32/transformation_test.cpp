@@ -128,6 +128,37 @@ TEST(Transform, BilinearHalfPixelAndOuterBand) {
   EXPECT_EQ(dst.GetPixel(8, 0), kBack);
 }
 
+TEST(Transform, BilinearBandTakesAPointExactlyOnePixelOutside) {
+  // A whole-pixel move on each side: one destination column or row samples the point exactly one
+  // pixel beyond the source's edge, which mixes only the outer colour; the rest copies pixels.
+  const TColor32 outer = 0xFF00FF00;
+  struct {
+    float dx, dy;
+    int edgeX, edgeY;  // the destination column or row that lands one pixel outside (-1: none)
+  } cases[] = {{1, 0, 0, -1}, {-1, 0, 3, -1}, {0, 1, -1, 0}, {0, -1, -1, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.dx << "," << c.dy);
+    TBitmap32 src;
+    Fill(src, 4, 3, Coded);
+    src.SetStretchFilter(sfLinear);
+    src.OuterColor = outer;
+    TAffineTransformation t;
+    t.SetSrcRect(FloatRect(0, 0, 4, 3));
+    t.Translate(c.dx, c.dy);
+    TBitmap32 dst;
+    Fill(dst, 4, 3, [](int, int) { return kBack; });
+    Transform(&dst, &src, &t);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 4; ++x) {
+        const TColor32 want = x == c.edgeX || y == c.edgeY
+                                  ? outer
+                                  : Coded(x - int(c.dx), y - int(c.dy));
+        // Two mixes of a weight of 255, each of which may miss by one in the packed kernels.
+        EXPECT_LE(oracle::MaxChannelDiff(dst.GetPixel(x, y), want), 2) << x << "," << y;
+      }
+  }
+}
+
 TEST(Transform, DrawModesAndNothingOutsideTheDestination) {
   TBitmap32 src;
   Fill(src, 4, 4, [](int, int) { return 0x80FF0000u; });
