@@ -74,6 +74,40 @@ TEST(DibPixels, EveryDepthDecodesTopDown) {
   EXPECT_TRUE(none.empty());
 }
 
+TEST(DibPixels, RunLengthHeadersCannotAskForMorePixelsThanTheirCodesReach) {
+  // Each two-byte code reaches at most 255 pixels: 256 pixels per code byte is the most a
+  // picture may claim. Deltas after the first run keep the decoder walking the whole claim.
+  Bytes codes = {4, 1, 0, 0};
+  while (codes.size() < 22) codes.insert(codes.end(), {0, 2, 0, 255});
+  codes.resize(22);
+  struct {
+    const char* name;
+    int32_t w, h;
+    int bits;
+    uint32_t compression;
+    size_t codeBytes;
+    bool decodes;
+  } cases[] = {
+      {"8-bit, 4 x 3,276,880 from 22 bytes", 4, 3276880, 8, BI_RLE8, 22, false},
+      {"8-bit top-down", 4, -3276880, 8, BI_RLE8, 22, false},
+      {"4-bit, 16,384 x 800", 16384, 800, 4, BI_RLE4, 22, false},
+      {"one pixel past the codes' reach", 257, 22, 8, BI_RLE8, 22, false},
+      {"exactly the codes' reach", 256, 22, 8, BI_RLE8, 22, true},
+      {"no codes at all", 1, 1, 8, BI_RLE8, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes dib = Dib(c.w, c.h, c.bits, c.compression, 2, Bytes(kTable.begin(),
+                          kTable.begin() + 8), Bytes(codes.begin(), codes.begin() + long(c.codeBytes)));
+    std::vector<uint32_t> p;
+    int32_t w = -1, h = -1;
+    EXPECT_EQ(DIB_ToPixels(dib, p, w, h), c.decodes);
+    if (!c.decodes) {
+      EXPECT_TRUE(p.empty());
+    }
+  }
+}
+
 TEST(DibPixels, DisplayAndBitmapRoundTrips) {
   vant::TBitmap target(4, 4);
   const Bytes dib = Dib(2, 2, 4, BI_RGB, 4, kTable, {0x01, 0, 0, 0, 0x23, 0, 0, 0});
