@@ -167,7 +167,8 @@ int64_t DIB_XY(TDIBView dib, int32_t x, int32_t y) {
 // Creation and files
 
 TDIB DIB_Create(int bitCount, int direction, int32_t width, int32_t height, bool withBits) {
-  if (bitCount > 8) bitCount = 24;
+  // 32 bits stay 32 so a picture's alpha can be kept; other depths above 8 become 24.
+  if (bitCount > 8 && bitCount != 32) bitCount = 24;
   width = std::max(width, 1);
   height = std::max(height, 1);
   const int64_t rowBytes = (int64_t{bitCount} * width + 31) / 32 * 4;

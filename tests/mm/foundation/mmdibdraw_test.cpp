@@ -134,4 +134,28 @@ TEST(DibPixels, DisplayAndBitmapRoundTrips) {
   EXPECT_EQ((Bytes{px[0], px[1], px[4], px[5]}), (Bytes{1, 2, 0, 3}));
 }
 
+TEST(DibPixels, BitmapToDIBHoldsOnlyItsHeaderTableAndRows) {
+  vant::TBitmap bitmap(3, 2);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) bitmap.ScanLine(y)[x] = 0xFF102030u + uint32_t(x + 3 * y);
+  bitmap.ScanLine(0)[0] = 0x40112233;  // top-left: alpha 0x40
+  // Header, colour table (2, 16 or 256 entries; none above 8 bits), two rows padded to 4 bytes.
+  struct {
+    int bits;
+    size_t size;
+  } cases[] = {{1, 40 + 8 + 4 * 2},  {4, 40 + 64 + 4 * 2}, {8, 40 + 1024 + 4 * 2},
+               {24, 40 + 12 * 2},    {32, 40 + 12 * 2},    {16, 40 + 12 * 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bits);
+    const TDIB dib = DIB_BitmapToDIB(bitmap, nullptr, c.bits, 1);
+    EXPECT_EQ(dib.size(), c.size);
+    EXPECT_EQ(int64_t(dib.size()), DIB_Size(dib));
+  }
+  // 32 bits keep the alpha: the top row is the second in memory.
+  const TDIB deep = DIB_BitmapToDIB(bitmap, nullptr, 32, 1);
+  ASSERT_EQ(DIB_BitCount(deep), 32);
+  EXPECT_EQ(Bytes(deep.begin() + 52, deep.begin() + 56), (Bytes{0x33, 0x22, 0x11, 0x40}));
+  EXPECT_EQ(Bytes(deep.begin() + 40, deep.begin() + 44), (Bytes{0x33, 0x20, 0x10, 0xFF}));
+}
+
 }  // namespace
