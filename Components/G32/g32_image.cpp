@@ -246,7 +246,8 @@ TRect TCustomImage32::GetBitmapRect() {
   if (bitmap_->Empty()) return {};
   const TPoint size = GetBitmapSize();
   int64_t x = 0, y = 0;
-  if (bitmap_align_ == baCenter) x = (int64_t(Width()) - size.X) / 2, y = (int64_t(Height()) - size.Y) / 2;
+  if (bitmap_align_ == baCenter)
+    x = (int64_t(Width()) - size.X) / 2, y = (int64_t(Height()) - size.Y) / 2;
   if (bitmap_align_ == baCustom) x = RoundInt(offset_horz_), y = RoundInt(offset_vert_);
   return {FarHeldRound(double(x)), FarHeldRound(double(y)), FarHeldRound(double(x + size.X)),
           FarHeldRound(double(y + size.Y))};

@@ -147,17 +147,21 @@ TEST(Filters, EachFilterInPlaceAndIntoAnother) {
     std::function<void(TBitmap32*, const TBitmap32*)> f;
     std::vector<TColor32> expected;  // from the pattern over a destination holding kDest
   } cases[] = {
-      {"AlphaToGrayscale", AlphaToGrayscale,
+      {"AlphaToGrayscale",
+       AlphaToGrayscale,
        {0xFF808080, 0xFF010101, 0xFFFFFFFF, 0xFF000000, 0xFF7F7F7F, 0xFF404040}},
-      {"IntensityToAlpha", IntensityToAlpha,
+      {"IntensityToAlpha",
+       IntensityToAlpha,
        {0x77223344, 0x02667788, 0x00AABBCC, 0xFFEEFF00, 0x2D020304, 0x420B0C0D}},
-      {"Invert", Invert,
-       {0x7F379BCD, 0xFEFDFCFB, 0x00FFFFFF, 0xFF000000, 0x80EFCF8F, 0xBF05F5FA}},
-      {"InvertRGB", InvertRGB,
+      {"Invert", Invert, {0x7F379BCD, 0xFEFDFCFB, 0x00FFFFFF, 0xFF000000, 0x80EFCF8F, 0xBF05F5FA}},
+      {"InvertRGB",
+       InvertRGB,
        {0x80379BCD, 0x01FDFCFB, 0xFFFFFFFF, 0x00000000, 0x7FEFCF8F, 0x4005F5FA}},
-      {"ColorToGrayscale", ColorToGrayscale,
+      {"ColorToGrayscale",
+       ColorToGrayscale,
        {0xFF777777, 0xFF020202, 0xFF000000, 0xFFFFFFFF, 0xFF2D2D2D, 0xFF424242}},
-      {"ApplyLUT", [&](TBitmap32* d, const TBitmap32* s) { ApplyLUT(d, s, lut); },
+      {"ApplyLUT",
+       [&](TBitmap32* d, const TBitmap32* s) { ApplyLUT(d, s, lut); },
        {0xFF379BCD, 0xFFFDFCFB, 0xFFFFFFFF, 0xFF000000, 0xFFEFCF8F, 0xFF05F5FA}},
   };
   for (const auto& c : cases) {

@@ -213,9 +213,8 @@ TEST(Image32, ExtremeScalesAndOffsetsStayBoundedAndPaint) {
   struct {
     float scale, offset;
     float heldScale;  // what GetScale answers afterwards (the previous 2 when ignored)
-  } cases[] = {{1e9f, 0, 1000}, {inf, 0, 1000}, {-inf, 0, 0.001f}, {nan, 0, 2},
-               {1000, 0, 1000}, {2, 3e9f, 2},    {2, -3e9f, 2},     {2, nan, 2},
-               {2, inf, 2}};
+  } cases[] = {{1e9f, 0, 1000}, {inf, 0, 1000}, {-inf, 0, 0.001f}, {nan, 0, 2}, {1000, 0, 1000},
+               {2, 3e9f, 2},    {2, -3e9f, 2},  {2, nan, 2},       {2, inf, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.scale << " " << c.offset);
     TCustomImage32 image;

@@ -238,17 +238,19 @@ TEST(RubberbandLayer, PaintsStippledFrameAndHandles) {
   EXPECT_EQ(buf.GetPixel(70, 70), clGreen32);
 }
 
-TEST(PositionedLayer, LocationsFarOutOrNotANumberPaintAndHitNothing) {
+TEST(PositionedLayer, FarOffAndNotANumberLocationsPaintAndHitSafely) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
-  const TFloatRect cases[] = {
-      FloatRect(3e9f, 3e9f, 3e9f + 64, 3e9f + 64), FloatRect(-3e9f, -3e9f, -3e9f + 64, -3e9f + 64),
-      FloatRect(-3e9f, -3e9f, 3e9f, 3e9f),         FloatRect(nan, 0, 64, 64),
-      FloatRect(0, 0, nan, nan),                   FloatRect(-inf, -inf, inf, inf),
-      FloatRect(nan, nan, nan, nan)};
+  const TFloatRect cases[] = {FloatRect(3e9f, 3e9f, 3e9f + 64, 3e9f + 64),
+                              FloatRect(-3e9f, -3e9f, -3e9f + 64, -3e9f + 64),
+                              FloatRect(-3e9f, -3e9f, 3e9f, 3e9f),
+                              FloatRect(nan, 0, 64, 64),
+                              FloatRect(0, 0, nan, nan),
+                              FloatRect(-inf, -inf, inf, inf),
+                              FloatRect(nan, nan, nan, nan)};
   for (const TFloatRect& loc : cases) {
-    SCOPED_TRACE(testing::Message() << loc.Left << "," << loc.Top << "," << loc.Right << ","
-                                    << loc.Bottom);
+    SCOPED_TRACE(testing::Message()
+                 << loc.Left << "," << loc.Top << "," << loc.Right << "," << loc.Bottom);
     CursorHost host;
     TCustomImage32 image(&host);
     image.SetBounds(0, 0, 40, 40);

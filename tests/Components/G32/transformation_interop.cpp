@@ -1,6 +1,6 @@
 // Our affine transform against pixman's transformed composite of the same picture: the same
-// geometry (pixman's own inverse of our forward matrix, at its pixel-centre convention), nearest and
-// bilinear sampling, transparent outside.
+// geometry (pixman's own inverse of our forward matrix, at its pixel-centre convention), nearest
+// and bilinear sampling, transparent outside.
 #include <gtest/gtest.h>
 #include <pixman.h>
 

@@ -151,9 +151,8 @@ TEST(Transform, BilinearBandTakesAPointExactlyOnePixelOutside) {
     Transform(&dst, &src, &t);
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 4; ++x) {
-        const TColor32 want = x == c.edgeX || y == c.edgeY
-                                  ? outer
-                                  : Coded(x - int(c.dx), y - int(c.dy));
+        const TColor32 want =
+            x == c.edgeX || y == c.edgeY ? outer : Coded(x - int(c.dx), y - int(c.dy));
         // Two mixes of a weight of 255, each of which may miss by one in the packed kernels.
         EXPECT_LE(oracle::MaxChannelDiff(dst.GetPixel(x, y), want), 2) << x << "," << y;
       }
@@ -194,8 +193,9 @@ TEST(Transform, WildMatricesAndCornersDrawNothingOrSomethingDefined) {
       t.GetTransformedBounds();
       for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 5; ++x)
-          EXPECT_LE(oracle::MaxChannelDiff(dst.GetPixel(x, y), c.drawsNothing ? kBack : Coded(0, 0)),
-                    c.drawsNothing ? 0 : 1)
+          EXPECT_LE(
+              oracle::MaxChannelDiff(dst.GetPixel(x, y), c.drawsNothing ? kBack : Coded(0, 0)),
+              c.drawsNothing ? 0 : 1)
               << x << "," << y;
     }
   // Projective corners and source areas that are not numbers, or far out. Infinite corners
@@ -208,9 +208,11 @@ TEST(Transform, WildMatricesAndCornersDrawNothingOrSomethingDefined) {
     bool identity;
   } quads[] = {
       {"NaN corner", {0, 4, 4, nan}, {0, 0, 3, 3}, FloatRect(0, 0, 4, 3), false},
-      {"inf corners", {-inf, inf, inf, -inf}, {-inf, -inf, inf, inf}, FloatRect(0, 0, 4, 3),
-       true},
-      {"corners at 3e9", {3e9f, 3e9f + 4, 3e9f + 4, 3e9f}, {0, 0, 3, 3}, FloatRect(0, 0, 4, 3),
+      {"inf corners", {-inf, inf, inf, -inf}, {-inf, -inf, inf, inf}, FloatRect(0, 0, 4, 3), true},
+      {"corners at 3e9",
+       {3e9f, 3e9f + 4, 3e9f + 4, 3e9f},
+       {0, 0, 3, 3},
+       FloatRect(0, 0, 4, 3),
        false},
       {"NaN source area", {0, 4, 4, 0}, {0, 0, 3, 3}, FloatRect(nan, 0, 4, 3), false},
   };

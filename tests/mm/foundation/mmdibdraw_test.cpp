@@ -97,8 +97,9 @@ TEST(DibPixels, RunLengthHeadersCannotAskForMorePixelsThanTheirCodesReach) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Bytes dib = Dib(c.w, c.h, c.bits, c.compression, 2, Bytes(kTable.begin(),
-                          kTable.begin() + 8), Bytes(codes.begin(), codes.begin() + long(c.codeBytes)));
+    const Bytes dib =
+        Dib(c.w, c.h, c.bits, c.compression, 2, Bytes(kTable.begin(), kTable.begin() + 8),
+            Bytes(codes.begin(), codes.begin() + long(c.codeBytes)));
     std::vector<uint32_t> p;
     int32_t w = -1, h = -1;
     EXPECT_EQ(DIB_ToPixels(dib, p, w, h), c.decodes);
@@ -143,8 +144,8 @@ TEST(DibPixels, BitmapToDIBHoldsOnlyItsHeaderTableAndRows) {
   struct {
     int bits;
     size_t size;
-  } cases[] = {{1, 40 + 8 + 4 * 2},  {4, 40 + 64 + 4 * 2}, {8, 40 + 1024 + 4 * 2},
-               {24, 40 + 12 * 2},    {32, 40 + 12 * 2},    {16, 40 + 12 * 2}};
+  } cases[] = {{1, 40 + 8 + 4 * 2}, {4, 40 + 64 + 4 * 2}, {8, 40 + 1024 + 4 * 2},
+               {24, 40 + 12 * 2},   {32, 40 + 12 * 2},    {16, 40 + 12 * 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bits);
     const TDIB dib = DIB_BitmapToDIB(bitmap, nullptr, c.bits, 1);

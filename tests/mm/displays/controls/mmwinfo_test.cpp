@@ -199,11 +199,23 @@ TEST_F(InfoEditor, APictureKeepsItsAlphaAt32BitsAndAnOpaqueOneTakes24) {
     size_t size;
     std::vector<uint8_t> topLeftBytes;
   } cases[] = {
-      {"translucent corner", QImage::Format_ARGB32, 0x40112233, 32, 40 + 20 * 2,
+      {"translucent corner",
+       QImage::Format_ARGB32,
+       0x40112233,
+       32,
+       40 + 20 * 2,
        {0x33, 0x22, 0x11, 0x40}},
-      {"clear corner", QImage::Format_ARGB32, 0x00112233, 32, 40 + 20 * 2,
+      {"clear corner",
+       QImage::Format_ARGB32,
+       0x00112233,
+       32,
+       40 + 20 * 2,
        {0x33, 0x22, 0x11, 0x00}},
-      {"alpha channel, all opaque", QImage::Format_ARGB32, 0xFF112233, 24, 40 + 16 * 2,
+      {"alpha channel, all opaque",
+       QImage::Format_ARGB32,
+       0xFF112233,
+       24,
+       40 + 16 * 2,
        {0x33, 0x22, 0x11}},
       {"no alpha channel", QImage::Format_RGB32, 0xFF112233, 24, 40 + 16 * 2, {0x33, 0x22, 0x11}},
   };
@@ -236,7 +248,8 @@ TEST_F(InfoEditor, APictureKeepsItsAlphaAt32BitsAndAnOpaqueOneTakes24) {
     // The top row is the second in the file.
     const size_t at = 40 + (c.size - 40) / 2;
     ASSERT_GE(body.size(), at + c.topLeftBytes.size());
-    EXPECT_EQ(std::vector<uint8_t>(body.begin() + long(at), body.begin() + long(at + c.topLeftBytes.size())),
+    EXPECT_EQ(std::vector<uint8_t>(body.begin() + long(at),
+                                   body.begin() + long(at + c.topLeftBytes.size())),
               c.topLeftBytes);
   }
 }
