@@ -737,10 +737,10 @@ const uint32_t* TBitmap::ScanLine(int y) const {
   return reinterpret_cast<const uint32_t*>(image_->constScanLine(y));
 }
 
-bool TBitmap::LoadFromFile(const std::filesystem::path& path) {
+bool TBitmap::LoadFromFile(const std::filesystem::path& path, bool keepAlpha) {
   QImage img;
   if (!img.load(QString::fromStdString(path.string()))) return false;
-  *image_ = img.convertToFormat(QImage::Format_RGB32);
+  *image_ = img.convertToFormat(keepAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
   Changed();
   return true;
 }
