@@ -7,10 +7,10 @@
 #include <string>
 
 #include "mmbutton.h"
+#include "mmenums.h"
 #include "ui_timer.h"
 
 enum TMMFocusStyle { fsNone, fsSolid, fsDot };
-enum TMMOrientation { orVertical, orHorizontal };
 
 class TMMCustomSpinButton;
 
