@@ -5,11 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "mmenums.h"
 #include "mmlevelcore.h"
 #include "mmobj.h"
 #include "mmscale.h"
-
-enum TMMScalePos { spAboveOrLeft, spBelowOrRight, spBoth };
 
 // The scale settings of a level scale; hidden until asked for.
 class TMMLevScale : public TMMCustomScale {
