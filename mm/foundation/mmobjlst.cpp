@@ -202,7 +202,8 @@ int32_t TObjectList::Remove(const vant::TObject* object) {
 }
 
 void TObjectList::Clear() {
-  if (items_.empty() && capacity_ == 0) return;
+  // An empty list has nothing to announce, even while it keeps room for entries.
+  if (items_.empty()) return;
   Changing();
   std::vector<vant::TObject*>().swap(items_);
   capacity_ = 0;

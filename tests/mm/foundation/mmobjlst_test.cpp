@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -155,6 +156,42 @@ TEST_F(ObjectListTest, NotifiesChangesButNotAnEmptyClear) {
   list.SetCount(3);  // nil entries, packed away
   list.Pack();
   EXPECT_EQ(list.Count(), 1);
+}
+
+// An empty list has nothing to clear, whatever room it keeps: no notification either way.
+TEST_F(ObjectListTest, ClearOfAnEmptyListIsSilentWhateverItsRoom) {
+  struct Case {
+    const char* what;
+    std::function<void(TObjectList&)> empty;
+  };
+  const Case cases[] = {
+      {"new, without room", [](TObjectList&) {}},
+      {"made with room", [](TObjectList& l) { l.SetCapacity(8); }},
+      {"after freeing its last item",
+       [](TObjectList& l) {
+         l.AddObject(new Item(1));
+         l.FreeAt(0);
+       }},
+      {"after taking its last item out",
+       [](TObjectList& l) {
+         Item kept(2);
+         l.AddObject(&kept);
+         l.Remove(&kept);
+       }},
+  };
+  for (const Case& c : cases) {
+    TObjectList list;
+    c.empty(list);
+    ASSERT_EQ(list.Count(), 0) << c.what;
+    int changing = 0, changes = 0;
+    list.OnChanging = [&](vant::TObject*) { ++changing; };
+    list.OnChange = [&](vant::TObject*) { ++changes; };
+    list.Clear();
+    list.DeleteAll();
+    list.FreeAll();
+    EXPECT_EQ(changing, 0) << c.what;
+    EXPECT_EQ(changes, 0) << c.what;
+  }
 }
 
 TEST_F(ObjectListTest, AddObjectsRefusesToShareOwnedObjects) {
