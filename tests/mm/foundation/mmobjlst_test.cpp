@@ -1,9 +1,14 @@
 #include "mmobjlst.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
+
+#include "faultylayer.h"
+#include "scratchfolder.h"
 
 namespace {
 
@@ -35,6 +40,11 @@ class SortedItems : public TSortedObjectList {
     return static_cast<int16_t>((x > y) - (x < y));
   }
 };
+
+std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 const bool registered = [] {
   DoRegisterClass<Item>();
@@ -88,6 +98,51 @@ TEST_F(ObjectListTest, RoundTripsThroughAFile) {
   EXPECT_EQ(KeyAt(back, 2), 7);
   std::filesystem::remove(path);
   EXPECT_THROW(TObjectList{path}, EStreamError);  // "Unable to load Object stream"
+}
+
+// A save that fails, before or while writing, leaves the file that was there as it was (and no
+// stray file beside it); one that succeeds keeps the file's mode.
+TEST_F(ObjectListTest, AFailedSaveLeavesTheOldFile) {
+  using Fault = vant::testing::FaultyLayer;
+  struct Case {
+    const char* what;
+    std::function<vant::TObject*()> object;  // added to the list (owned by it)
+    Fault::Op fails;
+  };
+  const Case cases[] = {
+      {"an object of an unregistered class", [] { return new TObjectList; }, Fault::kNone},
+      {"a nil object", [] { return nullptr; }, Fault::kNone},
+      {"the disk is full", [] { return new Item(2); }, Fault::kWrite},
+      {"the new file cannot be synced", [] { return new Item(2); }, Fault::kFsync},
+      {"the new file cannot be moved in", [] { return new Item(2); }, Fault::kRename},
+      {"no new file can be made", [] { return new Item(2); }, Fault::kCreateTemp},
+  };
+  vant::testing::ScratchFolder dir("objlst");
+  const auto path = dir.path() / "list.obj";
+  {
+    TObjectList old;
+    for (int32_t k : {1, 2}) old.AddObject(new Item(k));
+    old.SaveToFile(path);
+  }
+  ::chmod(path.c_str(), 0640);
+  const std::string before = ReadFile(path);
+  ASSERT_EQ(before.size(), 7u + 2 * 14);
+  for (const Case& c : cases) {
+    TObjectList list;
+    list.AddObject(new Item(1));
+    list.AddObject(c.object());
+    Fault layer(c.fails);
+    EXPECT_THROW(list.SaveToFile(path), vant::Exception) << c.what;
+    EXPECT_EQ(ReadFile(path), before) << c.what;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << c.what;
+  }
+  TObjectList three;
+  for (int32_t k : {1, 2, 3}) three.AddObject(new Item(k));
+  three.SaveToFile(path);
+  EXPECT_EQ(ReadFile(path).size(), 7u + 3 * 14);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST_F(ObjectListTest, BadStreamsRaiseAndLeaveTheListAsItWas) {
