@@ -145,7 +145,10 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
   RiffFile& f = *handle;
   ChunkInfo form;
   if (!bwf::FindWaveForm(f, form)) return;
-  uint32_t formSize = form.size;
+  // The size as the header states it (the form found is cut to the file).
+  uint8_t stated[4] = {};
+  f.Seek(static_cast<int64_t>(form.dataOffset - 4));
+  uint32_t formSize = f.Read(stated, 4) == 4 ? bwf::Le32(stated) : form.size;
   if (static_cast<int32_t>(formSize) < 0) formSize = __builtin_bswap32(formSize);
 
   // Top-level walk, bounded by the form and the file. A chunk that runs past the file is recorded

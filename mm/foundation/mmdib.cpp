@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "mmresources.h"
+#include "replacingfile.h"
 
 namespace {
 
@@ -520,11 +521,9 @@ bool SavePalette(const std::filesystem::path& fileName, const TLogPalette& palet
   Put16(out, static_cast<uint16_t>(n));
   for (const auto& e : palette.entries)
     out.insert(out.end(), {e.peRed, e.peGreen, e.peBlue, e.peFlags});
-  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-  if (!file) return false;
-  file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
-  file.close();
-  return !file.fail();
+  // Replaced whole or not at all: a failed write leaves the file that was there.
+  vant::ReplacingFile file(fileName);
+  return file.Write(out.data(), out.size()) && file.Commit();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -278,6 +278,10 @@ Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) 
     if (!ReadExact(p, header, 8)) return Result::kCannotRead;
     const FourCC id = Le32(header);
     const uint32_t size = Le32(header + 4);
+    // Four zero bytes are no chunk id but space that was never written (a preallocated, sparse or
+    // cut-off file): nothing after them is taken for chunks, where a walk would otherwise step
+    // through gigabytes of zeros 8 bytes at a time.
+    if (id == 0) break;
     const bool form = id == kRiff || id == kList;
     bool haveType = false;
     FourCC type = 0;
@@ -302,7 +306,9 @@ Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) 
     }
     if (match) {
       ck.id = id;
-      ck.size = size;
+      // A chunk never holds more than the file: a cut-off file reads to its end, and a size
+      // claiming more (up to 4 GB in a small file) is taken as what is there.
+      ck.size = static_cast<uint32_t>(std::min<uint64_t>(size, fileEnd - (p + 8)));
       ck.type = haveType ? type : 0;
       ck.dataOffset = p + 8;
       ck.flags = 0;
@@ -320,12 +326,12 @@ Result RiffFile::Ascend(ChunkInfo& ck) {
     if (!Writable()) return Result::kReadOnly;
     if (pos_ < ck.dataOffset || pos_ - ck.dataOffset > std::numeric_limits<uint32_t>::max())
       return Result::kCannotWrite;
+    // Written even when it equals `ck.size`: a found chunk's size may have been cut to the file,
+    // and its header still claims more.
     const auto size = static_cast<uint32_t>(pos_ - ck.dataOffset);
-    if (size != ck.size) {
-      uint8_t le[4];
-      PutLe32(le, size);
-      if (!WriteAt(ck.dataOffset - 4, le, 4)) return Result::kCannotWrite;
-    }
+    uint8_t le[4];
+    PutLe32(le, size);
+    if (!WriteAt(ck.dataOffset - 4, le, 4)) return Result::kCannotWrite;
     ck.size = size;
     if (size & 1u) {
       const uint8_t pad = 0;

@@ -130,10 +130,13 @@ class RiffFile {
 
   // Finds a chunk from the current position. With `parent`, the search ends at the parent's data
   // end. On success the position is at the chunk's data (after the type of a RIFF or LIST chunk)
-  // and `ck` describes it; otherwise the position is where the search began.
+  // and `ck` describes it, its size cut to what the file holds after its header; otherwise the
+  // position is where the search began. A header whose id is four zero bytes ends the search:
+  // zero-filled space holds no chunks.
   Result Descend(ChunkInfo& ck, const ChunkInfo* parent = nullptr, Search search = Search::kHere);
   // Leaves a chunk: when it is dirty, its size becomes position - dataOffset, written into its
-  // header, and an odd size gets a zero pad byte; then the position moves to the next chunk.
+  // header (always, since a found chunk's size may have been cut to the file), and an odd size
+  // gets a zero pad byte; then the position moves to the next chunk.
   Result Ascend(ChunkInfo& ck);
   // Writes a chunk header (and for kRiff/kList the type) at the current position; the chunk is
   // dirty, so Ascend writes its real size. `search` kRiff or kList makes a RIFF or LIST chunk.
