@@ -14,6 +14,8 @@ enum TMMLevelDirection { dirNormal, dirReversed, dirSymetric };
 
 inline constexpr int32_t kLevelFullScale = 32767;
 inline constexpr int kLevelRingSize = 32;
+// Frames of a slice at most: some 20 s of sound, far beyond any buffer a device plays.
+inline constexpr int32_t kLevelMaxSamples = 1 << 20;
 
 // Segments along a bar of `length` pixels.
 struct TMMLevelGeometry {
@@ -44,7 +46,7 @@ class TMMLevelCore {
   int32_t GetSamples() const { return samples_; }
   void SetSamples(int32_t v);
   // Bytes of one slice: sample bytes × channels × Samples.
-  int32_t SliceBytes() const;
+  int64_t SliceBytes() const;
   TMMChannel Channel = chBoth;
   // Stored negated, as the reduction adds them.
   void SetDCOffsets(int32_t left, int32_t right) {

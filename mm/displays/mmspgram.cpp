@@ -83,7 +83,7 @@ TMMMode TMMSpectrogram::GetMode() const {
 
 void TMMSpectrogram::UpdateSlice() { SetSliceBytes(input_.SliceBytes()); }
 
-int32_t TMMSpectrogram::StepBytes() const { return accelerate_ ? SliceBytes() / 4 : SliceBytes(); }
+int64_t TMMSpectrogram::StepBytes() const { return accelerate_ ? SliceBytes() / 4 : 0; }
 
 void TMMSpectrogram::RefreshPCMData(const void* slice) {
   if (!GetEnabled() || !GetVisible() || info_mode_ || !slice) return;

@@ -33,7 +33,7 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData, publi
   void ResetData() override;
   vant::TComponent* DisplayComponent() override { return this; }
   // With Accelerate the connector moves on by a quarter slice: the FFTs overlap.
-  int32_t StepBytes() const override;
+  int64_t StepBytes() const override;
   WAVEFORMATEX GetPCMWaveFormat() const;
   // FFTLength 16-bit values already transformed.
   void RefreshFFTData(const int16_t* data);

@@ -83,6 +83,26 @@ TEST_F(LevelCoreTest, SliceMagnitude) {
   }
 }
 
+TEST_F(LevelCoreTest, SliceSizesOfAnyFrameCountStayPositive) {
+  // 536,870,912 frames of 16-bit stereo would be 2^31 bytes: the frames are held to 2^20
+  // (some 20 s at 48 kHz), and the bytes are counted in 64 bits.
+  struct Case {
+    const char* what;
+    int32_t samples;
+    int channels;
+    int64_t bytes;
+  } cases[] = {{"2^29 frames of stereo", 536870912, 2, int64_t{4} << 20},
+               {"INT_MAX frames of 65,535 channels", INT32_MAX, 65535, (int64_t{2} << 20) * 65535},
+               {"0 frames", 0, 2, 4},
+               {"INT_MIN frames", INT32_MIN, 1, 2}};
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    core.SetLayout(b16Bit, t.channels);
+    core.SetSamples(t.samples);
+    EXPECT_EQ(core.SliceBytes(), t.bytes);
+  }
+}
+
 TEST_F(LevelCoreTest, MagnitudeToSegments) {
   const int32_t floor35 = static_cast<int32_t>(std::ceil(32767 / std::pow(10.0, 35 / 20.0)));
   struct Case {
