@@ -60,11 +60,12 @@ TColor TMMLevelScale::LabelColor(int k) const {
 }
 
 int TMMLevelScale::LabelStride(int length, int size) const {
-  const int last = scale_ticks_ - 1;
+  const int64_t last = int64_t{scale_ticks_} - 1;
   if (size <= 0) return 1;
-  for (int s = 1; s <= last; ++s)
-    if (last / s * size <= length) return s;
-  return 0;
+  if (length < size) return 0;
+  // The smallest s with last / s <= length / size, the labels that fit.
+  const int64_t s = last / (length / size + 1) + 1;
+  return s <= last ? static_cast<int>(s) : 0;
 }
 
 void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
@@ -75,7 +76,7 @@ void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
   const int size = horizontal ? c.TextWidth(std::to_string(sensitivity_)) : c.TextHeight("0");
   const int stride = LabelStride(span, size);
   if (stride == 0) return;  // not even one label fits: the scale shows none
-  const int last = scale_ticks_ - 1;
+  const int64_t last = int64_t{scale_ticks_} - 1;
   // Where a point `d` pixels from the quiet end lies along the axis, for each half of a
   // symmetric scale (mirrored: from the far end).
   auto place = [&](int d, bool mirrored) {
@@ -87,14 +88,14 @@ void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
   };
   c.Brush().Style = vant::bsClear;
   for (int half = 0; half < (symmetric ? 2 : 1); ++half) {
-    for (int k = 0; k <= last; k += stride) {
-      std::string text = LabelText(k);
+    for (int64_t k = 0; k <= last; k += stride) {
+      std::string text = LabelText(static_cast<int>(k));
       if (half == 1) {
         if (k == 0) continue;  // the centre is labelled once
         text = "+" + std::to_string(std::abs(std::stoi(text)));
       }
-      const int pos = place((last - k) * span / last, half == 1);
-      c.Font().SetColor(LabelColor(k));
+      const int pos = place(static_cast<int>((last - k) * span / last), half == 1);
+      c.Font().SetColor(LabelColor(static_cast<int>(k)));
       const int w = c.TextWidth(text), h = c.TextHeight(text);
       if (horizontal) {
         const int x = std::clamp(pos - w / 2, area.Left, std::max(area.Right - w, area.Left));

@@ -11,6 +11,11 @@
 inline constexpr int32_t kMeterRange = 32767;
 // How far the peak needle falls per step once its hold is over.
 inline constexpr int32_t kMeterPeakFall = 500;
+// The largest distance (pivot offset, top space, tick lengths, pen width) the face is laid out
+// with, in pixels; the arc's arithmetic stays well inside int with it.
+inline constexpr int kMeterMaxDistance = 32767;
+// The most ticks an arc carries: far more than any face has pixels for.
+inline constexpr int kMeterMaxTicks = 1000;
 
 struct TMMMeterPoint {
   int X = 0, Y = 0;
@@ -51,6 +56,8 @@ class TMMMeterCore {
   bool RedrawPending() const { return redraw_.load(); }
   // Needle, peak, counters and smoothing to 0.
   void Reset();
+  // Ends a running hold: the peak needle stays where it is until a louder level.
+  void ResetPeakCounter() { peak_counter_ = 0; }
   // One tick of the shared 25 ms timer (timer thread): holds, lowers or drops the peak needle.
   void PeakTick();
   // Percent of full scale the needle shows (0 for a needle at rest).
