@@ -649,6 +649,8 @@ void TMMOscope::DrawScales() {
 
 void TMMOscope::Paint() {
   PaintFrame(draw_amp_scale_ || draw_time_scale_, rect_);
+  if (draw_amp_scale_ && draw_time_scale_)
+    DrawUnits("V", 16, 14, 34, "mS", kScaleFont, OSCOPE_SCALEFONTSIZE, colors_[cScaleText]);
   DrawScales();
   DrawOscope(true);
 }
