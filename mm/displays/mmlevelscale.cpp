@@ -68,14 +68,15 @@ int TMMLevelScale::LabelStride(int length, int size) const {
   return s <= last ? static_cast<int>(s) : 0;
 }
 
-void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
+std::vector<TMMLevelScaleLabel> TMMLevelScale::Labels(TCanvas& c, const TRect& area) const {
+  std::vector<TMMLevelScaleLabel> labels;
   const bool horizontal = kind_ == lkHorizontal;
   const bool symmetric = direction_ == dirSymetric;
   const int length = horizontal ? area.Right - area.Left : area.Bottom - area.Top;
   const int span = symmetric ? length / 2 : length;
   const int size = horizontal ? c.TextWidth(std::to_string(sensitivity_)) : c.TextHeight("0");
   const int stride = LabelStride(span, size);
-  if (stride == 0) return;  // not even one label fits: the scale shows none
+  if (stride == 0) return labels;  // not even one label fits: the scale shows none
   const int64_t last = int64_t{scale_ticks_} - 1;
   // Where a point `d` pixels from the quiet end lies along the axis, for each half of a
   // symmetric scale (mirrored: from the far end).
@@ -86,7 +87,6 @@ void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
     const int hi = horizontal ? area.Right : area.Bottom;
     return from_start ? lo + d : hi - d;
   };
-  c.Brush().Style = vant::bsClear;
   for (int half = 0; half < (symmetric ? 2 : 1); ++half) {
     for (int64_t k = 0; k <= last; k += stride) {
       std::string text = LabelText(static_cast<int>(k));
@@ -95,16 +95,26 @@ void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
         text = "+" + std::to_string(std::abs(std::stoi(text)));
       }
       const int pos = place(static_cast<int>((last - k) * span / last), half == 1);
-      c.Font().SetColor(LabelColor(static_cast<int>(k)));
       const int w = c.TextWidth(text), h = c.TextHeight(text);
+      TRect box;
       if (horizontal) {
         const int x = std::clamp(pos - w / 2, area.Left, std::max(area.Right - w, area.Left));
-        c.TextOut(x, area.Top, text);
+        box = {x, area.Top, x + w, area.Top + h};
       } else {
         const int y = std::clamp(pos - h / 2, area.Top, std::max(area.Bottom - h, area.Top));
-        c.TextOut(area.Right - w, y, text);
+        box = {area.Right - w, y, area.Right, y + h};
       }
+      labels.push_back({std::move(text), LabelColor(static_cast<int>(k)), box});
     }
+  }
+  return labels;
+}
+
+void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
+  c.Brush().Style = vant::bsClear;
+  for (const TMMLevelScaleLabel& l : Labels(c, area)) {
+    c.Font().SetColor(l.color);
+    c.TextOut(l.box.Left, l.box.Top, l.text);
   }
 }
 
