@@ -74,7 +74,13 @@ std::vector<TMMLevelScaleLabel> TMMLevelScale::Labels(TCanvas& c, const TRect& a
   const bool symmetric = direction_ == dirSymetric;
   const int length = horizontal ? area.Right - area.Left : area.Bottom - area.Top;
   const int span = symmetric ? length / 2 : length;
-  const int size = horizontal ? c.TextWidth(std::to_string(sensitivity_)) : c.TextHeight("0");
+  // The widest label is the sensitivity, written "+35" on the mirrored half of a symmetric
+  // scale.
+  int size = c.TextHeight("0");
+  if (horizontal) {
+    size = c.TextWidth(std::to_string(sensitivity_));
+    if (symmetric) size = std::max(size, c.TextWidth("+" + std::to_string(-sensitivity_)));
+  }
   const int stride = LabelStride(span, size);
   if (stride == 0) return labels;  // not even one label fits: the scale shows none
   const int64_t last = int64_t{scale_ticks_} - 1;
@@ -107,7 +113,32 @@ std::vector<TMMLevelScaleLabel> TMMLevelScale::Labels(TCanvas& c, const TRect& a
       labels.push_back({std::move(text), LabelColor(static_cast<int>(k)), box});
     }
   }
-  return labels;
+  // Labels pushed against the ends may still meet their neighbours: the loud end and the
+  // quiet ends are placed first, and a label that would cover one already placed is left out.
+  std::vector<size_t> order(labels.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const size_t first_half = symmetric ? (labels.size() + 1) / 2 : labels.size();
+  auto rank = [&](size_t i) {
+    if (i == 0) return 0;
+    if (i + 1 == first_half || i + 1 == labels.size()) return 1;
+    return 2;
+  };
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return rank(a) < rank(b); });
+  std::vector<bool> kept(labels.size(), false);
+  for (size_t i : order) {
+    bool clear = true;
+    for (size_t j = 0; j < labels.size() && clear; ++j) {
+      if (!kept[j]) continue;
+      const TRect &a = labels[i].box, &b = labels[j].box;
+      clear = a.Right <= b.Left || b.Right <= a.Left || a.Bottom <= b.Top || b.Bottom <= a.Top;
+    }
+    kept[i] = clear;
+  }
+  std::vector<TMMLevelScaleLabel> shown;
+  for (size_t i = 0; i < labels.size(); ++i)
+    if (kept[i]) shown.push_back(std::move(labels[i]));
+  return shown;
 }
 
 void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
