@@ -16,6 +16,12 @@ inline constexpr int32_t kLevelFullScale = 32767;
 inline constexpr int kLevelRingSize = 32;
 // Frames of a slice at most: some 20 s of sound, far beyond any buffer a device plays.
 inline constexpr int32_t kLevelMaxSamples = 1 << 20;
+// The most ticks a level scale or a needle meter's arc carries: more than any of them has
+// pixels for, while a paint that walks every tick stays short.
+inline constexpr int kLevelMaxScaleTicks = 1000;
+// The longest distance in pixels a scale is laid out with (tick lengths, offsets): the
+// geometry's sums stay well inside int.
+inline constexpr int kLevelMaxDistance = 32767;
 
 // Segments along a bar of `length` pixels.
 struct TMMLevelGeometry {

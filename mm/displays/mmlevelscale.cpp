@@ -20,7 +20,17 @@ TMMLevelScale::TMMLevelScale(vant::TComponent* owner)
   Font().SetSize(6);
   SetColor(vant::clBlack);
   SetBounds(GetLeft(), GetTop(), 200, 7);
-  scale_->OnChange = [this](vant::TObject*) { Invalidate(); };
+  // The tick painter walks every tick: ticks and their length are held to what a scale can
+  // show (the clamp is a change of its own, which then repaints).
+  scale_->OnChange = [this](vant::TObject*) {
+    if (scale_->GetTickCount() > kLevelMaxScaleTicks) {
+      scale_->SetTickCount(kLevelMaxScaleTicks);
+    } else if (scale_->GetSize() > kLevelMaxDistance) {
+      scale_->SetSize(kLevelMaxDistance);
+    } else {
+      Invalidate();
+    }
+  };
 }
 
 template <class T>

@@ -11,11 +11,6 @@
 inline constexpr int32_t kMeterRange = 32767;
 // How far the peak needle falls per step once its hold is over.
 inline constexpr int32_t kMeterPeakFall = 500;
-// The largest distance (pivot offset, top space, tick lengths, pen width) the face is laid out
-// with, in pixels; the arc's arithmetic stays well inside int with it.
-inline constexpr int kMeterMaxDistance = 32767;
-// The most ticks an arc carries: far more than any face has pixels for.
-inline constexpr int kMeterMaxTicks = 1000;
 
 struct TMMMeterPoint {
   int X = 0, Y = 0;

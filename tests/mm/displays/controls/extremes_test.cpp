@@ -38,7 +38,17 @@ TEST_F(ExtremesTest, EveryControlPaintsWithAnyGeometry) {
                                    s.SetKind(lkVertical);
                                    s.SetScaleTicks(v);
                                  }},
-                                {"Point1", [](TMMLevelScale& s, int v) { s.SetPoint1(v); }},
+                                {"Scale.TickCount",
+        [](TMMLevelScale& s, int v) {
+          s.Scale().SetVisible(true);
+          s.Scale().SetTickCount(v);
+        }},
+       {"Scale.Size",
+        [](TMMLevelScale& s, int v) {
+          s.Scale().SetVisible(true);
+          s.Scale().SetSize(v);
+        }},
+       {"Point1", [](TMMLevelScale& s, int v) { s.SetPoint1(v); }},
                                 {"Point2", [](TMMLevelScale& s, int v) { s.SetPoint2(v); }}});
   PaintExtremes<TMMLight>(form, "TMMLight",
                           {{"TriangleDist", [](TMMLight& l, int v) { l.SetTriangleDist(v); }},
