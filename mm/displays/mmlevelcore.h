@@ -56,11 +56,11 @@ class TMMLevelCore {
   TMMChannel Channel = chBoth;
   // Stored negated, as the reduction adds them.
   void SetDCOffsets(int32_t left, int32_t right) {
-    dc_left_ = -left;
-    dc_right_ = -right;
+    dc_left_ = -int64_t{left};
+    dc_right_ = -int64_t{right};
   }
-  int32_t GetDCOffsetL() const { return -dc_left_; }
-  int32_t GetDCOffsetR() const { return -dc_right_; }
+  int32_t GetDCOffsetL() const { return static_cast<int32_t>(-dc_left_); }
+  int32_t GetDCOffsetR() const { return static_cast<int32_t>(-dc_right_); }
   // Peak magnitude of one slice (integer arithmetic only).
   int32_t Magnitude(const uint8_t* slice) const;
 
@@ -113,7 +113,7 @@ class TMMLevelCore {
   TMMBits bits_ = b8Bit;
   int channels_ = 1;
   int32_t samples_ = 50;
-  int32_t dc_left_ = 0, dc_right_ = 0;
+  int64_t dc_left_ = 0, dc_right_ = 0;  // INT32_MIN negated still fits
   int segments_ = 1;
 
   TMMDecayMode decay_mode_ = dmNone;

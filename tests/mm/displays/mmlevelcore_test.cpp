@@ -103,6 +103,17 @@ TEST_F(LevelCoreTest, SliceSizesOfAnyFrameCountStayPositive) {
   }
 }
 
+TEST_F(LevelCoreTest, DCOffsetsAtTheEndsOfInt) {
+  // Silence less an offset of INT32_MIN is 2^31, beyond int32: the magnitude stops at INT32_MAX.
+  core.SetLayout(b16Bit, 1);
+  core.SetSamples(4);
+  core.SetDCOffsets(INT32_MIN, INT32_MAX);
+  EXPECT_EQ(core.GetDCOffsetL(), INT32_MIN);
+  EXPECT_EQ(core.GetDCOffsetR(), INT32_MAX);
+  const std::vector<uint8_t> silence(8, 0);
+  EXPECT_EQ(core.Magnitude(silence.data()), INT32_MAX);
+}
+
 TEST_F(LevelCoreTest, MagnitudeToSegments) {
   const int32_t floor35 = static_cast<int32_t>(std::ceil(32767 / std::pow(10.0, 35 / 20.0)));
   struct Case {
