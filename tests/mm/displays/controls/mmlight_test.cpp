@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -94,6 +95,11 @@ TEST_F(LightTest, SpheresAndLimits) {
   l->SetBounds(10, 10, 12, 12);
   EXPECT_LT(l->Layout().Radius, 1);
   for (uint8_t p : Pixels(*l)) EXPECT_EQ(p, Pixels(*l)[0]);
+  // A spacing wider than any control is held to 32,767 pixels and leaves no light either.
+  l->SetBounds(10, 10, 170, 90);
+  l->SetTriangleDist(INT_MAX);
+  EXPECT_EQ(l->GetTriangleDist(), 32767);
+  EXPECT_LT(l->Layout().Radius, 1);
 }
 
 TEST_F(LightTest, Screenshots) {
