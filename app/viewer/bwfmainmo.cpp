@@ -51,6 +51,7 @@ constexpr const char* kMsgOverwrite =
     "指定したファイルは既に存在します。上書きしてよろしいですか？";
 constexpr const char* kMsgListDone = "リスト出力を実行しました。";
 constexpr const char* kMsgListFailed = "リスト出力は完了しませんでした。";
+constexpr const char* kMsgWildcardName = "ファイル名に「*」や「?」は使えません。";
 
 vant::volume::VolumeControl* g_volumes = nullptr;
 
@@ -602,11 +603,21 @@ void TVANTMainMO::ExportList() {
   // The dialog adds no extension itself: the name is completed below, and the setting keeps
   // the name as the user typed it.
   SaveDialogExport->DefaultExt.clear();
+  // The remembered folder and the name go in apart: a folder that is no place to save in is
+  // dropped by the dialog, and a full path as the proposed name would lead it back there.
   SaveDialogExport->InitialDir = stored.empty() ? "" : fs::path(stored).parent_path().string();
-  SaveDialogExport->FileName = stored;
+  SaveDialogExport->FileName = stored.empty() ? "" : fs::path(stored).filename().string();
   SaveDialogExport->Filter = "CSV files (*.csv)|*.csv";
-  if (!SaveDialogExport->Execute()) return;
-  const std::string chosen = SaveDialogExport->FileName;
+  std::string chosen;
+  for (;;) {
+    if (!SaveDialogExport->Execute()) return;
+    chosen = SaveDialogExport->FileName;
+    // A name with wildcards is a pattern, not a file to write.
+    if (fs::path(chosen).filename().string().find_first_of("*?") == std::string::npos) break;
+    MessageDlg(kMsgWildcardName, mtWarning, mbOK);
+    SaveDialogExport->InitialDir = fs::path(chosen).parent_path().string();
+    SaveDialogExport->FileName.clear();
+  }
   const fs::path target = mmio::AddFileExt(chosen, ".csv");
   std::error_code ec;
   if (fs::exists(target, ec) && MessageDlg(kMsgOverwrite, mtConfirmation, mbYes | mbNo) != mrYes) {

@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QTimer>
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -422,6 +425,52 @@ TEST_F(ViewerWindow, ListingExportNeverStartsInAPseudoFileSystem) {
   }
 }
 
+// The folder the toolkit's own dialog opens in after a list file was remembered in a place one
+// cannot save in: never that place.
+TEST_F(ViewerWindow, ListingExportDialogItselfNeverOpensInAPseudoFileSystem) {
+  TVANTMainMO& w = OpenDisc();
+  ScratchFolder out;
+  const std::pair<std::string, std::string> cases[] = {
+      {"/proc/list", "/proc"},
+      {"/proc/self/list", "/proc/self"},
+      {"/sys/kernel/list", "/sys/kernel"},
+      {(out.path() / "list").string(), out.path().string()},
+  };
+  SetDialogAnswerer(nullptr);  // the toolkit's dialogs; restored below
+  for (const auto& [stored, folder] : cases) {
+    TSysRegVANT(nullptr).WriteWorkString(111, stored);
+    std::string shown;
+    QTimer::singleShot(0, [&] {
+      auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!d) return;
+      shown = d->directory().absolutePath().toStdString();
+      d->reject();
+    });
+    w.ExportList();
+    const bool ordinary = folder == out.path().string();
+    EXPECT_EQ(shown == folder, ordinary) << stored << " opened in " << shown;
+  }
+  SetDialogAnswerer(&dialogs_.answerer);
+}
+
+// A typed name with wildcards is a pattern, not a file: refused, and the dialog comes back.
+TEST_F(ViewerWindow, ListingExportRefusesNamesWithWildcards) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  TVANTMainMO& w = OpenDisc();
+  ScratchFolder out;
+  for (const char* name : {"*", "list?", "a*b.csv"}) {
+    const size_t before = dialogs_.answerer.Asked().size();
+    dialogs_.answerer.AnswerFile((out.path() / name).string());
+    dialogs_.answerer.AnswerMessage(IDOK);
+    w.ExportList();  // the dialog that comes back is cancelled
+    const auto& asked = dialogs_.answerer.Asked();
+    ASSERT_EQ(asked.size(), before + 3) << name;
+    EXPECT_EQ(asked[before + 1].text, "ファイル名に「*」や「?」は使えません。");
+    EXPECT_EQ(asked[before + 2].kind, ScriptedAnswerer::Question::kFile);
+    EXPECT_TRUE(fs::is_empty(out.path())) << name;
+  }
+}
+
 TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
   const std::string kFixed = "ドライブからディスクを抜くことができません。";
   const std::string kRefused =
@@ -584,6 +633,18 @@ TEST_F(HandOver, WithoutAConverterItIsStartedWithTheFile) {
   std::stringstream s;
   s << args.rdbuf();
   EXPECT_EQ(s.str(), (disc_.path() / "CM01.wav").string() + "\n");
+}
+
+// A name that CP932 cannot hold reaches the converter whole.
+TEST_F(HandOver, ANameOutsideCp932ArrivesWhole) {
+  fs::rename(disc_.path() / "CM01.wav", disc_.path() / "Café Ω.wav");
+  ipc::WindowEndpoint converter(ConverterTitle(ecAdAgency));
+  std::vector<std::string> received;
+  converter.OnCopyData = [&](const std::string& p) { received.push_back(p); };
+  TVANTMainMO& w = OpenDisc();
+  EXPECT_EQ(w.MInf[0]->FileName->GetText(), "Café Ω.wav");
+  uitest::Click(*w.MInf[0]->BTSelect, 10, 10);
+  EXPECT_EQ(received, std::vector<std::string>{(disc_.path() / "Café Ω.wav").string()});
 }
 
 TEST_F(ViewerWindow, RightClickOnTheTopStripShowsTheVersionWindowWithTheSplashPicture) {
