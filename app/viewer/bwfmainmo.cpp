@@ -55,6 +55,31 @@ constexpr const char* kMsgWildcardName = "ファイル名に「*」や「?」は
 
 vant::volume::VolumeControl* g_volumes = nullptr;
 
+// What the user reads when the disc did not come out: the cause, and the system's words for it.
+std::string EjectMessage(const viewer::EjectOutcome& out) {
+  using viewer::EjectStatus;
+  std::string text;
+  switch (out.status) {
+    case EjectStatus::Busy:
+      return kMsgEjectRefused;  // the system's words add nothing the user can act on
+    case EjectStatus::NoService:
+      text = "ディスクを取り出すためのサービスが動作していないため、取り出すことができません。";
+      break;
+    case EjectStatus::NotAllowed:
+      text = "ディスクを取り出す権限がないため、取り出すことができません。";
+      break;
+    case EjectStatus::DriveCannotEject:
+      text = "ディスクの使用は終了しましたが、ドライブがディスクを出せませんでした。"
+             "ドライブの取り出しボタンで取り出してください。";
+      break;
+    default:
+      text = "ディスクを取り出すことができませんでした。";
+      break;
+  }
+  if (!out.cause.empty()) text += "\n(" + out.cause + ")";
+  return text;
+}
+
 std::string WithSeparator(std::string folder) {
   if (!folder.empty() && folder.back() != '/') folder += '/';
   return folder;
@@ -638,9 +663,8 @@ void TVANTMainMO::EjectDisc() {
   switch (volumes.GetDriveType(Root)) {
     case DriveType::Removable: {
       auto print = [](const std::string& line) { std::cout << line << std::flush; };
-      if (!viewer::EjectVolume(volumes, Root, EjectDelay, print)) {
-        MessageDlg(kMsgEjectRefused, mtWarning, mbOK);
-      }
+      const viewer::EjectOutcome out = viewer::EjectVolume(volumes, Root, EjectDelay, print);
+      if (!out) MessageDlg(EjectMessage(out), mtWarning, mbOK);
       break;
     }
     case DriveType::Fixed:

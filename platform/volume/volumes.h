@@ -41,6 +41,9 @@ struct VolumeHandle {
 };
 
 // The result of a volume operation: the error number and text that the eject routines print.
+// The number is an errno value that tells the cause: EBUSY while another program holds the volume
+// (the one cause that may pass), EPERM or EACCES when this user may not, ENOSYS when nothing on
+// the machine can do it for this user.
 struct VolumeResult {
   bool ok = false;
   int error = 0;

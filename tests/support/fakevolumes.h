@@ -30,9 +30,11 @@ class FakeVolumes : public vant::volume::VolumeControl {
   // The mount is gone (the medium was taken out and unmounted).
   void Remove(const std::filesystem::path& root) { drives_.erase(Key(root)); }
 
-  // Unmount fails this many times before it succeeds (-1: always fails).
+  // Unmount fails this many times before it succeeds (-1: always fails), with this errno.
   int unmount_failures = 0;
+  int unmount_error = 16;  // EBUSY
   bool eject_ok = true;
+  int eject_error = 5;  // EIO
   int unmount_calls = 0;
   int eject_calls = 0;
 
@@ -74,17 +76,17 @@ class FakeVolumes : public vant::volume::VolumeControl {
   }
   vant::volume::VolumeResult Unmount(const vant::volume::VolumeHandle&) override {
     ++unmount_calls;
-    if (unmount_failures < 0) return {false, 16, "busy"};
+    if (unmount_failures < 0) return {false, unmount_error, "unmount failed"};
     if (unmount_failures > 0) {
       --unmount_failures;
-      return {false, 16, "busy"};
+      return {false, unmount_error, "unmount failed"};
     }
     return {true, 0, ""};
   }
   vant::volume::VolumeResult Eject(const vant::volume::VolumeHandle&) override {
     ++eject_calls;
     return eject_ok ? vant::volume::VolumeResult{true, 0, ""}
-                    : vant::volume::VolumeResult{false, 5, "eject failed"};
+                    : vant::volume::VolumeResult{false, eject_error, "eject failed"};
   }
 
  private:

@@ -1,6 +1,7 @@
 // The viewer's main window on a generated folder, driven as a person would: start-up, rows and
 // scrolling, the change watch on an injected clock, the converter's save notice from another
 // process, the listing export, eject, the drive dialog and the hand-over to the converter.
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -471,27 +472,42 @@ TEST_F(ViewerWindow, ListingExportRefusesNamesWithWildcards) {
   }
 }
 
+// Only a busy volume is tried again; every other cause is told at once, in its own words, and a
+// drive that keeps the unmounted disc is not blamed on another program.
 TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
   const std::string kFixed = "ドライブからディスクを抜くことができません。";
   const std::string kRefused =
       "MOドライブをミルダ以外で使用している可能性があるため、取り出すことができません";
+  const std::string kNoService =
+      "ディスクを取り出すためのサービスが動作していないため、取り出すことができません。\n"
+      "(unmount failed)";
+  const std::string kNotAllowed =
+      "ディスクを取り出す権限がないため、取り出すことができません。\n(unmount failed)";
+  const std::string kStuck =
+      "ディスクの使用は終了しましたが、ドライブがディスクを出せませんでした。"
+      "ドライブの取り出しボタンで取り出してください。\n(eject failed)";
   struct Case {
     DriveType type;
     int unmount_failures;
+    int unmount_error;
     bool eject_ok;
     std::vector<std::string> messages;
     size_t delays;
   } cases[] = {
-      {DriveType::Fixed, 0, true, {kFixed}, 0},
-      {DriveType::Removable, -1, true, {kRefused}, 19},
-      {DriveType::Removable, 0, false, {kRefused}, 0},
-      {DriveType::Removable, 2, true, {}, 2},
-      {DriveType::Remote, 0, true, {}, 0},
+      {DriveType::Fixed, 0, EBUSY, true, {kFixed}, 0},
+      {DriveType::Removable, -1, EBUSY, true, {kRefused}, 19},
+      {DriveType::Removable, -1, ENOSYS, true, {kNoService}, 0},
+      {DriveType::Removable, -1, EPERM, true, {kNotAllowed}, 0},
+      {DriveType::Removable, -1, EACCES, true, {kNotAllowed}, 0},
+      {DriveType::Removable, 0, EBUSY, false, {kStuck}, 0},
+      {DriveType::Removable, 2, EBUSY, true, {}, 2},
+      {DriveType::Remote, 0, EBUSY, true, {}, 0},
   };
   for (const Case& c : cases) {
     const size_t before = dialogs_.answerer.Asked().size();
     volumes_.At(disc_.path()).type = c.type;
     volumes_.unmount_failures = c.unmount_failures;
+    volumes_.unmount_error = c.unmount_error;
     volumes_.eject_ok = c.eject_ok;
     delays_.clear();
     TVANTMainMO& w = OpenDisc();
@@ -499,8 +515,8 @@ TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
     uitest::Click(*w.BTMOEject, 10, 10);
     const auto all = Messages();
     const std::vector<std::string> asked(all.begin() + before, all.end());
-    EXPECT_EQ(asked, c.messages) << int(c.type);
-    EXPECT_EQ(delays_.size(), c.delays) << int(c.type);
+    EXPECT_EQ(asked, c.messages) << int(c.type) << " " << c.unmount_error;
+    EXPECT_EQ(delays_.size(), c.delays) << int(c.type) << " " << c.unmount_error;
     EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
     // The button is back to its normal picture.
     const g32::TBitmap32* normal = MODataRes->Bitmap32List.GetBitmap(10);
