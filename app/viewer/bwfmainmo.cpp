@@ -16,6 +16,7 @@
 #include "mmutils.h"
 #include "mobuttons.h"
 #include "moinf.h"
+#include "mowheel.h"
 #include "moresources.h"
 #include "regeditbw.h"
 #include "riffio.h"
@@ -270,6 +271,14 @@ TVANTMainMO::TVANTMainMO(TComponent* owner) : TForm(owner) {
     }
     FillRows(GaugeBar1->GetPosition());
   };
+
+  // The wheel over the rows moves the listing as over the bar.
+  auto wheel = [this](int rows) {
+    if (!GaugeBar1->GetEnabled()) return;
+    GaugeBar1->SetPosition(std::clamp(GaugeBar1->GetPosition() + rows, 0, GaugeBar1->GetMax()));
+  };
+  viewer::RouteWheel(*MainPage, wheel);
+  viewer::RouteWheel(*GaugeBar1, wheel);
 
   Timer1 = new TTimer(this);
   Timer1->SetName("Timer1");

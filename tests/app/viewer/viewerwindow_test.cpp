@@ -8,7 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QTimer>
@@ -230,6 +233,43 @@ TEST_F(ViewerWindow, RowsShowLengthColourChannelsCodesAndMarks) {
   EXPECT_FALSE(w.MInf[2]->Segment->GetVisible());
   w.Show();
   uitest::SaveScreenshot(w, "viewer-rows");
+}
+
+// One notch of the wheel moves the listing by the desktop's lines per notch (three unless the
+// desktop says otherwise), wherever over the rows or the bar the pointer is; the fields never
+// scroll on their own.
+TEST_F(ViewerWindow, TheWheelOverTheRowsScrollsTheListing) {
+  viewertest::WriteNumbered(disc_.path(), 30);
+  TVANTMainMO& w = OpenDisc();
+  w.Show();
+  const int lines = QApplication::wheelScrollLines();
+  auto turn = [](TControl& c, int notches) {
+    QWidget* target = c.Host();
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(target)) target = area->viewport();
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent e(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &e);
+  };
+  struct Step {
+    TControl* over;
+    int notches;
+    int position;
+  } steps[] = {
+      {w.MInf[0]->Title, -1, lines},          {w.MInf[4]->FileName, -1, 2 * lines},
+      {w.MInf[9]->Segment, 1, lines},         {w.MInf[2]->BTSelect, -1, 2 * lines},
+      {w.GaugeBar1, -1, 3 * lines},           {w.MInf[5]->CodeInfo, 20, 0},
+      {w.MInf[5]->Limitation, -20, 30 - 10},
+  };
+  for (const Step& s : steps) {
+    turn(*s.over, s.notches);
+    EXPECT_EQ(w.GaugeBar1->GetPosition(), s.position) << s.over->GetName();
+    char first[8];
+    std::snprintf(first, sizeof first, "%02d", s.position + 1);
+    EXPECT_EQ(RowNumber(w.MInf[0]), first) << s.over->GetName();
+  }
+  auto* title = qobject_cast<QAbstractScrollArea*>(w.MInf[0]->Title->Host());
+  EXPECT_EQ(title->verticalScrollBar()->value(), 0);
 }
 
 TEST_F(ViewerWindow, ImageButtonsShowThePressedPictureWhileHeld) {
