@@ -272,6 +272,26 @@ TEST_F(ViewerWindow, TheWheelOverTheRowsScrollsTheListing) {
   EXPECT_EQ(title->verticalScrollBar()->value(), 0);
 }
 
+// Long names, titles and codes wrap inside their 39-px fields without a scroll bar.
+TEST_F(ViewerWindow, RowFieldsShowNoScrollBars) {
+  const std::string longText(120, 'W');
+  WriteCm(disc_.path() / (std::string(60, 'n') + ".wav"),
+          {.title = longText, .itemNumber = "0123456789ABCDEF", .limitation = "2099123199"});
+  TVANTMainMO& w = OpenDisc();
+  w.Show();
+  Application->ProcessMessages();
+  TMOInfo* row = w.MInf[0];
+  for (TControl* field : {static_cast<TControl*>(row->FileName), static_cast<TControl*>(row->Title),
+                          static_cast<TControl*>(row->CodeInfo),
+                          static_cast<TControl*>(row->Limitation)}) {
+    auto* area = qobject_cast<QAbstractScrollArea*>(field->Host());
+    ASSERT_NE(area, nullptr) << field->GetName();
+    EXPECT_FALSE(area->verticalScrollBar()->isVisible()) << field->GetName();
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible()) << field->GetName();
+  }
+  uitest::SaveScreenshot(w, "viewer-long-fields");
+}
+
 TEST_F(ViewerWindow, ImageButtonsShowThePressedPictureWhileHeld) {
   viewertest::WriteNumbered(disc_.path(), 1);
   TVANTMainMO& w = OpenDisc();
