@@ -120,9 +120,9 @@ ScanResult ScanModels(const fs::path& folder) {
   ScanResult r;
   r.listing = ListWaveFiles(folder);
   for (const ListingEntry& e : r.listing) {
-    auto model = std::make_unique<TBWFChunck>(e.path, TBWFChunck::kReopenPerRead);
+    // One open per file for all its chunks; the file is closed again before the next.
+    auto model = TBWFChunck::OpenAndRead(e.path, TBWFChunck::kReopenPerRead);
     if (model->GetState() == TBWFChunck::kNotOpen) continue;
-    ReadModelInOrder(*model);
     if (r.models.empty()) r.advertiser = model->CmcdInfo.Get(CmcdField::ClientName);
     if (model->WaveFormat.wFormatTag == bwf::kFormatPcm &&
         model->WaveFormat.nSamplesPerSec == bwf::kSampleRate) {

@@ -264,7 +264,7 @@ TEST_F(ViewerWindow, TheWheelOverTheRowsScrollsTheListing) {
   for (const Step& s : steps) {
     turn(*s.over, s.notches);
     EXPECT_EQ(w.GaugeBar1->GetPosition(), s.position) << s.over->GetName();
-    char first[8];
+    char first[16];
     std::snprintf(first, sizeof first, "%02d", s.position + 1);
     EXPECT_EQ(RowNumber(w.MInf[0]), first) << s.over->GetName();
   }
