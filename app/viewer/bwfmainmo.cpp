@@ -11,13 +11,14 @@
 #include "bwfmessage.h"
 #include "cp932.h"
 #include "desktopstate.h"
+#include "diskinfo.h"
 #include "drvstat.h"
 #include "mmio.h"
 #include "mmutils.h"
 #include "mobuttons.h"
 #include "moinf.h"
-#include "mowheel.h"
 #include "moresources.h"
+#include "mowheel.h"
 #include "regeditbw.h"
 #include "riffio.h"
 #include "sysreg.h"
@@ -70,8 +71,9 @@ std::string EjectMessage(const viewer::EjectOutcome& out) {
       text = "ディスクを取り出す権限がないため、取り出すことができません。";
       break;
     case EjectStatus::DriveCannotEject:
-      text = "ディスクの使用は終了しましたが、ドライブがディスクを出せませんでした。"
-             "ドライブの取り出しボタンで取り出してください。";
+      text =
+          "ディスクの使用は終了しましたが、ドライブがディスクを出せませんでした。"
+          "ドライブの取り出しボタンで取り出してください。";
       break;
     default:
       text = "ディスクを取り出すことができませんでした。";
@@ -309,6 +311,7 @@ TVANTMainMO::TVANTMainMO(TComponent* owner) : TForm(owner) {
   Loaded();
 
   EjectDelay = [](std::chrono::milliseconds ms) { Delay(static_cast<uint32_t>(ms.count()), true); };
+  WriterCheck = vant::IsOpenForWriting;
   FirstActivation = 1;
   EditionCode = VANTSplash ? VANTSplash->EditionCode : 0;
   const std::string title = ViewerTitle(EditionCode);
@@ -396,6 +399,7 @@ void TVANTMainMO::FormDestroy(TObject*) {
   ScanListing.clear();
   WatchListing.clear();
   PreviousWatch.clear();
+  Watch.reset();
 }
 
 std::string TVANTMainMO::FolderOfExecutable() const {
@@ -502,7 +506,17 @@ void TVANTMainMO::ScanFolder(const std::string& folder) {
   auto info = ViewerVolumes().GetVolumeInformation(Root);
   VolumeLabel = info ? info->label : std::string();
   Advertiser.clear();
-  viewer::ScanResult r = viewer::ScanModels(folder);
+  WatchFolder();
+  // A row waits while its file is still being written: known so from the kernel, or held back
+  // by the last poll and not known finished since.
+  auto hold = [this](const viewer::ListingEntry& e) {
+    // Only the files in doubt are asked again (a scan opens each file once).
+    const bool pending = std::find(Pending.begin(), Pending.end(), e.path) != Pending.end();
+    if (!pending && viewer::WriteProgressOf(e, Watch.get(), {}) != viewer::WriteProgress::kWriting)
+      return false;
+    return viewer::WriteProgressOf(e, Watch.get(), WriterCheck) != viewer::WriteProgress::kFinished;
+  };
+  viewer::ScanResult r = viewer::ScanModels(folder, hold);
   Models = std::move(r.models);
   Advertiser = std::move(r.advertiser);
   ScanListing = std::move(r.listing);
@@ -562,12 +576,26 @@ void TVANTMainMO::WatchDogTimerTimer(TObject*) {
   WatchDogTimer->SetEnabled(false);
   if (Folder.empty() || IsDriveReady(Root)) {
     try {
+      WatchFolder();
       WatchListing = viewer::ListWaveFiles(Folder);
-      bool changed = viewer::ListingChanged(ScanListing, WatchListing);
-      // On Linux a file being copied opens fine; it shows itself by still changing.
-      if (changed) changed = viewer::ListingSettled(PreviousWatch, WatchListing);
+      // On Linux a file being copied opens fine: what tells a finished file is its writer's
+      // close, the lease, or, where neither is known, a size and time that stay put. Files still
+      // being written are held back; the rest are compared with the scan.
+      viewer::Listing ready;
+      Pending.clear();
+      for (const viewer::ListingEntry& e : WatchListing) {
+        const bool scanned =
+            std::any_of(ScanListing.begin(), ScanListing.end(),
+                        [&](const viewer::ListingEntry& s) { return viewer::SameEntry(s, e); });
+        if (scanned || viewer::FileFinished(e, PreviousWatch, Watch.get(), WriterCheck)) {
+          ready.push_back(e);
+        } else {
+          Pending.push_back(e.path);
+        }
+      }
+      bool changed = viewer::ListingChanged(ScanListing, ready);
       if (changed) {
-        for (const viewer::ListingEntry& e : WatchListing) {
+        for (const viewer::ListingEntry& e : ready) {
           if (!vant::riff::RiffFile::Open(e.path, vant::riff::Mode::kRead)) {
             changed = false;
             break;
@@ -596,6 +624,16 @@ void TVANTMainMO::WatchDogTimerTimer(TObject*) {
     ShowRows();
   }
   WatchDogTimer->SetEnabled(true);
+}
+
+void TVANTMainMO::WatchFolder() {
+  if (Watch && Watch->Active() && Watch->Folder() == fs::path(Folder)) {
+    Watch->Poll();
+    return;
+  }
+  // A new folder, or the old watch ended with its medium: what was known is gone with it.
+  Watch = std::make_unique<vant::FolderWatch>(Folder);
+  Pending.clear();
 }
 
 void TVANTMainMO::DelayTimerTimer(TObject*) {

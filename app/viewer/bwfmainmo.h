@@ -94,6 +94,8 @@ class TVANTMainMO : public vant::TForm {
 
   // Waits between unmount attempts; the message loop runs meanwhile (tests record instead).
   viewer::EjectDelay EjectDelay;
+  // Whether a process holds a file open for writing (the read lease; tests stand in for it).
+  viewer::WriterCheck WriterCheck;
 
  private:
   void SetFolder(std::string folder);
@@ -116,6 +118,11 @@ class TVANTMainMO : public vant::TForm {
   viewer::Listing ScanListing;
   viewer::Listing WatchListing;
   viewer::Listing PreviousWatch;  // the listing of the poll before, to see files still growing
+  // The kernel's notices of writes in the folder, and the files the last poll held back as
+  // still being written.
+  std::unique_ptr<vant::FolderWatch> Watch;
+  std::vector<std::filesystem::path> Pending;
+  void WatchFolder();
   bool Notified = false;
   std::unique_ptr<vant::ipc::WindowEndpoint> Endpoint;
 };

@@ -404,6 +404,58 @@ TEST_F(ViewerWindow, AFileStillBeingWrittenWaitsForItsWriter) {
   EXPECT_TRUE(w.DelayTimer->GetEnabled());
 }
 
+// Whether or not the lease can tell (a file of another owner cannot be leased), a copy that
+// pauses is never listed, and a finished file shows within 7 s of its writer's close beside one
+// still being written, which waits for its own close.
+TEST_F(ViewerWindow, EveryFinishedFileShowsWithin7sAndNoUnfinishedOne) {
+  for (const bool lease : {true, false}) {
+    SCOPED_TRACE(lease ? "lease" : "no lease");
+    ScratchFolder disc{"viewer-copy"};
+    volumes_.Add(disc.path(), DriveType::Removable, "COPY");
+    viewertest::WriteNumbered(disc.path(), 1);
+    StoreFolder(disc.path().string());
+    TVANTMainMO& w = Open();
+    if (!lease) w.WriterCheck = [](const fs::path&) { return std::optional<bool>(); };
+    const vb::Bytes whole = viewertest::CmBytes({.title = "NEW"});
+    const auto half = static_cast<std::streamsize>(whole.size() / 2);
+    auto open_writer = [&](const char* name) {
+      auto out = std::make_unique<std::ofstream>(disc.path() / name, std::ios::binary);
+      out->write(reinterpret_cast<const char*>(whole.data()), half);
+      out->flush();
+      return out;
+    };
+    auto finish = [&](std::unique_ptr<std::ofstream>& out) {
+      out->write(reinterpret_cast<const char*>(whole.data()) + half,
+                 static_cast<std::streamsize>(whole.size()) - half);
+      out.reset();
+    };
+    // A copy that pauses: the same size and time poll after poll.
+    auto paused = open_writer("CM02.wav");
+    for (int poll = 1; poll <= 3; ++poll) {
+      Pass(5000);
+      EXPECT_FALSE(w.DelayTimer->GetEnabled()) << poll;
+    }
+    EXPECT_EQ(w.GetFileCount(), 1);
+    // One copy ends; another is still under way.
+    auto other = open_writer("CM03.wav");
+    finish(paused);
+    Pass(5000);
+    EXPECT_TRUE(w.DelayTimer->GetEnabled());
+    Pass(2000);
+    EXPECT_EQ(w.GetFileCount(), 2);
+    if (w.GetFileCount() == 2) EXPECT_EQ(w.MInf[1]->FileName->GetText(), "CM02.wav");
+    for (int poll = 1; poll <= 2; ++poll) {
+      Pass(5000);
+      EXPECT_FALSE(w.DelayTimer->GetEnabled()) << poll;
+    }
+    finish(other);
+    Pass(5000);
+    Pass(2000);
+    EXPECT_EQ(w.GetFileCount(), 3);
+    main_.reset();
+  }
+}
+
 TEST_F(ViewerWindow, ASaveNoticeFromTheConverterRescansTheUnchangedFolder) {
   viewertest::WriteNumbered(disc_.path(), 1);
   TVANTMainMO& w = OpenDisc();
@@ -426,6 +478,7 @@ TEST_F(ViewerWindow, ASaveNoticeFromTheConverterRescansTheUnchangedFolder) {
   EXPECT_TRUE(w.DelayTimer->GetEnabled());
   Pass(2000);
   EXPECT_FALSE(w.GetNotified());
+  EXPECT_EQ(w.GetFileCount(), 1);
   EXPECT_EQ(w.MInf[0]->Title->GetText(), "NEW");
 }
 
