@@ -39,6 +39,8 @@ constexpr int kFolderSetting = 100;
 constexpr int kListSetting = 111;
 // The mount point of the disc that holds the folder of setting 100 (empty: a fixed drive).
 constexpr int kDiscSetting = 112;
+// The drive that disc was in ("/dev/sdb"): another disc in it is followed to its own folder.
+constexpr int kDriveSetting = 113;
 constexpr TColor kFieldGrey = static_cast<TColor>(14803425);
 constexpr TColor kPageGrey = static_cast<TColor>(15592941);
 constexpr TColor kRed = static_cast<TColor>(255);
@@ -374,6 +376,8 @@ void TVANTMainMO::FormActivate(TObject*) {
     if (WaitForDrive() != mrOk) {
       SetFolder("");
       ChooseFolder();
+    } else {
+      FollowDrive();
     }
   }
   if (!FolderExists(Folder)) {
@@ -430,6 +434,29 @@ void TVANTMainMO::RememberDrive() {
   const DriveType type = ViewerVolumes().GetDriveType(Root);
   const bool disc = type == DriveType::Removable || type == DriveType::CdRom;
   SysRegVANT->WriteWorkString(kDiscSetting, disc ? Root.string() : std::string());
+  SysRegVANT->WriteWorkString(kDriveSetting, disc ? ViewerVolumes().DriveOf(Root) : std::string());
+}
+
+std::optional<fs::path> TVANTMainMO::DiscMovedTo() const {
+  const std::string drive = Drive.empty() ? StoredText(kDriveSetting) : Drive;
+  if (drive.empty()) return std::nullopt;
+  const std::optional<fs::path> now = ViewerVolumes().MountOfDrive(drive);
+  if (!now || fs::path(*now).lexically_normal() == Root.lexically_normal() || !IsDriveReady(*now))
+    return std::nullopt;
+  return now;
+}
+
+bool TVANTMainMO::FollowDrive() {
+  const std::optional<fs::path> disc = DiscMovedTo();
+  if (!disc || IsDriveReady(Root)) return false;
+  const fs::path inside = fs::path(Folder).lexically_normal().lexically_relative(Root);
+  std::error_code ec;
+  fs::path folder = *disc;
+  if (!inside.empty() && inside != "." && fs::is_directory(*disc / inside, ec)) folder /= inside;
+  SetFolder(folder.string());
+  if (SysRegVANT) SysRegVANT->WriteWorkString(kFolderSetting, Folder);
+  RememberDrive();
+  return true;
 }
 
 // ---- buttons ----
@@ -506,6 +533,9 @@ void TVANTMainMO::ScanFolder(const std::string& folder) {
   auto info = ViewerVolumes().GetVolumeInformation(Root);
   VolumeLabel = info ? info->label : std::string();
   Advertiser.clear();
+  const DriveType type = ViewerVolumes().GetDriveType(Root);
+  Drive = type == DriveType::Removable || type == DriveType::CdRom ? ViewerVolumes().DriveOf(Root)
+                                                                   : std::string();
   WatchFolder();
   // A row waits while its file is still being written: known so from the kernel, or held back
   // by the last poll and not known finished since.
@@ -616,6 +646,8 @@ void TVANTMainMO::WatchDogTimerTimer(TObject*) {
     if (r != mrOk) {
       SetFolder("/");
       ChooseFolder();
+    } else if (FollowDrive()) {
+      // another disc in the same drive, at its own folder
     } else if (!FolderExists(Folder)) {
       SetFolder(Root.string());
       ChooseFolder();
@@ -652,7 +684,7 @@ void TVANTMainMO::WMCopyData(const std::string& path) {
 
 int TVANTMainMO::WaitForDrive() {
   if (!DriveState) return mrCancel;
-  DriveState->DriveReady = [this] { return IsDriveReady(Root); };
+  DriveState->DriveReady = [this] { return IsDriveReady(Root) || DiscMovedTo().has_value(); };
   return DriveState->ShowModal();
 }
 

@@ -179,6 +179,21 @@ class SystemVolumes final : public VolumeControl {
     return info;
   }
 
+  std::string DriveOf(const fs::path& root) const override {
+    auto m = ExactMount(root);
+    if (!m || m->source.rfind("/dev/", 0) != 0) return "";
+    return "/dev/" + DiskOf(fs::path(RealDevice(m->source)).filename().string());
+  }
+
+  std::optional<fs::path> MountOfDrive(const std::string& drive) const override {
+    auto m = FindMountOfDisk(Mounts(), fs::path(drive).filename().string(),
+                             [](const std::string& source) {
+                               return DiskOf(fs::path(RealDevice(source)).filename().string());
+                             });
+    if (!m) return std::nullopt;
+    return m->mountPoint;
+  }
+
   VolumeResult Open(const fs::path& root, VolumeHandle& out) override {
     DriveType type = GetDriveType(root);
     if (type != DriveType::Removable && type != DriveType::CdRom) {

@@ -17,13 +17,15 @@ class FakeVolumes : public vant::volume::VolumeControl {
     vant::volume::DriveType type = vant::volume::DriveType::Fixed;
     bool ready = true;
     std::string label;
+    std::string device;  // the drive the medium is in ("/dev/sdb"); empty: none
   };
 
   Drive& Add(const std::filesystem::path& root, vant::volume::DriveType type,
-             std::string label = {}) {
+             std::string label = {}, std::string device = {}) {
     Drive& d = drives_[Key(root)];
     d.type = type;
     d.label = std::move(label);
+    d.device = std::move(device);
     return d;
   }
   Drive& At(const std::filesystem::path& root) { return drives_.at(Key(root)); }
@@ -64,6 +66,16 @@ class FakeVolumes : public vant::volume::VolumeControl {
     auto it = drives_.find(Key(root));
     if (it == drives_.end() || !it->second.ready) return std::nullopt;
     return vant::volume::VolumeInfo{it->second.label, "fake"};
+  }
+  std::string DriveOf(const std::filesystem::path& root) const override {
+    auto it = drives_.find(Key(root));
+    return it == drives_.end() ? std::string() : it->second.device;
+  }
+  std::optional<std::filesystem::path> MountOfDrive(const std::string& drive) const override {
+    for (const auto& [root, d] : drives_) {
+      if (!drive.empty() && d.device == drive) return root;
+    }
+    return std::nullopt;
   }
   vant::volume::VolumeResult Open(const std::filesystem::path& root,
                                   vant::volume::VolumeHandle& out) override {

@@ -73,7 +73,7 @@ class ViewerWindow : public ::testing::Test {
     chmod(runtime_.path().c_str(), 0700);
     SetClock(&clock_);
     SetViewerVolumes(&volumes_);
-    volumes_.Add(disc_.path(), DriveType::Removable, "DISC1");
+    volumes_.Add(disc_.path(), DriveType::Removable, "DISC1", "/dev/sdz");
     splash_ = std::make_unique<TVANTSplash>(nullptr);  // created, never shown
     splash_->EditionCode = ecAdAgency;
     res_ = std::make_unique<TMODataRes>(nullptr);
@@ -443,7 +443,9 @@ TEST_F(ViewerWindow, EveryFinishedFileShowsWithin7sAndNoUnfinishedOne) {
     EXPECT_TRUE(w.DelayTimer->GetEnabled());
     Pass(2000);
     EXPECT_EQ(w.GetFileCount(), 2);
-    if (w.GetFileCount() == 2) EXPECT_EQ(w.MInf[1]->FileName->GetText(), "CM02.wav");
+    if (w.GetFileCount() == 2) {
+      EXPECT_EQ(w.MInf[1]->FileName->GetText(), "CM02.wav");
+    }
     for (int poll = 1; poll <= 2; ++poll) {
       Pass(5000);
       EXPECT_FALSE(w.DelayTimer->GetEnabled()) << poll;
@@ -663,6 +665,51 @@ TEST_F(ViewerWindow, DriveDialogClosesWithin2sOfTheDiscComingBack) {
   EXPECT_FALSE(drive_->GetVisible());
   EXPECT_EQ(w.GetFileCount(), 3);
   EXPECT_TRUE(dialogs_.answerer.Asked().empty());
+}
+
+// Desktops mount each disc at a folder named after its label: another disc in the same drive
+// closes the drive dialog as the first one would, and is listed from its own folder. A disc in
+// another drive does not.
+TEST_F(ViewerWindow, TheDriveDialogFollowsTheDriveToAnotherDiscsFolder) {
+  struct Case {
+    const char* device;
+    bool followed;
+  } cases[] = {{"/dev/sdz", true}, {"/dev/sdy", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.device);
+    ScratchFolder second{"viewer-disc2"};
+    viewertest::WriteNumbered(second.path(), 4);
+    viewertest::WriteNumbered(disc_.path(), 1);
+    volumes_.Add(disc_.path(), DriveType::Removable, "DISC1", "/dev/sdz");
+    TVANTMainMO& w = OpenDisc();
+    // The first disc goes (its folder with it); the next one comes at its own folder.
+    fs::remove_all(disc_.path());
+    volumes_.Remove(disc_.path());
+    bool closed_by_itself = false;
+    auto show = drive_->OnShow;
+    drive_->OnShow = [&](TObject* s) {
+      show(s);
+      GetDispatcher().Post([&] {
+        volumes_.Add(second.path(), DriveType::Removable, "DISC2", c.device);
+        clock_.AdvanceMillis(2000);
+        Application->ProcessMessages();
+        closed_by_itself = drive_->GetModalResult() == mrOk;
+        if (!closed_by_itself) uitest::Click(*drive_->Folder, 10, 10);  // give up: no folder
+      });
+    };
+    Pass(5000);
+    drive_->OnShow = show;
+    EXPECT_EQ(closed_by_itself, c.followed);
+    if (c.followed) {
+      EXPECT_EQ(w.GetFolder(), second.path().string() + "/");
+      EXPECT_EQ(w.GetFileCount(), 4);
+      EXPECT_EQ(w.BWFVolumName->GetText(), "DISC2");
+      EXPECT_EQ(Setting(100), second.path().string() + "/");
+    }
+    main_.reset();
+    volumes_.Remove(second.path());
+    fs::create_directories(disc_.path());
+  }
 }
 
 TEST_F(ViewerWindow, GivingUpOnTheDriveLetsTheUserPickAnotherFolder) {
