@@ -140,9 +140,11 @@ uint32_t TBWFChunck::GetDataChunkSize() const {
 
 void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
   ClearChunkTable();
-  auto handle = RiffFile::Open(path, vant::riff::Mode::kRead);
-  if (!handle) return;
-  RiffFile& f = *handle;
+  // The model's own file, when it is open, serves: what the readers read is read already.
+  std::unique_ptr<RiffFile> handle;
+  if (!file_ || path != path_) handle = RiffFile::Open(path, vant::riff::Mode::kRead);
+  if (!handle && !(file_ && path == path_)) return;
+  RiffFile& f = handle ? *handle : *file_;
   ChunkInfo form;
   if (!bwf::FindWaveForm(f, form)) return;
   // The size as the header states it (the form found is cut to the file).

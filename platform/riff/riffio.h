@@ -151,15 +151,20 @@ class RiffFile {
   class MemoryBackend;
   explicit RiffFile(std::unique_ptr<Backend> backend);
 
-  bool FillBuffer(uint64_t at);
+  // The cached block that holds `at`, read on first use; nullptr on a read error.
+  const std::vector<uint8_t>* BlockAt(uint64_t at);
   bool ReadExact(uint64_t at, void* buffer, size_t count);
   bool WriteAt(uint64_t at, const void* buffer, size_t count);
 
   std::unique_ptr<Backend> backend_;
   uint64_t pos_ = 0;
-  // Read cache: file bytes [bufStart_, bufStart_ + buf_.size()).
-  std::vector<uint8_t> buf_;
-  uint64_t bufStart_ = 0;
+  // Read cache: aligned blocks of the file as first read, so that walks which come back to the
+  // head of a file, or pass over the same chunk again, read nothing twice while the handle is open.
+  struct Block {
+    uint64_t start = 0;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Block> blocks_;
 };
 
 }  // namespace vant::riff

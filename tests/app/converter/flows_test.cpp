@@ -327,6 +327,20 @@ TEST_F(FlowTest, ANameOutsideAsciiIsShownProposedAndSavedOverAsItIs) {
   EXPECT_EQ(names, std::vector<std::string>{name});
 }
 
+// A handed-over name with characters outside CP932 is shown and proposed whole, never with '?'.
+TEST_F(FlowTest, AHandedOverNameOutsideCp932IsShownAndProposedWhole) {
+  const std::string name = "Café Ω.wav";
+  const fs::path source = Put(name, FullFile());
+  TVANTMainAA& w = Start(Put("a.wav", FullFile()));
+  w.WMCopyData(source.string());
+  ASSERT_EQ(w.Model()->GetPath(), source);
+  EXPECT_EQ(w.BWFFileName->GetText(), name);
+  Retype(w.ItemNumber, "J");
+  Press(w.BTSave);  // the dialog is cancelled
+  ASSERT_FALSE(Script().Asked().empty());
+  EXPECT_EQ(Script().Asked()[0].file.file_name, name);
+}
+
 TEST_F(FlowTest, HalfASecondAfterASaveTheProgressWindowTellsTheMainWindow) {
   TVANTMainAA& w = Start(Put("a.wav", FullFile()));
   Application->SetMainForm(&w);
