@@ -53,6 +53,11 @@ class TMMMeterCore {
   void Reset();
   // One tick of the shared 25 ms timer (timer thread): holds, lowers or drops the peak needle.
   void PeakTick();
+  // Whether ticks would still move the peak needle: it is held, or above the needle.
+  bool PeakFalling() const {
+    const int32_t p = peak_.load();
+    return p > 0 && (peak_counter_.load() > 0 || p > needle_.load());
+  }
   // Percent of full scale the needle shows (0 for a needle at rest).
   int NeedlePercent() const { return Level.SegmentsToPercent(Needle()); }
 

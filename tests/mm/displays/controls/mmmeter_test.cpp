@@ -89,6 +89,25 @@ TEST_F(MeterTest, NeedlesFollowTheValueAndThePeakHolds) {
   EXPECT_FALSE(NeedleShows(*m, 32767, clWhite));
 }
 
+TEST_F(MeterTest, ThePeakTimerRunsOnlyWhileThePeakNeedleIsHeldOrAboveTheNeedle) {
+  TMMMeter* m = NewMeter();
+  Application->ProcessMessages();
+  EXPECT_EQ(service.Count(), 0);  // at rest
+  m->SetValue(50);
+  EXPECT_EQ(service.Count(), 1);  // the hold of a new peak
+  Tick(41);
+  EXPECT_EQ(m->Core().Peak(), m->Core().Needle());
+  EXPECT_EQ(service.Count(), 0);  // the peak needle rests on a steady needle
+  m->SetValue(10);
+  EXPECT_EQ(service.Count(), 1);  // the needle fell below the peak needle
+  Tick(1);
+  EXPECT_EQ(m->Core().Peak(), m->Core().Needle());
+  EXPECT_EQ(service.Count(), 0);
+  m->SetValue(100);
+  m->ResetData();
+  EXPECT_EQ(service.Count(), 0);
+}
+
 TEST_F(MeterTest, SlicesAndTheirErrors) {
   TMMMeter* m = NewMeter();
   int pcm = 0, gain = 0;
