@@ -117,6 +117,9 @@ TMOPlayer::TMOPlayer(TComponent* owner) : TForm(owner) {
   Label1 = new TLabel(this);
   Label1->SetName("Label1");
   Label1->SetParent(this);
+  // The box of the layout, not the text's: a report every 30 ms must not measure and lay out
+  // the label again (the window is never shown, and the times all fit the box).
+  Label1->SetAutoSize(false);
   Label1->SetBounds(84, 14, 73, 19);
   Label1->Font().SetColor(clBlack);
   Label1->SetCaption("00:00.000");

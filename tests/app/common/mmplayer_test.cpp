@@ -125,6 +125,8 @@ TEST_F(PlayerWindowTest, ReportsThePositionEvery30MsExceptWhileTheSliderIsDragge
   for (const auto& [ms, fraction] : reports) EXPECT_DOUBLE_EQ(fraction, ms / 60000.0);
   EXPECT_EQ(player_->MMSlider->GetPosition(), reports.back().first);
   EXPECT_EQ(player_->Label1->GetCaption(), TMOPlayer::PositionText(reports.back().first));
+  // The time label keeps its layout's box, so a report every 30 ms lays nothing out again.
+  EXPECT_EQ(player_->Label1->BoundsRect(), Bounds(84, 14, 73, 19));
 
   player_->MMSliderTrack(nullptr);
   Step(100);
