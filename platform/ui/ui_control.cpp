@@ -175,9 +175,10 @@ TControl* GetCaptureControl() {
 
 // ---- TControl ----
 
-// Puts what PaintNow drew on the screen at most once per refresh of the display: pictures drawn
-// during a frame wait for its end (at least until the event loop has run once more, so the
-// displays fed in one pass leave together) and go out in one paint and one flush of the window.
+// Puts what PaintNow drew on the screen at most once per refresh of the display. A picture drawn
+// a frame or more after the last update goes out when the event loop next runs, one drawn within
+// the frame at its end; either way together with every other picture drawn until then, in one
+// paint and one flush of the window.
 class FramePacer {
  public:
   static FramePacer& Get() {
@@ -189,11 +190,16 @@ class FramePacer {
       c->present_queued_ = true;
       queued_.push_back(c);
     }
-    if (timer_.GetEnabled()) return;
+    if (scheduled_) return;
+    scheduled_ = true;
     const int64_t period = FramePeriodMicros();
-    const int64_t wait = std::clamp(last_present_ + period - GetClock().NowMicros(), int64_t{1}, period);
-    timer_.SetInterval(static_cast<unsigned>((wait + 999) / 1000));
-    timer_.SetEnabled(true);
+    const int64_t wait = last_present_ + period - GetClock().NowMicros();
+    if (wait > 0 && wait <= period) {
+      timer_.SetInterval(static_cast<unsigned>((wait + 999) / 1000));
+      timer_.SetEnabled(true);
+    } else {
+      QMetaObject::invokeMethod(qApp, [this] { Present(); }, Qt::QueuedConnection);
+    }
   }
   void Forget(TControl* c) { std::erase(queued_, c); }
 
@@ -208,6 +214,7 @@ class FramePacer {
     return hz >= 20 && hz <= 250 ? static_cast<int64_t>(1e6 / hz) : 16667;
   }
   void Present() {
+    scheduled_ = false;
     timer_.SetEnabled(false);
     last_present_ = GetClock().NowMicros();
     // update(), not repaint(): the toolkit merges every queued control into one paint pass.
@@ -218,6 +225,7 @@ class FramePacer {
   }
 
   std::vector<TControl*> queued_;
+  bool scheduled_ = false;  // a present is posted or timed
   int64_t last_present_ = std::numeric_limits<int64_t>::min() / 2;
   TTimer timer_;
 };
