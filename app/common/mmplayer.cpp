@@ -216,7 +216,9 @@ std::string TMOPlayer::PositionText(int32_t ms) {
 }
 
 void TMOPlayer::MMHiTimer1Timer(TObject*) {
-  MMHiTimer1->SetEnabled(false);
+  // The timer runs on through the report: switching it off and on again around each one rebuilt
+  // it 33 times a second. Its ticks come as messages to this thread, at most a few pending, so
+  // a slow report cannot pile them up.
   if (!tracking_) {
     const int32_t position = MMAudioPlayer->GetPosition();
     const int32_t length = MMAudioPlayer->GetPlayLength();
@@ -227,7 +229,7 @@ void TMOPlayer::MMHiTimer1Timer(TObject*) {
     MMSlider->SetPosition(position);
   }
   // Only while the player plays: its stop switched the timer off for good.
-  if (MMAudioPlayer->GetState() & wosPlay) MMHiTimer1->SetEnabled(true);
+  if (!(MMAudioPlayer->GetState() & wosPlay)) MMHiTimer1->SetEnabled(false);
 }
 
 void TMOPlayer::MMAudioPlayerStop(TObject*) {
