@@ -192,6 +192,7 @@ Cost Measure(pid_t program, pid_t x, std::chrono::milliseconds length) {
 }
 
 void Report(benchmark::State& state, const Cost& c) {
+  if (c.seconds <= 0) return;
   state.counters["cpu_pct_core"] = 100 * c.program_s / c.seconds;
   state.counters["x_pct_core"] = 100 * c.x_s / c.seconds;
   state.counters["switches_per_s"] = double(c.switches) / c.seconds;
@@ -230,6 +231,7 @@ class Desktop {
   const fs::path& Home() const { return home_; }
   pid_t X() const { return x_.Pid(); }
   pid_t Program() const { return program_.Pid(); }
+  bool ProgramAlive() const { return program_.Alive(); }
 
   std::vector<std::string> Env() const {
     const char* sdl = std::getenv("SDL_AUDIODRIVER");
@@ -288,11 +290,20 @@ std::optional<std::string> Start(benchmark::State& state, Desktop& d,
   return window;
 }
 
+// Reports what the program cost, unless it ended on the way (its figures would be void).
+void ReportLiving(benchmark::State& state, const Desktop& d, const Cost& c) {
+  if (d.ProgramAlive())
+    Report(state, c);
+  else
+    state.SkipWithError("the program ended during the measurement");
+}
+
 // Lets the program settle, then watches it wait.
 void ReportWaiting(benchmark::State& state, Desktop& d) {
   std::this_thread::sleep_for(3s);
-  Report(state, Measure(d.Program(), d.X(),
-                        std::chrono::seconds(EnvInt("VANT_BENCH_IDLE_SECONDS", 60))));
+  ReportLiving(state, d,
+               Measure(d.Program(), d.X(),
+                       std::chrono::seconds(EnvInt("VANT_BENCH_IDLE_SECONDS", 60))));
 }
 
 // The sample copied beside the program's settings.
@@ -327,7 +338,7 @@ void BM_ConverterPlays(benchmark::State& state) {
       total.Add(Measure(d.Program(), d.X(), kSampleLength - 600ms));
       std::this_thread::sleep_for(300ms);
     }
-    Report(state, total);
+    ReportLiving(state, d, total);
   }
 }
 
