@@ -3,7 +3,8 @@
 // cores run, and the sink's monitor is recorded. A gap is a run of at least 2 ms of digital
 // silence inside a play: the sample has none, and a client that falls behind leaves exactly that
 // in the sink. Cases, in one run: paplay (the reference), the player with the 20 ms queue it
-// used to ask SDL for, and the player as the programs set it up.
+// used to ask SDL for, the player as the programs set it up, and the player on its second
+// device, the stream buffer.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
@@ -113,7 +114,7 @@ void WaitMs(vant::QueueDispatcher& gui, int ms) {
   for (int i = 0; i < ms / 10; ++i) gui.WaitAndProcess(10);
 }
 
-bool PlayWithPlayer(int plays, std::string* why) {
+bool PlayWithPlayer(int plays, bool use_dsound, std::string* why) {
   vant::QueueDispatcher gui;
   vant::SetDispatcher(&gui);
   auto backend = std::make_unique<vant::audio::SdlBackend>();
@@ -123,6 +124,7 @@ bool PlayWithPlayer(int plays, std::string* why) {
   {
     // As the converter's player window sets it up.
     TMMAudioPlayer player(nullptr);
+    player.SetUseDSound(use_dsound);
     player.SetBufferSize(16000);
     player.SetNumBuffers(10);
     player.SetVolume(32768 / 2);
@@ -167,7 +169,7 @@ bool PlayWithPaplay(int plays, std::string* why) {
   return true;
 }
 
-enum Case { kPaplay = 0, kPlayerShortQueue = 1, kPlayer = 2 };
+enum Case { kPaplay = 0, kPlayerShortQueue = 1, kPlayer = 2, kStreamPlayer = 3 };
 
 void BM_GapsUnderLoad(benchmark::State& state) {
   const int plays = Plays();
@@ -200,7 +202,8 @@ void BM_GapsUnderLoad(benchmark::State& state) {
     {
       Load load;
       busy = load.Size();
-      ok = state.range(0) == kPaplay ? PlayWithPaplay(plays, &why) : PlayWithPlayer(plays, &why);
+      ok = state.range(0) == kPaplay ? PlayWithPaplay(plays, &why)
+                                     : PlayWithPlayer(plays, state.range(0) == kStreamPlayer, &why);
     }
     sink.StopRecording();
     unsetenv("VANT_AUDIO_QUEUE_MS");
@@ -229,6 +232,7 @@ BENCHMARK(BM_GapsUnderLoad)
     ->Arg(kPaplay)
     ->Arg(kPlayerShortQueue)
     ->Arg(kPlayer)
+    ->Arg(kStreamPlayer)
     ->Iterations(1)
     ->Unit(benchmark::kSecond);
 

@@ -35,10 +35,10 @@ struct TDSWaveOutStream {
   };
   std::deque<Pending> pending;
 
+  // Stream bytes, counted like the buffer's unrolled cursors from the top of the ring.
   uint32_t write_offset = 0;
   int64_t bytes_written = 0;
-  int64_t bytes_played = 0;
-  uint32_t last_cursor = 0;
+  int64_t bytes_played = 0;  // heard, as of the last refill step
   int32_t volume = 0;
   bool volume_pending = false;
   bool playing = false;
@@ -84,24 +84,14 @@ void Report(HDSWAVEOUT s, uint32_t msg, PMMWaveHdr hdr) {
   if (s->callback) s->callback(s, msg, hdr);
 }
 
-// How far the play cursor moved since `last`. A cursor a little behind `last` moved back, not
-// round the ring: it counts nothing, so bytes played never fall and never jump by a buffer.
-uint32_t Advance(const TDSWaveOutStream& s, uint32_t cursor) {
-  const uint32_t back = (s.last_cursor + s.size - cursor) % s.size;
-  if (back > 0 && back <= s.size / 8) return 0;
-  return (cursor + s.size - s.last_cursor) % s.size;
-}
-
-uint32_t PlayCursor(const TDSWaveOutStream& s) {
-  uint32_t play = 0;
-  s.buffer->GetCurrentPosition(&play, nullptr);
-  return play;
-}
-
+// The buffer's cursors unrolled: the play cursor never moves back and never wraps, so bytes
+// played never fall nor skip a ring, however late a refill step or deep the backend's queue.
 int64_t PlayedNow(const TDSWaveOutStream& s) {
   // Paused too: what the ring had handed out before the pause is still being heard.
   if (!s.playing) return s.bytes_played;
-  return s.bytes_played + Advance(s, PlayCursor(s));
+  int64_t play = 0;
+  s.buffer->GetStreamPosition(&play, nullptr);
+  return play;
 }
 
 // Reports the pending headers up to and including the one with `token` (all with 0).
@@ -204,24 +194,21 @@ void RefillStep(HDSWAVEOUT s) {
     s->buffer->SetVolume(s->volume);
     s->volume_pending = false;
   }
-  uint32_t play = 0, write = 0;
-  s->buffer->GetCurrentPosition(&play, &write);
-  const uint32_t advance = Advance(*s, play);
-  if (advance > 0) {
-    s->bytes_played += advance;
-    s->last_cursor = play;
-  }
+  int64_t read = 0;
+  s->buffer->GetStreamPosition(&s->bytes_played, &read);
   ReportHeard(s, s->bytes_played);
-  const int64_t read = s->bytes_played + (write + s->size - play) % s->size;
   if (read > s->bytes_written) {
     // The refill fell behind the renderer: go on where it has not read yet, rather than write
     // where it will only come round again a buffer later.
-    s->write_offset = write;
+    s->write_offset = static_cast<uint32_t>(read % s->size);
     s->bytes_written = read;
   }
-  // Every free fragment: the timer service drops ticks that fall due while it is late, where
-  // a burst of ticks would have caught up.
-  while (static_cast<int64_t>(s->size) - (s->bytes_written - s->bytes_played) >= s->fragment) {
+  // Free space counts from what the renderer has read, not from what was heard: the backend
+  // keeps a deep queue, so the listener lags the renderer by most of the ring, and the ring
+  // must stay filled ahead of the renderer. What was read but not heard yet is on its way and
+  // may be written over. Every free fragment: the timer service drops ticks that fall due while
+  // it is late, where a burst of ticks would have caught up.
+  while (static_cast<int64_t>(s->size) - (s->bytes_written - read) >= s->fragment) {
     if (!WriteFragment(s)) return;
   }
 }
@@ -268,7 +255,6 @@ void StartFromTop(HDSWAVEOUT s) {
   s->volume_pending = true;
   s->buffer->Stop();
   s->buffer->SetCurrentPosition(0);
-  s->last_cursor = 0;
   for (int i = 0; i < 4; ++i) RefillStep(s);
   s->buffer->Play();
 }
@@ -286,7 +272,6 @@ void ResetLocked(HDSWAVEOUT s, TimerToKill& kill) {
   s->queue.clear();
   s->write_offset = 0;
   s->bytes_written = s->bytes_played = 0;
-  s->last_cursor = 0;
   s->buffer->Clear();
   for (PMMWaveHdr hdr : back) Report(s, audio::MM_WOM_DONE, hdr);
 }
@@ -402,12 +387,6 @@ uint32_t DSWaveOutWrite(HDSWAVEOUT h, PMMWaveHdr hdr) {
 
 uint32_t DSWaveOutPause(HDSWAVEOUT h) {
   return WithStream(h, [](HDSWAVEOUT s) {
-    if (s->playing && !s->paused) {
-      // Count what was heard up to here: the cursor stays while the buffer stands.
-      const uint32_t play = PlayCursor(*s);
-      s->bytes_played += Advance(*s, play);
-      s->last_cursor = play;
-    }
     s->paused = true;
     s->buffer->Stop();
     s->buffer->SetVolume(audio::STREAM_VOLUME_MIN);

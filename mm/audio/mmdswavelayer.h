@@ -1,7 +1,8 @@
 #pragma once
 // Wave-out-like operations over one looping stream buffer per stream: written headers queue up,
-// a shared 31 ms refill step copies them fragment by fragment into the ring ahead of the play
-// cursor, and each header is reported done (MM_WOM_DONE) once its last byte has been heard.
+// a shared 31 ms refill step copies them fragment by fragment into the ring ahead of what the
+// renderer has read (the backend keeps the deep queue, so the listener lags further behind), and
+// each header is reported done (MM_WOM_DONE) once its last byte has been heard.
 //
 // One lock guards the list of streams and every stream. Callbacks run under it, on the thread
 // that caused them: the caller's for open, close and reset, the timer service's for the done

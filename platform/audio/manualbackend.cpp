@@ -92,6 +92,11 @@ int ManualBackend::OpenStreams() const {
   return static_cast<int>(streams_.size());
 }
 
+int ManualBackend::QueueMsAsked() const {
+  std::lock_guard lock(mutex_);
+  return queue_ms_asked_;
+}
+
 int ManualBackend::DeviceCount() {
   std::lock_guard lock(mutex_);
   return static_cast<int>(devices_.size());
@@ -116,7 +121,9 @@ bool ManualBackend::Supports(int device, const WaveFormatEx& format) {
 std::unique_ptr<BackendStream> ManualBackend::Open(int, const WaveFormatEx& format,
                                                    RenderSource* source, MMRESULT* error) {
   *error = MMSYSERR_NOERROR;
+  const int queue_ms = source->QueueMs();
   std::lock_guard lock(mutex_);
+  queue_ms_asked_ = queue_ms;
   return std::make_unique<Stream>(*this, source, format, origin_frames_);
 }
 

@@ -34,6 +34,9 @@ class ManualBackend final : public Backend {
   std::vector<uint8_t> Captured() const;
   void ClearCaptured();
   int OpenStreams() const;
+  // How much sound, in milliseconds, the source of the most recently opened stream asked to keep
+  // queued (RenderSource::QueueMs); 0 before any open. The test sets the latency itself.
+  int QueueMsAsked() const;
 
   int DeviceCount() override;
   bool GetCaps(int device, WaveOutCaps* caps) override;
@@ -51,6 +54,7 @@ class ManualBackend final : public Backend {
   std::function<bool(const WaveFormatEx&)> accepts_;
   int latency_frames_ = 0;
   int64_t origin_frames_ = 0;
+  int queue_ms_asked_ = 0;
   std::vector<Stream*> streams_;  // open order
   std::vector<uint8_t> captured_;
 };

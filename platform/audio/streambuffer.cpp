@@ -183,6 +183,19 @@ void StreamBuffer::GetCurrentPosition(uint32_t* play, uint32_t* write) const {
   if (write) *write = static_cast<uint32_t>(Wrap(std::ceil(pos_), frames_) * align);
 }
 
+void StreamBuffer::GetStreamPosition(int64_t* play, int64_t* write) const {
+  std::lock_guard lock(mutex_);
+  const int64_t align = format_.nBlockAlign;
+  if (play) *play = static_cast<int64_t>(std::floor(HeardLocked())) * align;
+  if (write) *write = static_cast<int64_t>(std::ceil(pos_)) * align;
+}
+
+int StreamBuffer::QueueMs() const {
+  const uint64_t rate = std::max<uint32_t>(format_.nAvgBytesPerSec, 1);
+  const auto most = static_cast<int>((uint64_t{size_} * 400 + rate / 2) / rate);
+  return std::max(std::min(DeepQueueMs(), most), 1);
+}
+
 void StreamBuffer::SetCurrentPosition(uint32_t offset) {
   std::lock_guard lock(mutex_);
   pos_ = static_cast<double>((offset % size_) / format_.nBlockAlign);

@@ -67,6 +67,10 @@ class StreamBuffer final : private RenderSource {
   // yet (writing between the two changes nothing audible any more). While playing the play
   // cursor only moves forward round the ring.
   void GetCurrentPosition(uint32_t* play, uint32_t* write) const;
+  // The same cursors unrolled: bytes from the start of the ring as the last SetCurrentPosition
+  // left it, growing on past the ring's size rather than wrapping, so how far the listener and
+  // the renderer are apart stays plain however deep the backend's queue.
+  void GetStreamPosition(int64_t* play, int64_t* write) const;
   // Moves both cursors to `offset` (cut to a whole frame).
   void SetCurrentPosition(uint32_t offset);
 
@@ -87,9 +91,9 @@ class StreamBuffer final : private RenderSource {
 
   void Render(uint8_t* out, size_t bytes, int64_t latency_bytes) override;
   bool WaitCallbacksIdle(int) override { return true; }
-  // The ring is the queue: its writer counts free space from what was heard, so the backend
-  // must not read far ahead of the listener.
-  int QueueMs() const override { return kShortQueueMs; }
+  // The deep queue, but at most two fifths of the ring: SDL rounds the queue up to its period
+  // (less than 1.6 times the queue), and one render must leave the writer room ahead of it.
+  int QueueMs() const override;
 
   // Sets `field` under the lock when `value` lies in low..high.
   template <typename T>

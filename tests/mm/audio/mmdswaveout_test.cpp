@@ -56,6 +56,20 @@ struct Header {
   }
 };
 
+// Prepares and writes `count` headers of `bytes` each, their patterns apart, appending them to
+// `headers`; answers their bytes in order.
+std::vector<uint8_t> WriteHeaders(HDSWAVEOUT h, int count, size_t bytes,
+                                  std::vector<std::unique_ptr<Header>>& headers) {
+  std::vector<uint8_t> all;
+  for (int i = 0; i < count; ++i) {
+    headers.push_back(std::make_unique<Header>(Pattern(bytes, i * 13)));
+    all.insert(all.end(), headers.back()->data.begin(), headers.back()->data.end());
+    EXPECT_EQ(DSWaveOutPrepareHeader(h, &headers.back()->hdr), DSWAVE_OK);
+    EXPECT_EQ(DSWaveOutWrite(h, &headers.back()->hdr), DSWAVE_OK);
+  }
+  return all;
+}
+
 // Done reports with the samples heard when each came.
 struct Reports {
   std::vector<std::pair<PMMWaveHdr, uint32_t>> done;
@@ -90,7 +104,7 @@ TEST(DSLayerSizes, FragmentsAreASixteenthOfASecondAndFourMakeTheRing) {
 
 // The ring an open stream really uses: with done reports as soon as a header is copied, the
 // first refills take exactly as many one-fragment headers as the ring holds, and no more until a
-// fragment has been heard (62.5 ms).
+// fragment has been read (62.5 ms).
 TEST_F(DSLayer, AnOpenStreamsRingHoldsFourFragments) {
   struct Case {
     int bits, channels, rate;
@@ -127,14 +141,8 @@ TEST_F(DSLayer, EveryHeaderIsReportedOnceInOrderWhenItsLastByteWasHeard) {
   const WAVEFORMATEX f = Mono16();
   ASSERT_EQ(DSWaveOutOpen(&h, 0, &f, reports.Callback(), audio::CALLBACK_FUNCTION), DSWAVE_OK);
   std::vector<std::unique_ptr<Header>> headers;
-  std::vector<uint8_t> all;
   ASSERT_EQ(DSWaveOutPause(h), DSWAVE_OK);
-  for (int i = 0; i < 6; ++i) {
-    headers.push_back(std::make_unique<Header>(Pattern(1400, i * 13)));
-    all.insert(all.end(), headers.back()->data.begin(), headers.back()->data.end());
-    ASSERT_EQ(DSWaveOutPrepareHeader(h, &headers.back()->hdr), DSWAVE_OK);
-    ASSERT_EQ(DSWaveOutWrite(h, &headers.back()->hdr), DSWAVE_OK);
-  }
+  const std::vector<uint8_t> all = WriteHeaders(h, 6, 1400, headers);
   ASSERT_EQ(DSWaveOutRestart(h), DSWAVE_OK);
   Step(700);
   ASSERT_EQ(reports.done.size(), headers.size());
@@ -150,6 +158,46 @@ TEST_F(DSLayer, EveryHeaderIsReportedOnceInOrderWhenItsLastByteWasHeard) {
   ASSERT_EQ(DSWaveOutClose(h), DSWAVE_OK);
   EXPECT_EQ(reports.messages.front(), audio::MM_WOM_OPEN);
   EXPECT_EQ(reports.messages.back(), audio::MM_WOM_CLOSE);
+}
+
+// The stream keeps a deep queue in the backend: SDL's thread renders whole periods (here 90 ms),
+// each heard two periods later. The refills count the ring's free space from what the renderer
+// has read, so it never reads a stretch of the ring (250 ms) it has played before, nor the silence
+// of a stretch not written yet; the position and the done reports still follow what was heard.
+TEST_F(DSLayer, WithADeepQueueTheRendererNeverReadsStaleRingData) {
+  Reports reports;
+  HDSWAVEOUT h = nullptr;
+  const WAVEFORMATEX f = Mono16();
+  ASSERT_EQ(DSWaveOutOpen(&h, 0, &f, reports.Callback(), audio::CALLBACK_FUNCTION), DSWAVE_OK);
+  EXPECT_EQ(backend_.QueueMsAsked(), audio::DeepQueueMs());
+  constexpr int kPeriod = 720;
+  constexpr int kLatency = 2 * kPeriod;
+  backend_.SetLatencyFrames(kLatency);
+  std::vector<std::unique_ptr<Header>> headers;
+  ASSERT_EQ(DSWaveOutPause(h), DSWAVE_OK);
+  const std::vector<uint8_t> all = WriteHeaders(h, 20, 1600, headers);
+  const int samples = static_cast<int>(all.size() / 2);
+  ASSERT_EQ(DSWaveOutRestart(h), DSWAVE_OK);
+  for (int renders = 1; renders <= 40 && reports.done.size() < headers.size(); ++renders) {
+    rig_.Step(1, kPeriod);
+    const int heard = std::max(renders * kPeriod - kLatency, 0);
+    if (heard < samples) {
+      audio::MMTime t;
+      t.wType = audio::TIME_SAMPLES;
+      DSWaveOutGetPosition(h, &t);
+      EXPECT_EQ(t.value, static_cast<uint32_t>(heard)) << "after render " << renders;
+    }
+    rig_.Step(kPeriod / 8 - 1, 0);
+  }
+  EXPECT_EQ(Sound(backend_.Captured()), all);
+  ASSERT_EQ(reports.done.size(), headers.size());
+  for (size_t i = 0; i < headers.size(); ++i) {
+    EXPECT_EQ(reports.done[i].first, &headers[i]->hdr) << i;
+    const uint32_t end = (i + 1) * 800;
+    EXPECT_GE(reports.done[i].second, end) << i;
+    EXPECT_LE(reports.done[i].second, end + 2 * kPeriod) << i;
+  }
+  ASSERT_EQ(DSWaveOutClose(h), DSWAVE_OK);
 }
 
 TEST_F(DSLayer, PauseSilencesAtOnceAndRestartGoesOnAtTheCursorWithTheStoredVolume) {

@@ -92,6 +92,11 @@ TEST_F(StreamBufferTest, PlaysRoundTheRingAndTheCursorsFollowWhatWasReadAndHeard
   backend_.Render(230);  // 250 frames read: twice round and half again
   EXPECT_EQ(WriteCursor(), 100u);
   EXPECT_EQ(PlayCursor(), 2u * (250 - 30 - 200));
+  // Unrolled, the cursors go on past the ring's end.
+  int64_t heard = 0, read = 0;
+  buffer_->GetStreamPosition(&heard, &read);
+  EXPECT_EQ(heard, 2 * (250 - 30));
+  EXPECT_EQ(read, 2 * 250);
   const auto played = Samples(backend_.Captured());
   ASSERT_EQ(played.size(), 260u);
   for (int i = 0; i < 250; ++i) ASSERT_EQ(played[10 + i], 1000 + i % 100) << i;
@@ -120,6 +125,30 @@ TEST_F(StreamBufferTest, StopLetsWhatWasReadBeHeardAndPlayGoesOnAfterIt) {
   buffer_->SetCurrentPosition(61);  // cut to the frame
   EXPECT_EQ(PlayCursor(), 60u);
   EXPECT_EQ(WriteCursor(), 60u);
+}
+
+// A stream buffer asks the backend for the deep queue, but never for more than two fifths of its
+// ring: even rounded up to SDL's period, one render then leaves the writer room ahead of it.
+TEST_F(StreamBufferTest, TheQueueIsDeepButLeavesTheWriterRoomInTheRing) {
+  struct Case {
+    const char* env;
+    uint32_t ring_ms;
+    int queue_ms;
+  };
+  for (const Case c : {Case{nullptr, 250, 100}, Case{nullptr, 1000, 100}, Case{"60", 250, 60},
+                       Case{"1000", 250, 100}, Case{nullptr, 100, 40}}) {
+    if (c.env) {
+      setenv("VANT_AUDIO_QUEUE_MS", c.env, 1);
+    } else {
+      unsetenv("VANT_AUDIO_QUEUE_MS");
+    }
+    MMRESULT error = MMSYSERR_ERROR;
+    const WaveFormatEx f = Pcm(2, 44100, 16);
+    buffer_ = StreamBuffer::Create(0, f, f.nAvgBytesPerSec * c.ring_ms / 1000, &error);
+    ASSERT_TRUE(buffer_);
+    EXPECT_EQ(backend_.QueueMsAsked(), c.queue_ms) << (c.env ? c.env : "") << " " << c.ring_ms;
+  }
+  unsetenv("VANT_AUDIO_QUEUE_MS");
 }
 
 TEST_F(StreamBufferTest, VolumePanAndRateApplyWhileRendering) {
