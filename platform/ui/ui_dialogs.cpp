@@ -3,7 +3,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include <QAbstractFileIconProvider>
+#include <QFileIconProvider>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -28,12 +28,14 @@ std::string Trim(const std::string& s) {
 }
 
 // File types by name only: the toolkit's own guess opens a file to read its first bytes, which
-// blocks for ever on some files of pseudo-file systems, devices and FIFOs.
-class NameOnlyIconProvider : public QAbstractFileIconProvider {
+// blocks for ever on some files of pseudo-file systems, devices and FIFOs. The pictures come from
+// the widget style when the desktop has no icon theme (the bare provider then has none at all).
+class NameOnlyIconProvider : public QFileIconProvider {
  public:
+  using QFileIconProvider::icon;
   QIcon icon(const QFileInfo& info) const override {
-    if (info.isDir()) return QAbstractFileIconProvider::icon(Folder);
-    return QAbstractFileIconProvider::icon(File);
+    if (info.isDir()) return QFileIconProvider::icon(Folder);
+    return QFileIconProvider::icon(File);
   }
   QString type(const QFileInfo& info) const override {
     if (info.isDir()) return QAbstractFileIconProvider::type(info);  // never reads a folder

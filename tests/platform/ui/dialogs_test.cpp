@@ -182,5 +182,45 @@ TEST_F(UiTest, FileDialogsNeverReadAFileToTellItsType) {
   EXPECT_NE(noext, pdf);
 }
 
+// Qt's warnings while a test runs, caught by its message handler.
+class QtWarnings {
+ public:
+  QtWarnings() { previous_ = qInstallMessageHandler(&QtWarnings::Catch); }
+  ~QtWarnings() { qInstallMessageHandler(previous_); }
+  static QStringList& Caught() {
+    static QStringList caught;
+    return caught;
+  }
+
+ private:
+  static void Catch(QtMsgType, const QMessageLogContext&, const QString& text) {
+    Caught() << text;
+  }
+  QtMessageHandler previous_ = nullptr;
+};
+
+// Every picture of the file dialog is there, also without an icon theme on the desktop: nothing
+// asks the toolkit to scale a picture that does not exist.
+TEST_F(ToolkitDialogs, FileDialogPicturesExistWithoutAnIconTheme) {
+  testing::ScratchFolder dir("ui-dialogs");
+  std::ofstream(dir.path() / "a.wav") << "x";
+  fs::create_directory(dir.path() / "sub");
+  QtWarnings warnings;
+  QtWarnings::Caught().clear();
+  {
+    QFileDialog d(nullptr, "t", QString::fromStdString(dir.path().string()));
+    ConfigureFileDialog(d);
+    ASSERT_NE(d.iconProvider(), nullptr);
+    for (auto type : {QAbstractFileIconProvider::Folder, QAbstractFileIconProvider::File,
+                      QAbstractFileIconProvider::Computer, QAbstractFileIconProvider::Drive}) {
+      EXPECT_FALSE(d.iconProvider()->icon(type).isNull()) << type;
+    }
+    d.show();
+    Application->ProcessMessages();
+    d.hide();
+  }
+  for (const QString& w : QtWarnings::Caught()) EXPECT_FALSE(w.contains("null pixmap")) << w.toStdString();
+}
+
 }  // namespace
 }  // namespace vant
