@@ -801,7 +801,12 @@ void TWinControl::ColorChanged() {
 
 void TWinControl::SetTabStop(bool v) {
   tab_stop_ = v;
-  if (host_) host_->setFocusPolicy(v ? Qt::StrongFocus : Qt::ClickFocus);
+  if (!host_) return;
+  // A control that paints itself (a panel, a picture button) and is no tab stop takes no focus
+  // from a click: a click on a picture button, or on the panel under it, leaves the keyboard
+  // where it was. Fields and lists take it when clicked, as users expect.
+  const bool self_painted = dynamic_cast<HostWidget<QWidget>*>(host_) != nullptr;
+  host_->setFocusPolicy(v ? Qt::StrongFocus : self_painted ? Qt::NoFocus : Qt::ClickFocus);
 }
 
 void TWinControl::SetTabOrder(int v) {

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
@@ -631,6 +633,21 @@ TEST_F(FlowTest, ShowRunsTheChosenProgramOnAnExtractedCopyAndSavePdfWritesTheByt
   const vb::Bytes expected = vb::PdfBytes();
   EXPECT_EQ(ReadBytes(pdf), std::string(expected.begin(), expected.end()));
   EXPECT_EQ(Setting(107), pdf.string());
+}
+
+// Showing a document keeps the keyboard on the list it was chosen from: the next line is one key
+// away.
+TEST_F(FlowTest, AfterShowTheKeyboardStaysOnTheList) {
+  TVANTMainAA& w = Start(Put("a.wav", NineAttachments()));
+  w.CsvApplicationName->SetCaption("/bin/true");
+  w.CSVList->SetFocus();
+  w.CSVList->SetItemIndex(0);
+  ASSERT_TRUE(w.CSVList->Focused());
+  // A click as the desktop delivers it: the toolkit moves the focus on such clicks only.
+  QTest::mouseClick(w.BTDispCSV->Host(), Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(w.CSVList->Focused());
+  uitest::PressKey(*w.CSVList, VK_DOWN);
+  EXPECT_EQ(w.CSVList->GetItemIndex(), 1);
 }
 
 TEST_F(FlowTest, ImportTakesTheAgencyColumnsAndExportWritesTheRecord) {
