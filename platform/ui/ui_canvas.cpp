@@ -6,10 +6,8 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
-#include <QLibraryInfo>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTranslator>
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -132,22 +130,6 @@ void EnsureGuiApplication() {
   }
   InstallFontSubstitutes();
   InstallToolkitTranslations();
-}
-
-// The programs speak Japanese whatever the desktop's language: the toolkit's own texts (standard
-// buttons, file dialogs and their questions) come from its Japanese translations.
-void InstallToolkitTranslations() {
-  if (!QCoreApplication::instance()) return;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    auto* t = new QTranslator(QCoreApplication::instance());
-    if (t->load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_",
-                QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-      QCoreApplication::installTranslator(t);
-    } else {
-      delete t;
-    }
-  });
 }
 
 // ---- font, pen, brush ----

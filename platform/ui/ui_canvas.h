@@ -239,7 +239,9 @@ class TBitmap : public TPersistent {
 void EnsureGuiApplication();
 // Family names from the layouts mapped onto installed metric-compatible families.
 void InstallFontSubstitutes();
-// The toolkit's Japanese translations (standard buttons, file dialogs), when installed.
+// The toolkit speaks Japanese whatever the desktop's language: its installed Japanese
+// translations (standard buttons, file dialogs), the few texts they lack, and Japanese dates and
+// sizes in its own widgets (ui_language.cpp).
 void InstallToolkitTranslations();
 
 }  // namespace vant

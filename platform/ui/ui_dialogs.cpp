@@ -6,10 +6,15 @@
 #include <QFileIconProvider>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGridLayout>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QTreeView>
 #include <algorithm>
 #include <filesystem>
 
@@ -45,6 +50,27 @@ class NameOnlyIconProvider : public QFileIconProvider {
 
  private:
   QMimeDatabase db_;
+};
+
+// The file dialog's columns as the toolkit's language writes them: its model formats sizes and
+// dates in the desktop's language.
+class LocalFormats : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+  QVariant data(const QModelIndex& index, int role) const override {
+    auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files || !index.isValid())
+      return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    switch (index.column()) {
+      case 1:
+        if (files->isDir(source)) break;
+        return QLocale().formattedDataSize(files->size(source));
+      case 3:
+        return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+    }
+    return QIdentityProxyModel::data(index, role);
+  }
 };
 
 // The toolkit's file dialog with the caller's own area in its layout. The area's widget is lent:
@@ -256,6 +282,16 @@ void ConfigureFileDialog(QFileDialog& d) {
   d.setIconProvider(&provider);
   // Names match the filters in any letter case.
   d.setFilter(d.filter() & ~QDir::CaseSensitive);
+  d.setProxyModel(new LocalFormats(&d));
+  // The size, type and date columns fit what they show, in each folder the dialog loads.
+  auto* model = d.findChild<QFileSystemModel*>();
+  auto* view = d.findChild<QTreeView*>("treeView");
+  if (model && view) {
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
+      for (int column = 1; column < view->header()->count(); ++column)
+        view->resizeColumnToContents(column);
+    });
+  }
 }
 
 DialogAnswerer& GetDialogAnswerer() {

@@ -5,10 +5,18 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QAbstractProxyModel>
+#include <QDateTime>
+#include <QEventLoop>
 #include <QFileSystemModel>
+#include <QHeaderView>
+#include <QStyleOptionViewItem>
+#include <QTreeView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <sys/time.h>
+
 #include <algorithm>
 #include <fstream>
 #include <functional>
@@ -220,6 +228,65 @@ TEST_F(ToolkitDialogs, FileDialogPicturesExistWithoutAnIconTheme) {
     d.hide();
   }
   for (const QString& w : QtWarnings::Caught()) EXPECT_FALSE(w.contains("null pixmap")) << w.toStdString();
+}
+
+// The file dialog speaks Japanese in its columns too, whatever the desktop's language: the type
+// of a folder and of a file (the shared MIME database's Japanese comment), dates in the Japanese
+// order; and each column is wide enough for what it shows.
+TEST_F(ToolkitDialogs, FileDialogColumnsAreJapaneseAndFitTheirContents) {
+  testing::ScratchFolder dir("ui-dialogs");
+  const fs::path wav = dir.path() / "a.wav";
+  std::ofstream(wav, std::ios::binary) << std::string(479232, 'x');  // 468 KiB
+  fs::create_directory(dir.path() / "sub");
+  const QDateTime when(QDate(2024, 3, 5), QTime(14, 7));
+  struct timeval times[2] = {{when.toSecsSinceEpoch(), 0}, {when.toSecsSinceEpoch(), 0}};
+  ASSERT_EQ(utimes(wav.c_str(), times), 0);
+
+  const QString folder = QString::fromStdString(dir.path().string());
+  QFileDialog d(nullptr, "t", folder);
+  ConfigureFileDialog(d);
+  d.setViewMode(QFileDialog::Detail);
+  d.resize(640, 400);
+  auto* model = d.findChild<QFileSystemModel*>();
+  auto* view = d.findChild<QTreeView*>("treeView");
+  ASSERT_NE(model, nullptr);
+  ASSERT_NE(view, nullptr);
+  QEventLoop loop;
+  QObject::connect(model, &QFileSystemModel::directoryLoaded, &loop, &QEventLoop::quit);
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);  // bound
+  d.show();
+  loop.exec();
+  Application->ProcessMessages();
+  const QModelIndex file = model->index(QString::fromStdString(wav.string()));
+  const QModelIndex sub = model->index(QString::fromStdString((dir.path() / "sub").string()));
+  ASSERT_TRUE(file.isValid());
+  // What the view shows, through the dialog's own layer over the files, if any.
+  auto shown = [&](const QModelIndex& i) {
+    return d.proxyModel() ? d.proxyModel()->mapFromSource(i) : i;
+  };
+  auto text = [&](const QModelIndex& i, int column) {
+    return view->model()->data(shown(i).siblingAtColumn(column)).toString().toStdString();
+  };
+  EXPECT_EQ(text(file, 2), "WAV オーディオ");
+  EXPECT_NE(text(sub, 2), "Folder");
+  EXPECT_TRUE(QString::fromStdString(text(sub, 2)).contains(QChar(0x30D5)))  // フ
+      << text(sub, 2);
+  EXPECT_EQ(text(file, 3).substr(0, 16), "2024/03/05 14:07") << text(file, 3);
+  // What each line needs to be shown whole, as the view's own delegate measures it.
+  QStyleOptionViewItem option;
+  option.initFrom(view->viewport());
+  option.font = view->font();
+  option.fontMetrics = view->fontMetrics();
+  for (int column = 1; column <= 3; ++column) {
+    for (const QModelIndex& row : {file, sub}) {
+      const QModelIndex at = shown(row).siblingAtColumn(column);
+      ASSERT_TRUE(at.isValid());
+      EXPECT_GE(view->columnWidth(column), view->itemDelegate()->sizeHint(option, at).width())
+          << column << " " << text(row, column);
+    }
+    EXPECT_GE(view->columnWidth(column), view->header()->sectionSizeHint(column)) << column;
+  }
+  d.hide();
 }
 
 }  // namespace
