@@ -283,12 +283,12 @@ void ConfigureFileDialog(QFileDialog& d) {
   // Names match the filters in any letter case.
   d.setFilter(d.filter() & ~QDir::CaseSensitive);
   d.setProxyModel(new LocalFormats(&d));
-  // The size, type and date columns fit what they show, in each folder the dialog loads.
+  // The columns fit what they show, in each folder the dialog loads.
   auto* model = d.findChild<QFileSystemModel*>();
   auto* view = d.findChild<QTreeView*>("treeView");
   if (model && view) {
     QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
-      for (int column = 1; column < view->header()->count(); ++column)
+      for (int column = 0; column < view->header()->count(); ++column)
         view->resizeColumnToContents(column);
     });
   }
