@@ -43,7 +43,10 @@ void TBWFMarker::SetLabel(std::string_view text) {
 }
 
 TBWFChunck::TBWFChunck(std::filesystem::path path, int accessMode)
-    : path_(std::move(path)), accessMode_(accessMode) {
+    : TBWFChunck(std::move(path), accessMode, false) {}
+
+TBWFChunck::TBWFChunck(std::filesystem::path path, int accessMode, bool held)
+    : path_(std::move(path)), held_(held), accessMode_(accessMode) {
   state_ = OpenFile() ? kOpen : kNotOpen;
   // CP932 like every text of the model (the owner shows it through the CP932 conversion).
   const std::string name = vant::text::ToCp932Lossy(path_.filename().string());
@@ -53,6 +56,14 @@ TBWFChunck::TBWFChunck(std::filesystem::path path, int accessMode)
 }
 
 TBWFChunck::~TBWFChunck() = default;
+
+std::unique_ptr<TBWFChunck> TBWFChunck::OpenAndRead(std::filesystem::path path, int accessMode) {
+  auto m = std::unique_ptr<TBWFChunck>(new TBWFChunck(std::move(path), accessMode, true));
+  if (m->state_ != kNotOpen) ReadModelInOrder(*m);
+  m->held_ = false;
+  m->EndRead();
+  return m;
+}
 
 bool TBWFChunck::OpenFile() {
   file_ = RiffFile::Open(path_, Mode::kRead);
@@ -70,7 +81,7 @@ int TBWFChunck::ReopenFile() {
 }
 
 bool TBWFChunck::BeginRead() {
-  if (accessMode_ == kReopenPerRead) {
+  if (accessMode_ == kReopenPerRead && !(held_ && file_)) {
     state_ = OpenFile() ? kOpen : kNotOpen;
     if (state_ == kNotOpen) return false;
   }
@@ -80,7 +91,7 @@ bool TBWFChunck::BeginRead() {
 }
 
 void TBWFChunck::EndRead() {
-  if (accessMode_ != kReopenPerRead) return;
+  if (accessMode_ != kReopenPerRead || held_) return;
   state_ = file_ ? kClosed : kNotOpen;
   file_.reset();
 }

@@ -80,6 +80,9 @@ class TBWFChunck {
 
   TBWFChunck(std::filesystem::path path, int accessMode);
   ~TBWFChunck();
+  // Builds the model and reads it in the order both programs follow (ReadModelInOrder). In
+  // reopen-per-read mode the file is opened once for all of it and closed at the end.
+  static std::unique_ptr<TBWFChunck> OpenAndRead(std::filesystem::path path, int accessMode);
   TBWFChunck(const TBWFChunck&) = delete;
   TBWFChunck& operator=(const TBWFChunck&) = delete;
 
@@ -173,6 +176,7 @@ class TBWFChunck {
   TChunkPresence Present;
 
  private:
+  TBWFChunck(std::filesystem::path path, int accessMode, bool held);
   int64_t MarkPos(std::string_view label) const;
   int AppendScanMarker(uint32_t cueId);
   int ReadFixedChunk(bwf::FourCC id, bwf::FourCC upper, std::span<uint8_t> dest, uint32_t bit);
@@ -181,6 +185,8 @@ class TBWFChunck {
 
   std::filesystem::path path_;
   int state_ = kNotOpen;
+  // While set, reopen-per-read mode keeps the file open across reads (OpenAndRead).
+  bool held_ = false;
   int accessMode_ = kKeepOpen;
   std::unique_ptr<vant::riff::RiffFile> file_;
   std::optional<double> cmLength_;

@@ -140,12 +140,17 @@ uint32_t TBWFChunck::GetDataChunkSize() const {
 
 void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
   ClearChunkTable();
-  auto handle = RiffFile::Open(path, vant::riff::Mode::kRead);
-  if (!handle) return;
-  RiffFile& f = *handle;
+  // The model's own file, when it is open, serves: what the readers read is read already.
+  std::unique_ptr<RiffFile> handle;
+  if (!file_ || path != path_) handle = RiffFile::Open(path, vant::riff::Mode::kRead);
+  if (!handle && !(file_ && path == path_)) return;
+  RiffFile& f = handle ? *handle : *file_;
   ChunkInfo form;
   if (!bwf::FindWaveForm(f, form)) return;
-  uint32_t formSize = form.size;
+  // The size as the header states it (the form found is cut to the file).
+  uint8_t stated[4] = {};
+  f.Seek(static_cast<int64_t>(form.dataOffset - 4));
+  uint32_t formSize = f.Read(stated, 4) == 4 ? bwf::Le32(stated) : form.size;
   if (static_cast<int32_t>(formSize) < 0) formSize = __builtin_bswap32(formSize);
 
   // Top-level walk, bounded by the form and the file. A chunk that runs past the file is recorded

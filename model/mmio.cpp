@@ -116,64 +116,6 @@ std::string AddFileExt(std::string_view name, std::string_view extension) {
   return std::string(name) + std::string(extension);
 }
 
-std::string CutUtf8(std::string_view text, size_t limit) {
-  if (text.size() <= limit) return std::string(text);
-  size_t cut = limit;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return std::string(text.substr(0, cut));
-}
-
-std::string PartFilePrefix(const std::filesystem::path& target) {
-  // Room for the dots, the six unique characters and ".part" within the 255 bytes of a name.
-  return vant::OwnedTempPrefix("." + CutUtf8(target.filename().string(), 200) + ".");
-}
-
-int RemoveStaleParts(const std::filesystem::path& folder) {
-  return vant::RemoveStaleOwnedTemps(folder, ".part", [](std::string_view stem) {
-    return stem.size() > 2 && stem.front() == '.' && stem.back() == '.';
-  });
-}
-
-ReplacingFile::ReplacingFile(const std::filesystem::path& target, bool replace_protected)
-    : target_(target) {
-  TBWFFileLayer& io = GetBWFFileLayer();
-  struct stat st;
-  if (!replace_protected && io.Stat(target, st) == 0 && IsWriteProtected(st.st_mode)) return;
-  auto folder = target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-  RemoveStaleParts(folder);
-  fd_ = io.CreateTemp(folder, PartFilePrefix(target), ".part", part_);
-  if (fd_ < 0) part_.clear();
-}
-
-ReplacingFile::~ReplacingFile() {
-  TBWFFileLayer& io = GetBWFFileLayer();
-  if (fd_ >= 0) io.Close(fd_);
-  if (!part_.empty()) io.Remove(part_);
-}
-
-bool ReplacingFile::Write(const void* data, size_t size) {
-  if (fd_ < 0 || failed_) return false;
-  if (size > 0 && !GetBWFFileLayer().Write(fd_, data, size)) failed_ = true;
-  return !failed_;
-}
-
-bool ReplacingFile::Commit(int mode) {
-  if (fd_ < 0 || failed_) return false;
-  TBWFFileLayer& io = GetBWFFileLayer();
-  if (mode < 0) {
-    struct stat st;
-    mode = io.Stat(target_, st) == 0 ? static_cast<int>(st.st_mode & 07777) : 0644;
-  }
-  bool ok = io.Fchmod(fd_, static_cast<mode_t>(mode)) == 0 && io.Fsync(fd_) == 0;
-  ok = io.Close(fd_) == 0 && ok;
-  fd_ = -1;
-  if (!ok || io.Rename(part_, target_, false) != 0) return false;
-  part_.clear();
-  auto folder = target_.parent_path().empty() ? std::filesystem::path(".") : target_.parent_path();
-  io.SyncFolder(folder);  // the rename itself survives a power loss
-  return true;
-}
-
 int ShellCopyFile(const std::filesystem::path& source, const std::filesystem::path& target,
                   unsigned /*shell_flags*/) {
   int in = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // a FIFO never holds it up

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "replacingfile.h"
+
 namespace mmio {
 
 // The value with its four bytes in reverse order.
@@ -49,49 +51,12 @@ int CheckFolderWritable(const std::filesystem::path& folder);
 // the name followed by the extension (given with its dot).
 std::string AddFileExt(std::string_view name, std::string_view extension);
 
-// The longest start of a UTF-8 text that holds at most `limit` bytes and ends on a character.
-std::string CutUtf8(std::string_view text, size_t limit);
-
-// The name prefix of a new file made beside `target` before it replaces it: hidden, after the
-// target's name, cut short enough that the whole name still fits a folder entry, and marked with
-// this process as its maker (".NAME.PID." + six unique characters + ".part").
-std::string PartFilePrefix(const std::filesystem::path& target);
-
-// Removes from `folder` the staged copies that writers killed before their rename left there
-// (only files of this user named as PartFilePrefix names them, whose maker is gone). Every
-// writer that stages a copy beside its target calls it first. Returns how many went.
-int RemoveStaleParts(const std::filesystem::path& folder);
-
-// Whether an existing file is one the save and the exports leave alone: every write bit is clear
-// (judged by the mode, so that it stays protected for root too).
-inline bool IsWriteProtected(mode_t mode) { return (mode & 0222) == 0; }
-
-// A new file written beside its target and renamed over it by Commit, so the target is replaced
-// whole or not at all; a writer destroyed without a successful Commit leaves no trace. Every file
-// operation goes through the save's file layer (bwffilelayer.h).
-class ReplacingFile {
- public:
-  // With `replace_protected` false a write-protected target is refused: nothing is opened.
-  explicit ReplacingFile(const std::filesystem::path& target, bool replace_protected = true);
-  ~ReplacingFile();
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-  // False when the new file could not be made (the folder is missing or cannot be written).
-  bool IsOpen() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
-  // Writes all bytes; false on any failure, which also makes Commit fail.
-  bool Write(const void* data, size_t size);
-  // Syncs the bytes, gives the file `mode` (by default the replaced target's, else 0644), and
-  // renames it over the target. True when all of that worked.
-  bool Commit(int mode = -1);
-
- private:
-  std::filesystem::path target_;
-  std::filesystem::path part_;
-  int fd_ = -1;
-  bool failed_ = false;
-};
+// The programs' replacing writer and its naming rules (replacingfile.h in platform/core).
+using vant::CutUtf8;
+using vant::IsWriteProtected;
+using vant::PartFilePrefix;
+using vant::RemoveStaleParts;
+using ReplacingFile = vant::ReplacingFile;
 
 // Copies a file over `target` without ever leaving a half-written target: the bytes go to a new
 // file in the target's folder, which is synced and then renamed over the target. A read-only

@@ -55,7 +55,7 @@ TArrayOfColor32 ArrayOfColor32(std::span<const TColor32> Colors) {
 }
 
 namespace {
-inline int RoundInt(double v) { return int(std::nearbyint(v)); }
+inline int RoundInt(double v) { return SaturatedRound(v); }
 }  // namespace
 
 TColor32 HSLtoRGB(float H, float S, float L) {
@@ -104,7 +104,7 @@ void RGBtoHSL(TColor32 RGB, float& H, float& S, float& L) {
 }
 
 // ---- Fixed point and geometry ---------------------------------------------------------------
-TFixed Fixed(float S) { return TFixed(std::nearbyint(double(S) * 65536.0)); }
+TFixed Fixed(float S) { return TFixed(SaturatedRound(double(S) * 65536.0)); }
 
 TPoint Point(const TFloatPoint& P) { return {RoundInt(P.X), RoundInt(P.Y)}; }
 
@@ -115,12 +115,12 @@ TRect MakeRect(const TFloatRect& R, TRectRounding Rounding) {
       r = {RoundInt(R.Left), RoundInt(R.Top), RoundInt(R.Right), RoundInt(R.Bottom)};
       break;
     case rrOutside:
-      r = {int(std::floor(R.Left)), int(std::floor(R.Top)), int(std::ceil(R.Right)),
-           int(std::ceil(R.Bottom))};
+      r = {SaturatedInt(std::floor(R.Left)), SaturatedInt(std::floor(R.Top)),
+           SaturatedInt(std::ceil(R.Right)), SaturatedInt(std::ceil(R.Bottom))};
       break;
     case rrInside:
-      r = {int(std::ceil(R.Left)), int(std::ceil(R.Top)), int(std::floor(R.Right)),
-           int(std::floor(R.Bottom))};
+      r = {SaturatedInt(std::ceil(R.Left)), SaturatedInt(std::ceil(R.Top)),
+           SaturatedInt(std::floor(R.Right)), SaturatedInt(std::floor(R.Bottom))};
       if (r.Right < r.Left) r.Right = r.Left;
       if (r.Bottom < r.Top) r.Bottom = r.Top;
       break;

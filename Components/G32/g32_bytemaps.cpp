@@ -20,6 +20,7 @@ void TByteMap::Clear(uint8_t FillValue) {
 }
 
 void TByteMap::ReadFrom(const TBitmap32* Source, TConversionType Conversion) {
+  if (!Source) throw Exception("The source is nil");
   BeginUpdate();
   try {
     SetSize(Source);
@@ -63,6 +64,7 @@ namespace {
 // Inside the bitmap's update bracket: the map's size, then each pixel from its byte.
 template <typename F>
 void WriteEach(const TByteMap& Map, TBitmap32* Dest, F f) {
+  if (!Dest) throw Exception("Destination is nil");
   Dest->BeginUpdate();
   try {
     Dest->SetSize(&Map);

@@ -159,7 +159,8 @@ void TCustomImage32::SetBitmapAlign(TBitmapAlign Value) {
 }
 
 void TCustomImage32::SetScale(float Value) {
-  Value = std::max(Value, 0.001f);
+  if (std::isnan(Value)) return;
+  Value = std::clamp(Value, 0.001f, 1000.0f);
   if (Value == scale_) return;
   InvalidateCache();
   scale_ = Value;
@@ -213,7 +214,7 @@ void TCustomImage32::Invalidate() {
 }
 
 namespace {
-int RoundInt(double v) { return int(std::nearbyint(v)); }
+int RoundInt(double v) { return SaturatedRound(v); }
 
 // a * 65536 / b for the cache, rounded, held inside 32 bits.
 int ScaleFactor(int a, int b) {
@@ -243,11 +244,13 @@ TPoint TCustomImage32::GetBitmapSize() {
 
 TRect TCustomImage32::GetBitmapRect() {
   if (bitmap_->Empty()) return {};
-  TPoint size = GetBitmapSize();
-  TRect r{0, 0, size.X, size.Y};
-  if (bitmap_align_ == baCenter) OffsetRect(r, (Width() - size.X) / 2, (Height() - size.Y) / 2);
-  if (bitmap_align_ == baCustom) OffsetRect(r, RoundInt(offset_horz_), RoundInt(offset_vert_));
-  return r;
+  const TPoint size = GetBitmapSize();
+  int64_t x = 0, y = 0;
+  if (bitmap_align_ == baCenter)
+    x = (int64_t(Width()) - size.X) / 2, y = (int64_t(Height()) - size.Y) / 2;
+  if (bitmap_align_ == baCustom) x = RoundInt(offset_horz_), y = RoundInt(offset_vert_);
+  return {FarHeldRound(double(x)), FarHeldRound(double(y)), FarHeldRound(double(x + size.X)),
+          FarHeldRound(double(y + size.Y))};
 }
 
 void TCustomImage32::UpdateCache() {

@@ -156,7 +156,8 @@ class TCustomImage32 : public TCustomPaintBox32 {
   TBitmapAlign GetBitmapAlign() const { return bitmap_align_; }
   void SetBitmapAlign(TBitmapAlign Value);
   float GetScale() const { return scale_; }
-  // Held at 0.001 or more.
+  // Held to 0.001 .. 1000 (a thousandfold keeps every scaled size and the 16.16 cache inside 32
+  // bits); a value that is not a number is ignored.
   void SetScale(float Value);
   TScaleMode GetScaleMode() const { return scale_mode_; }
   void SetScaleMode(TScaleMode Value);

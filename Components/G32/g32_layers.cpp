@@ -191,9 +191,19 @@ void TLayerCollection::SetItems(int Index, TCustomLayer*) {
 void TLayerCollection::Assign(const TLayerCollection& Source) {
   if (&Source == this) return;
   BeginUpdate();
-  Clear();
+  try {
+    Clear();
+    // Layers do not copy themselves: the first one made for the source fails its assignment
+    // and stays, as the framework's collections leave it.
+    if (Source.Count() > 0) {
+      Source.Items(0)->NewOfClass(this);
+      throw EConvertError("Cannot assign a TCustomLayer to a TCustomLayer");
+    }
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
   EndUpdate();
-  if (Source.Count() > 0) throw EConvertError("Cannot assign a TCustomLayer to a TCustomLayer");
 }
 
 TCustomLayer* TLayerCollection::FindLayerAtPos(int X, int Y, uint32_t OptionMask) {
@@ -308,7 +318,13 @@ bool TPositionedLayer::DoHitTest(int X, int Y) {
 
 // ---- TBitmapLayer --------------------------------------------------------------------------
 namespace {
-int RoundInt(double v) { return int(std::clamp(std::nearbyint(v), -2147483648.0, 2147483647.0)); }
+int RoundInt(double v) { return SaturatedRound(v); }
+
+// A location in whole pixels, held where a far-off or broken location cannot overflow the
+// drawing and handle arithmetic.
+TRect PixelRect(const TFloatRect& r) {
+  return {FarHeldRound(r.Left), FarHeldRound(r.Top), FarHeldRound(r.Right), FarHeldRound(r.Bottom)};
+}
 }  // namespace
 
 TBitmapLayer::TBitmapLayer(TLayerCollection* Collection)
@@ -337,7 +353,7 @@ bool TBitmapLayer::DoHitTest(int X, int Y) {
 void TBitmapLayer::Paint(TBitmap32* Buffer) {
   if (bitmap_->Empty()) return;
   const TFloatRect loc = GetAdjustedLocation();
-  TRect dst = MakeRect(loc);
+  TRect dst = PixelRect(loc);
   TRect src = bitmap_->BoundsRect();
   auto* image =
       GetLayerCollection() ? dynamic_cast<TCustomImage32*>(GetLayerCollection()->Owner()) : nullptr;
@@ -413,7 +429,7 @@ void TRubberbandLayer::SetHandleFill(TColor32 Value) {
 }
 
 TDragStateG32 TRubberbandLayer::GetDragState(int X, int Y) {
-  TRect r = MakeRect(GetAdjustedLocation());
+  TRect r = PixelRect(GetAdjustedLocation());
   --r.Right, --r.Bottom;  // the last pixel of the frame
   const int t = handle_size_ + 1;
   const int cx = (r.Left + r.Right) / 2, cy = (r.Top + r.Bottom) / 2;
@@ -538,7 +554,7 @@ void TRubberbandLayer::DoResizing(const TFloatRect& OldLocation, TFloatRect& New
 }
 
 void TRubberbandLayer::Paint(TBitmap32* Buffer) {
-  const TRect r = MakeRect(GetAdjustedLocation());
+  const TRect r = PixelRect(GetAdjustedLocation());
   const TColor32 stipple[] = {clWhite32, clWhite32, clBlack32, clBlack32};
   Buffer->SetStipple(stipple);
   Buffer->StippleCounter = 0;

@@ -103,6 +103,11 @@ class TCustomLayer : public TObject {
 
   // The stage painter's call: Paint, then OnPaint.
   void PaintTo(TBitmap32* Buffer);
+  // A new layer of this one's class in `Collection`, as the collection's Assign makes them.
+  // Layer classes of their own override it to be created as themselves.
+  virtual TCustomLayer* NewOfClass(TLayerCollection* Collection) const {
+    return new TCustomLayer(Collection);
+  }
 
  protected:
   // Derived layers start with their own option bits.
@@ -203,6 +208,9 @@ class TPositionedLayer : public TCustomLayer {
  public:
   explicit TPositionedLayer(TLayerCollection* Collection)
       : TCustomLayer(Collection, LOB_VISIBLE | LOB_MOUSE_EVENTS) {}
+  TCustomLayer* NewOfClass(TLayerCollection* Collection) const override {
+    return new TPositionedLayer(Collection);
+  }
 
   const TFloatRect& GetLocation() const { return location_; }
   void SetLocation(const TFloatRect& Value);
@@ -225,6 +233,9 @@ class TPositionedLayer : public TCustomLayer {
 class TBitmapLayer : public TPositionedLayer {
  public:
   explicit TBitmapLayer(TLayerCollection* Collection);
+  TCustomLayer* NewOfClass(TLayerCollection* Collection) const override {
+    return new TBitmapLayer(Collection);
+  }
   ~TBitmapLayer() override;
 
   TBitmap32* Bitmap() { return bitmap_.get(); }
@@ -266,6 +277,9 @@ using TRBResizingEvent =
 class TRubberbandLayer : public TPositionedLayer {
  public:
   explicit TRubberbandLayer(TLayerCollection* Collection) : TPositionedLayer(Collection) {}
+  TCustomLayer* NewOfClass(TLayerCollection* Collection) const override {
+    return new TRubberbandLayer(Collection);
+  }
   ~TRubberbandLayer() override;
 
   TPositionedLayer* GetChildLayer() const { return child_; }

@@ -1,6 +1,7 @@
 #pragma once
 // Integer routines used throughout the graphics library: clamping, swapping, clipping of ranges,
 // arithmetic shifts and the rounding multiply-divide.
+#include <cmath>
 #include <cstdint>
 
 namespace g32 {
@@ -43,6 +44,26 @@ inline int SAR_16(int v) { return v >> 16; }
 inline TColor32 ColorSwap(uint32_t winColor) {
   return 0xFF000000u | ((winColor & 0xFFu) << 16) | (winColor & 0xFF00u) |
          ((winColor >> 16) & 0xFFu);
+}
+
+// A floating-point value as an int: held to the int range, NaN as 0. Coordinates and sizes from
+// floating point pass through it, so a wild value gives a far-off pixel instead of undefined
+// behaviour.
+inline int SaturatedInt(double v) {
+  if (!(v == v)) return 0;
+  if (v <= -2147483648.0) return INT32_MIN;
+  if (v >= 2147483647.0) return INT32_MAX;
+  return int(v);
+}
+// Rounded half to even first.
+inline int SaturatedRound(double v) { return SaturatedInt(std::nearbyint(v)); }
+
+// Pixel positions this far off are off any screen; held there, the widths, centres and shifts
+// of rectangles stay inside 32 bits.
+constexpr int kFarPixels = 1 << 29;
+// Rounded half to even and held to +-kFarPixels; NaN as 0.
+inline int FarHeldRound(double v) {
+  return SaturatedRound(v < -kFarPixels ? -kFarPixels : v > kFarPixels ? kFarPixels : v);
 }
 
 // a * b / c with a 64-bit product, rounded half away from zero; -1 when the quotient does not fit

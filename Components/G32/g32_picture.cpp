@@ -11,8 +11,10 @@
 #include <map>
 #include <mutex>
 #include <ostream>
+#include <sstream>
 
 #include "g32.h"
+#include "replacingfile.h"
 
 namespace g32 {
 namespace {
@@ -215,11 +217,14 @@ void WriteBMP(std::ostream& Stream, const TBitmap32& Bitmap) {
 }
 
 void SaveBMPFile(const std::string& FileName, const TBitmap32& Bitmap) {
-  std::ofstream f(FileName, std::ios::binary | std::ios::trunc);
-  if (!f) throw EFCreateError("Cannot create file \"" + FileName + "\"");
-  WriteBMP(f, Bitmap);
-  f.flush();
-  if (!f) throw EFCreateError("Cannot write file \"" + FileName + "\"");
+  // The picture is replaced whole or not at all: a failed write leaves the file that was there.
+  vant::ReplacingFile f(FileName);
+  if (!f.IsOpen()) throw EFCreateError("Cannot create file \"" + FileName + "\"");
+  std::ostringstream bytes;
+  WriteBMP(bytes, Bitmap);
+  const std::string image = std::move(bytes).str();
+  if (!f.Write(image.data(), image.size()) || !f.Commit())
+    throw EFCreateError("Cannot write file \"" + FileName + "\"");
 }
 
 // ---- JPEG ----------------------------------------------------------------------------------

@@ -8,7 +8,7 @@
 namespace g32 {
 namespace {
 
-int RoundInt(double v) { return int(std::nearbyint(v)); }
+int RoundInt(double v) { return SaturatedRound(v); }
 
 // MixColors(a, b, w): per channel (w * a + (255 - w) * b) div 255, w held to 0..255.
 TColor32 MixColors(TColor32 a, TColor32 b, int w) {

@@ -453,13 +453,14 @@ void MulMat(const Mat3& a, const Mat3& b, Mat3& out) {
   std::memcpy(out, r, sizeof r);
 }
 
-// The inverse by cofactors; a determinant too small to divide by gives the identity.
+// The inverse by cofactors; a determinant too small to divide by, or not a finite number, gives the
+// identity.
 void Invert(const Mat3& m, Mat3& inv) {
   const double c00 = m[1][1] * m[2][2] - m[1][2] * m[2][1];
   const double c01 = m[1][2] * m[2][0] - m[1][0] * m[2][2];
   const double c02 = m[1][0] * m[2][1] - m[1][1] * m[2][0];
   const double det = m[0][0] * c00 + m[0][1] * c01 + m[0][2] * c02;
-  if (std::fabs(det) < 1e-5) {
+  if (!std::isfinite(det) || std::fabs(det) < 1e-5) {
     const Mat3 id = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     std::memcpy(inv, id, sizeof id);
     return;
@@ -477,9 +478,7 @@ void Invert(const Mat3& m, Mat3& inv) {
 }
 
 // A fixed-point entry, held to the int range so a huge matrix cannot overflow the conversion.
-int Fixed12(double v) {
-  return int(std::clamp(std::nearbyint(v * 4096), -2147483648.0, 2147483647.0));
-}
+int Fixed12(double v) { return SaturatedRound(v * 4096); }
 
 // Coordinates this far out are off any bitmap and cannot overflow the sampler's arithmetic.
 constexpr double kFarOut = double(1 << 22);
@@ -487,8 +486,11 @@ constexpr double kFarOut = double(1 << 22);
 TRect BoundsOf(const double (&xs)[4], const double (&ys)[4]) {
   const auto [x0, x1] = std::minmax({xs[0], xs[1], xs[2], xs[3]});
   const auto [y0, y1] = std::minmax({ys[0], ys[1], ys[2], ys[3]});
-  auto r = [](double v) { return int(std::clamp(std::nearbyint(v), -2147483648.0, 2147483647.0)); };
-  return {r(x0 - 0.5), r(y0 - 0.5), r(x1 + 0.5), r(y1 + 0.5)};
+  // A corner that is not a number covers nothing.
+  for (int k = 0; k < 4; ++k)
+    if (std::isnan(xs[k]) || std::isnan(ys[k])) return {0, 0, -1, -1};
+  return {SaturatedRound(x0 - 0.5), SaturatedRound(y0 - 0.5), SaturatedRound(x1 + 0.5),
+          SaturatedRound(y1 + 0.5)};
 }
 
 }  // namespace
@@ -649,9 +651,10 @@ struct Sampler {
     c = src->GetPixel(sx, sy);
     return true;
   }
-  // Points up to one pixel outside the area still blend with the outer colour.
+  // Points up to one pixel outside the area, that pixel included, still blend with the outer
+  // colour.
   bool Linear(int64_t sx, int64_t sy, TColor32& c) const {
-    if (sx <= left256 - 256 || sx >= right256 + 256 || sy <= top256 - 256 || sy >= bottom256 + 256)
+    if (sx < left256 - 256 || sx > right256 + 256 || sy < top256 - 256 || sy > bottom256 + 256)
       return false;
     const int x = int(sx >> 8), y = int(sy >> 8);
     const TColor32 wx = 255 - TColor32(sx & 255), wy = 255 - TColor32(sy & 255);
@@ -688,6 +691,8 @@ void Transform(TBitmap32* Dst, const TBitmap32* Src, TTransformation* T) {
   // The source area in 24.8, clipped to the bitmap's pixel positions; the nearest sampler takes
   // the whole pixels inside it.
   const TFloatRect& sr = T->GetSrcRect();
+  if (std::isnan(sr.Left) || std::isnan(sr.Top) || std::isnan(sr.Right) || std::isnan(sr.Bottom))
+    return;  // no source area to sample
   auto fix8 = [](float v) {
     return int64_t(std::clamp(std::nearbyint(double(v) * 256), -1e12, 1e12));
   };

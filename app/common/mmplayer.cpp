@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -183,13 +184,21 @@ void TMOPlayer::PlayFrom(int32_t ms) {
   MMAudioPlayer->Play();
 }
 
+namespace {
+// A share worked out in floating point, as an int: beyond the int range it stays at its limit
+// (the receiver clamps it further), never wraps to the other end.
+int32_t TruncToInt(double v) {
+  return int32_t(std::clamp(std::trunc(v), double(INT32_MIN), double(INT32_MAX)));
+}
+}  // namespace
+
 void TMOPlayer::ShowPosition(int a, int b) {
   // The bar clamps what lies outside its range; an empty range puts it at the start.
-  ScrollBar2->SetPosition(b == 0 ? 0 : int(std::trunc(double(ScrollBar2->GetMax()) * a / b)));
+  ScrollBar2->SetPosition(b == 0 ? 0 : TruncToInt(double(ScrollBar2->GetMax()) * a / b));
 }
 
 void TMOPlayer::SeekTo(int v) {
-  const int32_t ms = int32_t(std::trunc(double(MMAudioPlayer->GetPlayLength()) * v / 4096));
+  const int32_t ms = TruncToInt(double(MMAudioPlayer->GetPlayLength()) * v / 4096);
   StopCaption.clear();
   if (!LoadThread->GetTerminated()) {
     PlayFrom(ms);  // the warning, nothing else

@@ -355,7 +355,10 @@ void TVANTMainAA::ShowFileInfo(TBWFChunck& model) {
   using bwf::CmcdField;
   auto cmcd = [&](CmcdField f, int width) { return FieldText(width, model.CmcdInfo.Field(f)); };
   FieldsEmpty = true;
-  ShowField(BWFFileName, model.FileName);
+  // The name as the file system has it: the model's CP932 copy loses what that code page lacks.
+  filling_ = true;
+  BWFFileName->SetText(model.GetPath().filename().string());
+  filling_ = false;
   ShowField(ClientName, cmcd(CmcdField::ClientName, 64));
   ShowField(CMTitle, cmcd(CmcdField::CMTitle, 128));
   ShowField(CMLength, cmcd(CmcdField::CMLength, 6));

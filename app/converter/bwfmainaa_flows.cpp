@@ -8,6 +8,7 @@
 #include "bwfattach.h"
 #include "bwfmainaa.h"
 #include "bwfmessage.h"
+#include "bwfnotify.h"
 #include "bwfsave.h"
 #include "cp932.h"
 #include "diskinfo.h"
@@ -192,6 +193,12 @@ void TVANTMainAA::OpenFile(const std::string& path) {
   model->ReadRiffHeader();
   progress.SetProgress(20);
   model->ReadFmtChunk();
+  // The model's check looks at the format tag; samples wider than 16 bits are refused here in
+  // their plain form as they are there in their extensible one (the player takes 8 and 16).
+  if (model->WaveFormat.wBitsPerSample > 16) {
+    GetBWFNotifier().Warning("規定外のフォーマットです。処理を中止します。");
+    return;
+  }
   progress.SetProgress(30);
   model->ReadBextChunk();
   progress.SetProgress(40);

@@ -11,12 +11,14 @@
 #include "bwfmessage.h"
 #include "cp932.h"
 #include "desktopstate.h"
+#include "diskinfo.h"
 #include "drvstat.h"
 #include "mmio.h"
 #include "mmutils.h"
 #include "mobuttons.h"
 #include "moinf.h"
 #include "moresources.h"
+#include "mowheel.h"
 #include "regeditbw.h"
 #include "riffio.h"
 #include "sysreg.h"
@@ -37,6 +39,8 @@ constexpr int kFolderSetting = 100;
 constexpr int kListSetting = 111;
 // The mount point of the disc that holds the folder of setting 100 (empty: a fixed drive).
 constexpr int kDiscSetting = 112;
+// The drive that disc was in ("/dev/sdb"): another disc in it is followed to its own folder.
+constexpr int kDriveSetting = 113;
 constexpr TColor kFieldGrey = static_cast<TColor>(14803425);
 constexpr TColor kPageGrey = static_cast<TColor>(15592941);
 constexpr TColor kRed = static_cast<TColor>(255);
@@ -51,8 +55,35 @@ constexpr const char* kMsgOverwrite =
     "指定したファイルは既に存在します。上書きしてよろしいですか？";
 constexpr const char* kMsgListDone = "リスト出力を実行しました。";
 constexpr const char* kMsgListFailed = "リスト出力は完了しませんでした。";
+constexpr const char* kMsgWildcardName = "ファイル名に「*」や「?」は使えません。";
 
 vant::volume::VolumeControl* g_volumes = nullptr;
+
+// What the user reads when the disc did not come out: the cause, and the system's words for it.
+std::string EjectMessage(const viewer::EjectOutcome& out) {
+  using viewer::EjectStatus;
+  std::string text;
+  switch (out.status) {
+    case EjectStatus::Busy:
+      return kMsgEjectRefused;  // the system's words add nothing the user can act on
+    case EjectStatus::NoService:
+      text = "ディスクを取り出すためのサービスが動作していないため、取り出すことができません。";
+      break;
+    case EjectStatus::NotAllowed:
+      text = "ディスクを取り出す権限がないため、取り出すことができません。";
+      break;
+    case EjectStatus::DriveCannotEject:
+      text =
+          "ディスクの使用は終了しましたが、ドライブがディスクを出せませんでした。"
+          "ドライブの取り出しボタンで取り出してください。";
+      break;
+    default:
+      text = "ディスクを取り出すことができませんでした。";
+      break;
+  }
+  if (!out.cause.empty()) text += "\n(" + out.cause + ")";
+  return text;
+}
 
 std::string WithSeparator(std::string folder) {
   if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -245,6 +276,14 @@ TVANTMainMO::TVANTMainMO(TComponent* owner) : TForm(owner) {
     FillRows(GaugeBar1->GetPosition());
   };
 
+  // The wheel over the rows moves the listing as over the bar.
+  auto wheel = [this](int rows) {
+    if (!GaugeBar1->GetEnabled()) return;
+    GaugeBar1->SetPosition(std::clamp(GaugeBar1->GetPosition() + rows, 0, GaugeBar1->GetMax()));
+  };
+  viewer::RouteWheel(*MainPage, wheel);
+  viewer::RouteWheel(*GaugeBar1, wheel);
+
   Timer1 = new TTimer(this);
   Timer1->SetName("Timer1");
   Timer1->SetEnabled(false);
@@ -274,6 +313,7 @@ TVANTMainMO::TVANTMainMO(TComponent* owner) : TForm(owner) {
   Loaded();
 
   EjectDelay = [](std::chrono::milliseconds ms) { Delay(static_cast<uint32_t>(ms.count()), true); };
+  WriterCheck = vant::IsOpenForWriting;
   FirstActivation = 1;
   EditionCode = VANTSplash ? VANTSplash->EditionCode : 0;
   const std::string title = ViewerTitle(EditionCode);
@@ -336,6 +376,8 @@ void TVANTMainMO::FormActivate(TObject*) {
     if (WaitForDrive() != mrOk) {
       SetFolder("");
       ChooseFolder();
+    } else {
+      FollowDrive();
     }
   }
   if (!FolderExists(Folder)) {
@@ -361,6 +403,7 @@ void TVANTMainMO::FormDestroy(TObject*) {
   ScanListing.clear();
   WatchListing.clear();
   PreviousWatch.clear();
+  Watch.reset();
 }
 
 std::string TVANTMainMO::FolderOfExecutable() const {
@@ -391,6 +434,29 @@ void TVANTMainMO::RememberDrive() {
   const DriveType type = ViewerVolumes().GetDriveType(Root);
   const bool disc = type == DriveType::Removable || type == DriveType::CdRom;
   SysRegVANT->WriteWorkString(kDiscSetting, disc ? Root.string() : std::string());
+  SysRegVANT->WriteWorkString(kDriveSetting, disc ? ViewerVolumes().DriveOf(Root) : std::string());
+}
+
+std::optional<fs::path> TVANTMainMO::DiscMovedTo() const {
+  const std::string drive = Drive.empty() ? StoredText(kDriveSetting) : Drive;
+  if (drive.empty()) return std::nullopt;
+  const std::optional<fs::path> now = ViewerVolumes().MountOfDrive(drive);
+  if (!now || fs::path(*now).lexically_normal() == Root.lexically_normal() || !IsDriveReady(*now))
+    return std::nullopt;
+  return now;
+}
+
+bool TVANTMainMO::FollowDrive() {
+  const std::optional<fs::path> disc = DiscMovedTo();
+  if (!disc || IsDriveReady(Root)) return false;
+  const fs::path inside = fs::path(Folder).lexically_normal().lexically_relative(Root);
+  std::error_code ec;
+  fs::path folder = *disc;
+  if (!inside.empty() && inside != "." && fs::is_directory(*disc / inside, ec)) folder /= inside;
+  SetFolder(folder.string());
+  if (SysRegVANT) SysRegVANT->WriteWorkString(kFolderSetting, Folder);
+  RememberDrive();
+  return true;
 }
 
 // ---- buttons ----
@@ -467,7 +533,20 @@ void TVANTMainMO::ScanFolder(const std::string& folder) {
   auto info = ViewerVolumes().GetVolumeInformation(Root);
   VolumeLabel = info ? info->label : std::string();
   Advertiser.clear();
-  viewer::ScanResult r = viewer::ScanModels(folder);
+  const DriveType type = ViewerVolumes().GetDriveType(Root);
+  Drive = type == DriveType::Removable || type == DriveType::CdRom ? ViewerVolumes().DriveOf(Root)
+                                                                   : std::string();
+  WatchFolder();
+  // A row waits while its file is still being written: known so from the kernel, or held back
+  // by the last poll and not known finished since.
+  auto hold = [this](const viewer::ListingEntry& e) {
+    // Only the files in doubt are asked again (a scan opens each file once).
+    const bool pending = std::find(Pending.begin(), Pending.end(), e.path) != Pending.end();
+    if (!pending && viewer::WriteProgressOf(e, Watch.get(), {}) != viewer::WriteProgress::kWriting)
+      return false;
+    return viewer::WriteProgressOf(e, Watch.get(), WriterCheck) != viewer::WriteProgress::kFinished;
+  };
+  viewer::ScanResult r = viewer::ScanModels(folder, hold);
   Models = std::move(r.models);
   Advertiser = std::move(r.advertiser);
   ScanListing = std::move(r.listing);
@@ -527,12 +606,26 @@ void TVANTMainMO::WatchDogTimerTimer(TObject*) {
   WatchDogTimer->SetEnabled(false);
   if (Folder.empty() || IsDriveReady(Root)) {
     try {
+      WatchFolder();
       WatchListing = viewer::ListWaveFiles(Folder);
-      bool changed = viewer::ListingChanged(ScanListing, WatchListing);
-      // On Linux a file being copied opens fine; it shows itself by still changing.
-      if (changed) changed = viewer::ListingSettled(PreviousWatch, WatchListing);
+      // On Linux a file being copied opens fine: what tells a finished file is its writer's
+      // close, the lease, or, where neither is known, a size and time that stay put. Files still
+      // being written are held back; the rest are compared with the scan.
+      viewer::Listing ready;
+      Pending.clear();
+      for (const viewer::ListingEntry& e : WatchListing) {
+        const bool scanned =
+            std::any_of(ScanListing.begin(), ScanListing.end(),
+                        [&](const viewer::ListingEntry& s) { return viewer::SameEntry(s, e); });
+        if (scanned || viewer::FileFinished(e, PreviousWatch, Watch.get(), WriterCheck)) {
+          ready.push_back(e);
+        } else {
+          Pending.push_back(e.path);
+        }
+      }
+      bool changed = viewer::ListingChanged(ScanListing, ready);
       if (changed) {
-        for (const viewer::ListingEntry& e : WatchListing) {
+        for (const viewer::ListingEntry& e : ready) {
           if (!vant::riff::RiffFile::Open(e.path, vant::riff::Mode::kRead)) {
             changed = false;
             break;
@@ -553,6 +646,8 @@ void TVANTMainMO::WatchDogTimerTimer(TObject*) {
     if (r != mrOk) {
       SetFolder("/");
       ChooseFolder();
+    } else if (FollowDrive()) {
+      // another disc in the same drive, at its own folder
     } else if (!FolderExists(Folder)) {
       SetFolder(Root.string());
       ChooseFolder();
@@ -561,6 +656,16 @@ void TVANTMainMO::WatchDogTimerTimer(TObject*) {
     ShowRows();
   }
   WatchDogTimer->SetEnabled(true);
+}
+
+void TVANTMainMO::WatchFolder() {
+  if (Watch && Watch->Active() && Watch->Folder() == fs::path(Folder)) {
+    Watch->Poll();
+    return;
+  }
+  // A new folder, or the old watch ended with its medium: what was known is gone with it.
+  Watch = std::make_unique<vant::FolderWatch>(Folder);
+  Pending.clear();
 }
 
 void TVANTMainMO::DelayTimerTimer(TObject*) {
@@ -579,7 +684,7 @@ void TVANTMainMO::WMCopyData(const std::string& path) {
 
 int TVANTMainMO::WaitForDrive() {
   if (!DriveState) return mrCancel;
-  DriveState->DriveReady = [this] { return IsDriveReady(Root); };
+  DriveState->DriveReady = [this] { return IsDriveReady(Root) || DiscMovedTo().has_value(); };
   return DriveState->ShowModal();
 }
 
@@ -602,11 +707,21 @@ void TVANTMainMO::ExportList() {
   // The dialog adds no extension itself: the name is completed below, and the setting keeps
   // the name as the user typed it.
   SaveDialogExport->DefaultExt.clear();
+  // The remembered folder and the name go in apart: a folder that is no place to save in is
+  // dropped by the dialog, and a full path as the proposed name would lead it back there.
   SaveDialogExport->InitialDir = stored.empty() ? "" : fs::path(stored).parent_path().string();
-  SaveDialogExport->FileName = stored;
+  SaveDialogExport->FileName = stored.empty() ? "" : fs::path(stored).filename().string();
   SaveDialogExport->Filter = "CSV files (*.csv)|*.csv";
-  if (!SaveDialogExport->Execute()) return;
-  const std::string chosen = SaveDialogExport->FileName;
+  std::string chosen;
+  for (;;) {
+    if (!SaveDialogExport->Execute()) return;
+    chosen = SaveDialogExport->FileName;
+    // A name with wildcards is a pattern, not a file to write.
+    if (fs::path(chosen).filename().string().find_first_of("*?") == std::string::npos) break;
+    MessageDlg(kMsgWildcardName, mtWarning, mbOK);
+    SaveDialogExport->InitialDir = fs::path(chosen).parent_path().string();
+    SaveDialogExport->FileName.clear();
+  }
   const fs::path target = mmio::AddFileExt(chosen, ".csv");
   std::error_code ec;
   if (fs::exists(target, ec) && MessageDlg(kMsgOverwrite, mtConfirmation, mbYes | mbNo) != mrYes) {
@@ -627,9 +742,8 @@ void TVANTMainMO::EjectDisc() {
   switch (volumes.GetDriveType(Root)) {
     case DriveType::Removable: {
       auto print = [](const std::string& line) { std::cout << line << std::flush; };
-      if (!viewer::EjectVolume(volumes, Root, EjectDelay, print)) {
-        MessageDlg(kMsgEjectRefused, mtWarning, mbOK);
-      }
+      const viewer::EjectOutcome out = viewer::EjectVolume(volumes, Root, EjectDelay, print);
+      if (!out) MessageDlg(EjectMessage(out), mtWarning, mbOK);
       break;
     }
     case DriveType::Fixed:

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,8 @@ class TVANTMainMO : public vant::TForm {
 
   // Waits between unmount attempts; the message loop runs meanwhile (tests record instead).
   viewer::EjectDelay EjectDelay;
+  // Whether a process holds a file open for writing (the read lease; tests stand in for it).
+  viewer::WriterCheck WriterCheck;
 
  private:
   void SetFolder(std::string folder);
@@ -103,6 +106,12 @@ class TVANTMainMO : public vant::TForm {
   // lies on a fixed drive), so that a start-up without the disc still waits for it.
   void RememberDrive();
   int WaitForDrive();
+  // Where the drive of the listed disc holds a disc now, when that is another root than the
+  // folder's (desktops mount each disc at a folder named after its label).
+  std::optional<std::filesystem::path> DiscMovedTo() const;
+  // Lists the disc now in the drive, from the same folder on it when it has one; false when the
+  // drive holds no disc elsewhere.
+  bool FollowDrive();
   std::string FolderOfExecutable() const;
   void WithWatchOff(const std::function<void()>& action);
 
@@ -113,9 +122,15 @@ class TVANTMainMO : public vant::TForm {
   std::string Advertiser;  // CP932
   std::vector<std::unique_ptr<TBWFChunck>> Models;
   std::filesystem::path Root;
+  std::string Drive;  // the removable drive ("/dev/sdb") of the listed disc; empty for others
   viewer::Listing ScanListing;
   viewer::Listing WatchListing;
   viewer::Listing PreviousWatch;  // the listing of the poll before, to see files still growing
+  // The kernel's notices of writes in the folder, and the files the last poll held back as
+  // still being written.
+  std::unique_ptr<vant::FolderWatch> Watch;
+  std::vector<std::filesystem::path> Pending;
+  void WatchFolder();
   bool Notified = false;
   std::unique_ptr<vant::ipc::WindowEndpoint> Endpoint;
 };

@@ -1,5 +1,7 @@
 #include "moeject.h"
 
+#include <cerrno>
+
 namespace viewer {
 
 using vant::volume::DriveType;
@@ -13,36 +15,53 @@ void PrintError(const EjectPrint& print, const VolumeResult& r, const char* what
         (r.text.empty() ? std::string() : " (" + r.text + ")") + "\n");
 }
 
+EjectStatus CauseOf(const VolumeResult& r) {
+  switch (r.error) {
+    case EBUSY:
+      return EjectStatus::Busy;
+    case EPERM:
+    case EACCES:
+      return EjectStatus::NotAllowed;
+    case ENOSYS:
+      return EjectStatus::NoService;
+    default:
+      return EjectStatus::Failed;
+  }
+}
+
 }  // namespace
 
-bool EjectVolume(vant::volume::VolumeControl& volumes, const std::filesystem::path& root,
-                 const EjectDelay& delay, const EjectPrint& print) {
+EjectOutcome EjectVolume(vant::volume::VolumeControl& volumes, const std::filesystem::path& root,
+                         const EjectDelay& delay, const EjectPrint& print) {
   const DriveType type = volumes.GetDriveType(root);
   if (type != DriveType::Removable && type != DriveType::CdRom) {
     print("Cannot eject.  Drive type is incorrect.\n");
-    return false;
+    return {EjectStatus::WrongDrive, "Drive type is incorrect"};
   }
   VolumeHandle volume;
   if (VolumeResult r = volumes.Open(root, volume); !r) {
     PrintError(print, r, "Open");
-    return false;
+    return {CauseOf(r), r.text};
   }
   VolumeResult unmounted;
   for (int attempt = 1; attempt <= kUnmountAttempts; ++attempt) {
     unmounted = volumes.Unmount(volume);
-    if (unmounted || attempt == kUnmountAttempts) break;
+    if (unmounted || CauseOf(unmounted) != EjectStatus::Busy || attempt == kUnmountAttempts) break;
     delay(kUnmountPause);
   }
   if (!unmounted) {
     PrintError(print, unmounted, "Unmount");
-    return false;
+    return {CauseOf(unmounted), unmounted.text};
   }
-  // A medium left in the drive after its file system is gone is not "taken out": report it.
+  // A medium left in the drive after its file system is gone is not "taken out": report it, as
+  // what it is: nothing holds the disc any more.
   if (VolumeResult r = volumes.Eject(volume); !r) {
     PrintError(print, r, "Eject");
-    return false;
+    const EjectStatus cause = CauseOf(r);
+    const bool user = cause == EjectStatus::NotAllowed || cause == EjectStatus::NoService;
+    return {user ? cause : EjectStatus::DriveCannotEject, r.text};
   }
-  return true;
+  return {EjectStatus::Ejected, ""};
 }
 
 }  // namespace viewer

@@ -1,7 +1,7 @@
 #pragma once
-// Taking a removable disc out of its drive: open the volume, unmount it (20 attempts 500 ms apart,
-// since a program that just closed a file may hold the volume for a moment), then release and
-// eject the medium. Each failing step prints its line to standard output, as the routines always
+// Taking a removable disc out of its drive: open the volume, unmount it (while it is busy, 20
+// attempts 500 ms apart, since a program that just closed a file may hold the volume for a
+// moment), then release and eject the medium. Each failing step prints its line to standard output, as the routines always
 // did; the caller shows the user's message.
 #include <chrono>
 #include <filesystem>
@@ -20,8 +20,25 @@ using EjectDelay = std::function<void(std::chrono::milliseconds)>;
 // Receives the printed lines (each ending with "\n").
 using EjectPrint = std::function<void(const std::string&)>;
 
-// True only when the volume was unmounted and the medium released and ejected.
-bool EjectVolume(vant::volume::VolumeControl& volumes, const std::filesystem::path& root,
-                 const EjectDelay& delay, const EjectPrint& print);
+// How a removal ended. Only a busy volume is tried again: the other causes cannot pass by waiting.
+enum class EjectStatus {
+  Ejected,
+  WrongDrive,        // not a removable or CD drive
+  Busy,              // another program still holds the volume
+  NoService,         // nothing on this machine can unmount it for this user
+  NotAllowed,        // this user may not
+  DriveCannotEject,  // unmounted, but the drive did not put the medium out
+  Failed,            // any other cause
+};
+
+struct EjectOutcome {
+  EjectStatus status = EjectStatus::Failed;
+  std::string cause;  // the system's text of the failing step
+  explicit operator bool() const { return status == EjectStatus::Ejected; }
+};
+
+// Ejected only when the volume was unmounted and the medium released and ejected.
+EjectOutcome EjectVolume(vant::volume::VolumeControl& volumes, const std::filesystem::path& root,
+                         const EjectDelay& delay, const EjectPrint& print);
 
 }  // namespace viewer

@@ -1,5 +1,6 @@
 #include "moinf.h"
 
+#include <QAbstractScrollArea>
 #include <cstdio>
 
 #include "mobuttons.h"
@@ -22,6 +23,11 @@ TMemo* FieldMemo(TMOInfo* row, TWinControl* parent, const char* name, int left, 
   m->SetReadOnly(true);
   m->SetTabStop(false);
   m->SetColor(static_cast<TColor>(0x00FFFFFF));
+  // A display field: a long text wraps and is cut at the bottom, with no bar inside the row.
+  if (auto* area = qobject_cast<QAbstractScrollArea*>(m->Host())) {
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
   return m;
 }
 

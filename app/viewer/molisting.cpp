@@ -101,28 +101,50 @@ bool ListingChanged(const Listing& scan, const Listing& watch) {
   return false;
 }
 
-bool ListingSettled(const Listing& previous, const Listing& watch) {
-  for (const ListingEntry& e : watch) {
-    // Finished when nobody holds it open for writing; where that cannot be told, when it looks
-    // as it did at the poll before.
-    if (const std::optional<bool> writing = vant::IsOpenForWriting(e.path)) {
-      if (*writing) return false;
-      continue;
-    }
-    const bool seen = std::any_of(previous.begin(), previous.end(),
-                                  [&](const ListingEntry& p) { return SameEntry(p, e); });
-    if (!seen) return false;
-  }
-  return true;
+WriteProgress WriteProgressOf(const ListingEntry& e, const vant::FolderWatch* watch,
+                              const WriterCheck& writing) {
+  using State = vant::FolderWatch::WriteState;
+  const State notice =
+      watch && watch->Active() ? watch->StateOf(e.path.filename().string()) : State::kUnknown;
+  // The lease, where it answers, says whether a writer has the file open now.
+  const std::optional<bool> open = writing ? writing(e.path) : std::nullopt;
+  if (notice == State::kWriting)
+    return open == false ? WriteProgress::kFinished : WriteProgress::kWriting;
+  if (notice == State::kClosed)
+    return open == true ? WriteProgress::kWriting : WriteProgress::kFinished;
+  if (open) return *open ? WriteProgress::kWriting : WriteProgress::kFinished;
+  return WriteProgress::kUnknown;
 }
 
-ScanResult ScanModels(const fs::path& folder) {
+bool FileFinished(const ListingEntry& e, const Listing& previous, const vant::FolderWatch* watch,
+                  const WriterCheck& writing) {
+  switch (WriteProgressOf(e, watch, writing)) {
+    case WriteProgress::kFinished:
+      return true;
+    case WriteProgress::kWriting:
+      return false;
+    case WriteProgress::kUnknown:
+      break;
+  }
+  return std::any_of(previous.begin(), previous.end(),
+                     [&](const ListingEntry& p) { return SameEntry(p, e); });
+}
+
+bool ListingSettled(const Listing& previous, const Listing& watch) {
+  return std::all_of(watch.begin(), watch.end(), [&](const ListingEntry& e) {
+    return FileFinished(e, previous, nullptr, vant::IsOpenForWriting);
+  });
+}
+
+ScanResult ScanModels(const fs::path& folder,
+                      const std::function<bool(const ListingEntry&)>& hold) {
   ScanResult r;
   r.listing = ListWaveFiles(folder);
+  if (hold) std::erase_if(r.listing, hold);
   for (const ListingEntry& e : r.listing) {
-    auto model = std::make_unique<TBWFChunck>(e.path, TBWFChunck::kReopenPerRead);
+    // One open per file for all its chunks; the file is closed again before the next.
+    auto model = TBWFChunck::OpenAndRead(e.path, TBWFChunck::kReopenPerRead);
     if (model->GetState() == TBWFChunck::kNotOpen) continue;
-    ReadModelInOrder(*model);
     if (r.models.empty()) r.advertiser = model->CmcdInfo.Get(CmcdField::ClientName);
     if (model->WaveFormat.wFormatTag == bwf::kFormatPcm &&
         model->WaveFormat.nSamplesPerSec == bwf::kSampleRate) {

@@ -4,12 +4,15 @@
 // lines of the listing CSV. The main window (bwfmainmo.h) only shows what these produce.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bwfchunk.h"
+#include "folderwatch.h"
 
 namespace viewer {
 
@@ -40,9 +43,25 @@ Listing ListWaveFiles(const std::filesystem::path& folder);
 // written is not yet a change).
 bool ListingChanged(const Listing& scan, const Listing& watch);
 
-// Whether every file of `watch` is finished: nobody holds it open for writing, or, where that
-// cannot be told, it looked the same at the poll before (`previous`), since a file that is still
-// being copied changes its size or time between two polls.
+// Asks whether some process holds a file open for writing; nullopt when that cannot be told.
+using WriterCheck = std::function<std::optional<bool>(const std::filesystem::path&)>;
+
+enum class WriteProgress { kFinished, kWriting, kUnknown };
+
+// What is known of a file's writers: first the kernel's notices (written to and not closed yet,
+// or closed after writing), checked against the lease where it answers, since a second writer
+// may still hold the file or the notices may have begun in the middle of a copy. Without either
+// (no notices on this file system, a file of another owner) unknown.
+WriteProgress WriteProgressOf(const ListingEntry& e, const vant::FolderWatch* watch,
+                              const WriterCheck& writing);
+
+// Whether a file of the watch listing is finished: as WriteProgressOf, and where that cannot be
+// told, when it looked the same at the poll before (`previous`), since a file that is still being
+// copied changes its size or time between two polls.
+bool FileFinished(const ListingEntry& e, const Listing& previous, const vant::FolderWatch* watch,
+                  const WriterCheck& writing);
+
+// Whether every file of `watch` is finished, judged by the lease and the two polls alone.
 bool ListingSettled(const Listing& previous, const Listing& watch);
 
 // The result of a full scan.
@@ -53,8 +72,10 @@ struct ScanResult {
 };
 
 // Reads every listed file of the folder; keeps the 48 kHz PCM ones. The advertiser is the
-// client name of the first kept file, or of the last file read while none is kept.
-ScanResult ScanModels(const std::filesystem::path& folder);
+// client name of the first kept file, or of the last file read while none is kept. Files for
+// which `hold` is true (still being written) are left out, of the listing too, until a later scan.
+ScanResult ScanModels(const std::filesystem::path& folder,
+                      const std::function<bool(const ListingEntry&)>& hold = {});
 
 // The texts of one model as the rows and the listing show them (field texts in CP932).
 struct ModelTexts {

@@ -391,7 +391,8 @@ void TMMACM::ProcessFile(const std::string& name, const WAVEFORMATEX* pwfx,
                          const TWaveFilter* filter) {
   if (!present_ || name.empty()) return;
   PWAVEIOCB src = ReadSource(Source);
-  if (!src) return;
+  // A source without readable sound converts to nothing: that is a failure, not a success.
+  if (!src) throw EMMACMError(LoadResStr(24));
   if (!QueryConvert(pwfx, filter)) throw EMMACMError(LoadResStr(23));
   const WAVEFORMATEX* target = pwfx ? pwfx : src->wfx.get();
 

@@ -472,7 +472,11 @@ void TMMPCMConverter::SuggestFormat() {
   const WAVEFORMATEX* in = InputFormat();
   WAVEFORMATEX t{};
   if (in) {
-    t = acmSuggestPCMFormat(in);
+    // PCM wider than the engine's sample routines take (8 and 16 bits) goes to 16 bits, as its
+    // extensible form does.
+    t = IsPCM(in) && !pcmIsValidFormat(in) && in->wBitsPerSample > 16
+            ? acmSuggestPCMFormatEx(in, 16, 0, 0)
+            : acmSuggestPCMFormat(in);
     if (!auto_convert_ && t.wFormatTag != 0) {
       int bits = t.wBitsPerSample, channels = t.nChannels;
       int rate = static_cast<int>(t.nSamplesPerSec);

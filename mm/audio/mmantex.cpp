@@ -121,17 +121,18 @@ int64_t DecodeStereo(const DiffTable& t, bool firstLow, int64_t count, void* tar
   return count * 4;
 }
 
-int64_t EncodeStereo(const DiffTable& t, const void* source, void* target, int64_t count,
-                     TIMA_PARAMS& state) {
+// Writes what DecodeStereo reads with the same nibble order and byte placement.
+template <class ByteAt>
+int64_t EncodeStereo(const DiffTable& t, bool firstLow, const void* source, int64_t count,
+                     TIMA_PARAMS& state, ByteAt byteAt) {
   if (count <= 0) return 0;
   Channel a(state.Channel[0]), b(state.Channel[1]);
   const auto* src = static_cast<const uint8_t*>(source);
-  auto* out = static_cast<uint8_t*>(target);
   const int64_t frames = count / 4;
   for (int64_t i = 0; i < frames; ++i) {
-    const int hi = a.Encode(t, Load16(src + 4 * i));
-    const int lo = b.Encode(t, Load16(src + 4 * i + 2));
-    out[i] = static_cast<uint8_t>(hi << 4 | lo);
+    const int first = a.Encode(t, Load16(src + 4 * i));
+    const int second = b.Encode(t, Load16(src + 4 * i + 2));
+    byteAt(i, frames) = static_cast<uint8_t>(firstLow ? second << 4 | first : first << 4 | second);
   }
   a.Save(state.Channel[0]);
   b.Save(state.Channel[1]);
@@ -162,9 +163,18 @@ int64_t WSDVITOPCM(const void* source, void* target, int64_t count, TIMA_PARAMS&
     return src[j < count ? j : i];
   });
 }
+// The encoders write the layout their decoders read: IMA the first channel in the low nibble;
+// DVI the first channel in the high nibble, the bytes in swapped pairs.
 int64_t WSPCMTOIMA(const void* source, void* target, int64_t count, TIMA_PARAMS& state) {
-  return EncodeStereo(kIMADiffTable, source, target, count, state);
+  auto* out = static_cast<uint8_t*>(target);
+  return EncodeStereo(kIMADiffTable, true, source, count, state,
+                      [out](int64_t i, int64_t) -> uint8_t& { return out[i]; });
 }
 int64_t WSPCMTODVI(const void* source, void* target, int64_t count, TIMA_PARAMS& state) {
-  return EncodeStereo(kDVIDiffTable, source, target, count, state);
+  auto* out = static_cast<uint8_t*>(target);
+  return EncodeStereo(kDVIDiffTable, false, source, count, state,
+                      [out](int64_t i, int64_t frames) -> uint8_t& {
+                        const int64_t j = i ^ 1;
+                        return out[j < frames ? j : i];
+                      });
 }

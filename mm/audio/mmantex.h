@@ -40,7 +40,8 @@ int64_t WSIMATOPCM(const void* source, void* target, int64_t count, TIMA_PARAMS&
 // The first channel from the high nibble; bytes taken in swapped pairs (1, 0, 3, 2, ...).
 int64_t WSDVITOPCM(const void* source, void* target, int64_t count, TIMA_PARAMS& state);
 
-// 16-bit stereo PCM of count bytes to one byte per frame, the first channel in the high nibble;
-// the result is the frames encoded.
+// 16-bit stereo PCM of count bytes to one byte per frame, laid out as the stereo decoder of the
+// same variant reads it (IMA: the first channel in the low nibble; DVI: in the high nibble, the
+// bytes in swapped pairs); the result is the frames encoded.
 int64_t WSPCMTOIMA(const void* source, void* target, int64_t count, TIMA_PARAMS& state);
 int64_t WSPCMTODVI(const void* source, void* target, int64_t count, TIMA_PARAMS& state);

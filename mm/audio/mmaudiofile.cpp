@@ -360,9 +360,31 @@ void TMMCustomAudioFile::BufferLoad(PMMWaveHdr lpWaveHdr, bool& MoreBuffers) {
 
 void TMMCustomAudioFile::Load(PMMWaveHdr lpWaveHdr, bool& MoreBuffers) {
   const uint32_t capacity = lpWaveHdr->wh.dwBufferLength;
-  const int64_t allowed = play_length_ < file_length_
-                              ? std::min<int64_t>(capacity, bytes_to_play_ - bytes_delivered_)
-                              : capacity;
+  // A wrap before the first byte of this pull (the last one ended exactly at the end) fills the
+  // header from the top at once: a header without bytes, with more to come, is no buffer a
+  // device can play. A stream with nothing in it still ends.
+  if (Pull(lpWaveHdr, MoreBuffers) && lpWaveHdr->wh.dwBytesRecorded == 0) {
+    Pull(lpWaveHdr, MoreBuffers);
+    if (lpWaveHdr->wh.dwBytesRecorded == 0 && MoreBuffers) {
+      MoreBuffers = false;
+      end_reached_ = true;
+      lpWaveHdr->LoopRec.dwLooped = 0;
+    }
+  }
+  if (lpWaveHdr->wh.dwBytesRecorded == 0 && end_reached_ && !silence_sent_) {
+    // One last non-empty buffer, so the device sees the end of the stream played out.
+    const uint32_t n = std::min<uint32_t>(4, capacity);
+    std::memset(lpWaveHdr->wh.lpData, SilenceByte(GetPWaveFormat()), n);
+    lpWaveHdr->wh.dwBytesRecorded = n;
+    silence_sent_ = true;
+  }
+}
+
+bool TMMCustomAudioFile::Pull(PMMWaveHdr lpWaveHdr, bool& MoreBuffers) {
+  const uint32_t capacity = lpWaveHdr->wh.dwBufferLength;
+  const bool limited = play_length_ < file_length_;
+  const int64_t allowed =
+      limited ? std::min<int64_t>(capacity, bytes_to_play_ - bytes_delivered_) : capacity;
   lpWaveHdr->wh.dwBytesRecorded = 0;
   if (allowed >= 1 && !end_reached_) {
     // The stages upstream must not loop: the looping is ours, on the device's behalf.
@@ -387,32 +409,26 @@ void TMMCustomAudioFile::Load(PMMWaveHdr lpWaveHdr, bool& MoreBuffers) {
     pcmVolumeFade(GetPWaveFormat(), lpWaveHdr->wh.lpData, recorded, fade_list_);
   }
 
+  // The play length ends the stream with its last byte, so a loop wraps in the header that
+  // carries that byte and the device counts the next loop from where that header ends.
   const bool ended = recorded == 0 || !MoreBuffers ||
+                     (limited && bytes_delivered_ >= bytes_to_play_) ||
                      (stop_at_fade_end_ && GetPosition() >= fade_out_position_ + fade_out_);
-  if (ended) {
-    MoreBuffers = false;
-    end_reached_ = true;
-    TMMLoopRec& loop = lpWaveHdr->LoopRec;
-    if (!fading_out_ && loop.dwLooping) {
-      if (loop.dwLoopCount > 0) --loop.dwLoopsLeft;
-      if (loop.dwLoopCount == 0 || loop.dwLoopsLeft >= 0) {
-        SetPosition(0);
-        start_position_ = 0;
-        adpcm_->Reseting();
-        pcm_->Reseting();
-        MoreBuffers = true;
-        loop.dwLooped = -1;
-        end_reached_ = false;
-      }
-    }
-  }
-  if (lpWaveHdr->wh.dwBytesRecorded == 0 && end_reached_ && !silence_sent_) {
-    // One last non-empty buffer, so the device sees the end of the stream played out.
-    const uint32_t n = std::min<uint32_t>(4, capacity);
-    std::memset(lpWaveHdr->wh.lpData, SilenceByte(GetPWaveFormat()), n);
-    lpWaveHdr->wh.dwBytesRecorded = n;
-    silence_sent_ = true;
-  }
+  if (!ended) return false;
+  MoreBuffers = false;
+  end_reached_ = true;
+  TMMLoopRec& loop = lpWaveHdr->LoopRec;
+  if (fading_out_ || !loop.dwLooping) return false;
+  if (loop.dwLoopCount > 0) --loop.dwLoopsLeft;
+  if (loop.dwLoopCount != 0 && loop.dwLoopsLeft < 0) return false;
+  SetPosition(0);
+  start_position_ = 0;
+  adpcm_->Reseting();
+  pcm_->Reseting();
+  MoreBuffers = true;
+  loop.dwLooped = -1;
+  end_reached_ = false;
+  return true;
 }
 
 // ---- standalone use ----

@@ -108,6 +108,9 @@ class TMMCustomAudioFile : public TMMBaseAudioFile {
 
  private:
   void Load(PMMWaveHdr lpWaveHdr, bool& MoreBuffers);
+  // One pull from the stages up to the play length, with the end test and the wrap; answers
+  // whether it wrapped.
+  bool Pull(PMMWaveHdr lpWaveHdr, bool& MoreBuffers);
   void RestoreFadeOut();
   // Marks and counters a start or a reset begins with.
   void BeginRun();

@@ -99,7 +99,8 @@ uint32_t PlayCursor(const TDSWaveOutStream& s) {
 }
 
 int64_t PlayedNow(const TDSWaveOutStream& s) {
-  if (!s.playing || s.paused) return s.bytes_played;
+  // Paused too: what the ring had handed out before the pause is still being heard.
+  if (!s.playing) return s.bytes_played;
   return s.bytes_played + Advance(s, PlayCursor(s));
 }
 

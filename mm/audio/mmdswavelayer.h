@@ -55,9 +55,11 @@ uint32_t DSWaveOutPrepareHeader(HDSWAVEOUT h, PMMWaveHdr hdr);
 uint32_t DSWaveOutUnprepareHeader(HDSWAVEOUT h, PMMWaveHdr hdr);
 // Queues the header; the first write of a stream neither playing nor paused starts it.
 uint32_t DSWaveOutWrite(HDSWAVEOUT h, PMMWaveHdr hdr);
-// Stops the sound at once (muted); the play cursor stays.
+// Stops the stream and mutes it; what the ring handed out before the pause still reaches the
+// listener, and the position follows it there.
 uint32_t DSWaveOutPause(HDSWAVEOUT h);
-// Goes on from the paused play cursor; a stream paused before its first write starts afresh.
+// Goes on from the first byte not handed out; a stream paused before its first write starts
+// afresh.
 uint32_t DSWaveOutRestart(HDSWAVEOUT h);
 // Stops, returns every header not yet returned (in the order written) and rewinds to 0.
 uint32_t DSWaveOutReset(HDSWAVEOUT h);

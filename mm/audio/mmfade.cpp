@@ -129,16 +129,22 @@ constexpr int kBlockFrames = 1024;
 // A volume that moves linearly from `from` to `to` over `distance` frames; the volume of step
 // j is the line's value there rounded to nearest, so a stream cut into slices that each start
 // from the volume reached stays on the line.
+// The frames handed to a kernel start `offset` frames into the line.
 struct Ramp {
-  Ramp(int32_t from, int32_t to, int64_t distance)
-      : from(from), delta(int64_t{to} - from), slope(double(delta) / double(distance)) {}
+  Ramp(int32_t from, int32_t to, int64_t distance, int64_t offset = 0)
+      : from(from),
+        delta(int64_t{to} - from),
+        slope(double(delta) / double(distance)),
+        offset(offset) {}
   bool Constant() const { return delta == 0; }
   int32_t At(int64_t j) const {
-    return static_cast<int32_t>(from + static_cast<int64_t>(std::floor(slope * double(j) + 0.5)));
+    return static_cast<int32_t>(from +
+                                static_cast<int64_t>(std::floor(slope * double(offset + j) + 0.5)));
   }
   int32_t from;
   int64_t delta;
   double slope;
+  int64_t offset;
 };
 
 // sample × volume >> 14, clipped to the sample range; non-zero when any sample was clipped.
@@ -169,7 +175,7 @@ template <class S, int Channels, class Volume, class Product>
       int32_t line[Channels][kBlockFrames];
       for (int c = 0; c < Channels; ++c) {
         const double slope = ramps[c].slope;
-        const double base = ramps[c].from + 0.5 + slope * double(done);
+        const double base = ramps[c].from + 0.5 + slope * double(ramps[c].offset + done);
         for (int k = 0; k < m; ++k) {
           line[c][k] = static_cast<int32_t>(std::floor(base + slope * double(k)));
         }
@@ -233,22 +239,67 @@ bool RampFrames(uint8_t* p, int64_t frames, int channels, const Ramp* ramps, int
                 : RampBlocks<S, 1, int64_t, int64_t>(p, frames, ramps);
 }
 
-// `frames` of the `distance` frames over which each channel's volume goes from `from` to `to`.
-// Answers whether a sample was clipped; the volumes reached come back in `from`.
+// One whole sample scaled by a volume; answers whether it was clipped.
 template <class S>
-bool RampSegment(uint8_t* p, int64_t frames, int64_t distance, int channels, int32_t* from,
-                 const int32_t* to) {
-  bool unity = true;
-  int64_t widest = 0;
-  for (int c = 0; c < channels; ++c) {
-    unity &= from[c] == kPCMUnityVolume && to[c] == kPCMUnityVolume;
-    widest = std::max({widest, std::abs(int64_t{from[c]}), std::abs(int64_t{to[c]})});
+bool ScaleOne(uint8_t* p, int32_t volume) {
+  typename S::T sample;
+  std::memcpy(&sample, p, sizeof sample);
+  const int64_t v = volume;
+  const bool clipped = ScaleSamples<S, int64_t, int64_t>(&sample, &v, 1) != 0;
+  std::memcpy(p, &sample, sizeof sample);
+  return clipped;
+}
+
+// Scales the n bytes of stream position pos along the ramp of the state, whose first frame is
+// at its origin: the volume of a sample is its channel's line at its frame, wherever the slice
+// begins or ends. Answers whether a sample was clipped.
+template <class S>
+bool RampBytes(uint8_t* p, int64_t pos, int64_t n, int channels, const Ramp* ramps, int64_t widest,
+               TMMFadeList::TRampState& st) {
+  constexpr int kSample = static_cast<int>(sizeof(typename S::T));
+  const int frame = kSample * channels;
+  bool clipped = false;
+  auto volumeAt = [&](int64_t at) {
+    const int64_t rel = at - st.Origin;
+    return ramps[(rel % frame) / kSample].At(rel / frame);
+  };
+  // The rest of a sample the last slice cut in two: its first byte has gone out as it was; the
+  // second carries the scaled value's high part.
+  if ((pos - st.Origin) % kSample != 0) {
+    if (st.CutByte >= 0 && pos - 1 >= st.Origin) {
+      uint8_t whole[2] = {static_cast<uint8_t>(st.CutByte), p[0]};
+      clipped |= ScaleOne<S>(whole, volumeAt(pos - 1));
+      p[0] = whole[1];
+    }
+    ++p;
+    ++pos;
+    --n;
   }
-  if (unity || frames <= 0) return false;
-  const Ramp ramps[2] = {Ramp(from[0], to[0], distance),
-                         Ramp(from[channels - 1], to[channels - 1], distance)};
-  const bool clipped = RampFrames<S>(p, frames, channels, ramps, widest);
-  for (int c = 0; c < channels; ++c) from[c] = ramps[c].At(frames);
+  st.CutByte = -1;
+  // Samples one by one up to a frame's start, whole frames through the kernels, then the
+  // samples of a last, partial frame.
+  while (n >= kSample && (pos - st.Origin) % frame != 0) {
+    clipped |= ScaleOne<S>(p, volumeAt(pos));
+    p += kSample;
+    pos += kSample;
+    n -= kSample;
+  }
+  if (const int64_t frames = n / frame; frames > 0) {
+    const int64_t first = (pos - st.Origin) / frame;
+    Ramp at[2] = {ramps[0], ramps[1]};
+    at[0].offset = at[1].offset = first;
+    clipped |= RampFrames<S>(p, frames, channels, at, widest);
+    p += frames * frame;
+    pos += frames * frame;
+    n -= frames * frame;
+  }
+  while (n >= kSample) {
+    clipped |= ScaleOne<S>(p, volumeAt(pos));
+    p += kSample;
+    pos += kSample;
+    n -= kSample;
+  }
+  if (n > 0) st.CutByte = p[0];
   return clipped;
 }
 
@@ -259,25 +310,54 @@ bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList
   const int frame = static_cast<int>(sizeof(typename S::T)) * pwfx->nChannels;
   auto* p = static_cast<uint8_t*>(data);
   bool clipped = false;
+  TMMFadeList::TRampState& st = list.RampState;
+  if (st.End != list.CurPosition || st.EndLeft != list.CurLeftVolume ||
+      st.EndRight != list.CurRightVolume) {
+    st.Valid = false;
+    st.CutByte = -1;
+  }
   int32_t index = std::max(list.LocateFadePoint(list.CurPosition) - 1, 0);
   while (bytes > 0 && index < list.Count()) {
     const TMMFadePoint& point = list[index];
     const int64_t n = std::min(bytes, point.Position - list.CurPosition);
     if (n > 0) {
-      const int64_t frames = n / frame;
-      const int64_t distance = std::max<int64_t>((point.Position - list.CurPosition) / frame, 1);
       const bool silent_from = index > 0 ? list[index - 1].Volume == 0
                                          : list.CurLeftVolume == 0 && list.CurRightVolume == 0;
       if (point.Volume == 0 && silent_from) {
         std::memset(p, S::kSilence, static_cast<size_t>(n));
         list.CurLeftVolume = list.CurRightVolume = 0;
+        st.Valid = false;
+        st.CutByte = -1;
       } else {
+        const TMMFadePoint& t = st.Target;
+        if (!st.Valid || t.Position != point.Position || t.LeftVolume != point.LeftVolume ||
+            t.RightVolume != point.RightVolume) {
+          // A new ramp, from the current volumes at the start of the current frame.
+          st.Valid = true;
+          st.Origin = list.CurPosition - list.CurPosition % frame;
+          st.FromLeft = list.CurLeftVolume;
+          st.FromRight = list.CurRightVolume;
+          st.Target = point;
+          st.CutByte = -1;
+        }
         // Mono data follows the left volumes only.
-        int32_t from[2] = {list.CurLeftVolume, list.CurRightVolume};
-        const int32_t to[2] = {point.LeftVolume, point.RightVolume};
-        clipped |= RampSegment<S>(p, frames, distance, pwfx->nChannels, from, to);
-        list.CurLeftVolume = from[0];
-        list.CurRightVolume = stereo ? from[1] : from[0];
+        const int32_t from[2] = {st.FromLeft, stereo ? st.FromRight : st.FromLeft};
+        const int32_t to[2] = {point.LeftVolume, stereo ? point.RightVolume : point.LeftVolume};
+        const int64_t distance = std::max<int64_t>((point.Position - st.Origin) / frame, 1);
+        const Ramp ramps[2] = {Ramp(from[0], to[0], distance), Ramp(from[1], to[1], distance)};
+        bool unity = true;
+        int64_t widest = 0;
+        for (int c = 0; c < 2; ++c) {
+          unity &= from[c] == kPCMUnityVolume && to[c] == kPCMUnityVolume;
+          widest = std::max({widest, std::abs(int64_t{from[c]}), std::abs(int64_t{to[c]})});
+        }
+        if (!unity) {
+          clipped |= RampBytes<S>(p, list.CurPosition, n, pwfx->nChannels, ramps, widest, st);
+        }
+        // The volumes of the frame the slice ends in.
+        const int64_t reached = (list.CurPosition + n - st.Origin) / frame;
+        list.CurLeftVolume = ramps[0].At(reached);
+        list.CurRightVolume = ramps[1].At(reached);
       }
       p += n;
       bytes -= n;
@@ -288,6 +368,9 @@ bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList
   // Data past the last point stays as it is; the position still follows the stream.
   list.CurPosition += bytes;
   list.CurIndex = index;
+  st.End = list.CurPosition;
+  st.EndLeft = list.CurLeftVolume;
+  st.EndRight = list.CurRightVolume;
   return clipped;
 }
 

@@ -71,6 +71,22 @@ class TMMFadeList : public TMMObject {
   int32_t CurLeftVolume = 0;
   int32_t CurRightVolume = 0;
 
+  // pcmVolumeFade's own memory between slices, so that slices of any size, whole frames or not,
+  // ramp as one pass would: where the ramp under way began (on a frame's start) and towards
+  // which point, where the last slice ended, and the first byte of a sample it cut in two.
+  // A slice that does not start where the last one ended, with the volumes it left, begins a
+  // new ramp from the current position and volumes.
+  struct TRampState {
+    bool Valid = false;
+    int64_t Origin = 0;  // byte position of the ramp's first frame
+    int32_t FromLeft = 0, FromRight = 0;
+    TMMFadePoint Target{};
+    int64_t End = -1;  // where the last slice ended, and the volumes it left
+    int32_t EndLeft = 0, EndRight = 0;
+    int32_t CutByte = -1;  // the first byte of a sample cut in two (at End - 1), else -1
+  };
+  TRampState RampState;
+
  private:
   TMMRecordList<TMMFadePoint> list_;
 };

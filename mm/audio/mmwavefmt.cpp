@@ -34,6 +34,29 @@ using vant::wio::MulDivNearest;
 using vant::wio::MulDivTrunc;
 using vant::wio::RoundUpToBlock;
 
+uint32_t wioSamplesPerBlock(const WAVEFORMATEX* pwfx) {
+  if (pwfx == nullptr || pwfx->nChannels == 0) return 0;
+  const uint32_t align = pwfx->nBlockAlign, ch = pwfx->nChannels;
+  uint32_t most = 0;
+  switch (pwfx->wFormatTag) {
+    case 0x0002:  // Microsoft ADPCM: a 7-byte header per channel holds two samples
+      most = align > 7 * ch ? (align - 7 * ch) * 2 / ch + 2 : 0;
+      break;
+    case 0x0011:  // IMA ADPCM: a 4-byte header per channel holds one sample
+      most = align > 4 * ch ? (align - 4 * ch) * 2 / ch + 1 : 0;
+      break;
+    case 0x0031:  // GSM 6.10: 320 samples in 65 bytes
+      most = align % 65 == 0 ? align / 65 * 320 : 0;
+      break;
+    default:
+      return 0;
+  }
+  if (most == 0) return 0;
+  uint16_t stated = 0;
+  if (pwfx->cbSize >= 2) std::memcpy(&stated, reinterpret_cast<const uint8_t*>(pwfx) + 18, 2);
+  return stated > 0 && stated <= most ? stated : most;
+}
+
 uint32_t wioSizeOfWaveFormat(const WAVEFORMATEX* pwfx) {
   if (pwfx == nullptr) return 0;
   if (pwfx->wFormatTag == WAVE_FORMAT_PCM) return sizeof(WAVEFORMATEX);

@@ -17,6 +17,11 @@ void wioGetFormatName(const WAVEFORMATEX* pwfx, std::string& text);
 // "44.100 kHz, 16 Bit, Stereo" and the like ("Unknown" for nil).
 void wioGetFormat(const WAVEFORMATEX* pwfx, std::string& text);
 
+// Samples in each block of a block-coded format (Microsoft ADPCM, IMA ADPCM, GSM 6.10): the
+// record's own figure when its block can hold that many, else as many as the block holds.
+// 0 for nil and for every other format, whose byte rate field stands for its samples.
+uint32_t wioSamplesPerBlock(const WAVEFORMATEX* pwfx);
+
 // 32-bit counts, rounded to nearest; byte results rounded up to whole blocks.
 int32_t wioBytesPerSample(const WAVEFORMATEX* pwfx);
 int32_t wioBytesToSamples(const WAVEFORMATEX* pwfx, int32_t bytes);

@@ -234,7 +234,7 @@ struct Walk {
   bool haveFmt = false, badFmt = false;
   bool dataSeen = false;
   int64_t dataOffset = 0, dataSize = 0, dataEnd = 0;
-  bool haveFact = false, haveInfo = false;
+  bool haveFact = false, haveInfo = false, factRead = false;
   uint32_t factCount = 0;
   std::vector<std::pair<uint32_t, int64_t>> headChunks;
 };
@@ -326,6 +326,7 @@ int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* 
         uint8_t count[4];
         if (size >= 4 && ReadAt(f, static_cast<uint64_t>(dataOff), count, 4)) {
           w.factCount = Le32(count);
+          w.factRead = true;
         }
         break;
       }
@@ -366,6 +367,20 @@ TWaveFormatPtr CheckedFormat(const std::vector<uint8_t>& bytes) {
   }
   if (f->nBlockAlign == 0) return nullptr;
   return f;
+}
+
+// The samples the data holds. A block-coded format counts its whole blocks, not its average
+// byte rate, which some writers fill with a figure of their own; its fact count, when it lies
+// within the last block, says how much of that block is sound. The byte rate the blocks give
+// then serves every conversion of the block.
+int64_t SamplesOfData(TWAVEIOCB& cb, const Walk& w) {
+  const WAVEFORMATEX& f = *cb.wfx;
+  const uint32_t perBlock = wioSamplesPerBlock(&f);
+  if (perBlock == 0) return wioBytesToSamplesEx(&cb, cb.dwDataBytes);
+  cb.dBytesPerSec = double(f.nBlockAlign) * f.nSamplesPerSec / perBlock;
+  const int64_t whole = cb.dwDataBytes / f.nBlockAlign * perBlock;
+  const int64_t fact = w.factCount;
+  return w.factRead && fact <= whole && fact > whole - perBlock ? fact : whole;
 }
 
 int ParseSource(PWAVEIOCB& block, const std::string& name, std::span<const uint8_t> memory,
@@ -414,7 +429,7 @@ int ParseSource(PWAVEIOCB& block, const std::string& name, std::span<const uint8
     cb->ckDATA.size = static_cast<uint32_t>(std::min<int64_t>(w.dataSize, 0xFFFFFFFF));
     cb->ckDATA.dataOffset = static_cast<uint64_t>(w.dataOffset);
   }
-  cb->dwDataSamples = cb->dwLastSample = wioBytesToSamplesEx(cb.get(), cb->dwDataBytes);
+  cb->dwDataSamples = cb->dwLastSample = SamplesOfData(*cb, w);
   block = std::move(cb);
   return kWioOk;
 }

@@ -510,8 +510,9 @@ bool TMMConnector::ServeKind(int kind, int64_t elapsed) {
   int64_t step = size;
   int64_t cross = 0;
   if (kind == static_cast<int>(TMMDisplayKind::Oscope)) {
+    // The deciding scope moves on by its own step only while it looks at overlapping slices.
     TMMDisplayData* scope = k.slot[0] ? k.slot[0] : k.slot[1];
-    step = scope->StepBytes();
+    if (const int64_t own = scope->StepBytes(); own > 0) step = own;
     const TMMTriggerMode mode = trigger_mode_;
     if (mode != tmNone && !paused_ && offset < data_length_) {
       cross = pcmFindZeroCross(&display_format_, data_ + offset, data_length_ - offset, 0, mode,
@@ -543,7 +544,8 @@ bool TMMConnector::ServeSpectrograms(Kind& k, int64_t elapsed) {
     if (!d || !Due(k.offset[j], elapsed)) continue;
     due = true;
     const int64_t at = k.offset[j];
-    k.offset[j] += std::max<int64_t>(d->StepBytes(), frame);
+    const int64_t own = d->StepBytes();
+    k.offset[j] += std::max<int64_t>(own > 0 ? own : d->SliceBytes(), frame);
     if (at + d->SliceBytes() <= data_length_) {
       d->RefreshPCMData(data_ + at);
       shown = true;

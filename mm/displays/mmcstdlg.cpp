@@ -305,9 +305,17 @@ void TMMWaveOpenDialog::UpdateWave() {
     if (w->GetFormatTag() == 1 && w->GetDataSize() > 0 && w->GetPWaveFormat()->nChannels <= 2) {
       preview_->SetEnabled(true);
       if (Preview) {
+        // Drawn aside and shown column by column, so the mark running ahead on long files is
+        // seen while the file is read.
         vant::TBitmap image;
         image.SetSize(scope_->ClientWidth(), scope_->ClientHeight());
-        CreatePCMData(image.Canvas(), AreaOf(*scope_));
+        vant::TRect frame = AreaOf(*scope_);
+        image.Canvas().Brush().Color = Color;
+        image.Canvas().FillRect(frame);
+        SunkenFrame(image.Canvas(), frame);
+        CreatePCMData(image.Canvas(), AreaOf(*scope_), [&](int) {
+          scope_->PaintNow([&](vant::TCanvas& c) { c.Draw(0, 0, image); });
+        });
       }
     }
     scope_->Invalidate();

@@ -21,17 +21,17 @@ class TMMDisplayData {
 
   // Bytes of one slice, kept current by the display whenever a value it depends on changes.
   // Read by the connector on whichever thread releases slices.
-  int32_t SliceBytes() const { return slice_bytes_.load(std::memory_order_relaxed); }
-  // How far the connector moves on after releasing a slice; displays that look at overlapping
-  // slices answer less than their slice.
-  virtual int32_t StepBytes() const { return SliceBytes(); }
+  int64_t SliceBytes() const { return slice_bytes_.load(std::memory_order_relaxed); }
+  // How far the connector moves on after releasing a slice to a display that looks at
+  // overlapping slices; 0 (the rule) moves on by the largest slice of the display's kind.
+  virtual int64_t StepBytes() const { return 0; }
 
   // The component the display is, so that a connector learns when it is freed.
   virtual vant::TComponent* DisplayComponent() = 0;
 
  protected:
-  void SetSliceBytes(int32_t bytes) { slice_bytes_.store(bytes, std::memory_order_relaxed); }
+  void SetSliceBytes(int64_t bytes) { slice_bytes_.store(bytes, std::memory_order_relaxed); }
 
  private:
-  std::atomic<int32_t> slice_bytes_{0};
+  std::atomic<int64_t> slice_bytes_{0};
 };

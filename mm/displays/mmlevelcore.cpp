@@ -42,9 +42,9 @@ TMMMode TMMLevelCore::GetMode() const {
   return channels_ == 1 ? mMono : channels_ == 2 ? mStereo : mMultiChannel;
 }
 
-void TMMLevelCore::SetSamples(int32_t v) { samples_ = std::max(v, 1); }
+void TMMLevelCore::SetSamples(int32_t v) { samples_ = std::clamp(v, 1, kLevelMaxSamples); }
 
-int32_t TMMLevelCore::SliceBytes() const { return (bits_ + 1) * channels_ * samples_; }
+int64_t TMMLevelCore::SliceBytes() const { return int64_t{bits_ + 1} * channels_ * samples_; }
 
 int64_t TMMLevelCore::Sample(const uint8_t* p) const {
   if (bits_ == b8Bit) return static_cast<int64_t>(*p) - 128;

@@ -14,6 +14,14 @@ enum TMMLevelDirection { dirNormal, dirReversed, dirSymetric };
 
 inline constexpr int32_t kLevelFullScale = 32767;
 inline constexpr int kLevelRingSize = 32;
+// Frames of a slice at most: some 20 s of sound, far beyond any buffer a device plays.
+inline constexpr int32_t kLevelMaxSamples = 1 << 20;
+// The most ticks a level scale or a needle meter's arc carries: more than any of them has
+// pixels for, while a paint that walks every tick stays short.
+inline constexpr int kLevelMaxScaleTicks = 1000;
+// The longest distance in pixels a scale is laid out with (tick lengths, offsets): the
+// geometry's sums stay well inside int.
+inline constexpr int kLevelMaxDistance = 32767;
 
 // Segments along a bar of `length` pixels.
 struct TMMLevelGeometry {
@@ -44,15 +52,15 @@ class TMMLevelCore {
   int32_t GetSamples() const { return samples_; }
   void SetSamples(int32_t v);
   // Bytes of one slice: sample bytes × channels × Samples.
-  int32_t SliceBytes() const;
+  int64_t SliceBytes() const;
   TMMChannel Channel = chBoth;
   // Stored negated, as the reduction adds them.
   void SetDCOffsets(int32_t left, int32_t right) {
-    dc_left_ = -left;
-    dc_right_ = -right;
+    dc_left_ = -int64_t{left};
+    dc_right_ = -int64_t{right};
   }
-  int32_t GetDCOffsetL() const { return -dc_left_; }
-  int32_t GetDCOffsetR() const { return -dc_right_; }
+  int32_t GetDCOffsetL() const { return static_cast<int32_t>(-dc_left_); }
+  int32_t GetDCOffsetR() const { return static_cast<int32_t>(-dc_right_); }
   // Peak magnitude of one slice (integer arithmetic only).
   int32_t Magnitude(const uint8_t* slice) const;
 
@@ -105,7 +113,7 @@ class TMMLevelCore {
   TMMBits bits_ = b8Bit;
   int channels_ = 1;
   int32_t samples_ = 50;
-  int32_t dc_left_ = 0, dc_right_ = 0;
+  int64_t dc_left_ = 0, dc_right_ = 0;  // INT32_MIN negated still fits
   int segments_ = 1;
 
   TMMDecayMode decay_mode_ = dmNone;

@@ -20,7 +20,17 @@ TMMLevelScale::TMMLevelScale(vant::TComponent* owner)
   Font().SetSize(6);
   SetColor(vant::clBlack);
   SetBounds(GetLeft(), GetTop(), 200, 7);
-  scale_->OnChange = [this](vant::TObject*) { Invalidate(); };
+  // The tick painter walks every tick: ticks and their length are held to what a scale can
+  // show (the clamp is a change of its own, which then repaints).
+  scale_->OnChange = [this](vant::TObject*) {
+    if (scale_->GetTickCount() > kLevelMaxScaleTicks) {
+      scale_->SetTickCount(kLevelMaxScaleTicks);
+    } else if (scale_->GetSize() > kLevelMaxDistance) {
+      scale_->SetSize(kLevelMaxDistance);
+    } else {
+      Invalidate();
+    }
+  };
 }
 
 template <class T>
@@ -60,22 +70,30 @@ TColor TMMLevelScale::LabelColor(int k) const {
 }
 
 int TMMLevelScale::LabelStride(int length, int size) const {
-  const int last = scale_ticks_ - 1;
+  const int64_t last = int64_t{scale_ticks_} - 1;
   if (size <= 0) return 1;
-  for (int s = 1; s <= last; ++s)
-    if (last / s * size <= length) return s;
-  return 0;
+  if (length < size) return 0;
+  // The smallest s with last / s <= length / size, the labels that fit.
+  const int64_t s = last / (length / size + 1) + 1;
+  return s <= last ? static_cast<int>(s) : 0;
 }
 
-void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
+std::vector<TMMLevelScaleLabel> TMMLevelScale::Labels(TCanvas& c, const TRect& area) const {
+  std::vector<TMMLevelScaleLabel> labels;
   const bool horizontal = kind_ == lkHorizontal;
   const bool symmetric = direction_ == dirSymetric;
   const int length = horizontal ? area.Right - area.Left : area.Bottom - area.Top;
   const int span = symmetric ? length / 2 : length;
-  const int size = horizontal ? c.TextWidth(std::to_string(sensitivity_)) : c.TextHeight("0");
+  // The widest label is the sensitivity, written "+35" on the mirrored half of a symmetric
+  // scale.
+  int size = c.TextHeight("0");
+  if (horizontal) {
+    size = c.TextWidth(std::to_string(sensitivity_));
+    if (symmetric) size = std::max(size, c.TextWidth("+" + std::to_string(-sensitivity_)));
+  }
   const int stride = LabelStride(span, size);
-  if (stride == 0) return;  // not even one label fits: the scale shows none
-  const int last = scale_ticks_ - 1;
+  if (stride == 0) return labels;  // not even one label fits: the scale shows none
+  const int64_t last = int64_t{scale_ticks_} - 1;
   // Where a point `d` pixels from the quiet end lies along the axis, for each half of a
   // symmetric scale (mirrored: from the far end).
   auto place = [&](int d, bool mirrored) {
@@ -85,25 +103,59 @@ void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
     const int hi = horizontal ? area.Right : area.Bottom;
     return from_start ? lo + d : hi - d;
   };
-  c.Brush().Style = vant::bsClear;
   for (int half = 0; half < (symmetric ? 2 : 1); ++half) {
-    for (int k = 0; k <= last; k += stride) {
-      std::string text = LabelText(k);
+    for (int64_t k = 0; k <= last; k += stride) {
+      std::string text = LabelText(static_cast<int>(k));
       if (half == 1) {
         if (k == 0) continue;  // the centre is labelled once
         text = "+" + std::to_string(std::abs(std::stoi(text)));
       }
-      const int pos = place((last - k) * span / last, half == 1);
-      c.Font().SetColor(LabelColor(k));
+      const int pos = place(static_cast<int>((last - k) * span / last), half == 1);
       const int w = c.TextWidth(text), h = c.TextHeight(text);
+      TRect box;
       if (horizontal) {
         const int x = std::clamp(pos - w / 2, area.Left, std::max(area.Right - w, area.Left));
-        c.TextOut(x, area.Top, text);
+        box = {x, area.Top, x + w, area.Top + h};
       } else {
         const int y = std::clamp(pos - h / 2, area.Top, std::max(area.Bottom - h, area.Top));
-        c.TextOut(area.Right - w, y, text);
+        box = {area.Right - w, y, area.Right, y + h};
       }
+      labels.push_back({std::move(text), LabelColor(static_cast<int>(k)), box});
     }
+  }
+  // Labels pushed against the ends may still meet their neighbours: the loud end and the
+  // quiet ends are placed first, and a label that would cover one already placed is left out.
+  std::vector<size_t> order(labels.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const size_t first_half = symmetric ? (labels.size() + 1) / 2 : labels.size();
+  auto rank = [&](size_t i) {
+    if (i == 0) return 0;
+    if (i + 1 == first_half || i + 1 == labels.size()) return 1;
+    return 2;
+  };
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return rank(a) < rank(b); });
+  std::vector<bool> kept(labels.size(), false);
+  for (size_t i : order) {
+    bool clear = true;
+    for (size_t j = 0; j < labels.size() && clear; ++j) {
+      if (!kept[j]) continue;
+      const TRect &a = labels[i].box, &b = labels[j].box;
+      clear = a.Right <= b.Left || b.Right <= a.Left || a.Bottom <= b.Top || b.Bottom <= a.Top;
+    }
+    kept[i] = clear;
+  }
+  std::vector<TMMLevelScaleLabel> shown;
+  for (size_t i = 0; i < labels.size(); ++i)
+    if (kept[i]) shown.push_back(std::move(labels[i]));
+  return shown;
+}
+
+void TMMLevelScale::DrawLabels(TCanvas& c, const TRect& area) {
+  c.Brush().Style = vant::bsClear;
+  for (const TMMLevelScaleLabel& l : Labels(c, area)) {
+    c.Font().SetColor(l.color);
+    c.TextOut(l.box.Left, l.box.Top, l.text);
   }
 }
 

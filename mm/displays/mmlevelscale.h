@@ -4,12 +4,19 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "mmenums.h"
 #include "mmlevelcore.h"
 #include "mmobj.h"
 #include "mmscale.h"
 
-enum TMMScalePos { spAboveOrLeft, spBelowOrRight, spBoth };
+// One label as a paint writes it.
+struct TMMLevelScaleLabel {
+  std::string text;
+  vant::TColor color = 0;
+  vant::TRect box;  // where the text goes
+};
 
 // The scale settings of a level scale; hidden until asked for.
 class TMMLevScale : public TMMCustomScale {
@@ -50,6 +57,8 @@ class TMMLevelScale : public TMMGraphicControl {
   // Every how many labels one is shown along `length` pixels with labels `size` pixels long;
   // 0 when not even one fits.
   int LabelStride(int length, int size) const;
+  // The labels a paint writes into `area` with the font of `c`, in the order they are written.
+  std::vector<TMMLevelScaleLabel> Labels(vant::TCanvas& c, const vant::TRect& area) const;
 
  protected:
   void Paint() override;

@@ -144,7 +144,8 @@ void TMMLight::SetArrange(TMMLightArrange v) {
 }
 
 void TMMLight::SetTriangleDist(int v) {
-  v = std::max(v, 2);
+  // Wider than any control, the spacing leaves no light; the layout's sums stay in int.
+  v = std::clamp(v, 2, 32767);
   if (v == triangle_dist_) return;
   triangle_dist_ = v;
   InitDIB();

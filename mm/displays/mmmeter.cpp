@@ -118,17 +118,27 @@ void TMMCustomMeter::SetScaleColor(int zone, TColor value) {
 }
 void TMMCustomMeter::SetNeedleColor(TColor value) { Set(needle_color_, value); }
 void TMMCustomMeter::SetPeakColor(TColor value) { Set(peak_color_, value); }
-void TMMCustomMeter::SetNeedleOffset(int value) { Set(geometry_.NeedleOffset, std::max(value, 0)); }
-void TMMCustomMeter::SetNeedleWidth(int value) { Set(needle_width_, std::max(value, 0)); }
+void TMMCustomMeter::SetNeedleOffset(int value) {
+  Set(geometry_.NeedleOffset, MinMax(value, 0, kLevelMaxDistance));
+}
+void TMMCustomMeter::SetNeedleWidth(int value) {
+  Set(needle_width_, MinMax(value, 0, kLevelMaxDistance));
+}
 void TMMCustomMeter::SetScaleOrigin(TMMScaleOrigin value) { Set(scale_origin_, value); }
-void TMMCustomMeter::SetScaleHeight1(int value) { Set(scale_height1_, std::max(value, 0)); }
-void TMMCustomMeter::SetScaleHeight2(int value) { Set(scale_height2_, std::max(value, 0)); }
+void TMMCustomMeter::SetScaleHeight1(int value) {
+  Set(scale_height1_, MinMax(value, 0, kLevelMaxDistance));
+}
+void TMMCustomMeter::SetScaleHeight2(int value) {
+  Set(scale_height2_, MinMax(value, 0, kLevelMaxDistance));
+}
 void TMMCustomMeter::SetScaleAngle(int value) { Set(geometry_.ScaleAngle, MinMax(value, 45, 180)); }
-void TMMCustomMeter::SetScaleTicks(int value) { Set(scale_ticks_, value); }
+void TMMCustomMeter::SetScaleTicks(int value) { Set(scale_ticks_, MinMax(value, 0, kLevelMaxScaleTicks)); }
 void TMMCustomMeter::SetScaleTicksEnlargeEvery(int value) { Set(enlarge_every_, value); }
 void TMMCustomMeter::SetScaleTicksTextEvery(int value) { Set(text_every_, value); }
 void TMMCustomMeter::SetDrawScale(bool value) { Set(draw_scale_, value); }
-void TMMCustomMeter::SetTopSpace(int value) { Set(geometry_.TopSpace, value); }
+void TMMCustomMeter::SetTopSpace(int value) {
+  Set(geometry_.TopSpace, MinMax(value, -kLevelMaxDistance, kLevelMaxDistance));
+}
 void TMMCustomMeter::SetPoint1(int value) { Set(point1_, MinMax(value, 1, 100)); }
 void TMMCustomMeter::SetPoint2(int value) { Set(point2_, MinMax(value, 1, 100)); }
 
@@ -161,13 +171,19 @@ void TMMCustomMeter::SetLogAmp(bool value) { Set(core_.Level.LogAmp, value); }
 void TMMCustomMeter::SetShowPeak(bool value) {
   if (value == core_.ShowPeak) return;
   core_.ShowPeak = value;
-  core_.Reset();
+  core_.ResetPeakCounter();
   UpdatePeakTimer();
   Invalidate();
 }
 
-void TMMCustomMeter::SetPeakSpeed(int value) { core_.PeakSpeed = MinMax(value, 0, 50); }
-void TMMCustomMeter::SetPeakDelay(int value) { core_.PeakDelay = MinMax(value, 0, 50); }
+void TMMCustomMeter::SetPeakSpeed(int value) {
+  core_.PeakSpeed = MinMax(value, 0, 50);
+  core_.ResetPeakCounter();
+}
+void TMMCustomMeter::SetPeakDelay(int value) {
+  core_.PeakDelay = MinMax(value, 0, 50);
+  core_.ResetPeakCounter();
+}
 
 void TMMCustomMeter::SetBackGround(const vant::TBitmap& bitmap) {
   background_->Assign(&bitmap);

@@ -8,13 +8,12 @@
 
 #include "exceptions.h"
 #include "mmdisplaydata.h"
+#include "mmenums.h"
 #include "mmmetercore.h"
 #include "mmobj.h"
 #include "mmpeaktimer.h"
 
 VANT_DECLARE_EXCEPTION(EMMMeterError, vant::Exception);
-
-enum TMMScaleOrigin { soInner, soOuter };
 
 class TMMCustomMeter : public TMMGraphicControl, public TMMDisplayData {
  public:

@@ -49,20 +49,17 @@ void TMMMeterCore::Reset() {
 }
 
 void TMMMeterCore::PeakTick() {
-  if (peak_ <= 0) return;
-  if (peak_counter_ > 0) --peak_counter_;
-  if (peak_counter_ > 0) return;
-  // Once the hold is over the peak needle keeps following the needle down, so it never stays
-  // stuck above a needle that has fallen since.
-  const int32_t needle = needle_;
-  const int32_t old = peak_;
+  // The peak moves only when a running count reaches 0: at the end of the hold, and then every
+  // PeakSpeed ticks while it falls. With PeakSpeed 0 it drops to the needle once and stays.
+  if (peak_ <= 0 || peak_counter_ <= 0) return;
+  if (--peak_counter_ > 0) return;
   if (PeakSpeed > 0) {
-    peak_ = std::max(old - kMeterPeakFall, needle);
+    peak_ = std::max(peak_ - kMeterPeakFall, needle_.load());
     peak_counter_ = PeakSpeed.load();
   } else {
-    peak_ = needle;
+    peak_ = needle_.load();
   }
-  if (peak_ != old) redraw_ = true;
+  redraw_ = true;
 }
 
 int TMMMeterCore::TickLabel(int i, int ticks) const {

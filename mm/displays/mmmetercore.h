@@ -51,6 +51,8 @@ class TMMMeterCore {
   bool RedrawPending() const { return redraw_.load(); }
   // Needle, peak, counters and smoothing to 0.
   void Reset();
+  // Ends a running hold: the peak needle stays where it is until a louder level.
+  void ResetPeakCounter() { peak_counter_ = 0; }
   // One tick of the shared 25 ms timer (timer thread): holds, lowers or drops the peak needle.
   void PeakTick();
   // Percent of full scale the needle shows (0 for a needle at rest).

@@ -67,22 +67,22 @@ WAVEFORMATEX TMMOscope::GetPCMWaveFormat() const {
 }
 
 void TMMOscope::SetBytesPerScope() {
-  const int f = Frame();
-  int32_t bytes;
+  const int64_t f = Frame();
+  int64_t bytes;
   if (scroll_) {
     bytes = f * fft_length_;
   } else if (zoom_ > 0) {
     bytes = f * w_ * zoom_;
   } else {
-    const int z = -zoom_ + 1;
+    const int64_t z = -int64_t{zoom_} + 1;
     bytes = ((f * w_) / z + 5) / 4 * 4;
   }
   SetSliceBytes(bytes);
 }
 
-int32_t TMMOscope::StepBytes() const {
-  if (scroll_ && accelerate_) return Frame() * std::max(fft_length_ / 4, 1);
-  return SliceBytes();
+int64_t TMMOscope::StepBytes() const {
+  if (scroll_ && accelerate_) return int64_t{Frame()} * std::max(fft_length_ / 4, 1);
+  return 0;
 }
 
 int32_t TMMOscope::Sample(const uint8_t* slice, int frame) const {
@@ -130,7 +130,7 @@ void TMMOscope::RefreshPCMData(const void* slice) {
     input_[1] = static_cast<int16_t>(b);
   } else {
     // The rounded slice of a negative zoom may end inside the last frame: never read past it.
-    const int frames = std::max(SliceBytes() / Frame(), 1);
+    const int frames = static_cast<int>(std::max<int64_t>(SliceBytes() / Frame(), 1));
     for (int i = 0; i < w_; ++i) {
       const int frame = std::min(zoom_ > 0 ? i * zoom_ : i / (-zoom_ + 1), frames - 1);
       input_[i] = static_cast<int16_t>(Sample(p, frame));
@@ -649,6 +649,8 @@ void TMMOscope::DrawScales() {
 
 void TMMOscope::Paint() {
   PaintFrame(draw_amp_scale_ || draw_time_scale_, rect_);
+  if (draw_amp_scale_ && draw_time_scale_)
+    DrawUnits("V", 16, 14, 34, "mS", kScaleFont, OSCOPE_SCALEFONTSIZE, colors_[cScaleText]);
   DrawScales();
   DrawOscope(true);
 }

@@ -46,7 +46,7 @@ class TMMOscope : public TMMScaledDisplay, public TMMDisplayData, public TMMXSel
   void RefreshPCMData(const void* slice) override;
   void ResetData() override;
   // Scrolling and accelerated: a quarter of FFTLength frames.
-  int32_t StepBytes() const override;
+  int64_t StepBytes() const override;
   vant::TComponent* DisplayComponent() override { return this; }
 
   // ---- properties ----

@@ -3,7 +3,10 @@
 // oscilloscope and the spectrum). Showing or hiding a scale may make the control too small, so
 // every change of bounds first grows the size to what the scales and bevel need, and the
 // picture is laid out again afterwards.
+#include <string>
+
 #include "mmdibcv.h"
+#include "mmutilsdraw.h"
 #include "ui_types.h"
 
 class TMMScaledDisplay : public TMMDIBGraphicControl {
@@ -42,6 +45,20 @@ class TMMScaledDisplay : public TMMDIBGraphicControl {
     vant::TRect frame = rect;
     vant::InflateRect(frame, BevelExtend(), BevelExtend());
     Bevel().PaintBevel(cv, frame, true);
+  }
+
+  // The units in the bottom corners both scales leave free: `amp` right-aligned at x
+  // `amp_left` and left-aligned at Width - `amp_right`, on row Height - `amp_up`; `axis` at
+  // (Width - 30, Height - 20).
+  void DrawUnits(const std::string& amp, int amp_left, int amp_right, int amp_up,
+                 const std::string& axis, const std::string& font, int size, vant::TColor color) {
+    vant::TCanvas& cv = Canvas();
+    cv.Brush().Style = vant::bsClear;
+    cv.Font().SetColor(color);
+    const int w = GetWidth(), h = GetHeight();
+    TextOutAligned(cv, amp_left, h - amp_up, amp, font, size, 1);
+    TextOutAligned(cv, w - amp_right, h - amp_up, amp, font, size, 0);
+    TextOutAligned(cv, w - 30, h - 20, axis, font, size, 0);
   }
 
   // Shows or hides a scale, growing the control when the picture would not fit any more.

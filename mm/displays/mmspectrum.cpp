@@ -1,6 +1,7 @@
 #include "mmspectrum.h"
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -194,6 +195,13 @@ void TMMSpectrum::SetInactiveDoted(bool v) {
   if (v == inactive_doted_) return;
   inactive_doted_ = v;
   DrawInactiveSpots();
+  Invalidate();
+}
+
+void TMMSpectrum::SetOnDrawBar(TMMSpectrumDrawBar handler) {
+  const bool cleared = on_draw_bar_ && !handler;
+  on_draw_bar_ = std::move(handler);
+  if (cleared) DrawInactiveSpots();
   Invalidate();
 }
 
@@ -485,7 +493,7 @@ void TMMSpectrum::DrawSpectrum(bool clear) {
   colors_cache_.Reset();
   const bool scrolling = kind_ == skScroll && !clear && !HasState(vant::csDesigning);
   if (!scrolling) {
-    if (OnDrawBar || kind_ == skScroll) {
+    if (on_draw_bar_ || kind_ == skScroll) {
       if (OnClearBackground) {
         OnClearBackground(this, c, all);
       } else {
@@ -633,14 +641,14 @@ void TMMSpectrum::DrawAsVLines(TMMDIBCanvas& c) {
 
 void TMMSpectrum::DrawAsBars(TMMDIBCanvas& c) {
   const int h = core_.H();
-  const int levels = OnDrawBar ? h : spots_;
+  const int levels = on_draw_bar_ ? h : spots_;
   const double per = double(h) / levels;
   for (TDrawVal* r = core_.Records(); r->First != -1; ++r) {
     const int lit = std::clamp(static_cast<int>(std::nearbyint(r->Value / per + 0.5)), 0, levels);
     core_.HoldPeak(*r, lit);
     const int peak = r->Peak.load(std::memory_order_relaxed);
-    if (OnDrawBar) {
-      OnDrawBar(this, c, vant::Rect(r->First, 0, r->End, h), lit, peak);
+    if (on_draw_bar_) {
+      on_draw_bar_(this, c, vant::Rect(r->First, 0, r->End, h), lit, peak);
     } else {
       DrawBar(c, r->First, r->End, lit, peak, false, kind_ == skPeaks);
     }
@@ -674,7 +682,7 @@ void TMMSpectrum::DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak
 }
 
 void TMMSpectrum::DrawInactiveSpots() {
-  if (constructing_ || HasState(vant::csLoading) || OnDrawBar) return;
+  if (constructing_ || HasState(vant::csLoading) || on_draw_bar_) return;
   if (kind_ != skBars && kind_ != skPeaks) return;
   TMMDIBCanvas& c = *unlit_;
   const int w = core_.W();
@@ -727,8 +735,8 @@ void TMMSpectrum::DrawScales() {
   vant::TCanvas& cv = Canvas();
   const int b = BevelExtend(), w = core_.W(), h = core_.H();
   char text[32];
-  cv.Font().SetColor(ScaleTextColor);
-  cv.Pen().Color = ScaleLineColor;
+  cv.Font().SetColor(scale_text_color_);
+  cv.Pen().Color = scale_line_color_;
   if (draw_freq_scale_) {
     const int d = FreqDivisions();
     const int y0 = rect_.Bottom + b + 3;
@@ -803,6 +811,9 @@ void TMMSpectrum::DrawPeakValue() {
 
 void TMMSpectrum::Paint() {
   PaintFrame(draw_amp_scale_ || draw_freq_scale_, rect_);
+  if (draw_amp_scale_ && draw_freq_scale_)
+    DrawUnits(core_.LogAmp ? "db" : "V", core_.LogAmp ? 23 : 16, 20, 32, "Hz", kScaleFont,
+              SPECTRUM_SCALEFONTSIZE, scale_text_color_);
   DrawScales();
   DrawSpectrum(true);
 }

@@ -73,7 +73,10 @@ class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
   void SetBarColor(int zone, vant::TColor c);
   vant::TColor GetInactiveColor(int zone) const { return inactive_colors_[Zone(zone)]; }
   void SetInactiveColor(int zone, vant::TColor c);
-  vant::TColor ScaleTextColor = 0, ScaleLineColor = 0;
+  vant::TColor GetScaleTextColor() const { return scale_text_color_; }
+  void SetScaleTextColor(vant::TColor c) { SetRepaint(scale_text_color_, c); }
+  vant::TColor GetScaleLineColor() const { return scale_line_color_; }
+  void SetScaleLineColor(vant::TColor c) { SetRepaint(scale_line_color_, c); }
   vant::TColor GetGridColor() const { return grid_color_; }
   void SetGridColor(vant::TColor c) { SetRepaint(grid_color_, c); }
   int GetPoint1() const { return point1_; }
@@ -154,7 +157,10 @@ class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
 
   TMMSpectrumGetXScale OnGetXScale;
   vant::TNotifyEvent OnNeedData;
-  TMMSpectrumDrawBar OnDrawBar;
+  // Draws the bars of skBars and skPeaks instead of the control; cleared, the unlit spots are
+  // prepared again.
+  const TMMSpectrumDrawBar& GetOnDrawBar() const { return on_draw_bar_; }
+  void SetOnDrawBar(TMMSpectrumDrawBar handler);
   TMMSpectrumClear OnClearBackground;
   vant::TNotifyEvent OnGainOverflow, OnPcmOverflow;
 
@@ -208,6 +214,8 @@ class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
   vant::TColor bar_colors_[3] = {0xFFFF00, 0xFFFF00, 0xFF};
   vant::TColor inactive_colors_[3] = {0x808000, 0x808000, 0x80};
   vant::TColor grid_color_ = 0x808080;
+  vant::TColor scale_text_color_ = 0, scale_line_color_ = 0;
+  TMMSpectrumDrawBar on_draw_bar_;
   int point1_ = 50, point2_ = 85;
   bool draw_inactive_ = true, inactive_doted_ = false, active_doted_ = false;
   bool display_peak_ = false;

@@ -54,7 +54,7 @@ void TMMSpectrumInput::SetWindow(TMMFFTWindow w) {
   GenWindowTableInt(window_.data(), w, static_cast<int>(std::log2(n_)));
 }
 
-int32_t TMMSpectrumInput::SliceBytes() const { return (Bits + 1) * Channels * n_; }
+int64_t TMMSpectrumInput::SliceBytes() const { return int64_t{Bits + 1} * Channels * n_; }
 
 int TMMSpectrumInput::Transform(const uint8_t* slice, int16_t* out) {
   const int n = n_;

@@ -41,7 +41,7 @@ class TMMSpectrumInput {
   TMMFFTWindow GetWindow() const { return window_kind_; }
   void SetWindow(TMMFFTWindow w);
   // Bytes of one slice: sample bytes × channels × FFTLength.
-  int32_t SliceBytes() const;
+  int64_t SliceBytes() const;
   const int32_t* WindowTable() const { return window_.data(); }
 
   // Turns one slice into FFTLength() signed 16-bit values in the real-FFT layout (DC, 0, then

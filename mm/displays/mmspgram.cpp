@@ -83,7 +83,7 @@ TMMMode TMMSpectrogram::GetMode() const {
 
 void TMMSpectrogram::UpdateSlice() { SetSliceBytes(input_.SliceBytes()); }
 
-int32_t TMMSpectrogram::StepBytes() const { return accelerate_ ? SliceBytes() / 4 : SliceBytes(); }
+int64_t TMMSpectrogram::StepBytes() const { return accelerate_ ? SliceBytes() / 4 : 0; }
 
 void TMMSpectrogram::RefreshPCMData(const void* slice) {
   if (!GetEnabled() || !GetVisible() || info_mode_ || !slice) return;
@@ -108,10 +108,15 @@ void TMMSpectrogram::RefreshMagnitudeData(const int32_t* data) {
 }
 
 void TMMSpectrogram::NewColumn() {
-  // Once a scrolling picture is full the write position is past the last block: nothing to keep.
-  if (save_data_ && write_pos_ >= 0 && write_pos_ < w_) {
+  if (save_data_) {
+    int pos = write_pos_;
+    // A full scrolling picture moves on by one column: so do the kept ones.
+    if (scroll_ && write_pos_ >= w_) {
+      save_first_ = (save_first_ + 1) % w_;
+      pos = w_ - 1;
+    }
     const auto& c = core_.Colors();
-    std::copy(c.begin(), c.end(), SaveBlock(write_pos_));
+    if (pos >= 0 && pos < w_) std::copy(c.begin(), c.end(), SaveBlock(pos));
   }
   FastDraw([this](bool) { DrawSpectrogram(false); }, false);
 }
@@ -123,6 +128,7 @@ void TMMSpectrogram::ResetData() {
   data_col_ = -bar_width_;
   write_pos_ = 0;
   std::fill(save_.begin(), save_.end(), 0);
+  save_first_ = 0;
   core_.ResetEmboss();
   Invalidate();
 }
@@ -252,6 +258,7 @@ void TMMSpectrogram::SetSaveData(bool on) {
   if (on == save_data_) return;
   save_data_ = on;
   save_.clear();
+  save_first_ = 0;
   if (on) save_.assign(static_cast<size_t>(w_) * kSaveBlock, 0);
 }
 
@@ -288,6 +295,7 @@ void TMMSpectrogram::Changed() {
   column_.assign(h_, MIN_COLOR);
   DIBCanvas().SetBounds(0, 0, w_, h_);
   if (save_data_) save_.assign(static_cast<size_t>(w_) * kSaveBlock, 0);
+  save_first_ = 0;
   UpdateSlice();
   SetupYScale();
   CalcScaleSteps();
@@ -548,10 +556,22 @@ void TMMSpectrogram::DrawSpectrogram(bool repaint) {
     c.DIB_CLEAR();
     cleared = true;
     const bool was_needed = needs_clear_;
+    const bool full = scroll_ && write_pos_ >= w_;
+    const int newest = data_col_;
     data_col_ = -bar_width_;
     write_pos_ = 0;
     core_.ResetEmboss();
-    if (repaint && save_data_) {
+    if (repaint && save_data_ && full) {
+      // A full scrolling picture keeps scrolling: the kept columns end at the newest one's place,
+      // and the move below makes room for the next as after any column.
+      for (int i = 0; i < w_; ++i) {
+        data_col_ = newest - (w_ - 1 - i);
+        if (data_col_ >= 0) DrawData(SaveBlock(i));
+      }
+      data_col_ = newest;
+      write_pos_ = w_;
+      redrawn = true;
+    } else if (repaint && save_data_) {
       // The saved columns, each where it was shown: the bar's lead wraps round to the right.
       for (int i = 0; i < w_; ++i) {
         const int shown = data_col_;

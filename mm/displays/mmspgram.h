@@ -33,7 +33,7 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData, publi
   void ResetData() override;
   vant::TComponent* DisplayComponent() override { return this; }
   // With Accelerate the connector moves on by a quarter slice: the FFTs overlap.
-  int32_t StepBytes() const override;
+  int64_t StepBytes() const override;
   WAVEFORMATEX GetPCMWaveFormat() const;
   // FFTLength 16-bit values already transformed.
   void RefreshFFTData(const int16_t* data);
@@ -151,7 +151,11 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData, publi
   void EndInfo();
   void JoinList();
   void LeaveList();
-  int32_t* SaveBlock(int pos) { return save_.data() + static_cast<size_t>(pos) * 2048; }
+  // The kept block of write position `pos`; once a scrolling picture is full the blocks turn
+  // like a ring, so that position W - 1 always holds the newest column.
+  int32_t* SaveBlock(int pos) {
+    return save_.data() + static_cast<size_t>((save_first_ + pos) % w_) * 2048;
+  }
 
   TMMSpectrogramCore core_;
   TMMSpectrogramRows rows_;
@@ -162,6 +166,7 @@ class TMMSpectrogram : public TMMDIBGraphicControl, public TMMDisplayData, publi
   std::vector<uint8_t> overlay_backup_;
   std::vector<int32_t> save_;
   bool save_data_ = false;
+  int save_first_ = 0;
 
   bool show_info_ = true, draw_scale_ = false, accelerate_ = true, scroll_ = false;
   vant::TColor colors_[8] = {0, 0, 0x808080, 0xFFFFFF, vant::clBtnFace, 0xFF, 0xFF, 0xFFFF};

@@ -15,6 +15,15 @@ namespace {
 
 constexpr int kImageSize = 44;
 
+bool HasTranslucentPixels(const TBitmap& picture) {
+  for (int y = 0; y < picture.Height(); ++y) {
+    const uint32_t* row = picture.ScanLine(y);
+    for (int x = 0; x < picture.Width(); ++x)
+      if (row[x] >> 24 != 0xFF) return true;
+  }
+  return false;
+}
+
 template <class T>
 T* Make(TForm* form, TWinControl* parent, int left, int top, int width, int height) {
   auto* c = new T(form);
@@ -209,17 +218,13 @@ void TMMRiffInfoEditorDlg::DescriptionEditExit() {
 void TMMRiffInfoEditorDlg::PictureBtnClick() {
   if (!PictureOpenDialog->Execute()) return;
   TBitmap picture;
-  if (!picture.LoadFromFile(PictureOpenDialog->FileName))
+  if (!picture.LoadFromFile(PictureOpenDialog->FileName, true))
     throw Exception("Cannot load the picture " + PictureOpenDialog->FileName);
   if (!disp_) return;
-  // Stored at true colour whatever the screen runs at; what shows through a transparent part
-  // is the form's colour.
-  TBitmap flat;
-  flat.SetSize(picture.Width(), picture.Height());
-  flat.Canvas().Brush().Color = GetColor();
-  flat.Canvas().FillRect({0, 0, picture.Width(), picture.Height()});
-  flat.Canvas().Draw(0, 0, picture);
-  TDIB dib = DIB_BitmapToDIB(flat, nullptr, 24, 1);
+  // Stored at true colour whatever the screen runs at: a picture that is see-through anywhere
+  // keeps its alpha at 32 bits, any other takes 24 bits.
+  TDIB dib = HasTranslucentPixels(picture) ? DIB_BitmapToDIB(picture, nullptr, 32, 1)
+                                           : DIB_BitmapToDIB(picture, nullptr, 24, 1);
   if (dib.empty()) throw Exception("Cannot load the picture " + PictureOpenDialog->FileName);
   if (TDisp* e = FirstOf(disp_, kDispDIB))
     RiffModifyDISP(disp_, e, kRiffChanged, std::move(dib));

@@ -102,6 +102,8 @@ class TMMSpeedButton : public TMMGraphicControl {
   void SetBevelColor(vant::TColor v);
   TButtonState State() const { return state_; }
 
+  // No hint while the button is disabled.
+  bool CanShowHint() const override { return GetEnabled(); }
   void Click() override;
   // The group notification: another button of `group` went down.
   void ButtonPressed(int group, TMMSpeedButton* sender);

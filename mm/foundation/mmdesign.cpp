@@ -37,6 +37,12 @@ void TMMDesigner::SetUpdate(bool v) {
   SetActive(true);
 }
 
+void TMMDesigner::SetShowButton(bool v) {
+  if (v == show_button_) return;
+  show_button_ = v;
+  if (form_) form_->Invalidate();
+}
+
 void TMMDesigner::Loaded() {
   TMMNonVisualComponent::Loaded();
   if (form_ && !HasState(csDesigning) && runtime_height_ > 0)
@@ -78,6 +84,8 @@ int TMMDesigner::FindProp(TPropType type, TComponent* out, int start, TComponent
 }
 
 int TMMDesigner::FindConnectProp(TComponent* out, TComponent* in) const {
+  // Without one end there is no property to look at, on the other end or on it.
+  if (out == nullptr || in == nullptr) return -1;
   int first = -1;
   for (TPropType type : {ptOutput, ptInput}) {
     for (int i = FindProp(type, out, -1, in); i >= 0; i = FindProp(type, out, i, in)) {
@@ -97,6 +105,52 @@ bool TMMDesigner::Connect(TComponent* out, TComponent* in) {
   const TPropRec& rule = *PropList()[i];
   rule.link.set(rule.Holder(out, in), rule.type == ptOutput ? in : out);
   return true;
+}
+
+int TMMDesigner::FindRef(TComponent* out, TComponent* in) const {
+  if (out == nullptr || in == nullptr) return -1;
+  const auto& list = PropList();
+  for (int i = 0; i < int(list.size()); ++i) {
+    const TPropRec& rule = *list[i];
+    if (!rule.link.get || !rule.out_class || !rule.in_class || !rule.out_class(out) ||
+        !rule.in_class(in))
+      continue;
+    const auto value = rule.link.get(rule.Holder(out, in));
+    if (value && *value == (rule.type == ptOutput ? in : out)) return i;
+  }
+  return -1;
+}
+
+void TMMDesigner::FindRefs(TComponent* c,
+                           std::vector<std::pair<TComponent*, TComponent*>>& list) const {
+  list.clear();
+  if (c == nullptr || c->GetOwner() == nullptr) return;
+  TComponent* owner = c->GetOwner();
+  for (int i = 0; i < owner->ComponentCount(); ++i) {
+    TComponent* other = owner->Component(i);
+    if (other == c) continue;
+    if (FindRef(c, other) >= 0) list.emplace_back(c, other);
+    if (FindRef(other, c) >= 0) list.emplace_back(other, c);
+  }
+}
+
+bool TMMDesigner::RemoveRef(TComponent* out, TComponent* in) {
+  const int i = FindRef(out, in);
+  if (i < 0) return false;
+  const TPropRec& rule = *PropList()[i];
+  rule.link.set(rule.Holder(out, in), nullptr);
+  return true;
+}
+
+int TMMDesigner::RemoveRefs(TComponent* c) {
+  std::vector<std::pair<TComponent*, TComponent*>> joins;
+  FindRefs(c, joins);
+  int removed = 0;
+  // A pair may be joined through several rules (both ends' properties): each goes, once.
+  const int rules = int(PropList().size());
+  for (const auto& [out, in] : joins)
+    for (int n = 0; n < rules && RemoveRef(out, in); ++n) ++removed;
+  return removed;
 }
 
 std::vector<TComponent*> TMMDesigner::Components() const {

@@ -88,6 +88,10 @@ class TMMDesigner : public TMMNonVisualComponent {
   void SetSound(bool v) { sound_ = v; }
   int GetRuntimeHeight() const { return runtime_height_; }
   void SetRuntimeHeight(int v) { runtime_height_ = v; }
+  // The button in the form's caption (drawn by a design environment only); a change makes the
+  // form's frame repaint.
+  bool GetShowButton() const { return show_button_; }
+  void SetShowButton(bool v);
   // Where a non-visual component's 28 x 28 icon sits on the form (0,0 when not given).
   std::map<const vant::TComponent*, vant::TPoint> IconPositions;
   // The groups whose rules are not used.
@@ -105,11 +109,22 @@ class TMMDesigner : public TMMNonVisualComponent {
   bool Allowed(int index) const;
   int FindProp(TPropType type, vant::TComponent* out, int start, vant::TComponent* in) const;
   bool HasException(const TPropRec& rule, vant::TComponent* out, vant::TComponent* in) const;
+  // Both ends are needed: a missing one connects nothing.
   int FindConnectProp(vant::TComponent* out, vant::TComponent* in) const;
   bool CanConnect(vant::TComponent* out, vant::TComponent* in) const {
     return FindConnectProp(out, in) >= 0;
   }
   bool Connect(vant::TComponent* out, vant::TComponent* in);
+  // The rule whose property joins `out` to `in` now (whichever end holds it), or -1.
+  int FindRef(vant::TComponent* out, vant::TComponent* in) const;
+  // Every join of c with another component of its owner, as (output end, input end) pairs.
+  void FindRefs(vant::TComponent* c,
+                std::vector<std::pair<vant::TComponent*, vant::TComponent*>>& list) const;
+  // Clears the property that joins `out` to `in`; false when none does.
+  bool RemoveRef(vant::TComponent* out, vant::TComponent* in);
+  // Clears every property that joins c with another component (before c goes away); answers
+  // how many were cleared.
+  int RemoveRefs(vant::TComponent* c);
   // Every other component of c's owner that c feeds or that feeds c through a rule.
   void GetConnected(vant::TComponent* c, std::vector<vant::TComponent*>& list) const;
   bool RemoveInput(vant::TComponent* c) { return RemoveSide(c, ptInput); }
@@ -154,6 +169,7 @@ class TMMDesigner : public TMMNonVisualComponent {
   bool auto_update_ = true;
   bool sound_ = true;
   int runtime_height_ = -1;
+  bool show_button_ = false;
   vant::TForm* form_ = nullptr;
   vant::TComponent* root_ = nullptr;
   std::set<vant::TComponent*> inputs_, outputs_;

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "mmresources.h"
+#include "replacingfile.h"
 
 namespace {
 
@@ -167,7 +168,8 @@ int64_t DIB_XY(TDIBView dib, int32_t x, int32_t y) {
 // Creation and files
 
 TDIB DIB_Create(int bitCount, int direction, int32_t width, int32_t height, bool withBits) {
-  if (bitCount > 8) bitCount = 24;
+  // 32 bits stay 32 so a picture's alpha can be kept; other depths above 8 become 24.
+  if (bitCount > 8 && bitCount != 32) bitCount = 24;
   width = std::max(width, 1);
   height = std::max(height, 1);
   const int64_t rowBytes = (int64_t{bitCount} * width + 31) / 32 * 4;
@@ -519,11 +521,9 @@ bool SavePalette(const std::filesystem::path& fileName, const TLogPalette& palet
   Put16(out, static_cast<uint16_t>(n));
   for (const auto& e : palette.entries)
     out.insert(out.end(), {e.peRed, e.peGreen, e.peBlue, e.peFlags});
-  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-  if (!file) return false;
-  file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
-  file.close();
-  return !file.fail();
+  // Replaced whole or not at all: a failed write leaves the file that was there.
+  vant::ReplacingFile file(fileName);
+  return file.Write(out.data(), out.size()) && file.Commit();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -623,6 +623,10 @@ bool Decode(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t
 
   const bool runLength = compression == BI_RLE8 || compression == BI_RLE4;
   if (!runLength && stride > have / rows) return false;  // before anything is allocated
+  // A two-byte code describes at most 255 pixels; a header asking for far more pixels than its
+  // codes could reach is refused before the work, however few bytes it came in.
+  const int64_t codeBytes = std::max<int64_t>(0, std::min<int64_t>(have, DIB_SizeImage(dib)));
+  if (runLength && int64_t{w} * rows > codeBytes * 256) return false;
   pixels.assign(size_t(w) * size_t(rows), kOpaque);
   // Memory row r is display row r for top-down DIBs, rows - 1 - r for bottom-up ones.
   auto out = [&](int32_t r) {
@@ -633,8 +637,7 @@ bool Decode(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t
     if ((compression == BI_RLE8 && bits != 8) || (compression == BI_RLE4 && bits != 4))
       return false;
     std::vector<uint8_t> idx;
-    DecodeRle(px, std::min<int64_t>(have, DIB_SizeImage(dib)), compression == BI_RLE4, w, rows,
-              idx);
+    DecodeRle(px, codeBytes, compression == BI_RLE4, w, rows, idx);
     for (int32_t r = 0; r < rows; ++r) {
       for (int32_t x = 0; x < w; ++x) out(r)[x] = lookup(idx[size_t(r) * size_t(w) + size_t(x)]);
     }

@@ -127,7 +127,8 @@ struct TRect;
 // Stretches the whole DIB onto `rect`.
 bool DIB_Display(TDIBView dib, vant::TCanvas& canvas, const vant::TRect& rect);
 // A DIB of the bitmap's pixels; for 8 bits or fewer each pixel takes the nearest entry of the
-// palette (the new DIB's standard colours without one). Empty on failure.
+// palette (the new DIB's standard colours without one); 32 bits keep each pixel's alpha in the
+// fourth byte. The block holds exactly DIB_Size bytes. Empty on failure.
 TDIB DIB_BitmapToDIB(const vant::TBitmap& bitmap, const TLogPalette* palette, int bitCount,
                      int direction);
 // The bitmap of a DIB and the palette it is shown with.

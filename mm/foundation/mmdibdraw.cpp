@@ -61,6 +61,13 @@ TDIB DIB_BitmapToDIB(const vant::TBitmap& bitmap, const TLogPalette* palette, in
         d[3 * x + 2] = r;
         continue;
       }
+      if (bits == 32) {
+        d[4 * x] = b;
+        d[4 * x + 1] = g;
+        d[4 * x + 2] = r;
+        d[4 * x + 3] = uint8_t(s[x] >> 24);
+        continue;
+      }
       const int best = count ? PaletteNearestIndex(*candidates, count, r, g, b) : 0;
       if (bits == 8) {
         d[x] = uint8_t(best);
@@ -71,5 +78,7 @@ TDIB DIB_BitmapToDIB(const vant::TBitmap& bitmap, const TLogPalette* palette, in
       }
     }
   }
+  // The room DIB_Create keeps for a full colour table is not part of this picture.
+  dib.resize(static_cast<size_t>(DIB_Size(dib)));
   return dib;
 }

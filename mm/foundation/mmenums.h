@@ -1,6 +1,6 @@
 #pragma once
-// The enumerations and integer types the audio components, devices and displays share. Kept
-// apart from the rest of the toolbox so that a unit needing only these includes nothing else.
+// The enumerations and integer types the audio components, devices, controls and displays share.
+// Kept apart from the rest of the toolbox so that a unit needing only these includes nothing else.
 #include <cstdint>
 
 enum TMMMode { mMono, mStereo, mMultiChannel };
@@ -10,6 +10,12 @@ enum TMMSampleRate { sr11025, sr22050, sr44100 };
 enum TMMTimeFormats { tfMillisecond, tfByte, tfSample };
 enum TMMCBMode { cmWindow, cmCallback, cmThread };
 enum TMMDecayMode { dmNone, dmStepUp, dmExponential, dmUniform };
+// Sliders and spin buttons lie one way or the other.
+enum TMMOrientation { orVertical, orHorizontal };
+// Ticks grow from a common inner edge or radius, or from a common outer one (scales, meters).
+enum TMMScaleOrigin { soInner, soOuter };
+// Which side of a slider or level bar a tick scale stands on.
+enum TMMScalePos { spAboveOrLeft, spBelowOrRight, spBoth };
 enum TMMFFTWindow {
   fwRectangular,
   fwHamming,

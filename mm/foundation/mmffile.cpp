@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "filelayer.h"
+#include "replacingfile.h"
 #include "trace.h"
 
 namespace fs = std::filesystem;
@@ -65,10 +66,6 @@ int OpenRegular(const std::string& path, int flags) {
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
-}
-
-bool WriteAll(int fd, const void* data, size_t size) {
-  return vant::GetFileLayer().Write(fd, data, size);
 }
 
 // Reserves real blocks, so a full disk is an error here and never a fault on a mapped page.
@@ -171,18 +168,16 @@ bool TMMFastFile::IsFastFile(const std::string& path) {
 void TMMFastFile::CreateFastFile(const std::string& path, int32_t max_files) {
   if (path.empty()) return;
   max_files = std::clamp<int32_t>(max_files, 2, (kMaxContainerSize - kHeaderSize) / 22 - 1);
-  vant::FileLayer& io = vant::GetFileLayer();
-  const int fd = io.Open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) throw EMMFastFileError(Replace(LoadResStr(105), "FastFile"));
+  // A file of that name is replaced whole or not at all: a failed write leaves it as it was.
+  vant::ReplacingFile out(path);
+  if (!out.IsOpen()) throw EMMFastFileError(Replace(LoadResStr(105), "FastFile"));
   const int64_t dir_end = DirectoryEnd(max_files);
   std::vector<uint8_t> image(static_cast<size_t>(dir_end), 0);
   std::memcpy(image.data(), kSignature, kSignatureSize);
   std::memcpy(image.data() + 8, &max_files, 4);
   const int32_t first = static_cast<int32_t>(dir_end);
   std::memcpy(image.data() + kHeaderSize + offsetof(TFileEntry, offset), &first, 4);
-  const bool ok = WriteAll(fd, image.data(), image.size());
-  io.Close(fd);
-  if (!ok) Fail(106);
+  if (!out.Write(image.data(), image.size()) || !out.Commit()) Fail(106);
 }
 
 void TMMFastFile::Init() {
@@ -297,7 +292,12 @@ void TMMFastFile::Pack() {
       if (!Entry(i).deleted) new_size += Entry(i).size;
     fd = OpenRegular(temp_path, O_RDWR);
     if (fd < 0 || !Grow(fd, new_size)) Fail(114);
-    void* v = ::mmap(nullptr, static_cast<size_t>(new_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    // The packed container takes the old one's place with its permissions, not the private
+    // ones of a temporary file.
+    struct stat old_st;
+    if (io.Fstat(fd_, old_st) != 0 || io.Fchmod(fd, old_st.st_mode & 07777) != 0) Fail(114);
+    void* v =
+        ::mmap(nullptr, static_cast<size_t>(new_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (v == MAP_FAILED) Fail(114);
     view = static_cast<uint8_t*>(v);
     Step(2);
@@ -509,34 +509,22 @@ void TMMFastFile::ExtractFile(const std::string& name, const std::string& target
   const std::string quoted = " \"" + path.string() + "\"";
   if (fs::exists(path, ec) && !fs::is_regular_file(path, ec)) FailWith(106, quoted);
   // Written beside the target and renamed over it, so a failure never leaves half a file.
-  vant::FileLayer& io = vant::GetFileLayer();
+  vant::ReplacingFile out(path);
   const TFastFileHandle h = FileOpen(Entry(slot).Name());
-  fs::path temp;
-  const int fd = io.CreateTemp(path.parent_path(), ".fastfile", "", temp);
   std::vector<uint8_t> buffer(kCopyPiece);
-  bool ok = fd >= 0;
+  bool ok = out.IsOpen();
   try {
     for (;;) {
       if (!ok) break;
       const int32_t n = FileRead(h, buffer.data(), kCopyPiece);
-      if (n > 0) ok = WriteAll(fd, buffer.data(), static_cast<size_t>(n));
+      if (n > 0) ok = out.Write(buffer.data(), static_cast<size_t>(n));
       if (n < kCopyPiece) break;
     }
   } catch (...) {
     ok = false;
   }
   FileClose(h);
-  if (fd < 0) FailWith(106, quoted);
-  struct stat st;
-  io.Fchmod(fd, io.Stat(path, st) == 0 ? st.st_mode & 07777 : 0644);
-  ok = io.Fsync(fd) == 0 && ok;
-  io.Close(fd);
-  if (ok) ok = io.Rename(temp, path, false) == 0;
-  if (!ok) {
-    io.Remove(temp);
-    FailWith(106, quoted);
-  }
-  SyncFolder(path.parent_path());
+  if (!ok || !out.Commit()) FailWith(106, quoted);
 }
 
 // ---- files ----

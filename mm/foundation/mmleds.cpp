@@ -453,6 +453,10 @@ TMMLEDSpin::TMMLEDSpin(TComponent* owner) : TMMWinControl(owner) {
     if (OnDownClick) OnDownClick(this);
   };
   ForwardMouse(panel_, this);
+  // Whatever resizes the panel or the buttons (digits, spacing, glyphs, either frame) lays the
+  // whole control out again.
+  panel_->OnResize = [this](TObject*) { AdjustSize(); };
+  spin_->OnResize = [this](TObject*) { AdjustSize(); };
   AdjustSize();
 }
 
@@ -493,6 +497,10 @@ void TMMLEDSpin::SetDigitSize(TMMLEDSize s) {
   panel_->SetDigitSize(s);
   AdjustSize();
 }
+void TMMLEDSpin::SetLEDSpace(int v) {
+  panel_->SetLEDSpace(v);
+  AdjustSize();
+}
 
 void TMMLEDSpin::Change() {
   if (!HasState(csLoading) && OnChange) OnChange(this);
@@ -502,6 +510,11 @@ void TMMLEDSpin::EnabledChanged() {
   TMMWinControl::EnabledChanged();
   spin_->SetEnabled(GetEnabled());
   panel_->SetEnabled(GetEnabled());
+}
+
+void TMMLEDSpin::ColorChanged() {
+  TMMWinControl::ColorChanged();
+  if (panel_) panel_->SetColor(GetColor());
 }
 
 void TMMLEDSpin::DoEnter() {

@@ -212,14 +212,51 @@ class TMMLEDSpin : public TMMWinControl {
 
   int GetValue() const { return panel_->GetValue(); }
   void SetValue(int v);
+  int GetMinValue() const { return panel_->GetMinValue(); }
   void SetMinValue(int v);
+  int GetMaxValue() const { return panel_->GetMaxValue(); }
   void SetMaxValue(int v);
   int GetSpace() const { return space_; }
   void SetSpace(int v);
-  void SetButtonFace(bool v);
-  void SetMiddleButton(bool v);
+
+  // The digits' properties, kept by the panel.
+  int GetNumDigits() const { return panel_->GetNumDigits(); }
   void SetNumDigits(int n);
+  TMMLEDSize GetDigitSize() const { return panel_->GetDigitSize(); }
   void SetDigitSize(TMMLEDSize s);
+  int GetLEDSpace() const { return panel_->GetLEDSpace(); }
+  void SetLEDSpace(int v);
+  bool GetZeroBlank() const { return panel_->GetZeroBlank(); }
+  void SetZeroBlank(bool v) { panel_->SetZeroBlank(v); }
+  bool GetDrawInactive() const { return panel_->GetDrawInactive(); }
+  void SetDrawInactive(bool v) { panel_->SetDrawInactive(v); }
+  vant::TColor GetLEDColor() const { return panel_->GetLEDColor(); }
+  void SetLEDColor(vant::TColor c) { panel_->SetLEDColor(c); }
+  vant::TColor GetInactiveColor() const { return panel_->GetInactiveColor(); }
+  void SetInactiveColor(vant::TColor c) { panel_->SetInactiveColor(c); }
+  // The frame around the digits; a change lays the control out again.
+  TMMBevel& Bevel() { return panel_->Bevel(); }
+  void SetBevel(const TMMBevel& b) { panel_->SetBevel(b); }
+
+  // The buttons' properties, kept by the spin button.
+  int32_t GetIncrement() const { return spin_->GetIncrement(); }
+  void SetIncrement(int32_t v) { spin_->SetIncrement(v); }
+  bool GetButtonFace() const { return spin_->GetButtonFace(); }
+  void SetButtonFace(bool v);
+  bool GetMiddleButton() const { return spin_->GetMiddleButton(); }
+  void SetMiddleButton(bool v);
+  const vant::TBitmap& GetUpGlyph() const { return spin_->GetUpGlyph(); }
+  void SetUpGlyph(const vant::TBitmap& b) { spin_->SetUpGlyph(b); }
+  const vant::TBitmap& GetDownGlyph() const { return spin_->GetDownGlyph(); }
+  void SetDownGlyph(const vant::TBitmap& b) { spin_->SetDownGlyph(b); }
+  int GetUpNumGlyphs() const { return spin_->GetUpNumGlyphs(); }
+  void SetUpNumGlyphs(int n) { spin_->SetUpNumGlyphs(n); }
+  int GetDownNumGlyphs() const { return spin_->GetDownNumGlyphs(); }
+  void SetDownNumGlyphs(int n) { spin_->SetDownNumGlyphs(n); }
+  // The spin button's frame; a change lays the control out again.
+  TMMBevel& SpinBevel() { return spin_->Bevel(); }
+  void SetSpinBevel(const TMMBevel& b) { spin_->SetBevel(b); }
+
   void SetBounds(int left, int top, int width, int height) override;
   void Loaded() override;
 
@@ -228,12 +265,13 @@ class TMMLEDSpin : public TMMWinControl {
  protected:
   void Change();
   void EnabledChanged() override;
+  void ColorChanged() override;
   void DoEnter() override;
   void AdjustSize();
 
  private:
-  TMMLEDPanel* panel_;
-  TMMSpinButton* spin_;
+  TMMLEDPanel* panel_ = nullptr;
+  TMMSpinButton* spin_ = nullptr;
   int space_ = 2;
   bool adjusting_ = false;
 };

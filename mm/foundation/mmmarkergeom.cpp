@@ -16,7 +16,13 @@ int32_t RoundClamp(Ext v) {
       std::clamp<Ext>(r, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
-int32_t Span(int32_t lo, int32_t hi) { return std::max(hi - lo, 1); }
+// Rounded, ties to even, held in 64 bits: a value plus a span of up to 2^32 - 1 still fits.
+int64_t Round64(Ext v) {
+  return static_cast<int64_t>(std::clamp<Ext>(std::nearbyint(v), -Ext(1LL << 62), Ext(1LL << 62)));
+}
+
+// A visible span covers up to 2^32 - 1 values, more than 32 bits hold.
+Ext Span(int32_t lo, int32_t hi) { return static_cast<Ext>(std::max<int64_t>(int64_t{hi} - lo, 1)); }
 
 // A panel narrower than two inner pixels has no mapping of its own: it maps as if it had one.
 Ext Inner(int32_t size, int32_t e) { return std::max<Ext>(size - 2 * e - 1, 1); }
@@ -24,7 +30,7 @@ Ext Inner(int32_t size, int32_t e) { return std::max<Ext>(size - 2 * e - 1, 1); 
 // The grid values of one axis inside the visible span: empty when more than `limit` lines.
 std::vector<int64_t> GridValues(int32_t disp_min, int32_t disp_max, float width, int32_t limit) {
   std::vector<int64_t> values;
-  const Ext n = std::trunc(static_cast<Ext>(disp_max - disp_min) / width);
+  const Ext n = std::trunc((Ext(disp_max) - disp_min) / width);
   if (n > limit) return values;
   // A visible start on a multiple gets no line there.
   const Ext first =
@@ -57,8 +63,7 @@ int32_t TMMMarkerGeometry::X_ToPixel(int32_t v) const {
 }
 
 int32_t TMMMarkerGeometry::PixelTo_X(int32_t x) const {
-  return To32(int64_t{RoundClamp((Ext(x) - e_) / Inner(width_, e_) * Span(DispMinX, DispMaxX))} +
-              DispMinX);
+  return To32(Round64((Ext(x) - e_) / Inner(width_, e_) * Span(DispMinX, DispMaxX)) + DispMinX);
 }
 
 int32_t TMMMarkerGeometry::Y_ToPixelNoLimit(int32_t v) const {
@@ -71,8 +76,7 @@ int32_t TMMMarkerGeometry::Y_ToPixel(int32_t v) const {
 }
 
 int32_t TMMMarkerGeometry::PixelTo_Y(int32_t y) const {
-  return To32(int64_t{RoundClamp((Ext(height_) - e_ - 1 - y) / Inner(height_, e_) *
-                                 Span(DispMinY, DispMaxY))} +
+  return To32(Round64((Ext(height_) - e_ - 1 - y) / Inner(height_, e_) * Span(DispMinY, DispMaxY)) +
               DispMinY);
 }
 

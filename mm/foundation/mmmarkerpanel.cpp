@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ui_application.h"
+
 using namespace vant;
 
 namespace {
@@ -49,6 +51,24 @@ void TMMCustomMarkerPanel::Configure(const std::function<void(TMMMarkerGeometry&
   Invalidate();
 }
 
+void TMMCustomMarkerPanel::SetDrawGriff(bool v) {
+  if (v == draw_griff_) return;
+  draw_griff_ = v;
+  Invalidate();
+}
+
+void TMMCustomMarkerPanel::SetDrawSolid(bool v) {
+  if (v == draw_solid_) return;
+  draw_solid_ = v;
+  Invalidate();
+}
+
+void TMMCustomMarkerPanel::SetDefaultHint(const std::string& text) {
+  if (text == default_hint_) return;
+  default_hint_ = text;
+  SetHint(text);
+}
+
 void TMMCustomMarkerPanel::SetColors(int index, TColor color) {
   if (index < 0 || index > 4 || colors_[index] == color) return;
   colors_[index] = color;
@@ -93,7 +113,7 @@ void TMMCustomMarkerPanel::DrawMark(TCanvas& canvas, int kind, int x, TColor col
   const int e = geom_.BevelExtent();
   if (x < e || x > GetWidth() - e - 1) return;
   // XOR marks invert what lies under them, so they stay visible on any background.
-  const bool xor_mode = kind == kHelp || (kind <= kMarkerB && !DrawSolid);
+  const bool xor_mode = kind == kHelp || (kind <= kMarkerB && !draw_solid_);
   const int bottom = GetHeight();
   auto plot = [&](int px, int py, TColor c) {
     if (px < e || px > GetWidth() - e || py < 0 || py >= bottom) return;
@@ -109,7 +129,7 @@ void TMMCustomMarkerPanel::DrawMark(TCanvas& canvas, int kind, int x, TColor col
   auto column = [&](int col, int y1, int y2, TColor c) {
     for (int py = y1; py <= y2; ++py) plot(col, py, c);
   };
-  if (!DrawGriff) {
+  if (!draw_griff_) {
     if (dotted) {
       for (int py = 0; py < bottom; py += 3) plot(x, py, color);
     } else {
@@ -192,32 +212,32 @@ void TMMCustomMarkerPanel::TrackEnd() {
 }
 
 void TMMCustomMarkerPanel::LocatorChanged(int32_t v) {
-  if (AutoScroll) AdjustVisibleRange(v);
+  if (auto_scroll_) AdjustVisibleRange(v);
   if (OnLocatorChanged) OnLocatorChanged(this, v);
   SetLocator(v);
 }
 
 void TMMCustomMarkerPanel::MarkerAChanged(int32_t v) {
-  if (AutoScroll) AdjustVisibleRange(v);
+  if (auto_scroll_) AdjustVisibleRange(v);
   if (OnMarkerAChanged) OnMarkerAChanged(this, v);
   SetMarkerA(v);
 }
 
 void TMMCustomMarkerPanel::MarkerBChanged(int32_t v) {
-  if (AutoScroll) AdjustVisibleRange(v);
+  if (auto_scroll_) AdjustVisibleRange(v);
   if (OnMarkerBChanged) OnMarkerBChanged(this, v);
   SetMarkerB(v);
 }
 
 void TMMCustomMarkerPanel::HelpLocatorChanged(int32_t v) {
-  if (AutoScroll && action_ == mkListMarker) AdjustVisibleRange(v);
+  if (auto_scroll_ && action_ == mkListMarker) AdjustVisibleRange(v);
   if (OnHelpLocatorChanged) OnHelpLocatorChanged(this, v);
   SetHelpLocator(v);
 }
 
 void TMMCustomMarkerPanel::MarkersChanged(TMarkerShift shift, int32_t a, int32_t b) {
   if (shift != mkMarkerAB && shift != mkMarkerBA) return;
-  if (AutoScroll) AdjustVisibleRange(shift == mkMarkerAB ? a : b);
+  if (auto_scroll_) AdjustVisibleRange(shift == mkMarkerAB ? a : b);
   if (OnMarkersChanged) OnMarkersChanged(this, shift, a, b);
   // The marker that moves away from the other goes first, so the pair never crosses.
   if (shift == mkMarkerAB) {
@@ -261,7 +281,7 @@ std::string TMMCustomMarkerPanel::GetHintText(int x) const {
   if (geom_.IsMarkerA(x)) return "Marker A";
   if (geom_.IsMarkerB(x)) return "Marker B";
   const int32_t i = geom_.FindListMarker(x);
-  return i >= 0 ? geom_.MarkerList->Get(i).Name.Str() : DefaultHint;
+  return i >= 0 ? geom_.MarkerList->Get(i).Name.Str() : default_hint_;
 }
 
 // ---- mouse ----
@@ -368,25 +388,38 @@ void TMMCustomMarkerPanel::MouseMove(TShiftState s, int x, int y) {
     DragTo(x);
     return;
   }
-  const std::string hint = GetHintText(x);
-  if (hint != GetHint()) SetHint(hint);
   last_mouse_ = {x, y};
+  ShowHover(x, y);
   TMMCustomPanel::MouseMove(s, x, y);
-  ShowMouseCursor(x, y);
 }
 
 TCursor TMMCustomMarkerPanel::GetMouseCursor(int x, int) {
-  return geom_.IsAnyMarker(x) ? LoadResCursor(DrawGriff ? 1 : 11) : UserCursor();
+  return geom_.IsAnyMarker(x) ? LoadResCursor(draw_griff_ ? 1 : 11) : UserCursor();
 }
 
-void TMMCustomMarkerPanel::ShowMouseCursor(int x, int y) {
-  // A cursor set from outside since the last one shown here is the user's new choice.
-  if (!cursor_kept_ || GetCursor() != shown_cursor_) {
-    user_cursor_ = GetCursor();
-    cursor_kept_ = true;
+void TMMCustomMarkerPanel::ShowHover(int x, int y) {
+  users_change_ = false;
+  SetCursor(GetMouseCursor(x, y));
+  const std::string hint = GetHintText(x);
+  if (hint != GetHint()) SetHint(hint);
+  if (!hint.empty()) {
+    SetShowHint(user_show_hint_);
+  } else {
+    // Nothing to say here: a hint still showing from a mark goes, and none comes up.
+    Application->CancelHint();
+    SetShowHint(false);
   }
-  shown_cursor_ = GetMouseCursor(x, y);
-  SetCursor(shown_cursor_);
+  users_change_ = true;
+}
+
+void TMMCustomMarkerPanel::ShowHintChanged() {
+  TMMCustomPanel::ShowHintChanged();
+  if (users_change_) user_show_hint_ = GetShowHint();
+}
+
+void TMMCustomMarkerPanel::CursorChanged() {
+  TMMCustomPanel::CursorChanged();
+  if (users_change_) user_cursor_ = GetCursor();
 }
 
 void TMMCustomMarkerPanel::DoExit() {

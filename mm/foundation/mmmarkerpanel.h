@@ -41,11 +41,18 @@ class TMMCustomMarkerPanel : public TMMCustomPanel {
   // 0 help locator, 1 locator, 2 marker A, 3 marker B, 4 grid.
   void SetColors(int index, vant::TColor color);
   vant::TColor GetColors(int index) const { return colors_[index]; }
-  bool DrawGriff = false;
-  // Off: locator and range markers are drawn inverting what lies under them.
-  bool DrawSolid = false;
-  bool AutoScroll = true;
-  std::string DefaultHint;
+  // Marks with grips instead of plain lines; a change repaints.
+  bool GetDrawGriff() const { return draw_griff_; }
+  void SetDrawGriff(bool v);
+  // Off: locator and range markers are drawn inverting what lies under them. A change repaints.
+  bool GetDrawSolid() const { return draw_solid_; }
+  void SetDrawSolid(bool v);
+  // Dragging near an edge scrolls the visible range.
+  bool GetAutoScroll() const { return auto_scroll_; }
+  void SetAutoScroll(bool v) { auto_scroll_ = v; }
+  // The hint away from the marks; setting it also sets Hint.
+  const std::string& GetDefaultHint() const { return default_hint_; }
+  void SetDefaultHint(const std::string& text);
 
   TMarkerShift CurrentAction() const { return action_; }
 
@@ -69,7 +76,10 @@ class TMMCustomMarkerPanel : public TMMCustomPanel {
   virtual std::string GetHintText(int x) const;
   // The pointer over (x, y) while no press runs: a library cursor over a mark, else the user's.
   virtual vant::TCursor GetMouseCursor(int x, int y);
-  vant::TCursor UserCursor() const { return cursor_kept_ ? user_cursor_ : GetCursor(); }
+  vant::TCursor UserCursor() const { return user_cursor_; }
+  // While the panel shows its own cursor and hint switch, the user's choices are kept apart.
+  void ShowHintChanged() override;
+  void CursorChanged() override;
   // Focus lost during a press: the press ends as if released where the pointer was last seen.
   void DoExit() override;
   virtual void CancelPress();
@@ -95,7 +105,8 @@ class TMMCustomMarkerPanel : public TMMCustomPanel {
   void Sync();
   void DrawMark(vant::TCanvas& canvas, int kind, int x, vant::TColor color, bool dotted);
   void DragTo(int x);
-  void ShowMouseCursor(int x, int y);
+  // Cursor, hint and hint switch for a pointer hovering at (x, y).
+  void ShowHover(int x, int y);
 
   TMMMarkerGeometry geom_;
   vant::TColor colors_[5];
@@ -103,9 +114,13 @@ class TMMCustomMarkerPanel : public TMMCustomPanel {
   int32_t list_index_ = -1;
   bool dragging_ = false;
   vant::TMouseButton drag_button_ = vant::mbLeft;
-  // The cursor the user set, kept while the panel shows its own over the marks.
-  vant::TCursor user_cursor_ = vant::crDefault, shown_cursor_ = vant::crDefault;
-  bool cursor_kept_ = false;
+  bool draw_griff_ = false, draw_solid_ = false, auto_scroll_ = true;
+  std::string default_hint_;
+  // The cursor and hint switch the user set, kept while the panel shows its own; changes of
+  // either are the user's except while the panel makes them.
+  vant::TCursor user_cursor_ = vant::crDefault;
+  bool user_show_hint_ = false;
+  bool users_change_ = true;
 
  protected:
   vant::TPoint last_mouse_{0, 0};

@@ -129,7 +129,7 @@ void TMMMarkerList::SetColor(int32_t index, uint32_t color) {
 
 void TMMMarkerList::Sort() {
   Changing();
-  list_.Sort(OffsetOf);
+  list_.Sort(OffsetOf, TMMRecordList<TMMMarker>::FirstGap::kAtMostNinth);
   Changed();
 }
 

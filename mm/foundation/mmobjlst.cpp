@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include "replacingfile.h"
 #include "ui_clipboard.h"
 
 namespace {
@@ -202,7 +203,8 @@ int32_t TObjectList::Remove(const vant::TObject* object) {
 }
 
 void TObjectList::Clear() {
-  if (items_.empty() && capacity_ == 0) return;
+  // An empty list has nothing to announce, even while it keeps room for entries.
+  if (items_.empty()) return;
   Changing();
   std::vector<vant::TObject*>().swap(items_);
   capacity_ = 0;
@@ -333,8 +335,14 @@ void TObjectList::WriteData(TStream& stream) const {
 }
 
 void TObjectList::SaveToFile(const std::filesystem::path& file) const {
-  TFileStream stream(file, TFileStream::fmCreate);
+  // The whole stream first: an object that cannot be written (an unregistered class) raises
+  // before the file is touched. The file is then replaced whole or not at all.
+  TMemoryStream stream;
   WriteData(stream);
+  vant::ReplacingFile out(file);
+  if (!out.IsOpen()) throw EFOpenError("Cannot create file " + file.string());
+  if (!out.Write(stream.Data().data(), stream.Data().size()) || !out.Commit())
+    throw EWriteError("Stream write error");
 }
 
 void TObjectList::LoadFromFile(const std::filesystem::path& file) {

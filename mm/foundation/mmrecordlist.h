@@ -90,12 +90,20 @@ class TMMRecordList {
     return lo;
   }
 
-  // Shell sort with the gaps 1, 4, 13, 40, ...: stable enough for the handful of points a
-  // caller adds and sorts again; starts at the first gap above Count / 9.
+  // Where the Shell sort's gaps 1, 4, 13, 40, ... start: the fade list takes the first gap above
+  // Count / 9, the marker list the last one not above it (1 for small lists). The start decides
+  // the order in which items with equal keys come out.
+  enum class FirstGap { kAboveNinth, kAtMostNinth };
+
+  // Shell sort; each pass moves an item down only past a greater key.
   template <class KeyOf>
-  void Sort(KeyOf key_of) {
+  void Sort(KeyOf key_of, FirstGap first = FirstGap::kAboveNinth) {
     int32_t gap = 1;
-    while (gap <= count_ / 9) gap = 3 * gap + 1;
+    if (first == FirstGap::kAboveNinth) {
+      while (gap <= count_ / 9) gap = 3 * gap + 1;
+    } else {
+      while (3 * gap + 1 <= count_ / 9) gap = 3 * gap + 1;
+    }
     for (; gap > 0; gap /= 3) {
       for (int32_t i = gap; i < count_; ++i) {
         const T v = items_[i];

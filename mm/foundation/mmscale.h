@@ -6,13 +6,13 @@
 #include <string>
 
 #include "exceptions.h"
+#include "mmenums.h"
 #include "ui_canvas.h"
 #include "ui_component.h"
 
 VANT_DECLARE_EXCEPTION(EMMScaleError, vant::Exception);
 
 enum TMMScaleStyle { stColor, stLowered, stRaised };
-enum TMMScaleOrigin { soInner, soOuter };
 
 class TMMCustomScale : public vant::TPersistent {
  public:

@@ -8,15 +8,14 @@
 #include <memory>
 #include <string>
 
+#include "mmenums.h"
 #include "mmobj.h"
 #include "mmscale.h"
 #include "ui_timer.h"
 
-enum TMMOrientation { orVertical, orHorizontal };
 enum TMMThumbStyle { tsRect, tsOwnerDraw };
 enum TMMGrooveStyle { gsRect, gsOwnerDraw };
 enum TMMFocusAction { faNone, faFocusThumb, faFocusRect, faFocusColor, faAll };
-enum TMMScalePos { spAboveOrLeft, spBelowOrRight, spBoth };
 
 using TMMThumbDrawEvent = std::function<void(vant::TObject* Sender, vant::TCanvas& aCanvas,
                                              const vant::TRect& aRect, bool Dragged, bool Focused)>;

@@ -154,6 +154,16 @@ void TMMCustomSpinButton::LoadDefaultGlyphs() {
   SetButtonGlyph(down_, TBitmap());
 }
 
+namespace {
+
+// A step or drag target held inside the 32-bit range, so that a step past either limit lands on
+// the range's end instead of wrapping around.
+int32_t Saturate(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
 void TMMCustomSpinButton::SetValue(int32_t v) {
   v = std::clamp(v, min_value_, std::max(min_value_, max_value_));
   if (v == value_) return;
@@ -179,12 +189,12 @@ void TMMCustomSpinButton::Change() {
 }
 
 void TMMCustomSpinButton::UpClicked() {
-  SetValue(value_ + increment_);
+  SetValue(Saturate(int64_t{value_} + increment_));
   if (OnUpClick) OnUpClick(this);
 }
 
 void TMMCustomSpinButton::DownClicked() {
-  SetValue(value_ - increment_);
+  SetValue(Saturate(int64_t{value_} - increment_));
   if (OnDownClick) OnDownClick(this);
 }
 
@@ -233,8 +243,11 @@ void TMMCustomSpinButton::SetMiddleButton(bool v) {
     middle_->OnMouseMove = [this](TObject*, TShiftState, int x, int y) {
       if (!grip_held_) return;
       const int at = orientation_ == orVertical ? y + middle_->GetTop() : x + middle_->GetLeft();
-      const int64_t product = int64_t(drag_start_ - at) * (int64_t(max_value_) - min_value_);
-      SetValue(static_cast<int32_t>(drag_value_ + std::trunc(double(product) / 100.0)));
+      // A full range takes 100 pixels; on a wide range the target leaves 32 bits long before
+      // the pointer leaves the screen, so it is held in range while still a double.
+      const double product = double(int64_t{drag_start_} - at) * double(int64_t{max_value_} - min_value_);
+      const double target = drag_value_ + std::trunc(product / 100.0);
+      SetValue(static_cast<int32_t>(std::clamp(target, double(INT32_MIN), double(INT32_MAX))));
     };
     middle_->OnMouseUp = [this](TObject*, TMouseButton, TShiftState, int, int) { grip_held_ = false; };
   } else {
@@ -339,6 +352,16 @@ void TMMCustomSpinButton::AdjustSize() {
   place(b, second_at, second, 0);
   if (middle_) place(middle_, first + 1, 4, face ? 0 : 1);
   adjusting_ = false;
+  if (resized_while_adjusting_) {
+    resized_while_adjusting_ = false;
+    TMMCustomControl::Resize();
+  }
+}
+
+void TMMCustomSpinButton::Resize() {
+  // An owner that lays itself out around the spin (the LED spin) hears of the final size only.
+  if (adjusting_) resized_while_adjusting_ = true;
+  else TMMCustomControl::Resize();
 }
 
 void TMMCustomSpinButton::Paint() {

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "mmbutton.h"
+#include "mmenums.h"
 #include "ui_timer.h"
 
 enum TMMFocusStyle { fsNone, fsSolid, fsDot };
-enum TMMOrientation { orVertical, orHorizontal };
 
 class TMMCustomSpinButton;
 
@@ -107,6 +107,8 @@ class TMMCustomSpinButton : public TMMCustomControl {
   void EnabledChanged() override;
   void Notification(vant::TComponent* component, vant::TOperation operation) override;
   void AdjustSize();
+  // Reported once the layout is complete, not from inside it.
+  void Resize() override;
   void UpdateButtonStates();
   void SetFocusButton(TMMTimerSpeedButton* b);
   void ButtonMouseDown(TMMTimerSpeedButton* b);
@@ -129,6 +131,7 @@ class TMMCustomSpinButton : public TMMCustomControl {
   int drag_start_ = 0;
   bool grip_held_ = false;
   bool adjusting_ = false;
+  bool resized_while_adjusting_ = false;
   vant::TWinControl* focus_control_ = nullptr;
   vant::TKeyEvent saved_key_down_, saved_key_up_;
 };

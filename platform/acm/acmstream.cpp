@@ -1,21 +1,47 @@
 #include "acmstream.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
+
+#include "trace.h"
 
 namespace vant::acm {
 
 namespace {
 
 constexpr uint32_t kMaxRate = 768000;
+
+// FFmpeg's own messages join our diagnostics in the trace sink instead of the program's
+// standard error. A line may come in pieces; each thread keeps its own until the line ends.
+void TraceFFmpeg(void* avcl, int level, const char* format, va_list args) {
+  if (level > av_log_get_level()) return;
+  thread_local std::string pending;
+  thread_local int prefix = 1;
+  char piece[1024];
+  av_log_format_line2(avcl, level, format, args, piece, sizeof piece, &prefix);
+  pending += piece;
+  for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+    vant::Trace(std::string_view(pending).substr(0, end));
+    pending.erase(0, end + 1);
+  }
+}
+
+void RouteFFmpegLog() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_callback(TraceFFmpeg); });
+}
 
 AVCodecID CodecOf(uint16_t tag) {
   switch (tag) {
@@ -513,7 +539,12 @@ class EncodeStream final : public ACMStream {
     if (end) {
       if (!samples_.empty()) {
         const size_t left = samples_.size() / frameBytes;
-        const bool small = ctx_->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME;
+        // An encoder of any frame size (the PCM-like codecs) takes the rest as it is: padding
+        // it would add silence the source never had.
+        const int caps = ctx_->codec->capabilities;
+        const bool small =
+            (caps & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE)) ||
+            ctx_->frame_size == 0;
         if (!small) samples_.resize(frame_size_ * frameBytes, 0);
         EncodeFrame(small ? left : frame_size_);
       }
@@ -652,6 +683,7 @@ bool CanEncode(uint16_t tag) {
 
 std::unique_ptr<ACMStream> MakeStream(const ACMWAVEFORMAT* src, const ACMWAVEFORMAT* dst,
                                       const WAVEFILTER* filter, MMRESULT& result) {
+  RouteFFmpegLog();
   result = ACMERR_NOTPOSSIBLE;
   // Extensible PCM and float records convert as their plain forms.
   ACMWAVEFORMAT plainSrc, plainDst;

@@ -19,7 +19,15 @@ class RenderSource {
   virtual void Render(uint8_t* out, size_t bytes, int64_t latency_bytes) = 0;
   // Waits up to `timeout_ms` until every callback due so far has run; true when they have.
   virtual bool WaitCallbacksIdle(int timeout_ms) = 0;
+  // How much sound, in milliseconds, the backend should keep queued ahead of the listener. A
+  // deep queue rides out a busy machine; a source that keeps its own ring filled ahead of the
+  // listener (and counts free space from what was heard) wants a short one.
+  virtual int QueueMs() const;
 };
+
+// The deep queue: 100 ms, or VANT_AUDIO_QUEUE_MS (10..1000), read at each open.
+int DeepQueueMs();
+inline constexpr int kShortQueueMs = 20;
 
 class BackendStream {
  public:

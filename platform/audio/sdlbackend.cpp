@@ -23,11 +23,15 @@ SDL_AudioFormat SdlFormat(const WaveFormatEx& f) {
   }
 }
 
-// About 20 ms per callback, as a power of two: short enough that completions and the position
-// follow the sound closely, long enough that a busy desktop does not starve the device.
-Uint16 PeriodFrames(uint32_t rate) {
+// SDL keeps one period in the sound server and fills the next while that one plays, so the
+// listener has at least a period queued ahead: the period is the smallest power of two of at
+// least 80 % of the queue the source asks for. With the deep queue a loaded machine may keep
+// SDL's thread waiting that long without a gap in the sound; the position and the completions
+// are corrected for the two periods unheard (see Callback).
+Uint16 PeriodFrames(uint32_t rate, int queue_ms) {
+  const uint64_t wanted = uint64_t{rate} * static_cast<uint64_t>(std::max(queue_ms, 1)) * 8 / 10000;
   Uint16 frames = 256;
-  while (frames < 8192 && frames * 50u < rate) frames *= 2;
+  while (frames < 16384 && frames < wanted) frames *= 2;
   return frames;
 }
 
@@ -44,7 +48,7 @@ class SdlStream final : public BackendStream {
     want.freq = static_cast<int>(format_.nSamplesPerSec);
     want.format = SdlFormat(format_);
     want.channels = static_cast<Uint8>(format_.nChannels);
-    want.samples = PeriodFrames(format_.nSamplesPerSec);
+    want.samples = PeriodFrames(format_.nSamplesPerSec, source_->QueueMs());
     want.callback = &SdlStream::Callback;
     want.userdata = this;
     SDL_AudioSpec have{};

@@ -144,19 +144,14 @@ void StreamBuffer::Clear() {
 
 void StreamBuffer::Play() {
   std::lock_guard lock(mutex_);
-  if (playing_) return;
   playing_ = true;
-  history_.clear();
-  heard_max_ = pos_;
 }
 
 void StreamBuffer::Stop() {
   std::lock_guard lock(mutex_);
-  if (!playing_) return;
-  // What was read but not heard yet plays again after the next Play.
-  pos_ = HeardLocked();
+  // What was read is on its way to the listener and cannot be called back: it is heard after
+  // the stop, the play cursor follows it there, and the next Play goes on after it.
   playing_ = false;
-  history_.clear();
 }
 
 bool StreamBuffer::IsPlaying() const {
@@ -165,14 +160,15 @@ bool StreamBuffer::IsPlaying() const {
 }
 
 double StreamBuffer::HeardLocked() const {
-  if (!playing_) return pos_;
   const int64_t align = format_.nBlockAlign;
   const int64_t since = stream_ ? std::min(stream_->HeardSinceRender() / align, latency_) : 0;
   const int64_t target = rendered_ - latency_ + since;
-  double heard = history_.empty() ? pos_ : history_.front().src_start;
+  double heard = heard_max_;
   for (auto it = history_.rbegin(); it != history_.rend(); ++it) {
     if (it->out_start <= target) {
-      heard = it->src_start + static_cast<double>(target - it->out_start) * it->step;
+      // Silence rendered while stopped follows a render: it moves nothing.
+      heard = it->src_start +
+              static_cast<double>(std::min(target - it->out_start, it->frames)) * it->step;
       break;
     }
   }
@@ -241,7 +237,7 @@ void StreamBuffer::Render(uint8_t* out, size_t bytes, int64_t latency_bytes) {
     return;
   }
   const double step = rate_ == 0 ? 1.0 : static_cast<double>(rate_) / format_.nSamplesPerSec;
-  history_.push_back({rendered_, pos_, step});
+  history_.push_back({rendered_, frames, pos_, step});
   if (history_.size() > kHistory) history_.pop_front();
   if (step == 1.0 && volume_ == 0 && pan_ == 0) {
     CopyOutLocked(out, frames);

@@ -57,9 +57,10 @@ class StreamBuffer final : private RenderSource {
   // Fills the whole ring with silence.
   void Clear();
 
-  // Plays round the ring from the play cursor until Stop.
+  // Plays round the ring, from the first byte not read yet, until Stop.
   void Play();
-  // Stops where the listener is: the play cursor stays, and a later Play goes on from there.
+  // Stops reading the ring. What was read still reaches the listener and the play cursor follows
+  // it there; a later Play goes on from the first byte not read.
   void Stop();
   bool IsPlaying() const;
   // `play`: the byte the listener hears now; `write`: the first byte the renderer has not read
@@ -86,6 +87,9 @@ class StreamBuffer final : private RenderSource {
 
   void Render(uint8_t* out, size_t bytes, int64_t latency_bytes) override;
   bool WaitCallbacksIdle(int) override { return true; }
+  // The ring is the queue: its writer counts free space from what was heard, so the backend
+  // must not read far ahead of the listener.
+  int QueueMs() const override { return kShortQueueMs; }
 
   // Sets `field` under the lock when `value` lies in low..high.
   template <typename T>
@@ -98,9 +102,11 @@ class StreamBuffer final : private RenderSource {
   void CopyOutLocked(uint8_t* out, int64_t frames);
   void ResampleLocked(uint8_t* out, int64_t frames, double step);
 
-  // A render while playing: output frames from `out_start` map to ring frames from `src_start`.
+  // A render while playing: `frames` output frames from `out_start` map to ring frames from
+  // `src_start`.
   struct Segment {
     int64_t out_start;
+    int64_t frames;
     double src_start;
     double step;
   };
@@ -117,7 +123,7 @@ class StreamBuffer final : private RenderSource {
   double pos_ = 0;                // next ring frame the renderer reads (never wrapped)
   int64_t rendered_ = 0;          // output frames rendered so far
   int64_t latency_ = 0;           // output frames of the last render not heard yet
-  mutable double heard_max_ = 0;  // the play cursor never goes back while playing
+  mutable double heard_max_ = 0;  // the play cursor never goes back
   std::deque<Segment> history_;
   int32_t volume_ = 0;
   int32_t pan_ = 0;

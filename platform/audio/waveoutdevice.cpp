@@ -124,14 +124,9 @@ MMRESULT WaveOutDevice::Write(WaveHdr* hdr) {
 MMRESULT WaveOutDevice::Pause() {
   std::lock_guard lock(mutex_);
   if (closing_) return MMSYSERR_INVALHANDLE;
-  if (!paused_) {
-    AdvanceHeardNowLocked();
-    paused_ = true;
-    // What was rendered but not heard is still in its headers: play it again after the restart,
-    // so the position stops exactly where the listener stopped hearing.
-    rendered_ = heard_;
-    history_.clear();
-  }
+  // What was rendered is on its way to the listener and cannot be called back: it is heard
+  // after the pause, the position follows it there, and the restart goes on after it.
+  paused_ = true;
   return MMSYSERR_NOERROR;
 }
 
@@ -229,7 +224,7 @@ bool WaveOutDevice::WaitCallbacksIdle(int timeout_ms) {
 }
 
 void WaveOutDevice::AdvanceHeardNowLocked() {
-  if (stream_ && !paused_) {
+  if (stream_) {
     AdvanceHeardLocked(output_ - latency_ + std::min(stream_->HeardSinceRender(), latency_));
   }
 }
@@ -242,7 +237,7 @@ void WaveOutDevice::ReturnHeardLocked() {
 }
 
 std::optional<std::chrono::microseconds> WaveOutDevice::UntilNextReturnLocked() {
-  if (!stream_ || paused_ || closing_ || queue_.empty() || !stream_->HeardMovesBetweenRenders()) {
+  if (!stream_ || closing_ || queue_.empty() || !stream_->HeardMovesBetweenRenders()) {
     return std::nullopt;
   }
   const int64_t end = queue_.front().end;

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "filelayer.h"
+#include "replacingfile.h"
 
 namespace vant {
 namespace {
@@ -289,21 +290,11 @@ bool SettingsStore::Write(std::string_view name, const Value* value) {
     entries.emplace_back(std::string(name), *value);
   }
 
-  // A new file beside the old one, whole on the disk before it takes the old one's name.
-  FileLayer& io = GetFileLayer();
-  std::filesystem::path temp;
-  const int fd = io.CreateTemp(folder, file_.filename().string() + ".", "", temp);
-  if (fd < 0) return false;
+  // A new file beside the old one, whole on the disk before it takes the old one's name; a
+  // rename the folder sync did not make durable counts as a failed write.
+  ReplacingFile out(file_);
   const std::string text = Serialize(entries);
-  bool ok = io.Write(fd, text.data(), text.size()) && io.Fsync(fd) == 0;
-  ok = io.Close(fd) == 0 && ok;
-  if (ok) ok = io.Rename(temp, file_, false) == 0;
-  if (!ok) {
-    io.Remove(temp);
-    return false;
-  }
-  io.SyncFolder(folder);
-  return true;
+  return out.Write(text.data(), text.size()) && out.Commit(0600);
 }
 
 }  // namespace vant

@@ -14,7 +14,10 @@
 namespace vant::riff {
 
 namespace {
-constexpr size_t kBufferSize = 8192;  // the platform's default RIFF buffer
+// The read cache holds pages: the headers a walk visits lie far apart (past the samples, from
+// one attachment to the next), and a page holds each of them with its neighbours.
+constexpr size_t kBufferSize = 4096;
+constexpr size_t kCachedBlocks = 32;  // 128 KiB per open handle at most
 
 }  // namespace
 
@@ -195,16 +198,30 @@ bool RiffFile::Writable() const { return backend_->Writable(); }
 bool RiffFile::Stamp(FileStamp& stamp) const { return backend_->Stamp(stamp); }
 std::span<const uint8_t> RiffFile::Image() const { return backend_->Image(); }
 
-bool RiffFile::FillBuffer(uint64_t at) {
-  buf_.resize(kBufferSize);
-  int64_t n = backend_->ReadAt(at, buf_.data(), kBufferSize);
-  if (n < 0) {
-    buf_.clear();
-    return false;
+const std::vector<uint8_t>* RiffFile::BlockAt(uint64_t at) {
+  const uint64_t start = at - at % kBufferSize;
+  Block* slot = nullptr;
+  for (Block& b : blocks_) {
+    if (b.start != start) continue;
+    // The file's last block is read again past its end: the file may have grown since.
+    if (at - start < b.bytes.size()) return &b.bytes;
+    slot = &b;
   }
-  buf_.resize(static_cast<size_t>(n));
-  bufStart_ = at;
-  return true;
+  if (!slot) {
+    // Once the cache is full its last slot takes each new block in turn: the blocks met first
+    // (the file's head, the chunk lists) stay, however long a walk goes on.
+    if (blocks_.size() < kCachedBlocks) blocks_.emplace_back();
+    slot = &blocks_.back();
+  }
+  slot->bytes.resize(kBufferSize);
+  const int64_t n = backend_->ReadAt(start, slot->bytes.data(), kBufferSize);
+  if (n < 0) {
+    blocks_.clear();
+    return nullptr;
+  }
+  slot->bytes.resize(static_cast<size_t>(n));
+  slot->start = start;
+  return &slot->bytes;
 }
 
 int64_t RiffFile::Read(void* buffer, size_t count) {
@@ -212,22 +229,20 @@ int64_t RiffFile::Read(void* buffer, size_t count) {
   size_t done = 0;
   while (done < count) {
     const uint64_t at = pos_ + done;
-    if (at >= bufStart_ && at < bufStart_ + buf_.size()) {
-      size_t off = static_cast<size_t>(at - bufStart_);
-      size_t n = std::min(count - done, buf_.size() - off);
-      std::memcpy(out + done, buf_.data() + off, n);
-      done += n;
-      continue;
-    }
-    if (count - done >= kBufferSize) {
+    if (count - done >= kBufferSize && at % kBufferSize == 0) {
       // Large reads bypass the cache.
       int64_t n = backend_->ReadAt(at, out + done, count - done);
       if (n < 0) return -1;
       done += static_cast<size_t>(n);
       break;
     }
-    if (!FillBuffer(at)) return -1;
-    if (buf_.empty()) break;  // end of file
+    const std::vector<uint8_t>* block = BlockAt(at);
+    if (!block) return -1;
+    const size_t off = static_cast<size_t>(at % kBufferSize);
+    if (off >= block->size()) break;  // end of file
+    const size_t n = std::min(count - done, block->size() - off);
+    std::memcpy(out + done, block->data() + off, n);
+    done += n;
   }
   pos_ += done;
   return static_cast<int64_t>(done);
@@ -240,7 +255,7 @@ int64_t RiffFile::ReadIn(const ChunkInfo& ck, void* buffer, size_t count) {
 }
 
 bool RiffFile::WriteAt(uint64_t at, const void* buffer, size_t count) {
-  buf_.clear();  // what was cached may be stale now
+  blocks_.clear();  // what was cached may be stale now
   return backend_->WriteAt(at, buffer, count);
 }
 
@@ -278,6 +293,10 @@ Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) 
     if (!ReadExact(p, header, 8)) return Result::kCannotRead;
     const FourCC id = Le32(header);
     const uint32_t size = Le32(header + 4);
+    // Four zero bytes are no chunk id but space that was never written (a preallocated, sparse or
+    // cut-off file): nothing after them is taken for chunks, where a walk would otherwise step
+    // through gigabytes of zeros 8 bytes at a time.
+    if (id == 0) break;
     const bool form = id == kRiff || id == kList;
     bool haveType = false;
     FourCC type = 0;
@@ -302,7 +321,9 @@ Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) 
     }
     if (match) {
       ck.id = id;
-      ck.size = size;
+      // A chunk never holds more than the file: a cut-off file reads to its end, and a size
+      // claiming more (up to 4 GB in a small file) is taken as what is there.
+      ck.size = static_cast<uint32_t>(std::min<uint64_t>(size, fileEnd - (p + 8)));
       ck.type = haveType ? type : 0;
       ck.dataOffset = p + 8;
       ck.flags = 0;
@@ -320,12 +341,12 @@ Result RiffFile::Ascend(ChunkInfo& ck) {
     if (!Writable()) return Result::kReadOnly;
     if (pos_ < ck.dataOffset || pos_ - ck.dataOffset > std::numeric_limits<uint32_t>::max())
       return Result::kCannotWrite;
+    // Written even when it equals `ck.size`: a found chunk's size may have been cut to the file,
+    // and its header still claims more.
     const auto size = static_cast<uint32_t>(pos_ - ck.dataOffset);
-    if (size != ck.size) {
-      uint8_t le[4];
-      PutLe32(le, size);
-      if (!WriteAt(ck.dataOffset - 4, le, 4)) return Result::kCannotWrite;
-    }
+    uint8_t le[4];
+    PutLe32(le, size);
+    if (!WriteAt(ck.dataOffset - 4, le, 4)) return Result::kCannotWrite;
     ck.size = size;
     if (size & 1u) {
       const uint8_t pad = 0;

@@ -130,10 +130,13 @@ class RiffFile {
 
   // Finds a chunk from the current position. With `parent`, the search ends at the parent's data
   // end. On success the position is at the chunk's data (after the type of a RIFF or LIST chunk)
-  // and `ck` describes it; otherwise the position is where the search began.
+  // and `ck` describes it, its size cut to what the file holds after its header; otherwise the
+  // position is where the search began. A header whose id is four zero bytes ends the search:
+  // zero-filled space holds no chunks.
   Result Descend(ChunkInfo& ck, const ChunkInfo* parent = nullptr, Search search = Search::kHere);
   // Leaves a chunk: when it is dirty, its size becomes position - dataOffset, written into its
-  // header, and an odd size gets a zero pad byte; then the position moves to the next chunk.
+  // header (always, since a found chunk's size may have been cut to the file), and an odd size
+  // gets a zero pad byte; then the position moves to the next chunk.
   Result Ascend(ChunkInfo& ck);
   // Writes a chunk header (and for kRiff/kList the type) at the current position; the chunk is
   // dirty, so Ascend writes its real size. `search` kRiff or kList makes a RIFF or LIST chunk.
@@ -148,15 +151,20 @@ class RiffFile {
   class MemoryBackend;
   explicit RiffFile(std::unique_ptr<Backend> backend);
 
-  bool FillBuffer(uint64_t at);
+  // The cached block that holds `at`, read on first use; nullptr on a read error.
+  const std::vector<uint8_t>* BlockAt(uint64_t at);
   bool ReadExact(uint64_t at, void* buffer, size_t count);
   bool WriteAt(uint64_t at, const void* buffer, size_t count);
 
   std::unique_ptr<Backend> backend_;
   uint64_t pos_ = 0;
-  // Read cache: file bytes [bufStart_, bufStart_ + buf_.size()).
-  std::vector<uint8_t> buf_;
-  uint64_t bufStart_ = 0;
+  // Read cache: aligned blocks of the file as first read, so that walks which come back to the
+  // head of a file, or pass over the same chunk again, read nothing twice while the handle is open.
+  struct Block {
+    uint64_t start = 0;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Block> blocks_;
 };
 
 }  // namespace vant::riff

@@ -108,6 +108,10 @@ void TApplication::ProcessMessages() {
   RunDueTimers();
 }
 
+void TApplication::CancelHint() {
+  if (QCoreApplication::instance()) QToolTip::hideText();
+}
+
 void TApplication::Terminate() {
   terminated_ = true;
   if (QCoreApplication::instance())

@@ -57,6 +57,9 @@ class TApplication : public TComponent {
   void ShowException(const std::exception& e);
   std::function<void(TObject* Sender, const std::exception& E)> OnException;
 
+  // Hides the hint window when one shows.
+  void CancelHint();
+
   // A message box of the framework's kinds (MB_ flags), answered through the dialog answerer.
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags);
 

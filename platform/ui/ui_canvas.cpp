@@ -338,28 +338,80 @@ void TCanvas::HLine(int x1, int x2, int y, uint32_t pixel, TPenMode mode) {
   for (int x = x1; x < x2; ++x) PlotPen(x, y, pixel, mode);
 }
 
+namespace {
+
+// The part of the segment a-b within `r` (inclusive bounds) as fractions t0 <= t1 of its
+// length; false when none of it is.
+bool ClipFractions(double ax, double ay, double bx, double by, double left, double top,
+                   double right, double bottom, double& t0, double& t1) {
+  t0 = 0;
+  t1 = 1;
+  const double d[2] = {bx - ax, by - ay};
+  const double lo[2] = {left - ax, top - ay}, hi[2] = {right - ax, bottom - ay};
+  for (int axis = 0; axis < 2; ++axis) {
+    if (d[axis] == 0) {
+      if (lo[axis] > 0 || hi[axis] < 0) return false;
+      continue;
+    }
+    double e0 = lo[axis] / d[axis], e1 = hi[axis] / d[axis];
+    if (e0 > e1) std::swap(e0, e1);
+    t0 = std::max(t0, e0);
+    t1 = std::min(t1, e1);
+  }
+  return t0 <= t1;
+}
+
+}  // namespace
+
 void TCanvas::LineTo(int x, int y) {
   TPoint from = pen_pos_;
   pen_pos_ = {x, y};
   if (!image_ || pen_.Style == psClear) return;
+  // Whatever the ends, only the part of the line inside the target is ever walked.
+  const TRect k = Clip();
+  if (k.IsEmpty()) return;
   if (pen_.Width > 1) {
+    const double margin = pen_.Width + 1.0;
+    double t0, t1;
+    if (!ClipFractions(from.X, from.Y, x, y, k.Left - margin, k.Top - margin, k.Right + margin,
+                       k.Bottom + margin, t0, t1))
+      return;
+    const double dx = static_cast<double>(x) - from.X, dy = static_cast<double>(y) - from.Y;
     CanvasPainter p(*this);
     p.UsePen(pen_);
-    p.drawLine(from.X, from.Y, x, y);
+    // Dashes keep the phase they would have had on the whole line.
+    QPen q = p.pen();
+    q.setDashOffset(q.dashOffset() + t0 * std::hypot(dx, dy) / q.widthF());
+    p.setPen(q);
+    p.drawLine(QLineF(from.X + t0 * dx, from.Y + t0 * dy, from.X + t1 * dx, from.Y + t1 * dy));
     return;
   }
-  // Thin lines are ours: exact end-pixel rule and raster modes on every pixel.
+  // Thin lines are ours: exact end-pixel rule and raster modes on every pixel. Step i of the
+  // walk along the major axis sits floor((2 i minor + major) / (2 major)) off it on the minor
+  // axis, so the walk can start at the first step inside the target.
   static const uint32_t kDash[] = {0xFFFFFFFF, 0x003F003F, 0x33333333, 0x00FC3F0F, 0x0FCCFCCF};
-  uint32_t pattern = kDash[pen_.Style < psClear ? pen_.Style : 0];
-  uint32_t pixel = ColorToPixel(pen_.Color);
-  int dx = std::abs(x - from.X), dy = -std::abs(y - from.Y);
-  int sx = from.X < x ? 1 : -1, sy = from.Y < y ? 1 : -1;
-  int err = dx + dy, cx = from.X, cy = from.Y, n = 0;
-  while (cx != x || cy != y) {
-    if (pattern & (1u << (n++ & 31))) PlotPen(cx, cy, pixel, pen_.Mode);
-    int e2 = 2 * err;
-    if (e2 >= dy) err += dy, cx += sx;
-    if (e2 <= dx) err += dx, cy += sy;
+  const uint32_t pattern = kDash[pen_.Style < psClear ? pen_.Style : 0];
+  const uint32_t pixel = ColorToPixel(pen_.Color);
+  const int64_t dx = int64_t{x} - from.X, dy = int64_t{y} - from.Y;
+  const bool x_major = std::abs(dx) >= std::abs(dy);
+  const int64_t major = x_major ? std::abs(dx) : std::abs(dy);
+  const int64_t minor = x_major ? std::abs(dy) : std::abs(dx);
+  if (major == 0) return;
+  const int64_t step = (x_major ? dx : dy) < 0 ? -1 : 1;
+  const int64_t side = (x_major ? dy : dx) < 0 ? -1 : 1;
+  const int64_t m0 = x_major ? from.X : from.Y, n0 = x_major ? from.Y : from.X;
+  const int64_t lo = x_major ? k.Left : k.Top, hi = int64_t{x_major ? k.Right : k.Bottom} - 1;
+  int64_t first = step > 0 ? lo - m0 : m0 - hi, last = step > 0 ? hi - m0 : m0 - lo;
+  first = std::max<int64_t>(first, 0);
+  last = std::min<int64_t>(last, major - 1);
+  __extension__ using wide = __int128;
+  for (int64_t i = first; i <= last; ++i) {
+    if (!(pattern & (1u << (i & 31)))) continue;
+    const int64_t off = static_cast<int64_t>((wide{2} * i * minor + major) / (wide{2} * major));
+    const int64_t m = m0 + step * i, n = n0 + side * off;
+    const int64_t px = x_major ? m : n, py = x_major ? n : m;
+    if (px < k.Left || px >= k.Right || py < k.Top || py >= k.Bottom) continue;
+    PlotPen(static_cast<int>(px), static_cast<int>(py), pixel, pen_.Mode);
   }
 }
 
@@ -742,10 +794,10 @@ const uint32_t* TBitmap::ScanLine(int y) const {
   return reinterpret_cast<const uint32_t*>(image_->constScanLine(y));
 }
 
-bool TBitmap::LoadFromFile(const std::filesystem::path& path) {
+bool TBitmap::LoadFromFile(const std::filesystem::path& path, bool keepAlpha) {
   QImage img;
   if (!img.load(QString::fromStdString(path.string()))) return false;
-  *image_ = img.convertToFormat(QImage::Format_RGB32);
+  *image_ = img.convertToFormat(keepAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
   Changed();
   return true;
 }

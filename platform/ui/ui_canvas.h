@@ -230,7 +230,8 @@ class TBitmap : public TPersistent {
   uint32_t* ScanLine(int y);
   const uint32_t* ScanLine(int y) const;
   // Loads or saves BMP or PNG (by content on load, by extension on save). False on failure.
-  bool LoadFromFile(const std::filesystem::path& path);
+  // A load makes every pixel opaque unless `keepAlpha` is set.
+  bool LoadFromFile(const std::filesystem::path& path, bool keepAlpha = false);
   bool SaveToFile(const std::filesystem::path& path) const;
   void Assign(const TPersistent* source) override;
   std::string ClassName() const override { return "TBitmap"; }

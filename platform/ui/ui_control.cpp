@@ -346,6 +346,7 @@ void TControl::SetText(const std::string& v) {
 }
 
 void TControl::SetCursor(TCursor c) {
+  const bool changed = c != cursor_;
   cursor_ = c;
   if (host_) {
     if (c == crDefault)
@@ -353,6 +354,7 @@ void TControl::SetCursor(TCursor c) {
     else
       host_->setCursor(ToQCursor(c));
   }
+  if (changed) CursorChanged();
 }
 
 void TControl::SetHint(const std::string& h) {
@@ -361,8 +363,10 @@ void TControl::SetHint(const std::string& h) {
 }
 
 void TControl::SetShowHint(bool v) {
+  const bool changed = v != show_hint_;
   show_hint_ = v;
   SetHint(hint_);
+  if (changed) ShowHintChanged();
 }
 
 void TControl::Invalidate() {

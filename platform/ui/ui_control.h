@@ -109,6 +109,9 @@ class TControl : public TComponent {
   void SetHint(const std::string& h);
   bool GetShowHint() const { return show_hint_; }
   void SetShowHint(bool v);
+  // Asked when the pointer rests on the control and its hint is about to show; false keeps it
+  // hidden this time.
+  virtual bool CanShowHint() const { return true; }
 
   unsigned ControlStyle() const { return control_style_; }
   // csOpaque on a self-painted control also spares the toolkit from repainting what lies under
@@ -183,6 +186,9 @@ class TControl : public TComponent {
   virtual void ColorChanged();
   virtual void EnabledChanged();
   virtual void VisibleChanged();
+  // After SetShowHint or SetCursor changed the value.
+  virtual void ShowHintChanged() {}
+  virtual void CursorChanged() {}
   // Windowed controls draw nothing here; windowless ones start from what lies under them.
   virtual bool PaintsOverParent() const { return false; }
   // Where the text lives for controls that keep it in a toolkit widget.

@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QResizeEvent>
+#include <QToolTip>
 #include <QWidget>
 #include <type_traits>
 
@@ -45,6 +46,19 @@ class HostWidget : public Base {
  protected:
   static constexpr bool kSelfPainted = std::is_same_v<Base, QWidget>;
   TWinControl* Win() const { return dynamic_cast<TWinControl*>(control_); }
+  // A hint the control refuses is not shown, neither its own nor its parent's.
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::ToolTip && control_) {
+      bool allowed = true;
+      Guarded([&] { allowed = control_->CanShowHint(); });
+      if (!allowed) {
+        QToolTip::hideText();
+        e->accept();
+        return true;
+      }
+    }
+    return Base::event(e);
+  }
   static TMouseButton ButtonOf(Qt::MouseButton b) {
     return b == Qt::RightButton ? mbRight : b == Qt::MiddleButton ? mbMiddle : mbLeft;
   }

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QToolTip>
 #include <cctype>
 
 #include "ui_qt.h"
@@ -94,6 +95,20 @@ void PressKey(TWinControl& c, uint16_t vk) {
   QApplication::sendEvent(c.Host(), &press);
   QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
   QApplication::sendEvent(c.Host(), &release);
+}
+
+std::string HintAt(TControl& c, int x, int y) {
+  QWidget* w = c.Host();
+  if (w == nullptr) return {};
+  // A hint already showing fades out on a timer; a placeholder tells whether a new one came.
+  const QString placeholder = QStringLiteral("\u2400");
+  const QPoint p(x, y), global = w->mapToGlobal(p);
+  QToolTip::showText(global, placeholder);
+  QHelpEvent e(QEvent::ToolTip, p, global);
+  QApplication::sendEvent(w, &e);
+  const QString shown = QToolTip::isVisible() ? QToolTip::text() : QString();
+  QToolTip::hideText();
+  return shown == placeholder ? std::string() : shown.toStdString();
 }
 
 std::filesystem::path SaveScreenshot(TControl& c, const std::string& name) {

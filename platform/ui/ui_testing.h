@@ -25,6 +25,9 @@ void Type(TWinControl& c, const std::string& text);
 // The control that a pointer at (x, y) of `c`'s client area lands on, as the toolkit finds it
 // (topmost child first, widgets that let the mouse through skipped); `c` itself when no child.
 TControl* ControlAt(TWinControl& c, int x, int y);
+// The hint the toolkit shows when the pointer rests at (x, y) of `c`'s client area; empty when
+// none shows.
+std::string HintAt(TControl& c, int x, int y);
 // Renders the control (a form: the whole window) and saves it as PNG under
 // <build>/screenshots/<name>.png; answers the path written.
 std::filesystem::path SaveScreenshot(TControl& c, const std::string& name);

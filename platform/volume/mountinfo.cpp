@@ -69,4 +69,14 @@ std::optional<MountEntry> FindMount(const std::vector<MountEntry>& mounts,
   return best;
 }
 
+std::optional<MountEntry> FindMountOfDisk(
+    const std::vector<MountEntry>& mounts, const std::string& disk,
+    const std::function<std::string(const std::string& source)>& diskOf) {
+  if (disk.empty()) return std::nullopt;
+  for (const MountEntry& m : mounts) {
+    if (m.source.rfind("/dev/", 0) == 0 && diskOf(m.source) == disk) return m;
+  }
+  return std::nullopt;
+}
+
 }  // namespace vant::volume

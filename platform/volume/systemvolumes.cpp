@@ -101,7 +101,12 @@ VolumeResult UdisksCall(const QString& path, const char* iface, const char* meth
   obj.setTimeout(kBusTimeoutMs);
   QDBusMessage reply = obj.call(method, QVariantMap());
   if (reply.type() == QDBusMessage::ErrorMessage) {
-    return Fail(EIO, (reply.errorName() + ": " + reply.errorMessage()).toStdString());
+    const QString name = reply.errorName();
+    int error = EIO;
+    if (name.endsWith(".DeviceBusy")) error = EBUSY;
+    if (name.contains("NotAuthorized") || name.endsWith(".AccessDenied")) error = EACCES;
+    if (name.endsWith(".ServiceUnknown") || name.endsWith(".NameHasNoOwner")) error = ENOSYS;
+    return Fail(error, (name + ": " + reply.errorMessage()).toStdString());
   }
   return Ok();
 }
@@ -174,6 +179,21 @@ class SystemVolumes final : public VolumeControl {
     return info;
   }
 
+  std::string DriveOf(const fs::path& root) const override {
+    auto m = ExactMount(root);
+    if (!m || m->source.rfind("/dev/", 0) != 0) return "";
+    return "/dev/" + DiskOf(fs::path(RealDevice(m->source)).filename().string());
+  }
+
+  std::optional<fs::path> MountOfDrive(const std::string& drive) const override {
+    auto m = FindMountOfDisk(Mounts(), fs::path(drive).filename().string(),
+                             [](const std::string& source) {
+                               return DiskOf(fs::path(RealDevice(source)).filename().string());
+                             });
+    if (!m) return std::nullopt;
+    return m->mountPoint;
+  }
+
   VolumeResult Open(const fs::path& root, VolumeHandle& out) override {
     DriveType type = GetDriveType(root);
     if (type != DriveType::Removable && type != DriveType::CdRom) {
@@ -189,7 +209,9 @@ class SystemVolumes final : public VolumeControl {
     if (UdisksPresent()) {
       return UdisksCall(UdisksBlockPath(v.device), "org.freedesktop.UDisks2.Filesystem", "Unmount");
     }
-    if (geteuid() != 0) return Fail(EPERM, "udisks2 is not running and unmounting needs root");
+    if (geteuid() != 0) {
+      return Fail(ENOSYS, "udisks2 is not running, and without it only root may unmount");
+    }
     if (::umount2(v.root.c_str(), 0) != 0) return FromErrno("umount2");
     return Ok();
   }

@@ -3,6 +3,7 @@
 // folder; its type comes from sysfs and the file-system type; readiness from statvfs; removal
 // through udisks2 (or, as root, umount2 and the eject ioctls).
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +29,12 @@ std::vector<MountEntry> ParseMountInfo(const std::string& text);
 std::optional<MountEntry> FindMount(const std::vector<MountEntry>& mounts,
                                     const std::filesystem::path& folder);
 
+// The first mount of a medium in the drive `disk` (a whole device's name, such as "sdb"), where
+// `diskOf` names the drive of a mount's source ("" for a source that is no device).
+std::optional<MountEntry> FindMountOfDisk(
+    const std::vector<MountEntry>& mounts, const std::string& disk,
+    const std::function<std::string(const std::string& source)>& diskOf);
+
 struct VolumeInfo {
   std::string label;   // empty when the volume has none
   std::string fsType;
@@ -41,6 +48,9 @@ struct VolumeHandle {
 };
 
 // The result of a volume operation: the error number and text that the eject routines print.
+// The number is an errno value that tells the cause: EBUSY while another program holds the volume
+// (the one cause that may pass), EPERM or EACCES when this user may not, ENOSYS when nothing on
+// the machine can do it for this user.
 struct VolumeResult {
   bool ok = false;
   int error = 0;
@@ -57,6 +67,11 @@ class VolumeControl {
   // True when the volume answers (statvfs of the root succeeds).
   virtual bool IsReady(const std::filesystem::path& root) const = 0;
   virtual std::optional<VolumeInfo> GetVolumeInformation(const std::filesystem::path& root) const = 0;
+  // The drive whose medium is mounted at the root, as the whole device ("/dev/sdb"); empty when
+  // the root is no mounted device. A disc changed in that drive may come back at another root.
+  virtual std::string DriveOf(const std::filesystem::path& root) const = 0;
+  // Where a medium in that drive is mounted now; nullopt while none is.
+  virtual std::optional<std::filesystem::path> MountOfDrive(const std::string& drive) const = 0;
   // Finds the device behind the root; fails for a root that is not a removable or CD drive.
   virtual VolumeResult Open(const std::filesystem::path& root, VolumeHandle& out) = 0;
   // Unmounts the file system (what locking and dismounting the volume achieve): one attempt.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -279,7 +281,7 @@ TEST(BwfRead, BrokenFilesReadWithoutGoingPastTheirData) {
   // Truncated inside the data: header, format, bext and cmcd are still there, the marks are not.
   Opened cut(cases[3].bytes);
   EXPECT_EQ(cut.model->GetFileKind(), 1);
-  EXPECT_EQ(cut.model->DataPos.size, 400u);
+  EXPECT_EQ(cut.model->DataPos.size, 3000u - cut.model->DataPos.offset);  // what is there
   EXPECT_EQ(cut.model->CuePointCount, 0u);
   // Truncated inside the list: cue points and labels read, the cut attachment ends the pass.
   Opened cutList(cases[4].bytes);
@@ -289,6 +291,58 @@ TEST(BwfRead, BrokenFilesReadWithoutGoingPastTheirData) {
   // A cue chunk that claims more than the file: only whole points that are there.
   Opened bigCue(cases[2].bytes);
   EXPECT_EQ(bigCue.model->CuePointCount, 6u);
+}
+
+// The samples a file holds, whatever its data chunk claims: a size past the end of the file is
+// cut to it (the offset of the samples is 12 + 24 + 8 = 44 here).
+TEST(BwfRead, DataSizeIsWhatTheFileHolds) {
+  struct Case {
+    const char* what;
+    uint32_t claimed;
+    size_t present;
+    uint32_t size;
+  };
+  const Case cases[] = {
+      {"0xFFFFFFF0 in a 48 KB file", 0xFFFFFFF0u, 48 * 1024 - 44, 48 * 1024 - 44},
+      {"one byte more than is there", 1001, 1000, 1000},
+      {"as much as is there", 1000, 1000, 1000},
+      {"no samples at all", 0x7FFFFFFFu, 0, 0},
+  };
+  for (const Case& c : cases) {
+    Chunk data = vb::Data(c.present);
+    data.size = c.claimed;
+    data.pad = false;
+    for (int mode : {TBWFChunck::kKeepOpen, TBWFChunck::kReopenPerRead}) {
+      Opened o(vb::Build({vb::Fmt(), data}), mode);
+      EXPECT_EQ(o.model->DataPos.offset, 44u) << c.what;
+      EXPECT_EQ(o.model->DataPos.size, c.size) << c.what << " mode " << mode;
+    }
+  }
+}
+
+// A 4 GB file of zeros (sparse: no disk space) is no wave: every reader refuses it at its first
+// header, as the disc viewer reads each file of its folder.
+TEST(BwfRead, AFileOfZerosIsNoWave) {
+  const auto path =
+      std::filesystem::temp_directory_path() / ("vb_zeros_" + std::to_string(::getpid()) + ".wav");
+  std::error_code ec;
+  { std::ofstream(path, std::ios::binary); }
+  std::filesystem::resize_file(path, uint64_t{4} << 30, ec);
+  if (ec) {
+    std::filesystem::remove(path);
+    GTEST_SKIP() << "no sparse files here: " << ec.message();
+  }
+  RecordingNotifier notes;
+  for (int mode : {TBWFChunck::kReopenPerRead, TBWFChunck::kKeepOpen}) {
+    TBWFChunck m(path, mode);
+    ReadModelInOrder(m);
+    EXPECT_EQ(m.GetFileKind(), 0);
+    EXPECT_EQ(m.DataPos.size, 0u);
+    EXPECT_EQ(m.CheckFormat(), -1);
+    m.ScanChunks(path);
+    EXPECT_TRUE(m.ChunkTable.empty());
+  }
+  std::filesystem::remove(path);
 }
 
 TEST(BwfRead, CheckFormatMessages) {

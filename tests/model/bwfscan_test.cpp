@@ -126,6 +126,12 @@ TEST(BwfScan, BrokenAndUnusualLayouts) {
                      vb::Build({vb::Fmt(), vb::Data(6)}, 0xFFFFFFFFu),
                      {"fmt ", "data"},
                      0});
+    // 4 + 24 + 108 = 136 = 0x88, stored big-endian: read little-endian it is negative, and the
+    // walk takes the reversed value, which ends before the chunk after the form.
+    Bytes reversed = vb::Build({vb::Fmt(), vb::Data(100)}, 0x88000000u);
+    const Bytes late = vb::Serialize(vb::Raw("late", {}));
+    reversed.insert(reversed.end(), late.begin(), late.end());
+    cases.push_back({"form size stored byte-reversed", reversed, {"fmt ", "data"}, 0});
     Bytes full = vb::Build(vb::FullVantChunks(100));
     cases.push_back({"truncated mid-LIST",
                      Bytes(full.begin(), full.end() - 40),

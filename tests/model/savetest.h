@@ -18,6 +18,7 @@
 #include "bwffilelayer.h"
 #include "bwfnotify.h"
 #include "bwfsave.h"
+#include "faultylayer.h"
 #include "vantbuilder.h"
 
 namespace st {
@@ -133,102 +134,7 @@ class NoticeRecorder {
   std::vector<int> editions;
 };
 
-// The POSIX layer, except that the `nth` call of `op` whose file's path contains `match` fails
-// with `error`. Installed while alive.
-class FaultyLayer : public TBWFPosixFileLayer {
- public:
-  enum Op {
-    kNone,
-    kOpen,
-    kCreateTemp,
-    kRead,
-    kWrite,
-    kCopy,
-    kFsync,
-    kClose,
-    kStat,
-    kRename,
-    kRemove,
-    kSyncFolder
-  };
-  FaultyLayer(Op op = kNone, int nth = 1, std::string match = {}, int error = EIO)
-      : op_(op), nth_(nth), match_(std::move(match)), error_(error) {
-    SetBWFFileLayer(this);
-  }
-  ~FaultyLayer() override { SetBWFFileLayer(nullptr); }
-
-  int Open(const fs::path& p, int flags, int mode) override {
-    if (Fails(kOpen, p)) return -1;
-    return Track(TBWFPosixFileLayer::Open(p, flags, mode), p);
-  }
-  int CreateTemp(const fs::path& folder, const std::string& prefix, const std::string& suffix,
-                 fs::path& made) override {
-    ++temps;
-    if (Fails(kCreateTemp, folder / prefix)) return -1;
-    const int fd = TBWFPosixFileLayer::CreateTemp(folder, prefix, suffix, made);
-    return Track(fd, made);
-  }
-  int64_t ReadAt(int fd, void* b, size_t n, uint64_t off) override {
-    if (Fails(kRead, paths_[fd])) return -1;
-    return TBWFPosixFileLayer::ReadAt(fd, b, n, off);
-  }
-  bool Write(int fd, const void* b, size_t n) override {
-    if (Fails(kWrite, paths_[fd])) return false;
-    return TBWFPosixFileLayer::Write(fd, b, n);
-  }
-  bool CopyRange(int in, uint64_t off, int out, size_t n) override {
-    if (Fails(kCopy, paths_[out])) return false;
-    return TBWFPosixFileLayer::CopyRange(in, off, out, n);
-  }
-  int Fsync(int fd) override {
-    if (Fails(kFsync, paths_[fd])) return -1;
-    return TBWFPosixFileLayer::Fsync(fd);
-  }
-  int Close(int fd) override {
-    const fs::path p = paths_[fd];
-    paths_.erase(fd);
-    const int r = TBWFPosixFileLayer::Close(fd);  // released either way, as Linux does
-    if (Fails(kClose, p)) return -1;
-    return r;
-  }
-  int Stat(const fs::path& p, struct stat& s) override {
-    if (Fails(kStat, p)) return -1;
-    return TBWFPosixFileLayer::Stat(p, s);
-  }
-  int Rename(const fs::path& from, const fs::path& to, bool noReplace) override {
-    if (Fails(kRename, from.string() + ">" + to.string())) return -1;
-    return TBWFPosixFileLayer::Rename(from, to, noReplace);
-  }
-  int Remove(const fs::path& p) override {
-    if (Fails(kRemove, p)) return -1;
-    return TBWFPosixFileLayer::Remove(p);
-  }
-  int SyncFolder(const fs::path& folder) override {
-    if (Fails(kSyncFolder, folder)) return -1;
-    return TBWFPosixFileLayer::SyncFolder(folder);
-  }
-
-  int temps = 0;  // CreateTemp calls
-  bool fired = false;
-
- private:
-  int Track(int fd, const fs::path& p) {
-    if (fd >= 0) paths_[fd] = p.string();
-    return fd;
-  }
-  bool Fails(Op op, const fs::path& p) {
-    if (op != op_ || p.string().find(match_) == std::string::npos) return false;
-    if (++seen_ != nth_) return false;
-    fired = true;
-    errno = error_;
-    return true;
-  }
-  Op op_;
-  int nth_;
-  std::string match_;
-  int error_;
-  int seen_ = 0;
-  std::map<int, std::string> paths_;
-};
+// The POSIX layer with one chosen call failing (tests/support/faultylayer.h).
+using FaultyLayer = vant::testing::FaultyLayer;
 
 }  // namespace st

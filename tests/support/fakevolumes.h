@@ -17,22 +17,26 @@ class FakeVolumes : public vant::volume::VolumeControl {
     vant::volume::DriveType type = vant::volume::DriveType::Fixed;
     bool ready = true;
     std::string label;
+    std::string device;  // the drive the medium is in ("/dev/sdb"); empty: none
   };
 
   Drive& Add(const std::filesystem::path& root, vant::volume::DriveType type,
-             std::string label = {}) {
+             std::string label = {}, std::string device = {}) {
     Drive& d = drives_[Key(root)];
     d.type = type;
     d.label = std::move(label);
+    d.device = std::move(device);
     return d;
   }
   Drive& At(const std::filesystem::path& root) { return drives_.at(Key(root)); }
   // The mount is gone (the medium was taken out and unmounted).
   void Remove(const std::filesystem::path& root) { drives_.erase(Key(root)); }
 
-  // Unmount fails this many times before it succeeds (-1: always fails).
+  // Unmount fails this many times before it succeeds (-1: always fails), with this errno.
   int unmount_failures = 0;
+  int unmount_error = 16;  // EBUSY
   bool eject_ok = true;
+  int eject_error = 5;  // EIO
   int unmount_calls = 0;
   int eject_calls = 0;
 
@@ -63,6 +67,16 @@ class FakeVolumes : public vant::volume::VolumeControl {
     if (it == drives_.end() || !it->second.ready) return std::nullopt;
     return vant::volume::VolumeInfo{it->second.label, "fake"};
   }
+  std::string DriveOf(const std::filesystem::path& root) const override {
+    auto it = drives_.find(Key(root));
+    return it == drives_.end() ? std::string() : it->second.device;
+  }
+  std::optional<std::filesystem::path> MountOfDrive(const std::string& drive) const override {
+    for (const auto& [root, d] : drives_) {
+      if (!drive.empty() && d.device == drive) return root;
+    }
+    return std::nullopt;
+  }
   vant::volume::VolumeResult Open(const std::filesystem::path& root,
                                   vant::volume::VolumeHandle& out) override {
     const auto type = GetDriveType(root);
@@ -74,17 +88,17 @@ class FakeVolumes : public vant::volume::VolumeControl {
   }
   vant::volume::VolumeResult Unmount(const vant::volume::VolumeHandle&) override {
     ++unmount_calls;
-    if (unmount_failures < 0) return {false, 16, "busy"};
+    if (unmount_failures < 0) return {false, unmount_error, "unmount failed"};
     if (unmount_failures > 0) {
       --unmount_failures;
-      return {false, 16, "busy"};
+      return {false, unmount_error, "unmount failed"};
     }
     return {true, 0, ""};
   }
   vant::volume::VolumeResult Eject(const vant::volume::VolumeHandle&) override {
     ++eject_calls;
     return eject_ok ? vant::volume::VolumeResult{true, 0, ""}
-                    : vant::volume::VolumeResult{false, 5, "eject failed"};
+                    : vant::volume::VolumeResult{false, eject_error, "eject failed"};
   }
 
  private:

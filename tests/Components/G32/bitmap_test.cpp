@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "filesizelimit.h"
 #include "g32_picture.h"
+#include "scratchfolder.h"
 
 namespace {
 
@@ -503,6 +506,27 @@ TEST(Bitmap32, StreamsAndFiles) {
   EXPECT_THROW(c.LoadFromFile(dir + "missing.bmp"), EFOpenError);
   std::istringstream junk("BM not really");
   EXPECT_THROW(c.LoadFromStream(junk), EInvalidGraphic);
+}
+
+// A picture file that cannot be written whole (the disk fills halfway) stays as it was.
+TEST(Bitmap32, AFailedSaveLeavesTheOldFile) {
+  vant::testing::ScratchFolder dir("g32save");
+  const std::string name = (dir.path() / "p.bmp").string();
+  TBitmap32 small;
+  small.SetSize(2, 2);
+  FillCoded(small);
+  small.SaveToFile(name);
+  TBitmap32 large;
+  large.SetSize(64, 64);  // 54 + 16,384 bytes
+  FillCoded(large);
+  {
+    vant::testing::FileSizeLimit limit(4096);
+    EXPECT_THROW(large.SaveToFile(name), EFCreateError);
+  }
+  TBitmap32 back;
+  back.LoadFromFile(name);
+  EXPECT_TRUE(back.Equal(&small));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -204,6 +205,42 @@ TEST(Image32, PaintToAndTiles) {
   for (int y = 0; y < image.Buffer().Height(); ++y)
     for (int x = 0; x < image.Buffer().Width(); ++x)
       ASSERT_EQ(image.Buffer().GetPixel(x, y), pic.GetPixel(x % 2, y % 2)) << x << "," << y;
+}
+
+TEST(Image32, ExtremeScalesAndOffsetsStayBoundedAndPaint) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  struct {
+    float scale, offset;
+    float heldScale;  // what GetScale answers afterwards (the previous 2 when ignored)
+  } cases[] = {{1e9f, 0, 1000}, {inf, 0, 1000}, {-inf, 0, 0.001f}, {nan, 0, 2}, {1000, 0, 1000},
+               {2, 3e9f, 2},    {2, -3e9f, 2},  {2, nan, 2},       {2, inf, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.scale << " " << c.offset);
+    TCustomImage32 image;
+    image.SetBounds(0, 0, 30, 20);
+    auto pic = Picture(7, 5, clWhite32);
+    image.SetBitmap(pic.get());
+    image.SetScaleMode(smScale);
+    image.SetScale(2);
+    image.SetBitmapAlign(baCustom);
+    image.SetScale(c.scale);
+    image.SetOffsetHorz(c.offset);
+    image.SetOffsetVert(c.offset);
+    EXPECT_FLOAT_EQ(image.GetScale(), c.heldScale);
+    const TPoint size = image.GetBitmapSize();
+    EXPECT_EQ(size.X, int(7 * c.heldScale + 0.5f));
+    EXPECT_EQ(size.Y, int(5 * c.heldScale + 0.5f));
+    image.Cache();
+    image.GetBitmapRect();
+    image.ControlToBitmap({15, 10});
+    image.BitmapToControl({3, 2});
+    image.Paint();
+    for (TBitmapAlign a : {baTopLeft, baCenter, baTile}) {
+      image.SetBitmapAlign(a);
+      image.Paint();
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -166,6 +167,46 @@ TEST(Layers, DestructionNotifiesAndLeavesTheCollection) {
   EXPECT_EQ(other.Count(), 2);
   other.Clear();
   EXPECT_EQ(other.Count(), 0);
+}
+
+TEST(Layers, AFailedAssignLeavesTheFirstLayerMadeForTheSource) {
+  struct {
+    const char* name;
+    std::function<void(TLayerCollection&)> fill;
+    std::function<bool(TCustomLayer*)> isFirstsClass;
+  } cases[] = {
+      {"bitmap layer first",
+       [](TLayerCollection& c) {
+         c.Add<TBitmapLayer>();
+         c.Add<TPositionedLayer>();
+       },
+       [](TCustomLayer* l) { return dynamic_cast<TBitmapLayer*>(l) != nullptr; }},
+      {"rubber band alone", [](TLayerCollection& c) { c.Add<TRubberbandLayer>(); },
+       [](TCustomLayer* l) { return dynamic_cast<TRubberbandLayer*>(l) != nullptr; }},
+      {"plain layer first",
+       [](TLayerCollection& c) {
+         c.Add<TCustomLayer>();
+         c.Add<TRubberbandLayer>();
+       },
+       [](TCustomLayer* l) { return dynamic_cast<TPositionedLayer*>(l) == nullptr; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f;
+    f.Box({0, 0, 8, 8});
+    f.Box({0, 0, 9, 9});
+    TLayerCollection source(nullptr);
+    c.fill(source);
+    f.changes = 0;
+    EXPECT_THROW(f.layers.Assign(source), EConvertError);
+    ASSERT_EQ(f.layers.Count(), 1);  // the old layers are gone, one new layer stays
+    EXPECT_TRUE(c.isFirstsClass(f.layers.Items(0)));
+    EXPECT_EQ(f.layers.Items(0)->GetLayerCollection(), &f.layers);
+    EXPECT_EQ(f.changes, 1);  // one bracket, closed despite the failure
+    f.layers.BeginUpdate();
+    EXPECT_NO_THROW(f.layers.EndUpdate());
+    EXPECT_THROW(f.layers.EndUpdate(), EAssertionFailed);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -235,6 +236,58 @@ TEST(RubberbandLayer, PaintsStippledFrameAndHandles) {
   EXPECT_GE(white, 14);
   EXPECT_GE(black, 14);
   EXPECT_EQ(buf.GetPixel(70, 70), clGreen32);
+}
+
+TEST(PositionedLayer, FarOffAndNotANumberLocationsPaintAndHitSafely) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const TFloatRect cases[] = {FloatRect(3e9f, 3e9f, 3e9f + 64, 3e9f + 64),
+                              FloatRect(-3e9f, -3e9f, -3e9f + 64, -3e9f + 64),
+                              FloatRect(-3e9f, -3e9f, 3e9f, 3e9f),
+                              FloatRect(nan, 0, 64, 64),
+                              FloatRect(0, 0, nan, nan),
+                              FloatRect(-inf, -inf, inf, inf),
+                              FloatRect(nan, nan, nan, nan)};
+  for (const TFloatRect& loc : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << loc.Left << "," << loc.Top << "," << loc.Right << "," << loc.Bottom);
+    CursorHost host;
+    TCustomImage32 image(&host);
+    image.SetBounds(0, 0, 40, 40);
+    auto pic = std::make_unique<TBitmap32>();
+    pic->SetSize(20, 20);
+    pic->Clear(clBlack32);
+    image.SetBitmap(pic.get());
+    auto* bitmap = image.Layers().Add<TBitmapLayer>();
+    TBitmap32 b;
+    b.SetSize(4, 2);
+    b.Clear(clRed32);
+    bitmap->SetBitmap(&b);
+    auto* band = image.Layers().Add<TRubberbandLayer>();
+    for (bool scaled : {false, true}) {
+      for (bool cropped : {false, true}) {
+        bitmap->SetScaled(scaled);
+        bitmap->SetCropped(cropped);
+        bitmap->SetLocation(loc);
+        band->SetScaled(scaled);
+        band->SetLocation(loc);
+        bitmap->AlphaHit = cropped;
+        TBitmap32 buf;
+        buf.SetSize(40, 40);
+        buf.Clear(clGreen32);
+        bitmap->PaintTo(&buf);
+        band->PaintTo(&buf);
+        image.Paint();
+        const bool across = loc.Left < 0 && loc.Right > 40 && loc.Top < 0 && loc.Bottom > 40;
+        // Only a rectangle over the whole control can be hit inside it.
+        EXPECT_EQ(bitmap->HitTest(10, 10), across);
+        band->GetDragState(10, 10);
+        image.MouseDown(mbLeft, ssLeft, 10, 10);
+        image.MouseMove(ssLeft, 30, 35);
+        image.MouseUp(mbLeft, 0, 30, 35);
+      }
+    }
+  }
 }
 
 }  // namespace

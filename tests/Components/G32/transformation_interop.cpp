@@ -1,9 +1,10 @@
 // Our affine transform against pixman's transformed composite of the same picture: the same
-// geometry (our prepared inverse, moved to pixman's pixel-centre convention), nearest and
-// bilinear sampling, transparent outside.
+// geometry (pixman's own inverse of our forward matrix, at its pixel-centre convention), nearest
+// and bilinear sampling, transparent outside.
 #include <gtest/gtest.h>
 #include <pixman.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -14,18 +15,29 @@ namespace {
 
 using namespace g32;
 
-// pixman's dst-to-src matrix for our transformation: pixman samples at pixel centres, we at
-// pixel corners, so centre = inverse(centre - 0.5) + 0.5.
-pixman_transform_t PixmanInverse(TAffineTransformation& t) {
-  const auto& i = t.Inverse();
-  auto fx = [](double v) { return pixman_fixed_t(v * 65536); };
-  const double a = i.A / 4096.0, b = i.B / 4096.0, c = i.C / 4096.0;
-  const double d = i.D / 4096.0, e = i.E / 4096.0, f = i.F / 4096.0;
-  pixman_transform_t m;
-  pixman_transform_init_identity(&m);
-  m.matrix[0][0] = fx(a), m.matrix[0][1] = fx(b), m.matrix[0][2] = fx(c + 0.5 - 0.5 * a - 0.5 * b);
-  m.matrix[1][0] = fx(d), m.matrix[1][1] = fx(e), m.matrix[1][2] = fx(f + 0.5 - 0.5 * d - 0.5 * e);
-  return m;
+// pixman's dst-to-src matrix, found by pixman itself from our forward matrix (points are row
+// vectors here, column vectors there), so a fault in our inverse shows against it. pixman samples
+// at pixel centres, we at pixel corners: centre = inverse(centre - 0.5) + 0.5.
+pixman_transform_t PixmanInverse(const TAffineTransformation& t) {
+  const auto& f = t.Matrix();
+  pixman_f_transform forward;
+  pixman_f_transform_init_identity(&forward);
+  for (int row = 0; row < 2; ++row)
+    for (int col = 0; col < 3; ++col) forward.m[row][col] = f[col][row];
+  pixman_f_transform inverse, shift, back, m;
+  EXPECT_TRUE(pixman_f_transform_invert(&inverse, &forward));
+  // The library keeps its inverse in 20.12 fixed point; so does pixman's copy here, so both
+  // sample the same points.
+  for (int row = 0; row < 2; ++row)
+    for (int col = 0; col < 3; ++col)
+      inverse.m[row][col] = std::nearbyint(inverse.m[row][col] * 4096) / 4096;
+  pixman_f_transform_init_translate(&shift, -0.5, -0.5);
+  pixman_f_transform_init_translate(&back, 0.5, 0.5);
+  pixman_f_transform_multiply(&m, &inverse, &shift);
+  pixman_f_transform_multiply(&m, &back, &m);
+  pixman_transform_t fixed;
+  EXPECT_TRUE(pixman_transform_from_pixman_f_transform(&fixed, &m));
+  return fixed;
 }
 
 TEST(TransformInterop, AffineRotationMatchesPixman) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 
 #include "blend_oracle.h"
 #include "g32_transforms.h"
@@ -126,6 +127,113 @@ TEST(Transform, BilinearHalfPixelAndOuterBand) {
                                    0x7F000000u | ((src.GetPixel(5, 0) >> 1) & 0x7F7F7F)),
             1);
   EXPECT_EQ(dst.GetPixel(8, 0), kBack);
+}
+
+TEST(Transform, BilinearBandTakesAPointExactlyOnePixelOutside) {
+  // A whole-pixel move on each side: one destination column or row samples the point exactly one
+  // pixel beyond the source's edge, which mixes only the outer colour; the rest copies pixels.
+  const TColor32 outer = 0xFF00FF00;
+  struct {
+    float dx, dy;
+    int edgeX, edgeY;  // the destination column or row that lands one pixel outside (-1: none)
+  } cases[] = {{1, 0, 0, -1}, {-1, 0, 3, -1}, {0, 1, -1, 0}, {0, -1, -1, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.dx << "," << c.dy);
+    TBitmap32 src;
+    Fill(src, 4, 3, Coded);
+    src.SetStretchFilter(sfLinear);
+    src.OuterColor = outer;
+    TAffineTransformation t;
+    t.SetSrcRect(FloatRect(0, 0, 4, 3));
+    t.Translate(c.dx, c.dy);
+    TBitmap32 dst;
+    Fill(dst, 4, 3, [](int, int) { return kBack; });
+    Transform(&dst, &src, &t);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 4; ++x) {
+        const TColor32 want =
+            x == c.edgeX || y == c.edgeY ? outer : Coded(x - int(c.dx), y - int(c.dy));
+        // Two mixes of a weight of 255, each of which may miss by one in the packed kernels.
+        EXPECT_LE(oracle::MaxChannelDiff(dst.GetPixel(x, y), want), 2) << x << "," << y;
+      }
+  }
+}
+
+TEST(Transform, WildMatricesAndCornersDrawNothingOrSomethingDefined) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  struct {
+    const char* name;
+    std::function<void(TAffineTransformation&)> steps;
+    bool drawsNothing;  // else: every destination pixel shows the source's top-left pixel
+  } affine[] = {
+      {"translate NaN", [&](auto& t) { t.Translate(nan, 0); }, true},
+      {"translate inf", [&](auto& t) { t.Translate(0, inf); }, true},
+      {"translate 3e9", [&](auto& t) { t.Translate(3e9f, -3e9f); }, true},
+      {"scale NaN", [&](auto& t) { t.Scale(nan, 1); }, true},
+      {"scale inf", [&](auto& t) { t.Scale(inf, inf); }, true},
+      {"scale -inf", [&](auto& t) { t.Scale(-inf, 1); }, true},
+      {"rotate NaN", [&](auto& t) { t.Rotate(1, 1, nan); }, true},
+      {"rotate inf", [&](auto& t) { t.Rotate(0, 0, inf); }, true},
+      {"skew inf", [&](auto& t) { t.Skew(inf, 0); }, true},
+      {"scale 1e30", [&](auto& t) { t.Scale(1e30f, 1e30f); }, false},
+  };
+  for (const auto& c : affine)
+    for (TStretchFilter f : {sfNearest, sfLinear}) {
+      SCOPED_TRACE(testing::Message() << c.name << " filter " << int(f));
+      TBitmap32 src;
+      Fill(src, 4, 3, Coded);
+      src.SetStretchFilter(f);
+      TAffineTransformation t;
+      t.SetSrcRect(FloatRect(0, 0, 4, 3));
+      c.steps(t);
+      TBitmap32 dst;
+      Fill(dst, 5, 5, [](int, int) { return kBack; });
+      Transform(&dst, &src, &t);
+      t.GetTransformedBounds();
+      for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 5; ++x)
+          EXPECT_LE(
+              oracle::MaxChannelDiff(dst.GetPixel(x, y), c.drawsNothing ? kBack : Coded(0, 0)),
+              c.drawsNothing ? 0 : 1)
+              << x << "," << y;
+    }
+  // Projective corners and source areas that are not numbers, or far out. Infinite corners
+  // cover the whole destination with no inverse to map it: like a vanishing determinant, that
+  // maps through the identity.
+  struct {
+    const char* name;
+    float xs[4], ys[4];
+    TFloatRect srcRect;
+    bool identity;
+  } quads[] = {
+      {"NaN corner", {0, 4, 4, nan}, {0, 0, 3, 3}, FloatRect(0, 0, 4, 3), false},
+      {"inf corners", {-inf, inf, inf, -inf}, {-inf, -inf, inf, inf}, FloatRect(0, 0, 4, 3), true},
+      {"corners at 3e9",
+       {3e9f, 3e9f + 4, 3e9f + 4, 3e9f},
+       {0, 0, 3, 3},
+       FloatRect(0, 0, 4, 3),
+       false},
+      {"NaN source area", {0, 4, 4, 0}, {0, 0, 3, 3}, FloatRect(nan, 0, 4, 3), false},
+  };
+  for (const auto& q : quads)
+    for (TStretchFilter f : {sfNearest, sfLinear}) {
+      SCOPED_TRACE(testing::Message() << q.name << " filter " << int(f));
+      TBitmap32 src;
+      Fill(src, 4, 3, Coded);
+      src.SetStretchFilter(f);
+      TProjectiveTransformation t;
+      t.SetSrcRect(q.srcRect);
+      for (int k = 0; k < 4; ++k) t.SetX(k, q.xs[k]), t.SetY(k, q.ys[k]);
+      TBitmap32 dst;
+      Fill(dst, 5, 5, [](int, int) { return kBack; });
+      Transform(&dst, &src, &t);
+      for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+          EXPECT_LE(oracle::MaxChannelDiff(dst.GetPixel(x, y), q.identity ? Coded(x, y) : kBack),
+                    q.identity ? 2 : 0)
+              << x << "," << y;
+    }
 }
 
 TEST(Transform, DrawModesAndNothingOutsideTheDestination) {

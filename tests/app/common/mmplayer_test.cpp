@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -99,10 +100,28 @@ TEST_F(PlayerWindowTest, SeeksInTheLimitedLengthAndPlaysTheWholeFile) {
   EXPECT_LT(Position(), 100);
 }
 
+// Seek-bar values far outside 0 .. 4096 seek as the bar's ends do (the player starts over from
+// the end of the file), whatever the product of value and length; the sanitizer build checks
+// that no product is cast out of the int range on the way.
+TEST_F(PlayerWindowTest, SeeksToAnEndForValuesFarOutsideTheBar) {
+  LoadMinute();
+  for (int v : {0, 4096, INT_MAX, 1 << 20, -1, INT_MIN}) {
+    player_->MMAudioPlayer->Stop();
+    player_->MMAudioPlayer->SetPosition(30000);
+    player_->SeekTo(v);
+    Step(20);
+    EXPECT_TRUE(Playing()) << v;
+    EXPECT_LT(Position(), 100) << v;
+    EXPECT_EQ(player_->MMAudioPlayer->GetPlayLength(), 60000) << v;
+  }
+}
+
 TEST_F(PlayerWindowTest, SeekBarShowsItsShareOfTheRange) {
   struct Case {
     int a, b, bar;
-  } cases[] = {{0, 100, 0}, {50, 100, 2048}, {1, 3, 1365}, {200, 100, 4096}, {5, 0, 0}};
+  } cases[] = {{0, 100, 0},         {50, 100, 2048},          {1, 3, 1365},    {200, 100, 4096},
+               {5, 0, 0},           {INT_MAX, 1, 4096},       {INT_MIN, 1, 0}, {INT_MAX, -1, 0},
+               {INT_MIN, -1, 4096}, {INT_MAX, INT_MAX, 4096}, {1, INT_MAX, 0}};
   for (const Case& t : cases) {
     player_->ShowPosition(t.a, t.b);
     EXPECT_EQ(player_->ScrollBar2->GetPosition(), t.bar) << t.a << "/" << t.b;

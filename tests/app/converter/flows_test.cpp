@@ -200,6 +200,11 @@ TEST_F(FlowTest, FormatChecksRefuseOrWarn) {
        "RIFF情報に異常があるか、処理できないファイルサイズです。処理を中止します。", false},
       {vb::Build({vb::Fmt(48000, 2, 16, 3), vb::Data(64)}),
        "規定外のフォーマットです。処理を中止します。", false},
+      // Samples wider than 16 bits are refused in their plain form as in their extensible one.
+      {vb::Build({vb::Fmt(48000, 2, 24), vb::Data(60)}),
+       "規定外のフォーマットです。処理を中止します。", false},
+      {vb::Build({vb::Fmt(48000, 2, 32), vb::Data(64)}),
+       "規定外のフォーマットです。処理を中止します。", false},
       {vb::Build({vb::Fmt(44100, 2), vb::Data(64)}),
        "規定外のサンプリング周波数です。処理を続けます。", true},
   };
@@ -322,6 +327,20 @@ TEST_F(FlowTest, ANameOutsideAsciiIsShownProposedAndSavedOverAsItIs) {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(work_.path())) names.push_back(e.path().filename());
   EXPECT_EQ(names, std::vector<std::string>{name});
+}
+
+// A handed-over name with characters outside CP932 is shown and proposed whole, never with '?'.
+TEST_F(FlowTest, AHandedOverNameOutsideCp932IsShownAndProposedWhole) {
+  const std::string name = "Café Ω.wav";
+  const fs::path source = Put(name, FullFile());
+  TVANTMainAA& w = Start(Put("a.wav", FullFile()));
+  w.WMCopyData(source.string());
+  ASSERT_EQ(w.Model()->GetPath(), source);
+  EXPECT_EQ(w.BWFFileName->GetText(), name);
+  Retype(w.ItemNumber, "J");
+  Press(w.BTSave);  // the dialog is cancelled
+  ASSERT_FALSE(Script().Asked().empty());
+  EXPECT_EQ(Script().Asked()[0].file.file_name, name);
 }
 
 TEST_F(FlowTest, HalfASecondAfterASaveTheProgressWindowTellsTheMainWindow) {

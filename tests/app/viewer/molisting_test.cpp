@@ -178,7 +178,7 @@ struct EjectRun {
   FakeVolumes volumes;
   std::vector<long> delays;
   std::string printed;
-  bool Eject(const fs::path& root) {
+  viewer::EjectOutcome Eject(const fs::path& root) {
     return viewer::EjectVolume(
         volumes, root, [&](std::chrono::milliseconds ms) { delays.push_back(ms.count()); },
         [&](const std::string& s) { printed += s; });

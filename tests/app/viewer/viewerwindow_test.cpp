@@ -1,13 +1,20 @@
 // The viewer's main window on a generated folder, driven as a person would: start-up, rows and
 // scrolling, the change watch on an injected clock, the converter's save notice from another
 // process, the listing export, eject, the drive dialog and the hand-over to the converter.
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QTimer>
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -66,7 +73,7 @@ class ViewerWindow : public ::testing::Test {
     chmod(runtime_.path().c_str(), 0700);
     SetClock(&clock_);
     SetViewerVolumes(&volumes_);
-    volumes_.Add(disc_.path(), DriveType::Removable, "DISC1");
+    volumes_.Add(disc_.path(), DriveType::Removable, "DISC1", "/dev/sdz");
     splash_ = std::make_unique<TVANTSplash>(nullptr);  // created, never shown
     splash_->EditionCode = ecAdAgency;
     res_ = std::make_unique<TMODataRes>(nullptr);
@@ -228,6 +235,63 @@ TEST_F(ViewerWindow, RowsShowLengthColourChannelsCodesAndMarks) {
   uitest::SaveScreenshot(w, "viewer-rows");
 }
 
+// One notch of the wheel moves the listing by the desktop's lines per notch (three unless the
+// desktop says otherwise), wherever over the rows or the bar the pointer is; the fields never
+// scroll on their own.
+TEST_F(ViewerWindow, TheWheelOverTheRowsScrollsTheListing) {
+  viewertest::WriteNumbered(disc_.path(), 30);
+  TVANTMainMO& w = OpenDisc();
+  w.Show();
+  const int lines = QApplication::wheelScrollLines();
+  auto turn = [](TControl& c, int notches) {
+    QWidget* target = c.Host();
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(target)) target = area->viewport();
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent e(at, target->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                  Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &e);
+  };
+  struct Step {
+    TControl* over;
+    int notches;
+    int position;
+  } steps[] = {
+      {w.MInf[0]->Title, -1, lines},          {w.MInf[4]->FileName, -1, 2 * lines},
+      {w.MInf[9]->Segment, 1, lines},         {w.MInf[2]->BTSelect, -1, 2 * lines},
+      {w.GaugeBar1, -1, 3 * lines},           {w.MInf[5]->CodeInfo, 20, 0},
+      {w.MInf[5]->Limitation, -20, 30 - 10},
+  };
+  for (const Step& s : steps) {
+    turn(*s.over, s.notches);
+    EXPECT_EQ(w.GaugeBar1->GetPosition(), s.position) << s.over->GetName();
+    char first[16];
+    std::snprintf(first, sizeof first, "%02d", s.position + 1);
+    EXPECT_EQ(RowNumber(w.MInf[0]), first) << s.over->GetName();
+  }
+  auto* title = qobject_cast<QAbstractScrollArea*>(w.MInf[0]->Title->Host());
+  EXPECT_EQ(title->verticalScrollBar()->value(), 0);
+}
+
+// Long names, titles and codes wrap inside their 39-px fields without a scroll bar.
+TEST_F(ViewerWindow, RowFieldsShowNoScrollBars) {
+  const std::string longText(120, 'W');
+  WriteCm(disc_.path() / (std::string(60, 'n') + ".wav"),
+          {.title = longText, .itemNumber = "0123456789ABCDEF", .limitation = "2099123199"});
+  TVANTMainMO& w = OpenDisc();
+  w.Show();
+  Application->ProcessMessages();
+  TMOInfo* row = w.MInf[0];
+  for (TControl* field : {static_cast<TControl*>(row->FileName), static_cast<TControl*>(row->Title),
+                          static_cast<TControl*>(row->CodeInfo),
+                          static_cast<TControl*>(row->Limitation)}) {
+    auto* area = qobject_cast<QAbstractScrollArea*>(field->Host());
+    ASSERT_NE(area, nullptr) << field->GetName();
+    EXPECT_FALSE(area->verticalScrollBar()->isVisible()) << field->GetName();
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible()) << field->GetName();
+  }
+  uitest::SaveScreenshot(w, "viewer-long-fields");
+}
+
 TEST_F(ViewerWindow, ImageButtonsShowThePressedPictureWhileHeld) {
   viewertest::WriteNumbered(disc_.path(), 1);
   TVANTMainMO& w = OpenDisc();
@@ -340,6 +404,60 @@ TEST_F(ViewerWindow, AFileStillBeingWrittenWaitsForItsWriter) {
   EXPECT_TRUE(w.DelayTimer->GetEnabled());
 }
 
+// Whether or not the lease can tell (a file of another owner cannot be leased), a copy that
+// pauses is never listed, and a finished file shows within 7 s of its writer's close beside one
+// still being written, which waits for its own close.
+TEST_F(ViewerWindow, EveryFinishedFileShowsWithin7sAndNoUnfinishedOne) {
+  for (const bool lease : {true, false}) {
+    SCOPED_TRACE(lease ? "lease" : "no lease");
+    ScratchFolder disc{"viewer-copy"};
+    volumes_.Add(disc.path(), DriveType::Removable, "COPY");
+    viewertest::WriteNumbered(disc.path(), 1);
+    StoreFolder(disc.path().string());
+    TVANTMainMO& w = Open();
+    if (!lease) w.WriterCheck = [](const fs::path&) { return std::optional<bool>(); };
+    const vb::Bytes whole = viewertest::CmBytes({.title = "NEW"});
+    const auto half = static_cast<std::streamsize>(whole.size() / 2);
+    auto open_writer = [&](const char* name) {
+      auto out = std::make_unique<std::ofstream>(disc.path() / name, std::ios::binary);
+      out->write(reinterpret_cast<const char*>(whole.data()), half);
+      out->flush();
+      return out;
+    };
+    auto finish = [&](std::unique_ptr<std::ofstream>& out) {
+      out->write(reinterpret_cast<const char*>(whole.data()) + half,
+                 static_cast<std::streamsize>(whole.size()) - half);
+      out.reset();
+    };
+    // A copy that pauses: the same size and time poll after poll.
+    auto paused = open_writer("CM02.wav");
+    for (int poll = 1; poll <= 3; ++poll) {
+      Pass(5000);
+      EXPECT_FALSE(w.DelayTimer->GetEnabled()) << poll;
+    }
+    EXPECT_EQ(w.GetFileCount(), 1);
+    // One copy ends; another is still under way.
+    auto other = open_writer("CM03.wav");
+    finish(paused);
+    Pass(5000);
+    EXPECT_TRUE(w.DelayTimer->GetEnabled());
+    Pass(2000);
+    EXPECT_EQ(w.GetFileCount(), 2);
+    if (w.GetFileCount() == 2) {
+      EXPECT_EQ(w.MInf[1]->FileName->GetText(), "CM02.wav");
+    }
+    for (int poll = 1; poll <= 2; ++poll) {
+      Pass(5000);
+      EXPECT_FALSE(w.DelayTimer->GetEnabled()) << poll;
+    }
+    finish(other);
+    Pass(5000);
+    Pass(2000);
+    EXPECT_EQ(w.GetFileCount(), 3);
+    main_.reset();
+  }
+}
+
 TEST_F(ViewerWindow, ASaveNoticeFromTheConverterRescansTheUnchangedFolder) {
   viewertest::WriteNumbered(disc_.path(), 1);
   TVANTMainMO& w = OpenDisc();
@@ -362,6 +480,7 @@ TEST_F(ViewerWindow, ASaveNoticeFromTheConverterRescansTheUnchangedFolder) {
   EXPECT_TRUE(w.DelayTimer->GetEnabled());
   Pass(2000);
   EXPECT_FALSE(w.GetNotified());
+  EXPECT_EQ(w.GetFileCount(), 1);
   EXPECT_EQ(w.MInf[0]->Title->GetText(), "NEW");
 }
 
@@ -422,27 +541,88 @@ TEST_F(ViewerWindow, ListingExportNeverStartsInAPseudoFileSystem) {
   }
 }
 
+// The folder the toolkit's own dialog opens in after a list file was remembered in a place one
+// cannot save in: never that place.
+TEST_F(ViewerWindow, ListingExportDialogItselfNeverOpensInAPseudoFileSystem) {
+  TVANTMainMO& w = OpenDisc();
+  ScratchFolder out;
+  const std::pair<std::string, std::string> cases[] = {
+      {"/proc/list", "/proc"},
+      {"/proc/self/list", "/proc/self"},
+      {"/sys/kernel/list", "/sys/kernel"},
+      {(out.path() / "list").string(), out.path().string()},
+  };
+  SetDialogAnswerer(nullptr);  // the toolkit's dialogs; restored below
+  for (const auto& [stored, folder] : cases) {
+    TSysRegVANT(nullptr).WriteWorkString(111, stored);
+    std::string shown;
+    QTimer::singleShot(0, [&] {
+      auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!d) return;
+      shown = d->directory().absolutePath().toStdString();
+      d->reject();
+    });
+    w.ExportList();
+    const bool ordinary = folder == out.path().string();
+    EXPECT_EQ(shown == folder, ordinary) << stored << " opened in " << shown;
+  }
+  SetDialogAnswerer(&dialogs_.answerer);
+}
+
+// A typed name with wildcards is a pattern, not a file: refused, and the dialog comes back.
+TEST_F(ViewerWindow, ListingExportRefusesNamesWithWildcards) {
+  viewertest::WriteNumbered(disc_.path(), 1);
+  TVANTMainMO& w = OpenDisc();
+  ScratchFolder out;
+  for (const char* name : {"*", "list?", "a*b.csv"}) {
+    const size_t before = dialogs_.answerer.Asked().size();
+    dialogs_.answerer.AnswerFile((out.path() / name).string());
+    dialogs_.answerer.AnswerMessage(IDOK);
+    w.ExportList();  // the dialog that comes back is cancelled
+    const auto& asked = dialogs_.answerer.Asked();
+    ASSERT_EQ(asked.size(), before + 3) << name;
+    EXPECT_EQ(asked[before + 1].text, "ファイル名に「*」や「?」は使えません。");
+    EXPECT_EQ(asked[before + 2].kind, ScriptedAnswerer::Question::kFile);
+    EXPECT_TRUE(fs::is_empty(out.path())) << name;
+  }
+}
+
+// Only a busy volume is tried again; every other cause is told at once, in its own words, and a
+// drive that keeps the unmounted disc is not blamed on another program.
 TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
   const std::string kFixed = "ドライブからディスクを抜くことができません。";
   const std::string kRefused =
       "MOドライブをミルダ以外で使用している可能性があるため、取り出すことができません";
+  const std::string kNoService =
+      "ディスクを取り出すためのサービスが動作していないため、取り出すことができません。\n"
+      "(unmount failed)";
+  const std::string kNotAllowed =
+      "ディスクを取り出す権限がないため、取り出すことができません。\n(unmount failed)";
+  const std::string kStuck =
+      "ディスクの使用は終了しましたが、ドライブがディスクを出せませんでした。"
+      "ドライブの取り出しボタンで取り出してください。\n(eject failed)";
   struct Case {
     DriveType type;
     int unmount_failures;
+    int unmount_error;
     bool eject_ok;
     std::vector<std::string> messages;
     size_t delays;
   } cases[] = {
-      {DriveType::Fixed, 0, true, {kFixed}, 0},
-      {DriveType::Removable, -1, true, {kRefused}, 19},
-      {DriveType::Removable, 0, false, {kRefused}, 0},
-      {DriveType::Removable, 2, true, {}, 2},
-      {DriveType::Remote, 0, true, {}, 0},
+      {DriveType::Fixed, 0, EBUSY, true, {kFixed}, 0},
+      {DriveType::Removable, -1, EBUSY, true, {kRefused}, 19},
+      {DriveType::Removable, -1, ENOSYS, true, {kNoService}, 0},
+      {DriveType::Removable, -1, EPERM, true, {kNotAllowed}, 0},
+      {DriveType::Removable, -1, EACCES, true, {kNotAllowed}, 0},
+      {DriveType::Removable, 0, EBUSY, false, {kStuck}, 0},
+      {DriveType::Removable, 2, EBUSY, true, {}, 2},
+      {DriveType::Remote, 0, EBUSY, true, {}, 0},
   };
   for (const Case& c : cases) {
     const size_t before = dialogs_.answerer.Asked().size();
     volumes_.At(disc_.path()).type = c.type;
     volumes_.unmount_failures = c.unmount_failures;
+    volumes_.unmount_error = c.unmount_error;
     volumes_.eject_ok = c.eject_ok;
     delays_.clear();
     TVANTMainMO& w = OpenDisc();
@@ -450,8 +630,8 @@ TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
     uitest::Click(*w.BTMOEject, 10, 10);
     const auto all = Messages();
     const std::vector<std::string> asked(all.begin() + before, all.end());
-    EXPECT_EQ(asked, c.messages) << int(c.type);
-    EXPECT_EQ(delays_.size(), c.delays) << int(c.type);
+    EXPECT_EQ(asked, c.messages) << int(c.type) << " " << c.unmount_error;
+    EXPECT_EQ(delays_.size(), c.delays) << int(c.type) << " " << c.unmount_error;
     EXPECT_TRUE(w.WatchDogTimer->GetEnabled());
     // The button is back to its normal picture.
     const g32::TBitmap32* normal = MODataRes->Bitmap32List.GetBitmap(10);
@@ -485,6 +665,51 @@ TEST_F(ViewerWindow, DriveDialogClosesWithin2sOfTheDiscComingBack) {
   EXPECT_FALSE(drive_->GetVisible());
   EXPECT_EQ(w.GetFileCount(), 3);
   EXPECT_TRUE(dialogs_.answerer.Asked().empty());
+}
+
+// Desktops mount each disc at a folder named after its label: another disc in the same drive
+// closes the drive dialog as the first one would, and is listed from its own folder. A disc in
+// another drive does not.
+TEST_F(ViewerWindow, TheDriveDialogFollowsTheDriveToAnotherDiscsFolder) {
+  struct Case {
+    const char* device;
+    bool followed;
+  } cases[] = {{"/dev/sdz", true}, {"/dev/sdy", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.device);
+    ScratchFolder second{"viewer-disc2"};
+    viewertest::WriteNumbered(second.path(), 4);
+    viewertest::WriteNumbered(disc_.path(), 1);
+    volumes_.Add(disc_.path(), DriveType::Removable, "DISC1", "/dev/sdz");
+    TVANTMainMO& w = OpenDisc();
+    // The first disc goes (its folder with it); the next one comes at its own folder.
+    fs::remove_all(disc_.path());
+    volumes_.Remove(disc_.path());
+    bool closed_by_itself = false;
+    auto show = drive_->OnShow;
+    drive_->OnShow = [&](TObject* s) {
+      show(s);
+      GetDispatcher().Post([&] {
+        volumes_.Add(second.path(), DriveType::Removable, "DISC2", c.device);
+        clock_.AdvanceMillis(2000);
+        Application->ProcessMessages();
+        closed_by_itself = drive_->GetModalResult() == mrOk;
+        if (!closed_by_itself) uitest::Click(*drive_->Folder, 10, 10);  // give up: no folder
+      });
+    };
+    Pass(5000);
+    drive_->OnShow = show;
+    EXPECT_EQ(closed_by_itself, c.followed);
+    if (c.followed) {
+      EXPECT_EQ(w.GetFolder(), second.path().string() + "/");
+      EXPECT_EQ(w.GetFileCount(), 4);
+      EXPECT_EQ(w.BWFVolumName->GetText(), "DISC2");
+      EXPECT_EQ(Setting(100), second.path().string() + "/");
+    }
+    main_.reset();
+    volumes_.Remove(second.path());
+    fs::create_directories(disc_.path());
+  }
 }
 
 TEST_F(ViewerWindow, GivingUpOnTheDriveLetsTheUserPickAnotherFolder) {
@@ -584,6 +809,18 @@ TEST_F(HandOver, WithoutAConverterItIsStartedWithTheFile) {
   std::stringstream s;
   s << args.rdbuf();
   EXPECT_EQ(s.str(), (disc_.path() / "CM01.wav").string() + "\n");
+}
+
+// A name that CP932 cannot hold reaches the converter whole.
+TEST_F(HandOver, ANameOutsideCp932ArrivesWhole) {
+  fs::rename(disc_.path() / "CM01.wav", disc_.path() / "Café Ω.wav");
+  ipc::WindowEndpoint converter(ConverterTitle(ecAdAgency));
+  std::vector<std::string> received;
+  converter.OnCopyData = [&](const std::string& p) { received.push_back(p); };
+  TVANTMainMO& w = OpenDisc();
+  EXPECT_EQ(w.MInf[0]->FileName->GetText(), "Café Ω.wav");
+  uitest::Click(*w.MInf[0]->BTSelect, 10, 10);
+  EXPECT_EQ(received, std::vector<std::string>{(disc_.path() / "Café Ω.wav").string()});
 }
 
 TEST_F(ViewerWindow, RightClickOnTheTopStripShowsTheVersionWindowWithTheSplashPicture) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "filepull.h"
 #include "mmaudiofile.h"
 #include "mmpcmsup.h"
 #include "mmwavefile.h"
@@ -114,18 +115,7 @@ TEST(AudioFileInterop, ReadFileDataDeliversTheSamplesLibsndfileReads) {
   RegisterAudioFileReaders();
   {
     TMMAudioFile file(nullptr);
-    file.SetFileName(wav);
-    ASSERT_FALSE(file.GetEmpty());
-    file.SetSoftwareVolume(false);
-    file.OpenFile(16000);
-    file.StartFile();
-    std::vector<uint8_t> got, buf(16000);
-    bool more = true;
-    for (int32_t n; (n = file.ReadFileData(buf.data(), 16000, more)) > 0;) {
-      got.insert(got.end(), buf.begin(), buf.begin() + n);
-    }
-    file.StopFile();
-    file.CloseFile();
+    const std::vector<uint8_t> got = PullWholeFile(file, wav, false);
     ASSERT_EQ(got.size(), expected.size() + 4);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
   }

@@ -226,6 +226,59 @@ TEST(AcmComponent, CancelledOrImpossibleProcessLeavesTargetAsItWas) {
   }
 }
 
+// A source that holds no readable sound makes the conversion fail with the component's message
+// and leaves the target as it was.
+TEST(AcmComponent, ConvertFileFailsForUnreadableSources) {
+  const Bytes pcm(200, 0);
+  const struct {
+    const char* name;
+    Bytes file;
+  } cases[] = {
+      {"empty", {}},
+      {"header only", Riff({})},
+      {"fmt without data", Riff({Chunk("fmt ", Fmt(1, 1, 22050, 16))})},
+      {"no channels", Riff({Chunk("fmt ", Fmt(1, 0, 22050, 16)), Chunk("data", pcm)})},
+      {"rate 0", Riff({Chunk("fmt ", Fmt(1, 1, 0, 16)), Chunk("data", pcm)})},
+      {"block align 0", Riff({Chunk("fmt ", Fmt(7, 1, 8000, 8, 0)), Chunk("data", pcm)})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    vant::testing::ScratchFolder dir;
+    TMMACM acm(nullptr);
+    acm.Source = (dir.path() / "source.wav").string();
+    WriteFile(acm.Source, c.file);
+    const auto target = (dir.path() / "out.wav").string();
+    WriteFile(target, Text("old target"));
+    WAVEFORMATEX mulaw{};
+    Build_uLawHeader(mulaw, 1, 22050);
+    acm.SetPWaveFormat(&mulaw);
+    try {
+      acm.ConvertFile(target);
+      ADD_FAILURE() << "no exception";
+    } catch (const EMMACMError& e) {
+      EXPECT_STREQ(e.what(), "Unable to convert wave file");
+    }
+    EXPECT_EQ(FilesIn(dir.path()), 2u);
+    EXPECT_EQ(ReadFile(target), Text("old target"));
+  }
+}
+
+// µ-law holds one byte per sample: the converted file has exactly the source's frames.
+TEST(AcmComponent, ConversionToULawKeepsTheFrameCount) {
+  vant::testing::ScratchFolder dir;
+  TMMACM acm(nullptr);
+  acm.Source = MakeSource(dir.path()).string();
+  const auto target = (dir.path() / "out.wav").string();
+  WAVEFORMATEX mulaw{};
+  Build_uLawHeader(mulaw, 1, 22050);
+  acm.SetPWaveFormat(&mulaw);
+  ASSERT_TRUE(acm.ConvertFile(target));
+  PWAVEIOCB cb;
+  ASSERT_EQ(wioReadFileInfo(cb, target, kWaveForm, kWioFile), kWioOk);
+  EXPECT_EQ(cb->wfx->wFormatTag, 7);
+  EXPECT_EQ(cb->dwDataBytes, 22050);
+}
+
 TEST(AcmComponent, FilterFileHalvesTheLevel) {
   vant::testing::ScratchFolder dir;
   TMMACM acm(nullptr);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <vector>
 
+#include "mmwavefile.h"
 #include "mmwaveio.h"
 #include "scratchfolder.h"
 #include "testreader.h"
@@ -302,6 +303,78 @@ TEST_F(AudioFile, LoopCountNPlaysTheStreamNPlusOneTimesAndZeroUntilStopped) {
   EXPECT_EQ(pull(40, &looped, &more), 20 * 1600);
   EXPECT_EQ(looped, 20);
   EXPECT_TRUE(more) << "endless until stopped";
+}
+
+// Looping with a play length, through the program's wave reader and the tests' one, in headers
+// of several sizes: every loop brings the play length from the top of the file, the looped
+// marker comes once a loop, and no pull promises more with an empty header (which a device
+// takes for the end or for a failure).
+TEST_F(AudioFile, LoopingWithAPlayLengthPlaysItLoopCountPlusOneTimes) {
+  struct Case {
+    bool program_reader;
+    int file_ms, play_ms;
+    int32_t loop_count;
+    uint32_t capacity;
+  };
+  const Case cases[] = {
+      {true, 3000, 500, 2, 16000},  {true, 3000, 1000, 2, 16000}, {true, 20000, 12000, 1, 16000},
+      {false, 3000, 500, 2, 1000},  {true, 3000, 500, 3, 3000},   {true, 3000, 3000, 1, 16000},
+      {false, 3000, 1000, 1, 3000},
+  };
+  // Sample i of the file is i mod 20,000 + 1, so each loop shows where in the file it is.
+  auto sample = [](size_t i) { return static_cast<int16_t>(i % 20000 + 1); };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << c.file_ms << " ms file, play " << c.play_ms << ", loops " << c.loop_count
+                 << ", headers of " << c.capacity << (c.program_reader ? ", wave reader" : ""));
+    file->SetFileName("");
+    DoneRegisteredAudioFiles();
+    if (c.program_reader) {
+      RegisterAudioFileReaders();
+    } else {
+      RegisterWave();
+    }
+    std::vector<int16_t> samples(size_t(c.file_ms) * 8);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = sample(i);
+    const WAVEFORMATEX f = Pcm(1, 8000, 16);
+    const std::string path = (dir.path() / "ramp.wav").string();
+    ASSERT_EQ(wioWaveSaveFile(path, &f, samples.data(), int64_t(samples.size() * 2)), kWioOk);
+    file->SetFileName(path);
+    ASSERT_FALSE(file->GetEmpty());
+    file->SetPlayLength(c.play_ms);
+    Start(int32_t(c.capacity));
+
+    std::vector<char> data(c.capacity);
+    std::vector<uint8_t> out;
+    TMMWaveHdr h{};
+    h.LoopRec = {-1, c.loop_count, c.loop_count, 0};
+    int looped = 0;
+    bool more = true;
+    for (int i = 0; i < 100000 && more; ++i) {
+      h.wh.lpData = data.data();
+      h.wh.dwBufferLength = c.capacity;
+      h.wh.dwBytesRecorded = 0;
+      h.LoopRec.dwLooped = 0;
+      more = false;
+      file->BufferLoad(&h, more);
+      if (more) {
+        ASSERT_GT(h.wh.dwBytesRecorded, 0u) << "more to come in an empty header";
+      }
+      if (h.LoopRec.dwLooped) ++looped;
+      out.insert(out.end(), data.begin(), data.begin() + h.wh.dwBytesRecorded);
+    }
+    const size_t loop_samples = size_t(c.play_ms) * 8;
+    EXPECT_EQ(out.size() / 2, (c.loop_count + 1) * loop_samples);
+    EXPECT_EQ(looped, c.loop_count);
+    for (int32_t k = 0; k <= c.loop_count && out.size() >= (k + 1) * loop_samples * 2; ++k) {
+      // Past the millisecond each run rises over, before the last one.
+      for (size_t at : {size_t(8), loop_samples / 2, loop_samples - 9}) {
+        EXPECT_EQ(At(out, k * loop_samples + at), sample(at)) << "loop " << k << " at " << at;
+      }
+    }
+    file->StopFile();
+    file->CloseFile();
+  }
 }
 
 TEST_F(AudioFile, FadeOutEndsTheStreamWhenItsFadeIsDoneAndStopRestoresTheSettings) {

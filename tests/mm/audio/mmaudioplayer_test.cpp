@@ -16,6 +16,7 @@
 #include "manualbackend.h"
 #include "mmdspinterface.h"
 #include "mmpcmsup.h"
+#include "mmwavefile.h"
 #include "mmwaveio.h"
 #include "playbackrig.h"
 #include "scratchfolder.h"
@@ -145,6 +146,67 @@ TEST_P(Player, StopThenPlayAgainWhereItStoppedOrWhereTheReaderIs) {
   EXPECT_GT(player_->GetPosition(), 600);
 }
 
+// Looping with a play length on either device, through the program's wave reader: LoopCount n
+// plays the play length n + 1 times and tells each loop, without a failure on the way.
+TEST_P(Player, LoopingWithAPlayLengthPlaysItLoopCountPlusOneTimes) {
+  DoneRegisteredAudioFiles();
+  RegisterAudioFileReaders();
+  struct Case {
+    int file_ms, play_ms;
+    uint16_t loop_count;
+  };
+  for (const Case c : {Case{3000, 500, 2}, Case{3000, 1000, 1}, Case{20000, 12000, 1}}) {
+    SCOPED_TRACE(::testing::Message() << c.file_ms << " ms file, play " << c.play_ms << " ms, "
+                                      << c.loop_count << " loops");
+    player_->FreeFile();
+    Load(c.file_ms);
+    player_->SetPlayLength(c.play_ms);
+    TMMRingWaveOut* device = GetParam() ? static_cast<TMMRingWaveOut*>(player_->DSWaveOut())
+                                        : static_cast<TMMRingWaveOut*>(player_->WaveOut());
+    device->SetLooping(true);
+    device->SetLoopCount(c.loop_count);
+    int loops = 0;
+    device->OnLooping = [&](TObject*) { ++loops; };
+    backend_.ClearCaptured();
+    const int stops = stops_;
+    player_->Play();
+    const int heard_ms = (c.loop_count + 1) * c.play_ms;
+    for (int i = 0; i < 2 * heard_ms && stops_ == stops; ++i) ASSERT_NO_THROW(Step(1));
+    EXPECT_EQ(stops_, stops + 1);
+    EXPECT_EQ(loops, c.loop_count);
+    // Every sample of the pattern is loud; each run rises over its first millisecond.
+    const std::vector<uint8_t> captured = backend_.Captured();
+    int64_t loud = 0;
+    for (size_t i = 0; i + 1 < captured.size(); i += 2) {
+      loud += captured[i] != 0 || captured[i + 1] != 0;
+    }
+    EXPECT_NEAR(loud, heard_ms * 8, (c.loop_count + 1) * 16);
+    device->SetLooping(false);
+    device->OnLooping = nullptr;
+  }
+}
+
+// A pause and a restart on either device, through the program's wave reader: play goes on at the
+// first sample not heard yet (nothing twice, nothing left out), and the position shows what was
+// heard.
+TEST_P(Player, AResumeGoesOnAtTheFirstSampleNotHeard) {
+  DoneRegisteredAudioFiles();
+  RegisterAudioFileReaders();
+  Load(1500);
+  player_->Play();
+  for (int pause_at : {300, 437, 811}) {
+    while (player_->GetPosition() < pause_at) Step(1);
+    player_->Pause();
+    Step(100);
+    const size_t heard = Sound(backend_.Captured()).size();
+    EXPECT_NEAR(player_->GetPosition(), heard / 16.0, 1.0) << "paused at " << pause_at;
+    player_->Restart();
+  }
+  PlayToEnd();
+  EXPECT_EQ(stops_, 1);
+  EXPECT_TRUE(LandsWhole(Sound(backend_.Captured()), Pattern(1500 * 16), 32));
+}
+
 TEST_P(Player, VolumePanningAndPitchAreHeldInTheirRanges) {
   Load(1000);
   const bool ds = GetParam();
@@ -220,22 +282,52 @@ INSTANTIATE_TEST_SUITE_P(Devices, Player, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Stream" : "WaveOut"; });
 
 // Real playback: SDL's disk driver writes what it was given to a file, in real time.
-class PlayerOnSdl : public ::testing::TestWithParam<bool> {};
+class PlayerOnSdl : public ::testing::TestWithParam<bool> {
+ protected:
+  // Plays `bytes` of pattern in format `f` on the disk driver; answers what the driver wrote.
+  std::vector<uint8_t> PlayOnDisk(const WAVEFORMATEX& f, size_t bytes,
+                                  const PlayerDriver& during = {}, bool program_reader = false) {
+    testing::ScratchFolder dir;
+    const auto out_file = dir.path() / "out.raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", out_file.c_str(), 1);
+    PlayFileOnSdl(MakeWave(dir, f, bytes), GetParam(), during, program_reader);
+    std::ifstream in(out_file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+};
 
 TEST_P(PlayerOnSdl, AWholeFileLandsByteForByte) {
-  testing::ScratchFolder dir;
-  const auto out_file = dir.path() / "out.raw";
-  setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", out_file.c_str(), 1);
   WAVEFORMATEX f{};
   pcmBuildWaveHeader(f, 16, 2, 48000);
-  const std::string wave = MakeWave(dir, f, 48000 * 4 + 1152);
-  PlayFileOnSdl(wave, GetParam());
+  EXPECT_TRUE(LandsWhole(PlayOnDisk(f, 48000 * 4 + 1152), Pattern(48000 * 4 + 1152), 192));
+}
 
-  std::ifstream in(out_file, std::ios::binary);
-  const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
-  EXPECT_TRUE(LandsWhole(written, Pattern(48000 * 4 + 1152), 192));
+// Paused and restarted on SDL's disk driver, through the program's wave reader: what the
+// driver wrote is the file once, byte for byte, with silence only where the pauses were.
+TEST_P(PlayerOnSdl, AResumeGoesOnAtTheFirstSampleNotHeard) {
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 2, 44100);
+  const size_t bytes = 44100 * 4 * 2;
+  int pauses = 0;
+  const auto pause_twice = [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
+    // A safety bound for a real-time driver, not a measure of speed.
+    for (int pause_at : {600, 1200}) {
+      for (int i = 0; i < 500 && player.GetPosition() < pause_at; ++i) gui.WaitAndProcess(5);
+      player.Pause();
+      // Until what was handed to the driver has been heard.
+      int32_t before = -1;
+      for (int i = 0; i < 100 && player.GetPosition() != before; ++i) {
+        before = player.GetPosition();
+        gui.WaitAndProcess(50);
+      }
+      player.Restart();
+      ++pauses;
+    }
+  };
+  const std::vector<uint8_t> written = PlayOnDisk(f, bytes, pause_twice, true);
+  EXPECT_EQ(pauses, 2);
+  EXPECT_TRUE(LandsWhole(Sound(written), Pattern(bytes), 352));
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, PlayerOnSdl, ::testing::Values(false, true),

@@ -49,6 +49,51 @@ TEST(FadeList, RampsFromSilenceToFullOverItsSpanWhateverTheSliceSize) {
   }
 }
 
+// Slices that cut frames, and samples, in two ramp the stream as one pass does. A sample cut
+// in two can only have its second (high) byte scaled: the first byte has already left.
+TEST(FadeList, SlicesThatAreNotWholeFramesRampAsOnePass) {
+  const auto f = Pcm(2, 16);
+  auto fresh = [] {
+    // Half volume, a ramp up to unity, then down to silence.
+    TMMFadeList l = List({Point(0, 8192), Point(4000, 8192), Point(12000, 16384), Point(20000, 0)});
+    l.CurLeftVolume = l.CurRightVolume = 8192;
+    return l;
+  };
+  std::vector<int16_t> in(5200 * 2);
+  for (size_t i = 0; i < in.size(); i += 2) {
+    in[i] = 10000;
+    in[i + 1] = int16_t(-7000 + int(i % 97));
+  }
+  std::vector<int16_t> whole = in;
+  TMMFadeList one = fresh();
+  pcmVolumeFade(&f, whole.data(), int64_t(whole.size()) * 2, one);
+  EXPECT_EQ(whole[0], 5000);  // 10,000 at half volume
+  EXPECT_EQ(whole[1998], 5000);
+  EXPECT_EQ(whole[2 * 2000], 10000 * 12288 >> 14);  // half way up the ramp
+  for (int64_t slice : {int64_t{7}, int64_t{3}, int64_t{6}, int64_t{1}, int64_t{4}, int64_t{998}}) {
+    SCOPED_TRACE(slice);
+    std::vector<int16_t> got = in;
+    TMMFadeList l = fresh();
+    auto* bytes = reinterpret_cast<char*>(got.data());
+    const int64_t total = int64_t(got.size()) * 2;
+    for (int64_t done = 0; done < total; done += slice) {
+      pcmVolumeFade(&f, bytes + done, std::min(slice, total - done), l);
+    }
+    EXPECT_EQ(l.CurPosition, total);
+    int worst = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+      const bool cut = (2 * int64_t(i) + 1) % slice == 0;
+      const int diff = std::abs(got[i] - whole[i]);
+      if (cut) {
+        EXPECT_LE(diff, 255) << i;
+      } else {
+        worst = std::max(worst, diff);
+      }
+    }
+    EXPECT_EQ(worst, 0);
+  }
+}
+
 TEST(FadeList, CalcFadeVolumeInterpolatesAndContinuesTheLastLine) {
   TMMFadeList l = List({Point(1000, 0), Point(2000, 1000), Point(4000, 3000)});
   struct {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "mmpcmsup.h"
 
 namespace {
@@ -110,6 +112,34 @@ TEST(WaveConversions, SixtyFourBitTruncatesAndZeroDivisorsGiveZero) {
   EXPECT_EQ(wioSamplesToTime64(&zero, 100), 0u);
   EXPECT_EQ(wioSamplesToBytes(nullptr, 100), 0);
   EXPECT_EQ(wioTimeToBytes64(nullptr, 100), 0u);
+}
+
+// Samples per block of the block-coded formats: the figures libsndfile reports for ffmpeg's
+// files, and the record's own figure only when its block can hold that many.
+TEST(WaveFormatRecord, SamplesPerBlockOfBlockCodedFormats) {
+  struct {
+    uint16_t tag, channels, align, stated;  // stated 0: no extra bytes
+    uint32_t want;
+  } cases[] = {
+      {0x0002, 1, 1024, 2036, 2036}, {0x0002, 2, 1024, 1012, 1012}, {0x0002, 1, 1024, 0, 2036},
+      {0x0002, 1, 1024, 5000, 2036}, {0x0002, 1, 256, 100, 100},    {0x0002, 1, 7, 0, 0},
+      {0x0011, 1, 1024, 0, 2041},    {0x0011, 2, 1024, 1017, 1017}, {0x0011, 2, 1024, 0, 1017},
+      {0x0031, 1, 65, 320, 320},     {0x0031, 1, 64, 320, 0},       {0x0001, 2, 4, 0, 0},
+      {0x0055, 2, 1, 1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.tag << " " << c.align << " " << c.stated);
+    uint8_t record[20] = {};
+    auto* f = reinterpret_cast<WAVEFORMATEX*>(record);
+    f->wFormatTag = c.tag;
+    f->nChannels = c.channels;
+    f->nSamplesPerSec = 8000;
+    f->nBlockAlign = c.align;
+    f->cbSize = c.stated ? 2 : 0;
+    std::memcpy(record + 18, &c.stated, 2);
+    EXPECT_EQ(wioSamplesPerBlock(f), c.want);
+  }
+  EXPECT_EQ(wioSamplesPerBlock(nullptr), 0u);
 }
 
 }  // namespace

@@ -538,22 +538,23 @@ TEST_F(WaveOutDevice, ResetDropsPendingCompletionsAndRestartsThePosition) {
   EXPECT_TRUE(std::equal(tail.begin(), tail.end(), sound.end() - tail.size()));
 }
 
-TEST_F(WaveOutDevice, PauseFreezesThePositionUntilRestart) {
+TEST_F(WaveOutDevice, PauseStopsThePositionWhereTheListenerStopsHearingUntilRestart) {
   Build(80000);
   out_->SetTimeFormat(tfByte);
   out_->Start();
   backend_.Render(1500);
   gui_.ProcessMessages();
   out_->Pause();
-  const int64_t paused_at = out_->GetPosition();
-  EXPECT_EQ(paused_at, (1500 - 256) * 4);
+  EXPECT_EQ(out_->GetPosition(), (1500 - 256) * 4);
+  // What was rendered before the pause is heard; then the position stands.
   backend_.Render(3000);
   gui_.ProcessMessages();
-  EXPECT_EQ(out_->GetPosition(), paused_at);
+  const int64_t paused_at = out_->GetPosition();
+  EXPECT_EQ(paused_at, 1500 * 4);
   out_->Restart();
   backend_.Render(1000);
   gui_.ProcessMessages();
-  // What was rendered but unheard at the pause is played again: it is heard after the latency.
+  // The restart goes on after what was heard, once the latency has passed.
   EXPECT_EQ(out_->GetPosition(), paused_at + (1000 - 256) * 4);
   PlayToEnd();
   EXPECT_EQ(stops_, 1);

@@ -1,21 +1,32 @@
 #pragma once
 // Plays a wave file through a TMMAudioPlayer on SDL's driver of the environment (disk, or pulse
 // towards a test's own server), with the program's player settings, until it stops by itself.
+// `during`, when given, runs once the play has started and may drive the player meanwhile.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "audiobackend.h"
 #include "dispatch.h"
 #include "mmaudioplayer.h"
+#include "mmwavefile.h"
 #include "sdlbackend.h"
 #include "testreader.h"
 
 namespace vant {
 
-inline void PlayFileOnSdl(const std::string& wave, bool use_dsound) {
-  DoRegisterCustomAudioFile(FileClassOf<TestWaveReader>("TestWaveReader"), 5);
+using PlayerDriver = std::function<void(TMMAudioPlayer&, QueueDispatcher&)>;
+
+// `program_reader`: the program's own wave reader instead of the tests' one.
+inline void PlayFileOnSdl(const std::string& wave, bool use_dsound, const PlayerDriver& during = {},
+                          bool program_reader = false) {
+  if (program_reader) {
+    RegisterAudioFileReaders();
+  } else {
+    DoRegisterCustomAudioFile(FileClassOf<TestWaveReader>("TestWaveReader"), 5);
+  }
   QueueDispatcher gui;
   SetDispatcher(&gui);
   auto backend = std::make_unique<audio::SdlBackend>();
@@ -29,6 +40,7 @@ inline void PlayFileOnSdl(const std::string& wave, bool use_dsound) {
     int stops = 0;
     player.OnStop = [&](TObject*) { ++stops; };
     player.Play();
+    if (during) during(player, gui);
     // A safety bound for a real-time driver, not a measure of speed.
     for (int i = 0; i < 3000 && stops == 0; ++i) gui.WaitAndProcess(20);
     EXPECT_EQ(stops, 1);

@@ -43,7 +43,7 @@ inline std::vector<uint8_t> NumberedFrames(int frames) {
 // A display that records the first 16-bit sample of each slice and the clock when it came.
 class RecordingDisplay : public TComponent, public TMMDisplayData {
  public:
-  explicit RecordingDisplay(int32_t slice_bytes = 200) : TComponent(nullptr) {
+  explicit RecordingDisplay(int64_t slice_bytes = 200) : TComponent(nullptr) {
     SetSliceBytes(slice_bytes);
   }
   ~RecordingDisplay() override { Destroying(); }
@@ -60,13 +60,13 @@ class RecordingDisplay : public TComponent, public TMMDisplayData {
   }
   void ResetData() override { ++resets; }
   TComponent* DisplayComponent() override { return this; }
-  int32_t StepBytes() const override { return step ? step : SliceBytes(); }
-  void SetSlice(int32_t b) { SetSliceBytes(b); }
+  int64_t StepBytes() const override { return step; }
+  void SetSlice(int64_t b) { SetSliceBytes(b); }
 
   WAVEFORMATEX format{};
   int formats = 0;
   int resets = 0;
-  int32_t step = 0;
+  int64_t step = 0;  // 0: moves on with its kind
   std::vector<int16_t> firsts;
   std::vector<uint8_t> bytes;
   std::vector<int64_t> times;

@@ -100,6 +100,49 @@ TEST_F(ConnectorTest, ReleaseRules) {
   }
 }
 
+TEST_F(ConnectorTest, SlicesBeyond32BitsNeverFitABuffer) {
+  // 536,870,912 frames of 16-bit stereo: 2,147,483,648 bytes, one more than int32 holds.
+  struct Case {
+    const char* what;
+    TMMDisplayKind kind;
+    int64_t slice;
+  } cases[] = {{"level bar, 2^31 bytes", TMMDisplayKind::Level, int64_t{1} << 31},
+               {"needle meter, 2^32 + 200 bytes", TMMDisplayKind::Meter, (int64_t{1} << 32) + 200},
+               {"spectrogram, 2^31 bytes", TMMDisplayKind::Spectrogram, int64_t{1} << 31}};
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    TMMConnector c(nullptr);
+    c.SetAutoTrigger(false);
+    c.SetSynchronize(false);
+    RecordingDisplay huge(t.slice);
+    c.SetDisplay(t.kind, 1, &huge);
+    Start(c, kStereo48k, 16000);
+    const auto frames = NumberedFrames(4000);
+    c.NewBuffer(frames.data(), 16000);
+    for (int i = 0; i < 5; ++i) c.Trigger();
+    EXPECT_TRUE(huge.firsts.empty());
+  }
+}
+
+TEST_F(ConnectorTest, OscilloscopesMoveOnByTheLargerSlice) {
+  // Two scopes of 200 and 800 bytes: each pass shows both, and the next begins 800 bytes on.
+  TMMConnector c(nullptr);
+  c.SetAutoTrigger(false);
+  c.SetSynchronize(false);
+  RecordingDisplay small(200), large(800);
+  c.SetDisplay(TMMDisplayKind::Oscope, 1, &small);
+  c.SetDisplay(TMMDisplayKind::Oscope, 2, &large);
+  Start(c, kStereo48k, 16000);
+  const auto frames = NumberedFrames(4000);
+  c.NewBuffer(frames.data(), 16000);
+  for (int i = 0; i < 30; ++i) c.Trigger();
+  ASSERT_EQ(small.firsts.size(), 20u);  // 16,000 / 800
+  for (size_t k = 0; k < small.firsts.size(); ++k) {
+    EXPECT_EQ(small.firsts[k], static_cast<int>(200 * k)) << k;
+    EXPECT_EQ(large.firsts[k], static_cast<int>(200 * k)) << k;
+  }
+}
+
 TEST_F(ConnectorTest, SharedLoopRefreshesEveryRunningConnectorUntilTheyStop) {
   TMMConnector a(nullptr), b(nullptr);
   RecordingDisplay bar_a, bar_b;

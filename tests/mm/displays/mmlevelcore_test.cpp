@@ -83,6 +83,37 @@ TEST_F(LevelCoreTest, SliceMagnitude) {
   }
 }
 
+TEST_F(LevelCoreTest, SliceSizesOfAnyFrameCountStayPositive) {
+  // 536,870,912 frames of 16-bit stereo would be 2^31 bytes: the frames are held to 2^20
+  // (some 20 s at 48 kHz), and the bytes are counted in 64 bits.
+  struct Case {
+    const char* what;
+    int32_t samples;
+    int channels;
+    int64_t bytes;
+  } cases[] = {{"2^29 frames of stereo", 536870912, 2, int64_t{4} << 20},
+               {"INT_MAX frames of 65,535 channels", INT32_MAX, 65535, (int64_t{2} << 20) * 65535},
+               {"0 frames", 0, 2, 4},
+               {"INT_MIN frames", INT32_MIN, 1, 2}};
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    core.SetLayout(b16Bit, t.channels);
+    core.SetSamples(t.samples);
+    EXPECT_EQ(core.SliceBytes(), t.bytes);
+  }
+}
+
+TEST_F(LevelCoreTest, DCOffsetsAtTheEndsOfInt) {
+  // Silence less an offset of INT32_MIN is 2^31, beyond int32: the magnitude stops at INT32_MAX.
+  core.SetLayout(b16Bit, 1);
+  core.SetSamples(4);
+  core.SetDCOffsets(INT32_MIN, INT32_MAX);
+  EXPECT_EQ(core.GetDCOffsetL(), INT32_MIN);
+  EXPECT_EQ(core.GetDCOffsetR(), INT32_MAX);
+  const std::vector<uint8_t> silence(8, 0);
+  EXPECT_EQ(core.Magnitude(silence.data()), INT32_MAX);
+}
+
 TEST_F(LevelCoreTest, MagnitudeToSegments) {
   const int32_t floor35 = static_cast<int32_t>(std::ceil(32767 / std::pow(10.0, 35 / 20.0)));
   struct Case {

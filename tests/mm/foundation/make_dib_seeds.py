@@ -24,6 +24,11 @@ seeds = {
     "palette.pal": b"RIFF" + struct.pack("<I", 4 + 8 + 12) + b"PAL data" + struct.pack("<I", 12)
                    + struct.pack("<HH", 0x300, 2) + bytes([1, 2, 3, 0, 4, 5, 6, 0]),
 }
+# Run-length headers that claim far more pixels than their few codes can reach: the decoder must
+# refuse them before the work (84 bytes claiming 4 x 3,276,880 pixels).
+hostile_codes = (bytes([4, 1, 0, 0]) + bytes([0, 2, 0, 255]) * 5)[:22]
+seeds["rle8-huge-claim.bmp"] = bmp(4, 3276880, 8, 1, table[:8], hostile_codes)
+seeds["rle4-huge-claim.bmp"] = bmp(16384, -800, 4, 2, table[:8], hostile_codes)
 os.makedirs(OUT, exist_ok=True)
 for name, data in seeds.items():
     with open(os.path.join(OUT, name), "wb") as f:

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "filesizelimit.h"
 #include "mmresources.h"
 
 namespace {
@@ -203,6 +204,24 @@ TEST(DibMap, UsageAndPalettes) {
   EXPECT_EQ(sys.entries[9].peRed, 166);
   EXPECT_EQ(sys.entries[246].peGreen, 251);
   EXPECT_EQ(sys.entries[100].peRed, 0);
+}
+
+// A palette file that cannot be written whole (the disk fills halfway) stays as it was.
+TEST_F(DibFiles, AFailedPaletteSaveLeavesTheOldFile) {
+  TLogPalette pal;
+  pal.entries = {{1, 2, 3, 0}, {4, 5, 6, 0}, {7, 8, 9, 0}};
+  const std::string name = (dir_ / "p.pal").string();
+  ASSERT_TRUE(SavePalette(name, pal));
+  std::ifstream before_in(name, std::ios::binary);
+  const Bytes before((std::istreambuf_iterator<char>(before_in)), {});
+  ASSERT_EQ(before.size(), 36u);
+  {
+    vant::testing::FileSizeLimit limit(100);
+    EXPECT_FALSE(SavePalette(name, CreateSystemColorPalette()));  // 1,048 bytes
+  }
+  std::ifstream after_in(name, std::ios::binary);
+  EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(after_in)), {}), before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
 }
 
 TEST_F(DibFiles, PaletteFilesRoundTripAndRefuseShortData) {

@@ -74,6 +74,41 @@ TEST(DibPixels, EveryDepthDecodesTopDown) {
   EXPECT_TRUE(none.empty());
 }
 
+TEST(DibPixels, RunLengthHeadersCannotAskForMorePixelsThanTheirCodesReach) {
+  // Each two-byte code reaches at most 255 pixels: 256 pixels per code byte is the most a
+  // picture may claim. Deltas after the first run keep the decoder walking the whole claim.
+  Bytes codes = {4, 1, 0, 0};
+  while (codes.size() < 22) codes.insert(codes.end(), {0, 2, 0, 255});
+  codes.resize(22);
+  struct {
+    const char* name;
+    int32_t w, h;
+    int bits;
+    uint32_t compression;
+    size_t codeBytes;
+    bool decodes;
+  } cases[] = {
+      {"8-bit, 4 x 3,276,880 from 22 bytes", 4, 3276880, 8, BI_RLE8, 22, false},
+      {"8-bit top-down", 4, -3276880, 8, BI_RLE8, 22, false},
+      {"4-bit, 16,384 x 800", 16384, 800, 4, BI_RLE4, 22, false},
+      {"one pixel past the codes' reach", 257, 22, 8, BI_RLE8, 22, false},
+      {"exactly the codes' reach", 256, 22, 8, BI_RLE8, 22, true},
+      {"no codes at all", 1, 1, 8, BI_RLE8, 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes dib =
+        Dib(c.w, c.h, c.bits, c.compression, 2, Bytes(kTable.begin(), kTable.begin() + 8),
+            Bytes(codes.begin(), codes.begin() + long(c.codeBytes)));
+    std::vector<uint32_t> p;
+    int32_t w = -1, h = -1;
+    EXPECT_EQ(DIB_ToPixels(dib, p, w, h), c.decodes);
+    if (!c.decodes) {
+      EXPECT_TRUE(p.empty());
+    }
+  }
+}
+
 TEST(DibPixels, DisplayAndBitmapRoundTrips) {
   vant::TBitmap target(4, 4);
   const Bytes dib = Dib(2, 2, 4, BI_RGB, 4, kTable, {0x01, 0, 0, 0, 0x23, 0, 0, 0});
@@ -98,6 +133,30 @@ TEST(DibPixels, DisplayAndBitmapRoundTrips) {
   ASSERT_FALSE(indexed.empty());
   const uint8_t* px = indexed.data() + DIB_Ptr(indexed);
   EXPECT_EQ((Bytes{px[0], px[1], px[4], px[5]}), (Bytes{1, 2, 0, 3}));
+}
+
+TEST(DibPixels, BitmapToDIBHoldsOnlyItsHeaderTableAndRows) {
+  vant::TBitmap bitmap(3, 2);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) bitmap.ScanLine(y)[x] = 0xFF102030u + uint32_t(x + 3 * y);
+  bitmap.ScanLine(0)[0] = 0x40112233;  // top-left: alpha 0x40
+  // Header, colour table (2, 16 or 256 entries; none above 8 bits), two rows padded to 4 bytes.
+  struct {
+    int bits;
+    size_t size;
+  } cases[] = {{1, 40 + 8 + 4 * 2}, {4, 40 + 64 + 4 * 2}, {8, 40 + 1024 + 4 * 2},
+               {24, 40 + 12 * 2},   {32, 40 + 12 * 2},    {16, 40 + 12 * 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bits);
+    const TDIB dib = DIB_BitmapToDIB(bitmap, nullptr, c.bits, 1);
+    EXPECT_EQ(dib.size(), c.size);
+    EXPECT_EQ(int64_t(dib.size()), DIB_Size(dib));
+  }
+  // 32 bits keep the alpha: the top row is the second in memory.
+  const TDIB deep = DIB_BitmapToDIB(bitmap, nullptr, 32, 1);
+  ASSERT_EQ(DIB_BitCount(deep), 32);
+  EXPECT_EQ(Bytes(deep.begin() + 52, deep.begin() + 56), (Bytes{0x33, 0x22, 0x11, 0x40}));
+  EXPECT_EQ(Bytes(deep.begin() + 40, deep.begin() + 44), (Bytes{0x33, 0x20, 0x10, 0xFF}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The multi-file container: layout on disk, lookup, handles, packing, and hostile containers.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <random>
 
+#include "faultylayer.h"
 #include "mmffile.h"
 #include "powercut.h"
 
@@ -141,6 +143,39 @@ TEST_F(FastFileTest, LayoutOfANewContainerAndOfAddedFiles) {
   EXPECT_EQ(Bytes(image.begin() + 1148, image.end()), Pattern(30, 3));
   for (const auto& e : fs::directory_iterator(dir_))
     EXPECT_EQ(e.path().filename().string().rfind("FAST", 0), std::string::npos) << e.path();
+}
+
+// Packing puts a new file in the container's place; it keeps the permissions the container had,
+// and a pack that cannot give them leaves the old container with its deleted entries.
+TEST_F(FastFileTest, PackingKeepsTheContainersMode) {
+  for (mode_t mode : {0644, 0640, 0604, 0755}) {
+    fs::remove(container_);
+    {
+      TMMFastFile ff(nullptr);
+      ff.SetFileName(container_);
+      ASSERT_EQ(::chmod(container_.c_str(), mode), 0);
+      ff.AddFile(Source("a.bin", Pattern(10, 1)));
+      ff.AddFile(Source("b.bin", Pattern(20, 2)));
+      ff.RemoveFile("A.BIN");
+    }  // closing packs
+    struct stat st {};
+    ASSERT_EQ(::stat(container_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;
+    EXPECT_EQ(ReadAll(container_).size(), 1138u + 20) << std::oct << mode;
+  }
+  TMMFastFile ff(nullptr);
+  ff.SetFileName(container_);
+  ff.AddFile(Source("c.bin", Pattern(30, 3)));
+  ff.RemoveFile("B.BIN");
+  const Bytes before = ReadAll(container_);
+  {
+    // The first change of mode is the new container's own, the second the pack's.
+    vant::testing::FaultyLayer layer(vant::testing::FaultyLayer::kFchmod, 2);
+    EXPECT_THROW(ff.Pack(), EMMFastFileError);
+    EXPECT_TRUE(layer.fired);
+  }
+  EXPECT_EQ(ReadAll(container_), before);
+  EXPECT_EQ(ff.GetCount(), 1);
 }
 
 TEST_F(FastFileTest, NamesAreShortAndCaseInsensitive) {

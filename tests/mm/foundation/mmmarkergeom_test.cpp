@@ -53,6 +53,40 @@ TEST(MarkerGeometry, MappingReachesBothInnerEdges) {
   EXPECT_EQ(tiny.PixelTo_X(1), 0);
 }
 
+// Spans wider than 2^31 - 1 values: 101 columns (W = 100) over the whole 32-bit range, each
+// figure worked by hand from X = Round(100 (v - min) / span).
+TEST(MarkerGeometry, SpansBeyondThirtyOneBitsMapAndGridWithoutOverflow) {
+  const struct {
+    int32_t min, max;
+    int32_t value;
+    int32_t pixel;
+  } cases[] = {
+      {INT32_MIN, INT32_MAX, INT32_MIN, 0},   {INT32_MIN, INT32_MAX, 0, 50},
+      {INT32_MIN, INT32_MAX, INT32_MAX, 100}, {-1, INT32_MAX, -1, 0},
+      {-1, INT32_MAX, INT32_MAX, 100},        {-1, INT32_MAX, 1073741823, 50},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.min << ".." << c.max << " at " << c.value);
+    TMMMarkerGeometry g = Panel(101, 101, 0);
+    g.SetRangeAll(c.min, c.max, c.min, c.max, 0);
+    g.SetDispAll(c.min, c.max, c.min, c.max);
+    ASSERT_EQ(g.DispMinX, c.min);
+    ASSERT_EQ(g.DispMaxX, c.max);
+    EXPECT_EQ(g.X_ToPixel(c.value), c.pixel);
+    EXPECT_EQ(g.PixelTo_X(c.pixel), c.value);
+    EXPECT_EQ(g.Y_ToPixel(c.value), 100 - c.pixel);
+    EXPECT_EQ(g.PixelTo_Y(100 - c.pixel), c.value);
+  }
+  // Lines every 10^9 over the whole range: at -10^9, 0, 10^9 and 2 x 10^9 (26.7, 50.0, 73.3 and
+  // 96.6 columns in).
+  TMMMarkerGeometry g = Panel(101, 101, 0);
+  g.SetRangeAll(INT32_MIN, INT32_MAX, 0, 1000, 0);
+  g.SetDispAll(INT32_MIN, INT32_MAX, 0, 1000);
+  g.DrawGridX = true;
+  g.SetGridWidthX(1e9f);
+  EXPECT_EQ(g.GridColumnsX(g.DispMinX, g.DispMaxX), (std::vector<int32_t>{27, 50, 73, 97}));
+}
+
 TEST(MarkerGeometry, MarksAreCorralled) {
   TMMMarkerGeometry g = Panel(200, 100, 0);
   g.UseMarkers = true;

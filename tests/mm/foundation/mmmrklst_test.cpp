@@ -74,6 +74,40 @@ TEST(MarkerList, SortMatchesAStableOrderOnLargeLists) {
   EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
 }
 
+// Markers 0 .. n-1 (the id is the index added), the first `ones` at offset 1, the rest at 0.
+// The orders of equal offsets were worked by hand: the first gap is the largest of 1, 4, 13, ...
+// not above n div 9, and a pass never moves a marker past an equal offset.
+TEST(MarkerList, SortKeepsTheOrderOfEqualOffsetsItsGapsGive) {
+  struct Case {
+    int n, ones;
+    std::vector<int32_t> ids;  // after the sort
+  };
+  const Case cases[] = {
+      // 9 div 9 = 1: one insertion pass, which keeps equal offsets as they were.
+      {9, 5, {5, 6, 7, 8, 0, 1, 2, 3, 4}},
+      // 35 div 9 = 3: still one pass of gap 1.
+      {35, 1, {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18,
+               19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 0}},
+      // 36 div 9 = 4: gap 4 sorts the four interleaved rows (0 4 8 ..., 1 5 9 ..., ...), each
+      // keeping its order; gap 1 then only moves 34 and 35 ahead of 0 and 1.
+      {36, 18, {20, 21, 18, 19, 24, 25, 22, 23, 28, 29, 26, 27, 32, 33, 30, 31, 34, 35,
+                0,  1,  4,  5,  2,  3,  8,  9,  6,  7,  12, 13, 10, 11, 16, 17, 14, 15}},
+  };
+  for (const Case& c : cases) {
+    TMMMarkerList l;
+    for (int i = 0; i < c.n; ++i) l.Add(At(i < c.ones ? 1 : 0, i));
+    l.Sort();
+    std::vector<int32_t> ids;
+    for (int32_t i = 0; i < l.Count(); ++i) ids.push_back(l.Get(i).ID);
+    EXPECT_EQ(ids, c.ids) << c.n;
+    // The last marker at each offset is the one FindMarker names.
+    const int zeros = c.n - c.ones;
+    EXPECT_EQ(l.FindMarker(0), zeros - 1) << c.n;
+    EXPECT_EQ(l.Get(l.FindMarker(0)).ID, c.ids[zeros - 1]) << c.n;
+    EXPECT_EQ(l.FindMarker(1), c.n - 1) << c.n;
+  }
+}
+
 TEST(MarkerList, PartnersAndFreeIds) {
   TMMMarkerList l;
   l.Add(At(10, 5, 0));

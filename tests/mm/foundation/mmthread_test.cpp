@@ -174,7 +174,9 @@ TEST_F(WorkerThreadTest, DestroyingARunningComponentJoinsItsWorker) {
       inside = false;
     };
     t->Execute();
-    if (!synchronize) ASSERT_TRUE(runs.WaitFor(20, gui));
+    if (!synchronize) {
+      ASSERT_TRUE(runs.WaitFor(20, gui));
+    }
     // A synchronized worker now waits for a GUI queue that nobody pumps: the destructor must
     // neither dead-lock on it nor let the call run afterwards.
     delete t;

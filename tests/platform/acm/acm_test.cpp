@@ -4,9 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include "trace.h"
 
 namespace {
 
@@ -173,6 +179,33 @@ TEST(Acm, FiltersScaleAndEcho) {
   other.nSamplesPerSec = 2000;
   EXPECT_EQ(acmStreamOpen(nullptr, &pcm, &other, &echo.wfltr, ACM_STREAMOPENF_QUERY),
             ACMERR_NOTPOSSIBLE);
+}
+
+// FFmpeg's own messages (here the µ-law encoder's note that it cannot be flushed) go to the trace
+// sink, not to the program's standard error.
+TEST(Acm, FfmpegMessagesGoToTheTraceSink) {
+  const ACMWAVEFORMAT pcm = Linear(kAcmTagPCM, 16, 1, 8000);
+  const ACMWAVEFORMAT mulaw = Linear(kAcmTagMuLaw, 8, 1, 8000);
+  vant::TraceCapture capture;
+  std::fflush(stderr);
+  const int saved = dup(2);
+  FILE* err = std::tmpfile();
+  ASSERT_TRUE(err);
+  dup2(fileno(err), 2);
+  {
+    Stream s(&pcm, &mulaw, 2000);
+    s.Convert(2000, ACM_STREAMCONVERTF_END);
+  }
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::fseek(err, 0, SEEK_END);
+  const long written = std::ftell(err);
+  std::fclose(err);
+  EXPECT_EQ(written, 0);
+  bool seen = false;
+  for (const std::string& line : capture.Lines()) seen |= line.find("flush") != std::string::npos;
+  EXPECT_TRUE(seen);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -119,6 +120,74 @@ TEST_F(SdlWaveOut, DiskDriverReceivesTheQueuedBytesUnchanged) {
   ASSERT_GE(written.end() - first, static_cast<ptrdiff_t>(sound.size()));
   EXPECT_TRUE(std::equal(sound.begin(), sound.end(), first));
   EXPECT_TRUE(std::all_of(first + sound.size(), written.end(), [](char c) { return c == 0; }));
+}
+
+// What SDL's thread asks for and what it says is still unheard: a source that asks for the deep
+// queue gets periods of about 100 ms (so a busy machine may keep SDL's thread waiting that long
+// without a gap), a source that asks for the short one keeps about 20 ms, and each render counts
+// itself and the period queued before it as unheard, so the heard position lags by all of what
+// is queued rather than running ahead of the listener.
+TEST_F(SdlWaveOut, TheQueueIsAsDeepAsTheSourceAsksAndCountedAsUnheard) {
+  struct Recorder final : RenderSource {
+    explicit Recorder(int queue_ms) : queue_ms_(queue_ms) {}
+    void Render(uint8_t* out, size_t bytes, int64_t latency_bytes) override {
+      std::memset(out, 0, bytes);
+      std::lock_guard lock(mutex);
+      if (this->bytes == 0) {
+        this->bytes = bytes;
+        latency = latency_bytes;
+      }
+      cv.notify_all();
+    }
+    bool WaitCallbacksIdle(int) override { return true; }
+    int QueueMs() const override { return queue_ms_; }
+    const int queue_ms_;
+    std::mutex mutex;
+    std::condition_variable cv;
+    size_t bytes = 0;
+    int64_t latency = 0;
+  };
+  Start("dummy");
+  struct Case {
+    uint32_t rate;
+    int queue_ms;
+    double min_ms, max_ms;
+  };
+  for (const Case c : {Case{44100, DeepQueueMs(), 80, 200}, Case{48000, DeepQueueMs(), 80, 200},
+                       Case{8000, DeepQueueMs(), 80, 200}, Case{48000, kShortQueueMs, 10, 30}}) {
+    SCOPED_TRACE(::testing::Message() << c.rate << " Hz, " << c.queue_ms << " ms asked");
+    const WaveFormatEx f{WAVE_FORMAT_PCM, 2, c.rate, c.rate * 4, 4, 16, 0};
+    Recorder source(c.queue_ms);
+    MMRESULT error = MMSYSERR_NOERROR;
+    auto stream = backend_->Open(0, f, &source, &error);
+    ASSERT_TRUE(stream) << error;
+    stream->Start();
+    std::unique_lock lock(source.mutex);
+    ASSERT_TRUE(source.cv.wait_for(lock, kSafety, [&] { return source.bytes > 0; }));
+    const double period_ms = source.bytes * 1000.0 / f.nAvgBytesPerSec;
+    EXPECT_GE(period_ms, c.min_ms);
+    EXPECT_LE(period_ms, c.max_ms);
+    EXPECT_EQ(source.latency, 2 * static_cast<int64_t>(source.bytes));
+    lock.unlock();
+    stream.reset();
+  }
+}
+
+TEST(DeepQueue, TheEnvironmentMayChangeItWithinBounds) {
+  struct Case {
+    const char* value;
+    int ms;
+  };
+  for (const Case c : {Case{nullptr, 100}, Case{"250", 250}, Case{"5", 10}, Case{"99999", 1000},
+                       Case{"junk", 100}, Case{"", 100}}) {
+    if (c.value) {
+      setenv("VANT_AUDIO_QUEUE_MS", c.value, 1);
+    } else {
+      unsetenv("VANT_AUDIO_QUEUE_MS");
+    }
+    EXPECT_EQ(DeepQueueMs(), c.ms) << (c.value ? c.value : "unset");
+  }
+  unsetenv("VANT_AUDIO_QUEUE_MS");
 }
 
 }  // namespace

@@ -97,18 +97,24 @@ TEST_F(StreamBufferTest, PlaysRoundTheRingAndTheCursorsFollowWhatWasReadAndHeard
   for (int i = 0; i < 250; ++i) ASSERT_EQ(played[10 + i], 1000 + i % 100) << i;
 }
 
-TEST_F(StreamBufferTest, StopKeepsTheHeardCursorAndPlayResumesThere) {
+TEST_F(StreamBufferTest, StopLetsWhatWasReadBeHeardAndPlayGoesOnAfterIt) {
   Make(100);
   backend_.SetLatencyFrames(10);
   buffer_->Play();
   backend_.Render(50);
   buffer_->Stop();
   EXPECT_FALSE(buffer_->IsPlaying());
-  EXPECT_EQ(PlayCursor(), 80u);  // frame 40 heard; 40..49 were read but not heard
+  EXPECT_EQ(PlayCursor(), 80u);  // frame 40 heard; 40..49 were read and are on their way
   EXPECT_EQ(Samples(backend_.Render(5)), std::vector<int16_t>(5, 0));
-  EXPECT_EQ(PlayCursor(), 80u);
+  EXPECT_EQ(PlayCursor(), 90u);
+  backend_.Render(20);
+  EXPECT_EQ(PlayCursor(), 100u) << "the silence after them moves nothing";
   buffer_->Play();
-  EXPECT_EQ(Samples(backend_.Render(1))[0], 1040);
+  // Nothing heard twice: the first frame not read yet.
+  EXPECT_EQ(Samples(backend_.Render(1))[0], 1050);
+  EXPECT_EQ(PlayCursor(), 100u);
+  backend_.Render(10);
+  EXPECT_EQ(PlayCursor(), 102u);
   // A new cursor while stopped moves both.
   buffer_->Stop();
   buffer_->SetCurrentPosition(61);  // cut to the frame

@@ -256,7 +256,7 @@ TEST_F(WaveOutTest, PositionUnitsAndTheSilenceOfAnUnderrun) {
   EXPECT_EQ(other.value, 24000u);
 }
 
-TEST_F(WaveOutTest, PauseFreezesThePositionAndReplaysWhatWasNotHeard) {
+TEST_F(WaveOutTest, PauseLetsWhatWasRenderedBeHeardAndTheRestartGoesOnAfterIt) {
   backend_.SetLatencyFrames(10);
   Open(Pcm(1, 8000, 8));
   Buffer& a = NewBuffer(100, 1);
@@ -264,13 +264,20 @@ TEST_F(WaveOutTest, PauseFreezesThePositionAndReplaysWhatWasNotHeard) {
   backend_.Render(30);
   EXPECT_EQ(Position(TIME_SAMPLES), 20u);
   ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
-  const std::vector<uint8_t> paused = backend_.Render(50);
-  EXPECT_EQ(Position(TIME_SAMPLES), 20u);
-  EXPECT_TRUE(std::all_of(paused.begin(), paused.end(), [](uint8_t v) { return v == 0x80; }));
+  // Frames 20..29 were on their way to the listener: they are heard during the pause, and the
+  // position follows them there and stops.
+  const std::vector<uint8_t> paused = backend_.Render(5);
+  EXPECT_EQ(Position(TIME_SAMPLES), 25u);
+  const std::vector<uint8_t> still = backend_.Render(45);
+  EXPECT_EQ(Position(TIME_SAMPLES), 30u);
+  for (const auto& v : {paused, still}) {
+    EXPECT_TRUE(std::all_of(v.begin(), v.end(), [](uint8_t b) { return b == 0x80; }));
+  }
   ASSERT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
   const std::vector<uint8_t> resumed = backend_.Render(10);
-  // Frames 20..29 had been rendered but not heard when the pause came: they play again.
-  EXPECT_TRUE(std::equal(resumed.begin(), resumed.end(), a.data.begin() + 20));
+  // Nothing twice: the first frame not rendered before the pause.
+  EXPECT_TRUE(std::equal(resumed.begin(), resumed.end(), a.data.begin() + 30));
+  EXPECT_EQ(Position(TIME_SAMPLES), 30u);
   backend_.Render(200);
   EXPECT_EQ(Position(TIME_SAMPLES), 100u);
   EXPECT_EQ(rec_.Done().size(), 1u);

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "diskinfo.h"
+#include "folderwatch.h"
 #include "globalmem.h"
 #include "tempfiles.h"
 
@@ -117,4 +118,51 @@ TEST(DiskInfo, OpenForWritingWhileAWriterHoldsIt) {
   EXPECT_EQ(vant::IsOpenForWriting(f), false);
   EXPECT_EQ(vant::IsOpenForWriting(dir.path() / "missing"), std::nullopt);
   EXPECT_EQ(vant::IsOpenForWriting(dir.path()), std::nullopt);  // a folder is never a copy
+}
+
+// The kernel's word on each file of a folder: written to and still open, closed after writing,
+// moved in whole, or gone; a watch on a folder that goes away ends.
+TEST(FolderWatch, TellsWritingFromClosedAfterWriting) {
+  using State = vant::FolderWatch::WriteState;
+  Scratch dir;
+  fs::path old_file = dir.File("old.wav");
+  std::ofstream(old_file) << "x";
+  vant::FolderWatch watch(dir.path());
+  ASSERT_TRUE(watch.Active());
+  std::ofstream writer(dir.path() / "copy.wav");
+  writer << "half" << std::flush;
+  fs::path staged = dir.path() / ".partial";
+  std::ofstream(staged) << "whole";
+  watch.Poll();
+  EXPECT_EQ(watch.StateOf("copy.wav"), State::kWriting);
+  EXPECT_EQ(watch.StateOf("old.wav"), State::kUnknown);  // untouched since the watch began
+  writer << "rest";
+  writer.close();
+  fs::rename(staged, dir.path() / "moved.wav");
+  fs::remove(old_file);
+  watch.Poll();
+  EXPECT_EQ(watch.StateOf("copy.wav"), State::kClosed);
+  EXPECT_EQ(watch.StateOf("moved.wav"), State::kClosed);
+  EXPECT_EQ(watch.StateOf(".partial"), State::kUnknown);
+  EXPECT_EQ(watch.StateOf("old.wav"), State::kUnknown);
+  {
+    std::ofstream again(dir.path() / "copy.wav", std::ios::app);
+    again << "more" << std::flush;
+    watch.Poll();
+    EXPECT_EQ(watch.StateOf("copy.wav"), State::kWriting);
+  }
+  watch.Poll();
+  EXPECT_EQ(watch.StateOf("copy.wav"), State::kClosed);
+  // A time set by name is no write.
+  fs::last_write_time(dir.path() / "copy.wav", fs::file_time_type::clock::now());
+  watch.Poll();
+  EXPECT_EQ(watch.StateOf("copy.wav"), State::kClosed);
+
+  fs::create_directory(dir.path() / "sub");
+  vant::FolderWatch gone(dir.path() / "sub");
+  EXPECT_TRUE(gone.Active());
+  fs::remove(dir.path() / "sub");
+  gone.Poll();
+  EXPECT_FALSE(gone.Active());
+  EXPECT_FALSE(vant::FolderWatch(dir.path() / "missing").Active());
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "faultylayer.h"
 #include "tempfiles.h"
 
 namespace fs = std::filesystem;
@@ -75,6 +76,34 @@ TEST_F(SettingsStoreTest, RefusesBadNamesAndUnwritablePlaces) {
   std::ofstream(dir_ / "file") << "x";
   SettingsStore blocked(dir_ / "file" / "VANTCM.conf");
   EXPECT_FALSE(blocked.SetInteger("A", 1));
+}
+
+// A write that the disk does not take is reported, and leaves the value that was there; a rename
+// whose folder could not be synced may not survive a power loss, so it counts as failed too.
+TEST_F(SettingsStoreTest, AWriteTheDiskRefusesIsReported) {
+  using Fault = vant::testing::FaultyLayer;
+  struct Case {
+    Fault::Op op;
+    bool oldValueKept;
+  };
+  const Case cases[] = {{Fault::kCreateTemp, true},
+                        {Fault::kWrite, true},
+                        {Fault::kFsync, true},
+                        {Fault::kRename, true},
+                        {Fault::kSyncFolder, false}};
+  SettingsStore store(file_);
+  ASSERT_TRUE(store.SetInteger("Volume", 1));
+  for (const Case& c : cases) {
+    {
+      Fault layer(c.op);
+      EXPECT_FALSE(store.SetInteger("Volume", 2)) << c.op;
+      EXPECT_TRUE(layer.fired) << c.op;
+    }
+    EXPECT_EQ(store.GetInteger("Volume"), c.oldValueKept ? 1 : 2) << c.op;
+    ASSERT_TRUE(store.SetInteger("Volume", 1));
+    EXPECT_EQ(std::distance(fs::directory_iterator(file_.parent_path()), {}), 2)
+        << "the store and its lock only";
+  }
 }
 
 TEST_F(SettingsStoreTest, DamagedLinesAreSkipped) {

@@ -114,6 +114,104 @@ TEST(RiffIo, BrokenSizesEndTheWalkInsideTheFile) {
   }
 }
 
+// Zero-filled space (a preallocated, sparse or cut-off file) holds no chunks: a walk that meets
+// four zero bytes where an id belongs ends there, at the top of the file, in a form and in a list.
+TEST(RiffIo, ZeroFilledSpaceEndsTheWalk) {
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    uint64_t from;  // where the search starts
+    int parent;     // 0 none, 1 the form at 0, 2 the list at 12
+    Search search;
+    FourCC want;  // id, or type for a form or list
+  };
+  Bytes zerosFirst;
+  zerosFirst.Fill(8192, 0).Id("RIFF").U32(4).Id("WAVE");
+  Bytes zerosInForm;
+  zerosInForm.Id("RIFF").U32(4 + 4096 + 24).Id("WAVE").Fill(4096, 0).Id("fmt ").U32(16).Fill(16);
+  Bytes zerosInList;
+  zerosInList.Id("RIFF").U32(4 + 12 + 64 + 14).Id("WAVE");
+  zerosInList.Id("LIST").U32(4 + 64 + 14).Id("adtl").Fill(64, 0).Id("labl").U32(6).Fill(6);
+  const Case cases[] = {
+      {"zeros before the form", zerosFirst, 0, 0, Search::kRiff, MakeFourCC('W', 'A', 'V', 'E')},
+      {"zeros before fmt", zerosInForm, 12, 1, Search::kChunk, MakeFourCC('f', 'm', 't', ' ')},
+      {"zeros before labl", zerosInList, 24, 2, Search::kChunk, MakeFourCC('l', 'a', 'b', 'l')},
+      {"zeros where the next sub-chunk is", zerosInList, 24, 2, Search::kHere, 0},
+  };
+  for (const Case& c : cases) {
+    auto f = RiffFile::OpenMemory(std::span<const uint8_t>(c.bytes.v));
+    ChunkInfo form{.type = MakeFourCC('W', 'A', 'V', 'E')};
+    ChunkInfo list{.type = MakeFourCC('a', 'd', 't', 'l')};
+    if (c.parent >= 1) {
+      ASSERT_EQ(f->Descend(form, nullptr, Search::kRiff), Result::kOk) << c.what;
+    }
+    if (c.parent == 2) {
+      ASSERT_EQ(f->Descend(list, &form, Search::kList), Result::kOk) << c.what;
+    }
+    const ChunkInfo* parent = c.parent == 1 ? &form : c.parent == 2 ? &list : nullptr;
+    f->Seek(static_cast<int64_t>(c.from));
+    ChunkInfo ck{.id = c.want, .type = c.want};
+    EXPECT_EQ(f->Descend(ck, parent, c.search), Result::kChunkNotFound) << c.what;
+    EXPECT_EQ(f->Tell(), c.from) << c.what;
+  }
+}
+
+// A found chunk never holds more than the file: its size is cut to the bytes that are there,
+// reads and the step to the next chunk end at the file's end, and a dirty ascend still writes
+// the real size over the header's claim.
+TEST(RiffIo, ChunkSizesAreCutToTheFile) {
+  struct Case {
+    const char* what;
+    uint32_t claimed;
+    size_t present;
+    uint32_t size;
+  };
+  const Case cases[] = {
+      {"0xFFFFFFF0 in a 48 KB file", 0xFFFFFFF0u, 48 * 1024, 48 * 1024},
+      {"largest size", 0xFFFFFFFFu, 3, 3},
+      {"past the end", 1000, 5, 5},
+      {"no data at all", 100, 0, 0},
+      {"exactly what is there", 16, 16, 16},
+      {"less than is there", 4, 16, 4},
+  };
+  for (const Case& c : cases) {
+    Bytes b;
+    b.Id("RIFF").U32(0xFFFFFFF0u).Id("WAVE").Id("data").U32(c.claimed).Fill(c.present);
+    auto f = RiffFile::OpenMemory(std::span<const uint8_t>(b.v));
+    ChunkInfo form{.type = MakeFourCC('W', 'A', 'V', 'E')};
+    ASSERT_EQ(f->Descend(form, nullptr, Search::kRiff), Result::kOk) << c.what;
+    EXPECT_EQ(form.size, b.v.size() - 8) << c.what;
+    ChunkInfo data{.id = MakeFourCC('d', 'a', 't', 'a')};
+    ASSERT_EQ(f->Descend(data, &form, Search::kChunk), Result::kOk) << c.what;
+    EXPECT_EQ(data.size, c.size) << c.what;
+    std::vector<uint8_t> all(c.present + 8);
+    EXPECT_EQ(f->ReadIn(data, all.data(), all.size()), c.size) << c.what;
+    ASSERT_EQ(f->Ascend(data), Result::kOk);
+    EXPECT_LE(f->Tell(), b.v.size() + 1) << c.what;
+  }
+
+  const fs::path path = TempPath("cut.wav");
+  {
+    Bytes b;
+    b.Id("RIFF").U32(0xFFFFFFF0u).Id("WAVE").Id("data").U32(0xFFFFFFF0u).Fill(6);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.v.data()), static_cast<std::streamsize>(b.v.size()));
+    auto f = RiffFile::Open(path, Mode::kReadWrite);
+    ChunkInfo data{.id = MakeFourCC('d', 'a', 't', 'a')};
+    f->Seek(12);
+    ASSERT_EQ(f->Descend(data, nullptr, Search::kChunk), Result::kOk);
+    EXPECT_EQ(data.size, 6u);
+    f->Seek(0, Whence::kEnd);
+    data.flags |= ChunkInfo::kDirty;
+    ASSERT_EQ(f->Ascend(data), Result::kOk);
+  }
+  std::ifstream in(path, std::ios::binary);
+  Bytes back;
+  back.v.assign(std::istreambuf_iterator<char>(in), {});
+  EXPECT_EQ(back.At32(16), 6u);
+  fs::remove(path);
+}
+
 TEST(RiffIo, ReadInStopsAtTheChunkAndTheFile) {
   Bytes b = SmallForm();
   auto f = RiffFile::OpenMemory(std::span<const uint8_t>(b.v));

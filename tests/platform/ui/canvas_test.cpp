@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "ui_canvas.h"
@@ -46,6 +47,42 @@ TEST_F(CanvasTest, LinesLeaveOutTheirEndPixelAndRectanglesTheFarEdges) {
             ".####.\n");
   EXPECT_EQ(r.Canvas().GetPixel(2, 1), clRed);
   EXPECT_EQ(r.Canvas().GetPixel(-1, 0), -1);
+}
+
+TEST_F(CanvasTest, LinesReachingFarOutsideDrawOnlyWhatFallsInside) {
+  const int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+  struct Case {
+    const char* what;
+    int width;
+    TPoint from, to;
+    const char* picture;  // 8 × 5
+  } cases[] = {
+      {"along row 2 from one end of int to the other", 1, {kMin, 2}, {kMax, 2},
+       "........\n........\n########\n........\n........\n"},
+      {"down column 3 from the bottom of int to its top", 1, {3, kMax}, {3, kMin},
+       "...#....\n...#....\n...#....\n...#....\n...#....\n"},
+      // Slope 1/2 through the origin: y = x / 2, a half rounded up.
+      {"slope 1/2 from far above-left to far below-right", 1, {-2000000000, -1000000000},
+       {2000000000, 1000000000}, "#.......\n.##.....\n...##...\n.....##.\n.......#\n"},
+      {"wholly above the target", 1, {kMin, kMin}, {kMax, kMin},
+       "........\n........\n........\n........\n........\n"},
+      {"wide pen from end to end of int along row 2", 3, {kMin, 2}, {kMax, 2}, nullptr},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    TBitmap b(8, 5);
+    TCanvas& c = b.Canvas();
+    c.Pen().Color = clBlack;
+    c.Pen().Width = t.width;
+    c.MoveTo(t.from.X, t.from.Y);
+    c.LineTo(t.to.X, t.to.Y);
+    EXPECT_EQ(c.GetPenPos(), t.to);
+    if (t.picture) {
+      EXPECT_EQ(Picture(b, clBlack), t.picture);
+    } else {
+      for (int x = 0; x < 8; ++x) EXPECT_EQ(c.GetPixel(x, 2), clBlack) << x;
+    }
+  }
 }
 
 TEST_F(CanvasTest, XorPenTwiceRestoresAndNotXorInverts) {

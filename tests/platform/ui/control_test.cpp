@@ -26,6 +26,41 @@ struct Placed {
   TRect expect;
 };
 
+// A control that refuses its hint while a flag says so, and counts the changes it hears of.
+struct HintedControl : TGraphicControl {
+  using TGraphicControl::TGraphicControl;
+  bool CanShowHint() const override { return allow; }
+  void ShowHintChanged() override { ++show_hint_changes; }
+  void CursorChanged() override { ++cursor_changes; }
+  bool allow = true;
+  int show_hint_changes = 0, cursor_changes = 0;
+};
+
+TEST_F(ControlTest, HintsShowOnlyWhenSwitchedOnAndNotRefused) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 120, 80);
+  auto* c = new HintedControl(&form);
+  c->SetParent(&form);
+  c->SetBounds(10, 10, 40, 20);
+  form.Show();
+  c->SetHint("Play");
+  EXPECT_EQ(uitest::HintAt(*c, 5, 5), "") << "ShowHint is off";
+  c->SetShowHint(true);
+  c->SetShowHint(true);
+  EXPECT_EQ(c->show_hint_changes, 1) << "only a change is reported";
+  EXPECT_EQ(uitest::HintAt(*c, 5, 5), "Play");
+  c->allow = false;
+  EXPECT_EQ(uitest::HintAt(*c, 5, 5), "");
+  form.SetHint("Form");
+  form.SetShowHint(true);
+  EXPECT_EQ(uitest::HintAt(*c, 5, 5), "") << "a refused hint is not replaced by the parent's";
+  c->SetCursor(crCross);
+  c->SetCursor(crCross);
+  c->SetCursor(crDefault);
+  EXPECT_EQ(c->cursor_changes, 2);
+  Application->CancelHint();  // nothing showing: harmless
+}
+
 TEST_F(ControlTest, CursorPosReadsBackWhereThePointerWasMoved) {
   SetCursorPos({37, 21});
   EXPECT_EQ(GetCursorPos(), (TPoint{37, 21}));

@@ -56,3 +56,20 @@ TEST(SystemVolumes, TheRootFileSystemIsReadyAndNotEjectable) {
     EXPECT_FALSE(volumes->Open(*root, h));
   }
 }
+
+// A disc changed in a drive comes back at another mount point: it is found by its drive.
+TEST(MountInfo, FindsTheMountOfADrive) {
+  auto m = ParseMountInfo(kMountInfo +
+                          std::string("64 22 8:33 / /media/user/SECOND rw - vfat /dev/sdc1 rw\n"));
+  auto diskOf = [](const std::string& source) {
+    return source.substr(5, 3);  // "/dev/sdb1" -> "sdb"
+  };
+  struct {
+    const char* disk;
+    const char* mount;
+  } cases[] = {{"sdb", "/media/user/MO DISC"}, {"sdc", "/media/user/SECOND"}, {"sdd", ""}, {"", ""}};
+  for (const auto& c : cases) {
+    auto found = FindMountOfDisk(m, c.disk, diskOf);
+    EXPECT_EQ(found ? found->mountPoint.string() : "", c.mount) << c.disk;
+  }
+}

@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QEvent>
+#include <QImage>
+#include <QObject>
+#include <QWidget>
+
 #include <fstream>
+#include <functional>
 #include <vector>
 
 #include "clock.h"
@@ -140,6 +146,49 @@ TEST_F(WaveDialog, OverviewMarksLongFilesAndClosesShortOnesAtMidHeight) {
     });
     EXPECT_EQ(columns, 25);  // 100 bytes, 4 a column
     EXPECT_EQ(image.Canvas().GetPixel(50, 2 + 16 / 2), d.ForeColor) << "mid-height line to the end";
+    return false;
+  });
+  d.Execute();
+}
+
+// Calls `seen` before each paint of a widget.
+class PaintWatch : public QObject {
+ public:
+  explicit PaintWatch(std::function<void()> seen) : seen_(std::move(seen)) {}
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) seen_();
+    return false;
+  }
+
+ private:
+  std::function<void()> seen_;
+};
+
+TEST_F(WaveDialog, TheMarkOnLongFilesIsSeenWhileTheOverviewIsDrawn) {
+  const std::string longfile = Wave("long.wav", 8, 1, 44100, 2097152 + 4096);
+  TMMWaveOpenDialog d(nullptr);
+  d.Preview = true;
+  scoped.answerer.AnswerFileWith([&](FileDialogSession& s) {
+    TControl* scope = d.Item(d.kScope);
+    const QColor mark = QColor(0xFF, 0, 0);  // LocatorColor, red
+    int shown = 0;
+    PaintWatch watch([&] {
+      const QImage* img = scope->LastPaint();
+      if (!img) return;
+      for (int x = 2; x < img->width() - 2; ++x)
+        if (img->pixelColor(x, img->height() / 2) == mark) {
+          ++shown;
+          return;
+        }
+    });
+    scope->Host()->installEventFilter(&watch);
+    // The scripted dialog keeps its area off screen: show it as the real dialog would.
+    scope->Host()->window()->show();
+    EXPECT_TRUE(scope->Showing());
+    s.Select(longfile);
+    Wait(50);
+    scope->Host()->removeEventFilter(&watch);
+    EXPECT_GT(shown, 100) << "the mark is on screen with each column drawn";
     return false;
   });
   d.Execute();

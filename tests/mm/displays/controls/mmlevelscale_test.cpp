@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "mmlevel.h"
 #include "ui_application.h"
 #include "ui_form.h"
@@ -41,6 +43,52 @@ TEST_F(LevelScaleTest, LabelLevelsAndColours) {
   EXPECT_EQ(s->LabelStride(19, 20), 0);
   s->SetScaleTicks(1);
   EXPECT_EQ(s->GetScaleTicks(), 2);
+}
+
+TEST_F(LevelScaleTest, LabelsNeverCoverOneAnother) {
+  struct Case {
+    const char* what;
+    TMMLevelKind kind;
+    TMMLevelDirection direction;
+    int width, height;
+    const char *first, *last;  // the labels at the two ends ("" : not checked)
+  } cases[] = {
+      // Every second of the 8 levels fits each half: 0, -10, -20, -30, mirrored to the right.
+      {"horizontal symmetric, 220 wide", lkHorizontal, dirSymetric, 220, 20, "-30", "+30"},
+      {"horizontal symmetric, 150 wide", lkHorizontal, dirSymetric, 150, 20, "-30", "+30"},
+      {"horizontal symmetric, 60 wide", lkHorizontal, dirSymetric, 60, 20, "", ""},
+      {"horizontal, 220 wide", lkHorizontal, dirNormal, 220, 20, "-35", "0"},
+      {"horizontal reversed, 100 wide", lkHorizontal, dirReversed, 100, 20, "0", "-35"},
+      {"vertical symmetric, 140 high", lkVertical, dirSymetric, 40, 140, "", ""},
+      {"vertical, 90 high", lkVertical, dirNormal, 40, 90, "", ""},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(t.what);
+    auto* s = new TMMLevelScale(&form);
+    s->SetBounds(0, 0, t.width, t.height);
+    s->SetKind(t.kind);
+    s->SetDirection(t.direction);
+    TBitmap bmp(t.width, t.height);
+    bmp.Canvas().Font().Assign(&s->Font());
+    const auto labels = s->Labels(bmp.Canvas(), s->ClientRect());
+    ASSERT_FALSE(labels.empty());
+    for (size_t i = 0; i < labels.size(); ++i)
+      for (size_t j = i + 1; j < labels.size(); ++j) {
+        const TRect &a = labels[i].box, &b = labels[j].box;
+        const bool apart = a.Right <= b.Left || b.Right <= a.Left || a.Bottom <= b.Top ||
+                           b.Bottom <= a.Top;
+        EXPECT_TRUE(apart) << labels[i].text << " and " << labels[j].text;
+      }
+    if (*t.first) {
+      // Along the axis from the left: the ends of the range read as they should.
+      auto by_left = labels;
+      std::sort(by_left.begin(), by_left.end(),
+                [](const auto& a, const auto& b) { return a.box.Left < b.box.Left; });
+      EXPECT_EQ(by_left.front().text, t.first);
+      EXPECT_EQ(by_left.back().text, t.last);
+    }
+    delete s;
+  }
 }
 
 TEST_F(LevelScaleTest, Screenshots) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -94,6 +95,11 @@ TEST_F(LightTest, SpheresAndLimits) {
   l->SetBounds(10, 10, 12, 12);
   EXPECT_LT(l->Layout().Radius, 1);
   for (uint8_t p : Pixels(*l)) EXPECT_EQ(p, Pixels(*l)[0]);
+  // A spacing wider than any control is held to 32,767 pixels and leaves no light either.
+  l->SetBounds(10, 10, 170, 90);
+  l->SetTriangleDist(INT_MAX);
+  EXPECT_EQ(l->GetTriangleDist(), 32767);
+  EXPECT_LT(l->Layout().Radius, 1);
 }
 
 TEST_F(LightTest, Screenshots) {
@@ -107,15 +113,42 @@ TEST_F(LightTest, Screenshots) {
     TMMLightArrange arrange;
   } looks[] = {{lkCircle, laLine}, {lkSphere, laLine}, {lkSphere, laTriangle}};
   int left = 10;
+  std::vector<TMMLight*> lights;
   for (const Look& look : looks) {
     TMMLight* l = NewLight(left);
     l->SetKind(look.kind);
     l->SetArrange(look.arrange);
     l->SetZoneCount(30);
     for (size_t i = 0; i + 128 <= music.size(); i += 128) l->RefreshPCMData(&music[i]);
+    lights.push_back(l);
     left += 180;
   }
   uitest::SaveScreenshot(form, "lights");
+  // The row of lights, placed by hand: a drawing area of W × H (H >= W / 3) holds a band W
+  // wide and W / 3 high centred in it; with a gap of 5 each light has radius (W / 3) / 2 - 5
+  // and light k is centred k × 2r + (2k + 1) × 5 + r from the band's left, 5 + r from its top.
+  for (TMMLight* l : {lights[0], lights[1]}) {
+    SCOPED_TRACE(l == lights[0] ? "circles" : "spheres");
+    const TRect d = l->DrawingRect();
+    const int W = d.Right - d.Left, H = d.Bottom - d.Top;
+    ASSERT_GE(H, W / 3);
+    const int r = W / 3 / 2 - 5, band_top = d.Top + (H - W / 3) / 2;
+    auto centre = [&](int k) {
+      return uitest::RenderedPixel(*l, d.Left + k * 2 * r + (2 * k + 1) * 5 + r, band_top + 5 + r);
+    };
+    const TColor bass = centre(0), middle = centre(1), treble = centre(2);
+    // Red, green and yellow (red and green alike), as bright as their bands.
+    EXPECT_GT(bass & 0xFF, 0);
+    EXPECT_EQ(bass & 0xFFFF00, 0);
+    EXPECT_GT(middle & 0xFF00, 0);
+    EXPECT_EQ(middle & 0xFF00FF, 0);
+    EXPECT_GT(treble & 0xFF, 0);
+    EXPECT_EQ(treble & 0xFF, (treble >> 8) & 0xFF);
+    EXPECT_EQ(treble & 0xFF0000, 0);
+    // Between the lights and round them: the background.
+    EXPECT_EQ(uitest::RenderedPixel(*l, d.Left + 2 * r + 10, band_top + 5 + r), clBlack);
+    EXPECT_EQ(uitest::RenderedPixel(*l, d.Left + 1, d.Top + 1), clBlack);
+  }
 }
 
 }  // namespace

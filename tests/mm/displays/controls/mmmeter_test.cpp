@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
+#include <functional>
 #include <numbers>
+#include <string>
 #include <vector>
 
 #include "display_form_fixture.h"
 #include "mmpcmsup.h"
+#include "paint_extremes.h"
 #include "ui_testing.h"
 
 namespace vant {
@@ -89,6 +93,93 @@ TEST_F(MeterTest, NeedlesFollowTheValueAndThePeakHolds) {
   EXPECT_FALSE(NeedleShows(*m, 32767, clWhite));
 }
 
+TEST_F(MeterTest, PeakSettingsEndTheHoldButLeaveNeedleAndSmoothing) {
+  TMMMeter* m = NewMeter();
+  m->SetDecayMode(dmExponential);
+  m->SetDecay(3);
+  m->SetValue(100);
+  const int32_t first = m->Core().Needle();
+  ASSERT_GT(first, 0);
+  ASSERT_EQ(m->Core().PeakCounter(), 41);
+  m->SetShowPeak(false);
+  EXPECT_EQ(m->Core().Needle(), first);
+  EXPECT_EQ(m->Core().PeakCounter(), 0);
+  m->SetValue(100);  // the smoothing goes on rising from where it was
+  EXPECT_GT(m->Core().Needle(), first);
+  m->SetShowPeak(true);
+  EXPECT_EQ(m->Core().PeakCounter(), 0);
+  m->SetValue(100);
+  EXPECT_EQ(m->Core().PeakCounter(), 41);
+  m->SetPeakDelay(10);
+  EXPECT_EQ(m->Core().PeakCounter(), 0);
+  m->SetValue(100);
+  EXPECT_EQ(m->Core().PeakCounter(), 21);
+  m->SetPeakSpeed(3);
+  EXPECT_EQ(m->Core().PeakCounter(), 0);
+}
+
+TEST_F(MeterTest, GeometryIsHeldToWhatTheFaceCanUse) {
+  TMMMeter* m = NewMeter();
+  struct Case {
+    const char* what;
+    std::function<void(int)> set;
+    std::function<int()> get;
+    int value, kept;
+  } cases[] = {
+      {"NeedleOffset", [&](int v) { m->SetNeedleOffset(v); }, [&] { return m->GetNeedleOffset(); },
+       INT_MAX, 32767},
+      {"NeedleOffset", [&](int v) { m->SetNeedleOffset(v); }, [&] { return m->GetNeedleOffset(); },
+       -5, 0},
+      {"TopSpace", [&](int v) { m->SetTopSpace(v); }, [&] { return m->GetTopSpace(); }, INT_MIN,
+       -32767},
+      {"TopSpace", [&](int v) { m->SetTopSpace(v); }, [&] { return m->GetTopSpace(); }, -20, -20},
+      {"ScaleHeight1", [&](int v) { m->SetScaleHeight1(v); }, [&] { return m->GetScaleHeight1(); },
+       INT_MAX, 32767},
+      {"ScaleHeight2", [&](int v) { m->SetScaleHeight2(v); }, [&] { return m->GetScaleHeight2(); },
+       INT_MAX, 32767},
+      {"NeedleWidth", [&](int v) { m->SetNeedleWidth(v); }, [&] { return m->GetNeedleWidth(); },
+       INT_MAX, 32767},
+      {"ScaleTicks", [&](int v) { m->SetScaleTicks(v); }, [&] { return m->GetScaleTicks(); },
+       50'000'000, 1000},
+      {"ScaleTicks", [&](int v) { m->SetScaleTicks(v); }, [&] { return m->GetScaleTicks(); },
+       INT_MIN, 0},
+      {"Samples", [&](int v) { m->SetSamples(v); }, [&] { return int(m->GetSamples()); },
+       536'870'912, 1 << 20},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(std::string(t.what) + " = " + std::to_string(t.value));
+    t.set(t.value);
+    EXPECT_EQ(t.get(), t.kept);
+  }
+  // 16-bit stereo at the most frames: the slice is counted in 64 bits.
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 2, 48000);
+  m->SetPCMWaveFormat(f);
+  EXPECT_EQ(m->SliceBytes(), 4 << 20);
+}
+
+TEST_F(MeterTest, PaintsWithAnyGeometry) {
+  PaintExtremes<TMMMeter>(
+      form, "TMMMeter",
+      {{"NeedleOffset", [](TMMMeter& m, int v) { m.SetNeedleOffset(v); }},
+       {"NeedleWidth", [](TMMMeter& m, int v) { m.SetNeedleWidth(v); }},
+       {"TopSpace", [](TMMMeter& m, int v) { m.SetTopSpace(v); }},
+       {"ScaleHeight1", [](TMMMeter& m, int v) { m.SetScaleHeight1(v); }},
+       {"ScaleHeight2", [](TMMMeter& m, int v) { m.SetScaleHeight2(v); }},
+       {"ScaleAngle", [](TMMMeter& m, int v) { m.SetScaleAngle(v); }},
+       {"ScaleTicks", [](TMMMeter& m, int v) { m.SetScaleTicks(v); }},
+       {"ScaleTicksEnlargeEvery", [](TMMMeter& m, int v) { m.SetScaleTicksEnlargeEvery(v); }},
+       {"ScaleTicksTextEvery", [](TMMMeter& m, int v) { m.SetScaleTicksTextEvery(v); }},
+       {"Samples", [](TMMMeter& m, int v) { m.SetSamples(v); }},
+       {"all at once", [](TMMMeter& m, int v) {
+          m.SetNeedleOffset(v);
+          m.SetTopSpace(v == INT_MAX ? INT_MIN : v);
+          m.SetScaleHeight1(v);
+          m.SetScaleTicks(v);
+          m.SetScaleTicksTextEvery(1);
+        }}});
+}
+
 TEST_F(MeterTest, SlicesAndTheirErrors) {
   TMMMeter* m = NewMeter();
   int pcm = 0, gain = 0;
@@ -141,6 +232,31 @@ TEST_F(MeterTest, Screenshots) {
   }
   for (TMMMeter* m : {plain, outer, linear}) EXPECT_GT(m->Core().Needle(), 0);
   uitest::SaveScreenshot(form, "meters");
+  // What the plain meter shows, placed by hand: the pivot 30 below the face's middle, the arc
+  // of 90 degrees with radius H + 30 - 14, long end ticks from R - 10 to R - 2.
+  const TRect face = plain->FaceRect();
+  const int W = face.Right - face.Left, H = face.Bottom - face.Top, R = H + 30 - 14;
+  auto at = [&](double degrees, double radius, TColor color) {
+    const double a = degrees * std::numbers::pi / 180;
+    const int x = W / 2 - static_cast<int>(std::lround(std::cos(a) * radius));
+    const int y = H + 30 - static_cast<int>(std::lround(std::sin(a) * radius));
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx)
+        if (uitest::RenderedPixel(*plain, face.Left + x + dx, face.Top + y + dy) == color) return true;
+    return false;
+  };
+  EXPECT_TRUE(at(45, R - 6, 0x8000)) << "the left end tick, zone 1";
+  EXPECT_TRUE(at(135, R - 6, 0xFF)) << "the right end tick, zone 3";
+  EXPECT_TRUE(at(45 + 90 * 0.7, R - 6, 0xFFFF)) << "70 % along: zone 2";
+  EXPECT_FALSE(at(90, R / 2.0, 0x8000)) << "nothing of the scale inside the arc";
+  const double needle = 45 + 90.0 * plain->Core().Needle() / 32767;
+  EXPECT_TRUE(at(needle, R * 0.6, clWhite)) << "the needle";
+  // The caption, silver, in the band just above the bottom sixteenth.
+  int silver = 0;
+  for (int y = H - H / 16 - 14; y < H - H / 16; ++y)
+    for (int x = W / 2 - 12; x < W / 2 + 12; ++x)
+      silver += uitest::RenderedPixel(*plain, face.Left + x, face.Top + y) == 0xC0C0C0;
+  EXPECT_GT(silver, 5) << "the caption";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "display_signals.h"
 #include "mmconnector.h"
 #include "mmpcmsup.h"
+#include "shown_pixels.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
 #include "ui_form.h"
@@ -54,6 +55,19 @@ class OscopeTest : public ::testing::Test {
   ScopedAnswerer dialogs;
   TForm form{nullptr};
 };
+
+TEST_F(OscopeTest, UnitsInTheCornersBesideBothScales) {
+  TMMOscope* o = Make();
+  o->SetColorSlot(4, clYellow);  // scale text
+  o->SetDrawAmpScale(true);
+  o->SetDrawTimeScale(true);
+  Application->ProcessMessages();
+  const int W = o->GetWidth(), H = o->GetHeight();
+  // "V" right-aligned at x 16 and from x W - 14 on row H - 34; "mS" from (W - 30, H - 20).
+  EXPECT_GT(ShownPixels(*o, Rect(2, H - 33, 17, H - 28), clYellow), 0) << "V, left";
+  EXPECT_GT(ShownPixels(*o, Rect(W - 14, H - 33, W, H - 28), clYellow), 0) << "V, right";
+  EXPECT_GT(ShownPixels(*o, Rect(W - 26, H - 25, W - 10, H - 15), clYellow), 0) << "mS";
+}
 
 TEST_F(OscopeTest, ValuesLandOnTheirRows) {
   TMMOscope* o = Make();

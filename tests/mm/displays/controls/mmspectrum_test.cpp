@@ -12,6 +12,7 @@
 #include "clock.h"
 #include "display_signals.h"
 #include "mmpcmsup.h"
+#include "shown_pixels.h"
 #include "timerservice.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
@@ -266,6 +267,46 @@ TEST_F(SpectrumTest, MeasuringBoxStaysInsideAndLeavesNoTrace) {
   EXPECT_EQ(s->InfoText({r.Left, r.Top}), "0.000 KHz -0.0 dB");
 }
 
+TEST_F(SpectrumTest, UnitsInTheCornersAndScaleSettingsShownAtOnce) {
+  TMMSpectrum* s = Make(340, 200, 1024);
+  s->SetDrawAmpScale(true);
+  s->SetDrawFreqScale(true);
+  s->SetScaleTextColor(clWhite);
+  Application->ProcessMessages();
+  const int W = s->GetWidth(), H = s->GetHeight();
+  // "db" right-aligned at x 23 and from x W - 20 on row H - 32; "Hz" from (W - 30, H - 20):
+  // in the corners the scales leave.
+  const TRect db_left = Rect(2, H - 35, 24, H - 28), db_right = Rect(W - 20, H - 35, W, H - 28);
+  const TRect hz = Rect(W - 26, H - 25, W - 16, H - 15);
+  EXPECT_GT(ShownPixels(*s, db_left, clWhite), 0) << "db, left";
+  EXPECT_GT(ShownPixels(*s, db_right, clWhite), 0) << "db, right";
+  EXPECT_GT(ShownPixels(*s, hz, clWhite), 0) << "Hz";
+  // The colours and the bar handler are properties: the control shows a change at once.
+  s->SetScaleTextColor(clYellow);
+  Application->ProcessMessages();
+  EXPECT_GT(ShownPixels(*s, db_left, clYellow), 0);
+  s->SetScaleLineColor(clRed);
+  Application->ProcessMessages();
+  EXPECT_GT(ShownPixels(*s, s->ClientRect(), clRed), 20);
+  s->SetKind(skBars);
+  Application->ProcessMessages();
+  const TRect picture = s->DrawingRect();
+  EXPECT_GT(ShownPixels(*s, picture, clGreen), 0) << "unlit spots";
+  int bars = 0;
+  s->SetOnDrawBar([&](TObject*, TMMDIBCanvas& c, const TRect& r, int, int) {
+    ++bars;
+    c.DIB_SetTColor(clBlue);
+    c.DIB_FILLRECT(r);
+  });
+  Application->ProcessMessages();
+  EXPECT_GT(bars, 0);
+  EXPECT_GT(ShownPixels(*s, picture, clBlue), 0);
+  s->SetOnDrawBar(nullptr);
+  Application->ProcessMessages();
+  EXPECT_EQ(ShownPixels(*s, picture, clBlue), 0);
+  EXPECT_GT(ShownPixels(*s, picture, clGreen), 0) << "the unlit spots again";
+}
+
 TEST_F(SpectrumTest, Screenshots) {
   const TMMSpectrumKind kinds[] = {skDots, skLines, skVLines, skBars, skPeaks, skScroll};
   const char* names[] = {"dots", "lines", "vlines", "bars", "peaks", "scroll"};
@@ -281,8 +322,8 @@ TEST_F(SpectrumTest, Screenshots) {
     s->SetDrawGrid(true);
     s->SetDrawAmpScale(true);
     s->SetDrawFreqScale(true);
-    s->ScaleTextColor = clWhite;
-    s->ScaleLineColor = clWhite;
+    s->SetScaleTextColor(clWhite);
+    s->SetScaleLineColor(clWhite);
     for (int i = 0; i < 12; ++i) {
       const auto slice = Pcm16(Chord(1024, 44100, i * 512));
       s->RefreshPCMData(slice.data());

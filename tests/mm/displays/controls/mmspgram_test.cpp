@@ -100,19 +100,34 @@ TEST_F(SpectrogramTest, KeptColumnsComeBackAfterARepaint) {
   struct Case {
     const char* what;
     int height;
-  } cases[] = {{"64 rows", 64}, {"300 rows", 300}};
+    bool scroll;
+    int slices;
+  } cases[] = {{"64 rows", 64, false, 27},
+               {"300 rows", 300, false, 27},
+               {"scrolling, full three times over", 64, true, 60}};
   for (const Case& t : cases) {
     SCOPED_TRACE(t.what);
     TMMSpectrogram* s = NewSpectrogram();
     s->SetBounds(10, 10, 20 + 2 * s->BevelExtend(), t.height + 2 * s->BevelExtend());
+    s->SetScroll(t.scroll);
     s->SetSaveData(true);
-    for (int i = 0; i < 27; ++i) s->RefreshPCMData(SineAtBin(BinOfSlice(i)).data());
+    for (int i = 0; i < t.slices; ++i) s->RefreshPCMData(SineAtBin(BinOfSlice(i)).data());
     TMMDIBCanvas& c = s->DIBCanvas();
     const size_t bytes = static_cast<size_t>(c.ScanWidth()) * c.GetHeight();
     const std::vector<uint8_t> before(c.Surface(), c.Surface() + bytes);
     TBitmap shot;
     s->PaintTo(shot);  // a full paint
-    EXPECT_EQ(std::vector<uint8_t>(c.Surface(), c.Surface() + bytes), before);
+    if (t.scroll) {
+      // The latest columns, the newest just left of the bar; and it scrolls on from there.
+      const int w = s->Columns();
+      for (int x = 0; x < w - 1; ++x)
+        EXPECT_EQ(LoudestRow(*s, x), BinOfSlice(t.slices - 1 - (w - 2 - x))) << x;
+      s->RefreshPCMData(SineAtBin(BinOfSlice(t.slices)).data());
+      EXPECT_EQ(LoudestRow(*s, w - 2), BinOfSlice(t.slices));
+      EXPECT_EQ(LoudestRow(*s, w - 3), BinOfSlice(t.slices - 1));
+    } else {
+      EXPECT_EQ(std::vector<uint8_t>(c.Surface(), c.Surface() + bytes), before);
+    }
     // Without kept columns a repaint starts the picture over.
     s->SetSaveData(false);
     s->PaintTo(shot);
@@ -215,6 +230,8 @@ TEST_F(SpectrogramTest, Screenshots) {
   WAVEFORMATEX f{};
   pcmBuildWaveHeader(f, 16, 1, kRate);
   int left = 8;
+  std::vector<TMMSpectrogram*> shown;
+  std::vector<int> newest;
   for (TMMSpectrogramPalette p : {spThreshold, spHot, spBone}) {
     auto* s = new TMMSpectrogram(&form);
     s->SetParent(&form);
@@ -230,9 +247,30 @@ TEST_F(SpectrogramTest, Screenshots) {
     // The screenshot repaints: the kept columns are drawn again.
     s->SetSaveData(true);
     for (size_t i = 0; i + 256 <= music.size(); i += 256) s->RefreshPCMData(&music[i]);
+    shown.push_back(s);
+    newest.push_back((s->DataColumn() - 1 + s->Columns()) % s->Columns());
     left += 182;
   }
   uitest::SaveScreenshot(form, "spectrograms");
+  // The last slice (from 4.319 s on) holds the sweep at about 308 Hz, bin 7 of 256 at
+  // 11,025 Hz, and nothing near 3 kHz (bin 70): in the newest column the row of bin 7 is lit,
+  // the row of bin 70 dark, for both palettes that run from black upwards.
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k == 0 ? "threshold" : "hot");
+    TMMSpectrogram& s = *shown[k];
+    auto row_of = [&](int bin) {
+      for (int r = 0; r < s.Rows(); ++r)
+        if (s.RowBins().first[r] >= bin) return r;
+      return s.Rows() - 1;
+    };
+    const TRect d = s.DrawingRect();
+    auto shade = [&](int bin) {
+      const TColor c = uitest::RenderedPixel(s, d.Left + newest[k], d.Bottom - 1 - row_of(bin));
+      return (c & 0xFF) + (c >> 8 & 0xFF) + (c >> 16 & 0xFF);
+    };
+    EXPECT_GT(shade(7), 100);
+    EXPECT_EQ(shade(70), 0);
+  }
 }
 
 }  // namespace

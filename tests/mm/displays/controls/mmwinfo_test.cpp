@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QColor>
+#include <QImage>
+#include <QString>
+
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -155,8 +159,13 @@ TEST_F(InfoEditor, RoundTripWritesInfoAndDispAndKeepsTheSamples) {
     const std::vector<uint8_t> body(d.begin() + 4, d.end());
     if (type == 1)
       text = std::string(body.begin(), body.end()).c_str() == std::string("Morning cut");
-    if (type == 8)
+    if (type == 8) {
       picture = DIB_Width(body) == 64 && DIB_Height(body) == 20 && DIB_BitCount(body) == 24;
+      // The header and 20 rows of 192 bytes; no colour table at 24 bits.
+      EXPECT_EQ(body.size(), 40u + 192 * 20);
+      EXPECT_EQ((std::vector<uint8_t>(body.begin() + 40, body.begin() + 43)),
+                (std::vector<uint8_t>{255, 0, 0}));
+    }
   }
   EXPECT_TRUE(text);
   EXPECT_TRUE(picture);
@@ -176,6 +185,73 @@ TEST_F(InfoEditor, RoundTripWritesInfoAndDispAndKeepsTheSamples) {
     EXPECT_EQ(d.DIBImage->Picture().Width(), 64);
     uitest::Click(*d.OKBtn, 5, 5);
   }));
+}
+
+// A picture that is see-through anywhere is stored with its alpha at 32 bits; an opaque one at
+// 24 bits. Either way the chunk holds the header and the rows only (5 x 2 pixels: rows of 16 or
+// 20 bytes, bottom row first).
+TEST_F(InfoEditor, APictureKeepsItsAlphaAt32BitsAndAnOpaqueOneTakes24) {
+  struct {
+    const char* name;
+    QImage::Format format;
+    uint32_t topLeft;
+    int bits;
+    size_t size;
+    std::vector<uint8_t> topLeftBytes;
+  } cases[] = {
+      {"translucent corner",
+       QImage::Format_ARGB32,
+       0x40112233,
+       32,
+       40 + 20 * 2,
+       {0x33, 0x22, 0x11, 0x40}},
+      {"clear corner",
+       QImage::Format_ARGB32,
+       0x00112233,
+       32,
+       40 + 20 * 2,
+       {0x33, 0x22, 0x11, 0x00}},
+      {"alpha channel, all opaque",
+       QImage::Format_ARGB32,
+       0xFF112233,
+       24,
+       40 + 16 * 2,
+       {0x33, 0x22, 0x11}},
+      {"no alpha channel", QImage::Format_RGB32, 0xFF112233, 24, 40 + 16 * 2, {0x33, 0x22, 0x11}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string png = (dir.path() / "pic.png").string();
+    QImage img(5, 2, c.format);
+    img.fill(QColor::fromRgba(0xFF8090A0));
+    img.setPixel(0, 0, c.topLeft);
+    ASSERT_TRUE(img.save(QString::fromStdString(png)));
+    const std::string saved = (dir.path() / "alpha.wav").string();
+    {
+      TMMWaveFile file(nullptr);
+      scoped.answerer.AnswerFile(png);
+      EXPECT_TRUE(Edit(file, source, [&](TMMRiffInfoEditorDlg& d) {
+        uitest::Click(*d.PictureBtn, 5, 5);
+        uitest::Click(*d.OKBtn, 5, 5);
+      }));
+      file.SaveToFile(saved);
+    }
+    const RiffChunks r = ReadRiff(saved);
+    ASSERT_EQ(r.chunks.count("DISP"), 1u);
+    const std::vector<uint8_t>& d = r.chunks.find("DISP")->second;
+    ASSERT_EQ(d[0], 8);  // a bitmap
+    const std::vector<uint8_t> body(d.begin() + 4, d.end());
+    EXPECT_EQ(DIB_BitCount(body), c.bits);
+    EXPECT_EQ(DIB_Width(body), 5);
+    EXPECT_EQ(DIB_Height(body), 2);
+    EXPECT_EQ(body.size(), c.size);
+    // The top row is the second in the file.
+    const size_t at = 40 + (c.size - 40) / 2;
+    ASSERT_GE(body.size(), at + c.topLeftBytes.size());
+    EXPECT_EQ(std::vector<uint8_t>(body.begin() + long(at),
+                                   body.begin() + long(at + c.topLeftBytes.size())),
+              c.topLeftBytes);
+  }
 }
 
 }  // namespace

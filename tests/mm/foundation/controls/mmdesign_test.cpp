@@ -139,6 +139,60 @@ TEST_F(DesignerTest, ConnectsFindsAndRemovesThroughTheRules) {
   EXPECT_EQ(d->FindConnectProp(a, b), 1);
 }
 
+TEST_F(DesignerTest, AMissingEndConnectsNothing) {
+  RegisterLinks();
+  auto* a = new TLink(&form_);
+  TMMDesigner d(&form_);
+  const std::pair<TComponent*, TComponent*> cases[] = {{nullptr, a}, {a, nullptr}, {nullptr, nullptr}};
+  for (const auto& [out, in] : cases) {
+    EXPECT_EQ(d.FindConnectProp(out, in), -1);
+    EXPECT_FALSE(d.CanConnect(out, in));
+    EXPECT_FALSE(d.Connect(out, in));
+    EXPECT_EQ(d.FindRef(out, in), -1);
+    EXPECT_FALSE(d.RemoveRef(out, in));
+  }
+  EXPECT_EQ(a->input, nullptr);
+  EXPECT_EQ(a->output, nullptr);
+  std::vector<std::pair<TComponent*, TComponent*>> joins{{a, a}};
+  d.FindRefs(nullptr, joins);
+  EXPECT_TRUE(joins.empty());
+  EXPECT_EQ(d.RemoveRefs(nullptr), 0);
+}
+
+TEST_F(DesignerTest, FindsAndRemovesTheReferencesOfAComponent) {
+  RegisterLinks();
+  auto* a = new TLink(&form_);
+  auto* b = new TLink(&form_);
+  auto* c = new TLink(&form_);
+  auto* d = new TMMDesigner(&form_);
+  a->output = b;  // a feeds b through a's Output and b's Input
+  b->input = a;
+  c->input = a;   // a feeds c through c's Input only
+  c->output = b;  // c feeds b
+  EXPECT_EQ(d->FindRef(a, b), 0) << "a's Output comes first";
+  EXPECT_EQ(d->FindRef(a, c), 1);
+  EXPECT_EQ(d->FindRef(b, a), -1);
+  using Joins = std::vector<std::pair<TComponent*, TComponent*>>;
+  Joins joins;
+  d->FindRefs(a, joins);
+  EXPECT_EQ(joins, (Joins{{a, b}, {a, c}}));
+  d->FindRefs(b, joins);
+  EXPECT_EQ(joins, (Joins{{a, b}, {c, b}}));
+
+  EXPECT_TRUE(d->RemoveRef(c, b));
+  EXPECT_EQ(c->output, nullptr);
+  EXPECT_FALSE(d->RemoveRef(c, b));
+  EXPECT_EQ(d->RemoveRefs(a), 3);  // a's Output, b's Input and c's Input
+  EXPECT_EQ(a->output, nullptr);
+  EXPECT_EQ(b->input, nullptr);
+  EXPECT_EQ(c->input, nullptr);
+  EXPECT_EQ(d->RemoveRefs(a), 0);
+
+  EXPECT_FALSE(d->GetShowButton());
+  d->SetShowButton(true);
+  EXPECT_TRUE(d->GetShowButton());
+}
+
 TEST_F(DesignerTest, ExceptionsForbidARuleBetweenTheirClasses) {
   RegisterLinks();
   auto* a = new TSourceLink(&form_);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include "controls_fixture.h"
 #include "ui_form.h"
 #include "ui_testing.h"
@@ -119,7 +121,7 @@ TEST_F(MarkerPanelTest, CursorOverMarksAndTheUsersElsewhere) {
   panel_->SetLocator(500);
   uitest::MouseMove(*panel_, Px(500), 30, false);
   EXPECT_EQ(panel_->GetCursor(), LoadResCursor(11));
-  panel_->DrawGriff = true;
+  panel_->SetDrawGriff(true);
   uitest::MouseMove(*panel_, Px(500), 30, false);
   EXPECT_EQ(panel_->GetCursor(), LoadResCursor(1));
   uitest::MouseMove(*panel_, Px(100), 30, false);
@@ -129,6 +131,53 @@ TEST_F(MarkerPanelTest, CursorOverMarksAndTheUsersElsewhere) {
   uitest::MouseMove(*panel_, Px(500), 30, false);
   uitest::MouseMove(*panel_, Px(100), 30, false);
   EXPECT_EQ(panel_->GetCursor(), crHandPoint);
+}
+
+TEST_F(MarkerPanelTest, HintSwitchFollowsTheMarksAndKeepsTheUsersChoice) {
+  panel_->SetLocator(500);
+  panel_->SetShowHint(true);
+  uitest::MouseMove(*panel_, Px(500), 30, false);
+  EXPECT_TRUE(panel_->GetShowHint());
+  EXPECT_EQ(uitest::HintAt(*panel_, Px(500), 30), "Locator");
+  // Nothing to say away from the marks: the hint is switched off, not shown empty.
+  uitest::MouseMove(*panel_, Px(100), 30, false);
+  EXPECT_FALSE(panel_->GetShowHint());
+  EXPECT_EQ(uitest::HintAt(*panel_, Px(100), 30), "");
+  uitest::MouseMove(*panel_, Px(500), 30, false);
+  EXPECT_TRUE(panel_->GetShowHint()) << "the user's switch comes back over a mark";
+  // A change the user makes over a mark is the user's new choice.
+  panel_->SetShowHint(false);
+  uitest::MouseMove(*panel_, Px(100), 30, false);
+  uitest::MouseMove(*panel_, Px(500), 30, false);
+  EXPECT_FALSE(panel_->GetShowHint());
+  EXPECT_EQ(uitest::HintAt(*panel_, Px(500), 30), "");
+
+  panel_->SetShowHint(true);
+  panel_->SetDefaultHint("Wave");
+  EXPECT_EQ(panel_->GetHint(), "Wave");
+  uitest::MouseMove(*panel_, Px(100), 30, false);
+  EXPECT_TRUE(panel_->GetShowHint());
+  EXPECT_EQ(uitest::HintAt(*panel_, Px(100), 30), "Wave");
+}
+
+// DrawSolid and DrawGriff change the picture at once: the panel repaints without being asked.
+TEST_F(MarkerPanelTest, DrawingSwitchesRepaint) {
+  panel_->SetLocator(500);
+  const int x = Px(500), e = panel_->Geometry().BevelExtent();
+  auto shown = [&](int px, int py) {
+    Application->ProcessMessages();
+    const QImage* picture = panel_->LastPaint();
+    return picture ? PixelToColor(picture->pixel(px, py)) : clNone;
+  };
+  const TColor back = shown(Px(600), 40);
+  const TColor inverted = static_cast<TColor>(ColorToRGB(back) ^ ColorToRGB(clLime));
+  EXPECT_EQ(shown(x, 40), inverted);
+  panel_->SetDrawSolid(true);
+  EXPECT_EQ(shown(x, 40), clLime);
+  EXPECT_EQ(shown(x - 4, e + 5), back);  // no grip yet
+  panel_->SetDrawGriff(true);
+  EXPECT_EQ(shown(x - 4, e + 5), clLime);
+  EXPECT_TRUE(panel_->GetDrawSolid() && panel_->GetDrawGriff() && panel_->GetAutoScroll());
 }
 
 TEST_F(MarkerPanelTest, FocusLossEndsADrag) {
@@ -178,7 +227,7 @@ TEST_F(MarkerPanelTest, PictureWithMarksAndGrids) {
   panel_->SetLocator(500);
   panel_->SetMarkerA(250);
   panel_->SetMarkerB(750);
-  panel_->DrawGriff = true;
+  panel_->SetDrawGriff(true);
   const TColor back = uitest::RenderedPixel(*panel_, Px(600), 40);
   // The locator inverts what lies under it: green over the face colour.
   EXPECT_EQ(uitest::RenderedPixel(*panel_, Px(500), 40),

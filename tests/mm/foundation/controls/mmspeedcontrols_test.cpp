@@ -163,6 +163,52 @@ TEST_F(SpeedControlsTest, SpinStepsRepeatsAndDrags) {
   uitest::SaveScreenshot(*form_, "spinbutton");
 }
 
+// Steps and grip drags past the ends of the 32-bit range land on the range's end instead of
+// wrapping around; a full range takes 100 pixels of the grip.
+TEST_F(SpeedControlsTest, SpinStepsAndDragsStopAtTheIntegerLimits) {
+  enum Action { kUp, kDown, kDrag };
+  const struct {
+    int32_t value, increment;
+    Action action;
+    int pixels;  // how far the grip is dragged upwards
+    int32_t want;
+  } cases[] = {
+      {INT32_MAX - 3, 10, kUp, 0, INT32_MAX},    {INT32_MIN + 3, 10, kDown, 0, INT32_MIN},
+      {-5, INT32_MAX, kDown, 0, INT32_MIN},      {0, INT32_MIN, kDown, 0, INT32_MAX},
+      {INT32_MAX, INT32_MAX, kUp, 0, INT32_MAX}, {0, 1, kDrag, 60, INT32_MAX},
+      {0, 1, kDrag, -60, INT32_MIN},             {INT32_MIN, 1, kDrag, 1000000, INT32_MAX},
+  };
+  auto* spin = Make<TMMSpinButton>(10, 10);
+  spin->SetMiddleButton(true);
+  spin->SetMinValue(INT32_MIN);
+  spin->SetMaxValue(INT32_MAX);
+  TMMTimerSpeedButton* grip = spin->MiddleButton();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.value << " by " << c.increment << ", " << c.pixels);
+    spin->SetValue(c.value);
+    spin->SetIncrement(c.increment);
+    if (c.action == kUp) spin->UpClicked();
+    if (c.action == kDown) spin->DownClicked();
+    if (c.action == kDrag) {
+      uitest::MouseDown(*grip, 5, 2);
+      uitest::MouseMove(*grip, 5, 2 - c.pixels, true);
+      uitest::MouseUp(*grip, 5, 2 - c.pixels);
+    }
+    EXPECT_EQ(spin->GetValue(), c.want);
+  }
+}
+
+TEST_F(SpeedControlsTest, SpeedButtonHintOnlyWhileEnabled) {
+  auto* b = Make<TMMSpeedButton>(10, 10);
+  b->SetHint("Play");
+  b->SetShowHint(true);
+  EXPECT_EQ(uitest::HintAt(*b, 5, 5), "Play");
+  b->SetEnabled(false);
+  EXPECT_EQ(uitest::HintAt(*b, 5, 5), "");
+  b->SetEnabled(true);
+  EXPECT_EQ(uitest::HintAt(*b, 5, 5), "Play");
+}
+
 TEST_F(SpeedControlsTest, SpinTakesOverAnEditsArrowKeys) {
   auto* edit = Make<TEdit>(10, 10);
   auto* spin = Make<TMMSpinButton>(150, 10);
@@ -259,6 +305,45 @@ TEST_F(SpeedControlsTest, LedSpinAndLamps) {
   EXPECT_EQ(spin->GetValue(), 100);
   EXPECT_EQ(spin->GetWidth(), spin->Panel()->GetWidth() + spin->Spin()->GetWidth() + 2);
   spin->SetEnabled(true);
+
+  // The digits' and the buttons' properties are the spin's own; whatever resizes either part
+  // (spacing, frames, glyphs) lays the whole control out again.
+  spin->SetLEDSpace(3);
+  EXPECT_EQ(spin->Panel()->GetLEDSpace(), 3);
+  EXPECT_EQ(spin->GetWidth(), (2 + (11 + 3) * 2 - 3) + 21 + 2);
+  spin->Bevel().SetBorderWidth(2);  // the digits' frame: 3 pixels
+  EXPECT_EQ(spin->Panel()->GetWidth(), 6 + (11 + 3) * 2 - 3);
+  EXPECT_EQ(spin->GetWidth(), 31 + 21 + 2);
+  spin->SpinBevel().SetBorderWidth(2);  // the buttons' frame: 3 pixels around 19 x (13 + 13)
+  EXPECT_EQ(spin->Spin()->GetWidth(), 19 + 6);
+  EXPECT_EQ(spin->GetWidth(), 31 + 25 + 2);
+  EXPECT_EQ(spin->GetHeight(), 13 + 13 + 6);
+  spin->SetUpGlyph(RedGlyph(30, 30));
+  EXPECT_EQ(spin->GetUpNumGlyphs(), 1);
+  EXPECT_EQ(spin->GetWidth(), 31 + (30 + 6) + 2);
+
+  spin->SetIncrement(5);
+  spin->SetValue(5);
+  uitest::Click(*spin->Spin()->UpButton(), 5, 5);
+  EXPECT_EQ(spin->GetValue(), 10);
+  EXPECT_EQ(spin->GetIncrement(), 5);
+
+  spin->SetZeroBlank(true);
+  EXPECT_EQ(spin->Panel()->Digit(1)->Frame(), 1 + 1);  // 10 keeps its tens digit
+  spin->SetValue(1);
+  EXPECT_EQ(spin->Panel()->Digit(1)->Frame(), 0);  // blank
+  spin->SetLEDColor(clRed);
+  spin->SetInactiveColor(clMaroon);
+  TMMLEDDigit* ones = spin->Panel()->Digit(0);
+  EXPECT_EQ(uitest::RenderedPixel(*ones, 5, 0), clMaroon);  // segment a of "1" is unlit
+  spin->SetDrawInactive(false);
+  EXPECT_EQ(uitest::RenderedPixel(*ones, 5, 0), clBlack);
+  spin->SetValue(5);
+  EXPECT_EQ(uitest::RenderedPixel(*ones, 5, 0), clRed);
+  EXPECT_FALSE(spin->GetDrawInactive());
+  EXPECT_TRUE(spin->GetZeroBlank());
+  EXPECT_EQ(spin->GetLEDColor(), clRed);
+  EXPECT_EQ(spin->GetInactiveColor(), clMaroon);
 
   auto* led = Make<TMMLED>(10, 60);
   led->SetCaption("L");

@@ -1,0 +1,237 @@
+// Gaps in the sound on a loaded machine. The sample is played VANT_BENCH_PLAYS times (20 by
+// default) into the null sink of a private sound server while twice as many busy processes as
+// cores run, and the sink's monitor is recorded. A gap is a run of at least 2 ms of digital
+// silence inside a play: the sample has none, and a client that falls behind leaves exactly that
+// in the sink. Cases, in one run: paplay (the reference), the player with the 20 ms queue it
+// used to ask SDL for, and the player as the programs set it up.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audiobackend.h"
+#include "dispatch.h"
+#include "mmaudioplayer.h"
+#include "mmwavefile.h"
+#include "pulsesink.h"
+#include "sdlbackend.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRate = 48000;  // the sample's
+constexpr int kGapFrames = kRate * 2 / 1000;
+constexpr int kBetweenPlaysMs = 500;
+
+int Plays() {
+  const char* s = std::getenv("VANT_BENCH_PLAYS");
+  const int v = s ? std::atoi(s) : 20;
+  return v > 0 ? v : 20;
+}
+
+fs::path Sample() { return fs::path(VANT_SOURCE_DIR) / "resources/samples/commercial.wav"; }
+
+pid_t Spawn(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  return pid;
+}
+
+// Twice as many busy processes as cores, for as long as it lives.
+class Load {
+ public:
+  Load() {
+    const unsigned n = 2 * std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned i = 0; i < n; ++i) {
+      const pid_t p = Spawn({"/bin/sh", "-c", "while :; do :; done"});
+      if (p > 0) pids_.push_back(p);
+    }
+  }
+  ~Load() {
+    for (pid_t p : pids_) kill(p, SIGKILL);
+    for (pid_t p : pids_) waitpid(p, nullptr, 0);
+  }
+  size_t Size() const { return pids_.size(); }
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
+// What the recording shows: plays are parted by more than 300 ms of silence.
+struct Findings {
+  int plays = 0, gaps = 0;
+  double longest_ms = 0, total_ms = 0;
+};
+
+Findings Analyse(const std::vector<int16_t>& rec) {
+  Findings f;
+  const long part = kRate * 3 / 10;
+  long i = 0;
+  const long n = static_cast<long>(rec.size());
+  while (i < n) {
+    while (i < n && rec[i] == 0) ++i;
+    if (i >= n) break;
+    ++f.plays;
+    // Through this play: a run of zeros longer than `part` ends it, a shorter one is a gap.
+    for (;;) {
+      while (i < n && rec[i] != 0) ++i;
+      long run = 0;
+      while (i + run < n && rec[i + run] == 0) ++run;
+      if (i + run >= n || run > part) {
+        i += run;
+        break;
+      }
+      if (run >= kGapFrames) {
+        ++f.gaps;
+        const double ms = 1000.0 * run / kRate;
+        f.longest_ms = std::max(f.longest_ms, ms);
+        f.total_ms += ms;
+      }
+      i += run;
+    }
+  }
+  return f;
+}
+
+void WaitMs(vant::QueueDispatcher& gui, int ms) {
+  for (int i = 0; i < ms / 10; ++i) gui.WaitAndProcess(10);
+}
+
+bool PlayWithPlayer(int plays, std::string* why) {
+  vant::QueueDispatcher gui;
+  vant::SetDispatcher(&gui);
+  auto backend = std::make_unique<vant::audio::SdlBackend>();
+  vant::audio::SetBackend(backend.get());
+  RegisterAudioFileReaders();
+  bool ok = true;
+  {
+    // As the converter's player window sets it up.
+    TMMAudioPlayer player(nullptr);
+    player.SetBufferSize(16000);
+    player.SetNumBuffers(10);
+    player.SetVolume(32768 / 2);
+    player.SetFileName(Sample().string());
+    int stops = 0;
+    player.OnStop = [&](vant::TObject*) { ++stops; };
+    for (int p = 0; p < plays && ok; ++p) {
+      try {
+        player.Play();
+      } catch (const std::exception& e) {
+        *why = e.what();
+        ok = false;
+        break;
+      }
+      // A safety bound for a real-time driver.
+      for (int i = 0; i < 3000 && stops == p; ++i) gui.WaitAndProcess(10);
+      if (stops != p + 1) {
+        *why = "a play did not end";
+        ok = false;
+      }
+      WaitMs(gui, kBetweenPlaysMs);
+    }
+  }
+  DoneRegisteredAudioFiles();
+  vant::audio::SetBackend(nullptr);
+  backend.reset();
+  vant::SetDispatcher(nullptr);
+  return ok;
+}
+
+bool PlayWithPaplay(int plays, std::string* why) {
+  for (int p = 0; p < plays; ++p) {
+    const pid_t pid = Spawn({"paplay", Sample().string()});
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+      *why = "paplay failed";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBetweenPlaysMs));
+  }
+  return true;
+}
+
+enum Case { kPaplay = 0, kPlayerShortQueue = 1, kPlayer = 2 };
+
+void BM_GapsUnderLoad(benchmark::State& state) {
+  const int plays = Plays();
+  for (auto _ : state) {
+    vant::testing::PulseNullSink sink;
+    if (const std::string why = sink.Start(kRate, 1); !why.empty()) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    setenv("PULSE_SERVER", sink.Server().c_str(), 1);
+    setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    if (state.range(0) == kPlayerShortQueue) {
+      setenv("VANT_AUDIO_QUEUE_MS", "20", 1);
+    } else {
+      unsetenv("VANT_AUDIO_QUEUE_MS");
+    }
+    char pattern[] = "/tmp/vant-gaps-XXXXXX";
+    if (!mkdtemp(pattern)) {
+      state.SkipWithError("no temporary folder");
+      return;
+    }
+    const fs::path raw = fs::path(pattern) / "heard.raw";
+    if (!sink.StartRecording(raw, kRate, 1)) {
+      state.SkipWithError("parec could not be started");
+      return;
+    }
+    std::string why;
+    bool ok;
+    size_t busy;
+    {
+      Load load;
+      busy = load.Size();
+      ok = state.range(0) == kPaplay ? PlayWithPaplay(plays, &why) : PlayWithPlayer(plays, &why);
+    }
+    sink.StopRecording();
+    unsetenv("VANT_AUDIO_QUEUE_MS");
+    std::ifstream in(raw, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+    std::error_code ec;
+    fs::remove_all(pattern, ec);
+    if (!ok) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    std::vector<int16_t> rec(bytes.size() / 2);
+    std::memcpy(rec.data(), bytes.data(), rec.size() * 2);
+    const Findings f = Analyse(rec);
+    state.counters["busy_processes"] = static_cast<double>(busy);
+    state.counters["plays_heard"] = f.plays;
+    state.counters["gaps"] = f.gaps;
+    state.counters["gap_ms_longest"] = f.longest_ms;
+    state.counters["gap_ms_total"] = f.total_ms;
+  }
+}
+
+BENCHMARK(BM_GapsUnderLoad)
+    ->ArgName("case")
+    ->Arg(kPaplay)
+    ->Arg(kPlayerShortQueue)
+    ->Arg(kPlayer)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
