@@ -3,9 +3,10 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include <QFileIconProvider>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -15,9 +16,13 @@
 #include <QMimeDatabase>
 #include <QPushButton>
 #include <QTreeView>
+#include <QWindow>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
+#include "ui_application.h"
+#include "ui_form.h"
 #include "ui_qt.h"
 
 namespace vant {
@@ -52,6 +57,23 @@ class NameOnlyIconProvider : public QFileIconProvider {
   QMimeDatabase db_;
 };
 
+// The window a file dialog opens over, centred on it: the active one, else the program's main
+// window while it is shown (a window just shown may not be active yet). The screen's middle can
+// lie over the controls of a window that is not centred on it.
+QWidget* DialogOwner() {
+  QWidget* owner = QApplication::activeWindow();
+  TForm* main_form = Application ? Application->MainForm() : nullptr;
+  if (!owner && main_form && main_form->Host() && main_form->Host()->isVisible())
+    owner = main_form->Host();
+  // A window the desktop has not put in its place yet would centre the dialog over where it was
+  // asked to be, not where it is: its first showing is awaited, for a bounded time.
+  QWindow* window = owner ? owner->windowHandle() : nullptr;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (window && !window->isExposed() && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+  return owner;
+}
+
 // The file dialog's columns as the toolkit's language writes them: its model formats sizes and
 // dates in the desktop's language.
 class LocalFormats : public QIdentityProxyModel {
@@ -78,7 +100,7 @@ class LocalFormats : public QIdentityProxyModel {
 class PanelFileDialog : public QFileDialog {
  public:
   PanelFileDialog(FileDialogPanel* panel, const QString& title, const QString& dir)
-      : QFileDialog(nullptr, title, dir), panel_(panel) {}
+      : QFileDialog(DialogOwner(), title, dir), panel_(panel) {}
   ~PanelFileDialog() override { ReleasePanel(); }
 
   void HostPanel() {
@@ -230,7 +252,7 @@ class ToolkitAnswerer : public DialogAnswerer {
 
   bool SelectFolder(const std::string& caption, const std::string& root,
                     std::string& dir) override {
-    QFileDialog d(nullptr, QString::fromStdString(caption),
+    QFileDialog d(DialogOwner(), QString::fromStdString(caption),
                   QString::fromStdString(dir.empty() ? root : dir));
     ConfigureFileDialog(d);
     d.setFileMode(QFileDialog::Directory);

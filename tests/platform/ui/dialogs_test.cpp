@@ -23,6 +23,7 @@
 
 #include "scratchfolder.h"
 #include "ui_fixture.h"
+#include "ui_form.h"
 #include "ui_qt.h"
 #include "ui_stdctrls.h"
 
@@ -188,6 +189,33 @@ TEST_F(UiTest, FileDialogsNeverReadAFileToTellItsType) {
   const QString noext =
       d.iconProvider()->type(QFileInfo(QString::fromStdString((dir.path() / "noext").string())));
   EXPECT_NE(noext, pdf);
+}
+
+// A file dialog opens over the program's window, centred on it, not wherever the screen's middle
+// lies: a window that is not centred on the screen keeps the controls at its top in view.
+TEST_F(ToolkitDialogs, AFileDialogIsCentredOverTheProgramsWindow) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 900, 700);
+  form.Show();
+  form.Host()->activateWindow();
+  Application->ProcessMessages();
+  const QRect window = form.Host()->frameGeometry();
+  QRect shown;
+  QWidget* parent = nullptr;
+  WhenModal<QFileDialog>([&](QFileDialog& d) {
+    if (!d.isVisible()) return false;
+    shown = d.frameGeometry();
+    parent = d.parentWidget();
+    d.reject();
+    return true;
+  });
+  FileDialogRequest r;
+  EXPECT_FALSE(GetDialogAnswerer().FileDialog(r));
+  EXPECT_EQ(parent, form.Host());
+  EXPECT_LE((shown.center() - window.center()).manhattanLength(), 4)
+      << shown.center().x() << "," << shown.center().y() << " over " << window.center().x() << ","
+      << window.center().y();
+  form.Hide();
 }
 
 // Qt's warnings while a test runs, caught by its message handler.
