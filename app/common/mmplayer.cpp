@@ -118,6 +118,9 @@ TMOPlayer::TMOPlayer(TComponent* owner) : TForm(owner) {
   Label1 = new TLabel(this);
   Label1->SetName("Label1");
   Label1->SetParent(this);
+  // The box of the layout, not the text's: a report every 30 ms must not measure and lay out
+  // the label again (the window is never shown, and the times all fit the box).
+  Label1->SetAutoSize(false);
   Label1->SetBounds(84, 14, 73, 19);
   Label1->Font().SetColor(clBlack);
   Label1->SetCaption("00:00.000");
@@ -222,7 +225,9 @@ std::string TMOPlayer::PositionText(int32_t ms) {
 }
 
 void TMOPlayer::MMHiTimer1Timer(TObject*) {
-  MMHiTimer1->SetEnabled(false);
+  // The timer runs on through the report: switching it off and on again around each one rebuilt
+  // it 33 times a second. Its ticks come as messages to this thread, at most a few pending, so
+  // a slow report cannot pile them up.
   if (!tracking_) {
     const int32_t position = MMAudioPlayer->GetPosition();
     const int32_t length = MMAudioPlayer->GetPlayLength();
@@ -233,7 +238,7 @@ void TMOPlayer::MMHiTimer1Timer(TObject*) {
     MMSlider->SetPosition(position);
   }
   // Only while the player plays: its stop switched the timer off for good.
-  if (MMAudioPlayer->GetState() & wosPlay) MMHiTimer1->SetEnabled(true);
+  if (!(MMAudioPlayer->GetState() & wosPlay)) MMHiTimer1->SetEnabled(false);
 }
 
 void TMOPlayer::MMAudioPlayerStop(TObject*) {

@@ -30,7 +30,9 @@ constexpr uint32_t kLoopMessage = 0xB1F7;
 constexpr int64_t kNoTick = std::numeric_limits<int64_t>::min();
 // Buffers up to this size keep the displays fed once per buffer period while paused.
 constexpr int32_t kPauseBufferLimit = 8191;
-constexpr int kYieldMs = 1;
+constexpr int kYieldMs = 10;
+// Rounds one wake may run before the event loop gets its turn again (about 0.1 s of slices).
+constexpr int kCatchUpRounds = 100;
 
 bool g_enter_idle = false;
 intptr_t g_next_serial = 0;
@@ -46,8 +48,8 @@ struct TMMConnector::Shared {
   int active = 0;  // connectors refreshed by the loop
   int32_t max_speed = 0;
   std::unique_ptr<MessageWindow> window;
-  // The loop's yield: a 1 ms timer on the GUI thread runs the next pass, so the event loop
-  // itself runs between passes.
+  // The loop's yield: a 10 ms timer on the GUI thread runs the next wake, so the event loop
+  // itself runs between wakes.
   std::unique_ptr<vant::TTimer> yield;
   std::shared_ptr<std::atomic<bool>> loop_queued = std::make_shared<std::atomic<bool>>(false);
 
@@ -633,21 +635,27 @@ void TMMConnector::Loop() {
   shared_->loop_queued->store(false);
   const bool terminating = vant::GetDispatcher().IsTerminating();
   bool behind = false;
-  if (shared_->active > 0 && !terminating) {
+  // Each wake serves every slice that has fallen due since the last one, a round per slice, so
+  // the displays see all of the sound while the loop wakes only once per yield; what they draw
+  // reaches the screen once per frame.
+  for (int round = 0; round < kCatchUpRounds && shared_ && shared_->active > 0 && !terminating;
+       ++round) {
     // By serial: a handler may free connectors during the pass.
     std::vector<intptr_t> serials;
     for (TMMConnector* c : shared_->list) serials.push_back(c->serial_);
+    behind = false;
     for (intptr_t s : serials) {
       TMMConnector* c = Find(s);
       if (c && c->auto_trigger_ && c->method_ == tmMessage && c->enabled_ && c->running_) {
         behind |= c->ProcessData();
       }
     }
+    if (!behind) break;
   }
   if (!shared_) return;
   if (shared_->active > 0 && !terminating && !shared_->list.empty()) {
-    // A pass shows one slice per display: when the next is due already (the loop was held up),
-    // the next pass follows as soon as the event loop has run, not a yield later.
+    // Slices still due after the last round (the loop was held up long): the next wake follows
+    // as soon as the event loop has run, not a yield later.
     if (behind) shared_->PostLoop();
     shared_->StartYield();
   } else {

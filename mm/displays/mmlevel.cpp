@@ -31,7 +31,10 @@ TMMCustomLevel::~TMMCustomLevel() {
 void TMMCustomLevel::CreatePeakTimer() {
   if (HasState(vant::csDesigning)) return;
   // The timer thread only moves the peak's counters; the next SetData draws the change.
-  peak_timer_.Create([this] { core_.PeakTick(); }, PeakTimerWanted());
+  peak_timer_.Create([this] {
+    core_.PeakTick();
+    return core_.PeakFalling();
+  });
 }
 
 void TMMCustomLevel::UpdatePeakTimer() { peak_timer_.Update(PeakTimerWanted()); }
@@ -65,13 +68,14 @@ void TMMCustomLevel::RefreshPCMData(const void* slice) {
 
 void TMMCustomLevel::ResetData() {
   core_.Reset();
+  UpdatePeakTimer();
   Invalidate();
 }
 
 void TMMCustomLevel::SetData(int32_t magnitude) {
-  if (core_.SetData(magnitude) && GetEnabled() && GetVisible()) {
-    FastDraw([this](bool) { DrawLevel(); }, false);
-  }
+  if (!core_.SetData(magnitude)) return;
+  UpdatePeakTimer();  // a new peak starts its hold
+  if (GetEnabled() && GetVisible()) FastDraw([this](bool) { DrawLevel(); }, false);
 }
 
 void TMMCustomLevel::SetValue(int percent) {

@@ -132,7 +132,9 @@ class TMMCustomLevel : public TMMDIBGraphicControl, public TMMDisplayData {
   vant::TRect SegmentRect(int i) const;
   void CreatePeakTimer();
   void UpdatePeakTimer();
-  bool PeakTimerWanted() const { return GetEnabled() && core_.NumPeaks > 0; }
+  bool PeakTimerWanted() const {
+    return GetEnabled() && core_.NumPeaks > 0 && core_.PeakFalling();
+  }
   // Stores a changed value; then lays the segments out again, or only redraws them.
   template <class T, class V>
   void Set(T& field, V value, bool layout);

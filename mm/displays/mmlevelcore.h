@@ -103,6 +103,8 @@ class TMMLevelCore {
   void ShowValue(int segments);
   // One tick of the shared 25 ms timer (timer thread): holds, lowers or drops the peak.
   void PeakTick();
+  // Whether ticks would still move the peak (a peak is held or falling).
+  bool PeakFalling() const { return peak_.load() > 0; }
 
   std::function<void()> OnGainOverflow;
   std::function<void()> OnPcmOverflow;

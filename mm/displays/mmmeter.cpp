@@ -44,7 +44,10 @@ void TMMCustomMeter::ChangeDesigning(bool value) {
 void TMMCustomMeter::CreatePeakTimer() {
   if (HasState(vant::csDesigning)) return;
   // The timer thread only moves the peak needle's counters; the next slice draws the change.
-  peak_timer_.Create([this] { core_.PeakTick(); }, PeakTimerWanted());
+  peak_timer_.Create([this] {
+    core_.PeakTick();
+    return core_.PeakFalling();
+  });
 }
 
 void TMMCustomMeter::UpdatePeakTimer() { peak_timer_.Update(PeakTimerWanted()); }
@@ -74,11 +77,14 @@ void TMMCustomMeter::RefreshPCMData(const void* slice) {
 
 void TMMCustomMeter::ResetData() {
   core_.Reset();
+  UpdatePeakTimer();
   Invalidate();
 }
 
 void TMMCustomMeter::SetData(int32_t level) {
-  if (core_.SetData(level) && GetEnabled() && GetVisible()) FastDraw();
+  if (!core_.SetData(level)) return;
+  UpdatePeakTimer();  // a new peak starts its hold, or the needle fell below the peak
+  if (GetEnabled() && GetVisible()) FastDraw();
 }
 
 void TMMCustomMeter::SetValue(int percent) {

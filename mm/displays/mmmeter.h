@@ -131,7 +131,7 @@ class TMMCustomMeter : public TMMGraphicControl, public TMMDisplayData {
   void UpdateSlice();
   void CreatePeakTimer();
   void UpdatePeakTimer();
-  bool PeakTimerWanted() const { return GetEnabled() && core_.ShowPeak; }
+  bool PeakTimerWanted() const { return GetEnabled() && core_.ShowPeak && core_.PeakFalling(); }
   // Stores a changed value and repaints.
   template <class T, class V>
   void Set(T& field, V value);

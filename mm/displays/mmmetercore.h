@@ -55,6 +55,8 @@ class TMMMeterCore {
   void ResetPeakCounter() { peak_counter_ = 0; }
   // One tick of the shared 25 ms timer (timer thread): holds, lowers or drops the peak needle.
   void PeakTick();
+  // Whether ticks would still move the peak needle: a count runs (its hold, or its fall).
+  bool PeakFalling() const { return peak_.load() > 0 && peak_counter_.load() > 0; }
   // Percent of full scale the needle shows (0 for a needle at rest).
   int NeedlePercent() const { return Level.SegmentsToPercent(Needle()); }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The shared 25 ms timer event a display's peak mark falls with. It exists at run time only and
-// is suspended while the display does not want it; its tick runs on the timer thread, so it may
-// only move counters and flags.
+// runs only while a peak is falling: the display wakes it when it sets a peak, and the event puts
+// itself to sleep from its own tick once the peak has come down, so a display at rest costs no
+// wake-ups. Its tick runs on the timer thread, so it may only move counters and flags.
 #include <functional>
 
 #include "mmtimer.h"
@@ -13,22 +14,24 @@ class TMMPeakTimer {
   TMMPeakTimer& operator=(const TMMPeakTimer&) = delete;
   ~TMMPeakTimer() { Kill(); }
 
-  // Registers the event once (nothing when it exists) running `tick`, then applies `want`.
-  void Create(std::function<void()> tick, bool want) {
+  // Registers the event once (nothing when it exists), asleep. `tick` moves the peak one tick
+  // and answers whether it is still falling; the event sleeps once it answers false.
+  void Create(std::function<bool()> tick) {
     if (handle_) return;
     tick_ = std::move(tick);
     handle_ = vant::MMTimeSetEvent(
-        vant::kMMTimerPeriod, false,
-        [](vant::PMMTimeEvent, void* self) { static_cast<TMMPeakTimer*>(self)->tick_(); }, this);
-    suspended_ = false;
-    Update(want);
+        vant::kMMTimerPeriod, true,
+        [](vant::PMMTimeEvent me, void* self) {
+          // The display's wake (Update) takes the service's lock this runs under, so a peak set
+          // after this read wakes the event again after this sleep.
+          if (!static_cast<TMMPeakTimer*>(self)->tick_()) vant::MMTimeSetSuspended(me, true);
+        },
+        this);
   }
-  // Suspends or resumes the event.
-  void Update(bool want) {
-    if (!handle_) return;
-    if (want && suspended_) vant::MMTimeResumeEvent(handle_);
-    if (!want && !suspended_) vant::MMTimeSuspendEvent(handle_);
-    suspended_ = !want;
+  // Runs the event while `falling` (the display wants its peak to move), else lets it sleep.
+  // GUI thread; call it after changing the peak.
+  void Update(bool falling) {
+    if (handle_) vant::MMTimeSetSuspended(handle_, !falling);
   }
   // Removes the event; the display calls it first thing in its destructor.
   void Kill() {
@@ -38,6 +41,5 @@ class TMMPeakTimer {
 
  private:
   vant::PMMTimeEvent handle_ = nullptr;
-  bool suspended_ = false;
-  std::function<void()> tick_;
+  std::function<bool()> tick_;
 };

@@ -35,22 +35,43 @@ class SharedTimer {
   PMMTimeEvent SetEvent(int32_t interval, bool suspended, TMMTimeCallback callback,
                         void* user_data) {
     std::lock_guard lock(lock_);
-    if (++event_count_ == 1) {
-      service_ = &GetTimerService();
-      service_->BeginPeriod(kMMTimerPeriod);
-      timer_id_ = service_->StartPeriodic(kMMTimerPeriod, [this](TimerId id) { Tick(id); });
-      if (timer_id_ == 0) {
-        service_->EndPeriod(kMMTimerPeriod);
-        service_ = nullptr;
-        event_count_ = 0;
-        return nullptr;
-      }
-    }
+    // A running event needs the platform timer now; without one it is refused. A suspended one
+    // waits for its resume to start it.
+    if (!suspended && !StartIfNeeded()) return nullptr;
+    ++event_count_;
     auto event = std::make_shared<TMMTimeEvent>(TMMTimeEvent{std::max(interval, kMMTimerPeriod),
                                                              user_data, std::move(callback),
                                                              suspended ? 1 : 0, 0, ++last_serial_});
+    if (!suspended) ++running_;
     events_.push_back(std::move(event));
     return events_.back().get();
+  }
+
+  // Runs `change` on the suspend count of a live event under the lock. The platform timer runs
+  // exactly while some event has a count of 0: the first to reach 0 starts it, the last to
+  // leave 0 stops it.
+  template <typename Change>
+  void Suspend(PMMTimeEvent handle, Change change) {
+    if (!handle) return;
+    Stopped stopped;
+    {
+      std::lock_guard lock(lock_);
+      auto it = Find(handle);
+      if (it == events_.end()) return;
+      TMMTimeEvent& e = **it;
+      const bool was_running = e.SuspendCount == 0;
+      change(e);
+      const bool runs = e.SuspendCount == 0;
+      if (runs == was_running) return;
+      if (runs) {
+        ++running_;
+        StartIfNeeded();
+      } else {
+        e.Elapsed = 0;
+        if (--running_ == 0) stopped = TakeTimer();
+      }
+    }
+    stopped.Kill();
   }
 
   // Runs `change` on the event under the lock when the handle is alive.
@@ -63,39 +84,64 @@ class SharedTimer {
 
   void KillEvent(PMMTimeEvent handle) {
     if (!handle) return;
-    TimerService* service = nullptr;
-    TimerId timer = 0;
+    Stopped stopped;
     {
       std::lock_guard lock(lock_);
       auto it = Find(handle);
       if (it == events_.end()) return;
+      const bool was_running = (*it)->SuspendCount == 0;
       events_.erase(it);
-      if (--event_count_ > 0) return;
-      std::swap(service, service_);
-      std::swap(timer, timer_id_);
+      --event_count_;
+      if (was_running && --running_ == 0) stopped = TakeTimer();
     }
-    // Outside the lock: a tick that is waiting for it must be let through before Kill returns.
-    service->Kill(timer);
-    service->EndPeriod(kMMTimerPeriod);
+    stopped.Kill();
   }
 
   // Stops a platform timer still running when the program ends.
   static void Finalize() {
     SharedTimer& t = Get();
-    std::unique_lock lock(t.lock_);
-    TimerService* service = std::exchange(t.service_, nullptr);
-    TimerId timer = std::exchange(t.timer_id_, 0);
-    t.events_.clear();
-    t.event_count_ = 0;
-    lock.unlock();
-    if (service) {
-      service->Kill(timer);
-      service->EndPeriod(kMMTimerPeriod);
+    Stopped stopped;
+    {
+      std::lock_guard lock(t.lock_);
+      stopped = t.TakeTimer();
+      t.events_.clear();
+      t.event_count_ = 0;
+      t.running_ = 0;
     }
+    stopped.Kill();
   }
 
  private:
   SharedTimer() = default;
+
+  // A platform timer taken out of service under the lock, killed after it is left: a tick that
+  // waits for the lock must be let through before the kill returns. From the timer's own tick
+  // (a callback suspending or killing the last running event) the kill only ends that tick.
+  struct Stopped {
+    TimerService* service = nullptr;
+    TimerId timer = 0;
+    void Kill() {
+      if (!service) return;
+      service->Kill(timer);
+      service->EndPeriod(kMMTimerPeriod);
+    }
+  };
+  Stopped TakeTimer() {
+    return {std::exchange(service_, nullptr), std::exchange(timer_id_, 0)};
+  }
+  // Starts the platform timer when none runs; false when it cannot be started.
+  bool StartIfNeeded() {
+    if (timer_id_ != 0) return true;
+    TimerService& service = GetTimerService();
+    service.BeginPeriod(kMMTimerPeriod);
+    timer_id_ = service.StartPeriodic(kMMTimerPeriod, [this](TimerId id) { Tick(id); });
+    if (timer_id_ == 0) {
+      service.EndPeriod(kMMTimerPeriod);
+      return false;
+    }
+    service_ = &service;
+    return true;
+  }
 
   // Shared, so a tick can hold the record of the callback it runs: a callback may kill its own
   // event, and must not free the function it is running.
@@ -137,6 +183,7 @@ class SharedTimer {
   TimerId timer_id_ = 0;
   List events_;  // in creation order
   int32_t event_count_ = 0;
+  int32_t running_ = 0;  // events whose suspend count is 0
   std::atomic<int32_t> busy_{0};
   uint64_t last_serial_ = 0;
   std::vector<std::pair<PMMTimeEvent, uint64_t>> snapshot_;
@@ -161,16 +208,21 @@ void MMTimeSetInterval(PMMTimeEvent handle, int32_t interval) {
 }
 
 void MMTimeSuspendEvent(PMMTimeEvent handle) {
-  SharedTimer::Get().Update(handle, [](TMMTimeEvent& e) {
+  SharedTimer::Get().Suspend(handle, [](TMMTimeEvent& e) {
     ++e.SuspendCount;
     e.Elapsed = 0;
   });
 }
 
 void MMTimeResumeEvent(PMMTimeEvent handle) {
-  SharedTimer::Get().Update(handle, [](TMMTimeEvent& e) {
+  SharedTimer::Get().Suspend(handle, [](TMMTimeEvent& e) {
     if (e.SuspendCount > 0) --e.SuspendCount;
   });
+}
+
+void MMTimeSetSuspended(PMMTimeEvent handle, bool suspended) {
+  SharedTimer::Get().Suspend(handle,
+                             [suspended](TMMTimeEvent& e) { e.SuspendCount = suspended ? 1 : 0; });
 }
 
 void MMTimeKillEvent(PMMTimeEvent handle) { SharedTimer::Get().KillEvent(handle); }

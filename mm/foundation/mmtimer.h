@@ -1,6 +1,7 @@
 #pragma once
 // The shared 25 ms timer: one platform timer drives every client event of the process, each with
-// its own interval, suspend count and callback. The displays time their peak hold and fall with
+// its own interval, suspend count and callback. The platform timer runs only while some event is
+// not suspended, so a program whose events all wait costs no wake-ups. The displays time their peak hold and fall with
 // it; the connector and the DSP meter do their periodic work in it.
 //
 // Callbacks run on the timer thread while the service lock is held. They may change intervals and
@@ -18,7 +19,7 @@ using TMMTimeCallback = std::function<void(PMMTimeEvent handle, void* user_data)
 constexpr int kMMTimerPeriod = 25;
 
 // Creates an event that fires every ceil(max(interval, 25) / 25)-th tick. Returns nullptr when
-// the platform timer cannot be started.
+// the event is to run and the platform timer cannot be started.
 PMMTimeEvent MMTimeSetEvent(int32_t interval, bool suspended, TMMTimeCallback callback,
                             void* user_data);
 // Each of these does nothing for nullptr or a handle that is no longer alive.
@@ -27,7 +28,11 @@ void MMTimeSetInterval(PMMTimeEvent handle, int32_t interval);
 // Suspensions are counted: two suspends need two resumes.
 void MMTimeSuspendEvent(PMMTimeEvent handle);
 void MMTimeResumeEvent(PMMTimeEvent handle);
-// Frees the event; with the last one the platform timer stops.
+// For an event with a single owner that turns it on and off from two threads (the GUI thread
+// and its own callback): suspended or running whatever the count was, so the two cannot leave
+// the count unbalanced.
+void MMTimeSetSuspended(PMMTimeEvent handle, bool suspended);
+// Frees the event.
 void MMTimeKillEvent(PMMTimeEvent handle);
 
 }  // namespace vant

@@ -10,11 +10,15 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QPointer>
+#include <QScreen>
 #include <QThread>
 #include <algorithm>
+#include <limits>
 
+#include "clock.h"
 #include "ui_form.h"
 #include "ui_qt.h"
+#include "ui_timer.h"
 
 namespace vant {
 
@@ -171,6 +175,75 @@ TControl* GetCaptureControl() {
 
 // ---- TControl ----
 
+// Puts what PaintNow drew on the screen at most once per refresh of the display. A picture drawn
+// a frame or more after the last update goes out when the event loop next runs, one drawn within
+// the frame at its end; either way together with every other picture drawn until then, in one
+// paint and one flush of the window.
+class FramePacer {
+ public:
+  static FramePacer& Get() {
+    static FramePacer* pacer = new FramePacer;  // lives to the end, like the controls it serves
+    return *pacer;
+  }
+  void Request(TControl* c) {
+    if (!c->present_queued_) {
+      c->present_queued_ = true;
+      queued_.push_back(c);
+    }
+    const int64_t period = FramePeriodMicros();
+    const int64_t now = GetClock().NowMicros();
+    if (scheduled_) {
+      // A caller that draws in a loop of its own (a progress mark while a file is read) keeps
+      // the event loop from presenting: its pictures go out from here, still once per frame.
+      if (now - scheduled_at_ >= 2 * period) Present(true);
+      return;
+    }
+    scheduled_ = true;
+    scheduled_at_ = now;
+    const int64_t wait = last_present_ + period - now;
+    if (wait > 0 && wait <= period) {
+      timer_.SetInterval(static_cast<unsigned>((wait + 999) / 1000));
+      timer_.SetEnabled(true);
+    } else {
+      QMetaObject::invokeMethod(qApp, [this] { Present(); }, Qt::QueuedConnection);
+    }
+  }
+  void Forget(TControl* c) { std::erase(queued_, c); }
+
+ private:
+  FramePacer() : timer_(nullptr) {
+    timer_.SetEnabled(false);
+    timer_.OnTimer = [this](TObject*) { Present(); };
+  }
+  static int64_t FramePeriodMicros() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const double hz = screen ? screen->refreshRate() : 0;
+    return hz >= 20 && hz <= 250 ? static_cast<int64_t>(1e6 / hz) : 16667;
+  }
+  void Present(bool at_once = false) {
+    scheduled_ = false;
+    timer_.SetEnabled(false);
+    last_present_ = GetClock().NowMicros();
+    // update(), not repaint(): the toolkit merges every queued control into one paint pass.
+    // Only a present the event loop could not run paints at once.
+    for (TControl* c : std::exchange(queued_, {})) {
+      c->present_queued_ = false;
+      if (!c->host_ || !c->picture_fresh_) continue;
+      if (at_once) {
+        c->host_->repaint();
+      } else {
+        c->host_->update();
+      }
+    }
+  }
+
+  std::vector<TControl*> queued_;
+  bool scheduled_ = false;  // a present is posted or timed
+  int64_t scheduled_at_ = 0;
+  int64_t last_present_ = std::numeric_limits<int64_t>::min() / 2;
+  TTimer timer_;
+};
+
 TControl::TControl(TComponent* owner) : TComponent(owner) {
   // Host widgets need the toolkit and posts from workers need its dispatcher: a control made
   // before Application->Initialize (a test, a library) brings both up.
@@ -191,6 +264,7 @@ TControl::~TControl() {
     SetDragCursorShown(crDefault);
   }
   if (g_capture == this) SetCaptureControl(nullptr);
+  if (present_queued_) FramePacer::Get().Forget(this);
   if (parent_) parent_->RemoveControl(this);
   if (host_) {
     host_->setProperty(kControlProperty, QVariant());
@@ -372,6 +446,7 @@ void TControl::SetShowHint(bool v) {
 void TControl::Invalidate() {
   if (!host_) return;
   if (QThread::currentThread() == host_->thread()) {
+    picture_fresh_ = false;
     host_->update();
     return;
   }
@@ -379,16 +454,18 @@ void TControl::Invalidate() {
   QMetaObject::invokeMethod(
       qApp,
       [w] {
-        if (w) w->update();
+        if (TControl* c = w ? FromHost(w) : nullptr) c->Invalidate();
       },
       Qt::QueuedConnection);
 }
 
 void TControl::Repaint() {
+  picture_fresh_ = false;
   if (host_ && host_->isVisible()) host_->repaint();
 }
 
 void TControl::Update() {
+  picture_fresh_ = false;
   if (host_ && host_->isVisible()) host_->repaint();
 }
 
@@ -413,7 +490,8 @@ void TControl::SendToBack() {
 
 void TControl::HandlePaint(QWidget* target) {
   if (width_ <= 0 || height_ <= 0) return;
-  if (present_only_ && target && last_paint_) {
+  if (picture_fresh_ && target && last_paint_ && last_paint_->width() == width_ &&
+      last_paint_->height() == height_) {
     QPainter(target).drawImage(0, 0, *last_paint_);
     return;
   }
@@ -487,14 +565,8 @@ void TControl::PaintNow(const std::function<void(TCanvas&)>& draw) {
     HandlePaint(nullptr);
   canvas_.SetSurface(last_paint_.get());
   draw(canvas_);
-  present_only_ = true;
-  try {
-    host_->repaint();
-  } catch (...) {
-    present_only_ = false;
-    throw;
-  }
-  present_only_ = false;
+  picture_fresh_ = true;
+  FramePacer::Get().Request(this);
 }
 
 void TControl::HandleMouseDown(TMouseButton b, TShiftState s, int x, int y, bool dbl) {

@@ -158,8 +158,10 @@ class TControl : public TComponent {
   // Paints the control as it would appear now into `bmp` (resized to the control), without a
   // display: what a screenshot of the control alone would show.
   void PaintTo(TBitmap& bmp);
-  // Draws on the control's picture as last painted and shows the result at once, outside the
-  // toolkit's paint cycle (displays that redraw many times a second). Nothing when not showing.
+  // Draws on the control's picture as last painted at once, outside the toolkit's paint cycle
+  // (displays that redraw many times a second), and shows the picture at the next frame of the
+  // display: the screen gets at most one update per refresh, however often this is called.
+  // Nothing when not showing.
   void PaintNow(const std::function<void(TCanvas&)>& draw);
 
   virtual void Paint() {}
@@ -225,7 +227,10 @@ class TControl : public TComponent {
   std::string hint_;
   bool show_hint_ = false;
   bool clicked_ = false;
-  bool present_only_ = false;  // PaintNow: the next paint shows the picture as it stands
+  // PaintNow drew on the picture: a paint shows it as it stands, until something invalidates it.
+  bool picture_fresh_ = false;
+  bool present_queued_ = false;  // waits for the next frame (PaintNow)
+  friend class FramePacer;
   unsigned control_style_ = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
 };
 

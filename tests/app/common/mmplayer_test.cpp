@@ -139,11 +139,16 @@ TEST_F(PlayerWindowTest, ReportsThePositionEvery30MsExceptWhileTheSliderIsDragge
     reports.emplace_back(ms, fraction);
   });
   player_->PlayFrom(6000);
+  const TimerId timer = player_->MMHiTimer1->GetTimerID();
   Step(95);
   ASSERT_EQ(reports.size(), 3u);
+  // One timer runs through the reports: rebuilding it for each cost wake-ups 33 times a second.
+  EXPECT_EQ(player_->MMHiTimer1->GetTimerID(), timer);
   for (const auto& [ms, fraction] : reports) EXPECT_DOUBLE_EQ(fraction, ms / 60000.0);
   EXPECT_EQ(player_->MMSlider->GetPosition(), reports.back().first);
   EXPECT_EQ(player_->Label1->GetCaption(), TMOPlayer::PositionText(reports.back().first));
+  // The time label keeps its layout's box, so a report every 30 ms lays nothing out again.
+  EXPECT_EQ(player_->Label1->BoundsRect(), Bounds(84, 14, 73, 19));
 
   player_->MMSliderTrack(nullptr);
   Step(100);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "displays_fixture.h"
@@ -159,13 +160,16 @@ TEST_F(ConnectorTest, SharedLoopRefreshesEveryRunningConnectorUntilTheyStop) {
   for (int ms = 0; ms < 90; ++ms) Pass(1000);
   EXPECT_EQ(bar_a.firsts.size(), 80u);
   EXPECT_EQ(bar_b.firsts.size(), 80u);
-  // Each slice came in the first pass after it fell due: never before, at most a loop late.
+  // Each slice came in the first wake of the loop after it fell due, in a round of its own:
+  // never before, at most a yield (10 ms) late.
   for (size_t k = 0; k < bar_a.times.size(); ++k) {
     const int64_t late = bar_a.times[k] - (arrival + DueAt(static_cast<int>(k)));
     EXPECT_GE(late, 0);
-    EXPECT_LE(late, 1000);
+    EXPECT_LE(late, 10'000);
   }
-  EXPECT_GE(passes, 85);
+  EXPECT_GE(passes, 80);
+  // ... and in 90 ms the loop woke the GUI thread about 9 times, not once a slice.
+  EXPECT_LE(std::set<int64_t>(bar_a.times.begin(), bar_a.times.end()).size(), 10u);
   // Stopped: the loop ends and the displays are cleared.
   a.Stopped();
   b.Stopped();
@@ -330,8 +334,9 @@ TEST_F(ConnectorTest, DisablingStopsFeedingAndClearsTheDisplays) {
   c.SetEnabled(true);
   Gui().ProcessMessages();
   c.NewBuffer(frames.data(), 16000);
-  for (int ms = 0; ms < 5; ++ms) Pass(1000);
-  EXPECT_EQ(bar.firsts.size(), 5u);
+  for (int ms = 0; ms < 30; ++ms) Pass(1000);
+  // The loop wakes every 10 ms: its last wake came 20 ms or more after the buffer.
+  EXPECT_GE(bar.firsts.size(), 20u);
 }
 
 TEST_F(ConnectorTest, OscilloscopeSlicesStartAtTheTriggerCrossing) {

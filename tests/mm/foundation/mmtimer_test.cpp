@@ -111,6 +111,55 @@ TEST_F(SharedTimerTest, TheLastKillStopsThePlatformTimerAndTheNextEventStartsIt)
   MMTimeKillEvent(c);
 }
 
+TEST_F(SharedTimerTest, ThePlatformTimerSleepsWhileEveryEventIsSuspended) {
+  std::atomic<int> fired{0};
+  PMMTimeEvent a = MMTimeSetEvent(25, true, Count, &fired);
+  PMMTimeEvent b = MMTimeSetEvent(50, false, Count, &fired);
+  EXPECT_EQ(service.Count(), 1);
+  MMTimeSuspendEvent(b);
+  EXPECT_EQ(service.Count(), 0);  // two events, none wants a tick: nothing wakes
+  Tick(4);
+  EXPECT_EQ(fired, 0);
+
+  MMTimeResumeEvent(a);
+  EXPECT_EQ(service.Count(), 1);
+  Tick(2);
+  EXPECT_EQ(fired, 2);
+  MMTimeResumeEvent(b);  // joins the running timer
+  Tick(2);
+  EXPECT_EQ(fired, 5);  // b's count began afresh at its resume
+
+  // Owner switches are idempotent, whatever the count was.
+  MMTimeSetSuspended(a, true);
+  MMTimeSetSuspended(a, true);
+  MMTimeSuspendEvent(b);
+  EXPECT_EQ(service.Count(), 0);
+  MMTimeSetSuspended(a, false);
+  EXPECT_EQ(service.Count(), 1);
+  Tick(1);
+  EXPECT_EQ(fired, 6);
+  MMTimeKillEvent(a);  // the last running one
+  EXPECT_EQ(service.Count(), 0);
+  MMTimeKillEvent(b);
+}
+
+TEST_F(SharedTimerTest, ACallbackThatSuspendsTheLastRunningEventStopsTheTimer) {
+  std::atomic<int> runs{0};
+  PMMTimeEvent e = MMTimeSetEvent(
+      25, false,
+      [&](PMMTimeEvent me, void*) {
+        if (++runs == 2) MMTimeSetSuspended(me, true);
+      },
+      nullptr);
+  Tick(3);
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(service.Count(), 0);
+  MMTimeSetSuspended(e, false);
+  Tick(1);
+  EXPECT_EQ(runs, 3);
+  MMTimeKillEvent(e);
+}
+
 TEST_F(SharedTimerTest, DeadAndNullHandlesChangeNothing) {
   std::atomic<int> fired{0};
   PMMTimeEvent keep = MMTimeSetEvent(25, false, Count, &fired);

@@ -258,6 +258,74 @@ TEST_F(ControlTest, WindowlessControlPaintsOverItsParentsPixels) {
   uitest::SaveScreenshot(form, "platform_ui_labels");
 }
 
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++count;
+    return false;
+  }
+  int count = 0;
+};
+
+class Display : public TGraphicControl {
+ public:
+  explicit Display(TComponent* owner) : TGraphicControl(owner) {
+    SetControlStyle(ControlStyle() | csOpaque);
+  }
+  void Show(TColor c) {
+    PaintNow([&](TCanvas& canvas) {
+      canvas.Brush().Color = c;
+      canvas.FillRect(ClientRect());
+    });
+  }
+};
+
+// A display redrawn on every slice of sound must reach the screen at most once per refresh:
+// its pictures are drawn at once but shown together, the last one won, once the event loop runs
+// after a quiet frame, or at the end of the frame of the last update.
+TEST_F(ControlTest, PaintNowReachesTheScreenAtMostOncePerFrame) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 60, 40);
+  auto* left = new Display(&form);
+  left->SetBounds(0, 0, 20, 20);
+  left->SetParent(&form);
+  auto* right = new Display(&form);
+  right->SetBounds(30, 0, 20, 20);
+  right->SetParent(&form);
+  form.Show();
+  clock_.AdvanceMillis(100);
+  Application->ProcessMessages();
+  PaintCounter left_paints(left->Host()), right_paints(right->Host());
+  auto run = [] {
+    for (int i = 0; i < 3; ++i) Application->ProcessMessages();
+  };
+
+  for (TColor c : {clRed, clLime, clBlue}) left->Show(c);
+  right->Show(clYellow);
+  EXPECT_EQ(left_paints.count, 0);  // drawn, not yet shown
+  run();
+  EXPECT_EQ(left_paints.count, 1);
+  EXPECT_EQ(right_paints.count, 1);
+
+  left->Show(clRed);
+  clock_.AdvanceMillis(1);  // shorter than any display's frame
+  run();
+  EXPECT_EQ(left_paints.count, 1);
+  clock_.AdvanceMillis(50);
+  run();
+  EXPECT_EQ(left_paints.count, 2);
+  EXPECT_EQ(right_paints.count, 1);
+  EXPECT_EQ(uitest::RenderedPixel(*left, 5, 5), clRed);
+  EXPECT_EQ(uitest::RenderedPixel(*right, 5, 5), clYellow);
+
+  left->Show(clLime);  // freed before its frame: nothing is left queued
+  delete left;
+  clock_.AdvanceMillis(50);
+  run();
+}
+
 TEST_F(ControlTest, KeyHandlersSeeAndCanSwallowKeys) {
   TForm form(nullptr);
   auto* e = new TEdit(&form);

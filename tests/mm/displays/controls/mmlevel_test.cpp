@@ -97,6 +97,41 @@ TEST_F(LevelTest, PeakMarksNeverReachBelowTheFirstSegment) {
   EXPECT_EQ(Column(*bar), ".m.m.m.o.o.o.o.g.g.g.g.g.L.L");
 }
 
+// A bar at rest must cost no wake-ups: its peak timer runs from a new peak until the peak is gone.
+TEST_F(LevelTest, ThePeakTimerRunsOnlyWhileAPeakIsHeldOrFalls) {
+  TMMLevel* left = ConverterBar(10);
+  TMMLevel* right = ConverterBar(20);
+  right->SetPeakSpeed(2);
+  Application->ProcessMessages();
+  EXPECT_EQ(service.Count(), 0);  // two bars at rest
+
+  left->SetValue(100);
+  left->SetValue(0);
+  EXPECT_EQ(service.Count(), 1);
+  Tick(40);
+  EXPECT_EQ(left->Core().Peak(), 14);
+  EXPECT_EQ(service.Count(), 1);
+  Tick(1);  // the 41st tick drops the peak: the timer sleeps
+  EXPECT_EQ(left->Core().Peak(), 0);
+  EXPECT_EQ(service.Count(), 0);
+
+  right->SetData(1000);  // a peak of two segments, held, then falling a segment every 2 ticks
+  right->SetData(0);
+  Tick(41);
+  EXPECT_EQ(right->Core().Peak(), 1);
+  EXPECT_EQ(service.Count(), 1);
+  Tick(2);
+  EXPECT_EQ(right->Core().Peak(), 0);
+  EXPECT_EQ(service.Count(), 0);
+
+  left->SetValue(100);  // a reset (the end of play) ends the hold at once
+  left->ResetData();
+  EXPECT_EQ(service.Count(), 0);
+  left->SetValue(100);
+  left->SetEnabled(false);
+  EXPECT_EQ(service.Count(), 0);
+}
+
 TEST_F(LevelTest, GrowthDirections) {
   struct Case {
     const char* what;

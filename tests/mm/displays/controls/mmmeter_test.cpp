@@ -180,6 +180,28 @@ TEST_F(MeterTest, PaintsWithAnyGeometry) {
         }}});
 }
 
+TEST_F(MeterTest, ThePeakTimerRunsOnlyWhileThePeakNeedleIsHeldOrFalling) {
+  TMMMeter* m = NewMeter();
+  Application->ProcessMessages();
+  EXPECT_EQ(service.Count(), 0);  // at rest
+  m->SetValue(50);
+  EXPECT_EQ(service.Count(), 1);  // the hold of a new peak
+  Tick(41);
+  EXPECT_EQ(m->Core().Peak(), m->Core().Needle());
+  EXPECT_EQ(service.Count(), 0);  // without a falling speed the peak needle dropped once
+  const int32_t dropped_to = m->Core().Peak();
+  m->SetValue(10);
+  EXPECT_EQ(service.Count(), 0);  // and stays until a louder level comes
+  EXPECT_EQ(m->Core().Peak(), dropped_to);
+  m->SetPeakSpeed(2);
+  m->SetValue(100);
+  EXPECT_EQ(service.Count(), 1);  // a new hold, then a fall that goes on counting
+  Tick(45);
+  EXPECT_EQ(service.Count(), 1);
+  m->ResetData();
+  EXPECT_EQ(service.Count(), 0);
+}
+
 TEST_F(MeterTest, SlicesAndTheirErrors) {
   TMMMeter* m = NewMeter();
   int pcm = 0, gain = 0;

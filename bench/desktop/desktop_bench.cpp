@@ -1,0 +1,376 @@
+// The programs as a person meets them on a desktop: each started on an X server of its own (Xvfb)
+// with a window manager; the converter playing the sample after a click on its volume bar and on
+// its play button, and both programs waiting with a file (or a listing) shown. The CPU time of
+// the program and of the X server comes from /proc/<pid>/stat (utime + stime), as a percentage
+// of one core. The reference, in the same run, is the same desktop without a program.
+//
+// VANT_BENCH_PLAYS (default 3) sets how many plays are measured; VANT_BENCH_IDLE_SECONDS (default
+// 60) how long the programs are watched while they wait.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "regeditbw.h"
+#include "settingsstore.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+int EnvInt(const char* name, int fallback) {
+  const char* s = std::getenv(name);
+  return s && std::atoi(s) > 0 ? std::atoi(s) : fallback;
+}
+
+// The environment of this process with `changes` ("NAME=value") put over it.
+std::vector<std::string> Environment(const std::vector<std::string>& changes) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string kv = *e;
+    const std::string name = kv.substr(0, kv.find('='));
+    bool replaced = false;
+    for (const std::string& c : changes) replaced |= c.substr(0, c.find('=')) == name;
+    if (!replaced) env.push_back(kv);
+  }
+  env.insert(env.end(), changes.begin(), changes.end());
+  return env;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& v) {
+  std::vector<char*> p;
+  for (std::string& s : v) p.push_back(s.data());
+  p.push_back(nullptr);
+  return p;
+}
+
+// Starts `argv` with its output to `out` (a pipe's write end) or nowhere.
+pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> env, int out = -1) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (out >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int err = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, Pointers(argv).data(),
+                               Pointers(env).data());
+  posix_spawn_file_actions_destroy(&actions);
+  return err == 0 ? pid : -1;
+}
+
+// A child process ended (terminated, then killed if it lingers) when it goes out of scope.
+class Child {
+ public:
+  Child() = default;
+  explicit Child(pid_t pid) : pid_(pid) {}
+  Child(Child&& o) noexcept : pid_(std::exchange(o.pid_, -1)) {}
+  Child& operator=(Child&& o) noexcept {
+    Stop();
+    pid_ = std::exchange(o.pid_, -1);
+    return *this;
+  }
+  ~Child() { Stop(); }
+  pid_t Pid() const { return pid_; }
+  bool Alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i)
+      std::this_thread::sleep_for(50ms);
+    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Runs `argv` to its end (at most 10 s) and answers what it printed.
+std::string Capture(std::vector<std::string> argv, const std::vector<std::string>& env) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = Spawn(std::move(argv), env, fds[1]);
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  const auto end = std::chrono::steady_clock::now() + 10s;
+  for (;;) {
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n > 0) {
+      out.append(buf, size_t(n));
+      continue;
+    }
+    if (n == 0 || std::chrono::steady_clock::now() > end) break;
+    std::this_thread::sleep_for(5ms);
+  }
+  close(fds[0]);
+  if (pid > 0) Child{pid};
+  return out;
+}
+
+// CPU time of a process (all its threads), and the context switches of each of its threads.
+struct Usage {
+  double cpu_s = 0;
+  std::map<std::string, int64_t> switches;  // by thread id
+};
+Usage Read(pid_t pid) {
+  Usage u;
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::ifstream stat(proc + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  std::istringstream rest(line.substr(line.rfind(')') + 2));
+  std::string field;
+  int64_t utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14) utime = std::stoll(field);
+    if (i == 15) stime = std::stoll(field);
+  }
+  u.cpu_s = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+  std::error_code ec;
+  for (const auto& task : fs::directory_iterator(proc + "/task", ec)) {
+    std::ifstream status(task.path() / "status");
+    while (std::getline(status, line)) {
+      if (line.find("ctxt_switches:") != std::string::npos)
+        u.switches[task.path().filename()] += std::stoll(line.substr(line.find(':') + 1));
+    }
+  }
+  return u;
+}
+// Switches between two readings: threads that ended in between are not counted.
+int64_t Switches(const Usage& before, const Usage& after) {
+  int64_t n = 0;
+  for (const auto& [tid, count] : after.switches) {
+    const auto it = before.switches.find(tid);
+    n += count - (it == before.switches.end() ? 0 : it->second);
+  }
+  return n;
+}
+
+// What a program and the X server spent over a stretch of time.
+struct Cost {
+  double seconds = 0, program_s = 0, x_s = 0;
+  int64_t switches = 0;
+  void Add(const Cost& c) {
+    seconds += c.seconds;
+    program_s += c.program_s;
+    x_s += c.x_s;
+    switches += c.switches;
+  }
+};
+Cost Measure(pid_t program, pid_t x, std::chrono::milliseconds length) {
+  const Usage p0 = program > 0 ? Read(program) : Usage{}, x0 = Read(x);
+  const auto t0 = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(length);
+  const Usage p1 = program > 0 ? Read(program) : Usage{}, x1 = Read(x);
+  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  return {s, p1.cpu_s - p0.cpu_s, x1.cpu_s - x0.cpu_s, Switches(p0, p1)};
+}
+
+void Report(benchmark::State& state, const Cost& c) {
+  if (c.seconds <= 0) return;
+  state.counters["cpu_pct_core"] = 100 * c.program_s / c.seconds;
+  state.counters["x_pct_core"] = 100 * c.x_s / c.seconds;
+  state.counters["switches_per_s"] = double(c.switches) / c.seconds;
+  state.counters["seconds"] = c.seconds;
+}
+
+// An X server of its own with a window manager, and a folder for the programs' settings.
+class Desktop {
+ public:
+  Desktop() {
+    char pattern[] = "/tmp/vant-desktop-XXXXXX";
+    if (mkdtemp(pattern)) home_ = pattern;
+    for (int n = 70; n < 100 && !x_.Alive(); ++n) {
+      if (fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) ||
+          fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+        continue;
+      display_ = ":" + std::to_string(n);
+      x_ = Child(Spawn({"Xvfb", display_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+                       Environment({})));
+      for (int i = 0; i < 200 && x_.Alive() && !fs::exists("/tmp/.X11-unix/X" + std::to_string(n));
+           ++i)
+        std::this_thread::sleep_for(50ms);
+    }
+    if (!x_.Alive()) return;
+    wm_ = Child(Spawn({"openbox"}, Env()));
+    std::this_thread::sleep_for(1500ms);
+  }
+  ~Desktop() {
+    program_.Stop();
+    wm_.Stop();
+    x_.Stop();
+    std::error_code ec;
+    fs::remove_all(home_, ec);
+  }
+  bool Ready() const { return x_.Alive() && wm_.Alive() && !home_.empty(); }
+  const fs::path& Home() const { return home_; }
+  pid_t X() const { return x_.Pid(); }
+  pid_t Program() const { return program_.Pid(); }
+  bool ProgramAlive() const { return program_.Alive(); }
+
+  std::vector<std::string> Env() const {
+    const char* sdl = std::getenv("SDL_AUDIODRIVER");
+    return Environment({"DISPLAY=" + display_, "QT_QPA_PLATFORM=xcb",
+                        "XDG_CONFIG_HOME=" + home_.string(), "XDG_RUNTIME_DIR=" + home_.string(),
+                        std::string("SDL_AUDIODRIVER=") + (sdl && *sdl ? sdl : "dummy")});
+  }
+  // Starts the program and answers its main window (the first shown one at least `min_width`
+  // wide), or nothing when none comes within 30 s.
+  std::optional<std::string> Start(std::vector<std::string> argv, int min_width) {
+    program_ = Child(Spawn(std::move(argv), Env()));
+    for (int i = 0; i < 300 && program_.Alive(); ++i) {
+      std::istringstream ids(Capture(
+          {"xdotool", "search", "--onlyvisible", "--pid", std::to_string(program_.Pid())}, Env()));
+      std::string id;
+      while (ids >> id) {
+        const std::string g = Capture({"xdotool", "getwindowgeometry", id}, Env());
+        const size_t at = g.find("Geometry: ");
+        if (at != std::string::npos && std::atoi(g.c_str() + at + 10) >= min_width) return id;
+      }
+      std::this_thread::sleep_for(100ms);
+    }
+    return std::nullopt;
+  }
+  void Click(const std::string& window, int x, int y) {
+    Capture({"xdotool", "mousemove", "--window", window, std::to_string(x), std::to_string(y),
+             "click", "1"},
+            Env());
+  }
+
+ private:
+  fs::path home_;
+  std::string display_;
+  Child x_, wm_, program_;
+};
+
+const fs::path kSample = fs::path(VANT_SOURCE_DIR) / "resources/samples/commercial.wav";
+// The converter's main window: its base picture and, on it, the volume bar and the play button.
+constexpr int kConverterWidth = 1000;
+constexpr int kVolumeX = 768 + 58, kVolumeY = 65 + 12;
+constexpr int kPlayX = 658 + 10, kPlayY = 65 + 12;
+constexpr auto kSampleLength = 6000ms;
+
+// Whether the desktop came up; else the case is skipped with the reason.
+bool Ready(benchmark::State& state, const Desktop& d) {
+  if (d.Ready()) return true;
+  state.SkipWithError("no Xvfb or window manager (scripts/setup-deps installs them)");
+  return false;
+}
+
+// Starts a program on the desktop and answers its main window; else skips the case.
+std::optional<std::string> Start(benchmark::State& state, Desktop& d,
+                                 std::vector<std::string> argv, int min_width) {
+  auto window = d.Start(std::move(argv), min_width);
+  if (!window) state.SkipWithError("the program showed no main window");
+  return window;
+}
+
+// Reports what the program cost, unless it ended on the way (its figures would be void).
+void ReportLiving(benchmark::State& state, const Desktop& d, const Cost& c) {
+  if (d.ProgramAlive())
+    Report(state, c);
+  else
+    state.SkipWithError("the program ended during the measurement");
+}
+
+// Lets the program settle, then watches it wait.
+void ReportWaiting(benchmark::State& state, Desktop& d) {
+  std::this_thread::sleep_for(3s);
+  ReportLiving(state, d,
+               Measure(d.Program(), d.X(),
+                       std::chrono::seconds(EnvInt("VANT_BENCH_IDLE_SECONDS", 60))));
+}
+
+// The sample copied beside the program's settings.
+fs::path Sample(const Desktop& d) {
+  const fs::path sample = d.Home() / "commercial.wav";
+  fs::copy_file(kSample, sample, fs::copy_options::overwrite_existing);
+  return sample;
+}
+
+// The reference: the X server and its window manager with no program on them.
+void BM_DesktopAlone(benchmark::State& state) {
+  for (auto _ : state) {
+    Desktop d;
+    if (Ready(state, d)) Report(state, Measure(-1, d.X(), 10s));
+  }
+}
+
+// The converter playing the sample: from 300 ms after the click on play to 300 ms before the end.
+void BM_ConverterPlays(benchmark::State& state) {
+  for (auto _ : state) {
+    Desktop d;
+    if (!Ready(state, d)) return;
+    const auto window = Start(state, d, {VANT_ORLUNE, Sample(d).string()}, kConverterWidth);
+    if (!window) return;
+    std::this_thread::sleep_for(2s);
+    d.Click(*window, kVolumeX, kVolumeY);
+    Cost total;
+    for (int play = 0; play < EnvInt("VANT_BENCH_PLAYS", 3); ++play) {
+      std::this_thread::sleep_for(500ms);
+      d.Click(*window, kPlayX, kPlayY);
+      std::this_thread::sleep_for(300ms);
+      total.Add(Measure(d.Program(), d.X(), kSampleLength - 600ms));
+      std::this_thread::sleep_for(300ms);
+    }
+    ReportLiving(state, d, total);
+  }
+}
+
+// The converter waiting with the sample shown.
+void BM_ConverterWaits(benchmark::State& state) {
+  for (auto _ : state) {
+    Desktop d;
+    if (Ready(state, d) && Start(state, d, {VANT_ORLUNE, Sample(d).string()}, kConverterWidth))
+      ReportWaiting(state, d);
+  }
+}
+
+// The disc viewer waiting with a listing of one commercial shown.
+void BM_ViewerWaits(benchmark::State& state) {
+  for (auto _ : state) {
+    Desktop d;
+    if (!Ready(state, d)) return;
+    const fs::path disc = d.Home() / "disc";
+    fs::create_directories(disc);
+    fs::copy_file(kSample, disc / "commercial.wav");
+    // The folder the viewer lists, where its folder choice stores it.
+    setenv("XDG_CONFIG_HOME", d.Home().c_str(), 1);
+    vant::SettingsStore(vant::SettingsStore::DefaultFile())
+        .SetString(TSysRegVANT::WorkValueName(100), disc.string());
+    if (Start(state, d, {VANT_DESSAN}, 600)) ReportWaiting(state, d);
+  }
+}
+
+BENCHMARK(BM_DesktopAlone)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ConverterPlays)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ConverterWaits)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ViewerWaits)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+BENCHMARK_MAIN();
