@@ -56,6 +56,15 @@ struct Stop {
   bool warning;
 };
 
+bool IsOutOfSpace(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// A failed write: the space message of the file system that filled up (a warning, like the
+// check before the save), otherwise the general write error.
+Stop WriteFailed(const char* space_message) {
+  if (IsOutOfSpace(errno)) return Stop{space_message, {}, true};
+  return Stop{kMsgSaveWriteError};
+}
+
 // One run of bytes of the new file.
 struct Piece {
   enum Kind { kBytes, kSource, kAttach } kind = kBytes;
@@ -159,6 +168,8 @@ class Saver {
   void Build();
   // The replacement; the number of errors met.
   int Replace();
+  // The length of the new file, planned without writing anything; throws Stop.
+  uint64_t PlanOnly();
 
  private:
   void CloseFd(int& fd) {
@@ -196,6 +207,7 @@ class Saver {
   int band_from_ = 20, band_width_ = 30;
   uint64_t blocks_ = 0;
   std::vector<uint8_t> out_;
+  bool quiet_ = false;  // planning only: no message
   bool target_exists_ = false;
   mode_t target_mode_ = 0;
   uint64_t temp_size_ = 0;
@@ -221,7 +233,7 @@ void Saver::CheckTarget() {
 
 void Saver::OpenSource() {
   struct stat st;
-  if (io_.Stat(source_, st) != 0) GetBWFNotifier().Warning(kMsgSaveSourceMissing);
+  if (io_.Stat(source_, st) != 0 && !quiet_) GetBWFNotifier().Warning(kMsgSaveSourceMissing);
   source_fd_ = io_.Open(source_, O_RDONLY | O_NONBLOCK);  // a FIFO must not hold the save
   if (source_fd_ < 0 || io_.Fstat(source_fd_, st) != 0 || !S_ISREG(st.st_mode)) {
     throw Stop{kMsgSaveSourceOpen, {}, true};
@@ -455,7 +467,7 @@ void Saver::PlanCueChunks() {
 
 void Saver::Flush() {
   if (out_.empty()) return;
-  if (!io_.Write(temp_fd_, out_.data(), out_.size())) throw Stop{kMsgSaveWriteError};
+  if (!io_.Write(temp_fd_, out_.data(), out_.size())) throw WriteFailed(kMsgSaveTempShort);
   out_.clear();
 }
 
@@ -468,7 +480,8 @@ void Saver::CopyBlocks(int in, uint64_t offset, uint64_t length, int out, bool c
     }
     Pump();
     if (!io_.CopyRange(in, offset, out, n)) {
-      throw Stop{errno == ENODATA ? kMsgSaveReadError : kMsgSaveWriteError};
+      if (errno == ENODATA) throw Stop{kMsgSaveReadError};
+      throw WriteFailed(out == part_fd_ ? kMsgSaveTargetShort : kMsgSaveTempShort);
     }
     offset += n;
     length -= n;
@@ -511,7 +524,7 @@ void Saver::WriteTemp() {
   Flush();
   if (io_.Close(temp_fd_) != 0) {
     temp_fd_ = -1;
-    throw Stop{kMsgSaveWriteError};
+    throw WriteFailed(kMsgSaveTempShort);
   }
   temp_fd_ = -1;
 }
@@ -553,21 +566,25 @@ void Saver::CopyBesideTarget() {
   fs::path folder = target_.parent_path();
   if (folder.empty()) folder = ".";
   mmio::RemoveStaleParts(folder);
+  // A full file system is named as such; any other failure keeps the general message.
+  auto failed = [] { return IsOutOfSpace(errno) ? Stop{kMsgSaveTargetShort, {}, true}
+                                                : Stop{kMsgSaveCopy}; };
   part_fd_ = io_.CreateTemp(folder, mmio::PartFilePrefix(target_), ".part", part_);
   blocks_ = 0;  // the message loop runs on this copy's first block too
   if (part_fd_ < 0) {
+    const Stop stop = failed();
     part_.clear();
-    throw Stop{kMsgSaveCopy};
+    throw stop;
   }
   try {
     CopyBlocks(temp_fd_, 0, temp_size_, part_fd_, false);
-  } catch (const Stop&) {
-    throw Stop{kMsgSaveCopy};
+  } catch (const Stop& stop) {
+    throw stop.message == kMsgSaveTargetShort ? stop : Stop{kMsgSaveCopy};
   }
-  if (io_.Fchmod(part_fd_, target_mode_) != 0 || io_.Fsync(part_fd_) != 0) throw Stop{kMsgSaveCopy};
+  if (io_.Fchmod(part_fd_, target_mode_) != 0 || io_.Fsync(part_fd_) != 0) throw failed();
   const int close_result = io_.Close(part_fd_);
   part_fd_ = -1;
-  if (close_result != 0) throw Stop{kMsgSaveCopy};
+  if (close_result != 0) throw failed();
 }
 
 void Saver::Build() {
@@ -583,6 +600,14 @@ void Saver::Build() {
   CheckTemp();
   SetProgress(90);
   CopyBesideTarget();
+}
+
+uint64_t Saver::PlanOnly() {
+  quiet_ = true;
+  OpenSource();
+  OpenAttachments();
+  PlanFile();
+  return plan_.size;
 }
 
 int Saver::Replace() {
@@ -669,6 +694,26 @@ int SaveToFile(TBWFChunck& chunk, const fs::path& target, const fs::path& source
   }
   progress.StartDelayTimer();
   return errors;
+}
+
+int64_t PlannedSaveSize(TBWFChunck& chunk, const fs::path& source,
+                        const std::vector<fs::path>& pending) {
+  // The pending files are registered as the save will register them, then taken back out.
+  const size_t markers = chunk.ScanMarkers.size();
+  const size_t entries = chunk.ListTable.size();
+  for (const fs::path& path : pending) {
+    std::string name;
+    uint32_t cue_id = 0;
+    if (AttachNameOf(path, name)) AddAttachment(chunk, path, cue_id);
+  }
+  int64_t size = -1;
+  try {
+    size = static_cast<int64_t>(Saver(chunk, {}, source).PlanOnly());
+  } catch (const Stop&) {
+  }
+  chunk.ScanMarkers.resize(markers);
+  chunk.ListTable.resize(entries);
+  return size;
 }
 
 void SetBWFViewerNotice(TBWFViewerNotice notice) { ViewerNotice() = std::move(notice); }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "bwfchunk.h"
 #include "bwfmessage.h"
@@ -29,6 +30,12 @@ inline constexpr const char* kMsgSaveReadOnly =
     "別のファイルを指定してください。";
 inline constexpr const char* kMsgSaveTooLarge =
     "保存後のファイルサイズが処理できる上限を超えるため、保存できません。";
+// A file system that filled up: before the save (the converter's check) or while it wrote.
+inline constexpr const char* kMsgSaveTargetShort =
+    "保存先のドライブの空き容量が不足しています。\n別の保存場所を指定してください。";
+inline constexpr const char* kMsgSaveTempShort =
+    "一時ファイルの保存先ドライブの空き容量が不足しています。\n"
+    "容量を確保してからやり直してください。";
 inline constexpr const char* kMsgSaved = "情報を保存しました。";
 inline constexpr const char* kSaveCaption = "書き込み中　";
 
@@ -40,6 +47,12 @@ int SaveToFile(TBWFChunck& chunk, const std::filesystem::path& target,
                const std::filesystem::path& source,
                const std::optional<vant::ipc::WindowRef>& window = std::nullopt,
                int edition = ecAdAgency);
+
+// The length in bytes of the file that `SaveToFile` would write now, with the files of `pending`
+// attached as well; -1 when the save could not plan it (it then stops with its own message).
+// Shows nothing and leaves the model as it was.
+int64_t PlannedSaveSize(TBWFChunck& chunk, const std::filesystem::path& source,
+                        const std::vector<std::filesystem::path>& pending = {});
 
 // Removes from the temporary folder the new files of saves killed before they were done (only
 // this user's, named as the save names them, whose process is gone). The converter calls it when

@@ -23,12 +23,6 @@ std::string Upper(std::string_view s) {
   return out;
 }
 
-int64_t ExistingFileSize(const std::filesystem::path& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-  return static_cast<int64_t>(st.st_size);
-}
-
 bool IsFolder(const std::filesystem::path& p) {
   struct stat st;
   return !p.empty() && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -89,24 +83,21 @@ std::string PendingPath(std::string_view line) {
   return std::string(line.substr(open + 1, close - open - 1));
 }
 
-int CheckSaveSpace(const std::filesystem::path& source, const std::filesystem::path& target,
-                   const std::filesystem::path& temp_folder,
-                   const std::vector<std::string>* pending, const FreeSpaceFn& free_space) {
-  int64_t need = ExistingFileSize(source) + 1024;
-  if (pending != nullptr) {
-    for (const auto& line : *pending) {
-      if (line.empty() || line[0] != '*') continue;
-      std::string path = PendingPath(line);
-      if (!path.empty()) need += ExistingFileSize(path);
-    }
-  }
+int CheckSaveSpace(int64_t new_size, const std::filesystem::path& target,
+                   const std::filesystem::path& temp_folder, const FreeSpaceFn& free_space) {
+  constexpr int64_t kBlock = 4096;
+  const int64_t need = (std::max<int64_t>(new_size, 0) + kBlock - 1) / kBlock * kBlock;
   // The save writes into the temporary folder itself, which may be a file system of its own.
   const auto temp = IsFolder(temp_folder) ? temp_folder : temp_folder.parent_path();
-  int bits = 0;
-  if (RoomIn(temp, free_space) < need) bits |= kTempShort;
   // A bare name lies in the current folder; its empty folder part names no folder.
   const auto target_folder = target.has_parent_path() ? target.parent_path() : ".";
-  if (RoomIn(target_folder, free_space) < need) bits |= kTargetShort;
+  struct stat a, b;
+  const bool shared = stat(temp.c_str(), &a) == 0 && stat(target_folder.c_str(), &b) == 0 &&
+                      a.st_dev == b.st_dev;
+  const int64_t each = shared ? 2 * need : need;
+  int bits = 0;
+  if (RoomIn(temp, free_space) < each) bits |= kTempShort;
+  if (RoomIn(target_folder, free_space) < each) bits |= kTargetShort;
   return bits;
 }
 

@@ -29,13 +29,13 @@ int64_t FreeSpaceOf(const std::filesystem::path& folder);
 
 enum SaveSpaceBits : int { kTargetShort = 1, kTempShort = 2 };
 
-// Whether the target's file system and the temporary folder's have room for the source, the
-// pending attachments (list lines that begin with "*" and name a file between "[" and "]";
-// files that do not exist count nothing) and 1,024 bytes. A folder that does not exist has no
-// room. Returns kTargetShort | kTempShort as they apply.
-int CheckSaveSpace(const std::filesystem::path& source, const std::filesystem::path& target,
+// Whether the target's file system and the temporary folder's have room for a new file of
+// `new_size` bytes, counted in whole 4 KiB blocks. The save writes the file into the temporary
+// folder and copies it beside the target while the first is still there, so where both folders
+// share one file system it must hold the file twice. A folder that does not exist has no room.
+// Returns kTargetShort | kTempShort as they apply.
+int CheckSaveSpace(int64_t new_size, const std::filesystem::path& target,
                    const std::filesystem::path& temp_folder,
-                   const std::vector<std::string>* pending = nullptr,
                    const FreeSpaceFn& free_space = FreeSpaceOf);
 
 // The path of a pending attachment's list line ("*" + name + blanks + "[" + full path + "]"),

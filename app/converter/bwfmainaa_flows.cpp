@@ -55,11 +55,6 @@ constexpr const char* kMsgSaveUnwritableExisting =
 constexpr const char* kMsgSaveUnwritableNew =
     "ドライブが書き込み禁止または空き容量がないために、使用することはできません。\n"
     "別の保存場所を指定してください。";
-constexpr const char* kMsgTargetShort =
-    "保存先のドライブの空き容量が不足しています。\n別の保存場所を指定してください。";
-constexpr const char* kMsgTempShort =
-    "一時ファイルの保存先ドライブの空き容量が不足しています。\n"
-    "容量を確保してからやり直してください。";
 constexpr const char* kMsgNoFileForImport =
     "ファイルが選択されていないため、読み込みができません。";
 constexpr const char* kMsgOverwriteFields = "既に入力された項目があります。上書きしますか？";
@@ -361,15 +356,19 @@ bool TVANTMainAA::ChooseWaveTarget(std::string& chosen) {
       Warn(kMsgSaveReadOnly);
       continue;
     }
-    const std::vector<std::string>& lines = CSVList->Items().Items();
-    const int bits =
-        mmio::CheckSaveSpace(model_->GetPath(), chosen, model_->TempFolder, &lines, FreeSpace);
+    // Room for the file as the save will write it, the pending attachments included.
+    std::vector<fs::path> pending;
+    for (const std::string& line : CSVList->Items().Items()) {
+      if (IsPendingLine(line)) pending.push_back(mmio::PendingPath(line));
+    }
+    const int64_t size = PlannedSaveSize(*model_, model_->GetPath(), pending);
+    const int bits = mmio::CheckSaveSpace(size, chosen, model_->TempFolder, FreeSpace);
     if (bits & mmio::kTempShort) {
-      Warn(kMsgTempShort);
+      Warn(kMsgSaveTempShort);
       continue;
     }
     if (bits & mmio::kTargetShort) {
-      Warn(kMsgTargetShort);
+      Warn(kMsgSaveTargetShort);
       continue;
     }
     return true;

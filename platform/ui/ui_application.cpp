@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QStyleFactory>
 #include <QThread>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -116,6 +117,17 @@ void TApplication::Terminate() {
   if (QCoreApplication::instance())
     QMetaObject::invokeMethod(
         qApp, [] {}, Qt::QueuedConnection);  // wake the loop
+}
+
+void TApplication::SetTitle(const std::string& t) {
+  title_ = t;
+  if (!QCoreApplication::instance()) return;
+  // The toolkit gives a window without a title the application's name, which is otherwise the
+  // executable's.
+  QCoreApplication::setApplicationName(QString::fromStdString(t));
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->windowTitle().isEmpty() && w->windowHandle()) w->windowHandle()->setTitle(QString());
+  }
 }
 
 std::string TApplication::ExeName() const {

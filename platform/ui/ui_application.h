@@ -47,7 +47,9 @@ class TApplication : public TComponent {
   bool GetShowMainForm() const { return show_main_form_; }
   void SetShowMainForm(bool v) { show_main_form_ = v; }
   const std::string& GetTitle() const { return title_; }
-  void SetTitle(const std::string& t) { title_ = t; }
+  // The program's title; the desktop also names every window without a caption of its own by
+  // it (the splash), those already shown included.
+  void SetTitle(const std::string& t);
   std::string ExeName() const;
 
   // Shows the exception: OnException when assigned, else a message box with its text.

@@ -6,10 +6,9 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
-#include <QLibraryInfo>
 #include <QPainter>
 #include <QPainterPath>
-#include <QTranslator>
+#include <QRegion>
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -132,22 +131,6 @@ void EnsureGuiApplication() {
   }
   InstallFontSubstitutes();
   InstallToolkitTranslations();
-}
-
-// The programs speak Japanese whatever the desktop's language: the toolkit's own texts (standard
-// buttons, file dialogs and their questions) come from its Japanese translations.
-void InstallToolkitTranslations() {
-  if (!QCoreApplication::instance()) return;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    auto* t = new QTranslator(QCoreApplication::instance());
-    if (t->load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_",
-                QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-      QCoreApplication::installTranslator(t);
-    } else {
-      delete t;
-    }
-  });
 }
 
 // ---- font, pen, brush ----
@@ -535,13 +518,31 @@ void TCanvas::SetPixel(int x, int y, TColor c) {
   if (image_) PlotPen(x, y, ColorToPixel(c), pmCopy);
 }
 
-static void DrawRotatedText(QPainter& p, const TFont& f, int x, int y, const QString& s,
-                            const QFontMetrics& fm) {
-  p.save();
-  p.translate(x, y);
-  p.rotate(-f.GetOrientation() / 10.0);
-  p.drawText(0, fm.ascent(), s);
-  p.restore();
+void TCanvas::Glyphs(QPainter& p, GlyphDrawing draw) {
+  p.setPen(QColor::fromRgb(ColorToPixel(font_.GetColor())));
+  if (!glyphs_) {
+    p.save();
+    draw(p);
+    p.restore();
+    return;
+  }
+  // The painter's font, pen and clip travel with the drawing. On a denser device the glyphs are
+  // smoothed like the toolkit's own text.
+  glyphs_->push_back([font = p.font(), pen = p.pen(), clip = p.clipRegion(),
+                      draw = std::move(draw)](QPainter& q) {
+    q.save();
+    q.setClipRegion(clip, Qt::IntersectClip);
+    QFont f = font;
+    if (q.device() && q.device()->devicePixelRatioF() > 1.0) {
+      f.setStyleStrategy(QFont::PreferAntialias);
+      q.setRenderHint(QPainter::TextAntialiasing, true);
+    }
+    q.setFont(f);
+    q.setPen(pen);
+    q.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    draw(q);
+    q.restore();
+  });
 }
 
 void TCanvas::TextOut(int x, int y, const std::string& text) {
@@ -554,11 +555,15 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
   int w = fm.horizontalAdvance(s);
   if (font_.GetOrientation() == 0 && brush_.Style != bsClear)
     p.fillRect(QRect(x, y, w, fm.height()), QColor::fromRgb(ColorToPixel(brush_.Color)));
-  p.setPen(QColor::fromRgb(ColorToPixel(font_.GetColor())));
-  if (font_.GetOrientation() != 0)
-    DrawRotatedText(p, font_, x, y, s, fm);
-  else
-    p.drawText(x, y + fm.ascent(), s);
+  Glyphs(p, [x, y, s, ascent = fm.ascent(), angle = font_.GetOrientation()](QPainter& q) {
+    if (angle == 0) {
+      q.drawText(x, y + ascent, s);
+      return;
+    }
+    q.translate(x, y);
+    q.rotate(-angle / 10.0);
+    q.drawText(0, ascent, s);
+  });
   pen_pos_ = {x + w, y};
 }
 
@@ -572,8 +577,9 @@ void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
     p.fillRect(QRect(r.Left, r.Top, r.Width(), r.Height()),
                QColor::fromRgb(ColorToPixel(brush_.Color)));
   p.setFont(CachedFont(font_).font);
-  p.setPen(QColor::fromRgb(ColorToPixel(font_.GetColor())));
-  p.drawText(x, y + CachedFont(font_).metrics.ascent(), s);
+  Glyphs(p, [x, y, s, ascent = CachedFont(font_).metrics.ascent()](QPainter& q) {
+    q.drawText(x, y + ascent, s);
+  });
 }
 
 int TCanvas::TextWidth(const std::string& text) const {
@@ -617,8 +623,7 @@ int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
   p.setFont(font);
   QRect used = fm.boundingRect(box, qf, s);
   if (brush_.Style != bsClear) p.fillRect(used, QColor::fromRgb(ColorToPixel(brush_.Color)));
-  p.setPen(QColor::fromRgb(ColorToPixel(font_.GetColor())));
-  p.drawText(box, qf, s);
+  Glyphs(p, [box, qf, s](QPainter& q) { q.drawText(box, qf, s); });
   return used.height();
 }
 

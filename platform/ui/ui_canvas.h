@@ -16,6 +16,7 @@
 #include "ui_types.h"
 
 class QImage;
+class QPainter;
 
 namespace vant {
 
@@ -172,6 +173,13 @@ class TCanvas {
   // A raster operation of (src_x, src_y) of `src` onto `dest` of this canvas, unscaled.
   void BitBlt(const TRect& dest, const TCanvas& src, int src_x, int src_y, uint32_t rop);
 
+  // Text for a screen of higher density: while a sink is set, the text functions fill their
+  // backgrounds but hand their glyphs to the sink instead of drawing them, each as a drawing in
+  // the surface's logical coordinates with its clip. The control presents them at the screen's
+  // resolution over the enlarged picture, then draws them into the surface as well.
+  using GlyphDrawing = std::function<void(QPainter&)>;
+  void SetGlyphSink(std::vector<GlyphDrawing>* sink) { glyphs_ = sink; }
+
   // Serialises drawing from several threads.
   void Lock() { lock_.lock(); }
   void Unlock() { lock_.unlock(); }
@@ -182,8 +190,11 @@ class TCanvas {
   void PlotPen(int x, int y, uint32_t pixel, TPenMode mode);
   void RasterCopy(const TRect& dest, const QImage& src, const TRect& src_rect, uint32_t rop);
   TRect Clip() const;
+  // Draws the glyphs now, or hands them to the glyph sink.
+  void Glyphs(QPainter& p, GlyphDrawing draw);
 
   QImage* image_;
+  std::vector<GlyphDrawing>* glyphs_ = nullptr;
   TPen pen_;
   TBrush brush_;
   TFont font_;
@@ -240,7 +251,9 @@ class TBitmap : public TPersistent {
 void EnsureGuiApplication();
 // Family names from the layouts mapped onto installed metric-compatible families.
 void InstallFontSubstitutes();
-// The toolkit's Japanese translations (standard buttons, file dialogs), when installed.
+// The toolkit speaks Japanese whatever the desktop's language: its installed Japanese
+// translations (standard buttons, file dialogs), the few texts they lack, and Japanese dates and
+// sizes in its own widgets (ui_language.cpp).
 void InstallToolkitTranslations();
 
 }  // namespace vant

@@ -522,13 +522,30 @@ void TControl::HandlePaint(QWidget* target) {
   canvas_.Brush().Style = bsSolid;
   canvas_.Pen() = TPen();
   canvas_.SetCopyMode(cmSrcCopy);
-  Paint();
+  // On a high-density screen the text is kept apart and drawn at the screen's resolution.
+  std::vector<TCanvas::GlyphDrawing> glyphs;
+  const bool dense = target && target->devicePixelRatioF() != 1.0;
+  if (dense) canvas_.SetGlyphSink(&glyphs);
+  try {
+    Paint();
+  } catch (...) {
+    canvas_.SetGlyphSink(nullptr);
+    throw;
+  }
+  canvas_.SetGlyphSink(nullptr);
   if (target) {
     QPainter p(target);
     // The picture is drawn in logical pixels; on a high-density screen the toolkit enlarges it
-    // to the device's pixels, smoothly rather than in blocks.
-    if (target->devicePixelRatioF() != 1.0) p.setRenderHint(QPainter::SmoothPixmapTransform);
+    // to the device's pixels, smoothly rather than in blocks, and the text goes over it sharp.
+    if (dense) p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.drawImage(QRect(0, 0, width_, height_), img);
+    for (const auto& draw : glyphs) draw(p);
+  }
+  // The kept picture has its text too (what windowless children and copies are made from).
+  if (!glyphs.empty()) {
+    QPainter into(&img);
+    into.setRenderHint(QPainter::TextAntialiasing, false);
+    for (const auto& draw : glyphs) draw(into);
   }
 }
 
@@ -877,7 +894,12 @@ void TWinControl::ColorChanged() {
 
 void TWinControl::SetTabStop(bool v) {
   tab_stop_ = v;
-  if (host_) host_->setFocusPolicy(v ? Qt::StrongFocus : Qt::ClickFocus);
+  if (!host_) return;
+  // A control that paints itself (a panel, a picture button) and is no tab stop takes no focus
+  // from a click: a click on a picture button, or on the panel under it, leaves the keyboard
+  // where it was. Fields and lists take it when clicked, as users expect.
+  const bool self_painted = dynamic_cast<HostWidget<QWidget>*>(host_) != nullptr;
+  host_->setFocusPolicy(v ? Qt::StrongFocus : self_painted ? Qt::NoFocus : Qt::ClickFocus);
 }
 
 void TWinControl::SetTabOrder(int v) {

@@ -3,16 +3,26 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include <QAbstractFileIconProvider>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileSystemModel>
 #include <QGridLayout>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QTreeView>
+#include <QWindow>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
+#include "ui_application.h"
+#include "ui_form.h"
 #include "ui_qt.h"
 
 namespace vant {
@@ -28,12 +38,14 @@ std::string Trim(const std::string& s) {
 }
 
 // File types by name only: the toolkit's own guess opens a file to read its first bytes, which
-// blocks for ever on some files of pseudo-file systems, devices and FIFOs.
-class NameOnlyIconProvider : public QAbstractFileIconProvider {
+// blocks for ever on some files of pseudo-file systems, devices and FIFOs. The pictures come from
+// the widget style when the desktop has no icon theme (the bare provider then has none at all).
+class NameOnlyIconProvider : public QFileIconProvider {
  public:
+  using QFileIconProvider::icon;
   QIcon icon(const QFileInfo& info) const override {
-    if (info.isDir()) return QAbstractFileIconProvider::icon(Folder);
-    return QAbstractFileIconProvider::icon(File);
+    if (info.isDir()) return QFileIconProvider::icon(Folder);
+    return QFileIconProvider::icon(File);
   }
   QString type(const QFileInfo& info) const override {
     if (info.isDir()) return QAbstractFileIconProvider::type(info);  // never reads a folder
@@ -45,12 +57,50 @@ class NameOnlyIconProvider : public QAbstractFileIconProvider {
   QMimeDatabase db_;
 };
 
+// The window a file dialog opens over, centred on it: the active one, else the program's main
+// window while it is shown (a window just shown may not be active yet). The screen's middle can
+// lie over the controls of a window that is not centred on it.
+QWidget* DialogOwner() {
+  QWidget* owner = QApplication::activeWindow();
+  TForm* main_form = Application ? Application->MainForm() : nullptr;
+  if (!owner && main_form && main_form->Host() && main_form->Host()->isVisible())
+    owner = main_form->Host();
+  // A window the desktop has not put in its place yet would centre the dialog over where it was
+  // asked to be, not where it is: its first showing is awaited, for a bounded time.
+  QWindow* window = owner ? owner->windowHandle() : nullptr;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (window && !window->isExposed() && std::chrono::steady_clock::now() < until)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+  return owner;
+}
+
+// The file dialog's columns as the toolkit's language writes them: its model formats sizes and
+// dates in the desktop's language.
+class LocalFormats : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+  QVariant data(const QModelIndex& index, int role) const override {
+    auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files || !index.isValid())
+      return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    switch (index.column()) {
+      case 1:
+        if (files->isDir(source)) break;
+        return QLocale().formattedDataSize(files->size(source));
+      case 3:
+        return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+    }
+    return QIdentityProxyModel::data(index, role);
+  }
+};
+
 // The toolkit's file dialog with the caller's own area in its layout. The area's widget is lent:
 // it is taken out again before the dialog goes, so the dialog never deletes it.
 class PanelFileDialog : public QFileDialog {
  public:
   PanelFileDialog(FileDialogPanel* panel, const QString& title, const QString& dir)
-      : QFileDialog(nullptr, title, dir), panel_(panel) {}
+      : QFileDialog(DialogOwner(), title, dir), panel_(panel) {}
   ~PanelFileDialog() override { ReleasePanel(); }
 
   void HostPanel() {
@@ -202,7 +252,7 @@ class ToolkitAnswerer : public DialogAnswerer {
 
   bool SelectFolder(const std::string& caption, const std::string& root,
                     std::string& dir) override {
-    QFileDialog d(nullptr, QString::fromStdString(caption),
+    QFileDialog d(DialogOwner(), QString::fromStdString(caption),
                   QString::fromStdString(dir.empty() ? root : dir));
     ConfigureFileDialog(d);
     d.setFileMode(QFileDialog::Directory);
@@ -254,6 +304,16 @@ void ConfigureFileDialog(QFileDialog& d) {
   d.setIconProvider(&provider);
   // Names match the filters in any letter case.
   d.setFilter(d.filter() & ~QDir::CaseSensitive);
+  d.setProxyModel(new LocalFormats(&d));
+  // The columns fit what they show, in each folder the dialog loads.
+  auto* model = d.findChild<QFileSystemModel*>();
+  auto* view = d.findChild<QTreeView*>("treeView");
+  if (model && view) {
+    QObject::connect(model, &QFileSystemModel::directoryLoaded, view, [view] {
+      for (int column = 0; column < view->header()->count(); ++column)
+        view->resizeColumnToContents(column);
+    });
+  }
 }
 
 DialogAnswerer& GetDialogAnswerer() {

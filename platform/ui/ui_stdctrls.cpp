@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextCursor>
@@ -274,8 +275,44 @@ void TMemo::SetWordWrap(bool v) {
 
 // ---- TListBox ----
 
+namespace {
+
+// The list's widget, which marks the keyboard's place while it has the focus: a dotted frame on
+// the current line (on the first when none is current), drawn over the selection's colours.
+class ListHost : public HostWidget<QListWidget> {
+ public:
+  using HostWidget<QListWidget>::HostWidget;
+
+ protected:
+  void paintEvent(QPaintEvent* e) override {
+    HostWidget<QListWidget>::paintEvent(e);
+    if (!hasFocus()) return;
+    QModelIndex at = currentIndex();
+    if (!at.isValid() && count() > 0) at = indexFromItem(item(0));
+    const QRect line = at.isValid() ? visualRect(at) : viewport()->rect();
+    if (line.width() < 3 || line.height() < 3) return;
+    const bool selected = at.isValid() && selectionModel()->isSelected(at);
+    QPainter p(viewport());
+    QPen pen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
+    pen.setCosmetic(true);
+    pen.setDashPattern({1, 1});
+    p.setPen(pen);
+    p.drawRect(line.adjusted(0, 0, -1, -1));
+  }
+  void focusInEvent(QFocusEvent* e) override {
+    HostWidget<QListWidget>::focusInEvent(e);
+    viewport()->update();
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    HostWidget<QListWidget>::focusOutEvent(e);
+    viewport()->update();
+  }
+};
+
+}  // namespace
+
 TListBox::TListBox(TComponent* owner) : TWinControl(owner) {
-  auto* l = new HostWidget<QListWidget>(this);
+  auto* l = new ListHost(this);
   QObject::connect(l, &QListWidget::currentRowChanged,
                    [this] { Guarded([this] { HandleSelection(); }); });
   SetHost(l);

@@ -407,19 +407,25 @@ TEST(BwfSave, FaultsLeaveTheTargetAsItWas) {
     const char* target = "out.wav";  // "=": the source itself; "tmp/...": in the temporary folder
   };
   const std::string copy_msg = std::string("E:") + kMsgSaveCopy;
+  const std::string temp_full = std::string("W:") + kMsgSaveTempShort;
+  const std::string target_full = std::string("W:") + kMsgSaveTargetShort;
   const Case cases[] = {
       {"temporary folder not writable", F::kCreateTemp, 1, "vant-save-", EACCES, -1,
        "W:保存用ファイルをオープンできません。"},
-      {"no space in the middle of the copy", F::kCopy, 2, "vant-save-", ENOSPC, -1,
-       "E:書き込みエラーが発生しました。"},
-      {"no space writing the cue points", F::kWrite, 2, "vant-save-", ENOSPC, -1,
+      {"no space in the middle of the copy", F::kCopy, 2, "vant-save-", ENOSPC, -1, temp_full},
+      {"no space writing the cue points", F::kWrite, 2, "vant-save-", ENOSPC, -1, temp_full},
+      {"over quota writing the cue points", F::kWrite, 2, "vant-save-", EDQUOT, -1, temp_full},
+      {"the temporary file fails otherwise", F::kWrite, 2, "vant-save-", EIO, -1,
        "E:書き込みエラーが発生しました。"},
       {"the new file cannot be closed", F::kClose, 1, "vant-save-", EIO, -1,
        "E:書き込みエラーが発生しました。"},
       {"the source cannot be read", F::kRead, 1, "source.wav", EIO, -1,
        "E:読み出しエラーが発生しました。"},
-      {"no room beside the target", F::kCreateTemp, 1, ".out.wav.", ENOSPC, -1, copy_msg},
-      {"the copy beside the target fails", F::kCopy, 2, ".part", ENOSPC, -1, copy_msg},
+      {"no room beside the target", F::kCreateTemp, 1, ".out.wav.", ENOSPC, -1, target_full},
+      {"the copy beside the target fills the disc", F::kCopy, 2, ".part", ENOSPC, -1,
+       target_full},
+      {"the copy beside the target fails", F::kCopy, 2, ".part", EIO, -1, copy_msg},
+      {"the copy's last blocks find no room", F::kFsync, 1, ".part", EDQUOT, -1, target_full},
       {"the copy cannot be synced", F::kFsync, 1, ".part", EIO, -1, copy_msg},
       {"the copy cannot be closed", F::kClose, 1, ".part", EIO, -1, copy_msg},
       {"the target cannot be renamed", F::kRename, 1, "out.wav>", EACCES, 1,
@@ -452,6 +458,50 @@ TEST(BwfSave, FaultsLeaveTheTargetAsItWas) {
     EXPECT_TRUE(s.Leftovers().empty()) << testing::PrintToString(s.Leftovers());
     EXPECT_TRUE(fs::exists(s.source));
   }
+}
+
+// The planned length is the length of the file the save then writes, and planning changes
+// nothing. A plain WAV of 576,044 bytes grows by 2,958 bytes: a new `bext` (866), a `cmcd`
+// (2,056) and empty `cue `, `plst` and `LIST` `adtl` chunks (12 each).
+TEST(BwfSave, PlannedSizeIsWhatTheSaveWrites) {
+  struct Case {
+    const char* name;
+    Bytes source;
+    int pending;  // attachments of 1,001 bytes added before the save
+    int64_t planned;  // -1: measured from the saved file
+  } cases[] = {
+      {"plain WAV", vb::Build({vb::Fmt(), vb::Data(576000)}), 0, 576044 + 2958},
+      {"plain WAV, two attachments", vb::Build({vb::Fmt(), vb::Data(576000)}), 2, -1},
+      {"full commercial", vb::Build(vb::FullVantChunks(48000)), 0, -1},
+      {"full commercial, one attachment", vb::Build(vb::FullVantChunks(48000)), 1, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scene s(c.source);
+    std::vector<fs::path> pending;
+    for (int i = 0; i < c.pending; ++i) {
+      pending.push_back(s.dir.path() / ("sheet" + std::to_string(i) + ".csv"));
+      st::WriteBytes(pending.back(), Bytes(1001, 'x'));
+    }
+    const size_t markers = s.model->ScanMarkers.size(), entries = s.model->ListTable.size();
+    const int64_t planned = PlannedSaveSize(*s.model, s.source, pending);
+    EXPECT_EQ(s.model->ScanMarkers.size(), markers);
+    EXPECT_EQ(s.model->ListTable.size(), entries);
+    EXPECT_TRUE(s.notes.lines.empty());
+    for (const fs::path& p : pending) {
+      uint32_t id = 0;
+      ASSERT_GT(AddAttachment(*s.model, p, id), 0);
+    }
+    ASSERT_EQ(s.Save(), 0);
+    EXPECT_EQ(planned, static_cast<int64_t>(fs::file_size(s.target)));
+    if (c.planned >= 0) {
+      EXPECT_EQ(planned, c.planned);
+    }
+  }
+  Scene gone(vb::Build({vb::Fmt(), vb::Data(100)}));
+  fs::remove(gone.source);
+  EXPECT_EQ(PlannedSaveSize(*gone.model, gone.source), -1);
+  EXPECT_TRUE(gone.notes.lines.empty());
 }
 
 // Failures found before anything is written: no temporary file is ever made.

@@ -74,41 +74,47 @@ TEST(Mmio, AddFileExt) {
 }
 
 TEST_F(MmioTest, CheckSaveSpaceAgainstInjectedFreeSpace) {
-  const fs::path source = Write("source.wav", std::string(2000, 's'));
-  const fs::path pending = Write("sheet.csv", std::string(1000, 'p'));
   const fs::path target_dir = dir_ / "target";
   const fs::path temp_dir = dir_ / "temp";
   fs::create_directory(target_dir);
   fs::create_directory(temp_dir);
   struct Case {
-    int64_t target_free, temp_free;
-    std::vector<std::string> pending;
+    int64_t size, target_free, temp_free;
     bool target_exists;
     int bits;
   } cases[] = {
-      // Room for the 2,000-byte source and 1,024 bytes more: 3,000 free is short of it.
-      {3000, 5000, {}, true, mmio::kTargetShort},
-      {3024, 3024, {}, true, 0},
-      {3023, 3024, {}, true, mmio::kTargetShort},
-      {3024, 3023, {}, true, mmio::kTempShort},
-      // A pending 1,000-byte attachment counts too.
-      {4024, 4024, {"*sheet.csv [" + pending.string() + "]"}, true, 0},
-      {4023, 4024, {"*sheet.csv [" + pending.string() + "]"}, true, mmio::kTargetShort},
-      {3024, 3024, {"*sheet.csv [" + pending.string() + "]"}, true, 3},
-      {3024, 3024, {"*gone.csv [" + (dir_ / "gone.csv").string() + "]"}, true, 0},
-      {3024, 3024, {"sheet.csv [" + pending.string() + "]"}, true, 0},  // stored, not pending
-      {1 << 30, 1 << 30, {}, false, mmio::kTargetShort},                // no folder, no room
+      // Both folders on one file system: the new file (in whole 4 KiB blocks) counts twice,
+      // once in the temporary folder and once as the copy beside the target.
+      {3000, 8192, 8192, true, 0},
+      {3000, 8191, 8192, true, mmio::kTargetShort},
+      {3000, 8192, 8191, true, mmio::kTempShort},
+      {4096, 8192, 8192, true, 0},
+      {4097, 8192, 8192, true, mmio::kTargetShort | mmio::kTempShort},
+      // The example of a plain WAV of 576,044 bytes that the save makes 2,958 bytes longer.
+      {579002, 577536, int64_t{1} << 40, true, mmio::kTargetShort},
+      {0, 0, 0, true, 0},
+      {-1, 0, 0, true, 0},                            // not planned: the save speaks for itself
+      {1, int64_t{1} << 30, int64_t{1} << 30, false, mmio::kTargetShort},  // no folder, no room
   };
   for (const auto& c : cases) {
     std::map<fs::path, int64_t> free{{target_dir, c.target_free}, {temp_dir, c.temp_free}};
     auto free_space = [&](const fs::path& folder) { return free.at(folder); };
     const fs::path target = (c.target_exists ? target_dir : dir_ / "missing") / "out.wav";
-    EXPECT_EQ(mmio::CheckSaveSpace(source, target, temp_dir, &c.pending, free_space), c.bits)
-        << c.target_free << " " << c.temp_free << " " << c.pending.size();
+    EXPECT_EQ(mmio::CheckSaveSpace(c.size, target, temp_dir, free_space), c.bits)
+        << c.size << " " << c.target_free << " " << c.temp_free;
   }
   // A bare target name lies in the current folder, which has room.
   auto plenty = [](const fs::path& folder) { return folder.empty() ? 0 : int64_t{1} << 40; };
-  EXPECT_EQ(mmio::CheckSaveSpace(source, "out.wav", temp_dir, nullptr, plenty), 0);
+  EXPECT_EQ(mmio::CheckSaveSpace(3000, "out.wav", temp_dir, plenty), 0);
+
+  // On file systems of their own each holds the file once.
+  struct stat a, b;
+  const fs::path other = "/dev/shm";
+  if (stat(other.c_str(), &a) == 0 && stat(dir_.c_str(), &b) == 0 && a.st_dev != b.st_dev) {
+    auto once = [&](const fs::path&) { return int64_t{4096}; };
+    EXPECT_EQ(mmio::CheckSaveSpace(4096, target_dir / "out.wav", other, once), 0);
+    EXPECT_EQ(mmio::CheckSaveSpace(4097, target_dir / "out.wav", other, once), 3);
+  }
 }
 
 // The path of a pending list line ("*" name, 38 blanks, "[" full path "]"), brackets in the name

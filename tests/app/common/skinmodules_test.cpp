@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QWidget>
+
 #include <utility>
 #include <vector>
 
@@ -81,6 +84,21 @@ TEST(Splash, HoldsFourOpaqueTitlePicturesAndShowsTheConverters) {
   EXPECT_EQ(splash.ClientHeight(), 250);
   EXPECT_EQ(splash.GetLeft(), (Screen->Width() - 480) / 2);
   uitest::SaveScreenshot(splash, "app_common_splash");
+  splash.Hide();
+}
+
+// The splash has no caption of its own: the desktop names it by the program's title, which the
+// program sets while the splash is already up.
+TEST(Splash, IsNamedByTheProgramsTitle) {
+  Application->Initialize();
+  TVANTSplash splash(nullptr);
+  splash.DoCreate();
+  splash.ShowPicture(2);
+  splash.Show();
+  Application->ProcessMessages();
+  Application->SetTitle("オルネ　広告会社仕様");
+  EXPECT_EQ(splash.Host()->windowTitle().toStdString(), "");
+  EXPECT_EQ(QGuiApplication::applicationDisplayName().toStdString(), "オルネ　広告会社仕様");
   splash.Hide();
 }
 

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
@@ -422,7 +424,7 @@ TEST_F(FlowTest, RefusedTargetsReturnToTheDialogAndAFailedSaveKeepsEverything) {
   Script().AnswerFile(target.string());
   const size_t during = Asked();
   Press(w.BTSave);
-  EXPECT_FALSE(Messages(during).empty());
+  EXPECT_EQ(Messages(during), std::vector<std::string>{kMsgSaveTempShort});
   EXPECT_FALSE(fs::exists(target));
   EXPECT_EQ(w.Model()->GetPath(), source);
   EXPECT_EQ(w.CSVList->Items().Items(), lines);
@@ -442,6 +444,24 @@ TEST_F(FlowTest, RefusedTargetsReturnToTheDialogAndAFailedSaveKeepsEverything) {
   w.Model()->GetCsvList(csv);
   EXPECT_EQ(csv, (std::vector<std::string>{vb::kSjisCsvName, "sheet.csv"}));
   EXPECT_EQ(w.CommonCode->GetText(), "AB");
+}
+
+// The space check counts the chunks the save adds: a plain WAV of 576,044 bytes is saved 2,958
+// bytes longer, so 577,536 free bytes are not enough.
+TEST_F(FlowTest, TheSpaceCheckCountsTheChunksTheSaveAdds) {
+  const fs::path source = Put("plain.wav", vb::Build({vb::Fmt(), vb::Data(576000)}));
+  ASSERT_EQ(fs::file_size(source), 576044u);
+  TVANTMainAA& w = Start(source);
+  const fs::path nearly_full = work_.path() / "nearly_full";
+  fs::create_directory(nearly_full);
+  w.FreeSpace = [&](const fs::path& folder) -> int64_t {
+    return folder == nearly_full ? 577536 : int64_t(1) << 40;
+  };
+  Script().AnswerFile((nearly_full / "plain.wav").string());
+  const size_t before = Asked();
+  Press(w.BTSave);
+  EXPECT_EQ(Messages(before), std::vector<std::string>{kMsgSaveTargetShort});
+  EXPECT_FALSE(fs::exists(nearly_full / "plain.wav"));
 }
 
 TEST_F(FlowTest, APendingFileTheModelCannotTakeIsNamedAndStopsTheSave) {
@@ -632,6 +652,21 @@ TEST_F(FlowTest, ShowRunsTheChosenProgramOnAnExtractedCopyAndSavePdfWritesTheByt
   const vb::Bytes expected = vb::PdfBytes();
   EXPECT_EQ(ReadBytes(pdf), std::string(expected.begin(), expected.end()));
   EXPECT_EQ(Setting(107), pdf.string());
+}
+
+// Showing a document keeps the keyboard on the list it was chosen from: the next line is one key
+// away.
+TEST_F(FlowTest, AfterShowTheKeyboardStaysOnTheList) {
+  TVANTMainAA& w = Start(Put("a.wav", NineAttachments()));
+  w.CsvApplicationName->SetCaption("/bin/true");
+  w.CSVList->SetFocus();
+  w.CSVList->SetItemIndex(0);
+  ASSERT_TRUE(w.CSVList->Focused());
+  // A click as the desktop delivers it: the toolkit moves the focus on such clicks only.
+  QTest::mouseClick(w.BTDispCSV->Host(), Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(w.CSVList->Focused());
+  uitest::PressKey(*w.CSVList, VK_DOWN);
+  EXPECT_EQ(w.CSVList->GetItemIndex(), 1);
 }
 
 TEST_F(FlowTest, ImportTakesTheAgencyColumnsAndExportWritesTheRecord) {

@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QImage>
+#include <QListWidget>
 #include <QMouseEvent>
+#include <QTest>
 #include <QWidget>
 #include <stdexcept>
 
@@ -341,6 +344,81 @@ TEST_F(ControlTest, KeyHandlersSeeAndCanSwallowKeys) {
   EXPECT_EQ(e->GetText(), "aあ");
   EXPECT_EQ(downs, (std::vector<uint16_t>{'A', 'X'}));  // あ comes as text only
   uitest::SaveScreenshot(form, "platform_ui_keys");
+}
+
+// An active window holding a list box with two lines at the top and an edit at the bottom, with
+// room for more controls above the edit.
+struct ListAndEdit {
+  ListAndEdit() {
+    form.SetClientWidth(200);
+    form.SetClientHeight(120);
+    list->SetParent(&form);
+    list->SetBounds(130, 8, 60, 80);
+    list->Items().Add("one");
+    list->Items().Add("two");
+    edit->SetParent(&form);
+    edit->SetBounds(8, 92, 120, 20);
+  }
+  void Show() {
+    form.Show();
+    form.Host()->activateWindow();
+    Application->ProcessMessages();
+  }
+  TForm form{nullptr};
+  TListBox* list = new TListBox(&form);
+  TEdit* edit = new TEdit(&form);
+};
+
+// A focused list box marks where the keyboard is: a dotted frame on its current line, or on its
+// first line when none is chosen. Without the focus the same list shows no such frame.
+TEST_F(ControlTest, AFocusedListBoxShowsAFocusMark) {
+  ListAndEdit w;
+  w.Show();
+  auto* view = static_cast<QListWidget*>(w.list->Host());
+  for (int current : {-1, 1}) {
+    SCOPED_TRACE(current);
+    w.list->SetItemIndex(current);
+    w.edit->SetFocus();
+    const QImage unfocused = view->grab().toImage();
+    w.list->SetFocus();
+    ASSERT_TRUE(w.list->Focused());
+    const QImage focused = view->grab().toImage();
+    const QRect line = view->visualItemRect(view->item(current < 0 ? 0 : current))
+                           .translated(view->viewport()->mapTo(view, QPoint(0, 0)));
+    // Along the line's top edge a dotted frame changes colour from pixel to pixel.
+    auto changes = [&](const QImage& image) {
+      int n = 0;
+      for (int x = line.left() + 2; x < line.right() - 2; ++x)
+        n += image.pixel(x, line.top()) != image.pixel(x + 1, line.top());
+      return n;
+    };
+    EXPECT_GT(changes(focused), line.width() / 3);
+    EXPECT_LT(changes(unfocused), 4);
+  }
+  uitest::SaveScreenshot(w.form, "platform_ui_list_focus");
+}
+
+// A click on a control that paints itself and is no tab stop (a panel, a picture on it) leaves
+// the keyboard where it was; a click on a list takes it. The clicks come as the desktop's own.
+TEST_F(ControlTest, AClickOnAPictureLeavesTheFocusWhereItWas) {
+  ListAndEdit w;
+  auto* panel = new TPanel(&w.form);
+  panel->SetParent(&w.form);
+  panel->SetBounds(0, 0, 120, 60);
+  panel->SetTabStop(false);
+  auto* picture = new TCustomControl(&w.form);
+  picture->SetParent(panel);
+  picture->SetBounds(10, 10, 40, 20);
+  picture->SetTabStop(false);
+  w.Show();
+  w.edit->SetFocus();
+  for (TControl* c : std::initializer_list<TControl*>{picture, panel}) {
+    QTest::mouseClick(c->Host(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(w.edit->Focused()) << c->ClassName();
+  }
+  QTest::mouseClick(static_cast<QListWidget*>(w.list->Host())->viewport(), Qt::LeftButton, {},
+                    QPoint(5, 5));
+  EXPECT_TRUE(w.list->Focused());
 }
 
 TEST_F(ControlTest, BusyCursorIsAnApplicationOverride) {

@@ -5,16 +5,25 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QAbstractProxyModel>
+#include <QDateTime>
+#include <QEventLoop>
 #include <QFileSystemModel>
+#include <QHeaderView>
+#include <QStyleOptionViewItem>
+#include <QTreeView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <sys/time.h>
+
 #include <algorithm>
 #include <fstream>
 #include <functional>
 
 #include "scratchfolder.h"
 #include "ui_fixture.h"
+#include "ui_form.h"
 #include "ui_qt.h"
 #include "ui_stdctrls.h"
 
@@ -180,6 +189,132 @@ TEST_F(UiTest, FileDialogsNeverReadAFileToTellItsType) {
   const QString noext =
       d.iconProvider()->type(QFileInfo(QString::fromStdString((dir.path() / "noext").string())));
   EXPECT_NE(noext, pdf);
+}
+
+// A file dialog opens over the program's window, centred on it, not wherever the screen's middle
+// lies: a window that is not centred on the screen keeps the controls at its top in view.
+TEST_F(ToolkitDialogs, AFileDialogIsCentredOverTheProgramsWindow) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 900, 700);
+  form.Show();
+  form.Host()->activateWindow();
+  Application->ProcessMessages();
+  const QRect window = form.Host()->frameGeometry();
+  QRect shown;
+  QWidget* parent = nullptr;
+  WhenModal<QFileDialog>([&](QFileDialog& d) {
+    if (!d.isVisible()) return false;
+    shown = d.frameGeometry();
+    parent = d.parentWidget();
+    d.reject();
+    return true;
+  });
+  FileDialogRequest r;
+  EXPECT_FALSE(GetDialogAnswerer().FileDialog(r));
+  EXPECT_EQ(parent, form.Host());
+  EXPECT_LE((shown.center() - window.center()).manhattanLength(), 4)
+      << shown.center().x() << "," << shown.center().y() << " over " << window.center().x() << ","
+      << window.center().y();
+  form.Hide();
+}
+
+// Qt's warnings while a test runs, caught by its message handler.
+class QtWarnings {
+ public:
+  QtWarnings() { previous_ = qInstallMessageHandler(&QtWarnings::Catch); }
+  ~QtWarnings() { qInstallMessageHandler(previous_); }
+  static QStringList& Caught() {
+    static QStringList caught;
+    return caught;
+  }
+
+ private:
+  static void Catch(QtMsgType, const QMessageLogContext&, const QString& text) {
+    Caught() << text;
+  }
+  QtMessageHandler previous_ = nullptr;
+};
+
+// Every picture of the file dialog is there, also without an icon theme on the desktop: nothing
+// asks the toolkit to scale a picture that does not exist.
+TEST_F(ToolkitDialogs, FileDialogPicturesExistWithoutAnIconTheme) {
+  testing::ScratchFolder dir("ui-dialogs");
+  std::ofstream(dir.path() / "a.wav") << "x";
+  fs::create_directory(dir.path() / "sub");
+  QtWarnings warnings;
+  QtWarnings::Caught().clear();
+  {
+    QFileDialog d(nullptr, "t", QString::fromStdString(dir.path().string()));
+    ConfigureFileDialog(d);
+    ASSERT_NE(d.iconProvider(), nullptr);
+    for (auto type : {QAbstractFileIconProvider::Folder, QAbstractFileIconProvider::File,
+                      QAbstractFileIconProvider::Computer, QAbstractFileIconProvider::Drive}) {
+      EXPECT_FALSE(d.iconProvider()->icon(type).isNull()) << type;
+    }
+    d.show();
+    Application->ProcessMessages();
+    d.hide();
+  }
+  for (const QString& w : QtWarnings::Caught()) EXPECT_FALSE(w.contains("null pixmap")) << w.toStdString();
+}
+
+// The file dialog speaks Japanese in its columns too, whatever the desktop's language: the type
+// of a folder and of a file (the shared MIME database's Japanese comment), dates in the Japanese
+// order; and each column is wide enough for what it shows.
+TEST_F(ToolkitDialogs, FileDialogColumnsAreJapaneseAndFitTheirContents) {
+  testing::ScratchFolder dir("ui-dialogs");
+  const fs::path wav = dir.path() / "a.wav";
+  std::ofstream(wav, std::ios::binary) << std::string(479232, 'x');  // 468 KiB
+  fs::create_directory(dir.path() / "sub");
+  const QDateTime when(QDate(2024, 3, 5), QTime(14, 7));
+  struct timeval times[2] = {{when.toSecsSinceEpoch(), 0}, {when.toSecsSinceEpoch(), 0}};
+  ASSERT_EQ(utimes(wav.c_str(), times), 0);
+
+  const QString folder = QString::fromStdString(dir.path().string());
+  QFileDialog d(nullptr, "t", folder);
+  ConfigureFileDialog(d);
+  d.setViewMode(QFileDialog::Detail);
+  d.resize(640, 400);
+  auto* model = d.findChild<QFileSystemModel*>();
+  auto* view = d.findChild<QTreeView*>("treeView");
+  ASSERT_NE(model, nullptr);
+  ASSERT_NE(view, nullptr);
+  QEventLoop loop;
+  QObject::connect(model, &QFileSystemModel::directoryLoaded, &loop, &QEventLoop::quit);
+  QTimer::singleShot(10000, &loop, &QEventLoop::quit);  // bound
+  d.show();
+  loop.exec();
+  Application->ProcessMessages();
+  const QModelIndex file = model->index(QString::fromStdString(wav.string()));
+  const QModelIndex sub = model->index(QString::fromStdString((dir.path() / "sub").string()));
+  ASSERT_TRUE(file.isValid());
+  // What the view shows, through the dialog's own layer over the files, if any.
+  auto shown = [&](const QModelIndex& i) {
+    return d.proxyModel() ? d.proxyModel()->mapFromSource(i) : i;
+  };
+  auto text = [&](const QModelIndex& i, int column) {
+    return view->model()->data(shown(i).siblingAtColumn(column)).toString().toStdString();
+  };
+  EXPECT_EQ(text(file, 2), "WAV オーディオ");
+  EXPECT_NE(text(sub, 2), "Folder");
+  EXPECT_TRUE(QString::fromStdString(text(sub, 2)).contains(QChar(0x30D5)))  // フ
+      << text(sub, 2);
+  EXPECT_EQ(text(file, 3).substr(0, 16), "2024/03/05 14:07") << text(file, 3);
+  // What each line needs to be shown whole, as the view's own delegate measures it.
+  QStyleOptionViewItem option;
+  option.initFrom(view->viewport());
+  option.font = view->font();
+  option.fontMetrics = view->fontMetrics();
+  for (int column = 1; column <= 3; ++column) {
+    for (const QModelIndex& row : {file, sub}) {
+      const QModelIndex at = shown(row).siblingAtColumn(column);
+      ASSERT_TRUE(at.isValid());
+      EXPECT_GE(view->columnWidth(column), view->itemDelegate()->sizeHint(option, at).width())
+          << column << " " << text(row, column);
+    }
+    EXPECT_GE(view->columnWidth(column), view->header()->sectionSizeHint(column)) << column;
+  }
+  d.hide();
 }
 
 }  // namespace
