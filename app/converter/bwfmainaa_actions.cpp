@@ -299,7 +299,8 @@ void TVANTMainAA::BTPosHandleDragDrop(TObject*, int, int) {
 
 void TVANTMainAA::PositionCallback(const std::string&, int64_t, double fraction) {
   const orlune::PositionBar bar{BTPosition->GetWidth(), BTPosHandle->GetWidth()};
-  BTPosHandle->SetLeft(BTPosition->GetLeft() + bar.HandleOffset(fraction));
+  // With the frame that shows the level meters: one screen update for both.
+  BTPosHandle->MoveAtFrame(BTPosition->GetLeft() + bar.HandleOffset(fraction), BTPosHandle->GetTop());
 }
 
 // ---- fields ------------------------------------------------------------------------------------

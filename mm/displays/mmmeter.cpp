@@ -319,13 +319,26 @@ void TMMCustomMeter::DrawMeter(bool fast) {
   };
   if (core_.ShowPeak) needle(core_.Peak(), peak_color_);
   needle(core_.Needle(), needle_color_);
+  drawn_ = NeedlesNow();
   const TRect r2 = FaceRect();
   Canvas().Draw(r2.Left, r2.Top, *buffer_);
   if (OnPostPaint) OnPostPaint(this);
 }
 
+TMMCustomMeter::DrawnNeedles TMMCustomMeter::NeedlesNow() const {
+  const int r = geometry_.Radius();
+  DrawnNeedles n{true, core_.ShowPeak, geometry_.NeedleEnd(core_.Needle(), r), {}};
+  if (n.peak_shown) n.peak = geometry_.NeedleEnd(core_.Peak(), r);
+  return n;
+}
+
 void TMMCustomMeter::FastDraw() {
   if (!GetVisible() || !GetParent()) return;
+  const DrawnNeedles now = NeedlesNow();
+  auto same = [](TMMMeterPoint a, TMMMeterPoint b) { return a.X == b.X && a.Y == b.Y; };
+  if (drawn_.valid && drawn_.peak_shown == now.peak_shown && same(drawn_.needle, now.needle) &&
+      (!now.peak_shown || same(drawn_.peak, now.peak)))
+    return;
   PaintNow([this](TCanvas&) { DrawMeter(true); });
 }
 

@@ -151,6 +151,12 @@ class TMMCustomMeter : public TMMGraphicControl, public TMMDisplayData {
   int point1_ = 60, point2_ = 80;
   std::unique_ptr<vant::TBitmap> background_, buffer_, cache_;
   TMMPeakTimer peak_timer_;
+  // The needles' ends as last drawn: a value that leaves both on their pixels draws nothing.
+  struct DrawnNeedles {
+    bool valid = false, peak_shown = false;
+    TMMMeterPoint needle, peak;
+  } drawn_;
+  DrawnNeedles NeedlesNow() const;
 };
 
 class TMMMeter : public TMMCustomMeter {

@@ -115,7 +115,12 @@ void InstallFontSubstitutes() {
   });
 }
 
+void SetDisplayDefaults() {
+  if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 void EnsureGuiApplication() {
+  SetDisplayDefaults();
   if (!QCoreApplication::instance()) {
     static int argc = 1;
     static char name[] = "vant";

@@ -249,6 +249,11 @@ class TBitmap : public TPersistent {
 // Makes sure a Qt GUI application object exists (tests and the application call it first);
 // installs the font substitutes and the toolkit's translations once.
 void EnsureGuiApplication();
+// What the toolkit is told about the display where the desktop says nothing, before it starts:
+// on X11, window pictures travel in the requests rather than through shared memory, whose reuse
+// waits for the server on every paint (displays that update 60 times a second). A value the
+// user gave stays.
+void SetDisplayDefaults();
 // Family names from the layouts mapped onto installed metric-compatible families.
 void InstallFontSubstitutes();
 // The toolkit speaks Japanese whatever the desktop's language: its installed Japanese

@@ -228,6 +228,7 @@ class FramePacer {
     // Only a present the event loop could not run paints at once.
     for (TControl* c : std::exchange(queued_, {})) {
       c->present_queued_ = false;
+      if (c->move_queued_) c->SetBounds(c->move_to_.X, c->move_to_.Y, c->width_, c->height_);
       if (!c->host_ || !c->picture_fresh_) continue;
       if (at_once) {
         c->host_->repaint();
@@ -321,6 +322,7 @@ void TControl::ApplyVisible() {
 }
 
 void TControl::SetBounds(int l, int t, int w, int h) {
+  move_queued_ = false;
   w = std::max(0, w), h = std::max(0, h);
   bool resized = w != width_ || h != height_;
   if (!resized && l == left_ && t == top_) return;
@@ -566,6 +568,17 @@ void TControl::PaintNow(const std::function<void(TCanvas&)>& draw) {
   canvas_.SetSurface(last_paint_.get());
   draw(canvas_);
   picture_fresh_ = true;
+  FramePacer::Get().Request(this);
+}
+
+void TControl::MoveAtFrame(int left, int top) {
+  if (!Showing()) {
+    SetBounds(left, top, width_, height_);
+    return;
+  }
+  if (move_queued_ ? move_to_ == TPoint{left, top} : left == left_ && top == top_) return;
+  move_queued_ = true;
+  move_to_ = {left, top};
   FramePacer::Get().Request(this);
 }
 

@@ -163,6 +163,10 @@ class TControl : public TComponent {
   // display: the screen gets at most one update per refresh, however often this is called.
   // Nothing when not showing.
   void PaintNow(const std::function<void(TCanvas&)>& draw);
+  // Moves the control with the next frame of the display, in the same screen update as the
+  // pictures PaintNow drew (a mark that follows a playing sound); the last move asked wins. Any
+  // other change of bounds before that frame drops the move. At once when not showing.
+  void MoveAtFrame(int left, int top);
 
   virtual void Paint() {}
   // The canvas while Paint runs; also usable by descendants that draw at other times.
@@ -229,7 +233,9 @@ class TControl : public TComponent {
   bool clicked_ = false;
   // PaintNow drew on the picture: a paint shows it as it stands, until something invalidates it.
   bool picture_fresh_ = false;
-  bool present_queued_ = false;  // waits for the next frame (PaintNow)
+  bool present_queued_ = false;  // waits for the next frame (PaintNow, MoveAtFrame)
+  bool move_queued_ = false;     // MoveAtFrame: the frame moves the control to move_to_
+  TPoint move_to_{};
   friend class FramePacer;
   unsigned control_style_ = csCaptureMouse | csClickEvents | csSetCaption | csDoubleClicks;
 };

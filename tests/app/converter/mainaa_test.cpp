@@ -458,7 +458,11 @@ TEST_F(MainWindowTest, PositionBarSeeksOnlyInsideItsSpanWithAFileOpen) {
   uitest::MouseDown(*w.BTPosition, 50, 10);
   EXPECT_EQ(player_.calls, (std::vector<std::string>{"stop", "show 50/222", "seek"}));
   EXPECT_EQ(w.BTPosHandle->GetLeft(), P + 50);
+  // A reported position moves the handle with the display's next frame, the meters' update.
   w.PositionCallback("", 0, 0.5);
+  EXPECT_EQ(w.BTPosHandle->GetLeft(), P + 50);
+  clock_.AdvanceMillis(100);
+  for (int i = 0; i < 3; ++i) Application->ProcessMessages();
   EXPECT_EQ(w.BTPosHandle->GetLeft(), P + 105);
   player_.calls.clear();
   w.Busy = true;

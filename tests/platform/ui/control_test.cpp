@@ -326,6 +326,46 @@ TEST_F(ControlTest, PaintNowReachesTheScreenAtMostOncePerFrame) {
   run();
 }
 
+// A mark that follows the sound moves with the frame that shows the displays' pictures, in the
+// same screen update: moves within a frame are merged, the last one wins, and a move made at
+// once before that frame is not undone by it.
+TEST_F(ControlTest, MoveAtFrameMovesWithTheNextFrame) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 100, 40);
+  auto* mark = new Display(&form);
+  mark->SetBounds(0, 0, 10, 10);
+  mark->SetParent(&form);
+  auto* meter = new Display(&form);
+  meter->SetBounds(60, 0, 20, 20);
+  meter->SetParent(&form);
+  form.Show();
+  clock_.AdvanceMillis(100);
+  Application->ProcessMessages();
+  auto run = [] {
+    for (int i = 0; i < 3; ++i) Application->ProcessMessages();
+  };
+
+  meter->Show(clRed);
+  for (int x : {5, 12, 20}) mark->MoveAtFrame(x, 2);
+  EXPECT_EQ(mark->GetLeft(), 0);
+  EXPECT_EQ(mark->Host()->x(), 0);
+  run();
+  EXPECT_EQ(mark->GetLeft(), 20);
+  EXPECT_EQ(mark->GetTop(), 2);
+  EXPECT_EQ(mark->Host()->pos(), QPoint(20, 2));
+
+  clock_.AdvanceMillis(50);
+  mark->MoveAtFrame(30, 2);
+  mark->SetBounds(40, 0, 10, 10);  // a drag puts it there at once
+  clock_.AdvanceMillis(50);
+  run();
+  EXPECT_EQ(mark->GetLeft(), 40);
+
+  form.Hide();
+  mark->MoveAtFrame(7, 1);  // nothing to show it on: at once
+  EXPECT_EQ(mark->GetLeft(), 7);
+}
+
 TEST_F(ControlTest, KeyHandlersSeeAndCanSwallowKeys) {
   TForm form(nullptr);
   auto* e = new TEdit(&form);

@@ -1,4 +1,5 @@
-// The desktop's language does not change how the programs read and write numbers.
+// What the desktop gives the programs when they start: its language does not change how they read
+// and write numbers; its X server is reached without a wait on every paint.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -29,6 +30,18 @@ TEST(DesktopLocale, NumbersKeepTheirPointUnderACommaDesktop) {
   std::snprintf(text, sizeof text, "%.1f", 12.5);
   EXPECT_STREQ(text, "12.5");
   EXPECT_EQ(std::strtod("12.5", nullptr), 12.5);
+}
+
+// Window pictures reach an X server without waiting for it on every paint, unless the user
+// chose otherwise.
+TEST(DesktopConnection, PicturesTravelInTheRequestsUnlessTheUserChose) {
+  setenv("QT_XCB_NO_MITSHM", "0", 1);
+  vant::SetDisplayDefaults();
+  EXPECT_STREQ(std::getenv("QT_XCB_NO_MITSHM"), "0");
+  unsetenv("QT_XCB_NO_MITSHM");
+  vant::EnsureGuiApplication();
+  ASSERT_NE(std::getenv("QT_XCB_NO_MITSHM"), nullptr);
+  EXPECT_STREQ(std::getenv("QT_XCB_NO_MITSHM"), "1");
 }
 
 }  // namespace

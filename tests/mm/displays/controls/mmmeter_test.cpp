@@ -93,6 +93,23 @@ TEST_F(MeterTest, NeedlesFollowTheValueAndThePeakHolds) {
   EXPECT_FALSE(NeedleShows(*m, 32767, clWhite));
 }
 
+// A needle fed every slice moves less than a pixel most of the time: then nothing is drawn.
+TEST_F(MeterTest, AValueThatLeavesTheNeedlesOnTheirPixelsDrawsNothing) {
+  TMMMeter* m = NewMeter();
+  int draws = 0;
+  m->OnPostPaint = [&](TObject*) { ++draws; };
+  m->SetData(20000);
+  const int first = draws;
+  const int32_t needle = m->Core().Needle(), peak = m->Core().Peak();
+  m->SetData(20004);  // a few parts in a hundred thousand: a hair's width on a 70-pixel needle
+  ASSERT_NE(m->Core().Needle(), needle);
+  ASSERT_NE(m->Core().Peak(), peak);
+  EXPECT_EQ(draws, first);
+  m->SetData(30000);
+  EXPECT_EQ(draws, first + 1);
+  EXPECT_TRUE(NeedleShows(*m, m->Core().Needle(), clWhite));
+}
+
 TEST_F(MeterTest, PeakSettingsEndTheHoldButLeaveNeedleAndSmoothing) {
   TMMMeter* m = NewMeter();
   m->SetDecayMode(dmExponential);
