@@ -533,6 +533,8 @@ void BM_ConverterGapsUnderLoad(benchmark::State& state) {
       return;
     }
     const Shown shown = CompareShown(trace, growth, heard.onsets);
+    for (const auto& g : heard.each)
+      std::fprintf(stderr, "gap: play %d, %.0f ms in, %.1f ms long\n", g.play, g.at_ms, g.ms);
     state.counters["plays_heard"] = heard.plays;
     state.counters["gaps"] = heard.gaps;
     state.counters["gaps_per_play"] = heard.plays ? double(heard.gaps) / heard.plays : 0;

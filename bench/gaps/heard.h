@@ -67,6 +67,11 @@ struct Findings {
   int plays = 0, gaps = 0;
   double longest_ms = 0, total_ms = 0;
   std::vector<long> onsets;  // the first sounding frame of each play
+  struct Gap {
+    int play;
+    double at_ms, ms;  // from the play's onset; its length
+  };
+  std::vector<Gap> each;
 };
 
 inline Findings Analyse(const std::vector<int16_t>& rec) {
@@ -90,6 +95,7 @@ inline Findings Analyse(const std::vector<int16_t>& rec) {
       if (run >= kGapFrames) {
         ++f.gaps;
         const double ms = 1000.0 * run / kHeardRate;
+        f.each.push_back({f.plays, 1000.0 * double(i - f.onsets.back()) / kHeardRate, ms});
         f.longest_ms = std::max(f.longest_ms, ms);
         f.total_ms += ms;
       }
