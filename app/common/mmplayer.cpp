@@ -1,6 +1,7 @@
 #include "mmplayer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "dispatch.h"
 #include "progform.h"
+#include "trace.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
 #include "ui_messagewindow.h"
@@ -248,6 +250,11 @@ void TMOPlayer::MMAudioPlayerStop(TObject*) {
 
 void TMOPlayer::MMSliderChange(TObject*) {
   const std::string text = PositionText(MMSlider->GetPosition());
+  // When the window showed which position: a listener's check compares it with what was heard.
+  vant::TraceF("player: shows %d ms at %lld us", int(MMSlider->GetPosition()),
+               static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count()));
   Label1->SetCaption(text);
   if (DisplayControl) DisplayControl->SetCaption(text);
 }

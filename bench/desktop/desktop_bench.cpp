@@ -4,8 +4,12 @@
 // the program and of the X server comes from /proc/<pid>/stat (utime + stime), as a percentage
 // of one core. The reference, in the same run, is the same desktop without a program.
 //
-// VANT_BENCH_PLAYS (default 3) sets how many plays are measured; VANT_BENCH_IDLE_SECONDS (default
-// 60) how long the programs are watched while they wait.
+// The converter is also heard: played through a private sound server's null sink on a loaded
+// machine, its recorded sound is searched for gaps, against paplay's.
+//
+// VANT_BENCH_PLAYS (default 3) sets how many plays are measured; VANT_BENCH_GAP_PLAYS (default 20)
+// how many are recorded under load; VANT_BENCH_IDLE_SECONDS (default 60) how long the programs are
+// watched while they wait.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -14,7 +18,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -24,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "heard.h"
+#include "pulsesink.h"
 #include "regeditbw.h"
 #include "settingsstore.h"
 
@@ -60,8 +68,10 @@ std::vector<char*> Pointers(std::vector<std::string>& v) {
   return p;
 }
 
-// Starts `argv` with its output to `out` (a pipe's write end) or nowhere.
-pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> env, int out = -1) {
+// Starts `argv` with its output to `out` (a pipe's write end) or nowhere, its errors to the file
+// `errors` or nowhere.
+pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> env, int out = -1,
+            const std::string& errors = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -70,7 +80,8 @@ pid_t Spawn(std::vector<std::string> argv, std::vector<std::string> env, int out
   } else {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   }
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errors.empty() ? "/dev/null" : errors.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   pid_t pid = 0;
   const int err = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, Pointers(argv).data(),
                                Pointers(env).data());
@@ -239,10 +250,11 @@ class Desktop {
                         "XDG_CONFIG_HOME=" + home_.string(), "XDG_RUNTIME_DIR=" + home_.string(),
                         std::string("SDL_AUDIODRIVER=") + (sdl && *sdl ? sdl : "dummy")});
   }
-  // Starts the program and answers its main window (the first shown one at least `min_width`
-  // wide), or nothing when none comes within 30 s.
-  std::optional<std::string> Start(std::vector<std::string> argv, int min_width) {
-    program_ = Child(Spawn(std::move(argv), Env()));
+  // Starts the program (its errors and trace lines to the file `err`) and answers its main window
+  // (the first shown one at least `min_width` wide), or nothing when none comes within 30 s.
+  std::optional<std::string> Start(std::vector<std::string> argv, int min_width,
+                                   const std::string& err = {}) {
+    program_ = Child(Spawn(std::move(argv), Env(), -1, err));
     for (int i = 0; i < 300 && program_.Alive(); ++i) {
       std::istringstream ids(Capture(
           {"xdotool", "search", "--onlyvisible", "--pid", std::to_string(program_.Pid())}, Env()));
@@ -284,8 +296,9 @@ bool Ready(benchmark::State& state, const Desktop& d) {
 
 // Starts a program on the desktop and answers its main window; else skips the case.
 std::optional<std::string> Start(benchmark::State& state, Desktop& d,
-                                 std::vector<std::string> argv, int min_width) {
-  auto window = d.Start(std::move(argv), min_width);
+                                 std::vector<std::string> argv, int min_width,
+                                 const std::string& err = {}) {
+  auto window = d.Start(std::move(argv), min_width, err);
   if (!window) state.SkipWithError("the program showed no main window");
   return window;
 }
@@ -367,10 +380,186 @@ void BM_ViewerWaits(benchmark::State& state) {
   }
 }
 
+// An environment variable of this process set while alive, then put back.
+class EnvOverride {
+ public:
+  EnvOverride(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~EnvOverride() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+  EnvOverride(const EnvOverride&) = delete;
+  EnvOverride& operator=(const EnvOverride&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// How much of the recording had been written when: (steady clock in us, frames).
+using Growth = std::vector<std::pair<int64_t, long>>;
+// The frames written at `t`, between the readings around it; -1 outside them.
+long FramesAt(const Growth& g, int64_t t) {
+  const auto after = std::lower_bound(g.begin(), g.end(), std::make_pair(t, 0L));
+  if (after == g.begin() || after == g.end()) return -1;
+  const auto before = after - 1;
+  const double f = double(t - before->first) / double(after->first - before->first);
+  return before->second + long(f * double(after->second - before->second));
+}
+
+// How far the position the window showed ran ahead of (positive) or behind (negative) what the
+// sink had played of that play. The window's trace lines are parted into plays where the shown
+// position falls back; each play is set against its onset in the recording.
+struct Shown {
+  double ahead_ms = 0, behind_ms = 0;
+  int plays = 0, readings = 0;
+};
+Shown CompareShown(const fs::path& trace, const Growth& growth, const std::vector<long>& onsets) {
+  Shown r;
+  std::ifstream in(trace);
+  std::string line;
+  int play = -1, previous = 0;
+  while (std::getline(in, line)) {
+    int ms = 0;
+    long long us = 0;
+    if (std::sscanf(line.c_str(), "player: shows %d ms at %lld us", &ms, &us) != 2) continue;
+    if (play < 0 || ms < previous) ++play;
+    previous = ms;
+    r.plays = play + 1;
+    const long frames = FramesAt(growth, us);
+    if (ms <= 0 || frames < 0 || play >= int(onsets.size())) continue;
+    const double heard_ms =
+        1000.0 * double(std::max(0L, frames - onsets[size_t(play)])) / vant::bench::kHeardRate;
+    r.ahead_ms = std::max(r.ahead_ms, ms - heard_ms);
+    r.behind_ms = std::max(r.behind_ms, heard_ms - ms);
+    ++r.readings;
+  }
+  return r;
+}
+
+// Records the sink's monitor while `play` runs on a machine loaded with twice as many busy
+// processes as cores, noting how the recording grows; answers what was heard.
+template <typename Play>
+vant::bench::Findings Listen(vant::testing::PulseNullSink& sink, const fs::path& raw,
+                             Growth* growth, double* load_average, Play play) {
+  if (!sink.StartRecording(raw, vant::bench::kHeardRate, 1)) return {};
+  {
+    vant::bench::Load load;
+    play([&] {
+      std::error_code ec;
+      const auto size = fs::file_size(raw, ec);
+      if (growth && !ec) growth->emplace_back(NowUs(), long(size / 2));
+    });
+    if (load_average) *load_average = vant::bench::LoadAverage();
+  }
+  sink.StopRecording();
+  return vant::bench::Analyse(vant::bench::ReadRaw(raw.string()));
+}
+
+// The converter playing the sample VANT_BENCH_GAP_PLAYS times (default 20) through SDL into a
+// private sound server's null sink while twice as many busy processes as cores run; the sink's
+// monitor recorded; play is clicked again once the last play has ended. Reference, in the same run: paplay of the same file through the same server
+// under the same load.
+void BM_ConverterGapsUnderLoad(benchmark::State& state) {
+  using namespace vant::bench;
+  const int plays = EnvInt("VANT_BENCH_GAP_PLAYS", 20);
+  constexpr auto kBetween = 1000ms;
+  for (auto _ : state) {
+    vant::testing::PulseNullSink sink;
+    if (const std::string why = sink.Start(kHeardRate, 1); !why.empty()) {
+      state.SkipWithError(why.c_str());
+      return;
+    }
+    EnvOverride server("PULSE_SERVER", sink.Server()), driver("SDL_AUDIODRIVER", "pulseaudio"),
+        trace_on("VANT_TRACE", "1");
+    Desktop d;
+    if (!Ready(state, d)) return;
+    const fs::path trace = d.Home() / "trace.txt";
+    const auto window =
+        Start(state, d, {VANT_ORLUNE, Sample(d).string()}, kConverterWidth, trace.string());
+    if (!window) return;
+    std::this_thread::sleep_for(2s);
+    d.Click(*window, kVolumeX, kVolumeY);
+    Growth growth;
+    double load_average = 0;
+    const fs::path raw = d.Home() / "heard.raw";
+    const Findings heard = Listen(sink, raw, &growth, &load_average, [&](const auto& note) {
+      std::ifstream tail;
+      for (int p = 0; p < plays && d.ProgramAlive(); ++p) {
+        d.Click(*window, kPlayX, kPlayY);
+        // Until the play has sounded and ended (a parting's silence after it), at most 30 s: a
+        // click that comes late on the loaded machine must not run two plays together.
+        bool sounded = false;
+        long silent = 0;
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (!(sounded && silent > kPartFrames) && std::chrono::steady_clock::now() < end) {
+          note();
+          if (!tail.is_open()) tail.open(raw, std::ios::binary);
+          tail.clear();
+          int16_t v;
+          while (tail.read(reinterpret_cast<char*>(&v), sizeof v)) {
+            sounded |= v != 0;
+            silent = v == 0 ? silent + 1 : 0;
+          }
+          // Half a sample written so far: read it whole next time.
+          if (tail.gcount() == 1) {
+            tail.clear();
+            tail.seekg(-1, std::ios::cur);
+          }
+          std::this_thread::sleep_for(20ms);
+        }
+        std::this_thread::sleep_for(kBetween);
+      }
+    });
+    if (!d.ProgramAlive()) {
+      state.SkipWithError("the program ended during the measurement");
+      return;
+    }
+    std::string why;
+    bool paplay_ok = true;
+    const Findings reference =
+        Listen(sink, d.Home() / "reference.raw", nullptr, nullptr, [&](const auto&) {
+          paplay_ok = PlayWithPaplay(kSample.string(), plays, int(kBetween.count()), &why);
+        });
+    if (!paplay_ok || heard.plays == 0) {
+      state.SkipWithError(paplay_ok ? "nothing was heard" : why.c_str());
+      return;
+    }
+    const Shown shown = CompareShown(trace, growth, heard.onsets);
+    for (const auto& g : heard.each)
+      std::fprintf(stderr, "gap: play %d, %.0f ms in, %.1f ms long\n", g.play, g.at_ms, g.ms);
+    state.counters["plays_heard"] = heard.plays;
+    state.counters["gaps"] = heard.gaps;
+    state.counters["gaps_per_play"] = heard.plays ? double(heard.gaps) / heard.plays : 0;
+    state.counters["gap_ms_longest"] = heard.longest_ms;
+    state.counters["gap_ms_total"] = heard.total_ms;
+    state.counters["paplay_plays_heard"] = reference.plays;
+    state.counters["paplay_gaps"] = reference.gaps;
+    state.counters["paplay_gap_ms_longest"] = reference.longest_ms;
+    state.counters["load_average"] = load_average;
+    state.counters["shown_plays"] = shown.plays;
+    state.counters["shown_readings"] = shown.readings;
+    state.counters["shown_ahead_ms_max"] = shown.ahead_ms;
+    state.counters["shown_behind_ms_max"] = shown.behind_ms;
+  }
+}
+
 BENCHMARK(BM_DesktopAlone)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ConverterPlays)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ConverterWaits)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ViewerWaits)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ConverterGapsUnderLoad)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 BENCHMARK_MAIN();

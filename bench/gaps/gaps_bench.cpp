@@ -22,19 +22,19 @@
 
 #include "audiobackend.h"
 #include "dispatch.h"
+#include "heard.h"
 #include "mmaudioplayer.h"
 #include "mmwavefile.h"
 #include "pulsesink.h"
 #include "sdlbackend.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kRate = 48000;  // the sample's
-constexpr int kGapFrames = kRate * 2 / 1000;
+using namespace vant::bench;
+
+constexpr int kRate = kHeardRate;
 constexpr int kBetweenPlaysMs = 500;
 
 int Plays() {
@@ -44,71 +44,6 @@ int Plays() {
 }
 
 fs::path Sample() { return fs::path(VANT_SOURCE_DIR) / "resources/samples/commercial.wav"; }
-
-pid_t Spawn(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  return pid;
-}
-
-// Twice as many busy processes as cores, for as long as it lives.
-class Load {
- public:
-  Load() {
-    const unsigned n = 2 * std::max(1u, std::thread::hardware_concurrency());
-    for (unsigned i = 0; i < n; ++i) {
-      const pid_t p = Spawn({"/bin/sh", "-c", "while :; do :; done"});
-      if (p > 0) pids_.push_back(p);
-    }
-  }
-  ~Load() {
-    for (pid_t p : pids_) kill(p, SIGKILL);
-    for (pid_t p : pids_) waitpid(p, nullptr, 0);
-  }
-  size_t Size() const { return pids_.size(); }
-
- private:
-  std::vector<pid_t> pids_;
-};
-
-// What the recording shows: plays are parted by more than 300 ms of silence.
-struct Findings {
-  int plays = 0, gaps = 0;
-  double longest_ms = 0, total_ms = 0;
-};
-
-Findings Analyse(const std::vector<int16_t>& rec) {
-  Findings f;
-  const long part = kRate * 3 / 10;
-  long i = 0;
-  const long n = static_cast<long>(rec.size());
-  while (i < n) {
-    while (i < n && rec[i] == 0) ++i;
-    if (i >= n) break;
-    ++f.plays;
-    // Through this play: a run of zeros longer than `part` ends it, a shorter one is a gap.
-    for (;;) {
-      while (i < n && rec[i] != 0) ++i;
-      long run = 0;
-      while (i + run < n && rec[i + run] == 0) ++run;
-      if (i + run >= n || run > part) {
-        i += run;
-        break;
-      }
-      if (run >= kGapFrames) {
-        ++f.gaps;
-        const double ms = 1000.0 * run / kRate;
-        f.longest_ms = std::max(f.longest_ms, ms);
-        f.total_ms += ms;
-      }
-      i += run;
-    }
-  }
-  return f;
-}
 
 void WaitMs(vant::QueueDispatcher& gui, int ms) {
   for (int i = 0; i < ms / 10; ++i) gui.WaitAndProcess(10);
@@ -155,20 +90,6 @@ bool PlayWithPlayer(int plays, bool use_dsound, std::string* why) {
   return ok;
 }
 
-bool PlayWithPaplay(int plays, std::string* why) {
-  for (int p = 0; p < plays; ++p) {
-    const pid_t pid = Spawn({"paplay", Sample().string()});
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
-      *why = "paplay failed";
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kBetweenPlaysMs));
-  }
-  return true;
-}
-
 enum Case { kPaplay = 0, kPlayerShortQueue = 1, kPlayer = 2, kStreamPlayer = 3 };
 
 void BM_GapsUnderLoad(benchmark::State& state) {
@@ -202,22 +123,19 @@ void BM_GapsUnderLoad(benchmark::State& state) {
     {
       Load load;
       busy = load.Size();
-      ok = state.range(0) == kPaplay ? PlayWithPaplay(plays, &why)
-                                     : PlayWithPlayer(plays, state.range(0) == kStreamPlayer, &why);
+      ok = state.range(0) == kPaplay
+               ? PlayWithPaplay(Sample().string(), plays, kBetweenPlaysMs, &why)
+               : PlayWithPlayer(plays, state.range(0) == kStreamPlayer, &why);
     }
     sink.StopRecording();
     unsetenv("VANT_AUDIO_QUEUE_MS");
-    std::ifstream in(raw, std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
+    const std::vector<int16_t> rec = ReadRaw(raw.string());
     std::error_code ec;
     fs::remove_all(pattern, ec);
     if (!ok) {
       state.SkipWithError(why.c_str());
       return;
     }
-    std::vector<int16_t> rec(bytes.size() / 2);
-    std::memcpy(rec.data(), bytes.data(), rec.size() * 2);
     const Findings f = Analyse(rec);
     state.counters["busy_processes"] = static_cast<double>(busy);
     state.counters["plays_heard"] = f.plays;
