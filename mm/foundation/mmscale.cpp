@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 
 using namespace vant;
 
@@ -61,6 +62,27 @@ TCanvas& TMMCustomScale::NeedCanvas() {
 }
 
 namespace {
+// Calls draw(i, long) for the ticks 0 .. count - 1 worth drawing along `pixels` pixels: every
+// tick when there are no more ticks than pixels, else one per pixel, the first tick landing
+// on it, long when any tick there is (so the work never grows beyond the pixels covered).
+template <class Draw>
+void EachTick(int count, int every, double pixels, Draw draw) {
+  const int64_t budget = int64_t(std::clamp(std::floor(pixels), 1.0, double(INT_MAX)));
+  const int64_t last = count - 1;
+  if (last <= budget) {
+    for (int i = 0; i < count; ++i) draw(i, i % every == 0);
+    return;
+  }
+  int64_t from = 0;
+  for (int64_t j = 0; j <= budget && from <= last; ++j) {
+    // The ticks from .. to share pixel j: i * budget / last lies in [j, j + 1).
+    const int64_t to =
+        j == budget ? last : std::min(last, int64_t(((j + 1) * last - 1) / budget));
+    if (to >= from) draw(int(from), (to / every) * every >= from);
+    from = to + 1;
+  }
+}
+
 void PlainLine(TCanvas& c, int x1, int y1, int x2, int y2, TColor color) {
   c.Pen().Color = color;
   c.Pen().Style = psSolid;
@@ -126,9 +148,9 @@ void TMMCustomScale::DrawRect(TCanvas* canvas, const TRect& rect, bool flip) {
       piece(a, b, color_);
     }
   }
-  for (int i = 0; i < tick_count_; ++i) {
+  EachTick(tick_count_, enlarge_every_, len, [&](int i, bool enlarged) {
     const double p = len / (tick_count_ - 1) * i;
-    const int length = i % enlarge_every_ == 0 ? size_ : size_ / 2;
+    const int length = enlarged ? size_ : size_ / 2;
     const TColor col = zones ? (p > z3 ? color3_ : p > z2 ? color2_ : color_) : color_;
     if (horizontal) {
       const int x = int(std::trunc(rect.Left + p));
@@ -143,7 +165,7 @@ void TMMCustomScale::DrawRect(TCanvas* canvas, const TRect& rect, bool flip) {
       else
         ScaleLine(rect.Left + c, y, rect.Left + c + length, y, col);
     }
-  }
+  });
 }
 
 namespace {
@@ -165,10 +187,12 @@ void TMMCustomScale::DrawElliptic(TCanvas* canvas, const TRect& rect) {
     const double a = deg * M_PI / 180.0;
     return TPoint{Coord(cx, cx + std::cos(a) * radius), Coord(cy, cy - std::sin(a) * radius)};
   };
-  for (int i = 0; i < tick_count_; ++i) {
+  // The arc's length in pixels bounds the ticks drawn along it.
+  const double arc = span * M_PI / 180.0 * r;
+  EachTick(tick_count_, enlarge_every_, arc, [&](int i, bool enlarged) {
     const double deg = start_angle_ - step * i;
     double inner, outer;
-    if (i % enlarge_every_ == 0)
+    if (enlarged)
       inner = r - size_, outer = r;
     else if (origin_ == soOuter)
       inner = r - size_ / 2, outer = r;
@@ -176,7 +200,7 @@ void TMMCustomScale::DrawElliptic(TCanvas* canvas, const TRect& rect) {
       inner = r - size_, outer = r - size_ / 2 + 1;
     const TPoint a = at(deg, inner), b = at(deg, outer);
     ScaleLine(a.X, a.Y, b.X, b.Y, color_);
-  }
+  });
   if (connect_) ScaleArc(cx, cy, origin_ == soOuter ? r : r - size_, color_);
 }
 

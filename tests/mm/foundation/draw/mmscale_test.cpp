@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "mmbcache.h"
 
 namespace {
@@ -140,6 +142,33 @@ TEST(Scale, EllipticTicksFollowTheArc) {
   EXPECT_EQ(bmp.Canvas().GetPixel(20, 1), clRed);
   EXPECT_EQ(bmp.Canvas().GetPixel(35, 20), clRed);
   EXPECT_EQ(bmp.Canvas().GetPixel(20, 39), clWhite);  // nothing below
+}
+
+// Any tick count paints once, with no more ticks than the pixels the scale covers: a count
+// below 2 gives both ends, one past the pixels fills every pixel along the edge.
+TEST(Scale, ExtremeTickCountsPaintOnce) {
+  EnsureGuiApplication();
+  const struct {
+    int ticks;
+    size_t marked;  // coloured pixels along the scale's edge, 0..100
+  } cases[] = {{0, 2}, {-1, 2}, {INT_MIN, 2}, {101, 101}, {INT_MAX, 101}};
+  for (const auto& k : cases) {
+    TMMScale s;
+    s.SetColor(clRed);
+    s.SetTickCount(k.ticks);
+    TBitmap horizontal(120, 20);
+    s.DrawRect(&horizontal.Canvas(), Rect(0, 2, 100, 12), false);
+    EXPECT_EQ(ColumnsOf(horizontal, 2, clRed).size(), k.marked) << k.ticks;
+    TBitmap vertical(20, 120);
+    s.DrawRect(&vertical.Canvas(), Rect(2, 0, 12, 100), false);
+    size_t rows = 0;
+    for (int y = 0; y < vertical.Height(); ++y) rows += vertical.Canvas().GetPixel(2, y) == clRed;
+    EXPECT_EQ(rows, k.marked) << k.ticks;
+    TBitmap round(41, 41);
+    s.SetConnect(true);
+    s.DrawElliptic(&round.Canvas(), Rect(0, 0, 40, 40));
+    EXPECT_EQ(round.Canvas().GetPixel(36, 20), clRed) << k.ticks;  // the tick at 0 degrees
+  }
 }
 
 TEST(BitmapCache, SharedBySizeAndKeptForTheOtherHolder) {
