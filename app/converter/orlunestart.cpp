@@ -13,6 +13,7 @@
 #include "instanceguard.h"
 #include "mmplayer.h"
 #include "mmwavefile.h"
+#include "mmwaveio.h"
 #include "playerlink.h"
 #include "progform.h"
 #include "tempfiles.h"
@@ -28,8 +29,9 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
   ui.show_message = [](const std::string& text) { Application->MessageBox(text, "", MB_OK); };
   ui.override_held = hooks.override_held ? hooks.override_held : ShiftOrCtrlHeld;
   if (auto code = ipc::EnterInstanceGuard(name, TVANTMainAA::kTitle, ui)) return *code;
-  // What saves of earlier runs left when they were killed.
+  // What saves and wave writes of earlier runs left when they were killed.
   RemoveStaleSaveTemps(vant::TempFolder());
+  wioRemoveStaleTemps(vant::TempFolder().string());
 
   TBoxNotifier notifier;
   TScopedNotifier notifying(notifier);

@@ -9,6 +9,7 @@
 #include "mmutils.h"
 #include "mmwavefmt.h"
 #include "msgtable.h"
+#include "trace.h"
 
 namespace {
 
@@ -169,11 +170,19 @@ void TMMRawAudioFile::Opened() {
     if (!file_name_.empty()) {
       const int64_t size = std::max<int64_t>(::GetFileSize(file_name_), 0);
       const bool append = !overwrite_ && size > 0;
-      own_ = std::make_unique<std::fstream>(
-          file_name_, append ? std::ios::in | std::ios::out | std::ios::binary
-                             : std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
-      if (!*own_) {
+      std::string path = file_name_;
+      if (!append) {
+        // The old file stays as it was until the recording closes; a file nobody may write is
+        // not replaced.
+        staged_ = std::make_unique<vant::ReplacingFile>(file_name_, false);
+        path = staged_->IsOpen() ? staged_->Path().string() : std::string();
+      }
+      if (!path.empty())
+        own_ =
+            std::make_unique<std::fstream>(path, std::ios::in | std::ios::out | std::ios::binary);
+      if (!own_ || !*own_) {
         own_.reset();
+        staged_.reset();
         Raise("Unable to open file !");
       }
       file_size_ = append ? size : 0;
@@ -209,6 +218,12 @@ void TMMRawAudioFile::Closed() {
     position_ = 0;
     open_ = false;
     stream_ = nullptr;
+    if (staged_) {
+      const bool written = own_->flush().good();
+      own_.reset();
+      if (!written || !staged_->Commit()) vant::Trace("raw audio: the recording was not kept");
+      staged_.reset();
+    }
     own_.reset();
     scratch_.clear();
     scratch_.shrink_to_fit();

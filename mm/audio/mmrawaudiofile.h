@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "replacingfile.h"
+
 #include "exceptions.h"
 #include "mmdspcomponent.h"
 
@@ -91,6 +93,9 @@ class TMMRawAudioFile : public TMMDSPComponent {
   bool enabled_ = true;
   std::iostream* given_ = nullptr;
   std::unique_ptr<std::fstream> own_;
+  // A recording that replaces the file goes to a new file beside it, which takes the file's
+  // place when the recording closes without a write error.
+  std::unique_ptr<vant::ReplacingFile> staged_;
   std::iostream* stream_ = nullptr;
   std::vector<uint8_t> scratch_;
 };

@@ -3,6 +3,7 @@
 #include "filelayer.h"
 #include "mmpcmsup.h"
 #include "mmresources.h"
+#include "tempfiles.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -40,6 +41,8 @@ constexpr uint32_t kPlstId = MakeFourCC('p', 'l', 's', 't');
 constexpr uint32_t kMinFmtBytes = 16;
 constexpr uint32_t kMaxFmtBytes = 64 * 1024;
 constexpr uint32_t kHeaderOnlyFormatBytes = 36;
+// The start of the names of whole-file writes' new files.
+constexpr std::string_view kTempStem = "w";
 
 uint32_t FixedBytes() { return static_cast<uint32_t>(sizeof(TWAVEIOCB)); }
 
@@ -146,6 +149,11 @@ int wioExtractPath(std::string& name) {
   return name.empty() ? 0 : static_cast<int>(name.size() - 1);
 }
 
+int wioRemoveStaleTemps(const std::string& folder) {
+  return vant::RemoveStaleOwnedTemps(fs::path(folder), ".tmp",
+                                     [](std::string_view stem) { return stem == kTempStem; });
+}
+
 bool wioFileCreateTemp(std::string& name) {
   if (name.empty()) {
     const char* tmp = std::getenv("TMPDIR");
@@ -160,10 +168,12 @@ bool wioFileCreateTemp(std::string& name) {
   } else {
     wioExtractPath(name);
   }
-  // Created exclusively: an existing file is never replaced or removed.
+  // Created exclusively: an existing file is never replaced or removed. The name carries this
+  // process's id, so what a killed write left is found and removed by the next one.
+  wioRemoveStaleTemps(name);
   vant::FileLayer& io = vant::GetFileLayer();
   fs::path made;
-  const int fd = io.CreateTemp(fs::path(name), "w", ".tmp", made);
+  const int fd = io.CreateTemp(fs::path(name), vant::OwnedTempPrefix(kTempStem), ".tmp", made);
   if (fd < 0) return false;
   io.Close(fd);
   name = made.string();

@@ -83,9 +83,13 @@ bool wioFileExists(const std::string& name);
 bool wioFileDelete(const std::string& name);
 // Cuts the name after its last '/', keeping the separator; the separator's index, 0 for none.
 int wioExtractPath(std::string& name);
-// Creates a new empty file "w…" in the folder of `name` (the temporary folder when empty) and
-// returns its name; never replaces an existing file.
+// Creates a new empty file "w<pid>.XXXXXX.tmp" in the folder of `name` (the temporary folder
+// when empty) and returns its name; never replaces an existing file. Removes first what writes
+// of processes that are gone left in that folder.
 bool wioFileCreateTemp(std::string& name);
+// Removes from `folder` the files of wioFileCreateTemp whose process is gone (this user's
+// regular files only); how many went.
+int wioRemoveStaleTemps(const std::string& folder);
 // Puts a finished file `from` in the place of `to` for good: its data synced, the rename, then
 // the folder synced, so that a power cut at any moment leaves the old `to` or the whole new one.
 // False when any step failed (after a failed folder sync `to` holds the new file, perhaps not

@@ -12,6 +12,7 @@
 
 #include "filelayer.h"
 #include "replacingfile.h"
+#include "tempfiles.h"
 #include "trace.h"
 
 namespace fs = std::filesystem;
@@ -21,6 +22,8 @@ std::function<void(int step)> TMMFastFile::PackStepHook;
 namespace {
 
 constexpr char kSignature[] = "FASTFILE";
+// The start of the names of packs' new containers.
+constexpr std::string_view kPackStem = "FAST";
 constexpr int64_t kMaxContainerSize = INT32_MAX;  // offsets and sizes are 32-bit signed
 
 [[noreturn]] void Fail(int id) { throw EMMFastFileError(LoadResStr(id)); }
@@ -278,7 +281,11 @@ void TMMFastFile::Pack() {
   Step(1);
   vant::FileLayer& io = vant::GetFileLayer();
   fs::path temp;
-  int fd = io.CreateTemp(folder, "FAST", "", temp);
+  // The new container's name carries this process's id, so that what a killed pack left is
+  // found and removed by the next one into this folder.
+  const fs::path here = folder.empty() ? fs::path(".") : folder;
+  vant::RemoveStaleOwnedTemps(here, "", [](std::string_view stem) { return stem == kPackStem; });
+  int fd = io.CreateTemp(folder, vant::OwnedTempPrefix(kPackStem), "", temp);
   if (fd < 0) Fail(113);
   io.Close(fd);
   fd = -1;

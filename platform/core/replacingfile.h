@@ -41,6 +41,8 @@ class ReplacingFile {
   // False when the new file could not be made (the folder is missing or cannot be written).
   bool IsOpen() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
+  // The new file until Commit (for a writer that fills it through a stream of its own).
+  const std::filesystem::path& Path() const { return part_; }
   // Writes all bytes; false on any failure, which also makes Commit fail.
   bool Write(const void* data, size_t size);
   // Syncs the bytes, gives the file `mode` (by default the replaced target's, else 0644), renames

@@ -81,17 +81,19 @@ TEST_F(StartupTest, StartAfterAnAbnormalEndWarnsAndRuns) {
   EXPECT_EQ(UntilReadyOrExit(*quiet), std::vector<std::string>{"ready"});
 }
 
-// A save killed with the program leaves its new file in the temporary folder; the next start
-// removes it, and only it.
+// A save or a wave write killed with the program leaves its new file in the temporary folder;
+// the next start removes it, and only it.
 TEST_F(StartupTest, AStartRemovesWhatKilledSavesLeft) {
   ScratchFolder temp{"orlune-tmp"};
   auto crashed = Start();
   ASSERT_EQ(UntilReadyOrExit(*crashed), std::vector<std::string>{"ready"});
   const std::string dead = std::to_string(crashed->Pid()), live = std::to_string(getpid());
   crashed->Kill();
-  const std::vector<std::string> left{"vant-save-" + dead + ".AbC123.tmp"};
+  const std::vector<std::string> left{"vant-save-" + dead + ".AbC123.tmp",
+                                      "w" + dead + ".AbC123.tmp"};
   const std::vector<std::string> kept{"vant-save-AbC123.tmp", "vant-save-" + live + ".AbC123.tmp",
-                                      "notes-" + dead + ".AbC123.tmp"};
+                                      "notes-" + dead + ".AbC123.tmp", "wAbC123.tmp",
+                                      "w" + live + ".AbC123.tmp"};
   for (const auto& names : {left, kept}) {
     for (const auto& n : names) std::ofstream(temp.path() / n) << "x";
   }

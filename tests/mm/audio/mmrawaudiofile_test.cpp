@@ -5,7 +5,11 @@
 #include <cstring>
 #include <sstream>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "chainbuffer.h"
+#include "filesizelimit.h"
 #include "memorysource.h"
 #include "mmpcmsup.h"
 #include "mmulaw.h"
@@ -169,6 +173,42 @@ TEST(RawAudioFile, SinkAppendsToAFileItMayNotOverwrite) {
   PullAll(r, 64);
   r.Closed();
   EXPECT_EQ(ReadFile(name), Concat({{1, 2, 3, 4}, Ramp16(10, 1)}));
+}
+
+// A recording over an existing file that is killed before it closes, or that the disk stops
+// halfway, leaves the old file as it was; the next recording removes what the killed one left
+// and replaces the file whole.
+TEST(RawAudioFile, AKilledOrFailedRecordingLeavesTheOldFile) {
+  TempDir dir;
+  const Bytes old = Ramp16(50, 1);
+  const std::string name = dir.Put(old, "take.raw");
+  const auto record = [&](bool killed) {
+    MemorySource feed = Feed(Ramp16(3000, 1), 16);
+    TMMRawAudioFile r(nullptr);
+    r.SetInput(&feed);
+    r.SetFileName(name);
+    r.Opened();
+    r.Started();
+    PullAll(r, 1000);
+    if (killed) ::_exit(0);  // no clean-up, as a kill
+    r.Closed();
+  };
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) record(true);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFile(name), old);
+  {
+    vant::testing::FileSizeLimit limit(1000);
+    record(false);
+  }
+  EXPECT_EQ(ReadFile(name), old);
+
+  record(false);
+  EXPECT_EQ(ReadFile(name), Ramp16(3000, 1));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 }  // namespace

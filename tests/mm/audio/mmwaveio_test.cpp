@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <set>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "mmpcmsup.h"
 #include "mmresources.h"
@@ -323,6 +327,47 @@ TEST_F(WaveFile, MemoryResourceAndRawSources) {
   EXPECT_EQ(wioWaveReadDataDirect(cb.get(), buf.data(), 2), -1);
   EXPECT_EQ(wioWaveWriteData(cb.get(), buf.data(), 2), -1);
   EXPECT_EQ(wioBuildFileInfoFromRAW(cb, (dir_ / "none").string(), 0, 16, 1, 8000), kWioIOError);
+}
+
+// A whole-file write killed before it replaced its target leaves its "w" file; the next one into
+// that folder removes it, and only it: a name of another shape, a live process's file and a link
+// stay.
+TEST_F(WaveFile, AWriteRemovesWhatKilledWritesLeft) {
+  const std::string keep = Put(Bytes{1, 2, 3}, "keep.wav");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string left = keep;
+    ::_exit(wioFileCreateTemp(left) ? 0 : 1);  // ended before its own clean-up, as a kill does
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const auto names = [&] {
+    std::set<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+      out.insert(e.path().filename().string());
+    return out;
+  };
+  const std::set<std::string> before = names();
+  ASSERT_EQ(before.size(), 2u);
+  const std::string ended = std::to_string(child), live = std::to_string(::getpid());
+  const std::vector<std::string> theirs = {"wAbC123.tmp", "w" + live + ".AbC123.tmp",
+                                           "w" + ended + ".AbC12.tmp", "xw" + ended + ".AbC123.tmp",
+                                           "w" + ended + ".AbC123.tmp.wav"};
+  for (const std::string& name : theirs) Put(Bytes{'m', 'i', 'n', 'e'}, name);
+  std::filesystem::create_symlink(keep, dir_.path() / ("w" + ended + ".XyZ789.tmp"));
+
+  std::string next = keep;
+  ASSERT_TRUE(wioFileCreateTemp(next));
+  std::set<std::string> now = names();
+  now.erase(std::filesystem::path(next).filename().string());
+  std::set<std::string> expected(theirs.begin(), theirs.end());
+  expected.insert({"keep.wav", "w" + ended + ".XyZ789.tmp"});
+  EXPECT_EQ(now, expected);
+  for (const std::string& name : theirs)
+    EXPECT_EQ(ReadFile((dir_.path() / name).string()), (Bytes{'m', 'i', 'n', 'e'})) << name;
+  EXPECT_EQ(ReadFile(keep), (Bytes{1, 2, 3}));
 }
 
 TEST_F(WaveFile, TemporaryFilesNeverReplaceAFile) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "faultylayer.h"
 #include "mmffile.h"
@@ -102,6 +103,26 @@ class FastFileTest : public ::testing::Test {
       return e.what();
     }
     return "(no error)";
+  }
+
+  // Removes `drop` from the container and packs it in a child process killed at `step`; the
+  // child's process id.
+  pid_t PackKilledAt(int step, const std::string& drop) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      TMMFastFile::PackStepHook = [step](int s) {
+        if (s == step) ::raise(SIGKILL);
+      };
+      TMMFastFile ff(nullptr);
+      ff.SetFileName(container_);
+      ff.RemoveFile(drop);
+      ff.Done();
+      ::_exit(0);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    return pid;
   }
 
   fs::path dir_;
@@ -361,21 +382,7 @@ TEST_F(FastFileTest, PackingKilledAtEachStepLeavesAWholeContainer) {
       ff.SetFileName(container_);
       for (const auto& [name, data] : files) ff.AddFile(Source(name, data));
     }
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      TMMFastFile::PackStepHook = [step](int s) {
-        if (s == step) ::raise(SIGKILL);
-      };
-      TMMFastFile ff(nullptr);
-      ff.SetFileName(container_);
-      ff.RemoveFile("drop");
-      ff.Done();
-      ::_exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_GT(PackKilledAt(step, "drop"), 0);
     TMMFastFile ff(nullptr);
     ff.SetFileName(container_);
     for (const auto& [name, data] : files) {
@@ -390,6 +397,47 @@ TEST_F(FastFileTest, PackingKilledAtEachStepLeavesAWholeContainer) {
     ff.SetFileName("");
     for (const auto& e : fs::directory_iterator(dir_))
       if (e.path().filename().string().rfind("FAST", 0) == 0) fs::remove(e.path());
+  }
+}
+
+// A pack killed after it made its new container leaves that file; the next pack into the folder
+// removes it, and only it: a name of another shape, a live process's file and a link stay.
+TEST_F(FastFileTest, APackRemovesWhatKilledPacksLeft) {
+  const auto fill = [&] {
+    TMMFastFile ff(nullptr);
+    ff.SetFileName(container_);
+    ff.AddFile(Source("keep", Pattern(3000, 1)));
+    ff.AddFile(Source("drop", Pattern(5000, 2)));
+  };
+  fill();
+  const pid_t child = PackKilledAt(3, "drop");
+  ASSERT_GT(child, 0);
+  const auto names = [&] {
+    std::set<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir_)) out.insert(e.path().filename().string());
+    return out;
+  };
+  ASSERT_EQ(names().size(), 3u) << "the killed pack left nothing";
+  const std::string ended = std::to_string(child), live = std::to_string(::getpid());
+  const std::vector<std::string> theirs = {"FASTAbC123", "FAST" + live + ".AbC123",
+                                           "FAST" + ended + ".AbC12", "xFAST" + ended + ".AbC123",
+                                           "FAST" + ended + ".AbC123.bak"};
+  for (const std::string& name : theirs) std::ofstream(dir_ / name) << "mine";
+  fs::create_symlink(container_, dir_ / ("FAST" + ended + ".XyZ789"));
+
+  fs::remove(container_);
+  fill();
+  {
+    TMMFastFile ff(nullptr);
+    ff.SetFileName(container_);
+    ff.RemoveFile("drop");
+  }  // closing packs
+  std::set<std::string> expected(theirs.begin(), theirs.end());
+  expected.insert({"box.ff", "src", "FAST" + ended + ".XyZ789"});
+  EXPECT_EQ(names(), expected);
+  for (const std::string& name : theirs) {
+    std::ifstream in(dir_ / name);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "mine") << name;
   }
 }
 

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "faultylayer.h"
@@ -104,6 +107,56 @@ TEST_F(SettingsStoreTest, AWriteTheDiskRefusesIsReported) {
     EXPECT_EQ(std::distance(fs::directory_iterator(file_.parent_path()), {}), 2)
         << "the store and its lock only";
   }
+}
+
+// A write killed before it replaced the store leaves its new file; the next write removes it, and
+// only it: a name of another shape, a live process's file and a link stay.
+TEST_F(SettingsStoreTest, AWriteRemovesWhatKilledWritesLeft) {
+  // The file layer of a process that ends just before its rename, as a kill would end it.
+  struct EndsAtRename : vant::PosixFileLayer {
+    int Rename(const fs::path&, const fs::path&, bool) override { ::_exit(0); }
+  };
+  SettingsStore store(file_);
+  ASSERT_TRUE(store.SetInteger("Volume", 1));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    static EndsAtRename layer;
+    vant::SetFileLayer(&layer);
+    store.SetInteger("Volume", 2);
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const fs::path folder = file_.parent_path();
+  const auto names = [&] {
+    std::set<std::string> out;
+    for (const auto& e : fs::directory_iterator(folder)) out.insert(e.path().filename().string());
+    return out;
+  };
+  std::set<std::string> left = names();
+  left.erase(file_.filename().string());
+  left.erase(file_.filename().string() + ".lock");
+  ASSERT_EQ(left.size(), 1u) << "the killed write left its new file";
+
+  const std::string ended = std::to_string(child), live = std::to_string(::getpid());
+  const std::vector<std::string> theirs = {
+      ".VANTCM.conf.AbC123.part", ".VANTCM.conf." + live + ".AbC123.part",
+      ".VANTCM.conf." + ended + ".AbC12.part", "VANTCM.conf." + ended + ".AbC123.part",
+      ".VANTCM.conf." + ended + ".AbC123.partial"};
+  for (const std::string& name : theirs) std::ofstream(folder / name) << "mine";
+  fs::create_symlink(file_, folder / (".VANTCM.conf." + ended + ".XyZ789.part"));
+  std::set<std::string> expected = names();
+  expected.erase(*left.begin());
+
+  ASSERT_TRUE(store.SetInteger("Volume", 3));
+  EXPECT_EQ(names(), expected);
+  for (const std::string& name : theirs) {
+    std::ifstream in(folder / name);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "mine") << name;
+  }
+  EXPECT_EQ(store.GetInteger("Volume"), 3);
 }
 
 TEST_F(SettingsStoreTest, DamagedLinesAreSkipped) {
