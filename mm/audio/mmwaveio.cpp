@@ -3,6 +3,7 @@
 #include "filelayer.h"
 #include "mmpcmsup.h"
 #include "mmresources.h"
+#include "replacingfile.h"
 #include "tempfiles.h"
 
 #include <fcntl.h>
@@ -181,14 +182,7 @@ bool wioFileCreateTemp(std::string& name) {
 }
 
 bool wioFileReplace(const std::string& from, const std::string& to) {
-  vant::FileLayer& io = vant::GetFileLayer();
-  const int fd = io.Open(from, O_RDONLY);
-  if (fd < 0) return false;
-  const bool synced = io.Fsync(fd) == 0;
-  io.Close(fd);
-  if (!synced || io.Rename(from, to, false) != 0) return false;
-  const fs::path folder = fs::path(to).parent_path();
-  return io.SyncFolder(folder.empty() ? fs::path(".") : folder) == 0;
+  return vant::ReplaceWithFile(from, to);
 }
 
 bool wioIsWaveFile(const std::string& name, uint32_t kind) {

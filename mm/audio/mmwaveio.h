@@ -90,10 +90,7 @@ bool wioFileCreateTemp(std::string& name);
 // Removes from `folder` the files of wioFileCreateTemp whose process is gone (this user's
 // regular files only); how many went.
 int wioRemoveStaleTemps(const std::string& folder);
-// Puts a finished file `from` in the place of `to` for good: its data synced, the rename, then
-// the folder synced, so that a power cut at any moment leaves the old `to` or the whole new one.
-// False when any step failed (after a failed folder sync `to` holds the new file, perhaps not
-// durably).
+// Puts a finished file `from` in the place of `to` for good (vant::ReplaceWithFile).
 bool wioFileReplace(const std::string& from, const std::string& to);
 bool wioIsWaveFile(const std::string& name, uint32_t kind);
 

@@ -1,5 +1,6 @@
 #include "replacingfile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "filelayer.h"
@@ -30,6 +31,16 @@ int RemoveStaleParts(const std::filesystem::path& folder) {
   return RemoveStaleOwnedTemps(folder, ".part", [](std::string_view stem) {
     return stem.size() > 2 && stem.front() == '.' && stem.back() == '.';
   });
+}
+
+bool ReplaceWithFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+  FileLayer& io = GetFileLayer();
+  const int fd = io.Open(from, O_RDONLY);
+  if (fd < 0) return false;
+  const bool synced = io.Fsync(fd) == 0;
+  io.Close(fd);
+  if (!synced || io.Rename(from, to, false) != 0) return false;
+  return io.SyncFolder(FolderOf(to)) == 0;
 }
 
 ReplacingFile::ReplacingFile(const std::filesystem::path& target, bool replace_protected)

@@ -28,6 +28,12 @@ int RemoveStaleParts(const std::filesystem::path& folder);
 // the mode, so that it stays protected for root too).
 inline bool IsWriteProtected(mode_t mode) { return (mode & 0222) == 0; }
 
+// Puts a finished file `from` (written by a writer of its own) in the place of `to` for good:
+// its data synced, the rename, then the folder synced, so that a power cut at any moment leaves
+// the old `to` or the whole new one. False when any step failed (after a failed folder sync `to`
+// holds the new file, perhaps not durably).
+bool ReplaceWithFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // A new file written beside its target and renamed over it by Commit; a writer destroyed
 // without a successful Commit leaves no trace and the target as it was.
 class ReplacingFile {
