@@ -1,5 +1,7 @@
 #include "timerservice.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -43,6 +45,8 @@ struct ThreadTimerService::State {
 };
 
 void ThreadTimerService::State::Run() {
+  // Named, so that a look at the process's threads tells who wakes.
+  pthread_setname_np(pthread_self(), "timers");
   std::unique_lock lock(mutex);
   while (!stop) {
     const int64_t now = clock.NowMicros();
