@@ -2,14 +2,12 @@
 // refused before the picture is allocated or decoded.
 #include "g32_picture.h"
 
+#include "arithjpeg.h"
+
 #include <gtest/gtest.h>
 
-#include <jpeglib.h>
-
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -71,60 +69,11 @@ TEST(PictureReaders, TinyFilesDeclaringHugePicturesAreRefusedUpFront) {
   }
 }
 
-// A 16 x 16 picture of noise coded arithmetically by libjpeg (sequential or progressive).
-std::vector<uint8_t> ArithmeticJpeg(bool progressive) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr e;
-  c.err = jpeg_std_error(&e);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = c.image_height = 16;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  c.arith_code = TRUE;
-  if (progressive) jpeg_simple_progression(&c);
-  jpeg_start_compress(&c, TRUE);
-  uint8_t row[16 * 3];
-  uint32_t seed = 7;
-  while (c.next_scanline < c.image_height) {
-    for (uint8_t& b : row) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
-    JSAMPROW rows[] = {row};
-    jpeg_write_scanlines(&c, rows, 1);
-  }
-  jpeg_finish_compress(&c);
-  std::vector<uint8_t> jpeg(out, out + size);
-  std::free(out);
-  jpeg_destroy_compress(&c);
-  return jpeg;
-}
-
-// The picture's frame header made to claim `side` x `side` pixels and its first scan cut after
-// `kept` bytes of data, where an end-of-image marker follows.
-std::vector<uint8_t> ClaimAndCut(std::vector<uint8_t> jpeg, uint16_t side, size_t kept) {
-  for (size_t i = 0; i + 9 < jpeg.size(); ++i) {
-    if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC9 || jpeg[i + 1] == 0xCA)) {
-      jpeg[i + 5] = jpeg[i + 7] = uint8_t(side >> 8);
-      jpeg[i + 6] = jpeg[i + 8] = uint8_t(side);
-      break;
-    }
-  }
-  for (size_t i = 0; i + 4 < jpeg.size(); ++i) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) {
-      jpeg.resize(i + 2 + size_t(jpeg[i + 2] << 8 | jpeg[i + 3]) + kept);
-      jpeg.insert(jpeg.end(), {0xFF, 0xD9});
-      break;
-    }
-  }
-  return jpeg;
-}
-
 // In arithmetic coding the decoder goes on with zeros once the data has reached a marker: a
 // picture of a few hundred bytes would be decoded in full, however large it claims to be.
 TEST(PictureReaders, ArithmeticPicturesWhoseDataEndsEarlyAreRefused) {
-  const std::vector<uint8_t> sequential = ArithmeticJpeg(false), progressive = ArithmeticJpeg(true);
+  const std::vector<uint8_t> sequential = vant::testing::ArithmeticJpeg(false),
+                             progressive = vant::testing::ArithmeticJpeg(true);
   for (const bool p : {false, true}) {
     TDecodedPicture whole = ReadJPEG(p ? progressive : sequential);
     EXPECT_EQ(whole.Width, 16);
@@ -134,10 +83,10 @@ TEST(PictureReaders, ArithmeticPicturesWhoseDataEndsEarlyAreRefused) {
     const char* name;
     std::vector<uint8_t> data;
   } cases[] = {
-      {"16,384 x 16,384", ClaimAndCut(sequential, 16384, 8)},
-      {"4,096 x 4,096", ClaimAndCut(sequential, 4096, 8)},
-      {"64 x 64, a few bytes", ClaimAndCut(sequential, 64, 8)},
-      {"progressive, 4,096 x 4,096", ClaimAndCut(progressive, 4096, 2)},
+      {"16,384 x 16,384", vant::testing::ClaimAndCut(sequential, 16384, 8)},
+      {"4,096 x 4,096", vant::testing::ClaimAndCut(sequential, 4096, 8)},
+      {"64 x 64, a few bytes", vant::testing::ClaimAndCut(sequential, 64, 8)},
+      {"progressive, 4,096 x 4,096", vant::testing::ClaimAndCut(progressive, 4096, 2)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
