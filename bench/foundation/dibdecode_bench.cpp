@@ -7,27 +7,17 @@
 #include <cstring>
 #include <vector>
 
+#include "dibbytes.h"
 #include "mmdib.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// A header and a two-colour table (black, red) for 8 bits or fewer, then the codes.
 Bytes Dib(int32_t w, int32_t h, int bits, uint32_t compression, const Bytes& codes) {
-  BITMAPINFOHEADER bi{};
-  bi.biSize = 40;
-  bi.biWidth = w;
-  bi.biHeight = h;
-  bi.biPlanes = 1;
-  bi.biBitCount = uint16_t(bits);
-  bi.biCompression = compression;
-  bi.biSizeImage = uint32_t(codes.size());
-  bi.biClrUsed = bits <= 8 ? 2 : 0;
-  Bytes b(sizeof bi);
-  std::memcpy(b.data(), &bi, sizeof bi);
-  if (bits <= 8) b.insert(b.end(), {0, 0, 0, 0, 0, 0, 255, 0});
-  b.insert(b.end(), codes.begin(), codes.end());
-  return b;
+  return vant::testing::Dib(w, h, bits, compression, bits <= 8 ? 2 : 0,
+                            bits <= 8 ? Bytes{0, 0, 0, 0, 0, 0, 255, 0} : Bytes{}, codes);
 }
 
 struct Picture {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "dibbytes.h"
 #include "mmdib.h"
 #include "ui_canvas.h"
 
@@ -32,24 +33,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A Windows header with the given fields, then the colour table and pixels.
-Bytes Dib(int32_t w, int32_t h, int bits, uint32_t compression, uint32_t clrUsed,
-          const Bytes& colors, const Bytes& pixels) {
-  BITMAPINFOHEADER bi{};
-  bi.biSize = 40;
-  bi.biWidth = w;
-  bi.biHeight = h;
-  bi.biPlanes = 1;
-  bi.biBitCount = uint16_t(bits);
-  bi.biCompression = compression;
-  bi.biSizeImage = uint32_t(pixels.size());
-  bi.biClrUsed = clrUsed;
-  Bytes b(sizeof bi);
-  std::memcpy(b.data(), &bi, sizeof bi);
-  b.insert(b.end(), colors.begin(), colors.end());
-  b.insert(b.end(), pixels.begin(), pixels.end());
-  return b;
-}
+using vant::testing::Dib;
 
 std::vector<uint32_t> Pixels(const Bytes& dib, int32_t& w, int32_t& h) {
   std::vector<uint32_t> p;
