@@ -141,12 +141,6 @@ int IndexOf(const std::vector<TChunkEntry>& table, bwf::FourCC lower, bwf::FourC
   return -1;
 }
 
-mode_t CurrentUmask() {
-  const mode_t m = ::umask(0);
-  ::umask(m);
-  return m;
-}
-
 class Saver {
  public:
   Saver(TBWFChunck& chunk, const fs::path& target, const fs::path& source)
@@ -221,7 +215,7 @@ void Saver::CheckTarget() {
   struct stat st;
   if (io_.Stat(target_, st) != 0) {
     if (errno != ENOENT) throw Stop{kMsgSaveCopy, target_.string()};
-    target_mode_ = 0666 & ~CurrentUmask();
+    target_mode_ = mmio::NewFileMode();
     return;
   }
   if (!S_ISREG(st.st_mode)) throw Stop{kMsgSaveCopy, target_.string()};

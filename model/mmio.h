@@ -54,6 +54,7 @@ std::string AddFileExt(std::string_view name, std::string_view extension);
 // The programs' replacing writer and its naming rules (replacingfile.h in platform/core).
 using vant::CutUtf8;
 using vant::IsWriteProtected;
+using vant::NewFileMode;
 using vant::PartFilePrefix;
 using vant::RemoveStaleParts;
 using ReplacingFile = vant::ReplacingFile;

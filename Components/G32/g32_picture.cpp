@@ -257,6 +257,20 @@ void JpegWarning(j_common_ptr cinfo, int level) {
     cinfo->err->error_exit(cinfo);
 }
 
+// In arithmetic coding reaching a marker inside a scan is legal: the decoder goes on as if zeros
+// followed, and says nothing. A scan whose data ends at an end or another scan before its last
+// row of blocks is taken as ending early, like a Huffman-coded one: otherwise a few hundred bytes
+// would be decoded into the whole picture they claim. (A restart marker ends only its interval.)
+void JpegProgress(j_common_ptr common) {
+  auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  const int marker = cinfo->unread_marker;
+  if (cinfo->arith_code && marker != 0 && (marker < 0xD0 || marker > 0xD7) &&
+      cinfo->input_iMCU_row + 1 < cinfo->total_iMCU_rows) {
+    common->err->msg_code = JWRN_JPEG_EOF;
+    common->err->error_exit(common);
+  }
+}
+
 // Kept free of objects with destructors so that the error jump skips nothing.
 bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w, int* h,
                 char* message) {
@@ -265,6 +279,8 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
   cinfo.err = jpeg_std_error(&err.mgr);
   err.mgr.error_exit = JpegErrorExit;
   err.mgr.emit_message = JpegWarning;
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = JpegProgress;
   TColor32* volatile pixels = nullptr;
   uint8_t* volatile cmykRow = nullptr;
   if (setjmp(err.jump)) {
@@ -275,6 +291,7 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
     return false;
   }
   jpeg_create_decompress(&cinfo);
+  cinfo.progress = &progress;
   jpeg_mem_src(&cinfo, data, size);
   jpeg_read_header(&cinfo, TRUE);
   // Refused before any working memory is taken: a multi-scan picture keeps all its coefficients

@@ -12,8 +12,9 @@
 
 #include "dispatch.h"
 #include "mmpcmsup.h"
-#include "simplesound.h"
 #include "msgtable.h"
+#include "replacingfile.h"
+#include "simplesound.h"
 #include "ui_application.h"
 
 namespace fs = std::filesystem;
@@ -67,15 +68,7 @@ constexpr int64_t kSpaceReserve = 10240;
 // temporary file itself is private to its maker).
 void GiveModeOf(const std::string& tmp, const std::string& target) {
   struct stat st {};
-  mode_t mode;
-  if (::stat(target.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ::chmod(tmp.c_str(), mode);
+  ::chmod(tmp.c_str(), ::stat(target.c_str(), &st) == 0 ? st.st_mode & 07777 : vant::NewFileMode());
 }
 
 // "InfoChunk %s not found" with the id.

@@ -543,20 +543,25 @@ uint8_t Channel(uint32_t pixel, uint32_t mask) {
   return static_cast<uint8_t>(((pixel & mask) >> shift) * 255u / max);
 }
 
-// Run-length data to one index per pixel, rows in memory order; every step checked.
-void DecodeRle(const uint8_t* p, int64_t n, bool four, int32_t w, int32_t rows,
-               std::vector<uint8_t>& idx) {
-  idx.assign(size_t(w) * size_t(rows), 0);
+// Run-length codes straight into the pixels (memory row r is display row rows - 1 - r when
+// `bottomUp`). Runs and copies are cut at the right edge, so a code costs a step and the pixels
+// it shows, and the picture's position only moves forward, so no pixel is written twice. Every
+// code of a valid picture writes a pixel or moves on, so it needs fewer codes than pixels plus
+// rows; a hostile one is cut off there and costs about a fill of the picture it claims.
+void DecodeRle(const uint8_t* p, int64_t n, bool four, int32_t w, int32_t rows, bool bottomUp,
+               const uint32_t* colors, uint32_t* pixels) {
   int64_t x = 0, y = 0, i = 0;
-  auto put = [&](uint8_t v) {
-    if (x < w && y < rows) idx[size_t(y) * size_t(w) + size_t(x)] = v;
-    ++x;
-  };
-  while (i + 1 < n && y < rows) {
+  int64_t codes = 2 * (int64_t{w} * rows + rows) + 16;
+  auto line = [&] { return pixels + size_t(bottomUp ? rows - 1 - y : y) * size_t(w); };
+  while (i + 1 < n && y < rows && codes-- > 0) {
     const uint8_t count = p[i], value = p[i + 1];
     i += 2;
     if (count != 0) {
-      for (int k = 0; k < count; ++k) put(four ? ((k & 1) ? value & 15 : value >> 4) : value);
+      uint32_t* d = line();
+      for (int64_t k = 0, end = std::min<int64_t>(count, w - x); k < end; ++k) {
+        d[x + k] = colors[four ? ((k & 1) ? value & 15 : value >> 4) : value];
+      }
+      x += count;
       continue;
     }
     if (value == 0) {
@@ -571,11 +576,15 @@ void DecodeRle(const uint8_t* p, int64_t n, bool four, int32_t w, int32_t rows,
       i += 2;
     } else {
       const int64_t bytes = four ? (value + 1) / 2 : value;
-      for (int k = 0; k < value; ++k) {
-        const int64_t at = i + (four ? k / 2 : k);
-        if (at >= n) return;
-        put(four ? ((k & 1) ? p[at] & 15 : p[at] >> 4) : p[at]);
+      // A copy the data ends inside shows what it holds.
+      const int64_t held = std::min<int64_t>(value, four ? 2 * (n - i) : n - i);
+      uint32_t* d = line();
+      for (int64_t k = 0, end = std::min<int64_t>(held, w - x); k < end; ++k) {
+        const uint8_t b = p[i + (four ? k / 2 : k)];
+        d[x + k] = colors[four ? ((k & 1) ? b & 15 : b >> 4) : b];
       }
+      if (held < value) return;
+      x += value;
       i += bytes + (bytes & 1);
     }
   }
@@ -621,28 +630,29 @@ bool Decode(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t
     for (int k = 0; k < 3; ++k) masks[k] = Le32(dib.data() + colors + 4 * k);
   }
 
+  // Everything a header can be refused for is checked before anything is allocated.
   const bool runLength = compression == BI_RLE8 || compression == BI_RLE4;
-  if (!runLength && stride > have / rows) return false;  // before anything is allocated
-  // A two-byte code describes at most 255 pixels; a header asking for far more pixels than its
-  // codes could reach is refused before the work, however few bytes it came in.
+  const bool decodable = runLength ? bits == (compression == BI_RLE8 ? 8 : 4)
+                                   : (compression == BI_RGB || compression == BI_BITFIELDS) &&
+                                         (bits == 1 || bits == 4 || bits == 8 || bits == 16 ||
+                                          bits == 24 || bits == 32);
+  if (!decodable) return false;
+  if (!runLength && stride > have / rows) return false;
   const int64_t codeBytes = std::max<int64_t>(0, std::min<int64_t>(have, DIB_SizeImage(dib)));
-  if (runLength && int64_t{w} * rows > codeBytes * 256) return false;
-  pixels.assign(size_t(w) * size_t(rows), kOpaque);
+  if (runLength && codeBytes < 2) return false;
   // Memory row r is display row r for top-down DIBs, rows - 1 - r for bottom-up ones.
   auto out = [&](int32_t r) {
     return pixels.data() + size_t(h < 0 ? r : rows - 1 - r) * size_t(w);
   };
 
-  if (compression == BI_RLE8 || compression == BI_RLE4) {
-    if ((compression == BI_RLE8 && bits != 8) || (compression == BI_RLE4 && bits != 4))
-      return false;
-    std::vector<uint8_t> idx;
-    DecodeRle(px, codeBytes, compression == BI_RLE4, w, rows, idx);
-    for (int32_t r = 0; r < rows; ++r) {
-      for (int32_t x = 0; x < w; ++x) out(r)[x] = lookup(idx[size_t(r) * size_t(w) + size_t(x)]);
-    }
+  if (runLength) {
+    // What no code reaches keeps index 0.
+    uint32_t colors[256];
+    for (uint32_t i = 0; i < 256; ++i) colors[i] = lookup(i);
+    pixels.assign(size_t(w) * size_t(rows), colors[0]);
+    DecodeRle(px, codeBytes, compression == BI_RLE4, w, rows, h > 0, colors, pixels.data());
   } else {
-    if (compression != BI_RGB && compression != BI_BITFIELDS) return false;
+    pixels.assign(size_t(w) * size_t(rows), kOpaque);
     for (int32_t r = 0; r < rows; ++r) {
       const uint8_t* s = px + stride * r;
       uint32_t* d = out(r);

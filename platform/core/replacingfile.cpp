@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "filelayer.h"
 #include "tempfiles.h"
 
@@ -25,6 +27,25 @@ std::string CutUtf8(std::string_view text, size_t limit) {
 std::string PartFilePrefix(const std::filesystem::path& target) {
   // Room for the dots, the six unique characters and ".part" within the 255 bytes of a name.
   return OwnedTempPrefix("." + CutUtf8(target.filename().string(), 200) + ".");
+}
+
+mode_t NewFileMode() {
+  // Read from the kernel: setting the umask to find it out would, for a moment, give files that
+  // other threads create the wrong mode.
+  unsigned mask = 0;
+  bool found = false;
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (!found && std::fgets(line, sizeof line, status)) {
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    }
+    std::fclose(status);
+  }
+  if (!found) {
+    mask = ::umask(022);
+    ::umask(static_cast<mode_t>(mask));
+  }
+  return 0666 & ~static_cast<mode_t>(mask);
 }
 
 int RemoveStaleParts(const std::filesystem::path& folder) {
@@ -70,7 +91,7 @@ bool ReplacingFile::Commit(int mode) {
   FileLayer& io = GetFileLayer();
   if (mode < 0) {
     struct stat st;
-    mode = io.Stat(target_, st) == 0 ? static_cast<int>(st.st_mode & 07777) : 0644;
+    mode = static_cast<int>(io.Stat(target_, st) == 0 ? st.st_mode & 07777 : NewFileMode());
   }
   bool ok = io.Fchmod(fd_, static_cast<mode_t>(mode)) == 0 && io.Fsync(fd_) == 0;
   ok = io.Close(fd_) == 0 && ok;

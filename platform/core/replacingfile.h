@@ -28,6 +28,9 @@ int RemoveStaleParts(const std::filesystem::path& folder);
 // the mode, so that it stays protected for root too).
 inline bool IsWriteProtected(mode_t mode) { return (mode & 0222) == 0; }
 
+// The mode open(2) gives a file it creates with 0666: what the umask leaves of it.
+mode_t NewFileMode();
+
 // Puts a finished file `from` (written by a writer of its own) in the place of `to` for good:
 // its data synced, the rename, then the folder synced, so that a power cut at any moment leaves
 // the old `to` or the whole new one. False when any step failed (after a failed folder sync `to`
@@ -51,9 +54,9 @@ class ReplacingFile {
   const std::filesystem::path& Path() const { return part_; }
   // Writes all bytes; false on any failure, which also makes Commit fail.
   bool Write(const void* data, size_t size);
-  // Syncs the bytes, gives the file `mode` (by default the replaced target's, else 0644), renames
-  // it over the target and syncs the folder. True when all of that worked; a rename that the
-  // folder sync could not make durable is reported as a failure too (the new file stays).
+  // Syncs the bytes, gives the file `mode` (by default the replaced target's, else NewFileMode()),
+  // renames it over the target and syncs the folder. True when all of that worked; a rename that
+  // the folder sync could not make durable is reported as a failure too (the new file stays).
   bool Commit(int mode = -1);
 
  private:

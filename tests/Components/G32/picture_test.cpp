@@ -2,6 +2,8 @@
 // refused before the picture is allocated or decoded.
 #include "g32_picture.h"
 
+#include "arithjpeg.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -64,6 +66,41 @@ TEST(PictureReaders, TinyFilesDeclaringHugePicturesAreRefusedUpFront) {
     EXPECT_THROW(c.read(data), EInvalidGraphic) << c.seed;
     g_watching = false;
     EXPECT_LT(g_largest.load(), size_t(1) << 20) << c.seed << ": allocated for the picture";
+  }
+}
+
+// In arithmetic coding the decoder goes on with zeros once the data has reached a marker: a
+// picture of a few hundred bytes would be decoded in full, however large it claims to be.
+TEST(PictureReaders, ArithmeticPicturesWhoseDataEndsEarlyAreRefused) {
+  const std::vector<uint8_t> sequential = vant::testing::ArithmeticJpeg(false),
+                             progressive = vant::testing::ArithmeticJpeg(true);
+  for (const bool p : {false, true}) {
+    TDecodedPicture whole = ReadJPEG(p ? progressive : sequential);
+    EXPECT_EQ(whole.Width, 16);
+    EXPECT_EQ(whole.Height, 16);
+  }
+  struct {
+    const char* name;
+    std::vector<uint8_t> data;
+  } cases[] = {
+      {"16,384 x 16,384", vant::testing::ClaimAndCut(sequential, 16384, 8)},
+      {"4,096 x 4,096", vant::testing::ClaimAndCut(sequential, 4096, 8)},
+      {"64 x 64, a few bytes", vant::testing::ClaimAndCut(sequential, 64, 8)},
+      {"progressive, 4,096 x 4,096", vant::testing::ClaimAndCut(progressive, 4096, 2)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_LT(c.data.size(), 400u);
+    g_largest = 0;
+    g_watching = true;
+    try {
+      ReadJPEG(c.data);
+      ADD_FAILURE() << "decoded";
+    } catch (const EInvalidGraphic& e) {
+      EXPECT_EQ(std::string(e.what()), "JPEG error: Premature end of JPEG file");
+    }
+    g_watching = false;
+    EXPECT_LT(g_largest.load(), size_t(1) << 20) << "allocated for the picture";
   }
 }
 

@@ -1,32 +1,39 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include "dibbytes.h"
 #include "mmdib.h"
 #include "ui_canvas.h"
+
+// The largest block asked of the allocator while `g_watching` is set: a header refused before
+// anything is allocated asks for none of the picture it claims.
+namespace {
+std::atomic<bool> g_watching{false};
+std::atomic<size_t> g_largest{0};
+}  // namespace
+
+void* operator new(size_t size) {
+  if (g_watching) {
+    size_t seen = g_largest;
+    while (size > seen && !g_largest.compare_exchange_weak(seen, size)) {
+    }
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A Windows header with the given fields, then the colour table and pixels.
-Bytes Dib(int32_t w, int32_t h, int bits, uint32_t compression, uint32_t clrUsed,
-          const Bytes& colors, const Bytes& pixels) {
-  BITMAPINFOHEADER bi{};
-  bi.biSize = 40;
-  bi.biWidth = w;
-  bi.biHeight = h;
-  bi.biPlanes = 1;
-  bi.biBitCount = uint16_t(bits);
-  bi.biCompression = compression;
-  bi.biSizeImage = uint32_t(pixels.size());
-  bi.biClrUsed = clrUsed;
-  Bytes b(sizeof bi);
-  std::memcpy(b.data(), &bi, sizeof bi);
-  b.insert(b.end(), colors.begin(), colors.end());
-  b.insert(b.end(), pixels.begin(), pixels.end());
-  return b;
-}
+using vant::testing::Dib;
 
 std::vector<uint32_t> Pixels(const Bytes& dib, int32_t& w, int32_t& h) {
   std::vector<uint32_t> p;
@@ -74,38 +81,99 @@ TEST(DibPixels, EveryDepthDecodesTopDown) {
   EXPECT_TRUE(none.empty());
 }
 
-TEST(DibPixels, RunLengthHeadersCannotAskForMorePixelsThanTheirCodesReach) {
-  // Each two-byte code reaches at most 255 pixels: 256 pixels per code byte is the most a
-  // picture may claim. Deltas after the first run keep the decoder walking the whole claim.
-  Bytes codes = {4, 1, 0, 0};
-  while (codes.size() < 22) codes.insert(codes.end(), {0, 2, 0, 255});
-  codes.resize(22);
+// End-of-line, delta and end-of-picture codes reach any number of pixels: a picture claiming far
+// more pixels than its few codes write is valid, and what no code reaches keeps index 0.
+TEST(DibPixels, RunLengthPicturesDecodeHoweverFarTheirCodesReach) {
+  const Bytes table = {0, 0, 0, 0, 0, 0, 255, 0};  // 0 black, 1 red
+  constexpr uint32_t kBlack = 0xFF000000;
+  // 600 x 600: one red bottom row in three runs, an end of line for each other row, the end.
+  Bytes codes = {255, 1, 255, 1, 90, 1};
+  for (int i = 0; i < 600; ++i) codes.insert(codes.end(), {0, 0});
+  codes.insert(codes.end(), {0, 1});
+  // In 4 bits each run starts again on its first nibble.
+  // A delta far into the picture and a run there; a run past the right edge is cut off there.
+  const Bytes delta = {0, 2, 200, 250, 3, 1, 0, 0, 0, 2, 150, 0, 255, 1, 0, 1};
+  // Codes that write one pixel and then only walk on (deltas of 255 columns, ends of lines).
+  Bytes walk = {4, 1, 0, 0};
+  while (walk.size() < 22) walk.insert(walk.end(), {0, 2, 0, 255});
   struct {
     const char* name;
     int32_t w, h;
     int bits;
     uint32_t compression;
-    size_t codeBytes;
-    bool decodes;
+    Bytes codes;
+    std::vector<std::pair<int64_t, uint32_t>> red;  // display offsets of red pixels (else black)
+    int reds;
   } cases[] = {
-      {"8-bit, 4 x 3,276,880 from 22 bytes", 4, 3276880, 8, BI_RLE8, 22, false},
-      {"8-bit top-down", 4, -3276880, 8, BI_RLE8, 22, false},
-      {"4-bit, 16,384 x 800", 16384, 800, 4, BI_RLE4, 22, false},
-      {"one pixel past the codes' reach", 257, 22, 8, BI_RLE8, 22, false},
-      {"exactly the codes' reach", 256, 22, 8, BI_RLE8, 22, true},
-      {"no codes at all", 1, 1, 8, BI_RLE8, 0, false},
+      {"600 x 600, one red row",
+       600,
+       600,
+       8,
+       BI_RLE8,
+       codes,
+       {{599 * 600, kRed}, {600 * 600 - 1, kRed}},
+       600},
+      {"the same at 300 x 300", 300, 300, 8, BI_RLE8, codes, {{299 * 300, kRed}}, 300},
+      {"4-bit, 600 x 600",
+       600,
+       600,
+       4,
+       BI_RLE4,
+       codes,
+       {{599 * 600, kBlack}, {599 * 600 + 1, kRed}},
+       127 + 127 + 45},
+      {"a delta, then a run cut at the edge",
+       300,
+       300,
+       8,
+       BI_RLE8,
+       delta,
+       {{(299 - 250) * 300 + 200, kRed},
+        {(299 - 250) * 300 + 202, kRed},
+        {(299 - 251) * 300 + 150, kRed},
+        {(299 - 251) * 300 + 299, kRed}},
+       3 + 150},
+      {"4 x 3,276,880 from 22 bytes", 4, 3276880, 8, BI_RLE8, walk, {{3276879 * 4, kRed}}, 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Bytes dib =
-        Dib(c.w, c.h, c.bits, c.compression, 2, Bytes(kTable.begin(), kTable.begin() + 8),
-            Bytes(codes.begin(), codes.begin() + long(c.codeBytes)));
+    const Bytes dib = Dib(c.w, c.h, c.bits, c.compression, 2, table, c.codes);
     std::vector<uint32_t> p;
     int32_t w = -1, h = -1;
-    EXPECT_EQ(DIB_ToPixels(dib, p, w, h), c.decodes);
-    if (!c.decodes) {
-      EXPECT_TRUE(p.empty());
-    }
+    ASSERT_TRUE(DIB_ToPixels(dib, p, w, h));
+    EXPECT_EQ(w, c.w);
+    EXPECT_EQ(h, c.h);
+    ASSERT_EQ(p.size(), size_t(c.w) * size_t(c.h));
+    for (const auto& [at, colour] : c.red) EXPECT_EQ(p[size_t(at)], colour) << at;
+    EXPECT_EQ(std::count(p.begin(), p.end(), kRed), c.reds);
+    EXPECT_EQ(std::count(p.begin(), p.end(), kBlack), int64_t(p.size()) - c.reds);
+  }
+  // Without a single code there is no picture.
+  std::vector<uint32_t> none;
+  int32_t w, h;
+  EXPECT_FALSE(DIB_ToPixels(Dib(1, 1, 8, BI_RLE8, 2, table, {}), none, w, h));
+}
+
+TEST(DibPixels, BitCountsNoDecoderHasAreRefusedBeforeAnythingIsAllocated) {
+  struct {
+    int bits;
+    uint32_t compression;
+  } cases[] = {{0, BI_RGB},  {2, BI_RGB},  {7, BI_RGB},  {33, BI_RGB}, {0, BI_BITFIELDS},
+               {0, BI_RLE8}, {4, BI_RLE8}, {8, BI_RLE4}, {0, BI_RLE4}, {8, 9}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.bits << " bits, compression " << c.compression);
+    // 4,096 x 4,096 claimed by a 47-byte file.
+    const Bytes dib = Dib(4096, 4096, c.bits, c.compression, 0, {}, Bytes(7, 1));
+    std::vector<uint32_t> p;
+    int32_t w = -1, h = -1;
+    g_largest = 0;
+    g_watching = true;
+    const bool decoded = DIB_ToPixels(dib, p, w, h);
+    g_watching = false;
+    EXPECT_FALSE(decoded);
+    EXPECT_TRUE(p.empty());
+    EXPECT_EQ(w, 0);
+    EXPECT_LT(g_largest.load(), 4096u);
   }
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include "diskinfo.h"
 #include "folderwatch.h"
 #include "globalmem.h"
+#include "replacingfile.h"
 #include "tempfiles.h"
 
 namespace fs = std::filesystem;
@@ -165,4 +167,30 @@ TEST(FolderWatch, TellsWritingFromClosedAfterWriting) {
   gone.Poll();
   EXPECT_FALSE(gone.Active());
   EXPECT_FALSE(vant::FolderWatch(dir.path() / "missing").Active());
+}
+
+// A new file gets what open(2) would give it under the umask; a replaced one keeps its mode.
+TEST(ReplacingFile, NewFilesFollowTheUmaskReplacedOnesKeepTheirMode) {
+  Scratch dir;
+  struct Case {
+    mode_t umask, expected;
+  };
+  for (const Case c : {Case{077, 0600}, Case{022, 0644}, Case{027, 0640}, Case{0, 0666}}) {
+    SCOPED_TRACE(c.umask);
+    const mode_t old = ::umask(c.umask);
+    const fs::path fresh = dir.path() / ("new" + std::to_string(c.umask));
+    vant::ReplacingFile out(fresh);
+    const bool committed = out.Write("x", 1) && out.Commit();
+    const fs::path kept = dir.File("kept" + std::to_string(c.umask));
+    ::chmod(kept.c_str(), 0604);
+    vant::ReplacingFile again(kept);
+    const bool replaced = again.Write("y", 1) && again.Commit();
+    ::umask(old);
+    ASSERT_TRUE(committed && replaced);
+    struct stat st;
+    ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expected);
+    ASSERT_EQ(::stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+  }
 }
