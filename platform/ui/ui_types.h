@@ -30,6 +30,11 @@ struct TRect {
 std::ostream& operator<<(std::ostream& os, const TRect& r);
 std::ostream& operator<<(std::ostream& os, const TPoint& p);
 
+// The largest width or height a control takes, in logical pixels: more than any screen shows,
+// and small enough that a control's picture and every coordinate inside it stay far from the
+// ends of int.
+constexpr int kMaxControlExtent = 16384;
+
 inline TRect Rect(int l, int t, int r, int b) { return {l, t, r, b}; }
 inline TRect Bounds(int l, int t, int w, int h) { return {l, t, l + w, t + h}; }
 inline TPoint Point(int x, int y) { return {x, y}; }
