@@ -323,7 +323,11 @@ void TControl::ApplyVisible() {
 
 void TControl::SetBounds(int l, int t, int w, int h) {
   move_queued_ = false;
-  w = std::max(0, w), h = std::max(0, h);
+  // No screen shows more than the largest extent, and held to it (its place too) every
+  // coordinate of the control and inside it stays well within int.
+  w = std::clamp(w, 0, kMaxControlExtent), h = std::clamp(h, 0, kMaxControlExtent);
+  l = std::clamp(l, -kMaxControlExtent, kMaxControlExtent);
+  t = std::clamp(t, -kMaxControlExtent, kMaxControlExtent);
   bool resized = w != width_ || h != height_;
   if (!resized && l == left_ && t == top_) return;
   left_ = l, top_ = t, width_ = w, height_ = h;

@@ -14,7 +14,6 @@
 
 #include "display_form_fixture.h"
 #include "mmpcmsup.h"
-#include "paint_extremes.h"
 #include "ui_testing.h"
 
 namespace vant {
@@ -175,28 +174,6 @@ TEST_F(MeterTest, GeometryIsHeldToWhatTheFaceCanUse) {
   EXPECT_EQ(m->SliceBytes(), 4 << 20);
 }
 
-TEST_F(MeterTest, PaintsWithAnyGeometry) {
-  PaintExtremes<TMMMeter>(
-      form, "TMMMeter",
-      {{"NeedleOffset", [](TMMMeter& m, int v) { m.SetNeedleOffset(v); }},
-       {"NeedleWidth", [](TMMMeter& m, int v) { m.SetNeedleWidth(v); }},
-       {"TopSpace", [](TMMMeter& m, int v) { m.SetTopSpace(v); }},
-       {"ScaleHeight1", [](TMMMeter& m, int v) { m.SetScaleHeight1(v); }},
-       {"ScaleHeight2", [](TMMMeter& m, int v) { m.SetScaleHeight2(v); }},
-       {"ScaleAngle", [](TMMMeter& m, int v) { m.SetScaleAngle(v); }},
-       {"ScaleTicks", [](TMMMeter& m, int v) { m.SetScaleTicks(v); }},
-       {"ScaleTicksEnlargeEvery", [](TMMMeter& m, int v) { m.SetScaleTicksEnlargeEvery(v); }},
-       {"ScaleTicksTextEvery", [](TMMMeter& m, int v) { m.SetScaleTicksTextEvery(v); }},
-       {"Samples", [](TMMMeter& m, int v) { m.SetSamples(v); }},
-       {"all at once", [](TMMMeter& m, int v) {
-          m.SetNeedleOffset(v);
-          m.SetTopSpace(v == INT_MAX ? INT_MIN : v);
-          m.SetScaleHeight1(v);
-          m.SetScaleTicks(v);
-          m.SetScaleTicksTextEvery(1);
-        }}});
-}
-
 TEST_F(MeterTest, ThePeakTimerRunsOnlyWhileThePeakNeedleIsHeldOrFalling) {
   TMMMeter* m = NewMeter();
   Application->ProcessMessages();
@@ -281,7 +258,8 @@ TEST_F(MeterTest, Screenshots) {
     const int y = H + 30 - static_cast<int>(std::lround(std::sin(a) * radius));
     for (int dy = -1; dy <= 1; ++dy)
       for (int dx = -1; dx <= 1; ++dx)
-        if (uitest::RenderedPixel(*plain, face.Left + x + dx, face.Top + y + dy) == color) return true;
+        if (uitest::RenderedPixel(*plain, face.Left + x + dx, face.Top + y + dy) == color)
+          return true;
     return false;
   };
   EXPECT_TRUE(at(45, R - 6, 0x8000)) << "the left end tick, zone 1";
