@@ -14,7 +14,6 @@
 
 #include "display_form_fixture.h"
 #include "mmpcmsup.h"
-#include "paint_extremes.h"
 #include "ui_testing.h"
 
 namespace vant {
@@ -173,28 +172,6 @@ TEST_F(MeterTest, GeometryIsHeldToWhatTheFaceCanUse) {
   pcmBuildWaveHeader(f, 16, 2, 48000);
   m->SetPCMWaveFormat(f);
   EXPECT_EQ(m->SliceBytes(), 4 << 20);
-}
-
-TEST_F(MeterTest, PaintsWithAnyGeometry) {
-  PaintExtremes<TMMMeter>(
-      form, "TMMMeter",
-      {{"NeedleOffset", [](TMMMeter& m, int v) { m.SetNeedleOffset(v); }},
-       {"NeedleWidth", [](TMMMeter& m, int v) { m.SetNeedleWidth(v); }},
-       {"TopSpace", [](TMMMeter& m, int v) { m.SetTopSpace(v); }},
-       {"ScaleHeight1", [](TMMMeter& m, int v) { m.SetScaleHeight1(v); }},
-       {"ScaleHeight2", [](TMMMeter& m, int v) { m.SetScaleHeight2(v); }},
-       {"ScaleAngle", [](TMMMeter& m, int v) { m.SetScaleAngle(v); }},
-       {"ScaleTicks", [](TMMMeter& m, int v) { m.SetScaleTicks(v); }},
-       {"ScaleTicksEnlargeEvery", [](TMMMeter& m, int v) { m.SetScaleTicksEnlargeEvery(v); }},
-       {"ScaleTicksTextEvery", [](TMMMeter& m, int v) { m.SetScaleTicksTextEvery(v); }},
-       {"Samples", [](TMMMeter& m, int v) { m.SetSamples(v); }},
-       {"all at once", [](TMMMeter& m, int v) {
-          m.SetNeedleOffset(v);
-          m.SetTopSpace(v == INT_MAX ? INT_MIN : v);
-          m.SetScaleHeight1(v);
-          m.SetScaleTicks(v);
-          m.SetScaleTicksTextEvery(1);
-        }}});
 }
 
 // The peak needle holds and falls with the clock, caught up when the meter next draws: no timer
