@@ -229,8 +229,9 @@ int64_t RiffFile::Read(void* buffer, size_t count) {
   size_t done = 0;
   while (done < count) {
     const uint64_t at = pos_ + done;
-    if (count - done >= kBufferSize && at % kBufferSize == 0) {
-      // Large reads bypass the cache.
+    if (count - done >= kBufferSize) {
+      // Large reads bypass the cache, wherever they start: one call of the file (a wave's data
+      // rarely starts on a page boundary).
       int64_t n = backend_->ReadAt(at, out + done, count - done);
       if (n < 0) return -1;
       done += static_cast<size_t>(n);
