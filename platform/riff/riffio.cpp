@@ -89,7 +89,7 @@ class RiffFile::FileBackend final : public Backend {
   bool Writable() const override { return writable_; }
   bool Stamp(FileStamp& stamp) const override {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) return false;
+    if (GetFileLayer().Fstat(fd_, st) != 0) return false;
     stamp.size = static_cast<int64_t>(st.st_size);
     stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.links = static_cast<int64_t>(st.st_nlink);
