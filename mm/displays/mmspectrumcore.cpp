@@ -1,5 +1,7 @@
 #include "mmspectrumcore.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -56,73 +58,109 @@ void TMMSpectrumInput::SetWindow(TMMFFTWindow w) {
 
 int64_t TMMSpectrumInput::SliceBytes() const { return int64_t{Bits + 1} * Channels * n_; }
 
+namespace {
+
+// The input value of every sample position, and how many reached `limit`. One loop per layout,
+// so that each runs without a branch per sample.
+template <bool Wide>
+int32_t Sample(const uint8_t* p, int k) {
+  if constexpr (Wide) {
+    int16_t s;
+    std::memcpy(&s, p + 2 * k, 2);
+    return s;
+  } else {
+    return p[k];
+  }
+}
+
+template <bool Wide>
+int Pick(const uint8_t* slice, int n, int frame, int offset, int32_t limit, int32_t* out) {
+  int overflows = 0;
+  for (int i = 0; i < n; ++i) {
+    const int32_t v = Sample<Wide>(slice, i * frame + offset);
+    overflows += v >= limit;
+    out[i] = v;
+  }
+  return overflows;
+}
+
+template <bool Wide>
+int Mean(const uint8_t* slice, int n, int frame, int32_t limit, int32_t* out) {
+  int overflows = 0;
+  for (int i = 0; i < n; ++i) {
+    const int32_t l = Sample<Wide>(slice, i * frame), r = Sample<Wide>(slice, i * frame + 1);
+    const int32_t v = Wide ? (l + r) / 2 : (l + r) >> 1;
+    overflows += v >= limit;
+    out[i] = v;
+  }
+  return overflows;
+}
+
+// x = Trunc(d × w / 2^shift) as a float. The product is below 2^33 and the divisor a power of
+// two, so in doubles every step is exact: the same value as the 64-bit integer quotient.
+void Window(const int32_t* d, const int32_t* w, int n, int shift, float* x) {
+  const double scale = std::ldexp(1.0, -shift);
+  int i = 0;
+  const __m128d s = _mm_set1_pd(scale);
+  for (; i + 4 <= n; i += 4) {
+    const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+    const __m128i wv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
+    const __m128d lo = _mm_mul_pd(_mm_mul_pd(_mm_cvtepi32_pd(dv), _mm_cvtepi32_pd(wv)), s);
+    const __m128d hi = _mm_mul_pd(
+        _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(dv, 8)), _mm_cvtepi32_pd(_mm_srli_si128(wv, 8))),
+        s);
+    // |quotient| < 2^18: the truncating conversion to 32 bits holds it.
+    const __m128i q = _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
+    _mm_storeu_ps(x + i, _mm_cvtepi32_ps(q));
+  }
+  for (; i < n; ++i) x[i] = static_cast<float>(static_cast<int32_t>(double(d[i]) * w[i] * scale));
+}
+
+// out[i] = x[i] × scale, cut toward zero and saturated to 16 bits.
+void ToInt16(const float* x, int n, float scale, int16_t* out) {
+  int i = 0;
+  const __m128 s = _mm_set1_ps(scale), lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
+  for (; i + 8 <= n; i += 8) {
+    const __m128 a = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(x + i), s), lo), hi);
+    const __m128 b = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(x + i + 4), s), lo), hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm_packs_epi32(_mm_cvttps_epi32(a), _mm_cvttps_epi32(b)));
+  }
+  for (; i < n; ++i) out[i] = Saturate16(x[i] * scale);
+}
+
+}  // namespace
+
 int TMMSpectrumInput::Transform(const uint8_t* slice, int16_t* out) {
   const int n = n_;
   const bool wide = Bits == b16Bit;
   const int frame = Channels < 2 ? 1 : Channels;
   const bool both = frame > 1 && Channel == chBoth;
   // The mean of two channels is one step below full scale at most, unless differenced twice.
-  const int limit = !wide ? 255 : both && Order < 2 ? 32766 : 32767;
-  int overflows = 0;
-  auto sample = [&](int k) -> int32_t {
-    if (wide) {
-      int16_t s;
-      std::memcpy(&s, slice + 2 * k, 2);
-      return s;
-    }
-    return slice[k];
-  };
-  for (int i = 0; i < n; ++i) {
-    const int at = i * frame;
-    int32_t v;
-    if (frame == 1) {
-      v = sample(at);
-    } else if (Channel == chLeft) {
-      v = sample(at);
-    } else if (Channel == chRight) {
-      v = sample(at + 1);
-    } else {
-      const int32_t l = sample(at), r = sample(at + 1);
-      v = wide ? (l + r) / 2 : (l + r) >> 1;
-    }
-    if (v >= limit) ++overflows;
-    values_[i] = v;
+  const int32_t limit = !wide ? 255 : both && Order < 2 ? 32766 : 32767;
+  int32_t* v = values_.data();
+  const int offset = frame > 1 && Channel == chRight ? 1 : 0;
+  const int overflows =
+      both ? (wide ? Mean<true>(slice, n, frame, limit, v) : Mean<false>(slice, n, frame, limit, v))
+           : (wide ? Pick<true>(slice, n, frame, offset, limit, v)
+                   : Pick<false>(slice, n, frame, offset, limit, v));
+  // The tilt, in place from the end: both previous values start at the first one, so the first
+  // differences are 0. 8-bit data without differencing is centred on 128.
+  if (Order == 1) {
+    for (int i = n - 1; i > 0; --i) v[i] -= v[i - 1];
+    v[0] = 0;
+  } else if (Order == 2) {
+    for (int i = n - 1; i > 1; --i) v[i] += v[i - 2] - 2 * v[i - 1];
+    v[1] -= v[0];
+    v[0] = 0;
+  } else if (!wide) {
+    for (int i = 0; i < n; ++i) v[i] -= 128;
   }
-  // The tilt: both previous values start at the first one, so the first differences are 0.
-  int32_t p1 = values_[0], p2 = values_[0];
-  for (int i = 0; i < n; ++i) {
-    const int32_t v = values_[i];
-    int32_t d;
-    switch (Order) {
-      case 1:
-        d = v - p1;
-        break;
-      case 2:
-        d = v + p2 - 2 * p1;
-        break;
-      default:
-        d = wide ? v : v - 128;
-        break;
-    }
-    p2 = p1;
-    p1 = v;
-    values_[i] = d;
-  }
-  // The window: d × w / 32,768 (8-bit data: / 128, so scaled by 256) cut toward zero, with a
-  // constant divisor so that no sample pays a division.
-  auto window = [&](auto divisor) {
-    for (int i = 0; i < n; ++i)
-      work_[i] = static_cast<float>(int64_t{values_[i]} * window_[i] / divisor());
-  };
-  if (wide) {
-    window(std::integral_constant<int64_t, 32768>{});
-  } else {
-    window(std::integral_constant<int64_t, 128>{});
-  }
+  // The window: d × w / 32,768 (8-bit data: / 128, so scaled by 256) cut toward zero.
+  Window(v, window_.data(), n, wide ? 15 : 7, work_.data());
   DoRealFFT(plan_.get(), work_.data(), 1);
   // n is a power of two, so the reciprocal is exact and the product equals the quotient.
-  const float inv_half = 2.0f / n;
-  for (int i = 0; i < n; ++i) out[i] = Saturate16(work_[i] * inv_half);
+  ToInt16(work_.data(), n, 2.0f / n, out);
   return overflows;
 }
 
@@ -132,6 +170,7 @@ TMMSpectrumCore::TMMSpectrumCore()
     : fft_(kSpectrumMaxFFT),
       given_(kSpectrumMaxBins),
       mag_(kSpectrumMaxBins),
+      roots_(kSpectrumMaxBins),
       offset_(kSpectrumMaxBins),
       state_(kSpectrumMaxBins),
       sums_(kSpectrumMaxBins),
@@ -260,6 +299,36 @@ void TMMSpectrumCore::SetMagnitudeData(const int32_t* values) {
   std::copy(values, values + N() / 2, given_.begin());
 }
 
+namespace {
+
+// Scales below this keep Trunc(√power × scale) within 32 bits for every 16-bit bin.
+constexpr double kVectorScaleLimit = 46000;
+
+// out[j] = Trunc(√(re² + im²) × scale) for bins 1 .. bins − 1 of FFT data, four at a time (bin 0
+// is the caller's). pmaddwd gives the power as 32 bits, unsigned for the one sum that reaches
+// 2^31; in doubles the root and the product round exactly as the scalar expression does.
+void LinearMagnitudes(const int16_t* fft, int bins, double scale, int32_t* out) {
+  const __m128d s = _mm_set1_pd(scale), two32 = _mm_set1_pd(4294967296.0), zero = _mm_setzero_pd();
+  auto root = [&](__m128d m) {
+    m = _mm_add_pd(m, _mm_and_pd(_mm_cmplt_pd(m, zero), two32));
+    return _mm_cvttpd_epi32(_mm_mul_pd(_mm_sqrt_pd(m), s));
+  };
+  int j = 1;
+  for (; j + 4 <= bins; j += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fft + 2 * j));
+    const __m128i p = _mm_madd_epi16(v, v);
+    const __m128i lo = root(_mm_cvtepi32_pd(p));
+    const __m128i hi = root(_mm_cvtepi32_pd(_mm_srli_si128(p, 8)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_unpacklo_epi64(lo, hi));
+  }
+  for (; j < bins; ++j) {
+    const double m = static_cast<double>(SpectrumPower(fft[2 * j], fft[2 * j + 1]));
+    out[j] = static_cast<int32_t>(std::sqrt(m) * scale);
+  }
+}
+
+}  // namespace
+
 void TMMSpectrumCore::CalcMagnitude(bool given) {
   const int bins = N() / 2;
   auto power = [&](int j) -> int64_t {
@@ -278,10 +347,22 @@ void TMMSpectrumCore::CalcMagnitude(bool given) {
   }
   ring_ = ring_ + 1 >= frames_ ? 0 : ring_ + 1;
   filled_ = std::min(filled_ + 1, frames_);
+  auto linear = [&](int j) {
+    return static_cast<int64_t>(std::sqrt(double(power(j))) * MagnitudeScale);
+  };
+  // The roots of transformed data, all bins at once (into the magnitudes when nothing smooths
+  // them).
+  const bool vector = !given && std::abs(MagnitudeScale) < kVectorScaleLimit;
+  int32_t* roots = decay_mode_ == dmNone ? mag_.data() : roots_.data();
+  if (vector) {
+    roots[0] = static_cast<int32_t>(linear(0));
+    LinearMagnitudes(fft_.data(), bins, MagnitudeScale, roots);
+    if (decay_mode_ == dmNone) return;
+  }
   int32_t* hist = history_.data() + static_cast<size_t>(ring_) * kSpectrumMaxBins;
   const float f = static_cast<float>(decay_factor_);
   for (int j = 0; j < bins; ++j) {
-    int64_t g = static_cast<int64_t>(std::sqrt(double(power(j))) * MagnitudeScale);
+    int64_t g = vector ? roots[j] : linear(j);
     switch (decay_mode_) {
       case dmStepUp:
         state_[j] *= f;

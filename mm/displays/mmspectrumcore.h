@@ -169,6 +169,7 @@ class TMMSpectrumCore {
   std::vector<int16_t> fft_;  // N values; also read as N/2 32-bit magnitudes when given
   std::vector<int32_t> given_;
   std::vector<int32_t> mag_;
+  std::vector<int32_t> roots_;  // linear magnitudes before their smoothing
   std::vector<int32_t> offset_;
   std::vector<float> state_;
   std::vector<int64_t> sums_;
