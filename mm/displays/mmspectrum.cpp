@@ -1,10 +1,10 @@
 #include "mmspectrum.h"
 
 #include <algorithm>
-#include <utility>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "mmpcmsup.h"
 #include "mmutils.h"
@@ -670,7 +670,7 @@ void TMMSpectrum::DrawAsBars(TMMDIBCanvas& c) {
     const int lit = LitSpots(r->Value, per, levels);
     core_.HoldPeak(*r, lit);
     const int peak = r->Peak.load(std::memory_order_relaxed);
-    drawn_.push_back({r->First, r->End, lit, peak});
+    drawn_.push_back({r->First, r->End, r->Value, lit, peak});
     if (on_draw_bar_) {
       on_draw_bar_(this, c, vant::Rect(r->First, 0, r->End, h), lit, peak);
     } else {
@@ -718,10 +718,11 @@ bool TMMSpectrum::UpdateBars(TMMDIBCanvas& c, bool& changed) {
   changed = false;
   for (size_t i = 0; i < n; ++i) {
     TDrawVal& r = recs[i];
-    const int lit = LitSpots(r.Value, per, spots_);
+    BarDrawn& was = drawn_[i];
+    const int lit = r.Value == was.value ? was.lit : LitSpots(r.Value, per, spots_);
+    was.value = r.Value;
     core_.HoldPeak(r, lit);
     const int peak = r.Peak.load(std::memory_order_relaxed);
-    BarDrawn& was = drawn_[i];
     if (was.lit == lit && was.peak == peak) continue;
     changed = true;
     // Spots up to the lower lit count stay lit (a peak mark stands above its bar's top).

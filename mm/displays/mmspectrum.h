@@ -255,7 +255,7 @@ class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
   bool saved_show_hint_ = false;
   // The last frame of bars: its key and, per record, its columns, lit spots and peak.
   struct BarDrawn {
-    int32_t first = -1, end = 0, lit = 0, peak = 0;
+    int32_t first = -1, end = 0, value = 0, lit = 0, peak = 0;
   };
   BarsKey drawn_key_;
   std::vector<BarDrawn> drawn_;

@@ -38,7 +38,8 @@ int SpectrumFFTLength(int n) {
 
 // ---- the shared input stage ------------------------------------------------------------------
 
-TMMSpectrumInput::TMMSpectrumInput() : window_(kSpectrumMaxFFT), values_(kSpectrumMaxFFT) {
+TMMSpectrumInput::TMMSpectrumInput()
+    : window_(kSpectrumMaxFFT), window16_(kSpectrumMaxFFT), values_(kSpectrumMaxFFT) {
   SetFFTLength(8);
 }
 
@@ -54,6 +55,9 @@ void TMMSpectrumInput::SetFFTLength(int n) {
 void TMMSpectrumInput::SetWindow(TMMFFTWindow w) {
   window_kind_ = w;
   GenWindowTableInt(window_.data(), w, static_cast<int>(std::log2(n_)));
+  // A window value is at most 1.0 (32,767) in size, so the one-pass layouts multiply in 16 bits.
+  std::transform(window_.begin(), window_.begin() + n_, window16_.begin(),
+                 [](int32_t x) { return static_cast<int16_t>(std::clamp(x, -32767, 32767)); });
 }
 
 int64_t TMMSpectrumInput::SliceBytes() const { return int64_t{Bits + 1} * Channels * n_; }
@@ -129,6 +133,42 @@ void ToInt16(const float* x, int n, float scale, int16_t* out) {
   for (; i < n; ++i) out[i] = Saturate16(x[i] * scale);
 }
 
+// The undifferenced 16-bit (or centred 8-bit) layouts in one pass, eight positions at a time:
+// `load` gives eight input values as 16 bits and adds a full-scale mark per value to `count`;
+// then x = Trunc(v × w / 2^shift), exact in 32 bits since both factors fit 16. Answers the number
+// of full-scale values.
+template <class Load>
+int WindowSmall(int n, const int16_t* w16, int shift, Load load, float* x) {
+  __m128i count = _mm_setzero_si128();
+  const __m128i below = _mm_set1_epi32((1 << shift) - 1);
+  auto store = [&](__m128i p, float* to) {
+    // Cut toward zero: a negative product is raised by divisor − 1 before the shift.
+    const __m128i q =
+        _mm_srai_epi32(_mm_add_epi32(p, _mm_and_si128(_mm_srai_epi32(p, 31), below)), shift);
+    _mm_storeu_ps(to, _mm_cvtepi32_ps(q));
+  };
+  for (int i = 0; i < n; i += 8) {
+    const __m128i v = load(i, count);
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w16 + i));
+    const __m128i lo = _mm_mullo_epi16(v, w), hi = _mm_mulhi_epi16(v, w);
+    store(_mm_unpacklo_epi16(lo, hi), x + i);
+    store(_mm_unpackhi_epi16(lo, hi), x + i + 4);
+  }
+  const __m128i sums = _mm_madd_epi16(count, _mm_set1_epi16(-1));
+  alignas(16) int32_t lanes[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sums);
+  return lanes[0] + lanes[1] + lanes[2] + lanes[3];
+}
+
+// Counts lanes of `v` (16 bits) at or above `limit` into `count` (as −1 per mark).
+inline void Mark(__m128i v, int16_t limit, __m128i& count) {
+  count = _mm_add_epi16(count, _mm_cmpgt_epi16(v, _mm_set1_epi16(static_cast<int16_t>(limit - 1))));
+}
+
+inline __m128i Load128(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
 }  // namespace
 
 int TMMSpectrumInput::Transform(const uint8_t* slice, int16_t* out) {
@@ -140,6 +180,56 @@ int TMMSpectrumInput::Transform(const uint8_t* slice, int16_t* out) {
   const int32_t limit = !wide ? 255 : both && Order < 2 ? 32766 : 32767;
   int32_t* v = values_.data();
   const int offset = frame > 1 && Channel == chRight ? 1 : 0;
+  const int16_t lim = static_cast<int16_t>(limit);
+  int fast = -1;  // full-scale count of a layout done in one pass
+  if (Order == 0 && wide && frame == 1) {
+    fast = WindowSmall(
+        n, window16_.data(), 15,
+        [&](int i, __m128i& count) {
+          const __m128i x = Load128(slice + 2 * i);
+          Mark(x, lim, count);
+          return x;
+        },
+        work_.data());
+  } else if (Order == 0 && wide && frame == 2) {
+    fast = WindowSmall(
+        n, window16_.data(), 15,
+        [&](int i, __m128i& count) {
+          const __m128i a = Load128(slice + 4 * i), b = Load128(slice + 4 * i + 16);
+          // Left samples are the low halves of each 32-bit pair, right ones the high halves.
+          const __m128i la = _mm_srai_epi32(_mm_slli_epi32(a, 16), 16), ra = _mm_srai_epi32(a, 16);
+          const __m128i lb = _mm_srai_epi32(_mm_slli_epi32(b, 16), 16), rb = _mm_srai_epi32(b, 16);
+          __m128i x;
+          if (both) {
+            // (L + R) / 2 cut toward zero.
+            auto mean = [](__m128i l, __m128i r) {
+              const __m128i sum = _mm_add_epi32(l, r);
+              return _mm_srai_epi32(_mm_add_epi32(sum, _mm_srli_epi32(sum, 31)), 1);
+            };
+            x = _mm_packs_epi32(mean(la, ra), mean(lb, rb));
+          } else {
+            x = offset ? _mm_packs_epi32(ra, rb) : _mm_packs_epi32(la, lb);
+          }
+          Mark(x, lim, count);
+          return x;
+        },
+        work_.data());
+  } else if (Order == 0 && !wide && frame == 1) {
+    fast = WindowSmall(
+        n, window16_.data(), 7,
+        [&](int i, __m128i& count) {
+          const __m128i x = _mm_unpacklo_epi8(
+              _mm_loadl_epi64(reinterpret_cast<const __m128i*>(slice + i)), _mm_setzero_si128());
+          Mark(x, lim, count);
+          return _mm_sub_epi16(x, _mm_set1_epi16(128));
+        },
+        work_.data());
+  }
+  if (fast >= 0) {
+    DoRealFFT(plan_.get(), work_.data(), 1);
+    ToInt16(work_.data(), n, 2.0f / n, out);
+    return fast;
+  }
   const int overflows =
       both ? (wide ? Mean<true>(slice, n, frame, limit, v) : Mean<false>(slice, n, frame, limit, v))
            : (wide ? Pick<true>(slice, n, frame, offset, limit, v)

@@ -54,6 +54,7 @@ class TMMSpectrumInput {
   TMMFFTWindow window_kind_ = fwHamming;
   std::unique_ptr<TFFTReal> plan_;
   std::vector<int32_t> window_;
+  std::vector<int16_t> window16_;
   std::vector<int32_t> values_;
   std::vector<float> work_;
 };
