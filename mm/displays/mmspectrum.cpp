@@ -497,6 +497,7 @@ void TMMSpectrum::DrawSpectrum(bool clear) {
   const BarsKey key = CurrentBarsKey();
   bool changed = true;
   const bool updated = !clear && key.usable && key == drawn_key_ && UpdateBars(c, changed);
+  if (!updated) changed = true;
   if (!updated) {
     const bool scrolling = kind_ == skScroll && !clear && !HasState(vant::csDesigning);
     if (!scrolling) {
@@ -706,19 +707,18 @@ TMMSpectrum::BarsKey TMMSpectrum::CurrentBarsKey() {
 
 bool TMMSpectrum::UpdateBars(TMMDIBCanvas& c, bool& changed) {
   TDrawVal* recs = core_.Records();
-  size_t n = 0;
-  for (; recs[n].First != -1; ++n) {
-    if (n >= drawn_.size() || drawn_[n].first != recs[n].First || drawn_[n].end != recs[n].End)
-      return false;
-  }
-  if (n != drawn_.size()) return false;
+  BarDrawn* drawn = drawn_.data();
+  const size_t count = drawn_.size();
   const int w = core_.W(), h = core_.H();
   const double per = double(h) / spots_;
   const int step = spot_height_ + spot_space_;
   changed = false;
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+  for (; recs[i].First != -1; ++i) {
     TDrawVal& r = recs[i];
-    BarDrawn& was = drawn_[i];
+    // Other columns than the last frame's: the caller draws the whole frame.
+    if (i >= count || drawn[i].first != r.First || drawn[i].end != r.End) return false;
+    BarDrawn& was = drawn[i];
     const int lit = r.Value == was.value ? was.lit : LitSpots(r.Value, per, spots_);
     was.value = r.Value;
     core_.HoldPeak(r, lit);
@@ -738,7 +738,7 @@ bool TMMSpectrum::UpdateBars(TMMDIBCanvas& c, bool& changed) {
     c.DIB_COPYDIBBITS(unlit_->Surface(), x, top, right - x, bottom - top, x, top);
     DrawBar(c, r.First, r.End, lit, peak, false, kind_ == skPeaks, lo, hi);
   }
-  return true;
+  return i == count;
 }
 
 void TMMSpectrum::DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak, bool unlit,

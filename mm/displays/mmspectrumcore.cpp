@@ -1,6 +1,6 @@
 #include "mmspectrumcore.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -61,6 +61,19 @@ void TMMSpectrumInput::SetWindow(TMMFFTWindow w) {
 }
 
 int64_t TMMSpectrumInput::SliceBytes() const { return int64_t{Bits + 1} * Channels * n_; }
+
+namespace {
+
+// The C library's string routines and the toolkit may leave the upper halves of the vector
+// registers in use; on some processors SSE code then runs at a fraction of its speed (each
+// instruction waits to merge the halves) until they are cleared. Cleared before each stage.
+__attribute__((target("avx"))) void ClearUpperHalvesAvx() { _mm256_zeroupper(); }
+void ClearUpperHalves() {
+  static const bool avx = __builtin_cpu_supports("avx") != 0;
+  if (avx) ClearUpperHalvesAvx();
+}
+
+}  // namespace
 
 namespace {
 
@@ -172,6 +185,7 @@ inline __m128i Load128(const uint8_t* p) {
 }  // namespace
 
 int TMMSpectrumInput::Transform(const uint8_t* slice, int16_t* out) {
+  ClearUpperHalves();
   const int n = n_;
   const bool wide = Bits == b16Bit;
   const int frame = Channels < 2 ? 1 : Channels;
@@ -417,9 +431,37 @@ void LinearMagnitudes(const int16_t* fft, int bins, double scale, int32_t* out) 
   }
 }
 
+// The same with four bins per root (the same roundings, so the same values), where the
+// processor has AVX2.
+__attribute__((target("avx2"))) void LinearMagnitudesAvx2(const int16_t* fft, int bins,
+                                                          double scale, int32_t* out) {
+  const __m256d s = _mm256_set1_pd(scale), two32 = _mm256_set1_pd(4294967296.0);
+  const __m256d zero = _mm256_setzero_pd();
+  int j = 1;
+  for (; j + 4 <= bins; j += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(fft + 2 * j));
+    __m256d m = _mm256_cvtepi32_pd(_mm_madd_epi16(v, v));
+    m = _mm256_add_pd(m, _mm256_and_pd(_mm256_cmp_pd(m, zero, _CMP_LT_OQ), two32));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j),
+                     _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_sqrt_pd(m), s)));
+  }
+  _mm256_zeroupper();
+  LinearMagnitudes(fft + 2 * (j - 1), bins - (j - 1), scale, out + (j - 1));
+}
+
+void RootMagnitudes(const int16_t* fft, int bins, double scale, int32_t* out) {
+  static const bool avx2 = __builtin_cpu_supports("avx2") != 0;
+  if (avx2) {
+    LinearMagnitudesAvx2(fft, bins, scale, out);
+  } else {
+    LinearMagnitudes(fft, bins, scale, out);
+  }
+}
+
 }  // namespace
 
 void TMMSpectrumCore::CalcMagnitude(bool given) {
+  ClearUpperHalves();
   const int bins = N() / 2;
   auto power = [&](int j) -> int64_t {
     const int64_t m = given ? given_[j] : SpectrumPower(fft_[2 * j], j ? fft_[2 * j + 1] : 0);
@@ -446,7 +488,7 @@ void TMMSpectrumCore::CalcMagnitude(bool given) {
   int32_t* roots = decay_mode_ == dmNone ? mag_.data() : roots_.data();
   if (vector) {
     roots[0] = static_cast<int32_t>(linear(0));
-    LinearMagnitudes(fft_.data(), bins, MagnitudeScale, roots);
+    RootMagnitudes(fft_.data(), bins, MagnitudeScale, roots);
     if (decay_mode_ == dmNone) return;
   }
   int32_t* hist = history_.data() + static_cast<size_t>(ring_) * kSpectrumMaxBins;
@@ -505,27 +547,31 @@ void TMMSpectrumCore::InitializeData() {
 }
 
 int TMMSpectrumCore::CalcDisplayValues() {
-  const int w = w_;
+  const int w = w_, h = h_, shift = shift_;
+  // Local views: the records' stores could otherwise alias the tables and force reloads.
+  const int32_t* firsts = first_.data();
+  const int32_t* ends = end_.data();
+  const int32_t* mags = mag_.data();
+  const int32_t* mults = mult_.data();
+  TDrawVal* draw = draw_.get();
   int overflows = 0;
   int rec = -1;
-  peak_.Height = 0;
-  peak_.Bin = 0;
-  peak_.Column = 0;
+  int32_t peak_height = 0;
+  int peak_bin = 0, peak_column = 0;
   const bool log_linear = LogAmp && decay_mode_ != dmNone;
   for (int i = 0; i < w; ++i) {
-    const int first = first_[i];
+    const int first = firsts[i];
     if (first == -1) continue;
-    if (rec >= 0) draw_[rec].End = i;
-    TDrawVal& r = draw_[++rec];
+    if (rec >= 0) draw[rec].End = i;
+    TDrawVal& r = draw[++rec];
     r.First = i;
-    const int last = end_[i] > 0 ? end_[i] : first + 1;
-    int32_t a = mag_[first];
+    const int last = ends[i] > 0 ? ends[i] : first + 1;
+    int32_t a = mags[first];
     int bin = first;
     for (int j = first + 1; j < last; ++j) {
-      if (mag_[j] > a) {
-        a = mag_[j];
-        bin = j;
-      }
+      const int32_t m = mags[j];
+      bin = m > a ? j : bin;
+      a = m > a ? m : a;
     }
     int64_t v = 0;
     if (a >= 1) {
@@ -534,20 +580,24 @@ int TMMSpectrumCore::CalcDisplayValues() {
             std::trunc((2 * std::log(a / 16.0) * kLogK - offset_[bin]) * pix_));
       } else {
         // The product of a 32-bit magnitude and a multiplier needs 64 bits.
-        v = (int64_t{a} * mult_[i]) >> shift_;
+        v = (int64_t{a} * mults[i]) >> shift;
       }
     }
-    r.Value = Saturate32(v);
-    if (r.Value > peak_.Height) {
-      peak_.Height = r.Value;
-      peak_.Column = i;
+    const int32_t value = Saturate32(v);
+    r.Value = value;
+    if (value > peak_height) {
+      peak_height = value;
+      peak_column = i;
       // The strongest bin itself, not the column's first: a wide column spans many bins.
-      peak_.Bin = bin;
+      peak_bin = bin;
     }
-    if (r.Value >= h_) ++overflows;
+    overflows += value >= h;
   }
-  if (rec >= 0) draw_[rec].End = w;
-  draw_[rec + 1].First = -1;
+  if (rec >= 0) draw[rec].End = w;
+  draw[rec + 1].First = -1;
+  peak_.Height = peak_height;
+  peak_.Bin = peak_bin;
+  peak_.Column = peak_column;
   return overflows;
 }
 
@@ -583,14 +633,6 @@ TPeak TMMSpectrumCore::GetPeak() {
     peak_.Freq = 0;
   }
   return peak_;
-}
-
-void TMMSpectrumCore::HoldPeak(TDrawVal& r, int c) const {
-  if (c >= r.Peak.load(std::memory_order_relaxed) && c > 0 &&
-      NumPeaks.load(std::memory_order_relaxed) > 0) {
-    r.Peak.store(c, std::memory_order_relaxed);
-    r.Hold.store(2 * PeakDelay + 1, std::memory_order_relaxed);
-  }
 }
 
 void TMMSpectrumCore::PeakTick() {

@@ -154,7 +154,13 @@ class TMMSpectrumCore {
 
   // A new peak of `c` (when at least the held one and above 0) is held for 2 × PeakDelay + 1
   // ticks.
-  void HoldPeak(TDrawVal& r, int c) const;
+  void HoldPeak(TDrawVal& r, int c) const {
+    if (c >= r.Peak.load(std::memory_order_relaxed) && c > 0 &&
+        NumPeaks.load(std::memory_order_relaxed) > 0) {
+      r.Peak.store(c, std::memory_order_relaxed);
+      r.Hold.store(2 * PeakDelay + 1, std::memory_order_relaxed);
+    }
+  }
   // One tick of the shared 25 ms timer (timer thread): counts holds down and lowers peaks.
   void PeakTick();
 
