@@ -16,6 +16,7 @@ namespace {
 // Trace line of a chunk or record: offset in hex and decimal, id, size and the step to the next.
 void TraceItem(uint64_t offset, bwf::FourCC id, uint32_t size, uint64_t next,
                const char* tail = "") {
+  if (!vant::TraceOn()) return;
   vant::TraceF("%08llX[%12llu] : %s ,size:%08X -> next:%08llX%s",
                static_cast<unsigned long long>(offset), static_cast<unsigned long long>(offset),
                FourCCToString(id).c_str(), size, static_cast<unsigned long long>(next), tail);
@@ -218,11 +219,13 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
       if (m >= 0) ScanMarkers[m].labelPos = e.dataOffset;
     }
     const uint32_t skip = e.size >= 4 ? EvenUp(e.size - 4) : 0;
-    const std::string firstBytes(reinterpret_cast<const char*>(e.data.data()), 4);
-    vant::TraceF("%08llX[%12llu] : %s(%s) ,size:%08X -> next:%08X",
-                 static_cast<unsigned long long>(e.dataOffset),
-                 static_cast<unsigned long long>(e.dataOffset), FourCCToString(e.id).c_str(),
-                 firstBytes.c_str(), e.size, skip);
+    if (vant::TraceOn()) {
+      const std::string firstBytes(reinterpret_cast<const char*>(e.data.data()), 4);
+      vant::TraceF("%08llX[%12llu] : %s(%s) ,size:%08X -> next:%08X",
+                   static_cast<unsigned long long>(e.dataOffset),
+                   static_cast<unsigned long long>(e.dataOffset), FourCCToString(e.id).c_str(),
+                   firstBytes.c_str(), e.size, skip);
+    }
     ListTable.push_back(std::move(e));
     return true;
   });

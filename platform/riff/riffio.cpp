@@ -89,7 +89,7 @@ class RiffFile::FileBackend final : public Backend {
   bool Writable() const override { return writable_; }
   bool Stamp(FileStamp& stamp) const override {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) return false;
+    if (GetFileLayer().Fstat(fd_, st) != 0) return false;
     stamp.size = static_cast<int64_t>(st.st_size);
     stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.links = static_cast<int64_t>(st.st_nlink);
@@ -229,8 +229,9 @@ int64_t RiffFile::Read(void* buffer, size_t count) {
   size_t done = 0;
   while (done < count) {
     const uint64_t at = pos_ + done;
-    if (count - done >= kBufferSize && at % kBufferSize == 0) {
-      // Large reads bypass the cache.
+    if (count - done >= kBufferSize) {
+      // Large reads bypass the cache, wherever they start: one call of the file (a wave's data
+      // rarely starts on a page boundary).
       int64_t n = backend_->ReadAt(at, out + done, count - done);
       if (n < 0) return -1;
       done += static_cast<size_t>(n);

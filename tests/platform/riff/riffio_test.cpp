@@ -1,5 +1,7 @@
 #include "riffio.h"
 
+#include "filelayer.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -364,6 +366,57 @@ TEST(RiffIo, OnlyRegularFilesOpen) {
   }
   fs::remove(fifo);
   EXPECT_EQ(RiffFile::Open("/dev/null", Mode::kRead), nullptr);
+}
+
+// The file layer, counting the reads that reach the file.
+struct CountingLayer : vant::PosixFileLayer {
+  CountingLayer() { vant::SetFileLayer(this); }
+  ~CountingLayer() override { vant::SetFileLayer(nullptr); }
+  int64_t ReadAt(int fd, void* b, size_t n, uint64_t off) override {
+    ++reads;
+    return PosixFileLayer::ReadAt(fd, b, n, off);
+  }
+  int reads = 0;
+};
+
+// A read of at least a page goes to the file in one call wherever it starts (a wave's data rarely
+// starts on a page); small reads still come from the cached pages.
+TEST(RiffIo, LargeReadsAreOneCallAtAnyOffset) {
+  const fs::path p = TempPath("large.bin");
+  std::vector<uint8_t> bytes(200000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  CountingLayer layer;
+  auto f = RiffFile::Open(p, Mode::kRead);
+  ASSERT_TRUE(f);
+  struct Case {
+    uint64_t at;
+    size_t count;
+    int64_t got;
+  };
+  for (const Case& c : {Case{44, 65536, 65536}, Case{4096, 8192, 8192}, Case{4095, 4097, 4097},
+                        Case{199000, 65536, 1000}}) {
+    std::vector<uint8_t> out(c.count, 0xEE);
+    f->Seek(static_cast<int64_t>(c.at));
+    const int before = layer.reads;
+    ASSERT_EQ(f->Read(out.data(), out.size()), c.got) << c.at;
+    EXPECT_EQ(layer.reads - before, 1) << c.at;
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + c.got, bytes.begin() + c.at)) << c.at;
+    EXPECT_EQ(f->Tell(), c.at + c.got);
+  }
+  // Small reads of one page: read once, then served from the cache.
+  uint8_t small[8];
+  f->Seek(150000);
+  const int before = layer.reads;
+  ASSERT_EQ(f->Read(small, 8), 8);
+  f->Seek(150100);
+  ASSERT_EQ(f->Read(small, 8), 8);
+  EXPECT_EQ(layer.reads - before, 1);
+  EXPECT_EQ(small[0], bytes[150100]);
+  f.reset();
+  fs::remove(p);
 }
 
 }  // namespace
