@@ -540,6 +540,10 @@ void TVANTMainMO::ScanFolder(const std::string& folder) {
   // A row waits while its file is still being written: known so from the kernel, or held back
   // by the last poll and not known finished since.
   auto hold = [this](const viewer::ListingEntry& e) {
+    // A close after writing may be a pause between the pieces of a copy: after a poll, a file
+    // the last scan did not list as it is now waits until it held still since that poll.
+    if (Settling && !viewer::HeldStill(e, ScanListing) && !viewer::HeldStill(e, PreviousWatch))
+      return true;
     // Only the files in doubt are asked again (a scan opens each file once).
     const bool pending = std::find(Pending.begin(), Pending.end(), e.path) != Pending.end();
     if (!pending && viewer::WriteProgressOf(e, Watch.get(), {}) != viewer::WriteProgress::kWriting)
@@ -671,6 +675,11 @@ void TVANTMainMO::WatchFolder() {
 void TVANTMainMO::DelayTimerTimer(TObject*) {
   DelayTimer->SetEnabled(false);
   Notified = false;
+  struct Settle {
+    bool& flag;
+    explicit Settle(bool& f) : flag(f) { flag = true; }
+    ~Settle() { flag = false; }
+  } settle(Settling);
   ScanFolder(Folder);
   ShowRows();
 }
