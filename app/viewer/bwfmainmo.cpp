@@ -589,10 +589,8 @@ void TVANTMainMO::FillRows(int position) {
     }
     row->Segment->SetVisible(true);
     const viewer::ModelTexts t = viewer::TextsOf(*Models[index]);
-    char number[16];
-    std::snprintf(number, sizeof number, "%02d", index + 1);
     row->FileIndex = index;
-    row->BTLabel->SetCaption(number);
+    row->ShowNumber(index + 1);
     row->FileName->SetText(t.fileName);
     row->Title->SetText(ToUtf8(t.title));
     row->CMLength->SetCaption(ToUtf8(t.length));

@@ -195,12 +195,33 @@ TEST_F(ViewerWindow, ThreeDigitRowNumbersAreNotClipped) {
   w.GaugeBar1->SetPosition(w.GaugeBar1->GetMax());
   TLabel& label = *w.MInf[9]->BTLabel;
   EXPECT_EQ(label.GetCaption(), "101");
+  // The button's face: inside the dark frame its picture draws, seen above the number.
+  g32::TImage32& button = *w.MInf[9]->BTSelect;
+  auto dark = [&](int x) {
+    const TColor c = uitest::RenderedPixel(button, x, 8);
+    return (c & 0xFF) + ((c >> 8) & 0xFF) + ((c >> 16) & 0xFF) < 3 * 128;
+  };
+  int face_left = 0;
+  while (face_left < button.GetWidth() / 2 && !dark(face_left)) ++face_left;
+  while (face_left < button.GetWidth() / 2 && dark(face_left)) ++face_left;
+  int face_right = button.GetWidth() - 1;
+  while (face_right > button.GetWidth() / 2 && !dark(face_right)) --face_right;
+  while (face_right > button.GetWidth() / 2 && dark(face_right)) --face_right;
+  ASSERT_GT(face_left, 0);
   TBitmap measure;
-  measure.Canvas().Font().Assign(&label.Font());
-  for (int n = 100; n <= 256; ++n) {  // the table holds 256 files
-    EXPECT_LE(measure.Canvas().TextWidth(std::to_string(n)), label.GetWidth()) << n;
+  std::vector<int> off_the_face;
+  for (int n = 1; n <= 256; ++n) {  // the table holds 256 files
+    w.MInf[9]->ShowNumber(n);
+    measure.Canvas().Font().Assign(&label.Font());
+    // Right-aligned: the text begins its width before the label's right edge.
+    const int right = label.GetLeft() + label.GetWidth();
+    if (right - measure.Canvas().TextWidth(label.GetCaption()) < face_left ||
+        right - 1 > face_right)
+      off_the_face.push_back(n);
   }
-  EXPECT_LE(label.GetLeft() + label.GetWidth(), w.MInf[9]->BTSelect->GetWidth());
+  EXPECT_EQ(off_the_face, std::vector<int>{});
+  w.MInf[9]->ShowNumber(101);
+  EXPECT_EQ(label.GetCaption(), "101");
   w.Show();
   uitest::SaveScreenshot(w, "viewer-main-101-files");
 }
