@@ -359,7 +359,11 @@ void TVANTMainMO::FormActivate(TObject*) {
   if (!FirstActivation) return;
   FirstActivation = 0;  // a modal dialog below activates the window again
   BusyCursor busy(crHourGlass);
-  for (int n = 1; n <= kRows; ++n) MInf[n - 1]->SetRow(n);
+  for (int n = 1; n <= kRows; ++n) {
+    MInf[n - 1]->SetRow(n);
+    // Nothing is listed before the first scan: no empty numbered rows behind the drive dialog.
+    MInf[n - 1]->Segment->SetVisible(false);
+  }
   const std::pair<g32::TImage32*, int> buttons[] = {
       {BTOpen, 402}, {BTList, 404}, {BTExit, 408}, {BTMOEject, 410}};
   for (auto [b, tag] : buttons) {

@@ -815,10 +815,14 @@ TEST_F(ViewerWindow, StartUpWithoutTheDiscWaitsForItAndKeepsTheFolder) {
       volumes_.Add(disc_.path().parent_path(), DriveType::Fixed);
     }
     bool waited = false;
+    int rows_behind = -1;  // rows shown behind the dialog: none, since nothing is listed yet
     auto show = drive_->OnShow;
     drive_->OnShow = [&](TObject* s) {
       show(s);
       waited = true;
+      rows_behind = 0;
+      for (TMOInfo* row : main_->MInf) rows_behind += row->Segment->GetVisible();
+      uitest::SaveScreenshot(*main_, "viewer-main-behind-drive-dialog");
       GetDispatcher().Post([&] {
         fs::create_directories(disc_.path());
         viewertest::WriteNumbered(disc_.path(), 3);
@@ -829,6 +833,7 @@ TEST_F(ViewerWindow, StartUpWithoutTheDiscWaitsForItAndKeepsTheFolder) {
     Open();
     drive_->OnShow = show;
     EXPECT_TRUE(waited);
+    EXPECT_EQ(rows_behind, 0);
     EXPECT_EQ(main_->GetFolder(), folder);
     EXPECT_EQ(Setting(100), disc_.path().string());
     EXPECT_EQ(main_->GetFileCount(), 3);
