@@ -136,6 +136,7 @@ void EnsureGuiApplication() {
   }
   InstallFontSubstitutes();
   InstallToolkitTranslations();
+  InstallLegacyTitles();
 }
 
 // ---- font, pen, brush ----
