@@ -214,6 +214,41 @@ TEST(RiffIo, ChunkSizesAreCutToTheFile) {
   fs::remove(path);
 }
 
+// A form size that ends inside one of the form's chunks counts only part of the form (the tools
+// read such a file to its end), so the form runs to the end of the file; one that ends between
+// two chunks is kept, so that bytes after a whole form stay outside it.
+TEST(RiffIo, AFormSizeEndingInsideAChunkRunsToTheFileEnd) {
+  struct Case {
+    const char* what;
+    uint32_t stated;
+    bool whole;  // the form found runs to the end of the file
+  };
+  // "fmt " at 12 (16 bytes), "odd " at 36 (3 + pad), "data" at 48 (4), 8 bytes after them.
+  const Case cases[] = {
+      {"inside the fmt chunk", 20, true},
+      {"inside a chunk header", 4 + 24 + 4, true},
+      {"before the pad byte of an odd chunk", 4 + 24 + 8 + 3, true},
+      {"inside the last chunk", 4 + 24 + 12 + 6, true},
+      {"between two chunks", 4 + 24 + 12, false},
+      {"at the end of the last chunk", 4 + 24 + 12 + 12, false},
+      {"no chunk at all", 4, false},
+      {"past the end of the file", 0xFFFFFFF0u, true},
+  };
+  for (const Case& c : cases) {
+    Bytes b;
+    b.Id("RIFF").U32(c.stated).Id("WAVE").Id("fmt ").U32(16).Fill(16, 1);
+    b.Id("odd ").U32(3).Fill(3, 2).Fill(1, 0).Id("data").U32(4).Fill(4, 4).Id("late").U32(0);
+    auto f = RiffFile::OpenMemory(std::span<const uint8_t>(b.v));
+    ChunkInfo form{.type = MakeFourCC('W', 'A', 'V', 'E')};
+    ASSERT_EQ(f->Descend(form, nullptr, Search::kRiff), Result::kOk) << c.what;
+    EXPECT_EQ(form.size, c.whole ? b.v.size() - 8 : c.stated) << c.what;
+    f->Seek(0);
+    ChunkInfo here{};
+    ASSERT_EQ(f->Descend(here), Result::kOk) << c.what;
+    EXPECT_EQ(here.size, form.size) << c.what;
+  }
+}
+
 TEST(RiffIo, ReadInStopsAtTheChunkAndTheFile) {
   Bytes b = SmallForm();
   auto f = RiffFile::OpenMemory(std::span<const uint8_t>(b.v));
