@@ -217,8 +217,16 @@ QString BreakForBox(const QString& text, const QFontMetrics& fm, int width) {
     }
     lines << line;
   }
+  // Word joiners between the characters of a line keep the toolkit from breaking it again where
+  // its box is narrower than the line (on a small screen): the box grows to the line instead.
   for (QString& l : lines) {
     while (l.size() > 1 && l.back().isSpace()) l.chop(1);
+    QString joined;
+    for (int i = 0; i < l.size(); ++i) {
+      if (i > 0 && !l[i].isLowSurrogate()) joined += QChar(0x2060);
+      joined += l[i];
+    }
+    l = joined;
   }
   return lines.join('\n');
 }
@@ -227,11 +235,11 @@ class ToolkitAnswerer : public DialogAnswerer {
  public:
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
     QMessageBox box;
-    // Lines narrow enough that the box never needs the toolkit's own wrapping: the box takes up
-    // to half the screen (at most 500 pixels), less its icon and margins.
+    // Lines as wide as the toolkit makes a box without wrapping, half the screen up to 500 pixels
+    // less its icon and margins; on a small screen still wide enough for a phrase or two.
     const QScreen* screen = QGuiApplication::primaryScreen();
     const int screen_width = screen ? screen->availableGeometry().width() : 1024;
-    const int line_width = std::min(screen_width / 2, 500) - 100;
+    const int line_width = std::max(320, std::min(screen_width / 2, 500) - 100);
     box.setText(BreakForBox(QString::fromStdString(text), QFontMetrics(box.font()), line_width));
     // A box without a caption shows none: the toolkit would put the program's name in an empty
     // title.

@@ -97,7 +97,8 @@ QStringList ShownLines(QLabel& label) {
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
       line.setLineWidth(label.contentsRect().width());
-      out << paragraph.mid(line.textStart(), line.textLength());
+      // Without the invisible word joiners that hold a line together.
+      out << paragraph.mid(line.textStart(), line.textLength()).remove(QChar(0x2060));
     }
     layout.endLayout();
   }
