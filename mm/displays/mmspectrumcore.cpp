@@ -64,8 +64,8 @@ int64_t TMMSpectrumInput::SliceBytes() const { return int64_t{Bits + 1} * Channe
 
 namespace {
 
-// The C library's string routines and the toolkit may leave the upper halves of the vector
-// registers in use; on some processors SSE code then runs at a fraction of its speed (each
+// Code that ran before (a library using the wider registers) may leave the upper halves of the
+// vector registers in use; on some processors SSE code then runs at a fraction of its speed (each
 // instruction waits to merge the halves) until they are cleared. Cleared before each stage.
 __attribute__((target("avx"))) void ClearUpperHalvesAvx() { _mm256_zeroupper(); }
 void ClearUpperHalves() {
