@@ -252,10 +252,11 @@ bool ScaleOne(uint8_t* p, int32_t volume) {
 
 // Scales the n bytes of stream position pos along the ramp of the state, whose first frame is
 // at its origin: the volume of a sample is its channel's line at its frame, wherever the slice
-// begins or ends. Answers whether a sample was clipped.
+// begins or ends. `after` bytes follow the n that may be read (not written). Answers whether a
+// sample was clipped.
 template <class S>
-bool RampBytes(uint8_t* p, int64_t pos, int64_t n, int channels, const Ramp* ramps, int64_t widest,
-               TMMFadeList::TRampState& st) {
+bool RampBytes(uint8_t* p, int64_t pos, int64_t n, int64_t after, int channels, const Ramp* ramps,
+               int64_t widest, TMMFadeList::TRampState& st) {
   constexpr int kSample = static_cast<int>(sizeof(typename S::T));
   const int frame = kSample * channels;
   bool clipped = false;
@@ -263,10 +264,13 @@ bool RampBytes(uint8_t* p, int64_t pos, int64_t n, int channels, const Ramp* ram
     const int64_t rel = at - st.Origin;
     return ramps[(rel % frame) / kSample].At(rel / frame);
   };
-  // The rest of a sample the last slice cut in two: its first byte has gone out as it was; the
-  // second carries the scaled value's high part.
+  // The rest of a sample the last slice cut in two. When that slice could see the whole sample,
+  // its first byte went out scaled and the second is the scaled value's high part as kept;
+  // otherwise the first went out as it was, and the second carries the scaled high part.
   if ((pos - st.Origin) % kSample != 0) {
-    if (st.CutByte >= 0 && pos - 1 >= st.Origin) {
+    if (st.CutHigh >= 0) {
+      p[0] = static_cast<uint8_t>(st.CutHigh);
+    } else if (st.CutByte >= 0 && pos - 1 >= st.Origin) {
       uint8_t whole[2] = {static_cast<uint8_t>(st.CutByte), p[0]};
       clipped |= ScaleOne<S>(whole, volumeAt(pos - 1));
       p[0] = whole[1];
@@ -275,7 +279,7 @@ bool RampBytes(uint8_t* p, int64_t pos, int64_t n, int channels, const Ramp* ram
     ++pos;
     --n;
   }
-  st.CutByte = -1;
+  st.CutByte = st.CutHigh = -1;
   // Samples one by one up to a frame's start, whole frames through the kernels, then the
   // samples of a last, partial frame.
   while (n >= kSample && (pos - st.Origin) % frame != 0) {
@@ -299,12 +303,25 @@ bool RampBytes(uint8_t* p, int64_t pos, int64_t n, int channels, const Ramp* ram
     pos += kSample;
     n -= kSample;
   }
-  if (n > 0) st.CutByte = p[0];
+  if (n > 0) {
+    // A sample cut in two: scaled whole when its rest is in view, as in one pass.
+    if (after >= kSample - n) {
+      typename S::T whole;
+      std::memcpy(&whole, p, sizeof whole);
+      clipped |= ScaleOne<S>(reinterpret_cast<uint8_t*>(&whole), volumeAt(pos));
+      const auto* bytes = reinterpret_cast<const uint8_t*>(&whole);
+      p[0] = bytes[0];
+      st.CutHigh = bytes[1];
+    } else {
+      st.CutByte = p[0];
+    }
+  }
   return clipped;
 }
 
 template <class S>
-bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list) {
+bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, int64_t ahead,
+                TMMFadeList& list) {
   if (data == nullptr || bytes <= 0 || pwfx->nChannels < 1 || pwfx->nChannels > 2) return false;
   const bool stereo = pwfx->nChannels == 2;
   const int frame = static_cast<int>(sizeof(typename S::T)) * pwfx->nChannels;
@@ -314,7 +331,7 @@ bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList
   if (st.End != list.CurPosition || st.EndLeft != list.CurLeftVolume ||
       st.EndRight != list.CurRightVolume) {
     st.Valid = false;
-    st.CutByte = -1;
+    st.CutByte = st.CutHigh = -1;
   }
   int32_t index = std::max(list.LocateFadePoint(list.CurPosition) - 1, 0);
   while (bytes > 0 && index < list.Count()) {
@@ -327,7 +344,7 @@ bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList
         std::memset(p, S::kSilence, static_cast<size_t>(n));
         list.CurLeftVolume = list.CurRightVolume = 0;
         st.Valid = false;
-        st.CutByte = -1;
+        st.CutByte = st.CutHigh = -1;
       } else {
         const TMMFadePoint& t = st.Target;
         if (!st.Valid || t.Position != point.Position || t.LeftVolume != point.LeftVolume ||
@@ -338,7 +355,7 @@ bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList
           st.FromLeft = list.CurLeftVolume;
           st.FromRight = list.CurRightVolume;
           st.Target = point;
-          st.CutByte = -1;
+          st.CutByte = st.CutHigh = -1;
         }
         // Mono data follows the left volumes only.
         const int32_t from[2] = {st.FromLeft, stereo ? st.FromRight : st.FromLeft};
@@ -352,7 +369,8 @@ bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList
           widest = std::max({widest, std::abs(int64_t{from[c]}), std::abs(int64_t{to[c]})});
         }
         if (!unity) {
-          clipped |= RampBytes<S>(p, list.CurPosition, n, pwfx->nChannels, ramps, widest, st);
+          clipped |= RampBytes<S>(p, list.CurPosition, n, bytes - n + std::max<int64_t>(ahead, 0),
+                                  pwfx->nChannels, ramps, widest, st);
         }
         // The volumes of the frame the slice ends in.
         const int64_t reached = (list.CurPosition + n - st.Origin) / frame;
@@ -376,17 +394,20 @@ bool VolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList
 
 }  // namespace
 
-bool pcmVolumeFade8(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list) {
-  return VolumeFade<Sample8>(pwfx, data, bytes, list);
+bool pcmVolumeFade8(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list,
+                    int64_t ahead) {
+  return VolumeFade<Sample8>(pwfx, data, bytes, ahead, list);
 }
 
-bool pcmVolumeFade16(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list) {
-  return VolumeFade<Sample16>(pwfx, data, bytes, list);
+bool pcmVolumeFade16(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list,
+                     int64_t ahead) {
+  return VolumeFade<Sample16>(pwfx, data, bytes, ahead, list);
 }
 
-bool pcmVolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list) {
+bool pcmVolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list,
+                   int64_t ahead) {
   if (pwfx == nullptr || pwfx->wFormatTag != WAVE_FORMAT_PCM) return false;
-  if (pwfx->wBitsPerSample == 8) return pcmVolumeFade8(pwfx, data, bytes, list);
-  if (pwfx->wBitsPerSample == 16) return pcmVolumeFade16(pwfx, data, bytes, list);
+  if (pwfx->wBitsPerSample == 8) return pcmVolumeFade8(pwfx, data, bytes, list, ahead);
+  if (pwfx->wBitsPerSample == 16) return pcmVolumeFade16(pwfx, data, bytes, list, ahead);
   return false;
 }

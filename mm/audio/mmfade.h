@@ -84,6 +84,7 @@ class TMMFadeList : public TMMObject {
     int64_t End = -1;  // where the last slice ended, and the volumes it left
     int32_t EndLeft = 0, EndRight = 0;
     int32_t CutByte = -1;  // the first byte of a sample cut in two (at End - 1), else -1
+    int32_t CutHigh = -1;  // the scaled second byte of a cut sample that was seen whole
   };
   TRampState RampState;
 
@@ -93,6 +94,12 @@ class TMMFadeList : public TMMObject {
 
 // Applies the list to `bytes` bytes of PCM data starting at the list's current position and
 // advances it. Answers whether any sample had to be clipped; non-PCM data is left alone (false).
-bool pcmVolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list);
-bool pcmVolumeFade8(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list);
-bool pcmVolumeFade16(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list);
+// `ahead` bytes after the slice may be read (the start of the next slice, not yet ramped): a
+// sample the slice cuts in two can only come out as in one pass when its rest is in view, since
+// its first byte leaves with this slice; without it, that byte leaves as it came.
+bool pcmVolumeFade(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list,
+                   int64_t ahead = 0);
+bool pcmVolumeFade8(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list,
+                    int64_t ahead = 0);
+bool pcmVolumeFade16(const WAVEFORMATEX* pwfx, void* data, int64_t bytes, TMMFadeList& list,
+                     int64_t ahead = 0);

@@ -49,8 +49,10 @@ TEST(FadeList, RampsFromSilenceToFullOverItsSpanWhateverTheSliceSize) {
   }
 }
 
-// Slices that cut frames, and samples, in two ramp the stream as one pass does. A sample cut
-// in two can only have its second (high) byte scaled: the first byte has already left.
+// Slices that cut frames, and samples, in two ramp the stream as one pass does, every sample
+// included, when each slice may look at the start of the next. Without that view the first byte
+// of a sample cut in two leaves unscaled (it cannot be scaled without the second): only those
+// samples may then differ.
 TEST(FadeList, SlicesThatAreNotWholeFramesRampAsOnePass) {
   const auto f = Pcm(2, 16);
   auto fresh = [] {
@@ -70,28 +72,44 @@ TEST(FadeList, SlicesThatAreNotWholeFramesRampAsOnePass) {
   EXPECT_EQ(whole[0], 5000);  // 10,000 at half volume
   EXPECT_EQ(whole[1998], 5000);
   EXPECT_EQ(whole[2 * 2000], 10000 * 12288 >> 14);  // half way up the ramp
-  for (int64_t slice : {int64_t{7}, int64_t{3}, int64_t{6}, int64_t{1}, int64_t{4}, int64_t{998}}) {
-    SCOPED_TRACE(slice);
-    std::vector<int16_t> got = in;
-    TMMFadeList l = fresh();
-    auto* bytes = reinterpret_cast<char*>(got.data());
-    const int64_t total = int64_t(got.size()) * 2;
-    for (int64_t done = 0; done < total; done += slice) {
-      pcmVolumeFade(&f, bytes + done, std::min(slice, total - done), l);
-    }
-    EXPECT_EQ(l.CurPosition, total);
-    int worst = 0;
-    for (size_t i = 0; i < got.size(); ++i) {
-      const bool cut = (2 * int64_t(i) + 1) % slice == 0;
-      const int diff = std::abs(got[i] - whole[i]);
-      if (cut) {
-        EXPECT_LE(diff, 255) << i;
+  for (bool view : {true, false}) {
+    for (int64_t slice :
+         {int64_t{7}, int64_t{3}, int64_t{6}, int64_t{1}, int64_t{4}, int64_t{998}}) {
+      SCOPED_TRACE(::testing::Message() << "slice " << slice << (view ? ", next in view" : ""));
+      std::vector<int16_t> got = in;
+      TMMFadeList l = fresh();
+      auto* bytes = reinterpret_cast<char*>(got.data());
+      const int64_t total = int64_t(got.size()) * 2;
+      for (int64_t done = 0; done < total; done += slice) {
+        const int64_t n = std::min(slice, total - done);
+        pcmVolumeFade(&f, bytes + done, n, l, view ? total - done - n : 0);
+      }
+      EXPECT_EQ(l.CurPosition, total);
+      int worst = 0, worst_cut = 0;
+      for (size_t i = 0; i < got.size(); ++i) {
+        const bool cut = (2 * int64_t(i) + 1) % slice == 0;
+        const int diff = std::abs(got[i] - whole[i]);
+        (cut ? worst_cut : worst) = std::max(cut ? worst_cut : worst, diff);
+      }
+      EXPECT_EQ(worst, 0);
+      if (view) {
+        EXPECT_EQ(worst_cut, 0);
       } else {
-        worst = std::max(worst, diff);
+        EXPECT_LE(worst_cut, 255);
       }
     }
-    EXPECT_EQ(worst, 0);
   }
+  // The ramp's first sample, cut in two by one-byte slices that see the next byte, comes out 1.
+  std::vector<int16_t> ramp(8, 16);
+  TMMFadeList up = List({Point(0, 0), Point(16, 16384)});
+  up.CurLeftVolume = up.CurRightVolume = 1024;
+  std::vector<int16_t> ramp_whole = ramp;
+  TMMFadeList up_whole = up;
+  pcmVolumeFade(&f, ramp_whole.data(), 16, up_whole);
+  auto* rb = reinterpret_cast<char*>(ramp.data());
+  for (int64_t b = 0; b < 16; ++b) pcmVolumeFade(&f, rb + b, 1, up, 15 - b);
+  EXPECT_EQ(ramp, ramp_whole);
+  EXPECT_EQ(ramp[0], 1);
 }
 
 TEST(FadeList, CalcFadeVolumeInterpolatesAndContinuesTheLastLine) {
