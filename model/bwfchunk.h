@@ -45,7 +45,9 @@ struct TBWFMarker {
 
 // One entry of the chunk directories.
 struct TChunkEntry {
-  enum Origin : uint32_t { kSource = 0, kSourceList = 1, kNew = 2 };
+  // kSourceRun: once the directory is full, a stretch of the source's top-level chunks that a
+  // save carries as they are, as one entry: `dataOffset` is its first header, `size` its length.
+  enum Origin : uint32_t { kSource = 0, kSourceList = 1, kNew = 2, kSourceRun = 3 };
   bwf::FourCC id = 0;
   uint32_t size = 0;
   std::array<uint8_t, 264> data{};  // list sub-chunks: first four data bytes (the cue id)
@@ -174,6 +176,8 @@ class TBWFChunck {
   std::vector<TChunkEntry> ListTable;
   std::vector<TBWFMarker> ScanMarkers;
   TChunkPresence Present;
+  // More chunks, sub-chunks or cue points than the tables hold: a save would lose some.
+  bool ScanOverflow = false;
 
  private:
   TBWFChunck(std::filesystem::path path, int accessMode, bool held);

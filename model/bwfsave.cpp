@@ -254,14 +254,14 @@ void Saver::OpenAttachments() {
   }
 }
 
-// The chunk's header as the source holds it now; a source that changed since the scan, or is
-// shorter than the chunk, stops the save.
+// The chunk's header as the source holds it now, its size cut to the file as the scan cut it; a
+// source that changed since the scan, or is shorter than the chunk, stops the save.
 SourceChunk Saver::ReadSourceHeader(const TChunkEntry& e) {
   SourceChunk c;
   uint8_t h[12] = {};
   if (e.dataOffset < 8 || e.dataOffset + e.size > source_size_ ||
       io_.ReadAt(source_fd_, h, 8, e.dataOffset - 8) != 8 || bwf::Le32(h) != e.id ||
-      bwf::Le32(h + 4) != e.size) {
+      std::min<uint64_t>(bwf::Le32(h + 4), source_size_ - e.dataOffset) != e.size) {
     throw Stop{kMsgSaveReadError};
   }
   c.id = e.id;
@@ -303,8 +303,9 @@ void Saver::PlanFile() {
   const int data = IndexOf(table, bwf::kData, bwf::kDataUpper);
   const int cue = IndexOf(table, bwf::kCue, bwf::kCueUpper);
   // No samples in the directory: the model was not scanned, or its source is no wave. Saving
-  // would replace the target with a file without them.
-  if (data < 0) throw Stop{kMsgSaveReadError};
+  // would replace the target with a file without them. A source with more chunks than the scan
+  // could note would lose some.
+  if (data < 0 || chunk_.ScanOverflow) throw Stop{kMsgSaveReadError};
 
   // The copy end: the `cue ` chunk's header, or the end of the samples; never before the end of
   // the samples, so a `cue ` chunk ahead of the data cannot cut them off. Without `cue ` and
@@ -334,6 +335,11 @@ void Saver::PlanFile() {
   for (size_t i = 0; i < table.size(); ++i) {
     const TChunkEntry& e = table[i];
     const int at = static_cast<int>(i);
+    if (e.origin == TChunkEntry::kSourceRun) {
+      if (e.dataOffset + e.size > source_size_) throw Stop{kMsgSaveReadError};
+      plan_.Source(e.dataOffset, e.size, true);
+      continue;
+    }
     if (e.origin != TChunkEntry::kSource || (!in_range(at) && (at == bext || at == cmcd))) {
       continue;
     }
@@ -563,8 +569,9 @@ void Saver::CopyBesideTarget() {
   if (folder.empty()) folder = ".";
   mmio::RemoveStaleParts(folder);
   // A full file system is named as such; any other failure keeps the general message.
-  auto failed = [] { return IsOutOfSpace(errno) ? Stop{kMsgSaveTargetShort, {}, true}
-                                                : Stop{kMsgSaveCopy}; };
+  auto failed = [] {
+    return IsOutOfSpace(errno) ? Stop{kMsgSaveTargetShort, {}, true} : Stop{kMsgSaveCopy};
+  };
   part_fd_ = io_.CreateTemp(folder, mmio::PartFilePrefix(target_), ".part", part_);
   blocks_ = 0;  // the message loop runs on this copy's first block too
   if (part_fd_ < 0) {

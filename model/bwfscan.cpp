@@ -16,6 +16,7 @@ namespace {
 // Trace line of a chunk or record: offset in hex and decimal, id, size and the step to the next.
 void TraceItem(uint64_t offset, bwf::FourCC id, uint32_t size, uint64_t next,
                const char* tail = "") {
+  if (!vant::TraceOn()) return;
   vant::TraceF("%08llX[%12llu] : %s ,size:%08X -> next:%08llX%s",
                static_cast<unsigned long long>(offset), static_cast<unsigned long long>(offset),
                FourCCToString(id).c_str(), size, static_cast<unsigned long long>(next), tail);
@@ -23,27 +24,85 @@ void TraceItem(uint64_t offset, bwf::FourCC id, uint32_t size, uint64_t next,
 
 uint32_t EvenUp(uint32_t n) { return n + (n & 1u); }
 
-// Visits the chunk headers from `p` while a whole header fits before `end`. The step is 64-bit, so
-// a huge size moves past `end` (ending the walk) instead of wrapping back into the file. fn returns
-// false to end the walk.
+// Visits the chunk headers from `p` while a whole header fits before `end`, each size cut to what
+// the file holds, as the readers cut it. The step is 64-bit, so a huge size moves past `end`
+// (ending the walk) instead of wrapping back into the file. fn returns false to end the walk.
 template <class Fn>
 void WalkHeaders(RiffFile& f, uint64_t p, uint64_t end, uint32_t origin, Fn&& fn) {
+  const uint64_t fileEnd = f.Size();
   while (p < end && end - p >= 8) {
     uint8_t h[8];
     f.Seek(static_cast<int64_t>(p));
     if (f.Read(h, 8) != 8) return;
     TChunkEntry e;
     e.id = bwf::Le32(h);
-    e.size = bwf::Le32(h + 4);
     e.dataOffset = p + 8;
+    e.size = static_cast<uint32_t>(std::min<uint64_t>(bwf::Le32(h + 4), fileEnd - e.dataOffset));
     e.kind = static_cast<uint32_t>(TBWFChunck::GetChunkKind(e.id));
     e.origin = origin;
     p = e.dataOffset + e.size + (e.size & 1u);
-    // A list too small for its own type has a broken size: what follows cannot be trusted.
-    const bool brokenList = (e.id == vant::riff::kList || e.id == vant::riff::kRiff) && e.size < 4;
-    if (!fn(e) || brokenList) return;
+    if (!fn(e)) return;
   }
 }
+
+// Top-level chunks past the directory's limit. The first of each id that the save and the readers
+// look up gets an entry of its own, and so does a chunk that reaches the end of the file (cut, or
+// without its pad byte: the save writes its real size and pad); later cue points, play lists and
+// associated-data lists are left out, as the save writes them anew; every other chunk joins the
+// run of chunks before it, which the save carries byte for byte.
+class Overflow {
+ public:
+  Overflow(RiffFile& f, std::vector<TChunkEntry>& table) : f_(f), table_(table) {}
+
+  // False when even the runs fill the table.
+  bool Add(const TChunkEntry& e) {
+    const uint64_t start = e.dataOffset - 8;
+    const uint64_t next = e.dataOffset + e.size + (e.size & 1u);
+    const int slot = Slot(e);
+    if (slot >= 0 && !seen_[slot]) {
+      seen_[slot] = true;
+      return Append(e);
+    }
+    if (e.kind == 3 || e.kind == 4 || slot == 0) return true;
+    if (next > f_.Size()) return Append(e);
+    TChunkEntry& last = table_.back();
+    if (last.origin == TChunkEntry::kSourceRun && last.dataOffset + last.size == start &&
+        next - last.dataOffset <= UINT32_MAX) {
+      last.size = static_cast<uint32_t>(next - last.dataOffset);
+      return true;
+    }
+    TChunkEntry run;
+    run.origin = TChunkEntry::kSourceRun;
+    run.dataOffset = start;
+    run.size = static_cast<uint32_t>(next - start);
+    return Append(run);
+  }
+
+  // What the directory already holds counts as seen.
+  void Seen(const TChunkEntry& e) {
+    if (const int slot = Slot(e); slot >= 0) seen_[slot] = true;
+  }
+
+ private:
+  // The slot of an id that is looked up: kinds 1 to 7 in lower and upper case from 1, the
+  // associated-data list 0; -1 for any other.
+  int Slot(const TChunkEntry& e) {
+    if (e.kind != 0) return static_cast<int>(e.kind * 2) - (static_cast<uint8_t>(e.id) >= 'a');
+    if (e.id != vant::riff::kList || e.size < 4) return -1;
+    uint8_t t[4] = {};
+    f_.Seek(static_cast<int64_t>(e.dataOffset));
+    return f_.Read(t, 4) == 4 && bwf::Le32(t) == bwf::kAdtl ? 0 : -1;
+  }
+  bool Append(const TChunkEntry& e) {
+    if (table_.size() >= 2 * bwf::kScanTableLimit) return false;
+    table_.push_back(e);
+    return true;
+  }
+
+  RiffFile& f_;
+  std::vector<TChunkEntry>& table_;
+  bool seen_[15] = {};
+};
 
 }  // namespace
 
@@ -95,6 +154,7 @@ void TBWFChunck::ClearChunkTable() {
   ListTable.clear();
   ScanMarkers.clear();
   Present = {};
+  ScanOverflow = false;
 }
 
 int TBWFChunck::FindChunkEntry(bwf::FourCC id) const {
@@ -147,24 +207,32 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
   RiffFile& f = handle ? *handle : *file_;
   ChunkInfo form;
   if (!bwf::FindWaveForm(f, form)) return;
-  // The size as the header states it (the form found is cut to the file).
+  // The size as the header states it, byte-reversed when it is negative, with the form's own rule
+  // for an end that falls inside a chunk.
   uint8_t stated[4] = {};
   f.Seek(static_cast<int64_t>(form.dataOffset - 4));
   uint32_t formSize = f.Read(stated, 4) == 4 ? bwf::Le32(stated) : form.size;
   if (static_cast<int32_t>(formSize) < 0) formSize = __builtin_bswap32(formSize);
+  formSize = f.FormSize(form.dataOffset - 8, formSize);
 
-  // Top-level walk, bounded by the form and the file. A chunk that runs past the file is recorded
-  // and ends the walk; so does a zero-size chunk that ends the file exactly, after it is recorded.
+  // Top-level walk, bounded by the form and the file; a chunk that runs past the file is
+  // recorded with what it holds and ends the walk.
   const uint64_t fileEnd = f.Size();
-  const uint64_t formEnd = std::min<uint64_t>(8 + static_cast<uint64_t>(formSize), fileEnd);
+  const uint64_t formEnd = std::min<uint64_t>(form.dataOffset + formSize, fileEnd);
   uint32_t lastSize = 0;
+  Overflow overflow(f, ChunkTable);
   WalkHeaders(f, 12, formEnd, TChunkEntry::kSource, [&](TChunkEntry& e) {
-    if (ChunkTable.size() >= bwf::kScanTableLimit) return false;
     SetChunkPresent(static_cast<int>(e.kind));
     TraceItem(e.dataOffset, e.id, e.size, EvenUp(e.size));
     lastSize = e.size;
-    ChunkTable.push_back(std::move(e));
-    return true;
+    if (ChunkTable.size() < bwf::kScanTableLimit) {
+      overflow.Seen(e);
+      ChunkTable.push_back(std::move(e));
+      return true;
+    }
+    if (overflow.Add(e)) return true;
+    ScanOverflow = true;
+    return false;
   });
 
   // FindScanMarker's answers, kept in a map: a hostile file can hold very many records.
@@ -179,14 +247,18 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
   const uint64_t formStart = form.dataOffset + 4;
   ChunkInfo ck;
   if (bwf::FindEither(f, form, formStart, bwf::kCue, bwf::kCueUpper, ck)) {
-    bwf::ForEachRecord(f, ck, bwf::kCuePointSize, bwf::kScanTableLimit, "cue %u ->",
-                       [&](const uint8_t* b, uint64_t at) {
-                         TBWFMarker m;
-                         m.cue = TBWFCuePoint::FromBytes(b);
-                         TraceItem(at, m.cue.dwName, lastSize, bwf::kCuePointSize, " ");
-                         firstById.try_emplace(m.cue.dwName, static_cast<int>(ScanMarkers.size()));
-                         ScanMarkers.push_back(std::move(m));
-                       });
+    // One record past the table tells that the file holds more cue points than a save would keep.
+    const uint32_t read = bwf::ForEachRecord(
+        f, ck, bwf::kCuePointSize, bwf::kScanTableLimit + 1, "cue %u ->",
+        [&](const uint8_t* b, uint64_t at) {
+          if (ScanMarkers.size() >= bwf::kScanTableLimit) return;
+          TBWFMarker m;
+          m.cue = TBWFCuePoint::FromBytes(b);
+          TraceItem(at, m.cue.dwName, lastSize, bwf::kCuePointSize, " ");
+          firstById.try_emplace(m.cue.dwName, static_cast<int>(ScanMarkers.size()));
+          ScanMarkers.push_back(std::move(m));
+        });
+    if (read > bwf::kScanTableLimit) ScanOverflow = true;
   }
 
   if (bwf::FindEither(f, form, formStart, bwf::kPlst, bwf::kPlstUpper, ck)) {
@@ -206,7 +278,11 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
   // holds none.
   const uint64_t listEnd = std::min<uint64_t>(list.DataEnd(), fileEnd);
   WalkHeaders(f, list.dataOffset + 4, listEnd, TChunkEntry::kSourceList, [&](TChunkEntry& e) {
-    if (ListTable.size() >= bwf::kScanTableLimit) return false;
+    if (ListTable.size() >= bwf::kScanTableLimit) {
+      // Other sub-chunks are not kept by a save anyway.
+      if (e.kind == 5 || e.kind == 6) ScanOverflow = true;
+      return !ScanOverflow;
+    }
     // The first data bytes (the cue id), no more than the sub-chunk and the list hold.
     const auto room = static_cast<size_t>(std::min<uint64_t>({e.size, 4, listEnd - e.dataOffset}));
     f.Read(e.data.data(), room);
@@ -218,11 +294,13 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
       if (m >= 0) ScanMarkers[m].labelPos = e.dataOffset;
     }
     const uint32_t skip = e.size >= 4 ? EvenUp(e.size - 4) : 0;
-    const std::string firstBytes(reinterpret_cast<const char*>(e.data.data()), 4);
-    vant::TraceF("%08llX[%12llu] : %s(%s) ,size:%08X -> next:%08X",
-                 static_cast<unsigned long long>(e.dataOffset),
-                 static_cast<unsigned long long>(e.dataOffset), FourCCToString(e.id).c_str(),
-                 firstBytes.c_str(), e.size, skip);
+    if (vant::TraceOn()) {
+      const std::string firstBytes(reinterpret_cast<const char*>(e.data.data()), 4);
+      vant::TraceF("%08llX[%12llu] : %s(%s) ,size:%08X -> next:%08X",
+                   static_cast<unsigned long long>(e.dataOffset),
+                   static_cast<unsigned long long>(e.dataOffset), FourCCToString(e.id).c_str(),
+                   firstBytes.c_str(), e.size, skip);
+    }
     ListTable.push_back(std::move(e));
     return true;
   });

@@ -105,6 +105,9 @@ TMOPlayer::TMOPlayer(TComponent* owner) : TForm(owner) {
   MMHiTimer1->SetName("MMHiTimer1");
   MMHiTimer1->SetInterval(30);
   MMHiTimer1->SetPriority(tpLower);
+  // The position it reports is seen at the display's frames: ticking there, with the meters,
+  // a playing program wakes once per frame rather than for each timer.
+  MMHiTimer1->SetAtFrames(true);
   MMHiTimer1->SetOnTimer([this](TObject* s) { MMHiTimer1Timer(s); });
 
   MMSlider = new TMMSlider(this);

@@ -3,6 +3,7 @@
 #include "bwfmainaa.h"
 
 #include "desktopstate.h"
+#include "mainaarules.h"
 #include "progform.h"
 #include "ui_application.h"
 #include "ui_datetime.h"
@@ -140,10 +141,12 @@ TVANTMainAA::TVANTMainAA(TComponent* owner) : TForm(owner) {
   // The window's own state.
   DesignPixelsPerInch = 96;
   ScreenPixelsPerInch = Screen->PixelsPerInch();
-  // A longer path is refused rather than cut: a cut path could name another file. The open
-  // dialog then asks for one.
-  if (!CommandLine.empty() && CommandLine.front().size() <= kMaxCommandPath)
-    CommandPath = CommandLine.front();
+  if (!CommandLine.empty()) {
+    if (orlune::PathFits(CommandLine.front()))
+      CommandPath = CommandLine.front();
+    else
+      CommandPathRefused = true;
+  }
   saved_short_date_ = FormatSettings().ShortDateFormat;
   FormatSettings().ShortDateFormat = "yyyy/mm/dd";
   endpoint_.OnActivate = [this] { BringWindowForward(*this); };

@@ -41,9 +41,6 @@ class TVANTMainAA : public vant::TForm {
  public:
   // The window's caption and the application's title.
   static constexpr const char* kTitle = "オルネ　広告会社仕様";
-  // The longest command-line path the window keeps.
-  static constexpr size_t kMaxCommandPath = 259;
-
   explicit TVANTMainAA(vant::TComponent* owner);
   ~TVANTMainAA() override;
   std::string ClassName() const override { return "TVANTMainAA"; }
@@ -59,7 +56,8 @@ class TVANTMainAA : public vant::TForm {
   static void WaitForSplash();
 
   // Operations of the file flows.
-  void OpenFile(const std::string& path);
+  // `offer_last` false: a dialog asked for instead of a refused path starts without a file.
+  void OpenFile(const std::string& path, bool offer_last = true);
   void ShowFileInfo(TBWFChunck& model);
   void ClearFields();
   bool ValidateFields();
@@ -103,6 +101,9 @@ class TVANTMainAA : public vant::TForm {
   bool LoadDone = false;
   std::string CurrentPath;
   std::string CommandPath;
+  // The command line named a path the system cannot take: said at the first open, whose dialog
+  // then offers no other file in its place.
+  bool CommandPathRefused = false;
   int AttachCount = 0;
   int FreeSlots = 0;
   vant::TStrings DeleteList;
@@ -191,7 +192,12 @@ class TVANTMainAA : public vant::TForm {
   void BindFlows();
   void UnbindFlows();
   TPROGForm& Progress();
-  bool OpenFileFrom(const std::string& path);
+  bool OpenFileFrom(const std::string& path, bool offer_last = true);
+  // Tells the user a path was refused as longer than the system takes.
+  void RefusePath();
+  // The format lamps and the length lamp as with no file.
+  void DarkenLamps();
+  void DarkenKindLamps();
   bool ChooseWaveTarget(std::string& chosen);
   bool AddPendingAttachments();
   void RestoreScanState();

@@ -88,7 +88,13 @@ void TVANTMainAA::FormShow(TObject*) {
   // the first open's dialog and messages appear over it: it wears its skin from now on.
   ShowSkin();
   MainTabClick(this);
-  OpenFile(CommandPath);
+  if (CommandPathRefused) {
+    CommandPathRefused = false;
+    RefusePath();
+    OpenFile(CommandPath, false);
+  } else {
+    OpenFile(CommandPath);
+  }
   MainTabClick(this);
 }
 
@@ -99,12 +105,18 @@ void TVANTMainAA::ShowSkin() {
                            BTDispPDF, BTSavePDF, BTAttachCSV, BTDispCSV, BTDeleteCSV, BTCsvSel,
                            BTPdfSel, BTValume, BTHandle, BTPosition, BTPosHandle})
     ShowPicture(b, SkinPicture(int(b->GetTag())));
-  if (!model_) {
-    // No file yet: the lamps stay dark.
-    for (g32::TImage32* lamp : {BTIndZOM, BTIndVANT, BTIndWav})
-      SetPicture(lamp, lamp->GetTag() % 100 + 1);
-    SetPicture(BTAlart, 18);
-  }
+  if (!model_) DarkenLamps();  // no file yet
+}
+
+void TVANTMainAA::DarkenLamps() {
+  DarkenKindLamps();
+  SetPicture(BTAlart, 18);
+}
+
+void TVANTMainAA::DarkenKindLamps() {
+  SetPicture(BTIndZOM, 13);
+  SetPicture(BTIndVANT, 15);
+  SetPicture(BTIndWav, 17);
 }
 
 void TVANTMainAA::FormActivate(TObject*) {
@@ -300,7 +312,8 @@ void TVANTMainAA::BTPosHandleDragDrop(TObject*, int, int) {
 void TVANTMainAA::PositionCallback(const std::string&, int64_t, double fraction) {
   const orlune::PositionBar bar{BTPosition->GetWidth(), BTPosHandle->GetWidth()};
   // With the frame that shows the level meters: one screen update for both.
-  BTPosHandle->MoveAtFrame(BTPosition->GetLeft() + bar.HandleOffset(fraction), BTPosHandle->GetTop());
+  BTPosHandle->MoveAtFrame(BTPosition->GetLeft() + bar.HandleOffset(fraction),
+                           BTPosHandle->GetTop());
 }
 
 // ---- fields ------------------------------------------------------------------------------------
@@ -328,9 +341,7 @@ std::string TVANTMainAA::FieldBytes(TControl* field) const {
 }
 
 void TVANTMainAA::ShowKindLamps(TBWFChunck& model) {
-  SetPicture(BTIndZOM, 13);
-  SetPicture(BTIndVANT, 15);
-  SetPicture(BTIndWav, 17);
+  DarkenKindLamps();
   switch (model.GetFileKind()) {
     case 1:
       SetPicture(BTIndZOM, 12);
@@ -417,6 +428,8 @@ void TVANTMainAA::ClearFields() {
   shown_bytes_.clear();
   PDFList->Items().Clear();
   CSVList->Items().Clear();
+  // A lamp must not describe a file the fields no longer show.
+  DarkenLamps();
   Modified = false;
 }
 

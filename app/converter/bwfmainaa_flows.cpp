@@ -12,6 +12,7 @@
 #include "bwfsave.h"
 #include "cp932.h"
 #include "diskinfo.h"
+#include "mainaarules.h"
 #include "progform.h"
 #include "progsink.h"
 #include "regeditbw.h"
@@ -35,7 +36,6 @@ constexpr int kImportSetting = 109;
 constexpr int kExportSetting = 110;
 
 constexpr int kMaxAttachments = 9;
-constexpr size_t kMaxHandedPath = 259;
 
 constexpr const char* kWaveFilter = "WAV files (*.wav)|*.wav";
 constexpr const char* kCsvFilter = "CSV files (*.csv)|*.csv";
@@ -67,6 +67,7 @@ constexpr const char* kMsgNoLabelPossible =
 constexpr const char* kMsgAttachCount =
     "ナレーション原稿 : %d, 連絡表 ：%d が既に添付されています。\n";
 constexpr const char* kMsgAttachLimit = "最大添付数に達しているため、添付を行うことはできません。";
+constexpr const char* kMsgPathTooLong = "ファイルのパスが長すぎるため、開くことができません。";
 constexpr const char* kMsgCloseModified = "編集データが変更されています。終了してよろしいですか？";
 // A pending attachment that the save cannot take: the save is not made, the line stays.
 constexpr const char* kMsgPendingGone =
@@ -162,7 +163,7 @@ void TVANTMainAA::UMCloseProgress() {
 
 // ---- open --------------------------------------------------------------------------------------
 
-void TVANTMainAA::OpenFile(const std::string& path) {
+void TVANTMainAA::OpenFile(const std::string& path, bool offer_last) {
   CursorKeeper cursor;
   if (Modified && !Ask(kMsgUnsaved)) return;
   Opening = true;
@@ -174,7 +175,7 @@ void TVANTMainAA::OpenFile(const std::string& path) {
       w->Progress().Close();
     }
   } done{this};
-  if (!OpenFileFrom(path)) return;
+  if (!OpenFileFrom(path, offer_last)) return;
 
   Screen->SetCursor(crHourGlass);
   TPROGForm& progress = Progress();
@@ -231,7 +232,7 @@ void TVANTMainAA::OpenFile(const std::string& path) {
 // Settles the current path: the given one, or one chosen in the open dialog; then the questions
 // about a file that cannot be saved over, which send the person back to the dialog. False when
 // the open ends here (the dialog was cancelled).
-bool TVANTMainAA::OpenFileFrom(const std::string& path) {
+bool TVANTMainAA::OpenFileFrom(const std::string& path, bool offer_last) {
   bool ask = path.empty();
   if (!ask) {
     // Kept absolute: the setting outlives the folder the program was started in.
@@ -244,7 +245,7 @@ bool TVANTMainAA::OpenFileFrom(const std::string& path) {
     const fs::path last(CurrentPath);
     OpenDialog1->InitialDir = last.has_filename() ? last.parent_path().string() : CurrentPath;
     std::error_code ec;
-    OpenDialog1->FileName = fs::is_regular_file(last, ec) ? CurrentPath : "";
+    OpenDialog1->FileName = offer_last && fs::is_regular_file(last, ec) ? CurrentPath : "";
   }
   for (;;) {
     if (ask) {
@@ -283,6 +284,8 @@ bool TVANTMainAA::OpenFileFrom(const std::string& path) {
   }
 }
 
+void TVANTMainAA::RefusePath() { MessageDlg(kMsgPathTooLong, mtError, mbOK); }
+
 // ---- save --------------------------------------------------------------------------------------
 
 void TVANTMainAA::SaveFile() {
@@ -301,7 +304,11 @@ void TVANTMainAA::SaveFile() {
   player_->Stop();
 
   SaveDialogWaveFile->DefaultExt = "wav";
+  // Until a save folder is kept, the received file's own folder: the folder the program was
+  // started from would take a save the user believes went over the received file.
   SaveDialogWaveFile->InitialDir = ReadString(kSaveFolderSetting);
+  if (SaveDialogWaveFile->InitialDir.empty())
+    SaveDialogWaveFile->InitialDir = FolderOf(model_->GetPath()).string();
   SaveDialogWaveFile->FileName = BWFFileName->GetText();
   std::string chosen;
   bool saved = false;
@@ -594,8 +601,11 @@ void TVANTMainAA::SelectPdfApplication() {
 // ---- hand-over and close -----------------------------------------------------------------------
 
 void TVANTMainAA::WMCopyData(const std::string& path) {
-  // A path longer than the window keeps is refused: a cut one could name another file.
-  if (path.size() > kMaxHandedPath) return;
+  // A path the system cannot take is refused aloud, never cut: a cut one could name another file.
+  if (!orlune::PathFits(path)) {
+    RefusePath();
+    return;
+  }
   if (GetWindowState() != wsMinimized) {
     SetWindowState(wsNormal);
     if (!GetVisible()) Show();

@@ -1,5 +1,7 @@
 #include "mainaarules.h"
 
+#include <limits.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +76,10 @@ bool IsValidDate(std::string_view text) {
 bool IsSingleByte(std::string_view text) { return AllSingleByte(text); }
 
 double StatedLength(std::string_view text) { return Decimal(text).value_or(0.0); }
+
+bool PathFits(std::string_view path) {
+  return path.size() < size_t(PATH_MAX) && path.find('\0') == std::string_view::npos;
+}
 
 bool LengthLampOn(int file_kind, bool cue_present, std::optional<double> cm_length,
                   std::string_view stated) {

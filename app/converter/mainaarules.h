@@ -9,6 +9,10 @@
 
 namespace orlune {
 
+// Whether the system can take the path as given (shorter than PATH_MAX, no NUL byte); a longer
+// one is refused, never cut, since a cut path could name another file.
+bool PathFits(std::string_view path);
+
 // CMLength: empty, or single-byte digits and "." that convert to a number.
 bool IsValidLength(std::string_view text);
 // CreationDate, Limitation: empty, or single-byte text with exactly two "/" (the first at index

@@ -26,7 +26,10 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
   Application->Initialize();
   const std::string name = ipc::ExecutableName();
   ipc::GuardUi ui;
-  ui.show_message = [](const std::string& text) { Application->MessageBox(text, "", MB_OK); };
+  // Shown before any window: the box carries the program's title, so the user knows whose it is.
+  ui.show_message = [](const std::string& text) {
+    Application->MessageBox(text, TVANTMainAA::kTitle, MB_OK);
+  };
   ui.override_held = hooks.override_held ? hooks.override_held : ShiftOrCtrlHeld;
   if (auto code = ipc::EnterInstanceGuard(name, TVANTMainAA::kTitle, ui)) return *code;
   // What saves and wave writes of earlier runs left when they were killed.

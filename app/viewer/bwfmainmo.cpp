@@ -359,7 +359,11 @@ void TVANTMainMO::FormActivate(TObject*) {
   if (!FirstActivation) return;
   FirstActivation = 0;  // a modal dialog below activates the window again
   BusyCursor busy(crHourGlass);
-  for (int n = 1; n <= kRows; ++n) MInf[n - 1]->SetRow(n);
+  for (int n = 1; n <= kRows; ++n) {
+    MInf[n - 1]->SetRow(n);
+    // Nothing is listed before the first scan: no empty numbered rows behind the drive dialog.
+    MInf[n - 1]->Segment->SetVisible(false);
+  }
   const std::pair<g32::TImage32*, int> buttons[] = {
       {BTOpen, 402}, {BTList, 404}, {BTExit, 408}, {BTMOEject, 410}};
   for (auto [b, tag] : buttons) {
@@ -540,6 +544,10 @@ void TVANTMainMO::ScanFolder(const std::string& folder) {
   // A row waits while its file is still being written: known so from the kernel, or held back
   // by the last poll and not known finished since.
   auto hold = [this](const viewer::ListingEntry& e) {
+    // A close after writing may be a pause between the pieces of a copy: after a poll, a file
+    // the last scan did not list as it is now waits until it held still since that poll.
+    if (Settling && !viewer::HeldStill(e, ScanListing) && !viewer::HeldStill(e, PreviousWatch))
+      return true;
     // Only the files in doubt are asked again (a scan opens each file once).
     const bool pending = std::find(Pending.begin(), Pending.end(), e.path) != Pending.end();
     if (!pending && viewer::WriteProgressOf(e, Watch.get(), {}) != viewer::WriteProgress::kWriting)
@@ -585,10 +593,8 @@ void TVANTMainMO::FillRows(int position) {
     }
     row->Segment->SetVisible(true);
     const viewer::ModelTexts t = viewer::TextsOf(*Models[index]);
-    char number[16];
-    std::snprintf(number, sizeof number, "%02d", index + 1);
     row->FileIndex = index;
-    row->BTLabel->SetCaption(number);
+    row->ShowNumber(index + 1);
     row->FileName->SetText(t.fileName);
     row->Title->SetText(ToUtf8(t.title));
     row->CMLength->SetCaption(ToUtf8(t.length));
@@ -671,6 +677,11 @@ void TVANTMainMO::WatchFolder() {
 void TVANTMainMO::DelayTimerTimer(TObject*) {
   DelayTimer->SetEnabled(false);
   Notified = false;
+  struct Settle {
+    bool& flag;
+    explicit Settle(bool& f) : flag(f) { flag = true; }
+    ~Settle() { flag = false; }
+  } settle(Settling);
   ScanFolder(Folder);
   ShowRows();
 }

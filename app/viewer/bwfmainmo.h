@@ -131,6 +131,9 @@ class TVANTMainMO : public vant::TForm {
   std::unique_ptr<vant::FolderWatch> Watch;
   std::vector<std::filesystem::path> Pending;
   void WatchFolder();
+  // Set while the rescan that follows a poll runs: a new or changed file must still look as that
+  // poll saw it.
+  bool Settling = false;
   bool Notified = false;
   std::unique_ptr<vant::ipc::WindowEndpoint> Endpoint;
 };

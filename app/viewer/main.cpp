@@ -1,9 +1,9 @@
 // Dessan, the disc viewer: the start-up guard, the windows in their order, the message loop.
 #include <exception>
 
+#include "boxnotifier.h"
 #include "bsplash.h"
 #include "bwfmainmo.h"
-#include "boxnotifier.h"
 #include "bwfmessage.h"
 #include "comresources.h"
 #include "desktopstate.h"
@@ -17,10 +17,15 @@
 
 using namespace vant;
 
+namespace {
+constexpr const char* kProgramTitle = "ミルダ";
+}  // namespace
+
 int main() {
   Application->Initialize();
   const std::string name = ipc::ExecutableName();
-  ipc::GuardUi guard{[](const std::string& m) { Application->MessageBox(m, "", MB_OK); },
+  // Shown before any window: the box carries the program's title, so the user knows whose it is.
+  ipc::GuardUi guard{[](const std::string& m) { Application->MessageBox(m, kProgramTitle, MB_OK); },
                      ShiftOrCtrlHeld};
   if (auto code = ipc::EnterInstanceGuard(name, ViewerTitle(ecAdAgency), guard)) return *code;
   // The file model's messages (the hand-over to the converter) as the application's boxes.
@@ -34,7 +39,7 @@ int main() {
     splash->EditionCode = ecAdAgency;
     splash->Show();
     splash->Repaint();
-    Application->SetTitle("ミルダ");
+    Application->SetTitle(kProgramTitle);
     TVANTMainMO* main_form = nullptr;
     Application->CreateForm(main_form);
     // The player window of the design is left out: the viewer never plays.

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "mobuttons.h"
+#include "ui_canvas.h"
 
 using namespace vant;
 
@@ -71,9 +72,9 @@ TMOInfo::TMOInfo(TComponent* owner, int tag) : TCustomControl(owner) {
   BTLabel->SetAutoSize(false);
   BTLabel->SetTransparent(true);
   BTLabel->SetAlignment(taRightJustify);
-  // One pixel wider to the left than designed, so that numbers from 100 up fit whole.
-  BTLabel->SetBounds(0, 14, 18, 12);
+  BTLabel->SetBounds(1, 14, 17, 12);
   BTLabel->Font().SetColor(static_cast<TColor>(0x00402B1C));
+  designed_number_size_ = BTLabel->Font().GetSize();
 
   BTFieldBase = new g32::TImage32(this);
   BTFieldBase->SetName("BTFieldBase");
@@ -105,13 +106,28 @@ TMOInfo::TMOInfo(TComponent* owner, int tag) : TCustomControl(owner) {
     viewer::ImageButtonUp(*BTSelect, run);
   };
 
-  BTLabel->SetCaption(Number(tag));
+  ShowNumber(tag);
   for (int i = 0; i < ComponentCount(); ++i) Component(i)->Loaded();
   Loaded();
 }
 
+void TMOInfo::ShowNumber(int n) {
+  // Numbers from 100 up are drawn smaller until they fit the label, which lies on the button's
+  // face: wider, they would run onto its frame and lose their first digit there.
+  const std::string text = Number(n);
+  BTLabel->Font().SetSize(designed_number_size_);
+  TBitmap measure;
+  for (;;) {
+    measure.Canvas().Font().Assign(&BTLabel->Font());
+    if (measure.Canvas().TextWidth(text) <= BTLabel->GetWidth() || BTLabel->Font().GetSize() <= 6)
+      break;
+    BTLabel->Font().SetSize(BTLabel->Font().GetSize() - 1);
+  }
+  BTLabel->SetCaption(text);
+}
+
 void TMOInfo::SetRow(int n) {
-  BTLabel->SetCaption(Number(n));
+  ShowNumber(n);
   viewer::ShowSkinItem(*BTSelect, 6);
   viewer::ShowSkinItem(*BTFieldBase, 1);
   BTSelect->SetTag(406);

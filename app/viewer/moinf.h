@@ -33,5 +33,10 @@ class TMOInfo : public vant::TCustomControl {
   std::function<void(int index)> OnOpenFile;
 
   void SetRow(int n);
+  // The row number "%02d" on the button, in a smaller font where it would not fit.
+  void ShowNumber(int n);
   void ExecRowButton(int index);
+
+ private:
+  int designed_number_size_ = 0;
 };

@@ -126,7 +126,11 @@ bool FileFinished(const ListingEntry& e, const Listing& previous, const vant::Fo
     case WriteProgress::kUnknown:
       break;
   }
-  return std::any_of(previous.begin(), previous.end(),
+  return HeldStill(e, previous);
+}
+
+bool HeldStill(const ListingEntry& e, const Listing& polled) {
+  return std::any_of(polled.begin(), polled.end(),
                      [&](const ListingEntry& p) { return SameEntry(p, e); });
 }
 

@@ -61,6 +61,11 @@ WriteProgress WriteProgressOf(const ListingEntry& e, const vant::FolderWatch* wa
 bool FileFinished(const ListingEntry& e, const Listing& previous, const vant::FolderWatch* watch,
                   const WriterCheck& writing);
 
+// Whether a file still looks as the poll that took it for finished saw it (`polled`): a copy that
+// opens and closes the file for each piece leaves it closed between pieces, so only a size and
+// time that held still since that poll, the settling time before the rescan, end the copy.
+bool HeldStill(const ListingEntry& e, const Listing& polled);
+
 // Whether every file of `watch` is finished, judged by the lease and the two polls alone.
 bool ListingSettled(const Listing& previous, const Listing& watch);
 

@@ -143,10 +143,15 @@ std::string Capture(std::vector<std::string> argv, const std::vector<std::string
   return out;
 }
 
-// CPU time of a process (all its threads), and the context switches of each of its threads.
+// CPU time of a process (all its threads), and the context switches of each of its threads:
+// the voluntary ones are its wake-ups (each a wait that ended), the others preemptions.
+struct ThreadUsage {
+  std::string name;
+  int64_t wakeups = 0, preempted = 0;
+};
 struct Usage {
   double cpu_s = 0;
-  std::map<std::string, int64_t> switches;  // by thread id
+  std::map<std::string, ThreadUsage> threads;  // by thread id
 };
 Usage Read(pid_t pid) {
   Usage u;
@@ -164,33 +169,32 @@ Usage Read(pid_t pid) {
   u.cpu_s = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
   std::error_code ec;
   for (const auto& task : fs::directory_iterator(proc + "/task", ec)) {
+    ThreadUsage& t = u.threads[task.path().filename()];
     std::ifstream status(task.path() / "status");
     while (std::getline(status, line)) {
-      if (line.find("ctxt_switches:") != std::string::npos)
-        u.switches[task.path().filename()] += std::stoll(line.substr(line.find(':') + 1));
+      const std::string value = line.substr(line.find(':') + 1);
+      if (line.starts_with("Name:")) t.name = value.substr(value.find_first_not_of(" \t"));
+      if (line.starts_with("voluntary_ctxt_switches:")) t.wakeups = std::stoll(value);
+      if (line.starts_with("nonvoluntary_ctxt_switches:")) t.preempted = std::stoll(value);
     }
   }
   return u;
 }
-// Switches between two readings: threads that ended in between are not counted.
-int64_t Switches(const Usage& before, const Usage& after) {
-  int64_t n = 0;
-  for (const auto& [tid, count] : after.switches) {
-    const auto it = before.switches.find(tid);
-    n += count - (it == before.switches.end() ? 0 : it->second);
-  }
-  return n;
-}
 
-// What a program and the X server spent over a stretch of time.
+// What a program and the X server spent over a stretch of time; the program's wake-ups by
+// thread ("tid name"). Threads that ended in between are not counted.
 struct Cost {
   double seconds = 0, program_s = 0, x_s = 0;
-  int64_t switches = 0;
+  int64_t switches = 0, wakeups = 0, gui_wakeups = 0;
+  std::map<std::string, int64_t> thread_wakeups;
   void Add(const Cost& c) {
     seconds += c.seconds;
     program_s += c.program_s;
     x_s += c.x_s;
     switches += c.switches;
+    wakeups += c.wakeups;
+    gui_wakeups += c.gui_wakeups;
+    for (const auto& [thread, n] : c.thread_wakeups) thread_wakeups[thread] += n;
   }
 };
 Cost Measure(pid_t program, pid_t x, std::chrono::milliseconds length) {
@@ -199,7 +203,20 @@ Cost Measure(pid_t program, pid_t x, std::chrono::milliseconds length) {
   std::this_thread::sleep_for(length);
   const Usage p1 = program > 0 ? Read(program) : Usage{}, x1 = Read(x);
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  return {s, p1.cpu_s - p0.cpu_s, x1.cpu_s - x0.cpu_s, Switches(p0, p1)};
+  Cost c;
+  c.seconds = s;
+  c.program_s = p1.cpu_s - p0.cpu_s;
+  c.x_s = x1.cpu_s - x0.cpu_s;
+  for (const auto& [tid, after] : p1.threads) {
+    const auto it = p0.threads.find(tid);
+    const ThreadUsage before = it == p0.threads.end() ? ThreadUsage{} : it->second;
+    const int64_t woke = after.wakeups - before.wakeups;
+    c.switches += woke + after.preempted - before.preempted;
+    c.wakeups += woke;
+    if (tid == std::to_string(program)) c.gui_wakeups += woke;
+    c.thread_wakeups[tid + " " + after.name] += woke;
+  }
+  return c;
 }
 
 void Report(benchmark::State& state, const Cost& c) {
@@ -207,7 +224,17 @@ void Report(benchmark::State& state, const Cost& c) {
   state.counters["cpu_pct_core"] = 100 * c.program_s / c.seconds;
   state.counters["x_pct_core"] = 100 * c.x_s / c.seconds;
   state.counters["switches_per_s"] = double(c.switches) / c.seconds;
+  state.counters["wakeups_per_s"] = double(c.wakeups) / c.seconds;
+  state.counters["gui_wakeups_per_s"] = double(c.gui_wakeups) / c.seconds;
+  state.counters["other_wakeups_per_s"] = double(c.wakeups - c.gui_wakeups) / c.seconds;
   state.counters["seconds"] = c.seconds;
+  // Who woke, for finding the cause (the case is the one reported next); threads that never
+  // woke are left out.
+  for (const auto& [thread, n] : c.thread_wakeups) {
+    if (n > 0)
+      std::fprintf(stderr, "thread %s woke %lld times (%.2f/s)\n", thread.c_str(),
+                   static_cast<long long>(n), double(n) / c.seconds);
+  }
 }
 
 // An X server of its own with a window manager, and a folder for the programs' settings.
@@ -295,9 +322,8 @@ bool Ready(benchmark::State& state, const Desktop& d) {
 }
 
 // Starts a program on the desktop and answers its main window; else skips the case.
-std::optional<std::string> Start(benchmark::State& state, Desktop& d,
-                                 std::vector<std::string> argv, int min_width,
-                                 const std::string& err = {}) {
+std::optional<std::string> Start(benchmark::State& state, Desktop& d, std::vector<std::string> argv,
+                                 int min_width, const std::string& err = {}) {
   auto window = d.Start(std::move(argv), min_width, err);
   if (!window) state.SkipWithError("the program showed no main window");
   return window;
@@ -311,12 +337,32 @@ void ReportLiving(benchmark::State& state, const Desktop& d, const Cost& c) {
     state.SkipWithError("the program ended during the measurement");
 }
 
-// Lets the program settle, then watches it wait.
+// The busy machine every cost case is measured on: twice as many busy processes as cores,
+// where a wake-up that a quiet machine hides costs a scheduling round. Its counters go to the
+// case when it ends.
+class Loaded {
+ public:
+  explicit Loaded(benchmark::State& state) : state_(state) {}
+  ~Loaded() {
+    state_.counters["busy_loops"] = double(load_.Size());
+    state_.counters["load_average"] = vant::bench::LoadAverage();
+  }
+  Loaded(const Loaded&) = delete;
+  Loaded& operator=(const Loaded&) = delete;
+
+ private:
+  benchmark::State& state_;
+  vant::bench::Load load_;
+};
+
+// Lets the program settle, then watches it wait on the busy machine.
 void ReportWaiting(benchmark::State& state, Desktop& d) {
   std::this_thread::sleep_for(3s);
-  ReportLiving(state, d,
-               Measure(d.Program(), d.X(),
-                       std::chrono::seconds(EnvInt("VANT_BENCH_IDLE_SECONDS", 60))));
+  Loaded loaded(state);
+  std::this_thread::sleep_for(1s);
+  ReportLiving(
+      state, d,
+      Measure(d.Program(), d.X(), std::chrono::seconds(EnvInt("VANT_BENCH_IDLE_SECONDS", 60))));
 }
 
 // The sample copied beside the program's settings.
@@ -326,11 +372,21 @@ fs::path Sample(const Desktop& d) {
   return sample;
 }
 
-// The reference: the X server and its window manager with no program on them.
+// The reference of the X server: it and its window manager with no program on them.
 void BM_DesktopAlone(benchmark::State& state) {
   for (auto _ : state) {
     Desktop d;
-    if (Ready(state, d)) Report(state, Measure(-1, d.X(), 10s));
+    if (!Ready(state, d)) return;
+    Loaded loaded(state);
+    Report(state, Measure(-1, d.X(), 10s));
+  }
+}
+
+// The reference of the programs: a plain toolkit window with a focused text field, waiting.
+void BM_MinimalWindowWaits(benchmark::State& state) {
+  for (auto _ : state) {
+    Desktop d;
+    if (Ready(state, d) && Start(state, d, {VANT_MINIMAL_WINDOW}, 600)) ReportWaiting(state, d);
   }
 }
 
@@ -343,6 +399,7 @@ void BM_ConverterPlays(benchmark::State& state) {
     if (!window) return;
     std::this_thread::sleep_for(2s);
     d.Click(*window, kVolumeX, kVolumeY);
+    Loaded loaded(state);
     Cost total;
     for (int play = 0; play < EnvInt("VANT_BENCH_PLAYS", 3); ++play) {
       std::this_thread::sleep_for(500ms);
@@ -469,8 +526,8 @@ vant::bench::Findings Listen(vant::testing::PulseNullSink& sink, const fs::path&
 
 // The converter playing the sample VANT_BENCH_GAP_PLAYS times (default 20) through SDL into a
 // private sound server's null sink while twice as many busy processes as cores run; the sink's
-// monitor recorded; play is clicked again once the last play has ended. Reference, in the same run: paplay of the same file through the same server
-// under the same load.
+// monitor recorded; play is clicked again once the last play has ended. Reference, in the same run:
+// paplay of the same file through the same server under the same load.
 void BM_ConverterGapsUnderLoad(benchmark::State& state) {
   using namespace vant::bench;
   const int plays = EnvInt("VANT_BENCH_GAP_PLAYS", 20);
@@ -556,6 +613,7 @@ void BM_ConverterGapsUnderLoad(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DesktopAlone)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_MinimalWindowWaits)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ConverterPlays)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ConverterWaits)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_ViewerWaits)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

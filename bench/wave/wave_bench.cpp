@@ -1,4 +1,4 @@
-// The wave object's reading and saving beside plain reads and cp of the same file.
+// The wave object's reading and saving beside plain reads and a synced cp of the same file.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -93,6 +93,26 @@ void BM_WaveSaveToFile(benchmark::State& state) {
   state.SetBytesProcessed(int64_t(state.iterations()) * kDataBytes);
 }
 
+// The fair reference of the save: a copy made as safely as the save makes its file (cp to a new
+// name beside the target, its data synced, renamed over the target, the folder synced).
+void BM_CpSynced(benchmark::State& state) {
+  Files& f = Shared();
+  const std::string staged = (f.dir / "staged.wav").string();
+  const std::string command = "cp '" + f.source + "' '" + staged + "'";
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) state.SkipWithError("cp failed");
+    const int fd = ::open(staged.c_str(), O_RDONLY);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    const int dir = ::open(f.dir.c_str(), O_RDONLY | O_DIRECTORY);
+    const bool renamed = ::rename(staged.c_str(), f.target.c_str()) == 0;
+    const bool folder = dir >= 0 && ::fsync(dir) == 0;
+    if (dir >= 0) ::close(dir);
+    if (!synced || !renamed || !folder) state.SkipWithError("sync or rename failed");
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * kDataBytes);
+}
+
 void BM_Cp(benchmark::State& state) {
   Files& f = Shared();
   const std::string command = "cp '" + f.source + "' '" + f.target + "'";
@@ -116,5 +136,6 @@ BENCHMARK(BM_PlainRead)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_WaveSaveToFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CpSynced)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Cp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_MAIN();

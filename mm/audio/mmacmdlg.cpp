@@ -348,11 +348,29 @@ bool TMMACM::GetFilterDescription(std::string& name, std::string& description) c
 
 namespace {
 
+// Whether the `fmt ` chunk of a PCM file states its frame as its channels and depth give it.
+// The parse mends a PCM record that does not, so that such a file still plays; a conversion
+// writes a new file and must not build it on that guess.
+bool StatesItsPcmFrame(const std::string& name) {
+  std::unique_ptr<vant::riff::RiffFile> file;
+  vant::riff::ChunkInfo riff, fmt;
+  if (wioFileOpen(file, riff, kWioFile, kWaveForm, name) != kWioOk) return false;
+  fmt.id = vant::riff::MakeFourCC('f', 'm', 't', ' ');
+  uint8_t r[16];
+  if (file->Descend(fmt, &riff, vant::riff::Search::kChunk) != vant::riff::Result::kOk ||
+      file->ReadIn(fmt, r, sizeof r) != int64_t{sizeof r})
+    return false;
+  const uint32_t channels = vant::riff::Le16(r + 2), align = vant::riff::Le16(r + 12),
+                 bits = vant::riff::Le16(r + 14);
+  return bits != 0 && align == (bits + 7) / 8 * channels;
+}
+
 // The source file's format, nil when it cannot be read or holds no data.
 PWAVEIOCB ReadSource(const std::string& name) {
   PWAVEIOCB cb;
   if (name.empty() || wioReadFileInfo(cb, name, kWaveForm, kWioFile) != kWioOk) return nullptr;
   if (!cb->wfx || cb->dwDataBytes <= 0) return nullptr;
+  if (cb->wfx->wFormatTag == WAVE_FORMAT_PCM && !StatesItsPcmFrame(name)) return nullptr;
   return cb;
 }
 

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <ostream>
 
+#include "clock.h"
 #include "dispatch.h"
 #include "mmpcmsup.h"
 #include "msgtable.h"
@@ -270,8 +271,11 @@ void TMMWave::ReloadIfReplaced(bool byPath) {
       file_name_.empty()) {
     return;
   }
+  const int64_t now_ms = vant::GetClock().NowMillis();
+  if (!byPath && now_ms - stamp_asked_ms_ < kWaveFileCheckMillis) return;
+  stamp_asked_ms_ = now_ms;
   if (!byPath && block_->hmmio) {
-    // The open file itself tells cheaply whether it was changed in place or lost its name.
+    // The open file itself tells whether it was changed in place or lost its name.
     vant::riff::FileStamp open;
     if (block_->hmmio->Stamp(open) && open.links > 0 && open.size == stamp_.size &&
         open.mtimeNs == stamp_.mtime) {

@@ -23,6 +23,11 @@
 
 VANT_DECLARE_EXCEPTION(EMMWaveError, vant::Exception);
 
+// How often (by the process clock) a wave that reads on asks its open file whether it was
+// changed or replaced: the question costs a system call as dear as a read, and a player asks at
+// every buffer anyway (a buffer lasts longer than this).
+inline constexpr int64_t kWaveFileCheckMillis = 20;
+
 using TMMWaveProgress =
     std::function<void(vant::TObject* Sender, int64_t CurByte, int64_t NumBytes, bool& Cancel)>;
 
@@ -183,7 +188,7 @@ class TMMWave : public TMMObject {
   [[noreturn]] void Fail(int message) const;
   void ApplyIOBufferSize(int message);
   // A wave whose file was changed or replaced on disk takes the new file before reading on.
-  // Without `byPath` an open file is asked first (cheap enough for every read); the name is
+  // Without `byPath` the open file is asked, at most once per kWaveFileCheckMillis; the name is
   // looked up only when that file changed or lost its name.
   void ReloadIfReplaced(bool byPath);
   bool IsOwnFile(const std::string& full) const;
@@ -203,6 +208,7 @@ class TMMWave : public TMMObject {
   PWAVEIOCB block_;
   std::string file_name_;
   FileStamp stamp_;
+  int64_t stamp_asked_ms_ = 0;  // when the open file was last asked (process clock)
   bool file_must_exist_ = true;
   int64_t io_buffer_size_ = 32768;
   TMMTimeFormats time_format_ = tfSample;

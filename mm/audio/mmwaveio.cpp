@@ -221,7 +221,7 @@ int wioFileOpen(std::unique_ptr<RiffFile>& handle, ChunkInfo& chunk, uint32_t ki
   }
   chunk = ChunkInfo{};
   chunk.id = kRiffId;
-  chunk.size = Le32(hdr + 4);
+  chunk.size = handle->FormSize(0, Le32(hdr + 4));
   chunk.type = formType;
   chunk.dataOffset = 8;
   handle->Seek(12);

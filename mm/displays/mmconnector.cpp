@@ -30,7 +30,6 @@ constexpr uint32_t kLoopMessage = 0xB1F7;
 constexpr int64_t kNoTick = std::numeric_limits<int64_t>::min();
 // Buffers up to this size keep the displays fed once per buffer period while paused.
 constexpr int32_t kPauseBufferLimit = 8191;
-constexpr int kYieldMs = 10;
 // Rounds one wake may run before the event loop gets its turn again (about 0.1 s of slices).
 constexpr int kCatchUpRounds = 100;
 
@@ -48,8 +47,9 @@ struct TMMConnector::Shared {
   int active = 0;  // connectors refreshed by the loop
   int32_t max_speed = 0;
   std::unique_ptr<MessageWindow> window;
-  // The loop's yield: a 10 ms timer on the GUI thread runs the next wake, so the event loop
-  // itself runs between wakes.
+  // The loop's yield: a timer on the GUI thread runs the next wake at the display's next
+  // frame, so the event loop itself runs between wakes, and the program wakes no more often
+  // than what the displays draw can be seen (their pictures go out in the same wake).
   std::unique_ptr<vant::TTimer> yield;
   std::shared_ptr<std::atomic<bool>> loop_queued = std::make_shared<std::atomic<bool>>(false);
 
@@ -60,7 +60,8 @@ struct TMMConnector::Shared {
     if (!yield) {
       yield = std::make_unique<vant::TTimer>(nullptr);
       yield->SetEnabled(false);
-      yield->SetInterval(kYieldMs);
+      yield->SetInterval(1);
+      yield->SetAtFrames(true);
       yield->OnTimer = [](vant::TObject*) { TMMConnector::Loop(); };
     }
     yield->SetEnabled(true);

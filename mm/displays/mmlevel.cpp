@@ -30,7 +30,7 @@ TMMCustomLevel::~TMMCustomLevel() {
 
 void TMMCustomLevel::CreatePeakTimer() {
   if (HasState(vant::csDesigning)) return;
-  // The timer thread only moves the peak's counters; the next SetData draws the change.
+  // Its ticks run when the next SetData draws.
   peak_timer_.Create([this] {
     core_.PeakTick();
     return core_.PeakFalling();
@@ -73,6 +73,7 @@ void TMMCustomLevel::ResetData() {
 }
 
 void TMMCustomLevel::SetData(int32_t magnitude) {
+  peak_timer_.CatchUp();
   if (!core_.SetData(magnitude)) return;
   UpdatePeakTimer();  // a new peak starts its hold
   if (GetEnabled() && GetVisible()) FastDraw([this](bool) { DrawLevel(); }, false);

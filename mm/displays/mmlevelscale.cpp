@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 #include <utility>
 
 #include "mmmuldiv.h"
@@ -103,6 +104,9 @@ std::vector<TMMLevelScaleLabel> TMMLevelScale::Labels(TCanvas& c, const TRect& a
     const int hi = horizontal ? area.Right : area.Bottom;
     return from_start ? lo + d : hi - d;
   };
+  // Each level is one group: its label, and on a symmetric scale also its mirror, so both
+  // halves keep or lose a level together.
+  std::vector<std::vector<size_t>> groups;  // the labels of each level shown, loudest first
   for (int half = 0; half < (symmetric ? 2 : 1); ++half) {
     for (int64_t k = 0; k <= last; k += stride) {
       std::string text = LabelText(static_cast<int>(k));
@@ -120,30 +124,30 @@ std::vector<TMMLevelScaleLabel> TMMLevelScale::Labels(TCanvas& c, const TRect& a
         const int y = std::clamp(pos - h / 2, area.Top, std::max(area.Bottom - h, area.Top));
         box = {area.Right - w, y, area.Right, y + h};
       }
+      const auto g = static_cast<size_t>(k / stride);
+      if (g >= groups.size()) groups.resize(g + 1);
+      groups[g].push_back(labels.size());
       labels.push_back({std::move(text), LabelColor(static_cast<int>(k)), box});
     }
   }
   // Labels pushed against the ends may still meet their neighbours: the loud end and the
-  // quiet ends are placed first, and a label that would cover one already placed is left out.
-  std::vector<size_t> order(labels.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  const size_t first_half = symmetric ? (labels.size() + 1) / 2 : labels.size();
-  auto rank = [&](size_t i) {
-    if (i == 0) return 0;
-    if (i + 1 == first_half || i + 1 == labels.size()) return 1;
-    return 2;
+  // quiet end are placed first, then the levels in order, and a level whose label (or mirror)
+  // would cover one already placed is left out.
+  std::vector<size_t> order(groups.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  if (order.size() > 2) std::rotate(order.begin() + 1, order.end() - 1, order.end());
+  auto apart = [](const TRect& a, const TRect& b) {
+    return a.Right <= b.Left || b.Right <= a.Left || a.Bottom <= b.Top || b.Bottom <= a.Top;
   };
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return rank(a) < rank(b); });
   std::vector<bool> kept(labels.size(), false);
-  for (size_t i : order) {
+  for (size_t g : order) {
     bool clear = true;
-    for (size_t j = 0; j < labels.size() && clear; ++j) {
-      if (!kept[j]) continue;
-      const TRect &a = labels[i].box, &b = labels[j].box;
-      clear = a.Right <= b.Left || b.Right <= a.Left || a.Bottom <= b.Top || b.Bottom <= a.Top;
-    }
-    kept[i] = clear;
+    for (size_t i : groups[g])
+      for (size_t j = 0; j < labels.size() && clear; ++j)
+        if (j != i && (kept[j] || std::count(groups[g].begin(), groups[g].end(), j)))
+          clear = apart(labels[i].box, labels[j].box);
+    if (clear)
+      for (size_t i : groups[g]) kept[i] = true;
   }
   std::vector<TMMLevelScaleLabel> shown;
   for (size_t i = 0; i < labels.size(); ++i)

@@ -152,6 +152,7 @@ void TMMLight::SetTriangleDist(int v) {
 }
 
 void TMMLight::SetSphereHorz(float v) {
+  if (std::isnan(v)) return;  // no number: the shading stays
   v = std::max(v, 0.0f);
   if (v == sphere_horz_) return;
   sphere_horz_ = v;
@@ -159,6 +160,7 @@ void TMMLight::SetSphereHorz(float v) {
 }
 
 void TMMLight::SetSphereVert(float v) {
+  if (std::isnan(v)) return;  // no number: the shading stays
   v = std::max(v, 0.0f);
   if (v == sphere_vert_) return;
   sphere_vert_ = v;

@@ -57,9 +57,11 @@ int SphereIntensity(int b, int ring, int zones, float horz, float vert) {
   if (horz == 0 || vert == 0) return 0;
   const float s = d / horz;
   const float z = static_cast<float>(zones);
-  const float u = std::trunc(vert * std::sqrt(std::max(z * z - s * s, 0.0f)));
-  const float k = std::trunc(u / (z * vert) * 255);
-  return static_cast<int>(std::trunc(b / 255.0f * k));
+  const float profile = std::sqrt(std::max(z * z - s * s, 0.0f));
+  float k = std::trunc(std::trunc(vert * profile) / (z * vert) * 255);
+  // A shading too large for a float shades as its limit, the sphere's own profile.
+  if (!std::isfinite(k)) k = std::trunc(profile / z * 255);
+  return static_cast<int>(std::trunc(b / 255.0f * std::clamp(k, 0.0f, 255.0f)));
 }
 
 void TMMLightLayout::Compute(int w, int h, TMMLightArrange arrange, int distance) {

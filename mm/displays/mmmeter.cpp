@@ -43,7 +43,7 @@ void TMMCustomMeter::ChangeDesigning(bool value) {
 
 void TMMCustomMeter::CreatePeakTimer() {
   if (HasState(vant::csDesigning)) return;
-  // The timer thread only moves the peak needle's counters; the next slice draws the change.
+  // Its ticks run when the next slice draws.
   peak_timer_.Create([this] {
     core_.PeakTick();
     return core_.PeakFalling();
@@ -82,6 +82,7 @@ void TMMCustomMeter::ResetData() {
 }
 
 void TMMCustomMeter::SetData(int32_t level) {
+  peak_timer_.CatchUp();
   if (!core_.SetData(level)) return;
   UpdatePeakTimer();  // a new peak starts its hold, or the needle fell below the peak
   if (GetEnabled() && GetVisible()) FastDraw();
@@ -138,7 +139,9 @@ void TMMCustomMeter::SetScaleHeight2(int value) {
   Set(scale_height2_, MinMax(value, 0, kLevelMaxDistance));
 }
 void TMMCustomMeter::SetScaleAngle(int value) { Set(geometry_.ScaleAngle, MinMax(value, 45, 180)); }
-void TMMCustomMeter::SetScaleTicks(int value) { Set(scale_ticks_, MinMax(value, 0, kLevelMaxScaleTicks)); }
+void TMMCustomMeter::SetScaleTicks(int value) {
+  Set(scale_ticks_, MinMax(value, 0, kLevelMaxScaleTicks));
+}
 void TMMCustomMeter::SetScaleTicksEnlargeEvery(int value) { Set(enlarge_every_, value); }
 void TMMCustomMeter::SetScaleTicksTextEvery(int value) { Set(text_every_, value); }
 void TMMCustomMeter::SetDrawScale(bool value) { Set(draw_scale_, value); }

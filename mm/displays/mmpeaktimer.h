@@ -1,10 +1,11 @@
 #pragma once
-// The shared 25 ms timer event a display's peak mark falls with. It exists at run time only and
-// runs only while a peak is falling: the display wakes it when it sets a peak, and the event puts
-// itself to sleep from its own tick once the peak has come down, so a display at rest costs no
-// wake-ups. Its tick runs on the timer thread, so it may only move counters and flags.
+// The 25 ms ticks a display's peak mark holds and falls with. The mark is only seen when the
+// display draws, which it does for every slice of the sound it is fed; so the ticks are counted
+// on the process clock and run when the display next draws (CatchUp), on its own thread. No timer
+// wakes the program for a peak, playing or at rest.
 #include <functional>
 
+#include "clock.h"
 #include "mmtimer.h"
 
 class TMMPeakTimer {
@@ -12,34 +13,41 @@ class TMMPeakTimer {
   TMMPeakTimer() = default;
   TMMPeakTimer(const TMMPeakTimer&) = delete;
   TMMPeakTimer& operator=(const TMMPeakTimer&) = delete;
-  ~TMMPeakTimer() { Kill(); }
 
-  // Registers the event once (nothing when it exists), asleep. `tick` moves the peak one tick
-  // and answers whether it is still falling; the event sleeps once it answers false.
+  // `tick` moves the peak one tick and answers whether it is still falling; the ticks stop once
+  // it answers false. Once only (nothing when it has a tick already).
   void Create(std::function<bool()> tick) {
-    if (handle_) return;
-    tick_ = std::move(tick);
-    handle_ = vant::MMTimeSetEvent(
-        vant::kMMTimerPeriod, true,
-        [](vant::PMMTimeEvent me, void* self) {
-          // The display's wake (Update) takes the service's lock this runs under, so a peak set
-          // after this read wakes the event again after this sleep.
-          if (!static_cast<TMMPeakTimer*>(self)->tick_()) vant::MMTimeSetSuspended(me, true);
-        },
-        this);
+    if (!tick_) tick_ = std::move(tick);
   }
-  // Runs the event while `falling` (the display wants its peak to move), else lets it sleep.
-  // GUI thread; call it after changing the peak.
+  // Counts ticks while `falling` (the display wants its peak to move), from 25 ms after a peak
+  // began to fall. Call it after changing the peak.
   void Update(bool falling) {
-    if (handle_) vant::MMTimeSetSuspended(handle_, !falling);
+    if (!tick_ || !falling) {
+      running_ = false;
+      return;
+    }
+    if (!running_) next_ = vant::GetClock().NowMicros() + kTickMicros;
+    running_ = true;
   }
-  // Removes the event; the display calls it first thing in its destructor.
+  // Runs the ticks that fell due since the last call; the display calls it before it takes
+  // new data and draws.
+  void CatchUp() {
+    if (!running_ || !tick_) return;
+    const int64_t now = vant::GetClock().NowMicros();
+    while (running_ && next_ <= now) {
+      next_ += kTickMicros;
+      running_ = tick_();
+    }
+  }
+  // Forgets the tick; the display calls it first thing in its destructor.
   void Kill() {
-    vant::MMTimeKillEvent(handle_);
-    handle_ = nullptr;
+    running_ = false;
+    tick_ = nullptr;
   }
 
  private:
-  vant::PMMTimeEvent handle_ = nullptr;
+  static constexpr int64_t kTickMicros = int64_t{vant::kMMTimerPeriod} * 1000;
   std::function<bool()> tick_;
+  bool running_ = false;
+  int64_t next_ = 0;  // microseconds of the process clock
 };

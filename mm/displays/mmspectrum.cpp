@@ -1,10 +1,10 @@
 #include "mmspectrum.h"
 
 #include <algorithm>
-#include <utility>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "mmpcmsup.h"
 #include "mmutils.h"
@@ -491,47 +491,59 @@ void TMMSpectrum::DrawSpectrum(bool clear) {
   const TRect all = vant::Rect(0, 0, w, h);
   c.DIB_InitDrawing();
   colors_cache_.Reset();
-  const bool scrolling = kind_ == skScroll && !clear && !HasState(vant::csDesigning);
-  if (!scrolling) {
-    if (on_draw_bar_ || kind_ == skScroll) {
-      if (OnClearBackground) {
+  const int overflows = core_.CalcDisplayValues();
+  // Bars over the unlit spots: only the bars that changed since the last frame are drawn again,
+  // and a frame where none changed reaches the screen unchanged.
+  const BarsKey key = CurrentBarsKey();
+  bool changed = true;
+  const bool updated = !clear && key.usable && key == drawn_key_ && UpdateBars(c, changed);
+  if (!updated) changed = true;
+  if (!updated) {
+    const bool scrolling = kind_ == skScroll && !clear && !HasState(vant::csDesigning);
+    if (!scrolling) {
+      if (on_draw_bar_ || kind_ == skScroll) {
+        if (OnClearBackground) {
+          OnClearBackground(this, c, all);
+        } else {
+          colors_cache_.Set(c, GetColor());
+          c.DIB_CLEAR();
+        }
+      } else if ((kind_ == skBars || kind_ == skPeaks) && draw_inactive_) {
+        c.DIB_COPYDIBBITS(unlit_->Surface(), 0, 0, w, h, 0, 0);
+      } else if (OnClearBackground) {
         OnClearBackground(this, c, all);
       } else {
-        colors_cache_.Set(c, GetColor());
-        c.DIB_CLEAR();
+        DrawBackGround();
       }
-    } else if ((kind_ == skBars || kind_ == skPeaks) && draw_inactive_) {
-      c.DIB_COPYDIBBITS(unlit_->Surface(), 0, 0, w, h, 0, 0);
-    } else if (OnClearBackground) {
-      OnClearBackground(this, c, all);
     } else {
-      DrawBackGround();
+      // Earlier lines move down and stay visible below the newest one.
+      c.DIB_COPYDIBBITS(c.Surface(), 0, SCROLLDISTANCE, w, h - SCROLLDISTANCE, 0, 0);
+      colors_cache_.Set(c, GetColor());
+      c.DIB_FILLRECT(vant::Rect(0, 0, w, SCROLLDISTANCE));
     }
-  } else {
-    // Earlier lines move down and stay visible below the newest one.
-    c.DIB_COPYDIBBITS(c.Surface(), 0, SCROLLDISTANCE, w, h - SCROLLDISTANCE, 0, 0);
-    colors_cache_.Set(c, GetColor());
-    c.DIB_FILLRECT(vant::Rect(0, 0, w, SCROLLDISTANCE));
   }
-  const int overflows = core_.CalcDisplayValues();
   for (int i = 0; i < overflows; ++i) GainOverflow();
-  if (kind_ != skScroll) DrawGrids(c);
-  switch (kind_) {
-    case skDots:
-      DrawAsDots(c);
-      break;
-    case skLines:
-    case skScroll:
-      DrawAsLines(c);
-      break;
-    case skVLines:
-      DrawAsVLines(c);
-      break;
-    default:
-      DrawAsBars(c);
-      break;
+  if (!updated) {
+    if (kind_ != skScroll) DrawGrids(c);
+    switch (kind_) {
+      case skDots:
+        DrawAsDots(c);
+        break;
+      case skLines:
+      case skScroll:
+        DrawAsLines(c);
+        break;
+      case skVLines:
+        DrawAsVLines(c);
+        break;
+      default:
+        DrawAsBars(c);
+        break;
+    }
+    // The bars just drawn are what the next frame builds on.
+    drawn_key_ = key.usable ? CurrentBarsKey() : BarsKey{};
   }
-  c.DIB_BitBlt(&Canvas(), vant::Rect(rect_.Left, rect_.Top, w, h), 0, 0);
+  if (changed) c.DIB_BitBlt(&Canvas(), vant::Rect(rect_.Left, rect_.Top, w, h), 0, 0);
   c.DIB_DoneDrawing();
   DrawPeakValue();
 }
@@ -639,14 +651,27 @@ void TMMSpectrum::DrawAsVLines(TMMDIBCanvas& c) {
   }
 }
 
+namespace {
+
+// Round(value / per + 0.5) clamped to 0 .. levels, without the library call per bar: adding and
+// taking away 2^52 rounds a double below it half to even, as the default rounding mode does.
+int LitSpots(int32_t value, double per, int levels) {
+  const double x = std::clamp(value / per + 0.5, 0.0, static_cast<double>(levels));
+  return static_cast<int>((x + 0x1p52) - 0x1p52);
+}
+
+}  // namespace
+
 void TMMSpectrum::DrawAsBars(TMMDIBCanvas& c) {
   const int h = core_.H();
   const int levels = on_draw_bar_ ? h : spots_;
   const double per = double(h) / levels;
+  drawn_.clear();
   for (TDrawVal* r = core_.Records(); r->First != -1; ++r) {
-    const int lit = std::clamp(static_cast<int>(std::nearbyint(r->Value / per + 0.5)), 0, levels);
+    const int lit = LitSpots(r->Value, per, levels);
     core_.HoldPeak(*r, lit);
     const int peak = r->Peak.load(std::memory_order_relaxed);
+    drawn_.push_back({r->First, r->End, r->Value, lit, peak});
     if (on_draw_bar_) {
       on_draw_bar_(this, c, vant::Rect(r->First, 0, r->End, h), lit, peak);
     } else {
@@ -655,8 +680,69 @@ void TMMSpectrum::DrawAsBars(TMMDIBCanvas& c) {
   }
 }
 
+TMMSpectrum::BarsKey TMMSpectrum::CurrentBarsKey() {
+  BarsKey k;
+  k.usable = (kind_ == skBars || kind_ == skPeaks) && draw_inactive_ && !draw_grid_ &&
+             !on_draw_bar_ && !display_peak_ && !HasState(vant::csDesigning);
+  if (!k.usable) return k;
+  TMMDIBCanvas& c = DIBCanvas();
+  k.kind = kind_;
+  k.bpp = c.GetBPP();
+  k.w = core_.W();
+  k.h = core_.H();
+  k.spots = spots_;
+  k.margin = margin_;
+  k.spot_height = spot_height_;
+  k.spot_space = spot_space_;
+  k.space = space_;
+  k.z1 = z1_;
+  k.z2 = z2_;
+  k.peaks = core_.NumPeaks;
+  k.doted = active_doted_;
+  for (int i = 0; i < 3; ++i) k.colors[i] = bar_colors_[i];
+  k.surface = c.Surface();
+  k.unlit_serial = unlit_serial_;
+  return k;
+}
+
+bool TMMSpectrum::UpdateBars(TMMDIBCanvas& c, bool& changed) {
+  TDrawVal* recs = core_.Records();
+  BarDrawn* drawn = drawn_.data();
+  const size_t count = drawn_.size();
+  const int w = core_.W(), h = core_.H();
+  const double per = double(h) / spots_;
+  const int step = spot_height_ + spot_space_;
+  changed = false;
+  size_t i = 0;
+  for (; recs[i].First != -1; ++i) {
+    TDrawVal& r = recs[i];
+    // Other columns than the last frame's: the caller draws the whole frame.
+    if (i >= count || drawn[i].first != r.First || drawn[i].end != r.End) return false;
+    BarDrawn& was = drawn[i];
+    const int lit = r.Value == was.value ? was.lit : LitSpots(r.Value, per, spots_);
+    was.value = r.Value;
+    core_.HoldPeak(r, lit);
+    const int peak = r.Peak.load(std::memory_order_relaxed);
+    if (was.lit == lit && was.peak == peak) continue;
+    changed = true;
+    // Spots up to the lower lit count stay lit (a peak mark stands above its bar's top).
+    const int lo = kind_ == skBars ? std::min(was.lit, lit) + 1 : 1;
+    const int hi = std::min(std::max({was.lit, lit, was.peak, peak}), spots_);
+    was.lit = lit;
+    was.peak = peak;
+    if (lo > hi) continue;
+    const int top = std::max(h - margin_ - (hi - 1) * step - spot_height_, 0);
+    const int bottom = std::min(h - margin_ - (lo - 1) * step, h);
+    const int x = std::max(r.First, 0), right = std::min(std::max(r.End, r.First + 1), w);
+    if (top >= bottom || x >= right) continue;
+    c.DIB_COPYDIBBITS(unlit_->Surface(), x, top, right - x, bottom - top, x, top);
+    DrawBar(c, r.First, r.End, lit, peak, false, kind_ == skPeaks, lo, hi);
+  }
+  return i == count;
+}
+
 void TMMSpectrum::DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak, bool unlit,
-                          bool only_top) {
+                          bool only_top, int lo, int hi) {
   const int h = core_.H();
   int x1 = first, width = std::max(end - first, 1);
   if (width > space_) {
@@ -666,6 +752,7 @@ void TMMSpectrum::DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak
   const TColor* colors = unlit ? inactive_colors_ : bar_colors_;
   const bool doted = unlit ? inactive_doted_ : active_doted_;
   auto spot = [&](int k) {
+    if (k < lo || k > hi) return;
     const int bottom = h - margin_ - (k - 1) * (spot_height_ + spot_space_);
     colors_cache_.Set(c, colors[(k > z2_ ? 3 : k > z1_ ? 2 : 1) - 1]);
     c.DIB_FILLRECTDOTED(vant::Rect(x1, bottom - spot_height_, x1 + width, bottom), doted);
@@ -673,7 +760,7 @@ void TMMSpectrum::DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak
   if (only_top) {
     if (lit > 0) spot(lit);
   } else {
-    for (int k = 1; k <= lit; ++k) spot(k);
+    for (int k = std::max(lo, 1); k <= std::min(lit, hi); ++k) spot(k);
   }
   // The peak mark: never below spot 1, none for a peak above the top.
   if (core_.NumPeaks > 0 && peak > lit && peak <= spots_) {
@@ -682,6 +769,7 @@ void TMMSpectrum::DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak
 }
 
 void TMMSpectrum::DrawInactiveSpots() {
+  ++unlit_serial_;  // bars drawn over the old unlit spots are no base for the next frame
   if (constructing_ || HasState(vant::csLoading) || on_draw_bar_) return;
   if (kind_ != skBars && kind_ != skPeaks) return;
   TMMDIBCanvas& c = *unlit_;
@@ -802,8 +890,8 @@ void TMMSpectrum::DrawPeakValue() {
   if (p.Column + tw >= w) p.Column = w - tw - 1;
   const int x = rect_.Left + p.Column;
   // A peak far above the top (a large vertical scale) puts the text at the top.
-  const int y = rect_.Top + static_cast<int>(std::max<int64_t>(
-                                0, int64_t{h} - p.Height - baseline_ - th));
+  const int y =
+      rect_.Top + static_cast<int>(std::max<int64_t>(0, int64_t{h} - p.Height - baseline_ - th));
   cv.TextOut(x, y, s);
   cv.Brush().Style = vant::bsSolid;
   peak_text_ = s;
@@ -835,6 +923,7 @@ std::string TMMSpectrum::InfoText(TPoint p) const {
 }
 
 void TMMSpectrum::DrawInfo(TPoint p) {
+  ForgetBars();  // the box is drawn into the canvas
   FastDraw(
       [&](bool) {
         info_.Draw(DIBCanvas(), Canvas(), rect_, {p.X - rect_.Left, p.Y - rect_.Top}, InfoText(p));
@@ -869,6 +958,7 @@ void TMMSpectrum::MouseUp(vant::TMouseButton b, vant::TShiftState s, int x, int 
 
 void TMMSpectrum::EndInfo() {
   if (!info_mode_) return;
+  ForgetBars();
   if (GetEnabled()) FastDraw([&](bool) { info_.End(DIBCanvas(), Canvas(), rect_); }, false);
   info_.Cancel();
   info_mode_ = false;

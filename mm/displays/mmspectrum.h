@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "exceptions.h"
 #include "mmdibcv.h"
@@ -197,7 +198,27 @@ class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
   void PointedLineTo(TMMDIBCanvas& c, int x, int y, bool pointed);
   void DrawAsVLines(TMMDIBCanvas& c);
   void DrawAsBars(TMMDIBCanvas& c);
-  void DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak, bool unlit, bool only_top);
+  // Spots `lo` .. `hi` of a bar (all by default) as lit `lit` and a peak mark at `peak` show them.
+  void DrawBar(TMMDIBCanvas& c, int first, int end, int lit, int peak, bool unlit, bool only_top,
+               int lo = 1, int hi = INT32_MAX);
+  // Everything the picture of the bars depends on besides their lit spots and peaks; a frame
+  // drawn under the same key redraws only the bars that changed.
+  struct BarsKey {
+    bool usable = false;
+    int kind = 0, bpp = 0, w = 0, h = 0, spots = 0, margin = 0, spot_height = 0, spot_space = 0,
+        space = 0, z1 = 0, z2 = 0, peaks = 0;
+    bool doted = false;
+    vant::TColor colors[3] = {};
+    const uint8_t* surface = nullptr;
+    uint64_t unlit_serial = 0;
+    bool operator==(const BarsKey&) const = default;
+  };
+  BarsKey CurrentBarsKey();
+  // The bars whose lit spots or peak changed since the frame drawn under the same key, drawn
+  // again over the unlit spots; false when the records no longer match that frame's.
+  bool UpdateBars(TMMDIBCanvas& c, bool& changed);
+  // The picture in the canvas is not the last frame's any more (the measuring box, a new surface).
+  void ForgetBars() { drawn_key_ = {}; }
   void DrawGrids(TMMDIBCanvas& c);
   void DrawScales();
   void DrawPeakValue();
@@ -232,5 +253,12 @@ class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
   std::atomic<bool> info_mode_{false};
   TMMInfoBox info_;
   bool saved_show_hint_ = false;
+  // The last frame of bars: its key and, per record, its columns, lit spots and peak.
+  struct BarDrawn {
+    int32_t first = -1, end = 0, value = 0, lit = 0, peak = 0;
+  };
+  BarsKey drawn_key_;
+  std::vector<BarDrawn> drawn_;
+  uint64_t unlit_serial_ = 0;
   static int need_data_nesting_;
 };

@@ -54,6 +54,7 @@ class TMMSpectrumInput {
   TMMFFTWindow window_kind_ = fwHamming;
   std::unique_ptr<TFFTReal> plan_;
   std::vector<int32_t> window_;
+  std::vector<int16_t> window16_;
   std::vector<int32_t> values_;
   std::vector<float> work_;
 };
@@ -153,7 +154,13 @@ class TMMSpectrumCore {
 
   // A new peak of `c` (when at least the held one and above 0) is held for 2 × PeakDelay + 1
   // ticks.
-  void HoldPeak(TDrawVal& r, int c) const;
+  void HoldPeak(TDrawVal& r, int c) const {
+    if (c >= r.Peak.load(std::memory_order_relaxed) && c > 0 &&
+        NumPeaks.load(std::memory_order_relaxed) > 0) {
+      r.Peak.store(c, std::memory_order_relaxed);
+      r.Hold.store(2 * PeakDelay + 1, std::memory_order_relaxed);
+    }
+  }
   // One tick of the shared 25 ms timer (timer thread): counts holds down and lowers peaks.
   void PeakTick();
 
@@ -169,6 +176,7 @@ class TMMSpectrumCore {
   std::vector<int16_t> fft_;  // N values; also read as N/2 32-bit magnitudes when given
   std::vector<int32_t> given_;
   std::vector<int32_t> mag_;
+  std::vector<int32_t> roots_;  // linear magnitudes before their smoothing
   std::vector<int32_t> offset_;
   std::vector<float> state_;
   std::vector<int64_t> sums_;

@@ -30,8 +30,11 @@ void TMMEnvelope::Changed() {
 }
 
 void TMMEnvelope::SetBounds(int left, int top, int width, int height) {
-  const bool resized = width != GetWidth() || height != GetHeight();
+  const int old_width = GetWidth(), old_height = GetHeight();
   TMMMarkerPanel::SetBounds(left, top, width, height);
+  // The size as held by the control, not as asked.
+  width = GetWidth(), height = GetHeight();
+  const bool resized = width != old_width || height != old_height;
   if (resized && width >= 1 && height >= 1) {
     dib_->SetBounds(0, 0, width, height);
     Invalidate();

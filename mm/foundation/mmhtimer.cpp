@@ -4,10 +4,12 @@
 #include <system_error>
 #include <utility>
 
+#include "dispatch.h"
 #include "syncevent.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
 #include "ui_messagewindow.h"
+#include "ui_timer.h"
 
 namespace vant {
 
@@ -31,6 +33,7 @@ struct TMMHiTimer::Build {
   std::atomic<int> pending{0};
   std::shared_ptr<MMWorker> worker;
   Event wake;
+  std::unique_ptr<TTimer> frames;  // the GUI thread's timer of a timer at frames
 };
 
 TMMHiTimer::TMMHiTimer(TComponent* owner) : TMMNonVisualComponent(owner) {}
@@ -61,6 +64,12 @@ void TMMHiTimer::SetEnabled(bool value) {
 void TMMHiTimer::SetInterval(uint32_t value) {
   if (value == interval_) return;
   interval_ = value;
+  UpdateTimer();
+}
+
+void TMMHiTimer::SetAtFrames(bool value) {
+  if (value == at_frames_) return;
+  at_frames_ = value;
   UpdateTimer();
 }
 
@@ -147,6 +156,11 @@ void TMMHiTimer::Release(const std::shared_ptr<Build>& b) {
     b->service->Kill(id);  // no tick of it runs or can start after this
     b->service->EndPeriod(b->service->MinPeriod());
   }
+  if (b->frames) {
+    // Perhaps from its own tick: freed once that has returned.
+    b->frames->SetEnabled(false);
+    GetDispatcher().Post([t = b->frames.release()] { delete t; });
+  }
   if (b->window) {
     MessageWindow::RemovePending(b->hwnd, MM_HITIMER_TICK, MM_HITIMER_TICK);
     b->window.reset();
@@ -157,6 +171,18 @@ void TMMHiTimer::Release(const std::shared_ptr<Build>& b) {
 void TMMHiTimer::BuildTimer() {
   auto b = std::make_shared<Build>();
   b->mode = mode_;
+  if (b->mode == cmWindow && at_frames_ && GetDispatcher().IsGuiThread()) {
+    std::weak_ptr<Build> weak = b;
+    b->frames = std::make_unique<TTimer>(nullptr);
+    b->frames->SetAtFrames(true);
+    b->frames->SetInterval(interval_);
+    // The scheduler guards the call; the handler may rebuild or free us.
+    b->frames->OnTimer = [this, weak](TObject*) {
+      if (weak.lock()) Timer();
+    };
+    Release(Exchange(std::move(b)));
+    return;
+  }
   if (b->mode == cmWindow) {
     std::weak_ptr<Build> weak = b;
     b->window = std::make_unique<MessageWindow>([this, weak](TMessage& m) {

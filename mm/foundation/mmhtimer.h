@@ -47,6 +47,12 @@ class TMMHiTimer : public TMMNonVisualComponent {
   void SetPriority(TThreadPriority value);
   bool GetSynchronize() const { return synchronize_; }
   void SetSynchronize(bool value) { synchronize_ = value; }
+  // In cmWindow mode on the GUI thread, a timer whose handler only shows something (seen at the
+  // display's frames anyway) takes its ticks from the GUI thread's timers at frames: a tick at
+  // the frame nearest its time, in the same wake as the frame's other work, and no platform
+  // timer (GetTimerID is 0) nor timer thread woken for it.
+  bool GetAtFrames() const { return at_frames_; }
+  void SetAtFrames(bool value);
   bool GetWaitForTerminate() const { return wait_for_terminate_; }
   void SetWaitForTerminate(bool value) { wait_for_terminate_ = value; }
 
@@ -80,6 +86,7 @@ class TMMHiTimer : public TMMNonVisualComponent {
   TThreadPriority priority_ = tpNormal;
   std::atomic<bool> synchronize_{true};
   bool wait_for_terminate_ = false;
+  bool at_frames_ = false;
 
   mutable std::mutex handler_mutex_;  // OnTimer is read by the timer and worker threads
   TNotifyEvent on_timer_;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -34,22 +35,27 @@ class SharedTimer {
 
   PMMTimeEvent SetEvent(int32_t interval, bool suspended, TMMTimeCallback callback,
                         void* user_data) {
-    std::lock_guard lock(lock_);
-    // A running event needs the platform timer now; without one it is refused. A suspended one
-    // waits for its resume to start it.
-    if (!suspended && !StartIfNeeded()) return nullptr;
-    ++event_count_;
-    auto event = std::make_shared<TMMTimeEvent>(TMMTimeEvent{std::max(interval, kMMTimerPeriod),
-                                                             user_data, std::move(callback),
-                                                             suspended ? 1 : 0, 0, ++last_serial_});
-    if (!suspended) ++running_;
-    events_.push_back(std::move(event));
-    return events_.back().get();
+    Stopped stopped;
+    PMMTimeEvent handle = nullptr;
+    {
+      std::lock_guard lock(lock_);
+      events_.push_back(std::make_shared<TMMTimeEvent>(
+          TMMTimeEvent{std::max(interval, kMMTimerPeriod), user_data, std::move(callback),
+                       suspended ? 1 : 0, 0, ++last_serial_}));
+      // A running event needs the platform timer now; without one it is refused. A suspended
+      // one waits for its resume to start it.
+      if (Retune(stopped)) {
+        ++event_count_;
+        handle = events_.back().get();
+      } else {
+        events_.pop_back();
+      }
+    }
+    stopped.Kill();
+    return handle;
   }
 
-  // Runs `change` on the suspend count of a live event under the lock. The platform timer runs
-  // exactly while some event has a count of 0: the first to reach 0 starts it, the last to
-  // leave 0 stops it.
+  // Runs `change` on the suspend count of a live event under the lock.
   template <typename Change>
   void Suspend(PMMTimeEvent handle, Change change) {
     if (!handle) return;
@@ -58,18 +64,9 @@ class SharedTimer {
       std::lock_guard lock(lock_);
       auto it = Find(handle);
       if (it == events_.end()) return;
-      TMMTimeEvent& e = **it;
-      const bool was_running = e.SuspendCount == 0;
-      change(e);
-      const bool runs = e.SuspendCount == 0;
-      if (runs == was_running) return;
-      if (runs) {
-        ++running_;
-        StartIfNeeded();
-      } else {
-        e.Elapsed = 0;
-        if (--running_ == 0) stopped = TakeTimer();
-      }
+      change(**it);
+      if ((*it)->SuspendCount != 0) (*it)->Elapsed = 0;
+      Retune(stopped);
     }
     stopped.Kill();
   }
@@ -78,8 +75,15 @@ class SharedTimer {
   template <typename Change>
   void Update(PMMTimeEvent handle, Change change) {
     if (!handle) return;
-    std::lock_guard lock(lock_);
-    if (auto it = Find(handle); it != events_.end()) change(**it);
+    Stopped stopped;
+    {
+      std::lock_guard lock(lock_);
+      auto it = Find(handle);
+      if (it == events_.end()) return;
+      change(**it);
+      Retune(stopped);
+    }
+    stopped.Kill();
   }
 
   void KillEvent(PMMTimeEvent handle) {
@@ -89,10 +93,9 @@ class SharedTimer {
       std::lock_guard lock(lock_);
       auto it = Find(handle);
       if (it == events_.end()) return;
-      const bool was_running = (*it)->SuspendCount == 0;
       events_.erase(it);
       --event_count_;
-      if (was_running && --running_ == 0) stopped = TakeTimer();
+      Retune(stopped);
     }
     stopped.Kill();
   }
@@ -106,7 +109,6 @@ class SharedTimer {
       stopped = t.TakeTimer();
       t.events_.clear();
       t.event_count_ = 0;
-      t.running_ = 0;
     }
     stopped.Kill();
   }
@@ -127,19 +129,42 @@ class SharedTimer {
     }
   };
   Stopped TakeTimer() {
+    step_ = 0;
     return {std::exchange(service_, nullptr), std::exchange(timer_id_, 0)};
   }
-  // Starts the platform timer when none runs; false when it cannot be started.
-  bool StartIfNeeded() {
-    if (timer_id_ != 0) return true;
+
+  // Every tick wakes the timer thread, so the platform timer ticks only on the 25 ms ticks
+  // that some running event can fire on: every greatest common share of their intervals'
+  // ticks. An event then fires on the same ticks as with a tick every 25 ms; 0 when none runs.
+  int32_t WantedStep() const {
+    int32_t ticks = 0;
+    for (const auto& e : events_) {
+      if (e->SuspendCount == 0)
+        ticks = std::gcd(ticks, (e->Interval + kMMTimerPeriod - 1) / kMMTimerPeriod);
+    }
+    return ticks * kMMTimerPeriod;
+  }
+  // Starts, restarts or stops the platform timer for the running events (the one it replaces
+  // goes into `stopped`); false when a timer is needed and cannot be started, when the running
+  // one, if any, stays.
+  bool Retune(Stopped& stopped) {
+    const int32_t step = WantedStep();
+    if (step == step_) return true;
+    if (step == 0) {
+      stopped = TakeTimer();
+      return true;
+    }
     TimerService& service = GetTimerService();
     service.BeginPeriod(kMMTimerPeriod);
-    timer_id_ = service.StartPeriodic(kMMTimerPeriod, [this](TimerId id) { Tick(id); });
-    if (timer_id_ == 0) {
+    const TimerId id = service.StartPeriodic(step, [this](TimerId id) { Tick(id); });
+    if (id == 0) {
       service.EndPeriod(kMMTimerPeriod);
       return false;
     }
+    stopped = TakeTimer();
     service_ = &service;
+    timer_id_ = id;
+    step_ = step;
     return true;
   }
 
@@ -171,7 +196,7 @@ class SharedTimer {
     for (const auto& [handle, serial] : snapshot_) {
       const std::shared_ptr<TMMTimeEvent> event = FindLive(handle, serial);
       if (!event || event->SuspendCount != 0) continue;
-      event->Elapsed += kMMTimerPeriod;
+      event->Elapsed += step_;
       if (event->Elapsed < event->Interval) continue;
       if (event->Callback) event->Callback(handle, event->UserData);
       if (FindLive(handle, serial)) event->Elapsed = 0;
@@ -183,7 +208,7 @@ class SharedTimer {
   TimerId timer_id_ = 0;
   List events_;  // in creation order
   int32_t event_count_ = 0;
-  int32_t running_ = 0;  // events whose suspend count is 0
+  int32_t step_ = 0;  // the running platform timer's period, 0 when none runs
   std::atomic<int32_t> busy_{0};
   uint64_t last_serial_ = 0;
   std::vector<std::pair<PMMTimeEvent, uint64_t>> snapshot_;

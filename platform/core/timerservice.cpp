@@ -1,5 +1,7 @@
 #include "timerservice.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -13,10 +15,6 @@
 #include "trace.h"
 
 namespace vant {
-
-namespace {
-constexpr int64_t kMaxIdleWaitMicros = 1'000'000;
-}
 
 struct ThreadTimerService::State {
   struct Timer {
@@ -38,6 +36,8 @@ struct ThreadTimerService::State {
   TimerId last_id = 0;
   TimerId running = 0;
   int64_t settled_at = LLONG_MIN;
+  uint64_t idle_passes = 0;             // times the thread found nothing due
+  std::optional<int64_t> sleeps_until;  // while the thread waits for work
   bool changed = false;
   bool stop = false;
   std::thread thread;
@@ -45,6 +45,8 @@ struct ThreadTimerService::State {
 };
 
 void ThreadTimerService::State::Run() {
+  // Named, so that a look at the process's threads tells who wakes.
+  pthread_setname_np(pthread_self(), "timers");
   std::unique_lock lock(mutex);
   while (!stop) {
     const int64_t now = clock.NowMicros();
@@ -55,6 +57,7 @@ void ThreadTimerService::State::Run() {
     }
     if (due == timers.end()) {
       settled_at = now;
+      ++idle_passes;
       idle.notify_all();
       WaitForWork(lock, now);
       continue;
@@ -85,12 +88,21 @@ void ThreadTimerService::State::Run() {
 }
 
 void ThreadTimerService::State::WaitForWork(std::unique_lock<std::mutex>& lock, int64_t now) {
-  int64_t wait = kMaxIdleWaitMicros;
-  for (const auto& [id, t] : timers) wait = std::min(wait, t.next - now);
-  if (wait <= 0) return;
-  // The remaining time is measured on the injected clock but slept on the steady one: for the
-  // real clock they agree, and a hand-moved clock wakes us through Settle.
-  wake.wait_for(lock, std::chrono::microseconds(wait), [&] { return changed || stop; });
+  const auto woken = [&] { return changed || stop; };
+  if (timers.empty()) {
+    // Nothing can fall due until a timer is started, which wakes us, as do a kill and the
+    // end of the service: an idle program is not woken for nothing.
+    wake.wait(lock, woken);
+  } else {
+    int64_t next = LLONG_MAX;
+    for (const auto& [id, t] : timers) next = std::min(next, t.next);
+    if (next <= now) return;
+    sleeps_until = next;
+    // The remaining time is measured on the injected clock but slept on the steady one: for
+    // the real clock they agree, and a hand-moved clock wakes us through Settle.
+    wake.wait_for(lock, std::chrono::microseconds(next - now), woken);
+    sleeps_until.reset();
+  }
   changed = false;
 }
 
@@ -162,10 +174,19 @@ bool ThreadTimerService::Settle(int timeout_ms) {
   std::unique_lock lock(s.mutex);
   if (!s.thread.joinable()) return true;
   const int64_t target = s.clock.NowMicros();
+  // The thread must look again after this call, or a timer started or killed just before
+  // would count as seen.
+  const uint64_t passes = s.idle_passes;
   s.changed = true;
   s.wake.notify_all();
-  return s.idle.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                         [&] { return s.stop || (s.settled_at >= target && s.running == 0); });
+  return s.idle.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+    return s.stop || (s.idle_passes > passes && s.settled_at >= target && s.running == 0);
+  });
+}
+
+std::optional<int64_t> ThreadTimerService::SleepsUntil() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->sleeps_until;
 }
 
 int ThreadTimerService::Count() const {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "clock.h"
 
@@ -51,6 +52,9 @@ class ThreadTimerService final : public TimerService {
   bool Settle(int timeout_ms = 5000);
   // Timers alive now.
   int Count() const;
+  // The clock reading the thread waits for while it has nothing to do (the next tick), or
+  // nothing when it waits only for a timer to be started, changed or killed.
+  std::optional<int64_t> SleepsUntil() const;
 
  private:
   struct State;

@@ -8,8 +8,11 @@
 namespace vant {
 
 void Trace(std::string_view line);
-// printf-style convenience.
+// printf-style convenience; formats nothing while TraceOn() is false.
 void TraceF(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Whether a line goes anywhere (VANT_TRACE set, or a capture alive). A caller whose arguments
+// cost something to build asks first.
+bool TraceOn();
 
 // While alive, every trace line of any thread is also kept here.
 class TraceCapture {

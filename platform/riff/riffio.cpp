@@ -89,7 +89,7 @@ class RiffFile::FileBackend final : public Backend {
   bool Writable() const override { return writable_; }
   bool Stamp(FileStamp& stamp) const override {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) return false;
+    if (GetFileLayer().Fstat(fd_, st) != 0) return false;
     stamp.size = static_cast<int64_t>(st.st_size);
     stamp.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.links = static_cast<int64_t>(st.st_nlink);
@@ -229,8 +229,9 @@ int64_t RiffFile::Read(void* buffer, size_t count) {
   size_t done = 0;
   while (done < count) {
     const uint64_t at = pos_ + done;
-    if (count - done >= kBufferSize && at % kBufferSize == 0) {
-      // Large reads bypass the cache.
+    if (count - done >= kBufferSize) {
+      // Large reads bypass the cache, wherever they start: one call of the file (a wave's data
+      // rarely starts on a page boundary).
       int64_t n = backend_->ReadAt(at, out + done, count - done);
       if (n < 0) return -1;
       done += static_cast<size_t>(n);
@@ -324,6 +325,7 @@ Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) 
       // A chunk never holds more than the file: a cut-off file reads to its end, and a size
       // claiming more (up to 4 GB in a small file) is taken as what is there.
       ck.size = static_cast<uint32_t>(std::min<uint64_t>(size, fileEnd - (p + 8)));
+      if (id == kRiff && haveType && !parent) ck.size = FormSize(p, size);
       ck.type = haveType ? type : 0;
       ck.dataOffset = p + 8;
       ck.flags = 0;
@@ -334,6 +336,26 @@ Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) 
     p += 8 + static_cast<uint64_t>(size) + (size & 1u);
   }
   return Result::kChunkNotFound;
+}
+
+uint32_t RiffFile::FormSize(uint64_t header, uint32_t stated) {
+  const uint64_t fileEnd = Size();
+  if (header + 8 > fileEnd) return 0;
+  const uint64_t held = fileEnd - (header + 8);
+  auto cut = [](uint64_t n) { return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX)); };
+  if (stated >= held) return cut(held);
+  // The walk stays below the stated end, so a small size costs no more than the chunks it counts.
+  const uint64_t end = header + 8 + stated;
+  uint64_t p = header + 12;
+  while (p < end) {
+    uint8_t h[8];
+    if (p + 8 > fileEnd || !ReadExact(p, h, 8) || Le32(h) == 0) break;
+    const uint32_t size = Le32(h + 4);
+    const uint64_t next = p + 8 + static_cast<uint64_t>(size) + (size & 1u);
+    if (next > end) return cut(held);
+    p = next;
+  }
+  return stated;
 }
 
 Result RiffFile::Ascend(ChunkInfo& ck) {

@@ -134,6 +134,12 @@ class RiffFile {
   // position is where the search began. A header whose id is four zero bytes ends the search:
   // zero-filled space holds no chunks.
   Result Descend(ChunkInfo& ck, const ChunkInfo* parent = nullptr, Search search = Search::kHere);
+  // The size of the form whose header is at `header`, given the size it states: the stated one,
+  // cut to the file. A stated end that falls inside one of the form's chunks (a writer that never
+  // went back to patch the size, or patched it wrong) counts only part of the form, which then
+  // runs to the end of the file; an end between two chunks is kept, so that bytes appended after
+  // a whole form stay outside it. Descend gives a RIFF form found outside any parent this size.
+  uint32_t FormSize(uint64_t header, uint32_t stated);
   // Leaves a chunk: when it is dirty, its size becomes position - dataOffset, written into its
   // header (always, since a found chunk's size may have been cut to the file), and an odd size
   // gets a zero pad byte; then the position moves to the next chunk.

@@ -29,17 +29,17 @@ std::ostream& operator<<(std::ostream& os, const TPoint& p) {
 }
 
 void InflateRect(TRect& r, int dx, int dy) {
-  r.Left -= dx;
-  r.Right += dx;
-  r.Top -= dy;
-  r.Bottom += dy;
+  r.Left = SaturateInt(int64_t{r.Left} - dx);
+  r.Right = SaturateInt(int64_t{r.Right} + dx);
+  r.Top = SaturateInt(int64_t{r.Top} - dy);
+  r.Bottom = SaturateInt(int64_t{r.Bottom} + dy);
 }
 
 void OffsetRect(TRect& r, int dx, int dy) {
-  r.Left += dx;
-  r.Right += dx;
-  r.Top += dy;
-  r.Bottom += dy;
+  r.Left = SaturateInt(int64_t{r.Left} + dx);
+  r.Right = SaturateInt(int64_t{r.Right} + dx);
+  r.Top = SaturateInt(int64_t{r.Top} + dy);
+  r.Bottom = SaturateInt(int64_t{r.Bottom} + dy);
 }
 
 TRect IntersectRect(const TRect& a, const TRect& b) {
@@ -136,6 +136,7 @@ void EnsureGuiApplication() {
   }
   InstallFontSubstitutes();
   InstallToolkitTranslations();
+  InstallLegacyTitles();
 }
 
 // ---- font, pen, brush ----
@@ -340,8 +341,38 @@ void TCanvas::PlotPen(int x, int y, uint32_t pixel, TPenMode mode) {
 }
 
 void TCanvas::HLine(int x1, int x2, int y, uint32_t pixel, TPenMode mode) {
-  for (int x = x1; x < x2; ++x) PlotPen(x, y, pixel, mode);
+  const TRect k = Clip();
+  if (y < k.Top || y >= k.Bottom) return;
+  for (int x = std::max(x1, k.Left), end = std::min(x2, k.Right); x < end; ++x)
+    PlotPen(x, y, pixel, mode);
 }
+
+void TCanvas::VLine(int x, int y1, int y2, uint32_t pixel, TPenMode mode) {
+  const TRect k = Clip();
+  if (x < k.Left || x >= k.Right) return;
+  for (int y = std::max(y1, k.Top), end = std::min(y2, k.Bottom); y < end; ++y)
+    PlotPen(x, y, pixel, mode);
+}
+
+namespace {
+
+// `v` moved to within `margin` of [lo, hi): a coordinate beyond the target lands just beyond it
+// on the same side, so whatever is drawn to it covers the same pixels of the target.
+int Near(int64_t v, int lo, int hi, int margin) {
+  return static_cast<int>(std::clamp<int64_t>(v, int64_t{lo} - margin, int64_t{hi} + margin));
+}
+
+// A drawing rectangle (any order of its corners) brought near the target, for the toolkit, whose
+// rectangles hold sizes in int.
+TRect NearRect(int64_t x1, int64_t y1, int64_t x2, int64_t y2, const TRect& k, int margin) {
+  return {Near(x1, k.Left, k.Right, margin), Near(y1, k.Top, k.Bottom, margin),
+          Near(x2, k.Left, k.Right, margin), Near(y2, k.Top, k.Bottom, margin)};
+}
+
+// Room beyond the target for what a pen of `width` draws around a line there.
+int PenMargin(int width) { return std::clamp(width, 1, 1 << 20) + 2; }
+
+}  // namespace
 
 namespace {
 
@@ -449,6 +480,11 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   if (!image_) return;
   if (x2 < x1) std::swap(x1, x2);
   if (y2 < y1) std::swap(y1, y2);
+  // Edges beyond the target move to just beyond it: the same pixels, and every size fits int.
+  const TRect k = Clip();
+  if (k.IsEmpty()) return;
+  const TRect n = NearRect(x1, y1, x2, y2, k, PenMargin(pen_.Width));
+  x1 = n.Left, y1 = n.Top, x2 = n.Right, y2 = n.Bottom;
   if (brush_.Style != bsClear) {
     CanvasPainter p(*this);
     p.UseBrush(brush_);
@@ -466,14 +502,29 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   uint32_t pixel = ColorToPixel(pen_.Color);
   HLine(x1, x2, y1, pixel, pen_.Mode);
   if (y2 - 1 > y1) HLine(x1, x2, y2 - 1, pixel, pen_.Mode);
-  for (int y = y1 + 1; y < y2 - 1; ++y) {
-    PlotPen(x1, y, pixel, pen_.Mode);
-    if (x2 - 1 > x1) PlotPen(x2 - 1, y, pixel, pen_.Mode);
-  }
+  VLine(x1, y1 + 1, y2 - 1, pixel, pen_.Mode);
+  if (x2 - 1 > x1) VLine(x2 - 1, y1 + 1, y2 - 1, pixel, pen_.Mode);
 }
+
+// The toolkit's curves are drawn from the bounding rectangle: one far beyond the target is
+// shrunk, about its middle, to where its curve meets the target the same to within rounding.
+namespace {
+constexpr int64_t kCurveReach = int64_t{1} << 16;
+bool CurveBeyondReach(int64_t x1, int64_t y1, int64_t x2, int64_t y2, const TRect& k) {
+  return std::min(x1, x2) < k.Left - kCurveReach || std::max(x1, x2) > k.Right + kCurveReach ||
+         std::min(y1, y2) < k.Top - kCurveReach || std::max(y1, y2) > k.Bottom + kCurveReach;
+}
+}  // namespace
 
 void TCanvas::Ellipse(int x1, int y1, int x2, int y2) {
   if (!image_) return;
+  const TRect k = Clip();
+  if (k.IsEmpty()) return;
+  if (CurveBeyondReach(x1, y1, x2, y2, k)) {
+    // A curve that far out is nearly straight across the target: draw it as a polygon of its
+    // points within reach.
+    return CurveAsPolygon(x1, y1, x2, y2, 0, 360, false);
+  }
   CanvasPainter p(*this);
   p.UsePen(pen_);
   p.UseBrush(brush_);
@@ -482,11 +533,14 @@ void TCanvas::Ellipse(int x1, int y1, int x2, int y2) {
 
 void TCanvas::Pie(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4) {
   if (!image_) return;
-  double cx = (x1 + x2) / 2.0, cy = (y1 + y2) / 2.0;
+  const TRect k = Clip();
+  if (k.IsEmpty()) return;
+  double cx = (double(x1) + x2) / 2.0, cy = (double(y1) + y2) / 2.0;
   double a1 = std::atan2(cy - y3, x3 - cx) * 180 / M_PI;
   double a2 = std::atan2(cy - y4, x4 - cx) * 180 / M_PI;
   double span = a2 - a1;
   while (span <= 0) span += 360;
+  if (CurveBeyondReach(x1, y1, x2, y2, k)) return CurveAsPolygon(x1, y1, x2, y2, a1, span, true);
   CanvasPainter p(*this);
   p.UsePen(pen_);
   p.UseBrush(brush_);
@@ -494,13 +548,73 @@ void TCanvas::Pie(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4
             int(std::lround(span * 16)));
 }
 
+namespace {
+
+// The part of `poly` within x in [lo_x, hi_x] and y in [lo_y, hi_y], one side at a time.
+QPolygonF ClipPolygon(QPolygonF poly, double lo_x, double lo_y, double hi_x, double hi_y) {
+  auto side = [&poly](auto inside, auto cross) {
+    QPolygonF out;
+    for (qsizetype i = 0; i < poly.size(); ++i) {
+      const QPointF a = poly[i], b = poly[(i + 1) % poly.size()];
+      if (inside(a)) out << a;
+      if (inside(a) != inside(b)) out << cross(a, b);
+    }
+    poly = out;
+  };
+  auto at_x = [](double x) {
+    return [x](QPointF a, QPointF b) {
+      return QPointF(x, a.y() + (b.y() - a.y()) * (x - a.x()) / (b.x() - a.x()));
+    };
+  };
+  auto at_y = [](double y) {
+    return [y](QPointF a, QPointF b) {
+      return QPointF(a.x() + (b.x() - a.x()) * (y - a.y()) / (b.y() - a.y()), y);
+    };
+  };
+  side([&](QPointF p) { return p.x() >= lo_x; }, at_x(lo_x));
+  side([&](QPointF p) { return p.x() <= hi_x; }, at_x(hi_x));
+  side([&](QPointF p) { return p.y() >= lo_y; }, at_y(lo_y));
+  side([&](QPointF p) { return p.y() <= hi_y; }, at_y(hi_y));
+  return poly;
+}
+
+}  // namespace
+
+void TCanvas::CurveAsPolygon(int x1, int y1, int x2, int y2, double from, double span, bool pie) {
+  // Points along the arc close enough that each chord strays less than half a pixel from it,
+  // the polygon cut to a reach of the target the toolkit draws exactly; its sides along the
+  // cut lie beyond the target.
+  const double cx = (double(x1) + x2 - 1) / 2.0, cy = (double(y1) + y2 - 1) / 2.0;
+  const double rx = std::abs(double(x2) - x1 - 1) / 2.0, ry = std::abs(double(y2) - y1 - 1) / 2.0;
+  const double radius = std::max({rx, ry, 1.0});
+  const int steps = int(
+      std::clamp(2 * M_PI * radius / (2 * std::sqrt(radius)) * span / 360, 64.0, double(1 << 20)));
+  QPolygonF poly;
+  if (pie) poly << QPointF(cx, cy);
+  for (int i = 0; i <= steps; ++i) {
+    const double a = (from + span * i / steps) * M_PI / 180;
+    poly << QPointF(cx + rx * std::cos(a), cy - ry * std::sin(a));
+  }
+  const TRect k = Clip();
+  const double reach = kCurveReach;
+  poly = ClipPolygon(poly, k.Left - reach, k.Top - reach, k.Right + reach, k.Bottom + reach);
+  if (poly.size() < 3) return;
+  CanvasPainter p(*this);
+  p.UsePen(pen_);
+  p.UseBrush(brush_);
+  p.drawPolygon(poly);
+}
+
 void TCanvas::FillRect(const TRect& r) {
   if (!image_ || brush_.Style == bsClear) return;
+  const TRect k = Clip();
+  const TRect n = IntersectRect(k, r);
+  if (n.IsEmpty()) return;
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   p.UseBrush(brush_);
   p.setPen(Qt::NoPen);
-  p.drawRect(QRect(r.Left, r.Top, r.Width(), r.Height()));
+  p.drawRect(QRect(n.Left, n.Top, n.Width(), n.Height()));
 }
 
 void TCanvas::FrameRect(const TRect& r) {
@@ -508,10 +622,8 @@ void TCanvas::FrameRect(const TRect& r) {
   uint32_t pixel = ColorToPixel(brush_.Color);
   HLine(r.Left, r.Right, r.Top, pixel, pmCopy);
   HLine(r.Left, r.Right, r.Bottom - 1, pixel, pmCopy);
-  for (int y = r.Top; y < r.Bottom; ++y) {
-    PlotPen(r.Left, y, pixel, pmCopy);
-    PlotPen(r.Right - 1, y, pixel, pmCopy);
-  }
+  VLine(r.Left, r.Top, r.Bottom, pixel, pmCopy);
+  VLine(r.Right - 1, r.Top, r.Bottom, pixel, pmCopy);
 }
 
 TColor TCanvas::GetPixel(int x, int y) const {
@@ -533,31 +645,46 @@ void TCanvas::Glyphs(QPainter& p, GlyphDrawing draw) {
   }
   // The painter's font, pen and clip travel with the drawing. On a denser device the glyphs are
   // smoothed like the toolkit's own text.
-  glyphs_->push_back([font = p.font(), pen = p.pen(), clip = p.clipRegion(),
-                      draw = std::move(draw)](QPainter& q) {
-    q.save();
-    q.setClipRegion(clip, Qt::IntersectClip);
-    QFont f = font;
-    if (q.device() && q.device()->devicePixelRatioF() > 1.0) {
-      f.setStyleStrategy(QFont::PreferAntialias);
-      q.setRenderHint(QPainter::TextAntialiasing, true);
-    }
-    q.setFont(f);
-    q.setPen(pen);
-    q.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    draw(q);
-    q.restore();
-  });
+  glyphs_->push_back(
+      [font = p.font(), pen = p.pen(), clip = p.clipRegion(), draw = std::move(draw)](QPainter& q) {
+        q.save();
+        q.setClipRegion(clip, Qt::IntersectClip);
+        QFont f = font;
+        if (q.device() && q.device()->devicePixelRatioF() > 1.0) {
+          f.setStyleStrategy(QFont::PreferAntialias);
+          q.setRenderHint(QPainter::TextAntialiasing, true);
+        }
+        q.setFont(f);
+        q.setPen(pen);
+        q.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        draw(q);
+        q.restore();
+      });
 }
+
+namespace {
+
+// Whether text drawn with its top-left at (x, y) over w x h pixels (turned any way about that
+// corner when `turned`) can reach `k`; text that cannot is not handed to the toolkit, whose text
+// positions hold far less than int.
+bool TextMeets(int64_t x, int64_t y, int64_t w, int64_t h, bool turned, const TRect& k) {
+  const int64_t reach = turned ? w + h : 0;
+  return x - reach < k.Right && x + w + reach > k.Left && y - reach < k.Bottom &&
+         y + h + reach > k.Top;
+}
+
+}  // namespace
 
 void TCanvas::TextOut(int x, int y, const std::string& text) {
   if (!image_) return;
   QString s = QString::fromUtf8(text.data(), int(text.size()));
+  const QFontMetrics& fm = CachedFont(font_).metrics;
+  int w = fm.horizontalAdvance(s);
+  pen_pos_ = {SaturateInt(int64_t{x} + w), y};
+  if (!TextMeets(x, y, w, fm.height(), font_.GetOrientation() != 0, Clip())) return;
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  const QFontMetrics& fm = CachedFont(font_).metrics;
   p.setFont(CachedFont(font_).font);
-  int w = fm.horizontalAdvance(s);
   if (font_.GetOrientation() == 0 && brush_.Style != bsClear)
     p.fillRect(QRect(x, y, w, fm.height()), QColor::fromRgb(ColorToPixel(brush_.Color)));
   Glyphs(p, [x, y, s, ascent = fm.ascent(), angle = font_.GetOrientation()](QPainter& q) {
@@ -569,22 +696,24 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
     q.rotate(-angle / 10.0);
     q.drawText(0, ascent, s);
   });
-  pen_pos_ = {x + w, y};
 }
 
 void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
   if (!image_) return;
+  // Nothing is drawn outside `r`, so only its part within the target matters.
+  const TRect box = IntersectRect(r, Clip());
+  if (box.IsEmpty()) return;
   QString s = QString::fromUtf8(text.data(), int(text.size()));
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  p.setClipRect(QRect(r.Left, r.Top, r.Width(), r.Height()), Qt::IntersectClip);
+  p.setClipRect(QRect(box.Left, box.Top, box.Width(), box.Height()), Qt::IntersectClip);
   if (brush_.Style != bsClear)
-    p.fillRect(QRect(r.Left, r.Top, r.Width(), r.Height()),
+    p.fillRect(QRect(box.Left, box.Top, box.Width(), box.Height()),
                QColor::fromRgb(ColorToPixel(brush_.Color)));
+  const QFontMetrics& fm = CachedFont(font_).metrics;
+  if (!TextMeets(x, y, fm.horizontalAdvance(s), fm.height(), false, box)) return;
   p.setFont(CachedFont(font_).font);
-  Glyphs(p, [x, y, s, ascent = CachedFont(font_).metrics.ascent()](QPainter& q) {
-    q.drawText(x, y + ascent, s);
-  });
+  Glyphs(p, [x, y, s, ascent = fm.ascent()](QPainter& q) { q.drawText(x, y + ascent, s); });
 }
 
 int TCanvas::TextWidth(const std::string& text) const {
@@ -593,6 +722,25 @@ int TCanvas::TextWidth(const std::string& text) const {
 }
 
 int TCanvas::TextHeight(const std::string&) const { return CachedFont(font_).metrics.height(); }
+
+namespace {
+
+// One side of a text box along one axis, shrunk to at most `reach` where the text keeps its
+// place: from the start, from the end, or about the middle (the size keeping its parity).
+void ShrinkBoxSide(int64_t& lo, int64_t& hi, int align_lo, int align_hi, int align, int reach) {
+  const int64_t size = hi - lo;
+  if (size <= reach) return;
+  if (align & align_hi) {
+    lo = hi - reach;
+  } else if (align & align_lo) {
+    hi = lo + reach;
+  } else {
+    const int64_t d = (size - reach) / 2;
+    lo += d, hi -= d;
+  }
+}
+
+}  // namespace
 
 int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
   QString s = QString::fromUtf8(text.data(), int(text.size()));
@@ -612,21 +760,39 @@ int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
   if (!(flags & DT_NOPREFIX)) qf |= Qt::TextShowMnemonic;
   const QFont& font = CachedFont(font_).font;
   const QFontMetrics& fm = CachedFont(font_).metrics;
-  QRect box(r.Left, r.Top, std::max(0, r.Width()), std::max(0, r.Height()));
+  // The toolkit's rectangles and text positions hold far less than int: the text is laid out in
+  // a box at the origin no larger than any text needs, then placed.
+  constexpr int kReach = 1 << 20;
+  int64_t left = r.Left, top = r.Top, right = std::max(left, int64_t{r.Right}),
+          bottom = std::max(top, int64_t{r.Bottom});
   if (flags & DT_CALCRECT) {
     QRect need = fm.boundingRect(
-        QRect(r.Left, r.Top, (flags & DT_WORDBREAK) ? box.width() : 1 << 20, 1 << 20),
+        QRect(0, 0, (flags & DT_WORDBREAK) ? int(std::min<int64_t>(right - left, kReach)) : kReach,
+              kReach),
         qf & ~(Qt::AlignHCenter | Qt::AlignRight | Qt::AlignVCenter | Qt::AlignBottom), s);
-    r.Right = r.Left + need.width();
-    r.Bottom = r.Top + std::max(need.height(), fm.height());
+    r.Right = SaturateInt(left + need.width());
+    r.Bottom = SaturateInt(top + std::max(need.height(), fm.height()));
     return r.Height();
   }
+  ShrinkBoxSide(left, right, Qt::AlignLeft, Qt::AlignRight, qf, kReach);
+  if (flags & DT_SINGLELINE) ShrinkBoxSide(top, bottom, Qt::AlignTop, Qt::AlignBottom, qf, kReach);
+  bottom = std::min(bottom, top + kReach);
+  const QRect at_origin(0, 0, int(right - left), int(bottom - top));
+  const QRect used_at_origin = fm.boundingRect(at_origin, qf, s);
   if (!image_) return 0;
+  const TRect k = Clip();
+  if (!(flags & DT_NOCLIP) &&
+      (left >= k.Right || right <= k.Left || top >= k.Bottom || bottom <= k.Top))
+    return used_at_origin.height();
+  if (!TextMeets(left + used_at_origin.left(), top + used_at_origin.top(), used_at_origin.width(),
+                 used_at_origin.height(), false, k))
+    return used_at_origin.height();
+  const QRect box = at_origin.translated(int(left), int(top));
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   if (!(flags & DT_NOCLIP)) p.setClipRect(box, Qt::IntersectClip);
   p.setFont(font);
-  QRect used = fm.boundingRect(box, qf, s);
+  QRect used = used_at_origin.translated(int(left), int(top));
   if (brush_.Style != bsClear) p.fillRect(used, QColor::fromRgb(ColorToPixel(brush_.Color)));
   Glyphs(p, [box, qf, s](QPainter& q) { q.drawText(box, qf, s); });
   return used.height();
@@ -735,23 +901,39 @@ void TCanvas::BitBlt(const TRect& dest, const TCanvas& src, int sx, int sy, uint
 }
 
 void Frame3D(TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width) {
+  const int64_t n = std::max(width, 0);
+  // Ring i lies on columns L + i and R - i and rows T + i and B - i (R and B inclusive; past the
+  // middle the ring turns inside out and its sides run back across it). A side on a column or
+  // row outside the target changes none of its pixels, so only rings with a side on one inside
+  // are drawn.
+  const int64_t L = r.Left, T = r.Top, R = int64_t{r.Right} - 1, B = int64_t{r.Bottom} - 1;
+  r = {SaturateInt(L + n), SaturateInt(T + n), SaturateInt(R - n + 1), SaturateInt(B - n + 1)};
+  const TRect k = canvas.GetClipRect();
+  if (n == 0 || k.IsEmpty()) return;
+  std::pair<int64_t, int64_t> rings[] = {{k.Left - L, k.Right - L},
+                                         {R - k.Right + 1, R - k.Left + 1},
+                                         {k.Top - T, k.Bottom - T},
+                                         {B - k.Bottom + 1, B - k.Top + 1}};
+  std::sort(std::begin(rings), std::end(rings));
   TPen& pen = canvas.Pen();
   TPen keep;
   keep.Assign(&pen);
   pen.Width = 1;
   pen.Style = psSolid;
   pen.Mode = pmCopy;
-  r.Bottom -= 1;
-  r.Right -= 1;
-  while (width-- > 0) {
-    pen.Color = top;
-    canvas.Polyline({{r.Left, r.Bottom}, {r.Left, r.Top}, {r.Right, r.Top}});
-    pen.Color = bottom;
-    canvas.Polyline({{r.Right, r.Top}, {r.Right, r.Bottom}, {r.Left - 1, r.Bottom}});
-    InflateRect(r, -1, -1);
+  // Ends beyond the target are moved to just beyond it: the lines cover the same pixels.
+  auto x = [&](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, k.Left - 1, k.Right)); };
+  auto y = [&](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, k.Top - 1, k.Bottom)); };
+  int64_t next = 0;  // rings before it are drawn
+  for (auto [from, to] : rings) {
+    for (int64_t i = std::max(from, next), end = std::min(to, n); i < end; ++i) {
+      pen.Color = top;
+      canvas.Polyline({{x(L + i), y(B - i)}, {x(L + i), y(T + i)}, {x(R - i), y(T + i)}});
+      pen.Color = bottom;
+      canvas.Polyline({{x(R - i), y(T + i)}, {x(R - i), y(B - i)}, {x(L + i - 1), y(B - i)}});
+    }
+    next = std::max(next, std::min(to, n));
   }
-  r.Bottom += 1;
-  r.Right += 1;
   pen.Assign(&keep);
 }
 

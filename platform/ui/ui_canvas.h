@@ -186,7 +186,12 @@ class TCanvas {
 
  private:
   friend class CanvasPainter;
+  // Rows and columns of the pen's pixels from the first coordinate up to the second, clipped
+  // before they are walked.
   void HLine(int x1, int x2, int y, uint32_t pixel, TPenMode mode);
+  void VLine(int x, int y1, int y2, uint32_t pixel, TPenMode mode);
+  // An ellipse (or a pie of it) too large for the toolkit's rectangles, as a polygon.
+  void CurveAsPolygon(int x1, int y1, int x2, int y2, double from, double span, bool pie);
   void PlotPen(int x, int y, uint32_t pixel, TPenMode mode);
   void RasterCopy(const TRect& dest, const QImage& src, const TRect& src_rect, uint32_t rop);
   TRect Clip() const;
@@ -206,7 +211,8 @@ class TCanvas {
 };
 
 // The framework's three-dimensional frame: `width` rings, top and left in `top`, bottom and
-// right in `bottom`; `r` is shrunk by `width` on every side.
+// right in `bottom`; `r` is shrunk by `width` on every side (held within int). Only the rings
+// that reach the target are drawn, so any width costs at most the target's pixels.
 void Frame3D(TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width);
 
 // A 32-bit off-screen picture with its own canvas.

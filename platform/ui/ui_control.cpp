@@ -190,7 +190,7 @@ class FramePacer {
       c->present_queued_ = true;
       queued_.push_back(c);
     }
-    const int64_t period = FramePeriodMicros();
+    const int64_t period = DisplayFramePeriodMicros();
     const int64_t now = GetClock().NowMicros();
     if (scheduled_) {
       // A caller that draws in a loop of its own (a progress mark while a file is read) keeps
@@ -200,12 +200,15 @@ class FramePacer {
     }
     scheduled_ = true;
     scheduled_at_ = now;
+    // A frame all but come is this one: the timers at frames that drew woke a hair after the
+    // frame the last present went out at, and the present goes out in the same wake.
     const int64_t wait = last_present_ + period - now;
-    if (wait > 0 && wait <= period) {
+    if (wait > period / 8 && wait <= period) {
       timer_.SetInterval(static_cast<unsigned>((wait + 999) / 1000));
       timer_.SetEnabled(true);
     } else {
-      QMetaObject::invokeMethod(qApp, [this] { Present(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          qApp, [this] { Present(); }, Qt::QueuedConnection);
     }
   }
   void Forget(TControl* c) { std::erase(queued_, c); }
@@ -213,12 +216,8 @@ class FramePacer {
  private:
   FramePacer() : timer_(nullptr) {
     timer_.SetEnabled(false);
+    timer_.SetAtFrames(true);
     timer_.OnTimer = [this](TObject*) { Present(); };
-  }
-  static int64_t FramePeriodMicros() {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const double hz = screen ? screen->refreshRate() : 0;
-    return hz >= 20 && hz <= 250 ? static_cast<int64_t>(1e6 / hz) : 16667;
   }
   void Present(bool at_once = false) {
     scheduled_ = false;
@@ -323,7 +322,11 @@ void TControl::ApplyVisible() {
 
 void TControl::SetBounds(int l, int t, int w, int h) {
   move_queued_ = false;
-  w = std::max(0, w), h = std::max(0, h);
+  // No screen shows more than the largest extent, and held to it (its place too) every
+  // coordinate of the control and inside it stays well within int.
+  w = std::clamp(w, 0, kMaxControlExtent), h = std::clamp(h, 0, kMaxControlExtent);
+  l = std::clamp(l, -kMaxControlExtent, kMaxControlExtent);
+  t = std::clamp(t, -kMaxControlExtent, kMaxControlExtent);
   bool resized = w != width_ || h != height_;
   if (!resized && l == left_ && t == top_) return;
   left_ = l, top_ = t, width_ = w, height_ = h;

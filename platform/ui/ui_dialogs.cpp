@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeView>
 #include <QWindow>
 #include <algorithm>
@@ -149,11 +150,89 @@ class PanelFileDialog : public QFileDialog {
   QWidget* hosted_ = nullptr;
 };
 
+// Where Japanese text may be broken for a message box. The toolkit's wrapping breaks between any
+// two ideographs and kana, so "ください" can end up split in two; a reader expects breaks after
+// punctuation, and never before a small kana or a closing mark nor after an opening one.
+bool EndsPhrase(QChar c) { return QStringLiteral("、。，．！？!?,;；:：・ 　").contains(c); }
+bool NeverStartsLine(QChar c) {
+  return QStringLiteral(
+             "、。，．）」』】〕＞》’”!?"
+             "！？ー～ゝゞヽヾぁぃぅぇぉっゃゅょゎァィゥェォッャュョヮヵヶ・：；:;,.)]}")
+      .contains(c);
+}
+bool NeverEndsLine(QChar c) { return QStringLiteral("（「『【〔＜《‘“([{").contains(c); }
+
+// The phrases of a paragraph: runs that end after punctuation (with any closing marks after it).
+QStringList Phrases(const QString& paragraph) {
+  QStringList out;
+  QString current;
+  for (int i = 0; i < paragraph.size(); ++i) {
+    current += paragraph[i];
+    const bool next_closes = i + 1 < paragraph.size() && NeverStartsLine(paragraph[i + 1]);
+    if (EndsPhrase(paragraph[i]) && !next_closes) {
+      out << current;
+      current.clear();
+    }
+  }
+  if (!current.isEmpty()) out << current;
+  return out;
+}
+
+// A phrase wider than a line is cut between characters, but not where the rules above forbid.
+QStringList CutPhrase(const QString& phrase, const QFontMetrics& fm, int width) {
+  QStringList out;
+  QString line;
+  for (int i = 0; i < phrase.size(); ++i) {
+    const QChar c = phrase[i];
+    if (!line.isEmpty() && fm.horizontalAdvance(line + c) > width && !NeverStartsLine(c) &&
+        !NeverEndsLine(line.back())) {
+      out << line;
+      line.clear();
+    }
+    line += c;
+  }
+  if (!line.isEmpty()) out << line;
+  return out;
+}
+
+// The text with line breaks of its own, each line at most `width` wide where the rules allow.
+QString BreakForBox(const QString& text, const QFontMetrics& fm, int width) {
+  QStringList lines;
+  for (const QString& paragraph : text.split('\n')) {
+    QString line;
+    for (const QString& phrase : Phrases(paragraph)) {
+      if (fm.horizontalAdvance(line + phrase) <= width) {
+        line += phrase;
+        continue;
+      }
+      if (!line.isEmpty()) lines << line;
+      line.clear();
+      if (fm.horizontalAdvance(phrase) <= width) {
+        line = phrase;
+        continue;
+      }
+      QStringList cut = CutPhrase(phrase, fm, width);
+      line = cut.takeLast();
+      lines << cut;
+    }
+    lines << line;
+  }
+  for (QString& l : lines) {
+    while (l.size() > 1 && l.back().isSpace()) l.chop(1);
+  }
+  return lines.join('\n');
+}
+
 class ToolkitAnswerer : public DialogAnswerer {
  public:
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
     QMessageBox box;
-    box.setText(QString::fromStdString(text));
+    // Lines narrow enough that the box never needs the toolkit's own wrapping: the box takes up
+    // to half the screen (at most 500 pixels), less its icon and margins.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int screen_width = screen ? screen->availableGeometry().width() : 1024;
+    const int line_width = std::min(screen_width / 2, 500) - 100;
+    box.setText(BreakForBox(QString::fromStdString(text), QFontMetrics(box.font()), line_width));
     // A box without a caption shows none: the toolkit would put the program's name in an empty
     // title.
     box.setWindowTitle(caption.empty() ? QStringLiteral(" ") : QString::fromStdString(caption));

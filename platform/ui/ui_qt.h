@@ -27,6 +27,8 @@ QFont ToQFont(const TFont& f);
 QCursor ToQCursor(TCursor c);
 TShiftState ShiftFrom(Qt::KeyboardModifiers mods, Qt::MouseButtons buttons);
 uint16_t VirtualKeyFrom(const QKeyEvent* e);
+// On X11, writes every top-level window's legacy WM_NAME in compound text (ui_x11title.cpp).
+void InstallLegacyTitles();
 inline const char* kControlProperty = "vantControl";
 
 // Routes a host widget's events to its control; `Base` is QWidget for controls that paint

@@ -1,6 +1,8 @@
 #include "ui_timer.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -24,15 +26,17 @@ void ArmWake() {
   if (!wake) {
     wake = new QTimer(qApp);
     wake->setSingleShot(true);
+    // Never early: a wake before anything is due only leads to another one.
+    wake->setTimerType(Qt::PreciseTimer);
     QObject::connect(wake, &QTimer::timeout, [] { RunDueTimers(); });
   }
   if (armed().empty()) {
     wake->stop();
     return;
   }
-  int64_t due = armed().front()->DueMillis();
-  for (TTimer* t : armed()) due = std::min(due, t->DueMillis());
-  int64_t wait = std::max<int64_t>(0, due - GetClock().NowMillis());
+  int64_t fire = armed().front()->FireAtMicros();
+  for (TTimer* t : armed()) fire = std::min(fire, t->FireAtMicros());
+  const int64_t wait = std::max<int64_t>(0, (fire - GetClock().NowMicros() + 999) / 1000);
   wake->start(static_cast<int>(std::min<int64_t>(wait, 1 << 30)));
 }
 }  // namespace
@@ -56,28 +60,53 @@ void TTimer::SetEnabled(bool v) {
   Update();
 }
 
+void TTimer::SetAtFrames(bool v) {
+  if (v == at_frames_) return;
+  at_frames_ = v;
+  if (enabled_) ArmWake();
+}
+
 void TTimer::Update() {
   std::erase(armed(), this);
   if (enabled_ && interval_ > 0) {
-    due_ = GetClock().NowMillis() + interval_;
+    Rearm();
     armed().push_back(this);
   }
   ArmWake();
 }
 
-void TTimer::Rearm() { due_ = GetClock().NowMillis() + interval_; }
+void TTimer::Rearm() {
+  armed_at_ = GetClock().NowMicros();
+  due_ = armed_at_ / 1000 + interval_;
+}
+
+int64_t TTimer::FireAtMicros() const {
+  if (!at_frames_) return due_ * 1000;
+  // Frames on one grid of the process clock, so that every timer at frames meets the others.
+  const int64_t frame = DisplayFramePeriodMicros();
+  const int64_t nearest = (due_ * 1000 + frame / 2) / frame * frame;
+  return std::max(nearest, (armed_at_ / frame + 1) * frame);
+}
 
 void TTimer::Timer() {
   if (OnTimer) OnTimer(this);
 }
 
+int64_t DisplayFramePeriodMicros() {
+  const QScreen* screen = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
+                              ? QGuiApplication::primaryScreen()
+                              : nullptr;
+  const double hz = screen ? screen->refreshRate() : 0;
+  return hz >= 20 && hz <= 250 ? static_cast<int64_t>(1e6 / hz) : 16667;
+}
+
 int RunDueTimers() {
-  int64_t now = GetClock().NowMillis();
+  const int64_t now = GetClock().NowMicros();
   std::vector<TTimer*> due;
   for (TTimer* t : armed())
-    if (t->DueMillis() <= now && !t->HasState(csDesigning)) due.push_back(t);
+    if (t->FireAtMicros() <= now && !t->HasState(csDesigning)) due.push_back(t);
   std::sort(due.begin(), due.end(),
-            [](TTimer* a, TTimer* b) { return a->DueMillis() < b->DueMillis(); });
+            [](TTimer* a, TTimer* b) { return a->FireAtMicros() < b->FireAtMicros(); });
   int fired = 0;
   for (TTimer* t : due) {
     // A handler may have disabled or freed another due timer.

@@ -2,19 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "modeltest.h"
+#include "savetest.h"
+#include "scratchfolder.h"
 #include "vantbuilder.h"
 
 namespace {
 
 using vb::Bytes;
 using vb::Chunk;
+namespace fs = std::filesystem;
 
 using mt::RecordingNotifier;
 
@@ -295,28 +300,86 @@ TEST(BwfRead, BrokenFilesReadWithoutGoingPastTheirData) {
 
 // The samples a file holds, whatever its data chunk claims: a size past the end of the file is
 // cut to it (the offset of the samples is 12 + 24 + 8 = 44 here).
+// One rule for every reader, the scan and the save: a size is cut to what the file holds. The
+// samples a file opens with are the ones the scan finds, and a save writes them with their real
+// size, in a file whose sizes all add up. A form size that ends inside a chunk counts only part of
+// the form (the tools read on to the end of the file); one that ends between two chunks is kept,
+// so bytes after a whole form stay outside it. A `fmt ` chunk claiming more than the file leaves
+// no samples to find, as libsndfile and ffmpeg refuse such a file: nothing is saved from it.
 TEST(BwfRead, DataSizeIsWhatTheFileHolds) {
   struct Case {
     const char* what;
-    uint32_t claimed;
-    size_t present;
+    Bytes bytes;
     uint32_t size;
+    bool saved;
   };
+  auto data = [](size_t present, std::optional<uint32_t> claimed = {}) {
+    Chunk c = vb::Data(present);
+    for (size_t i = 0; i < present; ++i) c.data[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    c.size = claimed;
+    c.pad = !claimed;
+    return c;
+  };
+  Chunk hugeFmt = vb::Fmt();
+  hugeFmt.size = 0xFFFFFFF0u;
+  std::vector<Chunk> manyChunks = {vb::Fmt()};
+  manyChunks.insert(manyChunks.end(), bwf::kScanTableLimit + 1, vb::Raw("junk", {}));
+  manyChunks.push_back(data(48000));
+  Bytes odd = vb::Build({vb::Fmt(), data(47999, 0xFFFFFFF0u)});
+  odd.pop_back();  // the form's own pad byte
+  Bytes trailing = vb::Build({vb::Fmt(), data(48000)});
+  for (char c : std::string("TRAILINGJUNK")) trailing.push_back(static_cast<uint8_t>(c));
   const Case cases[] = {
-      {"0xFFFFFFF0 in a 48 KB file", 0xFFFFFFF0u, 48 * 1024 - 44, 48 * 1024 - 44},
-      {"one byte more than is there", 1001, 1000, 1000},
-      {"as much as is there", 1000, 1000, 1000},
-      {"no samples at all", 0x7FFFFFFFu, 0, 0},
+      {"0xFFFFFFF0 in 48,000 bytes", vb::Build({vb::Fmt(), data(48000, 0xFFFFFFF0u)}), 48000, true},
+      {"an odd count at the end of the file", odd, 47999, true},
+      {"one byte more than is there", vb::Build({vb::Fmt(), data(1000, 1001)}), 1000, true},
+      {"as much as is there", vb::Build({vb::Fmt(), data(1000)}), 1000, true},
+      {"no samples at all", vb::Build({vb::Fmt(), data(0, 0x7FFFFFFFu)}), 0, true},
+      {"a 3-byte LIST before the samples",
+       vb::Build({vb::Fmt(), vb::Raw("LIST", {'a', 'b', 'c'}), data(48000)}), 48000, true},
+      {"65,537 chunks before the samples", vb::Build(manyChunks), 48000, true},
+      {"a form size of 20", vb::Build({vb::Fmt(), data(48000)}, 20), 48000, true},
+      {"bytes after a whole form", trailing, 48000, true},
+      {"fmt claiming 0xFFFFFFF0", vb::Build({hugeFmt, data(48000)}), 0, false},
   };
   for (const Case& c : cases) {
-    Chunk data = vb::Data(c.present);
-    data.size = c.claimed;
-    data.pad = false;
+    SCOPED_TRACE(c.what);
     for (int mode : {TBWFChunck::kKeepOpen, TBWFChunck::kReopenPerRead}) {
-      Opened o(vb::Build({vb::Fmt(), data}), mode);
-      EXPECT_EQ(o.model->DataPos.offset, 44u) << c.what;
-      EXPECT_EQ(o.model->DataPos.size, c.size) << c.what << " mode " << mode;
+      Opened o(c.bytes, mode);
+      EXPECT_EQ(o.model->DataPos.size, c.size) << "mode " << mode;
     }
+    vant::testing::ScratchFolder dir("vb-datasize");
+    const auto source = dir.path() / "source.wav", target = dir.path() / "saved.wav";
+    st::WriteBytes(source, c.bytes);
+    mt::RecordingNotifier notes;
+    auto model = st::OpenModel(source, dir.path());
+    EXPECT_EQ(model->GetDataChunkSize(), c.size);
+    if (c.size > 0) {
+      EXPECT_EQ(model->GetDataChunkPos(), model->DataPos.offset);
+    }
+    notes.lines.clear();
+    const int result = SaveToFile(*model, target, source);
+    if (!c.saved) {
+      EXPECT_EQ(result, -1);
+      EXPECT_EQ(notes.lines, std::vector<std::string>{"E:読み出しエラーが発生しました。"});
+      EXPECT_FALSE(fs::exists(target));
+      continue;
+    }
+    EXPECT_EQ(result, 0) << testing::PrintToString(notes.lines);
+    if (result != 0) continue;
+    const Bytes saved = st::ReadBytes(target);
+    bool whole = false;
+    const auto chunks = st::Walk(saved, &whole);
+    EXPECT_TRUE(whole);
+    const Bytes samples(
+        c.bytes.begin() + static_cast<std::ptrdiff_t>(model->DataPos.offset),
+        c.bytes.begin() + static_cast<std::ptrdiff_t>(model->DataPos.offset + c.size));
+    EXPECT_EQ(st::ChunkData(saved, "data"), samples);
+    const size_t junk = static_cast<size_t>(std::count_if(
+        chunks.begin(), chunks.end(), [](const st::TopChunk& k) { return k.id == "junk"; }));
+    EXPECT_EQ(junk, std::string(c.what).rfind("65,537", 0) == 0 ? bwf::kScanTableLimit + 1 : 0u);
+    Opened back(saved);
+    EXPECT_EQ(back.model->DataPos.size, c.size);
   }
 }
 

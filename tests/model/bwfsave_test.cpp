@@ -422,8 +422,7 @@ TEST(BwfSave, FaultsLeaveTheTargetAsItWas) {
       {"the source cannot be read", F::kRead, 1, "source.wav", EIO, -1,
        "E:読み出しエラーが発生しました。"},
       {"no room beside the target", F::kCreateTemp, 1, ".out.wav.", ENOSPC, -1, target_full},
-      {"the copy beside the target fills the disc", F::kCopy, 2, ".part", ENOSPC, -1,
-       target_full},
+      {"the copy beside the target fills the disc", F::kCopy, 2, ".part", ENOSPC, -1, target_full},
       {"the copy beside the target fails", F::kCopy, 2, ".part", EIO, -1, copy_msg},
       {"the copy's last blocks find no room", F::kFsync, 1, ".part", EDQUOT, -1, target_full},
       {"the copy cannot be synced", F::kFsync, 1, ".part", EIO, -1, copy_msg},
@@ -467,7 +466,7 @@ TEST(BwfSave, PlannedSizeIsWhatTheSaveWrites) {
   struct Case {
     const char* name;
     Bytes source;
-    int pending;  // attachments of 1,001 bytes added before the save
+    int pending;      // attachments of 1,001 bytes added before the save
     int64_t planned;  // -1: measured from the saved file
   } cases[] = {
       {"plain WAV", vb::Build({vb::Fmt(), vb::Data(576000)}), 0, 576044 + 2958},
@@ -555,5 +554,72 @@ TEST(BwfSave, RefusedBeforeAnythingIsWritten) {
     ASSERT_EQ(s.notes.lines.size(), 1u);
     EXPECT_TRUE(s.notes.lines[0].starts_with(c.message)) << s.notes.lines[0];
     EXPECT_TRUE(s.notices.editions.empty());
+  }
+}
+
+// Past the directory's limit the chunks a save carries as they are travel as runs, so a file of
+// very many chunks is saved whole; where the tables still cannot hold what a save would keep
+// (runs broken up without end, cue points or labels past the limit), the save is refused.
+TEST(BwfSave, ChunksPastTheTablesAreCarriedOrTheSaveIsRefused) {
+  const uint32_t limit = bwf::kScanTableLimit;
+  const Chunk junk = vb::Raw("junk", {});
+  std::vector<Chunk> fill(limit, junk);  // with `fmt ` one past the limit
+  auto with = [&](std::vector<Chunk> tail) {
+    std::vector<Chunk> chunks = {vb::Fmt()};
+    chunks.insert(chunks.end(), fill.begin(), fill.end());
+    chunks.insert(chunks.end(), tail.begin(), tail.end());
+    return vb::Build(chunks);
+  };
+  const Chunk oldCue = vb::CueChunk({{7, 70}});
+  const Chunk oldList = vb::List("adtl", {vb::Labl(7, "OLD")});
+  std::vector<Chunk> broken;
+  for (uint32_t i = 0; i < limit; ++i) {
+    broken.push_back(junk);
+    broken.push_back(vb::Raw("cue ", {}));
+  }
+  broken.push_back(vb::Data(400, 0x5A));
+  std::vector<vb::Cue> cues;
+  std::vector<Chunk> labels;
+  for (uint32_t i = 1; i <= limit + 1; ++i) cues.push_back({i, i});
+  for (uint32_t i = 1; i <= limit + 1; ++i) labels.push_back(vb::Labl(1, "x"));
+
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    bool saved;
+  };
+  const Case cases[] = {
+      {"cue points, lists and samples among the runs",
+       with({junk, oldCue, junk, junk, oldCue, vb::Data(400, 0x5A), junk, oldList, junk}), true},
+      {"runs broken up past any limit", with(broken), false},
+      {"more cue points than the table holds",
+       vb::Build({vb::Fmt(), vb::Data(400, 0x5A), vb::CueChunk(cues)}), false},
+      {"more labels than the table holds",
+       vb::Build({vb::Fmt(), vb::Data(400, 0x5A), vb::List("adtl", labels)}), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scene s(c.bytes);
+    s.notes.lines.clear();
+    if (!c.saved) {
+      EXPECT_EQ(s.Save(), -1);
+      EXPECT_EQ(s.notes.lines, std::vector<std::string>{"E:読み出しエラーが発生しました。"});
+      EXPECT_FALSE(fs::exists(s.target));
+      continue;
+    }
+    ASSERT_EQ(s.Save(), 0) << testing::PrintToString(s.notes.lines);
+    const Bytes out = st::ReadBytes(s.target);
+    bool whole = false;
+    const auto ids = st::Ids(st::Walk(out, &whole));
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), "junk"), limit + 5);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), "cue "), 1);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), "LIST"), 1);
+    EXPECT_EQ(st::ChunkData(out, "data"), Bytes(400, 0x5A));
+    // The new cue chunk holds the file's one cue point, labelled as before.
+    TBWFChunck back(s.target, TBWFChunck::kKeepOpen);
+    ReadModelInOrder(back);
+    ASSERT_EQ(back.CuePointCount, 1u);
+    EXPECT_EQ(back.Markers[0].Label(), "OLD");
   }
 }

@@ -118,7 +118,9 @@ TEST(BwfScan, BrokenAndUnusualLayouts) {
     cases.push_back({"size past the file", vb::Build(chunks), {"fmt ", "data"}, 0});
     chunks = {vb::Fmt(), vb::Data(4), vb::List("adtl", {vb::Labl(1, "x")}), vb::Raw("tail", {})};
     chunks[2].size = 2;
-    cases.push_back({"list smaller than its type", vb::Build(chunks), {"fmt ", "data", "LIST"}, 0});
+    // Read as the readers read it: the walk steps over the two bytes the list claims.
+    cases.push_back(
+        {"list smaller than its type", vb::Build(chunks), {"fmt ", "data", "LIST", "tlla"}, 0});
     chunks = {vb::Fmt(), vb::Data(4), vb::Raw("late", {})};
     cases.push_back(
         {"form size shorter than the file", vb::Build(chunks, 4 + 24 + 12), {"fmt ", "data"}, 0});
@@ -162,11 +164,17 @@ TEST(BwfScan, TablesGrowPastTheirOldLimits) {
   ASSERT_EQ(s.model.ScanMarkers.size(), 150u);
   EXPECT_EQ(s.model.ScanMarkers[149].Label(), "L150");
 
-  // A hostile file of 70,000 empty chunks: the table stops at its limit.
+  // A hostile file of 70,000 empty chunks: past its limit the table keeps them as one run.
   std::vector<Chunk> tiny(70000, vb::Raw("tiny", {}));
-  vb::TempFile hostile(vb::Build(tiny));
+  const Bytes hostileBytes = vb::Build(tiny);
+  vb::TempFile hostile(hostileBytes);
   s.model.ScanChunks(hostile.path());
-  EXPECT_EQ(s.model.ChunkTable.size(), bwf::kScanTableLimit);
+  ASSERT_EQ(s.model.ChunkTable.size(), bwf::kScanTableLimit + 1);
+  const TChunkEntry& run = s.model.ChunkTable.back();
+  EXPECT_EQ(run.origin, TChunkEntry::kSourceRun);
+  EXPECT_EQ(run.dataOffset, 12u + 8 * bwf::kScanTableLimit);
+  EXPECT_EQ(run.dataOffset + run.size, hostileBytes.size());
+  EXPECT_FALSE(s.model.ScanOverflow);
 
   // Missing file, or no WAVE form: empty tables. A rescan replaces the old tables.
   s.model.ScanChunks("/nonexistent/x.wav");

@@ -2,6 +2,7 @@
 // questions answered from the script, clicks on the buttons and typed text; then the files on
 // disc are read back with the model and with libsndfile's programs.
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -309,6 +310,33 @@ TEST_F(FlowTest, EditedFieldsAreSavedUnderANewNameAndReadBack) {
   EXPECT_EQ(back.GetCsvList(csv), 1);
   EXPECT_EQ(Shell("sndfile-cmp '" + source.string() + "' '" + saved.string() + "'"), 0);
   EXPECT_EQ(Shell("sndfile-info '" + saved.string() + "' > /dev/null"), 0);
+}
+
+// With no save folder yet the dialog starts beside the opened file, never in the folder the
+// program was started from; a stored save folder is where it starts. Saved under a new name, the
+// window describes the file now open.
+TEST_F(FlowTest, TheSaveDialogStartsBesideTheOpenedFileUntilASaveFolderIsKept) {
+  ScratchFolder received{"orlune-received"};
+  const fs::path source = received.path() / "CM000.wav";
+  WriteBytes(source, FullFile());
+  TVANTMainAA& w = Start(source);
+  Retype(w.ItemNumber, "ITEM-1");
+  const fs::path renamed = received.path() / "CM000 saved.wav";
+  Script().AnswerFile(renamed.string());
+  Press(w.BTSave);
+  ASSERT_EQ(FileDialogs(), 1u);
+  EXPECT_EQ(Script().Asked()[0].file.initial_dir, received.path().string());
+  ASSERT_NE(w.Model(), nullptr);
+  EXPECT_EQ(w.Model()->GetPath(), renamed);
+  EXPECT_EQ(w.BWFFileName->GetText(), "CM000 saved.wav");
+  EXPECT_EQ(Setting(100), received.path().string());
+
+  SysRegVANT->WriteWorkString(100, work_.path().string());
+  Retype(w.ItemNumber, "ITEM-2");
+  Script().AnswerFile("");
+  Press(w.BTSave);
+  ASSERT_EQ(FileDialogs(), 2u);
+  EXPECT_EQ(Script().Asked().back().file.initial_dir, work_.path().string());
 }
 
 // A name outside ASCII is shown as it is, proposed as it is, and a save over it replaces that file
@@ -746,21 +774,43 @@ TEST_F(FlowTest, AFileHandedOverByASecondProgramIsOpenedUnlessASaveRuns) {
   EXPECT_EQ(Messages(), std::vector<std::string>{kUnsaved});
   EXPECT_EQ(w.Model()->GetPath(), b);
 
-  // A path longer than the window keeps is refused, not cut.
-  fs::path deep = work_.path();
-  while (deep.string().size() < 250) deep /= std::string(40, 'd');
-  fs::create_directories(deep);
-  const fs::path long_file = deep / "long.wav";
-  WriteBytes(long_file, FullFile());
-  ASSERT_GT(long_file.string().size(), 259u);
   w.Modified = false;
-  w.WMCopyData(long_file.string());
-  EXPECT_EQ(w.Model()->GetPath(), b);
 
   // A name that differs from the open one only in case is another file here.
   const fs::path upper = Put("B.wav", FullFile());
   EXPECT_EQ(RunBeside({ORLUNE_HANDOVER, upper.string()}), 0);
   EXPECT_EQ(w.Model()->GetPath(), upper);
+}
+
+// A commercial whose path runs past the old 259-byte bound is opened whether it is handed over to
+// a running converter or named when one starts; a path the system cannot take is refused aloud
+// and the open file stays.
+TEST_F(FlowTest, ALongJapanesePathIsOpenedAndAnOverlongOneIsRefusedAloud) {
+  const fs::path folder = work_.path() / "2026年春キャンペーン素材一式";
+  fs::create_directory(folder);
+  std::string name;
+  for (int i = 0; i < 5; ++i) name += "春のセール新商品告知広告素材";
+  const fs::path longer = folder / (name + "_長尺版.wav");
+  ASSERT_GT(longer.string().size(), 284u);
+  WriteBytes(longer, FullFile());
+  const fs::path a = Put("a.wav", FullFile());
+
+  TVANTMainAA& w = Start(a);
+  EXPECT_EQ(RunBeside({ORLUNE_HANDOVER, longer.string()}), 0);
+  ASSERT_NE(w.Model(), nullptr);
+  EXPECT_EQ(w.Model()->GetPath(), longer);
+  EXPECT_EQ(w.BWFFileName->GetText(), name + "_長尺版.wav");
+  window_.reset();
+
+  TVANTMainAA& started = Start(longer);
+  ASSERT_NE(started.Model(), nullptr);
+  EXPECT_EQ(started.Model()->GetPath(), longer);
+  EXPECT_EQ(Asked(), 0u);
+
+  started.WMCopyData(a.string() + std::string(PATH_MAX, '/'));
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"ファイルのパスが長すぎるため、開くことができません。"});
+  EXPECT_EQ(started.Model()->GetPath(), longer);
 }
 
 TEST_F(FlowTest, CloseAsksAboutEditsAndStoresTheVolume) {

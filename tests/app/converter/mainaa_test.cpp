@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits.h>
+
 #include <fstream>
 
 #include "aabcresources.h"
@@ -282,23 +284,39 @@ TEST_F(MainWindowTest, RelativePathIsOpenedAndRememberedAsAbsolute) {
   EXPECT_EQ(SysRegVANT->ReadWorkString(101), file.path().string());
 }
 
-TEST_F(MainWindowTest, OverlongCommandLinePathIsRefusedNotCut) {
-  // A file whose path is exactly 259 bytes: cut there, the longer argument would name it.
-  const std::string folder = runtime_.path().string() + "/";
-  const std::string path = folder + std::string(259 - folder.size() - 4, 'n') + ".wav";
-  ASSERT_EQ(path.size(), 259u);
+// Any path the system opens is opened from the command line, however long; a longer one is
+// refused aloud and never cut (a cut path could name another file), and the open dialog that
+// follows offers no other file in its place.
+TEST_F(MainWindowTest, EveryPathTheSystemOpensIsOpenedAndALongerOneIsRefusedAloud) {
+  namespace fs = std::filesystem;
+  // The longest path the system takes: nested folders up to PATH_MAX - 1 bytes.
+  fs::path folder = runtime_.path();
+  while (folder.string().size() + 201 < PATH_MAX - 11) folder /= std::string(200, 'd');
+  fs::create_directories(folder);
+  const std::string path =
+      folder.string() + "/" + std::string(PATH_MAX - 6 - folder.string().size(), 'n') + ".wav";
+  ASSERT_EQ(path.size(), size_t(PATH_MAX - 1));
   const vb::Bytes bytes = vb::Build(vb::FullVantChunks(4800));
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  TVANTMainAA::CommandLine = {path + "x"};
-  TVANTMainAA& w = Start();
-  EXPECT_EQ(w.CommandPath, "");
-  EXPECT_EQ(w.Model(), nullptr);
-  ASSERT_EQ(dialogs_.answerer.Asked().size(), 1u);
-  EXPECT_EQ(dialogs_.answerer.Asked()[0].kind, ScriptedAnswerer::Question::kFile);
-  window_.reset();
   TVANTMainAA::CommandLine = {path};
-  EXPECT_NE(Start().Model(), nullptr);
+  TVANTMainAA& w = Start();
+  ASSERT_NE(w.Model(), nullptr);
+  EXPECT_EQ(w.Model()->GetPath(), path);
+  EXPECT_TRUE(dialogs_.answerer.Asked().empty());
+  window_.reset();
+
+  // The file opened before must not be offered in the dialog that follows the refusal.
+  TVANTMainAA::CommandLine = {path + "x"};
+  TVANTMainAA& refused = Start();
+  EXPECT_EQ(refused.Model(), nullptr);
+  const auto& asked = dialogs_.answerer.Asked();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0].kind, ScriptedAnswerer::Question::kMessage);
+  EXPECT_EQ(asked[0].text, "ファイルのパスが長すぎるため、開くことができません。");
+  EXPECT_EQ(asked[1].kind, ScriptedAnswerer::Question::kFile);
+  EXPECT_EQ(asked[1].file.file_name, "");
+  fs::remove_all(runtime_.path() / std::string(200, 'd'));
 }
 
 TEST_F(MainWindowTest, FilesThatCannotBeShownLeaveTheWindowEmpty) {
@@ -355,6 +373,32 @@ TEST_F(MainWindowTest, LampsByFileKind) {
   }
   TVANTMainAA& w = Start();
   EXPECT_EQ(w.Channels->GetText(), "");
+}
+
+// A lamp describes the file shown: a failed open empties the fields and darkens the lamps with
+// them, whatever the refused file was.
+TEST_F(MainWindowTest, AFailedOpenDarkensTheLampsWithTheFields) {
+  TBoxNotifier notifier;
+  TScopedNotifier notifying(notifier);
+  vb::TempFile good(vb::Build({vb::Fmt(), vb::Cmcd(100, {{876, "30"}}), vb::Data(64),
+                               vb::CueChunk({{1, 0}, {2, 0}, {3, 1440000}}),
+                               vb::List("adtl", {vb::Labl(1, "BC$START"), vb::Labl(2, "BC$STANDBY"),
+                                                 vb::Labl(3, "BC$END")})}));
+  const std::string line = "not a wave file\n";
+  vb::TempFile text(vb::Bytes(line.begin(), line.end()), "notwave.wav");
+  vb::TempFile adpcm(vb::Build({vb::Fmt(48000, 2, 4, 2), vb::Data(64)}));
+  for (const vb::TempFile* refused : {&text, &adpcm}) {
+    SCOPED_TRACE(refused->path().filename().string());
+    TVANTMainAA& w = Start(good.path().string());
+    ASSERT_TRUE(ShowsCom(w.BTIndZOM, 12) && ShowsAabc(w.BTAlart, 19));
+    w.OpenFile(refused->path().string());
+    EXPECT_EQ(w.Model(), nullptr);
+    EXPECT_EQ(w.CMLength->GetText(), "");
+    EXPECT_TRUE(ShowsCom(w.BTIndZOM, 13) && ShowsCom(w.BTIndVANT, 15) && ShowsCom(w.BTIndWav, 17));
+    EXPECT_TRUE(ShowsAabc(w.BTAlart, 18));
+    uitest::SaveScreenshot(w, "app_converter_failed_open_lamps");
+    window_.reset();
+  }
 }
 
 TEST_F(MainWindowTest, FieldChecksColourAndOnlyTheCommonCodeBlocks) {

@@ -1,7 +1,8 @@
 // Runs the converter's start-up as the program does, for the tests of the single-instance
-// guard. Message boxes are answered OK and printed as "message: <text>"; "ready" is printed once
-// the windows exist; the splash's time is skipped on an injected clock; "ORLUNE_OVERRIDE=1"
-// stands for Shift held at start. The program ends when its standard input closes.
+// guard. Message boxes are answered OK and printed as "message: [<caption>] <text>"; "ready" is
+// printed once the windows exist; the splash's time is skipped on an injected clock;
+// "ORLUNE_OVERRIDE=1" stands for Shift held at start. The program ends when its standard input
+// closes.
 #include <unistd.h>
 
 #include <cstdio>
@@ -19,8 +20,8 @@ namespace {
 
 class PrintingAnswerer : public vant::ScriptedAnswerer {
  public:
-  int MessageBox(const std::string& text, const std::string&, unsigned) override {
-    std::printf("message: %s\n", text.c_str());
+  int MessageBox(const std::string& text, const std::string& caption, unsigned) override {
+    std::printf("message: [%s] %s\n", caption.c_str(), text.c_str());
     std::fflush(stdout);
     return vant::IDOK;
   }

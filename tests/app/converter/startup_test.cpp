@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "bwfmainaa.h"
 #include "childprocess.h"
 #include "instanceguard.h"
 #include "scratchfolder.h"
@@ -34,7 +35,10 @@ class StartupTest : public ::testing::Test {
     }
     return lines;
   }
-  static std::string Message(const char* text) { return std::string("message: ") + text; }
+  // The start-up's boxes carry the program's title, as every box before the main window does.
+  static std::string Message(const char* text) {
+    return std::string("message: [") + TVANTMainAA::kTitle + "] " + text;
+  }
 
   ScratchFolder runtime_{"orlune-run"};
   ScratchFolder config_{"orlune-cfg"};

@@ -10,11 +10,11 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
-#include <QScrollBar>
-#include <QWheelEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QScrollBar>
 #include <QTimer>
+#include <QWheelEvent>
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -195,12 +195,33 @@ TEST_F(ViewerWindow, ThreeDigitRowNumbersAreNotClipped) {
   w.GaugeBar1->SetPosition(w.GaugeBar1->GetMax());
   TLabel& label = *w.MInf[9]->BTLabel;
   EXPECT_EQ(label.GetCaption(), "101");
+  // The button's face: inside the dark frame its picture draws, seen above the number.
+  g32::TImage32& button = *w.MInf[9]->BTSelect;
+  auto dark = [&](int x) {
+    const TColor c = uitest::RenderedPixel(button, x, 8);
+    return (c & 0xFF) + ((c >> 8) & 0xFF) + ((c >> 16) & 0xFF) < 3 * 128;
+  };
+  int face_left = 0;
+  while (face_left < button.GetWidth() / 2 && !dark(face_left)) ++face_left;
+  while (face_left < button.GetWidth() / 2 && dark(face_left)) ++face_left;
+  int face_right = button.GetWidth() - 1;
+  while (face_right > button.GetWidth() / 2 && !dark(face_right)) --face_right;
+  while (face_right > button.GetWidth() / 2 && dark(face_right)) --face_right;
+  ASSERT_GT(face_left, 0);
   TBitmap measure;
-  measure.Canvas().Font().Assign(&label.Font());
-  for (int n = 100; n <= 256; ++n) {  // the table holds 256 files
-    EXPECT_LE(measure.Canvas().TextWidth(std::to_string(n)), label.GetWidth()) << n;
+  std::vector<int> off_the_face;
+  for (int n = 1; n <= 256; ++n) {  // the table holds 256 files
+    w.MInf[9]->ShowNumber(n);
+    measure.Canvas().Font().Assign(&label.Font());
+    // Right-aligned: the text begins its width before the label's right edge.
+    const int right = label.GetLeft() + label.GetWidth();
+    if (right - measure.Canvas().TextWidth(label.GetCaption()) < face_left ||
+        right - 1 > face_right)
+      off_the_face.push_back(n);
   }
-  EXPECT_LE(label.GetLeft() + label.GetWidth(), w.MInf[9]->BTSelect->GetWidth());
+  EXPECT_EQ(off_the_face, std::vector<int>{});
+  w.MInf[9]->ShowNumber(101);
+  EXPECT_EQ(label.GetCaption(), "101");
   w.Show();
   uitest::SaveScreenshot(w, "viewer-main-101-files");
 }
@@ -256,9 +277,9 @@ TEST_F(ViewerWindow, TheWheelOverTheRowsScrollsTheListing) {
     int notches;
     int position;
   } steps[] = {
-      {w.MInf[0]->Title, -1, lines},          {w.MInf[4]->FileName, -1, 2 * lines},
-      {w.MInf[9]->Segment, 1, lines},         {w.MInf[2]->BTSelect, -1, 2 * lines},
-      {w.GaugeBar1, -1, 3 * lines},           {w.MInf[5]->CodeInfo, 20, 0},
+      {w.MInf[0]->Title, -1, lines},         {w.MInf[4]->FileName, -1, 2 * lines},
+      {w.MInf[9]->Segment, 1, lines},        {w.MInf[2]->BTSelect, -1, 2 * lines},
+      {w.GaugeBar1, -1, 3 * lines},          {w.MInf[5]->CodeInfo, 20, 0},
       {w.MInf[5]->Limitation, -20, 30 - 10},
   };
   for (const Step& s : steps) {
@@ -281,9 +302,9 @@ TEST_F(ViewerWindow, RowFieldsShowNoScrollBars) {
   w.Show();
   Application->ProcessMessages();
   TMOInfo* row = w.MInf[0];
-  for (TControl* field : {static_cast<TControl*>(row->FileName), static_cast<TControl*>(row->Title),
-                          static_cast<TControl*>(row->CodeInfo),
-                          static_cast<TControl*>(row->Limitation)}) {
+  for (TControl* field :
+       {static_cast<TControl*>(row->FileName), static_cast<TControl*>(row->Title),
+        static_cast<TControl*>(row->CodeInfo), static_cast<TControl*>(row->Limitation)}) {
     auto* area = qobject_cast<QAbstractScrollArea*>(field->Host());
     ASSERT_NE(area, nullptr) << field->GetName();
     EXPECT_FALSE(area->verticalScrollBar()->isVisible()) << field->GetName();
@@ -454,6 +475,52 @@ TEST_F(ViewerWindow, EveryFinishedFileShowsWithin7sAndNoUnfinishedOne) {
     Pass(5000);
     Pass(2000);
     EXPECT_EQ(w.GetFileCount(), 3);
+    main_.reset();
+  }
+}
+
+// A copy that opens, writes and closes the file a piece at a time is closed between its pieces:
+// the file is listed only once its size and time have held still for the settling time after
+// its last piece, and then as promptly as any finished file.
+TEST_F(ViewerWindow, APieceByPieceCopyIsListedOnlyOnceItHeldStill) {
+  for (const bool lease : {true, false}) {
+    SCOPED_TRACE(lease ? "lease" : "no lease");
+    ScratchFolder disc{"viewer-pieces"};
+    volumes_.Add(disc.path(), DriveType::Removable, "COPY");
+    viewertest::WriteNumbered(disc.path(), 1);
+    StoreFolder(disc.path().string());
+    TVANTMainMO& w = Open();
+    if (!lease) w.WriterCheck = [](const fs::path&) { return std::optional<bool>(); };
+    const vb::Bytes whole =
+        viewertest::CmBytes({.title = "NEW", .attachment = true, .dataBytes = 20u << 20});
+    const fs::path copy = disc.path() / "CM02.wav";
+    constexpr size_t kPiece = 1u << 20;
+    int ms = 0;  // since the copy began
+    for (size_t at = 0, piece = 1; at < whole.size(); at += kPiece, ++piece) {
+      {
+        std::ofstream out(copy, std::ios::binary | std::ios::app);
+        out.write(reinterpret_cast<const char*>(whole.data()) + at,
+                  static_cast<std::streamsize>(std::min(kPiece, whole.size() - at)));
+      }
+      // 0.4 s between pieces, and a pause of 1.6 s after the sixth.
+      for (int step = 0; step < (piece == 6 ? 4 : 1); ++step) {
+        Pass(400);
+        ms += 400;
+        ASSERT_EQ(w.GetFileCount(), 1) << "listed " << ms << " ms into the copy";
+      }
+    }
+    int waited = 0;
+    while (w.GetFileCount() == 1 && waited < 10000) {
+      Pass(100);
+      waited += 100;
+    }
+    EXPECT_EQ(w.GetFileCount(), 2);
+    EXPECT_LE(waited, 7000);  // the next poll, then the settling time
+    if (w.GetFileCount() == 2) {
+      EXPECT_EQ(w.MInf[1]->FileName->GetText(), "CM02.wav");
+      EXPECT_NE(w.MInf[1]->CMLength->Font().GetColor(), TColor(255));  // the whole length
+      EXPECT_EQ(w.MInf[1]->Attachiment->GetCaption(), "●");
+    }
     main_.reset();
   }
 }
@@ -748,10 +815,14 @@ TEST_F(ViewerWindow, StartUpWithoutTheDiscWaitsForItAndKeepsTheFolder) {
       volumes_.Add(disc_.path().parent_path(), DriveType::Fixed);
     }
     bool waited = false;
+    int rows_behind = -1;  // rows shown behind the dialog: none, since nothing is listed yet
     auto show = drive_->OnShow;
     drive_->OnShow = [&](TObject* s) {
       show(s);
       waited = true;
+      rows_behind = 0;
+      for (TMOInfo* row : main_->MInf) rows_behind += row->Segment->GetVisible();
+      uitest::SaveScreenshot(*main_, "viewer-main-behind-drive-dialog");
       GetDispatcher().Post([&] {
         fs::create_directories(disc_.path());
         viewertest::WriteNumbered(disc_.path(), 3);
@@ -762,6 +833,7 @@ TEST_F(ViewerWindow, StartUpWithoutTheDiscWaitsForItAndKeepsTheFolder) {
     Open();
     drive_->OnShow = show;
     EXPECT_TRUE(waited);
+    EXPECT_EQ(rows_behind, 0);
     EXPECT_EQ(main_->GetFolder(), folder);
     EXPECT_EQ(Setting(100), disc_.path().string());
     EXPECT_EQ(main_->GetFileCount(), 3);

@@ -240,6 +240,14 @@ TEST(AcmComponent, ConvertFileFailsForUnreadableSources) {
       {"no channels", Riff({Chunk("fmt ", Fmt(1, 0, 22050, 16)), Chunk("data", pcm)})},
       {"rate 0", Riff({Chunk("fmt ", Fmt(1, 1, 0, 16)), Chunk("data", pcm)})},
       {"block align 0", Riff({Chunk("fmt ", Fmt(7, 1, 8000, 8, 0)), Chunk("data", pcm)})},
+      // A player may guess the frame of PCM from its depth, but a conversion that writes a
+      // new file must not build it on a guess.
+      {"PCM block align 0", Riff({Chunk("fmt ", Fmt(1, 1, 8000, 8, 0)), Chunk("data", pcm)})},
+      {"PCM stereo block align 0",
+       Riff({Chunk("fmt ", Fmt(1, 2, 8000, 16, 0)), Chunk("data", pcm)})},
+      {"PCM block align beside its depth",
+       Riff({Chunk("fmt ", Fmt(1, 1, 8000, 16, 4)), Chunk("data", pcm)})},
+      {"PCM depth 0", Riff({Chunk("fmt ", Fmt(1, 1, 8000, 0, 2)), Chunk("data", pcm)})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -249,9 +257,9 @@ TEST(AcmComponent, ConvertFileFailsForUnreadableSources) {
     WriteFile(acm.Source, c.file);
     const auto target = (dir.path() / "out.wav").string();
     WriteFile(target, Text("old target"));
-    WAVEFORMATEX mulaw{};
-    Build_uLawHeader(mulaw, 1, 22050);
-    acm.SetPWaveFormat(&mulaw);
+    // A target every readable source here converts to.
+    WAVEFORMATEX pcm16{WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16, 0};
+    acm.SetPWaveFormat(&pcm16);
     try {
       acm.ConvertFile(target);
       ADD_FAILURE() << "no exception";

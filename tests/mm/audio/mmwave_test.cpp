@@ -6,6 +6,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "clock.h"
+#include "filelayer.h"
 #include "manualbackend.h"
 #include "mmpcmsup.h"
 #include "powercut.h"
@@ -241,8 +243,16 @@ TEST_F(Wave, SameFileIsNotReloadedChangedFileIs) {
   }
 }
 
+// Installs a manual clock while alive.
+struct ClockInstalled {
+  ClockInstalled() { vant::SetClock(&clock); }
+  ~ClockInstalled() { vant::SetClock(nullptr); }
+  vant::ManualClock clock;
+};
+
 TEST_F(Wave, FileReplacedUnderAnOpenWaveReadsTheNewData) {
   const std::string name = Put(MonoRamp(4000));
+  ClockInstalled time;
   TMMWave w;
   w.SetFileName(name);
   w.OpenFile();
@@ -255,6 +265,7 @@ TEST_F(Wave, FileReplacedUnderAnOpenWaveReadsTheNewData) {
                         Chunk("LIST", Concat({{'I', 'N', 'F', 'O'}, Chunk("INAM", Text("New"))})),
                         Chunk("data", ramp)}));
   fs::last_write_time(name, fs::last_write_time(name) + std::chrono::seconds(2));
+  time.clock.AdvanceMillis(kWaveFileCheckMillis);
   ASSERT_EQ(w.ReadDataBytes(buf.data(), 2000), 2000);
   // Position 1000 of the new data.
   EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 2000),
@@ -265,10 +276,39 @@ TEST_F(Wave, FileReplacedUnderAnOpenWaveReadsTheNewData) {
   const Bytes other = Ramp16(9000, 1);
   WriteFile(dir_ / "new.wav", Riff({Chunk("fmt ", Fmt(1, 1, 8000, 16)), Chunk("data", other)}));
   fs::rename(dir_ / "new.wav", name);
+  time.clock.AdvanceMillis(kWaveFileCheckMillis);
   ASSERT_EQ(w.ReadDataBytes(buf.data(), 2000), 2000);
   EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 2000),
             Bytes(other.begin() + 4000, other.begin() + 6000));
   EXPECT_EQ(w.GetLengthSamples(), 9000);
+}
+
+// Asking the open file whether it changed costs a system call as dear as a read: a wave reading
+// in quick succession asks once per interval, so a change is seen within that interval.
+TEST_F(Wave, ReadsAskTheOpenFileOncePerInterval) {
+  struct CountingLayer : vant::PosixFileLayer {
+    CountingLayer() { vant::SetFileLayer(this); }
+    ~CountingLayer() override { vant::SetFileLayer(nullptr); }
+    int Fstat(int fd, struct stat& st) override {
+      ++asked;
+      return PosixFileLayer::Fstat(fd, st);
+    }
+    int asked = 0;
+  };
+  const std::string name = Put(MonoRamp(8000));
+  ClockInstalled time;
+  CountingLayer layer;
+  TMMWave w;
+  w.SetFileName(name);
+  w.OpenFile();
+  Bytes buf(400);
+  const int opened = layer.asked;
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(w.ReadDataBytes(buf.data(), 400), 400);
+  EXPECT_EQ(layer.asked - opened, 0);
+  time.clock.AdvanceMillis(kWaveFileCheckMillis);
+  for (int i = 0; i < 10; ++i) ASSERT_EQ(w.ReadDataBytes(buf.data(), 400), 400);
+  EXPECT_EQ(layer.asked - opened, 1);
+  EXPECT_EQ(Samples(buf).front(), 3800);  // the 20th piece
 }
 
 TEST_F(Wave, MemoryWaveFromAStream) {

@@ -114,6 +114,8 @@ TEST_F(WaveFile, MalformedFilesParseTolerantly) {
       {"trailing bytes after the form belong to the last data",
        Concat({Riff({Chunk("fmt ", kStereo16), Chunk("data", Ramp16(100, 2))}), Bytes(12, 1)}),
        kWioOk, 412},
+      {"a form size that ends inside the fmt chunk",
+       Riff({Chunk("fmt ", kStereo16), Chunk("data", Ramp16(1000, 2))}, 20), kWioOk, 4000},
       {"odd 8-bit data: the pad byte is no sample",
        Riff({Chunk("fmt ", Fmt(1, 1, 8000, 8)), Chunk("data", {1, 2, 3}), info}), kWioOk, 3},
       {"zero rate", Riff({Chunk("fmt ", Fmt(1, 2, 0, 16)), Chunk("data", Ramp16(10, 2))}),

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 namespace {
@@ -61,6 +62,19 @@ TEST(LightBands, BrightnessAndSpheres) {
   // The centre ring is the brightest.
   EXPECT_LT(SphereIntensity(255, 0, 60, 1, 1), SphereIntensity(255, 59, 60, 1, 1));
   EXPECT_EQ(SphereIntensity(255, 59, 60, 1, 1), 255);
+  // Shading too large for a float, or infinite, shades as the sphere's own profile: the centre
+  // at the band's brightness, the rim darker, nothing outside 0 .. brightness.
+  for (float v : {std::numeric_limits<float>::max(), std::numeric_limits<float>::infinity()}) {
+    SCOPED_TRACE(v);
+    EXPECT_EQ(SphereIntensity(200, 59, 60, 1, v), 200);
+    EXPECT_EQ(SphereIntensity(200, 59, 60, v, v), 200);
+    for (int ring : {0, 30, 59}) {
+      EXPECT_GE(SphereIntensity(200, ring, 60, v, 1), 0);
+      EXPECT_LE(SphereIntensity(200, ring, 60, v, 1), 200);
+      EXPECT_GE(SphereIntensity(200, ring, 60, 1, v), 0);
+      EXPECT_LE(SphereIntensity(200, ring, 60, 1, v), 200);
+    }
+  }
 }
 
 TEST(LightLayout, RowAndTriangle) {

@@ -12,6 +12,7 @@
 #include "probe.h"
 #include "timerservice.h"
 #include "ui_dialogs.h"
+#include "ui_timer.h"
 
 namespace {
 
@@ -281,6 +282,39 @@ TEST(HiTimerRace, AWorkerRebuildingItsTimerWhileTheComponentIsDestroyedLeavesNot
   gui.ProcessMessages();
   SetTimerService(nullptr);
   SetDispatcher(nullptr);
+}
+
+// A position shown on the screen is seen at the display's frames: a timer at frames ticks there,
+// on the GUI thread's own timers, with no platform timer to wake the timer thread; a handler
+// may switch it off from its own tick.
+TEST_F(HiTimerTest, AtFramesTicksAtTheFramesWithoutAPlatformTimer) {
+  SetClock(&clock);
+  const int64_t frame = DisplayFramePeriodMicros();
+  clock.Set(100 * frame);
+  std::vector<int64_t> ticks;
+  {
+    TMMHiTimer t(nullptr);
+    t.SetAtFrames(true);
+    t.SetInterval(30);
+    t.SetOnTimer([&](TObject*) {
+      ticks.push_back(clock.NowMicros());
+      if (ticks.size() == 5) t.SetEnabled(false);
+    });
+    EXPECT_EQ(t.GetTimerID(), 0u);
+    EXPECT_EQ(service.Count(), 0);
+    for (int i = 0; i < 400; ++i) {
+      clock.Advance(1000);
+      RunDueTimers();
+      gui.ProcessMessages();
+    }
+    EXPECT_EQ(service.Count(), 0);
+  }
+  ASSERT_EQ(ticks.size(), 5u);
+  for (size_t k = 0; k < ticks.size(); ++k) {
+    EXPECT_LT(ticks[k] % frame, 1000) << k;  // at a frame
+    if (k > 0) EXPECT_NEAR(double(ticks[k] - ticks[k - 1]), double(2 * frame), 1000) << k;
+  }
+  SetClock(nullptr);
 }
 
 }  // namespace

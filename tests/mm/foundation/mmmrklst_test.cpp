@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -65,13 +67,34 @@ TEST(MarkerList, SetOffsetResortsWithOneNotification) {
   EXPECT_EQ(changes, 1);
 }
 
-TEST(MarkerList, SortMatchesAStableOrderOnLargeLists) {
+// A pass of gap h that moves a marker only past a greater offset sorts each of the h interleaved
+// rows stably: the order of a large list with many equal offsets follows from the gaps alone
+// (1, 4, 13, ... up to the largest not above n div 9), worked here row by row.
+TEST(MarkerList, SortOrdersLargeListsAsItsGappedPassesDo) {
+  const int n = 500;
   TMMMarkerList l;
+  std::vector<std::pair<int32_t, int32_t>> want;  // (offset, id)
   std::srand(7);
-  for (int i = 0; i < 500; ++i) l.Add(At(std::rand() % 100, i));
+  for (int i = 0; i < n; ++i) {
+    const int32_t offset = std::rand() % 100;
+    l.Add(At(offset, i));
+    want.push_back({offset, i});
+  }
+  std::vector<int> gaps;
+  for (int h = 1; h <= n / 9; h = 3 * h + 1) gaps.insert(gaps.begin(), h);
+  ASSERT_EQ(gaps, (std::vector<int>{40, 13, 4, 1}));
+  for (int h : gaps)
+    for (int row = 0; row < h; ++row) {
+      std::vector<std::pair<int32_t, int32_t>> items;
+      for (int i = row; i < n; i += h) items.push_back(want[size_t(i)]);
+      std::stable_sort(items.begin(), items.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
+      for (size_t k = 0; k < items.size(); ++k) want[size_t(row) + k * size_t(h)] = items[k];
+    }
   l.Sort();
-  const auto v = Offsets(l);
-  EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+  std::vector<std::pair<int32_t, int32_t>> got;
+  for (int32_t i = 0; i < l.Count(); ++i) got.push_back({l.Get(i).Offset, l.Get(i).ID});
+  EXPECT_EQ(got, want);
 }
 
 // Markers 0 .. n-1 (the id is the index added), the first `ones` at offset 1, the rest at 0.

@@ -47,6 +47,34 @@ TEST_F(SharedTimerTest, IntervalsFireOnTheirShareOfTicks) {
   for (auto e : events) MMTimeKillEvent(e);
 }
 
+// Each tick wakes the timer thread: the platform timer ticks only as often as the running
+// events need (every common multiple of 25 ms that their intervals share), with the same firings.
+TEST_F(SharedTimerTest, ThePlatformTimerTicksOnlyAsOftenAsTheRunningEventsNeed) {
+  auto sleeps = [&] {
+    EXPECT_TRUE(service.Settle());
+    return service.SleepsUntil().value_or(-1) - clock.NowMicros();
+  };
+  std::atomic<int> slow_fired{0}, fast_fired{0};
+  PMMTimeEvent slow = MMTimeSetEvent(100, false, Count, &slow_fired);
+  EXPECT_EQ(sleeps(), 100'000);
+  PMMTimeEvent fast = MMTimeSetEvent(50, false, Count, &fast_fired);
+  EXPECT_EQ(sleeps(), 50'000);
+  Tick(8);
+  EXPECT_EQ(slow_fired, 2);
+  EXPECT_EQ(fast_fired, 4);
+  MMTimeSuspendEvent(fast);
+  EXPECT_EQ(sleeps(), 100'000);
+  MMTimeSetInterval(slow, 60);  // three ticks
+  EXPECT_EQ(sleeps(), 75'000);
+  MMTimeResumeEvent(fast);  // two ticks: only one has both
+  EXPECT_EQ(sleeps(), 25'000);
+  MMTimeKillEvent(fast);
+  EXPECT_EQ(sleeps(), 75'000);
+  Tick(3);
+  EXPECT_EQ(slow_fired, 3);
+  MMTimeKillEvent(slow);
+}
+
 TEST_F(SharedTimerTest, SuspendedTimeDoesNotCountAndSuspensionsAreCounted) {
   std::atomic<int> fired{0};
   PMMTimeEvent e = MMTimeSetEvent(100, true, Count, &fired);

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,32 @@ TEST(TimerService, FiresOncePerPeriodOnTheTimerThread) {
   EXPECT_FALSE(service.IsTimerThread());
   service.Kill(ta);
   service.Kill(tb);
+}
+
+// An idle program must not be woken by its timer thread: with no timer alive the thread waits
+// for work without a deadline; with timers, until the earliest one is due.
+TEST(TimerService, TheThreadSleepsUntilTheNextTickAndWithoutDeadlineWhenNoTimerLives) {
+  ManualClock clock;
+  clock.Set(1'000'000);
+  ThreadTimerService service(clock);
+  const TimerId slow = service.StartPeriodic(5000, [](TimerId) {});
+  const TimerId fast = service.StartPeriodic(40, [](TimerId) {});
+  ASSERT_TRUE(service.Settle());
+  EXPECT_EQ(service.SleepsUntil(), std::optional<int64_t>(1'040'000));
+  Step(clock, service, 30);
+  EXPECT_EQ(service.SleepsUntil(), std::optional<int64_t>(1'040'000));
+  service.Kill(fast);
+  ASSERT_TRUE(service.Settle());
+  EXPECT_EQ(service.SleepsUntil(), std::optional<int64_t>(6'000'000));
+  service.Kill(slow);
+  ASSERT_TRUE(service.Settle());
+  EXPECT_EQ(service.SleepsUntil(), std::nullopt);
+  // Long after, still nothing to wake for; a new timer sets a deadline again.
+  Step(clock, service, 60'000);
+  EXPECT_EQ(service.SleepsUntil(), std::nullopt);
+  service.StartPeriodic(25, [](TimerId) {});
+  ASSERT_TRUE(service.Settle());
+  EXPECT_EQ(service.SleepsUntil(), std::optional<int64_t>(61'055'000));
 }
 
 TEST(TimerService, RefusesBadArgumentsAndIgnoresUnknownIds) {

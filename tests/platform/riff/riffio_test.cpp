@@ -1,5 +1,7 @@
 #include "riffio.h"
 
+#include "filelayer.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -212,6 +214,41 @@ TEST(RiffIo, ChunkSizesAreCutToTheFile) {
   fs::remove(path);
 }
 
+// A form size that ends inside one of the form's chunks counts only part of the form (the tools
+// read such a file to its end), so the form runs to the end of the file; one that ends between
+// two chunks is kept, so that bytes after a whole form stay outside it.
+TEST(RiffIo, AFormSizeEndingInsideAChunkRunsToTheFileEnd) {
+  struct Case {
+    const char* what;
+    uint32_t stated;
+    bool whole;  // the form found runs to the end of the file
+  };
+  // "fmt " at 12 (16 bytes), "odd " at 36 (3 + pad), "data" at 48 (4), 8 bytes after them.
+  const Case cases[] = {
+      {"inside the fmt chunk", 20, true},
+      {"inside a chunk header", 4 + 24 + 4, true},
+      {"before the pad byte of an odd chunk", 4 + 24 + 8 + 3, true},
+      {"inside the last chunk", 4 + 24 + 12 + 6, true},
+      {"between two chunks", 4 + 24 + 12, false},
+      {"at the end of the last chunk", 4 + 24 + 12 + 12, false},
+      {"no chunk at all", 4, false},
+      {"past the end of the file", 0xFFFFFFF0u, true},
+  };
+  for (const Case& c : cases) {
+    Bytes b;
+    b.Id("RIFF").U32(c.stated).Id("WAVE").Id("fmt ").U32(16).Fill(16, 1);
+    b.Id("odd ").U32(3).Fill(3, 2).Fill(1, 0).Id("data").U32(4).Fill(4, 4).Id("late").U32(0);
+    auto f = RiffFile::OpenMemory(std::span<const uint8_t>(b.v));
+    ChunkInfo form{.type = MakeFourCC('W', 'A', 'V', 'E')};
+    ASSERT_EQ(f->Descend(form, nullptr, Search::kRiff), Result::kOk) << c.what;
+    EXPECT_EQ(form.size, c.whole ? b.v.size() - 8 : c.stated) << c.what;
+    f->Seek(0);
+    ChunkInfo here{};
+    ASSERT_EQ(f->Descend(here), Result::kOk) << c.what;
+    EXPECT_EQ(here.size, form.size) << c.what;
+  }
+}
+
 TEST(RiffIo, ReadInStopsAtTheChunkAndTheFile) {
   Bytes b = SmallForm();
   auto f = RiffFile::OpenMemory(std::span<const uint8_t>(b.v));
@@ -364,6 +401,57 @@ TEST(RiffIo, OnlyRegularFilesOpen) {
   }
   fs::remove(fifo);
   EXPECT_EQ(RiffFile::Open("/dev/null", Mode::kRead), nullptr);
+}
+
+// The file layer, counting the reads that reach the file.
+struct CountingLayer : vant::PosixFileLayer {
+  CountingLayer() { vant::SetFileLayer(this); }
+  ~CountingLayer() override { vant::SetFileLayer(nullptr); }
+  int64_t ReadAt(int fd, void* b, size_t n, uint64_t off) override {
+    ++reads;
+    return PosixFileLayer::ReadAt(fd, b, n, off);
+  }
+  int reads = 0;
+};
+
+// A read of at least a page goes to the file in one call wherever it starts (a wave's data rarely
+// starts on a page); small reads still come from the cached pages.
+TEST(RiffIo, LargeReadsAreOneCallAtAnyOffset) {
+  const fs::path p = TempPath("large.bin");
+  std::vector<uint8_t> bytes(200000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  CountingLayer layer;
+  auto f = RiffFile::Open(p, Mode::kRead);
+  ASSERT_TRUE(f);
+  struct Case {
+    uint64_t at;
+    size_t count;
+    int64_t got;
+  };
+  for (const Case& c : {Case{44, 65536, 65536}, Case{4096, 8192, 8192}, Case{4095, 4097, 4097},
+                        Case{199000, 65536, 1000}}) {
+    std::vector<uint8_t> out(c.count, 0xEE);
+    f->Seek(static_cast<int64_t>(c.at));
+    const int before = layer.reads;
+    ASSERT_EQ(f->Read(out.data(), out.size()), c.got) << c.at;
+    EXPECT_EQ(layer.reads - before, 1) << c.at;
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + c.got, bytes.begin() + c.at)) << c.at;
+    EXPECT_EQ(f->Tell(), c.at + c.got);
+  }
+  // Small reads of one page: read once, then served from the cache.
+  uint8_t small[8];
+  f->Seek(150000);
+  const int before = layer.reads;
+  ASSERT_EQ(f->Read(small, 8), 8);
+  f->Seek(150100);
+  ASSERT_EQ(f->Read(small, 8), 8);
+  EXPECT_EQ(layer.reads - before, 1);
+  EXPECT_EQ(small[0], bytes[150100]);
+  f.reset();
+  fs::remove(p);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <string>
 
@@ -57,14 +58,26 @@ TEST_F(CanvasTest, LinesReachingFarOutsideDrawOnlyWhatFallsInside) {
     TPoint from, to;
     const char* picture;  // 8 × 5
   } cases[] = {
-      {"along row 2 from one end of int to the other", 1, {kMin, 2}, {kMax, 2},
+      {"along row 2 from one end of int to the other",
+       1,
+       {kMin, 2},
+       {kMax, 2},
        "........\n........\n########\n........\n........\n"},
-      {"down column 3 from the bottom of int to its top", 1, {3, kMax}, {3, kMin},
+      {"down column 3 from the bottom of int to its top",
+       1,
+       {3, kMax},
+       {3, kMin},
        "...#....\n...#....\n...#....\n...#....\n...#....\n"},
       // Slope 1/2 through the origin: y = x / 2, a half rounded up.
-      {"slope 1/2 from far above-left to far below-right", 1, {-2000000000, -1000000000},
-       {2000000000, 1000000000}, "#.......\n.##.....\n...##...\n.....##.\n.......#\n"},
-      {"wholly above the target", 1, {kMin, kMin}, {kMax, kMin},
+      {"slope 1/2 from far above-left to far below-right",
+       1,
+       {-2000000000, -1000000000},
+       {2000000000, 1000000000},
+       "#.......\n.##.....\n...##...\n.....##.\n.......#\n"},
+      {"wholly above the target",
+       1,
+       {kMin, kMin},
+       {kMax, kMin},
        "........\n........\n........\n........\n........\n"},
       {"wide pen from end to end of int along row 2", 3, {kMin, 2}, {kMax, 2}, nullptr},
   };
@@ -131,6 +144,175 @@ TEST_F(CanvasTest, Frame3DDrawsRingsAndShrinksTheRectangle) {
             "##.##\n"
             "#####\n"
             "#####\n");
+}
+
+// The frame as it was first drawn, one ring per unit of width, each ring two polylines: the
+// reference a bevel of any width must match pixel for pixel.
+void RingByRing(TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width) {
+  canvas.Pen().Width = 1;
+  canvas.Pen().Style = psSolid;
+  canvas.Pen().Mode = pmCopy;
+  r.Bottom -= 1;
+  r.Right -= 1;
+  while (width-- > 0) {
+    canvas.Pen().Color = top;
+    canvas.Polyline({{r.Left, r.Bottom}, {r.Left, r.Top}, {r.Right, r.Top}});
+    canvas.Pen().Color = bottom;
+    canvas.Polyline({{r.Right, r.Top}, {r.Right, r.Bottom}, {r.Left - 1, r.Bottom}});
+    InflateRect(r, -1, -1);
+  }
+  r.Bottom += 1;
+  r.Right += 1;
+}
+
+std::string Colours(const TBitmap& b) {
+  std::string s;
+  for (int y = 0; y < b.Height(); ++y) {
+    for (int x = 0; x < b.Width(); ++x) {
+      TColor c = b.Canvas().GetPixel(x, y);
+      s += c == clRed ? 'r' : c == clBlue ? 'b' : c == clWhite ? '.' : '?';
+    }
+    s += '\n';
+  }
+  return s;
+}
+
+TEST_F(CanvasTest, Frame3DOfEveryWidthPaintsWhatItsRingsWould) {
+  const TRect rects[] = {Rect(0, 0, 9, 7),   Rect(1, 2, 8, 6), Rect(-3, -2, 12, 9),
+                         Rect(2, 2, 3, 3),   Rect(6, 5, 2, 1), Rect(-20, 3, 30, 4),
+                         Rect(4, -20, 5, 30)};
+  const TRect clips[] = {Rect(0, 0, 9, 7), Rect(2, 1, 7, 6)};
+  for (const TRect& start : rects)
+    for (const TRect& clip : clips)
+      for (int width = -1; width <= 40; ++width) {
+        SCOPED_TRACE(::testing::Message()
+                     << "rect " << start << " clip " << clip << " width " << width);
+        TBitmap want(9, 7), got(9, 7);
+        want.Canvas().SetClipRect(clip);
+        got.Canvas().SetClipRect(clip);
+        TRect r_want = start, r_got = start;
+        RingByRing(want.Canvas(), r_want, clRed, clBlue, width);
+        Frame3D(got.Canvas(), r_got, clRed, clBlue, width);
+        ASSERT_EQ(Colours(got), Colours(want));
+        ASSERT_EQ(r_got, r_want);
+      }
+}
+
+TEST_F(CanvasTest, Frame3DOfAnyWidthPaintsOnlyWhatTheTargetShows) {
+  const int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+  // Rings past the picture's extent change no pixel of it.
+  TBitmap want(9, 7), got(9, 7);
+  TRect r_want = Rect(0, 0, 9, 7), r_got = r_want;
+  RingByRing(want.Canvas(), r_want, clRed, clBlue, 64);
+  Frame3D(got.Canvas(), r_got, clRed, clBlue, kMax);
+  EXPECT_EQ(Colours(got), Colours(want));
+  EXPECT_EQ(r_got, Rect(kMax, kMax, 9 - kMax, 7 - kMax));
+  // A frame around all of int: its bottom and right rings reach the picture at the last rings.
+  TBitmap all(9, 7);
+  TRect r = Rect(kMin, kMin, kMax, kMax);
+  Frame3D(all.Canvas(), r, clRed, clBlue, kMax);
+  EXPECT_EQ(r, Rect(-1, -1, 0, 0));
+  EXPECT_EQ(Colours(all).find('?'), std::string::npos);
+  // The shrunk rectangle stays within int.
+  r = Rect(10, 10, 20, 20);
+  Frame3D(all.Canvas(), r, clRed, clBlue, kMax);
+  EXPECT_EQ(r, Rect(kMax, kMax, 20 - kMax, 20 - kMax));
+  r = Rect(-10, -10, -5, -5);
+  Frame3D(all.Canvas(), r, clRed, clBlue, kMax);
+  EXPECT_EQ(r, Rect(kMax - 10, kMax - 10, kMin, kMin));
+}
+
+// Each primitive with coordinates far outside the picture paints the same pixels as with
+// coordinates just outside it.
+TEST_F(CanvasTest, PrimitivesReachingFarOutsidePaintWhatTheirNearTwinsPaint) {
+  const int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+  const int kFar = 2000000000;
+  using Draw = std::function<void(TCanvas&)>;
+  struct Case {
+    const char* what;
+    Draw far, near;
+  } cases[] = {
+      {"FrameRect down all of int", [&](TCanvas& c) { c.FrameRect(Rect(1, kMin, 6, kMax)); },
+       [](TCanvas& c) { c.FrameRect(Rect(1, -5, 6, 10)); }},
+      {"FrameRect across", [&](TCanvas& c) { c.FrameRect(Rect(-kFar, 1, kFar, 4)); },
+       [](TCanvas& c) { c.FrameRect(Rect(-5, 1, 20, 4)); }},
+      {"FrameRect around all of int",
+       [&](TCanvas& c) { c.FrameRect(Rect(kMin, kMin, kMax, kMax)); },
+       [](TCanvas& c) { c.FrameRect(Rect(-5, -5, 20, 20)); }},
+      {"Rectangle down", [&](TCanvas& c) { c.Rectangle(1, -kFar, 6, kFar); },
+       [](TCanvas& c) { c.Rectangle(1, -5, 6, 10); }},
+      {"Rectangle across all of int", [&](TCanvas& c) { c.Rectangle(kMin, 1, kMax, 4); },
+       [](TCanvas& c) { c.Rectangle(-5, 1, 20, 4); }},
+      {"Rectangle reversed", [&](TCanvas& c) { c.Rectangle(kMax, kMax, kMin, 2); },
+       [](TCanvas& c) { c.Rectangle(20, 20, -5, 2); }},
+      {"Rectangle with a wide pen",
+       [&](TCanvas& c) {
+         c.Pen().Width = 3;
+         c.Rectangle(-kFar, 1, kFar, kFar);
+       },
+       [](TCanvas& c) {
+         c.Pen().Width = 3;
+         c.Rectangle(-10, 1, 20, 20);
+       }},
+      {"FillRect over all of int",
+       [&](TCanvas& c) {
+         c.Brush().Style = bsDiagCross;
+         c.FillRect(Rect(kMin, kMin, kMax, kMax));
+       },
+       [](TCanvas& c) {
+         c.Brush().Style = bsDiagCross;
+         c.FillRect(Rect(-5, -5, 20, 20));
+       }},
+      {"FillRect down", [&](TCanvas& c) { c.FillRect(Rect(2, kMin, 5, kMax)); },
+       [](TCanvas& c) { c.FillRect(Rect(2, -5, 5, 10)); }},
+      {"Polygon",
+       [&](TCanvas& c) {
+         c.Polygon({{kMin, 2}, {kMax, 2}, {kMax, kMax}, {kMin, kMax}});
+       },
+       [](TCanvas& c) {
+         c.Polygon({{-5, 2}, {20, 2}, {20, 20}, {-5, 20}});
+       }},
+      {"Ellipse around the picture", [&](TCanvas& c) { c.Ellipse(-kFar, -kFar, kFar, kFar); },
+       [](TCanvas& c) { c.Ellipse(-1000, -1000, 1000, 1000); }},
+      {"Ellipse wholly outside", [&](TCanvas& c) { c.Ellipse(kMin, kMin, kMax, -10); },
+       [](TCanvas&) {}},
+      {"Pie", [&](TCanvas& c) { c.Pie(kMin, kMin, kMax, kMax, 0, 100, 100, 0); },
+       [](TCanvas& c) { c.Pie(-1000, -1000, 1000, 1000, 0, 100, 100, 0); }},
+      {"TextOut far right", [&](TCanvas& c) { c.TextOut(kMax, 0, "Ag"); }, [](TCanvas&) {}},
+      {"TextOut far left", [&](TCanvas& c) { c.TextOut(kMin, 0, "Ag"); }, [](TCanvas&) {}},
+      {"TextRect over all of int",
+       [&](TCanvas& c) { c.TextRect(Rect(kMin, kMin, kMax, kMax), 1, 0, "Ag"); },
+       [](TCanvas& c) { c.TextRect(Rect(-5, -5, 20, 20), 1, 0, "Ag"); }},
+      {"DrawText centred in a box across int",
+       [&](TCanvas& c) {
+         TRect r = Rect(-kFar, 0, kFar, 7);
+         c.DrawText("Ag", r, DT_CENTER | DT_SINGLELINE);
+       },
+       [](TCanvas& c) {
+         TRect r = Rect(-1000, 0, 1000, 7);
+         c.DrawText("Ag", r, DT_CENTER | DT_SINGLELINE);
+       }},
+      {"DrawText at the end of int",
+       [&](TCanvas& c) {
+         TRect r = Rect(kMax - 5, kMin, kMax, kMax);
+         c.DrawText("Ag", r, DT_WORDBREAK);
+       },
+       [](TCanvas&) {}},
+  };
+  for (const Case& t : cases)
+    for (bool clipped : {false, true}) {
+      SCOPED_TRACE(std::string(t.what) + (clipped ? ", clipped" : ""));
+      TBitmap want(9, 7), got(9, 7);
+      for (TBitmap* b : {&want, &got}) {
+        b->Canvas().Pen().Color = clRed;
+        b->Canvas().Brush().Color = clBlue;
+        b->Canvas().Font().SetColor(clRed);
+        if (clipped) b->Canvas().SetClipRect(Rect(2, 1, 7, 6));
+      }
+      t.near(want.Canvas());
+      t.far(got.Canvas());
+      EXPECT_EQ(Colours(got), Colours(want));
+    }
 }
 
 TEST_F(CanvasTest, CopyModesCombinePixelsExactly) {

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QTest>
 #include <QWidget>
+#include <limits>
 #include <stdexcept>
 
 #include "ui_control.h"
@@ -64,6 +65,21 @@ TEST_F(ControlTest, HintsShowOnlyWhenSwitchedOnAndNotRefused) {
 TEST_F(ControlTest, CursorPosReadsBackWhereThePointerWasMoved) {
   SetCursorPos({37, 21});
   EXPECT_EQ(GetCursorPos(), (TPoint{37, 21}));
+}
+
+TEST_F(ControlTest, SizeAndPlaceAreHeldToWhatAScreenCanShow) {
+  TForm form(nullptr);
+  TPanel panel(&form);
+  panel.SetParent(&form);
+  const int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+  panel.SetBounds(kMax, kMin, kMax, kMax);
+  EXPECT_EQ(panel.BoundsRect(),
+            Rect(kMaxControlExtent, -kMaxControlExtent, 2 * kMaxControlExtent, 0));
+  panel.SetBounds(kMin, kMax, -1, kMin);
+  EXPECT_EQ(panel.BoundsRect(),
+            Rect(-kMaxControlExtent, kMaxControlExtent, -kMaxControlExtent, kMaxControlExtent));
+  panel.SetBounds(3, 4, kMaxControlExtent, 5);
+  EXPECT_EQ(panel.BoundsRect(), Rect(3, 4, 3 + kMaxControlExtent, 9));
 }
 
 TEST_F(ControlTest, AlignPlacesChildrenByKindThenPosition) {

@@ -1,21 +1,23 @@
 // Message boxes and file dialogs as a user meets them: Japanese standard texts, captions only where
 // a caller gives one, boxes above every other window, filters shown once but matched in any case,
 // and file types judged without reading the files.
+#include <sys/time.h>
 #include <QAbstractFileIconProvider>
+#include <QAbstractProxyModel>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QFileDialog>
-#include <QAbstractProxyModel>
 #include <QDateTime>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFileSystemModel>
 #include <QHeaderView>
-#include <QStyleOptionViewItem>
-#include <QTreeView>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyleOptionViewItem>
+#include <QTextLayout>
 #include <QTimer>
-#include <sys/time.h>
+#include <QTreeView>
 
 #include <algorithm>
 #include <fstream>
@@ -82,6 +84,65 @@ TEST_F(ToolkitDialogs, AMessageBoxSpeaksJapaneseShowsNoCaptionAndStaysOnTop) {
   EXPECT_TRUE(buttons.join(' ').contains(QString::fromUtf8("はい")))
       << buttons.join(' ').toStdString();
   EXPECT_TRUE(buttons.join(' ').contains(QString::fromUtf8("いいえ")));
+}
+
+// The lines of a label as the toolkit lays them out: its own line breaks, then its wrapping.
+QStringList ShownLines(QLabel& label) {
+  QStringList out;
+  for (const QString& paragraph : label.text().split('\n')) {
+    QTextLayout layout(paragraph, label.font());
+    QTextOption option;
+    option.setWrapMode(label.wordWrap() ? QTextOption::WordWrap : QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(label.contentsRect().width());
+      out << paragraph.mid(line.textStart(), line.textLength());
+    }
+    layout.endLayout();
+  }
+  return out;
+}
+
+// Japanese text wraps only where a reader allows it: at a phrase's end, never inside a word, never
+// before a small kana or closing punctuation and never after an opening bracket.
+TEST_F(ToolkitDialogs, AMessageBoxWrapsJapaneseAtAllowedPlaces) {
+  const std::string texts[] = {
+      "入力形式が不正なフィールドがあります。修正後、保存操作を行ってください。",
+      "添付ファイル識別名の割付ができない可能性があります。保存後に、添付操作を行ってください。",
+      "ナレーション原稿 : 1, 連絡表 ：8 が既に添付されています。\n"
+      "最大添付数に達しているため、添付を行うことはできません。",
+      "ドライブが書き込み禁止または空き容量がないため、上書き保存することはできません。\n"
+      "別の保存場所を指定してください。",
+  };
+  const QString no_start =
+      QString::fromUtf8("、。，．）」』ぁぃぅぇぉっゃゅょァィゥェォッャュョー！？");
+  const QString no_end = QString::fromUtf8("（「『");
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    QStringList lines;
+    WhenModal<QMessageBox>([&](QMessageBox& box) {
+      if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) lines = ShownLines(*label);
+      box.button(QMessageBox::Ok)->click();
+      return true;
+    });
+    GetDialogAnswerer().MessageBox(text, "", MB_OK | MB_ICONERROR);
+    ASSERT_FALSE(lines.isEmpty());
+    auto bare = [](QString t) { return t.remove('\n').remove(' ').toStdString(); };
+    EXPECT_EQ(bare(lines.join("")), bare(QString::fromStdString(text)));
+    for (int i = 0; i < lines.size(); ++i) {
+      const QString line = lines[i].trimmed();
+      ASSERT_FALSE(line.isEmpty());
+      EXPECT_FALSE(no_start.contains(line.front())) << line.toStdString();
+      EXPECT_FALSE(no_end.contains(line.back())) << line.toStdString();
+      // A line ends at punctuation, a blank or its paragraph's end, never inside a phrase.
+      const QString whole = QString::fromStdString(text);
+      if (i + 1 < lines.size())
+        EXPECT_TRUE(QString::fromUtf8("、。，．！？:：,").contains(line.back()) ||
+                    whole.contains(line + " ") || whole.contains(line + "\n"))
+            << line.toStdString();
+    }
+  }
 }
 
 TEST_F(UiTest, TheOverwriteQuestionIsTheToolkitsJapaneseOne) {
@@ -229,9 +290,7 @@ class QtWarnings {
   }
 
  private:
-  static void Catch(QtMsgType, const QMessageLogContext&, const QString& text) {
-    Caught() << text;
-  }
+  static void Catch(QtMsgType, const QMessageLogContext&, const QString& text) { Caught() << text; }
   QtMessageHandler previous_ = nullptr;
 };
 
@@ -255,7 +314,8 @@ TEST_F(ToolkitDialogs, FileDialogPicturesExistWithoutAnIconTheme) {
     Application->ProcessMessages();
     d.hide();
   }
-  for (const QString& w : QtWarnings::Caught()) EXPECT_FALSE(w.contains("null pixmap")) << w.toStdString();
+  for (const QString& w : QtWarnings::Caught())
+    EXPECT_FALSE(w.contains("null pixmap")) << w.toStdString();
 }
 
 // The file dialog speaks Japanese in its columns too, whatever the desktop's language: the type

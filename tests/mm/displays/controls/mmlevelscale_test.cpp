@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
+#include <string>
 
 #include "mmlevel.h"
 #include "ui_application.h"
@@ -75,8 +77,8 @@ TEST_F(LevelScaleTest, LabelsNeverCoverOneAnother) {
     for (size_t i = 0; i < labels.size(); ++i)
       for (size_t j = i + 1; j < labels.size(); ++j) {
         const TRect &a = labels[i].box, &b = labels[j].box;
-        const bool apart = a.Right <= b.Left || b.Right <= a.Left || a.Bottom <= b.Top ||
-                           b.Bottom <= a.Top;
+        const bool apart =
+            a.Right <= b.Left || b.Right <= a.Left || a.Bottom <= b.Top || b.Bottom <= a.Top;
         EXPECT_TRUE(apart) << labels[i].text << " and " << labels[j].text;
       }
     if (*t.first) {
@@ -89,6 +91,32 @@ TEST_F(LevelScaleTest, LabelsNeverCoverOneAnother) {
     }
     delete s;
   }
+}
+
+TEST_F(LevelScaleTest, SymmetricScalesLabelBothHalvesAlike) {
+  // Whatever fits one half of a symmetric scale, its mirror shows the same levels.
+  for (TMMLevelKind kind : {lkHorizontal, lkVertical})
+    for (int length = 40; length <= 420; length += 5) {
+      SCOPED_TRACE((kind == lkHorizontal ? "horizontal, " : "vertical, ") + std::to_string(length) +
+                   " px");
+      auto* s = new TMMLevelScale(&form);
+      const int w = kind == lkHorizontal ? length : 40, h = kind == lkHorizontal ? 20 : length;
+      s->SetBounds(0, 0, w, h);
+      s->SetKind(kind);
+      s->SetDirection(dirSymetric);
+      TBitmap bmp(w, h);
+      bmp.Canvas().Font().Assign(&s->Font());
+      std::multiset<std::string> quiet_half, mirrored_half;
+      for (const auto& l : s->Labels(bmp.Canvas(), s->ClientRect())) {
+        if (l.text == "0") continue;  // the centre, labelled once
+        if (l.text[0] == '+')
+          mirrored_half.insert(l.text.substr(1));
+        else
+          quiet_half.insert(l.text.substr(1));
+      }
+      EXPECT_EQ(quiet_half, mirrored_half);
+      delete s;
+    }
 }
 
 TEST_F(LevelScaleTest, Screenshots) {

@@ -86,6 +86,11 @@ TEST_F(LightTest, SpheresAndLimits) {
   l->SetSphereHorz(0);
   l->RefreshPCMData(Tone(100).data());
   EXPECT_EQ(l->DIBCanvas().GetAnimColorValue(0), 0u);
+  // No number is no shading: the last one stays.
+  l->SetSphereHorz(NAN);
+  l->SetSphereVert(NAN);
+  EXPECT_EQ(l->GetSphereHorz(), 0);
+  EXPECT_EQ(l->GetSphereVert(), 1);
   l->SetAmplitude(1, 5000);
   EXPECT_EQ(l->GetAmplitude(1), 1000);
   WAVEFORMATEX adpcm{};

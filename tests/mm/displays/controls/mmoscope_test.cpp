@@ -64,9 +64,12 @@ TEST_F(OscopeTest, UnitsInTheCornersBesideBothScales) {
   Application->ProcessMessages();
   const int W = o->GetWidth(), H = o->GetHeight();
   // "V" right-aligned at x 16 and from x W - 14 on row H - 34; "mS" from (W - 30, H - 20).
-  EXPECT_GT(ShownPixels(*o, Rect(2, H - 33, 17, H - 28), clYellow), 0) << "V, left";
-  EXPECT_GT(ShownPixels(*o, Rect(W - 14, H - 33, W, H - 28), clYellow), 0) << "V, right";
-  EXPECT_GT(ShownPixels(*o, Rect(W - 26, H - 25, W - 10, H - 15), clYellow), 0) << "mS";
+  auto unit = [&](int x, int y, const char* text, int alignment) {
+    return ShowsTextAt(*o, x, y, text, "ARIAL", OSCOPE_SCALEFONTSIZE, alignment, clYellow);
+  };
+  EXPECT_TRUE(unit(16, H - 34, "V", 1)) << "V, left";
+  EXPECT_TRUE(unit(W - 14, H - 34, "V", 0)) << "V, right";
+  EXPECT_TRUE(unit(W - 30, H - 20, "mS", 0)) << "mS";
 }
 
 TEST_F(OscopeTest, ValuesLandOnTheirRows) {

@@ -274,17 +274,22 @@ TEST_F(SpectrumTest, UnitsInTheCornersAndScaleSettingsShownAtOnce) {
   s->SetScaleTextColor(clWhite);
   Application->ProcessMessages();
   const int W = s->GetWidth(), H = s->GetHeight();
-  // "db" right-aligned at x 23 and from x W - 20 on row H - 32; "Hz" from (W - 30, H - 20):
-  // in the corners the scales leave.
-  const TRect db_left = Rect(2, H - 35, 24, H - 28), db_right = Rect(W - 20, H - 35, W, H - 28);
-  const TRect hz = Rect(W - 26, H - 25, W - 16, H - 15);
-  EXPECT_GT(ShownPixels(*s, db_left, clWhite), 0) << "db, left";
-  EXPECT_GT(ShownPixels(*s, db_right, clWhite), 0) << "db, right";
-  EXPECT_GT(ShownPixels(*s, hz, clWhite), 0) << "Hz";
+  // Linear: "V" right-aligned at x 16 and from x W - 20 on row H - 32; "Hz" from (W - 30,
+  // H - 20): in the corners the scales leave. In dB the unit is "db", right-aligned at x 23.
+  auto unit = [&](int x, int y, const char* text, int alignment, TColor color) {
+    return ShowsTextAt(*s, x, y, text, "ARIAL", SPECTRUM_SCALEFONTSIZE, alignment, color);
+  };
+  EXPECT_TRUE(unit(16, H - 32, "V", 1, clWhite)) << "V, left";
+  EXPECT_TRUE(unit(W - 20, H - 32, "V", 0, clWhite)) << "V, right";
+  EXPECT_TRUE(unit(W - 30, H - 20, "Hz", 0, clWhite)) << "Hz";
+  s->SetLogAmp(true);
+  Application->ProcessMessages();
+  EXPECT_TRUE(unit(23, H - 32, "db", 1, clWhite)) << "db, left";
+  EXPECT_TRUE(unit(W - 20, H - 32, "db", 0, clWhite)) << "db, right";
   // The colours and the bar handler are properties: the control shows a change at once.
   s->SetScaleTextColor(clYellow);
   Application->ProcessMessages();
-  EXPECT_GT(ShownPixels(*s, db_left, clYellow), 0);
+  EXPECT_TRUE(unit(23, H - 32, "db", 1, clYellow));
   s->SetScaleLineColor(clRed);
   Application->ProcessMessages();
   EXPECT_GT(ShownPixels(*s, s->ClientRect(), clRed), 20);
