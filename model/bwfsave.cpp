@@ -192,6 +192,7 @@ class Saver {
   TBWFProgress& progress_;
   fs::path target_, source_;
   fs::path temp_, part_;
+  vant::StagedHold temp_hold_, part_hold_;  // their locks, until the names are gone
   int source_fd_ = -1, temp_fd_ = -1, part_fd_ = -1;
   uint64_t source_size_ = 0;
   std::vector<int> attach_fds_;  // in the order of the new `file` entries
@@ -518,6 +519,7 @@ void Saver::WriteTemp() {
     temp_.clear();
     throw Stop{kMsgSaveTempOpen, {}, true};
   }
+  temp_hold_ = vant::StagedHold(temp_fd_);
   SetProgress(5);
   out_.reserve(kWriteBuffer + kSmallRange);
   for (const Piece& p : plan_.pieces) WritePiece(p);
@@ -577,6 +579,7 @@ void Saver::CopyBesideTarget() {
     part_.clear();
     throw stop;
   }
+  part_hold_ = vant::StagedHold(part_fd_);
   try {
     CopyBlocks(temp_fd_, 0, temp_size_, part_fd_, false);
   } catch (const Stop& stop) {
@@ -650,6 +653,7 @@ int Saver::Replace() {
   // Moved into place or not, the staged copy is no longer wanted under its own name.
   if (io_.Remove(part_) != 0 && errno != ENOENT) vant::Trace("save: staged copy left behind");
   part_.clear();
+  part_hold_.Release();
   return errors;
 }
 

@@ -416,6 +416,7 @@ void TMMACM::ProcessFile(const std::string& name, const WAVEFORMATEX* pwfx,
 
   bool cancelled = false, ok = false;
   std::string temp = name;
+  vant::StagedHold hold;  // the new file's lock, until it is renamed or removed
   PWAVEIOCB dst;
   HACMSTREAM stream = nullptr;
   ACMSTREAMHEADER h{};
@@ -432,6 +433,7 @@ void TMMACM::ProcessFile(const std::string& name, const WAVEFORMATEX* pwfx,
     if (dst) wioFreeFileInfo(dst);
     wioFreeFileInfo(src);
     if (!temp.empty() && wioFileExists(temp)) wioFileDelete(temp);
+    hold.Release();
   };
 
   [&] {
@@ -448,7 +450,7 @@ void TMMACM::ProcessFile(const std::string& name, const WAVEFORMATEX* pwfx,
     }
     // The output goes to a new file beside the target, which replaces the target only once it
     // is complete.
-    if (!wioFileCreateTemp(temp)) {
+    if (!wioFileCreateTemp(temp, hold)) {
       temp.clear();
       return;
     }

@@ -698,7 +698,8 @@ void TMMWave::CopyToFile(const std::string& target, TWAVEIOCB* block, int64_t ch
   TMMWaveFileLayer& layer = GetWaveFileLayer();
   std::string tmp = target;
   bool cancel = false;
-  bool ok = wioFileCreateTemp(tmp);
+  vant::StagedHold hold;  // released after the file is renamed or removed
+  bool ok = wioFileCreateTemp(tmp, hold);
   const bool made = ok;
   try {
     ok = ok && wioWriteFileInfo(block, tmp) == kWioOk;

@@ -155,7 +155,7 @@ int wioRemoveStaleTemps(const std::string& folder) {
                                      [](std::string_view stem) { return stem == kTempStem; });
 }
 
-bool wioFileCreateTemp(std::string& name) {
+bool wioFileCreateTemp(std::string& name, vant::StagedHold& hold) {
   if (name.empty()) {
     const char* tmp = std::getenv("TMPDIR");
     name = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
@@ -176,6 +176,7 @@ bool wioFileCreateTemp(std::string& name) {
   fs::path made;
   const int fd = io.CreateTemp(fs::path(name), vant::OwnedTempPrefix(kTempStem), ".tmp", made);
   if (fd < 0) return false;
+  hold = vant::StagedHold(fd);
   io.Close(fd);
   name = made.string();
   return true;

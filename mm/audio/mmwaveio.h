@@ -16,6 +16,7 @@
 #include "mmriff.h"
 #include "mmwavefmt.h"
 #include "riffio.h"
+#include "tempfiles.h"
 
 // Result codes.
 inline constexpr int kWioOk = 0;
@@ -85,8 +86,9 @@ bool wioFileDelete(const std::string& name);
 int wioExtractPath(std::string& name);
 // Creates a new empty file "w<pid>.XXXXXX.tmp" in the folder of `name` (the temporary folder
 // when empty) and returns its name; never replaces an existing file. Removes first what writes
-// of processes that are gone left in that folder.
-bool wioFileCreateTemp(std::string& name);
+// of processes that are gone left in that folder. `hold` keeps the file's lock (tempfiles.h):
+// the caller keeps it until the file is renamed or removed.
+bool wioFileCreateTemp(std::string& name, vant::StagedHold& hold);
 // Removes from `folder` the files of wioFileCreateTemp whose process is gone (this user's
 // regular files only); how many went.
 int wioRemoveStaleTemps(const std::string& folder);

@@ -168,18 +168,23 @@ bool TMMFastFile::IsFastFile(const std::string& path) {
   return ok;
 }
 
-void TMMFastFile::CreateFastFile(const std::string& path, int32_t max_files) {
-  if (path.empty()) return;
+std::vector<uint8_t> TMMFastFile::EmptyContainer(int32_t max_files) {
   max_files = std::clamp<int32_t>(max_files, 2, (kMaxContainerSize - kHeaderSize) / 22 - 1);
-  // A file of that name is replaced whole or not at all: a failed write leaves it as it was.
-  vant::ReplacingFile out(path);
-  if (!out.IsOpen()) throw EMMFastFileError(Replace(LoadResStr(105), "FastFile"));
   const int64_t dir_end = DirectoryEnd(max_files);
   std::vector<uint8_t> image(static_cast<size_t>(dir_end), 0);
   std::memcpy(image.data(), kSignature, kSignatureSize);
   std::memcpy(image.data() + 8, &max_files, 4);
   const int32_t first = static_cast<int32_t>(dir_end);
   std::memcpy(image.data() + kHeaderSize + offsetof(TFileEntry, offset), &first, 4);
+  return image;
+}
+
+void TMMFastFile::CreateFastFile(const std::string& path, int32_t max_files) {
+  if (path.empty()) return;
+  // A file of that name is replaced whole or not at all: a failed write leaves it as it was.
+  vant::ReplacingFile out(path);
+  if (!out.IsOpen()) throw EMMFastFileError(Replace(LoadResStr(105), "FastFile"));
+  const std::vector<uint8_t> image = EmptyContainer(max_files);
   if (!out.Write(image.data(), image.size()) || !out.Commit()) Fail(106);
 }
 
@@ -287,18 +292,17 @@ void TMMFastFile::Pack() {
   vant::RemoveStaleOwnedTemps(here, "", [](std::string_view stem) { return stem == kPackStem; });
   int fd = io.CreateTemp(folder, vant::OwnedTempPrefix(kPackStem), "", temp);
   if (fd < 0) Fail(113);
-  io.Close(fd);
-  fd = -1;
+  // Its lock stays until it has taken the old container's name or is removed.
+  vant::StagedHold hold(fd);
   const std::string temp_path = temp.string();
   uint8_t* view = nullptr;
   int64_t new_size = DirectoryEnd(max_files_);
   try {
-    CreateFastFile(temp_path, max_files_);
-    if (!IsFastFile(temp_path)) Fail(113);
+    const std::vector<uint8_t> empty = EmptyContainer(max_files_);
+    if (!io.Write(fd, empty.data(), empty.size())) Fail(113);
     for (int i = 0; i < Count(); ++i)
       if (!Entry(i).deleted) new_size += Entry(i).size;
-    fd = OpenRegular(temp_path, O_RDWR);
-    if (fd < 0 || !Grow(fd, new_size)) Fail(114);
+    if (!Grow(fd, new_size)) Fail(114);
     // The packed container takes the old one's place with its permissions, not the private
     // ones of a temporary file.
     struct stat old_st;

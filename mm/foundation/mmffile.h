@@ -99,6 +99,8 @@ class TMMFastFile : public TMMNonVisualComponent {
   void Loaded() override;
 
  private:
+  // The bytes of an empty container for `max_files` files.
+  static std::vector<uint8_t> EmptyContainer(int32_t max_files);
   struct Handle {
     bool in_use = false;
     int32_t position = 0;  // absolute offset in the container

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "tempfiles.h"
+
 namespace vant {
 namespace {
 
@@ -46,10 +48,20 @@ int PosixFileLayer::Open(const std::filesystem::path& path, int flags, int mode)
 
 int PosixFileLayer::CreateTemp(const std::filesystem::path& folder, const std::string& prefix,
                                const std::string& suffix, std::filesystem::path& made) {
-  std::string pattern = (folder / (prefix + "XXXXXX")).string() + suffix;
-  const int fd = ::mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-  if (fd >= 0) made = pattern;
-  return fd;
+  // Locked as its maker's at once (tempfiles.h); a file a cleaner took in that moment is left to
+  // it, and another name is made.
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    std::string pattern = (folder / (prefix + "XXXXXX")).string() + suffix;
+    const int fd = ::mkostemps(pattern.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (LockStagedFile(fd)) {
+      made = pattern;
+      return fd;
+    }
+    ::close(fd);
+  }
+  errno = EAGAIN;
+  return -1;
 }
 
 int64_t PosixFileLayer::ReadAt(int fd, void* buffer, size_t count, uint64_t offset) {

@@ -20,7 +20,8 @@ class FileLayer {
   // A descriptor, or -1. `flags` as for open(2).
   virtual int Open(const std::filesystem::path& path, int flags, int mode = 0666) = 0;
   // Creates `folder`/`prefix`XXXXXX`suffix` exclusively (mkstemps), opened for reading and
-  // writing; its path goes to `made`. A descriptor, or -1.
+  // writing and locked as its maker's (LockStagedFile); its path goes to `made`. A descriptor,
+  // or -1.
   virtual int CreateTemp(const std::filesystem::path& folder, const std::string& prefix,
                          const std::string& suffix, std::filesystem::path& made) = 0;
   // Bytes read at `offset` (fewer only at the end of the file), or -1.

@@ -72,12 +72,14 @@ ReplacingFile::ReplacingFile(const std::filesystem::path& target, bool replace_p
   RemoveStaleParts(FolderOf(target));
   fd_ = io.CreateTemp(FolderOf(target), PartFilePrefix(target), ".part", part_);
   if (fd_ < 0) part_.clear();
+  hold_ = StagedHold(fd_);
 }
 
 ReplacingFile::~ReplacingFile() {
   FileLayer& io = GetFileLayer();
   if (fd_ >= 0) io.Close(fd_);
   if (!part_.empty()) io.Remove(part_);
+  hold_.Release();
 }
 
 bool ReplacingFile::Write(const void* data, size_t size) {
@@ -98,6 +100,7 @@ bool ReplacingFile::Commit(int mode) {
   fd_ = -1;
   if (!ok || io.Rename(part_, target_, false) != 0) return false;
   part_.clear();
+  hold_.Release();
   // Without it the rename may not survive a power loss: the old file could come back.
   return io.SyncFolder(FolderOf(target_)) == 0;
 }

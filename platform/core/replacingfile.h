@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "tempfiles.h"
+
 namespace vant {
 
 // The longest start of a UTF-8 text that holds at most `limit` bytes and ends on a character.
@@ -62,6 +64,7 @@ class ReplacingFile {
  private:
   std::filesystem::path target_;
   std::filesystem::path part_;
+  StagedHold hold_;  // the new file's lock, until it is renamed or removed
   int fd_ = -1;
   bool failed_ = false;
 };

@@ -1,6 +1,8 @@
 #include "tempfiles.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,7 +83,48 @@ std::optional<std::pair<std::string_view, pid_t>> ParseOwnedName(std::string_vie
 
 bool ProcessGone(pid_t pid) { return pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH; }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Removes `path` (last seen as `seen`) if its lock can be taken: then no live process holds it.
+// The lock is held through the removal, and the name is checked to still be that file, so a
+// maker that creates or renames at the same moment never loses a live file.
+bool RemoveIfAbandoned(const std::filesystem::path& path, const struct stat& seen) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat opened, now;
+  const bool removed = ::fstat(fd, &opened) == 0 && SameFile(opened, seen) &&
+                       ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(path.c_str(), &now) == 0 &&
+                       SameFile(now, seen) && GetFileLayer().Remove(path) == 0;
+  ::close(fd);
+  return removed;
+}
+
 }  // namespace
+
+bool LockStagedFile(int fd) {
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return errno != EWOULDBLOCK && errno != EINTR;
+  // A cleaner may have taken the lock between the creation and now, and removed the file.
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && st.st_nlink > 0;
+}
+
+StagedHold::StagedHold(int fd) : fd_(fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1) {}
+
+StagedHold& StagedHold::operator=(StagedHold&& other) noexcept {
+  if (this != &other) {
+    Release();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void StagedHold::Release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
 
 int RemoveStaleOwnedTemps(const std::filesystem::path& folder, std::string_view suffix,
                           const std::function<bool(std::string_view stem)>& ours) {
@@ -97,7 +140,7 @@ int RemoveStaleOwnedTemps(const std::filesystem::path& folder, std::string_view 
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
       continue;
     }
-    if (ProcessGone(owned->second) && GetFileLayer().Remove(path) == 0) ++removed;
+    if (ProcessGone(owned->second) && RemoveIfAbandoned(path, st)) ++removed;
   }
   return removed;
 }

@@ -32,10 +32,38 @@ std::optional<std::filesystem::path> MakeTempName(const std::filesystem::path& f
 // prefix to hand to mkstemps (or the file layer's CreateTemp) for this process:
 std::string OwnedTempPrefix(std::string_view stem);
 
+// A staged file's maker holds an exclusive lock (flock) on it for as long as the file has its
+// staged name, and a cleaner removes only files whose lock it can take. Unlike a process id, a
+// lock means the same in every process namespace that shares the folder, and the kernel drops it
+// when its holder dies, however it dies. The file layer's CreateTemp takes the lock through the
+// descriptor it returns; false when the file is no longer the maker's to lock (a cleaner took it
+// first), true also on a file system without locks (where no cleaner can take one either).
+bool LockStagedFile(int fd);
+
+// Keeps the lock taken through a staged file's descriptor after the writer has closed that
+// descriptor (it holds a duplicate). Released when destroyed, by Release, or by the holder's
+// death; a writer releases it only once the staged name is gone (renamed or removed).
+class StagedHold {
+ public:
+  StagedHold() = default;
+  explicit StagedHold(int fd);
+  ~StagedHold() { Release(); }
+  StagedHold(StagedHold&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  StagedHold& operator=(StagedHold&& other) noexcept;
+  StagedHold(const StagedHold&) = delete;
+  StagedHold& operator=(const StagedHold&) = delete;
+  void Release();
+
+ private:
+  int fd_ = -1;
+};
+
 // Removes from `folder` what killed writers left: every regular file of this user named
-// `stem`<pid>.XXXXXX`suffix`, with a `stem` that `ours` accepts, whose maker is no longer
-// running. A name of another shape, another user's file, a symbolic link and a file of a live
-// process (this one included) stay. Removals go through the file layer. Returns how many went.
+// `stem`<pid>.XXXXXX`suffix`, with a `stem` that `ours` accepts, whose maker is no longer running
+// here and whose lock nobody holds (see LockStagedFile). A name of another shape, another user's
+// file, a symbolic link, a file of a process alive here (this one included) and a file whose
+// lock a live process holds, in whatever namespace, stay. Removals go through the file layer.
+// Returns how many went.
 int RemoveStaleOwnedTemps(const std::filesystem::path& folder, std::string_view suffix,
                           const std::function<bool(std::string_view stem)>& ours);
 

@@ -1,8 +1,13 @@
 #pragma once
 // The per-user folder that holds the programs' instance markers and window sockets:
-// $XDG_RUNTIME_DIR/vant, or /tmp/vant-<uid> without a usable runtime dir. Created with mode 0700; a
-// folder that is a link or belongs to another user is refused, so no other account can plant
-// markers or listen under our windows' names.
+// $XDG_RUNTIME_DIR/vant, or without a usable runtime dir /tmp/vant-<uid>. Created with mode 0700;
+// a folder that is a link or belongs to another user is never used, so no other account can
+// plant markers or listen under our windows' names.
+//
+// /tmp is shared: another user may take the name /tmp/vant-<uid> first. Then a private folder
+// is made beside it (mkdtemp) and its name kept in this user's configuration folder, one file
+// per machine, which no other user can write; both programs look there first, so they find the
+// same folder for as long as it stays private.
 #include <filesystem>
 
 #include "exceptions.h"
@@ -15,5 +20,10 @@ VANT_DECLARE_EXCEPTION(EIpcError, Exception);
 // Creates the folder when needed and checks it; raises EIpcError when it cannot be used.
 // Reads the environment on each call.
 std::filesystem::path RuntimeFolder();
+
+// The folder without a runtime dir, with the shared temporary folder (/tmp) and the folder of
+// the record ($XDG_CONFIG_HOME/QORA) given.
+std::filesystem::path RuntimeFolderIn(const std::filesystem::path& shared,
+                                      const std::filesystem::path& record_folder);
 
 }  // namespace vant::ipc

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <set>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -340,7 +342,9 @@ TEST_F(WaveFile, AWriteRemovesWhatKilledWritesLeft) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     std::string left = keep;
-    ::_exit(wioFileCreateTemp(left) ? 0 : 1);  // ended before its own clean-up, as a kill does
+    vant::StagedHold hold;
+    ::_exit(wioFileCreateTemp(left, hold) ? 0
+                                          : 1);  // ended before its own clean-up, as a kill does
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -361,7 +365,8 @@ TEST_F(WaveFile, AWriteRemovesWhatKilledWritesLeft) {
   std::filesystem::create_symlink(keep, dir_.path() / ("w" + ended + ".XyZ789.tmp"));
 
   std::string next = keep;
-  ASSERT_TRUE(wioFileCreateTemp(next));
+  vant::StagedHold hold;
+  ASSERT_TRUE(wioFileCreateTemp(next, hold));
   std::set<std::string> now = names();
   now.erase(std::filesystem::path(next).filename().string());
   std::set<std::string> expected(theirs.begin(), theirs.end());
@@ -375,13 +380,25 @@ TEST_F(WaveFile, AWriteRemovesWhatKilledWritesLeft) {
 TEST_F(WaveFile, TemporaryFilesNeverReplaceAFile) {
   const std::string keep = Put(Bytes{1, 2, 3}, "keep.wav");
   std::string a = keep, b = keep;
-  ASSERT_TRUE(wioFileCreateTemp(a));
-  ASSERT_TRUE(wioFileCreateTemp(b));
+  vant::StagedHold hold_a, hold_b;
+  ASSERT_TRUE(wioFileCreateTemp(a, hold_a));
+  ASSERT_TRUE(wioFileCreateTemp(b, hold_b));
   EXPECT_NE(a, b);
   EXPECT_EQ(std::filesystem::path(a).parent_path(), dir_.path());
   EXPECT_EQ(std::filesystem::path(a).filename().string().substr(0, 1), "w");
   EXPECT_TRUE(wioFileExists(a));
   EXPECT_EQ(ReadFile(keep), (Bytes{1, 2, 3}));
+  // Each stays locked as its maker's while its hold lives, so no cleaner of any process takes it.
+  const auto locked = [](const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (fd >= 0) ::close(fd);
+    return held;
+  };
+  EXPECT_TRUE(locked(a));
+  EXPECT_TRUE(locked(b));
+  hold_b.Release();
+  EXPECT_FALSE(locked(b));
   EXPECT_TRUE(wioFileDelete(a));
   EXPECT_FALSE(wioFileExists(a));
 

@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -193,4 +196,77 @@ TEST(ReplacingFile, NewFilesFollowTheUmaskReplacedOnesKeepTheirMode) {
     ASSERT_EQ(::stat(kept.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0604u);
   }
+}
+
+namespace {
+
+// Whether some open file description other than a new one holds `path`'s lock.
+bool LockedByAnother(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return locked;
+}
+
+// A process id that was in use a moment ago and is no longer here.
+pid_t EndedProcess() {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  int status;
+  ::waitpid(pid, &status, 0);
+  return pid;
+}
+
+}  // namespace
+
+// A staged file's maker may live in another process namespace, where its process id means
+// nothing here: its file stays as long as a live process holds the file's lock, and goes once
+// the lock is free.
+TEST(TempFiles, AStagedFileStaysWhileALiveProcessHoldsItsLockWhateverItsProcessId) {
+  Scratch dir;
+  const fs::path staged = dir.File(".out.wav." + std::to_string(EndedProcess()) + ".AbC123.part");
+  int locked[2], release[2];
+  ASSERT_EQ(::pipe(locked), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t maker = ::fork();  // the save of the other namespace, still writing
+  ASSERT_GE(maker, 0);
+  if (maker == 0) {
+    ::close(release[1]);
+    ::close(locked[0]);
+    const int fd = ::open(staged.c_str(), O_RDWR);
+    char c = ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+    if (::write(locked[1], &c, 1) != 1 || ::read(release[0], &c, 1) < 0) ::_exit(1);
+    ::_exit(0);
+  }
+  ::close(locked[1]);
+  ::close(release[0]);
+  char c = 0;
+  ASSERT_EQ(::read(locked[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  EXPECT_EQ(vant::RemoveStaleParts(dir.path()), 0);
+  EXPECT_TRUE(fs::exists(staged));
+  ::close(release[1]);  // the maker ends
+  int status;
+  ::waitpid(maker, &status, 0);
+  ::close(locked[0]);
+  EXPECT_EQ(vant::RemoveStaleParts(dir.path()), 1);
+  EXPECT_FALSE(fs::exists(staged));
+
+  // Our own writer holds the lock on its staged copy until it is renamed or removed.
+  const fs::path target = dir.File("target.txt", "old");
+  {
+    vant::ReplacingFile out(target);
+    ASSERT_TRUE(out.IsOpen());
+    EXPECT_TRUE(LockedByAnother(out.Path()));
+    ASSERT_TRUE(out.Write("new", 3));
+    ASSERT_TRUE(out.Commit());
+    EXPECT_FALSE(LockedByAnother(target));
+  }
+  {
+    vant::ReplacingFile abandoned(target);
+    ASSERT_TRUE(abandoned.IsOpen());
+    EXPECT_TRUE(LockedByAnother(abandoned.Path()));
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }

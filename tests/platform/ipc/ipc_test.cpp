@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -80,6 +82,65 @@ TEST_F(IpcTest, RuntimeFolderIsPrivateToTheUser) {
   fs::create_directory_symlink(runtime_ / "elsewhere", dir);  // planted link: refused
   EXPECT_THROW(RuntimeFolder(), EIpcError);
   EXPECT_FALSE(FindWindowByTitle(kTitle).has_value());
+}
+
+// Without a runtime dir both programs fall back to one shared name in the temporary folder. When
+// another user (or a link, a file, a folder open to others) has that name, a private folder is
+// made beside it and its name kept in this user's configuration folder, where both programs find
+// it; the one they found stays theirs while it is private.
+TEST(IpcFolder, ATakenSharedNameGivesAPrivateFolderBothProgramsFind) {
+  vant::testing::ScratchFolder scratch("vant-ipcfolder");
+  const fs::path shared = scratch.path() / "tmp", config = scratch.path() / "config";
+  const fs::path fixed = shared / ("vant-" + std::to_string(geteuid()));
+  auto isPrivate = [](const fs::path& dir) {
+    struct stat st;
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & 0777) == 0700;
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> plant;
+  };
+  std::vector<Case> cases = {
+      {"a link", [&] { fs::create_directory_symlink(scratch.path(), fixed); }},
+      {"a file", [&] { std::ofstream(fixed) << "x"; }},
+      {"a folder others may write", [&] {
+         fs::create_directory(fixed);
+         chmod(fixed.c_str(), 0777);
+       }}};
+  if (geteuid() == 0) {
+    cases.push_back({"another user's folder", [&] {
+                       fs::create_directory(fixed);
+                       ASSERT_EQ(chown(fixed.c_str(), 65534, 65534), 0);
+                     }});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(shared);
+    fs::remove_all(config);
+    fs::create_directory(shared);
+    chmod(shared.c_str(), 01777);
+    // Free: the shared name, and nothing recorded.
+    EXPECT_EQ(RuntimeFolderIn(shared, config), fixed);
+    EXPECT_FALSE(fs::exists(config));
+    fs::remove_all(fixed);
+    c.plant();
+    fs::path first;
+    ASSERT_NO_THROW(first = RuntimeFolderIn(shared, config));
+    EXPECT_NE(first, fixed);
+    EXPECT_EQ(first.parent_path(), shared);
+    EXPECT_TRUE(isPrivate(first));
+    EXPECT_EQ(RuntimeFolderIn(shared, config), first) << "the other program finds another";
+    // The recorded folder stays theirs even when the shared name is free again.
+    fs::remove_all(fixed);
+    EXPECT_EQ(RuntimeFolderIn(shared, config), first);
+    // Gone, or no longer private: another one is made and recorded.
+    chmod(first.c_str(), 0770);
+    const fs::path second = RuntimeFolderIn(shared, config);
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(isPrivate(second));
+    EXPECT_EQ(RuntimeFolderIn(shared, config), second);
+  }
 }
 
 TEST(IpcFrame, PayloadAndHeaderChecks) {
