@@ -25,8 +25,9 @@ void TraceItem(uint64_t offset, bwf::FourCC id, uint32_t size, uint64_t next,
 uint32_t EvenUp(uint32_t n) { return n + (n & 1u); }
 
 // Visits the chunk headers from `p` while a whole header fits before `end`, each size cut to what
-// the file holds, as the readers cut it. The step is 64-bit, so a huge size moves past `end`
-// (ending the walk) instead of wrapping back into the file. fn returns false to end the walk.
+// the file holds and up to four zero bytes where an id belongs, as the readers walk. The step is
+// 64-bit, so a huge size moves past `end` (ending the walk) instead of wrapping back into the file.
+// fn returns false to end the walk.
 template <class Fn>
 void WalkHeaders(RiffFile& f, uint64_t p, uint64_t end, uint32_t origin, Fn&& fn) {
   const uint64_t fileEnd = f.Size();
@@ -36,6 +37,7 @@ void WalkHeaders(RiffFile& f, uint64_t p, uint64_t end, uint32_t origin, Fn&& fn
     if (f.Read(h, 8) != 8) return;
     TChunkEntry e;
     e.id = bwf::Le32(h);
+    if (e.id == 0) return;  // zero-filled space holds no chunks
     e.dataOffset = p + 8;
     e.size = static_cast<uint32_t>(std::min<uint64_t>(bwf::Le32(h + 4), fileEnd - e.dataOffset));
     e.kind = static_cast<uint32_t>(TBWFChunck::GetChunkKind(e.id));

@@ -8,11 +8,13 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 
 using vant::riff::ChunkInfo;
@@ -186,10 +188,54 @@ bool wioFileReplace(const std::string& from, const std::string& to) {
   return vant::ReplaceWithFile(from, to);
 }
 
+namespace {
+
+// The file wioIsWaveFile last found to be a wave, kept for the wioReadFileInfo that follows (a
+// reader class is chosen by checking the file, then loads it), so that the file is opened and
+// read once. It is taken once, and only while the name holds the same, unchanged file.
+struct CheckedWave {
+  std::mutex lock;
+  std::string name;
+  struct stat st {};
+  PWAVEIOCB block;
+};
+
+CheckedWave& LastChecked() {
+  static CheckedWave checked;
+  return checked;
+}
+
+bool StatOf(const std::string& name, struct stat& st) {
+  return vant::GetFileLayer().Stat(name, st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool Unchanged(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+int ParseSource(PWAVEIOCB& block, const std::string& name, std::span<const uint8_t> memory,
+                uint32_t formType, uint32_t kind);
+
+}  // namespace
+
 bool wioIsWaveFile(const std::string& name, uint32_t kind) {
   if (name.empty()) return false;
+  std::string full = name;
+  struct stat st {};
+  // Taken before the file is read: a change while it is read makes the kept parse stale.
+  const bool keep = kind == kWioFile && wioGetFullPathName(full) && StatOf(full, st);
   PWAVEIOCB block;
-  return wioReadFileInfo(block, name, kWaveForm, kind) == kWioOk;
+  if (wioReadFileInfo(block, name, kWaveForm, kind) != kWioOk) return false;
+  if (keep) {
+    CheckedWave& checked = LastChecked();
+    std::lock_guard guard(checked.lock);
+    checked.name = full;
+    checked.st = st;
+    checked.block = std::move(block);
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -208,9 +254,9 @@ int wioFileOpen(std::unique_ptr<RiffFile>& handle, ChunkInfo& chunk, uint32_t ki
       if (!memory.empty()) handle = RiffFile::OpenMemory(memory);
       break;
     default:
-      // A file that cannot be written is opened for reading; later writes then fail.
-      if (::access(name.c_str(), W_OK) == 0) handle = RiffFile::Open(name, Mode::kReadWrite);
-      if (!handle) handle = RiffFile::Open(name, Mode::kRead);
+      // For reading: the first write opens it for writing (see Write), so a file that is only
+      // read is never opened for writing.
+      handle = RiffFile::Open(name, Mode::kRead);
       break;
   }
   if (!handle) return kWioIOError;
@@ -442,6 +488,21 @@ int ParseSource(PWAVEIOCB& block, const std::string& name, std::span<const uint8
 }  // namespace
 
 int wioReadFileInfo(PWAVEIOCB& block, const std::string& name, uint32_t formType, uint32_t kind) {
+  if (kind == kWioFile && formType == kWaveForm) {
+    CheckedWave& checked = LastChecked();
+    std::unique_lock guard(checked.lock);
+    if (checked.block) {
+      PWAVEIOCB kept = std::move(checked.block);
+      std::string full = name;
+      struct stat st {};
+      if (wioGetFullPathName(full) && full == checked.name && StatOf(full, st) &&
+          Unchanged(st, checked.st)) {
+        kept->lpFileName = name;
+        block = std::move(kept);
+        return kWioOk;
+      }
+    }
+  }
   return ParseSource(block, name, {}, formType, kind);
 }
 
@@ -784,7 +845,7 @@ int64_t Write(TWAVEIOCB* cb, const void* data, int64_t bytes, bool updateBytesLe
   if (cb == nullptr || !cb->hmmio || cb->dwFlags == kWioRaw || data == nullptr || bytes <= 0) {
     return -1;
   }
-  if (!cb->hmmio->Writable()) return 0;
+  if (!cb->hmmio->MakeWritable()) return 0;
   if (!SaveTail(cb)) return -1;
   const int64_t got = cb->hmmio->Write(data, static_cast<size_t>(bytes));
   if (got <= 0) return 0;

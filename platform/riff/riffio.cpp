@@ -19,6 +19,31 @@ namespace {
 constexpr size_t kBufferSize = 4096;
 constexpr size_t kCachedBlocks = 32;  // 128 KiB per open handle at most
 
+// A descriptor of the regular file at `path`, or -1 with `error` (when given) set to errno, EISDIR
+// for a folder, EINVAL for another kind of file; its length goes to `size`. Opened without waiting:
+// opening a FIFO would block until some writer appears. Only a regular file holds RIFF chunks;
+// anything else is refused before it is read.
+int OpenRegular(const std::filesystem::path& path, int flags, int* error,
+                uint64_t* size = nullptr) {
+  FileLayer& io = GetFileLayer();
+  int fd = io.Open(path, flags | O_NONBLOCK, 0666);
+  if (fd < 0) {
+    if (error) *error = errno;
+    return -1;
+  }
+  struct stat st {};
+  const bool stated = io.Fstat(fd, st) == 0;
+  if (!stated || !S_ISREG(st.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (error) *error = !stated ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    io.Close(fd);
+    return -1;
+  }
+  if (error) *error = 0;
+  if (size) *size = static_cast<uint64_t>(st.st_size);
+  return fd;
+}
+
 }  // namespace
 
 FourCC StringToFourCC(std::string_view s) {
@@ -64,13 +89,15 @@ class RiffFile::Backend {
   virtual bool WriteAt(uint64_t at, const void* buffer, size_t count) = 0;
   virtual uint64_t Size() const = 0;
   virtual bool Writable() const = 0;
+  virtual bool MakeWritable() { return Writable(); }
   virtual std::span<const uint8_t> Image() const { return {}; }
   virtual bool Stamp(FileStamp&) const { return false; }
 };
 
 class RiffFile::FileBackend final : public Backend {
  public:
-  FileBackend(int fd, bool writable, uint64_t size) : fd_(fd), writable_(writable), size_(size) {}
+  FileBackend(int fd, bool writable, uint64_t size, std::filesystem::path path)
+      : fd_(fd), writable_(writable), size_(size), path_(std::move(path)) {}
   ~FileBackend() override { GetFileLayer().Close(fd_); }
 
   int64_t ReadAt(uint64_t at, void* buffer, size_t count) override {
@@ -87,6 +114,23 @@ class RiffFile::FileBackend final : public Backend {
 
   uint64_t Size() const override { return size_; }
   bool Writable() const override { return writable_; }
+  bool MakeWritable() override {
+    if (writable_) return true;
+    FileLayer& io = GetFileLayer();
+    const int fd = OpenRegular(path_, O_RDWR | O_CLOEXEC, nullptr);
+    if (fd < 0) return false;
+    struct stat now {
+    }, was{};
+    if (io.Fstat(fd, now) != 0 || io.Fstat(fd_, was) != 0 || now.st_dev != was.st_dev ||
+        now.st_ino != was.st_ino) {
+      io.Close(fd);
+      return false;
+    }
+    io.Close(fd_);
+    fd_ = fd;
+    writable_ = true;
+    return true;
+  }
   bool Stamp(FileStamp& stamp) const override {
     struct stat st {};
     if (GetFileLayer().Fstat(fd_, st) != 0) return false;
@@ -100,6 +144,7 @@ class RiffFile::FileBackend final : public Backend {
   int fd_;
   bool writable_;
   uint64_t size_;
+  std::filesystem::path path_;
 };
 
 class RiffFile::MemoryBackend final : public Backend {
@@ -158,25 +203,10 @@ std::unique_ptr<RiffFile> RiffFile::Open(const std::filesystem::path& path, Mode
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
   }
-  // Without waiting: opening a FIFO would block until some writer appears. Only a regular file
-  // holds RIFF chunks; anything else is refused before it is read.
-  FileLayer& io = GetFileLayer();
-  int fd = io.Open(path, flags | O_NONBLOCK, 0666);
-  if (fd < 0) {
-    if (error) *error = errno;
-    return nullptr;
-  }
-  struct stat st {};
-  const bool stated = io.Fstat(fd, st) == 0;
-  if (!stated || !S_ISREG(st.st_mode) ||
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    if (error) *error = !stated ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    io.Close(fd);
-    return nullptr;
-  }
-  if (error) *error = 0;
-  auto backend =
-      std::make_unique<FileBackend>(fd, mode != Mode::kRead, static_cast<uint64_t>(st.st_size));
+  uint64_t size = 0;
+  const int fd = OpenRegular(path, flags, error, &size);
+  if (fd < 0) return nullptr;
+  auto backend = std::make_unique<FileBackend>(fd, mode != Mode::kRead, size, path);
   return std::unique_ptr<RiffFile>(new RiffFile(std::move(backend)));
 }
 
@@ -195,6 +225,10 @@ std::unique_ptr<RiffFile> RiffFile::CreateMemory(std::vector<uint8_t> initial) {
 
 uint64_t RiffFile::Size() const { return backend_->Size(); }
 bool RiffFile::Writable() const { return backend_->Writable(); }
+bool RiffFile::MakeWritable() {
+  // Blocks read so far stay valid: the file is the same.
+  return backend_->MakeWritable();
+}
 bool RiffFile::Stamp(FileStamp& stamp) const { return backend_->Stamp(stamp); }
 std::span<const uint8_t> RiffFile::Image() const { return backend_->Image(); }
 

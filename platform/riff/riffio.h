@@ -125,6 +125,10 @@ class RiffFile {
   // The real length of the file or image now.
   uint64_t Size() const;
   bool Writable() const;
+  // Makes a file opened for reading writable: the same file (checked by its identity) is opened
+  // again for writing, so that what is only read is never opened for writing. False when it
+  // cannot be, or when its name now belongs to another file.
+  bool MakeWritable();
   // The open file's stamp as the system has it now; false for a memory image.
   bool Stamp(FileStamp& stamp) const;
 

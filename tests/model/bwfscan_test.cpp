@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,10 @@ TEST(BwfScan, BrokenAndUnusualLayouts) {
     const Bytes late = vb::Serialize(vb::Raw("late", {}));
     reversed.insert(reversed.end(), late.begin(), late.end());
     cases.push_back({"form size stored byte-reversed", reversed, {"fmt ", "data"}, 0});
+    // Zero-filled space holds no chunks, for the scan as for the readers.
+    Bytes zeros = vb::Build({vb::Fmt(), vb::Data(4), vb::Raw("pad ", {}), vb::Raw("late", {})});
+    std::fill(zeros.end() - 16, zeros.end() - 8, uint8_t{0});
+    cases.push_back({"zeros where a chunk would be", zeros, {"fmt ", "data"}, 0});
     Bytes full = vb::Build(vb::FullVantChunks(100));
     cases.push_back({"truncated mid-LIST",
                      Bytes(full.begin(), full.end() - 40),

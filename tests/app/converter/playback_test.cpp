@@ -8,6 +8,7 @@
 #include "mainaatest.h"
 #include "mmplayer.h"
 #include "mmwavefile.h"
+#include "openrecorder.h"
 #include "playbackrig.h"
 #include "playerlink.h"
 #include "ui_testing.h"
@@ -58,6 +59,23 @@ class PlaybackTest : public ConverterWindowTest {
   std::unique_ptr<TMOPlayer> player_;
   std::unique_ptr<orlune::TMOPlayerLink> link_;
 };
+
+// A received commercial is never opened for writing to be shown or played: the model opens it
+// once and the player once, both for reading; playing it reopens it for reading.
+TEST_F(PlaybackTest, AShownAndPlayedFileIsOpenedOnlyForReadingOncePerComponent) {
+  vant::testing::OpenRecorder opened("/commercial.wav");
+  TVANTMainAA& w = StartPlayer(sample_.string());
+  ASSERT_NE(w.Model(), nullptr);
+  ASSERT_EQ(player_->MMAudioPlayer->GetFileLength(), 6000);
+  EXPECT_EQ(opened.opens.size(), 2u);
+  uitest::MouseDown(*w.BTValume, 60, 12);
+  Press(w.BTPlay);
+  Step(200);
+  EXPECT_EQ(State(), orlune::kPlaying);
+  Press(w.BTStop);
+  Step(20);
+  EXPECT_EQ(opened.Writable(), 0);
+}
 
 TEST_F(PlaybackTest, PlaysPausesSeeksStopsAndSavesOverThePlayingFile) {
   TVANTMainAA& w = StartPlayer(sample_.string());

@@ -9,7 +9,9 @@
 
 #include "chainbuffer.h"
 #include "memorysource.h"
+#include "mmaudiofile.h"
 #include "mmpcmsup.h"
+#include "openrecorder.h"
 #include "wavebuilder.h"
 
 namespace {
@@ -112,14 +114,17 @@ TEST_F(WaveFileComponent, RecordingIntoAnExistingFileKeepsWhatFollowsTheData) {
       dir_.Put(Riff({Chunk("fmt ", Fmt(1, 2, 22050, 16)), Chunk("data", old), cue}), "keep.wav");
   Bytes pcm(800, 0x21);
   MemorySource feed = Feed(pcm);
+  vant::testing::OpenRecorder opened("/keep.wav");
   TMMWaveFile rec(nullptr);
   rec.SetOverwriteExisting(false);
   rec.SetInput(&feed);
   rec.SetFileName(name);
   rec.SetPosition(50);  // recorded frames replace the old ones from here on
   Open(rec);
+  EXPECT_EQ(opened.Writable(), 0) << "opened for a recording, but nothing written yet";
   PullUntilDone(rec, 512);
   Close(rec);
+  EXPECT_EQ(opened.Writable(), 1);
   const Bytes file = ReadFile(name);
   const Bytes want = Concat({Bytes(old.begin(), old.begin() + 200), pcm});
   TMMWave back;
@@ -130,6 +135,27 @@ TEST_F(WaveFileComponent, RecordingIntoAnExistingFileKeepsWhatFollowsTheData) {
   got.resize(want.size());
   EXPECT_EQ(got, want);
   EXPECT_NE(std::search(file.begin(), file.end(), cue.begin(), cue.end()), file.end());
+}
+
+// Loading a file into a chain opens it once, for reading, and playing it opens it for reading:
+// only a recording into it (above) opens it for writing.
+TEST_F(WaveFileComponent, ALoadedAndPlayedFileIsOpenedOnceToLoadAndOnlyForReading) {
+  RegisterAudioFileReaders();
+  const std::string name =
+      dir_.Put(Riff({Chunk("fmt ", Fmt(1, 2, 22050, 16)), Chunk("data", Ramp16(100, 2))}), "r.wav");
+  vant::testing::OpenRecorder opened("/r.wav");
+  TMMAudioFile file(nullptr);
+  file.SetFileName(name);
+  ASSERT_FALSE(file.GetEmpty());
+  EXPECT_EQ(opened.opens.size(), 1u) << "the reader is chosen and loads with one open";
+  TMMWaveFile source(nullptr);
+  source.SetFileName(name);
+  Open(source);
+  ChainBuffer buffer(400);
+  buffer.Pull(source);
+  EXPECT_EQ(buffer.Recorded().size(), 400u);
+  Close(source);
+  EXPECT_EQ(opened.Writable(), 0);
 }
 
 TEST_F(WaveFileComponent, RecorderWithoutDataLeavesOneBlock) {

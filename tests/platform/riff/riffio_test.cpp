@@ -327,6 +327,32 @@ TEST(RiffIo, CreateAndAscendWriteSizesAndPadOnFileAndMemory) {
   fs::remove(path);
 }
 
+// A file opened for reading becomes writable only on request, and only while its name still
+// holds the same file: a file put in its place is never written through the old handle's name.
+TEST(RiffIo, AFileOpenedForReadingIsMadeWritableOnlyWhileItIsTheSameFile) {
+  const fs::path path = TempPath("rw.wav"), other = TempPath("rw-other.wav");
+  std::ofstream(path, std::ios::binary) << "RIFF0000WAVE";
+  auto f = RiffFile::Open(path, Mode::kRead);
+  ASSERT_TRUE(f);
+  EXPECT_FALSE(f->Writable());
+  EXPECT_EQ(f->Write("x", 1), -1);
+  ASSERT_TRUE(f->MakeWritable());
+  f->Seek(4);
+  EXPECT_EQ(f->Write("1234", 4), 4);
+  f.reset();
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "RIFF1234WAVE");
+
+  auto g = RiffFile::Open(path, Mode::kRead);
+  std::ofstream(other, std::ios::binary) << "RIFF0000WAVE";
+  fs::rename(other, path);
+  EXPECT_FALSE(g->MakeWritable());
+  EXPECT_EQ(g->Write("x", 1), -1);
+  const std::vector<uint8_t> bytes(16, 0);
+  EXPECT_FALSE(RiffFile::OpenMemory(std::span<const uint8_t>(bytes))->MakeWritable());
+  fs::remove(path);
+}
+
 TEST(RiffIo, ReadOnlyAndFixedImagesRefuseWrites) {
   std::vector<uint8_t> bytes(16, 0);
   auto ro = RiffFile::OpenMemory(std::span<const uint8_t>(bytes));
