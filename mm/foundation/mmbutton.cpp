@@ -136,9 +136,9 @@ int TButtonGlyph::FrameImage(TButtonState state) {
 }
 
 // Glyph and text placed along the layout direction with margin and spacing, centred across it.
-void TButtonGlyph::PlaceGlyphAndText(TCanvas& canvas, const TRect& client, const std::string& caption,
-                                     TButtonLayout layout, int margin, int spacing, TPoint& glyph_pos,
-                                     TRect& text_rect) const {
+void TButtonGlyph::PlaceGlyphAndText(TCanvas& canvas, const TRect& client,
+                                     const std::string& caption, TButtonLayout layout, int margin,
+                                     int spacing, TPoint& glyph_pos, TRect& text_rect) const {
   const int W = client.Right - client.Left, H = client.Bottom - client.Top;
   TPoint G{0, 0}, T{0, 0};
   if (!glyph_.Empty()) G = {glyph_.Width() / num_glyphs_, glyph_.Height()};
@@ -244,11 +244,12 @@ void TMMSpeedButton::SetNumGlyphs(int n) {
 void TMMSpeedButton::SetLayout(TButtonLayout v) {
   if (ChangeField(layout_, v)) Invalidate();
 }
+// Spacing and margin are held to what a control can show.
 void TMMSpeedButton::SetSpacing(int v) {
-  if (ChangeField(spacing_, v)) Invalidate();
+  if (ChangeField(spacing_, HoldToExtent(v))) Invalidate();
 }
 void TMMSpeedButton::SetMargin(int v) {
-  if (v >= -1 && ChangeField(margin_, v)) Invalidate();
+  if (v >= -1 && ChangeField(margin_, HoldToExtent(v))) Invalidate();
 }
 void TMMSpeedButton::SetBevel(TMMBevelStyle v) {
   if (ChangeField(bevel_style_, v)) Invalidate();
@@ -280,7 +281,8 @@ void TMMSpeedButton::UpdateExclusive() {
   if (group_index_ == 0 || GetParent() == nullptr) return;
   TWinControl* parent = GetParent();
   for (int i = 0; i < parent->ControlCount(); ++i)
-    if (auto* b = dynamic_cast<TMMSpeedButton*>(parent->Controls(i))) b->ButtonPressed(group_index_, this);
+    if (auto* b = dynamic_cast<TMMSpeedButton*>(parent->Controls(i)))
+      b->ButtonPressed(group_index_, this);
 }
 
 void TMMSpeedButton::ButtonPressed(int group, TMMSpeedButton* sender) {

@@ -178,7 +178,8 @@ TMMCustomLEDDigit::~TMMCustomLEDDigit() { TDigitCache::Release(strip_); }
 
 void TMMCustomLEDDigit::UpdateStrip() {
   TDigitCache::Release(strip_);
-  strip_ = TDigitCache::Get({type_, size_, draw_inactive_, GetColor(), led_color_, inactive_color_});
+  strip_ =
+      TDigitCache::Get({type_, size_, draw_inactive_, GetColor(), led_color_, inactive_color_});
   const int frames = type_ == ltDigit ? 11 : 4;
   if (!strip_->Empty()) {
     frame_width_ = strip_->Width() / frames;
@@ -277,8 +278,8 @@ void TMMCustomLEDDigit::SetZeroBlank(bool v) {
   if (ChangeField(zero_blank_, v)) Invalidate();
 }
 
-#define VANT_DIGIT_RESOURCE_SETTER(Name, Type, field)       \
-  void TMMCustomLEDDigit::Set##Name(Type v) {                \
+#define VANT_DIGIT_RESOURCE_SETTER(Name, Type, field)                 \
+  void TMMCustomLEDDigit::Set##Name(Type v) {                         \
     if (ChangeField(field, v) && !HasState(csLoading)) UpdateStrip(); \
   }
 VANT_DIGIT_RESOURCE_SETTER(DrawInactive, bool, draw_inactive_)
@@ -346,7 +347,8 @@ void TMMLEDPanel::SetLEDColor(TColor c) {
   if (ChangeField(led_color_, c)) ForEachDigit([c](TMMLEDDigit* d) { d->SetLEDColor(c); });
 }
 void TMMLEDPanel::SetInactiveColor(TColor c) {
-  if (ChangeField(inactive_color_, c)) ForEachDigit([c](TMMLEDDigit* d) { d->SetInactiveColor(c); });
+  if (ChangeField(inactive_color_, c))
+    ForEachDigit([c](TMMLEDDigit* d) { d->SetInactiveColor(c); });
 }
 void TMMLEDPanel::EnabledChanged() {
   TMMCustomPanel::EnabledChanged();
@@ -358,8 +360,9 @@ void TMMLEDPanel::ColorChanged() {
   Invalidate();
 }
 
+// Spaces are held to what a control can show.
 void TMMLEDPanel::SetLEDSpace(int v) {
-  if (v > 0 && ChangeField(space_, v)) AdjustSize();
+  if (v > 0 && ChangeField(space_, HoldToExtent(v))) AdjustSize();
 }
 
 void TMMLEDPanel::SetMinValue(int v) {
@@ -384,7 +387,8 @@ void TMMLEDPanel::SetValue(int v) {
 void TMMLEDPanel::ShowValue() {
   SetZeroBlank(zero_blank_);
   if (digits_.empty()) return;
-  digits_.front()->SetValue(static_cast<int>(std::min<int64_t>(std::abs(int64_t(value_)), INT32_MAX)));
+  digits_.front()->SetValue(
+      static_cast<int>(std::min<int64_t>(std::abs(int64_t(value_)), INT32_MAX)));
   digits_.back()->SetDisplayType(value_ < 0 ? ltMinus : ltDigit);
 }
 
@@ -429,7 +433,8 @@ void TMMLEDPanel::AdjustSize() {
   const int E = BevelExtend(), n = GetNumDigits();
   const int dw = digits_[0]->GetWidth(), dh = digits_[0]->GetHeight();
   TMMCustomPanel::SetBounds(GetLeft(), GetTop(), 2 * E + (dw + space_) * n - space_, 2 * E + dh);
-  for (int i = 0; i < n; ++i) digits_[size_t(i)]->SetBounds(E + (n - 1 - i) * (dw + space_), E, dw, dh);
+  for (int i = 0; i < n; ++i)
+    digits_[size_t(i)]->SetBounds(E + (n - 1 - i) * (dw + space_), E, dw, dh);
   adjusting_ = false;
 }
 
@@ -479,7 +484,7 @@ void TMMLEDSpin::SetMaxValue(int v) {
 }
 
 void TMMLEDSpin::SetSpace(int v) {
-  if (ChangeField(space_, v)) AdjustSize();
+  if (ChangeField(space_, HoldToExtent(v))) AdjustSize();
 }
 void TMMLEDSpin::SetButtonFace(bool v) {
   spin_->SetButtonFace(v);

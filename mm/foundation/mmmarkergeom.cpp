@@ -22,7 +22,9 @@ int64_t Round64(Ext v) {
 }
 
 // A visible span covers up to 2^32 - 1 values, more than 32 bits hold.
-Ext Span(int32_t lo, int32_t hi) { return static_cast<Ext>(std::max<int64_t>(int64_t{hi} - lo, 1)); }
+Ext Span(int32_t lo, int32_t hi) {
+  return static_cast<Ext>(std::max<int64_t>(int64_t{hi} - lo, 1));
+}
 
 // A panel narrower than two inner pixels has no mapping of its own: it maps as if it had one.
 Ext Inner(int32_t size, int32_t e) { return std::max<Ext>(size - 2 * e - 1, 1); }
@@ -157,15 +159,23 @@ bool TMMMarkerGeometry::SetMarkerB(int32_t v) {
 
 bool TMMMarkerGeometry::SetHelpLocator(int32_t v) { return ChangeField(HelpLocator, v); }
 
+namespace {
+// A grid width as held: 1 for none or NaN, and no more than a visible span covers (wider shows
+// no line either), so the grid's arithmetic stays finite.
+float HeldGridWidth(float w) { return w > 0 ? std::min(w, 4294967296.0f) : 1.0f; }
+}  // namespace
+
 bool TMMMarkerGeometry::SetGridWidthX(float w) {
+  w = HeldGridWidth(w);
   if (w == GridWidthX) return false;
-  GridWidthX = w > 0 ? w : 1.0f;
+  GridWidthX = w;
   return true;
 }
 
 bool TMMMarkerGeometry::SetGridWidthY(float w) {
+  w = HeldGridWidth(w);
   if (w == GridWidthY) return false;
-  GridWidthY = w > 0 ? w : 1.0f;
+  GridWidthY = w;
   return true;
 }
 

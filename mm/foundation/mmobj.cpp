@@ -98,7 +98,9 @@ int TMMBevel::GetBevelExtend() const {
   if (bevel_outer_ != bvNone) e += outer_width_;
   if (bevel_inner_ != bvNone) e += inner_width_;
   if (border_style_ != bsNone) e += 1;
-  return int(std::min<int64_t>(e, INT_MAX));
+  // An inset beyond the largest control covers any control whole; held there, twice it and a
+  // control's size still add up within int.
+  return int(std::min<int64_t>(e, vant::kMaxControlExtent));
 }
 
 TRect TMMBevel::PaintBevel(TCanvas& canvas, const TRect& rect, bool paint_border) {

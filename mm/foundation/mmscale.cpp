@@ -48,7 +48,8 @@ void TMMCustomScale::SetZone3Tick(int v) { Set(zone3_, v); }
 void TMMCustomScale::SetStyle(TMMScaleStyle v) { Set(style_, v); }
 void TMMCustomScale::SetTickCount(int v) { Set(tick_count_, std::max(v, 2)); }
 void TMMCustomScale::SetEnlargeEvery(int v) { Set(enlarge_every_, std::max(v, 1)); }
-void TMMCustomScale::SetSize(int v) { Set(size_, std::max(v, 1)); }
+// A scale is never taller than a control can show.
+void TMMCustomScale::SetSize(int v) { Set(size_, std::clamp(v, 1, vant::kMaxControlExtent)); }
 void TMMCustomScale::SetOrigin(TMMScaleOrigin v) { Set(origin_, v); }
 void TMMCustomScale::SetConnect(bool v) { Set(connect_, v); }
 
@@ -76,8 +77,7 @@ void EachTick(int count, int every, double pixels, Draw draw) {
   int64_t from = 0;
   for (int64_t j = 0; j <= budget && from <= last; ++j) {
     // The ticks from .. to share pixel j: i * budget / last lies in [j, j + 1).
-    const int64_t to =
-        j == budget ? last : std::min(last, int64_t(((j + 1) * last - 1) / budget));
+    const int64_t to = j == budget ? last : std::min(last, int64_t(((j + 1) * last - 1) / budget));
     if (to >= from) draw(int(from), (to / every) * every >= from);
     from = to + 1;
   }

@@ -142,19 +142,25 @@ void TMMCustomSlider::SetOrientation(TMMOrientation v) {
   void TMMCustomSlider::Set##Name(Type v) { \
     if (ChangeField(field, v)) Relayout();  \
   }
-SLIDER_SETTER(GrooveSize, groove_size_, int)
+// Lengths are held to what a control can show.
+#define SLIDER_LENGTH(Name, field)                       \
+  void TMMCustomSlider::Set##Name(int v) {               \
+    if (ChangeField(field, HoldToExtent(v))) Relayout(); \
+  }
+SLIDER_LENGTH(GrooveSize, groove_size_)
 SLIDER_SETTER(GrooveStyle, groove_style_, TMMGrooveStyle)
 SLIDER_SETTER(GrooveColor, groove_color_, TColor)
-SLIDER_SETTER(ThumbWidth, thumb_width_, int)
-SLIDER_SETTER(ThumbHeight, thumb_height_, int)
+SLIDER_LENGTH(ThumbWidth, thumb_width_)
+SLIDER_LENGTH(ThumbHeight, thumb_height_)
 SLIDER_SETTER(ThumbStyle, thumb_style_, TMMThumbStyle)
 SLIDER_SETTER(ThumbColor, thumb_color_, TColor)
 SLIDER_SETTER(ThumbBorder, thumb_border_, bool)
 SLIDER_SETTER(FocusColor, focus_color_, TColor)
 SLIDER_SETTER(DisabledColor, disabled_color_, TColor)
 SLIDER_SETTER(ScalePosition, scale_pos_, TMMScalePos)
-SLIDER_SETTER(ScaleDistance, scale_distance_, int)
+SLIDER_LENGTH(ScaleDistance, scale_distance_)
 #undef SLIDER_SETTER
+#undef SLIDER_LENGTH
 
 void TMMCustomSlider::SetFocusAction(TMMFocusAction v) {
   if (!ChangeField(focus_action_, v)) return;

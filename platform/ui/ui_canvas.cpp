@@ -208,10 +208,12 @@ const FontEntry& CachedFont(const TFont& f) {
   if (it != cache.end()) return *it->second;
   EnsureGuiApplication();
   QFont q(QString::fromStdString(f.GetName()));
-  int h = std::abs(f.GetHeight());
+  int64_t h = std::abs(int64_t{f.GetHeight()});
   // A positive height is the cell height; the character height is about 80 % of it.
-  if (f.GetHeight() > 0) h = std::max(1, h * 4 / 5);
-  q.setPixelSize(std::max(1, h));
+  if (f.GetHeight() > 0) h = h * 4 / 5;
+  // No text is taller than the largest control shows.
+  h = std::min<int64_t>(h, kMaxControlExtent);
+  q.setPixelSize(std::max(1, int(h)));
   q.setBold(f.GetStyle() & fsBold);
   q.setItalic(f.GetStyle() & fsItalic);
   q.setUnderline(f.GetStyle() & fsUnderline);
@@ -900,41 +902,85 @@ void TCanvas::BitBlt(const TRect& dest, const TCanvas& src, int sx, int sy, uint
   if (src.image_) RasterCopy(dest, *src.image_, Bounds(sx, sy, dest.Width(), dest.Height()), rop);
 }
 
-void Frame3D(TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width) {
-  const int64_t n = std::max(width, 0);
-  // Ring i lies on columns L + i and R - i and rows T + i and B - i (R and B inclusive; past the
-  // middle the ring turns inside out and its sides run back across it). A side on a column or
-  // row outside the target changes none of its pixels, so only rings with a side on one inside
-  // are drawn.
-  const int64_t L = r.Left, T = r.Top, R = int64_t{r.Right} - 1, B = int64_t{r.Bottom} - 1;
-  r = {SaturateInt(L + n), SaturateInt(T + n), SaturateInt(R - n + 1), SaturateInt(B - n + 1)};
-  const TRect k = canvas.GetClipRect();
-  if (n == 0 || k.IsEmpty()) return;
-  std::pair<int64_t, int64_t> rings[] = {{k.Left - L, k.Right - L},
-                                         {R - k.Right + 1, R - k.Left + 1},
-                                         {k.Top - T, k.Bottom - T},
-                                         {B - k.Bottom + 1, B - k.Top + 1}};
-  std::sort(std::begin(rings), std::end(rings));
-  TPen& pen = canvas.Pen();
-  TPen keep;
-  keep.Assign(&pen);
-  pen.Width = 1;
-  pen.Style = psSolid;
-  pen.Mode = pmCopy;
-  // Ends beyond the target are moved to just beyond it: the lines cover the same pixels.
-  auto x = [&](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, k.Left - 1, k.Right)); };
-  auto y = [&](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, k.Top - 1, k.Bottom)); };
-  int64_t next = 0;  // rings before it are drawn
-  for (auto [from, to] : rings) {
-    for (int64_t i = std::max(from, next), end = std::min(to, n); i < end; ++i) {
-      pen.Color = top;
-      canvas.Polyline({{x(L + i), y(B - i)}, {x(L + i), y(T + i)}, {x(R - i), y(T + i)}});
-      pen.Color = bottom;
-      canvas.Polyline({{x(R - i), y(T + i)}, {x(R - i), y(B - i)}, {x(L + i - 1), y(B - i)}});
-    }
-    next = std::max(next, std::min(to, n));
+namespace {
+
+// The frame's rings as the framework draws them: ring i is two polylines, top colour from
+// (L + i, B - i) up to (L + i, T + i) and on to (R - i, T + i), then bottom colour from there
+// down to (R - i, B - i) and back to (L + i - 1, B - i), each line leaving out its end (R and B
+// inclusive). Past the middle a ring turns inside out and its lines run the other way. A pixel
+// shows the last line that covers it: the highest ring, within a ring the later line.
+struct Rings {
+  int64_t L, T, R, B, n;
+
+  // Whether the line from a towards b, leaving out b, covers v.
+  static bool Walk(int64_t v, int64_t a, int64_t b) {
+    return a < b ? v >= a && v < b : a > b ? v > b && v <= a : false;
   }
-  pen.Assign(&keep);
+  // 0 where no line covers (x, y), else 1 + 4 i + the line's number (0 .. 3) within ring i:
+  // the greatest number shows.
+  int64_t Last(int64_t x, int64_t y) const {
+    int64_t best = 0;
+    auto consider = [&](int64_t i, int line, bool covers) {
+      if (i >= 0 && i < n && covers) best = std::max(best, 1 + 4 * i + line);
+    };
+    int64_t i = x - L;
+    consider(i, 0, Walk(y, B - i, T + i));
+    i = y - T;
+    consider(i, 1, Walk(x, L + i, R - i));
+    i = R - x;
+    consider(i, 2, Walk(y, T + i, B - i));
+    i = B - y;
+    consider(i, 3, Walk(x, R - i, L + i - 1));
+    return best;
+  }
+  // Columns of row y from which on Last may change: where a line starts or ends or where two
+  // rings' lines cross.
+  void Breaks(int64_t y, std::vector<int64_t>& xs) const {
+    const int64_t i2 = y - T, i4 = B - y;
+    const int64_t ends[] = {L, L + n, R - n + 1, R + 1,
+                            // where the column lines of ring x - L and R - x start and end
+                            L + std::min(y - T - 1, B - y) + 1, L + std::max(B - y, y - T + 1),
+                            R - std::min(y - T, B - y - 1), R - std::max(B - y + 1, y - T) + 1,
+                            // the row lines of this row, and where the column lines' rings
+                            // pass theirs
+                            L + i2, R - i2, L + i4 - 1, R - i4, L + i4, R - i2 + 1, R - i4 + 1,
+                            // where the two column lines' rings pass each other
+                            (L + R) / 2};
+    for (int64_t e : ends)
+      for (int64_t d = -1; d <= 1; ++d) xs.push_back(e + d);
+  }
+};
+
+}  // namespace
+
+void Frame3D(TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width) {
+  const Rings rings{r.Left, r.Top, int64_t{r.Right} - 1, int64_t{r.Bottom} - 1,
+                    std::max<int64_t>(width, 0)};
+  r = {SaturateInt(rings.L + rings.n), SaturateInt(rings.T + rings.n),
+       SaturateInt(rings.R - rings.n + 1), SaturateInt(rings.B - rings.n + 1)};
+  const TRect k = canvas.GetClipRect();
+  QImage* image = canvas.Surface();
+  if (rings.n == 0 || k.IsEmpty() || !image) return;
+  // Row by row, in runs of columns that show the same line: work by the target's rows, not by
+  // the width of the frame.
+  const uint32_t colours[2] = {ColorToPixel(top), ColorToPixel(bottom)};
+  std::vector<int64_t> xs;
+  for (int y = k.Top; y < k.Bottom; ++y) {
+    xs.clear();
+    xs.push_back(k.Left);
+    xs.push_back(k.Right);
+    rings.Breaks(y, xs);
+    std::sort(xs.begin(), xs.end());
+    auto* row = reinterpret_cast<uint32_t*>(image->scanLine(y));
+    for (size_t j = 0; j + 1 < xs.size(); ++j) {
+      const int64_t from = std::max<int64_t>(xs[j], k.Left);
+      const int64_t to = std::min<int64_t>(xs[j + 1], k.Right);
+      if (from >= to) continue;
+      const int64_t last = rings.Last(from, y);
+      // Lines 0 and 1 of a ring are in the top colour, 2 and 3 in the bottom one.
+      if (last > 0) std::fill(row + from, row + to, colours[((last - 1) & 3) >> 1]);
+    }
+  }
 }
 
 // ---- bitmap ----

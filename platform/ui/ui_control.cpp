@@ -560,8 +560,10 @@ void TControl::PaintTo(TBitmap& bmp) {
     bmp.SetSize(0, 0);
     return;
   }
-  bmp.SetSize(width_, height_);
+  // One copy of the picture, whatever its size (the largest control's is a gigabyte).
   bmp.Image() = last_paint_->copy();
+  bmp.Canvas().SetSurface(&bmp.Image());
+  if (bmp.OnChange) bmp.OnChange(&bmp);
 }
 
 void TControl::PaintNow(const std::function<void(TCanvas&)>& draw) {

@@ -40,6 +40,13 @@ std::ostream& operator<<(std::ostream& os, const TPoint& p);
 // and small enough that a control's picture and every coordinate inside it stay far from the
 // ends of int.
 constexpr int kMaxControlExtent = 16384;
+// A length set on a control (a thumb, a spacing, a gap) held to what a control can show, either
+// way: nothing beyond it shows any more, and sums of a few such lengths stay within int.
+constexpr int HoldToExtent(int v) {
+  return v < -kMaxControlExtent  ? -kMaxControlExtent
+         : v > kMaxControlExtent ? kMaxControlExtent
+                                 : v;
+}
 
 inline TRect Rect(int l, int t, int r, int b) { return {l, t, r, b}; }
 inline TRect Bounds(int l, int t, int w, int h) {

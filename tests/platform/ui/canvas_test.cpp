@@ -178,9 +178,11 @@ std::string Colours(const TBitmap& b) {
 }
 
 TEST_F(CanvasTest, Frame3DOfEveryWidthPaintsWhatItsRingsWould) {
-  const TRect rects[] = {Rect(0, 0, 9, 7),   Rect(1, 2, 8, 6), Rect(-3, -2, 12, 9),
-                         Rect(2, 2, 3, 3),   Rect(6, 5, 2, 1), Rect(-20, 3, 30, 4),
-                         Rect(4, -20, 5, 30)};
+  const TRect rects[] = {Rect(0, 0, 9, 7),    Rect(1, 2, 8, 6), Rect(-3, -2, 12, 9),
+                         Rect(2, 2, 3, 3),    Rect(6, 5, 2, 1), Rect(-20, 3, 30, 4),
+                         Rect(4, -20, 5, 30), Rect(0, 0, 9, 3), Rect(1, 0, 4, 7),
+                         Rect(-5, -5, 3, 20), Rect(0, 0, 2, 7), Rect(3, 1, 9, 2),
+                         Rect(2, 1, 8, 5),    Rect(1, 1, 7, 6), Rect(8, 0, 0, 7)};
   const TRect clips[] = {Rect(0, 0, 9, 7), Rect(2, 1, 7, 6)};
   for (const TRect& start : rects)
     for (const TRect& clip : clips)
