@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "mmdisplaysize.h"
 #include "mmmuldiv.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
@@ -138,7 +139,9 @@ void TMMCustomMeter::SetScaleHeight2(int value) {
   Set(scale_height2_, MinMax(value, 0, kLevelMaxDistance));
 }
 void TMMCustomMeter::SetScaleAngle(int value) { Set(geometry_.ScaleAngle, MinMax(value, 45, 180)); }
-void TMMCustomMeter::SetScaleTicks(int value) { Set(scale_ticks_, MinMax(value, 0, kLevelMaxScaleTicks)); }
+void TMMCustomMeter::SetScaleTicks(int value) {
+  Set(scale_ticks_, MinMax(value, 0, kLevelMaxScaleTicks));
+}
 void TMMCustomMeter::SetScaleTicksEnlargeEvery(int value) { Set(enlarge_every_, value); }
 void TMMCustomMeter::SetScaleTicksTextEvery(int value) { Set(text_every_, value); }
 void TMMCustomMeter::SetDrawScale(bool value) { Set(draw_scale_, value); }
@@ -222,8 +225,8 @@ void TMMCustomMeter::SetBounds(int left, int top, int width, int height) {
 void TMMCustomMeter::Changed() {
   if (!cache_) return;  // still being built
   const TRect r = FaceRect();
-  geometry_.W = std::max(r.Right - r.Left, 1);
-  geometry_.H = std::max(r.Bottom - r.Top, 1);
+  geometry_.W = DisplayExtent(r.Left, r.Right, 1);
+  geometry_.H = DisplayExtent(r.Top, r.Bottom, 1);
   buffer_->SetSize(geometry_.W, geometry_.H);
   cache_->SetSize(geometry_.W, geometry_.H);
   ResetData();

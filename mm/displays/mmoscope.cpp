@@ -6,6 +6,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "mmdisplaysize.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
 #include "mmutilsdraw.h"
@@ -279,13 +280,13 @@ void TMMOscope::SetFFTLength(int v) {
 // ---- geometry --------------------------------------------------------------------------------
 
 void TMMOscope::AdjustSize(int& width, int& height) const {
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   width = std::max(width, 2 * b + 2 + (draw_amp_scale_ ? 2 * kAmpScaleWidth : 0));
   height = std::max(height, 2 * b + 2 + (draw_time_scale_ ? kTimeScaleHeight : 0));
 }
 
 void TMMOscope::Changed() {
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   TRect r = ClientRect();
   if (draw_amp_scale_) {
     r.Left += kAmpScaleWidth;

@@ -1,11 +1,12 @@
 #include "mmspectrum.h"
 
 #include <algorithm>
-#include <utility>
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 
+#include "mmdisplaysize.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
 #include "mmutilsdraw.h"
@@ -345,14 +346,14 @@ void TMMSpectrum::SetPeakSpeed(int v) {
 // ---- geometry --------------------------------------------------------------------------------
 
 void TMMSpectrum::AdjustSize(int& width, int& height) const {
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   width = std::max(width, 2 * b + 5 + (draw_amp_scale_ ? 2 * kAmpScaleWidth : 0));
   height = std::max(height, 2 * b + 5 + (draw_freq_scale_ ? kFreqScaleHeight : 0));
 }
 
 void TMMSpectrum::Changed() {
   if (!unlit_) return;  // still being built
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   TRect r = ClientRect();
   if (draw_amp_scale_) {
     r.Left += kAmpScaleWidth;
@@ -802,8 +803,8 @@ void TMMSpectrum::DrawPeakValue() {
   if (p.Column + tw >= w) p.Column = w - tw - 1;
   const int x = rect_.Left + p.Column;
   // A peak far above the top (a large vertical scale) puts the text at the top.
-  const int y = rect_.Top + static_cast<int>(std::max<int64_t>(
-                                0, int64_t{h} - p.Height - baseline_ - th));
+  const int y =
+      rect_.Top + static_cast<int>(std::max<int64_t>(0, int64_t{h} - p.Height - baseline_ - th));
   cv.TextOut(x, y, s);
   cv.Brush().Style = vant::bsSolid;
   peak_text_ = s;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mmdisplaysize.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
 #include "mmutilsdraw.h"
@@ -270,7 +271,7 @@ void TMMSpectrogram::EnabledChanged() {
 // ---- geometry --------------------------------------------------------------------------------
 
 void TMMSpectrogram::AdjustSize(int& width, int& height) const {
-  const int bevel = BevelExtend();
+  const int bevel = DisplayBevel(BevelExtend());
   width = std::max(width, 2 * bevel + 5 + (draw_scale_ ? 2 * kScaleWidth : 0));
   height = std::max(height, 2 * bevel + 5);
 }
@@ -287,7 +288,7 @@ void TMMSpectrogram::Changed() {
     r.Left += kScaleWidth;
     r.Right -= kScaleWidth;
   }
-  const int bevel = BevelExtend();
+  const int bevel = DisplayBevel(BevelExtend());
   vant::InflateRect(r, -bevel, -bevel);
   draw_rect_ = r;
   w_ = std::max(r.Right - r.Left, 4);
