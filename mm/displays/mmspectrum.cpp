@@ -469,7 +469,7 @@ double TMMSpectrum::GetAmplitudeAtPos(TPoint p) const {
 
 int TMMSpectrum::GetOptimalWidth(int width) const {
   if (kind_ != skVLines && kind_ != skBars && kind_ != skPeaks) return width;
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   const int bins = std::max((core_.N() / 2) / static_cast<int>(core_.Zoom), 1);
   const int scales = draw_amp_scale_ ? 2 * kAmpScaleWidth : 0;
   const int c = (width - 2 * b - scales) / bins;
@@ -734,7 +734,7 @@ void TMMSpectrum::DrawGrids(TMMDIBCanvas& c) {
 
 void TMMSpectrum::DrawScales() {
   vant::TCanvas& cv = Canvas();
-  const int b = BevelExtend(), w = core_.W(), h = core_.H();
+  const int b = DisplayBevel(BevelExtend()), w = core_.W(), h = core_.H();
   char text[32];
   cv.Font().SetColor(scale_text_color_);
   cv.Pen().Color = scale_line_color_;

@@ -424,7 +424,8 @@ TEST_F(DisplayPaintTable, Oscilloscope) {
 // of it, every number within int, and keeps a size a screen can show. (A paint would walk the
 // bevel's rings, which is the canvas's business.)
 TEST_F(DisplayPaintTable, BevelsWiderThanAnyControl) {
-  auto lay_out = [&](TMMGraphicControl* c) {
+  auto lay_out = [&](
+                     TMMGraphicControl* c, std::function<void()> hit = [] {}) {
     SCOPED_TRACE(c->ClassName());
     c->SetParent(&form);
     c->Bevel().SetBevelOuter(bvRaised);
@@ -433,13 +434,25 @@ TEST_F(DisplayPaintTable, BevelsWiderThanAnyControl) {
     for (int size : {0, 200, INT_MAX}) c->SetBounds(10, 10, size, size / 2);
     EXPECT_LE(c->GetWidth(), kMaxControlExtent);
     EXPECT_LE(c->GetHeight(), kMaxControlExtent);
+    hit();
     delete c;
+  };
+  // The mouse's marks sit inside the bevel: none is hit.
+  auto marks = [](auto* c) {
+    return [c] {
+      c->Select(1, 20, false);
+      c->SetLocator(10);
+      for (int x : {0, 15, c->GetWidth() / 2})
+        EXPECT_FALSE(c->IsLocator(x) || c->IsSelectStart(x) || c->IsSelectEnd(x) ||
+                     c->IsInSelection(x));
+    };
   };
   lay_out(new TMMLevel(&form));
   lay_out(new TMMLevelScale(&form));
   lay_out(new TMMMeter(&form));
   lay_out(new TMMLight(&form));
-  lay_out(new TMMSpectrogram(&form));
+  auto* spgram = new TMMSpectrogram(&form);
+  lay_out(spgram, marks(spgram));
   auto* spectrum = new TMMSpectrum(&form);
   spectrum->SetDrawAmpScale(true);
   spectrum->SetDrawFreqScale(true);
@@ -447,7 +460,7 @@ TEST_F(DisplayPaintTable, BevelsWiderThanAnyControl) {
   auto* scope = new TMMOscope(&form);
   scope->SetDrawAmpScale(true);
   scope->SetDrawTimeScale(true);
-  lay_out(scope);
+  lay_out(scope, marks(scope));
 }
 
 }  // namespace
