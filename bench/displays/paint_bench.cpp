@@ -68,12 +68,12 @@ void BM_PlainFill(benchmark::State& state) {
     };
   });
 }
-BENCHMARK(BM_PlainFill)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PlainFill)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_Level(benchmark::State& state) {
   BM_Paint<TMMLevel>(state, [](TMMLevel& l) { l.SetValue(100); });
 }
-BENCHMARK(BM_Level)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Level)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_LevelScale(benchmark::State& state) {
   BM_Paint<TMMLevelScale>(state, [](TMMLevelScale& s) {
@@ -84,22 +84,22 @@ void BM_LevelScale(benchmark::State& state) {
     s.Scale().SetTickCount(INT_MAX);
   });
 }
-BENCHMARK(BM_LevelScale)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LevelScale)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_Meter(benchmark::State& state) {
   BM_Paint<TMMMeter>(state, [](TMMMeter& m) { m.SetValue(100); });
 }
-BENCHMARK(BM_Meter)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Meter)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_Light(benchmark::State& state) {
   BM_Paint<TMMLight>(state, [](TMMLight& l) { l.SetKind(lkSphere); });
 }
-BENCHMARK(BM_Light)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Light)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_Spectrogram(benchmark::State& state) {
   BM_Paint<TMMSpectrogram>(state, [](TMMSpectrogram& s) { s.SetDrawScale(true); });
 }
-BENCHMARK(BM_Spectrogram)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Spectrogram)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_Spectrum(benchmark::State& state) {
   BM_Paint<TMMSpectrum>(state, [](TMMSpectrum& s) {
@@ -109,7 +109,7 @@ void BM_Spectrum(benchmark::State& state) {
     s.SetDrawGrid(true);
   });
 }
-BENCHMARK(BM_Spectrum)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Spectrum)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_Oscope(benchmark::State& state) {
   BM_Paint<TMMOscope>(state, [](TMMOscope& o) {
@@ -118,7 +118,7 @@ void BM_Oscope(benchmark::State& state) {
     o.SetDrawGrid(true);
   });
 }
-BENCHMARK(BM_Oscope)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Oscope)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mmdisplaysize.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
 
@@ -199,7 +200,7 @@ void TMMCustomLevel::Changed() { LayoutChanged(); }
 void TMMCustomLevel::LayoutChanged() {
   if (!background_) return;  // still being built
   const TRect r = DrawingRect();
-  const int w = std::max(r.Right - r.Left, 1), h = std::max(r.Bottom - r.Top, 1);
+  const int w = DisplayExtent(r.Left, r.Right, 1), h = DisplayExtent(r.Top, r.Bottom, 1);
   DIBCanvas().SetBounds(0, 0, w, h);
   background_->SetBounds(0, 0, w, h);
   length_ = kind_ == lkHorizontal ? w : h;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mmdisplaysize.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
 
@@ -182,7 +183,7 @@ void TMMLight::EnabledChanged() {
 // ---- geometry and set-up ---------------------------------------------------------------------
 
 void TMMLight::SetBounds(int left, int top, int width, int height) {
-  const int least = 2 * BevelExtend() + 5;
+  const int least = 2 * DisplayBevel(BevelExtend()) + 5;
   TMMDIBGraphicControl::SetBounds(left, top, std::max(width, least), std::max(height, least));
   Changed();
 }
@@ -190,8 +191,8 @@ void TMMLight::SetBounds(int left, int top, int width, int height) {
 void TMMLight::Changed() {
   if (!built_) return;
   const TRect r = DrawingRect();
-  w_ = std::max(r.Right - r.Left, 4);
-  h_ = std::max(r.Bottom - r.Top, 4);
+  w_ = DisplayExtent(r.Left, r.Right, 4);
+  h_ = DisplayExtent(r.Top, r.Bottom, 4);
   DIBCanvas().SetBounds(0, 0, w_, h_);
   InitDIB();
   TMMDIBGraphicControl::Changed();

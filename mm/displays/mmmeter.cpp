@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "mmdisplaysize.h"
 #include "mmmuldiv.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
@@ -225,8 +226,8 @@ void TMMCustomMeter::SetBounds(int left, int top, int width, int height) {
 void TMMCustomMeter::Changed() {
   if (!cache_) return;  // still being built
   const TRect r = FaceRect();
-  geometry_.W = std::max(r.Right - r.Left, 1);
-  geometry_.H = std::max(r.Bottom - r.Top, 1);
+  geometry_.W = DisplayExtent(r.Left, r.Right, 1);
+  geometry_.H = DisplayExtent(r.Top, r.Bottom, 1);
   buffer_->SetSize(geometry_.W, geometry_.H);
   cache_->SetSize(geometry_.W, geometry_.H);
   ResetData();

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <numbers>
 
+#include "mmdisplaysize.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
 #include "mmutilsdraw.h"
@@ -279,13 +280,13 @@ void TMMOscope::SetFFTLength(int v) {
 // ---- geometry --------------------------------------------------------------------------------
 
 void TMMOscope::AdjustSize(int& width, int& height) const {
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   width = std::max(width, 2 * b + 2 + (draw_amp_scale_ ? 2 * kAmpScaleWidth : 0));
   height = std::max(height, 2 * b + 2 + (draw_time_scale_ ? kTimeScaleHeight : 0));
 }
 
 void TMMOscope::Changed() {
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   TRect r = ClientRect();
   if (draw_amp_scale_) {
     r.Left += kAmpScaleWidth;
@@ -332,13 +333,21 @@ void TMMOscope::SetLocator(int x) {
   if (StoreLocator(x, w_)) Refresh();
 }
 
-bool TMMOscope::IsLocator(int x) const { return HitLocator(x, BevelExtend(), GetWidth()); }
+bool TMMOscope::IsLocator(int x) const {
+  return HitLocator(x, DisplayBevel(BevelExtend()), GetWidth());
+}
 
-bool TMMOscope::IsSelectStart(int x) const { return HitSelectStart(x, BevelExtend(), GetWidth()); }
+bool TMMOscope::IsSelectStart(int x) const {
+  return HitSelectStart(x, DisplayBevel(BevelExtend()), GetWidth());
+}
 
-bool TMMOscope::IsSelectEnd(int x) const { return HitSelectEnd(x, BevelExtend(), GetWidth()); }
+bool TMMOscope::IsSelectEnd(int x) const {
+  return HitSelectEnd(x, DisplayBevel(BevelExtend()), GetWidth());
+}
 
-bool TMMOscope::IsInSelection(int x) const { return HitInSelection(x, BevelExtend(), GetWidth()); }
+bool TMMOscope::IsInSelection(int x) const {
+  return HitInSelection(x, DisplayBevel(BevelExtend()), GetWidth());
+}
 
 double TMMOscope::SliceMillis() const {
   const WAVEFORMATEX f = GetPCMWaveFormat();
@@ -602,7 +611,7 @@ int TMMOscope::FreqDivisions() const {
 
 void TMMOscope::DrawScales() {
   vant::TCanvas& cv = Canvas();
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   char text[32];
   cv.Font().SetColor(colors_[cScaleText]);
   cv.Pen().Color = colors_[cScaleLine];
@@ -673,7 +682,7 @@ void TMMOscope::DrawInfo(TPoint p) {
 
 void TMMOscope::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int y) {
   TMMDIBGraphicControl::MouseDown(b, s, x, y);
-  const int bevel = BevelExtend();
+  const int bevel = DisplayBevel(BevelExtend());
   if (b == vant::mbRight && UseSelection && !Locked && !selecting_ && x >= bevel &&
       x < GetWidth() - bevel && y >= bevel && y < GetHeight() - bevel) {
     selecting_ = true;
@@ -703,7 +712,7 @@ void TMMOscope::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x, int 
 void TMMOscope::MouseMove(vant::TShiftState s, int x, int y) {
   TMMDIBGraphicControl::MouseMove(s, x, y);
   if (selecting_) {
-    const int bevel = BevelExtend();
+    const int bevel = DisplayBevel(BevelExtend());
     x = std::clamp(x, bevel, GetWidth() - bevel - 1);
     if (moving_) {
       // The whole selection moves, its width kept, never past column 0 or W - 1.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "mmdibcv.h"
+#include "mmdisplaysize.h"
 #include "mmutilsdraw.h"
 #include "ui_types.h"
 
@@ -43,7 +44,7 @@ class TMMScaledDisplay : public TMMDIBGraphicControl {
       cv.FillRect(ClientRect());
     }
     vant::TRect frame = rect;
-    vant::InflateRect(frame, BevelExtend(), BevelExtend());
+    vant::InflateRect(frame, DisplayBevel(BevelExtend()), DisplayBevel(BevelExtend()));
     Bevel().PaintBevel(cv, frame, true);
   }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "mmdisplaysize.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
 #include "mmutilsdraw.h"
@@ -345,14 +346,14 @@ void TMMSpectrum::SetPeakSpeed(int v) {
 // ---- geometry --------------------------------------------------------------------------------
 
 void TMMSpectrum::AdjustSize(int& width, int& height) const {
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   width = std::max(width, 2 * b + 5 + (draw_amp_scale_ ? 2 * kAmpScaleWidth : 0));
   height = std::max(height, 2 * b + 5 + (draw_freq_scale_ ? kFreqScaleHeight : 0));
 }
 
 void TMMSpectrum::Changed() {
   if (!unlit_) return;  // still being built
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   TRect r = ClientRect();
   if (draw_amp_scale_) {
     r.Left += kAmpScaleWidth;
@@ -468,7 +469,7 @@ double TMMSpectrum::GetAmplitudeAtPos(TPoint p) const {
 
 int TMMSpectrum::GetOptimalWidth(int width) const {
   if (kind_ != skVLines && kind_ != skBars && kind_ != skPeaks) return width;
-  const int b = BevelExtend();
+  const int b = DisplayBevel(BevelExtend());
   const int bins = std::max((core_.N() / 2) / static_cast<int>(core_.Zoom), 1);
   const int scales = draw_amp_scale_ ? 2 * kAmpScaleWidth : 0;
   const int c = (width - 2 * b - scales) / bins;
@@ -821,7 +822,7 @@ void TMMSpectrum::DrawGrids(TMMDIBCanvas& c) {
 
 void TMMSpectrum::DrawScales() {
   vant::TCanvas& cv = Canvas();
-  const int b = BevelExtend(), w = core_.W(), h = core_.H();
+  const int b = DisplayBevel(BevelExtend()), w = core_.W(), h = core_.H();
   char text[32];
   cv.Font().SetColor(scale_text_color_);
   cv.Pen().Color = scale_line_color_;

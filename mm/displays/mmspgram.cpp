@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mmdisplaysize.h"
 #include "mmpcmsup.h"
 #include "mmutils.h"
 #include "mmutilsdraw.h"
@@ -270,7 +271,7 @@ void TMMSpectrogram::EnabledChanged() {
 // ---- geometry --------------------------------------------------------------------------------
 
 void TMMSpectrogram::AdjustSize(int& width, int& height) const {
-  const int bevel = BevelExtend();
+  const int bevel = DisplayBevel(BevelExtend());
   width = std::max(width, 2 * bevel + 5 + (draw_scale_ ? 2 * kScaleWidth : 0));
   height = std::max(height, 2 * bevel + 5);
 }
@@ -287,7 +288,7 @@ void TMMSpectrogram::Changed() {
     r.Left += kScaleWidth;
     r.Right -= kScaleWidth;
   }
-  const int bevel = BevelExtend();
+  const int bevel = DisplayBevel(BevelExtend());
   vant::InflateRect(r, -bevel, -bevel);
   draw_rect_ = r;
   w_ = std::max(r.Right - r.Left, 4);
@@ -337,16 +338,20 @@ void TMMSpectrogram::SetLocator(int x) {
   if (StoreLocator(x, w_)) Refresh();
 }
 
-bool TMMSpectrogram::IsLocator(int x) const { return HitLocator(x, BevelExtend(), GetWidth()); }
-
-bool TMMSpectrogram::IsSelectStart(int x) const {
-  return HitSelectStart(x, BevelExtend(), GetWidth());
+bool TMMSpectrogram::IsLocator(int x) const {
+  return HitLocator(x, DisplayBevel(BevelExtend()), GetWidth());
 }
 
-bool TMMSpectrogram::IsSelectEnd(int x) const { return HitSelectEnd(x, BevelExtend(), GetWidth()); }
+bool TMMSpectrogram::IsSelectStart(int x) const {
+  return HitSelectStart(x, DisplayBevel(BevelExtend()), GetWidth());
+}
+
+bool TMMSpectrogram::IsSelectEnd(int x) const {
+  return HitSelectEnd(x, DisplayBevel(BevelExtend()), GetWidth());
+}
 
 bool TMMSpectrogram::IsInSelection(int x) const {
-  return HitInSelection(x, BevelExtend(), GetWidth());
+  return HitInSelection(x, DisplayBevel(BevelExtend()), GetWidth());
 }
 
 void TMMSpectrogram::Selecting(int min, int max) {
@@ -372,7 +377,7 @@ void TMMSpectrogram::MouseDown(vant::TMouseButton b, vant::TShiftState s, int x,
     return;
   }
   if (b != vant::mbRight || !use_selection_ || locked_ || selecting_) return;
-  const int bevel = BevelExtend();
+  const int bevel = DisplayBevel(BevelExtend());
   if (x < bevel || x >= GetWidth() - bevel || y < bevel || y >= GetHeight() - bevel) return;
   selecting_ = true;
   moving_ = false;
@@ -403,7 +408,7 @@ void TMMSpectrogram::MouseMove(vant::TShiftState s, int x, int y) {
     ShowSelectionCursor(x);
     return;
   }
-  const int bevel = BevelExtend();
+  const int bevel = DisplayBevel(BevelExtend());
   x = std::clamp(x, bevel, std::max(GetWidth() - bevel - 1, bevel));
   if (moving_) {
     // The whole selection moves, never past the first or last column.
@@ -639,7 +644,7 @@ void TMMSpectrogram::Advance(bool redrawn) {
 
 void TMMSpectrogram::DrawFrequencyScale() {
   if (!draw_scale_) return;
-  const int bevel = BevelExtend();
+  const int bevel = DisplayBevel(BevelExtend());
   const int height = GetHeight();
   const TColor back = GetParent() ? GetParent()->GetColor() : GetColor();
   const float step = (rate_ / 2.0f - zoom_ * base_) / steps_ / zoom_ / 1000.0f;
@@ -697,7 +702,7 @@ void TMMSpectrogram::Paint() {
     c.FillRect(vant::Rect(GetWidth() - 32, 0, GetWidth() - 29, GetHeight()));
   }
   TRect r = draw_rect_;
-  const int bevel = BevelExtend();
+  const int bevel = DisplayBevel(BevelExtend());
   vant::InflateRect(r, bevel, bevel);
   Bevel().PaintBevel(Canvas(), r, true);
   DrawFrequencyScale();

@@ -420,5 +420,48 @@ TEST_F(DisplayPaintTable, Oscilloscope) {
   painttable::Paint(Table<O>{"TMMOscope", Maker<O>(FeedSlice<O>), rows, {}, true});
 }
 
+// A bevel wider than any control: each display lays its picture out with the bevel taking all
+// of it, every number within int, and keeps a size a screen can show. (A paint would walk the
+// bevel's rings, which is the canvas's business.)
+TEST_F(DisplayPaintTable, BevelsWiderThanAnyControl) {
+  auto lay_out = [&](
+                     TMMGraphicControl* c, std::function<void()> hit = [] {}) {
+    SCOPED_TRACE(c->ClassName());
+    c->SetParent(&form);
+    c->Bevel().SetBevelOuter(bvRaised);
+    c->Bevel().SetBevelOuterWidth(INT_MAX);
+    c->Bevel().SetBorderWidth(INT_MAX);
+    for (int size : {0, 200, INT_MAX}) c->SetBounds(10, 10, size, size / 2);
+    EXPECT_LE(c->GetWidth(), kMaxControlExtent);
+    EXPECT_LE(c->GetHeight(), kMaxControlExtent);
+    hit();
+    delete c;
+  };
+  // The mouse's marks sit inside the bevel: none is hit.
+  auto marks = [](auto* c) {
+    return [c] {
+      c->Select(1, 20, false);
+      c->SetLocator(10);
+      for (int x : {0, 15, c->GetWidth() / 2})
+        EXPECT_FALSE(c->IsLocator(x) || c->IsSelectStart(x) || c->IsSelectEnd(x) ||
+                     c->IsInSelection(x));
+    };
+  };
+  lay_out(new TMMLevel(&form));
+  lay_out(new TMMLevelScale(&form));
+  lay_out(new TMMMeter(&form));
+  lay_out(new TMMLight(&form));
+  auto* spgram = new TMMSpectrogram(&form);
+  lay_out(spgram, marks(spgram));
+  auto* spectrum = new TMMSpectrum(&form);
+  spectrum->SetDrawAmpScale(true);
+  spectrum->SetDrawFreqScale(true);
+  lay_out(spectrum);
+  auto* scope = new TMMOscope(&form);
+  scope->SetDrawAmpScale(true);
+  scope->SetDrawTimeScale(true);
+  lay_out(scope, marks(scope));
+}
+
 }  // namespace
 }  // namespace vant
