@@ -85,6 +85,8 @@ class TPaintBox32 : public vant::TCustomControl, private TPaintBoxHost {
 
  protected:
   void Paint() override;
+  // Its owner draws the buffer at every paint.
+  bool KeepsPicture() const override { return false; }
 
  private:
   void HostInvalidate() override { Invalidate(); }

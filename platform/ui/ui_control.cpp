@@ -552,6 +552,9 @@ void TControl::HandlePaint(QWidget* target) {
     into.setRenderHint(QPainter::TextAntialiasing, false);
     for (const auto& draw : glyphs) draw(into);
   }
+  // The toolkit's next paints (a child's blinking cursor, an expose) show it until the control
+  // is invalidated, unless it paints again at every paint.
+  picture_fresh_ = KeepsPicture();
 }
 
 void TControl::PaintTo(TBitmap& bmp) {

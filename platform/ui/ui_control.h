@@ -197,6 +197,10 @@ class TControl : public TComponent {
   virtual void CursorChanged() {}
   // Windowed controls draw nothing here; windowless ones start from what lies under them.
   virtual bool PaintsOverParent() const { return false; }
+  // Whether the toolkit's paints (an expose, a child's blinking cursor) may show the picture
+  // the last Paint made until the control is invalidated; a control that paints over its
+  // parent, or one whose owner asks to draw at every paint, paints again.
+  virtual bool KeepsPicture() const { return !PaintsOverParent(); }
   // Where the text lives for controls that keep it in a toolkit widget.
   virtual std::string ReadText() const { return text_; }
   virtual void WriteText(const std::string& v) { text_ = v; }

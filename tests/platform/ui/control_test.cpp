@@ -556,5 +556,38 @@ TEST_F(ControlTest, FontAndColorFollowTheParentUntilSetOwn) {
   EXPECT_EQ(l->GetColor(), clYellow);  // labels take the parent's colour
 }
 
+// A panel under a text field whose cursor blinks gets the toolkit's paint twice a second: it
+// must show the picture it keeps, not draw itself again, until it is invalidated. A windowless
+// control that shows its parent's pixels draws again, since what lies under it may have changed.
+TEST_F(ControlTest, AToolkitPaintShowsTheKeptPictureUntilTheControlIsInvalidated) {
+  struct Panel : TCustomControl {
+    using TCustomControl::TCustomControl;
+    int paints = 0;
+    void Paint() override {
+      ++paints;
+      Canvas().Brush().Color = clTeal;
+      Canvas().FillRect(ClientRect());
+    }
+  };
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 200, 100);
+  auto* panel = new Panel(&form);
+  panel->SetParent(&form);
+  panel->SetBounds(10, 10, 120, 60);
+  form.Show();
+  Application->ProcessMessages();
+  ASSERT_GE(panel->paints, 1);
+  const int first = panel->paints;
+  for (int blink = 0; blink < 4; ++blink) {
+    panel->Host()->repaint();  // what a blink or an expose asks of it
+    Application->ProcessMessages();
+  }
+  EXPECT_EQ(panel->paints, first);
+  EXPECT_EQ(uitest::RenderedPixel(*panel, 5, 5), clTeal);
+  panel->Invalidate();
+  Application->ProcessMessages();
+  EXPECT_EQ(panel->paints, first + 1);
+}
+
 }  // namespace
 }  // namespace vant
