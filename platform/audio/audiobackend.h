@@ -4,6 +4,7 @@
 // the backend's own schedule: SDL's audio thread, or a test calling ManualBackend::Render.
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "waveout.h"
 
@@ -13,10 +14,13 @@ class RenderSource {
  public:
   virtual ~RenderSource() = default;
   // Fills `out` (`bytes` long, whole frames) with the next queued sound, silence where nothing
-  // is queued or while paused. `latency_bytes`: how much of what has been rendered, this call
-  // included, the listener has not heard yet. Real-time safe: takes one short lock, never calls
-  // out of the layer.
-  virtual void Render(uint8_t* out, size_t bytes, int64_t latency_bytes) = 0;
+  // is queued or while paused, and answers how many bytes from the start are sound.
+  // `latency_bytes`: how much of what has been rendered, this call included, the listener has
+  // not heard yet. With `sound_only` the backend plays only the sound it is answered (a sound
+  // server plays silence by itself while a stream runs dry), so only that counts as output;
+  // otherwise it plays all `bytes`. Real-time safe: takes one short lock, never calls out of the
+  // layer.
+  virtual size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) = 0;
   // Waits up to `timeout_ms` until every callback due so far has run; true when they have.
   virtual bool WaitCallbacksIdle(int timeout_ms) = 0;
   // How much sound, in milliseconds, the backend should keep queued ahead of the listener. A
@@ -25,7 +29,8 @@ class RenderSource {
   virtual int QueueMs() const;
 };
 
-// The deep queue: 100 ms, or VANT_AUDIO_QUEUE_MS (10..1000), read at each open.
+// The deep queue: the backend's own depth (Backend::DefaultQueueMs), or VANT_AUDIO_QUEUE_MS
+// (10..4000), read at each open.
 int DeepQueueMs();
 
 class BackendStream {
@@ -43,11 +48,30 @@ class BackendStream {
   // Where the device's position counters start, in frames (hardware counters need not start
   // at 0; tests use it to reach the 32-bit wrap).
   virtual int64_t CounterOriginFrames() const { return 0; }
+
+  // Drops what was rendered and not heard yet, so a pause, stop or seek is heard at once however
+  // deep the queue; with `hold` the output then stays silent until Resume. Answers how many
+  // bytes of the source's output were dropped: the last ones it rendered, which the source plays
+  // again later from the first byte not heard. 0 where the backend cannot call back what it
+  // handed on (SDL). Call it without holding a lock the source's Render takes.
+  virtual int64_t Discard(bool /*hold*/) { return 0; }
+  // Ends the hold of Discard.
+  virtual void Resume() {}
+  // The source has sound again after answering less than it was asked for; a backend that plays
+  // only the sound asks for it now rather than at its next period. Same locking rule as Discard.
+  virtual void Kick() {}
+  // Applies `gains` (one per channel, 1.0 the sound as rendered) where the sound is mixed, so a
+  // change is heard at once however deep the queue; false where the backend cannot (the source
+  // then scales what it renders).
+  virtual bool SetGain(std::span<const double> /*gains*/) { return false; }
 };
 
 class Backend {
  public:
   virtual ~Backend() = default;
+  // The queue a source asks for unless VANT_AUDIO_QUEUE_MS says otherwise: as deep as the
+  // backend can keep without delaying a pause, stop or seek.
+  virtual int DefaultQueueMs() const { return 100; }
   // Devices 0..DeviceCount()-1; device 0 is the system's default output.
   virtual int DeviceCount() = 0;
   virtual bool GetCaps(int device, WaveOutCaps* caps) = 0;
@@ -58,9 +82,11 @@ class Backend {
                                               RenderSource* source, MMRESULT* error) = 0;
 };
 
-// The backend of the process: SDL2 unless a test installs another.
+// The backend of the process unless a test installs another: the sound server's own client
+// library when a PulseAudio (or PipeWire) server answers and SDL_AUDIODRIVER names no other
+// driver, otherwise SDL2. Chosen once, at the first call.
 Backend& GetBackend();
-// Installs `backend` (not owned) for devices opened from now on; nullptr restores SDL2.
+// Installs `backend` (not owned) for devices opened from now on; nullptr restores the default.
 void SetBackend(Backend* backend);
 
 }  // namespace vant::audio

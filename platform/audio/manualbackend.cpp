@@ -28,6 +28,31 @@ class ManualBackend::Stream final : public BackendStream {
   RenderSource* source() const { return source_; }
   const WaveFormatEx& format() const { return format_; }
 
+  // What the latency covers is dropped: at most what was rendered.
+  int64_t Discard(bool hold) override {
+    std::lock_guard lock(owner_.mutex_);
+    if (!flushable_) return 0;
+    holding_ = hold;
+    const int64_t frames = std::min<int64_t>(owner_.latency_frames_, rendered_frames_);
+    rendered_frames_ -= frames;
+    return frames * format_.nBlockAlign;
+  }
+  void Resume() override {
+    std::lock_guard lock(owner_.mutex_);
+    holding_ = false;
+  }
+  bool SetGain(std::span<const double> gains) override {
+    std::lock_guard lock(owner_.mutex_);
+    if (!applies_gain_) return false;
+    owner_.gain_.assign(gains.begin(), gains.end());
+    return true;
+  }
+
+  bool flushable_ = false;
+  bool applies_gain_ = false;
+  bool holding_ = false;
+  int64_t rendered_frames_ = 0;
+
  private:
   ManualBackend& owner_;
   RenderSource* source_;
@@ -53,6 +78,26 @@ void ManualBackend::SetCounterOriginFrames(int64_t frames) {
   origin_frames_ = frames;
 }
 
+void ManualBackend::SetFlushable(bool flushable) {
+  std::lock_guard lock(mutex_);
+  flushable_ = flushable;
+}
+
+void ManualBackend::SetAppliesGain(bool applies) {
+  std::lock_guard lock(mutex_);
+  applies_gain_ = applies;
+}
+
+std::vector<double> ManualBackend::StreamGain() const {
+  std::lock_guard lock(mutex_);
+  return gain_;
+}
+
+bool ManualBackend::Holding() const {
+  std::lock_guard lock(mutex_);
+  return !streams_.empty() && streams_.back()->holding_;
+}
+
 void ManualBackend::SetFormatFilter(std::function<bool(const WaveFormatEx&)> accepts) {
   std::lock_guard lock(mutex_);
   accepts_ = std::move(accepts);
@@ -62,15 +107,21 @@ std::vector<uint8_t> ManualBackend::Render(int frames) {
   std::lock_guard render(render_mutex_);
   Stream* stream = nullptr;
   int64_t latency_frames = 0;
+  bool holding = false;
   {
     std::lock_guard lock(mutex_);
     if (streams_.empty() || frames <= 0) return {};
     stream = streams_.back();
     latency_frames = latency_frames_;
+    holding = stream->holding_;
+    if (!holding) stream->rendered_frames_ += frames;
   }
-  const int align = stream->format().nBlockAlign;
-  std::vector<uint8_t> out(static_cast<size_t>(frames) * align);
-  stream->source()->Render(out.data(), out.size(), latency_frames * align);
+  const WaveFormatEx& f = stream->format();
+  const int align = f.nBlockAlign;
+  const uint8_t silence = f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample == 8 ? 0x80 : 0;
+  std::vector<uint8_t> out(static_cast<size_t>(frames) * align, silence);
+  // A held stream plays silence of its own and asks the source for nothing.
+  if (!holding) stream->source()->Render(out.data(), out.size(), latency_frames * align, false);
   stream->source()->WaitCallbacksIdle(kCallbackWaitMs);
   std::lock_guard lock(mutex_);
   captured_.insert(captured_.end(), out.begin(), out.end());
@@ -124,7 +175,11 @@ std::unique_ptr<BackendStream> ManualBackend::Open(int, const WaveFormatEx& form
   const int queue_ms = source->QueueMs();
   std::lock_guard lock(mutex_);
   queue_ms_asked_ = queue_ms;
-  return std::make_unique<Stream>(*this, source, format, origin_frames_);
+  gain_.clear();
+  auto stream = std::make_unique<Stream>(*this, source, format, origin_frames_);
+  stream->flushable_ = flushable_;
+  stream->applies_gain_ = applies_gain_;
+  return stream;
 }
 
 }  // namespace vant::audio

@@ -79,7 +79,7 @@ class SdlStream final : public BackendStream {
   static void SDLCALL Callback(void* userdata, Uint8* out, int len) {
     auto* self = static_cast<SdlStream*>(userdata);
     // What this call fills plays after the period already queued in SDL: two periods unheard.
-    self->source_->Render(out, static_cast<size_t>(len), len + self->period_bytes_);
+    self->source_->Render(out, static_cast<size_t>(len), len + self->period_bytes_, false);
     self->last_render_us_.store(GetClock().NowMicros(), std::memory_order_release);
   }
 

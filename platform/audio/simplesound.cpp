@@ -84,8 +84,8 @@ bool PlaySimpleSound(const WaveFormatEx& format, std::vector<uint8_t> pcm, Sound
   }
   if (mode == SoundMode::Sync) {
     // Bounded by twice the sound's length and two seconds more.
-    const auto length = std::chrono::milliseconds(
-        int64_t(s->data.size()) * 1000 / format.nAvgBytesPerSec);
+    const auto length =
+        std::chrono::milliseconds(int64_t(s->data.size()) * 1000 / format.nAvgBytesPerSec);
     std::unique_lock lock(s->mutex);
     s->heard.wait_for(lock, 2 * length + std::chrono::seconds(2), [s] { return s->done; });
     lock.unlock();

@@ -143,15 +143,46 @@ void StreamBuffer::Clear() {
 }
 
 void StreamBuffer::Play() {
-  std::lock_guard lock(mutex_);
-  playing_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    if (playing_) return;
+    playing_ = true;
+  }
+  stream_->Resume();
+  stream_->Kick();
 }
 
 void StreamBuffer::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!playing_) return;
+    playing_ = false;
+  }
+  const int64_t dropped = stream_->Discard(true) / format_.nBlockAlign;
   std::lock_guard lock(mutex_);
-  // What was read is on its way to the listener and cannot be called back: it is heard after
-  // the stop, the play cursor follows it there, and the next Play goes on after it.
-  playing_ = false;
+  TakeBackLocked(dropped);
+}
+
+void StreamBuffer::TakeBackLocked(int64_t frames) {
+  frames = std::clamp<int64_t>(frames, 0, latency_);
+  if (frames == 0) return;
+  rendered_ -= frames;
+  latency_ -= frames;
+  // The ring frames those output frames carried are read again by the next Play.
+  while (!history_.empty()) {
+    Segment& s = history_.back();
+    if (s.out_start >= rendered_) {
+      pos_ = std::min(pos_, s.src_start);
+      history_.pop_back();
+      continue;
+    }
+    if (s.out_start + s.frames > rendered_) {
+      s.frames = rendered_ - s.out_start;
+      pos_ = std::min(pos_, s.src_start + static_cast<double>(s.frames) * s.step);
+    }
+    break;
+  }
+  pos_ = std::max(pos_, heard_max_);
 }
 
 bool StreamBuffer::IsPlaying() const {
@@ -218,11 +249,38 @@ T StreamBuffer::Load(const T& field) const {
 }
 
 MMRESULT StreamBuffer::SetVolume(int32_t volume) {
-  return Store(volume, STREAM_VOLUME_MIN, STREAM_VOLUME_MAX, volume_);
+  const MMRESULT r = Store(volume, STREAM_VOLUME_MIN, STREAM_VOLUME_MAX, volume_);
+  if (r == MMSYSERR_NOERROR) PassGains();
+  return r;
 }
 int32_t StreamBuffer::GetVolume() const { return Load(volume_); }
 MMRESULT StreamBuffer::SetPan(int32_t pan) {
-  return Store(pan, STREAM_PAN_LEFT, STREAM_PAN_RIGHT, pan_);
+  const MMRESULT r = Store(pan, STREAM_PAN_LEFT, STREAM_PAN_RIGHT, pan_);
+  if (r == MMSYSERR_NOERROR) PassGains();
+  return r;
+}
+
+std::vector<double> StreamBuffer::GainsLocked() const {
+  const double gain = Gain(volume_);
+  // A pan to one side attenuates the other.
+  std::vector<double> gains(format_.nChannels, gain);
+  if (gains.size() > 1) {
+    gains[0] = gain * Gain(std::min(-pan_, 0));
+    gains[1] = gain * Gain(std::min(pan_, 0));
+  }
+  return gains;
+}
+
+void StreamBuffer::PassGains() {
+  std::vector<double> gains;
+  {
+    std::lock_guard lock(mutex_);
+    gains = GainsLocked();
+  }
+  // Outside our lock: the backend's renderer holds its own lock while it takes ours.
+  const bool by_backend = stream_ && stream_->SetGain(gains);
+  std::lock_guard lock(mutex_);
+  gain_by_backend_ = by_backend;
 }
 int32_t StreamBuffer::GetPan() const { return Load(pan_); }
 
@@ -239,26 +297,29 @@ uint32_t StreamBuffer::GetFrequency() const {
 
 // Rendering (the backend's thread).
 
-void StreamBuffer::Render(uint8_t* out, size_t bytes, int64_t latency_bytes) {
+size_t StreamBuffer::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) {
   const int64_t align = format_.nBlockAlign;
   const int64_t frames = static_cast<int64_t>(bytes) / align;
   std::lock_guard lock(mutex_);
-  latency_ = std::max<int64_t>(latency_bytes / align, 0);
   if (!playing_) {
     std::memset(out, silence_, bytes);
-    rendered_ += frames;
-    return;
+    // Played only where the backend plays silence it is handed.
+    latency_ = std::max<int64_t>((latency_bytes - (sound_only ? bytes : 0)) / align, 0);
+    if (!sound_only) rendered_ += frames;
+    return 0;
   }
+  latency_ = std::max<int64_t>(latency_bytes / align, 0);
   const double step = rate_ == 0 ? 1.0 : static_cast<double>(rate_) / format_.nSamplesPerSec;
   history_.push_back({rendered_, frames, pos_, step});
   if (history_.size() > kHistory) history_.pop_front();
-  if (step == 1.0 && volume_ == 0 && pan_ == 0) {
+  if (step == 1.0 && ((volume_ == 0 && pan_ == 0) || gain_by_backend_)) {
     CopyOutLocked(out, frames);
   } else {
     ResampleLocked(out, frames, step);
   }
   pos_ += static_cast<double>(frames) * step;
   rendered_ += frames;
+  return bytes;
 }
 
 void StreamBuffer::CopyOutLocked(uint8_t* out, int64_t frames) {
@@ -276,10 +337,8 @@ void StreamBuffer::CopyOutLocked(uint8_t* out, int64_t frames) {
 void StreamBuffer::ResampleLocked(uint8_t* out, int64_t frames, double step) {
   const int channels = format_.nChannels;
   const int width = format_.nBlockAlign / channels;
-  const double gain = Gain(volume_);
-  // A pan to one side attenuates the other.
-  const double left = gain * Gain(std::min(-pan_, 0));
-  const double right = gain * Gain(std::min(pan_, 0));
+  const std::vector<double> gains =
+      gain_by_backend_ ? std::vector<double>(channels, 1.0) : GainsLocked();
   double src = pos_;
   for (int64_t i = 0; i < frames; ++i, src += step) {
     const int64_t a = Wrap(src, frames_);
@@ -290,8 +349,7 @@ void StreamBuffer::ResampleLocked(uint8_t* out, int64_t frames, double step) {
     for (int c = 0; c < channels; ++c) {
       double v = Decode(pa + c * width, format_);
       if (frac != 0.0) v += (Decode(pb + c * width, format_) - v) * frac;
-      const double g = channels < 2 ? gain : c == 0 ? left : c == 1 ? right : gain;
-      Encode(v * g, out + c * width, format_);
+      Encode(v * gains[c], out + c * width, format_);
     }
     out += format_.nBlockAlign;
   }

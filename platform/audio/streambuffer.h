@@ -59,8 +59,10 @@ class StreamBuffer final : private RenderSource {
 
   // Plays round the ring, from the first byte not read yet, until Stop.
   void Play();
-  // Stops reading the ring. What was read still reaches the listener and the play cursor follows
-  // it there; a later Play goes on from the first byte not read.
+  // Stops reading the ring. Where the backend can call back what it holds, the sound stops now
+  // and a later Play goes on from the first byte not heard; where it cannot, what was read
+  // still reaches the listener, the play cursor follows it there, and Play goes on from the
+  // first byte not read.
   void Stop();
   bool IsPlaying() const;
   // `play`: the byte the listener hears now; `write`: the first byte the renderer has not read
@@ -89,7 +91,13 @@ class StreamBuffer final : private RenderSource {
  private:
   StreamBuffer(const WaveFormatEx& format, uint32_t bytes);
 
-  void Render(uint8_t* out, size_t bytes, int64_t latency_bytes) override;
+  size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) override;
+  // Volume and pan as one gain per channel; 1.0 for each when neither attenuates.
+  std::vector<double> GainsLocked() const;
+  // Hands volume and pan to the backend to apply where the sound is mixed, when it can.
+  void PassGains();
+  // Takes the last `frames` output frames back: the renderer reads them again.
+  void TakeBackLocked(int64_t frames);
   bool WaitCallbacksIdle(int) override { return true; }
   // The deep queue, but at most two fifths of the ring: SDL rounds the queue up to its period
   // (less than 1.6 times the queue), and one render must leave the writer room ahead of it.
@@ -130,6 +138,7 @@ class StreamBuffer final : private RenderSource {
   mutable double heard_max_ = 0;  // the play cursor never goes back
   std::deque<Segment> history_;
   int32_t volume_ = 0;
+  bool gain_by_backend_ = false;
   int32_t pan_ = 0;
   uint32_t rate_ = 0;
 

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "trace.h"
 
@@ -110,35 +112,98 @@ MMRESULT WaveOutDevice::Unprepare(WaveHdr* hdr) {
 
 MMRESULT WaveOutDevice::Write(WaveHdr* hdr) {
   if (!hdr || (!hdr->lpData && hdr->dwBufferLength > 0)) return MMSYSERR_INVALPARAM;
-  std::lock_guard lock(mutex_);
-  if (closing_) return MMSYSERR_INVALHANDLE;
-  const uint32_t flags = Flags(hdr);
-  if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
-  if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  SetFlags(hdr, WHDR_INQUEUE, WHDR_DONE);
-  queue_.push_back({hdr, written_, written_ + hdr->dwBufferLength});
-  written_ += hdr->dwBufferLength;
+  BackendStream* stream = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    if (closing_) return MMSYSERR_INVALHANDLE;
+    const uint32_t flags = Flags(hdr);
+    if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    SetFlags(hdr, WHDR_INQUEUE, WHDR_DONE);
+    queue_.push_back({hdr, written_, written_ + hdr->dwBufferLength});
+    written_ += hdr->dwBufferLength;
+    if (!paused_) stream = stream_.get();
+  }
+  // Outside our lock: the backend may render right away, which takes it.
+  if (stream) stream->Kick();
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT WaveOutDevice::Pause() {
-  std::lock_guard lock(mutex_);
-  if (closing_) return MMSYSERR_INVALHANDLE;
-  // What was rendered is on its way to the listener and cannot be called back: it is heard
-  // after the pause, the position follows it there, and the restart goes on after it.
-  paused_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    if (closing_) return MMSYSERR_INVALHANDLE;
+    if (paused_) return MMSYSERR_NOERROR;
+    paused_ = true;
+  }
+  // Where the backend can call back what it holds, the sound stops now and the restart goes on
+  // from the first byte not heard. Where it cannot, what was rendered is still heard after the
+  // pause, the position follows it there, and the restart goes on after it.
+  DiscardUnheard(true);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT WaveOutDevice::Restart() {
-  std::lock_guard lock(mutex_);
-  if (closing_) return MMSYSERR_INVALHANDLE;
-  paused_ = false;
+  BackendStream* stream = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    if (closing_) return MMSYSERR_INVALHANDLE;
+    if (!paused_) return MMSYSERR_NOERROR;
+    paused_ = false;
+    stream = stream_.get();
+  }
+  if (stream) {
+    stream->Resume();
+    stream->Kick();
+  }
   return MMSYSERR_NOERROR;
 }
 
+void WaveOutDevice::DiscardUnheard(bool hold) {
+  BackendStream* stream = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    stream = stream_.get();
+  }
+  // Only the caller's thread closes the device, so the stream outlives this call.
+  if (!stream) return;
+  const int64_t dropped = stream->Discard(hold);
+  std::lock_guard lock(mutex_);
+  TakeBackLocked(dropped);
+}
+
+void WaveOutDevice::TakeBackLocked(int64_t bytes) {
+  bytes = std::clamp<int64_t>(bytes, 0, latency_);
+  if (bytes == 0) return;
+  output_ -= bytes;
+  latency_ -= bytes;
+  // The stream bytes rendered into the output taken back are rendered again later.
+  while (!history_.empty()) {
+    Segment& s = history_.back();
+    if (s.output >= output_) {
+      rendered_ = std::min(rendered_, s.stream);
+      history_.pop_back();
+      continue;
+    }
+    if (s.output + s.length > output_) {
+      s.length = output_ - s.output;
+      rendered_ = std::min(rendered_, s.stream + s.length);
+    }
+    break;
+  }
+  rendered_ = std::max(rendered_, heard_);
+}
+
 MMRESULT WaveOutDevice::Reset() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closing_) return MMSYSERR_INVALHANDLE;
+    resetting_ = true;  // nothing more is rendered from the queue
+  }
+  // The sound stops now where the backend can call it back.
+  DiscardUnheard(false);
   std::unique_lock lock(mutex_);
+  resetting_ = false;
   if (closing_) return MMSYSERR_INVALHANDLE;
   for (const Entry& e : queue_) PostLocked(MM_WOM_DONE, e.hdr);
   queue_.clear();
@@ -177,12 +242,12 @@ MMRESULT WaveOutDevice::GetPosition(MMTime* time) {
   return MMSYSERR_NOERROR;
 }
 
-void WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes) {
+size_t WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) {
   bool due = false;
+  size_t done = 0;
   {
     std::lock_guard lock(mutex_);
-    size_t done = 0;
-    if (!paused_ && !closing_) {
+    if (!paused_ && !closing_ && !resetting_) {
       for (const Entry& e : queue_) {
         if (done == bytes) break;
         if (e.end <= rendered_) continue;
@@ -192,8 +257,14 @@ void WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes) {
         rendered_ += take;
       }
     }
+    if (gain_in_render_) ApplyGainLocked(out, done);
     const bool unsigned8 = format_.wFormatTag == WAVE_FORMAT_PCM && format_.wBitsPerSample == 8;
     std::memset(out + done, unsigned8 ? 0x80 : 0, bytes - done);
+    if (sound_only) {
+      // Only the sound is played: the silence asked for is neither output nor unheard.
+      latency_bytes -= static_cast<int64_t>(bytes - done);
+      bytes = done;
+    }
     if (done > 0) {
       const int64_t stream = rendered_ - static_cast<int64_t>(done);
       if (!history_.empty() && history_.back().output + history_.back().length == output_ &&
@@ -215,6 +286,57 @@ void WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes) {
     }
   }
   if (due) wake_driver_.notify_one();
+  return done;
+}
+
+MMRESULT WaveOutDevice::SetGain(float left, float right) {
+  if (!(left >= 0 && right >= 0)) return MMSYSERR_INVALPARAM;  // NaN too
+  BackendStream* stream = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    if (closing_) return MMSYSERR_INVALHANDLE;
+    gain_[0] = left;
+    gain_[1] = right;
+    stream = stream_.get();
+  }
+  std::vector<double> gains(format_.nChannels, left);
+  if (gains.size() > 1) gains[1] = right;
+  const bool by_backend = stream && stream->SetGain(gains);
+  std::lock_guard lock(mutex_);
+  gain_in_render_ = !by_backend && !(gain_[0] == 1.0f && gain_[1] == 1.0f);
+  return MMSYSERR_NOERROR;
+}
+
+// Scales rendered sound where the backend cannot apply the gain: heard as soon as what the
+// backend holds already has played.
+void WaveOutDevice::ApplyGainLocked(uint8_t* data, size_t bytes) const {
+  const int channels = format_.nChannels;
+  const int width = format_.wBitsPerSample / 8;
+  const bool is_float = format_.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+  const size_t samples = bytes / width;
+  for (size_t i = 0; i < samples; ++i) {
+    const float g = gain_[channels > 1 && i % channels == 1 ? 1 : 0];
+    uint8_t* p = data + i * width;
+    if (is_float) {
+      float v;
+      std::memcpy(&v, p, 4);
+      v *= g;
+      std::memcpy(p, &v, 4);
+    } else if (width == 1) {
+      *p = static_cast<uint8_t>(std::clamp(std::lround((*p - 128) * g) + 128, 0L, 255L));
+    } else if (width == 2) {
+      int16_t v;
+      std::memcpy(&v, p, 2);
+      v = static_cast<int16_t>(std::clamp(std::lround(v * g), -32768L, 32767L));
+      std::memcpy(p, &v, 2);
+    } else {
+      int32_t v;
+      std::memcpy(&v, p, 4);
+      v = static_cast<int32_t>(
+          std::clamp(std::llround(static_cast<double>(v) * g), -2147483648LL, 2147483647LL));
+      std::memcpy(p, &v, 4);
+    }
+  }
 }
 
 bool WaveOutDevice::WaitCallbacksIdle(int timeout_ms) {

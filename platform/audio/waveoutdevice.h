@@ -31,8 +31,10 @@ class WaveOutDevice final : public RenderSource {
   MMRESULT Restart();
   MMRESULT Reset();
   MMRESULT GetPosition(MMTime* time);
+  // One gain per channel (1.0: the sound as written), heard from the next frame on.
+  MMRESULT SetGain(float left, float right);
 
-  void Render(uint8_t* out, size_t bytes, int64_t latency_bytes) override;
+  size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) override;
   bool WaitCallbacksIdle(int timeout_ms) override;
 
  private:
@@ -62,6 +64,11 @@ class WaveOutDevice final : public RenderSource {
   void PostLocked(uint32_t msg, WaveHdr* hdr);
   // Moves the heard stream position up to output offset `heard_output`.
   void AdvanceHeardLocked(int64_t heard_output);
+  // Has the backend drop what it holds unheard, and takes the last `bytes` of output back:
+  // the renderer goes on from the first stream byte not heard.
+  void DiscardUnheard(bool hold);
+  void TakeBackLocked(int64_t bytes);
+  void ApplyGainLocked(uint8_t* data, size_t bytes) const;
   bool OnDriverThreadLocked() const;
   bool WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint64_t seq, int timeout_ms);
 
@@ -83,6 +90,9 @@ class WaveOutDevice final : public RenderSource {
   int64_t output_ = 0;    // bytes rendered, silence included
   int64_t latency_ = 0;
   bool paused_ = false;
+  bool resetting_ = false;  // a reset is discarding what the backend holds
+  float gain_[2] = {1.0f, 1.0f};
+  bool gain_in_render_ = false;  // the backend cannot apply the gain itself
   bool closing_ = false;
   bool quit_ = false;
   bool rendered_news_ = false;  // a render the driver has not looked at yet

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "manualbackend.h"
 #include "sdlbackend.h"
 #include "waveout.h"
 
@@ -130,7 +131,7 @@ TEST_F(SdlWaveOut, DiskDriverReceivesTheQueuedBytesUnchanged) {
 TEST_F(SdlWaveOut, TheQueueIsAsDeepAsTheSourceAsksAndCountedAsUnheard) {
   struct Recorder final : RenderSource {
     explicit Recorder(int queue_ms) : queue_ms_(queue_ms) {}
-    void Render(uint8_t* out, size_t bytes, int64_t latency_bytes) override {
+    size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool) override {
       std::memset(out, 0, bytes);
       std::lock_guard lock(mutex);
       if (this->bytes == 0) {
@@ -138,6 +139,7 @@ TEST_F(SdlWaveOut, TheQueueIsAsDeepAsTheSourceAsksAndCountedAsUnheard) {
         latency = latency_bytes;
       }
       cv.notify_all();
+      return bytes;
     }
     bool WaitCallbacksIdle(int) override { return true; }
     int QueueMs() const override { return queue_ms_; }
@@ -174,11 +176,13 @@ TEST_F(SdlWaveOut, TheQueueIsAsDeepAsTheSourceAsksAndCountedAsUnheard) {
 }
 
 TEST(DeepQueue, TheEnvironmentMayChangeItWithinBounds) {
+  ManualBackend backend;  // its own depth, as SDL's: 100 ms
+  SetBackend(&backend);
   struct Case {
     const char* value;
     int ms;
   };
-  for (const Case c : {Case{nullptr, 100}, Case{"250", 250}, Case{"5", 10}, Case{"99999", 1000},
+  for (const Case c : {Case{nullptr, 100}, Case{"250", 250}, Case{"5", 10}, Case{"99999", 4000},
                        Case{"junk", 100}, Case{"", 100}}) {
     if (c.value) {
       setenv("VANT_AUDIO_QUEUE_MS", c.value, 1);
@@ -188,6 +192,7 @@ TEST(DeepQueue, TheEnvironmentMayChangeItWithinBounds) {
     EXPECT_EQ(DeepQueueMs(), c.ms) << (c.value ? c.value : "unset");
   }
   unsetenv("VANT_AUDIO_QUEUE_MS");
+  SetBackend(nullptr);
 }
 
 }  // namespace

@@ -127,6 +127,48 @@ TEST_F(StreamBufferTest, StopLetsWhatWasReadBeHeardAndPlayGoesOnAfterIt) {
   EXPECT_EQ(WriteCursor(), 60u);
 }
 
+// On a backend that can drop what it holds, a stop is heard at once and Play goes on from the
+// first frame not heard.
+TEST_F(StreamBufferTest, StopOnABackendThatDropsWhatItHoldsResumesWhereHeard) {
+  backend_.SetFlushable(true);
+  Make(100);
+  backend_.SetLatencyFrames(10);
+  buffer_->Play();
+  backend_.Render(50);
+  buffer_->Stop();
+  EXPECT_EQ(PlayCursor(), 80u);
+  EXPECT_EQ(WriteCursor(), 80u) << "the frames not heard are read again";
+  EXPECT_EQ(Samples(backend_.Render(20)), std::vector<int16_t>(20, 0));
+  EXPECT_EQ(PlayCursor(), 80u);
+  buffer_->Play();
+  const auto resumed = Samples(backend_.Render(10));
+  EXPECT_EQ(resumed.front(), 1040);
+  EXPECT_EQ(resumed.back(), 1049);
+  EXPECT_EQ(PlayCursor(), 80u);
+  backend_.Render(10);
+  EXPECT_EQ(PlayCursor(), 100u);
+}
+
+// Volume and pan go to a backend that mixes them in itself, and the ring is read unchanged.
+TEST_F(StreamBufferTest, VolumeAndPanGoToABackendThatMixesThem) {
+  backend_.SetAppliesGain(true);
+  MMRESULT error = MMSYSERR_ERROR;
+  buffer_ = StreamBuffer::Create(0, Pcm(2, 8000, 16), 400, &error);
+  ASSERT_TRUE(buffer_);
+  ASSERT_EQ(buffer_->SetVolume(-600), MMSYSERR_NOERROR);
+  ASSERT_EQ(buffer_->SetPan(600), MMSYSERR_NOERROR);
+  const std::vector<double> gains = backend_.StreamGain();
+  ASSERT_EQ(gains.size(), 2u);
+  // -6 dB, and -6 dB more on the left: 10^(-0.3) and 10^(-0.6).
+  EXPECT_NEAR(gains[0], 0.2512, 1e-4);
+  EXPECT_NEAR(gains[1], 0.5012, 1e-4);
+  auto* p = reinterpret_cast<int16_t*>(buffer_->Lock(0, 400));
+  for (int i = 0; i < 200; ++i) p[i] = 8000;
+  ASSERT_TRUE(buffer_->Unlock());
+  buffer_->Play();
+  EXPECT_EQ(Samples(backend_.Render(10)), std::vector<int16_t>(20, 8000));
+}
+
 // A stream buffer asks the backend for the deep queue, but never for more than two fifths of its
 // ring: even rounded up to SDL's period, one render then leaves the writer room ahead of it.
 TEST_F(StreamBufferTest, TheQueueIsDeepButLeavesTheWriterRoomInTheRing) {

@@ -2,7 +2,9 @@
 // a header's life (queued, rendered, heard, returned) is observed without timing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -281,6 +283,82 @@ TEST_F(WaveOutTest, PauseLetsWhatWasRenderedBeHeardAndTheRestartGoesOnAfterIt) {
   backend_.Render(200);
   EXPECT_EQ(Position(TIME_SAMPLES), 100u);
   EXPECT_EQ(rec_.Done().size(), 1u);
+}
+
+// A backend that can drop what it holds (a sound server): the pause is heard at once, nothing
+// plays while paused, and the restart goes on from the first frame not heard, byte for byte.
+TEST_F(WaveOutTest, PauseOnABackendThatDropsWhatItHoldsStopsAtOnceAndResumesWhereHeard) {
+  backend_.SetFlushable(true);
+  backend_.SetLatencyFrames(10);
+  Open(Pcm(1, 8000, 8));
+  Buffer& a = NewBuffer(100, 1);
+  Queue(a);
+  backend_.Render(30);
+  ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
+  EXPECT_TRUE(backend_.Holding());
+  EXPECT_EQ(Position(TIME_SAMPLES), 20u);
+  const std::vector<uint8_t> paused = backend_.Render(50);
+  EXPECT_TRUE(std::all_of(paused.begin(), paused.end(), [](uint8_t b) { return b == 0x80; }));
+  EXPECT_EQ(Position(TIME_SAMPLES), 20u);
+  EXPECT_TRUE(rec_.Done().empty()) << "nothing heard during the pause";
+  ASSERT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
+  EXPECT_FALSE(backend_.Holding());
+  backend_.ClearCaptured();
+  backend_.Render(200);
+  const std::vector<uint8_t> resumed = backend_.Captured();
+  EXPECT_TRUE(std::equal(a.data.begin() + 20, a.data.end(), resumed.begin()));
+  EXPECT_EQ(Position(TIME_SAMPLES), 100u);
+  EXPECT_EQ(rec_.Done().size(), 1u);
+}
+
+// A reset drops what the backend holds too: the old sound is not heard after it.
+TEST_F(WaveOutTest, ResetOnABackendThatDropsWhatItHoldsLeavesNoOldSound) {
+  backend_.SetFlushable(true);
+  backend_.SetLatencyFrames(40);
+  Open(Pcm(1, 8000, 8));
+  Queue(NewBuffer(100, 1));
+  backend_.Render(60);
+  ASSERT_EQ(waveOutReset(h_), MMSYSERR_NOERROR);
+  EXPECT_FALSE(backend_.Holding());
+  EXPECT_EQ(Position(TIME_SAMPLES), 0u);
+  Buffer& fresh = NewBuffer(50, 7);
+  Queue(fresh);
+  backend_.ClearCaptured();
+  backend_.Render(50);
+  EXPECT_EQ(backend_.Captured(), fresh.data);
+  backend_.Render(40);
+  EXPECT_EQ(Position(TIME_SAMPLES), 50u);
+}
+
+// A gain is heard from the next frame rendered, never applied to what was written ahead; a
+// backend that mixes it in itself is handed it and gets the sound as written.
+TEST_F(WaveOutTest, GainAppliesFromTheNextRenderOrWhereTheBackendMixes) {
+  for (const bool mixes : {false, true}) {
+    SCOPED_TRACE(mixes ? "the backend mixes it" : "applied while rendering");
+    backend_.SetAppliesGain(mixes);
+    Open(Pcm(2, 8000, 16));
+    std::vector<int16_t> samples(2 * 40, 10000);
+    Buffer& b = NewBuffer(samples.size() * 2, 0);
+    std::memcpy(b.data.data(), samples.data(), b.data.size());
+    Queue(b);
+    backend_.Render(20);
+    ASSERT_EQ(waveOutSetGain(h_, 0.5f, 0.25f), MMSYSERR_NOERROR);
+    const std::vector<uint8_t> after = backend_.Render(20);
+    std::vector<int16_t> heard(after.size() / 2);
+    std::memcpy(heard.data(), after.data(), after.size());
+    const int16_t left = mixes ? 10000 : 5000, right = mixes ? 10000 : 2500;
+    for (size_t i = 0; i < heard.size(); i += 2) {
+      ASSERT_EQ(heard[i], left) << i;
+      ASSERT_EQ(heard[i + 1], right) << i;
+    }
+    const std::vector<double> handed =
+        mixes ? std::vector<double>{0.5, 0.25} : std::vector<double>{};
+    EXPECT_EQ(backend_.StreamGain(), handed);
+    EXPECT_EQ(waveOutSetGain(h_, -1.0f, 1.0f), MMSYSERR_INVALPARAM);
+    waveOutReset(h_);
+    ASSERT_EQ(waveOutClose(h_), MMSYSERR_NOERROR);
+    h_ = nullptr;
+  }
 }
 
 TEST_F(WaveOutTest, ResetReturnsEveryHeaderBeforeItReturns) {
