@@ -17,17 +17,25 @@ std::atomic<bool> g_watching{false};
 std::atomic<size_t> g_largest{0};
 }  // namespace
 
-void* operator new(size_t size) {
+// Every form that the plain delete frees is replaced, so that each block comes from malloc.
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
   if (g_watching) {
     size_t seen = g_largest;
     while (size > seen && !g_largest.compare_exchange_weak(seen, size)) {
     }
   }
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new(size_t size) {
+  if (void* p = operator new(size, std::nothrow)) return p;
   throw std::bad_alloc();
 }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
