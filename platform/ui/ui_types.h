@@ -36,10 +36,11 @@ struct TRect {
 std::ostream& operator<<(std::ostream& os, const TRect& r);
 std::ostream& operator<<(std::ostream& os, const TPoint& p);
 
-// The largest width or height a control takes, in logical pixels: more than any screen shows,
-// and small enough that a control's picture and every coordinate inside it stay far from the
-// ends of int.
-constexpr int kMaxControlExtent = 16384;
+// The largest width or height a control takes, in logical pixels: more than any screen shows
+// across (8K is 7,680), small enough that a control's picture (256 MiB at most) is painted in
+// about the time one plain fill of it takes, and that every coordinate inside it stays far from
+// the ends of int.
+constexpr int kMaxControlExtent = 8192;
 // A length set on a control (a thumb, a spacing, a gap) held to what a control can show, either
 // way: nothing beyond it shows any more, and sums of a few such lengths stay within int.
 constexpr int HoldToExtent(int v) {
