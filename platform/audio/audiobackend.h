@@ -86,8 +86,8 @@ class Backend {
 };
 
 // The backend of the process unless a test installs another: the sound server's own client
-// library when a PulseAudio (or PipeWire) server answers and SDL_AUDIODRIVER names no other
-// driver, otherwise SDL2. Chosen once, at the first call.
+// library with VANT_AUDIO_BACKEND=pulse when a PulseAudio (or PipeWire) server answers,
+// otherwise SDL2. Chosen once, at the first call.
 Backend& GetBackend();
 // Installs `backend` (not owned) for devices opened from now on; nullptr restores the default.
 void SetBackend(Backend* backend);
