@@ -189,10 +189,23 @@ void TMMAudioPlayer::SetPosition(int32_t ms) {
 
 // Levels.
 
+// With wave-out the volume and the panning are the device's output gain: applied where the sound
+// leaves for the listener, a change is heard at once instead of after the buffers filled ahead.
+// The gains are those the audio file's software volume would apply (16,384 unity; the side
+// opposite the panning gives way).
+void TMMAudioPlayer::PassOutputGain() {
+  const double volume = volume_ / 16384.0;
+  const double left = panning_ > 0 ? volume * (32768 - panning_) / 32768 : volume;
+  const double right = panning_ < 0 ? volume * (32768 + panning_) / 32768 : volume;
+  audio_->SetVolume(16384);
+  audio_->SetPanning(0);
+  wave_->SetOutputGain(static_cast<float>(left), static_cast<float>(right));
+}
+
 void TMMAudioPlayer::SetVolume(int32_t value) {
   if (!use_dsound_) {
     volume_ = std::clamp(value, 0, 32768);
-    audio_->SetVolume(volume_);
+    PassOutputGain();
     return;
   }
   volume_ = std::clamp(value, 0, 16384);
@@ -203,7 +216,7 @@ void TMMAudioPlayer::SetVolume(int32_t value) {
 void TMMAudioPlayer::SetPanning(int32_t value) {
   panning_ = std::clamp(value, -32768, 32768);
   if (!use_dsound_) {
-    audio_->SetPanning(panning_);
+    PassOutputGain();
     return;
   }
   ds_->SetPan(RangeScale(panning_, -32768, 32768, -10000, 10000));
@@ -236,6 +249,7 @@ void TMMAudioPlayer::SetUseDSound(bool value) {
     wave_->SetInput(nullptr);
     ds_->SetInput(audio_.get());
     wave_->SetOutput(nullptr);
+    wave_->SetOutputGain(1.0f, 1.0f);
     AttachTo(ds_.get());
     active_ = ds_.get();
   } else {

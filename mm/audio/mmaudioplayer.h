@@ -78,8 +78,8 @@ class TMMAudioPlayer : public TMMBaseAudioFile {
   // Clamped into 0 .. the play length; a paused stream moves and stays paused.
   void SetPosition(int32_t ms);
 
-  // Wave-out: 0..32,768 as the audio file's software volume (16,384 unity). Stream buffer:
-  // 0..16,384, turned into the device's attenuation.
+  // Wave-out: 0..32,768 (16,384 unity) with the panning as the device's output gain. Stream
+  // buffer: 0..16,384, turned into the device's attenuation. Both heard at once.
   int32_t GetVolume() const { return volume_; }
   void SetVolume(int32_t value);
   // -32,768 (left) .. 32,768 (right).
@@ -108,6 +108,7 @@ class TMMAudioPlayer : public TMMBaseAudioFile {
   void BindDevice(Device& device);
   // Makes this component `device`'s Output (it publishes no Input of its own).
   void AttachTo(TMMDSPComponent* device);
+  void PassOutputGain();
   void DeviceStopped();
   void DeviceClosed();
   void FileChanged();

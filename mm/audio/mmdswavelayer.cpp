@@ -39,6 +39,7 @@ struct TDSWaveOutStream {
   uint32_t write_offset = 0;
   int64_t bytes_written = 0;
   int64_t bytes_played = 0;  // heard, as of the last refill step
+  int64_t data_end = 0;      // the stream byte after the last header byte copied
   int32_t volume = 0;
   bool volume_pending = false;
   bool playing = false;
@@ -176,6 +177,7 @@ bool WriteFragment(HDSWAVEOUT s) {
     if (n > 0) std::memcpy(out + filled, hdr->wh.lpData + offset, n);
     filled += n;
     hdr->wh.reserved = offset + n;
+    s->data_end = s->bytes_written + filled;
     if (hdr->wh.reserved >= hdr->wh.dwBufferLength) {
       s->queue.pop_front();
       HeaderCopied(s, hdr, s->bytes_written + filled);
@@ -203,12 +205,14 @@ void RefillStep(HDSWAVEOUT s) {
     s->write_offset = static_cast<uint32_t>(read % s->size);
     s->bytes_written = read;
   }
-  // Free space counts from what the renderer has read, not from what was heard: the backend
-  // keeps a deep queue, so the listener lags the renderer by most of the ring, and the ring
-  // must stay filled ahead of the renderer. What was read but not heard yet is on its way and
-  // may be written over. Every free fragment: the timer service drops ticks that fall due while
-  // it is late, where a burst of ticks would have caught up.
-  while (static_cast<int64_t>(s->size) - (s->bytes_written - read) >= s->fragment) {
+  // Free space counts from what the renderer has read: the backend keeps a deep queue, so the
+  // listener lags the renderer by most of the ring, and the ring must stay filled ahead of the
+  // renderer. What was read but not heard yet may be written over, unless a stop calls it back
+  // to be read again (a sound server's queue, which the ring leaves room for). Every free
+  // fragment: the timer service drops ticks that fall due while it is late, where a burst of
+  // ticks would have caught up.
+  const int64_t kept = s->buffer->CallsBackOnStop() ? s->bytes_played : read;
+  while (static_cast<int64_t>(s->size) - (s->bytes_written - kept) >= s->fragment) {
     if (!WriteFragment(s)) return;
   }
 }
@@ -271,7 +275,7 @@ void ResetLocked(HDSWAVEOUT s, TimerToKill& kill) {
   s->pending.clear();
   s->queue.clear();
   s->write_offset = 0;
-  s->bytes_written = s->bytes_played = 0;
+  s->bytes_written = s->bytes_played = s->data_end = 0;
   s->buffer->Clear();
   for (PMMWaveHdr hdr : back) Report(s, audio::MM_WOM_DONE, hdr);
 }
@@ -424,7 +428,8 @@ uint32_t DSWaveOutGetPosition(HDSWAVEOUT h, audio::MMTime* time) {
       time->wType = audio::TIME_SAMPLES;
       return DSWAVE_FAILED;
     }
-    time->value = static_cast<uint32_t>(PlayedNow(*s) / s->block_align);
+    // The silence written after the last header is not part of the stream.
+    time->value = static_cast<uint32_t>(std::min(PlayedNow(*s), s->data_end) / s->block_align);
     return DSWAVE_OK;
   });
 }

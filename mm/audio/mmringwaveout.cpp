@@ -493,19 +493,26 @@ void TMMRingWaveOut::ProcessWaveHeader(PMMWaveHdr msg_hdr, uint64_t epoch) {
   {
     std::lock_guard lock(cs_);
     --depth_;
-    if (depth_ == 0 && (stop_pending_ || (queued_.load() == 0 && in_flight_.load() == 0)) &&
-        !stop_posted_) {
-      stop_posted_ = true;
-      stopping_ = true;
-      post = true;
-    }
+    post = EndOfStreamLocked();
   }
-  if (post) {
-    const uint32_t r = DevicePause();
-    PostToGui(MM_WOM_STOP, nullptr, run_.load());
-    if (!failure && r != 0) Fail(Op::Pause, r);
-  }
+  if (post) PostEndOfStream(failure != nullptr);
   if (failure) std::rethrow_exception(failure);
+}
+
+bool TMMRingWaveOut::EndOfStreamLocked() {
+  // A paused stream whose last buffers came back (a device that could not call back what it
+  // had handed on) ends only once it is restarted: the pause holds until then.
+  if (depth_ != 0 || stop_posted_ || (!stop_pending_ && Has(wosPause))) return false;
+  if (!stop_pending_ && (queued_.load() != 0 || in_flight_.load() != 0)) return false;
+  stop_posted_ = true;
+  stopping_ = true;
+  return true;
+}
+
+void TMMRingWaveOut::PostEndOfStream(bool failed) {
+  const uint32_t r = DevicePause();
+  PostToGui(MM_WOM_STOP, nullptr, run_.load());
+  if (!failed && r != 0) Fail(Op::Pause, r);
 }
 
 PMMWaveHdr TMMRingWaveOut::NowPlaying(PMMWaveHdr, PMMWaveHdr next) const { return next; }
@@ -661,6 +668,12 @@ void TMMRingWaveOut::Restart() {
     TMMCustomWaveOutComponent::Restarted();
     Check(Op::Restart, DeviceRestart());
     RemoveState(wosPause);
+    bool post = false;
+    if (!FedByDevice()) {
+      std::lock_guard lock(cs_);
+      post = EndOfStreamLocked();
+    }
+    if (post) PostEndOfStream(false);
     if (OnRestart) OnRestart(this);
   } catch (...) {
     NoteFailure(std::current_exception());

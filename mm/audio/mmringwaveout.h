@@ -176,6 +176,10 @@ class TMMRingWaveOut : public TMMCustomWaveOutComponent {
   void WaveOutHandler(uint32_t msg, void* h, PMMWaveHdr hdr, uint64_t epoch);
   void ProcessWaveHeader(PMMWaveHdr hdr, uint64_t epoch);
   void DoBufferReady(PMMWaveHdr hdr);
+  // Whether the stream has ended (nothing queued or on its way), marking the stop as posted;
+  // under the ring lock. PostEndOfStream then stops the device and posts the stop.
+  bool EndOfStreamLocked();
+  void PostEndOfStream(bool failed);
   void DoStopped();
   void DoClosed();
   void PostToGui(uint32_t msg, PMMWaveHdr hdr, uint64_t epoch);

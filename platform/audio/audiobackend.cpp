@@ -13,11 +13,12 @@ namespace {
 std::atomic<Backend*> g_installed{nullptr};
 }  // namespace
 
-// The sound server's library unless SDL is asked for another driver (dummy or disk in tests).
+// The sound server's library where asked for (VANT_AUDIO_BACKEND=pulse) and a server answers;
+// otherwise SDL with SDL_AUDIODRIVER's driver. Not yet the default: the wave-out device plays
+// silence on it still.
 Backend* ChooseDefault() {
-  const char* driver = std::getenv("SDL_AUDIODRIVER");
-  const std::string name = driver ? driver : "";
-  if (name.empty() || name == "pulseaudio" || name == "pulse" || name == "pipewire") {
+  const char* wanted = std::getenv("VANT_AUDIO_BACKEND");
+  if (wanted && std::string(wanted) == "pulse") {
     if (auto pulse = PulseBackend::Connect()) return pulse.release();
   }
   return new SdlBackend;

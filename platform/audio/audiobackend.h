@@ -55,6 +55,9 @@ class BackendStream {
   // again later from the first byte not heard. 0 where the backend cannot call back what it
   // handed on (SDL). Call it without holding a lock the source's Render takes.
   virtual int64_t Discard(bool /*hold*/) { return 0; }
+  // Whether Discard can drop anything: only then must a source keep what it rendered and not yet
+  // heard, to render it again.
+  virtual bool CanDiscard() const { return false; }
   // Ends the hold of Discard.
   virtual void Resume() {}
   // The source has sound again after answering less than it was asked for; a backend that plays
@@ -83,8 +86,8 @@ class Backend {
 };
 
 // The backend of the process unless a test installs another: the sound server's own client
-// library when a PulseAudio (or PipeWire) server answers and SDL_AUDIODRIVER names no other
-// driver, otherwise SDL2. Chosen once, at the first call.
+// library with VANT_AUDIO_BACKEND=pulse when a PulseAudio (or PipeWire) server answers,
+// otherwise SDL2. Chosen once, at the first call.
 Backend& GetBackend();
 // Installs `backend` (not owned) for devices opened from now on; nullptr restores the default.
 void SetBackend(Backend* backend);

@@ -33,10 +33,16 @@ class ManualBackend::Stream final : public BackendStream {
     std::lock_guard lock(owner_.mutex_);
     if (!flushable_) return 0;
     holding_ = hold;
+    // What is left was heard: a second discard drops only what was rendered since.
     const int64_t frames = std::min<int64_t>(owner_.latency_frames_, rendered_frames_);
-    rendered_frames_ -= frames;
+    rendered_frames_ = 0;
+    // Never heard: gone from what the listener got.
+    auto& captured = owner_.captured_;
+    const auto bytes = std::min<size_t>(frames * format_.nBlockAlign, captured.size());
+    captured.resize(captured.size() - bytes);
     return frames * format_.nBlockAlign;
   }
+  bool CanDiscard() const override { return flushable_; }
   void Resume() override {
     std::lock_guard lock(owner_.mutex_);
     holding_ = false;
@@ -51,7 +57,7 @@ class ManualBackend::Stream final : public BackendStream {
   bool flushable_ = false;
   bool applies_gain_ = false;
   bool holding_ = false;
-  int64_t rendered_frames_ = 0;
+  int64_t rendered_frames_ = 0;  // since open or the last discard
 
  private:
   ManualBackend& owner_;

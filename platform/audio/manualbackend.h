@@ -38,7 +38,8 @@ class ManualBackend final : public Backend {
   // empty), appends them to Captured(), and returns them once the driver thread has run every
   // callback the render made due.
   std::vector<uint8_t> Render(int frames);
-  // Everything rendered since the last ClearCaptured, silence included.
+  // Everything rendered since the last ClearCaptured, silence included, less what a Discard
+  // dropped unheard.
   std::vector<uint8_t> Captured() const;
   void ClearCaptured();
   int OpenStreams() const;

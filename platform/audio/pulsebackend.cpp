@@ -210,6 +210,8 @@ class PulseStream final : public BackendStream {
     return dropped;
   }
 
+  bool CanDiscard() const override { return true; }
+
   void Resume() override {
     LoopLock lock(loop_);
     if (!held_) return;

@@ -73,6 +73,9 @@ class StreamBuffer final : private RenderSource {
   // left it, growing on past the ring's size rather than wrapping, so how far the listener and
   // the renderer are apart stays plain however deep the backend's queue.
   void GetStreamPosition(int64_t* play, int64_t* write) const;
+  // Whether a Stop calls back what was read and not heard yet (then the writer must leave it
+  // alone: the next Play reads it again).
+  bool CallsBackOnStop() const { return stream_ && stream_->CanDiscard(); }
   // Moves both cursors to `offset` (cut to a whole frame).
   void SetCurrentPosition(uint32_t offset);
 

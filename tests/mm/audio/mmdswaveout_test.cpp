@@ -21,6 +21,7 @@
 #include "mmdspinterface.h"
 #include "mmpcmsup.h"
 #include "playbackrig.h"
+#include "scratchfolder.h"
 #include "sdlbackend.h"
 #include "soundcheck.h"
 #include "timerservice.h"
@@ -436,8 +437,9 @@ TEST_F(DSDevice, PausingAndResettingKeepThePositionHonest) {
 
 // Real playback: SDL's disk driver writes what it was given to a file, in real time.
 TEST(DSWaveOutOnSdl, ASoundPlayedThroughTheStreamBufferLandsByteForByte) {
-  const auto out_file = std::filesystem::path(VANT_BINARY_DIR) / "sdl-disk-dsound.raw";
-  std::filesystem::remove(out_file);
+  // A folder of this run's own: runs side by side never share the file.
+  testing::ScratchFolder dir;
+  const auto out_file = dir.path() / "sdl-disk-dsound.raw";
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", out_file.c_str(), 1);
   WAVEFORMATEX f{};

@@ -27,6 +27,7 @@
 #include "mmdspthread.h"
 #include "mmpcmsup.h"
 #include "mmwaveio.h"
+#include "scratchfolder.h"
 #include "sdlbackend.h"
 #include "trace.h"
 #include "ui_dialogs.h"
@@ -798,7 +799,9 @@ class FileSource : public TMMDSPComponent {
 
 // Real playback: SDL's disk driver writes what it was given to a file, in real time.
 TEST(WaveOutOnSdl, AWaveFilePlayedThroughTheChainLandsByteForByte) {
-  const auto dir = std::filesystem::path(VANT_BINARY_DIR);
+  // A folder of this run's own: runs side by side never share the files.
+  vant::testing::ScratchFolder scratch;
+  const auto dir = scratch.path();
   const auto wave = dir / "sdl-disk-chain.wav";
   const auto out_file = dir / "sdl-disk-chain.raw";
   // A second and a bit: more than the ring holds, so refills run, with 0.8 s of slack against a

@@ -20,8 +20,10 @@ namespace vant {
 using PlayerDriver = std::function<void(TMMAudioPlayer&, QueueDispatcher&)>;
 
 // `program_reader`: the program's own wave reader instead of the tests' one.
+// `backend`: the backend to play on instead of SDL's.
 inline void PlayFileOnSdl(const std::string& wave, bool use_dsound, const PlayerDriver& during = {},
-                          bool program_reader = false) {
+                          bool program_reader = false,
+                          std::unique_ptr<audio::Backend> backend = nullptr) {
   if (program_reader) {
     RegisterAudioFileReaders();
   } else {
@@ -29,7 +31,7 @@ inline void PlayFileOnSdl(const std::string& wave, bool use_dsound, const Player
   }
   QueueDispatcher gui;
   SetDispatcher(&gui);
-  auto backend = std::make_unique<audio::SdlBackend>();
+  if (!backend) backend = std::make_unique<audio::SdlBackend>();
   audio::SetBackend(backend.get());
   {
     TMMAudioPlayer player(nullptr);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "manualbackend.h"
+#include "scratchfolder.h"
 #include "sdlbackend.h"
 #include "waveout.h"
 
@@ -89,8 +90,9 @@ TEST_F(SdlWaveOut, DummyDriverPlaysAndReturnsHeadersAndLeavesSignalsAlone) {
 }
 
 TEST_F(SdlWaveOut, DiskDriverReceivesTheQueuedBytesUnchanged) {
-  const auto file = std::filesystem::path(VANT_BINARY_DIR) / "sdl-disk-waveout.raw";
-  std::filesystem::remove(file);
+  // A folder of this run's own: runs side by side never share the file.
+  testing::ScratchFolder dir;
+  const auto file = dir.path() / "sdl-disk-waveout.raw";
   setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
   setenv("SDL_DISKAUDIODELAY", "1", 1);  // ms per period: much faster than real time
   Start("disk");
