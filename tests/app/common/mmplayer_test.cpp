@@ -157,7 +157,9 @@ TEST_F(PlayerWindowTest, ReportsThePositionEvery30MsAtFramesExceptWhileTheSlider
   const int64_t frame = DisplayFramePeriodMicros();
   for (size_t k = 0; k < at.size(); ++k) {
     EXPECT_LT(at[k] % frame, 1000) << k;
-    if (k > 0) EXPECT_NEAR(double(at[k] - at[k - 1]), double(2 * frame), 1000) << k;
+    if (k > 0) {
+      EXPECT_NEAR(double(at[k] - at[k - 1]), double(2 * frame), 1000) << k;
+    }
   }
   for (const auto& [ms, fraction] : reports) EXPECT_DOUBLE_EQ(fraction, ms / 60000.0);
   EXPECT_EQ(player_->MMSlider->GetPosition(), reports.back().first);

@@ -232,7 +232,9 @@ TEST_P(Player, APauseNearTheEndHoldsUntilRestart) {
     }
     EXPECT_EQ(stops_, stops) << "the pause held";
     EXPECT_TRUE(player_->GetState() & wosPause);
-    if (flushable) EXPECT_LE(player_->GetPosition(), 2941);
+    if (flushable) {
+      EXPECT_LE(player_->GetPosition(), 2941);
+    }
     player_->Restart();
     PlayToEnd();
     EXPECT_EQ(stops_, stops + 1);
