@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "clock.h"
+#include "display_form_fixture.h"
 #include "display_signals.h"
 #include "mmpcmsup.h"
 #include "mmspectrum.h"
@@ -193,25 +194,12 @@ TEST(SpectrumGolden, MagnitudesAndColumns) {
           }
 }
 
-class SpectrumGoldenPixels : public ::testing::Test {
+class SpectrumGoldenPixels : public DisplayFormTest {
  protected:
   void SetUp() override {
-    Application->Initialize();
-    SetClock(&clock);
-    SetTimerService(&service);
+    DisplayFormTest::SetUp();
     form.SetBounds(0, 0, 360, 220);
-    form.SetColor(clGray);
-    form.Show();
   }
-  void TearDown() override {
-    Application->ProcessMessages();
-    SetTimerService(nullptr);
-    SetClock(nullptr);
-  }
-  ManualClock clock;
-  ThreadTimerService service{clock};
-  ScopedAnswerer dialogs;
-  TForm form{nullptr};
 };
 
 // The canvas a frame was drawn into and what the screen got of it (the drawing area only: the
