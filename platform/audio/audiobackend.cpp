@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 
 #include "pulsebackend.h"
@@ -11,14 +12,22 @@
 namespace vant::audio {
 namespace {
 std::atomic<Backend*> g_installed{nullptr};
+
+std::string EnvOr(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
 }  // namespace
 
-// The sound server's library where asked for (VANT_AUDIO_BACKEND=pulse) and a server answers;
-// otherwise SDL with SDL_AUDIODRIVER's driver. Not yet the default: the wave-out device plays
-// silence on it still.
+// The sound server's library when a server answers, unless VANT_AUDIO_BACKEND=sdl or
+// SDL_AUDIODRIVER names another of SDL's drivers (the dummy and disk drivers of the tests);
+// otherwise SDL.
 Backend* ChooseDefault() {
-  const char* wanted = std::getenv("VANT_AUDIO_BACKEND");
-  if (wanted && std::string(wanted) == "pulse") {
+  const std::string wanted = EnvOr("VANT_AUDIO_BACKEND");
+  const std::string sdl_driver = EnvOr("SDL_AUDIODRIVER");
+  const bool server_driver =
+      sdl_driver.empty() || sdl_driver == "pulseaudio" || sdl_driver == "pipewire";
+  if (wanted == "pulse" || (wanted != "sdl" && server_driver)) {
     if (auto pulse = PulseBackend::Connect()) return pulse.release();
   }
   return new SdlBackend;
@@ -26,8 +35,18 @@ Backend* ChooseDefault() {
 
 Backend& GetBackend() {
   if (Backend* b = g_installed.load()) return *b;
-  static Backend* chosen = ChooseDefault();  // never destroyed: devices may still render at exit
-  return *chosen;
+  // Never destroyed, nor one given up: devices opened on it may still render, at exit too.
+  static std::atomic<Backend*> chosen{nullptr};
+  Backend* b = chosen.load();
+  if (b && b->Alive()) return *b;
+  static std::mutex choosing;
+  std::lock_guard lock(choosing);
+  b = chosen.load();
+  if (!b || !b->Alive()) {
+    b = ChooseDefault();
+    chosen.store(b);
+  }
+  return *b;
 }
 
 void SetBackend(Backend* backend) { g_installed = backend; }

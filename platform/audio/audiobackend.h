@@ -75,6 +75,9 @@ class Backend {
   // The queue a source asks for unless VANT_AUDIO_QUEUE_MS says otherwise: as deep as the
   // backend can keep without delaying a pause, stop or seek.
   virtual int DefaultQueueMs() const { return 100; }
+  // False once the backend has lost what it plays through for good (a sound server that went
+  // away); the process's default is then chosen again at the next use.
+  virtual bool Alive() const { return true; }
   // Devices 0..DeviceCount()-1; device 0 is the system's default output.
   virtual int DeviceCount() = 0;
   virtual bool GetCaps(int device, WaveOutCaps* caps) = 0;
@@ -86,8 +89,10 @@ class Backend {
 };
 
 // The backend of the process unless a test installs another: the sound server's own client
-// library with VANT_AUDIO_BACKEND=pulse when a PulseAudio (or PipeWire) server answers,
-// otherwise SDL2. Chosen once, at the first call.
+// library when a PulseAudio (or PipeWire) server answers, otherwise SDL2 (also where
+// VANT_AUDIO_BACKEND=sdl, or SDL_AUDIODRIVER names a driver other than the server's).
+// Chosen at the first call, and again once the chosen one is no longer Alive (a sound server
+// that restarted is reached anew).
 Backend& GetBackend();
 // Installs `backend` (not owned) for devices opened from now on; nullptr restores the default.
 void SetBackend(Backend* backend);

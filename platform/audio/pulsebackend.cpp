@@ -182,7 +182,6 @@ class PulseStream final : public BackendStream {
   void Start() override {
     LoopLock lock(loop_);
     started_ = true;
-    Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
     Fill();
   }
 
@@ -196,13 +195,20 @@ class PulseStream final : public BackendStream {
   int64_t Discard(bool hold) override {
     LoopLock lock(loop_);
     held_ = hold;
-    if (hold) {
-      running_.store(false);
-      WaitOperation(loop_, pa_stream_cork(stream_, 1, &PulseStream::Done, this));
-    }
+    // Corked until new sound comes: a stream left running with nothing queued would move the
+    // server's read position on through silence, and then skip as much of the new sound.
+    running_.store(false);
+    corked_ = true;
+    WaitOperation(loop_, pa_stream_cork(stream_, 1, &PulseStream::Done, this));
     WaitOperation(loop_, pa_stream_flush(stream_, &PulseStream::Done, this));
     WaitOperation(loop_, pa_stream_update_timing_info(stream_, &PulseStream::Done, this));
-    const int64_t heard = std::min(HeardByServer(), written_);
+    // Corked, the server has stopped taking sound from the stream, and what it took is heard
+    // (a sink that can still call its own buffer back has done so, moving the read place back).
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    const int64_t taken = timing && !timing->read_index_corrupt
+                              ? timing->read_index - timing->read_index % format_.nBlockAlign
+                              : HeardByServer();
+    const int64_t heard = std::clamp<int64_t>(taken, 0, written_);
     const int64_t dropped = written_ - heard;
     written_ = heard;
     heard_at_render_.store(heard, std::memory_order_release);
@@ -216,7 +222,7 @@ class PulseStream final : public BackendStream {
     LoopLock lock(loop_);
     if (!held_) return;
     held_ = false;
-    Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
+    Fill();
   }
 
   void Kick() override {
@@ -261,7 +267,7 @@ class PulseStream final : public BackendStream {
     heard_snap_.store(heard, std::memory_order_relaxed);
     snap_us_.store(GetClock().NowMicros(), std::memory_order_relaxed);
     written_snap_.store(written_, std::memory_order_relaxed);
-    running_.store(state == PA_STREAM_READY && started_ && !held_ && heard < written_);
+    running_.store(state == PA_STREAM_READY && !corked_ && heard < written_);
   }
 
   // Where the listener is now: the last report moved on by the clock while the server plays,
@@ -295,6 +301,10 @@ class PulseStream final : public BackendStream {
     }
     pa_stream_write(stream_, data, sound, nullptr, 0, PA_SEEK_RELATIVE);
     written_ += static_cast<int64_t>(sound);
+    if (corked_) {
+      corked_ = false;
+      Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
+    }
     // Less than asked: the source has no more for now (the end of a sound, or a short one),
     // which must play even if shorter than the server waits for before it starts.
     if (sound < asked) Forget(pa_stream_trigger(stream_, nullptr, nullptr));
@@ -309,6 +319,7 @@ class PulseStream final : public BackendStream {
   // Under the loop's lock.
   bool started_ = false;
   bool held_ = false;
+  bool corked_ = true;  // the stream starts corked, and is corked by a discard until new sound
   int64_t written_ = 0;  // bytes handed to the server since open, less those dropped
   // Read by the device without the loop's lock.
   std::atomic<int64_t> heard_at_render_{0};
@@ -373,6 +384,11 @@ std::vector<PulseBackend::Sink> PulseBackend::ListSinksLocked() {
                            },
                            &listing));
   return listing.sinks;
+}
+
+bool PulseBackend::Alive() const {
+  LoopLock lock(loop_);
+  return PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
 }
 
 int PulseBackend::DeviceCount() {

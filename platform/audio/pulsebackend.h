@@ -27,6 +27,7 @@ class PulseBackend final : public Backend {
 
   // A pause, stop or seek drops what the server holds, so the queue may be deep.
   int DefaultQueueMs() const override { return 1000; }
+  bool Alive() const override;
   int DeviceCount() override;
   bool GetCaps(int device, WaveOutCaps* caps) override;
   bool Supports(int device, const WaveFormatEx& format) override;

@@ -6,10 +6,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -43,7 +47,7 @@ class PulseNullSink {
     std::filesystem::create_directories(dir_ / "state");
     {
       std::ofstream script(dir_ / "script.pa");
-      script << "load-module module-null-sink sink_name=vanttest rate=" << rate
+      script << "load-module module-null-sink sink_name=vanttest norewinds=1 rate=" << rate
              << " channels=" << channels << "\n"
              << "load-module module-native-protocol-unix socket=" << (dir_ / "native").string()
              << " auth-anonymous=1\n"
@@ -69,14 +73,37 @@ class PulseNullSink {
   // For the clients of this process (SDL's pulse driver reads it when it starts).
   const std::string& Server() const { return server_; }
 
+  // Returns once the recorder writes (the monitor of a null sink gives silence while nothing
+  // plays), so what is played after it is recorded from its first sample.
   bool StartRecording(const std::filesystem::path& raw, int rate, int channels) {
     std::vector<std::string> env = Env();
     env.push_back("PULSE_SERVER=" + server_);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    if (watch < 0) return false;
+    inotify_add_watch(watch, raw.parent_path().c_str(), IN_MODIFY);
     parec_ = Spawn(
         {"parec", "--device=vanttest.monitor", "--format=s16le", "--rate=" + std::to_string(rate),
          "--channels=" + std::to_string(channels), "--raw", "--latency-msec=20", raw.string()},
         env);
-    return parec_ > 0;
+    bool writing = false;
+    for (int events = 0; parec_ > 0 && !writing && events < 1000; ++events) {
+      pollfd p{watch, POLLIN, 0};
+      if (poll(&p, 1, 5000) != 1) break;
+      char buffer[4096];
+      if (read(watch, buffer, sizeof buffer) <= 0) break;
+      std::error_code ec;
+      writing = std::filesystem::file_size(raw, ec) > 0 && !ec;
+    }
+    close(watch);
+    if (writing) recording_ = raw;
+    return writing;
+  }
+
+  // Bytes the recorder has written so far.
+  int64_t RecordedBytes() const {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(recording_, ec);
+    return ec ? 0 : static_cast<int64_t>(size);
   }
 
   void StopRecording() {
@@ -116,9 +143,41 @@ class PulseNullSink {
   }
 
   std::filesystem::path dir_;
+  std::filesystem::path recording_;
   std::string server_;
   pid_t daemon_ = -1;
   pid_t parec_ = -1;
+};
+
+// Maps a moment to the frame of a recording the sink mixed then. The recorder writes what the
+// sink mixed a little later, never earlier, so each look at how much it wrote bounds when the
+// recording began; looked at often, the tightest bound is within a few milliseconds.
+class RecordingClock {
+ public:
+  RecordingClock(const PulseNullSink& sink, int rate, int frame_bytes)
+      : sink_(sink), rate_(rate), frame_bytes_(frame_bytes) {}
+
+  static int64_t NowMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+
+  // Looks at the recording now.
+  void Mark() {
+    const int64_t now = NowMicros();
+    const int64_t frames = sink_.RecordedBytes() / frame_bytes_;
+    origin_us_ = std::min(origin_us_, now - frames * 1000000 / rate_);
+  }
+
+  // The frame mixed at `us` (a NowMicros reading).
+  long FrameAt(int64_t us) const { return static_cast<long>((us - origin_us_) * rate_ / 1000000); }
+
+ private:
+  const PulseNullSink& sink_;
+  const int rate_;
+  const int frame_bytes_;
+  int64_t origin_us_ = INT64_MAX;
 };
 
 }  // namespace vant::testing

@@ -1,6 +1,7 @@
 #pragma once
 // Plays a wave file through a TMMAudioPlayer on SDL's driver of the environment (disk, or pulse
-// towards a test's own server), with the program's player settings, until it stops by itself.
+// towards a test's own server) or another backend, with the program's player settings, until it
+// stops by itself.
 // `during`, when given, runs once the play has started and may drive the player meanwhile.
 #include <gtest/gtest.h>
 
@@ -20,10 +21,9 @@ namespace vant {
 using PlayerDriver = std::function<void(TMMAudioPlayer&, QueueDispatcher&)>;
 
 // `program_reader`: the program's own wave reader instead of the tests' one.
-// `backend`: the backend to play on instead of SDL's.
-inline void PlayFileOnSdl(const std::string& wave, bool use_dsound, const PlayerDriver& during = {},
-                          bool program_reader = false,
-                          std::unique_ptr<audio::Backend> backend = nullptr) {
+// `backend`: the backend to play on; null for the process's default.
+inline void PlayFile(const std::string& wave, bool use_dsound, const PlayerDriver& during,
+                     bool program_reader, audio::Backend* backend) {
   if (program_reader) {
     RegisterAudioFileReaders();
   } else {
@@ -31,8 +31,7 @@ inline void PlayFileOnSdl(const std::string& wave, bool use_dsound, const Player
   }
   QueueDispatcher gui;
   SetDispatcher(&gui);
-  if (!backend) backend = std::make_unique<audio::SdlBackend>();
-  audio::SetBackend(backend.get());
+  audio::SetBackend(backend);
   {
     TMMAudioPlayer player(nullptr);
     player.SetUseDSound(use_dsound);
@@ -48,9 +47,17 @@ inline void PlayFileOnSdl(const std::string& wave, bool use_dsound, const Player
     EXPECT_EQ(stops, 1);
   }
   audio::SetBackend(nullptr);
-  backend.reset();  // SDL closes what it wrote to
   SetDispatcher(nullptr);
   DoneRegisteredAudioFiles();
+}
+
+// The same on SDL's driver of the environment, or on `backend` when given.
+inline void PlayFileOnSdl(const std::string& wave, bool use_dsound, const PlayerDriver& during = {},
+                          bool program_reader = false,
+                          std::unique_ptr<audio::Backend> backend = nullptr) {
+  if (!backend) backend = std::make_unique<audio::SdlBackend>();
+  PlayFile(wave, use_dsound, during, program_reader, backend.get());
+  backend.reset();  // SDL closes what it wrote to
 }
 
 }  // namespace vant
