@@ -2,9 +2,9 @@
 // default) into the null sink of a private sound server while twice as many busy processes as
 // cores run, and the sink's monitor is recorded. A gap is a run of at least 2 ms of digital
 // silence inside a play: the sample has none, and a client that falls behind leaves exactly that
-// in the sink. Cases, in one run: paplay (the reference), the player with the 20 ms queue it
-// used to ask SDL for, the player as the programs set it up, and the player on its second
-// device, the stream buffer.
+// in the sink. Cases, in one run: paplay (the reference), the player on SDL with the 20 ms
+// queue it once asked for and with SDL's own 100 ms, the player as the programs play now (on the
+// sound server's own library), and the player on its second device, the stream buffer.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
@@ -49,10 +49,12 @@ void WaitMs(vant::QueueDispatcher& gui, int ms) {
   for (int i = 0; i < ms / 10; ++i) gui.WaitAndProcess(10);
 }
 
-bool PlayWithPlayer(int plays, bool use_dsound, std::string* why) {
+// `on_sdl`: on SDL's pulse driver rather than the process's default backend.
+bool PlayWithPlayer(int plays, bool use_dsound, bool on_sdl, std::string* why) {
   vant::QueueDispatcher gui;
   vant::SetDispatcher(&gui);
-  auto backend = std::make_unique<vant::audio::SdlBackend>();
+  std::unique_ptr<vant::audio::Backend> backend;
+  if (on_sdl) backend = std::make_unique<vant::audio::SdlBackend>();
   vant::audio::SetBackend(backend.get());
   RegisterAudioFileReaders();
   bool ok = true;
@@ -90,7 +92,7 @@ bool PlayWithPlayer(int plays, bool use_dsound, std::string* why) {
   return ok;
 }
 
-enum Case { kPaplay = 0, kPlayerShortQueue = 1, kPlayer = 2, kStreamPlayer = 3 };
+enum Case { kPaplay = 0, kSdlShortQueue = 1, kSdl = 2, kPlayer = 3, kStreamPlayer = 4 };
 
 void BM_GapsUnderLoad(benchmark::State& state) {
   const int plays = Plays();
@@ -102,7 +104,7 @@ void BM_GapsUnderLoad(benchmark::State& state) {
     }
     setenv("PULSE_SERVER", sink.Server().c_str(), 1);
     setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
-    if (state.range(0) == kPlayerShortQueue) {
+    if (state.range(0) == kSdlShortQueue) {
       setenv("VANT_AUDIO_QUEUE_MS", "20", 1);
     } else {
       unsetenv("VANT_AUDIO_QUEUE_MS");
@@ -125,7 +127,8 @@ void BM_GapsUnderLoad(benchmark::State& state) {
       busy = load.Size();
       ok = state.range(0) == kPaplay
                ? PlayWithPaplay(Sample().string(), plays, kBetweenPlaysMs, &why)
-               : PlayWithPlayer(plays, state.range(0) == kStreamPlayer, &why);
+               : PlayWithPlayer(plays, state.range(0) == kStreamPlayer,
+                                state.range(0) == kSdlShortQueue || state.range(0) == kSdl, &why);
     }
     sink.StopRecording();
     unsetenv("VANT_AUDIO_QUEUE_MS");
@@ -148,7 +151,8 @@ void BM_GapsUnderLoad(benchmark::State& state) {
 BENCHMARK(BM_GapsUnderLoad)
     ->ArgName("case")
     ->Arg(kPaplay)
-    ->Arg(kPlayerShortQueue)
+    ->Arg(kSdlShortQueue)
+    ->Arg(kSdl)
     ->Arg(kPlayer)
     ->Arg(kStreamPlayer)
     ->Iterations(1)
