@@ -1,6 +1,7 @@
-// Real sound: the player plays a file on either device through SDL's pulse driver into a null
-// sink of a sound server this test starts, and what the sink's monitor recorded is compared with
-// the file. Skipped (not failed) where no such server can be started.
+// Real sound: the player plays a file on either device, through SDL's pulse driver or the sound
+// server's own library (the default), into a null sink of a sound server the test starts, and
+// what the sink's monitor recorded is compared with the file and with the moments the test acted.
+// Skipped (not failed) where no such server can be started.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -316,6 +317,35 @@ TEST_P(EndOnTheServer, OnStopComesWithTheLastSample) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, EndOnTheServer, ::testing::Bool(), [](const auto& info) {
+  return std::string(info.param ? "Stream" : "WaveOut");
+});
+
+// A volume change is heard within 50 ms however deep the server's queue: the volume goes to 0 a
+// second into the play, and the sound ends with it.
+class VolumeOnTheServer : public ::testing::TestWithParam<bool> {};
+
+TEST_P(VolumeOnTheServer, AChangeIsHeardAtOnce) {
+  Listener listener;
+  if (const std::string why = listener.Start(3); !why.empty()) GTEST_SKIP() << why;
+  int64_t called = 0;
+  PlayFile(
+      listener.Wave(), GetParam(),
+      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
+        listener.RunFor(gui, 1000);
+        called = testing::RecordingClock::NowMicros();
+        player.SetVolume(0);
+        listener.RunFor(gui, 200);
+      },
+      false, nullptr);
+  const std::vector<int16_t> heard = listener.Heard();
+  const long call = listener.Clock().FrameAt(called);
+  long lag = 0;
+  const long ends = OldSoundEnds(listener.Source(), heard, call, &lag);
+  EXPECT_LE(static_cast<double>(ends - call) / kMs, 50) << "of sound at the old volume";
+  EXPECT_EQ(FirstSound(heard, ends + 20 * kMs), -1) << "sound after the volume went to 0";
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, VolumeOnTheServer, ::testing::Bool(), [](const auto& info) {
   return std::string(info.param ? "Stream" : "WaveOut");
 });
 
