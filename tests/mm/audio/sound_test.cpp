@@ -201,6 +201,37 @@ long OldSoundEnds(const std::vector<int16_t>& source, const std::vector<int16_t>
   return static_cast<long>(heard.size() / 2);
 }
 
+// Plays the listener's file on the process's default backend and, a second in, does `act`:
+// answers when it was done (a RecordingClock reading).
+int64_t PlayAndAct(Listener& listener, bool dsound, const PlayerDriver& act) {
+  int64_t called = 0;
+  PlayFile(
+      listener.Wave(), dsound,
+      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
+        listener.RunFor(gui, 1000);
+        called = testing::RecordingClock::NowMicros();
+        act(player, gui);
+        listener.RunFor(gui, 200);
+      },
+      false, nullptr);
+  return called;
+}
+
+// Where the sound heard before the moment `called` stopped going on as the file does.
+struct Cutoff {
+  long call;  // recording frames
+  long ends;
+  long lag;         // recording frame less file frame before the call
+  double after_ms;  // of the old sound after the call
+};
+Cutoff OldSoundAfter(Listener& listener, const std::vector<int16_t>& heard, int64_t called) {
+  Cutoff c{};
+  c.call = listener.Clock().FrameAt(called);
+  c.ends = OldSoundEnds(listener.Source(), heard, c.call, &c.lag);
+  c.after_ms = static_cast<double>(c.ends - c.call) / kMs;
+  return c;
+}
+
 enum class Cut { kPause, kStop, kSeek };
 
 // Parameter: the stream-buffer device; what the listener does a second into the play.
@@ -213,13 +244,9 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
   Listener listener;
   if (const std::string why = listener.Start(4); !why.empty()) GTEST_SKIP() << why;
   constexpr int kSeekMs = 3000;
-  int64_t called = 0;
   int32_t paused = -1, paused_later = -1;
-  PlayFile(
-      listener.Wave(), dsound,
-      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
-        listener.RunFor(gui, 1000);
-        called = testing::RecordingClock::NowMicros();
+  const int64_t called =
+      PlayAndAct(listener, dsound, [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
         switch (cut) {
           case Cut::kPause:
             player.Pause();
@@ -235,14 +262,9 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
             player.SetPosition(kSeekMs);
             break;
         }
-        listener.RunFor(gui, 200);
-      },
-      false, nullptr);
+      });
   const std::vector<int16_t> heard = listener.Heard();
-  const long call = listener.Clock().FrameAt(called);
-  long lag = 0;
-  const long ends = OldSoundEnds(listener.Source(), heard, call, &lag);
-  const double after_ms = static_cast<double>(ends - call) / kMs;
+  const auto [call, ends, lag, after_ms] = OldSoundAfter(listener, heard, called);
   EXPECT_LE(after_ms, 50) << "of the old sound after the call";
   // The sink mixes a period ahead of the clock, so the call is placed within about 20 ms.
   EXPECT_GE(after_ms, -40) << "the sound stopped before the call";
@@ -252,9 +274,9 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
       EXPECT_EQ(paused, paused_later) << "the position moved while paused";
       ASSERT_GT(resumed, 0);
       // The first sample not heard comes next: the file goes on where the sound stopped.
-      EXPECT_NEAR(BestLag(listener.Source(), heard, resumed + 10 * kMs, resumed - (ends - lag),
-                          50 * kMs),
-                  resumed - (ends - lag), 10 * kMs);
+      EXPECT_NEAR(
+          BestLag(listener.Source(), heard, resumed + 10 * kMs, resumed - (ends - lag), 50 * kMs),
+          resumed - (ends - lag), 10 * kMs);
       break;
     case Cut::kStop:
       EXPECT_EQ(resumed, -1) << "sound after the stop";
@@ -279,8 +301,7 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
 
 INSTANTIATE_TEST_SUITE_P(Devices, OnTheServer,
                          ::testing::Combine(::testing::Bool(),
-                                            ::testing::Values(Cut::kPause, Cut::kStop,
-                                                              Cut::kSeek)),
+                                            ::testing::Values(Cut::kPause, Cut::kStop, Cut::kSeek)),
                          [](const auto& info) {
                            const Cut cut = std::get<1>(info.param);
                            return std::string(std::get<0>(info.param) ? "Stream" : "WaveOut") +
@@ -327,22 +348,12 @@ class VolumeOnTheServer : public ::testing::TestWithParam<bool> {};
 TEST_P(VolumeOnTheServer, AChangeIsHeardAtOnce) {
   Listener listener;
   if (const std::string why = listener.Start(3); !why.empty()) GTEST_SKIP() << why;
-  int64_t called = 0;
-  PlayFile(
-      listener.Wave(), GetParam(),
-      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
-        listener.RunFor(gui, 1000);
-        called = testing::RecordingClock::NowMicros();
-        player.SetVolume(0);
-        listener.RunFor(gui, 200);
-      },
-      false, nullptr);
+  const int64_t called = PlayAndAct(
+      listener, GetParam(), [](TMMAudioPlayer& player, QueueDispatcher&) { player.SetVolume(0); });
   const std::vector<int16_t> heard = listener.Heard();
-  const long call = listener.Clock().FrameAt(called);
-  long lag = 0;
-  const long ends = OldSoundEnds(listener.Source(), heard, call, &lag);
-  EXPECT_LE(static_cast<double>(ends - call) / kMs, 50) << "of sound at the old volume";
-  EXPECT_EQ(FirstSound(heard, ends + 20 * kMs), -1) << "sound after the volume went to 0";
+  const Cutoff cutoff = OldSoundAfter(listener, heard, called);
+  EXPECT_LE(cutoff.after_ms, 50) << "of sound at the old volume";
+  EXPECT_EQ(FirstSound(heard, cutoff.ends + 20 * kMs), -1) << "sound after the volume went to 0";
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, VolumeOnTheServer, ::testing::Bool(), [](const auto& info) {
