@@ -458,27 +458,6 @@ class EnvOverride {
   std::optional<std::string> old_;
 };
 
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// How much of the recording had been written when: (steady clock in us, frames).
-using Growth = std::vector<std::pair<int64_t, long>>;
-// The frame the sink was playing at `t`; -1 outside the readings. The recorder writes what the
-// sink played a little later (up to parec's 20 ms), never earlier, so each reading bounds when
-// the recording began; the tightest bound of all the readings, taken every 20 ms, places every
-// moment within a few milliseconds.
-long FramesAt(const Growth& g, int64_t t) {
-  if (g.empty() || t < g.front().first || t > g.back().first) return -1;
-  int64_t origin = INT64_MAX;
-  for (const auto& [us, frames] : g) {
-    origin = std::min(origin, us - int64_t{frames} * 1000000 / vant::bench::kHeardRate);
-  }
-  return long((t - origin) * vant::bench::kHeardRate / 1000000);
-}
-
 // How far the position the window showed ran ahead of (positive) or behind (negative) what the
 // sink had played of that play. The window's trace lines are parted into plays where the shown
 // position falls back; each play is set against its onset in the recording.
@@ -486,7 +465,8 @@ struct Shown {
   double ahead_ms = 0, behind_ms = 0;
   int plays = 0, readings = 0, over_50ms = 0;
 };
-Shown CompareShown(const fs::path& trace, const Growth& growth, const std::vector<long>& onsets) {
+Shown CompareShown(const fs::path& trace, const vant::testing::RecordingClock& clock,
+                   const std::vector<long>& onsets) {
   Shown r;
   std::ifstream in(trace);
   std::string line;
@@ -498,7 +478,8 @@ Shown CompareShown(const fs::path& trace, const Growth& growth, const std::vecto
     if (play < 0 || ms < previous) ++play;
     previous = ms;
     r.plays = play + 1;
-    const long frames = FramesAt(growth, us);
+    // The frame the sink played then, placed by the tightest of the recording's readings.
+    const long frames = clock.Covers(us) ? clock.FrameAt(us) : -1;
     if (ms <= 0 || frames < 0 || play >= int(onsets.size())) continue;
     const double heard_ms =
         1000.0 * double(std::max(0L, frames - onsets[size_t(play)])) / vant::bench::kHeardRate;
@@ -514,17 +495,17 @@ Shown CompareShown(const fs::path& trace, const Growth& growth, const std::vecto
 }
 
 // Records the sink's monitor while `play` runs on a machine loaded with twice as many busy
-// processes as cores, noting how the recording grows; answers what was heard.
+// processes as cores, looking at how the recording grows (`clock`) where `play` asks; answers
+// what was heard.
 template <typename Play>
 vant::bench::Findings Listen(vant::testing::PulseNullSink& sink, const fs::path& raw,
-                             Growth* growth, double* load_average, Play play) {
+                             vant::testing::RecordingClock* clock, double* load_average,
+                             Play play) {
   if (!sink.StartRecording(raw, vant::bench::kHeardRate, 1)) return {};
   {
     vant::bench::Load load;
     play([&] {
-      std::error_code ec;
-      const auto size = fs::file_size(raw, ec);
-      if (growth && !ec) growth->emplace_back(NowUs(), long(size / 2));
+      if (clock) clock->Mark();
     });
     if (load_average) *load_average = vant::bench::LoadAverage();
   }
@@ -556,10 +537,10 @@ void BM_ConverterGapsUnderLoad(benchmark::State& state) {
     if (!window) return;
     std::this_thread::sleep_for(2s);
     d.Click(*window, kVolumeX, kVolumeY);
-    Growth growth;
+    vant::testing::RecordingClock clock(sink, kHeardRate, 2);
     double load_average = 0;
     const fs::path raw = d.Home() / "heard.raw";
-    const Findings heard = Listen(sink, raw, &growth, &load_average, [&](const auto& note) {
+    const Findings heard = Listen(sink, raw, &clock, &load_average, [&](const auto& note) {
       std::ifstream tail;
       for (int p = 0; p < plays && d.ProgramAlive(); ++p) {
         d.Click(*window, kPlayX, kPlayY);
@@ -601,7 +582,7 @@ void BM_ConverterGapsUnderLoad(benchmark::State& state) {
       state.SkipWithError(paplay_ok ? "nothing was heard" : why.c_str());
       return;
     }
-    const Shown shown = CompareShown(trace, growth, heard.onsets);
+    const Shown shown = CompareShown(trace, clock, heard.onsets);
     for (const auto& g : heard.each)
       std::fprintf(stderr, "gap: play %d, %.0f ms in, %.1f ms long\n", g.play, g.at_ms, g.ms);
     state.counters["plays_heard"] = heard.plays;

@@ -168,16 +168,22 @@ class RecordingClock {
     const int64_t now = NowMicros();
     const int64_t frames = sink_.RecordedBytes() / frame_bytes_;
     origin_us_ = std::min(origin_us_, now - frames * 1000000 / rate_);
+    first_us_ = std::min(first_us_, now);
+    last_us_ = now;
   }
 
   // The frame mixed at `us` (a NowMicros reading).
   long FrameAt(int64_t us) const { return static_cast<long>((us - origin_us_) * rate_ / 1000000); }
+  // Whether `us` lies between the first and the last look.
+  bool Covers(int64_t us) const { return us >= first_us_ && us <= last_us_; }
 
  private:
   const PulseNullSink& sink_;
   const int rate_;
   const int frame_bytes_;
   int64_t origin_us_ = INT64_MAX;
+  int64_t first_us_ = INT64_MAX;
+  int64_t last_us_ = INT64_MIN;
 };
 
 }  // namespace vant::testing
