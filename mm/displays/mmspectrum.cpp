@@ -544,7 +544,11 @@ void TMMSpectrum::DrawSpectrum(bool clear) {
     // The bars just drawn are what the next frame builds on.
     drawn_key_ = key.usable ? CurrentBarsKey() : BarsKey{};
   }
-  if (changed) c.DIB_BitBlt(&Canvas(), vant::Rect(rect_.Left, rect_.Top, w, h), 0, 0);
+  if (changed && updated) {
+    c.DIB_BitBlt(&Canvas(), vant::Rect(rect_.Left, rect_.Top, w, h), 0, 0, bars_drawn_);
+  } else if (changed) {
+    c.DIB_BitBlt(&Canvas(), vant::Rect(rect_.Left, rect_.Top, w, h), 0, 0);
+  }
   c.DIB_DoneDrawing();
   DrawPeakValue();
 }
@@ -714,6 +718,7 @@ bool TMMSpectrum::UpdateBars(TMMDIBCanvas& c, bool& changed) {
   const double per = double(h) / spots_;
   const int step = spot_height_ + spot_space_;
   changed = false;
+  bars_drawn_.clear();
   size_t i = 0;
   for (; recs[i].First != -1; ++i) {
     TDrawVal& r = recs[i];
@@ -737,6 +742,7 @@ bool TMMSpectrum::UpdateBars(TMMDIBCanvas& c, bool& changed) {
     const int x = std::max(r.First, 0), right = std::min(std::max(r.End, r.First + 1), w);
     if (top >= bottom || x >= right) continue;
     c.DIB_COPYDIBBITS(unlit_->Surface(), x, top, right - x, bottom - top, x, top);
+    bars_drawn_.push_back(vant::Rect(x, top, right, bottom));
     DrawBar(c, r.First, r.End, lit, peak, false, kind_ == skPeaks, lo, hi);
   }
   return i == count;

@@ -215,7 +215,8 @@ class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
   };
   BarsKey CurrentBarsKey();
   // The bars whose lit spots or peak changed since the frame drawn under the same key, drawn
-  // again over the unlit spots; false when the records no longer match that frame's.
+  // again over the unlit spots, each one's rectangle in `bars_drawn_`; false when the records no
+  // longer match that frame's.
   bool UpdateBars(TMMDIBCanvas& c, bool& changed);
   // The picture in the canvas is not the last frame's any more (the measuring box, a new surface).
   void ForgetBars() { drawn_key_ = {}; }
@@ -259,6 +260,7 @@ class TMMSpectrum : public TMMScaledDisplay, public TMMDisplayData {
   };
   BarsKey drawn_key_;
   std::vector<BarDrawn> drawn_;
+  std::vector<vant::TRect> bars_drawn_;  // what the last UpdateBars wrote: all the blit reads
   uint64_t unlit_serial_ = 0;
   static int need_data_nesting_;
 };

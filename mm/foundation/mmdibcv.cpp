@@ -271,6 +271,12 @@ void TMMDIBCanvas::DIB_BitBlt(TCanvas* dc, const TRect& r, int src_x, int src_y)
   view_.BlitTo(*dc, Bounds(r.Left, r.Top, r.Right, r.Bottom), src_x, src_y);
 }
 
+void TMMDIBCanvas::DIB_BitBlt(TCanvas* dc, const TRect& r, int src_x, int src_y,
+                              std::span<const TRect> drawn) {
+  if (!created_ || !dc) return;
+  view_.BlitTo(*dc, Bounds(r.Left, r.Top, r.Right, r.Bottom), src_x, src_y, drawn);
+}
+
 void TMMDIBCanvas::DIB_StretchBlt(TCanvas* dc, const TRect& d, const TRect& s) {
   if (!created_ || !dc) return;
   view_.StretchTo(*dc, Bounds(d.Left, d.Top, d.Right, d.Bottom),

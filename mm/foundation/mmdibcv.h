@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,10 @@ class TMMDIBCanvas : public vant::TCanvas {
   void DIB_DoneDrawing();
   // Copies `rect` read as (Left, Top, width in Right, height in Bottom) to the canvas `dc`.
   void DIB_BitBlt(vant::TCanvas* dc, const vant::TRect& rect, int src_x, int src_y);
+  // The same for a control that knows the rectangles it drew since its last copy to `dc`
+  // (surface coordinates, Left < Right, Top < Bottom): a copy to the same place reads those alone.
+  void DIB_BitBlt(vant::TCanvas* dc, const vant::TRect& rect, int src_x, int src_y,
+                  std::span<const vant::TRect> drawn);
   void DIB_StretchBlt(vant::TCanvas* dc, const vant::TRect& dest, const vant::TRect& src);
   uint8_t* DIB_GetPixelAddress(uint8_t* bits, int x, int y) const;
   uint32_t DIB_ColorToIndex(vant::TColor color) const;

@@ -5,6 +5,7 @@
 // the next blit shows without touching them.
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "ui_canvas.h"
 #include "ui_types.h"
@@ -35,10 +36,18 @@ class TDIBView {
   // Copies the block at (src_x, src_y) of the size of `dest` onto `dest` of the canvas, within
   // the canvas's clip rectangle and the surface; what lies outside either is left alone.
   void BlitTo(TCanvas& canvas, const TRect& dest, int src_x, int src_y) const;
+  // The same, for a caller that knows where it wrote: `changed` holds every rectangle of the
+  // surface (picture coordinates, rows from the top) written since the last blit. A blit of the
+  // same block to the same untouched place then reads nothing else; otherwise, as above.
+  void BlitTo(TCanvas& canvas, const TRect& dest, int src_x, int src_y,
+              std::span<const TRect> changed) const;
   // Stretches `src` of the surface onto `dest` of the canvas (nearest pixel, colour on colour).
   void StretchTo(TCanvas& canvas, const TRect& dest, const TRect& src) const;
   // The whole picture as a 32-bit bitmap (rows from the top).
   void ToBitmap(TBitmap& bitmap) const;
+
+  // Source bytes the blits have read (compared or converted) since the attachment.
+  uint64_t BytesRead() const;
 
  private:
   struct Impl;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <span>
 #include <vector>
 
 #include "ui_control.h"
@@ -75,48 +76,94 @@ TEST_F(DIBViewTest, TrueColourStretchAndBitmap) {
   EXPECT_FALSE(view.Attached());
 }
 
-TEST_F(DIBViewTest, RepeatedBlitsShowEveryChangeWhoeverMadeIt) {
-  // 20 x 3 at 8 bits: a blit of the same block to the same place converts only what changed,
-  // so each case below checks the whole target against a fresh conversion.
-  std::vector<uint8_t> bits(20 * 3, 1);
-  uint32_t table[256] = {};
-  for (int i = 0; i < 256; ++i) table[i] = 0x010101u * uint32_t(i);
+// A top-down 8-bit picture 20 pixels wide in grey levels (index i shows as grey i), blitted to
+// (1, 1) of a bitmap one pixel larger.
+struct GreyPicture {
+  int rows;
+  std::vector<uint8_t> bits;
   TDIBView view;
-  view.Attach(bits.data(), 20, 3, 8, 20, false);
-  view.SetColorTable(table, 256);
-  TBitmap out(22, 4);
-  auto blit = [&] { view.BlitTo(out.Canvas(), Rect(1, 1, 21, 4), 0, 0); };
-  auto check = [&](const char* what) {
-    for (int y = 1; y < 4; ++y)
-      for (int x = 1; x < 21; ++x) {
-        const uint32_t rgb = view.ColorEntry(bits[size_t(y - 1) * 20 + (x - 1)]);
-        ASSERT_EQ(out.Canvas().GetPixel(x, y), RGBColor(rgb >> 16, rgb >> 8 & 255, rgb & 255))
-            << what << " at " << x << "," << y;
+  TBitmap out;
+  explicit GreyPicture(int rows) : rows(rows), bits(size_t(20) * rows, 1), out(22, rows + 1) {
+    uint32_t table[256] = {};
+    for (int i = 0; i < 256; ++i) table[i] = 0x010101u * uint32_t(i);
+    view.Attach(bits.data(), 20, rows, 8, 20, false);
+    view.SetColorTable(table, 256);
+  }
+  uint8_t& At(int x, int y) { return bits[size_t(y) * 20 + x]; }
+  void Blit() { view.BlitTo(out.Canvas(), Rect(1, 1, 21, rows + 1), 0, 0); }
+  // Every pixel of the picture shown through the colour table as it is now.
+  ::testing::AssertionResult ShowsAll() {
+    for (int y = 0; y < rows; ++y)
+      for (int x = 0; x < 20; ++x) {
+        const uint32_t rgb = view.ColorEntry(At(x, y));
+        if (out.Canvas().GetPixel(x + 1, y + 1) != RGBColor(rgb >> 16, rgb >> 8 & 255, rgb & 255))
+          return ::testing::AssertionFailure() << "wrong at " << x << "," << y;
       }
-  };
-  blit();
-  check("first blit");
+    return ::testing::AssertionSuccess();
+  }
+};
+
+TEST_F(DIBViewTest, RepeatedBlitsShowEveryChangeWhoeverMadeIt) {
+  // A blit of the same block to the same place converts only what changed, so each case below
+  // checks the whole target.
+  GreyPicture pic(3);
+  pic.Blit();
+  EXPECT_TRUE(pic.ShowsAll()) << "first blit";
   // One pixel in a run of 8, and the last pixel of a short run at the row's end.
-  bits[20 + 3] = 7;
-  bits[2 * 20 + 19] = 9;
-  blit();
-  check("changed pixels");
+  pic.At(3, 1) = 7;
+  pic.At(19, 2) = 9;
+  pic.Blit();
+  EXPECT_TRUE(pic.ShowsAll()) << "changed pixels";
   // The target painted over by someone else: every pixel again.
-  out.Canvas().Brush().Color = clRed;
-  out.Canvas().FillRect(Rect(0, 0, 22, 4));
-  blit();
-  check("target painted over");
-  out.Canvas().SetPixel(5, 2, clBlue);
-  blit();
-  check("one target pixel set");
+  pic.out.Canvas().Brush().Color = clRed;
+  pic.out.Canvas().FillRect(Rect(0, 0, 22, 4));
+  pic.Blit();
+  EXPECT_TRUE(pic.ShowsAll()) << "target painted over";
+  pic.out.Canvas().SetPixel(5, 2, clBlue);
+  pic.Blit();
+  EXPECT_TRUE(pic.ShowsAll()) << "one target pixel set";
   // A new colour table: the unchanged pixels show the new colour too.
-  view.SetColorEntry(1, 0xFF0000);
-  blit();
-  EXPECT_EQ(out.Canvas().GetPixel(1, 1), clRed);
-  check("new colour table");
-  bits[0] = 200;
-  blit();
-  check("a change in the first run");
+  pic.view.SetColorEntry(1, 0xFF0000);
+  pic.Blit();
+  EXPECT_EQ(pic.out.Canvas().GetPixel(1, 1), clRed);
+  EXPECT_TRUE(pic.ShowsAll()) << "new colour table";
+  pic.At(0, 0) = 200;
+  pic.Blit();
+  EXPECT_TRUE(pic.ShowsAll()) << "a change in the first run";
+}
+
+TEST_F(DIBViewTest, BlitOfTheDrawnRectanglesReadsThemAlone) {
+  // The caller names what it wrote; a repeated blit to the same untouched place reads those
+  // bytes alone, anything else falls back to the whole block.
+  GreyPicture pic(6);
+  auto blit = [&](std::span<const TRect> drawn) {
+    const uint64_t before = pic.view.BytesRead();
+    pic.view.BlitTo(pic.out.Canvas(), Rect(1, 1, 21, 7), 0, 0, drawn);
+    return pic.view.BytesRead() - before;
+  };
+  EXPECT_EQ(blit({}), 120u);  // first blit: everything
+  EXPECT_TRUE(pic.ShowsAll());
+  // Two rectangles written, one reaching past the surface: 3 x 2 and 2 x 1 bytes read.
+  for (int y = 1; y < 3; ++y)
+    for (int x = 4; x < 7; ++x) pic.At(x, y) = 50;
+  pic.At(18, 5) = pic.At(19, 5) = 60;
+  const TRect drawn[] = {Rect(4, 1, 7, 3), Rect(18, 5, 25, 9)};
+  EXPECT_EQ(blit(drawn), 8u);
+  EXPECT_TRUE(pic.ShowsAll());
+  EXPECT_EQ(blit({}), 0u);  // nothing drawn: nothing read
+  // What the plain blit takes as shown follows the drawn rectangles: pixels they changed and
+  // that are then put back are shown put back.
+  for (int y = 1; y < 3; ++y)
+    for (int x = 4; x < 7; ++x) pic.At(x, y) = 1;
+  pic.Blit();
+  EXPECT_TRUE(pic.ShowsAll());
+  // The target painted over: the whole block again, whatever the caller drew.
+  pic.out.Canvas().SetPixel(10, 4, clBlue);
+  EXPECT_EQ(blit(std::span<const TRect>(drawn, 1)), 120u);
+  EXPECT_TRUE(pic.ShowsAll());
+  // Another block of the source: the whole of it.
+  pic.view.BlitTo(pic.out.Canvas(), Rect(1, 1, 11, 4), 10, 3, std::span<const TRect>(drawn, 1));
+  EXPECT_EQ(pic.out.Canvas().GetPixel(9, 3), RGBColor(60, 60, 60));
 }
 
 class Counting : public TGraphicControl {

@@ -196,6 +196,30 @@ TEST_F(SpectrumTest, ScrollMovesEarlierLinesDown) {
   for (int x = 0; x < c.GetWidth(); ++x) ASSERT_TRUE(CanvasPixelIs(c, x, 0, clBlack));
 }
 
+TEST_F(SpectrumTest, MovingBarsReachTheScreenThroughTheRowsDrawn) {
+  // Music moving the bars: each frame after the first reads only the bars it drew again (never
+  // the whole picture), and the control's canvas still shows every pixel of the surface.
+  TMMSpectrum* s = Make();
+  s->SetNumPeaks(1);
+  TMMDIBCanvas& c = s->DIBCanvas();
+  const TRect r = s->DrawingRect();
+  const uint64_t whole = uint64_t(c.GetWidth()) * c.GetHeight();
+  for (int k = 0; k < 8; ++k) {
+    SCOPED_TRACE(k);
+    const auto slice = Pcm16(Chord(1024, 44100, 256 * k));
+    const uint64_t before = c.View().BytesRead();
+    s->RefreshPCMData(slice.data());
+    if (k > 0) EXPECT_LT(c.View().BytesRead() - before, whole / 2);
+    for (int y = 0; y < c.GetHeight(); ++y)
+      for (int x = 0; x < c.GetWidth(); ++x) {
+        const uint32_t rgb = c.View().ColorEntry(c.DIB_GetPixelAddress(c.Surface(), x, y)[0]);
+        ASSERT_EQ(s->Canvas().GetPixel(r.Left + x, r.Top + y),
+                  RGBColor(rgb >> 16, rgb >> 8 & 255, rgb & 255))
+            << x << "," << y;
+      }
+  }
+}
+
 TEST_F(SpectrumTest, PeakTextNamesTheStrongestFrequency) {
   TMMSpectrum* s = Make(300, 150, 2048);
   s->SetDisplayPeak(true);
