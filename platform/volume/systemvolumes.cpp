@@ -36,12 +36,17 @@ std::string ReadFile(const fs::path& p) {
   return s.str();
 }
 
-std::vector<MountEntry> Mounts() { return ParseMountInfo(ReadFile("/proc/self/mountinfo")); }
+// One table for the process: a look at an unchanged table costs a poll.
+std::shared_ptr<const std::vector<MountEntry>> Mounts() {
+  static MountTable table;
+  return table.Entries();
+}
 
 std::optional<MountEntry> ExactMount(const fs::path& root) {
   std::optional<MountEntry> found;
   fs::path want = root.lexically_normal();
-  for (const MountEntry& m : Mounts()) {
+  const auto mounts = Mounts();
+  for (const MountEntry& m : *mounts) {
     if (m.mountPoint.lexically_normal() == want) found = m;  // last of stacked mounts
   }
   return found;
@@ -138,7 +143,7 @@ class SystemVolumes final : public VolumeControl {
     std::error_code ec;
     fs::path p = fs::weakly_canonical(folder, ec);
     if (ec || !fs::exists(p, ec)) return std::nullopt;
-    auto m = FindMount(Mounts(), p);
+    auto m = FindMount(*Mounts(), p);
     if (!m) return std::nullopt;
     return m->mountPoint;
   }
@@ -186,7 +191,7 @@ class SystemVolumes final : public VolumeControl {
   }
 
   std::optional<fs::path> MountOfDrive(const std::string& drive) const override {
-    auto m = FindMountOfDisk(Mounts(), fs::path(drive).filename().string(),
+    auto m = FindMountOfDisk(*Mounts(), fs::path(drive).filename().string(),
                              [](const std::string& source) {
                                return DiskOf(fs::path(RealDevice(source)).filename().string());
                              });

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,29 @@ std::optional<MountEntry> FindMount(const std::vector<MountEntry>& mounts,
 std::optional<MountEntry> FindMountOfDisk(
     const std::vector<MountEntry>& mounts, const std::string& disk,
     const std::function<std::string(const std::string& source)>& diskOf);
+
+// The mount table of this process, read and parsed again only when it changed: the kernel wakes
+// a poll on the open table with POLLPRI after every mount and unmount in its namespace, so a
+// table that stands still costs one poll per look. A file that cannot be opened is read at every
+// look. Safe to share between threads.
+class MountTable {
+ public:
+  explicit MountTable(std::filesystem::path file = "/proc/self/mountinfo");
+  ~MountTable();
+  MountTable(const MountTable&) = delete;
+  MountTable& operator=(const MountTable&) = delete;
+  // The entries as they are now.
+  std::shared_ptr<const std::vector<MountEntry>> Entries();
+  // How often the table has been read.
+  uint64_t Reads() const;
+
+ private:
+  std::filesystem::path file_;
+  mutable std::mutex mutex_;
+  int fd_ = -1;
+  uint64_t reads_ = 0;
+  std::shared_ptr<const std::vector<MountEntry>> entries_;
+};
 
 struct VolumeInfo {
   std::string label;   // empty when the volume has none
