@@ -1,8 +1,9 @@
 // The programs as a person meets them on a desktop: each started on an X server of its own (Xvfb)
 // with a window manager; the converter playing the sample after a click on its volume bar and on
 // its play button, and both programs waiting with a file (or a listing) shown. The CPU time of
-// the program and of the X server comes from /proc/<pid>/stat (utime + stime), as a percentage
-// of one core. The reference, in the same run, is the same desktop without a program.
+// the program and of the X server is the run time the scheduler counts in nanoseconds for each
+// thread (/proc/<pid>/task/<tid>/schedstat; utime + stime of /proc/<pid>/stat, in ticks, where
+// that is missing), as a percentage of one core. The reference, in the same run, is the same desktop without a program.
 //
 // The converter is also heard: played through a private sound server's null sink on a loaded
 // machine, its recorded sound is searched for gaps, against paplay's.
@@ -143,11 +144,14 @@ std::string Capture(std::vector<std::string> argv, const std::vector<std::string
   return out;
 }
 
-// CPU time of a process (all its threads), and the context switches of each of its threads:
-// the voluntary ones are its wake-ups (each a wait that ended), the others preemptions.
+// CPU time of a process (all its threads), and the run time and context switches of each of
+// its threads: the voluntary ones are its wake-ups (each a wait that ended), the others
+// preemptions. A waiting program spends a fraction of a tick a minute: the run time in
+// nanoseconds tells what ticks cannot.
 struct ThreadUsage {
   std::string name;
   int64_t wakeups = 0, preempted = 0;
+  int64_t run_ns = -1;  // -1: no schedstat
 };
 struct Usage {
   double cpu_s = 0;
@@ -170,6 +174,8 @@ Usage Read(pid_t pid) {
   std::error_code ec;
   for (const auto& task : fs::directory_iterator(proc + "/task", ec)) {
     ThreadUsage& t = u.threads[task.path().filename()];
+    std::ifstream schedstat(task.path() / "schedstat");
+    if (!(schedstat >> t.run_ns)) t.run_ns = -1;
     std::ifstream status(task.path() / "status");
     while (std::getline(status, line)) {
       const std::string value = line.substr(line.find(':') + 1);
@@ -197,6 +203,18 @@ struct Cost {
     for (const auto& [thread, n] : c.thread_wakeups) thread_wakeups[thread] += n;
   }
 };
+// The CPU time between two readings: the threads' run times where every thread has one (a
+// thread that ended in between is not counted), else the ticks.
+double CpuSeconds(const Usage& before, const Usage& after) {
+  int64_t ns = 0;
+  for (const auto& [tid, t] : after.threads) {
+    if (t.run_ns < 0) return after.cpu_s - before.cpu_s;
+    const auto it = before.threads.find(tid);
+    ns += t.run_ns - (it == before.threads.end() ? 0 : std::max<int64_t>(it->second.run_ns, 0));
+  }
+  return after.threads.empty() ? after.cpu_s - before.cpu_s : double(ns) / 1e9;
+}
+
 Cost Measure(pid_t program, pid_t x, std::chrono::milliseconds length) {
   const Usage p0 = program > 0 ? Read(program) : Usage{}, x0 = Read(x);
   const auto t0 = std::chrono::steady_clock::now();
@@ -205,8 +223,8 @@ Cost Measure(pid_t program, pid_t x, std::chrono::milliseconds length) {
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   Cost c;
   c.seconds = s;
-  c.program_s = p1.cpu_s - p0.cpu_s;
-  c.x_s = x1.cpu_s - x0.cpu_s;
+  c.program_s = CpuSeconds(p0, p1);
+  c.x_s = CpuSeconds(x0, x1);
   for (const auto& [tid, after] : p1.threads) {
     const auto it = p0.threads.find(tid);
     const ThreadUsage before = it == p0.threads.end() ? ThreadUsage{} : it->second;
