@@ -7,6 +7,12 @@
 #include <limits.h>
 
 #include <fstream>
+#include <map>
+#include <vector>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPaintEvent>
 
 #include "aabcresources.h"
 #include "boxnotifier.h"
@@ -583,3 +589,52 @@ TEST_F(MainWindowTest, ShortDateFormatIsRestoredWhenTheWindowGoes) {
 }
 
 }  // namespace
+
+namespace {
+// The controls of a window and its children, depth first.
+void EveryControl(TControl* c, std::vector<TControl*>& out) {
+  out.push_back(c);
+  if (auto* w = dynamic_cast<TWinControl*>(c))
+    for (int i = 0; i < w->ControlCount(); ++i) EveryControl(w->Controls(i), out);
+}
+
+// The pixels the toolkit's paint events asked for, over all widgets.
+class PaintedArea : public QObject {
+ public:
+  int64_t pixels = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint)
+      for (const QRect& r : static_cast<QPaintEvent*>(e)->region())
+        pixels += int64_t(r.width()) * r.height();
+    return false;
+  }
+};
+}  // namespace
+
+// A blink of the text cursor while the window waits paints the cursor's few pixels again: no
+// control draws its picture anew, nothing around the cursor is painted.
+TEST_F(MainWindowTest, ACaretBlinkRepaintsTheCursorAlone) {
+  auto file = FullFile();
+  TVANTMainAA& w = Start(file.path().string());
+  w.ItemNumber->SetFocus();
+  Application->ProcessMessages();
+  std::vector<TControl*> controls;
+  EveryControl(&w, controls);
+  std::map<TControl*, qint64> pictures;
+  for (TControl* c : controls)
+    if (c->LastPaint()) pictures[c] = c->LastPaint()->cacheKey();
+  // What the edit's blink timer asks for: its cursor's rectangle painted again.
+  auto* edit = qobject_cast<QLineEdit*>(w.ItemNumber->Host());
+  ASSERT_NE(edit, nullptr);
+  const QRect caret = edit->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+  PaintedArea painted;
+  qApp->installEventFilter(&painted);
+  edit->update(caret);
+  Application->ProcessMessages();
+  qApp->removeEventFilter(&painted);
+  for (const auto& [c, key] : pictures)
+    EXPECT_EQ(c->LastPaint()->cacheKey(), key) << c->GetName() << " drew its picture again";
+  // The edit and the page under it, each for the cursor's rectangle.
+  EXPECT_GT(painted.pixels, 0);
+  EXPECT_LE(painted.pixels, 2 * int64_t(caret.width()) * caret.height());
+}
