@@ -10,6 +10,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <new>
 #include <ostream>
 #include <sstream>
 
@@ -114,20 +115,29 @@ void JpegWarning(j_common_ptr cinfo, int level) {
     cinfo->err->error_exit(cinfo);
 }
 
-// Kept free of objects with destructors so that the error jump skips nothing.
-bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w, int* h,
-                char* message) {
+// Grows the pixels without letting an exception pass through the decoder.
+bool Resize(std::vector<TColor32>& pixels, size_t n) noexcept {
+  try {
+    pixels.resize(n);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+// Kept free of objects with destructors so that the error jump skips nothing; the pixels belong
+// to the caller.
+bool DecodeJpeg(const uint8_t* data, unsigned long size, std::vector<TColor32>& pixels, int* w,
+                int* h, char* message) {
   jpeg_decompress_struct cinfo;
   JpegError err;
   cinfo.err = jpeg_std_error(&err.mgr);
   err.mgr.error_exit = JpegErrorExit;
   err.mgr.emit_message = JpegWarning;
-  TColor32* volatile pixels = nullptr;
   uint8_t* volatile cmykRow = nullptr;
   if (setjmp(err.jump)) {
     std::strcpy(message, err.message);
     jpeg_destroy_decompress(&cinfo);
-    std::free(pixels);
     std::free(cmykRow);
     return false;
   }
@@ -143,6 +153,7 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
   }
   cinfo.mem->max_memory_to_use = kMaxJpegWorkingBytes;
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  // Every pixel comes out opaque: the fourth byte of each is filled with 255.
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
   jpeg_start_decompress(&cinfo);
   const uint64_t pixelsCount = uint64_t(cinfo.output_width) * cinfo.output_height;
@@ -151,34 +162,32 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
-  // The picture grows with the rows actually decoded, so a header that promises far more than
-  // the data holds costs no more than the data does.
-  const size_t rowPixels = cinfo.output_width ? cinfo.output_width : 1;
-  size_t rowsHeld = std::min<size_t>(cinfo.output_height ? cinfo.output_height : 1, 64);
-  pixels = static_cast<TColor32*>(std::malloc(rowsHeld * rowPixels * 4));
+  // A Huffman-coded picture grows with the rows actually decoded, so a header that promises far
+  // more than the data holds costs no more than the data does (its early end is refused). An
+  // arithmetic-coded one is decoded whole whatever its data holds, so it is held whole at once.
+  const size_t rowPixels = cinfo.output_width;
+  size_t rowsHeld =
+      cinfo.arith_code
+          ? cinfo.output_height
+          : std::min<size_t>(cinfo.output_height, std::max<size_t>(1, (64 << 10) / rowPixels));
   if (cmyk) cmykRow = static_cast<uint8_t*>(std::malloc(size_t(cinfo.output_width) * 4 + 4));
-  if (!pixels || (cmyk && !cmykRow)) {
+  if (!Resize(pixels, rowsHeld * rowPixels) || (cmyk && !cmykRow)) {
     std::strcpy(message, "Out of memory");
     jpeg_destroy_decompress(&cinfo);
-    std::free(pixels);
     std::free(cmykRow);
     return false;
   }
   while (cinfo.output_scanline < cinfo.output_height) {
     if (cinfo.output_scanline >= rowsHeld) {
-      const size_t more = std::min<size_t>(rowsHeld * 2, cinfo.output_height);
-      auto* grown = static_cast<TColor32*>(std::realloc(pixels, more * rowPixels * 4));
-      if (!grown) {
+      rowsHeld = std::min<size_t>(rowsHeld * 2, cinfo.output_height);
+      if (!Resize(pixels, rowsHeld * rowPixels)) {
         std::strcpy(message, "Out of memory");
         jpeg_destroy_decompress(&cinfo);
-        std::free(pixels);
         std::free(cmykRow);
         return false;
       }
-      pixels = grown;
-      rowsHeld = more;
     }
-    TColor32* row = pixels + size_t(cinfo.output_scanline) * cinfo.output_width;
+    TColor32* row = pixels.data() + size_t(cinfo.output_scanline) * rowPixels;
     JSAMPROW target = cmyk ? cmykRow : reinterpret_cast<JSAMPROW>(row);
     jpeg_read_scanlines(&cinfo, &target, 1);
     if (cmyk) {
@@ -195,23 +204,17 @@ bool DecodeJpeg(const uint8_t* data, unsigned long size, TColor32** out, int* w,
   *h = int(cinfo.output_height);
   jpeg_destroy_decompress(&cinfo);
   std::free(cmykRow);
-  *out = pixels;
   return true;
 }
 }  // namespace
 
 TDecodedPicture ReadJPEG(std::span<const uint8_t> Data) {
-  TColor32* pixels = nullptr;
-  int w = 0, h = 0;
+  TDecodedPicture pic;
   char message[JMSG_LENGTH_MAX] = {};
-  if (Data.empty() || !DecodeJpeg(Data.data(), Data.size(), &pixels, &w, &h, message)) {
+  if (Data.empty() ||
+      !DecodeJpeg(Data.data(), Data.size(), pic.Pixels, &pic.Width, &pic.Height, message)) {
     throw EInvalidGraphic(std::string("JPEG error: ") + (Data.empty() ? "empty data" : message));
   }
-  TDecodedPicture pic;
-  pic.Width = w, pic.Height = h;
-  pic.Pixels.assign(pixels, pixels + size_t(w) * h);
-  std::free(pixels);
-  for (TColor32& p : pic.Pixels) p |= 0xFF000000u;
   return pic;
 }
 
