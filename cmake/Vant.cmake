@@ -53,6 +53,7 @@ function(vant_fuzzer name)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${A_LINKS})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   set_property(GLOBAL APPEND PROPERTY VANT_FUZZERS ${name})
 endfunction()
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bitmapdecode.h"
 #include "g32_types.h"
 
 namespace g32 {
@@ -27,8 +28,8 @@ struct TDecodedPicture {
 VANT_DECLARE_EXCEPTION(EFOpenError, Exception);
 VANT_DECLARE_EXCEPTION(EFCreateError, Exception);
 
-// The largest picture a reader accepts, in pixels.
-constexpr uint64_t kMaxPicturePixels = uint64_t(1) << 28;
+// The largest picture a reader accepts, in pixels: the same for every picture reader.
+constexpr uint64_t kMaxPicturePixels = vant::bitmap::kMaxPixels;
 
 TDecodedPicture ReadBMP(std::span<const uint8_t> Data);
 // The picture into the bitmap (its size, its pixels, alpha 255 when it has none) inside the

@@ -38,7 +38,7 @@ std::vector<Picture> Pictures() {
   while (walk.size() < 22) walk.insert(walk.end(), {0, 2, 0, 255});
   walk.resize(22);
   out.push_back({"rle8 4x3276880 from 22 bytes", Dib(4, 3276880, 8, BI_RLE8, walk), 4 * 3276880});
-  // 4096 x 4096 (the most a run-length header may claim) written whole by 255-pixel runs.
+  // 4096 x 4096 written whole by 255-pixel runs.
   Bytes full;
   for (int y = 0; y < 4096; ++y) {
     for (int x = 0; x < 4096; x += 255)

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <limits>
 
+#include "bitmapdecode.h"
 #include "mmresources.h"
 #include "replacingfile.h"
 
@@ -213,61 +214,62 @@ TDIB DIB_ReadBitmapInfo(std::istream& file) {
   if (start < 0) return {};
   uint8_t fh[sizeof(BITMAPFILEHEADER)];
   uint32_t pixelOffset = 0;
-  if (ReadExact(file, fh, sizeof fh) && Le16(fh) == 0x4D42) {
+  const bool fileHeader = ReadExact(file, fh, sizeof fh) && Le16(fh) == 0x4D42;
+  if (fileHeader) {
     pixelOffset = Le32(fh + 10);
   } else {
     file.clear();
     file.seekg(start);
   }
-  uint8_t sizeField[4];
-  if (!ReadExact(file, sizeField, 4)) return {};
-  const uint32_t headerSize = Le32(sizeField);
+  // The header, and the masks a header too short to hold them is followed by.
+  std::vector<uint8_t> info(4);
+  if (!ReadExact(file, info.data(), 4)) return {};
+  const uint32_t headerSize = Le32(info.data());
+  if (headerSize != sizeof(BITMAPCOREHEADER) &&
+      (headerSize < sizeof(BITMAPINFOHEADER) || headerSize > 1024)) {
+    return {};
+  }
+  info.resize(headerSize);
+  if (!ReadExact(file, info.data() + 4, headerSize - 4)) return {};
+  const uint32_t compression = headerSize >= sizeof(BITMAPINFOHEADER) ? Le32(&info[16]) : BI_RGB;
+  const bool bitFields =
+      compression == BI_BITFIELDS || compression == vant::bitmap::kAlphaBitFields;
+  const uint32_t maskCount = compression == BI_BITFIELDS ? 3 : 4;
+  if (bitFields && headerSize < 52) {
+    info.resize(headerSize + 4 * maskCount);
+    if (!ReadExact(file, info.data() + headerSize, 4 * maskCount)) return {};
+  }
+  const auto format = vant::bitmap::ReadFormat(info);
+  if (!format || format->width == 0 || format->rows == 0) return {};
+  // The pixels follow the header.
+  if (fileHeader && pixelOffset < sizeof fh + headerSize) return {};
+
+  // Later header versions carry more fields; the library works with the first 40 bytes.
   BITMAPINFOHEADER h{};
-  bool core = false;
-  if (headerSize == sizeof(BITMAPCOREHEADER)) {
-    BITMAPCOREHEADER c{};
-    c.bcSize = headerSize;
-    if (!ReadExact(file, reinterpret_cast<uint8_t*>(&c) + 4, sizeof c - 4)) return {};
-    h.biWidth = c.bcWidth;
-    h.biHeight = c.bcHeight;
-    h.biPlanes = c.bcPlanes;
-    h.biBitCount = c.bcBitCount;
-    core = true;
-  } else if (headerSize >= sizeof(BITMAPINFOHEADER) && headerSize <= 1024) {
-    if (!ReadExact(file, reinterpret_cast<uint8_t*>(&h) + 4, sizeof h - 4)) return {};
-    // Later header versions carry more fields; the library works with the first 40 bytes.
-    file.seekg(headerSize - sizeof h, std::ios::cur);
-  } else {
-    return {};
-  }
+  if (!format->Core()) std::memcpy(&h, info.data(), sizeof h);
   h.biSize = sizeof h;
-  const int bits = h.biBitCount;
-  if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == std::numeric_limits<int32_t>::min()) {
-    return {};
-  }
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return {};
-  if (h.biClrUsed == 0) {
-    if (bits <= 8) h.biClrUsed = 1u << bits;
-    if (h.biCompression == BI_BITFIELDS) h.biClrUsed = 3;
-  }
-  if (h.biClrUsed > 256) return {};
-  if (h.biSizeImage == 0) {
-    const int64_t image =
-        SaturatedProduct((int64_t{bits} * h.biWidth + 31) / 32 * 4, Abs(h.biHeight));
-    if (image > kMaxImageBytes) return {};
-    h.biSizeImage = static_cast<uint32_t>(image);
+  h.biWidth = format->width;
+  h.biHeight = format->topDown ? -format->rows : format->rows;
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<uint16_t>(format->bits);
+  // The colour table, or the masks in its place; an optional table beside masks is left out.
+  h.biClrUsed = bitFields ? maskCount : format->Entries();
+  if (!format->RunLength() || h.biSizeImage == 0) {
+    h.biSizeImage = static_cast<uint32_t>(format->Stride() * format->rows);
   }
   TDIB dib(sizeof h + 4 * size_t{h.biClrUsed}, 0);
   std::memcpy(dib.data(), &h, sizeof h);
   uint8_t* table = dib.data() + sizeof h;
-  if (core) {
+  if (bitFields) {
+    for (uint32_t i = 0; i < maskCount; ++i) std::memcpy(table + 4 * i, &format->masks[i], 4);
+  } else if (format->Core()) {
     for (uint32_t i = 0; i < h.biClrUsed; ++i) {
       if (!ReadExact(file, table + 4 * i, 3)) return {};  // 3-byte entries widened to 4
     }
   } else if (!ReadExact(file, table, 4 * size_t{h.biClrUsed})) {
     return {};
   }
-  if (pixelOffset != 0) file.seekg(start + std::streamoff(pixelOffset));
+  if (fileHeader) file.seekg(start + std::streamoff(pixelOffset));
   return dib;
 }
 
@@ -281,11 +283,16 @@ TDIB DIB_OpenFile(const std::string& fileName) {
   }
   TDIB dib = DIB_ReadBitmapInfo(file);
   if (dib.empty()) return {};
-  const int64_t image = Info(dib)->biSizeImage;
   const std::streampos here = file.tellg();
   file.seekg(0, std::ios::end);
   const std::streamoff left = file.tellg() - here;
-  if (here < 0 || left < image) return {};  // the file holds fewer pixels than announced
+  if (here < 0 || left < 0) return {};
+  // Run-length codes go on to the end of the file, whatever size the header gives them; rows
+  // are all there or the picture is refused.
+  const bool runLength = Info(dib)->biCompression == BI_RLE8 || Info(dib)->biCompression == BI_RLE4;
+  const int64_t image = runLength ? int64_t{left} : int64_t{Info(dib)->biSizeImage};
+  if (left < image || image > kMaxImageBytes) return {};
+  Info(dib)->biSizeImage = static_cast<uint32_t>(image);
   file.seekg(here);
   const size_t at = dib.size();
   dib.resize(at + static_cast<size_t>(image));
@@ -317,7 +324,9 @@ std::optional<Layout> LayoutOf(TDIBView dib) {
   Layout l;
   l.h = *h;
   l.colors = h->size;
-  l.entries = h->compression == BI_BITFIELDS ? 0 : DIB_NumColors(dib);
+  const bool masks =
+      h->compression == BI_BITFIELDS || h->compression == vant::bitmap::kAlphaBitFields;
+  l.entries = masks ? 0 : DIB_NumColors(dib);
   l.pixels = DIB_Ptr(dib);
   if (l.pixels < 0) return std::nullopt;
   l.pixelBytes = std::min<int64_t>(DIB_SizeImage(dib), int64_t(dib.size()) - l.pixels);
@@ -529,178 +538,22 @@ bool SavePalette(const std::filesystem::path& fileName, const TLogPalette& palet
 // ---------------------------------------------------------------------------------------------
 // Pixels
 
-namespace {
-
-constexpr uint32_t kOpaque = 0xFF000000u;
-
-uint32_t Argb(uint8_t r, uint8_t g, uint8_t b) { return kOpaque | r << 16 | g << 8 | b; }
-
-// A channel of a bit-field pixel scaled to 8 bits.
-uint8_t Channel(uint32_t pixel, uint32_t mask) {
-  if (mask == 0) return 0;
-  const int shift = __builtin_ctz(mask);
-  const uint32_t max = mask >> shift;
-  return static_cast<uint8_t>(((pixel & mask) >> shift) * 255u / max);
-}
-
-// Run-length codes straight into the pixels (memory row r is display row rows - 1 - r when
-// `bottomUp`). Runs and copies are cut at the right edge, so a code costs a step and the pixels
-// it shows, and the picture's position only moves forward, so no pixel is written twice. Every
-// code of a valid picture writes a pixel or moves on, so it needs fewer codes than pixels plus
-// rows; a hostile one is cut off there and costs about a fill of the picture it claims.
-void DecodeRle(const uint8_t* p, int64_t n, bool four, int32_t w, int32_t rows, bool bottomUp,
-               const uint32_t* colors, uint32_t* pixels) {
-  int64_t x = 0, y = 0, i = 0;
-  int64_t codes = 2 * (int64_t{w} * rows + rows) + 16;
-  auto line = [&] { return pixels + size_t(bottomUp ? rows - 1 - y : y) * size_t(w); };
-  while (i + 1 < n && y < rows && codes-- > 0) {
-    const uint8_t count = p[i], value = p[i + 1];
-    i += 2;
-    if (count != 0) {
-      uint32_t* d = line();
-      for (int64_t k = 0, end = std::min<int64_t>(count, w - x); k < end; ++k) {
-        d[x + k] = colors[four ? ((k & 1) ? value & 15 : value >> 4) : value];
-      }
-      x += count;
-      continue;
-    }
-    if (value == 0) {
-      x = 0;
-      ++y;
-    } else if (value == 1) {
-      return;
-    } else if (value == 2) {
-      if (i + 1 >= n) return;
-      x += p[i];
-      y += p[i + 1];
-      i += 2;
-    } else {
-      const int64_t bytes = four ? (value + 1) / 2 : value;
-      // A copy the data ends inside shows what it holds.
-      const int64_t held = std::min<int64_t>(value, four ? 2 * (n - i) : n - i);
-      uint32_t* d = line();
-      for (int64_t k = 0, end = std::min<int64_t>(held, w - x); k < end; ++k) {
-        const uint8_t b = p[i + (four ? k / 2 : k)];
-        d[x + k] = colors[four ? ((k & 1) ? b & 15 : b >> 4) : b];
-      }
-      if (held < value) return;
-      x += value;
-      i += bytes + (bytes & 1);
-    }
-  }
-}
-
-}  // namespace
-
-namespace {
-
-bool Decode(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t& height) {
-  width = height = 0;
-  if (!IsWinDIB(dib)) return false;
-  const int32_t w = DIB_Width(dib), h = DIB_Height(dib);
-  const int bits = DIB_BitCount(dib);
-  const uint32_t compression = DIB_Compression(dib);
-  const int64_t ptr = DIB_Ptr(dib), colors = DIB_Colors(dib);
-  if (w <= 0 || h == 0 || h == INT32_MIN || ptr < 0) return false;
-  const int32_t rows = h < 0 ? -h : h;
-  // 16 million pixels bound what a run-length header may ask for.
-  if (int64_t{w} * rows > (int64_t{1} << 24)) return false;
-  const uint8_t* px = dib.data() + ptr;
-  const int64_t have = int64_t(dib.size()) - ptr;
-  const int64_t stride = DIB_WidthBytes(dib);
-
-  std::vector<uint32_t> table;
-  if (bits <= 8) {
-    const int64_t entries = std::min<int64_t>(DIB_NumColors(dib), (ptr - colors) / 4);
-    for (int64_t i = 0; i < entries; ++i) {
-      const uint8_t* q = dib.data() + colors + 4 * i;
-      table.push_back(Argb(q[2], q[1], q[0]));
-    }
-  }
-  auto lookup = [&](uint32_t i) { return i < table.size() ? table[i] : kOpaque; };
-
-  uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
-  if (bits == 32) {
-    masks[0] = 0xFF0000;
-    masks[1] = 0xFF00;
-    masks[2] = 0xFF;
-  }
-  if (compression == BI_BITFIELDS) {
-    if (ptr - colors < 12) return false;
-    for (int k = 0; k < 3; ++k) masks[k] = Le32(dib.data() + colors + 4 * k);
-  }
-
-  // Everything a header can be refused for is checked before anything is allocated.
-  const bool runLength = compression == BI_RLE8 || compression == BI_RLE4;
-  const bool decodable = runLength ? bits == (compression == BI_RLE8 ? 8 : 4)
-                                   : (compression == BI_RGB || compression == BI_BITFIELDS) &&
-                                         (bits == 1 || bits == 4 || bits == 8 || bits == 16 ||
-                                          bits == 24 || bits == 32);
-  if (!decodable) return false;
-  if (!runLength && stride > have / rows) return false;
-  const int64_t codeBytes = std::max<int64_t>(0, std::min<int64_t>(have, DIB_SizeImage(dib)));
-  if (runLength && codeBytes < 2) return false;
-  // Memory row r is display row r for top-down DIBs, rows - 1 - r for bottom-up ones.
-  auto out = [&](int32_t r) {
-    return pixels.data() + size_t(h < 0 ? r : rows - 1 - r) * size_t(w);
-  };
-
-  if (runLength) {
-    // What no code reaches keeps index 0.
-    uint32_t colors[256];
-    for (uint32_t i = 0; i < 256; ++i) colors[i] = lookup(i);
-    pixels.assign(size_t(w) * size_t(rows), colors[0]);
-    DecodeRle(px, codeBytes, compression == BI_RLE4, w, rows, h > 0, colors, pixels.data());
-  } else {
-    pixels.assign(size_t(w) * size_t(rows), kOpaque);
-    for (int32_t r = 0; r < rows; ++r) {
-      const uint8_t* s = px + stride * r;
-      uint32_t* d = out(r);
-      for (int32_t x = 0; x < w; ++x) {
-        switch (bits) {
-          case 1:
-            d[x] = lookup((s[x / 8] >> (7 - x % 8)) & 1);
-            break;
-          case 4:
-            d[x] = lookup((x & 1) ? s[x / 2] & 15 : s[x / 2] >> 4);
-            break;
-          case 8:
-            d[x] = lookup(s[x]);
-            break;
-          case 16: {
-            const uint32_t v = s[2 * x] | s[2 * x + 1] << 8;
-            d[x] = Argb(Channel(v, masks[0]), Channel(v, masks[1]), Channel(v, masks[2]));
-            break;
-          }
-          case 24:
-            d[x] = Argb(s[3 * x + 2], s[3 * x + 1], s[3 * x]);
-            break;
-          case 32: {
-            const uint32_t v = Le32(s + 4 * x);
-            d[x] = Argb(Channel(v, masks[0]), Channel(v, masks[1]), Channel(v, masks[2]));
-            break;
-          }
-          default:
-            return false;
-        }
-      }
-    }
-  }
-  width = w;
-  height = rows;
-  return true;
-}
-
-}  // namespace
-
 bool DIB_ToPixels(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t& height) {
   pixels.clear();
   width = height = 0;
+  const auto format = IsWinDIB(dib) ? vant::bitmap::ReadFormat(dib) : std::nullopt;
+  // A DIB holds at least one pixel, and its pixels follow the colour table.
+  if (!format || format->width == 0 || format->rows == 0 ||
+      format->TableEnd() > static_cast<int64_t>(dib.size())) {
+    return false;
+  }
   std::vector<uint32_t> decoded;
-  if (!Decode(dib, decoded, width, height)) {
-    width = height = 0;
+  if (!vant::bitmap::DecodePixels(*format, dib, dib.subspan(size_t(format->TableEnd())), false,
+                                  decoded)) {
     return false;
   }
   pixels.swap(decoded);
+  width = format->width;
+  height = format->rows;
   return true;
 }

@@ -96,6 +96,7 @@ void DIB_Free(TDIB& dib);
 // stream is left at the pixels. Empty on a short read or an implausible header.
 TDIB DIB_ReadBitmapInfo(std::istream& file);
 // A bitmap file, or else a copy of the "BITMAP" resource of that name; empty when neither.
+// Run-length codes are read up to the end of the file; uncompressed rows must all be there.
 TDIB DIB_OpenFile(const std::string& fileName);
 bool DIB_SetUsage(TDIB& dib, const TLogPalette* palette, int usage);
 bool DIB_MapToPalette(TDIB& dib, const TLogPalette& palette);
@@ -104,7 +105,9 @@ bool DIB_MapToPalette(TDIB& dib, const TLogPalette& palette);
 std::optional<TLogPalette> DIB_MakePalette(TDIBView dib);
 void DIB_Info(TDIBView dib);
 // The DIB as 0xAARRGGBB pixels, rows from the top (1, 4, 8 bits with or without run-length
-// coding, 16, 24 and 32 bits). False for a DIB that does not hold what its header says.
+// coding, 16, 24 and 32 bits), read as the graphics library reads a bitmap file and up to the
+// same number of pixels (platform/core's bitmapdecode). False for a DIB that does not hold what
+// its header says.
 bool DIB_ToPixels(TDIBView dib, std::vector<uint32_t>& pixels, int32_t& width, int32_t& height);
 // The first of the first `count` entries nearest to the colour (squared RGB distance).
 int PaletteNearestIndex(const TLogPalette& palette, size_t count, uint8_t r, uint8_t g, uint8_t b);

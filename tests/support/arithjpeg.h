@@ -1,6 +1,7 @@
 #pragma once
-// Arithmetic-coded JPEG pictures made by libjpeg, and hostile ones made from them: a few hundred
-// bytes whose frame header claims a huge picture and whose data ends early at an end marker.
+// JPEG pictures made by libjpeg's own encoder (Huffman or arithmetic coding), and hostile ones
+// made from them: a few hundred bytes whose frame header claims a huge picture and whose data
+// ends early at an end marker.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -11,8 +12,12 @@
 
 namespace vant::testing {
 
-// A 16 x 16 picture of noise coded arithmetically by libjpeg (sequential or progressive).
-inline std::vector<uint8_t> ArithmeticJpeg(bool progressive) {
+// A picture (`components` bytes a pixel, RGB or grey, rows from the top) coded by libjpeg: Huffman
+// or arithmetic coding, sequential or progressive, with luma sampled `h` x `v` times the chroma
+// (1 x 1 is 4:4:4, 2 x 1 is 4:2:2, 2 x 2 is 4:2:0).
+inline std::vector<uint8_t> EncodeJpeg(int width, int height, int components,
+                                       const std::vector<uint8_t>& pixels, bool arithmetic,
+                                       bool progressive, int h = 2, int v = 2, int quality = 75) {
   jpeg_compress_struct c;
   jpeg_error_mgr e;
   c.err = jpeg_std_error(&e);
@@ -20,18 +25,22 @@ inline std::vector<uint8_t> ArithmeticJpeg(bool progressive) {
   unsigned char* out = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&c, &out, &size);
-  c.image_width = c.image_height = 16;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
+  c.image_width = JDIMENSION(width);
+  c.image_height = JDIMENSION(height);
+  c.input_components = components;
+  c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&c);
-  c.arith_code = TRUE;
+  jpeg_set_quality(&c, quality, TRUE);
+  c.arith_code = arithmetic ? TRUE : FALSE;
+  if (components == 3) {
+    c.comp_info[0].h_samp_factor = h;
+    c.comp_info[0].v_samp_factor = v;
+  }
   if (progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
-  uint8_t row[16 * 3];
-  uint32_t seed = 7;
   while (c.next_scanline < c.image_height) {
-    for (uint8_t& b : row) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
-    JSAMPROW rows[] = {row};
+    JSAMPROW rows[] = {
+        const_cast<JSAMPROW>(pixels.data() + size_t(c.next_scanline) * width * components)};
     jpeg_write_scanlines(&c, rows, 1);
   }
   jpeg_finish_compress(&c);
@@ -39,6 +48,14 @@ inline std::vector<uint8_t> ArithmeticJpeg(bool progressive) {
   std::free(out);
   jpeg_destroy_compress(&c);
   return jpeg;
+}
+
+// A 16 x 16 picture of noise coded arithmetically by libjpeg (sequential or progressive).
+inline std::vector<uint8_t> ArithmeticJpeg(bool progressive) {
+  std::vector<uint8_t> noise(16 * 16 * 3);
+  uint32_t seed = 7;
+  for (uint8_t& b : noise) b = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+  return EncodeJpeg(16, 16, 3, noise, true, progressive);
 }
 
 // The picture's frame header made to claim `side` x `side` pixels and its first scan cut after

@@ -137,6 +137,67 @@ TEST_F(DibFiles, CoreHeaderReadsAsWindowsHeader) {
       DIB_OpenFile(Put("huge.bmp", WinDib(1 << 20, 1 << 20, 24, BI_RGB, 0, {}, {}, 0))).empty());
 }
 
+// A file is read as its header lays it out: bit-field masks after a 40-byte header or inside a
+// later one; run-length codes up to the end of the file, whatever image size the header gives.
+TEST_F(DibFiles, FilesAreReadAsTheirHeadersLayThemOut) {
+  const uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00;
+  const Bytes masks565 = {0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
+  struct {
+    const char* name;
+    uint32_t headerSize;
+    int bits;
+    uint32_t compression, sizeImage;
+    Bytes afterHeader, pixels;
+    std::vector<uint32_t> want;  // 2 x 2, rows from the top
+  } cases[] = {
+      {"5-6-5 masks after a 40-byte header",
+       40,
+       16,
+       BI_BITFIELDS,
+       0,
+       masks565,
+       {0, 0xF8, 0xE0, 0x07, 0xE0, 0x07, 0, 0xF8},
+       {kGreen, kRed, kRed, kGreen}},
+      {"5-6-5 masks inside a 124-byte header",
+       124,
+       16,
+       BI_BITFIELDS,
+       0,
+       {},
+       {0, 0xF8, 0xE0, 0x07, 0xE0, 0x07, 0, 0xF8},
+       {kGreen, kRed, kRed, kGreen}},
+      {"run-length codes past the header's image size",
+       40,
+       8,
+       BI_RLE8,
+       2,
+       {0, 0, 255, 0, 0, 255, 0, 0},
+       {0, 0, 2, 1, 0, 1},
+       {kGreen, kGreen, kRed, kRed}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const uint32_t colours = uint32_t(c.bits <= 8 ? c.afterHeader.size() / 4 : 0);
+    Bytes header = WinDib(2, 2, c.bits, c.compression, colours, {}, {}, c.sizeImage);
+    header[0] = uint8_t(c.headerSize);
+    header.resize(c.headerSize, 0);
+    if (c.headerSize >= 52) std::copy(masks565.begin(), masks565.end(), header.begin() + 40);
+    const uint32_t offBits = uint32_t(14 + header.size() + c.afterHeader.size());
+    Bytes file = {'B', 'M'};
+    Put32(file, uint32_t(offBits + c.pixels.size()));
+    Put32(file, 0);
+    Put32(file, offBits);
+    file.insert(file.end(), header.begin(), header.end());
+    file.insert(file.end(), c.afterHeader.begin(), c.afterHeader.end());
+    file.insert(file.end(), c.pixels.begin(), c.pixels.end());
+    const TDIB dib = DIB_OpenFile(Put("p.bmp", file));
+    std::vector<uint32_t> pixels;
+    int32_t w = 0, h = 0;
+    EXPECT_TRUE(DIB_ToPixels(dib, pixels, w, h));
+    EXPECT_EQ(pixels, c.want);
+  }
+}
+
 TEST_F(DibFiles, MissingFileFallsBackToACopyOfTheResource) {
   static const TDIB res = DIB_Create(8, 1, 2, 2, true);
   RegisterResource("BITMAP", "LOGO", res);

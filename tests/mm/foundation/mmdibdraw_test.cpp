@@ -162,6 +162,60 @@ TEST(DibPixels, RunLengthPicturesDecodeHoweverFarTheirCodesReach) {
   EXPECT_FALSE(DIB_ToPixels(Dib(1, 1, 8, BI_RLE8, 2, table, {}), none, w, h));
 }
 
+// Uncompressed pictures of any size up to 2^28 pixels decode; one pixel more is refused before
+// the picture is allocated, whatever its compression.
+TEST(DibPixels, PicturesUpToThePixelLimitDecode) {
+  struct {
+    int32_t w, h;
+  } sizes[] = {{5000, 3400}, {4096, 4098}};
+  for (const auto& s : sizes) {
+    SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
+    // Blue is x, green y, red x + y (each modulo 256), rows stored from the bottom.
+    const size_t stride = (size_t(s.w) * 3 + 3) / 4 * 4;
+    Bytes rows(stride * size_t(s.h));
+    for (int32_t r = 0; r < s.h; ++r) {
+      const int32_t y = s.h - 1 - r;
+      for (int32_t x = 0; x < s.w; ++x) {
+        uint8_t* p = &rows[stride * size_t(r) + 3 * size_t(x)];
+        p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t(x + y);
+      }
+    }
+    std::vector<uint32_t> p;
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(DIB_ToPixels(Dib(s.w, s.h, 24, BI_RGB, 0, {}, rows), p, w, h));
+    ASSERT_EQ(w, s.w);
+    ASSERT_EQ(h, s.h);
+    for (const auto& [x, y] : {std::pair{0, 0},
+                               {s.w - 1, 0},
+                               {0, s.h - 1},
+                               {s.w - 1, s.h - 1},
+                               {1234, 2345},
+                               {s.w / 2, s.h / 3}}) {
+      const uint32_t want =
+          0xFF000000u | uint32_t(uint8_t(x + y)) << 16 | uint32_t(uint8_t(y)) << 8 | uint8_t(x);
+      EXPECT_EQ(p[size_t(y) * size_t(w) + size_t(x)], want) << x << ", " << y;
+    }
+  }
+  struct {
+    int32_t w, h;
+    int bits;
+    uint32_t compression;
+  } over[] = {{16385, 16384, 1, BI_RGB}, {16384, -16385, 8, BI_RLE8}, {1, 268435457, 4, BI_RLE4}};
+  for (const auto& o : over) {
+    SCOPED_TRACE(testing::Message() << o.w << " x " << o.h << ", " << o.bits << " bits");
+    std::vector<uint32_t> p;
+    int32_t w = -1, h = -1;
+    g_largest = 0;
+    g_watching = true;
+    const bool decoded = DIB_ToPixels(
+        Dib(o.w, o.h, o.bits, o.compression, 2, {0, 0, 0, 0, 255, 255, 255, 0}, Bytes(64, 0)), p, w,
+        h);
+    g_watching = false;
+    EXPECT_FALSE(decoded);
+    EXPECT_LT(g_largest.load(), 4096u);
+  }
+}
+
 TEST(DibPixels, BitCountsNoDecoderHasAreRefusedBeforeAnythingIsAllocated) {
   struct {
     int bits;
