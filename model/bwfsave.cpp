@@ -549,21 +549,21 @@ void Saver::CheckTemp() {
             bwf::Le32(h) == vant::riff::kRiff && bwf::Le32(h + 4) == temp_size_ - 8 &&
             bwf::Le32(h + 8) == bwf::kWave;
   uint64_t at = 12;
-  int64_t data_size = -1, lower_data_size = -1;
+  vant::riff::SamplesPick samples;  // as every reader picks them
   while (ok && at + 8 <= temp_size_) {
     if (io_.ReadAt(temp_fd_, h, 8, at) != 8) {
       ok = false;
       break;
     }
-    const uint32_t size = bwf::Le32(h + 4);
-    if (bwf::Le32(h) == bwf::kData && lower_data_size < 0) lower_data_size = size;
-    if (bwf::Le32(h) == bwf::kDataUpper && data_size < 0) data_size = size;
-    at += 8 + EvenUp(size);
+    vant::riff::ChunkInfo ck;
+    ck.id = bwf::Le32(h);
+    ck.size = bwf::Le32(h + 4);
+    samples.See(ck);
+    at += 8 + EvenUp(ck.size);
   }
   ok = ok && at == temp_size_;
-  if (lower_data_size >= 0) data_size = lower_data_size;
   const int source_data = IndexOf(chunk_.ChunkTable, bwf::kData, bwf::kDataUpper);
-  ok = ok && data_size == chunk_.ChunkTable[source_data].size;
+  ok = ok && samples.found && samples.chunk.size == chunk_.ChunkTable[source_data].size;
   if (!ok) throw Stop{kMsgSaveBadTemp};
 }
 
