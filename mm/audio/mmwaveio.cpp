@@ -589,8 +589,8 @@ int wioWriteFileInfo(TWAVEIOCB* block, const std::string& name) {
   }
   block->dwDataOffset = static_cast<int64_t>(file->Tell());
   block->ckRIFF = ChunkInfo{kRiffId, 0, kWaveForm, 8, ChunkInfo::kDirty};
-  block->ckDATA =
-      ChunkInfo{vant::riff::kData, 0, 0, static_cast<uint64_t>(block->dwDataOffset), ChunkInfo::kDirty};
+  block->ckDATA = ChunkInfo{vant::riff::kData, 0, 0, static_cast<uint64_t>(block->dwDataOffset),
+                            ChunkInfo::kDirty};
   block->hmmio = std::move(file);
   block->lpFileName = name;
   block->dwFlags = kWioFile;

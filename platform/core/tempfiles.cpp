@@ -129,10 +129,10 @@ void StagedHold::Release() {
 
 int RemoveStaleOwnedTemps(const std::filesystem::path& folder, std::string_view suffix,
                           const std::function<bool(std::string_view stem)>& ours) {
-  return DisposeStaleOwnedTemps(folder, suffix, ours, [](const std::filesystem::path& path,
-                                                         std::string_view) {
-    return GetFileLayer().Remove(path) == 0;
-  });
+  return DisposeStaleOwnedTemps(folder, suffix, ours,
+                                [](const std::filesystem::path& path, std::string_view) {
+                                  return GetFileLayer().Remove(path) == 0;
+                                });
 }
 
 int DisposeStaleOwnedTemps(
@@ -153,9 +153,8 @@ int DisposeStaleOwnedTemps(
     }
     const std::string_view stem = owned->first;
     if (ProcessGone(owned->second) &&
-        DisposeIfAbandoned(path, st, [&](const std::filesystem::path& p) {
-          return dispose(p, stem);
-        })) {
+        DisposeIfAbandoned(path, st,
+                           [&](const std::filesystem::path& p) { return dispose(p, stem); })) {
       ++removed;
     }
   }

@@ -2,9 +2,9 @@
 // file, never neither. The save runs in a child process (savecrash_driver) that the test holds
 // before a chosen file operation, lets run on, and kills at once.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 

@@ -458,7 +458,8 @@ class PowerCutReplay {
   size_t states_ = 0;
 };
 
-// Whether `name` is one a writer sets the old `target` aside under: ".TARGET." ... ".bak" beside it.
+// Whether `name` is one a writer sets the old `target` aside under: ".TARGET." ... ".bak" beside
+// it.
 inline bool IsBackupName(const std::filesystem::path& target, const std::filesystem::path& name) {
   const std::string n = name.filename().string();
   return n.starts_with("." + target.filename().string() + ".") && n.ends_with(".bak");

@@ -178,7 +178,9 @@ TEST(RiffIo, TheWalkStepsOverAZeroIdAndStopsAtZeroSpace) {
   Bytes shortHeader;
   shortHeader.Id("fmt ").U32(2).Fill(2).Id("dat");
   const Case cases[] = {
-      {"an id of zero with a size", zeroId, {{"fmt ", 8}, {std::string(4, '\0'), 32}, {"data", 48}}},
+      {"an id of zero with a size",
+       zeroId,
+       {{"fmt ", 8}, {std::string(4, '\0'), 32}, {"data", 48}}},
       {"an id of zero with an odd size", zeroOdd, {{std::string(4, '\0'), 8}, {"data", 18}}},
       {"eight zero bytes", zeroSpace, {{"fmt ", 8}}},
       {"a size past the file", cut, {{"data", 8}}},
@@ -197,8 +199,10 @@ TEST(RiffIo, TheWalkStepsOverAZeroIdAndStopsAtZeroSpace) {
     // Descend walks the same way.
     f->Seek(0);
     ChunkInfo data{.id = MakeFourCC('d', 'a', 't', 'a')};
-    const bool found = std::any_of(seen.begin(), seen.end(), [](const auto& s) { return s.first == "data"; });
-    EXPECT_EQ(f->Descend(data, nullptr, Search::kChunk), found ? Result::kOk : Result::kChunkNotFound)
+    const bool found =
+        std::any_of(seen.begin(), seen.end(), [](const auto& s) { return s.first == "data"; });
+    EXPECT_EQ(f->Descend(data, nullptr, Search::kChunk),
+              found ? Result::kOk : Result::kChunkNotFound)
         << c.what;
   }
 }
