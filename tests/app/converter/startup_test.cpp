@@ -127,9 +127,10 @@ TEST_F(StartupTest, AStartWithAFilePutsALoneBackupOfAKilledSaveBack) {
   const std::string dead = std::to_string(crashed->Pid());
   crashed->Kill();
   // The old file: a short 48 kHz stereo wave, which the converter opens without a word.
-  const std::string old("RIFF\x28\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xbb\0\0"
-                        "\0\xee\x02\0\x04\0\x10\0data\x04\0\0\0\x01\x02\x03\x04",
-                        48);
+  const std::string old(
+      "RIFF\x28\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xbb\0\0"
+      "\0\xee\x02\0\x04\0\x10\0data\x04\0\0\0\x01\x02\x03\x04",
+      48);
   std::ofstream(folder.path() / (".out.wav." + dead + ".AbC123.bak"), std::ios::binary) << old;
   const std::string target = (folder.path() / "out.wav").string();
   ChildProcess next({ORLUNE_TESTHOST, target}, {"XDG_RUNTIME_DIR=" + runtime_.path().string(),
