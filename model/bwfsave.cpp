@@ -24,6 +24,11 @@ namespace {
 
 // The new file in the temporary folder: "vant-save-PID.XXXXXX.tmp".
 constexpr std::string_view kSaveTempStem = "vant-save-";
+// The old target between the save's two renames: ".NAME.PID.XXXXXX.bak" beside it.
+constexpr const char* kBackupSuffix = ".bak";
+// The longest target name that a backup's name holds whole (PartFilePrefix cuts longer ones to
+// 200 bytes, on a character boundary).
+constexpr size_t kBackupNameUncut = 196;
 
 // Bytes per copy call; the message loop runs on the first block and every 30th after it.
 constexpr size_t kCopyBlock = 256 * 1024;
@@ -192,7 +197,7 @@ class Saver {
   TBWFProgress& progress_;
   fs::path target_, source_;
   fs::path temp_, part_;
-  vant::StagedHold temp_hold_, part_hold_;  // their locks, until the names are gone
+  vant::StagedHold temp_hold_, part_hold_, backup_hold_;  // their locks, until the names are gone
   int source_fd_ = -1, temp_fd_ = -1, part_fd_ = -1;
   uint64_t source_size_ = 0;
   std::vector<int> attach_fds_;  // in the order of the new `file` entries
@@ -544,21 +549,21 @@ void Saver::CheckTemp() {
             bwf::Le32(h) == vant::riff::kRiff && bwf::Le32(h + 4) == temp_size_ - 8 &&
             bwf::Le32(h + 8) == bwf::kWave;
   uint64_t at = 12;
-  int64_t data_size = -1, lower_data_size = -1;
+  vant::riff::SamplesPick samples;  // as every reader picks them
   while (ok && at + 8 <= temp_size_) {
     if (io_.ReadAt(temp_fd_, h, 8, at) != 8) {
       ok = false;
       break;
     }
-    const uint32_t size = bwf::Le32(h + 4);
-    if (bwf::Le32(h) == bwf::kData && lower_data_size < 0) lower_data_size = size;
-    if (bwf::Le32(h) == bwf::kDataUpper && data_size < 0) data_size = size;
-    at += 8 + EvenUp(size);
+    vant::riff::ChunkInfo ck;
+    ck.id = bwf::Le32(h);
+    ck.size = bwf::Le32(h + 4);
+    samples.See(ck);
+    at += 8 + EvenUp(ck.size);
   }
   ok = ok && at == temp_size_;
-  if (lower_data_size >= 0) data_size = lower_data_size;
   const int source_data = IndexOf(chunk_.ChunkTable, bwf::kData, bwf::kDataUpper);
-  ok = ok && data_size == chunk_.ChunkTable[source_data].size;
+  ok = ok && samples.found && samples.chunk.size == chunk_.ChunkTable[source_data].size;
   if (!ok) throw Stop{kMsgSaveBadTemp};
 }
 
@@ -596,6 +601,7 @@ void Saver::Build() {
   progress_.Show();
   SetProgress(0);
   progress_.ProcessMessages();
+  RecoverSaveBackups(target_.parent_path());
   CheckTarget();
   OpenSource();
   OpenAttachments();
@@ -630,12 +636,21 @@ int Saver::Replace() {
       errors += error(kMsgSaveCopy);
     }
   } else {
-    // A file that already has the backup's name is never overwritten.
-    fs::path backup = target_.string() + "~";
-    int r = io_.Rename(target_, backup, true);
-    for (int n = 2; r != 0 && errno == EEXIST && n < 1000; ++n) {
-      backup = target_.string() + "~" + std::to_string(n);
+    // The old file waits under a name of this save's own, locked through the old file before it
+    // leaves its name, so that the next save can tell a backup that a killed save left. A file
+    // that already has the name is never overwritten.
+    if (const int fd = io_.Open(target_, O_RDONLY); fd >= 0) {
+      if (vant::LockStagedFile(fd)) backup_hold_ = vant::StagedHold(fd);
+      io_.Close(fd);
+    }
+    fs::path backup;
+    int r = -1;
+    for (int n = 0; n < 100 && (n == 0 || errno == EEXIST); ++n) {
+      const auto name = vant::MakeTempName(folder, mmio::PartFilePrefix(target_), kBackupSuffix);
+      if (!name) break;
+      backup = *name;
       r = io_.Rename(target_, backup, true);
+      if (r == 0) break;
     }
     if (r != 0) {
       errors += error(kMsgSaveRename);
@@ -654,10 +669,30 @@ int Saver::Replace() {
   if (io_.Remove(part_) != 0 && errno != ENOENT) vant::Trace("save: staged copy left behind");
   part_.clear();
   part_hold_.Release();
+  backup_hold_.Release();
   return errors;
 }
 
 }  // namespace
+
+int RecoverSaveBackups(const fs::path& target_folder) {
+  const fs::path folder = target_folder.empty() ? fs::path(".") : target_folder;
+  TBWFFileLayer& io = GetBWFFileLayer();
+  auto beside = [](std::string_view stem) {
+    return stem.size() > 2 && stem.front() == '.' && stem.back() == '.';
+  };
+  return vant::DisposeStaleOwnedTemps(
+      folder, kBackupSuffix, beside, [&](const fs::path& backup, std::string_view stem) {
+        const std::string name(stem.substr(1, stem.size() - 2));
+        // A name cut to fit the folder entry (see PartFilePrefix) no longer tells its target.
+        if (name.size() > kBackupNameUncut || name == "." || name == "..") return false;
+        if (io.Rename(backup, folder / name, true) == 0) {
+          io.SyncFolder(folder);
+          return true;
+        }
+        return errno == EEXIST && io.Remove(backup) == 0;
+      });
+}
 
 int RemoveStaleSaveTemps(const fs::path& folder) {
   return vant::RemoveStaleOwnedTemps(folder, ".tmp",

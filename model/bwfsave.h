@@ -59,6 +59,14 @@ int64_t PlannedSaveSize(TBWFChunck& chunk, const std::filesystem::path& source,
 // it starts. Returns how many went.
 int RemoveStaleSaveTemps(const std::filesystem::path& folder);
 
+// The old file of a replaced target waits under a hidden name of the save's making
+// (".NAME.PID.XXXXXX.bak") between the save's two renames, locked while the save lives. For each
+// such backup in `folder` whose save was killed: when its target is missing (killed between the
+// renames) it goes back under the target's name, otherwise (the new file stands) it is removed.
+// Every save calls it for its target's folder, and the converter for the folder of the file it
+// starts with. Returns how many backups were dealt with.
+int RecoverSaveBackups(const std::filesystem::path& folder);  // "" is the current folder
+
 // How a successful save tells a running viewer (NotifyViewer by default). Tests install a
 // recorder; an empty function restores the default.
 using TBWFViewerNotice = std::function<void(const TBWFChunck& chunk, int edition,

@@ -24,25 +24,20 @@ void TraceItem(uint64_t offset, bwf::FourCC id, uint32_t size, uint64_t next,
 
 uint32_t EvenUp(uint32_t n) { return n + (n & 1u); }
 
-// Visits the chunk headers from `p` while a whole header fits before `end`, each size cut to what
-// the file holds and up to four zero bytes where an id belongs, as the readers walk. The step is
-// 64-bit, so a huge size moves past `end` (ending the walk) instead of wrapping back into the file.
-// fn returns false to end the walk.
+// Visits the chunk headers from `p` to `end` as every reader walks them, with the position at
+// each chunk's data. fn returns false to end the walk.
 template <class Fn>
 void WalkHeaders(RiffFile& f, uint64_t p, uint64_t end, uint32_t origin, Fn&& fn) {
-  const uint64_t fileEnd = f.Size();
-  while (p < end && end - p >= 8) {
-    uint8_t h[8];
-    f.Seek(static_cast<int64_t>(p));
-    if (f.Read(h, 8) != 8) return;
+  vant::riff::ChunkWalk walk(f, p, end);
+  ChunkInfo ck;
+  while (walk.Next(ck)) {
     TChunkEntry e;
-    e.id = bwf::Le32(h);
-    if (e.id == 0) return;  // zero-filled space holds no chunks
-    e.dataOffset = p + 8;
-    e.size = static_cast<uint32_t>(std::min<uint64_t>(bwf::Le32(h + 4), fileEnd - e.dataOffset));
+    e.id = ck.id;
+    e.dataOffset = ck.dataOffset;
+    e.size = ck.size;
     e.kind = static_cast<uint32_t>(TBWFChunck::GetChunkKind(e.id));
     e.origin = origin;
-    p = e.dataOffset + e.size + (e.size & 1u);
+    f.Seek(static_cast<int64_t>(e.dataOffset));
     if (!fn(e)) return;
   }
 }
@@ -209,18 +204,10 @@ void TBWFChunck::ScanChunks(const std::filesystem::path& path) {
   RiffFile& f = handle ? *handle : *file_;
   ChunkInfo form;
   if (!bwf::FindWaveForm(f, form)) return;
-  // The size as the header states it, byte-reversed when it is negative, with the form's own rule
-  // for an end that falls inside a chunk.
-  uint8_t stated[4] = {};
-  f.Seek(static_cast<int64_t>(form.dataOffset - 4));
-  uint32_t formSize = f.Read(stated, 4) == 4 ? bwf::Le32(stated) : form.size;
-  if (static_cast<int32_t>(formSize) < 0) formSize = __builtin_bswap32(formSize);
-  formSize = f.FormSize(form.dataOffset - 8, formSize);
-
   // Top-level walk, bounded by the form and the file; a chunk that runs past the file is
   // recorded with what it holds and ends the walk.
   const uint64_t fileEnd = f.Size();
-  const uint64_t formEnd = std::min<uint64_t>(form.dataOffset + formSize, fileEnd);
+  const uint64_t formEnd = std::min<uint64_t>(form.DataEnd(), fileEnd);
   uint32_t lastSize = 0;
   Overflow overflow(f, ChunkTable);
   WalkHeaders(f, 12, formEnd, TChunkEntry::kSource, [&](TChunkEntry& e) {

@@ -9,12 +9,13 @@
 
 namespace bwf {
 
-// Finds the RIFF form "WAVE" at the start of the file.
+// Finds the RIFF form "WAVE" at the start of the file; a form further on is no wave, as for the
+// audio engine's parse.
 inline bool FindWaveForm(vant::riff::RiffFile& f, vant::riff::ChunkInfo& form) {
   f.Seek(0);
   form = {};
-  form.type = kWave;
-  return f.Descend(form, nullptr, vant::riff::Search::kRiff) == vant::riff::Result::kOk;
+  return f.Descend(form) == vant::riff::Result::kOk && form.id == vant::riff::kRiff &&
+         form.type == kWave;
 }
 
 // Finds `id`, else `other`, each searched from `from` inside `parent`.

@@ -34,6 +34,7 @@ int OrluneMain(const std::vector<std::string>& args, const OrluneStartHooks& hoo
   if (auto code = ipc::EnterInstanceGuard(name, TVANTMainAA::kTitle, ui)) return *code;
   // What saves and wave writes of earlier runs left when they were killed.
   RemoveStaleSaveTemps(vant::TempFolder());
+  if (!args.empty()) RecoverSaveBackups(std::filesystem::path(args.front()).parent_path());
   wioRemoveStaleTemps(vant::TempFolder().string());
 
   TBoxNotifier notifier;

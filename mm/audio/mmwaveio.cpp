@@ -34,7 +34,6 @@ constexpr uint32_t kRiffId = MakeFourCC('R', 'I', 'F', 'F');
 constexpr uint32_t kListId = MakeFourCC('L', 'I', 'S', 'T');
 constexpr uint32_t kInfoType = MakeFourCC('I', 'N', 'F', 'O');
 constexpr uint32_t kFmtId = MakeFourCC('f', 'm', 't', ' ');
-constexpr uint32_t kDataId = MakeFourCC('d', 'a', 't', 'a');
 constexpr uint32_t kFactId = MakeFourCC('f', 'a', 'c', 't');
 constexpr uint32_t kDispId = MakeFourCC('D', 'I', 'S', 'P');
 constexpr uint32_t kCueId = MakeFourCC('c', 'u', 'e', ' ');
@@ -283,36 +282,31 @@ struct Walk {
   int64_t riffEnd = 0;
   std::vector<uint8_t> fmt;
   bool haveFmt = false, badFmt = false;
-  bool dataSeen = false;
+  vant::riff::SamplesPick samples;
   int64_t dataOffset = 0, dataSize = 0, dataEnd = 0;
   bool haveFact = false, haveInfo = false, factRead = false;
   uint32_t factCount = 0;
   std::vector<std::pair<uint32_t, int64_t>> headChunks;
 };
 
-// Walks the chunks of the RIFF form; 0 or a result code. The lists are filled as found.
+// Walks the chunks of the RIFF form; 0 or a result code. The lists are filled as found, up to a
+// second `fmt ` or `fact`, or a data chunk after one that held samples: what follows those belongs
+// to no wave this parse describes. The samples are picked by the walk every reader shares, which
+// goes on past that point until they are settled.
 int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* disp, Walk& w) {
   w.fileSize = static_cast<int64_t>(f.Size());
   w.riffEnd = std::min<int64_t>(8 + int64_t{riff.size}, w.fileSize);
-  w.dataEnd = w.fileSize;
-  bool dataEndSet = false;
-  int64_t pos = 12;
-  while (pos + 8 <= w.riffEnd) {
-    uint8_t hdr[8];
-    if (!ReadAt(f, static_cast<uint64_t>(pos), hdr, 8)) break;
-    const uint32_t id = Le32(hdr);
-    int64_t size = Le32(hdr + 4);
-    const int64_t dataOff = pos + 8;
-    // The first chunk after the data ends it: the data runs up to this header.
-    if (w.dataSeen && !dataEndSet) {
-      w.dataEnd = pos;
-      dataEndSet = true;
-    }
-    if (dataOff + size > w.riffEnd) {
-      if (w.haveFmt && w.dataSeen) break;
-      if (dataOff + size > w.fileSize) size = w.fileSize - dataOff;
-    }
-    bool stop = false;
+  vant::riff::ChunkWalk walk(f, 12, static_cast<uint64_t>(w.riffEnd));
+  bool listsDone = false;
+  ChunkInfo ck;
+  while (!(listsDone && w.samples.settled) && walk.Next(ck)) {
+    const bool dataBefore = w.samples.found;
+    w.samples.See(ck);
+    if (listsDone) continue;
+    const uint32_t id = ck.id;
+    const int64_t size = ck.size;
+    const int64_t dataOff = static_cast<int64_t>(ck.dataOffset);
+    const int64_t pos = dataOff - 8;
     switch (id) {
       case kListId: {
         if (size < 4) break;
@@ -320,7 +314,7 @@ int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* 
         if (!ReadAt(f, static_cast<uint64_t>(dataOff), type, 4)) return kWioIOError;
         if (Le32(type) != kInfoType || w.haveInfo) break;  // the first LIST INFO wins
         w.haveInfo = true;
-        if (!w.dataSeen) w.headChunks.emplace_back(id, pos);
+        if (!dataBefore) w.headChunks.emplace_back(id, pos);
         std::vector<uint8_t> body(static_cast<size_t>(size - 4));
         if (!ReadAt(f, static_cast<uint64_t>(dataOff + 4), body.data(), body.size())) {
           return kRiffIOError;
@@ -332,7 +326,7 @@ int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* 
         break;
       }
       case kDispId: {
-        if (!w.dataSeen) w.headChunks.emplace_back(id, pos);
+        if (!dataBefore) w.headChunks.emplace_back(id, pos);
         std::vector<uint8_t> body(static_cast<size_t>(size));
         if (!ReadAt(f, static_cast<uint64_t>(dataOff), body.data(), body.size())) {
           return kRiffIOError;
@@ -343,7 +337,7 @@ int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* 
       }
       case kFmtId:
         if (w.haveFmt) {
-          stop = true;
+          listsDone = true;
           break;
         }
         w.haveFmt = true;
@@ -356,24 +350,16 @@ int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* 
           return kWioIOError;
         }
         break;
-      case kDataId:
-        if (w.dataSeen && w.dataSize != 0) {
-          stop = true;
-          break;
-        }
-        w.dataSeen = true;
-        dataEndSet = false;
-        w.dataOffset = dataOff;
-        w.dataSize = size;
-        w.dataEnd = w.fileSize;
+      case vant::riff::kData:
+        if (dataBefore && w.samples.chunk.size != 0) listsDone = true;
         break;
       case kFactId: {
         if (w.haveFact) {
-          stop = true;
+          listsDone = true;
           break;
         }
         w.haveFact = true;
-        if (!w.dataSeen) w.headChunks.emplace_back(id, pos);
+        if (!dataBefore) w.headChunks.emplace_back(id, pos);
         uint8_t count[4];
         if (size >= 4 && ReadAt(f, static_cast<uint64_t>(dataOff), count, 4)) {
           w.factCount = Le32(count);
@@ -384,12 +370,14 @@ int WalkChunks(RiffFile& f, const ChunkInfo& riff, TInfoChunk* info, TDispList* 
       default:
         break;
     }
-    if (stop) break;
-    pos = dataOff + size + (size & 1);
   }
-  // The pad byte of an odd data chunk is not a sample.
-  if (w.dataSeen && (w.dataSize & 1) && w.dataEnd == w.dataOffset + w.dataSize + 1) {
-    --w.dataEnd;
+  if (w.samples.found) {
+    w.dataOffset = static_cast<int64_t>(w.samples.chunk.dataOffset);
+    // A size of 0xFFFFFFFF is a pipe's "unknown": the samples run to the end of the file, which
+    // may lie beyond 4 GiB.
+    w.dataSize = w.samples.chunk.size == UINT32_MAX ? w.fileSize - w.dataOffset
+                                                    : int64_t{w.samples.chunk.size};
+    w.dataEnd = w.dataOffset + w.dataSize;
   }
   return kWioOk;
 }
@@ -470,13 +458,12 @@ int ParseSource(PWAVEIOCB& block, const std::string& name, std::span<const uint8
   cb->wfxBytes = static_cast<uint32_t>(std::max<size_t>(w.fmt.size(), sizeof(WAVEFORMATEX)));
   cb->dwSize = FixedBytes() + cb->wfxBytes;
   cb->dwFlags = kind;
-  if (w.dataSeen) {
+  if (w.samples.found) {
     cb->dwDataOffset = w.dataOffset;
-    cb->dwDataBytes =
-        RoundDownToBlock(std::max<int64_t>(w.dataEnd - w.dataOffset, 0), cb->wfx->nBlockAlign);
-    cb->dataEnd = std::max(w.dataEnd, w.dataOffset);
+    cb->dwDataBytes = RoundDownToBlock(w.dataSize, cb->wfx->nBlockAlign);
+    cb->dataEnd = w.dataEnd;
     cb->headChunks = std::move(w.headChunks);
-    cb->ckDATA.id = kDataId;
+    cb->ckDATA.id = w.samples.chunk.id;
     cb->ckDATA.size = static_cast<uint32_t>(std::min<int64_t>(w.dataSize, 0xFFFFFFFF));
     cb->ckDATA.dataOffset = static_cast<uint64_t>(w.dataOffset);
   }
@@ -594,7 +581,7 @@ int wioWriteFileInfo(TWAVEIOCB* block, const std::string& name) {
   const uint32_t fmtBytes = f.wFormatTag == WAVE_FORMAT_PCM ? 16 : wioSizeOfWaveFormat(&f);
   const bool ok = WriteLe32(*file, kRiffId) && WriteLe32(*file, 0) && WriteLe32(*file, kWaveForm) &&
                   WriteChunk(*file, kFmtId, block->wfx.get(), fmtBytes) &&
-                  WriteLe32(*file, kDataId) && WriteLe32(*file, 0);
+                  WriteLe32(*file, vant::riff::kData) && WriteLe32(*file, 0);
   if (!ok) {
     file.reset();
     wioFileDelete(name);
@@ -602,8 +589,8 @@ int wioWriteFileInfo(TWAVEIOCB* block, const std::string& name) {
   }
   block->dwDataOffset = static_cast<int64_t>(file->Tell());
   block->ckRIFF = ChunkInfo{kRiffId, 0, kWaveForm, 8, ChunkInfo::kDirty};
-  block->ckDATA =
-      ChunkInfo{kDataId, 0, 0, static_cast<uint64_t>(block->dwDataOffset), ChunkInfo::kDirty};
+  block->ckDATA = ChunkInfo{vant::riff::kData, 0, 0, static_cast<uint64_t>(block->dwDataOffset),
+                            ChunkInfo::kDirty};
   block->hmmio = std::move(file);
   block->lpFileName = name;
   block->dwFlags = kWioFile;
@@ -780,10 +767,10 @@ int wioWaveSetPosition(TWAVEIOCB* block, int64_t sample) {
       // The data chunk's header must still be where the parse found it.
       uint8_t hdr[8];
       if (!ReadAt(f, static_cast<uint64_t>(block->dwDataOffset - 8), hdr, 8) ||
-          Le32(hdr) != kDataId) {
+          (Le32(hdr) != vant::riff::kData && Le32(hdr) != vant::riff::kDataUpper)) {
         return kWioIOError;
       }
-      block->ckDATA.id = kDataId;
+      block->ckDATA.id = Le32(hdr);
       block->ckDATA.size = Le32(hdr + 4);
       block->ckDATA.dataOffset = static_cast<uint64_t>(block->dwDataOffset);
     }

@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 #include "filelayer.h"
@@ -126,16 +129,79 @@ bool ParseLine(std::string_view line, Entry& e) {
   }
 }
 
-std::vector<Entry> ReadEntries(const std::filesystem::path& file) {
+std::vector<Entry> ParseEntries(std::string_view text) {
   std::vector<Entry> entries;
-  std::ifstream in(file, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
+  while (!text.empty()) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
     if (line.empty() || line[0] == '#') continue;
     Entry e;
     if (ParseLine(line, e)) entries.push_back(std::move(e));
   }
   return entries;
+}
+
+using Entries = std::shared_ptr<const std::vector<Entry>>;
+
+// A settings file as last read, with what tells its contents apart: the file (device and inode),
+// its size and its modification time.
+struct Snapshot {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = -1;
+  int64_t mtimeNs = 0;
+  Entries entries;
+};
+
+// The files of every store of this process, each read once and again only when it changed.
+std::mutex& SnapshotsLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<std::string, Snapshot>& Snapshots() {
+  static std::map<std::string, Snapshot> snapshots;
+  return snapshots;
+}
+
+// The entries of `file` as it is now: none when it is missing, no regular file, or larger than
+// any settings file the store writes (refused like a damaged one, without reading it).
+Entries CurrentEntries(const std::filesystem::path& file) {
+  static const Entries none = std::make_shared<const std::vector<Entry>>();
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return none;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return none;
+  }
+  const int64_t mtime = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  std::lock_guard guard(SnapshotsLock());
+  Snapshot& snap = Snapshots()[file.string()];
+  if (snap.entries && snap.dev == st.st_dev && snap.ino == st.st_ino && snap.size == st.st_size &&
+      snap.mtimeNs == mtime) {
+    ::close(fd);
+    return snap.entries;
+  }
+  snap = {st.st_dev, st.st_ino, st.st_size, mtime, none};
+  if (st.st_size <= static_cast<off_t>(SettingsStore::kMaxFileBytes)) {
+    // Read to the end, but never past the limit: a file that grew since the stat is refused too.
+    std::string text;
+    char block[64 * 1024];
+    while (text.size() <= SettingsStore::kMaxFileBytes) {
+      const ssize_t n = ::read(fd, block, sizeof block);
+      if (n > 0) {
+        text.append(block, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        break;
+      }
+    }
+    if (text.size() <= SettingsStore::kMaxFileBytes) {
+      snap.entries = std::make_shared<const std::vector<Entry>>(ParseEntries(text));
+    }
+  }
+  ::close(fd);
+  return snap.entries;
 }
 
 std::string Serialize(const std::vector<Entry>& entries) {
@@ -220,8 +286,8 @@ bool SettingsStore::Exists() const {
 }
 
 SettingsStore::Value SettingsStore::Get(std::string_view name) const {
-  for (auto& e : ReadEntries(file_))
-    if (SameName(e.first, name)) return std::move(e.second);
+  for (const auto& e : *CurrentEntries(file_))
+    if (SameName(e.first, name)) return e.second;
   return {};
 }
 
@@ -245,7 +311,7 @@ std::optional<std::string> SettingsStore::GetBinary(std::string_view name) const
 
 std::vector<std::string> SettingsStore::Names() const {
   std::vector<std::string> names;
-  for (auto& e : ReadEntries(file_)) names.push_back(std::move(e.first));
+  for (const auto& e : *CurrentEntries(file_)) names.push_back(e.first);
   return names;
 }
 
@@ -274,7 +340,7 @@ bool SettingsStore::Write(std::string_view name, const Value* value) {
   if (!lock.Held()) return false;
 
   // Re-read under the lock so a value another program wrote since our last look survives.
-  std::vector<Entry> entries = ReadEntries(file_);
+  std::vector<Entry> entries = *CurrentEntries(file_);
   bool found = false;
   for (auto it = entries.begin(); it != entries.end(); ++it) {
     if (!SameName(it->first, name)) continue;

@@ -2,9 +2,14 @@
 // The per-user settings store both programs share: a small text file of named, typed values
 // (integer, string, binary) that stand where the registry values of the original platform stood.
 //
-// Every read sees the file as it is now; every write locks the file, re-reads it, changes the one
-// value and replaces the file atomically (temporary file + rename), so two programs writing
-// different values both keep theirs and a crash never leaves half a file.
+// Every read sees the file as it is now: the file is read once and again only when it changed
+// (another inode, size or modification time), once for all the stores of the process. A file
+// larger than kMaxFileBytes, far beyond any settings the programs write, is refused unread: it
+// answers nothing, as a damaged one does, and every value takes its default. Every write locks the
+// file, re-reads it, changes the one value and replaces the file atomically (temporary file +
+// rename), so two programs writing different values both keep theirs and a crash never leaves
+// half a file.
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -22,6 +27,8 @@ class SettingsStore {
     int64_t integer = 0;
     std::string bytes;  // the string (as stored, usually CP932 or UTF-8) or the binary data
   };
+
+  static constexpr size_t kMaxFileBytes = 1024 * 1024;
 
   explicit SettingsStore(std::filesystem::path file);
   // The store for a registry-style key of the current user: "Software\QORA\VANTCM" is

@@ -87,18 +87,19 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// Removes `path` (last seen as `seen`) if its lock can be taken: then no live process holds it.
-// The lock is held through the removal, and the name is checked to still be that file, so a
+// Disposes of `path` (last seen as `seen`) if its lock can be taken: then no live process holds
+// it. The lock is held through the disposal, and the name is checked to still be that file, so a
 // maker that creates or renames at the same moment never loses a live file.
-bool RemoveIfAbandoned(const std::filesystem::path& path, const struct stat& seen) {
+bool DisposeIfAbandoned(const std::filesystem::path& path, const struct stat& seen,
+                        const std::function<bool(const std::filesystem::path&)>& dispose) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat opened, now;
-  const bool removed = ::fstat(fd, &opened) == 0 && SameFile(opened, seen) &&
-                       ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(path.c_str(), &now) == 0 &&
-                       SameFile(now, seen) && GetFileLayer().Remove(path) == 0;
+  const bool done = ::fstat(fd, &opened) == 0 && SameFile(opened, seen) &&
+                    ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(path.c_str(), &now) == 0 &&
+                    SameFile(now, seen) && dispose(path);
   ::close(fd);
-  return removed;
+  return done;
 }
 
 }  // namespace
@@ -128,6 +129,16 @@ void StagedHold::Release() {
 
 int RemoveStaleOwnedTemps(const std::filesystem::path& folder, std::string_view suffix,
                           const std::function<bool(std::string_view stem)>& ours) {
+  return DisposeStaleOwnedTemps(folder, suffix, ours,
+                                [](const std::filesystem::path& path, std::string_view) {
+                                  return GetFileLayer().Remove(path) == 0;
+                                });
+}
+
+int DisposeStaleOwnedTemps(
+    const std::filesystem::path& folder, std::string_view suffix,
+    const std::function<bool(std::string_view stem)>& ours,
+    const std::function<bool(const std::filesystem::path& path, std::string_view stem)>& dispose) {
   std::error_code ec;
   std::filesystem::directory_iterator it(folder, ec), end;
   int removed = 0;
@@ -140,7 +151,12 @@ int RemoveStaleOwnedTemps(const std::filesystem::path& folder, std::string_view 
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
       continue;
     }
-    if (ProcessGone(owned->second) && RemoveIfAbandoned(path, st)) ++removed;
+    const std::string_view stem = owned->first;
+    if (ProcessGone(owned->second) &&
+        DisposeIfAbandoned(path, st,
+                           [&](const std::filesystem::path& p) { return dispose(p, stem); })) {
+      ++removed;
+    }
   }
   return removed;
 }

@@ -66,5 +66,11 @@ class StagedHold {
 // Returns how many went.
 int RemoveStaleOwnedTemps(const std::filesystem::path& folder, std::string_view suffix,
                           const std::function<bool(std::string_view stem)>& ours);
+// The same files, each handed to `dispose` (with its stem) while its lock is held, instead of
+// being removed; returns how many it disposed of (true).
+int DisposeStaleOwnedTemps(
+    const std::filesystem::path& folder, std::string_view suffix,
+    const std::function<bool(std::string_view stem)>& ours,
+    const std::function<bool(const std::filesystem::path& path, std::string_view stem)>& dispose);
 
 }  // namespace vant

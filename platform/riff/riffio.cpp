@@ -318,26 +318,45 @@ bool RiffFile::ReadExact(uint64_t at, void* buffer, size_t count) {
   return n == static_cast<int64_t>(count);
 }
 
+ChunkWalk::ChunkWalk(RiffFile& f, uint64_t from, uint64_t end)
+    : f_(f), p_(from), end_(std::min(end, f.Size())), fileEnd_(f.Size()) {}
+
+bool ChunkWalk::Next(ChunkInfo& ck) {
+  if (p_ >= end_ || end_ - p_ < 8) return false;
+  uint8_t h[8];
+  if (!f_.ReadExact(p_, h, 8)) return false;
+  const uint32_t size = Le32(h + 4);
+  if (Le32(h) == 0 && size == 0) {
+    p_ = end_;
+    return false;
+  }
+  ck = {};
+  ck.id = Le32(h);
+  ck.dataOffset = p_ + 8;
+  ck.size = static_cast<uint32_t>(std::min<uint64_t>(size, fileEnd_ - ck.dataOffset));
+  // The step takes the stated size: past the file's end it ends the walk all the same.
+  p_ = ck.dataOffset + size + (size & 1u);
+  return true;
+}
+
 Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) {
   const uint64_t fileEnd = Size();
   const uint64_t end = parent ? std::min(parent->DataEnd(), fileEnd) : fileEnd;
-  uint64_t p = pos_;
-  // 64-bit arithmetic: a size near 2^32 moves p past `end` instead of wrapping back.
-  while (p < end && end - p >= 8) {
-    uint8_t header[12];
-    if (!ReadExact(p, header, 8)) return Result::kCannotRead;
-    const FourCC id = Le32(header);
-    const uint32_t size = Le32(header + 4);
-    // Four zero bytes are no chunk id but space that was never written (a preallocated, sparse or
-    // cut-off file): nothing after them is taken for chunks, where a walk would otherwise step
-    // through gigabytes of zeros 8 bytes at a time.
-    if (id == 0) break;
-    const bool form = id == kRiff || id == kList;
+  ChunkWalk walk(*this, pos_, end);
+  ChunkInfo found;
+  for (uint64_t p = pos_; walk.Next(found); p = walk.Position()) {
+    const bool form = found.id == kRiff || found.id == kList;
+    // A form outside any parent has the size its own rule gives, whatever it states.
+    if (found.id == kRiff && !parent) {
+      uint8_t stated[4];
+      if (!ReadExact(p + 4, stated, 4)) return Result::kCannotRead;
+      found.size = FormSize(p, Le32(stated));
+    }
     bool haveType = false;
-    FourCC type = 0;
-    if (form && size >= 4 && end - p >= 12 && ReadExact(p + 8, header + 8, 4)) {
+    uint8_t t[4];
+    if (form && found.size >= 4 && ReadExact(found.dataOffset, t, 4)) {
       haveType = true;
-      type = Le32(header + 8);
+      found.type = Le32(t);
     }
     bool match = false;
     switch (search) {
@@ -345,29 +364,21 @@ Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) 
         match = !form || haveType;
         break;
       case Search::kChunk:
-        match = id == ck.id;
+        match = found.id == ck.id;
         break;
       case Search::kRiff:
-        match = id == kRiff && haveType && type == ck.type;
+        match = found.id == kRiff && haveType && found.type == ck.type;
         break;
       case Search::kList:
-        match = id == kList && haveType && type == ck.type;
+        match = found.id == kList && haveType && found.type == ck.type;
         break;
     }
     if (match) {
-      ck.id = id;
-      // A chunk never holds more than the file: a cut-off file reads to its end, and a size
-      // claiming more (up to 4 GB in a small file) is taken as what is there.
-      ck.size = static_cast<uint32_t>(std::min<uint64_t>(size, fileEnd - (p + 8)));
-      if (id == kRiff && haveType && !parent) ck.size = FormSize(p, size);
-      ck.type = haveType ? type : 0;
-      ck.dataOffset = p + 8;
-      ck.flags = 0;
-      pos_ = p + 8 + (form && haveType ? 4 : 0);
+      ck = found;
+      pos_ = found.dataOffset + (haveType ? 4 : 0);
       return Result::kOk;
     }
     if (search == Search::kHere) break;
-    p += 8 + static_cast<uint64_t>(size) + (size & 1u);
   }
   return Result::kChunkNotFound;
 }
@@ -375,21 +386,20 @@ Result RiffFile::Descend(ChunkInfo& ck, const ChunkInfo* parent, Search search) 
 uint32_t RiffFile::FormSize(uint64_t header, uint32_t stated) {
   const uint64_t fileEnd = Size();
   if (header + 8 > fileEnd) return 0;
+  if (static_cast<int32_t>(stated) < 0) stated = __builtin_bswap32(stated);
   const uint64_t held = fileEnd - (header + 8);
   auto cut = [](uint64_t n) { return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX)); };
   if (stated >= held) return cut(held);
   // The walk stays below the stated end, so a small size costs no more than the chunks it counts.
   const uint64_t end = header + 8 + stated;
-  uint64_t p = header + 12;
-  while (p < end) {
-    uint8_t h[8];
-    if (p + 8 > fileEnd || !ReadExact(p, h, 8) || Le32(h) == 0) break;
-    const uint32_t size = Le32(h + 4);
-    const uint64_t next = p + 8 + static_cast<uint64_t>(size) + (size & 1u);
-    if (next > end) return cut(held);
-    p = next;
+  ChunkWalk walk(*this, header + 12, fileEnd);
+  SamplesPick samples;
+  ChunkInfo ck;
+  while (walk.Position() < end && walk.Next(ck)) {
+    if (walk.Position() > end) return cut(held);
+    samples.See(ck);
   }
-  return stated;
+  return samples.found ? stated : cut(held);
 }
 
 Result RiffFile::Ascend(ChunkInfo& ck) {

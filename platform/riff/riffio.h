@@ -76,6 +76,10 @@ struct ChunkInfo {
   uint64_t NextOffset() const { return dataOffset + size + (size & 1u); }
 };
 
+// The ids of a wave's samples, in the two spellings the readers accept.
+inline constexpr FourCC kData = MakeFourCC('d', 'a', 't', 'a');
+inline constexpr FourCC kDataUpper = MakeFourCC('D', 'A', 'T', 'A');
+
 enum class Mode { kRead, kReadWrite, kCreate };
 
 enum class Search {
@@ -93,6 +97,45 @@ struct FileStamp {
   int64_t size = -1;
   int64_t mtimeNs = 0;
   int64_t links = 0;
+};
+
+class RiffFile;
+
+// The chunks from a position up to an end, in file order, by the rules every reader of a wave
+// shares (the form's readers, the chunk scan, the audio engine's parse):
+// - a header counts only when its 8 bytes lie whole before the end;
+// - eight zero bytes (id and size both zero) are space that was never written (a preallocated,
+//   sparse or cut-off file): the walk ends there, where it would otherwise step through
+//   gigabytes of zeros 8 bytes at a time; a chunk whose id alone is zero is a chunk like another;
+// - a size is cut to what the file holds after the header;
+// - the step to the next header (size plus the pad byte of an odd size) is 64-bit, so a huge size
+//   moves past the end instead of wrapping back into the file.
+// Next gives `ck` with its id, its cut size and its data offset (after the header; for a RIFF or
+// LIST chunk at the form or list type), and leaves the file's position where it was read.
+class ChunkWalk {
+ public:
+  ChunkWalk(RiffFile& f, uint64_t from, uint64_t end);
+  bool Next(ChunkInfo& ck);
+  // Where the next header would be.
+  uint64_t Position() const { return p_; }
+
+ private:
+  RiffFile& f_;
+  uint64_t p_, end_, fileEnd_;
+};
+
+// Picks a wave's samples from the chunks a walk visits: the first `data` chunk, or the first
+// `DATA` when no chunk is spelled in lower case. Settled once a `data` chunk was seen.
+struct SamplesPick {
+  ChunkInfo chunk;
+  bool found = false;
+  bool settled = false;
+  void See(const ChunkInfo& ck) {
+    if (settled || (ck.id != kData && (ck.id != kDataUpper || found))) return;
+    chunk = ck;
+    found = true;
+    settled = ck.id == kData;
+  }
 };
 
 class RiffFile {
@@ -132,17 +175,19 @@ class RiffFile {
   // The open file's stamp as the system has it now; false for a memory image.
   bool Stamp(FileStamp& stamp) const;
 
-  // Finds a chunk from the current position. With `parent`, the search ends at the parent's data
-  // end. On success the position is at the chunk's data (after the type of a RIFF or LIST chunk)
-  // and `ck` describes it, its size cut to what the file holds after its header; otherwise the
-  // position is where the search began. A header whose id is four zero bytes ends the search:
-  // zero-filled space holds no chunks.
+  // Finds a chunk from the current position, walking as ChunkWalk does. With `parent`, the
+  // search ends at the parent's data end. On success the position is at the chunk's data (after
+  // the type of a RIFF or LIST chunk) and `ck` describes it, its size cut to what the file holds
+  // after its header; otherwise the position is where the search began.
   Result Descend(ChunkInfo& ck, const ChunkInfo* parent = nullptr, Search search = Search::kHere);
   // The size of the form whose header is at `header`, given the size it states: the stated one,
-  // cut to the file. A stated end that falls inside one of the form's chunks (a writer that never
-  // went back to patch the size, or patched it wrong) counts only part of the form, which then
-  // runs to the end of the file; an end between two chunks is kept, so that bytes appended after
-  // a whole form stay outside it. Descend gives a RIFF form found outside any parent this size.
+  // cut to the file. A stated size with its top bit set is taken byte-reversed (a writer that
+  // stored it big-endian). A stated end that falls inside one of the form's chunks (a writer that
+  // never went back to patch the size, or patched it wrong), or that comes before the form's
+  // samples (a `data` chunk), counts only part of the form, which then runs to the end of the
+  // file, as the tools read it; an end between two chunks after the samples is kept, so that
+  // bytes appended after a whole wave stay outside it. Descend gives a RIFF form found outside
+  // any parent this size.
   uint32_t FormSize(uint64_t header, uint32_t stated);
   // Leaves a chunk: when it is dirty, its size becomes position - dataOffset, written into its
   // header (always, since a found chunk's size may have been cut to the file), and an odd size
@@ -156,6 +201,7 @@ class RiffFile {
   std::span<const uint8_t> Image() const;
 
  private:
+  friend class ChunkWalk;
   class Backend;
   class FileBackend;
   class MemoryBackend;

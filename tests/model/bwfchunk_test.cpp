@@ -327,6 +327,8 @@ TEST(BwfRead, DataSizeIsWhatTheFileHolds) {
   manyChunks.push_back(data(48000));
   Bytes odd = vb::Build({vb::Fmt(), data(47999, 0xFFFFFFF0u)});
   odd.pop_back();  // the form's own pad byte
+  Chunk zeroId = vb::Raw("zero", Bytes(8, 0));
+  zeroId.id = std::string(4, '\0');
   Bytes trailing = vb::Build({vb::Fmt(), data(48000)});
   for (char c : std::string("TRAILINGJUNK")) trailing.push_back(static_cast<uint8_t>(c));
   const Case cases[] = {
@@ -340,6 +342,13 @@ TEST(BwfRead, DataSizeIsWhatTheFileHolds) {
       {"65,537 chunks before the samples", vb::Build(manyChunks), 48000, true},
       {"a form size of 20", vb::Build({vb::Fmt(), data(48000)}, 20), 48000, true},
       {"bytes after a whole form", trailing, 48000, true},
+      // ffprobe reads the samples after a chunk whose id is zero; only eight zero bytes are
+      // unwritten space.
+      {"a chunk with id 0 before the samples", vb::Build({vb::Fmt(), zeroId, data(48000)}), 48000,
+       true},
+      // The form ends after fmt (28) or after the data header (36); libsndfile and ffprobe read on.
+      {"a form size of 28", vb::Build({vb::Fmt(), data(48000)}, 28), 48000, true},
+      {"a form size of 36", vb::Build({vb::Fmt(), data(48000)}, 36), 48000, true},
       {"fmt claiming 0xFFFFFFF0", vb::Build({hugeFmt, data(48000)}), 0, false},
   };
   for (const Case& c : cases) {
@@ -375,6 +384,12 @@ TEST(BwfRead, DataSizeIsWhatTheFileHolds) {
         c.bytes.begin() + static_cast<std::ptrdiff_t>(model->DataPos.offset),
         c.bytes.begin() + static_cast<std::ptrdiff_t>(model->DataPos.offset + c.size));
     EXPECT_EQ(st::ChunkData(saved, "data"), samples);
+    // Every other chunk of the source is carried with its bytes.
+    for (const st::TopChunk& k : st::Walk(c.bytes)) {
+      if (k.dataOffset + k.size <= c.bytes.size() && k.id != "junk") {
+        EXPECT_EQ(st::ChunkData(saved, k.id), st::ChunkData(c.bytes, k.id)) << k.id;
+      }
+    }
     const size_t junk = static_cast<size_t>(std::count_if(
         chunks.begin(), chunks.end(), [](const st::TopChunk& k) { return k.id == "junk"; }));
     EXPECT_EQ(junk, std::string(c.what).rfind("65,537", 0) == 0 ? bwf::kScanTableLimit + 1 : 0u);

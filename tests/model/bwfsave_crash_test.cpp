@@ -4,11 +4,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <random>
 
@@ -99,9 +101,20 @@ std::map<fs::path, Bytes> Files(const fs::path& folder) {
   return out;
 }
 
-// What killed saves leave: staged copies beside the target, new files in the temporary folder.
-std::vector<fs::path> Leftovers(const SaveRun& r) {
+// The old targets that saves set aside beside the target (".out.wav.PID.XXXXXX.bak").
+std::vector<fs::path> Backups(const SaveRun& r) {
   std::vector<fs::path> out;
+  for (const auto& [p, bytes] : Files(r.folder)) {
+    const std::string n = p.filename().string();
+    if (n.starts_with(".out.wav.") && n.ends_with(".bak")) out.push_back(p);
+  }
+  return out;
+}
+
+// What killed saves leave: staged copies and backups beside the target, new files in the
+// temporary folder.
+std::vector<fs::path> Leftovers(const SaveRun& r) {
+  std::vector<fs::path> out = Backups(r);
   for (const auto& [p, bytes] : Files(r.folder)) {
     const std::string n = p.filename().string();
     if (n.starts_with(".") && n.ends_with(".part")) out.push_back(p);
@@ -142,7 +155,7 @@ TEST(BwfSaveCrash, KilledAtAnyMomentTheTargetOrItsBackupIsWhole) {
   ASSERT_GT(ops, 10);
   const Bytes saved = st::ReadBytes(r.target);
   ASSERT_NE(saved, old_target);
-  ASSERT_FALSE(fs::exists(r.target.string() + "~"));
+  ASSERT_TRUE(Backups(r).empty());
 
   // Held before every operation in turn, and then at random ones, and killed a moment later.
   std::mt19937 random(5);
@@ -152,17 +165,24 @@ TEST(BwfSaveCrash, KilledAtAnyMomentTheTargetOrItsBackupIsWhole) {
     SCOPED_TRACE(hold);
     r = Prepare(root.path(), source, old_target);
     ASSERT_GE(SaveAndKill(r, hold), 0);
-    const fs::path backup = r.target.string() + "~";
+    const std::vector<fs::path> backups = Backups(r);
+    ASSERT_LE(backups.size(), 1u);
+    Bytes now = old_target;
     if (fs::exists(r.target)) {
-      const Bytes now = st::ReadBytes(r.target);
+      now = st::ReadBytes(r.target);
       EXPECT_TRUE(now == old_target || now == saved) << "the target is a torn file";
       (now == old_target ? old_seen : new_seen)++;
       EXPECT_TRUE(Readable(r.target));
     } else {
-      ASSERT_TRUE(fs::exists(backup)) << "neither the target nor its backup";
-      EXPECT_EQ(st::ReadBytes(backup), old_target);
-      EXPECT_TRUE(Readable(backup));
+      ASSERT_EQ(backups.size(), 1u) << "neither the target nor its backup";
+      EXPECT_EQ(st::ReadBytes(backups[0]), old_target);
+      EXPECT_TRUE(Readable(backups[0]));
     }
+    // The next save or start puts a lone backup back under the target's name, and removes one
+    // that a finished save left.
+    RecoverSaveBackups(r.folder);
+    EXPECT_TRUE(Backups(r).empty());
+    EXPECT_EQ(st::ReadBytes(r.target), now);
   }
   EXPECT_GT(old_seen, 0);
   EXPECT_GT(new_seen, 0);
@@ -229,4 +249,41 @@ TEST(BwfSaveCrash, LeftoversOfKilledSavesAreRemovedByTheNextSaveAndStart) {
   EXPECT_EQ(names(now), names(kept));
   EXPECT_TRUE(now == kept) << "a file of the user's was changed";
   EXPECT_TRUE(fs::is_symlink(r.folder / (".notes.txt." + ended + ".AbC123.part")));
+}
+
+// Only a backup of a killed save is dealt with: one whose maker is gone and whose lock is free,
+// named as the save names it. A backup whose target is missing goes back under its name; one whose
+// target stands is removed; everything else of the user's stays as it is.
+TEST(BwfSaveCrash, BackupsOfKilledSavesAreRestoredOrRemoved) {
+  vant::testing::ScratchFolder root("vant-backups");
+  const fs::path dir = root.path();
+  const std::string ended = std::to_string(EndedProcess()), live = std::to_string(getpid());
+  auto put = [&](const std::string& name, const char* text) {
+    st::WriteBytes(dir / name, Bytes(text, text + std::strlen(text)));
+  };
+  put(".lone.wav." + ended + ".AbC123.bak", "old lone");
+  put("kept.wav", "new kept");
+  put(".kept.wav." + ended + ".AbC123.bak", "old kept");
+  put(".alive.wav." + live + ".AbC123.bak", "a save still running");
+  put(".held.wav." + ended + ".AbC123.bak", "held by a live process elsewhere");
+  put("mine.wav~", "the user's");
+  put(".mine.wav." + ended + ".AbC123.part", "a staged copy, not a backup");
+  const int held = ::open((dir / (".held.wav." + ended + ".AbC123.bak")).c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+  EXPECT_EQ(RecoverSaveBackups(dir), 2);
+  ::close(held);
+  std::map<std::string, std::string> now;
+  for (const auto& [p, bytes] : Files(dir)) {
+    now[p.filename().string()] = std::string(bytes.begin(), bytes.end());
+  }
+  const std::map<std::string, std::string> expected = {
+      {"lone.wav", "old lone"},
+      {"kept.wav", "new kept"},
+      {".alive.wav." + live + ".AbC123.bak", "a save still running"},
+      {".held.wav." + ended + ".AbC123.bak", "held by a live process elsewhere"},
+      {"mine.wav~", "the user's"},
+      {".mine.wav." + ended + ".AbC123.part", "a staged copy, not a backup"},
+  };
+  EXPECT_EQ(now, expected);
 }

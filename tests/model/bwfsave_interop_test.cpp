@@ -215,6 +215,9 @@ TEST(BwfSaveInterop, FilesWithWrongSizesAreSavedWithTheirRealOnes) {
        st::ReadBytes(fs::path(VANT_SOURCE_DIR) / "tests/fixtures/interop/ffmpeg-piped.wav"), 480},
       {"data claiming 0xFFFFFFF0", vb::Build({vb::Fmt(), claiming}), 12000},
       {"a form size of 20", vb::Build({vb::Fmt(), vb::Data(48000, 0x21)}, 20), 12000},
+      // The form ends right after fmt, or after the data header (an interrupted recording).
+      {"a form size of 28", vb::Build({vb::Fmt(), vb::Data(48000, 0x21)}, 28), 12000},
+      {"a form size of 36", vb::Build({vb::Fmt(), vb::Data(48000, 0x21)}, 36), 12000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -14,6 +14,7 @@
 #include "powercut.h"
 #include "savetest.h"
 #include "scratchfolder.h"
+#include "stagedlock.h"
 
 namespace fs = std::filesystem;
 using st::FaultyLayer;
@@ -375,6 +376,21 @@ TEST(BwfSave, ExistingBackupNameAndTargetInTheTemporaryFolder) {
     ASSERT_EQ(s.Save(), 0);
     EXPECT_EQ(st::ChunkData(st::ReadBytes(s.target), "data"), st::ChunkData(src, "data"));
     EXPECT_TRUE(s.Leftovers().empty()) << testing::PrintToString(s.Leftovers());
+  }
+}
+
+// The save's staged files keep their locks until they leave their names: the copy beside the
+// target until its rename over the target, the file in the temporary folder until its removal.
+// A cleaner that took a lock in between would remove a live file.
+TEST(BwfSave, StagedFilesAreLockedUntilTheyLeaveTheirNames) {
+  for (bool exists : {false, true}) {
+    SCOPED_TRACE(exists);
+    Scene s(vb::Build(vb::FullVantChunks(1000)));
+    if (exists) st::WriteBytes(s.target, Bytes{'o', 'l', 'd'});
+    vant::testing::StagedLockLayer layer({".part", ".tmp"});
+    ASSERT_EQ(s.Save(), 0) << testing::PrintToString(s.notes.lines);
+    EXPECT_EQ(layer.seen,
+              (std::vector<std::string>{"rename *.part: locked", "remove *.tmp: locked"}));
   }
 }
 

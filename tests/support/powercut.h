@@ -458,10 +458,16 @@ class PowerCutReplay {
   size_t states_ = 0;
 };
 
+// Whether `name` is one a writer sets the old `target` aside under: ".TARGET." ... ".bak" beside
+// it.
+inline bool IsBackupName(const std::filesystem::path& target, const std::filesystem::path& name) {
+  const std::string n = name.filename().string();
+  return n.starts_with("." + target.filename().string() + ".") && n.ends_with(".bak");
+}
+
 // The check of a writer that replaces `target`: until the writer reported success it holds
 // `before` (nothing: it did not exist) or `after`, whole, and with `backups` a missing target may
-// instead have its old bytes under a name that begins with the target's followed by "~"; from
-// then on it holds `after`.
+// instead have its old bytes under a backup's name (IsBackupName); from then on it holds `after`.
 inline PowerCutReplay::Check ReplacedWhole(const std::filesystem::path& target,
                                            std::optional<DiskBytes> before, DiskBytes after,
                                            bool backups = false) {
@@ -474,9 +480,8 @@ inline PowerCutReplay::Check ReplacedWhole(const std::filesystem::path& target,
     if (now) return *now == after || now == before ? "" : "the target is torn";
     if (!before) return "";
     if (backups) {
-      const std::string stem = target.filename().string() + "~";
       for (const auto& name : s.NamesIn(target.parent_path())) {
-        if (name.filename().string().starts_with(stem) && s.Read(name) == before) return "";
+        if (IsBackupName(target, name) && s.Read(name) == before) return "";
       }
     }
     return "the target is gone";
@@ -488,8 +493,7 @@ inline PowerCutReplay::Watched TargetNames(const std::filesystem::path& target,
                                            bool backups = false) {
   const auto t = std::filesystem::absolute(target).lexically_normal();
   return [=](const std::filesystem::path& p) {
-    return p == t || (backups && p.parent_path() == t.parent_path() &&
-                      p.filename().string().starts_with(t.filename().string() + "~"));
+    return p == t || (backups && p.parent_path() == t.parent_path() && IsBackupName(t, p));
   };
 }
 

@@ -22,8 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return p;
   }();
   const auto file = dir / "VANTCM.conf";
-  std::ofstream(file, std::ios::binary | std::ios::trunc)
+  // A new file each time, as an editor or another program replaces it: rewritten in place within
+  // one tick of the file system's clock and at the same size, it would look unchanged.
+  std::ofstream(dir / "next", std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  std::filesystem::rename(dir / "next", file);
   vant::SettingsStore store(file);
   const auto names = store.Names();
   std::vector<vant::SettingsStore::Value> before;

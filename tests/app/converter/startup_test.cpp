@@ -118,6 +118,34 @@ TEST_F(StartupTest, AStartRemovesWhatKilledSavesLeft) {
   EXPECT_EQ(next.Wait(), 0);
 }
 
+// A save killed between its two renames leaves the old file under its backup's name and no file
+// under the target's; a start with that file puts the backup back first.
+TEST_F(StartupTest, AStartWithAFilePutsALoneBackupOfAKilledSaveBack) {
+  ScratchFolder folder{"orlune-backup"};
+  auto crashed = Start();
+  ASSERT_EQ(UntilReadyOrExit(*crashed), std::vector<std::string>{"ready"});
+  const std::string dead = std::to_string(crashed->Pid());
+  crashed->Kill();
+  // The old file: a short 48 kHz stereo wave, which the converter opens without a word.
+  const std::string old(
+      "RIFF\x28\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xbb\0\0"
+      "\0\xee\x02\0\x04\0\x10\0data\x04\0\0\0\x01\x02\x03\x04",
+      48);
+  std::ofstream(folder.path() / (".out.wav." + dead + ".AbC123.bak"), std::ios::binary) << old;
+  const std::string target = (folder.path() / "out.wav").string();
+  ChildProcess next({ORLUNE_TESTHOST, target}, {"XDG_RUNTIME_DIR=" + runtime_.path().string(),
+                                                "XDG_CONFIG_HOME=" + config_.path().string(),
+                                                "TMPDIR=" + folder.path().string()});
+  ASSERT_EQ(UntilReadyOrExit(next).back(), "ready");
+  std::string text;
+  std::getline(std::ifstream(target, std::ios::binary), text, '\x7f');
+  EXPECT_EQ(text, old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
+  next.CloseStdin();
+  EXPECT_EQ(next.ReadLine(), "exit 0");
+  EXPECT_EQ(next.Wait(), 0);
+}
+
 TEST_F(StartupTest, ANormalExitLeavesNoSocketBehind) {
   auto p = Start();
   ASSERT_EQ(UntilReadyOrExit(*p), std::vector<std::string>{"ready"});

@@ -13,6 +13,7 @@
 #include "folderwatch.h"
 #include "globalmem.h"
 #include "replacingfile.h"
+#include "stagedlock.h"
 #include "tempfiles.h"
 
 namespace fs = std::filesystem;
@@ -200,14 +201,7 @@ TEST(ReplacingFile, NewFilesFollowTheUmaskReplacedOnesKeepTheirMode) {
 
 namespace {
 
-// Whether some open file description other than a new one holds `path`'s lock.
-bool LockedByAnother(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  ::close(fd);
-  return locked;
-}
+using vant::testing::LockedByAnother;
 
 // A process id that was in use a moment ago and is no longer here.
 pid_t EndedProcess() {
@@ -269,4 +263,24 @@ TEST(TempFiles, AStagedFileStaysWhileALiveProcessHoldsItsLockWhateverItsProcessI
     EXPECT_TRUE(LockedByAnother(abandoned.Path()));
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// The staged copy keeps its lock until it has left its name, renamed over the target or removed:
+// a cleaner that takes the lock in the moment between the writer's close and its rename would
+// remove a live file.
+TEST(ReplacingFile, TheStagedCopyIsLockedUntilItsRenameOrRemoval) {
+  Scratch dir;
+  const fs::path target = dir.File("target.txt", "old");
+  vant::testing::StagedLockLayer layer({".part"});
+  {
+    vant::ReplacingFile out(target);
+    ASSERT_TRUE(out.Write("new", 3));
+    ASSERT_TRUE(out.Commit());
+  }
+  {
+    vant::ReplacingFile abandoned(target);
+    ASSERT_TRUE(abandoned.Write("lost", 4));
+  }
+  EXPECT_EQ(layer.seen,
+            (std::vector<std::string>{"rename *.part: locked", "remove *.part: locked"}));
 }

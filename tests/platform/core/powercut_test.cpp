@@ -39,7 +39,7 @@ void ReplaceBeside(const fs::path& target, const std::string& s, bool sync_data,
   ASSERT_TRUE(io.Write(fd, s.data(), s.size()));
   if (sync_data) io.Fsync(fd);
   io.Close(fd);
-  const fs::path kept = target.string() + "~";
+  const fs::path kept = target.parent_path() / ("." + target.filename().string() + ".1.AbC123.bak");
   if (backup) {
     ASSERT_EQ(io.Rename(target, kept, true), 0);
   }

@@ -1,7 +1,9 @@
 #include "settingsstore.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -202,4 +204,77 @@ TEST_F(SettingsStoreTest, KeysMapToFilesUnderTheConfigFolder) {
     setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
   else
     unsetenv("XDG_CONFIG_HOME");
+}
+
+namespace {
+// The file's modification time, and a setter that puts one back.
+timespec MTime(const fs::path& p) {
+  struct stat st;
+  ::stat(p.c_str(), &st);
+  return st.st_mtim;
+}
+void SetMTime(const fs::path& p, timespec t) {
+  const timespec times[2] = {t, t};
+  ::utimensat(AT_FDCWD, p.c_str(), times, 0);
+}
+}  // namespace
+
+// The file is read once, for every store of the process, and again only when another file took
+// its name or its size or modification time changed: bytes changed in place behind an unchanged
+// stamp are not seen (which shows that nothing read them).
+TEST_F(SettingsStoreTest, TheFileIsReadAgainOnlyWhenItChanged) {
+  ASSERT_TRUE(SettingsStore(file_).SetInteger("Value", 1));
+  EXPECT_EQ(SettingsStore(file_).GetInteger("Value"), 1);
+  const timespec stamp = MTime(file_);
+  const auto rewrite = [&](char digit) {
+    std::string text;
+    std::getline(std::ifstream(file_, std::ios::binary), text, '\0');
+    text[text.find("=i:") + 3] = digit;
+    std::fstream(file_, std::ios::in | std::ios::out | std::ios::binary) << text;
+  };
+  rewrite('2');
+  SetMTime(file_, stamp);
+  EXPECT_EQ(SettingsStore(file_).GetInteger("Value"), 1);
+  SetMTime(file_, {stamp.tv_sec + 1, stamp.tv_nsec});
+  EXPECT_EQ(SettingsStore(file_).GetInteger("Value"), 2);
+  // Another file under the name, same size and time: read.
+  const fs::path other = dir_ / "other.conf";
+  fs::copy_file(file_, other);
+  std::string text;
+  std::getline(std::ifstream(other, std::ios::binary), text, '\0');
+  text[text.find("=i:") + 3] = '3';
+  std::ofstream(other, std::ios::binary | std::ios::trunc) << text;
+  SetMTime(other, {stamp.tv_sec + 1, stamp.tv_nsec});
+  fs::rename(other, file_);
+  EXPECT_EQ(SettingsStore(file_).GetInteger("Value"), 3);
+  // A longer value at the same time: read.
+  ASSERT_TRUE(SettingsStore(file_).SetInteger("Value", 40));
+  EXPECT_EQ(SettingsStore(file_).GetInteger("Value"), 40);
+}
+
+// A file larger than any the store writes is refused unread, as a damaged one: every value takes
+// its default, and the next write leaves a small file again.
+TEST_F(SettingsStoreTest, AFileBeyondTheLimitAnswersNothing) {
+  for (size_t size : {size_t{100}, SettingsStore::kMaxFileBytes, SettingsStore::kMaxFileBytes + 1,
+                      size_t{100} << 20}) {
+    SCOPED_TRACE(size);
+    fs::create_directories(file_.parent_path());
+    std::string text = "Value=i:7\n";
+    while (text.size() < size) {
+      std::string line = "# " + std::string(std::min<size_t>(78, size - text.size() - 1), '-');
+      text += line.substr(0, std::min(line.size(), size - text.size() - 1)) + "\n";
+    }
+    ASSERT_EQ(text.size(), size);
+    {
+      std::ofstream(dir_ / "next", std::ios::binary) << text;
+      fs::rename(dir_ / "next", file_);
+    }
+    SettingsStore store(file_);
+    const bool refused = size > SettingsStore::kMaxFileBytes;
+    EXPECT_EQ(store.GetInteger("Value"), refused ? std::nullopt : std::optional<int64_t>(7));
+    EXPECT_EQ(store.Names().size(), refused ? 0u : 1u);
+    ASSERT_TRUE(store.SetInteger("Other", 1));
+    EXPECT_EQ(store.GetInteger("Other"), 1);
+    EXPECT_LT(fs::file_size(file_), 200u);
+  }
 }

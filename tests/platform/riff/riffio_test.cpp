@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -158,6 +159,54 @@ TEST(RiffIo, ZeroFilledSpaceEndsTheWalk) {
   }
 }
 
+// Every reader walks a form's chunks alike. Only eight zero bytes are unwritten space; a chunk
+// whose id alone is zero is stepped over (ffprobe reads the samples after it, as the walk does).
+TEST(RiffIo, TheWalkStepsOverAZeroIdAndStopsAtZeroSpace) {
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    std::vector<std::pair<std::string, uint64_t>> seen;  // id and data offset
+  };
+  Bytes zeroId;
+  zeroId.Id("fmt ").U32(16).Fill(16).U32(0).U32(8).Fill(8, 0).Id("data").U32(4).Fill(4);
+  Bytes zeroOdd;
+  zeroOdd.U32(0).U32(1).Fill(2, 0).Id("data").U32(2).Fill(2);
+  Bytes zeroSpace;
+  zeroSpace.Id("fmt ").U32(16).Fill(16).Fill(8, 0).Id("data").U32(4).Fill(4);
+  Bytes cut;
+  cut.Id("data").U32(100).Fill(10);
+  Bytes shortHeader;
+  shortHeader.Id("fmt ").U32(2).Fill(2).Id("dat");
+  const Case cases[] = {
+      {"an id of zero with a size",
+       zeroId,
+       {{"fmt ", 8}, {std::string(4, '\0'), 32}, {"data", 48}}},
+      {"an id of zero with an odd size", zeroOdd, {{std::string(4, '\0'), 8}, {"data", 18}}},
+      {"eight zero bytes", zeroSpace, {{"fmt ", 8}}},
+      {"a size past the file", cut, {{"data", 8}}},
+      {"a header cut short", shortHeader, {{"fmt ", 8}}},
+  };
+  for (const Case& c : cases) {
+    auto f = RiffFile::OpenMemory(std::span<const uint8_t>(c.bytes.v));
+    ChunkWalk walk(*f, 0, UINT64_MAX);
+    std::vector<std::pair<std::string, uint64_t>> seen;
+    ChunkInfo ck;
+    while (walk.Next(ck)) {
+      EXPECT_LE(ck.DataEnd(), c.bytes.v.size()) << c.what;
+      seen.emplace_back(FourCCToString(ck.id), ck.dataOffset);
+    }
+    EXPECT_EQ(seen, c.seen) << c.what;
+    // Descend walks the same way.
+    f->Seek(0);
+    ChunkInfo data{.id = MakeFourCC('d', 'a', 't', 'a')};
+    const bool found =
+        std::any_of(seen.begin(), seen.end(), [](const auto& s) { return s.first == "data"; });
+    EXPECT_EQ(f->Descend(data, nullptr, Search::kChunk),
+              found ? Result::kOk : Result::kChunkNotFound)
+        << c.what;
+  }
+}
+
 // A found chunk never holds more than the file: its size is cut to the bytes that are there,
 // reads and the step to the next chunk end at the file's end, and a dirty ascend still writes
 // the real size over the header's claim.
@@ -214,10 +263,11 @@ TEST(RiffIo, ChunkSizesAreCutToTheFile) {
   fs::remove(path);
 }
 
-// A form size that ends inside one of the form's chunks counts only part of the form (the tools
-// read such a file to its end), so the form runs to the end of the file; one that ends between
-// two chunks is kept, so that bytes after a whole form stay outside it.
-TEST(RiffIo, AFormSizeEndingInsideAChunkRunsToTheFileEnd) {
+// A form size that ends inside one of the form's chunks, or before the samples, counts only part
+// of the form (libsndfile and ffprobe read such a file to its end), so the form runs to the end of
+// the file; one that ends between two chunks after the samples is kept, so that bytes after a
+// whole wave stay outside it.
+TEST(RiffIo, AFormSizeEndingInsideAChunkOrBeforeTheSamplesRunsToTheFileEnd) {
   struct Case {
     const char* what;
     uint32_t stated;
@@ -229,9 +279,11 @@ TEST(RiffIo, AFormSizeEndingInsideAChunkRunsToTheFileEnd) {
       {"inside a chunk header", 4 + 24 + 4, true},
       {"before the pad byte of an odd chunk", 4 + 24 + 8 + 3, true},
       {"inside the last chunk", 4 + 24 + 12 + 6, true},
-      {"between two chunks", 4 + 24 + 12, false},
-      {"at the end of the last chunk", 4 + 24 + 12 + 12, false},
-      {"no chunk at all", 4, false},
+      {"between two chunks before the samples", 4 + 24 + 12, true},
+      {"right after fmt", 4 + 24, true},
+      {"no chunk at all", 4, true},
+      {"less than the form type", 0, true},
+      {"at the end of the samples", 4 + 24 + 12 + 12, false},
       {"past the end of the file", 0xFFFFFFF0u, true},
   };
   for (const Case& c : cases) {
