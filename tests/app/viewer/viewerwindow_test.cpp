@@ -30,6 +30,7 @@
 #include "moresources.h"
 #include "progstart.h"
 #include "regeditbw.h"
+#include "scopedenv.h"
 #include "scratchfolder.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
@@ -48,23 +49,7 @@ using viewertest::WriteCm;
 
 namespace {
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using vant::testing::ScopedEnv;
 
 class ViewerWindow : public ::testing::Test {
  protected:
