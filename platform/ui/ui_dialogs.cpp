@@ -584,8 +584,9 @@ int MessageDlg(const std::string& msg, TMsgDlgType type, unsigned buttons) {
     flags = MB_OKCANCEL;
   static const unsigned icons[] = {MB_ICONWARNING, MB_ICONERROR, MB_ICONINFORMATION,
                                    MB_ICONQUESTION, 0};
-  // The typed boxes carry no caption: the icon tells the kind.
-  std::string caption = type == mtCustom ? Application->GetTitle() : std::string();
+  // The typed boxes are titled by their kind, as the framework's Japanese edition names them.
+  static const char* const kinds[] = {"警告", "エラー", "情報", "確認"};
+  std::string caption = type == mtCustom ? Application->GetTitle() : std::string(kinds[type]);
   return GetDialogAnswerer().MessageBox(msg, caption, flags | icons[type]);
 }
 

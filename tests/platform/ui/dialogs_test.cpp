@@ -1,6 +1,6 @@
-// Message boxes and file dialogs as a user meets them: Japanese standard texts, captions only where
-// a caller gives one, boxes above every other window, filters shown once but matched in any case,
-// and file types judged without reading the files.
+// Message boxes and file dialogs as a user meets them: Japanese standard texts, typed boxes titled
+// by their kind and plain ones only where a caller gives a caption, boxes above every other window,
+// filters shown once but matched in any case, and file types judged without reading the files.
 #include <sys/time.h>
 #include <QAbstractFileIconProvider>
 #include <QAbstractProxyModel>
@@ -57,10 +57,12 @@ class ToolkitDialogs : public UiTest {
   }
 };
 
-TEST_F(UiTest, TypedMessageBoxesCarryNoCaption) {
-  for (TMsgDlgType type : {mtWarning, mtError, mtInformation, mtConfirmation}) {
+TEST_F(UiTest, TypedMessageBoxesAreTitledByTheirKindInJapanese) {
+  const std::pair<TMsgDlgType, const char*> cases[] = {
+      {mtWarning, "警告"}, {mtError, "エラー"}, {mtInformation, "情報"}, {mtConfirmation, "確認"}};
+  for (const auto& [type, caption] : cases) {
     MessageDlg("text", type, mbOK);
-    EXPECT_EQ(dialogs_.answerer.Asked().back().caption, "") << type;
+    EXPECT_EQ(dialogs_.answerer.Asked().back().caption, caption) << type;
   }
 }
 
