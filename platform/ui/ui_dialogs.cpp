@@ -352,13 +352,12 @@ class ToolkitAnswerer : public DialogAnswerer {
 
 DialogAnswerer* g_answerer = nullptr;
 
-// Whether `dir` is a folder of an ordinary file system (not a kernel's pseudo-file system) that
-// this user may write.
-bool IsOrdinaryWritableFolder(const std::string& dir) {
+// Whether `dir` is a folder of an ordinary file system (not a kernel's pseudo-file system). A
+// read-only one counts: the caller tells the user why it cannot take the file.
+bool IsOrdinaryFolder(const std::string& dir) {
   struct statfs fs;
   std::error_code ec;
-  if (dir.empty() || !std::filesystem::is_directory(dir, ec) || ::access(dir.c_str(), W_OK) != 0 ||
-      ::statfs(dir.c_str(), &fs) != 0) {
+  if (dir.empty() || !std::filesystem::is_directory(dir, ec) || ::statfs(dir.c_str(), &fs) != 0) {
     return false;
   }
   static constexpr unsigned long kPseudo[] = {
@@ -533,9 +532,9 @@ bool TOpenDialog::Execute() {
   r.filter = Filter;
   r.filter_index = FilterIndex;
   r.default_ext = DefaultExt;
-  // A remembered folder that is gone, or is no place to save in (a kernel's pseudo-file system
-  // among them), gives way to the toolkit's default.
-  if (save_ && !IsOrdinaryWritableFolder(r.initial_dir)) r.initial_dir.clear();
+  // A remembered folder that is gone, or a kernel's pseudo-file system, gives way to the
+  // toolkit's default.
+  if (save_ && !IsOrdinaryFolder(r.initial_dir)) r.initial_dir.clear();
   for (;;) {
     FileDialogRequest q = r;
     if (!GetDialogAnswerer().FileDialog(q)) return false;
