@@ -81,7 +81,8 @@ std::string EjectMessage(const viewer::EjectOutcome& out) {
       text = "ディスクを取り出すことができませんでした。";
       break;
   }
-  if (!out.cause.empty()) text += "\n(" + out.cause + ")";
+  if (const std::string cause = viewer::EjectCause(out); !cause.empty())
+    text += "\n(" + cause + ")";
   return text;
 }
 

@@ -645,14 +645,17 @@ TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
   const std::string kFixed = "ドライブからディスクを抜くことができません。";
   const std::string kRefused =
       "MOドライブをミルダ以外で使用している可能性があるため、取り出すことができません";
+  // The causes in the words of the box, never the system's English.
   const std::string kNoService =
       "ディスクを取り出すためのサービスが動作していないため、取り出すことができません。\n"
-      "(unmount failed)";
+      "(udisks2 が動作していないため、管理者のほかはディスクの使用を終了できません)";
   const std::string kNotAllowed =
-      "ディスクを取り出す権限がないため、取り出すことができません。\n(unmount failed)";
+      "ディスクを取り出す権限がないため、取り出すことができません。\n"
+      "(ディスクの使用の終了が許可されませんでした)";
   const std::string kStuck =
       "ディスクの使用は終了しましたが、ドライブがディスクを出せませんでした。"
-      "ドライブの取り出しボタンで取り出してください。\n(eject failed)";
+      "ドライブの取り出しボタンで取り出してください。\n"
+      "(ドライブが取り出しの命令を受け付けませんでした)";
   struct Case {
     DriveType type;
     int unmount_failures;
