@@ -20,6 +20,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 
 #include "ui_application.h"
@@ -382,6 +383,18 @@ bool IsOrdinaryFolder(const std::string& dir) {
   return std::find(std::begin(kPseudo), std::end(kPseudo), type) == std::end(kPseudo);
 }
 
+// Where a save dialog given `place` starts (see TOpenDialog::Execute).
+std::string SaveStart(const std::string& place) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (IsOrdinaryFolder(place)) return place;
+  const std::string folder = fs::path(place).parent_path().string();
+  const bool file = fs::is_regular_file(place, ec), gone = !file && !fs::exists(place, ec);
+  if ((file || gone) && IsOrdinaryFolder(folder)) return file ? place : folder;
+  const char* home = std::getenv("HOME");
+  return home && IsOrdinaryFolder(home) ? home : std::string();
+}
+
 }  // namespace
 
 void ConfigureFileDialog(QFileDialog& d) {
@@ -532,9 +545,11 @@ bool TOpenDialog::Execute() {
   r.filter = Filter;
   r.filter_index = FilterIndex;
   r.default_ext = DefaultExt;
-  // A remembered folder that is gone, or a kernel's pseudo-file system, gives way to the
-  // toolkit's default.
-  if (save_ && !IsOrdinaryFolder(r.initial_dir)) r.initial_dir.clear();
+  // A save dialog starts in a folder of an ordinary file system, never in the working folder the
+  // toolkit would take: a remembered file that is there is kept (the dialog starts beside
+  // it), a place that is gone gives way to its folder, and one gone with its folder, or on a
+  // kernel's pseudo-file system, to the home folder.
+  if (save_) r.initial_dir = SaveStart(r.initial_dir);
   for (;;) {
     FileDialogRequest q = r;
     if (!GetDialogAnswerer().FileDialog(q)) return false;

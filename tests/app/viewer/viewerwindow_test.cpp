@@ -607,14 +607,17 @@ TEST_F(ViewerWindow, ListingExportCompletesTheNameButStoresItAsTyped) {
 }
 
 // A remembered list file in a place that is no ordinary folder to write in (a kernel's pseudo-file
-// system, a folder gone) does not make the dialog open there.
+// system, a folder gone) does not make the dialog open there, nor in the working folder: it opens
+// in the folder that held the gone one, or, when that is gone too, in the home folder.
 TEST_F(ViewerWindow, ListingExportNeverStartsInAPseudoFileSystem) {
   TVANTMainMO& w = OpenDisc();
   ScratchFolder out;
+  const std::string home = config_.path().string();  // the fixture's HOME
   const std::pair<std::string, std::string> cases[] = {
-      {"/proc/self/list", ""},
-      {"/sys/kernel/list", ""},
-      {(out.path() / "gone" / "list").string(), ""},
+      {"/proc/self/list", home},
+      {"/sys/kernel/list", home},
+      {(out.path() / "gone" / "list").string(), out.path().string()},
+      {(out.path() / "gone" / "deeper" / "list").string(), home},
       {(out.path() / "list").string(), out.path().string()},
   };
   for (const auto& [stored, start] : cases) {

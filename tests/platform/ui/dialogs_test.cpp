@@ -23,6 +23,7 @@
 #include <fstream>
 #include <functional>
 
+#include "scopedenv.h"
 #include "scratchfolder.h"
 #include "ui_fixture.h"
 #include "ui_form.h"
@@ -165,6 +166,32 @@ TEST_F(UiTest, TheOverwriteQuestionIsTheToolkitsJapaneseOne) {
   EXPECT_EQ(asked[1].text, japanese.arg("list.csv").toStdString());
   EXPECT_EQ(asked[1].caption, QCoreApplication::translate("QFileDialog", "Save As").toStdString());
   EXPECT_NE(asked[1].caption, "Save As");
+}
+
+// A save dialog never starts in the working folder: a remembered file that is there is kept, a
+// place that is gone gives way to its folder, and one gone with its folder, or in a kernel's
+// pseudo-file system, to the home folder.
+TEST_F(UiTest, ASaveDialogStartsInTheHomeFolderWhenItsPlaceIsGone) {
+  testing::ScratchFolder dir("ui-start"), home("ui-home");
+  const std::string folder = dir.path().string(), file = (dir.path() / "list.csv").string();
+  std::ofstream(file) << "x";
+  testing::ScopedEnv home_env("HOME", home.path().string());
+  const std::pair<std::string, std::string> cases[] = {
+      {folder, folder},
+      {file, file},
+      {(dir.path() / "gone").string(), folder},
+      {(dir.path() / "gone" / "list.csv").string(), home.path().string()},
+      {"/proc", home.path().string()},
+      {"/proc/self/status", home.path().string()},
+      {"", home.path().string()},
+  };
+  for (const auto& [initial, expected] : cases) {
+    TSaveDialog save(nullptr);
+    save.InitialDir = initial;
+    dialogs_.answerer.AnswerFile("");
+    EXPECT_FALSE(save.Execute());
+    EXPECT_EQ(dialogs_.answerer.Asked().back().file.initial_dir, expected) << initial;
+  }
 }
 
 TEST_F(ToolkitDialogs, FiltersShowTheirPatternOnceAndMatchAnyCase) {
