@@ -716,7 +716,8 @@ int SaveToFile(TBWFChunck& chunk, const fs::path& target, const fs::path& source
         GetBWFNotifier().Error(text);
       }
       progress.SetProgress(100);
-      return -1;
+      const bool no_room = stop.message == kMsgSaveTargetShort || stop.message == kMsgSaveTempShort;
+      return no_room ? kSaveNoRoom : -1;
     }
     errors = saver.Replace();
   }

@@ -39,10 +39,14 @@ inline constexpr const char* kMsgSaveTempShort =
 inline constexpr const char* kMsgSaved = "情報を保存しました。";
 inline constexpr const char* kSaveCaption = "書き込み中　";
 
+// The result of a save stopped because a file system had too little room for it.
+inline constexpr int kSaveNoRoom = -2;
+
 // Writes the edited commercial of `chunk` (scanned from `source`) to `target`. Returns -1 when
-// the save stopped before the replacement (the target is untouched), else the number of errors
-// met while replacing (0: the target holds the new file). Only with 0 is the viewer of `edition`
-// told and "情報を保存しました。" shown.
+// the save stopped before the replacement (the target is untouched), kSaveNoRoom when it stopped
+// so because the target's or the temporary folder's file system filled up, else the number of
+// errors met while replacing (0: the target holds the new file). Only with 0 is the viewer of
+// `edition` told and "情報を保存しました。" shown.
 int SaveToFile(TBWFChunck& chunk, const std::filesystem::path& target,
                const std::filesystem::path& source,
                const std::optional<vant::ipc::WindowRef>& window = std::nullopt,

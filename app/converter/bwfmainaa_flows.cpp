@@ -304,19 +304,24 @@ void TVANTMainAA::SaveFile() {
   player_->Stop();
 
   SaveDialogWaveFile->DefaultExt = "wav";
-  // Until a save folder is kept, the received file's own folder: the folder the program was
-  // started from would take a save the user believes went over the received file.
+  // Until a save folder is kept, and when the kept one is gone (a disc taken out), the received
+  // file's own folder: the folder the program was started from would take a save the user
+  // believes went over the received file.
   SaveDialogWaveFile->InitialDir = ReadString(kSaveFolderSetting);
-  if (SaveDialogWaveFile->InitialDir.empty())
+  std::error_code gone;
+  if (!fs::is_directory(SaveDialogWaveFile->InitialDir, gone))
     SaveDialogWaveFile->InitialDir = FolderOf(model_->GetPath()).string();
   SaveDialogWaveFile->FileName = BWFFileName->GetText();
   std::string chosen;
   bool saved = false;
   std::string target;
-  if (ChooseWaveTarget(chosen)) {
+  // A disc that fills up during the save sends the user back to the dialog, as the check before
+  // it does.
+  for (int result = kSaveNoRoom; result == kSaveNoRoom && ChooseWaveTarget(chosen);) {
     const TCmcdInfo cmcd = model_->CmcdInfo;
     const TBextInfo bext = model_->BextInfo;
     StoreFields();
+    result = -1;
     if (AddPendingAttachments()) {
       SetDeleteList(*model_, DeleteList.GetText());
       target = mmio::AddFileExt(chosen, ".wav");
@@ -326,8 +331,9 @@ void TVANTMainAA::SaveFile() {
         explicit Installed(TBWFProgress& p) { SetBWFProgress(&p); }
         ~Installed() { SetBWFProgress(nullptr); }
       } installed(sink);
-      saved = ::SaveToFile(*model_, target, model_->GetPath(), std::nullopt, ecAdAgency) == 0;
+      result = ::SaveToFile(*model_, target, model_->GetPath(), std::nullopt, ecAdAgency);
     }
+    saved = result == 0;
     if (saved) {
       std::string folder = fs::path(chosen).parent_path().string();
       if (folder.empty()) folder = "/";

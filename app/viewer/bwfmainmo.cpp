@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -34,6 +35,13 @@ using vant::volume::DriveType;
 TVANTMainMO* VANTMainMO = nullptr;
 
 namespace {
+
+// The time file systems stamp writes with, nanoseconds since the epoch.
+int64_t WallNanos() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
 constexpr int kFolderSetting = 100;
 constexpr int kListSetting = 111;
@@ -81,7 +89,8 @@ std::string EjectMessage(const viewer::EjectOutcome& out) {
       text = "ディスクを取り出すことができませんでした。";
       break;
   }
-  if (!out.cause.empty()) text += "\n(" + out.cause + ")";
+  if (const std::string cause = viewer::EjectCause(out); !cause.empty())
+    text += "\n(" + cause + ")";
   return text;
 }
 
@@ -543,7 +552,10 @@ void TVANTMainMO::ScanFolder(const std::string& folder) {
   WatchFolder();
   // A row waits while its file is still being written: known so from the kernel, or held back
   // by the last poll and not known finished since.
-  auto hold = [this](const viewer::ListingEntry& e) {
+  const int64_t now = WallNanos();
+  auto hold = [this, now](const viewer::ListingEntry& e) {
+    // A copy under way, whose header promises more than is there yet.
+    if (!viewer::WholeOrStill(e, now)) return true;
     // A close after writing may be a pause between the pieces of a copy: after a poll, a file
     // the last scan did not list as it is now waits until it held still since that poll.
     if (Settling && !viewer::HeldStill(e, ScanListing) && !viewer::HeldStill(e, PreviousWatch))
@@ -619,11 +631,13 @@ void TVANTMainMO::WatchDogTimerTimer(TObject*) {
       // being written are held back; the rest are compared with the scan.
       viewer::Listing ready;
       Pending.clear();
+      const int64_t now = WallNanos();
       for (const viewer::ListingEntry& e : WatchListing) {
         const bool scanned =
             std::any_of(ScanListing.begin(), ScanListing.end(),
                         [&](const viewer::ListingEntry& s) { return viewer::SameEntry(s, e); });
-        if (scanned || viewer::FileFinished(e, PreviousWatch, Watch.get(), WriterCheck)) {
+        if (scanned || (viewer::WholeOrStill(e, now) &&
+                        viewer::FileFinished(e, PreviousWatch, Watch.get(), WriterCheck))) {
           ready.push_back(e);
         } else {
           Pending.push_back(e.path);

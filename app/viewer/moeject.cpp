@@ -36,12 +36,12 @@ EjectOutcome EjectVolume(vant::volume::VolumeControl& volumes, const std::filesy
   const DriveType type = volumes.GetDriveType(root);
   if (type != DriveType::Removable && type != DriveType::CdRom) {
     print("Cannot eject.  Drive type is incorrect.\n");
-    return {EjectStatus::WrongDrive, "Drive type is incorrect"};
+    return {EjectStatus::WrongDrive, EjectStep::Open, EINVAL};
   }
   VolumeHandle volume;
   if (VolumeResult r = volumes.Open(root, volume); !r) {
     PrintError(print, r, "Open");
-    return {CauseOf(r), r.text};
+    return {CauseOf(r), EjectStep::Open, r.error};
   }
   VolumeResult unmounted;
   for (int attempt = 1; attempt <= kUnmountAttempts; ++attempt) {
@@ -51,7 +51,7 @@ EjectOutcome EjectVolume(vant::volume::VolumeControl& volumes, const std::filesy
   }
   if (!unmounted) {
     PrintError(print, unmounted, "Unmount");
-    return {CauseOf(unmounted), unmounted.text};
+    return {CauseOf(unmounted), EjectStep::Unmount, unmounted.error};
   }
   // A medium left in the drive after its file system is gone is not "taken out": report it, as
   // what it is: nothing holds the disc any more.
@@ -59,9 +59,30 @@ EjectOutcome EjectVolume(vant::volume::VolumeControl& volumes, const std::filesy
     PrintError(print, r, "Eject");
     const EjectStatus cause = CauseOf(r);
     const bool user = cause == EjectStatus::NotAllowed || cause == EjectStatus::NoService;
-    return {user ? cause : EjectStatus::DriveCannotEject, r.text};
+    return {user ? cause : EjectStatus::DriveCannotEject, EjectStep::Eject, r.error};
   }
-  return {EjectStatus::Ejected, ""};
+  return {EjectStatus::Ejected};
+}
+
+std::string EjectCause(const EjectOutcome& out) {
+  const EjectStatus cause = CauseOf({false, out.error, {}});
+  switch (out.step) {
+    case EjectStep::Open:
+      return "ドライブを開くことができませんでした";
+    case EjectStep::Unmount:
+      if (cause == EjectStatus::NoService)
+        return "udisks2 が動作していないため、管理者のほかはディスクの使用を終了できません";
+      if (cause == EjectStatus::NotAllowed) return "ディスクの使用の終了が許可されませんでした";
+      return "ディスクの使用を終了できませんでした";
+    case EjectStep::Eject:
+      if (cause == EjectStatus::NoService)
+        return "udisks2 が動作していないため、管理者のほかはディスクを取り出せません";
+      if (cause == EjectStatus::NotAllowed) return "ディスクの取り出しが許可されませんでした";
+      return "ドライブが取り出しの命令を受け付けませんでした";
+    case EjectStep::None:
+      break;
+  }
+  return {};
 }
 
 }  // namespace viewer

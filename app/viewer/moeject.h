@@ -31,11 +31,19 @@ enum class EjectStatus {
   Failed,            // any other cause
 };
 
+// The step that failed.
+enum class EjectStep { None, Open, Unmount, Eject };
+
 struct EjectOutcome {
   EjectStatus status = EjectStatus::Failed;
-  std::string cause;  // the system's text of the failing step
+  EjectStep step = EjectStep::None;
+  int error = 0;  // the system's error number of the failing step
   explicit operator bool() const { return status == EjectStatus::Ejected; }
 };
+
+// The cause of a failed step in the user's words (Japanese, UTF-8); empty where there is none to
+// add. The system's own text goes to the printed lines only.
+std::string EjectCause(const EjectOutcome& out);
 
 // Ejected only when the volume was unmounted and the medium released and ejected.
 EjectOutcome EjectVolume(vant::volume::VolumeControl& volumes, const std::filesystem::path& root,

@@ -1,6 +1,8 @@
 #include "molisting.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -127,6 +129,17 @@ bool FileFinished(const ListingEntry& e, const Listing& previous, const vant::Fo
       break;
   }
   return HeldStill(e, previous);
+}
+
+bool WholeOrStill(const ListingEntry& e, int64_t now) {
+  if (now - e.mtime >= kShortFileStillNanos) return true;
+  const int fd = ::open(e.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;  // the scan finds out what it is
+  unsigned char h[8];
+  const bool read = ::pread(fd, h, sizeof h, 0) == static_cast<ssize_t>(sizeof h);
+  ::close(fd);
+  if (!read || bwf::Le32(h) != vant::riff::kRiff) return true;
+  return 8 + uint64_t{bwf::Le32(h + 4)} <= e.size;
 }
 
 bool HeldStill(const ListingEntry& e, const Listing& polled) {

@@ -66,6 +66,15 @@ bool FileFinished(const ListingEntry& e, const Listing& previous, const vant::Fo
 // time that held still since that poll, the settling time before the rescan, end the copy.
 bool HeldStill(const ListingEntry& e, const Listing& polled);
 
+// How long a wave file whose RIFF header promises more bytes than it holds must stand still
+// (by its last write) before it is listed: a copy writes the header first, and a copy that
+// pauses longer than this is taken for a damaged file.
+inline constexpr int64_t kShortFileStillNanos = 30'000'000'000;
+
+// Whether a listed file may be read into a row at `now` (nanoseconds since the epoch): it holds
+// all that its RIFF header promises, or it has not been written to for kShortFileStillNanos.
+bool WholeOrStill(const ListingEntry& e, int64_t now);
+
 // Whether every file of `watch` is finished, judged by the lease and the two polls alone.
 bool ListingSettled(const Listing& previous, const Listing& watch);
 

@@ -80,36 +80,67 @@ int OpenRecord(const fs::path& file) {
 }
 
 std::string ReadRecord(int fd) {
-  char buf[4096];
+  char buf[16384];
   const ssize_t n = pread(fd, buf, sizeof buf, 0);
   return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
+// The record holds one line per shared folder: the private folder made in it.
+fs::path RecordedIn(const std::string& record, const fs::path& shared) {
+  for (size_t at = 0; at < record.size();) {
+    size_t end = record.find('\n', at);
+    if (end == std::string::npos) end = record.size();
+    fs::path line(record.substr(at, end - at));
+    if (line.parent_path() == shared) return line;
+    at = end + 1;
+  }
+  return {};
+}
+
+std::string Rerecorded(const std::string& record, const fs::path& shared, const fs::path& dir) {
+  std::string out;
+  for (size_t at = 0; at < record.size();) {
+    size_t end = record.find('\n', at);
+    if (end == std::string::npos) end = record.size();
+    const std::string line = record.substr(at, end - at);
+    if (!line.empty() && fs::path(line).parent_path() != shared) out += line + '\n';
+    at = end + 1;
+  }
+  return out + dir.string() + '\n';
+}
+
+// Whether others than this user may create entries in `dir`.
+bool OpenToOthers(const fs::path& dir) {
+  struct stat st;
+  return stat(dir.c_str(), &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 022) != 0;
+}
+
 }  // namespace
 
-fs::path RuntimeFolderIn(const fs::path& shared, const fs::path& record_folder) {
-  const std::string name = "vant-" + std::to_string(geteuid());
+fs::path RuntimeFolderIn(const fs::path& shared, const fs::path& record_folder,
+                         const std::string& name) {
   const fs::path fixed = shared / name;
   char host[256] = {};
   gethostname(host, sizeof host - 1);
   const fs::path record =
       record_folder.empty() ? fs::path() : record_folder / ("runtime-" + std::string(host));
+  // A folder everyone may write to can hold a `name` made by someone else; a private one cannot.
+  const bool open = OpenToOthers(shared);
   struct stat st;
   // Nothing recorded: the shared name, unless it is taken.
   const bool recorded = !record.empty() && lstat(record.c_str(), &st) == 0;
   std::string why;
-  if (!recorded && (why = MakePrivate(fixed, true)).empty()) return fixed;
+  if (!recorded && (why = MakePrivate(fixed, open)).empty()) return fixed;
 
   const int fd = record.empty() ? -1 : OpenRecord(record);
   // Only a folder of ours beside the shared name, as this user's programs make them.
   const std::string kept = fd >= 0 ? ReadRecord(fd) : std::string();
-  const fs::path found(kept);
-  if (found.parent_path() == shared && found.filename().string().rfind(name + "-", 0) == 0 &&
-      IsPrivateFolder(found)) {
+  const fs::path found = RecordedIn(kept, shared);
+  if (found.filename().string().rfind(name + "-", 0) == 0 && IsPrivateFolder(found)) {
     close(fd);
     return found;
   }
-  if (recorded && (why = MakePrivate(fixed, true)).empty()) {
+  if (recorded && (why = MakePrivate(fixed, open)).empty()) {
     if (fd >= 0) close(fd);
     return fixed;
   }
@@ -121,8 +152,9 @@ fs::path RuntimeFolderIn(const fs::path& shared, const fs::path& record_folder) 
     throw EIpcError(why + "; cannot create a folder in " + shared.string() + ": " +
                     std::strerror(error));
   }
+  const std::string updated = Rerecorded(kept, shared, pattern);
   if (fd < 0 || ftruncate(fd, 0) != 0 ||
-      pwrite(fd, pattern.data(), pattern.size(), 0) != static_cast<ssize_t>(pattern.size()) ||
+      pwrite(fd, updated.data(), updated.size(), 0) != static_cast<ssize_t>(updated.size()) ||
       fsync(fd) != 0) {
     Trace("ipc: the private folder " + pattern + " could not be recorded for the other program");
   }
@@ -130,13 +162,15 @@ fs::path RuntimeFolderIn(const fs::path& shared, const fs::path& record_folder) 
   return pattern;
 }
 
+fs::path RuntimeFolderIn(const fs::path& shared, const fs::path& record_folder) {
+  return RuntimeFolderIn(shared, record_folder, "vant-" + std::to_string(geteuid()));
+}
+
 fs::path RuntimeFolder() {
   const char* xdg = std::getenv("XDG_RUNTIME_DIR");
   struct stat st;
   if (xdg != nullptr && xdg[0] == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)) {
-    const fs::path dir = fs::path(xdg) / "vant";
-    if (const std::string why = MakePrivate(dir, false); !why.empty()) throw EIpcError(why);
-    return dir;
+    return RuntimeFolderIn(xdg, RecordFolder(), "vant");
   }
   // Without a usable runtime dir (unset, relative, or gone) both programs agree on /tmp.
   return RuntimeFolderIn("/tmp", RecordFolder());

@@ -20,6 +20,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 
 #include "ui_application.h"
@@ -352,13 +353,12 @@ class ToolkitAnswerer : public DialogAnswerer {
 
 DialogAnswerer* g_answerer = nullptr;
 
-// Whether `dir` is a folder of an ordinary file system (not a kernel's pseudo-file system) that
-// this user may write.
-bool IsOrdinaryWritableFolder(const std::string& dir) {
+// Whether `dir` is a folder of an ordinary file system (not a kernel's pseudo-file system). A
+// read-only one counts: the caller tells the user why it cannot take the file.
+bool IsOrdinaryFolder(const std::string& dir) {
   struct statfs fs;
   std::error_code ec;
-  if (dir.empty() || !std::filesystem::is_directory(dir, ec) || ::access(dir.c_str(), W_OK) != 0 ||
-      ::statfs(dir.c_str(), &fs) != 0) {
+  if (dir.empty() || !std::filesystem::is_directory(dir, ec) || ::statfs(dir.c_str(), &fs) != 0) {
     return false;
   }
   static constexpr unsigned long kPseudo[] = {
@@ -381,6 +381,18 @@ bool IsOrdinaryWritableFolder(const std::string& dir) {
   };
   const auto type = static_cast<unsigned long>(fs.f_type);
   return std::find(std::begin(kPseudo), std::end(kPseudo), type) == std::end(kPseudo);
+}
+
+// Where a save dialog given `place` starts (see TOpenDialog::Execute).
+std::string SaveStart(const std::string& place) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (IsOrdinaryFolder(place)) return place;
+  const std::string folder = fs::path(place).parent_path().string();
+  const bool file = fs::is_regular_file(place, ec), gone = !file && !fs::exists(place, ec);
+  if ((file || gone) && IsOrdinaryFolder(folder)) return file ? place : folder;
+  const char* home = std::getenv("HOME");
+  return home && IsOrdinaryFolder(home) ? home : std::string();
 }
 
 }  // namespace
@@ -533,9 +545,11 @@ bool TOpenDialog::Execute() {
   r.filter = Filter;
   r.filter_index = FilterIndex;
   r.default_ext = DefaultExt;
-  // A remembered folder that is gone, or is no place to save in (a kernel's pseudo-file system
-  // among them), gives way to the toolkit's default.
-  if (save_ && !IsOrdinaryWritableFolder(r.initial_dir)) r.initial_dir.clear();
+  // A save dialog starts in a folder of an ordinary file system, never in the working folder the
+  // toolkit would take: a remembered file that is there is kept (the dialog starts beside
+  // it), a place that is gone gives way to its folder, and one gone with its folder, or on a
+  // kernel's pseudo-file system, to the home folder.
+  if (save_) r.initial_dir = SaveStart(r.initial_dir);
   for (;;) {
     FileDialogRequest q = r;
     if (!GetDialogAnswerer().FileDialog(q)) return false;
@@ -584,8 +598,9 @@ int MessageDlg(const std::string& msg, TMsgDlgType type, unsigned buttons) {
     flags = MB_OKCANCEL;
   static const unsigned icons[] = {MB_ICONWARNING, MB_ICONERROR, MB_ICONINFORMATION,
                                    MB_ICONQUESTION, 0};
-  // The typed boxes carry no caption: the icon tells the kind.
-  std::string caption = type == mtCustom ? Application->GetTitle() : std::string();
+  // The typed boxes are titled by their kind, as the framework's Japanese edition names them.
+  static const char* const kinds[] = {"警告", "エラー", "情報", "確認"};
+  std::string caption = type == mtCustom ? Application->GetTitle() : std::string(kinds[type]);
   return GetDialogAnswerer().MessageBox(msg, caption, flags | icons[type]);
 }
 

@@ -428,19 +428,25 @@ TEST(BwfSave, FaultsLeaveTheTargetAsItWas) {
   const Case cases[] = {
       {"temporary folder not writable", F::kCreateTemp, 1, "vant-save-", EACCES, -1,
        "W:保存用ファイルをオープンできません。"},
-      {"no space in the middle of the copy", F::kCopy, 2, "vant-save-", ENOSPC, -1, temp_full},
-      {"no space writing the cue points", F::kWrite, 2, "vant-save-", ENOSPC, -1, temp_full},
-      {"over quota writing the cue points", F::kWrite, 2, "vant-save-", EDQUOT, -1, temp_full},
+      {"no space in the middle of the copy", F::kCopy, 2, "vant-save-", ENOSPC, kSaveNoRoom,
+       temp_full},
+      {"no space writing the cue points", F::kWrite, 2, "vant-save-", ENOSPC, kSaveNoRoom,
+       temp_full},
+      {"over quota writing the cue points", F::kWrite, 2, "vant-save-", EDQUOT, kSaveNoRoom,
+       temp_full},
       {"the temporary file fails otherwise", F::kWrite, 2, "vant-save-", EIO, -1,
        "E:書き込みエラーが発生しました。"},
       {"the new file cannot be closed", F::kClose, 1, "vant-save-", EIO, -1,
        "E:書き込みエラーが発生しました。"},
       {"the source cannot be read", F::kRead, 1, "source.wav", EIO, -1,
        "E:読み出しエラーが発生しました。"},
-      {"no room beside the target", F::kCreateTemp, 1, ".out.wav.", ENOSPC, -1, target_full},
-      {"the copy beside the target fills the disc", F::kCopy, 2, ".part", ENOSPC, -1, target_full},
+      {"no room beside the target", F::kCreateTemp, 1, ".out.wav.", ENOSPC, kSaveNoRoom,
+       target_full},
+      {"the copy beside the target fills the disc", F::kCopy, 2, ".part", ENOSPC, kSaveNoRoom,
+       target_full},
       {"the copy beside the target fails", F::kCopy, 2, ".part", EIO, -1, copy_msg},
-      {"the copy's last blocks find no room", F::kFsync, 1, ".part", EDQUOT, -1, target_full},
+      {"the copy's last blocks find no room", F::kFsync, 1, ".part", EDQUOT, kSaveNoRoom,
+       target_full},
       {"the copy cannot be synced", F::kFsync, 1, ".part", EIO, -1, copy_msg},
       {"the copy cannot be closed", F::kClose, 1, ".part", EIO, -1, copy_msg},
       {"the target cannot be renamed", F::kRename, 1, "out.wav>", EACCES, 1,
@@ -468,8 +474,8 @@ TEST(BwfSave, FaultsLeaveTheTargetAsItWas) {
     EXPECT_EQ(s.notes.lines, std::vector<std::string>{c.message});
     EXPECT_TRUE(s.notices.editions.empty());
     // A stop closes the progress window at once; a failed replacement still starts its timer.
-    EXPECT_EQ(s.progress.values.back(), c.result == -1 ? 100 : 99);
-    EXPECT_EQ(s.progress.timers, c.result == -1 ? 0 : 1);
+    EXPECT_EQ(s.progress.values.back(), c.result < 0 ? 100 : 99);
+    EXPECT_EQ(s.progress.timers, c.result < 0 ? 0 : 1);
     EXPECT_TRUE(s.Leftovers().empty()) << testing::PrintToString(s.Leftovers());
     EXPECT_TRUE(fs::exists(s.source));
   }

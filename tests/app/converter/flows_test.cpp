@@ -74,6 +74,21 @@ int RunBeside(const std::vector<std::string>& argv) {
 
 int Shell(const std::string& command) { return WEXITSTATUS(std::system(command.c_str())); }
 
+// Runs the current test again in a private mount namespace, after `mount` (shell words, the
+// folder as "$0") was done on `folder`; the run finds the folder in the environment variable
+// `env`. Skips the test where no namespace or mount can be had.
+void RerunWithMount(const char* env, const fs::path& folder, const std::string& mount) {
+  if (Shell("unshare -m --propagation private true 2>/dev/null") != 0)
+    GTEST_SKIP() << "no private mount namespace here";
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const int rc =
+      Shell("unshare -m --propagation private sh -c '" + mount + " 2>/dev/null || exit 77; " + env +
+            "=\"$0\" exec \"$1\" --gtest_filter=" + test->test_suite_name() + "." + test->name() +
+            "' '" + folder.string() + "' /proc/" + std::to_string(getpid()) + "/exe");
+  if (rc == 77) GTEST_SKIP() << "no such mount here";
+  EXPECT_EQ(rc, 0);
+}
+
 // The save's file layer with writes that fail as on a full disc.
 class FullDiscLayer : public TBWFPosixFileLayer {
  public:
@@ -160,6 +175,9 @@ class FlowTest : public ConverterWindowTest {
   bool shrink_temp = false;
 };
 
+constexpr const char* kMsgSaveUnwritableExisting =
+    "ドライブが書き込み禁止または空き容量がないため、上書き保存することはできません。\n"
+    "別の保存場所を指定してください。";
 constexpr const char* kUnsaved =
     "編集データが保存されていません。新しいファイルを開いてよろしいですか？";
 
@@ -337,6 +355,55 @@ TEST_F(FlowTest, TheSaveDialogStartsBesideTheOpenedFileUntilASaveFolderIsKept) {
   Press(w.BTSave);
   ASSERT_EQ(FileDialogs(), 2u);
   EXPECT_EQ(Script().Asked().back().file.initial_dir, work_.path().string());
+
+  // A kept folder that is gone (the disc it named was ejected): beside the opened file again.
+  SysRegVANT->WriteWorkString(100, (work_.path() / "ejected").string());
+  Script().AnswerFile("");
+  Press(w.BTSave);
+  ASSERT_EQ(FileDialogs(), 3u);
+  EXPECT_EQ(Script().Asked().back().file.initial_dir, received.path().string());
+}
+
+// A file opened from a read-only folder: the save dialog still starts there, and choosing it
+// gets the warning and the dialog again; nothing is written anywhere. As root, the folder is
+// made read-only by a mount in a private namespace.
+TEST_F(FlowTest, AReadOnlyFolderIsOfferedAndRefusedWithItsWarning) {
+  const char* env = std::getenv("ORLUNE_READONLY_FOLDER");
+  fs::path folder = env ? fs::path(env) : work_.path() / "locked";
+  if (!env) {
+    fs::create_directory(folder);
+    WriteBytes(folder / "c.wav", FullFile());
+    if (geteuid() == 0) {
+      RerunWithMount("ORLUNE_READONLY_FOLDER", folder,
+                     "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\"");
+      return;
+    }
+    chmod(folder.c_str(), 0555);
+  }
+  const fs::path file = folder / "c.wav";
+  const std::string original = ReadBytes(file);
+  Script().AnswerMessage(IDYES);  // open it, though it cannot be saved over
+  TVANTMainAA& w = Start(file);
+  ASSERT_NE(w.Model(), nullptr);
+  Retype(w.ItemNumber, "ITEM-RO");
+  const size_t before = Asked();
+  Script().AnswerFile(file.string());
+  Script().AnswerMessage(IDYES);  // replace it?
+  Script().AnswerMessage(IDOK);
+  Script().AnswerFile("");
+  Press(w.BTSave);
+  const auto& asked = Script().Asked();
+  ASSERT_EQ(asked.size(), before + 4);
+  EXPECT_EQ(asked[before].file.initial_dir, folder.string());
+  EXPECT_EQ(asked[before + 2].text, kMsgSaveUnwritableExisting);
+  EXPECT_EQ(asked[before + 3].file.initial_dir, folder.string());
+  EXPECT_EQ(ReadBytes(file), original);
+  EXPECT_EQ(w.Model()->GetPath(), file);
+  EXPECT_TRUE(w.Modified);
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"c.wav"});
+  if (!env) chmod(folder.c_str(), 0755);
 }
 
 // A name outside ASCII is shown as it is, proposed as it is, and a save over it replaces that file
@@ -445,28 +512,34 @@ TEST_F(FlowTest, RefusedTargetsReturnToTheDialogAndAFailedSaveKeepsEverything) {
   EXPECT_FALSE(w.Busy);
   shrink_temp = false;
 
-  // The disc fills during the save: the model reports it; nothing is written or lost.
+  // The disc fills during the save: the model reports it, nothing is written or lost, and the
+  // dialog comes again, as after the check before the save.
   FullDiscLayer full_disc;
   SetBWFFileLayer(&full_disc);
   const fs::path target = work_.path() / "new.wav";
   Script().AnswerFile(target.string());
   const size_t during = Asked();
+  bool asked_again = false;
+  Script().AnswerFileWith([&](FileDialogSession& dialog) {
+    asked_again = true;
+    EXPECT_EQ(Messages(during), std::vector<std::string>{kMsgSaveTempShort});
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_EQ(w.Model()->GetPath(), source);
+    EXPECT_EQ(w.CSVList->Items().Items(), lines);
+    EXPECT_TRUE(w.Modified);
+    EXPECT_EQ(w.CommonCode->GetText(), "AB");
+    EXPECT_EQ(w.Model()->CmcdInfo.Get(bwf::CmcdField::CommonCode), "");
+    EXPECT_EQ(Setting(100), "");
+    EXPECT_EQ(ReadBytes(source), original);
+    // Room is made; the same name is chosen again.
+    SetBWFFileLayer(nullptr);
+    dialog.Select(target.string());
+    return dialog.Accept({target.string()});
+  });
   Press(w.BTSave);
-  EXPECT_EQ(Messages(during), std::vector<std::string>{kMsgSaveTempShort});
-  EXPECT_FALSE(fs::exists(target));
-  EXPECT_EQ(w.Model()->GetPath(), source);
-  EXPECT_EQ(w.CSVList->Items().Items(), lines);
-  EXPECT_TRUE(w.Modified);
-  EXPECT_EQ(w.CommonCode->GetText(), "AB");
-  EXPECT_EQ(w.Model()->CmcdInfo.Get(bwf::CmcdField::CommonCode), "");
-  EXPECT_EQ(Setting(100), "");
-  EXPECT_EQ(ReadBytes(source), original);
-  for (const std::string& m : Messages(during)) EXPECT_NE(m, kMsgSaved);
-
-  // With room again the same save succeeds, and the pending file is stored once.
-  SetBWFFileLayer(nullptr);
-  Script().AnswerFile(target.string());
-  Press(w.BTSave);
+  EXPECT_TRUE(asked_again);
+  EXPECT_EQ(Messages(during), (std::vector<std::string>{kMsgSaveTempShort, kMsgSaved}));
+  // The pending file is stored once.
   EXPECT_EQ(w.Model()->GetPath(), target);
   std::vector<std::string> csv;
   w.Model()->GetCsvList(csv);
@@ -536,17 +609,9 @@ TEST_F(FlowTest, APendingFileTheModelCannotTakeIsNamedAndStopsTheSave) {
 TEST_F(FlowTest, ASmallRealDiscTakesASmallFileAndRefusesALargeOne) {
   const char* disc_env = std::getenv("ORLUNE_SMALL_DISC");
   if (!disc_env) {
-    if (Shell("unshare -m --propagation private true 2>/dev/null") != 0)
-      GTEST_SKIP() << "no private mount namespace here";
     const fs::path disc = work_.path() / "disc";
     fs::create_directory(disc);
-    const int rc = Shell(
-        "unshare -m --propagation private sh -c 'mount -t tmpfs -o size=256k tmpfs \"$0\" "
-        "2>/dev/null || exit 77; ORLUNE_SMALL_DISC=\"$0\" exec \"$1\" "
-        "--gtest_filter=FlowTest.ASmallRealDiscTakesASmallFileAndRefusesALargeOne' '" +
-        disc.string() + "' /proc/" + std::to_string(getpid()) + "/exe");
-    if (rc == 77) GTEST_SKIP() << "no tmpfs mount here";
-    EXPECT_EQ(rc, 0);
+    RerunWithMount("ORLUNE_SMALL_DISC", disc, "mount -t tmpfs -o size=256k tmpfs \"$0\"");
     return;
   }
   const fs::path disc = disc_env;

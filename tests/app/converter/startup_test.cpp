@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "bwfmainaa.h"
@@ -160,12 +161,28 @@ TEST_F(StartupTest, ANormalExitLeavesNoSocketBehind) {
 }
 
 TEST_F(StartupTest, MarkerThatCannotBeMadeEndsWithMinusOne) {
-  // A file where the per-user folder must go leaves no place for the marker.
+  // A runtime folder where nothing can be made leaves no place for the marker. Root may write
+  // anywhere, so there the folder is made read-only by a mount in a private namespace.
   ScratchFolder blocked{"orlune-blocked"};
-  std::ofstream(blocked.path() / "vant") << "x";
-  ChildProcess p({ORLUNE_TESTHOST}, {"XDG_RUNTIME_DIR=" + blocked.path().string(),
-                                     "XDG_CONFIG_HOME=" + config_.path().string(),
-                                     "TMPDIR=" + blocked.path().string()});
+  std::vector<std::string> argv{ORLUNE_TESTHOST};
+  if (geteuid() == 0) {
+    if (std::system("unshare -m --propagation private true 2>/dev/null") != 0)
+      GTEST_SKIP() << "no private mount namespace here";
+    argv = {"/usr/bin/unshare",
+            "-m",
+            "--propagation",
+            "private",
+            "sh",
+            "-c",
+            "mount --bind \"$0\" \"$0\" && mount -o remount,ro,bind \"$0\" && exec \"$1\"",
+            blocked.path().string(),
+            ORLUNE_TESTHOST};
+  } else {
+    chmod(blocked.path().c_str(), 0555);
+  }
+  ChildProcess p(
+      argv, {"XDG_RUNTIME_DIR=" + blocked.path().string(),
+             "XDG_CONFIG_HOME=" + config_.path().string(), "TMPDIR=" + blocked.path().string()});
   const auto lines = UntilReadyOrExit(p);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "exit -1");

@@ -30,6 +30,7 @@
 #include "moresources.h"
 #include "progstart.h"
 #include "regeditbw.h"
+#include "scopedenv.h"
 #include "scratchfolder.h"
 #include "ui_application.h"
 #include "ui_dialogs.h"
@@ -48,23 +49,7 @@ using viewertest::WriteCm;
 
 namespace {
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using vant::testing::ScopedEnv;
 
 class ViewerWindow : public ::testing::Test {
  protected:
@@ -481,7 +466,8 @@ TEST_F(ViewerWindow, EveryFinishedFileShowsWithin7sAndNoUnfinishedOne) {
 
 // A copy that opens, writes and closes the file a piece at a time is closed between its pieces:
 // the file is listed only once its size and time have held still for the settling time after
-// its last piece, and then as promptly as any finished file.
+// its last piece, and then as promptly as any finished file. A pause of 15 s half-way, while the
+// header promises more than the file holds, lists nothing either.
 TEST_F(ViewerWindow, APieceByPieceCopyIsListedOnlyOnceItHeldStill) {
   for (const bool lease : {true, false}) {
     SCOPED_TRACE(lease ? "lease" : "no lease");
@@ -502,8 +488,8 @@ TEST_F(ViewerWindow, APieceByPieceCopyIsListedOnlyOnceItHeldStill) {
         out.write(reinterpret_cast<const char*>(whole.data()) + at,
                   static_cast<std::streamsize>(std::min(kPiece, whole.size() - at)));
       }
-      // 0.4 s between pieces, and a pause of 1.6 s after the sixth.
-      for (int step = 0; step < (piece == 6 ? 4 : 1); ++step) {
+      // 0.4 s between pieces, a pause of 1.6 s after the sixth and one of 15.2 s after the 11th.
+      for (int step = 0; step < (piece == 6 ? 4 : piece == 11 ? 38 : 1); ++step) {
         Pass(400);
         ms += 400;
         ASSERT_EQ(w.GetFileCount(), 1) << "listed " << ms << " ms into the copy";
@@ -520,6 +506,37 @@ TEST_F(ViewerWindow, APieceByPieceCopyIsListedOnlyOnceItHeldStill) {
       EXPECT_EQ(w.MInf[1]->FileName->GetText(), "CM02.wav");
       EXPECT_NE(w.MInf[1]->CMLength->Font().GetColor(), TColor(255));  // the whole length
       EXPECT_EQ(w.MInf[1]->Attachiment->GetCaption(), "●");
+    }
+    main_.reset();
+  }
+}
+
+// A file shorter than its header promises that nobody has written to for 30 s is taken for a
+// damaged one and listed as such; until then it may be a copy that paused.
+TEST_F(ViewerWindow, AShortFileIsListedAsDamagedOnceItStoodStill30s) {
+  struct Case {
+    int age_s;
+    bool listed;
+  } cases[] = {{25, false}, {31, true}};  // 5 s of slack for a slow run
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.age_s);
+    ScratchFolder disc{"viewer-short"};
+    volumes_.Add(disc.path(), DriveType::Removable, "SHORT");
+    viewertest::WriteNumbered(disc.path(), 1);
+    StoreFolder(disc.path().string());
+    TVANTMainMO& w = Open();
+    const vb::Bytes whole = viewertest::CmBytes({.title = "CUT", .dataBytes = 1u << 20});
+    const fs::path cut = disc.path() / "CM02.wav";
+    std::ofstream(cut, std::ios::binary)
+        .write(reinterpret_cast<const char*>(whole.data()),
+               static_cast<std::streamsize>(whole.size() / 2));
+    fs::last_write_time(cut, fs::file_time_type::clock::now() - std::chrono::seconds(c.age_s));
+    Pass(5000);
+    Pass(2000);
+    ASSERT_EQ(w.GetFileCount(), c.listed ? 2 : 1);
+    if (c.listed) {
+      EXPECT_EQ(w.MInf[1]->FileName->GetText(), "CM02.wav");
+      EXPECT_EQ(w.MInf[1]->CMLength->Font().GetColor(), TColor(255));
     }
     main_.reset();
   }
@@ -590,14 +607,17 @@ TEST_F(ViewerWindow, ListingExportCompletesTheNameButStoresItAsTyped) {
 }
 
 // A remembered list file in a place that is no ordinary folder to write in (a kernel's pseudo-file
-// system, a folder gone) does not make the dialog open there.
+// system, a folder gone) does not make the dialog open there, nor in the working folder: it opens
+// in the folder that held the gone one, or, when that is gone too, in the home folder.
 TEST_F(ViewerWindow, ListingExportNeverStartsInAPseudoFileSystem) {
   TVANTMainMO& w = OpenDisc();
   ScratchFolder out;
+  const std::string home = config_.path().string();  // the fixture's HOME
   const std::pair<std::string, std::string> cases[] = {
-      {"/proc/self/list", ""},
-      {"/sys/kernel/list", ""},
-      {(out.path() / "gone" / "list").string(), ""},
+      {"/proc/self/list", home},
+      {"/sys/kernel/list", home},
+      {(out.path() / "gone" / "list").string(), out.path().string()},
+      {(out.path() / "gone" / "deeper" / "list").string(), home},
       {(out.path() / "list").string(), out.path().string()},
   };
   for (const auto& [stored, start] : cases) {
@@ -660,14 +680,17 @@ TEST_F(ViewerWindow, EjectWarnsOnAFixedDiskAndOnARefusedRemovableDisc) {
   const std::string kFixed = "ドライブからディスクを抜くことができません。";
   const std::string kRefused =
       "MOドライブをミルダ以外で使用している可能性があるため、取り出すことができません";
+  // The causes in the words of the box, never the system's English.
   const std::string kNoService =
       "ディスクを取り出すためのサービスが動作していないため、取り出すことができません。\n"
-      "(unmount failed)";
+      "(udisks2 が動作していないため、管理者のほかはディスクの使用を終了できません)";
   const std::string kNotAllowed =
-      "ディスクを取り出す権限がないため、取り出すことができません。\n(unmount failed)";
+      "ディスクを取り出す権限がないため、取り出すことができません。\n"
+      "(ディスクの使用の終了が許可されませんでした)";
   const std::string kStuck =
       "ディスクの使用は終了しましたが、ドライブがディスクを出せませんでした。"
-      "ドライブの取り出しボタンで取り出してください。\n(eject failed)";
+      "ドライブの取り出しボタンで取り出してください。\n"
+      "(ドライブが取り出しの命令を受け付けませんでした)";
   struct Case {
     DriveType type;
     int unmount_failures;

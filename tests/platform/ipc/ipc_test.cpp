@@ -17,6 +17,7 @@
 #include "childprocess.h"
 #include "instanceguard.h"
 #include "ipcfolder.h"
+#include "scopedenv.h"
 #include "scratchfolder.h"
 #include "windowendpoint.h"
 #include "windowlink.h"
@@ -56,7 +57,10 @@ class IpcTest : public ::testing::Test {
   }
 
   vant::testing::ScratchFolder scratch_{"vant-ipc"};
-  const fs::path runtime_ = scratch_.path();
+  const fs::path runtime_ = scratch_.path() / "run";
+  const bool made_ = fs::create_directory(runtime_);
+  // Where a taken folder name is recorded, for this test and the programs it starts.
+  vant::testing::ScopedEnv config_env_{"XDG_CONFIG_HOME", (scratch_.path() / "config").string()};
 };
 
 }  // namespace
@@ -79,8 +83,10 @@ TEST_F(IpcTest, RuntimeFolderIsPrivateToTheUser) {
 
   fs::remove(dir);
   fs::create_directory(runtime_ / "elsewhere");
-  fs::create_directory_symlink(runtime_ / "elsewhere", dir);  // planted link: refused
-  EXPECT_THROW(RuntimeFolder(), EIpcError);
+  fs::create_directory_symlink(runtime_ / "elsewhere", dir);  // planted link: not used
+  const fs::path instead = RuntimeFolder();
+  EXPECT_NE(instead, dir);
+  EXPECT_EQ(instead.parent_path(), runtime_);
   EXPECT_FALSE(FindWindowByTitle(kTitle).has_value());
 }
 
@@ -140,6 +146,49 @@ TEST(IpcFolder, ATakenSharedNameGivesAPrivateFolderBothProgramsFind) {
     EXPECT_NE(second, first);
     EXPECT_TRUE(isPrivate(second));
     EXPECT_EQ(RuntimeFolderIn(shared, config), second);
+  }
+}
+
+// A runtime dir may be a folder all users share (mode 1777). When another user (or a link, a file)
+// already has `vant` there, the programs make a private folder of their own beside it and both
+// find it, as they do in the temporary folder.
+TEST_F(IpcTest, ATakenNameInASharedRuntimeDirGivesAPrivateFolderBothProgramsFind) {
+  const fs::path config = scratch_.path() / "config", taken = runtime_ / "vant";
+  struct Case {
+    const char* name;
+    std::function<void()> plant;
+  };
+  std::vector<Case> cases = {
+      {"a link", [&] { fs::create_directory_symlink(scratch_.path() / "config", taken); }},
+      {"a file", [&] { std::ofstream(taken) << "x"; }}};
+  if (geteuid() == 0) {
+    cases.push_back({"another user's folder", [&] {
+                       fs::create_directory(taken);
+                       ASSERT_EQ(chown(taken.c_str(), 65534, 65534), 0);
+                     }});
+  }
+  chmod(runtime_.c_str(), 01777);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(config);
+    fs::remove(taken);
+    c.plant();
+    fs::path dir;
+    ASSERT_NO_THROW(dir = RuntimeFolder());
+    EXPECT_EQ(dir.parent_path(), runtime_);
+    EXPECT_NE(dir, taken);
+    struct stat st;
+    ASSERT_EQ(lstat(dir.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 0777) == 0700);
+    // The other program, started in the same environment, listens there and is found.
+    auto peer = ReadyPeer();
+    auto window = FindWindowByTitle(kTitle);
+    ASSERT_TRUE(window.has_value());
+    EXPECT_EQ(window->socket.parent_path(), dir);
+    peer->CloseStdin();
+    EXPECT_EQ(peer->ReadUntil("BYE").back(), "BYE");
+    EXPECT_EQ(peer->Wait(), 0);
+    fs::remove_all(dir);
   }
 }
 

@@ -1,6 +1,6 @@
-// Message boxes and file dialogs as a user meets them: Japanese standard texts, captions only where
-// a caller gives one, boxes above every other window, filters shown once but matched in any case,
-// and file types judged without reading the files.
+// Message boxes and file dialogs as a user meets them: Japanese standard texts, typed boxes titled
+// by their kind and plain ones only where a caller gives a caption, boxes above every other window,
+// filters shown once but matched in any case, and file types judged without reading the files.
 #include <sys/time.h>
 #include <QAbstractFileIconProvider>
 #include <QAbstractProxyModel>
@@ -23,6 +23,7 @@
 #include <fstream>
 #include <functional>
 
+#include "scopedenv.h"
 #include "scratchfolder.h"
 #include "ui_fixture.h"
 #include "ui_form.h"
@@ -57,10 +58,12 @@ class ToolkitDialogs : public UiTest {
   }
 };
 
-TEST_F(UiTest, TypedMessageBoxesCarryNoCaption) {
-  for (TMsgDlgType type : {mtWarning, mtError, mtInformation, mtConfirmation}) {
+TEST_F(UiTest, TypedMessageBoxesAreTitledByTheirKindInJapanese) {
+  const std::pair<TMsgDlgType, const char*> cases[] = {
+      {mtWarning, "警告"}, {mtError, "エラー"}, {mtInformation, "情報"}, {mtConfirmation, "確認"}};
+  for (const auto& [type, caption] : cases) {
     MessageDlg("text", type, mbOK);
-    EXPECT_EQ(dialogs_.answerer.Asked().back().caption, "") << type;
+    EXPECT_EQ(dialogs_.answerer.Asked().back().caption, caption) << type;
   }
 }
 
@@ -163,6 +166,32 @@ TEST_F(UiTest, TheOverwriteQuestionIsTheToolkitsJapaneseOne) {
   EXPECT_EQ(asked[1].text, japanese.arg("list.csv").toStdString());
   EXPECT_EQ(asked[1].caption, QCoreApplication::translate("QFileDialog", "Save As").toStdString());
   EXPECT_NE(asked[1].caption, "Save As");
+}
+
+// A save dialog never starts in the working folder: a remembered file that is there is kept, a
+// place that is gone gives way to its folder, and one gone with its folder, or in a kernel's
+// pseudo-file system, to the home folder.
+TEST_F(UiTest, ASaveDialogStartsInTheHomeFolderWhenItsPlaceIsGone) {
+  testing::ScratchFolder dir("ui-start"), home("ui-home");
+  const std::string folder = dir.path().string(), file = (dir.path() / "list.csv").string();
+  std::ofstream(file) << "x";
+  testing::ScopedEnv home_env("HOME", home.path().string());
+  const std::pair<std::string, std::string> cases[] = {
+      {folder, folder},
+      {file, file},
+      {(dir.path() / "gone").string(), folder},
+      {(dir.path() / "gone" / "list.csv").string(), home.path().string()},
+      {"/proc", home.path().string()},
+      {"/proc/self/status", home.path().string()},
+      {"", home.path().string()},
+  };
+  for (const auto& [initial, expected] : cases) {
+    TSaveDialog save(nullptr);
+    save.InitialDir = initial;
+    dialogs_.answerer.AnswerFile("");
+    EXPECT_FALSE(save.Execute());
+    EXPECT_EQ(dialogs_.answerer.Asked().back().file.initial_dir, expected) << initial;
+  }
 }
 
 TEST_F(ToolkitDialogs, FiltersShowTheirPatternOnceAndMatchAnyCase) {
