@@ -139,7 +139,11 @@ bool WholeOrStill(const ListingEntry& e, int64_t now) {
   const bool read = ::pread(fd, h, sizeof h, 0) == static_cast<ssize_t>(sizeof h);
   ::close(fd);
   if (!read || bwf::Le32(h) != vant::riff::kRiff) return true;
-  return 8 + uint64_t{bwf::Le32(h + 4)} <= e.size;
+  // A size with its top bit set promises nothing: a pipe's unknown length, or a writer that
+  // stored it big-endian (the chunk walk reads both).
+  const uint32_t stated = bwf::Le32(h + 4);
+  if (stated & 0x80000000u) return true;
+  return 8 + uint64_t{stated} <= e.size;
 }
 
 bool HeldStill(const ListingEntry& e, const Listing& polled) {

@@ -107,6 +107,36 @@ TEST(ViewerListing, AFileIsSettledOnlyWhenThePollBeforeSawItTheSame) {
   EXPECT_FALSE(viewer::ListingSettled(previous, {{"/d/a.wav", 1, 100}, {"/d/b.wav", 1, 9}}));
 }
 
+TEST(ViewerListing, AYoungFileWaitsOnlyWhileItsHeaderPromisesMore) {
+  ScratchFolder dir;
+  struct Case {
+    const char* name;
+    uint32_t stated;  // the RIFF size in the header
+    size_t bytes;     // what the file holds
+    bool whole;
+  } cases[] = {
+      {"whole", 92, 100, true},
+      {"copying", 10000, 100, false},
+      {"pipe", 0xFFFFFFFFu, 100, true},       // an unknown length promises nothing
+      {"reversed", 0xC0000000u, 200, true},   // 192 stored big-endian
+      {"other", 0, 4, true},                  // too short to be a wave: the scan judges it
+  };
+  const int64_t now = 1'000'000'000'000'000'000;
+  for (const Case& c : cases) {
+    const fs::path p = dir.path() / (std::string(c.name) + ".wav");
+    std::string bytes(c.bytes, '\0');
+    if (c.bytes >= 8) {
+      bytes.replace(0, 4, "RIFF");
+      for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<char>(c.stated >> (8 * i));
+    }
+    std::ofstream(p, std::ios::binary) << bytes;
+    const viewer::ListingEntry young{p, now, c.bytes};
+    EXPECT_EQ(viewer::WholeOrStill(young, now), c.whole) << c.name;
+    const viewer::ListingEntry old{p, now - 31'000'000'000, c.bytes};
+    EXPECT_TRUE(viewer::WholeOrStill(old, now)) << c.name;  // stood still 30 s: listed
+  }
+}
+
 TEST(ViewerListing, LengthIsRedWhenMoreThan4MillisecondsOff) {
   struct Case {
     uint32_t samples;
