@@ -56,7 +56,7 @@ class SdlStream final : public BackendStream {
     id_ = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
     if (id_ == 0) {
       TraceF("SDL_OpenAudioDevice: %s", SDL_GetError());
-      return MMSYSERR_ALLOCATED;
+      return MMSYSERR_NOTENABLED;  // no output that opens: not one taken by another program
     }
     period_bytes_ = static_cast<int64_t>(have.samples) * format_.nBlockAlign;
     return MMSYSERR_NOERROR;
@@ -94,6 +94,11 @@ class SdlStream final : public BackendStream {
 
 SdlBackend::~SdlBackend() {
   if (init_state_ == 1) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+bool SdlBackend::Alive() const {
+  std::lock_guard lock(mutex_);
+  return init_state_ != -1;
 }
 
 bool SdlBackend::EnsureInitLocked() {

@@ -15,6 +15,9 @@ class SdlBackend final : public Backend {
   // Quits SDL's audio again when this backend started it (a test may then start it anew with
   // another driver).
   ~SdlBackend() override;
+  // False once SDL found no driver: the process's default is chosen again at the next use, so a
+  // sound server that comes up later is reached.
+  bool Alive() const override;
   int DeviceCount() override;
   bool GetCaps(int device, WaveOutCaps* caps) override;
   bool Supports(int device, const WaveFormatEx& format) override;
@@ -23,7 +26,7 @@ class SdlBackend final : public Backend {
 
  private:
   bool EnsureInitLocked();
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   int init_state_ = 0;  // 0 not tried, 1 running, -1 failed
 };
 
