@@ -197,6 +197,36 @@ TEST_F(ServerFault, AStoppedServerHoldsNoCallerAndThePlayGoesOnWhereTheSoundStop
   EXPECT_NEAR(static_cast<double>(HeardFrames()) / kRate * 1000, 4000, 60) << "ms heard";
 }
 
+// A pause a few milliseconds before the end holds until the restart; the rest then plays, and
+// every header comes back with the whole sound heard once.
+class PauseNearTheEnd : public ServerFault, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PauseNearTheEnd, HoldsAndTheRestPlaysToTheEnd) {
+  const uint32_t before_ms = GetParam();
+  ASSERT_TRUE(sink_.StartRecording(dir_.path() / "heard.raw", kRate, 2));
+  Play(4, 250);
+  const auto bound = std::chrono::steady_clock::now() + kSafety;
+  uint32_t now = 0;
+  while (Position(&now) == MMSYSERR_NOERROR && now < 1000 - before_ms &&
+         std::chrono::steady_clock::now() < bound) {
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
+  std::this_thread::sleep_for(300ms);
+  uint32_t paused = 0;
+  ASSERT_EQ(Position(&paused), MMSYSERR_NOERROR);
+  EXPECT_LT(paused, 1000u) << "the pause did not hold";
+  EXPECT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
+  EXPECT_TRUE(WaitDone(4)) << done_ << " of 4 buffers came back";
+  uint32_t end = 0;
+  EXPECT_EQ(Position(&end), MMSYSERR_NOERROR);
+  EXPECT_EQ(end, 1000u);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_NEAR(static_cast<double>(HeardFrames()) / kRate * 1000, 1000, 10) << "ms heard";
+}
+
+INSTANTIATE_TEST_SUITE_P(Milliseconds, PauseNearTheEnd, ::testing::Values(5, 10, 15, 60));
+
 // Context switches of the process's threads but the calling one.
 int64_t OtherThreadsSwitches() {
   int64_t total = 0;
