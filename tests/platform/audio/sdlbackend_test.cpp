@@ -89,6 +89,23 @@ TEST_F(SdlWaveOut, DummyDriverPlaysAndReturnsHeadersAndLeavesSignalsAlone) {
   EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
 }
 
+// Without a sound server or a sound card (SDL's ALSA driver starts, but no output opens) the
+// open says the device cannot be opened, not that another program holds it.
+TEST_F(SdlWaveOut, AnOutputThatDoesNotOpenIsNotCalledBusy) {
+  Start("alsa");
+  ASSERT_GE(waveOutGetNumDevs(), 1u) << "SDL's ALSA driver did not start";
+  const WaveFormatEx f{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
+  HWAVEOUT h = nullptr;
+  const MMRESULT r = waveOutOpen(&h, 0, &f, nullptr, CALLBACK_NULL);
+  if (r == MMSYSERR_NOERROR) {
+    waveOutClose(h);
+    GTEST_SKIP() << "this machine has a sound card";
+  }
+  std::string text;
+  ASSERT_EQ(waveOutGetErrorText(r, &text), MMSYSERR_NOERROR);
+  EXPECT_EQ(text, "Unable to open device");
+}
+
 TEST_F(SdlWaveOut, DiskDriverReceivesTheQueuedBytesUnchanged) {
   // A folder of this run's own: runs side by side never share the file.
   testing::ScratchFolder dir;
