@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 
 #include "clock.h"
 #include "trace.h"
@@ -59,12 +60,19 @@ class SdlStream final : public BackendStream {
       return MMSYSERR_NOTENABLED;  // no output that opens: not one taken by another program
     }
     period_bytes_ = static_cast<int64_t>(have.samples) * format_.nBlockAlign;
+    // The file and null drivers have nothing queued after a render: what it fills is written
+    // out (or dropped) as soon as it returns, and the end is told then, however long the period.
+    const char* driver = SDL_GetCurrentAudioDriver();
+    unheard_periods_ = driver && (std::strcmp(driver, "disk") == 0 ||
+                                  std::strcmp(driver, "dummy") == 0)
+                           ? 0
+                           : 1;
     return MMSYSERR_NOERROR;
   }
 
   void Start() override { SDL_PauseAudioDevice(id_, 0); }
 
-  bool HeardMovesBetweenRenders() const override { return true; }
+  bool HeardMovesBetweenRenders() const override { return unheard_periods_ > 0; }
 
   int64_t HeardSinceRender() const override {
     const int64_t last = last_render_us_.load(std::memory_order_acquire);
@@ -78,8 +86,10 @@ class SdlStream final : public BackendStream {
  private:
   static void SDLCALL Callback(void* userdata, Uint8* out, int len) {
     auto* self = static_cast<SdlStream*>(userdata);
-    // What this call fills plays after the period already queued in SDL: two periods unheard.
-    self->source_->Render(out, static_cast<size_t>(len), len + self->period_bytes_, false);
+    // On a sound device what this call fills plays after the period already queued in SDL:
+    // two periods unheard. The file and null drivers take it as soon as the call returns.
+    const int64_t unheard = self->unheard_periods_ > 0 ? len + self->period_bytes_ : 0;
+    self->source_->Render(out, static_cast<size_t>(len), unheard, false);
     self->last_render_us_.store(GetClock().NowMicros(), std::memory_order_release);
   }
 
@@ -87,6 +97,7 @@ class SdlStream final : public BackendStream {
   const WaveFormatEx format_;
   SDL_AudioDeviceID id_ = 0;
   int64_t period_bytes_ = 0;
+  int unheard_periods_ = 1;  // queued in SDL after a render, besides the render itself
   std::atomic<int64_t> last_render_us_{-1};
 };
 
