@@ -56,16 +56,6 @@ bool WaitLocked(pa_threaded_mainloop* loop, int timeout_ms, Done done) {
   return done();
 }
 
-// Waits for `op` (which may be null: a call the server refused) and lets it go.
-bool WaitOperation(pa_threaded_mainloop* loop, pa_operation* op) {
-  if (!op) return false;
-  const bool done = WaitLocked(loop, kServerWaitMs,
-                               [op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-  if (!done) pa_operation_cancel(op);
-  pa_operation_unref(op);
-  return done;
-}
-
 void Forget(pa_operation* op) {
   if (op) pa_operation_unref(op);
 }
@@ -173,14 +163,10 @@ class PulseStream final : public BackendStream {
     pa_cvolume_set(&volume, spec.channels, PA_VOLUME_NORM);
     // Timing is asked for while the stream plays (see RequestTiming), never while it is corked.
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
+    // Not waited for: the stream plays once the server has made it, and one the server
+    // refuses is lost (StateChanged), which the source hears of.
     MMRESULT result = MMSYSERR_NOERROR;
-    if (pa_stream_connect_playback(stream_, sink, &attr, flags, &volume, nullptr) < 0 ||
-        !WaitLocked(loop_, kServerWaitMs,
-                    [this] {
-                      const pa_stream_state_t s = pa_stream_get_state(stream_);
-                      return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-                    }) ||
-        pa_stream_get_state(stream_) != PA_STREAM_READY) {
+    if (pa_stream_connect_playback(stream_, sink, &attr, flags, &volume, nullptr) < 0) {
       TraceF("pa_stream_connect_playback: %s", pa_strerror(pa_context_errno(context_)));
       result = kCannotOpen;
     }
@@ -293,8 +279,12 @@ class PulseStream final : public BackendStream {
 
   // The stream failed or the server went away (loop locked).
   void StateChanged() {
-    Signal(loop_);
-    if (started_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) Fail();
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (!PA_STREAM_IS_GOOD(state)) {
+      Fail();
+    } else if (state == PA_STREAM_READY) {
+      Fill();
+    }
   }
 
   void Fail() {
@@ -496,6 +486,23 @@ std::unique_ptr<PulseBackend> PulseBackend::Connect() {
     return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
   });
   const bool ready = pa_context_get_state(context) == PA_CONTEXT_READY;
+  if (ready) {
+    // The outputs are known before the first use and kept up to date by the server's news, so
+    // no caller waits for the server to list them.
+    pa_context_set_subscribe_callback(
+        context,
+        [](pa_context*, pa_subscription_event_type_t, uint32_t, void* self) {
+          static_cast<PulseBackend*>(self)->RefreshSinksLocked();
+        },
+        backend.get());
+    Forget(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr));
+    backend->RefreshSinksLocked();
+    PulseBackend* b = backend.get();
+    WaitLocked(loop, kServerWaitMs, [b] {
+      std::lock_guard lock(b->sinks_mutex_);
+      return b->sinks_known_;
+    });
+  }
   pa_threaded_mainloop_unlock(loop);
   if (!ready) return nullptr;
   return backend;
@@ -510,24 +517,35 @@ PulseBackend::~PulseBackend() {
   if (loop_) pa_threaded_mainloop_free(loop_);
 }
 
-std::vector<PulseBackend::Sink> PulseBackend::ListSinksLocked() {
+// Asks the server for its outputs; the answer replaces the list (loop locked).
+void PulseBackend::RefreshSinksLocked() {
   struct Listing {
-    pa_threaded_mainloop* loop;
+    PulseBackend* backend;
     std::vector<Sink> sinks;
-  } listing{loop_, {}};
-  WaitOperation(loop_, pa_context_get_sink_info_list(
-                           context_,
-                           [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-                             auto* l = static_cast<Listing*>(userdata);
-                             if (eol || !info) {
-                               Signal(l->loop);
-                               return;
-                             }
-                             l->sinks.push_back({info->name ? info->name : "",
-                                                 info->description ? info->description : ""});
-                           },
-                           &listing));
-  return listing.sinks;
+  };
+  Forget(pa_context_get_sink_info_list(
+      context_,
+      [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+        auto* l = static_cast<Listing*>(userdata);
+        if (!eol && info) {
+          l->sinks.push_back(
+              {info->name ? info->name : "", info->description ? info->description : ""});
+          return;
+        }
+        if (eol > 0) {
+          std::lock_guard lock(l->backend->sinks_mutex_);
+          l->backend->sinks_ = std::move(l->sinks);
+          l->backend->sinks_known_ = true;
+        }
+        Signal(l->backend->loop_);
+        delete l;
+      },
+      new Listing{this, {}}));
+}
+
+std::vector<PulseBackend::Sink> PulseBackend::Sinks() const {
+  std::lock_guard lock(sinks_mutex_);
+  return sinks_;
 }
 
 bool PulseBackend::Alive() const {
@@ -535,15 +553,18 @@ bool PulseBackend::Alive() const {
   return PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
 }
 
-int PulseBackend::DeviceCount() {
+bool PulseBackend::Ready() const {
   LoopLock lock(loop_);
-  if (pa_context_get_state(context_) != PA_CONTEXT_READY) return 0;
-  return 1 + static_cast<int>(ListSinksLocked().size());
+  return pa_context_get_state(context_) == PA_CONTEXT_READY;
+}
+
+int PulseBackend::DeviceCount() {
+  if (!Ready()) return 0;
+  return 1 + static_cast<int>(Sinks().size());
 }
 
 bool PulseBackend::GetCaps(int device, WaveOutCaps* caps) {
-  LoopLock lock(loop_);
-  if (device < 0 || pa_context_get_state(context_) != PA_CONTEXT_READY) return false;
+  if (device < 0 || !Ready()) return false;
   *caps = WaveOutCaps{};
   caps->wChannels = 2;
   caps->vDriverVersion = (PA_MAJOR << 8) | PA_MINOR;
@@ -551,7 +572,7 @@ bool PulseBackend::GetCaps(int device, WaveOutCaps* caps) {
     caps->szPname = "Default output";
     return true;
   }
-  const std::vector<Sink> sinks = ListSinksLocked();
+  const std::vector<Sink> sinks = Sinks();
   if (device > static_cast<int>(sinks.size())) return false;
   caps->szPname = sinks[device - 1].description;
   return true;
@@ -565,21 +586,18 @@ bool PulseBackend::Supports(int device, const WaveFormatEx& format) {
 
 std::unique_ptr<BackendStream> PulseBackend::Open(int device, const WaveFormatEx& format,
                                                   RenderSource* source, MMRESULT* error) {
+  if (!Ready()) {
+    *error = MMSYSERR_NODRIVER;
+    return nullptr;
+  }
   std::string sink;
-  {
-    LoopLock lock(loop_);
-    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
-      *error = MMSYSERR_NODRIVER;
+  if (device > 0) {
+    const std::vector<Sink> sinks = Sinks();
+    if (device > static_cast<int>(sinks.size())) {
+      *error = MMSYSERR_BADDEVICEID;
       return nullptr;
     }
-    if (device > 0) {
-      const std::vector<Sink> sinks = ListSinksLocked();
-      if (device > static_cast<int>(sinks.size())) {
-        *error = MMSYSERR_BADDEVICEID;
-        return nullptr;
-      }
-      sink = sinks[device - 1].name;
-    }
+    sink = sinks[device - 1].name;
   }
   auto stream = std::make_unique<PulseStream>(loop_, context_, source, format);
   *error = stream->Open(device > 0 ? sink.c_str() : nullptr);

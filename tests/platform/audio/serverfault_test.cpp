@@ -176,7 +176,7 @@ TEST_F(ServerFault, AStoppedServerHoldsNoCallerAndThePlayGoesOnWhereTheSoundStop
   // The clock may carry the position on a little past the server's last word, no further.
   EXPECT_LE(later - stalled, 200u) << "ms the position ran on while nothing played";
 
-  // Should the pause wait for the server, it would see it go on first.
+  // Should a call wait for the server, it would see it go on first.
   std::atomic<bool> went_on{false};
   std::thread waker([&] {
     std::this_thread::sleep_for(2s);
@@ -185,6 +185,11 @@ TEST_F(ServerFault, AStoppedServerHoldsNoCallerAndThePlayGoesOnWhereTheSoundStop
   });
   EXPECT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
   EXPECT_FALSE(went_on) << "the pause waited for the stopped server";
+  HWAVEOUT other = nullptr;
+  EXPECT_EQ(waveOutGetNumDevs(), 2u);
+  EXPECT_EQ(waveOutOpen(&other, WAVE_MAPPER, &kFormat, nullptr, CALLBACK_NULL), MMSYSERR_NOERROR);
+  EXPECT_EQ(waveOutClose(other), MMSYSERR_NOERROR);
+  EXPECT_FALSE(went_on) << "opening a device waited for the stopped server";
   waker.join();
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
