@@ -22,6 +22,7 @@
 #include "audiobackend.h"
 #include "pulsesink.h"
 #include "scratchfolder.h"
+#include "streambuffer.h"
 #include "waveout.h"
 
 namespace vant::audio {
@@ -252,13 +253,32 @@ int64_t OtherThreadsSwitches() {
 // A paused device's threads sleep: no deadline for a sound that cannot be heard, no questions
 // to the server about a stream that does not play.
 TEST_F(ServerFault, APausedDeviceSleeps) {
+  const auto sleeps = [] {
+    std::this_thread::sleep_for(300ms);
+    const int64_t before = OtherThreadsSwitches();
+    std::this_thread::sleep_for(3s);
+    return OtherThreadsSwitches() - before;
+  };
   Play(8, 250);
   WaitPosition(300);
   ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
+  EXPECT_LE(sleeps(), 3) << "wake-ups in 3 s of a paused wave-out device";
+  ASSERT_EQ(waveOutReset(h_), MMSYSERR_NOERROR);
+  ASSERT_EQ(waveOutClose(h_), MMSYSERR_NOERROR);
+  h_ = nullptr;
+
+  MMRESULT error = MMSYSERR_ERROR;
+  auto buffer = StreamBuffer::Create(0, kFormat, kRate * 4, &error);
+  ASSERT_TRUE(buffer) << error;
+  const std::vector<int16_t> music = Music(1000, 0);
+  uint8_t* region = buffer->Lock(0, buffer->Size());
+  ASSERT_TRUE(region);
+  std::memcpy(region, music.data(), buffer->Size());
+  ASSERT_TRUE(buffer->Unlock());
+  buffer->Play();
   std::this_thread::sleep_for(300ms);
-  const int64_t before = OtherThreadsSwitches();
-  std::this_thread::sleep_for(3s);
-  EXPECT_LE(OtherThreadsSwitches() - before, 3) << "wake-ups in 3 s of pause";
+  buffer->Stop();
+  EXPECT_LE(sleeps(), 3) << "wake-ups in 3 s of a stopped stream buffer";
 }
 
 }  // namespace
