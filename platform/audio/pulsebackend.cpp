@@ -198,6 +198,11 @@ class PulseStream final : public BackendStream {
       source_->Lost();
       return;
     }
+    // A stream the server has not made yet holds nothing.
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+      source_->TakeBack(0);
+      return;
+    }
     // Corked until new sound comes: a stream left running with nothing queued would move the
     // server's read position on through silence, and then skip as much of the new sound.
     corked_ = true;

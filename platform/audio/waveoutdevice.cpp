@@ -47,7 +47,7 @@ WaveOutDevice::~WaveOutDevice() {
   if (driver_.joinable()) {
     {
       std::lock_guard lock(mutex_);
-      outbox_.clear();
+      outbox_.Clear();
       quit_ = true;
     }
     wake_driver_.notify_all();
@@ -82,7 +82,7 @@ MMRESULT WaveOutDevice::Close() {
     std::unique_lock lock(mutex_);
     if (closing_) return MMSYSERR_INVALHANDLE;
     if (OnDriverThreadLocked()) return MMSYSERR_HANDLEBUSY;
-    if (!queue_.empty()) return WAVERR_STILLPLAYING;
+    if (!queue_.Empty()) return WAVERR_STILLPLAYING;
     // Headers already heard but not yet handed back are finished; let them arrive first.
     WaitDeliveredLocked(lock, posted_, kDeliveryWaitMs);
     closing_ = true;
@@ -126,7 +126,9 @@ MMRESULT WaveOutDevice::Write(WaveHdr* hdr) {
     if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
     if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     SetFlags(hdr, WHDR_INQUEUE, WHDR_DONE);
-    queue_.push_back({hdr, written_, written_ + hdr->dwBufferLength});
+    queue_.PushBack({hdr, written_, written_ + hdr->dwBufferLength});
+    // Room for every header to come back from the renderer, which must not allocate.
+    outbox_.Reserve(outbox_.Size() + queue_.Size() + 1);
     written_ += hdr->dwBufferLength;
     if (!paused_) stream = stream_.get();
   }
@@ -205,8 +207,7 @@ void WaveOutDevice::Lost() {
     if (lost_) return;
     lost_ = true;
     Trace("wave-out device: the sound system lost its output");
-    for (const Entry& e : queue_) PostLocked(MM_WOM_DONE, e.hdr);
-    queue_.clear();
+    ReturnAllLocked();
     map_.Clear();
     discards_ = 0;
   }
@@ -225,8 +226,7 @@ MMRESULT WaveOutDevice::Reset() {
   std::unique_lock lock(mutex_);
   resetting_ = false;
   if (closing_) return MMSYSERR_INVALHANDLE;
-  for (const Entry& e : queue_) PostLocked(MM_WOM_DONE, e.hdr);
-  queue_.clear();
+  ReturnAllLocked();
   map_.Clear();
   written_ = rendered_ = heard_ = 0;
   const uint64_t target = posted_;
@@ -269,7 +269,8 @@ size_t WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, 
   {
     std::lock_guard lock(mutex_);
     if (!paused_ && !closing_ && !resetting_ && !lost_) {
-      for (const Entry& e : queue_) {
+      for (size_t i = 0; i < queue_.Size(); ++i) {
+        const Entry& e = queue_[i];
         if (done == bytes) break;
         if (e.end <= rendered_) continue;
         const size_t take = std::min<size_t>(e.end - rendered_, bytes - done);
@@ -295,7 +296,7 @@ size_t WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, 
     ReturnHeardLocked();
     // Also wake the driver when it may now foresee when the first header's end is heard.
     due = posted_ != before;
-    if (!due && !queue_.empty() && stream_ && stream_->HeardMovesBetweenRenders()) {
+    if (!due && !queue_.Empty() && stream_ && stream_->HeardMovesBetweenRenders()) {
       rendered_news_ = due = true;
     }
   }
@@ -366,20 +367,27 @@ void WaveOutDevice::AdvanceHeardNowLocked() {
 }
 
 void WaveOutDevice::ReturnHeardLocked() {
-  while (!queue_.empty() && queue_.front().end <= heard_) {
-    PostLocked(MM_WOM_DONE, queue_.front().hdr);
-    queue_.pop_front();
+  while (!queue_.Empty() && queue_.Front().end <= heard_) {
+    PostLocked(MM_WOM_DONE, queue_.Front().hdr);
+    queue_.PopFront();
+  }
+}
+
+void WaveOutDevice::ReturnAllLocked() {
+  while (!queue_.Empty()) {
+    PostLocked(MM_WOM_DONE, queue_.Front().hdr);
+    queue_.PopFront();
   }
 }
 
 std::optional<std::chrono::microseconds> WaveOutDevice::UntilNextReturnLocked() {
   // Nothing is heard while paused: no deadline then.
-  if (!stream_ || closing_ || paused_ || lost_ || queue_.empty() ||
+  if (!stream_ || closing_ || paused_ || lost_ || queue_.Empty() ||
       !stream_->HeardMovesBetweenRenders()) {
     return std::nullopt;
   }
   // The output offset at which the header's last byte is heard, once it has been rendered.
-  const auto end = map_.OutputOf(static_cast<double>(queue_.front().end));
+  const auto end = map_.OutputOf(static_cast<double>(queue_.Front().end));
   if (!end) return std::nullopt;
   const int64_t heard_output = output_ - latency_ + std::min(stream_->HeardSinceRender(), latency_);
   const int64_t bytes = std::max<int64_t>(*end - heard_output, 0);
@@ -393,7 +401,7 @@ void WaveOutDevice::AdvanceHeardLocked(int64_t heard_output) {
 }
 
 void WaveOutDevice::PostLocked(uint32_t msg, WaveHdr* hdr) {
-  outbox_.push_back({msg, hdr});
+  outbox_.PushBack({msg, hdr});
   ++posted_;
 }
 
@@ -410,7 +418,7 @@ bool WaveOutDevice::WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint
 void WaveOutDevice::DriverLoop() {
   std::unique_lock lock(mutex_);
   for (;;) {
-    const auto ready = [&] { return !outbox_.empty() || quit_; };
+    const auto ready = [&] { return !outbox_.Empty() || quit_; };
     if (!ready()) {
       // Between renders the listener goes on hearing: return a header when its end is due,
       // not only at the next render. A render tells us when there is more to foresee.
@@ -427,9 +435,9 @@ void WaveOutDevice::DriverLoop() {
       }
       continue;
     }
-    if (outbox_.empty()) break;  // told to quit, everything delivered
-    const Message m = outbox_.front();
-    outbox_.pop_front();
+    if (outbox_.Empty()) break;  // told to quit, everything delivered
+    const Message m = outbox_.Front();
+    outbox_.PopFront();
     if (m.hdr) SetFlags(m.hdr, WHDR_DONE, WHDR_INQUEUE);
     lock.unlock();
     if (callback_) callback_(this, m.msg, m.hdr);

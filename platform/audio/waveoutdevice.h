@@ -4,13 +4,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "audiobackend.h"
+#include "fifo.h"
 #include "outputmap.h"
 #include "waveout.h"
 
@@ -56,8 +56,9 @@ class WaveOutDevice final : public RenderSource {
   void DriverLoop();
   // The heard position now, between renders too.
   void AdvanceHeardNowLocked();
-  // Returns the headers heard to their end.
+  // Returns the headers heard to their end; every queued header.
   void ReturnHeardLocked();
+  void ReturnAllLocked();
   // How long until the first queued header is heard to its end, when that can be told.
   std::optional<std::chrono::microseconds> UntilNextReturnLocked();
   void PostLocked(uint32_t msg, WaveHdr* hdr);
@@ -79,8 +80,9 @@ class WaveOutDevice final : public RenderSource {
   std::condition_variable wake_driver_;
   std::condition_variable delivered_cv_;
   std::condition_variable discarded_cv_;
-  std::deque<Entry> queue_;     // written, not yet heard to the end
-  std::deque<Message> outbox_;  // due to the caller, in order
+  // Neither grows on the renderer's thread: Write makes room.
+  Fifo<Entry> queue_;     // written, not yet heard to the end
+  Fifo<Message> outbox_;  // due to the caller, in order
   OutputMap map_;  // output bytes back to stream bytes
   uint64_t posted_ = 0;
   uint64_t delivered_ = 0;
