@@ -1,5 +1,7 @@
 #include "waveoutdevice.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -416,6 +418,8 @@ bool WaveOutDevice::WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint
 }
 
 void WaveOutDevice::DriverLoop() {
+  // Named as the timer service names its thread, so a look at the threads tells who wakes.
+  pthread_setname_np(pthread_self(), "wave-out");
   std::unique_lock lock(mutex_);
   for (;;) {
     const auto ready = [&] { return !outbox_.Empty() || quit_; };

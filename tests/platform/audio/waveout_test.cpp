@@ -1,6 +1,7 @@
 // The wave-out layer over the Manual backend: the test renders frames itself, so every step of
 // a header's life (queued, rendered, heard, returned) is observed without timing.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -499,6 +500,21 @@ TEST_F(WaveOutTest, CloseDeliversOpenFirstAndCloseLastThenForgetsTheHandle) {
   EXPECT_EQ(waveOutGetPosition(h_, &t), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(waveOutClose(h_), MMSYSERR_INVALHANDLE);
   h_ = nullptr;
+}
+
+// The callbacks come on a thread named for the device, as the timer service's is.
+TEST_F(WaveOutTest, TheDriverThreadIsNamed) {
+  Open();
+  std::string name;
+  rec_.extra = [&name](HWAVEOUT, uint32_t msg, WaveHdr*) {
+    if (msg != MM_WOM_DONE) return;
+    char buffer[16] = {};
+    pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+    name = buffer;
+  };
+  Queue(NewBuffer(40, 1));
+  backend_.Render(20);
+  EXPECT_EQ(name, "wave-out");
 }
 
 TEST_F(WaveOutTest, HeaderRulesAreEnforced) {
