@@ -7,6 +7,7 @@
 // Threads: the renderer takes the buffer's lock only to copy (or resample) one render's worth of
 // frames; every other call holds it only for a copy or a few counters.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -77,6 +78,9 @@ class StreamBuffer final : private RenderSource {
   // Whether a Stop calls back what was read and not heard yet (then the writer must leave it
   // alone: the next Play reads it again).
   bool CallsBackOnStop() const { return stream_ && stream_->CanDiscard(); }
+  // Whether the backend lost what the buffer played through for good (a sound server that went
+  // away): nothing more is heard, and the cursors stand still.
+  bool OutputLost() const { return lost_.load(); }
   // Moves both cursors to `offset` (cut to a whole frame).
   void SetCurrentPosition(uint32_t offset);
 
@@ -103,6 +107,7 @@ class StreamBuffer final : private RenderSource {
   void PassGains();
   // The backend dropped the last `bytes` of output: the renderer reads them again.
   void TakeBack(int64_t bytes) override;
+  void Lost() override { lost_ = true; }
   bool WaitCallbacksIdle(int) override { return true; }
   // The deep queue, but at most two fifths of the ring: SDL rounds the queue up to its period
   // (less than 1.6 times the queue), and one render must leave the writer room ahead of it.
@@ -125,6 +130,7 @@ class StreamBuffer final : private RenderSource {
   const uint8_t silence_;
   std::unique_ptr<BackendStream> stream_;
 
+  std::atomic<bool> lost_{false};
   mutable std::mutex mutex_;
   std::vector<uint8_t> ring_;
   bool playing_ = false;

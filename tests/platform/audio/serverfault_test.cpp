@@ -133,10 +133,21 @@ class ServerFault : public ::testing::Test {
 // error (the caller's error path ends the play), closes, and the next open finds no device
 // until a server answers again, then plays there.
 TEST_F(ServerFault, AServerKilledMidPlayGivesEveryBufferBackAndTheNextOpenFindsANewOne) {
+  MMRESULT error = MMSYSERR_ERROR;
+  auto buffer = StreamBuffer::Create(0, kFormat, kRate * 4, &error);
+  ASSERT_TRUE(buffer) << error;
+  buffer->Play();
   Play(16, 250);
   WaitPosition(1200);
+  EXPECT_FALSE(buffer->OutputLost());
   sink_.Signal(SIGKILL);
   EXPECT_TRUE(WaitDone(16)) << done_ << " of 16 buffers came back";
+  const auto bound = std::chrono::steady_clock::now() + kSafety;
+  while (!buffer->OutputLost() && std::chrono::steady_clock::now() < bound) {
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_TRUE(buffer->OutputLost()) << "the stream buffer did not hear of it";
+  buffer.reset();
   uint32_t ms = 0;
   EXPECT_EQ(Position(&ms), MMSYSERR_NODRIVER);
   WaveHdr more{};
