@@ -334,14 +334,21 @@ class PulseStream final : public BackendStream {
     RequestTiming();
   }
 
-  // Bytes the listener has heard, as the server last told (loop locked).
+  // Bytes the listener has heard, as the server last told (loop locked): what the sink took
+  // from the stream less what it still holds. The time the answer took to come is not added (a
+  // loaded machine makes it long, and the position would run ahead of the sound), nor is the
+  // answer made to move only forward (after a flush the sink may have given some back).
   int64_t HeardByServer() const {
-    pa_usec_t usec = 0;
-    if (pa_stream_get_time(stream_, &usec) < 0) {
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    if (!timing || timing->read_index_corrupt) {
       std::lock_guard snap(snap_mutex_);
       return snap_.heard;
     }
-    const int64_t bytes = static_cast<int64_t>(usec * format_.nAvgBytesPerSec / 1000000);
+    int64_t bytes = timing->read_index;
+    if (!corked_) {
+      bytes -= static_cast<int64_t>(timing->sink_usec * format_.nAvgBytesPerSec / 1000000);
+    }
+    bytes = std::max<int64_t>(bytes, 0);
     return bytes - bytes % format_.nBlockAlign;
   }
 
