@@ -160,10 +160,8 @@ void SdlBackend::CloseLater(uint32_t device, std::function<void()> then) {
                       done});
 }
 
-bool SdlBackend::Alive() const {
-  std::lock_guard lock(mutex_);
-  return init_state_ != -1;
-}
+// Without the lock: an open holds it while the source asks for its queue, which asks this.
+bool SdlBackend::Alive() const { return init_state_.load() != -1; }
 
 bool SdlBackend::EnsureInitLocked() {
   if (init_state_ == 0) {

@@ -35,8 +35,8 @@ class SdlBackend final : public Backend {
   bool EnsureInitLocked();
   // Waits for the devices still closing; whether there were any.
   bool FinishClosing();
-  mutable std::mutex mutex_;
-  int init_state_ = 0;  // 0 not tried, 1 running, -1 failed
+  std::mutex mutex_;
+  std::atomic<int> init_state_{0};  // 0 not tried, 1 running, -1 failed; set under the lock
   struct Closing {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;

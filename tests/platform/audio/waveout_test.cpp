@@ -288,28 +288,46 @@ TEST_F(WaveOutTest, PauseLetsWhatWasRenderedBeHeardAndTheRestartGoesOnAfterIt) {
 
 // A backend that can drop what it holds (a sound server): the pause is heard at once, nothing
 // plays while paused, and the restart goes on from the first frame not heard, byte for byte.
+// Answered late (a stalled server), the pause does not wait for the answer, and nothing is
+// rendered until it comes.
 TEST_F(WaveOutTest, PauseOnABackendThatDropsWhatItHoldsStopsAtOnceAndResumesWhereHeard) {
   backend_.SetFlushable(true);
   backend_.SetLatencyFrames(10);
-  Open(Pcm(1, 8000, 8));
-  Buffer& a = NewBuffer(100, 1);
-  Queue(a);
-  backend_.Render(30);
-  ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
-  EXPECT_TRUE(backend_.Holding());
-  EXPECT_EQ(Position(TIME_SAMPLES), 20u);
-  const std::vector<uint8_t> paused = backend_.Render(50);
-  EXPECT_TRUE(std::all_of(paused.begin(), paused.end(), [](uint8_t b) { return b == 0x80; }));
-  EXPECT_EQ(Position(TIME_SAMPLES), 20u);
-  EXPECT_TRUE(rec_.Done().empty()) << "nothing heard during the pause";
-  ASSERT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
-  EXPECT_FALSE(backend_.Holding());
-  backend_.ClearCaptured();
-  backend_.Render(200);
-  const std::vector<uint8_t> resumed = backend_.Captured();
-  EXPECT_TRUE(std::equal(a.data.begin() + 20, a.data.end(), resumed.begin()));
-  EXPECT_EQ(Position(TIME_SAMPLES), 100u);
-  EXPECT_EQ(rec_.Done().size(), 1u);
+  for (const bool late : {false, true}) {
+    SCOPED_TRACE(late ? "answered late" : "answered at once");
+    backend_.HoldDiscardAnswers(late);
+    Open(Pcm(1, 8000, 8));
+    Buffer& a = NewBuffer(100, 1);
+    Queue(a);
+    backend_.Render(30);
+    ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
+    EXPECT_TRUE(backend_.Holding());
+    if (!late) {
+      EXPECT_EQ(Position(TIME_SAMPLES), 20u);
+    }
+    const std::vector<uint8_t> paused = backend_.Render(50);
+    EXPECT_TRUE(std::all_of(paused.begin(), paused.end(), [](uint8_t b) { return b == 0x80; }));
+    EXPECT_TRUE(rec_.Done().empty()) << "nothing heard during the pause";
+    ASSERT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
+    EXPECT_FALSE(backend_.Holding());
+    if (late) {
+      const std::vector<uint8_t> waiting = backend_.Render(20);
+      EXPECT_TRUE(
+          std::all_of(waiting.begin(), waiting.end(), [](uint8_t b) { return b == 0x80; }));
+      backend_.AnswerDiscards();
+    }
+    EXPECT_EQ(Position(TIME_SAMPLES), 20u);
+    backend_.ClearCaptured();
+    backend_.Render(200);
+    const std::vector<uint8_t> resumed = backend_.Captured();
+    EXPECT_TRUE(std::equal(a.data.begin() + 20, a.data.end(), resumed.begin()));
+    EXPECT_EQ(Position(TIME_SAMPLES), 100u);
+    EXPECT_EQ(rec_.Done().size(), 1u);
+    EXPECT_EQ(waveOutClose(h_), MMSYSERR_NOERROR);
+    h_ = nullptr;
+    std::lock_guard lock(rec_.mutex);
+    rec_.calls.clear();
+  }
 }
 
 // A reset drops what the backend holds too: the old sound is not heard after it.
@@ -360,30 +378,6 @@ TEST_F(WaveOutTest, AFailedDiscardIsAnErrorAndGivesEveryHeaderBack) {
     std::lock_guard lock(rec_.mutex);
     rec_.calls.clear();
   }
-}
-
-// A backend that answers a discard late (a stalled sound server): the pause does not wait for
-// it, nothing is rendered until it comes, and the play then goes on from the first frame not
-// heard.
-TEST_F(WaveOutTest, ADiscardAnsweredLateHoldsTheCallerNotTheSound) {
-  backend_.SetFlushable(true);
-  backend_.SetLatencyFrames(10);
-  backend_.HoldDiscardAnswers(true);
-  Open(Pcm(1, 8000, 8));
-  Buffer& a = NewBuffer(100, 1);
-  Queue(a);
-  backend_.Render(30);
-  ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
-  ASSERT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
-  const std::vector<uint8_t> waiting = backend_.Render(20);
-  EXPECT_TRUE(std::all_of(waiting.begin(), waiting.end(), [](uint8_t b) { return b == 0x80; }));
-  backend_.AnswerDiscards();
-  backend_.ClearCaptured();
-  backend_.Render(200);
-  const std::vector<uint8_t> resumed = backend_.Captured();
-  EXPECT_TRUE(std::equal(a.data.begin() + 20, a.data.end(), resumed.begin()));
-  EXPECT_EQ(Position(TIME_SAMPLES), 100u);
-  EXPECT_EQ(rec_.Done().size(), 1u);
 }
 
 // A pause at any millisecond of the last 100 holds until the restart; the rest then plays to the
