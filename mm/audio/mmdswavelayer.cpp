@@ -44,6 +44,7 @@ struct TDSWaveOutStream {
   bool volume_pending = false;
   bool playing = false;
   bool paused = false;
+  bool lost = false;  // the buffer's output went away: every call but close fails
 };
 
 namespace {
@@ -217,9 +218,18 @@ void RefillStep(HDSWAVEOUT s) {
   }
 }
 
+void GiveBackAll(HDSWAVEOUT s);
+
 void RefillTick() {
   std::lock_guard lock(L().lock);
-  for (HDSWAVEOUT s : L().streams) RefillStep(s);
+  for (HDSWAVEOUT s : L().streams) {
+    // Lost: every header comes back, and the next call fails, which ends the play.
+    if (!s->lost && s->buffer->OutputLost()) {
+      s->lost = true;
+      GiveBackAll(s);
+    }
+    if (!s->lost) RefillStep(s);
+  }
 }
 
 // The refill timer starts with the first playing stream and stops with the last. Stopping
@@ -268,15 +278,19 @@ void ResetLocked(HDSWAVEOUT s, TimerToKill& kill) {
   s->buffer->SetVolume(audio::STREAM_VOLUME_MIN);
   s->buffer->Stop();
   s->buffer->SetCurrentPosition(0);
-  // Every header not yet given back, in the order written: those heard-pending first.
+  s->write_offset = 0;
+  s->bytes_written = s->bytes_played = s->data_end = 0;
+  s->buffer->Clear();
+  GiveBackAll(s);
+}
+
+// Every header not yet given back, in the order written: those heard-pending first.
+void GiveBackAll(HDSWAVEOUT s) {
   std::deque<PMMWaveHdr> back;
   for (const auto& p : s->pending) back.push_back(p.hdr);
   back.insert(back.end(), s->queue.begin(), s->queue.end());
   s->pending.clear();
   s->queue.clear();
-  s->write_offset = 0;
-  s->bytes_written = s->bytes_played = s->data_end = 0;
-  s->buffer->Clear();
   for (PMMWaveHdr hdr : back) Report(s, audio::MM_WOM_DONE, hdr);
 }
 
@@ -286,6 +300,12 @@ uint32_t WithStream(HDSWAVEOUT h, Op op) {
   std::lock_guard lock(L().lock);
   if (!Alive(h)) return DSWAVE_FAILED;
   return op(h);
+}
+
+// The same for a call that needs the output: DSWAVE_FAILED once it was lost too.
+template <typename Op>
+uint32_t WithOutput(HDSWAVEOUT h, Op op) {
+  return WithStream(h, [&](HDSWAVEOUT s) { return s->lost ? DSWAVE_FAILED : op(s); });
 }
 
 uint32_t Answer(audio::MMRESULT r) {
@@ -378,7 +398,7 @@ uint32_t DSWaveOutUnprepareHeader(HDSWAVEOUT h, PMMWaveHdr hdr) {
 
 uint32_t DSWaveOutWrite(HDSWAVEOUT h, PMMWaveHdr hdr) {
   if (!hdr) return DSWAVE_FAILED;
-  return WithStream(h, [&](HDSWAVEOUT s) {
+  return WithOutput(h, [&](HDSWAVEOUT s) {
     std::atomic_ref<uint32_t> flags(hdr->wh.dwFlags);
     flags.fetch_and(~audio::WHDR_DONE);
     flags.fetch_or(audio::WHDR_INQUEUE);
@@ -390,7 +410,7 @@ uint32_t DSWaveOutWrite(HDSWAVEOUT h, PMMWaveHdr hdr) {
 }
 
 uint32_t DSWaveOutPause(HDSWAVEOUT h) {
-  return WithStream(h, [](HDSWAVEOUT s) {
+  return WithOutput(h, [](HDSWAVEOUT s) {
     s->paused = true;
     s->buffer->Stop();
     s->buffer->SetVolume(audio::STREAM_VOLUME_MIN);
@@ -399,7 +419,7 @@ uint32_t DSWaveOutPause(HDSWAVEOUT h) {
 }
 
 uint32_t DSWaveOutRestart(HDSWAVEOUT h) {
-  return WithStream(h, [](HDSWAVEOUT s) {
+  return WithOutput(h, [](HDSWAVEOUT s) {
     if (!s->paused) return DSWAVE_OK;
     s->paused = false;
     if (!s->playing) {
@@ -415,7 +435,7 @@ uint32_t DSWaveOutRestart(HDSWAVEOUT h) {
 
 uint32_t DSWaveOutReset(HDSWAVEOUT h) {
   TimerToKill kill;
-  return WithStream(h, [&](HDSWAVEOUT s) {
+  return WithOutput(h, [&](HDSWAVEOUT s) {
     ResetLocked(s, kill);
     return DSWAVE_OK;
   });
@@ -423,7 +443,7 @@ uint32_t DSWaveOutReset(HDSWAVEOUT h) {
 
 uint32_t DSWaveOutGetPosition(HDSWAVEOUT h, audio::MMTime* time) {
   if (!time) return DSWAVE_FAILED;
-  return WithStream(h, [&](HDSWAVEOUT s) {
+  return WithOutput(h, [&](HDSWAVEOUT s) {
     if (time->wType != audio::TIME_SAMPLES) {
       time->wType = audio::TIME_SAMPLES;
       return DSWAVE_FAILED;

@@ -23,6 +23,14 @@ class RenderSource {
   virtual size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) = 0;
   // Waits up to `timeout_ms` until every callback due so far has run; true when they have.
   virtual bool WaitCallbacksIdle(int timeout_ms) = 0;
+  // The answer to BackendStream::Discard: the last `bytes` of output were dropped unheard and the
+  // output stands that much earlier; the source renders them again later from the first byte
+  // not heard. Called once per Discard, on the backend's thread or inside Discard, with no lock
+  // of the source held.
+  virtual void TakeBack(int64_t /*bytes*/) {}
+  // The backend lost what it plays through for good (a sound server that went away, or one that
+  // failed a discard): nothing more is rendered or heard. Called once, on the backend's thread.
+  virtual void Lost() {}
   // How much sound, in milliseconds, the backend should keep queued ahead of the listener. A
   // deep queue rides out a busy machine; a source that plays from a ring of its own asks for no
   // more than the ring leaves its writer room for.
@@ -50,11 +58,11 @@ class BackendStream {
   virtual int64_t CounterOriginFrames() const { return 0; }
 
   // Drops what was rendered and not heard yet, so a pause, stop or seek is heard at once however
-  // deep the queue; with `hold` the output then stays silent until Resume. Answers how many
-  // bytes of the source's output were dropped: the last ones it rendered, which the source plays
-  // again later from the first byte not heard. 0 where the backend cannot call back what it
-  // handed on (SDL). Call it without holding a lock the source's Render takes.
-  virtual int64_t Discard(bool /*hold*/) { return 0; }
+  // deep the queue; with `hold` the output then stays silent until Resume. Never waits for the
+  // sound system: the answer comes as the source's TakeBack (how many bytes of its output were
+  // dropped) or, where the backend failed, its Lost; nothing is rendered in between. Only where
+  // CanDiscard. Call it without holding a lock the source's Render takes.
+  virtual void Discard(bool /*hold*/) {}
   // Whether Discard can drop anything: only then must a source keep what it rendered and not yet
   // heard, to render it again.
   virtual bool CanDiscard() const { return false; }

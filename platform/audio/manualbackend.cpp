@@ -28,19 +28,39 @@ class ManualBackend::Stream final : public BackendStream {
   RenderSource* source() const { return source_; }
   const WaveFormatEx& format() const { return format_; }
 
-  // What the latency covers is dropped: at most what was rendered.
-  int64_t Discard(bool hold) override {
-    std::lock_guard lock(owner_.mutex_);
-    if (!flushable_) return 0;
-    holding_ = hold;
-    // What is left was heard: a second discard drops only what was rendered since.
-    const int64_t frames = std::min<int64_t>(owner_.latency_frames_, rendered_frames_);
-    rendered_frames_ = 0;
-    // Never heard: gone from what the listener got.
-    auto& captured = owner_.captured_;
-    const auto bytes = std::min<size_t>(frames * format_.nBlockAlign, captured.size());
-    captured.resize(captured.size() - bytes);
-    return frames * format_.nBlockAlign;
+  // What the latency covers is dropped: at most what was rendered. Answered at once, or not
+  // before AnswerDiscards where the test holds the answers back.
+  void Discard(bool hold) override {
+    int64_t frames = 0;
+    {
+      std::lock_guard lock(owner_.mutex_);
+      if (!flushable_) return;
+      holding_ = hold;
+      if (owner_.discard_fails_) {
+        failed_ = true;
+      } else {
+        // What is left was heard: a second discard drops only what was rendered since.
+        frames = std::min<int64_t>(owner_.latency_frames_, rendered_frames_);
+        rendered_frames_ = 0;
+        // Never heard: gone from what the listener got.
+        auto& captured = owner_.captured_;
+        const auto bytes = std::min<size_t>(frames * format_.nBlockAlign, captured.size());
+        captured.resize(captured.size() - bytes);
+      }
+      if (owner_.hold_answers_) {
+        owner_.answers_.push_back(failed_ ? -1 : frames * format_.nBlockAlign);
+        return;
+      }
+    }
+    Answer(failed_ ? -1 : frames * format_.nBlockAlign);
+  }
+  // A negative answer: the backend failed.
+  void Answer(int64_t bytes) {
+    if (bytes < 0) {
+      source_->Lost();
+    } else {
+      source_->TakeBack(bytes);
+    }
   }
   bool CanDiscard() const override { return flushable_; }
   void Resume() override {
@@ -55,6 +75,7 @@ class ManualBackend::Stream final : public BackendStream {
   }
 
   bool flushable_ = false;
+  bool failed_ = false;
   bool applies_gain_ = false;
   bool holding_ = false;
   int64_t rendered_frames_ = 0;  // since open or the last discard
@@ -109,6 +130,41 @@ void ManualBackend::SetFormatFilter(std::function<bool(const WaveFormatEx&)> acc
   accepts_ = std::move(accepts);
 }
 
+void ManualBackend::SetDiscardFails(bool fails) {
+  std::lock_guard lock(mutex_);
+  discard_fails_ = fails;
+}
+
+void ManualBackend::HoldDiscardAnswers(bool hold) {
+  std::lock_guard lock(mutex_);
+  hold_answers_ = hold;
+}
+
+void ManualBackend::AnswerDiscards() {
+  std::lock_guard render(render_mutex_);
+  Stream* stream = nullptr;
+  std::vector<int64_t> answers;
+  {
+    std::lock_guard lock(mutex_);
+    if (streams_.empty()) return;
+    stream = streams_.back();
+    answers.swap(answers_);
+  }
+  for (const int64_t bytes : answers) stream->Answer(bytes);
+}
+
+void ManualBackend::Lose() {
+  std::lock_guard render(render_mutex_);
+  Stream* stream = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    if (streams_.empty()) return;
+    stream = streams_.back();
+    stream->failed_ = true;
+  }
+  stream->source()->Lost();
+}
+
 std::vector<uint8_t> ManualBackend::Render(int frames) {
   std::lock_guard render(render_mutex_);
   Stream* stream = nullptr;
@@ -118,8 +174,10 @@ std::vector<uint8_t> ManualBackend::Render(int frames) {
     std::lock_guard lock(mutex_);
     if (streams_.empty() || frames <= 0) return {};
     stream = streams_.back();
+    if (stream->failed_) return {};
     latency_frames = latency_frames_;
-    holding = stream->holding_;
+    // A stream whose discard is not answered yet renders nothing of the source either.
+    holding = stream->holding_ || !answers_.empty();
     if (!holding) stream->rendered_frames_ += frames;
   }
   const WaveFormatEx& f = stream->format();

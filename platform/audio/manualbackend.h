@@ -31,6 +31,13 @@ class ManualBackend final : public Backend {
   std::vector<double> StreamGain() const;
   // Whether that stream holds silent after a Discard until Resume.
   bool Holding() const;
+  // Whether the discards of the streams fail (the stream is then lost, as a sound server's that
+  // failed a cork or flush); whether their answers wait for AnswerDiscards (a stalled server).
+  void SetDiscardFails(bool fails);
+  void HoldDiscardAnswers(bool hold);
+  void AnswerDiscards();
+  // The most recently opened stream loses its output for good, as one on a server that went away.
+  void Lose();
   // Formats the devices refuse although the layer could play them.
   void SetFormatFilter(std::function<bool(const WaveFormatEx&)> accepts);
 
@@ -63,6 +70,9 @@ class ManualBackend final : public Backend {
   std::function<bool(const WaveFormatEx&)> accepts_;
   int latency_frames_ = 0;
   bool flushable_ = false;
+  bool discard_fails_ = false;
+  bool hold_answers_ = false;
+  std::vector<int64_t> answers_;  // held back: bytes dropped, or -1 for a failure
   bool applies_gain_ = false;
   std::vector<double> gain_;
   int64_t origin_frames_ = 0;

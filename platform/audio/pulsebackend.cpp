@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "clock.h"
 #include "trace.h"
@@ -19,6 +21,12 @@ constexpr int kPrebufMs = 20;
 // The server asks for more once this much of its queue has played: at most a few wake-ups a
 // second however deep the queue; new sound is handed over at once anyway (Kick).
 constexpr int kMaxRequestMs = 100;
+// While a stream plays the server is asked where the listener is this often; between answers
+// the position moves on by the clock, at most this much longer than a period.
+constexpr int kTimingMs = 100;
+constexpr int kTimingSlackMs = 50;
+// What an open that found no usable output answers.
+constexpr MMRESULT kCannotOpen = MMSYSERR_NOTENABLED;
 
 void Signal(pa_threaded_mainloop* loop) { pa_threaded_mainloop_signal(loop, 0); }
 
@@ -46,16 +54,6 @@ bool WaitLocked(pa_threaded_mainloop* loop, int timeout_ms, Done done) {
   while (!done() && !deadline.passed) pa_threaded_mainloop_wait(loop);
   api->time_free(timer);
   return done();
-}
-
-// Waits for `op` (which may be null: a call the server refused) and lets it go.
-bool WaitOperation(pa_threaded_mainloop* loop, pa_operation* op) {
-  if (!op) return false;
-  const bool done = WaitLocked(loop, kServerWaitMs,
-                               [op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-  if (!done) pa_operation_cancel(op);
-  pa_operation_unref(op);
-  return done;
 }
 
 void Forget(pa_operation* op) {
@@ -112,12 +110,19 @@ class PulseStream final : public BackendStream {
 
   ~PulseStream() override {
     pa_threaded_mainloop_lock(loop_);
+    if (timer_) {
+      pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+      api->time_free(timer_);
+    }
+    // No answer reaches this stream once it is gone.
+    for (pa_operation* op : ops_) {
+      pa_operation_cancel(op);
+      pa_operation_unref(op);
+    }
     if (stream_) {
       pa_stream_set_write_callback(stream_, nullptr, nullptr);
       pa_stream_set_state_callback(stream_, nullptr, nullptr);
-      pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
       pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-      pa_stream_set_started_callback(stream_, nullptr, nullptr);
       pa_stream_disconnect(stream_);
       pa_stream_unref(stream_);
     }
@@ -136,20 +141,15 @@ class PulseStream final : public BackendStream {
       return MMSYSERR_NOMEM;
     }
     pa_stream_set_state_callback(
-        stream_, [](pa_stream*, void* self) { Signal(static_cast<PulseStream*>(self)->loop_); },
+        stream_, [](pa_stream*, void* self) { static_cast<PulseStream*>(self)->StateChanged(); },
         this);
     pa_stream_set_write_callback(
         stream_, [](pa_stream*, size_t, void* self) { static_cast<PulseStream*>(self)->Fill(); },
         this);
-    pa_stream_set_latency_update_callback(
-        stream_, [](pa_stream*, void* self) { static_cast<PulseStream*>(self)->Snapshot(); }, this);
-    // An underrun stops the listener's clock until the server plays again.
+    // An underrun stops the listener's clock until the server tells where it stands.
     pa_stream_set_underflow_callback(
-        stream_,
-        [](pa_stream*, void* self) { static_cast<PulseStream*>(self)->running_.store(false); },
+        stream_, [](pa_stream*, void* self) { static_cast<PulseStream*>(self)->Underflow(); },
         this);
-    pa_stream_set_started_callback(
-        stream_, [](pa_stream*, void* self) { static_cast<PulseStream*>(self)->Snapshot(); }, this);
 
     const int queue_ms = std::max(source_->QueueMs(), 1);
     pa_buffer_attr attr{};
@@ -161,19 +161,14 @@ class PulseStream final : public BackendStream {
     // The stream's own volume at unity: the server then does not restore one it remembered.
     pa_cvolume volume;
     pa_cvolume_set(&volume, spec.channels, PA_VOLUME_NORM);
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING |
-                                       PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_NOT_MONOTONIC);
+    // Timing is asked for while the stream plays (see RequestTiming), never while it is corked.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
+    // Not waited for: the stream plays once the server has made it, and one the server
+    // refuses is lost (StateChanged), which the source hears of.
     MMRESULT result = MMSYSERR_NOERROR;
-    if (pa_stream_connect_playback(stream_, sink, &attr, flags, &volume, nullptr) < 0 ||
-        !WaitLocked(loop_, kServerWaitMs,
-                    [this] {
-                      const pa_stream_state_t s = pa_stream_get_state(stream_);
-                      return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
-                    }) ||
-        pa_stream_get_state(stream_) != PA_STREAM_READY) {
+    if (pa_stream_connect_playback(stream_, sink, &attr, flags, &volume, nullptr) < 0) {
       TraceF("pa_stream_connect_playback: %s", pa_strerror(pa_context_errno(context_)));
-      result = MMSYSERR_ALLOCATED;
+      result = kCannotOpen;
     }
     pa_threaded_mainloop_unlock(loop_);
     return result;
@@ -188,32 +183,38 @@ class PulseStream final : public BackendStream {
   bool HeardMovesBetweenRenders() const override { return true; }
 
   int64_t HeardSinceRender() const override {
-    const int64_t since = HeardEstimate() - heard_at_render_.load(std::memory_order_acquire);
+    std::lock_guard lock(snap_mutex_);
+    const int64_t since = HeardEstimateLocked() - snap_.heard_at_render;
     return std::max<int64_t>(since - since % format_.nBlockAlign, 0);
   }
 
-  int64_t Discard(bool hold) override {
+  // Corks, flushes and asks where the server stands, without waiting: the answer comes on the
+  // library's thread (Discarded), and nothing is handed over until then.
+  void Discard(bool hold) override {
     LoopLock lock(loop_);
     held_ = hold;
+    if (discarding_ == 0) discard_failed_ = false;
+    if (failed_) {
+      source_->Lost();
+      return;
+    }
+    // A stream the server has not made yet holds nothing.
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+      source_->TakeBack(0);
+      return;
+    }
     // Corked until new sound comes: a stream left running with nothing queued would move the
     // server's read position on through silence, and then skip as much of the new sound.
-    running_.store(false);
     corked_ = true;
-    WaitOperation(loop_, pa_stream_cork(stream_, 1, &PulseStream::Done, this));
-    WaitOperation(loop_, pa_stream_flush(stream_, &PulseStream::Done, this));
-    WaitOperation(loop_, pa_stream_update_timing_info(stream_, &PulseStream::Done, this));
-    // Corked, the server has stopped taking sound from the stream, and what it took is heard
-    // (a sink that can still call its own buffer back has done so, moving the read place back).
-    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
-    const int64_t taken = timing && !timing->read_index_corrupt
-                              ? timing->read_index - timing->read_index % format_.nBlockAlign
-                              : HeardByServer();
-    const int64_t heard = std::clamp<int64_t>(taken, 0, written_);
-    const int64_t dropped = written_ - heard;
-    written_ = heard;
-    heard_at_render_.store(heard, std::memory_order_release);
-    Snapshot();
-    return dropped;
+    ++discarding_;
+    {
+      std::lock_guard snap(snap_mutex_);
+      snap_.running = false;
+    }
+    const bool sent = Track(pa_stream_cork(stream_, 1, &PulseStream::DiscardStep, this)) &&
+                      Track(pa_stream_flush(stream_, &PulseStream::DiscardStep, this)) &&
+                      Track(pa_stream_update_timing_info(stream_, &PulseStream::Discarded, this));
+    if (!sent) Fail();
   }
 
   bool CanDiscard() const override { return true; }
@@ -244,7 +245,23 @@ class PulseStream final : public BackendStream {
   }
 
  private:
-  static void Done(pa_stream*, int, void* self) { Signal(static_cast<PulseStream*>(self)->loop_); }
+  // Where the listener was, as the server last told, and what was handed over since.
+  struct Snap {
+    int64_t heard = 0;     // bytes
+    int64_t at_us = 0;     // when the server told it
+    int64_t written = 0;   // bytes handed to the server
+    bool running = false;  // the server plays on from there
+    int64_t heard_at_render = 0;
+  };
+
+  static PulseStream* Self(void* self) { return static_cast<PulseStream*>(self); }
+
+  static void DiscardStep(pa_stream*, int success, void* self) {
+    if (!success) Self(self)->discard_failed_ = true;
+  }
+  static void Discarded(pa_stream*, int success, void* self) {
+    Self(self)->FinishDiscard(success != 0);
+  }
 
   uint32_t Bytes(int ms) const {
     const uint64_t bytes = uint64_t{format_.nAvgBytesPerSec} * static_cast<uint64_t>(ms) / 1000;
@@ -252,55 +269,179 @@ class PulseStream final : public BackendStream {
         std::max<uint64_t>(bytes - bytes % format_.nBlockAlign, format_.nBlockAlign));
   }
 
-  // Bytes the listener has heard, as the server last told (loop locked).
+  // Keeps `op` until it is done, so that a stream closed meanwhile cancels its answer; false
+  // for a call the library refused (loop locked).
+  bool Track(pa_operation* op) {
+    std::erase_if(ops_, [](pa_operation* o) {
+      if (pa_operation_get_state(o) == PA_OPERATION_RUNNING) return false;
+      pa_operation_unref(o);
+      return true;
+    });
+    if (!op) return false;
+    ops_.push_back(op);
+    return true;
+  }
+
+  // The stream failed or the server went away (loop locked).
+  void StateChanged() {
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (!PA_STREAM_IS_GOOD(state)) {
+      Fail();
+    } else if (state == PA_STREAM_READY) {
+      Fill();
+    }
+  }
+
+  void Fail() {
+    if (failed_) return;
+    failed_ = true;
+    TraceF("sound server stream lost: %s", pa_strerror(pa_context_errno(context_)));
+    {
+      std::lock_guard snap(snap_mutex_);
+      snap_.running = false;
+    }
+    source_->Lost();
+  }
+
+  void FinishDiscard(bool success) {
+    --discarding_;
+    if (!success || discard_failed_) {
+      Fail();
+      return;
+    }
+    // Corked, the server has stopped taking sound from the stream, and what it took is heard
+    // (a sink that can still call its own buffer back has done so, moving the read place back).
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    const int64_t taken = timing && !timing->read_index_corrupt
+                              ? timing->read_index - timing->read_index % format_.nBlockAlign
+                              : HeardByServer();
+    const int64_t heard = std::clamp<int64_t>(taken, 0, written_);
+    const int64_t dropped = written_ - heard;
+    written_ = heard;
+    {
+      std::lock_guard snap(snap_mutex_);
+      snap_ = {heard, GetClock().NowMicros(), written_, false, heard};
+    }
+    source_->TakeBack(dropped);
+    if (discarding_ == 0) Fill();
+  }
+
+  void Underflow() {
+    {
+      std::lock_guard snap(snap_mutex_);
+      snap_.running = false;
+    }
+    RequestTiming();
+  }
+
+  // Bytes the listener has heard, as the server last told (loop locked): what the sink took
+  // from the stream less what it still holds. The time the answer took to come is not added (a
+  // loaded machine makes it long, and the position would run ahead of the sound), nor is the
+  // answer made to move only forward (after a flush the sink may have given some back).
   int64_t HeardByServer() const {
-    pa_usec_t usec = 0;
-    if (pa_stream_get_time(stream_, &usec) < 0) return heard_snap_.load();
-    const int64_t bytes = static_cast<int64_t>(usec * format_.nAvgBytesPerSec / 1000000);
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    if (!timing || timing->read_index_corrupt) {
+      std::lock_guard snap(snap_mutex_);
+      return snap_.heard;
+    }
+    int64_t bytes = timing->read_index;
+    if (!corked_) {
+      bytes -= static_cast<int64_t>(timing->sink_usec * format_.nAvgBytesPerSec / 1000000);
+    }
+    bytes = std::max<int64_t>(bytes, 0);
     return bytes - bytes % format_.nBlockAlign;
   }
 
-  // Records where the listener is and when, for estimates between the server's reports.
-  void Snapshot() {
+  // Asks where the listener is; the answer is taken as one snapshot, and while the stream plays
+  // the next question follows a period later. One question at a time: a stalled server is
+  // asked nothing more until it answers (loop locked).
+  void RequestTiming() {
+    if (failed_ || timing_asked_) return;
+    if (Track(pa_stream_update_timing_info(
+            stream_, [](pa_stream*, int success, void* self) { Self(self)->TimingTold(success); },
+            this))) {
+      timing_asked_ = true;
+    }
+  }
+
+  void TimingTold(int success) {
+    timing_asked_ = false;
+    if (!success || failed_ || discarding_ > 0) return;
     const int64_t heard = std::min(HeardByServer(), written_);
-    const pa_stream_state_t state = pa_stream_get_state(stream_);
-    heard_snap_.store(heard, std::memory_order_relaxed);
-    snap_us_.store(GetClock().NowMicros(), std::memory_order_relaxed);
-    written_snap_.store(written_, std::memory_order_relaxed);
-    running_.store(state == PA_STREAM_READY && !corked_ && heard < written_);
+    const bool running = !corked_ && heard < written_;
+    {
+      std::lock_guard snap(snap_mutex_);
+      snap_.heard = std::max(heard, std::min(snap_.heard, written_));
+      snap_.at_us = GetClock().NowMicros();
+      snap_.written = written_;
+      snap_.running = running;
+    }
+    if (running) ArmTimer();
+  }
+
+  void ArmTimer() {
+    timer_armed_ = true;
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+    timeval tv{};
+    pa_gettimeofday(&tv);
+    pa_timeval_add(&tv, static_cast<pa_usec_t>(kTimingMs) * 1000);
+    if (timer_) {
+      api->time_restart(timer_, &tv);
+      return;
+    }
+    timer_ = api->time_new(
+        api, &tv,
+        [](pa_mainloop_api* a, pa_time_event* e, const timeval*, void* self) {
+          a->time_restart(e, nullptr);  // disarmed until armed again
+          Self(self)->timer_armed_ = false;
+          Self(self)->RequestTiming();
+        },
+        this);
   }
 
   // Where the listener is now: the last report moved on by the clock while the server plays,
-  // never past what was written.
-  int64_t HeardEstimate() const {
-    int64_t heard = heard_snap_.load(std::memory_order_relaxed);
-    if (running_.load()) {
-      const int64_t elapsed =
-          std::max<int64_t>(GetClock().NowMicros() - snap_us_.load(std::memory_order_relaxed), 0);
-      heard += elapsed * format_.nAvgBytesPerSec / 1000000;
+  // at most a little over one period of questions (a server that stopped answering may have
+  // stopped playing), never past what was written (snap locked).
+  int64_t HeardEstimateLocked() const {
+    int64_t heard = snap_.heard;
+    if (snap_.running) {
+      const int64_t elapsed = std::clamp<int64_t>(GetClock().NowMicros() - snap_.at_us, 0,
+                                                  int64_t{kTimingMs + kTimingSlackMs} * 1000);
+      const int64_t moved = elapsed * format_.nAvgBytesPerSec / 1000000;
+      heard += moved - moved % format_.nBlockAlign;
     }
-    return std::min(heard, written_snap_.load(std::memory_order_relaxed));
+    return std::min(heard, snap_.written);
   }
 
   // Hands the server what the source has, up to what the server asked for (loop locked).
   void Fill() {
-    if (!started_ || held_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
+    if (!started_ || held_ || failed_ || discarding_ > 0 ||
+        pa_stream_get_state(stream_) != PA_STREAM_READY) {
+      return;
+    }
     size_t asked = pa_stream_writable_size(stream_);
     if (asked == static_cast<size_t>(-1) || asked < format_.nBlockAlign) return;
     void* data = nullptr;
     if (pa_stream_begin_write(stream_, &data, &asked) < 0 || !data) return;
     asked -= asked % format_.nBlockAlign;
-    const int64_t heard = std::min(HeardByServer(), written_);
-    heard_at_render_.store(heard, std::memory_order_release);
+    int64_t heard = 0;
+    {
+      std::lock_guard snap(snap_mutex_);
+      heard = HeardEstimateLocked();
+      snap_.heard_at_render = heard;
+    }
     const size_t sound = source_->Render(static_cast<uint8_t*>(data), asked,
                                          written_ - heard + static_cast<int64_t>(asked), true);
     if (sound == 0) {
       pa_stream_cancel_write(stream_);
-      Snapshot();
       return;
     }
     pa_stream_write(stream_, data, sound, nullptr, 0, PA_SEEK_RELATIVE);
     written_ += static_cast<int64_t>(sound);
+    {
+      std::lock_guard snap(snap_mutex_);
+      snap_.written = written_;
+    }
     if (corked_) {
       corked_ = false;
       Forget(pa_stream_cork(stream_, 0, nullptr, nullptr));
@@ -308,7 +449,8 @@ class PulseStream final : public BackendStream {
     // Less than asked: the source has no more for now (the end of a sound, or a short one),
     // which must play even if shorter than the server waits for before it starts.
     if (sound < asked) Forget(pa_stream_trigger(stream_, nullptr, nullptr));
-    Snapshot();
+    // While it plays the timer asks; otherwise now, so the position starts to move.
+    if (!timer_armed_) RequestTiming();
   }
 
   pa_threaded_mainloop* loop_;
@@ -319,14 +461,18 @@ class PulseStream final : public BackendStream {
   // Under the loop's lock.
   bool started_ = false;
   bool held_ = false;
+  bool failed_ = false;
   bool corked_ = true;  // the stream starts corked, and is corked by a discard until new sound
+  int discarding_ = 0;  // discards the server has not answered yet
+  bool discard_failed_ = false;
+  bool timing_asked_ = false;
   int64_t written_ = 0;  // bytes handed to the server since open, less those dropped
-  // Read by the device without the loop's lock.
-  std::atomic<int64_t> heard_at_render_{0};
-  std::atomic<int64_t> heard_snap_{0};
-  std::atomic<int64_t> written_snap_{0};
-  std::atomic<int64_t> snap_us_{0};
-  std::atomic<bool> running_{false};
+  std::vector<pa_operation*> ops_;
+  pa_time_event* timer_ = nullptr;
+  bool timer_armed_ = false;
+  // Read by the device on its own threads.
+  mutable std::mutex snap_mutex_;
+  Snap snap_;
 };
 
 }  // namespace
@@ -352,6 +498,23 @@ std::unique_ptr<PulseBackend> PulseBackend::Connect() {
     return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(s);
   });
   const bool ready = pa_context_get_state(context) == PA_CONTEXT_READY;
+  if (ready) {
+    // The outputs are known before the first use and kept up to date by the server's news, so
+    // no caller waits for the server to list them.
+    pa_context_set_subscribe_callback(
+        context,
+        [](pa_context*, pa_subscription_event_type_t, uint32_t, void* self) {
+          static_cast<PulseBackend*>(self)->RefreshSinksLocked();
+        },
+        backend.get());
+    Forget(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr));
+    backend->RefreshSinksLocked();
+    PulseBackend* b = backend.get();
+    WaitLocked(loop, kServerWaitMs, [b] {
+      std::lock_guard lock(b->sinks_mutex_);
+      return b->sinks_known_;
+    });
+  }
   pa_threaded_mainloop_unlock(loop);
   if (!ready) return nullptr;
   return backend;
@@ -366,24 +529,35 @@ PulseBackend::~PulseBackend() {
   if (loop_) pa_threaded_mainloop_free(loop_);
 }
 
-std::vector<PulseBackend::Sink> PulseBackend::ListSinksLocked() {
+// Asks the server for its outputs; the answer replaces the list (loop locked).
+void PulseBackend::RefreshSinksLocked() {
   struct Listing {
-    pa_threaded_mainloop* loop;
+    PulseBackend* backend;
     std::vector<Sink> sinks;
-  } listing{loop_, {}};
-  WaitOperation(loop_, pa_context_get_sink_info_list(
-                           context_,
-                           [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-                             auto* l = static_cast<Listing*>(userdata);
-                             if (eol || !info) {
-                               Signal(l->loop);
-                               return;
-                             }
-                             l->sinks.push_back({info->name ? info->name : "",
-                                                 info->description ? info->description : ""});
-                           },
-                           &listing));
-  return listing.sinks;
+  };
+  Forget(pa_context_get_sink_info_list(
+      context_,
+      [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+        auto* l = static_cast<Listing*>(userdata);
+        if (!eol && info) {
+          l->sinks.push_back(
+              {info->name ? info->name : "", info->description ? info->description : ""});
+          return;
+        }
+        if (eol > 0) {
+          std::lock_guard lock(l->backend->sinks_mutex_);
+          l->backend->sinks_ = std::move(l->sinks);
+          l->backend->sinks_known_ = true;
+        }
+        Signal(l->backend->loop_);
+        delete l;
+      },
+      new Listing{this, {}}));
+}
+
+std::vector<PulseBackend::Sink> PulseBackend::Sinks() const {
+  std::lock_guard lock(sinks_mutex_);
+  return sinks_;
 }
 
 bool PulseBackend::Alive() const {
@@ -391,15 +565,18 @@ bool PulseBackend::Alive() const {
   return PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
 }
 
-int PulseBackend::DeviceCount() {
+bool PulseBackend::Ready() const {
   LoopLock lock(loop_);
-  if (pa_context_get_state(context_) != PA_CONTEXT_READY) return 0;
-  return 1 + static_cast<int>(ListSinksLocked().size());
+  return pa_context_get_state(context_) == PA_CONTEXT_READY;
+}
+
+int PulseBackend::DeviceCount() {
+  if (!Ready()) return 0;
+  return 1 + static_cast<int>(Sinks().size());
 }
 
 bool PulseBackend::GetCaps(int device, WaveOutCaps* caps) {
-  LoopLock lock(loop_);
-  if (device < 0 || pa_context_get_state(context_) != PA_CONTEXT_READY) return false;
+  if (device < 0 || !Ready()) return false;
   *caps = WaveOutCaps{};
   caps->wChannels = 2;
   caps->vDriverVersion = (PA_MAJOR << 8) | PA_MINOR;
@@ -407,7 +584,7 @@ bool PulseBackend::GetCaps(int device, WaveOutCaps* caps) {
     caps->szPname = "Default output";
     return true;
   }
-  const std::vector<Sink> sinks = ListSinksLocked();
+  const std::vector<Sink> sinks = Sinks();
   if (device > static_cast<int>(sinks.size())) return false;
   caps->szPname = sinks[device - 1].description;
   return true;
@@ -421,21 +598,18 @@ bool PulseBackend::Supports(int device, const WaveFormatEx& format) {
 
 std::unique_ptr<BackendStream> PulseBackend::Open(int device, const WaveFormatEx& format,
                                                   RenderSource* source, MMRESULT* error) {
+  if (!Ready()) {
+    *error = MMSYSERR_NODRIVER;
+    return nullptr;
+  }
   std::string sink;
-  {
-    LoopLock lock(loop_);
-    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
-      *error = MMSYSERR_NODRIVER;
+  if (device > 0) {
+    const std::vector<Sink> sinks = Sinks();
+    if (device > static_cast<int>(sinks.size())) {
+      *error = MMSYSERR_BADDEVICEID;
       return nullptr;
     }
-    if (device > 0) {
-      const std::vector<Sink> sinks = ListSinksLocked();
-      if (device > static_cast<int>(sinks.size())) {
-        *error = MMSYSERR_BADDEVICEID;
-        return nullptr;
-      }
-      sink = sinks[device - 1].name;
-    }
+    sink = sinks[device - 1].name;
   }
   auto stream = std::make_unique<PulseStream>(loop_, context_, source, format);
   *error = stream->Open(device > 0 ? sink.c_str() : nullptr);

@@ -40,11 +40,17 @@ class PulseBackend final : public Backend {
     std::string description;
   };
   PulseBackend() = default;
-  // The server's outputs now (under the loop's lock).
-  std::vector<Sink> ListSinksLocked();
+  // Asks for the server's outputs (loop locked); the answer comes on the loop's thread.
+  void RefreshSinksLocked();
+  // The outputs as the server last listed them.
+  std::vector<Sink> Sinks() const;
+  bool Ready() const;
 
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
+  mutable std::mutex sinks_mutex_;
+  std::vector<Sink> sinks_;
+  bool sinks_known_ = false;
 };
 
 }  // namespace vant::audio

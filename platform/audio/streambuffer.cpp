@@ -7,9 +7,6 @@
 namespace vant::audio {
 namespace {
 
-// Enough renders to cover any latency a backend reports.
-constexpr size_t kHistory = 64;
-
 double Gain(int32_t hundredths_db) {
   if (hundredths_db <= STREAM_VOLUME_MIN) return 0.0;
   return std::pow(10.0, hundredths_db / 2000.0);
@@ -158,30 +155,16 @@ void StreamBuffer::Stop() {
     if (!playing_) return;
     playing_ = false;
   }
-  const int64_t dropped = stream_->Discard(true) / format_.nBlockAlign;
-  std::lock_guard lock(mutex_);
-  TakeBackLocked(dropped);
+  if (stream_->CanDiscard()) stream_->Discard(true);
 }
 
-void StreamBuffer::TakeBackLocked(int64_t frames) {
-  frames = std::clamp<int64_t>(frames, 0, latency_);
-  if (frames == 0) return;
+void StreamBuffer::TakeBack(int64_t bytes) {
+  std::lock_guard lock(mutex_);
+  const int64_t frames = std::clamp<int64_t>(bytes / format_.nBlockAlign, 0, latency_);
   rendered_ -= frames;
   latency_ -= frames;
   // The ring frames those output frames carried are read again by the next Play.
-  while (!history_.empty()) {
-    Segment& s = history_.back();
-    if (s.out_start >= rendered_) {
-      pos_ = std::min(pos_, s.src_start);
-      history_.pop_back();
-      continue;
-    }
-    if (s.out_start + s.frames > rendered_) {
-      s.frames = rendered_ - s.out_start;
-      pos_ = std::min(pos_, s.src_start + static_cast<double>(s.frames) * s.step);
-    }
-    break;
-  }
+  if (const auto reached = map_.TakeBack(rendered_)) pos_ = std::min(pos_, *reached);
   pos_ = std::max(pos_, heard_max_);
 }
 
@@ -193,16 +176,8 @@ bool StreamBuffer::IsPlaying() const {
 double StreamBuffer::HeardLocked() const {
   const int64_t align = format_.nBlockAlign;
   const int64_t since = stream_ ? std::min(stream_->HeardSinceRender() / align, latency_) : 0;
-  const int64_t target = rendered_ - latency_ + since;
-  double heard = heard_max_;
-  for (auto it = history_.rbegin(); it != history_.rend(); ++it) {
-    if (it->out_start <= target) {
-      // Silence rendered while stopped follows a render: it moves nothing.
-      heard = it->src_start +
-              static_cast<double>(std::min(target - it->out_start, it->frames)) * it->step;
-      break;
-    }
-  }
+  // Silence rendered while stopped follows a render: it moves nothing.
+  const double heard = map_.Advance(rendered_ - latency_ + since).value_or(heard_max_);
   heard_max_ = std::clamp(heard, heard_max_, pos_);
   return heard_max_;
 }
@@ -231,7 +206,7 @@ void StreamBuffer::SetCurrentPosition(uint32_t offset) {
   std::lock_guard lock(mutex_);
   pos_ = static_cast<double>((offset % size_) / format_.nBlockAlign);
   heard_max_ = pos_;
-  history_.clear();
+  map_.Clear();
 }
 
 template <typename T>
@@ -260,11 +235,12 @@ MMRESULT StreamBuffer::SetPan(int32_t pan) {
   return r;
 }
 
-std::vector<double> StreamBuffer::GainsLocked() const {
+StreamBuffer::Gains StreamBuffer::GainsLocked() const {
   const double gain = Gain(volume_);
   // A pan to one side attenuates the other.
-  std::vector<double> gains(format_.nChannels, gain);
-  if (gains.size() > 1) {
+  Gains gains;
+  gains.fill(gain);
+  if (format_.nChannels > 1) {
     gains[0] = gain * Gain(std::min(-pan_, 0));
     gains[1] = gain * Gain(std::min(pan_, 0));
   }
@@ -272,13 +248,14 @@ std::vector<double> StreamBuffer::GainsLocked() const {
 }
 
 void StreamBuffer::PassGains() {
-  std::vector<double> gains;
+  Gains gains;
   {
     std::lock_guard lock(mutex_);
     gains = GainsLocked();
   }
   // Outside our lock: the backend's renderer holds its own lock while it takes ours.
-  const bool by_backend = stream_ && stream_->SetGain(gains);
+  const bool by_backend =
+      stream_ && stream_->SetGain(std::span<const double>(gains.data(), format_.nChannels));
   std::lock_guard lock(mutex_);
   gain_by_backend_ = by_backend;
 }
@@ -310,8 +287,7 @@ size_t StreamBuffer::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, b
   }
   latency_ = std::max<int64_t>(latency_bytes / align, 0);
   const double step = rate_ == 0 ? 1.0 : static_cast<double>(rate_) / format_.nSamplesPerSec;
-  history_.push_back({rendered_, frames, pos_, step});
-  if (history_.size() > kHistory) history_.pop_front();
+  map_.Append(rendered_, frames, pos_, step);
   if (step == 1.0 && ((volume_ == 0 && pan_ == 0) || gain_by_backend_)) {
     CopyOutLocked(out, frames);
   } else {
@@ -337,8 +313,12 @@ void StreamBuffer::CopyOutLocked(uint8_t* out, int64_t frames) {
 void StreamBuffer::ResampleLocked(uint8_t* out, int64_t frames, double step) {
   const int channels = format_.nChannels;
   const int width = format_.nBlockAlign / channels;
-  const std::vector<double> gains =
-      gain_by_backend_ ? std::vector<double>(channels, 1.0) : GainsLocked();
+  Gains gains;
+  if (gain_by_backend_) {
+    gains.fill(1.0);
+  } else {
+    gains = GainsLocked();
+  }
   double src = pos_;
   for (int64_t i = 0; i < frames; ++i, src += step) {
     const int64_t a = Wrap(src, frames_);

@@ -6,14 +6,16 @@
 //
 // Threads: the renderer takes the buffer's lock only to copy (or resample) one render's worth of
 // frames; every other call holds it only for a copy or a few counters.
+#include <array>
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "audiobackend.h"
+#include "outputmap.h"
 #include "waveout.h"
 
 namespace vant::audio {
@@ -76,6 +78,9 @@ class StreamBuffer final : private RenderSource {
   // Whether a Stop calls back what was read and not heard yet (then the writer must leave it
   // alone: the next Play reads it again).
   bool CallsBackOnStop() const { return stream_ && stream_->CanDiscard(); }
+  // Whether the backend lost what the buffer played through for good (a sound server that went
+  // away): nothing more is heard, and the cursors stand still.
+  bool OutputLost() const { return lost_.load(); }
   // Moves both cursors to `offset` (cut to a whole frame).
   void SetCurrentPosition(uint32_t offset);
 
@@ -95,12 +100,14 @@ class StreamBuffer final : private RenderSource {
   StreamBuffer(const WaveFormatEx& format, uint32_t bytes);
 
   size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) override;
-  // Volume and pan as one gain per channel; 1.0 for each when neither attenuates.
-  std::vector<double> GainsLocked() const;
+  // Volume and pan as one gain per channel (up to 8); 1.0 for each when neither attenuates.
+  using Gains = std::array<double, 8>;
+  Gains GainsLocked() const;
   // Hands volume and pan to the backend to apply where the sound is mixed, when it can.
   void PassGains();
-  // Takes the last `frames` output frames back: the renderer reads them again.
-  void TakeBackLocked(int64_t frames);
+  // The backend dropped the last `bytes` of output: the renderer reads them again.
+  void TakeBack(int64_t bytes) override;
+  void Lost() override { lost_ = true; }
   bool WaitCallbacksIdle(int) override { return true; }
   // The deep queue, but at most two fifths of the ring: SDL rounds the queue up to its period
   // (less than 1.6 times the queue), and one render must leave the writer room ahead of it.
@@ -117,21 +124,13 @@ class StreamBuffer final : private RenderSource {
   void CopyOutLocked(uint8_t* out, int64_t frames);
   void ResampleLocked(uint8_t* out, int64_t frames, double step);
 
-  // A render while playing: `frames` output frames from `out_start` map to ring frames from
-  // `src_start`.
-  struct Segment {
-    int64_t out_start;
-    int64_t frames;
-    double src_start;
-    double step;
-  };
-
   const WaveFormatEx format_;
   const uint32_t size_;
   const int64_t frames_;
   const uint8_t silence_;
   std::unique_ptr<BackendStream> stream_;
 
+  std::atomic<bool> lost_{false};
   mutable std::mutex mutex_;
   std::vector<uint8_t> ring_;
   bool playing_ = false;
@@ -139,7 +138,7 @@ class StreamBuffer final : private RenderSource {
   int64_t rendered_ = 0;          // output frames rendered so far
   int64_t latency_ = 0;           // output frames of the last render not heard yet
   mutable double heard_max_ = 0;  // the play cursor never goes back
-  std::deque<Segment> history_;
+  mutable OutputMap map_;  // output frames back to ring frames (never wrapped)
   int32_t volume_ = 0;
   bool gain_by_backend_ = false;
   int32_t pan_ = 0;

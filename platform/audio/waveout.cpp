@@ -155,7 +155,7 @@ MMRESULT waveOutGetErrorText(MMRESULT code, std::string* text) {
       {MMSYSERR_NOERROR, "No error."},
       {MMSYSERR_ERROR, "The sound device reported an unspecified error."},
       {MMSYSERR_BADDEVICEID, "There is no sound output device with this number."},
-      {MMSYSERR_NOTENABLED, "The sound driver is not enabled."},
+      {MMSYSERR_NOTENABLED, "Unable to open device"},
       {MMSYSERR_ALLOCATED, "The sound device is already in use."},
       {MMSYSERR_INVALHANDLE, "The sound device handle is not valid."},
       {MMSYSERR_NODRIVER, "No sound output device is available."},

@@ -1,5 +1,7 @@
 #include "waveoutdevice.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -15,6 +17,11 @@ namespace {
 // Bound of the waits for callbacks to run (reset, close): a caller's callback that blocks for
 // longer than this is a fault of its own, and we must not hang the GUI thread behind it.
 constexpr int kDeliveryWaitMs = 5000;
+// Bound of the wait for the backend's answer to a discard: a pause, stop or seek never holds its
+// caller longer; a later answer still takes the output back before anything more is rendered.
+constexpr int kDiscardWaitMs = 80;
+// What every call but close answers once the backend lost its output.
+constexpr MMRESULT kLostResult = MMSYSERR_NODRIVER;
 
 void SetFlags(WaveHdr* hdr, uint32_t set, uint32_t clear) {
   std::atomic_ref<uint32_t> flags(hdr->dwFlags);
@@ -42,7 +49,7 @@ WaveOutDevice::~WaveOutDevice() {
   if (driver_.joinable()) {
     {
       std::lock_guard lock(mutex_);
-      outbox_.clear();
+      outbox_.Clear();
       quit_ = true;
     }
     wake_driver_.notify_all();
@@ -77,7 +84,7 @@ MMRESULT WaveOutDevice::Close() {
     std::unique_lock lock(mutex_);
     if (closing_) return MMSYSERR_INVALHANDLE;
     if (OnDriverThreadLocked()) return MMSYSERR_HANDLEBUSY;
-    if (!queue_.empty()) return WAVERR_STILLPLAYING;
+    if (!queue_.Empty()) return WAVERR_STILLPLAYING;
     // Headers already heard but not yet handed back are finished; let them arrive first.
     WaitDeliveredLocked(lock, posted_, kDeliveryWaitMs);
     closing_ = true;
@@ -116,11 +123,14 @@ MMRESULT WaveOutDevice::Write(WaveHdr* hdr) {
   {
     std::lock_guard lock(mutex_);
     if (closing_) return MMSYSERR_INVALHANDLE;
+    if (lost_) return kLostResult;
     const uint32_t flags = Flags(hdr);
     if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
     if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
     SetFlags(hdr, WHDR_INQUEUE, WHDR_DONE);
-    queue_.push_back({hdr, written_, written_ + hdr->dwBufferLength});
+    queue_.PushBack({hdr, written_, written_ + hdr->dwBufferLength});
+    // Room for every header to come back from the renderer, which must not allocate.
+    outbox_.Reserve(outbox_.Size() + queue_.Size() + 1);
     written_ += hdr->dwBufferLength;
     if (!paused_) stream = stream_.get();
   }
@@ -133,14 +143,14 @@ MMRESULT WaveOutDevice::Pause() {
   {
     std::lock_guard lock(mutex_);
     if (closing_) return MMSYSERR_INVALHANDLE;
+    if (lost_) return kLostResult;
     if (paused_) return MMSYSERR_NOERROR;
     paused_ = true;
   }
   // Where the backend can call back what it holds, the sound stops now and the restart goes on
   // from the first byte not heard. Where it cannot, what was rendered is still heard after the
   // pause, the position follows it there, and the restart goes on after it.
-  DiscardUnheard(true);
-  return MMSYSERR_NOERROR;
+  return DiscardUnheard(true);
 }
 
 MMRESULT WaveOutDevice::Restart() {
@@ -148,6 +158,7 @@ MMRESULT WaveOutDevice::Restart() {
   {
     std::lock_guard lock(mutex_);
     if (closing_) return MMSYSERR_INVALHANDLE;
+    if (lost_) return kLostResult;
     if (!paused_) return MMSYSERR_NOERROR;
     paused_ = false;
     stream = stream_.get();
@@ -159,39 +170,51 @@ MMRESULT WaveOutDevice::Restart() {
   return MMSYSERR_NOERROR;
 }
 
-void WaveOutDevice::DiscardUnheard(bool hold) {
+MMRESULT WaveOutDevice::DiscardUnheard(bool hold) {
   BackendStream* stream = nullptr;
   {
     std::lock_guard lock(mutex_);
+    if (lost_) return kLostResult;
     stream = stream_.get();
+    if (!stream || !stream->CanDiscard()) return MMSYSERR_NOERROR;
+    ++discards_;
   }
   // Only the caller's thread closes the device, so the stream outlives this call.
-  if (!stream) return;
-  const int64_t dropped = stream->Discard(hold);
-  std::lock_guard lock(mutex_);
-  TakeBackLocked(dropped);
+  stream->Discard(hold);
+  std::unique_lock lock(mutex_);
+  discarded_cv_.wait_for(lock, std::chrono::milliseconds(kDiscardWaitMs),
+                         [this] { return discards_ == 0 || lost_; });
+  return lost_ ? kLostResult : MMSYSERR_NOERROR;
 }
 
-void WaveOutDevice::TakeBackLocked(int64_t bytes) {
-  bytes = std::clamp<int64_t>(bytes, 0, latency_);
-  if (bytes == 0) return;
-  output_ -= bytes;
-  latency_ -= bytes;
-  // The stream bytes rendered into the output taken back are rendered again later.
-  while (!history_.empty()) {
-    Segment& s = history_.back();
-    if (s.output >= output_) {
-      rendered_ = std::min(rendered_, s.stream);
-      history_.pop_back();
-      continue;
+void WaveOutDevice::TakeBack(int64_t bytes) {
+  {
+    std::lock_guard lock(mutex_);
+    bytes = std::clamp<int64_t>(bytes, 0, latency_);
+    output_ -= bytes;
+    latency_ -= bytes;
+    // The stream bytes rendered into the output taken back are rendered again later.
+    if (const auto reached = map_.TakeBack(output_)) {
+      rendered_ = std::min(rendered_, static_cast<int64_t>(*reached));
     }
-    if (s.output + s.length > output_) {
-      s.length = output_ - s.output;
-      rendered_ = std::min(rendered_, s.stream + s.length);
-    }
-    break;
+    rendered_ = std::max(rendered_, heard_);
+    discards_ = std::max(discards_ - 1, 0);
   }
-  rendered_ = std::max(rendered_, heard_);
+  discarded_cv_.notify_all();
+}
+
+void WaveOutDevice::Lost() {
+  {
+    std::lock_guard lock(mutex_);
+    if (lost_) return;
+    lost_ = true;
+    Trace("wave-out device: the sound system lost its output");
+    ReturnAllLocked();
+    map_.Clear();
+    discards_ = 0;
+  }
+  wake_driver_.notify_one();
+  discarded_cv_.notify_all();
 }
 
 MMRESULT WaveOutDevice::Reset() {
@@ -201,29 +224,29 @@ MMRESULT WaveOutDevice::Reset() {
     resetting_ = true;  // nothing more is rendered from the queue
   }
   // The sound stops now where the backend can call it back.
-  DiscardUnheard(false);
+  const MMRESULT discarded = DiscardUnheard(false);
   std::unique_lock lock(mutex_);
   resetting_ = false;
   if (closing_) return MMSYSERR_INVALHANDLE;
-  for (const Entry& e : queue_) PostLocked(MM_WOM_DONE, e.hdr);
-  queue_.clear();
-  history_.clear();
+  ReturnAllLocked();
+  map_.Clear();
   written_ = rendered_ = heard_ = 0;
   const uint64_t target = posted_;
   wake_driver_.notify_one();
   // From inside a callback the headers can only come back after it returns.
-  if (OnDriverThreadLocked()) return MMSYSERR_NOERROR;
+  if (OnDriverThreadLocked()) return discarded;
   if (!WaitDeliveredLocked(lock, target, kDeliveryWaitMs)) {
     Trace("waveOutReset: callbacks did not return the headers in time");
     return MMSYSERR_ERROR;
   }
-  return MMSYSERR_NOERROR;
+  return discarded;
 }
 
 MMRESULT WaveOutDevice::GetPosition(MMTime* time) {
   if (!time) return MMSYSERR_INVALPARAM;
   std::lock_guard lock(mutex_);
   if (closing_) return MMSYSERR_INVALHANDLE;
+  if (lost_) return kLostResult;
   AdvanceHeardNowLocked();
   const int64_t origin = stream_ ? stream_->CounterOriginFrames() : 0;
   const int64_t bytes = std::min(heard_, written_) + origin * format_.nBlockAlign;
@@ -247,8 +270,9 @@ size_t WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, 
   size_t done = 0;
   {
     std::lock_guard lock(mutex_);
-    if (!paused_ && !closing_ && !resetting_) {
-      for (const Entry& e : queue_) {
+    if (!paused_ && !closing_ && !resetting_ && !lost_) {
+      for (size_t i = 0; i < queue_.Size(); ++i) {
+        const Entry& e = queue_[i];
         if (done == bytes) break;
         if (e.end <= rendered_) continue;
         const size_t take = std::min<size_t>(e.end - rendered_, bytes - done);
@@ -265,15 +289,8 @@ size_t WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, 
       latency_bytes -= static_cast<int64_t>(bytes - done);
       bytes = done;
     }
-    if (done > 0) {
-      const int64_t stream = rendered_ - static_cast<int64_t>(done);
-      if (!history_.empty() && history_.back().output + history_.back().length == output_ &&
-          history_.back().stream + history_.back().length == stream) {
-        history_.back().length += done;
-      } else {
-        history_.push_back({output_, stream, static_cast<int64_t>(done)});
-      }
-    }
+    map_.Append(output_, static_cast<int64_t>(done),
+                static_cast<double>(rendered_ - static_cast<int64_t>(done)), 1.0);
     output_ += bytes;
     latency_ = std::max<int64_t>(latency_bytes, 0);
     AdvanceHeardLocked(output_ - latency_);
@@ -281,7 +298,7 @@ size_t WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, 
     ReturnHeardLocked();
     // Also wake the driver when it may now foresee when the first header's end is heard.
     due = posted_ != before;
-    if (!due && !queue_.empty() && stream_ && stream_->HeardMovesBetweenRenders()) {
+    if (!due && !queue_.Empty() && stream_ && stream_->HeardMovesBetweenRenders()) {
       rendered_news_ = due = true;
     }
   }
@@ -352,44 +369,41 @@ void WaveOutDevice::AdvanceHeardNowLocked() {
 }
 
 void WaveOutDevice::ReturnHeardLocked() {
-  while (!queue_.empty() && queue_.front().end <= heard_) {
-    PostLocked(MM_WOM_DONE, queue_.front().hdr);
-    queue_.pop_front();
+  while (!queue_.Empty() && queue_.Front().end <= heard_) {
+    PostLocked(MM_WOM_DONE, queue_.Front().hdr);
+    queue_.PopFront();
+  }
+}
+
+void WaveOutDevice::ReturnAllLocked() {
+  while (!queue_.Empty()) {
+    PostLocked(MM_WOM_DONE, queue_.Front().hdr);
+    queue_.PopFront();
   }
 }
 
 std::optional<std::chrono::microseconds> WaveOutDevice::UntilNextReturnLocked() {
-  if (!stream_ || closing_ || queue_.empty() || !stream_->HeardMovesBetweenRenders()) {
+  // Nothing is heard while paused: no deadline then.
+  if (!stream_ || closing_ || paused_ || lost_ || queue_.Empty() ||
+      !stream_->HeardMovesBetweenRenders()) {
     return std::nullopt;
   }
-  const int64_t end = queue_.front().end;
   // The output offset at which the header's last byte is heard, once it has been rendered.
-  for (const Segment& s : history_) {
-    if (end > s.stream && end <= s.stream + s.length) {
-      const int64_t heard_output =
-          output_ - latency_ + std::min(stream_->HeardSinceRender(), latency_);
-      const int64_t bytes = std::max<int64_t>(s.output + (end - s.stream) - heard_output, 0);
-      return std::chrono::microseconds(bytes * 1000000 / format_.nAvgBytesPerSec + 1);
-    }
-  }
-  return std::nullopt;
+  const auto end = map_.OutputOf(static_cast<double>(queue_.Front().end));
+  if (!end) return std::nullopt;
+  const int64_t heard_output = output_ - latency_ + std::min(stream_->HeardSinceRender(), latency_);
+  const int64_t bytes = std::max<int64_t>(*end - heard_output, 0);
+  return std::chrono::microseconds(bytes * 1000000 / format_.nAvgBytesPerSec + 1);
 }
 
 void WaveOutDevice::AdvanceHeardLocked(int64_t heard_output) {
-  while (!history_.empty()) {
-    const Segment& s = history_.front();
-    if (heard_output >= s.output + s.length) {
-      heard_ = std::max(heard_, s.stream + s.length);
-      history_.pop_front();
-      continue;
-    }
-    if (heard_output > s.output) heard_ = std::max(heard_, s.stream + (heard_output - s.output));
-    break;
+  if (const auto heard = map_.Advance(heard_output)) {
+    heard_ = std::max(heard_, static_cast<int64_t>(*heard));
   }
 }
 
 void WaveOutDevice::PostLocked(uint32_t msg, WaveHdr* hdr) {
-  outbox_.push_back({msg, hdr});
+  outbox_.PushBack({msg, hdr});
   ++posted_;
 }
 
@@ -404,9 +418,11 @@ bool WaveOutDevice::WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint
 }
 
 void WaveOutDevice::DriverLoop() {
+  // Named as the timer service names its thread, so a look at the threads tells who wakes.
+  pthread_setname_np(pthread_self(), "wave-out");
   std::unique_lock lock(mutex_);
   for (;;) {
-    const auto ready = [&] { return !outbox_.empty() || quit_; };
+    const auto ready = [&] { return !outbox_.Empty() || quit_; };
     if (!ready()) {
       // Between renders the listener goes on hearing: return a header when its end is due,
       // not only at the next render. A render tells us when there is more to foresee.
@@ -423,9 +439,9 @@ void WaveOutDevice::DriverLoop() {
       }
       continue;
     }
-    if (outbox_.empty()) break;  // told to quit, everything delivered
-    const Message m = outbox_.front();
-    outbox_.pop_front();
+    if (outbox_.Empty()) break;  // told to quit, everything delivered
+    const Message m = outbox_.Front();
+    outbox_.PopFront();
     if (m.hdr) SetFlags(m.hdr, WHDR_DONE, WHDR_INQUEUE);
     lock.unlock();
     if (callback_) callback_(this, m.msg, m.hdr);

@@ -4,13 +4,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "audiobackend.h"
+#include "fifo.h"
+#include "outputmap.h"
 #include "waveout.h"
 
 namespace vant::audio {
@@ -36,18 +37,16 @@ class WaveOutDevice final : public RenderSource {
 
   size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) override;
   bool WaitCallbacksIdle(int timeout_ms) override;
+  void TakeBack(int64_t bytes) override;
+  // Every queued header comes back at once; from then on the calls answer MMSYSERR_NODRIVER
+  // (close excepted), so the caller's error path ends the play.
+  void Lost() override;
 
  private:
   struct Entry {
     WaveHdr* hdr;
     int64_t start;  // stream offsets of the header's bytes
     int64_t end;
-  };
-  // A stretch of rendered output that carried stream bytes, for mapping heard output to stream.
-  struct Segment {
-    int64_t output;  // output offset of its first byte
-    int64_t stream;  // stream offset of its first byte
-    int64_t length;
   };
   struct Message {
     uint32_t msg;
@@ -57,17 +56,18 @@ class WaveOutDevice final : public RenderSource {
   void DriverLoop();
   // The heard position now, between renders too.
   void AdvanceHeardNowLocked();
-  // Returns the headers heard to their end.
+  // Returns the headers heard to their end; every queued header.
   void ReturnHeardLocked();
+  void ReturnAllLocked();
   // How long until the first queued header is heard to its end, when that can be told.
   std::optional<std::chrono::microseconds> UntilNextReturnLocked();
   void PostLocked(uint32_t msg, WaveHdr* hdr);
   // Moves the heard stream position up to output offset `heard_output`.
   void AdvanceHeardLocked(int64_t heard_output);
-  // Has the backend drop what it holds unheard, and takes the last `bytes` of output back:
-  // the renderer goes on from the first stream byte not heard.
-  void DiscardUnheard(bool hold);
-  void TakeBackLocked(int64_t bytes);
+  // Has the backend drop what it holds unheard; its answer takes the output back, and the
+  // renderer goes on from the first stream byte not heard. Waits a little for that answer, never
+  // for long: the backend answers on its own thread. An error once the backend was lost.
+  MMRESULT DiscardUnheard(bool hold);
   void ApplyGainLocked(uint8_t* data, size_t bytes) const;
   bool OnDriverThreadLocked() const;
   bool WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint64_t seq, int timeout_ms);
@@ -79,9 +79,11 @@ class WaveOutDevice final : public RenderSource {
   std::mutex mutex_;
   std::condition_variable wake_driver_;
   std::condition_variable delivered_cv_;
-  std::deque<Entry> queue_;     // written, not yet heard to the end
-  std::deque<Message> outbox_;  // due to the caller, in order
-  std::deque<Segment> history_;
+  std::condition_variable discarded_cv_;
+  // Neither grows on the renderer's thread: Write makes room.
+  Fifo<Entry> queue_;     // written, not yet heard to the end
+  Fifo<Message> outbox_;  // due to the caller, in order
+  OutputMap map_;  // output bytes back to stream bytes
   uint64_t posted_ = 0;
   uint64_t delivered_ = 0;
   int64_t written_ = 0;   // stream bytes written since open or reset
@@ -91,6 +93,8 @@ class WaveOutDevice final : public RenderSource {
   int64_t latency_ = 0;
   bool paused_ = false;
   bool resetting_ = false;  // a reset is discarding what the backend holds
+  int discards_ = 0;        // asked of the backend and not answered yet
+  bool lost_ = false;       // the backend lost its output for good
   float gain_[2] = {1.0f, 1.0f};
   bool gain_in_render_ = false;  // the backend cannot apply the gain itself
   bool closing_ = false;

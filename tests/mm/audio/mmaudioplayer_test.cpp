@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -384,6 +385,44 @@ TEST_P(PlayerOnSdl, AResumeGoesOnAtTheFirstSampleNotHeard) {
   const std::vector<uint8_t> written = PlayOnDisk(f, bytes, pause_twice, true);
   EXPECT_EQ(pauses, 2);
   EXPECT_TRUE(LandsWhole(Sound(written), Pattern(bytes), 352));
+}
+
+// Where no sound server answers, the end is told when SDL's driver has taken the last sample,
+// within 100 ms of it, however deep the queue.
+TEST_P(PlayerOnSdl, OnStopComesWithTheLastSampleWhateverTheQueue) {
+  WAVEFORMATEX f{};
+  pcmBuildWaveHeader(f, 16, 2, 48000);
+  const size_t bytes = 48000 * 4 * 3;
+  setenv("VANT_AUDIO_QUEUE_MS", "1000", 1);
+  testing::ScratchFolder dir;
+  const auto out_file = dir.path() / "out.raw";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", out_file.c_str(), 1);
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point written{}, stopped{};
+  const auto watch = [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
+    auto told = player.OnStop;
+    player.OnStop = [&stopped, told](TObject* sender) {
+      stopped = Clock::now();
+      told(sender);
+    };
+    // A safety bound for a real-time driver, not a measure of speed.
+    for (int i = 0; i < 5000 && stopped == Clock::time_point{}; ++i) {
+      gui.WaitAndProcess(2);
+      std::ifstream in(out_file, std::ios::binary);
+      const std::vector<uint8_t> out{std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>()};
+      if (written == Clock::time_point{} && Sound(out).size() + 2 * 192 >= bytes) {
+        written = Clock::now();
+      }
+    }
+  };
+  PlayFileOnSdl(MakeWave(dir, f, bytes), GetParam(), watch);
+  unsetenv("VANT_AUDIO_QUEUE_MS");
+  ASSERT_NE(written, Clock::time_point{});
+  ASSERT_NE(stopped, Clock::time_point{});
+  const double late_ms = std::chrono::duration<double, std::milli>(stopped - written).count();
+  EXPECT_LE(late_ms, 100) << "ms from the last sample written to OnStop";
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, PlayerOnSdl, ::testing::Values(false, true),

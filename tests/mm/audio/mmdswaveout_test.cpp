@@ -275,6 +275,29 @@ TEST_F(DSLayer, ResetGivesBackEveryHeaderAndLateTimersDoNothing) {
   DSWaveOutClose(h);
 }
 
+// An output lost for good (a sound server that went away) gives every header back, and the next
+// call fails, which ends the play through the device's error path.
+TEST_F(DSLayer, ALostOutputGivesEveryHeaderBackAndTheNextCallFails) {
+  backend_.SetFlushable(true);
+  int done = 0;
+  auto count = [&](HDSWAVEOUT, uint32_t msg, PMMWaveHdr) { done += msg == audio::MM_WOM_DONE; };
+  HDSWAVEOUT h = nullptr;
+  const WAVEFORMATEX f = Mono16();
+  ASSERT_EQ(DSWaveOutOpen(&h, 0, &f, count, audio::CALLBACK_FUNCTION), DSWAVE_OK);
+  std::vector<std::unique_ptr<Header>> headers;
+  WriteHeaders(h, 6, 1000, headers);
+  Step(100);
+  ASSERT_LT(done, 6);
+  backend_.Lose();
+  Step(100);
+  EXPECT_EQ(done, 6) << "headers came back";
+  audio::MMTime t;
+  t.wType = audio::TIME_SAMPLES;
+  EXPECT_EQ(DSWaveOutGetPosition(h, &t), DSWAVE_FAILED);
+  EXPECT_EQ(DSWaveOutWrite(h, &headers.front()->hdr), DSWAVE_FAILED);
+  EXPECT_EQ(DSWaveOutClose(h), DSWAVE_OK);
+}
+
 TEST_F(DSLayer, Refusals) {
   const WAVEFORMATEX f = Mono16();
   HDSWAVEOUT h = nullptr;

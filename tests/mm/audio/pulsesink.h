@@ -70,6 +70,16 @@ class PulseNullSink {
     return "";
   }
 
+  // Sends `sig` to the daemon (SIGSTOP and SIGCONT stall it); SIGKILL also waits until it is
+  // gone and forgets it.
+  void Signal(int sig) {
+    if (daemon_ <= 0) return;
+    kill(daemon_, sig);
+    if (sig != SIGKILL) return;
+    WaitGone(daemon_, 5000);
+    daemon_ = -1;
+  }
+
   // For the clients of this process (SDL's pulse driver reads it when it starts).
   const std::string& Server() const { return server_; }
 

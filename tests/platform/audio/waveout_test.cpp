@@ -1,6 +1,7 @@
 // The wave-out layer over the Manual backend: the test renders frames itself, so every step of
 // a header's life (queued, rendered, heard, returned) is observed without timing.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -287,28 +288,46 @@ TEST_F(WaveOutTest, PauseLetsWhatWasRenderedBeHeardAndTheRestartGoesOnAfterIt) {
 
 // A backend that can drop what it holds (a sound server): the pause is heard at once, nothing
 // plays while paused, and the restart goes on from the first frame not heard, byte for byte.
+// Answered late (a stalled server), the pause does not wait for the answer, and nothing is
+// rendered until it comes.
 TEST_F(WaveOutTest, PauseOnABackendThatDropsWhatItHoldsStopsAtOnceAndResumesWhereHeard) {
   backend_.SetFlushable(true);
   backend_.SetLatencyFrames(10);
-  Open(Pcm(1, 8000, 8));
-  Buffer& a = NewBuffer(100, 1);
-  Queue(a);
-  backend_.Render(30);
-  ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
-  EXPECT_TRUE(backend_.Holding());
-  EXPECT_EQ(Position(TIME_SAMPLES), 20u);
-  const std::vector<uint8_t> paused = backend_.Render(50);
-  EXPECT_TRUE(std::all_of(paused.begin(), paused.end(), [](uint8_t b) { return b == 0x80; }));
-  EXPECT_EQ(Position(TIME_SAMPLES), 20u);
-  EXPECT_TRUE(rec_.Done().empty()) << "nothing heard during the pause";
-  ASSERT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
-  EXPECT_FALSE(backend_.Holding());
-  backend_.ClearCaptured();
-  backend_.Render(200);
-  const std::vector<uint8_t> resumed = backend_.Captured();
-  EXPECT_TRUE(std::equal(a.data.begin() + 20, a.data.end(), resumed.begin()));
-  EXPECT_EQ(Position(TIME_SAMPLES), 100u);
-  EXPECT_EQ(rec_.Done().size(), 1u);
+  for (const bool late : {false, true}) {
+    SCOPED_TRACE(late ? "answered late" : "answered at once");
+    backend_.HoldDiscardAnswers(late);
+    Open(Pcm(1, 8000, 8));
+    Buffer& a = NewBuffer(100, 1);
+    Queue(a);
+    backend_.Render(30);
+    ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
+    EXPECT_TRUE(backend_.Holding());
+    if (!late) {
+      EXPECT_EQ(Position(TIME_SAMPLES), 20u);
+    }
+    const std::vector<uint8_t> paused = backend_.Render(50);
+    EXPECT_TRUE(std::all_of(paused.begin(), paused.end(), [](uint8_t b) { return b == 0x80; }));
+    EXPECT_TRUE(rec_.Done().empty()) << "nothing heard during the pause";
+    ASSERT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
+    EXPECT_FALSE(backend_.Holding());
+    if (late) {
+      const std::vector<uint8_t> waiting = backend_.Render(20);
+      EXPECT_TRUE(
+          std::all_of(waiting.begin(), waiting.end(), [](uint8_t b) { return b == 0x80; }));
+      backend_.AnswerDiscards();
+    }
+    EXPECT_EQ(Position(TIME_SAMPLES), 20u);
+    backend_.ClearCaptured();
+    backend_.Render(200);
+    const std::vector<uint8_t> resumed = backend_.Captured();
+    EXPECT_TRUE(std::equal(a.data.begin() + 20, a.data.end(), resumed.begin()));
+    EXPECT_EQ(Position(TIME_SAMPLES), 100u);
+    EXPECT_EQ(rec_.Done().size(), 1u);
+    EXPECT_EQ(waveOutClose(h_), MMSYSERR_NOERROR);
+    h_ = nullptr;
+    std::lock_guard lock(rec_.mutex);
+    rec_.calls.clear();
+  }
 }
 
 // A reset drops what the backend holds too: the old sound is not heard after it.
@@ -328,6 +347,86 @@ TEST_F(WaveOutTest, ResetOnABackendThatDropsWhatItHoldsLeavesNoOldSound) {
   EXPECT_EQ(backend_.Captured(), fresh.data);
   backend_.Render(40);
   EXPECT_EQ(Position(TIME_SAMPLES), 50u);
+}
+
+// A backend that fails to drop what it holds (a sound server that refused a cork or flush, or
+// went away) loses the stream: the call says so, every queued header comes back, and every call
+// but close answers the same error from then on.
+TEST_F(WaveOutTest, AFailedDiscardIsAnErrorAndGivesEveryHeaderBack) {
+  backend_.SetFlushable(true);
+  backend_.SetLatencyFrames(10);
+  backend_.SetDiscardFails(true);
+  for (const bool pause : {true, false}) {
+    SCOPED_TRACE(pause ? "pause" : "reset");
+    Open(Pcm(1, 8000, 8));
+    Buffer& a = NewBuffer(100, 1);
+    Buffer& b = NewBuffer(100, 2);
+    Queue(a);
+    Queue(b);
+    backend_.Render(30);
+    EXPECT_EQ(pause ? waveOutPause(h_) : waveOutReset(h_), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutRestart(h_), MMSYSERR_NODRIVER);
+    MMTime t;
+    EXPECT_EQ(waveOutGetPosition(h_, &t), MMSYSERR_NODRIVER);
+    Buffer& c = NewBuffer(10, 3);
+    ASSERT_EQ(waveOutPrepareHeader(h_, &c.hdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutWrite(h_, &c.hdr), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutReset(h_), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutClose(h_), MMSYSERR_NOERROR);
+    h_ = nullptr;
+    EXPECT_EQ(rec_.Done(), (std::vector<WaveHdr*>{&a.hdr, &b.hdr}));
+    std::lock_guard lock(rec_.mutex);
+    rec_.calls.clear();
+  }
+}
+
+// A pause at any millisecond of the last 100 holds until the restart; the rest then plays to the
+// frame, and the last header comes back with its last frame heard.
+TEST_F(WaveOutTest, APauseInTheLast100MsHoldsAndTheRestPlaysToTheFrame) {
+  backend_.SetFlushable(true);
+  for (const uint32_t rate : {8000u, 44100u, 48000u}) {
+    const int latency = static_cast<int>(rate / 50);
+    const int frames = static_cast<int>(rate / 10);  // per header
+    backend_.SetLatencyFrames(latency);
+    for (int before_ms = 1; before_ms <= 100; ++before_ms) {
+      SCOPED_TRACE(::testing::Message() << rate << " Hz, " << before_ms << " ms before the end");
+      Open(Pcm(2, rate, 16));
+      std::vector<Buffer*> headers;
+      std::vector<uint8_t> sound;
+      for (int i = 0; i < 3; ++i) {
+        headers.push_back(&NewBuffer(4 * static_cast<size_t>(frames), i + 1));
+        Queue(*headers.back());
+        sound.insert(sound.end(), headers.back()->data.begin(), headers.back()->data.end());
+      }
+      const int end = 3 * frames;
+      const int pause_at = end - static_cast<int>(int64_t{before_ms} * rate / 1000);
+      backend_.ClearCaptured();
+      backend_.Render(pause_at + latency);
+      ASSERT_EQ(waveOutPause(h_), MMSYSERR_NOERROR);
+      backend_.Render(rate / 20);
+      EXPECT_EQ(Position(TIME_SAMPLES), static_cast<uint32_t>(pause_at));
+      ASSERT_EQ(waveOutRestart(h_), MMSYSERR_NOERROR);
+      int rendered = 0;
+      while (rec_.Done().size() < 3 && rendered <= end) {
+        backend_.Render(static_cast<int>(rate / 1000));
+        rendered += static_cast<int>(rate / 1000);
+      }
+      EXPECT_EQ(rec_.Done().size(), 3u);
+      // Returned on the render that made its last frame heard.
+      EXPECT_LT(rendered - (end - pause_at) - latency, static_cast<int>(rate / 1000));
+      EXPECT_EQ(Position(TIME_SAMPLES), static_cast<uint32_t>(end));
+      const std::vector<uint8_t> captured = backend_.Captured();
+      std::vector<uint8_t> heard;
+      for (size_t i = 0; i + 1 < captured.size(); i += 2) {
+        if (captured[i] || captured[i + 1]) heard.insert(heard.end(), {captured[i], captured[i + 1]});
+      }
+      EXPECT_TRUE(heard == sound) << "the sound was not heard once, whole, in order";
+      EXPECT_EQ(waveOutClose(h_), MMSYSERR_NOERROR);
+      h_ = nullptr;
+      std::lock_guard lock(rec_.mutex);
+      rec_.calls.clear();
+    }
+  }
 }
 
 // A gain is heard from the next frame rendered, never applied to what was written ahead; a
@@ -395,6 +494,21 @@ TEST_F(WaveOutTest, CloseDeliversOpenFirstAndCloseLastThenForgetsTheHandle) {
   EXPECT_EQ(waveOutGetPosition(h_, &t), MMSYSERR_INVALHANDLE);
   EXPECT_EQ(waveOutClose(h_), MMSYSERR_INVALHANDLE);
   h_ = nullptr;
+}
+
+// The callbacks come on a thread named for the device, as the timer service's is.
+TEST_F(WaveOutTest, TheDriverThreadIsNamed) {
+  Open();
+  std::string name;
+  rec_.extra = [&name](HWAVEOUT, uint32_t msg, WaveHdr*) {
+    if (msg != MM_WOM_DONE) return;
+    char buffer[16] = {};
+    pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+    name = buffer;
+  };
+  Queue(NewBuffer(40, 1));
+  backend_.Render(20);
+  EXPECT_EQ(name, "wave-out");
 }
 
 TEST_F(WaveOutTest, HeaderRulesAreEnforced) {
