@@ -5,6 +5,12 @@
 #include <cstdlib>
 #include <limits>
 
+#include "ui_geom.h"
+
+using vant::AddSat;
+using vant::MulSat;
+using vant::SubSat;
+
 namespace {
 
 using Ext = long double;
@@ -27,7 +33,7 @@ Ext Span(int32_t lo, int32_t hi) {
 }
 
 // A panel narrower than two inner pixels has no mapping of its own: it maps as if it had one.
-Ext Inner(int32_t size, int32_t e) { return std::max<Ext>(size - 2 * e - 1, 1); }
+Ext Inner(int32_t size, int32_t e) { return std::max<Ext>(Ext(size) - 2 * Ext(e) - 1, 1); }
 
 // The grid values of one axis inside the visible span: empty when more than `limit` lines.
 std::vector<int64_t> GridValues(int32_t disp_min, int32_t disp_max, float width, int32_t limit) {
@@ -57,7 +63,8 @@ void TMMMarkerGeometry::SetSize(int32_t width, int32_t height, int32_t bevel_ext
 }
 
 int32_t TMMMarkerGeometry::X_ToPixelNoLimit(int32_t v) const {
-  return RoundClamp(Inner(width_, e_) * ((Ext(v) - DispMinX) / Span(DispMinX, DispMaxX))) + e_;
+  return AddSat(RoundClamp(Inner(width_, e_) * ((Ext(v) - DispMinX) / Span(DispMinX, DispMaxX))),
+                e_);
 }
 
 int32_t TMMMarkerGeometry::X_ToPixel(int32_t v) const {
@@ -69,8 +76,8 @@ int32_t TMMMarkerGeometry::PixelTo_X(int32_t x) const {
 }
 
 int32_t TMMMarkerGeometry::Y_ToPixelNoLimit(int32_t v) const {
-  return (height_ - e_ - 1) -
-         RoundClamp(Inner(height_, e_) * ((Ext(v) - DispMinY) / Span(DispMinY, DispMaxY)));
+  return SubSat(SubSat(SubSat(height_, e_), 1),
+                RoundClamp(Inner(height_, e_) * ((Ext(v) - DispMinY) / Span(DispMinY, DispMaxY))));
 }
 
 int32_t TMMMarkerGeometry::Y_ToPixel(int32_t v) const {
@@ -124,10 +131,10 @@ bool TMMMarkerGeometry::SetDispAll(int32_t min_x, int32_t max_x, int32_t min_y, 
   if (min_y > max_y) std::swap(min_y, max_y);
   if (min_x == DispMinX && max_x == DispMaxX && min_y == DispMinY && max_y == DispMaxY)
     return false;
-  CheckRange(min_x, max_x, RangeMinX, RangeMaxX, width_ - 2 * e_);
+  CheckRange(min_x, max_x, RangeMinX, RangeMaxX, SubSat(width_, MulSat(2, e_)));
   DispMinX = min_x;
   DispMaxX = max_x;
-  CheckRange(min_y, max_y, RangeMinY, RangeMaxY, height_ - 2 * e_);
+  CheckRange(min_y, max_y, RangeMinY, RangeMaxY, SubSat(height_, MulSat(2, e_)));
   DispMinY = min_y;
   DispMaxY = max_y;
   return true;
@@ -241,14 +248,14 @@ bool TMMMarkerGeometry::IsLocator(int32_t x) const {
 
 bool TMMMarkerGeometry::IsMarkerA(int32_t x) const {
   const int32_t p = X_ToPixel(MarkerA);
-  return UseMarkers && MarkerA >= 0 && x >= 0 && x <= width_ && x >= p - SnapRange - 1 &&
-         x <= p + SnapRange;
+  return UseMarkers && MarkerA >= 0 && x >= 0 && x <= width_ &&
+         x >= SubSat(SubSat(p, SnapRange), 1) && x <= AddSat(p, SnapRange);
 }
 
 bool TMMMarkerGeometry::IsMarkerB(int32_t x) const {
   const int32_t p = X_ToPixel(MarkerB);
-  return UseMarkers && MarkerB >= 0 && x >= 0 && x <= width_ && x >= p - SnapRange &&
-         x <= p + SnapRange + 1;
+  return UseMarkers && MarkerB >= 0 && x >= 0 && x <= width_ && x >= SubSat(p, SnapRange) &&
+         x <= AddSat(AddSat(p, SnapRange), 1);
 }
 
 int32_t TMMMarkerGeometry::FindListMarker(int32_t x) const {

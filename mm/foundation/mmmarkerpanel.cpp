@@ -168,7 +168,7 @@ void TMMCustomMarkerPanel::DrawMark(TCanvas& canvas, int kind, int x, TColor col
 void TMMCustomMarkerPanel::DrawAllMarkers(TCanvas& canvas) {
   const TMMMarkerGeometry& g = geom_;
   if (const TMMMarkerList* list = g.MarkerList; list && list->Count() > 0) {
-    const int32_t from = std::max(list->LocateMarker(g.DispMinX - 1) - 2, 0);
+    const int32_t from = std::max(list->LocateMarker(SubSat(g.DispMinX, 1)) - 2, 0);
     const int32_t to = std::min(list->LocateMarker(g.DispMaxX), list->Count() - 1);
     for (int32_t i = from; i <= to; ++i) {
       const TMMMarker& m = list->Get(i);

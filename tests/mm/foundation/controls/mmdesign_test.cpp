@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "controls_fixture.h"
 #include "ui_form.h"
 #include "ui_stdctrls.h"
@@ -207,12 +209,14 @@ TEST_F(DesignerTest, ExceptionsForbidARuleBetweenTheirClasses) {
 }
 
 TEST_F(DesignerTest, LinesRunStraightOrAroundTheTarget) {
+  const int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
   TMMDesigner d(&form_);
   using P = std::vector<TPoint>;
   struct Case {
     const char* what;
     TRect from, to;
     P path;
+    int margin = 6;
   } cases[] = {
       {"target well to the right",
        {0, 0, 20, 20},
@@ -226,9 +230,22 @@ TEST_F(DesignerTest, LinesRunStraightOrAroundTheTarget) {
        {50, 0, 70, 20},
        {0, 5, 20, 25},
        P{{70, 10}, {76, 10}, {76, 31}, {-6, 31}, {-6, 15}, {0, 15}}},
+      // Margins at the ends of int: the legs stop at the ends of int, on the side the margin
+      // points.
+      {"a margin wider than int: around the target",
+       {0, 0, 20, 20},
+       {50, 40, 70, 60},
+       P{{20, 10}, {kMax, 10}, {kMax, kMax}, {50 - kMax, kMax}, {50 - kMax, 50}, {50, 50}},
+       kMax},
+      {"a margin as negative as int holds: straight, turning past the target",
+       {0, 0, 20, 20},
+       {50, 40, 70, 60},
+       P{{20, 10}, {kMax, 10}, {kMax, 50}, {50, 50}},
+       kMin},
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(t.what);
+    d.SetMargin(t.margin);
     EXPECT_EQ(d.ConnectionPath(t.from, t.to), t.path);
   }
 }
