@@ -141,12 +141,6 @@ inline ::testing::AssertionResult PaintCounted(TControl& c, TBitmap& shot) {
   try {
     PaintMeter meter(kPixelsPerPixel * w * h + kPixelSlack, kSpansPerLine * (w + h) + kSpanSlack);
     c.PaintTo(shot);
-    if (getenv("VANT_PAINT_WORK"))
-      fprintf(stderr, "WORK %lld x %lld: %.3f px/px %lld px %.3f sp/line %lld sp\n", (long long)w,
-              (long long)h, double(meter.Pixels()) / double(std::max<int64_t>(w * h, 1)),
-              (long long)meter.Pixels(),
-              double(meter.Spans()) / double(std::max<int64_t>(w + h, 1)),
-              (long long)meter.Spans());
   } catch (const EPaintBudget& e) {
     ADD_FAILURE() << "a control of " << w << " x " << h << ": " << e.what();
     return ::testing::AssertionFailure();
