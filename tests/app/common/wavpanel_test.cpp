@@ -70,7 +70,9 @@ class WavPanelTest : public ::testing::Test {
 TEST_F(WavPanelTest, ZoomWidensTheStripsAsFarAsAControlReaches) {
   const int inner = frame_->LBase->GetWidth() - 6;
   ASSERT_GT(inner, 0);
-  for (int zoom : {2, 1 << 20, INT_MAX}) {
+  // The smallest zoom whose width no longer fits int, and the largest.
+  const int past_int = int(int64_t{INT_MAX} / inner + 1);
+  for (int zoom : {2, 1 << 20, past_int, INT_MAX}) {
     SCOPED_TRACE(zoom);
     frame_->SetZoom(zoom);
     const int want = int(std::min<int64_t>(int64_t{zoom} * inner, kMaxControlExtent));
