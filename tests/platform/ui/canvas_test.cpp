@@ -233,7 +233,13 @@ TEST_F(CanvasTest, Frame3DOfEveryWidthPaintsWhatItsRingsWould) {
         got.Canvas().SetClipRect(clip);
         TRect r_want = start, r_got = start;
         RingByRing(want.Canvas(), r_want, clRed, clBlue, width);
-        Frame3D(got.Canvas(), r_got, clRed, clBlue, width);
+        // At most one run per pixel of the picture, whatever the width.
+        try {
+          PaintMeter meter(2 * 9 * 7, 9 * 7 + 1);
+          Frame3D(got.Canvas(), r_got, clRed, clBlue, width);
+        } catch (const EPaintBudget& e) {
+          FAIL() << e.what();
+        }
         ASSERT_EQ(Colours(got), Colours(want));
         ASSERT_EQ(r_got, r_want);
       }
@@ -256,10 +262,10 @@ TEST_F(CanvasTest, Frame3DOfAnyWidthPaintsOnlyWhatTheTargetShows) {
   EXPECT_EQ(Colours(all).find('?'), std::string::npos);
   // The shrunk rectangle stays within int.
   r = Rect(10, 10, 20, 20);
-  Frame3D(all.Canvas(), r, clRed, clBlue, kMax);
+  Counted([&] { Frame3D(all.Canvas(), r, clRed, clBlue, kMax); });
   EXPECT_EQ(r, Rect(kMax, kMax, 20 - kMax, 20 - kMax));
   r = Rect(-10, -10, -5, -5);
-  Frame3D(all.Canvas(), r, clRed, clBlue, kMax);
+  Counted([&] { Frame3D(all.Canvas(), r, clRed, clBlue, kMax); });
   EXPECT_EQ(r, Rect(kMax - 10, kMax - 10, kMin, kMin));
 }
 

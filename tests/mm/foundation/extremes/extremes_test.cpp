@@ -167,6 +167,28 @@ TEST_F(FoundationExtremes, SpeedButton) {
              Length<TMMSpeedButton>("Spacing", [](TMMSpeedButton& c, int v) { c.SetSpacing(v); }),
              Length<TMMSpeedButton>("Margin",
                                     [](TMMSpeedButton& c, int v) { c.SetMargin(v); })}})});
+  // Spacing and margin place a glyph and a caption: on a button as wide as a control gets, a
+  // length held at the extent still shows them where a length at the end of int must.
+  for (TButtonLayout layout : {blGlyphLeft, blGlyphRight}) {
+    Paint<TMMSpeedButton>(
+        {"TMMSpeedButton with a glyph, layout " + std::to_string(layout),
+         Maker<TMMSpeedButton>(kMaxControlExtent, 30,
+                               [layout](TMMSpeedButton& c) {
+                                 TBitmap glyph(16, 16);
+                                 glyph.Canvas().Brush().Color = clRed;
+                                 glyph.Canvas().FillRect(Rect(4, 4, 12, 12));
+                                 c.SetGlyph(glyph);
+                                 c.SetCaption("Ag");
+                                 c.SetLayout(layout);
+                               }),
+         {Length<TMMSpeedButton>("Spacing", [](TMMSpeedButton& c, int v) { c.SetSpacing(v); }),
+          Length<TMMSpeedButton>("Spacing with no margin",
+                                 [](TMMSpeedButton& c, int v) {
+                                   c.SetMargin(0);
+                                   c.SetSpacing(v);
+                                 }),
+          Length<TMMSpeedButton>("Margin", [](TMMSpeedButton& c, int v) { c.SetMargin(v); })}});
+  }
 }
 
 // Sized round its bevel: the widest bevel makes it as large as a control gets.
