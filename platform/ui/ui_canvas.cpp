@@ -309,7 +309,9 @@ class CanvasPainter : public QPainter {
     QPen q(QColor::fromRgb(ColorToPixel(p.Mode == pmBlack   ? clBlack
                                         : p.Mode == pmWhite ? clWhite
                                                             : p.Color)));
-    q.setWidth(std::max(1, p.Width));
+    // The toolkit takes pens up to 32,767 pixels wide; one that wide already covers any control
+    // from a line drawn across it.
+    q.setWidth(std::clamp(p.Width, 1, 32767));
     static const Qt::PenStyle styles[] = {Qt::SolidLine,   Qt::DashLine,       Qt::DotLine,
                                           Qt::DashDotLine, Qt::DashDotDotLine, Qt::NoPen};
     q.setStyle(styles[p.Style]);

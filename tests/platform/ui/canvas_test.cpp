@@ -119,6 +119,15 @@ TEST_F(CanvasTest, LinesReachingFarOutsideDrawOnlyWhatFallsInside) {
        {kMax, kMin},
        "........\n........\n........\n........\n........\n"},
       {"wide pen from end to end of int along row 2", 3, {kMin, 2}, {kMax, 2}, nullptr},
+      {"pen as wide as int holds across the picture",
+       kMax,
+       {-10, 2},
+       {20, 2},
+       "########\n"
+       "########\n"
+       "########\n"
+       "########\n"
+       "########\n"},
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(t.what);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <utility>
 
 #include "controls_fixture.h"
 #include "ui_form.h"
@@ -145,7 +147,8 @@ TEST_F(DesignerTest, AMissingEndConnectsNothing) {
   RegisterLinks();
   auto* a = new TLink(&form_);
   TMMDesigner d(&form_);
-  const std::pair<TComponent*, TComponent*> cases[] = {{nullptr, a}, {a, nullptr}, {nullptr, nullptr}};
+  const std::pair<TComponent*, TComponent*> cases[] = {
+      {nullptr, a}, {a, nullptr}, {nullptr, nullptr}};
   for (const auto& [out, in] : cases) {
     EXPECT_EQ(d.FindConnectProp(out, in), -1);
     EXPECT_FALSE(d.CanConnect(out, in));
@@ -248,6 +251,50 @@ TEST_F(DesignerTest, LinesRunStraightOrAroundTheTarget) {
     d.SetMargin(t.margin);
     EXPECT_EQ(d.ConnectionPath(t.from, t.to), t.path);
   }
+}
+
+// Every number of the designer and of its components' places at the ends of int: the drawing
+// stays within the work of a few pictures and holds only the line's and the ports' colours.
+TEST_F(DesignerTest, DrawsAnyMarginWidthAndPlaceWithinThePicture) {
+  RegisterLinks();
+  const int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+  const int ends[] = {0, -1, 1, kMax, kMin};
+  using Set = std::function<void(TMMDesigner&, TComponent*, int)>;
+  const std::pair<const char*, Set> rows[] = {
+      {"Margin", [](TMMDesigner& d, TComponent*, int v) { d.SetMargin(v); }},
+      {"LineWidth", [](TMMDesigner& d, TComponent*, int v) { d.SetLineWidth(v); }},
+      {"icon X", [](TMMDesigner& d, TComponent* b, int v) { d.IconPositions[b].X = v; }},
+      {"icon Y", [](TMMDesigner& d, TComponent* b, int v) { d.IconPositions[b].Y = v; }},
+  };
+  for (const auto& [name, set] : rows)
+    for (int v : ends) {
+      SCOPED_TRACE(::testing::Message() << name << " = " << v);
+      auto* a = new TLink(&form_);
+      auto* b = new TLink(&form_);
+      TMMDesigner d(&form_);
+      d.IconPositions[a] = {10, 10};
+      d.IconPositions[b] = {70, 10};
+      ASSERT_TRUE(d.Connect(a, b));
+      d.RebuildLists();
+      set(d, b, v);
+      TBitmap bmp(120, 60);
+      bmp.Canvas().Brush().Color = clWhite;
+      bmp.Canvas().FillRect({0, 0, 120, 60});
+      try {
+        PaintMeter meter(8 * 120 * 60, 4096);
+        d.DrawAll(bmp.Canvas());
+      } catch (const EPaintBudget& e) {
+        ADD_FAILURE() << e.what();
+      }
+      for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 120; ++x) {
+          const TColor c = bmp.Canvas().GetPixel(x, y);
+          ASSERT_TRUE(c == clWhite || c == TColor(0x800000) || c == TColor(0xFF))
+              << "(" << x << "," << y << ") " << std::hex << c;
+        }
+      delete a;
+      delete b;
+    }
 }
 
 TEST_F(DesignerTest, DrawsPortsAndLinesOfJoinedComponents) {
