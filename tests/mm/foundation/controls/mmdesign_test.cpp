@@ -54,6 +54,26 @@ class DesignerTest : public ControlsTest {
     PropList().push_back(std::make_unique<TPropRec>(ptInput, "Wave", ClassIs<TLink>(), "Input",
                                                     ClassIs<TLink>(), InputOf()));
   }
+  // Two linked components on the form, a joined to b, their icons side by side on a picture
+  // of 120 x 60; the picture is white.
+  struct Joined {
+    TLink* a;
+    TLink* b;
+  };
+  Joined Join(TMMDesigner& d) {
+    Joined j{new TLink(&form_), new TLink(&form_)};
+    d.IconPositions[j.a] = {10, 10};
+    d.IconPositions[j.b] = {70, 10};
+    EXPECT_TRUE(d.Connect(j.a, j.b));
+    d.RebuildLists();
+    return j;
+  }
+  static TBitmap WhitePicture() {
+    TBitmap bmp(120, 60);
+    bmp.Canvas().Brush().Color = clWhite;
+    bmp.Canvas().FillRect({0, 0, 120, 60});
+    return bmp;
+  }
   TForm form_{nullptr};
 };
 
@@ -269,17 +289,10 @@ TEST_F(DesignerTest, DrawsAnyMarginWidthAndPlaceWithinThePicture) {
   for (const auto& [name, set] : rows)
     for (int v : ends) {
       SCOPED_TRACE(::testing::Message() << name << " = " << v);
-      auto* a = new TLink(&form_);
-      auto* b = new TLink(&form_);
       TMMDesigner d(&form_);
-      d.IconPositions[a] = {10, 10};
-      d.IconPositions[b] = {70, 10};
-      ASSERT_TRUE(d.Connect(a, b));
-      d.RebuildLists();
-      set(d, b, v);
-      TBitmap bmp(120, 60);
-      bmp.Canvas().Brush().Color = clWhite;
-      bmp.Canvas().FillRect({0, 0, 120, 60});
+      const Joined j = Join(d);
+      set(d, j.b, v);
+      TBitmap bmp = WhitePicture();
       try {
         PaintMeter meter(8 * 120 * 60, 4096);
         d.DrawAll(bmp.Canvas());
@@ -292,30 +305,23 @@ TEST_F(DesignerTest, DrawsAnyMarginWidthAndPlaceWithinThePicture) {
           ASSERT_TRUE(c == clWhite || c == TColor(0x800000) || c == TColor(0xFF))
               << "(" << x << "," << y << ") " << std::hex << c;
         }
-      delete a;
-      delete b;
+      delete j.a;
+      delete j.b;
     }
 }
 
 TEST_F(DesignerTest, DrawsPortsAndLinesOfJoinedComponents) {
   RegisterLinks();
   form_.SetBounds(0, 0, 120, 60);
-  auto* a = new TLink(&form_);
-  auto* b = new TLink(&form_);
   TMMDesigner d(&form_);
-  d.IconPositions[a] = {10, 10};
-  d.IconPositions[b] = {70, 10};
-  ASSERT_TRUE(d.Connect(a, b));
-  d.RebuildLists();
+  const auto [a, b] = Join(d);
   bool input = false;
   EXPECT_EQ(d.FindTarget({70, 24}, input), b);
   EXPECT_TRUE(input);
   EXPECT_EQ(d.FindTarget({38, 24}, input), a);
   EXPECT_FALSE(input);
 
-  TBitmap bmp(120, 60);
-  bmp.Canvas().Brush().Color = clWhite;
-  bmp.Canvas().FillRect({0, 0, 120, 60});
+  TBitmap bmp = WhitePicture();
   d.DrawAll(bmp.Canvas());
   EXPECT_EQ(bmp.Canvas().GetPixel(70, 24), TColor(0x800000)) << "b's input port";
   EXPECT_EQ(bmp.Canvas().GetPixel(38, 24), TColor(0x800000)) << "a's output port";
