@@ -135,12 +135,22 @@ void TMMCustomGauge::Paint() {
   const TRect outer_clip = c.GetClipRect();
   const TRect face = IntersectRect(outer_clip, r);
   if (face.IsEmpty()) return;
+  // The canvas is left as the paint found it, but for the copy mode.
+  TPen pen;
+  TBrush brush;
+  TFont font;
+  pen.Assign(&c.Pen());
+  brush.Assign(&c.Brush());
+  font.Assign(&c.Font());
   c.SetClipRect(face);
   const int percent = PercentDone();
   PaintFace(c, r, percent);
   if (show_text_) PaintText(c, r, face, percent);
   c.SetClipRect(outer_clip);
   c.SetCopyMode(cmSrcCopy);
+  c.Pen().Assign(&pen);
+  c.Brush().Assign(&brush);
+  c.Font().Assign(&font);
 }
 
 void TMMCustomGauge::PaintText(TCanvas& c, const TRect& r, const TRect& face, int percent) {
