@@ -54,10 +54,7 @@ void TMMCustomGauge::SetProgress(int32_t v) {
   }
 }
 
-void TMMCustomGauge::AddProgress(int32_t delta) {
-  SetProgress(
-      static_cast<int32_t>(std::clamp<int64_t>(int64_t(progress_) + delta, INT32_MIN, INT32_MAX)));
-}
+void TMMCustomGauge::AddProgress(int32_t delta) { SetProgress(AddSat(progress_, delta)); }
 
 std::string TMMCustomGauge::Text() const {
   std::string pct = std::to_string(PercentDone()) + "%";

@@ -9,6 +9,7 @@
 
 using vant::AddSat;
 using vant::MulSat;
+using vant::SaturateInt;
 using vant::SubSat;
 
 namespace {
@@ -49,11 +50,6 @@ std::vector<int64_t> GridValues(int32_t disp_min, int32_t disp_max, float width,
   return values;
 }
 
-int32_t To32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
-}
-
 }  // namespace
 
 void TMMMarkerGeometry::SetSize(int32_t width, int32_t height, int32_t bevel_extent) {
@@ -72,7 +68,8 @@ int32_t TMMMarkerGeometry::X_ToPixel(int32_t v) const {
 }
 
 int32_t TMMMarkerGeometry::PixelTo_X(int32_t x) const {
-  return To32(Round64((Ext(x) - e_) / Inner(width_, e_) * Span(DispMinX, DispMaxX)) + DispMinX);
+  return SaturateInt(Round64((Ext(x) - e_) / Inner(width_, e_) * Span(DispMinX, DispMaxX)) +
+                     DispMinX);
 }
 
 int32_t TMMMarkerGeometry::Y_ToPixelNoLimit(int32_t v) const {
@@ -85,22 +82,23 @@ int32_t TMMMarkerGeometry::Y_ToPixel(int32_t v) const {
 }
 
 int32_t TMMMarkerGeometry::PixelTo_Y(int32_t y) const {
-  return To32(Round64((Ext(height_) - e_ - 1 - y) / Inner(height_, e_) * Span(DispMinY, DispMaxY)) +
-              DispMinY);
+  return SaturateInt(
+      Round64((Ext(height_) - e_ - 1 - y) / Inner(height_, e_) * Span(DispMinY, DispMaxY)) +
+      DispMinY);
 }
 
 void TMMMarkerGeometry::CheckRange(int32_t& min, int32_t& max, int32_t low, int32_t high,
                                    int32_t min_span) {
   if (max < min) std::swap(min, max);
-  max = To32(std::max<int64_t>(max, int64_t{min} + min_span));
+  max = SaturateInt(std::max<int64_t>(max, int64_t{min} + min_span));
   if (max > high) {
     const int64_t d = int64_t{max} - min;
     max = high;
-    min = To32(std::max<int64_t>(high - d, low));
+    min = SaturateInt(std::max<int64_t>(high - d, low));
   } else if (min < low) {
     const int64_t d = int64_t{max} - min;
     min = low;
-    max = To32(std::min<int64_t>(low + d, high));
+    max = SaturateInt(std::min<int64_t>(low + d, high));
   }
 }
 
@@ -112,17 +110,18 @@ bool TMMMarkerGeometry::SetRangeAll(int32_t min_x, int32_t max_x, int32_t min_y,
       base_y == BaseY)
     return false;
   RangeMinX = min_x;
-  RangeMaxX = To32(std::max<int64_t>(max_x, int64_t{min_x} + 1));
+  RangeMaxX = SaturateInt(std::max<int64_t>(max_x, int64_t{min_x} + 1));
   RangeMinY = min_y;
-  RangeMaxY = To32(std::max<int64_t>(max_y, int64_t{min_y} + 1));
+  RangeMaxY = SaturateInt(std::max<int64_t>(max_y, int64_t{min_y} + 1));
   BaseY = std::clamp(base_y, RangeMinY, RangeMaxY);
   const int32_t dmin_x = std::clamp(DispMinX, RangeMinX, RangeMaxX);
   const int32_t dmin_y = std::clamp(DispMinY, RangeMinY, RangeMaxY);
-  SetDispAll(
-      dmin_x,
-      To32(std::max<int64_t>(std::clamp(DispMaxX, RangeMinX, RangeMaxX), int64_t{dmin_x} + 1)),
-      dmin_y,
-      To32(std::max<int64_t>(std::clamp(DispMaxY, RangeMinY, RangeMaxY), int64_t{dmin_y} + 1)));
+  SetDispAll(dmin_x,
+             SaturateInt(std::max<int64_t>(std::clamp(DispMaxX, RangeMinX, RangeMaxX),
+                                           int64_t{dmin_x} + 1)),
+             dmin_y,
+             SaturateInt(std::max<int64_t>(std::clamp(DispMaxY, RangeMinY, RangeMaxY),
+                                           int64_t{dmin_y} + 1)));
   return true;
 }
 
@@ -158,9 +157,9 @@ bool TMMMarkerGeometry::SetMarkerA(int32_t v) {
 
 bool TMMMarkerGeometry::SetMarkerB(int32_t v) {
   if (UseLocator && CorralLocator && Locator >= 0)
-    v = To32(std::max<int64_t>(v, int64_t{Locator} + 1));
+    v = SaturateInt(std::max<int64_t>(v, int64_t{Locator} + 1));
   else if (MarkerA >= 0)
-    v = To32(std::max<int64_t>(v, int64_t{MarkerA} + 1));
+    v = SaturateInt(std::max<int64_t>(v, int64_t{MarkerA} + 1));
   return ChangeField(MarkerB, v);
 }
 
@@ -203,7 +202,7 @@ bool TMMMarkerGeometry::SnapToLine(int32_t& v, float width,
                                    const std::function<int64_t(int32_t)>& past) const {
   const auto cell = static_cast<int64_t>(std::trunc(v / Ext{width}));
   for (const int64_t c : {cell, cell + 1}) {
-    const int32_t g = To32(static_cast<int64_t>(std::trunc(c * Ext{width})));
+    const int32_t g = SaturateInt(static_cast<int64_t>(std::trunc(c * Ext{width})));
     // How far the pointer lies past the line below, or short of the line above.
     if ((c == cell ? past(g) : -past(g)) <= SnapRange) {
       v = g;
@@ -219,7 +218,7 @@ std::vector<int32_t> TMMMarkerGeometry::GridLines(int32_t disp_min, int32_t disp
                                                       const) const {
   std::vector<int32_t> lines;
   for (int64_t g : GridValues(disp_min, disp_max, width, size / 2)) {
-    const int32_t p = (this->*to_pixel)(To32(g));
+    const int32_t p = (this->*to_pixel)(SaturateInt(g));
     if (p >= from && p < to) lines.push_back(p);
   }
   return lines;
