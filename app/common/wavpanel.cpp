@@ -157,8 +157,8 @@ void TWavPanel::SetZoom(int n) {
   zoom_ = n;
   PBL->SetAlign(n == 1 ? alClient : alNone);
   PBR->SetAlign(n == 1 ? alClient : alNone);
-  PBL->SetBounds(3, 3, n * (LBase->GetWidth() - 6), LBase->GetHeight() - 6);
-  PBR->SetBounds(3, 3, n * (RBase->GetWidth() - 6), RBase->GetHeight() - 6);
+  PBL->SetBounds(3, 3, MulSat(n, SubSat(LBase->GetWidth(), 6)), SubSat(LBase->GetHeight(), 6));
+  PBR->SetBounds(3, 3, MulSat(n, SubSat(RBase->GetWidth(), 6)), SubSat(RBase->GetHeight(), 6));
   ScrollBar2->SetMax(PBL->GetWidth());
   if (Drawing()) {
     ClearDisplay();

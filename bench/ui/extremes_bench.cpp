@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "mmgauge.h"
 #include "mmleds.h"
 #include "mmpanel.h"
 #include "ui_application.h"
@@ -42,6 +43,33 @@ void BM_LedPanelWidestBevel(benchmark::State& state) {
   PaintEach(state, panel);
 }
 BENCHMARK(BM_LedPanelWidestBevel)->Unit(benchmark::kMillisecond);
+
+// The LED panel sized by a bevel of 100,000, held to the largest extent.
+void BM_LedPanelBevel1e5(benchmark::State& state) {
+  TMMLEDPanel panel(&Form());
+  panel.SetParent(&Form());
+  panel.Bevel().SetBevelOuterWidth(100000);
+  PaintEach(state, panel);
+}
+BENCHMARK(BM_LedPanelBevel1e5)->Unit(benchmark::kMillisecond);
+
+// A gauge of the largest size, half done, its percentage written over the face.
+void BM_GaugeLargest(benchmark::State& state) {
+  TMMGauge gauge(&Form());
+  gauge.SetParent(&Form());
+  gauge.SetKind(static_cast<TMMGaugeKind>(state.range(0)));
+  gauge.SetBounds(0, 0, INT_MAX, INT_MAX);
+  gauge.SetProgress(50);
+  PaintEach(state, gauge);
+}
+BENCHMARK(BM_GaugeLargest)
+    ->ArgName("kind")
+    ->Arg(gkText)
+    ->Arg(gkHorizontalBar)
+    ->Arg(gkVerticalBar)
+    ->Arg(gkPie)
+    ->Arg(gkNeedle)
+    ->Unit(benchmark::kMillisecond);
 
 // A border of the largest size with its widest bevel.
 void BM_BorderWidestBevelLargest(benchmark::State& state) {

@@ -250,34 +250,35 @@ TRect TMMDesigner::GetComponentPos(TComponent* c) const {
     TPoint origin{control->GetLeft(), control->GetTop()};
     for (TWinControl* parent = control->GetParent(); parent && parent != form_;
          parent = parent->GetParent()) {
-      origin = {origin.X + parent->GetLeft(), origin.Y + parent->GetTop()};
+      origin = {AddSat(origin.X, parent->GetLeft()), AddSat(origin.Y, parent->GetTop())};
     }
-    return {origin.X, origin.Y, origin.X + control->GetWidth(), origin.Y + control->GetHeight()};
+    return Bounds(origin.X, origin.Y, control->GetWidth(), control->GetHeight());
   }
   TPoint p;
   if (auto it = IconPositions.find(c); it != IconPositions.end()) p = it->second;
   // A data module's components sit 2 pixels further right and down.
-  if (root_ && root_ != form_) p = {p.X + 2, p.Y + 2};
-  return {p.X, p.Y, p.X + 28, p.Y + 28};
+  if (root_ && root_ != form_) p = {AddSat(p.X, 2), AddSat(p.Y, 2)};
+  return Bounds(p.X, p.Y, 28, 28);
 }
 
 std::vector<TPoint> TMMDesigner::ConnectionPath(const TRect& from, const TRect& to) const {
-  const int m = margin_;
-  const TPoint start{from.Right, from.Top + (from.Bottom - from.Top) / 2};
-  const int target_y = to.Top + (to.Bottom - to.Top) / 2;
+  const int m = margin_, m2 = MulSat(2, margin_);
+  const TPoint start{from.Right, MidRow(from)};
+  const int target_y = MidRow(to);
+  const int before_target = SubSat(to.Left, m);
   std::vector<TPoint> p{start};
-  if (to.Left >= from.Right + 2 * m || (to.Top == from.Top && to.Left >= from.Left)) {
-    p.push_back({to.Left - m, start.Y});
-    p.push_back({to.Left - m, target_y});
+  if (to.Left >= AddSat(from.Right, m2) || (to.Top == from.Top && to.Left >= from.Left)) {
+    p.push_back({before_target, start.Y});
+    p.push_back({before_target, target_y});
   } else {
-    const int x = std::max(from.Right, to.Right) + m;
-    const bool above =
-        to.Top >= from.Bottom + 2 * m || (to.Top < from.Top && to.Bottom + 2 * m < from.Top);
-    const int y = above ? to.Top - m : to.Bottom + m;
+    const int x = AddSat(std::max(from.Right, to.Right), m);
+    const bool above = to.Top >= AddSat(from.Bottom, m2) ||
+                       (to.Top < from.Top && AddSat(to.Bottom, m2) < from.Top);
+    const int y = above ? SubSat(to.Top, m) : AddSat(to.Bottom, m);
     p.push_back({x, start.Y});
     p.push_back({x, y});
-    p.push_back({to.Left - m, y});
-    p.push_back({to.Left - m, target_y});
+    p.push_back({before_target, y});
+    p.push_back({before_target, target_y});
   }
   p.push_back({to.Left, target_y});
   return p;
@@ -312,11 +313,11 @@ void TMMDesigner::DrawConnection(TCanvas& canvas, const TRect& from, const TRect
   canvas.Pen().Mode = pmCopy;
   canvas.Polyline(ConnectionPath(from, to));
   if (!arrow) return;
-  const int y = to.Top + (to.Bottom - to.Top) / 2;
-  canvas.MoveTo(to.Left - 2, y - 1);
-  canvas.LineTo(to.Left - 2, y + 2);
-  canvas.MoveTo(to.Left - 3, y - 2);
-  canvas.LineTo(to.Left - 3, y + 3);
+  const int y = MidRow(to);
+  canvas.MoveTo(SubSat(to.Left, 2), SubSat(y, 1));
+  canvas.LineTo(SubSat(to.Left, 2), AddSat(y, 2));
+  canvas.MoveTo(SubSat(to.Left, 3), SubSat(y, 2));
+  canvas.LineTo(SubSat(to.Left, 3), AddSat(y, 3));
 }
 
 void TMMDesigner::DrawAll(TCanvas& canvas) {

@@ -154,9 +154,11 @@ class TMMDesigner : public TMMNonVisualComponent {
   void DrawAll(vant::TCanvas& canvas);
 
  private:
+  // The row through the middle of `r`, where lines and ports meet it.
+  static int MidRow(const vant::TRect& r) { return vant::AddSat(r.Top, r.Height() / 2); }
   static vant::TRect Port(int x, const vant::TRect& r) {
-    const int y = r.Top + (r.Bottom - r.Top) / 2;
-    return {x - 2, y - 2, x + 3, y + 3};
+    const int y = MidRow(r);
+    return {vant::SubSat(x, 2), vant::SubSat(y, 2), vant::AddSat(x, 3), vant::AddSat(y, 3)};
   }
   bool Matches(const TPropRec& rule, vant::TComponent* out, vant::TComponent* in) const;
   bool RemoveSide(vant::TComponent* c, TPropType side);

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "mmdibcv.h"
+#include "ui_geom.h"
 
 using vant::TRect;
 
@@ -59,7 +60,6 @@ inline void Plot(int64_t x, int64_t y, const uint8_t* c, Op op) {
 
 // Arguments computed from the callers' (x ± radius, y + count, ...) kept in the int range, so
 // no sum can overflow; the clip then drops what lies that far out.
-inline int Sat(int64_t v) { return int(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 // Clips [x1, x2) at row y; false when nothing is left.
 bool ClipH(int& x1, int& x2, int y) {
@@ -273,7 +273,7 @@ void TMMDIBCanvas::DIB_VLINENOTXOR(int x, int y1, int y2) { VSpan(x, y1, y2, Op:
 
 void TMMDIBCanvas::DIB_VLINEMULTICOLOR(int x, int y, const uint8_t* colors, int count) {
   if (biBPP != 1 || !colors || count <= 0) return;
-  int y1 = y, y2 = Sat(int64_t(y) + count);
+  int y1 = y, y2 = vant::SaturateInt(int64_t(y) + count);
   if (!ClipV(x, y1, y2)) return;
   // A span cut at the top starts with the colour of its first visible pixel.
   const uint8_t* c = colors + (y1 - y);
@@ -283,9 +283,9 @@ void TMMDIBCanvas::DIB_VLINEMULTICOLOR(int x, int y, const uint8_t* colors, int 
 
 void TMMDIBCanvas::DIB_RECTANGLE(int x1, int y1, int x2, int y2) {
   DIB_HLINE(x1, x2, y1);
-  DIB_HLINE(x1, x2, Sat(int64_t(y2) - 1));
+  DIB_HLINE(x1, x2, vant::SaturateInt(int64_t(y2) - 1));
   DIB_VLINE(x1, y1, y2);
-  DIB_VLINE(Sat(int64_t(x2) - 1), y1, y2);
+  DIB_VLINE(vant::SaturateInt(int64_t(x2) - 1), y1, y2);
 }
 
 void TMMDIBCanvas::DIB_FILLRECT(const TRect& r) { RectOp(r, Op::Copy); }
@@ -449,8 +449,9 @@ void TMMDIBCanvas::DIB_FILLELLIPSE(int x, int y, int16_t rx, int16_t ry) {
     if (step_y) d += a2 - 2 * py * a2;
   }
   for (auto it = spans.rbegin(); it != spans.rend(); ++it) {
-    const int x1 = Sat(int64_t(x) - it->first), x2 = Sat(int64_t(x) + it->first + 1);
-    DIB_HLINE(x1, x2, Sat(int64_t(y) - it->second));
-    DIB_HLINE(x1, x2, Sat(int64_t(y) + it->second));
+    const int x1 = vant::SaturateInt(int64_t(x) - it->first),
+              x2 = vant::SaturateInt(int64_t(x) + it->first + 1);
+    DIB_HLINE(x1, x2, vant::SaturateInt(int64_t(y) - it->second));
+    DIB_HLINE(x1, x2, vant::SaturateInt(int64_t(y) + it->second));
   }
 }

@@ -66,7 +66,7 @@ void TMMEnvelope::SetEnvColor(int index, TColor c) {
 
 int32_t TMMEnvelope::FindPointAtPos(int x, int y) {
   const TMMMarkerGeometry& g = Geometry();
-  const int32_t from = std::max(points_.LocatePoint(g.DispMinX - 1) - 2, 0);
+  const int32_t from = std::max(points_.LocatePoint(SubSat(g.DispMinX, 1)) - 2, 0);
   const int32_t to = std::min(points_.LocatePoint(g.DispMaxX), points_.Count() - 1);
   const int half = point_size_ / 2;
   int32_t best = -1;
@@ -140,7 +140,7 @@ void TMMEnvelope::Paint() {
     d.DIB_HLINEDOTED(e, w - e, g.Y_ToPixel(g.BaseY), 1);
   }
   DrawGrids(d);
-  const int32_t from = std::max(points_.LocatePoint(g.DispMinX - 1) - 2, 0);
+  const int32_t from = std::max(points_.LocatePoint(SubSat(g.DispMinX, 1)) - 2, 0);
   const int32_t to = std::min(points_.LocatePoint(g.DispMaxX), points_.Count() - 1);
   d.DIB_SetTColor(env_colors_[1]);
   for (int32_t i = from; i <= to; ++i) {

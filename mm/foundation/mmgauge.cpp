@@ -54,10 +54,7 @@ void TMMCustomGauge::SetProgress(int32_t v) {
   }
 }
 
-void TMMCustomGauge::AddProgress(int32_t delta) {
-  SetProgress(
-      static_cast<int32_t>(std::clamp<int64_t>(int64_t(progress_) + delta, INT32_MIN, INT32_MAX)));
-}
+void TMMCustomGauge::AddProgress(int32_t delta) { SetProgress(AddSat(progress_, delta)); }
 
 std::string TMMCustomGauge::Text() const {
   std::string pct = std::to_string(PercentDone()) + "%";
@@ -65,109 +62,128 @@ std::string TMMCustomGauge::Text() const {
   return caption.empty() ? pct : caption + " " + pct;
 }
 
-void TMMCustomGauge::PaintImage(TBitmap& image, int percent) {
-  TCanvas& c = image.Canvas();
-  int w = image.Width(), h = image.Height();
+void TMMCustomGauge::PaintFace(TCanvas& c, const TRect& r, int percent) {
+  const int x0 = r.Left, y0 = r.Top, w = r.Width(), h = r.Height();
   c.Pen().Width = 1;
+  c.Pen().Style = psSolid;
   c.Pen().Mode = pmCopy;
   c.Brush().Style = bsSolid;
   switch (kind_) {
     case gkText:
       c.Brush().Color = back_color_;
-      c.FillRect(Rect(0, 0, w, h));
+      c.FillRect(r);
       break;
     case gkHorizontalBar:
-    case gkVerticalBar: {
+    case gkVerticalBar:
       c.Brush().Color = back_color_;
-      c.FillRect(Rect(0, 0, w, h));
+      c.FillRect(r);
       c.Brush().Color = fore_color_;
-      if (kind_ == gkHorizontalBar) {
-        int done = static_cast<int>(w * percent * 0.01);
-        if (done > 0) c.FillRect(Rect(0, 0, done, h));
-      } else {
-        int done = static_cast<int>(h * percent * 0.01);
-        if (done > 0) c.FillRect(Rect(0, h - done, w, h));
-      }
+      c.FillRect(DonePart(r, percent));
       break;
-    }
     case gkPie: {
       c.Brush().Color = GetColor();
-      c.FillRect(Rect(0, 0, w, h));
+      c.FillRect(r);
       c.Pen().Color = fore_color_;
       c.Brush().Color = back_color_;
-      c.Ellipse(0, 0, w, h);
+      c.Ellipse(x0, y0, x0 + w, y0 + h);
       if (percent > 0) {
         double mx = w / 2.0, my = h / 2.0;
         double a = M_PI * (percent / 50.0 + 0.5);
         c.Brush().Color = fore_color_;
         // The sector runs clockwise from the top point to the point of the percentage; the
         // pie routine turns counter-clockwise, so it is given the two ends the other way round.
-        c.Pie(0, 0, w, h, RoundHalfEven(mx * (1 - std::cos(a))),
-              RoundHalfEven(my * (1 - std::sin(a))), RoundHalfEven(mx), 0);
+        c.Pie(x0, y0, x0 + w, y0 + h, x0 + RoundHalfEven(mx * (1 - std::cos(a))),
+              y0 + RoundHalfEven(my * (1 - std::sin(a))), x0 + RoundHalfEven(mx), y0);
       }
       break;
     }
     case gkNeedle: {
       c.Brush().Color = GetColor();
-      c.FillRect(Rect(0, 0, w, h));
+      c.FillRect(r);
       c.Pen().Color = fore_color_;
       c.Brush().Color = back_color_;
-      c.Pie(0, 0, w, h * 2 - 1, w - 1, h - 1, 0, h - 1);
-      c.MoveTo(0, h - 1);
-      c.LineTo(w, h - 1);
+      c.Pie(x0, y0, x0 + w, y0 + h * 2 - 1, x0 + w - 1, y0 + h - 1, x0, y0 + h - 1);
+      c.MoveTo(x0, y0 + h - 1);
+      c.LineTo(x0 + w, y0 + h - 1);
       if (percent > 0) {
         double a = percent / 100.0 * M_PI;
-        c.MoveTo(w / 2, h - 1);
-        c.LineTo(RoundHalfEven((1 - std::cos(a)) * (w / 2.0)),
-                 RoundHalfEven((1 - std::sin(a)) * (h - 1)));
+        c.MoveTo(x0 + w / 2, y0 + h - 1);
+        c.LineTo(x0 + RoundHalfEven((1 - std::cos(a)) * (w / 2.0)),
+                 y0 + RoundHalfEven((1 - std::sin(a)) * (h - 1)));
       }
       break;
     }
   }
 }
 
+// The bar's done part within the face `r`: from the left, or up from the bottom.
+TRect TMMCustomGauge::DonePart(const TRect& r, int percent) const {
+  if (kind_ == gkHorizontalBar)
+    return Rect(r.Left, r.Top, r.Left + static_cast<int>(r.Width() * percent * 0.01), r.Bottom);
+  return Rect(r.Left, r.Bottom - static_cast<int>(r.Height() * percent * 0.01), r.Right, r.Bottom);
+}
+
+// The face and the text are painted straight into the control's picture, clipped to the face:
+// no picture of the face's size is made, so a paint costs about the fills of its face.
 void TMMCustomGauge::Paint() {
-  TRect r = Bevel().PaintBevel(Canvas(), ClientRect(), true);
+  TCanvas& c = Canvas();
+  const TRect r = Bevel().PaintBevel(c, ClientRect(), true);
   if (r.IsEmpty()) return;
-  int w = r.Width(), h = r.Height();
-  int percent = PercentDone();
-  TBitmap image(w, h);
-  PaintImage(image, percent);
-  if (show_text_) {
-    std::string text = Text();
-    TCanvas& c = image.Canvas();
-    c.Font().Assign(&Font());
-    int tw = c.TextWidth(text), th = c.TextHeight(text);
-    int x = (w - tw) / 2, y = (h - th) / 2;
-    bool bar = kind_ == gkHorizontalBar || kind_ == gkVerticalBar;
-    if (bw_text_ && bar) {
-      // The font colour over the empty part, its inverse over the done part.
-      TRect done = kind_ == gkHorizontalBar
-                       ? Rect(0, 0, static_cast<int>(w * percent * 0.01), h)
-                       : Rect(0, h - static_cast<int>(h * percent * 0.01), w, h);
-      TRect empty = kind_ == gkHorizontalBar ? Rect(done.Right, 0, w, h) : Rect(0, 0, w, done.Top);
-      c.Brush().Style = bsClear;
-      c.SetClipRect(empty);
-      c.TextOut(x, y, text);
-      c.SetClipRect(done);
-      c.Font().SetColor(static_cast<TColor>(ColorToRGB(Font().GetColor()) ^ 0xFFFFFF));
-      c.TextOut(x, y, text);
-      c.ResetClip();
-    } else {
-      // White text on black, combined by XOR: the text inverts whatever lies under it.
-      TBitmap mask(w, h);
-      TCanvas& m = mask.Canvas();
-      m.Brush().Color = clBlack;
-      m.FillRect(Rect(0, 0, w, h));
-      m.Font().Assign(&Font());
-      m.Font().SetColor(clWhite);
-      m.Brush().Style = bsClear;
-      m.TextOut(x, y, text);
-      c.SetCopyMode(cmSrcInvert);
-      c.Draw(0, 0, mask);
-      c.SetCopyMode(cmSrcCopy);
-    }
+  const TRect outer_clip = c.GetClipRect();
+  const TRect face = IntersectRect(outer_clip, r);
+  if (face.IsEmpty()) return;
+  // The canvas is left as the paint found it, but for the copy mode.
+  TPen pen;
+  TBrush brush;
+  TFont font;
+  pen.Assign(&c.Pen());
+  brush.Assign(&c.Brush());
+  font.Assign(&c.Font());
+  c.SetClipRect(face);
+  const int percent = PercentDone();
+  PaintFace(c, r, percent);
+  if (show_text_) PaintText(c, r, face, percent);
+  c.SetClipRect(outer_clip);
+  c.SetCopyMode(cmSrcCopy);
+  c.Pen().Assign(&pen);
+  c.Brush().Assign(&brush);
+  c.Font().Assign(&font);
+}
+
+void TMMCustomGauge::PaintText(TCanvas& c, const TRect& r, const TRect& face, int percent) {
+  const std::string text = Text();
+  c.Font().Assign(&Font());
+  const int tw = c.TextWidth(text), th = c.TextHeight(text);
+  const int x = r.Left + (r.Width() - tw) / 2, y = r.Top + (r.Height() - th) / 2;
+  if (bw_text_ && (kind_ == gkHorizontalBar || kind_ == gkVerticalBar)) {
+    // The font colour over the empty part, its inverse over the done part.
+    const TRect done = DonePart(r, percent);
+    const TRect empty = kind_ == gkHorizontalBar ? Rect(done.Right, r.Top, r.Right, r.Bottom)
+                                                 : Rect(r.Left, r.Top, r.Right, done.Top);
+    c.Brush().Style = bsClear;
+    c.SetClipRect(IntersectRect(face, empty));
+    c.TextOut(x, y, text);
+    c.SetClipRect(IntersectRect(face, done));
+    c.Font().SetColor(static_cast<TColor>(ColorToRGB(Font().GetColor()) ^ 0xFFFFFF));
+    c.TextOut(x, y, text);
+    return;
   }
-  Canvas().SetCopyMode(cmSrcCopy);
-  Canvas().Draw(r.Left, r.Top, image);
+  // White text on black, combined by XOR: the text inverts whatever lies under it. The mask
+  // covers only what the text can reach (turned about its corner, as far as its length and
+  // height).
+  const int reach = Font().GetOrientation() != 0 ? AddSat(tw, th) : 0;
+  const TRect box =
+      IntersectRect(face, Rect(SubSat(x, reach), SubSat(y, reach), AddSat(AddSat(x, tw), reach),
+                               AddSat(AddSat(y, th), reach)));
+  if (box.IsEmpty()) return;
+  TBitmap mask(box.Width(), box.Height());
+  TCanvas& m = mask.Canvas();
+  m.Brush().Color = clBlack;
+  m.FillRect(Rect(0, 0, box.Width(), box.Height()));
+  m.Font().Assign(&Font());
+  m.Font().SetColor(clWhite);
+  m.Brush().Style = bsClear;
+  m.TextOut(x - box.Left, y - box.Top, text);
+  c.SetCopyMode(cmSrcInvert);
+  c.Draw(box.Left, box.Top, mask);
 }

@@ -46,7 +46,9 @@ class TMMCustomGauge : public TMMGraphicControl {
  private:
   template <class T>
   void Set(T& field, T v);
-  void PaintImage(vant::TBitmap& image, int percent);
+  void PaintFace(vant::TCanvas& c, const vant::TRect& r, int percent);
+  void PaintText(vant::TCanvas& c, const vant::TRect& r, const vant::TRect& face, int percent);
+  vant::TRect DonePart(const vant::TRect& r, int percent) const;
   TMMGaugeKind kind_ = gkHorizontalBar;
   bool show_text_ = true;
   vant::TColor fore_color_ = vant::clActiveCaption;

@@ -5,6 +5,13 @@
 #include <cstdlib>
 #include <limits>
 
+#include "ui_geom.h"
+
+using vant::AddSat;
+using vant::MulSat;
+using vant::SaturateInt;
+using vant::SubSat;
+
 namespace {
 
 using Ext = long double;
@@ -27,7 +34,7 @@ Ext Span(int32_t lo, int32_t hi) {
 }
 
 // A panel narrower than two inner pixels has no mapping of its own: it maps as if it had one.
-Ext Inner(int32_t size, int32_t e) { return std::max<Ext>(size - 2 * e - 1, 1); }
+Ext Inner(int32_t size, int32_t e) { return std::max<Ext>(Ext(size) - 2 * Ext(e) - 1, 1); }
 
 // The grid values of one axis inside the visible span: empty when more than `limit` lines.
 std::vector<int64_t> GridValues(int32_t disp_min, int32_t disp_max, float width, int32_t limit) {
@@ -43,11 +50,6 @@ std::vector<int64_t> GridValues(int32_t disp_min, int32_t disp_max, float width,
   return values;
 }
 
-int32_t To32(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
-}
-
 }  // namespace
 
 void TMMMarkerGeometry::SetSize(int32_t width, int32_t height, int32_t bevel_extent) {
@@ -57,7 +59,8 @@ void TMMMarkerGeometry::SetSize(int32_t width, int32_t height, int32_t bevel_ext
 }
 
 int32_t TMMMarkerGeometry::X_ToPixelNoLimit(int32_t v) const {
-  return RoundClamp(Inner(width_, e_) * ((Ext(v) - DispMinX) / Span(DispMinX, DispMaxX))) + e_;
+  return AddSat(RoundClamp(Inner(width_, e_) * ((Ext(v) - DispMinX) / Span(DispMinX, DispMaxX))),
+                e_);
 }
 
 int32_t TMMMarkerGeometry::X_ToPixel(int32_t v) const {
@@ -65,12 +68,13 @@ int32_t TMMMarkerGeometry::X_ToPixel(int32_t v) const {
 }
 
 int32_t TMMMarkerGeometry::PixelTo_X(int32_t x) const {
-  return To32(Round64((Ext(x) - e_) / Inner(width_, e_) * Span(DispMinX, DispMaxX)) + DispMinX);
+  return SaturateInt(Round64((Ext(x) - e_) / Inner(width_, e_) * Span(DispMinX, DispMaxX)) +
+                     DispMinX);
 }
 
 int32_t TMMMarkerGeometry::Y_ToPixelNoLimit(int32_t v) const {
-  return (height_ - e_ - 1) -
-         RoundClamp(Inner(height_, e_) * ((Ext(v) - DispMinY) / Span(DispMinY, DispMaxY)));
+  return SubSat(SubSat(SubSat(height_, e_), 1),
+                RoundClamp(Inner(height_, e_) * ((Ext(v) - DispMinY) / Span(DispMinY, DispMaxY))));
 }
 
 int32_t TMMMarkerGeometry::Y_ToPixel(int32_t v) const {
@@ -78,22 +82,23 @@ int32_t TMMMarkerGeometry::Y_ToPixel(int32_t v) const {
 }
 
 int32_t TMMMarkerGeometry::PixelTo_Y(int32_t y) const {
-  return To32(Round64((Ext(height_) - e_ - 1 - y) / Inner(height_, e_) * Span(DispMinY, DispMaxY)) +
-              DispMinY);
+  return SaturateInt(
+      Round64((Ext(height_) - e_ - 1 - y) / Inner(height_, e_) * Span(DispMinY, DispMaxY)) +
+      DispMinY);
 }
 
 void TMMMarkerGeometry::CheckRange(int32_t& min, int32_t& max, int32_t low, int32_t high,
                                    int32_t min_span) {
   if (max < min) std::swap(min, max);
-  max = To32(std::max<int64_t>(max, int64_t{min} + min_span));
+  max = SaturateInt(std::max<int64_t>(max, int64_t{min} + min_span));
   if (max > high) {
     const int64_t d = int64_t{max} - min;
     max = high;
-    min = To32(std::max<int64_t>(high - d, low));
+    min = SaturateInt(std::max<int64_t>(high - d, low));
   } else if (min < low) {
     const int64_t d = int64_t{max} - min;
     min = low;
-    max = To32(std::min<int64_t>(low + d, high));
+    max = SaturateInt(std::min<int64_t>(low + d, high));
   }
 }
 
@@ -105,17 +110,18 @@ bool TMMMarkerGeometry::SetRangeAll(int32_t min_x, int32_t max_x, int32_t min_y,
       base_y == BaseY)
     return false;
   RangeMinX = min_x;
-  RangeMaxX = To32(std::max<int64_t>(max_x, int64_t{min_x} + 1));
+  RangeMaxX = SaturateInt(std::max<int64_t>(max_x, int64_t{min_x} + 1));
   RangeMinY = min_y;
-  RangeMaxY = To32(std::max<int64_t>(max_y, int64_t{min_y} + 1));
+  RangeMaxY = SaturateInt(std::max<int64_t>(max_y, int64_t{min_y} + 1));
   BaseY = std::clamp(base_y, RangeMinY, RangeMaxY);
   const int32_t dmin_x = std::clamp(DispMinX, RangeMinX, RangeMaxX);
   const int32_t dmin_y = std::clamp(DispMinY, RangeMinY, RangeMaxY);
-  SetDispAll(
-      dmin_x,
-      To32(std::max<int64_t>(std::clamp(DispMaxX, RangeMinX, RangeMaxX), int64_t{dmin_x} + 1)),
-      dmin_y,
-      To32(std::max<int64_t>(std::clamp(DispMaxY, RangeMinY, RangeMaxY), int64_t{dmin_y} + 1)));
+  SetDispAll(dmin_x,
+             SaturateInt(std::max<int64_t>(std::clamp(DispMaxX, RangeMinX, RangeMaxX),
+                                           int64_t{dmin_x} + 1)),
+             dmin_y,
+             SaturateInt(std::max<int64_t>(std::clamp(DispMaxY, RangeMinY, RangeMaxY),
+                                           int64_t{dmin_y} + 1)));
   return true;
 }
 
@@ -124,10 +130,10 @@ bool TMMMarkerGeometry::SetDispAll(int32_t min_x, int32_t max_x, int32_t min_y, 
   if (min_y > max_y) std::swap(min_y, max_y);
   if (min_x == DispMinX && max_x == DispMaxX && min_y == DispMinY && max_y == DispMaxY)
     return false;
-  CheckRange(min_x, max_x, RangeMinX, RangeMaxX, width_ - 2 * e_);
+  CheckRange(min_x, max_x, RangeMinX, RangeMaxX, SubSat(width_, MulSat(2, e_)));
   DispMinX = min_x;
   DispMaxX = max_x;
-  CheckRange(min_y, max_y, RangeMinY, RangeMaxY, height_ - 2 * e_);
+  CheckRange(min_y, max_y, RangeMinY, RangeMaxY, SubSat(height_, MulSat(2, e_)));
   DispMinY = min_y;
   DispMaxY = max_y;
   return true;
@@ -151,9 +157,9 @@ bool TMMMarkerGeometry::SetMarkerA(int32_t v) {
 
 bool TMMMarkerGeometry::SetMarkerB(int32_t v) {
   if (UseLocator && CorralLocator && Locator >= 0)
-    v = To32(std::max<int64_t>(v, int64_t{Locator} + 1));
+    v = SaturateInt(std::max<int64_t>(v, int64_t{Locator} + 1));
   else if (MarkerA >= 0)
-    v = To32(std::max<int64_t>(v, int64_t{MarkerA} + 1));
+    v = SaturateInt(std::max<int64_t>(v, int64_t{MarkerA} + 1));
   return ChangeField(MarkerB, v);
 }
 
@@ -196,7 +202,7 @@ bool TMMMarkerGeometry::SnapToLine(int32_t& v, float width,
                                    const std::function<int64_t(int32_t)>& past) const {
   const auto cell = static_cast<int64_t>(std::trunc(v / Ext{width}));
   for (const int64_t c : {cell, cell + 1}) {
-    const int32_t g = To32(static_cast<int64_t>(std::trunc(c * Ext{width})));
+    const int32_t g = SaturateInt(static_cast<int64_t>(std::trunc(c * Ext{width})));
     // How far the pointer lies past the line below, or short of the line above.
     if ((c == cell ? past(g) : -past(g)) <= SnapRange) {
       v = g;
@@ -212,7 +218,7 @@ std::vector<int32_t> TMMMarkerGeometry::GridLines(int32_t disp_min, int32_t disp
                                                       const) const {
   std::vector<int32_t> lines;
   for (int64_t g : GridValues(disp_min, disp_max, width, size / 2)) {
-    const int32_t p = (this->*to_pixel)(To32(g));
+    const int32_t p = (this->*to_pixel)(SaturateInt(g));
     if (p >= from && p < to) lines.push_back(p);
   }
   return lines;
@@ -241,14 +247,14 @@ bool TMMMarkerGeometry::IsLocator(int32_t x) const {
 
 bool TMMMarkerGeometry::IsMarkerA(int32_t x) const {
   const int32_t p = X_ToPixel(MarkerA);
-  return UseMarkers && MarkerA >= 0 && x >= 0 && x <= width_ && x >= p - SnapRange - 1 &&
-         x <= p + SnapRange;
+  return UseMarkers && MarkerA >= 0 && x >= 0 && x <= width_ &&
+         x >= SubSat(SubSat(p, SnapRange), 1) && x <= AddSat(p, SnapRange);
 }
 
 bool TMMMarkerGeometry::IsMarkerB(int32_t x) const {
   const int32_t p = X_ToPixel(MarkerB);
-  return UseMarkers && MarkerB >= 0 && x >= 0 && x <= width_ && x >= p - SnapRange &&
-         x <= p + SnapRange + 1;
+  return UseMarkers && MarkerB >= 0 && x >= 0 && x <= width_ && x >= SubSat(p, SnapRange) &&
+         x <= AddSat(AddSat(p, SnapRange), 1);
 }
 
 int32_t TMMMarkerGeometry::FindListMarker(int32_t x) const {

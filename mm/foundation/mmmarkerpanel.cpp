@@ -168,7 +168,7 @@ void TMMCustomMarkerPanel::DrawMark(TCanvas& canvas, int kind, int x, TColor col
 void TMMCustomMarkerPanel::DrawAllMarkers(TCanvas& canvas) {
   const TMMMarkerGeometry& g = geom_;
   if (const TMMMarkerList* list = g.MarkerList; list && list->Count() > 0) {
-    const int32_t from = std::max(list->LocateMarker(g.DispMinX - 1) - 2, 0);
+    const int32_t from = std::max(list->LocateMarker(SubSat(g.DispMinX, 1)) - 2, 0);
     const int32_t to = std::min(list->LocateMarker(g.DispMaxX), list->Count() - 1);
     for (int32_t i = from; i <= to; ++i) {
       const TMMMarker& m = list->Get(i);
@@ -262,10 +262,10 @@ bool TMMCustomMarkerPanel::AdjustVisibleRange(int32_t v) {
   const int e = g.BevelExtent();
   if (p > GetWidth() - e - 5 && g.DispMaxX < g.RangeMaxX) {
     const int32_t c = Clip(v + span / 2, g.RangeMinX, g.RangeMaxX);
-    SetMinMax(Clip(c - span, INT32_MIN, INT32_MAX), c);
+    SetMinMax(SaturateInt(c - span), c);
   } else if (p < e + 5 && g.DispMinX > g.RangeMinX) {
     const int32_t c = Clip(v - span / 2, g.RangeMinX, g.RangeMaxX);
-    SetMinMax(c, Clip(c + span, INT32_MIN, INT32_MAX));
+    SetMinMax(c, SaturateInt(c + span));
   } else {
     return false;
   }
@@ -349,11 +349,11 @@ void TMMCustomMarkerPanel::DragTo(int x) {
       v = Clip(v, lo, hi);
       if (v == g.MarkerA) return;
       int32_t snapped = 0;
-      if (g.IsGridX(g.X_ToPixel(Clip(v + s, INT32_MIN, INT32_MAX)), snapped)) {
+      if (g.IsGridX(g.X_ToPixel(SaturateInt(v + s)), snapped)) {
         v = Clip(snapped - s, lo, hi);
         if (v == g.MarkerA) return;
       }
-      MarkersChanged(mkMarkerAB, v, Clip(v + s, INT32_MIN, INT32_MAX));
+      MarkersChanged(mkMarkerAB, v, SaturateInt(v + s));
       break;
     }
     case mkMarkerBA: {
@@ -365,11 +365,11 @@ void TMMCustomMarkerPanel::DragTo(int x) {
       v = Clip(v, lo, hi);
       if (v == g.MarkerB) return;
       int32_t snapped = 0;
-      if (g.IsGridX(g.X_ToPixel(Clip(v - s, INT32_MIN, INT32_MAX)), snapped)) {
+      if (g.IsGridX(g.X_ToPixel(SaturateInt(v - s)), snapped)) {
         v = Clip(snapped + s, lo, hi);
         if (v == g.MarkerB) return;
       }
-      MarkersChanged(mkMarkerBA, Clip(v - s, INT32_MIN, INT32_MAX), v);
+      MarkersChanged(mkMarkerBA, SaturateInt(v - s), v);
       break;
     }
     case mkListMarker:

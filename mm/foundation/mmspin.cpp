@@ -154,16 +154,6 @@ void TMMCustomSpinButton::LoadDefaultGlyphs() {
   SetButtonGlyph(down_, TBitmap());
 }
 
-namespace {
-
-// A step or drag target held inside the 32-bit range, so that a step past either limit lands on
-// the range's end instead of wrapping around.
-int32_t Saturate(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
-
-}  // namespace
-
 void TMMCustomSpinButton::SetValue(int32_t v) {
   v = std::clamp(v, min_value_, std::max(min_value_, max_value_));
   if (v == value_) return;
@@ -189,12 +179,13 @@ void TMMCustomSpinButton::Change() {
 }
 
 void TMMCustomSpinButton::UpClicked() {
-  SetValue(Saturate(int64_t{value_} + increment_));
+  // A step past either end of int lands on it.
+  SetValue(AddSat(value_, increment_));
   if (OnUpClick) OnUpClick(this);
 }
 
 void TMMCustomSpinButton::DownClicked() {
-  SetValue(Saturate(int64_t{value_} - increment_));
+  SetValue(SubSat(value_, increment_));
   if (OnDownClick) OnDownClick(this);
 }
 

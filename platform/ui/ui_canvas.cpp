@@ -29,17 +29,11 @@ std::ostream& operator<<(std::ostream& os, const TPoint& p) {
 }
 
 void InflateRect(TRect& r, int dx, int dy) {
-  r.Left = SaturateInt(int64_t{r.Left} - dx);
-  r.Right = SaturateInt(int64_t{r.Right} + dx);
-  r.Top = SaturateInt(int64_t{r.Top} - dy);
-  r.Bottom = SaturateInt(int64_t{r.Bottom} + dy);
+  r = {SubSat(r.Left, dx), SubSat(r.Top, dy), AddSat(r.Right, dx), AddSat(r.Bottom, dy)};
 }
 
 void OffsetRect(TRect& r, int dx, int dy) {
-  r.Left = SaturateInt(int64_t{r.Left} + dx);
-  r.Right = SaturateInt(int64_t{r.Right} + dx);
-  r.Top = SaturateInt(int64_t{r.Top} + dy);
-  r.Bottom = SaturateInt(int64_t{r.Bottom} + dy);
+  r = {AddSat(r.Left, dx), AddSat(r.Top, dy), AddSat(r.Right, dx), AddSat(r.Bottom, dy)};
 }
 
 TRect IntersectRect(const TRect& a, const TRect& b) {
@@ -47,6 +41,39 @@ TRect IntersectRect(const TRect& a, const TRect& b) {
           std::min(a.Bottom, b.Bottom)};
   if (r.IsEmpty()) return {};
   return r;
+}
+
+// ---- work meter ----
+
+namespace {
+thread_local PaintMeter* t_meter = nullptr;
+
+// The pixels of `k` that a drawing within the box of (x1, y1) and (x2, y2), any order, can touch.
+int64_t AreaIn(const TRect& k, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
+  const int64_t w =
+      std::min<int64_t>(std::max(x1, x2), k.Right) - std::max<int64_t>(std::min(x1, x2), k.Left);
+  const int64_t h =
+      std::min<int64_t>(std::max(y1, y2), k.Bottom) - std::max<int64_t>(std::min(y1, y2), k.Top);
+  return w > 0 && h > 0 ? w * h : 0;
+}
+}  // namespace
+
+PaintMeter::PaintMeter(int64_t max_pixels, int64_t max_spans)
+    : outer_(t_meter), max_pixels_(max_pixels), max_spans_(max_spans) {
+  t_meter = this;
+}
+
+PaintMeter::~PaintMeter() { t_meter = outer_; }
+
+void PaintMeter::Charge(int64_t pixels, int64_t spans) {
+  PaintMeter* m = t_meter;
+  if (!m) return;
+  m->pixels_ += pixels;
+  m->spans_ += spans;
+  if (m->pixels_ > m->max_pixels_ || m->spans_ > m->max_spans_)
+    throw EPaintBudget("a paint touched " + std::to_string(m->pixels_) + " pixels in " +
+                       std::to_string(m->spans_) + " spans, beyond its budget of " +
+                       std::to_string(m->max_pixels_) + " and " + std::to_string(m->max_spans_));
 }
 
 namespace {
@@ -153,7 +180,9 @@ void TFont::SetHeight(int v) {
   if (v != height_) height_ = v, Changed();
 }
 int TFont::GetSize() const { return -static_cast<int>(std::lround(height_ * 72.0 / 96.0)); }
-void TFont::SetSize(int points) { SetHeight(-static_cast<int>(std::lround(points * 96.0 / 72.0))); }
+// Points become pixels at 96 dpi; a third of a pixel is never a half, so rounding to nearest
+// agrees either way.
+void TFont::SetSize(int points) { SetHeight(NegSat(RoundSat(points * 96.0 / 72.0))); }
 void TFont::SetStyle(TFontStyles v) {
   if (v != style_) style_ = v, Changed();
 }
@@ -280,7 +309,9 @@ class CanvasPainter : public QPainter {
     QPen q(QColor::fromRgb(ColorToPixel(p.Mode == pmBlack   ? clBlack
                                         : p.Mode == pmWhite ? clWhite
                                                             : p.Color)));
-    q.setWidth(std::max(1, p.Width));
+    // The toolkit takes pens up to 32,767 pixels wide; one that wide already covers any control
+    // from a line drawn across it.
+    q.setWidth(std::clamp(p.Width, 1, 32767));
     static const Qt::PenStyle styles[] = {Qt::SolidLine,   Qt::DashLine,       Qt::DotLine,
                                           Qt::DashDotLine, Qt::DashDotDotLine, Qt::NoPen};
     q.setStyle(styles[p.Style]);
@@ -317,6 +348,7 @@ class CanvasPainter : public QPainter {
 };
 
 void TCanvas::PlotPen(int x, int y, uint32_t pixel, TPenMode mode) {
+  PaintMeter::Charge(1, 0);
   TRect k = Clip();
   if (!k.Contains({x, y})) return;
   auto* p = reinterpret_cast<uint32_t*>(image_->scanLine(y)) + x;
@@ -343,6 +375,7 @@ void TCanvas::PlotPen(int x, int y, uint32_t pixel, TPenMode mode) {
 }
 
 void TCanvas::HLine(int x1, int x2, int y, uint32_t pixel, TPenMode mode) {
+  PaintMeter::Charge(0, 1);
   const TRect k = Clip();
   if (y < k.Top || y >= k.Bottom) return;
   for (int x = std::max(x1, k.Left), end = std::min(x2, k.Right); x < end; ++x)
@@ -350,6 +383,7 @@ void TCanvas::HLine(int x1, int x2, int y, uint32_t pixel, TPenMode mode) {
 }
 
 void TCanvas::VLine(int x, int y1, int y2, uint32_t pixel, TPenMode mode) {
+  PaintMeter::Charge(0, 1);
   const TRect k = Clip();
   if (x < k.Left || x >= k.Right) return;
   for (int y = std::max(y1, k.Top), end = std::min(y2, k.Bottom); y < end; ++y)
@@ -404,6 +438,7 @@ bool ClipFractions(double ax, double ay, double bx, double by, double left, doub
 void TCanvas::LineTo(int x, int y) {
   TPoint from = pen_pos_;
   pen_pos_ = {x, y};
+  PaintMeter::Charge(0, 1);
   if (!image_ || pen_.Style == psClear) return;
   // Whatever the ends, only the part of the line inside the target is ever walked.
   const TRect k = Clip();
@@ -415,6 +450,10 @@ void TCanvas::LineTo(int x, int y) {
                        k.Bottom + margin, t0, t1))
       return;
     const double dx = static_cast<double>(x) - from.X, dy = static_cast<double>(y) - from.Y;
+    PaintMeter::Charge(
+        AreaIn(k, int64_t(from.X + t0 * dx) - pen_.Width, int64_t(from.Y + t0 * dy) - pen_.Width,
+               int64_t(from.X + t1 * dx) + pen_.Width, int64_t(from.Y + t1 * dy) + pen_.Width),
+        0);
     CanvasPainter p(*this);
     p.UsePen(pen_);
     // Dashes keep the phase they would have had on the whole line.
@@ -443,6 +482,7 @@ void TCanvas::LineTo(int x, int y) {
   first = std::max<int64_t>(first, 0);
   last = std::min<int64_t>(last, major - 1);
   __extension__ using wide = __int128;
+  PaintMeter::Charge(std::max<int64_t>(last - first + 1, 0), 0);
   for (int64_t i = first; i <= last; ++i) {
     if (!(pattern & (1u << (i & 31)))) continue;
     const int64_t off = static_cast<int64_t>((wide{2} * i * minor + major) / (wide{2} * major));
@@ -460,7 +500,15 @@ void TCanvas::Polyline(const std::vector<TPoint>& points) {
 }
 
 void TCanvas::Polygon(const std::vector<TPoint>& points) {
+  PaintMeter::Charge(int64_t(points.size()), 1);
   if (!image_ || points.size() < 2) return;
+  {
+    const auto [lx, hx] = std::minmax_element(points.begin(), points.end(),
+                                              [](TPoint a, TPoint b) { return a.X < b.X; });
+    const auto [ly, hy] = std::minmax_element(points.begin(), points.end(),
+                                              [](TPoint a, TPoint b) { return a.Y < b.Y; });
+    PaintMeter::Charge(AreaIn(Clip(), lx->X, ly->Y, int64_t{hx->X} + 1, int64_t{hy->Y} + 1), 0);
+  }
   CanvasPainter p(*this);
   QPolygon poly;
   for (auto pt : points) poly << QPoint(pt.X, pt.Y);
@@ -487,6 +535,7 @@ void TCanvas::Rectangle(int x1, int y1, int x2, int y2) {
   if (k.IsEmpty()) return;
   const TRect n = NearRect(x1, y1, x2, y2, k, PenMargin(pen_.Width));
   x1 = n.Left, y1 = n.Top, x2 = n.Right, y2 = n.Bottom;
+  PaintMeter::Charge(AreaIn(k, x1, y1, x2, y2), 1);
   if (brush_.Style != bsClear) {
     CanvasPainter p(*this);
     p.UseBrush(brush_);
@@ -519,9 +568,11 @@ bool CurveBeyondReach(int64_t x1, int64_t y1, int64_t x2, int64_t y2, const TRec
 }  // namespace
 
 void TCanvas::Ellipse(int x1, int y1, int x2, int y2) {
+  PaintMeter::Charge(0, 1);
   if (!image_) return;
   const TRect k = Clip();
   if (k.IsEmpty()) return;
+  PaintMeter::Charge(AreaIn(k, x1, y1, x2, y2), 0);
   if (CurveBeyondReach(x1, y1, x2, y2, k)) {
     // A curve that far out is nearly straight across the target: draw it as a polygon of its
     // points within reach.
@@ -534,9 +585,11 @@ void TCanvas::Ellipse(int x1, int y1, int x2, int y2) {
 }
 
 void TCanvas::Pie(int x1, int y1, int x2, int y2, int x3, int y3, int x4, int y4) {
+  PaintMeter::Charge(0, 1);
   if (!image_) return;
   const TRect k = Clip();
   if (k.IsEmpty()) return;
+  PaintMeter::Charge(AreaIn(k, x1, y1, x2, y2), 0);
   double cx = (double(x1) + x2) / 2.0, cy = (double(y1) + y2) / 2.0;
   double a1 = std::atan2(cy - y3, x3 - cx) * 180 / M_PI;
   double a2 = std::atan2(cy - y4, x4 - cx) * 180 / M_PI;
@@ -608,10 +661,12 @@ void TCanvas::CurveAsPolygon(int x1, int y1, int x2, int y2, double from, double
 }
 
 void TCanvas::FillRect(const TRect& r) {
+  PaintMeter::Charge(0, 1);
   if (!image_ || brush_.Style == bsClear) return;
   const TRect k = Clip();
   const TRect n = IntersectRect(k, r);
   if (n.IsEmpty()) return;
+  PaintMeter::Charge(int64_t{n.Width()} * n.Height(), 0);
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   p.UseBrush(brush_);
@@ -629,6 +684,7 @@ void TCanvas::FrameRect(const TRect& r) {
 }
 
 TColor TCanvas::GetPixel(int x, int y) const {
+  PaintMeter::Charge(1, 0);
   if (!image_ || x < 0 || y < 0 || x >= Width() || y >= Height()) return -1;
   return PixelToColor(reinterpret_cast<const uint32_t*>(image_->constScanLine(y))[x]);
 }
@@ -682,8 +738,15 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
   QString s = QString::fromUtf8(text.data(), int(text.size()));
   const QFontMetrics& fm = CachedFont(font_).metrics;
   int w = fm.horizontalAdvance(s);
-  pen_pos_ = {SaturateInt(int64_t{x} + w), y};
+  pen_pos_ = {AddSat(x, w), y};
+  PaintMeter::Charge(0, 1);
   if (!TextMeets(x, y, w, fm.height(), font_.GetOrientation() != 0, Clip())) return;
+  {
+    const int64_t reach = font_.GetOrientation() != 0 ? int64_t{w} + fm.height() : 0;
+    PaintMeter::Charge(AreaIn(Clip(), int64_t{x} - reach, int64_t{y} - reach,
+                              int64_t{x} + w + reach, int64_t{y} + fm.height() + reach),
+                       0);
+  }
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   p.setFont(CachedFont(font_).font);
@@ -695,7 +758,7 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
       return;
     }
     q.translate(x, y);
-    q.rotate(-angle / 10.0);
+    q.rotate(-(angle / 10.0));
     q.drawText(0, ascent, s);
   });
 }
@@ -703,8 +766,10 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
 void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text) {
   if (!image_) return;
   // Nothing is drawn outside `r`, so only its part within the target matters.
+  PaintMeter::Charge(0, 1);
   const TRect box = IntersectRect(r, Clip());
   if (box.IsEmpty()) return;
+  PaintMeter::Charge(int64_t{box.Width()} * box.Height(), 0);
   QString s = QString::fromUtf8(text.data(), int(text.size()));
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
@@ -790,6 +855,9 @@ int TCanvas::DrawText(const std::string& text, TRect& r, unsigned flags) {
                  used_at_origin.height(), false, k))
     return used_at_origin.height();
   const QRect box = at_origin.translated(int(left), int(top));
+  PaintMeter::Charge(AreaIn(k, box.left(), box.top(), int64_t{box.left()} + box.width(),
+                            int64_t{box.top()} + box.height()),
+                     1);
   CanvasPainter p(*this);
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   if (!(flags & DT_NOCLIP)) p.setClipRect(box, Qt::IntersectClip);
@@ -837,32 +905,41 @@ void ApplyRow(uint32_t rop, uint32_t* d, const uint32_t* s, int n) {
 
 }  // namespace
 
-void TCanvas::RasterCopy(const TRect& dest, const QImage& src, const TRect& sr, uint32_t rop) {
-  if (!image_ || dest.IsEmpty() || sr.IsEmpty()) return;
-  TRect k = Clip();
-  int dw = dest.Width(), dh = dest.Height(), sw = sr.Width(), sh = sr.Height();
+void TCanvas::RasterCopy(const TRect& dest, const QImage& src, const SourceArea& sr, uint32_t rop) {
+  PaintMeter::Charge(0, 1);
+  if (!image_ || dest.IsEmpty() || sr.width <= 0 || sr.height <= 0) return;
+  const TRect k = Clip();
+  // Only the destination's part within the target is walked; the sides of both rectangles may
+  // lie anywhere in int, so the mapping is taken wider than any product of two of them.
+  const int y0 = std::max(dest.Top, k.Top), y1 = std::min(dest.Bottom, k.Bottom);
+  const int x0 = std::max(dest.Left, k.Left), x1 = std::min(dest.Right, k.Right);
+  if (x0 >= x1 || y0 >= y1) return;
+  PaintMeter::Charge(int64_t{x1 - x0} * (y1 - y0) + (x1 - x0), y1 - y0);
+  __extension__ using wide = __int128;
+  const int64_t dw = int64_t{dest.Right} - dest.Left, dh = int64_t{dest.Bottom} - dest.Top;
+  auto map = [](int v, int from, int64_t d, int64_t to, int64_t s) {
+    return to + static_cast<int64_t>(wide{int64_t{v} - from} * s / d);
+  };
   QImage copy;
   const QImage* from = &src;
   if (&src == image_) {  // overlapping copies within one surface read from a snapshot
+    PaintMeter::Charge(int64_t{src.width()} * src.height(), 1);
     copy = src.copy();
     from = &copy;
   }
-  int y0 = std::max(dest.Top, k.Top), y1 = std::min(dest.Bottom, k.Bottom);
-  int x0 = std::max(dest.Left, k.Left), x1 = std::min(dest.Right, k.Right);
-  if (x0 >= x1 || y0 >= y1) return;
   // Source column of every destination column, once; -1 where it falls outside the source.
   std::vector<int> cols(x1 - x0);
-  bool straight = sw == dw;
+  bool straight = sr.width == dw;
   for (int x = x0; x < x1; ++x) {
-    int sx = sr.Left + int(int64_t(x - dest.Left) * sw / dw);
-    cols[x - x0] = (sx >= 0 && sx < from->width()) ? sx : -1;
+    const int64_t sx = map(x, dest.Left, dw, sr.left, sr.width);
+    cols[x - x0] = (sx >= 0 && sx < from->width()) ? static_cast<int>(sx) : -1;
     straight = straight && cols[x - x0] == cols[0] + (x - x0);
   }
   std::vector<uint32_t> row(straight ? 0 : x1 - x0);
   for (int y = y0; y < y1; ++y) {
-    int syy = sr.Top + int(int64_t(y - dest.Top) * sh / dh);
+    const int64_t syy = map(y, dest.Top, dh, sr.top, sr.height);
     if (syy < 0 || syy >= from->height()) continue;
-    auto* s = reinterpret_cast<const uint32_t*>(from->constScanLine(syy));
+    auto* s = reinterpret_cast<const uint32_t*>(from->constScanLine(static_cast<int>(syy)));
     auto* d = reinterpret_cast<uint32_t*>(image_->scanLine(y)) + x0;
     if (straight && cols[0] >= 0) {
       ApplyRow(rop, d, s + cols[0], x1 - x0);
@@ -883,23 +960,29 @@ void TCanvas::RasterCopy(const TRect& dest, const QImage& src, const TRect& sr, 
   }
 }
 
+TCanvas::SourceArea TCanvas::SourceArea::Of(const TRect& r) {
+  return {r.Left, r.Top, int64_t{r.Right} - r.Left, int64_t{r.Bottom} - r.Top};
+}
+
 void TCanvas::Draw(int x, int y, const TBitmap& bmp) {
   if (bmp.Empty()) return;
-  RasterCopy(Bounds(x, y, bmp.Width(), bmp.Height()), bmp.Image(),
-             Rect(0, 0, bmp.Width(), bmp.Height()), copy_mode_);
+  // Unscaled: a picture reaching past the end of int is cut there, not squeezed.
+  BitBlt(Bounds(x, y, bmp.Width(), bmp.Height()), bmp.Canvas(), 0, 0, copy_mode_);
 }
 
 void TCanvas::StretchDraw(const TRect& dest, const TBitmap& bmp) {
   if (bmp.Empty()) return;
-  RasterCopy(dest, bmp.Image(), Rect(0, 0, bmp.Width(), bmp.Height()), copy_mode_);
+  RasterCopy(dest, bmp.Image(), {0, 0, bmp.Width(), bmp.Height()}, copy_mode_);
 }
 
 void TCanvas::CopyRect(const TRect& dest, const TCanvas& src, const TRect& src_rect) {
-  if (src.image_) RasterCopy(dest, *src.image_, src_rect, copy_mode_);
+  if (src.image_) RasterCopy(dest, *src.image_, SourceArea::Of(src_rect), copy_mode_);
 }
 
 void TCanvas::BitBlt(const TRect& dest, const TCanvas& src, int sx, int sy, uint32_t rop) {
-  if (src.image_) RasterCopy(dest, *src.image_, Bounds(sx, sy, dest.Width(), dest.Height()), rop);
+  if (src.image_)
+    RasterCopy(dest, *src.image_,
+               {sx, sy, int64_t{dest.Right} - dest.Left, int64_t{dest.Bottom} - dest.Top}, rop);
 }
 
 namespace {
@@ -960,6 +1043,7 @@ void Frame3D(TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width) {
        SaturateInt(rings.R - rings.n + 1), SaturateInt(rings.B - rings.n + 1)};
   const TRect k = canvas.GetClipRect();
   QImage* image = canvas.Surface();
+  PaintMeter::Charge(0, 1);
   if (rings.n == 0 || k.IsEmpty() || !image) return;
   // Row by row, in runs of columns that show the same line: work by the target's rows, not by
   // the width of the frame.
@@ -978,7 +1062,10 @@ void Frame3D(TCanvas& canvas, TRect& r, TColor top, TColor bottom, int width) {
       if (from >= to) continue;
       const int64_t last = rings.Last(from, y);
       // Lines 0 and 1 of a ring are in the top colour, 2 and 3 in the bottom one.
-      if (last > 0) std::fill(row + from, row + to, colours[((last - 1) & 3) >> 1]);
+      if (last > 0) {
+        PaintMeter::Charge(to - from, 1);
+        std::fill(row + from, row + to, colours[((last - 1) & 3) >> 1]);
+      }
     }
   }
 }
@@ -990,6 +1077,7 @@ TBitmap::TBitmap() : TBitmap(0, 0) {}
 TBitmap::TBitmap(int w, int h)
     : image_(std::make_unique<QImage>()), canvas_(std::make_unique<TCanvas>(nullptr)) {
   if (w > 0 && h > 0) {
+    PaintMeter::Charge(int64_t{w} * h, 1);
     *image_ = QImage(w, h, QImage::Format_RGB32);
     image_->fill(0xFFFFFFFFu);
   }
@@ -1013,6 +1101,7 @@ void TBitmap::SetSize(int w, int h) {
   if (w == Width() && h == Height()) return;
   QImage n;
   if (w > 0 && h > 0) {
+    PaintMeter::Charge(int64_t{w} * h, 1);
     n = QImage(w, h, QImage::Format_RGB32);
     n.fill(0xFFFFFFFFu);
     QPainter p(&n);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,34 @@ enum : uint32_t {
 
 class TBitmap;
 
+// Raised by a paint that does more work than its PaintMeter allows.
+class EPaintBudget : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The work of drawing, counted rather than timed: while a meter lives on a thread, every canvas
+// call on that thread (and every picture made there) charges the pixels it touches and the spans
+// it walks (one per call and per run of a row). A charge past either budget throws EPaintBudget
+// from inside the drawing call, so a runaway loop stops at once whatever build it runs in.
+// Meters nest; the innermost counts.
+class PaintMeter {
+ public:
+  PaintMeter(int64_t max_pixels, int64_t max_spans);
+  ~PaintMeter();
+  PaintMeter(const PaintMeter&) = delete;
+  PaintMeter& operator=(const PaintMeter&) = delete;
+  int64_t Pixels() const { return pixels_; }
+  int64_t Spans() const { return spans_; }
+  // Charges the meter of this thread, if any.
+  static void Charge(int64_t pixels, int64_t spans);
+
+ private:
+  PaintMeter* outer_;
+  int64_t max_pixels_, max_spans_;
+  int64_t pixels_ = 0, spans_ = 0;
+};
+
 class TCanvas {
  public:
   // A canvas drawing into `image` (not owned; 32-bit). Null until a surface is attached.
@@ -193,7 +222,13 @@ class TCanvas {
   // An ellipse (or a pie of it) too large for the toolkit's rectangles, as a polygon.
   void CurveAsPolygon(int x1, int y1, int x2, int y2, double from, double span, bool pie);
   void PlotPen(int x, int y, uint32_t pixel, TPenMode mode);
-  void RasterCopy(const TRect& dest, const QImage& src, const TRect& src_rect, uint32_t rop);
+  // A source rectangle whose size may exceed int (a copy unscaled onto a destination spanning
+  // more than int holds).
+  struct SourceArea {
+    int64_t left, top, width, height;
+    static SourceArea Of(const TRect& r);
+  };
+  void RasterCopy(const TRect& dest, const QImage& src, const SourceArea& src_area, uint32_t rop);
   TRect Clip() const;
   // Draws the glyphs now, or hands them to the glyph sink.
   void Glyphs(QPainter& p, GlyphDrawing draw);

@@ -324,9 +324,7 @@ void TControl::SetBounds(int l, int t, int w, int h) {
   move_queued_ = false;
   // No screen shows more than the largest extent, and held to it (its place too) every
   // coordinate of the control and inside it stays well within int.
-  w = std::clamp(w, 0, kMaxControlExtent), h = std::clamp(h, 0, kMaxControlExtent);
-  l = std::clamp(l, -kMaxControlExtent, kMaxControlExtent);
-  t = std::clamp(t, -kMaxControlExtent, kMaxControlExtent);
+  w = HoldSize(w), h = HoldSize(h), l = HoldToExtent(l), t = HoldToExtent(t);
   bool resized = w != width_ || h != height_;
   if (!resized && l == left_ && t == top_) return;
   left_ = l, top_ = t, width_ = w, height_ = h;
@@ -358,7 +356,8 @@ TPoint TControl::ScreenToClient(TPoint p) const {
 
 void TControl::ScaleBy(int m, int d) {
   if (d == 0 || m == d) return;
-  SetBounds(left_ * m / d, top_ * m / d, width_ * m / d, height_ * m / d);
+  SetBounds(ScaleSat(left_, m, d), ScaleSat(top_, m, d), ScaleSat(width_, m, d),
+            ScaleSat(height_, m, d));
 }
 
 void TControl::SetAlign(TAlign a) {
@@ -503,6 +502,7 @@ void TControl::HandlePaint(QWidget* target) {
   if (!last_paint_ || last_paint_->width() != width_ || last_paint_->height() != height_)
     last_paint_ = std::make_unique<QImage>(width_, height_, QImage::Format_RGB32);
   QImage& img = *last_paint_;
+  PaintMeter::Charge(int64_t{width_} * height_, 1);  // the ground laid before the paint
   if (PaintsOverParent() && parent_) {
     // What lies under us: the parent's picture and the windowless siblings painted before us.
     img.fill(ColorToPixel(parent_->color_));
@@ -894,7 +894,7 @@ void TWinControl::ScaleBy(int m, int d) {
   if (!top_level_)
     TControl::ScaleBy(m, d);
   else
-    SetBounds(GetLeft(), GetTop(), GetWidth() * m / d, GetHeight() * m / d);
+    SetBounds(GetLeft(), GetTop(), ScaleSat(GetWidth(), m, d), ScaleSat(GetHeight(), m, d));
   EnableAlign();
 }
 

@@ -7,6 +7,8 @@
 #include <set>
 #include <string>
 
+#include "ui_geom.h"
+
 namespace vant {
 
 struct TPoint {
@@ -15,19 +17,14 @@ struct TPoint {
   friend bool operator==(const TPoint&, const TPoint&) = default;
 };
 
-// `v` held within int.
-constexpr int SaturateInt(int64_t v) {
-  return v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : static_cast<int>(v);
-}
-
 struct TRect {
   int Left = 0;
   int Top = 0;
   int Right = 0;
   int Bottom = 0;
   // Held within int, for rectangles whose sides lie at the ends of int.
-  int Width() const { return SaturateInt(int64_t{Right} - Left); }
-  int Height() const { return SaturateInt(int64_t{Bottom} - Top); }
+  int Width() const { return SubSat(Right, Left); }
+  int Height() const { return SubSat(Bottom, Top); }
   bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
   bool Contains(TPoint p) const { return p.X >= Left && p.X < Right && p.Y >= Top && p.Y < Bottom; }
   friend bool operator==(const TRect&, const TRect&) = default;
@@ -36,23 +33,8 @@ struct TRect {
 std::ostream& operator<<(std::ostream& os, const TRect& r);
 std::ostream& operator<<(std::ostream& os, const TPoint& p);
 
-// The largest width or height a control takes, in logical pixels: more than any screen shows
-// across (8K is 7,680), small enough that a control's picture (256 MiB at most) is painted in
-// about the time one plain fill of it takes, and that every coordinate inside it stays far from
-// the ends of int.
-constexpr int kMaxControlExtent = 8192;
-// A length set on a control (a thumb, a spacing, a gap) held to what a control can show, either
-// way: nothing beyond it shows any more, and sums of a few such lengths stay within int.
-constexpr int HoldToExtent(int v) {
-  return v < -kMaxControlExtent  ? -kMaxControlExtent
-         : v > kMaxControlExtent ? kMaxControlExtent
-                                 : v;
-}
-
 inline TRect Rect(int l, int t, int r, int b) { return {l, t, r, b}; }
-inline TRect Bounds(int l, int t, int w, int h) {
-  return {l, t, SaturateInt(int64_t{l} + w), SaturateInt(int64_t{t} + h)};
-}
+inline TRect Bounds(int l, int t, int w, int h) { return {l, t, AddSat(l, w), AddSat(t, h)}; }
 inline TPoint Point(int x, int y) { return {x, y}; }
 // Shrinks `r` by dx and dy on each side (negative values grow it).
 void InflateRect(TRect& r, int dx, int dy);

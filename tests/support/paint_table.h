@@ -47,6 +47,11 @@ template <class C>
 struct Property {
   std::string name;
   std::variant<IntSetter<C>, FloatSetter<C>> set;
+  // A length the control holds to the largest extent either way: at the ends of int it must
+  // paint exactly what it paints at the extent.
+  bool held = false;
+  // The row sets a colour the control paints with: its pictures may hold any colour.
+  bool any_colour = false;
 };
 
 template <class C>
@@ -54,17 +59,29 @@ Property<C> Int(std::string name, IntSetter<C> set) {
   return {std::move(name), std::move(set)};
 }
 template <class C>
+Property<C> Length(std::string name, IntSetter<C> set) {
+  return {std::move(name), std::move(set), true};
+}
+template <class C>
 Property<C> Float(std::string name, FloatSetter<C> set) {
   return {std::move(name), std::move(set)};
 }
 
-// Left, Top, Width and Height, each set on its own.
+// The numbers every control has: Left, Top, Width and Height, each set on its own, the scaling
+// a form gives its controls (by the value either way and by its inverse), and the font's height,
+// size and turn.
 template <class C>
 std::vector<Property<C>> Geometry() {
   return {Int<C>("Left", [](C& c, int v) { c.SetLeft(v); }),
           Int<C>("Top", [](C& c, int v) { c.SetTop(v); }),
           Int<C>("Width", [](C& c, int v) { c.SetWidth(v); }),
-          Int<C>("Height", [](C& c, int v) { c.SetHeight(v); })};
+          Int<C>("Height", [](C& c, int v) { c.SetHeight(v); }),
+          Int<C>("ScaleBy(v, 1)", [](C& c, int v) { c.ScaleBy(v, 1); }),
+          Int<C>("ScaleBy(v, -1)", [](C& c, int v) { c.ScaleBy(v, -1); }),
+          Int<C>("ScaleBy(1, v)", [](C& c, int v) { c.ScaleBy(1, v); }),
+          Int<C>("Font.Height", [](C& c, int v) { c.Font().SetHeight(v); }),
+          Int<C>("Font.Size", [](C& c, int v) { c.Font().SetSize(v); }),
+          Int<C>("Font.Orientation", [](C& c, int v) { c.Font().SetOrientation(v); })};
 }
 
 // A double of the table for a float setter: beyond the range of float it is the largest float of
@@ -114,6 +131,37 @@ inline ::testing::AssertionResult SanePicture(const TControl& c, const TBitmap& 
   return ::testing::AssertionSuccess();
 }
 
+// The work a paint of a control may do, counted by the canvas: a few times each pixel of its
+// picture (the ground, the bevel, the face and what goes over it) and a few dozen spans per row
+// and column, with room for a small control's text and marks. A paint past it, however it
+// loops, stops at once with a failure.
+inline constexpr int64_t kPixelsPerPixel = 6, kPixelSlack = int64_t{1} << 16;
+inline constexpr int64_t kSpansPerLine = 32, kSpanSlack = 4096;
+
+inline ::testing::AssertionResult PaintCounted(TControl& c, TBitmap& shot) {
+  const int64_t w = c.GetWidth(), h = c.GetHeight();
+  try {
+    PaintMeter meter(kPixelsPerPixel * w * h + kPixelSlack, kSpansPerLine * (w + h) + kSpanSlack);
+    c.PaintTo(shot);
+  } catch (const EPaintBudget& e) {
+    ADD_FAILURE() << "a control of " << w << " x " << h << ": " << e.what();
+    return ::testing::AssertionFailure();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Two pictures of one size, pixel for pixel alike.
+inline ::testing::AssertionResult SamePicture(const TBitmap& a, const TBitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height())
+    return ::testing::AssertionFailure() << "pictures of " << a.Width() << " x " << a.Height()
+                                         << " and " << b.Width() << " x " << b.Height();
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x)
+      if (a.ScanLine(y)[x] != b.ScanLine(y)[x])
+        return ::testing::AssertionFailure() << "pixel (" << x << "," << y << ") differs";
+  return ::testing::AssertionSuccess();
+}
+
 template <class C>
 struct Table {
   std::string control;
@@ -143,18 +191,35 @@ void Paint(const Table<C>& table) {
     palette = Colours(shot);
     palette.insert(table.more_colours.begin(), table.more_colours.end());
   }
+  bool any_colour = false;
   auto check = [&](const std::string& row, auto set, auto value) {
     SCOPED_TRACE(table.control + "." + row + " = " + ValueText(double(value)));
     std::unique_ptr<C> c(table.make());
     set(*c, value);
     TBitmap shot;
-    c->PaintTo(shot);
-    EXPECT_TRUE(SanePicture(*c, shot, palette));
+    if (!PaintCounted(*c, shot)) return;
+    EXPECT_TRUE(SanePicture(*c, shot, any_colour ? std::set<uint32_t>{} : palette));
+  };
+  // A held length at an end of int and at the extent on that side paint the same.
+  auto same_as_held = [&](const std::string& row, const IntSetter<C>& set, int value) {
+    SCOPED_TRACE(table.control + "." + row + " = " + ValueText(value) + " against " +
+                 ValueText(HoldToExtent(value)));
+    TBitmap shots[2];
+    for (int i = 0; i < 2; ++i) {
+      std::unique_ptr<C> c(table.make());
+      set(*c, i == 0 ? value : HoldToExtent(value));
+      if (!PaintCounted(*c, shots[i])) return;
+    }
+    EXPECT_TRUE(SamePicture(shots[0], shots[1]));
   };
   for (const auto& p : table.properties) {
-    if (auto* set = std::get_if<IntSetter<C>>(&p.set))
-      for (int v : kInts) check(p.name, *set, v);
-    else
+    any_colour = p.any_colour;
+    if (auto* set = std::get_if<IntSetter<C>>(&p.set)) {
+      for (int v : kInts) {
+        check(p.name, *set, v);
+        if (p.held && HoldToExtent(v) != v) same_as_held(p.name, *set, v);
+      }
+    } else
       for (double v : kFloats) check(p.name, std::get<FloatSetter<C>>(p.set), v);
   }
 }

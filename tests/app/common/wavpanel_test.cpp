@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "mmpcmsup.h"
@@ -62,6 +64,22 @@ class WavPanelTest : public ::testing::Test {
   TForm form_{nullptr};
   TWavPanel* frame_;
 };
+
+// A zoom widens the strips to that many times the frame's inner width, as far as a control
+// reaches: a zoom of any size leaves them as wide as a control gets.
+TEST_F(WavPanelTest, ZoomWidensTheStripsAsFarAsAControlReaches) {
+  const int inner = frame_->LBase->GetWidth() - 6;
+  ASSERT_GT(inner, 0);
+  // The smallest zoom whose width no longer fits int, and the largest.
+  const int past_int = int(int64_t{INT_MAX} / inner + 1);
+  for (int zoom : {2, 1 << 20, past_int, INT_MAX}) {
+    SCOPED_TRACE(zoom);
+    frame_->SetZoom(zoom);
+    const int want = int(std::min<int64_t>(int64_t{zoom} * inner, kMaxControlExtent));
+    EXPECT_EQ(frame_->PBL->GetWidth(), want);
+    EXPECT_EQ(frame_->PBR->GetWidth(), want);
+  }
+}
 
 TEST_F(WavPanelTest, ValueCountLeavesOutTheLastTwelveBytes) {
   struct Case {

@@ -22,6 +22,45 @@ std::string Picture(const TBitmap& b, TColor ink) {
   return s;
 }
 
+// Draws under a meter that allows a few times the pixels of a small picture (9 x 7 here) and a
+// few spans per row: whatever the coordinates or widths, a primitive walks only what the
+// picture shows, so a walk past it fails at once instead of running for minutes.
+void Counted(const std::function<void()>& draw) {
+  try {
+    PaintMeter meter(16 * 64 + 1024, 1024);
+    draw();
+  } catch (const EPaintBudget& e) {
+    ADD_FAILURE() << e.what();
+  }
+}
+
+// The meter charges what each call touches within the picture, and a loop that would run on
+// stops at the first call past the budget.
+TEST_F(CanvasTest, PaintMeterCountsTheWorkAndStopsARunawayLoop) {
+  TBitmap b(9, 7);
+  TCanvas& c = b.Canvas();
+  {
+    PaintMeter meter(1000, 1000);
+    c.FillRect(Rect(-100, -100, 4, 3));  // 4 x 3 of it in the picture
+    EXPECT_EQ(meter.Pixels(), 12);
+    EXPECT_EQ(meter.Spans(), 1);
+    c.MoveTo(-1000000, 2);
+    c.LineTo(1000000, 2);  // walks the picture's 9 columns only
+    EXPECT_LE(meter.Pixels(), 12 + 2 * 9);
+    {
+      PaintMeter inner(1000, 1000);
+      c.SetPixel(1, 1, clRed);
+      EXPECT_EQ(inner.Pixels(), 1);
+    }
+    EXPECT_LE(meter.Pixels(), 12 + 2 * 9) << "the inner meter counted alone";
+  }
+  PaintMeter meter(100, 100);
+  int64_t calls = 0;
+  EXPECT_THROW(for (; calls < std::numeric_limits<int>::max(); ++calls) c.SetPixel(100, 100, clRed),
+               EPaintBudget);
+  EXPECT_EQ(calls, 100);
+}
+
 TEST_F(CanvasTest, LinesLeaveOutTheirEndPixelAndRectanglesTheFarEdges) {
   TBitmap b(6, 4);
   TCanvas& c = b.Canvas();
@@ -80,6 +119,15 @@ TEST_F(CanvasTest, LinesReachingFarOutsideDrawOnlyWhatFallsInside) {
        {kMax, kMin},
        "........\n........\n........\n........\n........\n"},
       {"wide pen from end to end of int along row 2", 3, {kMin, 2}, {kMax, 2}, nullptr},
+      {"pen as wide as int holds across the picture",
+       kMax,
+       {-10, 2},
+       {20, 2},
+       "########\n"
+       "########\n"
+       "########\n"
+       "########\n"
+       "########\n"},
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(t.what);
@@ -88,7 +136,7 @@ TEST_F(CanvasTest, LinesReachingFarOutsideDrawOnlyWhatFallsInside) {
     c.Pen().Color = clBlack;
     c.Pen().Width = t.width;
     c.MoveTo(t.from.X, t.from.Y);
-    c.LineTo(t.to.X, t.to.Y);
+    Counted([&] { c.LineTo(t.to.X, t.to.Y); });
     EXPECT_EQ(c.GetPenPos(), t.to);
     if (t.picture) {
       EXPECT_EQ(Picture(b, clBlack), t.picture);
@@ -194,7 +242,13 @@ TEST_F(CanvasTest, Frame3DOfEveryWidthPaintsWhatItsRingsWould) {
         got.Canvas().SetClipRect(clip);
         TRect r_want = start, r_got = start;
         RingByRing(want.Canvas(), r_want, clRed, clBlue, width);
-        Frame3D(got.Canvas(), r_got, clRed, clBlue, width);
+        // At most one run per pixel of the picture, whatever the width.
+        try {
+          PaintMeter meter(2 * 9 * 7, 9 * 7 + 1);
+          Frame3D(got.Canvas(), r_got, clRed, clBlue, width);
+        } catch (const EPaintBudget& e) {
+          FAIL() << e.what();
+        }
         ASSERT_EQ(Colours(got), Colours(want));
         ASSERT_EQ(r_got, r_want);
       }
@@ -206,21 +260,21 @@ TEST_F(CanvasTest, Frame3DOfAnyWidthPaintsOnlyWhatTheTargetShows) {
   TBitmap want(9, 7), got(9, 7);
   TRect r_want = Rect(0, 0, 9, 7), r_got = r_want;
   RingByRing(want.Canvas(), r_want, clRed, clBlue, 64);
-  Frame3D(got.Canvas(), r_got, clRed, clBlue, kMax);
+  Counted([&] { Frame3D(got.Canvas(), r_got, clRed, clBlue, kMax); });
   EXPECT_EQ(Colours(got), Colours(want));
   EXPECT_EQ(r_got, Rect(kMax, kMax, 9 - kMax, 7 - kMax));
   // A frame around all of int: its bottom and right rings reach the picture at the last rings.
   TBitmap all(9, 7);
   TRect r = Rect(kMin, kMin, kMax, kMax);
-  Frame3D(all.Canvas(), r, clRed, clBlue, kMax);
+  Counted([&] { Frame3D(all.Canvas(), r, clRed, clBlue, kMax); });
   EXPECT_EQ(r, Rect(-1, -1, 0, 0));
   EXPECT_EQ(Colours(all).find('?'), std::string::npos);
   // The shrunk rectangle stays within int.
   r = Rect(10, 10, 20, 20);
-  Frame3D(all.Canvas(), r, clRed, clBlue, kMax);
+  Counted([&] { Frame3D(all.Canvas(), r, clRed, clBlue, kMax); });
   EXPECT_EQ(r, Rect(kMax, kMax, 20 - kMax, 20 - kMax));
   r = Rect(-10, -10, -5, -5);
-  Frame3D(all.Canvas(), r, clRed, clBlue, kMax);
+  Counted([&] { Frame3D(all.Canvas(), r, clRed, clBlue, kMax); });
   EXPECT_EQ(r, Rect(kMax - 10, kMax - 10, kMin, kMin));
 }
 
@@ -230,6 +284,14 @@ TEST_F(CanvasTest, PrimitivesReachingFarOutsidePaintWhatTheirNearTwinsPaint) {
   const int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
   const int kFar = 2000000000;
   using Draw = std::function<void(TCanvas&)>;
+  // A picture to copy whose every column and row differs from its neighbours.
+  TBitmap src(4, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x)
+      src.Canvas().SetPixel(x, y,
+                            (2 * x + y) % 3 == 0   ? clRed
+                            : (2 * x + y) % 3 == 1 ? clBlue
+                                                   : clWhite);
   struct Case {
     const char* what;
     Draw far, near;
@@ -300,6 +362,31 @@ TEST_F(CanvasTest, PrimitivesReachingFarOutsidePaintWhatTheirNearTwinsPaint) {
          c.DrawText("Ag", r, DT_WORDBREAK);
        },
        [](TCanvas&) {}},
+      // Copies: the picture shows the source's columns where the wide mapping puts them.
+      {"StretchDraw from the start of int",
+       [&](TCanvas& c) { c.StretchDraw(Rect(kMin, 0, 100, 100), src); },
+       [&](TCanvas& c) { c.StretchDraw(Rect(-396, 0, 100, 100), src); }},
+      {"StretchDraw to the end of int",
+       [&](TCanvas& c) { c.StretchDraw(Rect(-2, -1, kMax, kMax), src); },
+       [&](TCanvas& c) { c.StretchDraw(Rect(-2, -1, 1000, 1000), src); }},
+      {"CopyRect onto all of int",
+       [&](TCanvas& c) {
+         c.CopyRect(Rect(kMin, kMin, kMax, kMax), src.Canvas(), Rect(0, 0, 4, 4));
+       },
+       [&](TCanvas& c) { c.CopyRect(Rect(-100, -100, 100, 100), src.Canvas(), Rect(0, 0, 4, 4)); }},
+      {"CopyRect from a source rectangle across int",
+       [&](TCanvas& c) {
+         c.CopyRect(Rect(0, 0, 9, 7), src.Canvas(), Rect(kMin, kMin, kMax, kMax));
+       },
+       [](TCanvas&) {}},
+      {"BitBlt from the start of int",
+       [&](TCanvas& c) { c.BitBlt(Rect(kMin, kMin, 9, 7), src.Canvas(), kMin, kMin, cmSrcCopy); },
+       [&](TCanvas& c) { c.BitBlt(Rect(0, 0, 9, 7), src.Canvas(), 0, 0, cmSrcCopy); }},
+      {"BitBlt to the end of int",
+       [&](TCanvas& c) { c.BitBlt(Rect(-1, -1, kMax, kMax), src.Canvas(), kMax, 0, cmSrcCopy); },
+       [](TCanvas&) {}},
+      {"Draw at the end of int", [&](TCanvas& c) { c.Draw(kMax - 1, 0, src); }, [](TCanvas&) {}},
+      {"Draw from the start of int", [&](TCanvas& c) { c.Draw(kMin, kMin, src); }, [](TCanvas&) {}},
   };
   for (const Case& t : cases)
     for (bool clipped : {false, true}) {
@@ -312,9 +399,25 @@ TEST_F(CanvasTest, PrimitivesReachingFarOutsidePaintWhatTheirNearTwinsPaint) {
         if (clipped) b->Canvas().SetClipRect(Rect(2, 1, 7, 6));
       }
       t.near(want.Canvas());
-      t.far(got.Canvas());
+      Counted([&] { t.far(got.Canvas()); });
       EXPECT_EQ(Colours(got), Colours(want));
     }
+}
+
+// A size in points becomes a character height in pixels at 96 dpi; at the ends of int it stops
+// there, keeping its sign.
+TEST_F(CanvasTest, FontSizesAtTheEndsOfIntKeepTheirSign) {
+  const int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+  const struct {
+    int points, height;
+  } cases[] = {
+      {9, -12},      {-9, 12},    {1610612735, -kMax}, {1610612736, -kMax}, {-1610612736, kMax},
+      {kMax, -kMax}, {kMin, kMax}};
+  for (const auto& c : cases) {
+    TFont f;
+    f.SetSize(c.points);
+    EXPECT_EQ(f.GetHeight(), c.height) << c.points;
+  }
 }
 
 TEST_F(CanvasTest, CopyModesCombinePixelsExactly) {

@@ -82,6 +82,39 @@ TEST_F(ControlTest, SizeAndPlaceAreHeldToWhatAScreenCanShow) {
   EXPECT_EQ(panel.BoundsRect(), Rect(3, 4, 3 + kMaxControlExtent, 9));
 }
 
+// Scaling by a ratio at the ends of int moves and sizes the way the ratio points, held to
+// what a screen can show; a form scales its children with itself.
+TEST_F(ControlTest, ScalingByAnyRatioIsHeldToWhatAScreenCanShow) {
+  const int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+  const int E = kMaxControlExtent;
+  const struct {
+    int m, d;
+    TRect panel;
+  } cases[] = {{kMax, 1, Rect(E, E, 2 * E, 2 * E)},
+               {kMin, 1, Rect(-E, -E, -E, -E)},
+               {kMax, -1, Rect(-E, -E, -E, -E)},
+               {kMin, -1, Rect(E, E, 2 * E, 2 * E)},
+               {1, kMax, Rect(0, 0, 0, 0)},
+               {3, 2, Rect(15, 30, 165, 120)},
+               {kMax, kMax - 1, Rect(10, 20, 110, 80)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.m << " / " << c.d);
+    TForm form(nullptr);
+    form.SetBounds(0, 0, 400, 300);
+    TPanel panel(&form);
+    panel.SetParent(&form);
+    panel.SetBounds(10, 20, 100, 60);
+    form.ScaleBy(c.m, c.d);
+    EXPECT_EQ(panel.BoundsRect(), c.panel);
+    EXPECT_GE(form.GetWidth(), 0);
+    EXPECT_LE(form.GetWidth(), E);
+    TPanel alone(nullptr);
+    alone.SetBounds(10, 20, 100, 60);
+    alone.ScaleBy(c.m, c.d);
+    EXPECT_EQ(alone.BoundsRect(), c.panel);
+  }
+}
+
 TEST_F(ControlTest, AlignPlacesChildrenByKindThenPosition) {
   TForm form(nullptr);
   form.SetBounds(0, 0, 200, 100);

@@ -114,7 +114,9 @@ void FeedSlice(C& c) {
 // A colour at the ends of int: system colours and values beyond RGB must paint too.
 template <class C>
 Property<C> Colour(const char* name, std::function<void(C&, TColor)> set) {
-  return Int<C>(name, [set](C& c, int v) { set(c, static_cast<TColor>(v)); });
+  Property<C> row = Int<C>(name, [set](C& c, int v) { set(c, static_cast<TColor>(v)); });
+  row.any_colour = true;
+  return row;
 }
 
 // Refuses anything but 8 and 24 bits with the canvas's own error, and paints on.
@@ -221,7 +223,7 @@ TEST_F(DisplayPaintTable, LevelScale) {
            Int<S>("Scale.EndAngle", scale([](TMMLevScale& t, int v) { t.SetEndAngle(v); }))},
           [](S&) {}),
       {},
-      true});
+      false});
 }
 
 TEST_F(DisplayPaintTable, NeedleMeter) {
@@ -271,7 +273,7 @@ TEST_F(DisplayPaintTable, NeedleMeter) {
            Colour<M>("ScaleColor1", [](M& m, TColor v) { m.SetScaleColor(1, v); })},
           [](M& m) { m.SetValue(100); }),
       {},
-      true});
+      false});
 }
 
 TEST_F(DisplayPaintTable, LightShow) {
@@ -334,6 +336,7 @@ TEST_F(DisplayPaintTable, Spectrogram) {
                               }),
                        Colour<G>("Color1", [](G& g, TColor v) { g.SetColor(1, v); })},
                       [](G& g) { FeedSlice(g); });
+  // The picture's colours come from the colour map, after the sound: any colour may show.
   painttable::Paint(Table<G>{"TMMSpectrogram", Maker<G>(FeedSlice<G>), rows, {}, true});
 }
 
@@ -388,7 +391,8 @@ TEST_F(DisplayPaintTable, SpectrumAnalyser) {
                    s.SetGridColor(v);
                  })},
       [](S& s) { FeedSlice(s); });
-  painttable::Paint(Table<S>{"TMMSpectrum", Maker<S>(FeedSlice<S>), rows, {}, true});
+  // Louder bars reach the top zone (red).
+  painttable::Paint(Table<S>{"TMMSpectrum", Maker<S>(FeedSlice<S>), rows, {0xFF0000u}});
 }
 
 TEST_F(DisplayPaintTable, Oscilloscope) {
@@ -417,7 +421,8 @@ TEST_F(DisplayPaintTable, Oscilloscope) {
                               }),
                        Colour<O>("ColorSlot0", [](O& o, TColor v) { o.SetColorSlot(0, v); })},
                       [](O& o) { FeedSlice(o); });
-  painttable::Paint(Table<O>{"TMMOscope", Maker<O>(FeedSlice<O>), rows, {}, true});
+  // The locator (yellow) and the selection's edges (red) show where the marks fall inside.
+  painttable::Paint(Table<O>{"TMMOscope", Maker<O>(FeedSlice<O>), rows, {0xFFFF00u, 0xFF0000u}});
 }
 
 // A bevel wider than any control: each display lays its picture out with the bevel taking all

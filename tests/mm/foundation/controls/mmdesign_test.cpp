@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <limits>
+#include <utility>
+
 #include "controls_fixture.h"
 #include "ui_form.h"
 #include "ui_stdctrls.h"
@@ -49,6 +53,26 @@ class DesignerTest : public ControlsTest {
                                                     ClassIs<TLink>(), OutputOf()));
     PropList().push_back(std::make_unique<TPropRec>(ptInput, "Wave", ClassIs<TLink>(), "Input",
                                                     ClassIs<TLink>(), InputOf()));
+  }
+  // Two linked components on the form, a joined to b, their icons side by side on a picture
+  // of 120 x 60; the picture is white.
+  struct Joined {
+    TLink* a;
+    TLink* b;
+  };
+  Joined Join(TMMDesigner& d) {
+    Joined j{new TLink(&form_), new TLink(&form_)};
+    d.IconPositions[j.a] = {10, 10};
+    d.IconPositions[j.b] = {70, 10};
+    EXPECT_TRUE(d.Connect(j.a, j.b));
+    d.RebuildLists();
+    return j;
+  }
+  static TBitmap WhitePicture() {
+    TBitmap bmp(120, 60);
+    bmp.Canvas().Brush().Color = clWhite;
+    bmp.Canvas().FillRect({0, 0, 120, 60});
+    return bmp;
   }
   TForm form_{nullptr};
 };
@@ -143,7 +167,8 @@ TEST_F(DesignerTest, AMissingEndConnectsNothing) {
   RegisterLinks();
   auto* a = new TLink(&form_);
   TMMDesigner d(&form_);
-  const std::pair<TComponent*, TComponent*> cases[] = {{nullptr, a}, {a, nullptr}, {nullptr, nullptr}};
+  const std::pair<TComponent*, TComponent*> cases[] = {
+      {nullptr, a}, {a, nullptr}, {nullptr, nullptr}};
   for (const auto& [out, in] : cases) {
     EXPECT_EQ(d.FindConnectProp(out, in), -1);
     EXPECT_FALSE(d.CanConnect(out, in));
@@ -207,12 +232,14 @@ TEST_F(DesignerTest, ExceptionsForbidARuleBetweenTheirClasses) {
 }
 
 TEST_F(DesignerTest, LinesRunStraightOrAroundTheTarget) {
+  const int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
   TMMDesigner d(&form_);
   using P = std::vector<TPoint>;
   struct Case {
     const char* what;
     TRect from, to;
     P path;
+    int margin = 6;
   } cases[] = {
       {"target well to the right",
        {0, 0, 20, 20},
@@ -226,32 +253,75 @@ TEST_F(DesignerTest, LinesRunStraightOrAroundTheTarget) {
        {50, 0, 70, 20},
        {0, 5, 20, 25},
        P{{70, 10}, {76, 10}, {76, 31}, {-6, 31}, {-6, 15}, {0, 15}}},
+      // Margins at the ends of int: the legs stop at the ends of int, on the side the margin
+      // points.
+      {"a margin wider than int: around the target",
+       {0, 0, 20, 20},
+       {50, 40, 70, 60},
+       P{{20, 10}, {kMax, 10}, {kMax, kMax}, {50 - kMax, kMax}, {50 - kMax, 50}, {50, 50}},
+       kMax},
+      {"a margin as negative as int holds: straight, turning past the target",
+       {0, 0, 20, 20},
+       {50, 40, 70, 60},
+       P{{20, 10}, {kMax, 10}, {kMax, 50}, {50, 50}},
+       kMin},
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(t.what);
+    d.SetMargin(t.margin);
     EXPECT_EQ(d.ConnectionPath(t.from, t.to), t.path);
   }
+}
+
+// Every number of the designer and of its components' places at the ends of int: the drawing
+// stays within the work of a few pictures and holds only the line's and the ports' colours.
+TEST_F(DesignerTest, DrawsAnyMarginWidthAndPlaceWithinThePicture) {
+  RegisterLinks();
+  const int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+  const int ends[] = {0, -1, 1, kMax, kMin};
+  using Set = std::function<void(TMMDesigner&, TComponent*, int)>;
+  const std::pair<const char*, Set> rows[] = {
+      {"Margin", [](TMMDesigner& d, TComponent*, int v) { d.SetMargin(v); }},
+      {"LineWidth", [](TMMDesigner& d, TComponent*, int v) { d.SetLineWidth(v); }},
+      {"icon X", [](TMMDesigner& d, TComponent* b, int v) { d.IconPositions[b].X = v; }},
+      {"icon Y", [](TMMDesigner& d, TComponent* b, int v) { d.IconPositions[b].Y = v; }},
+  };
+  for (const auto& [name, set] : rows)
+    for (int v : ends) {
+      SCOPED_TRACE(::testing::Message() << name << " = " << v);
+      TMMDesigner d(&form_);
+      const Joined j = Join(d);
+      set(d, j.b, v);
+      TBitmap bmp = WhitePicture();
+      try {
+        PaintMeter meter(8 * 120 * 60, 4096);
+        d.DrawAll(bmp.Canvas());
+      } catch (const EPaintBudget& e) {
+        ADD_FAILURE() << e.what();
+      }
+      for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 120; ++x) {
+          const TColor c = bmp.Canvas().GetPixel(x, y);
+          ASSERT_TRUE(c == clWhite || c == TColor(0x800000) || c == TColor(0xFF))
+              << "(" << x << "," << y << ") " << std::hex << c;
+        }
+      delete j.a;
+      delete j.b;
+    }
 }
 
 TEST_F(DesignerTest, DrawsPortsAndLinesOfJoinedComponents) {
   RegisterLinks();
   form_.SetBounds(0, 0, 120, 60);
-  auto* a = new TLink(&form_);
-  auto* b = new TLink(&form_);
   TMMDesigner d(&form_);
-  d.IconPositions[a] = {10, 10};
-  d.IconPositions[b] = {70, 10};
-  ASSERT_TRUE(d.Connect(a, b));
-  d.RebuildLists();
+  const auto [a, b] = Join(d);
   bool input = false;
   EXPECT_EQ(d.FindTarget({70, 24}, input), b);
   EXPECT_TRUE(input);
   EXPECT_EQ(d.FindTarget({38, 24}, input), a);
   EXPECT_FALSE(input);
 
-  TBitmap bmp(120, 60);
-  bmp.Canvas().Brush().Color = clWhite;
-  bmp.Canvas().FillRect({0, 0, 120, 60});
+  TBitmap bmp = WhitePicture();
   d.DrawAll(bmp.Canvas());
   EXPECT_EQ(bmp.Canvas().GetPixel(70, 24), TColor(0x800000)) << "b's input port";
   EXPECT_EQ(bmp.Canvas().GetPixel(38, 24), TColor(0x800000)) << "a's output port";

@@ -93,8 +93,7 @@ TEST_F(FoundationExtremes, LabelAndGauge) {
            {Geometry<TMMLabel>(),
             {Int<TMMLabel>("DepthHighlight", [](TMMLabel& c, int v) { c.SetDepthHighlight(v); }),
              Int<TMMLabel>("DepthShadow", [](TMMLabel& c, int v) { c.SetDepthShadow(v); }),
-             Int<TMMLabel>("Angle", [](TMMLabel& c, int v) { c.SetAngle(v); }),
-             Int<TMMLabel>("Font.Height", [](TMMLabel& c, int v) { c.Font().SetHeight(v); })}})});
+             Int<TMMLabel>("Angle", [](TMMLabel& c, int v) { c.SetAngle(v); })}})});
   for (TMMGaugeKind kind : {gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle}) {
     Paint<TMMGauge>(
         {"TMMGauge kind " + std::to_string(kind),
@@ -107,8 +106,7 @@ TEST_F(FoundationExtremes, LabelAndGauge) {
              {Geometry<TMMGauge>(),
               {Int<TMMGauge>("MinValue", [](TMMGauge& c, int v) { c.SetMinValue(v); }),
                Int<TMMGauge>("MaxValue", [](TMMGauge& c, int v) { c.SetMaxValue(v); }),
-               Int<TMMGauge>("Progress", [](TMMGauge& c, int v) { c.SetProgress(v); }),
-               Int<TMMGauge>("Font.Height", [](TMMGauge& c, int v) { c.Font().SetHeight(v); })}}),
+               Int<TMMGauge>("Progress", [](TMMGauge& c, int v) { c.SetProgress(v); })}}),
          // A caption as tall as the control inverts the ground round a pie or a needle too.
          {ColorToRGB(clBtnFace) ^ 0xFFFFFFu}});
   }
@@ -137,9 +135,9 @@ TEST_F(FoundationExtremes, Slider) {
                                 c.SetLogarithmic(true);
                                 c.SetSensitivity(v);
                               }),
-               Int<TMMSlider>("GrooveSize", [](TMMSlider& c, int v) { c.SetGrooveSize(v); }),
-               Int<TMMSlider>("ThumbWidth", [](TMMSlider& c, int v) { c.SetThumbWidth(v); }),
-               Int<TMMSlider>("ThumbHeight", [](TMMSlider& c, int v) { c.SetThumbHeight(v); }),
+               Length<TMMSlider>("GrooveSize", [](TMMSlider& c, int v) { c.SetGrooveSize(v); }),
+               Length<TMMSlider>("ThumbWidth", [](TMMSlider& c, int v) { c.SetThumbWidth(v); }),
+               Length<TMMSlider>("ThumbHeight", [](TMMSlider& c, int v) { c.SetThumbHeight(v); }),
                Int<TMMSlider>("ScaleDistance", [](TMMSlider& c, int v) { c.SetScaleDistance(v); }),
                Int<TMMSlider>("Scale.TickCount",
                               [](TMMSlider& c, int v) { c.Scale().SetTickCount(v); }),
@@ -166,8 +164,31 @@ TEST_F(FoundationExtremes, SpeedButton) {
             {Int<TMMSpeedButton>("NumGlyphs", [](TMMSpeedButton& c, int v) { c.SetNumGlyphs(v); }),
              Int<TMMSpeedButton>("GroupIndex",
                                  [](TMMSpeedButton& c, int v) { c.SetGroupIndex(v); }),
-             Int<TMMSpeedButton>("Spacing", [](TMMSpeedButton& c, int v) { c.SetSpacing(v); }),
-             Int<TMMSpeedButton>("Margin", [](TMMSpeedButton& c, int v) { c.SetMargin(v); })}})});
+             Length<TMMSpeedButton>("Spacing", [](TMMSpeedButton& c, int v) { c.SetSpacing(v); }),
+             Length<TMMSpeedButton>("Margin",
+                                    [](TMMSpeedButton& c, int v) { c.SetMargin(v); })}})});
+  // Spacing and margin place a glyph and a caption: on a button as wide as a control gets, a
+  // length held at the extent still shows them where a length at the end of int must.
+  for (TButtonLayout layout : {blGlyphLeft, blGlyphRight}) {
+    Paint<TMMSpeedButton>(
+        {"TMMSpeedButton with a glyph, layout " + std::to_string(layout),
+         Maker<TMMSpeedButton>(kMaxControlExtent, 30,
+                               [layout](TMMSpeedButton& c) {
+                                 TBitmap glyph(16, 16);
+                                 glyph.Canvas().Brush().Color = clRed;
+                                 glyph.Canvas().FillRect(Rect(4, 4, 12, 12));
+                                 c.SetGlyph(glyph);
+                                 c.SetCaption("Ag");
+                                 c.SetLayout(layout);
+                               }),
+         {Length<TMMSpeedButton>("Spacing", [](TMMSpeedButton& c, int v) { c.SetSpacing(v); }),
+          Length<TMMSpeedButton>("Spacing with no margin",
+                                 [](TMMSpeedButton& c, int v) {
+                                   c.SetMargin(0);
+                                   c.SetSpacing(v);
+                                 }),
+          Length<TMMSpeedButton>("Margin", [](TMMSpeedButton& c, int v) { c.SetMargin(v); })}});
+  }
 }
 
 // Sized round its bevel: the widest bevel makes it as large as a control gets.
@@ -204,7 +225,7 @@ TEST_F(FoundationExtremes, LedDigitAndPanel) {
             BevelRows<TMMLEDPanel>(),
             {
                 Int<TMMLEDPanel>("NumDigits", [](TMMLEDPanel& c, int v) { c.SetNumDigits(v); }),
-                Int<TMMLEDPanel>("LEDSpace", [](TMMLEDPanel& c, int v) { c.SetLEDSpace(v); }),
+                Length<TMMLEDPanel>("LEDSpace", [](TMMLEDPanel& c, int v) { c.SetLEDSpace(v); }),
             }})});
 }
 
@@ -214,9 +235,9 @@ TEST_F(FoundationExtremes, LedSpin) {
        Rows<TMMLEDSpin>(
            {Geometry<TMMLEDSpin>(),
             ValueRows<TMMLEDSpin>(),
-            {Int<TMMLEDSpin>("Space", [](TMMLEDSpin& c, int v) { c.SetSpace(v); }),
+            {Length<TMMLEDSpin>("Space", [](TMMLEDSpin& c, int v) { c.SetSpace(v); }),
              Int<TMMLEDSpin>("NumDigits", [](TMMLEDSpin& c, int v) { c.SetNumDigits(v); }),
-             Int<TMMLEDSpin>("LEDSpace", [](TMMLEDSpin& c, int v) { c.SetLEDSpace(v); }),
+             Length<TMMLEDSpin>("LEDSpace", [](TMMLEDSpin& c, int v) { c.SetLEDSpace(v); }),
              Int<TMMLEDSpin>("Increment", [](TMMLEDSpin& c, int v) { c.SetIncrement(v); }),
              Int<TMMLEDSpin>("UpNumGlyphs", [](TMMLEDSpin& c, int v) { c.SetUpNumGlyphs(v); }),
              Int<TMMLEDSpin>("DownNumGlyphs",
@@ -236,6 +257,28 @@ std::vector<Property<C>> MarkerRows() {
           Int<C>("DispMax", [](C& c, int v) { c.SetMinMax(0, v); }),
           Int<C>("RangeMin", [](C& c, int v) { c.SetRangeAll(v, 1000, 0, 1000, 500); }),
           Int<C>("RangeMax", [](C& c, int v) { c.SetRangeAll(0, v, 0, 1000, 500); }),
+          // The range over all of int, shown at one end of it or across it.
+          Int<C>("Locator at the start of all of int",
+                 [](C& c, int v) {
+                   c.SetRangeAll(INT_MIN, INT_MAX, 0, 1000, 500);
+                   c.SetMinMax(INT_MIN, INT_MIN + 10);
+                   c.SetLocator(v);
+                 }),
+          Int<C>("DispMin of all of int",
+                 [](C& c, int v) {
+                   c.SetRangeAll(INT_MIN, INT_MAX, 0, 1000, 500);
+                   c.SetMinMax(v, 0);
+                 }),
+          Int<C>("DispMinY of all of int",
+                 [](C& c, int v) {
+                   c.SetRangeAll(0, 1000, INT_MIN, INT_MAX, 0);
+                   c.SetDispAll(0, 1000, v, INT_MAX);
+                 }),
+          Int<C>("DispMaxY of all of int",
+                 [](C& c, int v) {
+                   c.SetRangeAll(0, 1000, INT_MIN, INT_MAX, 0);
+                   c.SetDispAll(0, 1000, INT_MIN, v);
+                 }),
           Float<C>("GridWidthX",
                    [grids](C& c, double v) {
                      grids(c);
@@ -255,17 +298,37 @@ TEST_F(FoundationExtremes, MarkerPanelAndEnvelope) {
     c.SetMarkerB(600);
     c.SetHelpLocator(400);
   };
-  Paint<TMMMarkerPanel>(
-      {"TMMMarkerPanel", Maker<TMMMarkerPanel>(200, 100, marks),
-       Rows<TMMMarkerPanel>({Geometry<TMMMarkerPanel>(), BevelRows<TMMMarkerPanel>(),
-                             MarkerRows<TMMMarkerPanel>()})});
-  Paint<TMMEnvelope>({"TMMEnvelope", Maker<TMMEnvelope>(200, 100, marks),
-                      Rows<TMMEnvelope>({Geometry<TMMEnvelope>(),
-                                         BevelRows<TMMEnvelope>(),
-                                         MarkerRows<TMMEnvelope>(),
-                                         {Int<TMMEnvelope>("PointSize", [](TMMEnvelope& c, int v) {
-                                           c.SetPointSize(v);
-                                         })}})});
+  // Marks inverted over one another where a span of all of int puts them on one column.
+  const std::set<uint32_t> marks_met = {0x3FC03Fu, 0x40BF40u};
+  // The grids of the largest panel: as many lines as it has columns or rows at most.
+  using P = TMMMarkerPanel;
+  auto largest = [](P& c) {
+    c.Configure([](TMMMarkerGeometry& g) { g.DrawGridX = g.DrawGridY = true; });
+    c.SetBounds(0, 0, kMaxControlExtent, kMaxControlExtent);
+  };
+  Paint<P>({"TMMMarkerPanel", Maker<P>(200, 100, marks),
+            Rows<P>({Geometry<P>(),
+                     BevelRows<P>(),
+                     MarkerRows<P>(),
+                     {Float<P>("GridWidthX at the largest size",
+                               [largest](P& c, double v) {
+                                 largest(c);
+                                 c.SetGridWidthX(ToFloat(v));
+                               }),
+                      Float<P>("GridWidthY at the largest size",
+                               [largest](P& c, double v) {
+                                 largest(c);
+                                 c.SetGridWidthY(ToFloat(v));
+                               })}}),
+            marks_met});
+  Paint<TMMEnvelope>(
+      {"TMMEnvelope", Maker<TMMEnvelope>(200, 100, marks),
+       Rows<TMMEnvelope>(
+           {Geometry<TMMEnvelope>(),
+            BevelRows<TMMEnvelope>(),
+            MarkerRows<TMMEnvelope>(),
+            {Int<TMMEnvelope>("PointSize", [](TMMEnvelope& c, int v) { c.SetPointSize(v); })}}),
+       marks_met});
 }
 
 }  // namespace
