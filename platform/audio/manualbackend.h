@@ -24,11 +24,8 @@ class ManualBackend final : public Backend {
   // Where position counters of devices opened from now on start, in frames.
   void SetCounterOriginFrames(int64_t frames);
   // Whether the streams opened from now on can drop what was rendered and not heard yet (the
-  // latency) as a sound server can, and apply a gain themselves; neither by default, as SDL.
+  // latency) as a sound server can; not by default, as SDL.
   void SetFlushable(bool flushable);
-  void SetAppliesGain(bool applies);
-  // The gains the most recently opened stream was last told to apply (empty: none).
-  std::vector<double> StreamGain() const;
   // Whether that stream holds silent after a Discard until Resume.
   bool Holding() const;
   // Formats the devices refuse although the layer could play them.
@@ -63,8 +60,6 @@ class ManualBackend final : public Backend {
   std::function<bool(const WaveFormatEx&)> accepts_;
   int latency_frames_ = 0;
   bool flushable_ = false;
-  bool applies_gain_ = false;
-  std::vector<double> gain_;
   int64_t origin_frames_ = 0;
   int queue_ms_asked_ = 0;
   std::vector<Stream*> streams_;  // open order

@@ -95,10 +95,8 @@ class StreamBuffer final : private RenderSource {
   StreamBuffer(const WaveFormatEx& format, uint32_t bytes);
 
   size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) override;
-  // Volume and pan as one gain per channel; 1.0 for each when neither attenuates.
-  std::vector<double> GainsLocked() const;
-  // Hands volume and pan to the backend to apply where the sound is mixed, when it can.
-  void PassGains();
+  // Takes a new volume or pan into the gains, heard from the first frame not heard yet.
+  void GainsChanged();
   // Takes the last `frames` output frames back: the renderer reads them again.
   void TakeBackLocked(int64_t frames);
   bool WaitCallbacksIdle(int) override { return true; }
@@ -141,8 +139,8 @@ class StreamBuffer final : private RenderSource {
   mutable double heard_max_ = 0;  // the play cursor never goes back
   std::deque<Segment> history_;
   int32_t volume_ = 0;
-  bool gain_by_backend_ = false;
   int32_t pan_ = 0;
+  double gains_[8] = {1, 1, 1, 1, 1, 1, 1, 1};  // volume and pan per channel
   uint32_t rate_ = 0;
 
   // The region handed out by Lock (touched by the writer only).

@@ -31,8 +31,6 @@ class WaveOutDevice final : public RenderSource {
   MMRESULT Restart();
   MMRESULT Reset();
   MMRESULT GetPosition(MMTime* time);
-  // One gain per channel (1.0: the sound as written), heard from the next frame on.
-  MMRESULT SetGain(float left, float right);
 
   size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) override;
   bool WaitCallbacksIdle(int timeout_ms) override;
@@ -68,7 +66,6 @@ class WaveOutDevice final : public RenderSource {
   // the renderer goes on from the first stream byte not heard.
   void DiscardUnheard(bool hold);
   void TakeBackLocked(int64_t bytes);
-  void ApplyGainLocked(uint8_t* data, size_t bytes) const;
   bool OnDriverThreadLocked() const;
   bool WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint64_t seq, int timeout_ms);
 
@@ -91,8 +88,6 @@ class WaveOutDevice final : public RenderSource {
   int64_t latency_ = 0;
   bool paused_ = false;
   bool resetting_ = false;  // a reset is discarding what the backend holds
-  float gain_[2] = {1.0f, 1.0f};
-  bool gain_in_render_ = false;  // the backend cannot apply the gain itself
   bool closing_ = false;
   bool quit_ = false;
   bool rendered_news_ = false;  // a render the driver has not looked at yet
