@@ -15,6 +15,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -113,17 +114,29 @@ class PulseNullSink {
   // The sink's volume in percent as the server reports it (its first channel); -1 when it
   // cannot be read. Set with SetVolumePercent, as a user would in the desktop's mixer.
   int VolumePercent() const {
-    const std::string out = Ask({"pactl", "get-sink-volume", "vanttest"});
-    const size_t percent = out.find('%');
-    if (percent == std::string::npos) return -1;
-    size_t begin = percent;
-    while (begin > 0 && std::isdigit(static_cast<unsigned char>(out[begin - 1]))) --begin;
-    return begin < percent ? std::stoi(out.substr(begin, percent - begin)) : -1;
+    return FirstPercent(Ask({"pactl", "get-sink-volume", "vanttest"}), 0);
   }
   bool SetVolumePercent(int percent) const {
     Ask({"pactl", "set-sink-volume", "vanttest", std::to_string(percent) + "%"});
     return VolumePercent() == percent;
   }
+  // The same for the first stream playing to the sink (-1: none), as the desktop's mixer shows
+  // and sets the level of one program.
+  int StreamVolumePercent() const {
+    const std::string out = Ask({"pactl", "list", "sink-inputs"});
+    const size_t volume = out.find("\tVolume:");
+    return volume == std::string::npos ? -1 : FirstPercent(out, volume);
+  }
+  bool SetStreamVolumePercent(int percent) const {
+    const std::string out = Ask({"pactl", "list", "sink-inputs"});
+    const size_t hash = out.find("Sink Input #");
+    if (hash == std::string::npos) return false;
+    const std::string index = std::to_string(std::atoi(out.c_str() + hash + 12));
+    Ask({"pactl", "set-sink-input-volume", index, std::to_string(percent) + "%"});
+    return StreamVolumePercent() == percent;
+  }
+  // Loads a module into the running server, as the desktop's configuration would.
+  void LoadModule(const std::string& name) const { Ask({"pactl", "load-module", name}); }
 
   void StopRecording() {
     if (parec_ <= 0) return;
@@ -155,6 +168,15 @@ class PulseNullSink {
     const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return failed ? -1 : pid;
+  }
+
+  // The number before the first '%' of `text` from `from` on; -1 when there is none.
+  static int FirstPercent(const std::string& text, size_t from) {
+    const size_t percent = text.find('%', from);
+    if (percent == std::string::npos) return -1;
+    size_t begin = percent;
+    while (begin > from && std::isdigit(static_cast<unsigned char>(text[begin - 1]))) --begin;
+    return begin < percent ? std::stoi(text.substr(begin, percent - begin)) : -1;
   }
 
   // Runs a client of the server to its end; answers what it printed.

@@ -412,6 +412,36 @@ TEST_P(VolumeOnTheServer, TheSinkKeepsTheUsersVolume) {
   EXPECT_EQ(seen, std::vector<int>({30, 30, 30})) << "playing, after a change, after the close";
 }
 
+// The level the user gave this program in the desktop's mixer, which the server remembers, is
+// the one the next play starts with, and the player's own volume changes leave it alone.
+TEST_P(VolumeOnTheServer, TheProgramsLevelInTheMixerIsKept) {
+  Listener listener;
+  START_OR_SKIP(listener.Start(1.5));
+  testing::PulseNullSink& sink = listener.Sink();
+  sink.LoadModule("module-stream-restore");
+  bool set = false;
+  PlayFile(
+      listener.Wave(), GetParam(),
+      [&](TMMAudioPlayer&, QueueDispatcher& gui) {
+        listener.RunFor(gui, 300);
+        set = sink.SetStreamVolumePercent(50);
+      },
+      false, nullptr);
+  ASSERT_TRUE(set);
+  std::vector<int> seen;
+  PlayFile(
+      listener.Wave(), GetParam(),
+      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
+        listener.RunFor(gui, 300);
+        seen.push_back(sink.StreamVolumePercent());
+        player.SetVolume(8192);
+        listener.RunFor(gui, 300);
+        seen.push_back(sink.StreamVolumePercent());
+      },
+      false, nullptr);
+  EXPECT_EQ(seen, std::vector<int>({50, 50})) << "as the play began, after a change";
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, VolumeOnTheServer, ::testing::Bool(), [](const auto& info) {
   return std::string(info.param ? "Stream" : "WaveOut");
 });
