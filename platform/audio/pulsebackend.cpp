@@ -305,7 +305,7 @@ class PulseStream final : public BackendStream {
   // Under the loop's lock.
   bool started_ = false;
   bool held_ = false;
-  bool corked_ = true;  // the stream starts corked, and is corked by a discard until new sound
+  bool corked_ = true;   // the stream starts corked, and is corked by a discard until new sound
   int64_t written_ = 0;  // bytes handed to the server since open, less those dropped
   // Read by the device without the loop's lock.
   std::atomic<int64_t> heard_at_render_{0};

@@ -328,8 +328,8 @@ TEST_P(Player, TheBuffersHandedOnCarryTheVolumeHeard) {
   TMMDSPInterface tap(nullptr);
   int shown = 0;
   tap.OnBufferReady = [&](TObject*, PMMWaveHdr h) {
-    shown = std::max(shown, Peak(reinterpret_cast<const uint8_t*>(h->wh.lpData),
-                                 h->wh.dwBytesRecorded));
+    shown = std::max(shown,
+                     Peak(reinterpret_cast<const uint8_t*>(h->wh.lpData), h->wh.dwBytesRecorded));
   };
   player_->SetOutput(&tap);
   for (const int32_t volume : {0, 8192, 16384}) {

@@ -189,7 +189,8 @@ class PulseNullSink {
     close(fds[1]);
     std::string out;
     char buffer[512];
-    for (ssize_t n; pid > 0 && (n = read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
+    for (ssize_t n; pid > 0 && (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+      out.append(buffer, n);
     close(fds[0]);
     if (pid > 0) waitpid(pid, nullptr, 0);
     return out;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -37,11 +38,11 @@ constexpr int kRate = 48000;
 
 // A private server that cannot start fails the test where one must (CI=true), and skips it
 // elsewhere.
-#define START_OR_SKIP(start)                              \
-  if (const std::string why = (start); !why.empty()) {    \
-    const char* ci = std::getenv("CI");                   \
-    if (ci && std::string(ci) == "true") FAIL() << why;   \
-    GTEST_SKIP() << why;                                  \
+#define START_OR_SKIP(start)                            \
+  if (const std::string why = (start); !why.empty()) {  \
+    const char* ci = std::getenv("CI");                 \
+    if (ci && std::string(ci) == "true") FAIL() << why; \
+    GTEST_SKIP() << why;                                \
   }
 
 // Two unrelated voices, so no lag but the right one correlates; a second and a half unless
@@ -389,6 +390,24 @@ TEST_P(VolumeOnTheServer, AChangeIsHeardAtOnce) {
   EXPECT_EQ(FirstSound(heard, cutoff.ends + 20 * kMs), -1) << "sound after the volume went to 0";
 }
 
+// Plays the listener's file and reads a level of the server (`level`) 0.7 s in and again once
+// the player's volume was halved; answers the readings.
+std::vector<int> LevelAroundAChange(Listener& listener, bool dsound,
+                                    const std::function<int()>& level) {
+  std::vector<int> seen;
+  PlayFile(
+      listener.Wave(), dsound,
+      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
+        listener.RunFor(gui, 700);
+        seen.push_back(level());
+        player.SetVolume(8192);
+        listener.RunFor(gui, 300);
+        seen.push_back(level());
+      },
+      false, nullptr);
+  return seen;
+}
+
 // The program never sets a volume on the server. With flat volumes (a stream's volume moves its
 // sink's) a sink the user set to 30 % stays there while the player opens, plays, changes its own
 // volume and closes.
@@ -397,17 +416,8 @@ TEST_P(VolumeOnTheServer, TheSinkKeepsTheUsersVolume) {
   START_OR_SKIP(listener.Start(2, "flat-volumes = yes"));
   testing::PulseNullSink& sink = listener.Sink();
   ASSERT_TRUE(sink.SetVolumePercent(30));
-  std::vector<int> seen;
-  PlayFile(
-      listener.Wave(), GetParam(),
-      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
-        listener.RunFor(gui, 700);
-        seen.push_back(sink.VolumePercent());
-        player.SetVolume(8192);
-        listener.RunFor(gui, 300);
-        seen.push_back(sink.VolumePercent());
-      },
-      false, nullptr);
+  std::vector<int> seen =
+      LevelAroundAChange(listener, GetParam(), [&] { return sink.VolumePercent(); });
   seen.push_back(sink.VolumePercent());
   EXPECT_EQ(seen, std::vector<int>({30, 30, 30})) << "playing, after a change, after the close";
 }
@@ -428,18 +438,9 @@ TEST_P(VolumeOnTheServer, TheProgramsLevelInTheMixerIsKept) {
       },
       false, nullptr);
   ASSERT_TRUE(set);
-  std::vector<int> seen;
-  PlayFile(
-      listener.Wave(), GetParam(),
-      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
-        listener.RunFor(gui, 300);
-        seen.push_back(sink.StreamVolumePercent());
-        player.SetVolume(8192);
-        listener.RunFor(gui, 300);
-        seen.push_back(sink.StreamVolumePercent());
-      },
-      false, nullptr);
-  EXPECT_EQ(seen, std::vector<int>({50, 50})) << "as the play began, after a change";
+  EXPECT_EQ(LevelAroundAChange(listener, GetParam(), [&] { return sink.StreamVolumePercent(); }),
+            std::vector<int>({50, 50}))
+      << "as the play began, after a change";
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, VolumeOnTheServer, ::testing::Bool(), [](const auto& info) {
