@@ -180,18 +180,18 @@ void TMMAudioPlayer::SetPosition(int32_t ms) {
   LoadAgainFrom(ms);
 }
 
-void TMMAudioPlayer::LoadAgainFrom(int32_t ms) {
+void TMMAudioPlayer::LoadAgainFrom(std::optional<int32_t> ms) {
   Marked seeking(seeking_);
   const bool was_paused = (GetState() & wosPause) != 0;
   // Nothing more is heard from here on: the device drops what it holds unheard.
   active_->Pause();
-  if (ms < 0) {
-    ms = GetPosition();
-    audio_->ContinueAt(ms);
+  if (ms) {
+    audio_->SetPosition(*ms);
+    start_offset_ = *ms;
   } else {
-    audio_->SetPosition(ms);
+    start_offset_ = GetPosition();
+    audio_->ContinueAt(start_offset_);
   }
-  start_offset_ = ms;
   // Flushes, counts the position from 0 again and refills from the new place.
   active_->Reset();
   if (!was_paused) active_->Restart();
@@ -206,7 +206,7 @@ void TMMAudioPlayer::LoadAgainFrom(int32_t ms) {
 void TMMAudioPlayer::LevelsChanged() {
   audio_->SetVolume(volume_);
   audio_->SetPanning(panning_);
-  if (GetState() & (wosPlay | wosPause)) LoadAgainFrom(-1);
+  if (GetState() & (wosPlay | wosPause)) LoadAgainFrom(std::nullopt);
 }
 
 void TMMAudioPlayer::SetVolume(int32_t value) {

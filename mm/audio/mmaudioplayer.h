@@ -4,6 +4,7 @@
 // behind the active device, so every played buffer passes through it to its Output.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "mmaudiofile.h"
@@ -110,9 +111,9 @@ class TMMAudioPlayer : public TMMBaseAudioFile {
   void AttachTo(TMMDSPComponent* device);
   // Volume and panning to the audio file; what the device holds is loaded again.
   void LevelsChanged();
-  // Drops what the device holds and loads again from `ms`; from where the listener is, within
-  // the same play, when `ms` is negative.
-  void LoadAgainFrom(int32_t ms);
+  // Drops what the device holds and loads again from `ms`; without `ms` from where the listener
+  // is, within the same play.
+  void LoadAgainFrom(std::optional<int32_t> ms);
   void DeviceStopped();
   void DeviceClosed();
   void FileChanged();

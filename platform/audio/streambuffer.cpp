@@ -264,12 +264,15 @@ void StreamBuffer::GainsChanged() {
   {
     std::lock_guard lock(mutex_);
     const double gain = Gain(volume_);
-    std::fill(std::begin(gains_), std::end(gains_), gain);
+    Gains gains;
+    gains.fill(gain);
     // A pan to one side attenuates the other.
     if (format_.nChannels > 1) {
-      gains_[0] = gain * Gain(std::min(-pan_, 0));
-      gains_[1] = gain * Gain(std::min(pan_, 0));
+      gains[0] = gain * Gain(std::min(-pan_, 0));
+      gains[1] = gain * Gain(std::min(pan_, 0));
     }
+    if (gains == gains_) return;
+    gains_ = gains;
     if (!playing_ || !stream_->CanDiscard()) return;
   }
   // What the backend holds was rendered with the old gains: it is dropped and rendered again from

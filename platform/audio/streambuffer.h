@@ -6,6 +6,7 @@
 //
 // Threads: the renderer takes the buffer's lock only to copy (or resample) one render's worth of
 // frames; every other call holds it only for a copy or a few counters.
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -140,7 +141,9 @@ class StreamBuffer final : private RenderSource {
   std::deque<Segment> history_;
   int32_t volume_ = 0;
   int32_t pan_ = 0;
-  double gains_[8] = {1, 1, 1, 1, 1, 1, 1, 1};  // volume and pan per channel
+  // Volume and pan as one gain per channel (a playable format has at most 8).
+  using Gains = std::array<double, 8>;
+  Gains gains_{1, 1, 1, 1, 1, 1, 1, 1};
   uint32_t rate_ = 0;
 
   // The region handed out by Lock (touched by the writer only).

@@ -27,6 +27,10 @@ namespace vant::testing {
 
 class PulseNullSink {
  public:
+  // The recorder takes the sink's sound in fragments of this many milliseconds, so a moment
+  // placed by the recording is known to within one fragment.
+  static constexpr int kFragmentMs = 20;
+
   PulseNullSink() = default;
   PulseNullSink(const PulseNullSink&) = delete;
   PulseNullSink& operator=(const PulseNullSink&) = delete;
@@ -86,10 +90,10 @@ class PulseNullSink {
     const int watch = inotify_init1(IN_CLOEXEC);
     if (watch < 0) return false;
     inotify_add_watch(watch, raw.parent_path().c_str(), IN_MODIFY);
-    parec_ = Spawn(
-        {"parec", "--device=vanttest.monitor", "--format=s16le", "--rate=" + std::to_string(rate),
-         "--channels=" + std::to_string(channels), "--raw", "--latency-msec=20", raw.string()},
-        env);
+    parec_ = Spawn({"parec", "--device=vanttest.monitor", "--format=s16le",
+                    "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels),
+                    "--raw", "--latency-msec=" + std::to_string(kFragmentMs), raw.string()},
+                   env);
     bool writing = false;
     for (int events = 0; parec_ > 0 && !writing && events < 1000; ++events) {
       pollfd p{watch, POLLIN, 0};

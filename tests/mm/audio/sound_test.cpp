@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -200,13 +201,15 @@ long FirstSound(const std::vector<int16_t>& v, long from = 0) {
 }
 
 // Where the sound heard up to `from` stops going on as the file does (it stops, or jumps
-// elsewhere), in recording frames; `lag` is set to where it was in the file.
+// elsewhere), in recording frames, looked for from 20 ms before it; `lag` is set to where it was
+// in the file just before. A busy machine's dropout earlier in the play moves the lag on, so it
+// is found near `from`, in a wide range.
 long OldSoundEnds(const std::vector<int16_t>& source, const std::vector<int16_t>& heard, long from,
                   long* lag) {
   const long onset = FirstSound(heard);
   const long guess = BestLag(source, heard, onset + 20 * kMs, onset, 50 * kMs);
-  *lag = BestLag(source, heard, from - 150 * kMs, guess, 100 * kMs);
-  for (long k = from - 100 * kMs; 2 * k < static_cast<long>(heard.size()); k += kMs) {
+  *lag = BestLag(source, heard, from - 80 * kMs, guess, 300 * kMs);
+  for (long k = from - 20 * kMs; 2 * k < static_cast<long>(heard.size()); k += kMs) {
     if (Correlation(source, k - *lag, heard, k, 2 * kMs) < 0.9) return k;
   }
   return static_cast<long>(heard.size() / 2);
@@ -217,6 +220,7 @@ long OldSoundEnds(const std::vector<int16_t>& source, const std::vector<int16_t>
 struct Call {
   int64_t began = 0;
   int64_t returned = 0;
+  long recorded = 0;  // frames recorded as it began: all mixed before it
 };
 
 // Plays the listener's file on the process's default backend and, a second in, makes the call
@@ -228,6 +232,7 @@ Call PlayAndAct(Listener& listener, bool dsound, const PlayerDriver& act,
       listener.Wave(), dsound,
       [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
         listener.RunFor(gui, 1000);
+        call.recorded = static_cast<long>(listener.Sink().RecordedBytes() / 4);
         call.began = testing::RecordingClock::NowMicros();
         act(player, gui);
         call.returned = testing::RecordingClock::NowMicros();
@@ -238,12 +243,14 @@ Call PlayAndAct(Listener& listener, bool dsound, const PlayerDriver& act,
   return call;
 }
 
-// Where the sound heard before a call stopped going on as the file does, in recording frames:
-// the sink's own clock. How long the call itself took on a busy machine is the scheduler's
-// doing, so what it promises is measured from the frame the sink played as it returned.
+// What a call promises is measured in recording frames, the sink's own clock, from the frame the
+// sink played as the call returned (how long the call took on a busy machine is the scheduler's
+// doing), with the margin of one recorder fragment within which the recording places that frame.
+constexpr double kPlacedMs = testing::PulseNullSink::kFragmentMs;
+
+// Where the sound heard before a call stopped going on as the file does.
 struct Cutoff {
-  long began;  // recording frames
-  long returned;
+  long returned;  // recording frames
   long ends;
   long lag;         // recording frame less file frame before the call
   double after_ms;  // of the old sound after the call returned
@@ -251,11 +258,12 @@ struct Cutoff {
 };
 Cutoff OldSoundAfter(Listener& listener, const std::vector<int16_t>& heard, const Call& call) {
   Cutoff c{};
-  c.began = listener.Clock().FrameAt(call.began);
   c.returned = listener.Clock().FrameAt(call.returned);
-  c.ends = OldSoundEnds(listener.Source(), heard, c.began, &c.lag);
+  c.ends = OldSoundEnds(listener.Source(), heard, call.recorded, &c.lag);
   c.after_ms = static_cast<double>(c.ends - c.returned) / kMs;
-  c.early_ms = static_cast<double>(c.began - c.ends) / kMs;
+  // What was recorded before the call began was mixed before it: the old sound goes on through
+  // it, to the frame.
+  c.early_ms = static_cast<double>(call.recorded - c.ends) / kMs;
   return c;
 }
 
@@ -297,9 +305,8 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
   const std::vector<int16_t> heard = listener.Heard();
   const Cutoff cutoff = OldSoundAfter(listener, heard, called);
   const long ends = cutoff.ends, lag = cutoff.lag;
-  EXPECT_LE(cutoff.after_ms, 50) << "of the old sound after the call returned";
-  // The sink mixes a period ahead of the clock, so the call is placed within about 20 ms.
-  EXPECT_LE(cutoff.early_ms, 40) << "the sound stopped before the call";
+  EXPECT_LE(cutoff.after_ms, 50 + kPlacedMs) << "of the old sound after the call returned";
+  EXPECT_LE(cutoff.early_ms, 2) << "the sound stopped before the call";
   const long resumed = FirstSound(heard, ends + 20 * kMs);
   switch (cut) {
     case Cut::kPause:
@@ -317,7 +324,7 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
       // The new place is heard from its first sample, within 50 ms of the call's return.
       long start = -1;
       double best = 0;
-      for (long k = ends - 20 * kMs; k < ends + 100 * kMs; ++k) {
+      for (long k = ends - 20 * kMs; k < std::max(ends, cutoff.returned) + 100 * kMs; ++k) {
         const double c = Correlation(listener.Source(), kSeekMs * kMs, heard, k, 20 * kMs);
         if (c > best) {
           best = c;
@@ -325,7 +332,7 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
         }
       }
       EXPECT_GT(best, 0.95) << "the new place is not heard from its first sample";
-      EXPECT_LE(static_cast<double>(start - cutoff.returned) / kMs, 50)
+      EXPECT_LE(static_cast<double>(start - cutoff.returned) / kMs, 50 + kPlacedMs)
           << "before the new place is heard";
       break;
     }
@@ -367,7 +374,7 @@ TEST_P(EndOnTheServer, OnStopComesWithTheLastSample) {
   long last = static_cast<long>(heard.size() / 2) - 1;
   while (last > 0 && heard[2 * last] == 0 && heard[2 * last + 1] == 0) --last;
   const double ms = static_cast<double>(listener.Clock().FrameAt(stopped) - last) / kMs;
-  EXPECT_LE(std::abs(ms), 100) << "OnStop against the last sample heard";
+  EXPECT_LE(std::abs(ms), 100 + kPlacedMs) << "OnStop against the last sample heard";
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, EndOnTheServer, ::testing::Bool(), [](const auto& info) {
@@ -385,8 +392,9 @@ TEST_P(VolumeOnTheServer, AChangeIsHeardAtOnce) {
       listener, GetParam(), [](TMMAudioPlayer& player, QueueDispatcher&) { player.SetVolume(0); });
   const std::vector<int16_t> heard = listener.Heard();
   const Cutoff cutoff = OldSoundAfter(listener, heard, called);
-  EXPECT_LE(cutoff.after_ms, 50) << "of sound at the old volume after the call returned";
-  EXPECT_LE(cutoff.early_ms, 40) << "the sound changed before the call";
+  EXPECT_LE(cutoff.after_ms, 50 + kPlacedMs)
+      << "of sound at the old volume after the call returned";
+  EXPECT_LE(cutoff.early_ms, 2) << "the sound changed before the call";
   EXPECT_EQ(FirstSound(heard, cutoff.ends + 20 * kMs), -1) << "sound after the volume went to 0";
 }
 

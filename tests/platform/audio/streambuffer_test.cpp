@@ -157,6 +157,8 @@ TEST_F(StreamBufferTest, AVolumeChangeRendersAgainWhatWasNotHeard) {
   backend_.SetLatencyFrames(10);
   buffer_->Play();
   backend_.Render(50);
+  ASSERT_EQ(buffer_->SetVolume(STREAM_VOLUME_MAX), MMSYSERR_NOERROR);
+  EXPECT_EQ(WriteCursor(), 100u) << "the volume it had: nothing to render again";
   ASSERT_EQ(buffer_->SetVolume(STREAM_VOLUME_MIN), MMSYSERR_NOERROR);
   EXPECT_EQ(PlayCursor(), 80u);
   EXPECT_EQ(WriteCursor(), 80u) << "the frames not heard are read again";
