@@ -202,15 +202,18 @@ long FirstSound(const std::vector<int16_t>& v, long from = 0) {
 
 // Where the sound heard up to `from` stops going on as the file does (it stops, or jumps
 // elsewhere), in recording frames, looked for from 20 ms before it; `lag` is set to where it was
-// in the file just before. A busy machine's dropout earlier in the play moves the lag on, so it
-// is found near `from`, in a wide range.
+// in the file as it stopped. A busy machine's dropout or repeat moves the lag on: where the sound
+// still goes on as the file does within 300 ms of where it was, it is the old sound still.
 long OldSoundEnds(const std::vector<int16_t>& source, const std::vector<int16_t>& heard, long from,
                   long* lag) {
   const long onset = FirstSound(heard);
   const long guess = BestLag(source, heard, onset + 20 * kMs, onset, 50 * kMs);
   *lag = BestLag(source, heard, from - 80 * kMs, guess, 300 * kMs);
   for (long k = from - 20 * kMs; 2 * k < static_cast<long>(heard.size()); k += kMs) {
-    if (Correlation(source, k - *lag, heard, k, 2 * kMs) < 0.9) return k;
+    if (Correlation(source, k - *lag, heard, k, 2 * kMs) >= 0.9) continue;
+    const long moved = BestLag(source, heard, k, *lag, 300 * kMs);
+    if (Correlation(source, k - moved, heard, k, 10 * kMs) < 0.99) return k;
+    *lag = moved;
   }
   return static_cast<long>(heard.size() / 2);
 }
