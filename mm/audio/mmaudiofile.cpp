@@ -165,7 +165,11 @@ int64_t TMMCustomAudioFile::TimeToBytes(int64_t ms) const {
       wioTimeToBytes64(GetPWaveFormat(), static_cast<uint64_t>(std::max<int64_t>(ms, 0))));
 }
 
-void TMMCustomAudioFile::SetPosition(int32_t ms) {
+void TMMCustomAudioFile::SetPosition(int32_t ms) { MoveTo(ms, false); }
+
+void TMMCustomAudioFile::ContinueAt(int32_t ms) { MoveTo(ms, true); }
+
+void TMMCustomAudioFile::MoveTo(int32_t ms, bool continuing) {
   std::lock_guard lock(lock_);
   ms = std::clamp(ms, 0, std::max(play_length_, 0));
   if (!GetEmpty()) file_->SetPositionMs(ms);
@@ -173,6 +177,8 @@ void TMMCustomAudioFile::SetPosition(int32_t ms) {
     end_reached_ = silence_sent_ = false;
     bytes_delivered_ = 0;
     start_position_ = ms;
+    if (!continuing) fade_from_ = ms;
+    continuing_ = continuing;
     bytes_to_play_ = TimeToBytes(int64_t{play_length_} - ms);
     adpcm_->Reseting();
     pcm_->Reseting();
@@ -271,8 +277,8 @@ void TMMCustomAudioFile::InitFadeList() {
     fade_list_.Add(p);
   };
   add(0, 0);
-  if (start_position_ > 0) add(start_position_, 0);
-  add(start_position_ + c + 1, volume_);
+  if (fade_from_ > 0) add(fade_from_, 0);
+  add(fade_from_ + c + 1, volume_);
   add(b, volume_);
   add(b + fade_out_, 0);
   add(int64_t{file_length_} + 10000, 0);
@@ -291,6 +297,8 @@ void TMMCustomAudioFile::InitFadeList() {
 void TMMCustomAudioFile::BeginRun() {
   end_reached_ = silence_sent_ = false;
   start_position_ = GetPosition();
+  if (!continuing_) fade_from_ = start_position_;
+  continuing_ = false;
   bytes_delivered_ = 0;
   bytes_to_play_ = TimeToBytes(int64_t{play_length_} - start_position_);
 }
@@ -336,6 +344,7 @@ void TMMCustomAudioFile::Stopped() {
     std::lock_guard lock(lock_);
     end_reached_ = silence_sent_ = true;
     RestoreFadeOut();
+    continuing_ = false;
     file_started_ = false;
   }
   TMMBaseAudioFile::Stopped();

@@ -33,6 +33,9 @@ class TMMCustomAudioFile : public TMMBaseAudioFile {
   virtual void SetEnabled(bool value);
   // Milliseconds. While started this is a seek.
   virtual void SetPosition(int32_t ms);
+  // While started, moves back to `ms` within the same play: no rise from silence there. What
+  // follows is loaded again at the present volume and panning (the next reset goes on from it).
+  void ContinueAt(int32_t ms);
   virtual int32_t GetPosition();
   virtual void SetFadeParams(int32_t fade_in, int32_t fade_out, int32_t position);
   virtual void InitFadeList();
@@ -118,6 +121,7 @@ class TMMCustomAudioFile : public TMMBaseAudioFile {
   template <class Note>
   void ForChain(Note note);
   int64_t TimeToBytes(int64_t ms) const;
+  void MoveTo(int32_t ms, bool continuing);
 
   TMMCustomFile* file_ = nullptr;
   TMMADPCMConverter* adpcm_ = nullptr;
@@ -129,6 +133,8 @@ class TMMCustomAudioFile : public TMMBaseAudioFile {
   int32_t file_length_ = 0;
   int32_t play_length_ = 0;
   int32_t start_position_ = 0;
+  int32_t fade_from_ = 0;    // where the present play rose from silence
+  bool continuing_ = false;  // the next run goes on with the present play's fade
   int32_t fade_in_ = 0;
   int32_t fade_out_ = 0;
   int32_t fade_out_position_ = 0;

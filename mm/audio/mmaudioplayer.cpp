@@ -177,11 +177,21 @@ void TMMAudioPlayer::SetPosition(int32_t ms) {
     audio_->SetPosition(ms);
     return;
   }
+  LoadAgainFrom(ms);
+}
+
+void TMMAudioPlayer::LoadAgainFrom(std::optional<int32_t> ms) {
   Marked seeking(seeking_);
   const bool was_paused = (GetState() & wosPause) != 0;
+  // Nothing more is heard from here on: the device drops what it holds unheard.
   active_->Pause();
-  audio_->SetPosition(ms);
-  start_offset_ = ms;
+  if (ms) {
+    audio_->SetPosition(*ms);
+    start_offset_ = *ms;
+  } else {
+    start_offset_ = GetPosition();
+    audio_->ContinueAt(start_offset_);
+  }
   // Flushes, counts the position from 0 again and refills from the new place.
   active_->Reset();
   if (!was_paused) active_->Restart();
@@ -189,23 +199,22 @@ void TMMAudioPlayer::SetPosition(int32_t ms) {
 
 // Levels.
 
-// With wave-out the volume and the panning are the device's output gain: applied where the sound
-// leaves for the listener, a change is heard at once instead of after the buffers filled ahead.
-// The gains are those the audio file's software volume would apply (16,384 unity; the side
-// opposite the panning gives way).
-void TMMAudioPlayer::PassOutputGain() {
-  const double volume = volume_ / 16384.0;
-  const double left = panning_ > 0 ? volume * (32768 - panning_) / 32768 : volume;
-  const double right = panning_ < 0 ? volume * (32768 + panning_) / 32768 : volume;
-  audio_->SetVolume(16384);
-  audio_->SetPanning(0);
-  wave_->SetOutputGain(static_cast<float>(left), static_cast<float>(right));
+// With wave-out the audio file applies the volume and the panning to the samples, so the
+// buffers the player hands on (to the level meters) carry what is heard. What the device holds
+// was loaded at the old levels: it is dropped and loaded again from where the listener is, so
+// a change is heard at once however deep the device's queue.
+void TMMAudioPlayer::LevelsChanged() {
+  audio_->SetVolume(volume_);
+  audio_->SetPanning(panning_);
+  if (GetState() & (wosPlay | wosPause)) LoadAgainFrom(std::nullopt);
 }
 
 void TMMAudioPlayer::SetVolume(int32_t value) {
   if (!use_dsound_) {
-    volume_ = std::clamp(value, 0, 32768);
-    PassOutputGain();
+    const int32_t volume = std::clamp(value, 0, 32768);
+    const bool changed = volume != volume_ || audio_->GetVolume() != volume_;
+    volume_ = volume;
+    if (changed) LevelsChanged();
     return;
   }
   volume_ = std::clamp(value, 0, 16384);
@@ -214,11 +223,14 @@ void TMMAudioPlayer::SetVolume(int32_t value) {
 }
 
 void TMMAudioPlayer::SetPanning(int32_t value) {
-  panning_ = std::clamp(value, -32768, 32768);
+  const int32_t panning = std::clamp(value, -32768, 32768);
   if (!use_dsound_) {
-    PassOutputGain();
+    const bool changed = panning != panning_ || audio_->GetPanning() != panning_;
+    panning_ = panning;
+    if (changed) LevelsChanged();
     return;
   }
+  panning_ = panning;
   ds_->SetPan(RangeScale(panning_, -32768, 32768, -10000, 10000));
   audio_->SetPanning(0);
 }
@@ -249,7 +261,6 @@ void TMMAudioPlayer::SetUseDSound(bool value) {
     wave_->SetInput(nullptr);
     ds_->SetInput(audio_.get());
     wave_->SetOutput(nullptr);
-    wave_->SetOutputGain(1.0f, 1.0f);
     AttachTo(ds_.get());
     active_ = ds_.get();
   } else {

@@ -4,6 +4,7 @@
 // behind the active device, so every played buffer passes through it to its Output.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "mmaudiofile.h"
@@ -78,7 +79,7 @@ class TMMAudioPlayer : public TMMBaseAudioFile {
   // Clamped into 0 .. the play length; a paused stream moves and stays paused.
   void SetPosition(int32_t ms);
 
-  // Wave-out: 0..32,768 (16,384 unity) with the panning as the device's output gain. Stream
+  // Wave-out: 0..32,768 (16,384 unity), applied with the panning by the audio file. Stream
   // buffer: 0..16,384, turned into the device's attenuation. Both heard at once.
   int32_t GetVolume() const { return volume_; }
   void SetVolume(int32_t value);
@@ -108,7 +109,11 @@ class TMMAudioPlayer : public TMMBaseAudioFile {
   void BindDevice(Device& device);
   // Makes this component `device`'s Output (it publishes no Input of its own).
   void AttachTo(TMMDSPComponent* device);
-  void PassOutputGain();
+  // Volume and panning to the audio file; what the device holds is loaded again.
+  void LevelsChanged();
+  // Drops what the device holds and loads again from `ms`; without `ms` from where the listener
+  // is, within the same play.
+  void LoadAgainFrom(std::optional<int32_t> ms);
   void DeviceStopped();
   void DeviceClosed();
   void FileChanged();

@@ -115,12 +115,6 @@ void TMMWaveOut::SetPriority(TThreadPriority value) {
   SetThreadPriority(value);
 }
 
-void TMMWaveOut::SetOutputGain(float left, float right) {
-  gain_left_ = left;
-  gain_right_ = right;
-  if (handle_) audio::waveOutSetGain(GetHandle(), left, right);
-}
-
 bool TMMWaveOut::QueryDevice(int32_t device, const WAVEFORMATEX* format) {
   if (!format || device < -1 || device >= static_cast<int32_t>(num_devs_)) return false;
   return audio::waveOutOpen(nullptr, device, format, nullptr, audio::WAVE_FORMAT_QUERY) ==
@@ -142,7 +136,6 @@ uint32_t TMMWaveOut::DeviceOpen() {
       },
       flags);
   handle_ = h;
-  if (r == audio::MMSYSERR_NOERROR) audio::waveOutSetGain(h, gain_left_, gain_right_);
   return r;
 }
 

@@ -35,10 +35,6 @@ class TMMWaveOut : public TMMRingWaveOut {
   void SetMapped(bool value) { mapped_ = value; }
   TThreadPriority GetPriority() const { return priority_; }
   void SetPriority(TThreadPriority value);
-  // Scales what is heard from now on, one factor per side (1.0 the sound as it comes); kept for
-  // later openings. Applied where the sound leaves for the listener, so a change is heard at
-  // once rather than after the buffers queued ahead.
-  void SetOutputGain(float left, float right);
 
   vant::audio::HWAVEOUT GetHandle() const { return static_cast<vant::audio::HWAVEOUT>(handle_); }
   // Whether `device` would play `format`, asked without opening it.
@@ -77,8 +73,6 @@ class TMMWaveOut : public TMMRingWaveOut {
   uint32_t wrap_period_ = 0;
   bool show_hourglass_ = true;
   bool mapped_ = false;
-  float gain_left_ = 1.0f;
-  float gain_right_ = 1.0f;
   TThreadPriority priority_ = tpHigher;
 };
 

@@ -4,7 +4,6 @@
 // the backend's own schedule: SDL's audio thread, or a test calling ManualBackend::Render.
 #include <cstdint>
 #include <memory>
-#include <span>
 
 #include "waveout.h"
 
@@ -71,10 +70,6 @@ class BackendStream {
   // The source has sound again after answering less than it was asked for; a backend that plays
   // only the sound asks for it now rather than at its next period. Same locking rule as Discard.
   virtual void Kick() {}
-  // Applies `gains` (one per channel, 1.0 the sound as rendered) where the sound is mixed, so a
-  // change is heard at once however deep the queue; false where the backend cannot (the source
-  // then scales what it renders).
-  virtual bool SetGain(std::span<const double> /*gains*/) { return false; }
 };
 
 class Backend {

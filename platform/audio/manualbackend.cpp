@@ -67,16 +67,8 @@ class ManualBackend::Stream final : public BackendStream {
     std::lock_guard lock(owner_.mutex_);
     holding_ = false;
   }
-  bool SetGain(std::span<const double> gains) override {
-    std::lock_guard lock(owner_.mutex_);
-    if (!applies_gain_) return false;
-    owner_.gain_.assign(gains.begin(), gains.end());
-    return true;
-  }
-
   bool flushable_ = false;
   bool failed_ = false;
-  bool applies_gain_ = false;
   bool holding_ = false;
   int64_t rendered_frames_ = 0;  // since open or the last discard
 
@@ -108,16 +100,6 @@ void ManualBackend::SetCounterOriginFrames(int64_t frames) {
 void ManualBackend::SetFlushable(bool flushable) {
   std::lock_guard lock(mutex_);
   flushable_ = flushable;
-}
-
-void ManualBackend::SetAppliesGain(bool applies) {
-  std::lock_guard lock(mutex_);
-  applies_gain_ = applies;
-}
-
-std::vector<double> ManualBackend::StreamGain() const {
-  std::lock_guard lock(mutex_);
-  return gain_;
 }
 
 bool ManualBackend::Holding() const {
@@ -239,10 +221,8 @@ std::unique_ptr<BackendStream> ManualBackend::Open(int, const WaveFormatEx& form
   const int queue_ms = source->QueueMs();
   std::lock_guard lock(mutex_);
   queue_ms_asked_ = queue_ms;
-  gain_.clear();
   auto stream = std::make_unique<Stream>(*this, source, format, origin_frames_);
   stream->flushable_ = flushable_;
-  stream->applies_gain_ = applies_gain_;
   return stream;
 }
 

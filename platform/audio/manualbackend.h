@@ -24,11 +24,8 @@ class ManualBackend final : public Backend {
   // Where position counters of devices opened from now on start, in frames.
   void SetCounterOriginFrames(int64_t frames);
   // Whether the streams opened from now on can drop what was rendered and not heard yet (the
-  // latency) as a sound server can, and apply a gain themselves; neither by default, as SDL.
+  // latency) as a sound server can; not by default, as SDL.
   void SetFlushable(bool flushable);
-  void SetAppliesGain(bool applies);
-  // The gains the most recently opened stream was last told to apply (empty: none).
-  std::vector<double> StreamGain() const;
   // Whether that stream holds silent after a Discard until Resume.
   bool Holding() const;
   // Whether the discards of the streams fail (the stream is then lost, as a sound server's that
@@ -73,8 +70,6 @@ class ManualBackend final : public Backend {
   bool discard_fails_ = false;
   bool hold_answers_ = false;
   std::vector<int64_t> answers_;  // held back: bytes dropped, or -1 for a failure
-  bool applies_gain_ = false;
-  std::vector<double> gain_;
   int64_t origin_frames_ = 0;
   int queue_ms_asked_ = 0;
   std::vector<Stream*> streams_;  // open order

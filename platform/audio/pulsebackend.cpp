@@ -158,15 +158,14 @@ class PulseStream final : public BackendStream {
     attr.prebuf = std::min(attr.tlength, Bytes(kPrebufMs));
     attr.minreq = std::min(Bytes(std::max(queue_ms / 4, 1)), Bytes(kMaxRequestMs));
     attr.fragsize = static_cast<uint32_t>(-1);
-    // The stream's own volume at unity: the server then does not restore one it remembered.
-    pa_cvolume volume;
-    pa_cvolume_set(&volume, spec.channels, PA_VOLUME_NORM);
+    // No volume of ours: the server gives the stream the level the user chose for this program
+    // (or its default), and the sink keeps its own. Our volume is in the samples.
     // Timing is asked for while the stream plays (see RequestTiming), never while it is corked.
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
     // Not waited for: the stream plays once the server has made it, and one the server
     // refuses is lost (StateChanged), which the source hears of.
     MMRESULT result = MMSYSERR_NOERROR;
-    if (pa_stream_connect_playback(stream_, sink, &attr, flags, &volume, nullptr) < 0) {
+    if (pa_stream_connect_playback(stream_, sink, &attr, flags, nullptr, nullptr) < 0) {
       TraceF("pa_stream_connect_playback: %s", pa_strerror(pa_context_errno(context_)));
       result = kCannotOpen;
     }
@@ -229,19 +228,6 @@ class PulseStream final : public BackendStream {
   void Kick() override {
     LoopLock lock(loop_);
     Fill();
-  }
-
-  bool SetGain(std::span<const double> gains) override {
-    pa_cvolume volume;
-    pa_cvolume_init(&volume);
-    volume.channels = static_cast<uint8_t>(std::min<size_t>(gains.size(), PA_CHANNELS_MAX));
-    for (uint8_t c = 0; c < volume.channels; ++c) {
-      volume.values[c] = pa_sw_volume_from_linear(std::max(gains[c], 0.0));
-    }
-    LoopLock lock(loop_);
-    Forget(pa_context_set_sink_input_volume(context_, pa_stream_get_index(stream_), &volume,
-                                            nullptr, nullptr));
-    return true;
   }
 
  private:

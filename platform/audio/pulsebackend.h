@@ -1,8 +1,8 @@
 #pragma once
 // Real sound through the desktop's sound server, on its own client library (PulseAudio's, which
 // PipeWire serves too). The server holds a deep queue, so a busy machine does not starve the
-// sound, and it can be told to drop what it holds (a pause, stop or seek is heard at once), to
-// apply a stream's volume where it mixes, and where exactly the listener is. Device 0 is the
+// sound, and it can be told to drop what it holds (a pause, stop, seek or volume change is heard
+// at once) and where exactly the listener is. The server's own volumes are never set. Device 0 is the
 // server's default output, devices 1.. its outputs by name.
 #include <memory>
 #include <mutex>

@@ -225,39 +225,37 @@ T StreamBuffer::Load(const T& field) const {
 
 MMRESULT StreamBuffer::SetVolume(int32_t volume) {
   const MMRESULT r = Store(volume, STREAM_VOLUME_MIN, STREAM_VOLUME_MAX, volume_);
-  if (r == MMSYSERR_NOERROR) PassGains();
+  if (r == MMSYSERR_NOERROR) GainsChanged();
   return r;
 }
 int32_t StreamBuffer::GetVolume() const { return Load(volume_); }
 MMRESULT StreamBuffer::SetPan(int32_t pan) {
   const MMRESULT r = Store(pan, STREAM_PAN_LEFT, STREAM_PAN_RIGHT, pan_);
-  if (r == MMSYSERR_NOERROR) PassGains();
+  if (r == MMSYSERR_NOERROR) GainsChanged();
   return r;
 }
 
-StreamBuffer::Gains StreamBuffer::GainsLocked() const {
-  const double gain = Gain(volume_);
-  // A pan to one side attenuates the other.
-  Gains gains;
-  gains.fill(gain);
-  if (format_.nChannels > 1) {
-    gains[0] = gain * Gain(std::min(-pan_, 0));
-    gains[1] = gain * Gain(std::min(pan_, 0));
-  }
-  return gains;
-}
-
-void StreamBuffer::PassGains() {
-  Gains gains;
+void StreamBuffer::GainsChanged() {
   {
     std::lock_guard lock(mutex_);
-    gains = GainsLocked();
+    const double gain = Gain(volume_);
+    Gains gains;
+    gains.fill(gain);
+    // A pan to one side attenuates the other.
+    if (format_.nChannels > 1) {
+      gains[0] = gain * Gain(std::min(-pan_, 0));
+      gains[1] = gain * Gain(std::min(pan_, 0));
+    }
+    if (gains == gains_) return;
+    gains_ = gains;
+    if (!playing_ || !stream_->CanDiscard()) return;
   }
-  // Outside our lock: the backend's renderer holds its own lock while it takes ours.
-  const bool by_backend =
-      stream_ && stream_->SetGain(std::span<const double>(gains.data(), format_.nChannels));
-  std::lock_guard lock(mutex_);
-  gain_by_backend_ = by_backend;
+  // What the backend holds was rendered with the old gains: it is dropped and rendered again from
+  // the first frame not heard (the answer comes as TakeBack), so the change is heard at once
+  // however deep the queue. Outside our lock: the backend's renderer holds its own lock while it
+  // takes ours.
+  stream_->Discard(false);
+  stream_->Kick();
 }
 int32_t StreamBuffer::GetPan() const { return Load(pan_); }
 
@@ -288,7 +286,7 @@ size_t StreamBuffer::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, b
   latency_ = std::max<int64_t>(latency_bytes / align, 0);
   const double step = rate_ == 0 ? 1.0 : static_cast<double>(rate_) / format_.nSamplesPerSec;
   map_.Append(rendered_, frames, pos_, step);
-  if (step == 1.0 && ((volume_ == 0 && pan_ == 0) || gain_by_backend_)) {
+  if (step == 1.0 && volume_ == 0 && pan_ == 0) {
     CopyOutLocked(out, frames);
   } else {
     ResampleLocked(out, frames, step);
@@ -313,12 +311,6 @@ void StreamBuffer::CopyOutLocked(uint8_t* out, int64_t frames) {
 void StreamBuffer::ResampleLocked(uint8_t* out, int64_t frames, double step) {
   const int channels = format_.nChannels;
   const int width = format_.nBlockAlign / channels;
-  Gains gains;
-  if (gain_by_backend_) {
-    gains.fill(1.0);
-  } else {
-    gains = GainsLocked();
-  }
   double src = pos_;
   for (int64_t i = 0; i < frames; ++i, src += step) {
     const int64_t a = Wrap(src, frames_);
@@ -329,7 +321,7 @@ void StreamBuffer::ResampleLocked(uint8_t* out, int64_t frames, double step) {
     for (int c = 0; c < channels; ++c) {
       double v = Decode(pa + c * width, format_);
       if (frac != 0.0) v += (Decode(pb + c * width, format_) - v) * frac;
-      Encode(v * gains[c], out + c * width, format_);
+      Encode(v * gains_[c], out + c * width, format_);
     }
     out += format_.nBlockAlign;
   }

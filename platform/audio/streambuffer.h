@@ -100,11 +100,8 @@ class StreamBuffer final : private RenderSource {
   StreamBuffer(const WaveFormatEx& format, uint32_t bytes);
 
   size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) override;
-  // Volume and pan as one gain per channel (up to 8); 1.0 for each when neither attenuates.
-  using Gains = std::array<double, 8>;
-  Gains GainsLocked() const;
-  // Hands volume and pan to the backend to apply where the sound is mixed, when it can.
-  void PassGains();
+  // Takes a new volume or pan into the gains, heard from the first frame not heard yet.
+  void GainsChanged();
   // The backend dropped the last `bytes` of output: the renderer reads them again.
   void TakeBack(int64_t bytes) override;
   void Lost() override { lost_ = true; }
@@ -140,8 +137,10 @@ class StreamBuffer final : private RenderSource {
   mutable double heard_max_ = 0;  // the play cursor never goes back
   mutable OutputMap map_;  // output frames back to ring frames (never wrapped)
   int32_t volume_ = 0;
-  bool gain_by_backend_ = false;
   int32_t pan_ = 0;
+  // Volume and pan as one gain per channel (a playable format has at most 8).
+  using Gains = std::array<double, 8>;
+  Gains gains_{1, 1, 1, 1, 1, 1, 1, 1};
   uint32_t rate_ = 0;
 
   // The region handed out by Lock (touched by the writer only).

@@ -146,10 +146,6 @@ MMRESULT waveOutGetPosition(HWAVEOUT h, MMTime* time) {
   return WithDevice(h, [&](WaveOutDevice& d) { return d.GetPosition(time); });
 }
 
-MMRESULT waveOutSetGain(HWAVEOUT h, float left, float right) {
-  return WithDevice(h, [&](WaveOutDevice& d) { return d.SetGain(left, right); });
-}
-
 MMRESULT waveOutGetErrorText(MMRESULT code, std::string* text) {
   static const std::map<MMRESULT, const char*> kTexts = {
       {MMSYSERR_NOERROR, "No error."},

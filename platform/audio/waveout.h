@@ -130,10 +130,6 @@ MMRESULT waveOutRestart(HWAVEOUT h);
 MMRESULT waveOutReset(HWAVEOUT h);
 // Asks for `time->wType`; answers in that unit (TIME_SAMPLES, TIME_BYTES or TIME_MS).
 MMRESULT waveOutGetPosition(HWAVEOUT h, MMTime* time);
-// Scales what is heard from now on, one gain per side (1.0 the sound as written; a mono device
-// takes `left`): applied where the sound is mixed when the backend can, else as it is rendered,
-// never to what was written ahead. Negative or NaN: MMSYSERR_INVALPARAM.
-MMRESULT waveOutSetGain(HWAVEOUT h, float left, float right);
 // Our text for a result code; MMSYSERR_BADERRNUM (and an empty text) for an unknown one.
 MMRESULT waveOutGetErrorText(MMRESULT code, std::string* text);
 

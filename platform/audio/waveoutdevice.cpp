@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstring>
-#include <vector>
 
 #include "trace.h"
 
@@ -281,7 +279,6 @@ size_t WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, 
         rendered_ += take;
       }
     }
-    if (gain_in_render_) ApplyGainLocked(out, done);
     const bool unsigned8 = format_.wFormatTag == WAVE_FORMAT_PCM && format_.wBitsPerSample == 8;
     std::memset(out + done, unsigned8 ? 0x80 : 0, bytes - done);
     if (sound_only) {
@@ -304,56 +301,6 @@ size_t WaveOutDevice::Render(uint8_t* out, size_t bytes, int64_t latency_bytes, 
   }
   if (due) wake_driver_.notify_one();
   return done;
-}
-
-MMRESULT WaveOutDevice::SetGain(float left, float right) {
-  if (!(left >= 0 && right >= 0)) return MMSYSERR_INVALPARAM;  // NaN too
-  BackendStream* stream = nullptr;
-  {
-    std::lock_guard lock(mutex_);
-    if (closing_) return MMSYSERR_INVALHANDLE;
-    gain_[0] = left;
-    gain_[1] = right;
-    stream = stream_.get();
-  }
-  std::vector<double> gains(format_.nChannels, left);
-  if (gains.size() > 1) gains[1] = right;
-  const bool by_backend = stream && stream->SetGain(gains);
-  std::lock_guard lock(mutex_);
-  gain_in_render_ = !by_backend && !(gain_[0] == 1.0f && gain_[1] == 1.0f);
-  return MMSYSERR_NOERROR;
-}
-
-// Scales rendered sound where the backend cannot apply the gain: heard as soon as what the
-// backend holds already has played.
-void WaveOutDevice::ApplyGainLocked(uint8_t* data, size_t bytes) const {
-  const int channels = format_.nChannels;
-  const int width = format_.wBitsPerSample / 8;
-  const bool is_float = format_.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
-  const size_t samples = bytes / width;
-  for (size_t i = 0; i < samples; ++i) {
-    const float g = gain_[channels > 1 && i % channels == 1 ? 1 : 0];
-    uint8_t* p = data + i * width;
-    if (is_float) {
-      float v;
-      std::memcpy(&v, p, 4);
-      v *= g;
-      std::memcpy(p, &v, 4);
-    } else if (width == 1) {
-      *p = static_cast<uint8_t>(std::clamp(std::lround((*p - 128) * g) + 128, 0L, 255L));
-    } else if (width == 2) {
-      int16_t v;
-      std::memcpy(&v, p, 2);
-      v = static_cast<int16_t>(std::clamp(std::lround(v * g), -32768L, 32767L));
-      std::memcpy(p, &v, 2);
-    } else {
-      int32_t v;
-      std::memcpy(&v, p, 4);
-      v = static_cast<int32_t>(
-          std::clamp(std::llround(static_cast<double>(v) * g), -2147483648LL, 2147483647LL));
-      std::memcpy(p, &v, 4);
-    }
-  }
 }
 
 bool WaveOutDevice::WaitCallbacksIdle(int timeout_ms) {

@@ -32,8 +32,6 @@ class WaveOutDevice final : public RenderSource {
   MMRESULT Restart();
   MMRESULT Reset();
   MMRESULT GetPosition(MMTime* time);
-  // One gain per channel (1.0: the sound as written), heard from the next frame on.
-  MMRESULT SetGain(float left, float right);
 
   size_t Render(uint8_t* out, size_t bytes, int64_t latency_bytes, bool sound_only) override;
   bool WaitCallbacksIdle(int timeout_ms) override;
@@ -68,7 +66,6 @@ class WaveOutDevice final : public RenderSource {
   // renderer goes on from the first stream byte not heard. Waits a little for that answer, never
   // for long: the backend answers on its own thread. An error once the backend was lost.
   MMRESULT DiscardUnheard(bool hold);
-  void ApplyGainLocked(uint8_t* data, size_t bytes) const;
   bool OnDriverThreadLocked() const;
   bool WaitDeliveredLocked(std::unique_lock<std::mutex>& lock, uint64_t seq, int timeout_ms);
 
@@ -95,8 +92,6 @@ class WaveOutDevice final : public RenderSource {
   bool resetting_ = false;  // a reset is discarding what the backend holds
   int discards_ = 0;        // asked of the backend and not answered yet
   bool lost_ = false;       // the backend lost its output for good
-  float gain_[2] = {1.0f, 1.0f};
-  bool gain_in_render_ = false;  // the backend cannot apply the gain itself
   bool closing_ = false;
   bool quit_ = false;
   bool rendered_news_ = false;  // a render the driver has not looked at yet

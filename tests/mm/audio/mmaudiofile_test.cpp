@@ -235,6 +235,38 @@ TEST_F(AudioFile, EvenWithoutAFadeInPlayRisesFromSilenceOverOneMillisecond) {
   EXPECT_EQ(At(out, 900), 10000);
 }
 
+// A seek while playing rises from silence again; going on within the same play (how the player
+// loads again what it holds after a volume change) does not: the new volume from the first
+// sample, and the fade-in of the play goes on where it was.
+TEST_F(AudioFile, ContinuingWithinThePlayRisesFromNoSilence) {
+  file->SetFileName(Make("a.wav", 500));
+  file->SetFadeInDuration(100);
+  Start();
+  std::vector<uint8_t> buf(1600);
+  bool more = true;
+  ASSERT_EQ(file->ReadFileData(buf.data(), 1600, more), 1600);  // 100 ms
+  struct Case {
+    bool continuing;
+    int32_t at, volume;
+    int16_t first;
+  };
+  // The fade-in rises to full 101 ms after where the play began: 10,000 x 40 / 101 at 40 ms,
+  // after the seek to 200 ms 10,000 x 50 / 101 at 250 ms.
+  for (const Case c : {Case{true, 40, 16384, 3960}, Case{true, 200, 8192, 5000},
+                       Case{false, 200, 8192, 0}, Case{true, 250, 16384, 4950}}) {
+    file->SetVolume(c.volume);
+    if (c.continuing) {
+      file->ContinueAt(c.at);
+    } else {
+      file->SetPosition(c.at);
+    }
+    file->ResetFile();  // as the device's reset does
+    ASSERT_EQ(file->ReadFileData(buf.data(), 1600, more), 1600);
+    EXPECT_NEAR(At(buf, 0), c.first, 10) << c.continuing << " " << c.at;
+    EXPECT_EQ(file->GetPosition(), c.at + 100);
+  }
+}
+
 TEST_F(AudioFile, VolumeAndPanningAreClampedAndPanningHalvesOneSide) {
   file->SetFileName(Make("s.wav", 300, 2));
   file->SetVolume(40000);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -288,7 +289,9 @@ TEST_P(Player, VolumePanningAndPitchAreHeldInTheirRanges) {
     EXPECT_EQ(player_->DSWaveOut()->GetRate(), 10000);
   } else {
     player_->SetVolume(8192);
-    EXPECT_EQ(player_->AudioFile()->GetVolume(), 16384) << "the device applies it";
+    EXPECT_EQ(player_->AudioFile()->GetVolume(), 8192) << "the audio file applies it";
+    player_->SetPanning(16384);
+    EXPECT_EQ(player_->AudioFile()->GetPanning(), 16384);
     player_->SetPitch(25);
     EXPECT_EQ(player_->PitchStage()->GetPitch(), 25);
   }
@@ -303,6 +306,46 @@ TEST_P(Player, TheDeviceCannotBeSwitchedWhileOpen) {
   EXPECT_EQ(player_->ActiveDevice() == player_->DSWaveOut(), !GetParam());
   EXPECT_EQ(player_->GetBufferSize(), 1600);
   EXPECT_EQ(player_->GetNumBuffers(), 4);
+}
+
+// The largest sample magnitude of 16-bit sound.
+int Peak(const uint8_t* data, size_t bytes) {
+  int peak = 0;
+  for (size_t i = 0; i + 1 < bytes; i += 2) {
+    int16_t v;
+    std::memcpy(&v, data + i, 2);
+    peak = std::max(peak, std::abs(int{v}));
+  }
+  return peak;
+}
+
+// With wave-out the buffers handed on to the Output (the level meters' connector) carry the
+// volume that is heard, so at volume 0 the meters stand still; the stream buffer attenuates in
+// the device, after them.
+TEST_P(Player, TheBuffersHandedOnCarryTheVolumeHeard) {
+  const std::vector<uint8_t> file = Pattern(1000 * 16);
+  const int full = Peak(file.data(), file.size());
+  Load(1000);
+  TMMDSPInterface tap(nullptr);
+  int shown = 0;
+  tap.OnBufferReady = [&](TObject*, PMMWaveHdr h) {
+    shown = std::max(shown,
+                     Peak(reinterpret_cast<const uint8_t*>(h->wh.lpData), h->wh.dwBytesRecorded));
+  };
+  player_->SetOutput(&tap);
+  for (const int32_t volume : {0, 8192, 16384}) {
+    SCOPED_TRACE(volume);
+    shown = 0;
+    backend_.ClearCaptured();
+    player_->SetVolume(volume);
+    player_->Play();
+    PlayToEnd();
+    const std::vector<uint8_t> captured = backend_.Captured();
+    const int heard = Peak(captured.data(), captured.size());
+    EXPECT_NEAR(heard, full * volume / 16384, full / 100 + 1);
+    EXPECT_EQ(shown, GetParam() ? full : heard) << "what the meters are handed";
+  }
+  player_->SetOutput(nullptr);
 }
 
 TEST_P(Player, PlayedBuffersPassThroughToTheOutput) {

@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -25,6 +27,10 @@ namespace vant::testing {
 
 class PulseNullSink {
  public:
+  // The recorder takes the sink's sound in fragments of this many milliseconds, so a moment
+  // placed by the recording is known to within one fragment.
+  static constexpr int kFragmentMs = 20;
+
   PulseNullSink() = default;
   PulseNullSink(const PulseNullSink&) = delete;
   PulseNullSink& operator=(const PulseNullSink&) = delete;
@@ -38,13 +44,16 @@ class PulseNullSink {
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
   }
 
-  // Starts the daemon; returns why it could not (empty on success).
-  std::string Start(int rate, int channels) {
+  // Starts the daemon, with `daemon_conf` lines in its configuration; returns why it could not
+  // (empty on success).
+  std::string Start(int rate, int channels, const std::string& daemon_conf = "") {
     char pattern[] = "/tmp/vant-pulse-XXXXXX";
     if (!mkdtemp(pattern)) return "no temporary folder";
     dir_ = pattern;
     std::filesystem::create_directories(dir_ / "run");
     std::filesystem::create_directories(dir_ / "state");
+    std::filesystem::create_directories(dir_ / ".config" / "pulse");
+    std::ofstream(dir_ / ".config" / "pulse" / "daemon.conf") << daemon_conf << "\n";
     {
       std::ofstream script(dir_ / "script.pa");
       script << "load-module module-null-sink sink_name=vanttest norewinds=1 rate=" << rate
@@ -91,10 +100,10 @@ class PulseNullSink {
     const int watch = inotify_init1(IN_CLOEXEC);
     if (watch < 0) return false;
     inotify_add_watch(watch, raw.parent_path().c_str(), IN_MODIFY);
-    parec_ = Spawn(
-        {"parec", "--device=vanttest.monitor", "--format=s16le", "--rate=" + std::to_string(rate),
-         "--channels=" + std::to_string(channels), "--raw", "--latency-msec=20", raw.string()},
-        env);
+    parec_ = Spawn({"parec", "--device=vanttest.monitor", "--format=s16le",
+                    "--rate=" + std::to_string(rate), "--channels=" + std::to_string(channels),
+                    "--raw", "--latency-msec=" + std::to_string(kFragmentMs), raw.string()},
+                   env);
     bool writing = false;
     for (int events = 0; parec_ > 0 && !writing && events < 1000; ++events) {
       pollfd p{watch, POLLIN, 0};
@@ -116,6 +125,33 @@ class PulseNullSink {
     return ec ? 0 : static_cast<int64_t>(size);
   }
 
+  // The sink's volume in percent as the server reports it (its first channel); -1 when it
+  // cannot be read. Set with SetVolumePercent, as a user would in the desktop's mixer.
+  int VolumePercent() const {
+    return FirstPercent(Ask({"pactl", "get-sink-volume", "vanttest"}), 0);
+  }
+  bool SetVolumePercent(int percent) const {
+    Ask({"pactl", "set-sink-volume", "vanttest", std::to_string(percent) + "%"});
+    return VolumePercent() == percent;
+  }
+  // The same for the first stream playing to the sink (-1: none), as the desktop's mixer shows
+  // and sets the level of one program.
+  int StreamVolumePercent() const {
+    const std::string out = Ask({"pactl", "list", "sink-inputs"});
+    const size_t volume = out.find("\tVolume:");
+    return volume == std::string::npos ? -1 : FirstPercent(out, volume);
+  }
+  bool SetStreamVolumePercent(int percent) const {
+    const std::string out = Ask({"pactl", "list", "sink-inputs"});
+    const size_t hash = out.find("Sink Input #");
+    if (hash == std::string::npos) return false;
+    const std::string index = std::to_string(std::atoi(out.c_str() + hash + 12));
+    Ask({"pactl", "set-sink-input-volume", index, std::to_string(percent) + "%"});
+    return StreamVolumePercent() == percent;
+  }
+  // Loads a module into the running server, as the desktop's configuration would.
+  void LoadModule(const std::string& name) const { Ask({"pactl", "load-module", name}); }
+
   void StopRecording() {
     if (parec_ <= 0) return;
     kill(parec_, SIGTERM);
@@ -131,15 +167,47 @@ class PulseNullSink {
             "PULSE_STATE_PATH=" + (dir_ / "state").string(), "PATH=/usr/bin:/bin"};
   }
 
-  static pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  // `out_fd`, when given, becomes the process's standard output.
+  static pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                     int out_fd = -1) {
     std::vector<char*> argv, envp;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (out_fd >= 0) posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
-    return pid;
+    const int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return failed ? -1 : pid;
+  }
+
+  // The number before the first '%' of `text` from `from` on; -1 when there is none.
+  static int FirstPercent(const std::string& text, size_t from) {
+    const size_t percent = text.find('%', from);
+    if (percent == std::string::npos) return -1;
+    size_t begin = percent;
+    while (begin > from && std::isdigit(static_cast<unsigned char>(text[begin - 1]))) --begin;
+    return begin < percent ? std::stoi(text.substr(begin, percent - begin)) : -1;
+  }
+
+  // Runs a client of the server to its end; answers what it printed.
+  std::string Ask(const std::vector<std::string>& args) const {
+    std::vector<std::string> env = Env();
+    env.push_back("PULSE_SERVER=" + server_);
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return "";
+    const pid_t pid = Spawn(args, env, fds[1]);
+    close(fds[1]);
+    std::string out;
+    char buffer[512];
+    for (ssize_t n; pid > 0 && (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+      out.append(buffer, n);
+    close(fds[0]);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+    return out;
   }
 
   // Waits, without polling a clock, until the process has ended; false after `timeout_ms`.

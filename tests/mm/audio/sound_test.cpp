@@ -1,18 +1,20 @@
 // Real sound: the player plays a file on either device, through SDL's pulse driver or the sound
 // server's own library (the default), into a null sink of a sound server the test starts, and
 // what the sink's monitor recorded is compared with the file and with the moments the test acted.
-// Skipped (not failed) where no such server can be started.
+// Where no such server can be started the tests fail in CI and are skipped elsewhere.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -35,6 +37,15 @@ namespace {
 
 constexpr int kRate = 48000;
 
+// A private server that cannot start fails the test where one must (CI=true), and skips it
+// elsewhere.
+#define START_OR_SKIP(start)                            \
+  if (const std::string why = (start); !why.empty()) {  \
+    const char* ci = std::getenv("CI");                 \
+    if (ci && std::string(ci) == "true") FAIL() << why; \
+    GTEST_SKIP() << why;                                \
+  }
+
 // Two unrelated voices, so no lag but the right one correlates; a second and a half unless
 // asked for longer.
 std::vector<int16_t> Music(double seconds = 1.5) {
@@ -55,7 +66,7 @@ class PlayerOnPulse : public ::testing::TestWithParam<std::tuple<bool, bool>> {}
 TEST_P(PlayerOnPulse, WhatTheSinkHeardMatchesTheFile) {
   const auto [dsound, library] = GetParam();
   testing::PulseNullSink sink;
-  if (const std::string why = sink.Start(kRate, 2); !why.empty()) GTEST_SKIP() << why;
+  START_OR_SKIP(sink.Start(kRate, 2));
   setenv("PULSE_SERVER", sink.Server().c_str(), 1);
   setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
 
@@ -96,9 +107,10 @@ INSTANTIATE_TEST_SUITE_P(Devices, PlayerOnPulse,
 // test's private server answers. Each test records the sink while the player plays a file.
 class Listener {
  public:
-  // Starts the server and the recording; empty, or why it could not.
-  std::string Start(double seconds) {
-    if (std::string why = sink_.Start(kRate, 2); !why.empty()) return why;
+  // Starts the server (with `daemon_conf` lines in its configuration) and the recording; empty,
+  // or why it could not.
+  std::string Start(double seconds, const std::string& daemon_conf = "") {
+    if (std::string why = sink_.Start(kRate, 2, daemon_conf); !why.empty()) return why;
     setenv("PULSE_SERVER", sink_.Server().c_str(), 1);
     setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
     music_ = Music(seconds);
@@ -189,46 +201,72 @@ long FirstSound(const std::vector<int16_t>& v, long from = 0) {
 }
 
 // Where the sound heard up to `from` stops going on as the file does (it stops, or jumps
-// elsewhere), in recording frames; `lag` is set to where it was in the file.
+// elsewhere), in recording frames, looked for from 20 ms before it; `lag` is set to where it was
+// in the file as it stopped. A busy machine's dropout or repeat moves the lag on: where the sound
+// still goes on as the file does within 300 ms of where it was, it is the old sound still.
 long OldSoundEnds(const std::vector<int16_t>& source, const std::vector<int16_t>& heard, long from,
                   long* lag) {
   const long onset = FirstSound(heard);
   const long guess = BestLag(source, heard, onset + 20 * kMs, onset, 50 * kMs);
-  *lag = BestLag(source, heard, from - 150 * kMs, guess, 100 * kMs);
-  for (long k = from - 100 * kMs; 2 * k < static_cast<long>(heard.size()); k += kMs) {
-    if (Correlation(source, k - *lag, heard, k, 2 * kMs) < 0.9) return k;
+  *lag = BestLag(source, heard, from - 80 * kMs, guess, 300 * kMs);
+  for (long k = from - 20 * kMs; 2 * k < static_cast<long>(heard.size()); k += kMs) {
+    if (Correlation(source, k - *lag, heard, k, 2 * kMs) >= 0.9) continue;
+    const long moved = BestLag(source, heard, k, *lag, 300 * kMs);
+    if (Correlation(source, k - moved, heard, k, 10 * kMs) < 0.99) return k;
+    *lag = moved;
   }
   return static_cast<long>(heard.size() / 2);
 }
 
-// Plays the listener's file on the process's default backend and, a second in, does `act`:
-// answers when it was done (a RecordingClock reading).
-int64_t PlayAndAct(Listener& listener, bool dsound, const PlayerDriver& act) {
-  int64_t called = 0;
+// A call of the player, placed by readings of the clock just before it and just after it
+// returned (RecordingClock readings).
+struct Call {
+  int64_t began = 0;
+  int64_t returned = 0;
+  long recorded = 0;  // frames recorded as it began: all mixed before it
+};
+
+// Plays the listener's file on the process's default backend and, a second in, makes the call
+// `act`, then lets `then` (when given) drive the player; answers when the call was made.
+Call PlayAndAct(Listener& listener, bool dsound, const PlayerDriver& act,
+                const PlayerDriver& then = {}) {
+  Call call;
   PlayFile(
       listener.Wave(), dsound,
       [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
         listener.RunFor(gui, 1000);
-        called = testing::RecordingClock::NowMicros();
+        call.recorded = static_cast<long>(listener.Sink().RecordedBytes() / 4);
+        call.began = testing::RecordingClock::NowMicros();
         act(player, gui);
+        call.returned = testing::RecordingClock::NowMicros();
+        if (then) then(player, gui);
         listener.RunFor(gui, 200);
       },
       false, nullptr);
-  return called;
+  return call;
 }
 
-// Where the sound heard before the moment `called` stopped going on as the file does.
+// What a call promises is measured in recording frames, the sink's own clock, from the frame the
+// sink played as the call returned (how long the call took on a busy machine is the scheduler's
+// doing), with the margin of one recorder fragment within which the recording places that frame.
+constexpr double kPlacedMs = testing::PulseNullSink::kFragmentMs;
+
+// Where the sound heard before a call stopped going on as the file does.
 struct Cutoff {
-  long call;  // recording frames
+  long returned;  // recording frames
   long ends;
   long lag;         // recording frame less file frame before the call
-  double after_ms;  // of the old sound after the call
+  double after_ms;  // of the old sound after the call returned
+  double early_ms;  // of the old sound cut before the call began (negative: none)
 };
-Cutoff OldSoundAfter(Listener& listener, const std::vector<int16_t>& heard, int64_t called) {
+Cutoff OldSoundAfter(Listener& listener, const std::vector<int16_t>& heard, const Call& call) {
   Cutoff c{};
-  c.call = listener.Clock().FrameAt(called);
-  c.ends = OldSoundEnds(listener.Source(), heard, c.call, &c.lag);
-  c.after_ms = static_cast<double>(c.ends - c.call) / kMs;
+  c.returned = listener.Clock().FrameAt(call.returned);
+  c.ends = OldSoundEnds(listener.Source(), heard, call.recorded, &c.lag);
+  c.after_ms = static_cast<double>(c.ends - c.returned) / kMs;
+  // What was recorded before the call began was mixed before it: the old sound goes on through
+  // it, to the frame.
+  c.early_ms = static_cast<double>(call.recorded - c.ends) / kMs;
   return c;
 }
 
@@ -242,18 +280,15 @@ class OnTheServer : public ::testing::TestWithParam<std::tuple<bool, Cut>> {};
 TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
   const auto [dsound, cut] = GetParam();
   Listener listener;
-  if (const std::string why = listener.Start(4); !why.empty()) GTEST_SKIP() << why;
+  START_OR_SKIP(listener.Start(4));
   constexpr int kSeekMs = 3000;
   int32_t paused = -1, paused_later = -1;
-  const int64_t called =
-      PlayAndAct(listener, dsound, [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
+  const Call called = PlayAndAct(
+      listener, dsound,
+      [&](TMMAudioPlayer& player, QueueDispatcher&) {
         switch (cut) {
           case Cut::kPause:
             player.Pause();
-            paused = player.GetPosition();
-            listener.RunFor(gui, 400);
-            paused_later = player.GetPosition();
-            player.Restart();
             break;
           case Cut::kStop:
             player.Stop();
@@ -262,12 +297,19 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
             player.SetPosition(kSeekMs);
             break;
         }
+      },
+      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
+        if (cut != Cut::kPause) return;
+        paused = player.GetPosition();
+        listener.RunFor(gui, 400);
+        paused_later = player.GetPosition();
+        player.Restart();
       });
   const std::vector<int16_t> heard = listener.Heard();
-  const auto [call, ends, lag, after_ms] = OldSoundAfter(listener, heard, called);
-  EXPECT_LE(after_ms, 50) << "of the old sound after the call";
-  // The sink mixes a period ahead of the clock, so the call is placed within about 20 ms.
-  EXPECT_GE(after_ms, -40) << "the sound stopped before the call";
+  const Cutoff cutoff = OldSoundAfter(listener, heard, called);
+  const long ends = cutoff.ends, lag = cutoff.lag;
+  EXPECT_LE(cutoff.after_ms, 50 + kPlacedMs) << "of the old sound after the call returned";
+  EXPECT_LE(cutoff.early_ms, 2) << "the sound stopped before the call";
   const long resumed = FirstSound(heard, ends + 20 * kMs);
   switch (cut) {
     case Cut::kPause:
@@ -282,10 +324,10 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
       EXPECT_EQ(resumed, -1) << "sound after the stop";
       break;
     case Cut::kSeek: {
-      // The new place is heard from its first sample, within 50 ms of the call.
+      // The new place is heard from its first sample, within 50 ms of the call's return.
       long start = -1;
       double best = 0;
-      for (long k = ends - 20 * kMs; k < ends + 100 * kMs; ++k) {
+      for (long k = ends - 20 * kMs; k < std::max(ends, cutoff.returned) + 300 * kMs; ++k) {
         const double c = Correlation(listener.Source(), kSeekMs * kMs, heard, k, 20 * kMs);
         if (c > best) {
           best = c;
@@ -293,7 +335,8 @@ TEST_P(OnTheServer, TheSoundStopsAtTheCall) {
         }
       }
       EXPECT_GT(best, 0.95) << "the new place is not heard from its first sample";
-      EXPECT_LE(static_cast<double>(start - call) / kMs, 50) << "before the new place is heard";
+      EXPECT_LE(static_cast<double>(start - cutoff.returned) / kMs, 50 + kPlacedMs)
+          << "before the new place is heard";
       break;
     }
   }
@@ -315,7 +358,7 @@ class EndOnTheServer : public ::testing::TestWithParam<bool> {};
 
 TEST_P(EndOnTheServer, OnStopComesWithTheLastSample) {
   Listener listener;
-  if (const std::string why = listener.Start(3); !why.empty()) GTEST_SKIP() << why;
+  START_OR_SKIP(listener.Start(3));
   setenv("VANT_AUDIO_QUEUE_MS", "1000", 1);
   int64_t stopped = 0;
   PlayFile(
@@ -334,7 +377,7 @@ TEST_P(EndOnTheServer, OnStopComesWithTheLastSample) {
   long last = static_cast<long>(heard.size() / 2) - 1;
   while (last > 0 && heard[2 * last] == 0 && heard[2 * last + 1] == 0) --last;
   const double ms = static_cast<double>(listener.Clock().FrameAt(stopped) - last) / kMs;
-  EXPECT_LE(std::abs(ms), 100) << "OnStop against the last sample heard";
+  EXPECT_LE(std::abs(ms), 100 + kPlacedMs) << "OnStop against the last sample heard";
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, EndOnTheServer, ::testing::Bool(), [](const auto& info) {
@@ -347,39 +390,83 @@ class VolumeOnTheServer : public ::testing::TestWithParam<bool> {};
 
 TEST_P(VolumeOnTheServer, AChangeIsHeardAtOnce) {
   Listener listener;
-  if (const std::string why = listener.Start(3); !why.empty()) GTEST_SKIP() << why;
-  const int64_t called = PlayAndAct(
+  START_OR_SKIP(listener.Start(3));
+  const Call called = PlayAndAct(
       listener, GetParam(), [](TMMAudioPlayer& player, QueueDispatcher&) { player.SetVolume(0); });
   const std::vector<int16_t> heard = listener.Heard();
   const Cutoff cutoff = OldSoundAfter(listener, heard, called);
-  EXPECT_LE(cutoff.after_ms, 50) << "of sound at the old volume";
+  EXPECT_LE(cutoff.after_ms, 50 + kPlacedMs)
+      << "of sound at the old volume after the call returned";
+  EXPECT_LE(cutoff.early_ms, 2) << "the sound changed before the call";
   EXPECT_EQ(FirstSound(heard, cutoff.ends + 20 * kMs), -1) << "sound after the volume went to 0";
+}
+
+// Plays the listener's file and reads a level of the server (`level`) 0.7 s in and again once
+// the player's volume was halved; answers the readings.
+std::vector<int> LevelAroundAChange(Listener& listener, bool dsound,
+                                    const std::function<int()>& level) {
+  std::vector<int> seen;
+  PlayFile(
+      listener.Wave(), dsound,
+      [&](TMMAudioPlayer& player, QueueDispatcher& gui) {
+        listener.RunFor(gui, 700);
+        seen.push_back(level());
+        player.SetVolume(8192);
+        listener.RunFor(gui, 300);
+        seen.push_back(level());
+      },
+      false, nullptr);
+  return seen;
+}
+
+// The program never sets a volume on the server. With flat volumes (a stream's volume moves its
+// sink's) a sink the user set to 30 % stays there while the player opens, plays, changes its own
+// volume and closes.
+TEST_P(VolumeOnTheServer, TheSinkKeepsTheUsersVolume) {
+  Listener listener;
+  START_OR_SKIP(listener.Start(2, "flat-volumes = yes"));
+  testing::PulseNullSink& sink = listener.Sink();
+  ASSERT_TRUE(sink.SetVolumePercent(30));
+  std::vector<int> seen =
+      LevelAroundAChange(listener, GetParam(), [&] { return sink.VolumePercent(); });
+  seen.push_back(sink.VolumePercent());
+  EXPECT_EQ(seen, std::vector<int>({30, 30, 30})) << "playing, after a change, after the close";
+}
+
+// The level the user gave this program in the desktop's mixer, which the server remembers, is
+// the one the next play starts with, and the player's own volume changes leave it alone.
+TEST_P(VolumeOnTheServer, TheProgramsLevelInTheMixerIsKept) {
+  Listener listener;
+  START_OR_SKIP(listener.Start(1.5));
+  testing::PulseNullSink& sink = listener.Sink();
+  sink.LoadModule("module-stream-restore");
+  bool set = false;
+  PlayFile(
+      listener.Wave(), GetParam(),
+      [&](TMMAudioPlayer&, QueueDispatcher& gui) {
+        listener.RunFor(gui, 300);
+        set = sink.SetStreamVolumePercent(50);
+      },
+      false, nullptr);
+  ASSERT_TRUE(set);
+  EXPECT_EQ(LevelAroundAChange(listener, GetParam(), [&] { return sink.StreamVolumePercent(); }),
+            std::vector<int>({50, 50}))
+      << "as the play began, after a change";
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, VolumeOnTheServer, ::testing::Bool(), [](const auto& info) {
   return std::string(info.param ? "Stream" : "WaveOut");
 });
 
-// The child of the next test: plays the file it is named, on the process's default backend.
-TEST(OnTheServerChild, DISABLED_PlaysTheNamedFile) {
-  const char* wave = std::getenv("VANT_TEST_PLAY_WAVE");
-  ASSERT_TRUE(wave);
-  PlayFile(wave, false, {}, false, nullptr);
-}
-
 // The sound does not hang on the player's process being run in time: a process stopped for
 // 400 ms mid-play (as a loaded machine may leave it unscheduled) leaves no gap.
 TEST(OnTheServerStalled, NoGapWhileTheProcessStands) {
   Listener listener;
-  if (const std::string why = listener.Start(3); !why.empty()) GTEST_SKIP() << why;
-  setenv("VANT_TEST_PLAY_WAVE", listener.Wave().c_str(), 1);
-  std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
-  std::string filter = "--gtest_filter=OnTheServerChild.DISABLED_PlaysTheNamedFile";
-  std::string disabled = "--gtest_also_run_disabled_tests";
-  char* argv[] = {self.data(), filter.data(), disabled.data(), nullptr};
+  START_OR_SKIP(listener.Start(3));
+  std::string wave = listener.Wave();
+  char* argv[] = {const_cast<char*>(PLAY_FILE), wave.data(), nullptr};
   pid_t child = -1;
-  ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, environ), 0);
-  unsetenv("VANT_TEST_PLAY_WAVE");
+  ASSERT_EQ(posix_spawn(&child, PLAY_FILE, nullptr, nullptr, argv, environ), 0);
   // Once the sound is heard, a second on, the child stands still for 400 ms.
   const int64_t bound = testing::RecordingClock::NowMicros() + 10'000'000;
   bool sounding = false;

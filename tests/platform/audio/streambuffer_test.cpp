@@ -149,24 +149,28 @@ TEST_F(StreamBufferTest, StopOnABackendThatDropsWhatItHoldsResumesWhereHeard) {
   EXPECT_EQ(PlayCursor(), 100u);
 }
 
-// Volume and pan go to a backend that mixes them in itself, and the ring is read unchanged.
-TEST_F(StreamBufferTest, VolumeAndPanGoToABackendThatMixesThem) {
-  backend_.SetAppliesGain(true);
-  MMRESULT error = MMSYSERR_ERROR;
-  buffer_ = StreamBuffer::Create(0, Pcm(2, 8000, 16), 400, &error);
-  ASSERT_TRUE(buffer_);
-  ASSERT_EQ(buffer_->SetVolume(-600), MMSYSERR_NOERROR);
-  ASSERT_EQ(buffer_->SetPan(600), MMSYSERR_NOERROR);
-  const std::vector<double> gains = backend_.StreamGain();
-  ASSERT_EQ(gains.size(), 2u);
-  // -6 dB, and -6 dB more on the left: 10^(-0.3) and 10^(-0.6).
-  EXPECT_NEAR(gains[0], 0.2512, 1e-4);
-  EXPECT_NEAR(gains[1], 0.5012, 1e-4);
-  auto* p = reinterpret_cast<int16_t*>(buffer_->Lock(0, 400));
-  for (int i = 0; i < 200; ++i) p[i] = 8000;
-  ASSERT_TRUE(buffer_->Unlock());
+// On a backend that can drop what it holds, a volume change is heard from the first frame not
+// heard: what was rendered at the old volume is dropped and rendered again, and the cursors stay.
+TEST_F(StreamBufferTest, AVolumeChangeRendersAgainWhatWasNotHeard) {
+  backend_.SetFlushable(true);
+  Make(100);
+  backend_.SetLatencyFrames(10);
   buffer_->Play();
-  EXPECT_EQ(Samples(backend_.Render(10)), std::vector<int16_t>(20, 8000));
+  backend_.Render(50);
+  ASSERT_EQ(buffer_->SetVolume(STREAM_VOLUME_MAX), MMSYSERR_NOERROR);
+  EXPECT_EQ(WriteCursor(), 100u) << "the volume it had: nothing to render again";
+  ASSERT_EQ(buffer_->SetVolume(STREAM_VOLUME_MIN), MMSYSERR_NOERROR);
+  EXPECT_EQ(PlayCursor(), 80u);
+  EXPECT_EQ(WriteCursor(), 80u) << "the frames not heard are read again";
+  EXPECT_TRUE(buffer_->IsPlaying());
+  backend_.Render(20);
+  ASSERT_EQ(buffer_->SetVolume(STREAM_VOLUME_MAX), MMSYSERR_NOERROR);
+  backend_.Render(10);
+  std::vector<int16_t> heard;
+  for (int i = 0; i < 40; ++i) heard.push_back(static_cast<int16_t>(1000 + i));
+  heard.resize(50, 0);
+  for (int i = 50; i < 60; ++i) heard.push_back(static_cast<int16_t>(1000 + i));
+  EXPECT_EQ(Samples(backend_.Captured()), heard);
 }
 
 // A stream buffer asks the backend for the deep queue, but never for more than two fifths of its

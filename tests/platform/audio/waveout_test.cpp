@@ -429,37 +429,6 @@ TEST_F(WaveOutTest, APauseInTheLast100MsHoldsAndTheRestPlaysToTheFrame) {
   }
 }
 
-// A gain is heard from the next frame rendered, never applied to what was written ahead; a
-// backend that mixes it in itself is handed it and gets the sound as written.
-TEST_F(WaveOutTest, GainAppliesFromTheNextRenderOrWhereTheBackendMixes) {
-  for (const bool mixes : {false, true}) {
-    SCOPED_TRACE(mixes ? "the backend mixes it" : "applied while rendering");
-    backend_.SetAppliesGain(mixes);
-    Open(Pcm(2, 8000, 16));
-    std::vector<int16_t> samples(2 * 40, 10000);
-    Buffer& b = NewBuffer(samples.size() * 2, 0);
-    std::memcpy(b.data.data(), samples.data(), b.data.size());
-    Queue(b);
-    backend_.Render(20);
-    ASSERT_EQ(waveOutSetGain(h_, 0.5f, 0.25f), MMSYSERR_NOERROR);
-    const std::vector<uint8_t> after = backend_.Render(20);
-    std::vector<int16_t> heard(after.size() / 2);
-    std::memcpy(heard.data(), after.data(), after.size());
-    const int16_t left = mixes ? 10000 : 5000, right = mixes ? 10000 : 2500;
-    for (size_t i = 0; i < heard.size(); i += 2) {
-      ASSERT_EQ(heard[i], left) << i;
-      ASSERT_EQ(heard[i + 1], right) << i;
-    }
-    const std::vector<double> handed =
-        mixes ? std::vector<double>{0.5, 0.25} : std::vector<double>{};
-    EXPECT_EQ(backend_.StreamGain(), handed);
-    EXPECT_EQ(waveOutSetGain(h_, -1.0f, 1.0f), MMSYSERR_INVALPARAM);
-    waveOutReset(h_);
-    ASSERT_EQ(waveOutClose(h_), MMSYSERR_NOERROR);
-    h_ = nullptr;
-  }
-}
-
 TEST_F(WaveOutTest, ResetReturnsEveryHeaderBeforeItReturns) {
   backend_.SetLatencyFrames(64);
   Open();
