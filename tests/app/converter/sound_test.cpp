@@ -140,7 +140,7 @@ TEST_F(ConverterSoundTest, TheDiskDriverWroteTheSampleAtTheVolumeSet) {
 
 TEST_F(ConverterSoundTest, ASoundServerHeardTheSample) {
   vant::testing::PulseNullSink sink;
-  if (const std::string why = sink.Start(kRate, 1); !why.empty()) GTEST_SKIP() << why;
+  START_OR_SKIP(sink.Start(kRate, 1));
   setenv("PULSE_SERVER", sink.Server().c_str(), 1);
   setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
   const fs::path recording = work_.path() / "heard.raw";

@@ -37,15 +37,6 @@ namespace {
 
 constexpr int kRate = 48000;
 
-// A private server that cannot start fails the test where one must (CI=true), and skips it
-// elsewhere.
-#define START_OR_SKIP(start)                            \
-  if (const std::string why = (start); !why.empty()) {  \
-    const char* ci = std::getenv("CI");                 \
-    if (ci && std::string(ci) == "true") FAIL() << why; \
-    GTEST_SKIP() << why;                                \
-  }
-
 // Two unrelated voices, so no lag but the right one correlates; a second and a half unless
 // asked for longer.
 std::vector<int16_t> Music(double seconds = 1.5) {
