@@ -26,6 +26,7 @@ function(vant_test name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   target_compile_definitions(${name} PRIVATE
     VANT_SOURCE_DIR="${CMAKE_SOURCE_DIR}" VANT_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  target_compile_options(${name} PRIVATE ${VANT_TEST_COMPILE_OPTIONS})
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 300)
   endif()
