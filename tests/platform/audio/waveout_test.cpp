@@ -467,16 +467,21 @@ TEST_F(WaveOutTest, CloseDeliversOpenFirstAndCloseLastThenForgetsTheHandle) {
 
 // The callbacks come on a thread named for the device, as the timer service's is.
 TEST_F(WaveOutTest, TheDriverThreadIsNamed) {
-  Open();
+  std::mutex mutex;
   std::string name;
-  rec_.extra = [&name](HWAVEOUT, uint32_t msg, WaveHdr*) {
+  // Set before the device's thread starts calling back.
+  rec_.extra = [&](HWAVEOUT, uint32_t msg, WaveHdr*) {
     if (msg != MM_WOM_DONE) return;
     char buffer[16] = {};
     pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+    std::lock_guard lock(mutex);
     name = buffer;
   };
+  Open();
   Queue(NewBuffer(40, 1));
   backend_.Render(20);
+  ASSERT_EQ(rec_.Done().size(), 1u);
+  std::lock_guard lock(mutex);
   EXPECT_EQ(name, "wave-out");
 }
 
