@@ -34,6 +34,7 @@
 #include "heard.h"
 #include "pulsesink.h"
 #include "regeditbw.h"
+#include "scopedenv.h"
 #include "settingsstore.h"
 
 extern char** environ;
@@ -463,27 +464,6 @@ void BM_ViewerWaits(benchmark::State& state) {
   }
 }
 
-// An environment variable of this process set while alive, then put back.
-class EnvOverride {
- public:
-  EnvOverride(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvOverride() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-  EnvOverride(const EnvOverride&) = delete;
-  EnvOverride& operator=(const EnvOverride&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 // How far the position the window showed ran ahead of (positive) or behind (negative) what the
 // sink had played of that play. The window's trace lines are parted into plays where the shown
 // position falls back; each play is set against its onset in the recording.
@@ -553,8 +533,8 @@ void BM_ConverterGapsUnderLoad(benchmark::State& state) {
       state.SkipWithError(why.c_str());
       return;
     }
-    EnvOverride server("PULSE_SERVER", sink.Server()), driver("SDL_AUDIODRIVER", "pulseaudio"),
-        trace_on("VANT_TRACE", "1");
+    vant::testing::ScopedEnv server("PULSE_SERVER", sink.Server()),
+        driver("SDL_AUDIODRIVER", "pulseaudio"), trace_on("VANT_TRACE", "1");
     Desktop d;
     if (!Ready(state, d)) return;
     const fs::path trace = d.Home() / "trace.txt";
